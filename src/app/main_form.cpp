@@ -1,0 +1,137 @@
+#include "app/main_form.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <memory>
+
+#include "app/branding.h"
+#include "app/texts.h"
+#include "core/chunk_loop.h"
+#include "core/errors.h"
+#include "core/fragment_file_writer.h"
+
+namespace quillon {
+
+// The chunk loop's view of the window.
+class TMain::TScanHost : public IScanHost {
+ public:
+  explicit TScanHost(TMain& main) : main_(main) {}
+  void ProcessPendingMessages() override { main_.view_.ProcessPendingMessages(); }
+  void ShowProgress(std::int64_t position) override {
+    main_.SetGaugePosition(position / main_.gaugeUnit_);
+  }
+  bool StopRequested() override { return main_.StopRequested; }
+  std::int64_t SourceSize() override { return main_.SourceSize; }
+  void ShowFragmentCount(std::int64_t count) override {
+    main_.view_.SetStatusText(texts::kFragmentsPrefix + std::to_string(count));
+  }
+
+ private:
+  TMain& main_;
+};
+
+TMain::TMain(IMainView& view, IFileSystem& fileSystem)
+    : Source([this] { SourceChange(); }), view_(view), fileSystem_(fileSystem) {
+  FormCreate();
+}
+
+void TMain::FormCreate() {
+  title_ = std::string(branding::kProductVersion) + "   " + branding::kWebAddress;
+  DrivePrefix = "physicaldrive";
+  DevicePrefix = "\\\\.\\";
+  DriveSeparator = ":";
+  RootSuffix = ":\\";
+}
+
+TPathConstants TMain::PathConstants() const {
+  return {DrivePrefix, DevicePrefix, DriveSeparator, RootSuffix};
+}
+
+void TMain::LockControls() { view_.SetStartEnabled(false); }
+
+void TMain::UnlockControls() { view_.SetStartEnabled(true); }
+
+void TMain::Button1Click() { StopRequested = true; }
+
+void TMain::SourceChange() {
+  SourcePath = Source.Text();
+  view_.AppendLogLine(texts::kSourceChosenPrefix + Source.Text());
+  if (SourcePath.empty()) return;
+  const TPathConstants constants = PathConstants();
+  SourcePath = ToSourcePath(SourcePath, constants);
+
+  const std::unique_ptr<TStream> source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
+  if (SourceKindOf(SourcePath, constants) != TSourceKind::ImageFile) {
+    throw EQuillonError("Cannot size \"" + Source.Text() +
+                        "\": volumes and physical drives are not supported in this build");
+  }
+  const std::int64_t length = source->Length();
+  if (length < 0) throw EQuillonError("Cannot take the length of \"" + SourcePath + "\"");
+  SourceSize = length;
+}
+
+void TMain::button2Click() {
+  view_.AppendLogLine(texts::kRuleLine);
+  view_.AppendLogLine(texts::kScanStarted);
+  if (Source.Text().empty() || Destination.Text().empty()) {
+    view_.ShowMessage(texts::kMissingInput);
+    lastScan_ = {TScanEnd::MissingInput};
+  } else {
+    RunScan();
+  }
+  view_.AppendLogLine(texts::kScanClosing);
+}
+
+void TMain::RunScan() {
+  StopRequested = false;
+  lastScan_ = {};
+  std::unique_ptr<TStream> source;
+  TFragmentFileWriter writer(fileSystem_);
+  TChunkLoopResult loop;
+  std::exception_ptr failure;
+  try {
+    LockControls();
+    // A path the header cannot hold is refused before the output is created.
+    TFragmentFileWriter::CheckSourcePathFits(SourcePath);
+    source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
+    writer.Create(Destination.Text());
+    const std::int64_t sourceLength = source->Length();
+    writer.WriteHeader(SourcePath, sourceLength);
+    source->Seek(0, TSeekOrigin::Begin);
+    gaugeUnit_ = GaugeUnitFor(SourceSize);
+    gg_.SetMin(0);
+    gg_.SetMax(static_cast<std::int32_t>(SourceSize / gaugeUnit_));
+    view_.ShowGauge(gg_);
+    view_.ShowMessage(std::to_string(SourceSize));
+    TScanHost host(*this);
+    loop = RunChunkLoop(host, *source, sourceLength, writer);
+    writer.Finish();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // The cleanup runs after a normal end, a stop and a failure alike; both files are
+  // still open while the completion message is on screen.
+  view_.ShowMessage(texts::kDone);
+  UnlockControls();
+  SetGaugePosition(0);
+  writer.Close();
+  source.reset();
+
+  lastScan_.Fragments = loop.Fragments;
+  lastScan_.BytesScanned = loop.EndPosition;
+  if (failure) {
+    lastScan_.End = TScanEnd::Failed;
+    std::rethrow_exception(failure);
+  }
+  lastScan_.End = loop.Stopped ? TScanEnd::Stopped : TScanEnd::Completed;
+}
+
+void TMain::SetGaugePosition(std::int64_t value) {
+  const auto clamped = std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                                std::numeric_limits<std::int32_t>::max());
+  gg_.SetPosition(static_cast<std::int32_t>(clamped));
+  view_.ShowGauge(gg_);
+}
+
+}  // namespace quillon

@@ -1,0 +1,83 @@
+#pragma once
+// TMain: the window's state and commands, free of any toolkit. It reports through an
+// IMainView and opens files through an IFileSystem; failures leave its commands as
+// EQuillonError for the front end to show.
+
+#include <cstdint>
+#include <string>
+
+#include "app/gauge.h"
+#include "app/main_view.h"
+#include "app/source_path.h"
+#include "app/text_holder.h"
+#include "core/stream.h"
+
+namespace quillon {
+
+// How the last start of a scan ended, for front ends that report it (exit codes).
+enum class TScanEnd {
+  NotRun,        // no scan started yet
+  MissingInput,  // no source or no output chosen
+  Completed,     // reached the end of the source
+  Stopped,       // ended by the stop command; the file is complete
+  Failed,        // ended by a failure; the file, if created, has no trailer
+};
+
+struct TScanReport {
+  TScanEnd End = TScanEnd::NotRun;
+  std::int64_t Fragments = 0;
+  std::int64_t BytesScanned = 0;
+};
+
+class TMain {
+ public:
+  TMain(IMainView& view, IFileSystem& fileSystem);
+  TMain(const TMain&) = delete;
+  TMain& operator=(const TMain&) = delete;
+
+  // Sets the title and the text constants; runs once from the constructor.
+  void FormCreate();
+
+  // Shared fields.
+  std::string SourcePath;        // the path the scan opens
+  std::int64_t SourceSize = 0;   // bytes the scan covers from offset 0, read at every chunk
+  std::string DrivePrefix;       // "physicaldrive"
+  std::string DevicePrefix;      // "\\.\"
+  std::string DriveSeparator;    // ":"
+  std::string RootSuffix;        // ":\"
+  bool StopRequested = false;    // set by the stop command, cleared when a scan starts
+
+  // Hidden text holders: the chosen source (its change runs SourceChange) and output path.
+  TTextHolder Source;
+  TTextHolder Destination;
+
+  // The start command: the whole scan run. Returns when it has ended; a failure to open,
+  // create or write is left as an exception once the cleanup has run.
+  void button2Click();
+  // The stop command: sets StopRequested and nothing else.
+  void Button1Click();
+  // Runs when the text of Source changes: logs it, forms SourcePath and sizes the source.
+  void SourceChange();
+
+  void LockControls();
+  void UnlockControls();
+
+  std::string Title() const { return title_; }
+  const TGauge& gg() const { return gg_; }
+  const TScanReport& LastScan() const { return lastScan_; }
+  TPathConstants PathConstants() const;
+
+ private:
+  class TScanHost;
+  void RunScan();
+  void SetGaugePosition(std::int64_t value);
+
+  IMainView& view_;
+  IFileSystem& fileSystem_;
+  std::string title_;
+  TGauge gg_;
+  std::int64_t gaugeUnit_ = 1024;
+  TScanReport lastScan_;
+};
+
+}  // namespace quillon

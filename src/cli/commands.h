@@ -1,0 +1,30 @@
+#pragma once
+// The subcommands of quillon-cli. Each returns the process's exit status.
+
+#include <string>
+
+namespace quillon {
+
+// Exit statuses, also listed in --help.
+inline constexpr int kExitOk = 0;          // scan ended normally; inspected file complete
+inline constexpr int kExitFailure = 1;     // a failure, or an incomplete or corrupt file
+inline constexpr int kExitUsage = 2;       // the command line was wrong
+inline constexpr int kExitStopped = 130;   // scan stopped by Ctrl-C; its file is complete
+
+struct TScanOptions {
+  std::string Source;
+  std::string Output;
+  bool Quiet = false;
+  bool Force = false;  // replace an existing output file
+};
+
+struct TInspectOptions {
+  std::string File;
+  bool Json = false;
+  bool Pages = false;
+};
+
+int RunScanCommand(const TScanOptions& options);
+int RunInspectCommand(const TInspectOptions& options);
+
+}  // namespace quillon

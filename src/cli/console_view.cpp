@@ -1,0 +1,80 @@
+#include "cli/console_view.h"
+
+#include <csignal>
+
+#include "app/main_form.h"
+
+namespace quillon {
+namespace {
+
+// Written by the signal handler, read between chunks: the one thing a handler may set.
+volatile std::sig_atomic_t stopSignalled = 0;
+
+extern "C" void OnStopSignal(int) { stopSignalled = 1; }
+
+}  // namespace
+
+void TConsoleView::InstallStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void TConsoleView::PrintLine(std::FILE* to, const std::string& line) {
+  ClearProgress();
+  std::fputs(line.c_str(), to);
+  std::fputc('\n', to);
+  std::fflush(to);
+}
+
+void TConsoleView::ClearProgress() {
+  if (!progressShown_) return;
+  std::fputs("\r\033[K", stderr);
+  progressShown_ = false;
+}
+
+void TConsoleView::AppendLogLine(const std::string& line) {
+  if (!quiet_) PrintLine(stdout, line);
+}
+
+void TConsoleView::SetStatusText(const std::string& text) { status_ = text; }
+
+void TConsoleView::ShowGauge(const TGauge& gauge) {
+  if (!showProgress_ || main_ == nullptr) return;
+  const auto now = TProgressMeter::TClock::now();
+  if (!meter_.Started()) {
+    if (gauge.Max() <= 0) return;  // the scan has not set its range yet
+    meter_.Start(main_->SourceSize, now);
+  }
+  if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  lastDraw_ = now;
+  const double fraction =
+      gauge.Max() > gauge.Min()
+          ? static_cast<double>(gauge.Position() - gauge.Min()) / (gauge.Max() - gauge.Min())
+          : 0.0;
+  const auto done = static_cast<std::int64_t>(fraction * static_cast<double>(main_->SourceSize));
+  std::fputs(("\r" + meter_.Line(done, status_, now) + "\033[K").c_str(), stderr);
+  std::fflush(stderr);
+  progressShown_ = true;
+}
+
+void TConsoleView::ShowMessage(const std::string& text) {
+  if (!quiet_) PrintLine(stdout, text);
+}
+
+void TConsoleView::ProcessPendingMessages() {
+  if (stopSignalled == 0 || main_ == nullptr) return;
+  main_->Button1Click();
+  if (!stopAnnounced_ && !quiet_) {
+    stopAnnounced_ = true;
+    PrintLine(stderr, "Stopping: the fragment file is finished after the current chunk.");
+  }
+}
+
+void TConsoleView::SetStartEnabled(bool) {}
+
+void TConsoleView::ShowError(const std::string& text) { PrintLine(stderr, text); }
+
+}  // namespace quillon

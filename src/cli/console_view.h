@@ -1,0 +1,49 @@
+#pragma once
+// The command line's window: log lines and messages on stdout, a progress line on
+// stderr when it is a terminal, and Ctrl-C as the stop command.
+
+#include <cstdio>
+#include <string>
+
+#include "app/main_view.h"
+#include "cli/progress_meter.h"
+
+namespace quillon {
+
+class TMain;
+
+class TConsoleView : public IMainView {
+ public:
+  TConsoleView(bool quiet, bool showProgress) : quiet_(quiet), showProgress_(showProgress) {}
+
+  // The TMain this view shows; the stop command and the source size come from it.
+  void Attach(TMain& main) { main_ = &main; }
+
+  void AppendLogLine(const std::string& line) override;
+  void SetStatusText(const std::string& text) override;
+  void ShowGauge(const TGauge& gauge) override;
+  void ShowMessage(const std::string& text) override;
+  void ProcessPendingMessages() override;
+  void SetStartEnabled(bool enabled) override;
+
+  // Prints a failure on stderr.
+  void ShowError(const std::string& text);
+
+  // Makes Ctrl-C (and a termination request) press the stop button at the next chunk.
+  static void InstallStopSignals();
+
+ private:
+  void PrintLine(std::FILE* to, const std::string& line);
+  void ClearProgress();
+
+  bool quiet_;
+  bool showProgress_;
+  TMain* main_ = nullptr;
+  TProgressMeter meter_;
+  std::string status_;
+  bool progressShown_ = false;
+  bool stopAnnounced_ = false;
+  TProgressMeter::TClock::time_point lastDraw_{};
+};
+
+}  // namespace quillon

@@ -1,0 +1,50 @@
+// quillon-cli: scan a source for Jet 4 database pages into a fragment file, and check
+// a fragment file before handing it on.
+//
+// Exit status: 0 a scan ended normally, or the inspected file is complete;
+//              1 a failure (the text is on stderr), or an incomplete or corrupt file;
+//              2 a usage error;
+//              130 a scan stopped with Ctrl-C (its fragment file is complete).
+
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  using namespace quillon;
+  CLI::App app{"Quillon: finds the pages of lost Access (Jet 4) databases on a disk or image."};
+  app.set_version_flag("--version", "quillon-cli 2.0");
+  app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 scan ended normally / file complete; 1 failure, or file incomplete or "
+      "corrupt; 2 usage error; 130 scan stopped with Ctrl-C (its file is still complete).");
+
+  TScanOptions scan;
+  CLI::App* scanCommand =
+      app.add_subcommand("scan", "Scan SOURCE (a disk image file) into the fragment file OUTPUT");
+  scanCommand->add_option("SOURCE", scan.Source, "The disk image to scan")->required();
+  scanCommand->add_option("OUTPUT", scan.Output, "The fragment file to write")->required();
+  scanCommand->add_flag("-q,--quiet", scan.Quiet, "Print errors only");
+  scanCommand->add_flag("-f,--force", scan.Force, "Replace OUTPUT if it exists");
+
+  TInspectOptions inspect;
+  CLI::App* inspectCommand =
+      app.add_subcommand("inspect", "Read a fragment file back and check that it is complete");
+  inspectCommand->add_option("FILE", inspect.File, "The fragment file")->required();
+  inspectCommand->add_flag("--json", inspect.Json, "Print the summary as JSON");
+  inspectCommand->add_flag("--pages", inspect.Pages, "List every fragment's page header");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+
+  if (scanCommand->parsed()) return RunScanCommand(scan);
+  return RunInspectCommand(inspect);
+}

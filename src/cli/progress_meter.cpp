@@ -1,0 +1,49 @@
+#include "cli/progress_meter.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace quillon {
+
+void TProgressMeter::Start(std::int64_t totalBytes, TClock::time_point now) {
+  started_ = true;
+  total_ = totalBytes;
+  start_ = now;
+}
+
+std::string DurationText(std::int64_t seconds) {
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+  }
+  return text;
+}
+
+std::string TProgressMeter::Line(std::int64_t doneBytes, const std::string& status,
+                                 TClock::time_point now, int width) const {
+  const double fraction =
+      total_ > 0 ? std::clamp(static_cast<double>(doneBytes) / static_cast<double>(total_), 0.0, 1.0)
+                 : 1.0;
+  const int filled = static_cast<int>(fraction * width);
+  std::string bar = "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  char text[160];
+  if (seconds > 0.2 && doneBytes > 0) {
+    const double rate = static_cast<double>(doneBytes) / seconds;
+    const auto left = static_cast<std::int64_t>(static_cast<double>(total_ - doneBytes) / rate);
+    std::snprintf(text, sizeof text, " %3d%%  %7.1f MB/s  %s left", static_cast<int>(fraction * 100),
+                  rate / 1e6, DurationText(std::max<std::int64_t>(left, 0)).c_str());
+  } else {
+    std::snprintf(text, sizeof text, " %3d%%", static_cast<int>(fraction * 100));
+  }
+  std::string line = bar + text;
+  if (!status.empty()) line += "  " + status;
+  return line;
+}
+
+}  // namespace quillon

@@ -1,0 +1,31 @@
+#pragma once
+// The one-line progress display of a scan on a terminal: bar, percentage, rate, time left.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace quillon {
+
+class TProgressMeter {
+ public:
+  using TClock = std::chrono::steady_clock;
+
+  // Starts timing a scan of totalBytes.
+  void Start(std::int64_t totalBytes, TClock::time_point now = TClock::now());
+  bool Started() const { return started_; }
+
+  // The line for doneBytes at time now, without line end; width is the bar's width.
+  std::string Line(std::int64_t doneBytes, const std::string& status, TClock::time_point now,
+                   int width = 30) const;
+
+ private:
+  bool started_ = false;
+  std::int64_t total_ = 0;
+  TClock::time_point start_;
+};
+
+// "1:02:03" or "2:03".
+std::string DurationText(std::int64_t seconds);
+
+}  // namespace quillon

@@ -1,0 +1,85 @@
+#include "core/chunk_loop.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <span>
+
+#include "core/aligned_buffer.h"
+#include "core/page_test.h"
+
+namespace quillon {
+namespace {
+
+// Room after the chunk for the tail of the last step record: the record of a step near
+// the end of the delivered bytes reads up to 525 bytes on, and those bytes are zero.
+constexpr std::size_t kChunkBufferSize = kChunkSize + kPageHeadSize;
+
+bool IsCandidateAt(const std::uint8_t* stepStart) {
+  // The first two bytes reject nearly every step; only those that pass are copied into
+  // a step record for the full test.
+  if (stepStart[0] != 0x01 || stepStart[1] != 0x01) return false;
+  PageHead record;
+  std::memcpy(&record, stepStart, sizeof record);
+  return IsCandidatePage(record);
+}
+
+}  // namespace
+
+TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
+                              TFragmentFileWriter& writer) {
+  TAlignedBuffer chunk(kChunkBufferSize);
+  std::uint8_t fragment[kFragmentSize];
+  TChunkLoopResult result;
+  std::int64_t position = 0;
+
+  // The run ends at the source's end even when the chosen size reaches beyond it; a source
+  // whose length could not be taken is bounded by the chosen size alone.
+  auto endOfRun = [&] {
+    const std::int64_t size = host.SourceSize();
+    return sourceLength >= 0 ? std::min(size, sourceLength) : size;
+  };
+  for (;;) {
+    if (position >= endOfRun()) break;
+    host.ProcessPendingMessages();
+    host.ShowProgress(position);
+    if (host.StopRequested()) {
+      result.Stopped = true;
+      break;
+    }
+    // The end is read again after the messages, which may have changed the source size.
+    const std::int64_t endNow = endOfRun();
+    if (position >= endNow) break;
+    const std::int64_t chunkLength = std::min(kChunkSize, endNow - position);
+
+    std::size_t delivered = 0;
+    if (source.Seek(position, TSeekOrigin::Begin) == position) {
+      delivered = source.Read(chunk.data(), static_cast<std::size_t>(chunkLength));
+    }
+    // Step records never see stale bytes of an earlier chunk past what was delivered.
+    std::memset(chunk.data() + delivered, 0, kPageHeadSize);
+
+    for (std::size_t step = 0; step < delivered; step += kStepSize) {
+      if (!IsCandidateAt(chunk.data() + step)) continue;
+      ++result.Fragments;
+      host.ShowFragmentCount(result.Fragments);
+      // The fragment comes from the source itself: it may run past the chunk.
+      const std::int64_t at = position + static_cast<std::int64_t>(step);
+      std::size_t got = 0;
+      if (source.Seek(at, TSeekOrigin::Begin) == at) got = source.Read(fragment, kFragmentSize);
+      std::memset(fragment + got, 0, kFragmentSize - got);
+      writer.AddFragment(std::span<const std::uint8_t, kFragmentSize>(fragment, kFragmentSize));
+    }
+    position += chunkLength;
+  }
+  result.EndPosition = position;
+  return result;
+}
+
+std::int64_t GaugeUnitFor(std::int64_t sourceSize) {
+  std::int64_t unit = kProgressUnit;
+  while (sourceSize / unit > std::numeric_limits<std::int32_t>::max()) unit *= 2;
+  return unit;
+}
+
+}  // namespace quillon

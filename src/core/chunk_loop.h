@@ -1,0 +1,47 @@
+#pragma once
+// The scan's chunk loop: reads the source in 256 KiB chunks, tests every 512-byte step
+// and adds the 4096 bytes at each candidate page to the fragment file.
+
+#include <cstdint>
+
+#include "core/fragment_file_writer.h"
+#include "core/stream.h"
+
+namespace quillon {
+
+inline constexpr std::int64_t kChunkSize = 262144;
+inline constexpr std::int64_t kStepSize = 512;
+inline constexpr std::int64_t kProgressUnit = 1024;  // the gauge counts KiB
+
+// What the loop needs from the window around it. Called on the loop's own thread.
+class IScanHost {
+ public:
+  virtual ~IScanHost() = default;
+  // Once per chunk, before anything else: commands given meanwhile run inside this call.
+  virtual void ProcessPendingMessages() = 0;
+  // Once per chunk: the source offset of the chunk about to be read.
+  virtual void ShowProgress(std::int64_t position) = 0;
+  // Once per chunk, after the progress: a yes ends the loop before the next read.
+  virtual bool StopRequested() = 0;
+  // Read anew at every chunk: a source chosen during the scan moves the end.
+  virtual std::int64_t SourceSize() = 0;
+  // After every candidate page, with the number found so far in this run.
+  virtual void ShowFragmentCount(std::int64_t count) = 0;
+};
+
+struct TChunkLoopResult {
+  std::int64_t EndPosition = 0;  // the offset the loop reached
+  std::int64_t Fragments = 0;
+  bool Stopped = false;  // ended by a stop request rather than by reaching the end
+};
+
+// Runs the loop from offset 0. sourceLength is the length of the opened source: the loop
+// ends there even when SourceSize() reaches beyond it. Throws what the writer throws.
+TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
+                              TFragmentFileWriter& writer);
+
+// The gauge's unit for a source of the given size: KiB, or a coarser power of two for
+// sources whose size in KiB would not fit a signed 32-bit gauge (2 TiB and more).
+std::int64_t GaugeUnitFor(std::int64_t sourceSize);
+
+}  // namespace quillon

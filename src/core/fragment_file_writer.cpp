@@ -1,0 +1,117 @@
+#include "core/fragment_file_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/errors.h"
+
+namespace quillon {
+namespace {
+
+void StoreLe32(std::uint8_t* at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void StoreLe64(std::uint8_t* at, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void ThrowIfZlibFailed(int rc) {
+  if (rc < 0) throw EQuillonError(kCompressionError);
+}
+
+}  // namespace
+
+TFragmentFileWriter::TFragmentFileWriter(IFileSystem& fileSystem) : fileSystem_(fileSystem) {}
+
+TFragmentFileWriter::~TFragmentFileWriter() { Close(); }
+
+void TFragmentFileWriter::Create(const std::string& path) {
+  Close();
+  output_ = fileSystem_.Open(path, TOpenMode::CreateExclusive);
+  bytesWritten_ = 0;
+  fragmentCount_ = 0;
+}
+
+void TFragmentFileWriter::CheckSourcePathFits(const std::string& sourcePath) {
+  if (sourcePath.size() > kMaxSourcePathBytes) {
+    throw EQuillonError("The source path is " + std::to_string(sourcePath.size()) +
+                        " bytes long; the fragment file header holds at most " +
+                        std::to_string(kMaxSourcePathBytes) + ": \"" + sourcePath + "\"");
+  }
+}
+
+void TFragmentFileWriter::WriteHeader(const std::string& sourcePath, std::int64_t sourceLength) {
+  CheckSourcePathFits(sourcePath);
+  std::uint8_t header[kHeaderSize] = {};
+  std::memcpy(header + kSourcePathOffset, sourcePath.data(), sourcePath.size());
+  StoreLe64(header + kSourceLengthOffset, static_cast<std::uint64_t>(sourceLength));
+  std::memcpy(header + kSignatureOffset, kSignature.data(), kSignature.size());
+  std::memcpy(header + kAesTagOffset, kAesTag.data(), kAesTag.size());
+  std::memcpy(header + kFixTagOffset, kFixTag.data(), kFixTag.size());
+  for (std::size_t i = 0; i < kHeaderInts.size(); ++i) {
+    StoreLe32(header + kHeaderIntsOffset + 4 * i, kHeaderInts[i]);
+  }
+  WriteAll(header, sizeof header);
+
+  outBuffer_.resize(kOutputBufferSize);
+  zs_ = z_stream{};
+  ThrowIfZlibFailed(deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, kDeflateWindowBits,
+                                 kDeflateMemLevel, Z_DEFAULT_STRATEGY));
+  compressing_ = true;
+  zs_.next_out = outBuffer_.data();
+  zs_.avail_out = static_cast<uInt>(outBuffer_.size());
+}
+
+void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment) {
+  zs_.next_in = const_cast<Bytef*>(fragment.data());  // zlib's API is not const-correct
+  zs_.avail_in = static_cast<uInt>(fragment.size());
+  while (zs_.avail_in > 0) {
+    ThrowIfZlibFailed(deflate(&zs_, Z_NO_FLUSH));
+    if (zs_.avail_out == 0) FlushFullBuffer();
+  }
+  ++fragmentCount_;
+}
+
+void TFragmentFileWriter::Finish() {
+  for (;;) {
+    const int rc = deflate(&zs_, Z_FINISH);
+    ThrowIfZlibFailed(rc);
+    if (rc == Z_STREAM_END) break;
+    if (zs_.avail_out == 0) FlushFullBuffer();
+  }
+  const std::size_t pending = outBuffer_.size() - zs_.avail_out;
+  if (pending > 0) WriteAll(outBuffer_.data(), pending);
+  EndCompressor();
+
+  // Four zero bytes, then zero pad to a multiple of 4, then "TEMP".
+  std::uint8_t trailer[4 + 3 + 4] = {};
+  const std::size_t pad = TrailerPadFor(bytesWritten_ + 4);
+  std::memcpy(trailer + 4 + pad, kTrailerTag.data(), kTrailerTag.size());
+  WriteAll(trailer, 4 + pad + 4);
+}
+
+void TFragmentFileWriter::Close() {
+  EndCompressor();
+  output_.reset();
+}
+
+void TFragmentFileWriter::FlushFullBuffer() {
+  WriteAll(outBuffer_.data(), outBuffer_.size());
+  zs_.next_out = outBuffer_.data();
+  zs_.avail_out = static_cast<uInt>(outBuffer_.size());
+}
+
+void TFragmentFileWriter::EndCompressor() {
+  if (!compressing_) return;
+  compressing_ = false;
+  deflateEnd(&zs_);
+}
+
+void TFragmentFileWriter::WriteAll(const void* data, std::size_t n) {
+  const std::size_t written = output_->Write(data, n);
+  bytesWritten_ += written;
+  if (written != n) throw EQuillonError(kStreamWriteError);
+}
+
+}  // namespace quillon

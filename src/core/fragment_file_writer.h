@@ -1,0 +1,61 @@
+#pragma once
+// Writes one fragment file: Create, WriteHeader, AddFragment..., Finish, Close.
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/fragment_file_format.h"
+#include "core/stream.h"
+
+namespace quillon {
+
+class TFragmentFileWriter {
+ public:
+  explicit TFragmentFileWriter(IFileSystem& fileSystem);
+  ~TFragmentFileWriter();
+  TFragmentFileWriter(const TFragmentFileWriter&) = delete;
+  TFragmentFileWriter& operator=(const TFragmentFileWriter&) = delete;
+
+  // Creates or truncates path, opened without sharing. Throws the create error.
+  void Create(const std::string& path);
+
+  // Writes the 512-byte header and starts the compressed body. A source path longer than
+  // the header holds is refused before anything is written.
+  void WriteHeader(const std::string& sourcePath, std::int64_t sourceLength);
+
+  // Hands one fragment to the compressor. Output reaches the file only in whole
+  // 65536-byte pieces; the rest waits in the buffer until Finish.
+  void AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment);
+
+  // Ends the body and writes the trailer. The file stays open.
+  void Finish();
+
+  // Closes the file. After a failure (no Finish) nothing more is written.
+  void Close();
+
+  bool IsCreated() const { return output_ != nullptr; }
+  std::uint64_t FragmentCount() const { return fragmentCount_; }
+
+  // Throws unless the path fits the header; used to refuse a scan before anything is created.
+  static void CheckSourcePathFits(const std::string& sourcePath);
+
+ private:
+  void WriteAll(const void* data, std::size_t n);  // throws "Stream write error" when short
+  void FlushFullBuffer();
+  void EndCompressor();
+
+  IFileSystem& fileSystem_;
+  std::unique_ptr<TStream> output_;
+  z_stream zs_{};
+  bool compressing_ = false;
+  std::vector<std::uint8_t> outBuffer_;
+  std::uint64_t bytesWritten_ = 0;
+  std::uint64_t fragmentCount_ = 0;
+};
+
+}  // namespace quillon
