@@ -8,7 +8,7 @@
 
 #include "app/gauge.h"
 #include "app/main_view.h"
-#include "app/source_path.h"
+#include "core/source_path.h"
 #include "app/text_holder.h"
 #include "core/stream.h"
 

@@ -1,4 +1,4 @@
-#include "app/source_path.h"
+#include "core/source_path.h"
 
 namespace quillon {
 namespace {
