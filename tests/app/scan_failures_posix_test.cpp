@@ -1,0 +1,94 @@
+// Scans that fail on real files: a full output device, a missing source, an output that
+// cannot be created, and an output that is the source itself.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/main_form.h"
+#include "core/errors.h"
+#include "storage/file_system.h"
+#include "support/scripted_view.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TScriptedView;
+
+class ScanFailuresTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("quillon-scan-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    image_ = (dir_ / "disk.img").string();
+    std::string page(4096, '\x80');
+    const char head[] = {1, 1, 0x10, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x00, 0x0F};
+    page.replace(0, sizeof head, head, sizeof head);
+    std::ofstream out(image_, std::ios::binary);
+    for (int i = 0; i < 64; ++i) out << page;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Run(const std::string& output) {
+    main_.Source.SetText(image_);
+    main_.Destination.SetText(output);
+    try {
+      main_.button2Click();
+    } catch (const EQuillonError& error) {
+      return error.what();
+    }
+    return "";
+  }
+
+  fs::path dir_;
+  std::string image_;
+  std::unique_ptr<IFileSystem> files_ = MakePlatformFileSystem();
+  TScriptedView view_;
+  TMain main_{view_, *files_};
+};
+
+TEST_F(ScanFailuresTest, FullOutputDeviceIsAWriteError) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  EXPECT_EQ(Run("/dev/full"), "Stream write error");
+  EXPECT_EQ(view_.Messages.back(), "完成！");
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Failed);
+}
+
+TEST_F(ScanFailuresTest, OutputThatCannotBeCreated) {
+  const auto output = (dir_ / "missing-dir" / "out.frag").string();
+  EXPECT_EQ(Run(output).rfind("Cannot create file \"" + output + "\". ", 0), 0u);
+  EXPECT_EQ(view_.StartEnabledHistory.back(), true);
+}
+
+TEST_F(ScanFailuresTest, OutputThatIsTheSourceLeavesTheSourceIntact) {
+  const auto sizeBefore = fs::file_size(image_);
+  const auto link = (dir_ / "alias.img").string();
+  fs::create_symlink(image_, link);
+  EXPECT_EQ(Run(link).rfind("Cannot create file", 0), 0u);
+  EXPECT_EQ(Run(image_).rfind("Cannot create file", 0), 0u);
+  EXPECT_EQ(fs::file_size(image_), sizeBefore);
+}
+
+TEST_F(ScanFailuresTest, MissingSourceLeavesAnExistingOutputUntouched) {
+  const auto output = (dir_ / "out.frag").string();
+  std::ofstream(output) << "keep me";
+  main_.Source.SetText(image_);
+  fs::remove(image_);
+  main_.Destination.SetText(output);
+  EXPECT_THROW(main_.button2Click(), EQuillonError);
+  EXPECT_EQ(fs::file_size(output), 7u);
+}
+
+TEST_F(ScanFailuresTest, RealScanFindsEveryPage) {
+  EXPECT_EQ(Run((dir_ / "out.frag").string()), "");
+  EXPECT_EQ(main_.LastScan().Fragments, 64);
+  EXPECT_EQ(view_.Status, "碎片：64");
+}
+
+}  // namespace
+}  // namespace quillon

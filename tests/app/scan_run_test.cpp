@@ -1,0 +1,319 @@
+// The start command through TMain with a scripted view: what the window shows, what the
+// file holds, and what commands given between chunks do to a running scan.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/main_form.h"
+#include "core/chunk_loop.h"
+#include "core/errors.h"
+#include "core/fragment_file_reader.h"
+#include "support/memory_file_system.h"
+#include "support/scripted_view.h"
+#include "support/zlib_helpers.h"
+
+namespace quillon {
+namespace {
+
+using testing::InflateStream;
+using testing::TMemoryFileSystem;
+using testing::TScriptedView;
+
+constexpr const char* kRule = "======================================================";
+constexpr const char* kClosing = "扫描结束,请联系软件客服将扫描加密文件发送过去进行分析数据恢复情况";
+
+// An image of zero bytes with candidate pages placed by offset.
+class TImage {
+ public:
+  explicit TImage(std::size_t size) : bytes(size, 0) {}
+
+  // A one-row data page at offset, its bytes marked so fragments can be told apart.
+  void PutPage(std::size_t offset) {
+    for (std::size_t i = 0; i < kFragmentSize && offset + i < bytes.size(); ++i) {
+      bytes[offset + i] = static_cast<std::uint8_t>(0x80 | ((offset / 512 + i) % 0x7F));
+    }
+    const std::uint8_t head[] = {1, 1, 0x10, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x00, 0x0F};
+    std::memcpy(bytes.data() + offset, head, std::min(sizeof head, bytes.size() - offset));
+  }
+
+  // The 4096 bytes a fragment at offset must hold: zeros past the end.
+  std::vector<std::uint8_t> FragmentAt(std::size_t offset) const {
+    std::vector<std::uint8_t> fragment(kFragmentSize, 0);
+    for (std::size_t i = 0; i < kFragmentSize && offset + i < bytes.size(); ++i) {
+      fragment[i] = bytes[offset + i];
+    }
+    return fragment;
+  }
+
+  std::vector<std::uint8_t> bytes;
+};
+
+class ScanRunTest : public ::testing::Test {
+ protected:
+  // Chooses the image as the source and /out.frag as the output.
+  void Choose(const TImage& image) {
+    fs_.Put("/img", image.bytes);
+    main_.Source.SetText("/img");
+    main_.Destination.SetText("/out.frag");
+  }
+
+  std::vector<std::uint8_t> Output(const std::string& path = "/out.frag") {
+    return fs_.Find(path)->Data;
+  }
+
+  // The fragments of the output, inflated independently.
+  std::vector<std::uint8_t> Fragments() { return InflateStream(Output(), 512).Content; }
+
+  void ExpectFragments(const TImage& image, const std::vector<std::size_t>& offsets) {
+    const auto content = Fragments();
+    ASSERT_EQ(content.size(), offsets.size() * kFragmentSize);
+    for (std::size_t k = 0; k < offsets.size(); ++k) {
+      const auto expected = image.FragmentAt(offsets[k]);
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), content.begin() + k * kFragmentSize))
+          << "fragment " << k << " from offset " << offsets[k];
+    }
+  }
+
+  bool Complete(const std::string& path = "/out.frag") {
+    return ReadFragmentFile(*fs_.Open(path, TOpenMode::ReadShared)).State ==
+           TFragmentFileState::Complete;
+  }
+
+  TMemoryFileSystem fs_;
+  TScriptedView view_;
+  TMain main_{view_, fs_};
+};
+
+TEST_F(ScanRunTest, MissingSourceOrOutputShowsTheMessageAndTouchesNothing) {
+  main_.StopRequested = true;
+  main_.button2Click();
+  EXPECT_EQ(view_.Log, (std::vector<std::string>{kRule, "开始扫描!", kClosing}));
+  EXPECT_EQ(view_.Messages, std::vector<std::string>{"请填写数据源以及保存路径信息！"});
+  EXPECT_TRUE(view_.StartEnabledHistory.empty());
+  EXPECT_TRUE(main_.StopRequested);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::MissingInput);
+
+  fs_.Put("/img", {1, 2, 3});
+  main_.Source.SetText("/img");
+  main_.button2Click();
+  EXPECT_EQ(view_.Messages.back(), "请填写数据源以及保存路径信息！");
+  EXPECT_EQ(fs_.OpenStreams(), 0);
+}
+
+TEST_F(ScanRunTest, EmptySourceGivesACompleteFileWithNoFragment) {
+  Choose(TImage(0));
+  view_.Log.clear();
+  main_.button2Click();
+  EXPECT_EQ(view_.Messages, (std::vector<std::string>{"0", "完成！"}));
+  EXPECT_EQ(view_.Log, (std::vector<std::string>{kRule, "开始扫描!", kClosing}));
+  EXPECT_EQ(Output().size(), 528u);
+  EXPECT_EQ(view_.ProcessCalls, 0);
+  EXPECT_EQ(view_.Status, "文件数量：");  // a run that finds nothing leaves the status alone
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Completed);
+}
+
+TEST_F(ScanRunTest, OneFullChunkTestsEveryStep) {
+  TImage image(kChunkSize);
+  std::vector<std::size_t> offsets;
+  for (std::size_t step = 0; step < 512; step += 73) offsets.push_back(step * 512);
+  ASSERT_EQ(offsets.back(), 511u * 512);  // the last step: its fragment runs past the end
+  for (std::size_t offset : offsets) image.PutPage(offset);
+  Choose(image);
+  main_.button2Click();
+  EXPECT_EQ(view_.ProcessCalls, 1);
+  ExpectFragments(image, offsets);
+  EXPECT_EQ(view_.Status, "碎片：" + std::to_string(offsets.size()));
+  EXPECT_EQ(view_.Messages.front(), "262144");
+}
+
+TEST_F(ScanRunTest, ShortLastChunkTestsOnlyItsOwnSteps) {
+  TImage image(kChunkSize + 1000);
+  // The step at 511 * 512 reads its fragment from the next chunk; of the last chunk
+  // (1000 bytes) only the steps at 0 and 512 are tested.
+  const std::vector<std::size_t> offsets = {511 * 512, kChunkSize, kChunkSize + 512};
+  for (std::size_t offset : offsets) image.PutPage(offset);
+  Choose(image);
+  main_.button2Click();
+  EXPECT_EQ(view_.ProcessCalls, 2);
+  ExpectFragments(image, offsets);
+  EXPECT_EQ(main_.gg().Max(), static_cast<int>((kChunkSize + 1000) / 1024));
+}
+
+TEST_F(ScanRunTest, ConsecutiveAndFinalStepsGiveOverlappingAndZeroPaddedFragments) {
+  TImage image(3 * kChunkSize + 3000);
+  const std::vector<std::size_t> offsets = {8192, 8704, 9216, 3 * kChunkSize + 2560};
+  for (std::size_t offset : offsets) image.PutPage(offset);
+  Choose(image);
+  main_.button2Click();
+  ExpectFragments(image, offsets);  // the last one: 440 bytes, then zeros
+  const auto content = Fragments();
+  // Two fragments 512 bytes apart share 3584 bytes.
+  EXPECT_TRUE(std::equal(content.begin() + 512, content.begin() + 4096, content.begin() + 4096));
+}
+
+TEST_F(ScanRunTest, LocksTheStartButtonForTheRunAndResetsTheGauge) {
+  TImage image(2 * kChunkSize);
+  Choose(image);
+  std::vector<bool> lockedAtChunk;
+  view_.OnProcessMessages = [&](int) { lockedAtChunk.push_back(!view_.StartEnabledHistory.back()); };
+  std::vector<std::size_t> fileSizeAtMessage;
+  view_.OnMessage = [&](const std::string&) { fileSizeAtMessage.push_back(Output().size()); };
+  main_.button2Click();
+  EXPECT_EQ(lockedAtChunk, (std::vector<bool>{true, true}));
+  EXPECT_EQ(view_.StartEnabledHistory, (std::vector<bool>{false, true}));
+  // The size message comes once the header is written; "完成！" before the file is closed.
+  EXPECT_EQ(fileSizeAtMessage.front(), 512u);
+  EXPECT_EQ(view_.GaugePositions, (std::vector<int>{0, 0, 256, 0}));  // range set, 2 chunks, reset
+  EXPECT_EQ(main_.gg().Position(), 0);
+  EXPECT_EQ(main_.gg().Max(), 512);
+}
+
+TEST_F(ScanRunTest, StopBetweenChunksFinishesTheFileWithTheChunksRead) {
+  TImage image(4 * kChunkSize);
+  for (int chunk = 0; chunk < 4; ++chunk) image.PutPage(chunk * kChunkSize + 1024);
+  Choose(image);
+  view_.OnProcessMessages = [&](int call) {
+    if (call == 2) main_.Button1Click();
+  };
+  main_.button2Click();
+  EXPECT_EQ(view_.ProcessCalls, 2);
+  ExpectFragments(image, {1024});
+  EXPECT_TRUE(Complete());
+  EXPECT_EQ(view_.Log.back(), kClosing);
+  EXPECT_EQ(view_.Messages.back(), "完成！");
+  EXPECT_EQ(main_.gg().Position(), 0);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Stopped);
+  EXPECT_TRUE(main_.StopRequested);  // stays set until the next start
+
+  // The next start clears it and scans everything.
+  view_.OnProcessMessages = nullptr;
+  main_.button2Click();
+  EXPECT_EQ(Fragments().size(), 4 * kFragmentSize);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Completed);
+}
+
+TEST_F(ScanRunTest, StopPressedWhileIdleDoesNotStopTheNextScan) {
+  TImage image(2 * kChunkSize);
+  image.PutPage(kChunkSize + 4096);
+  Choose(image);
+  main_.Button1Click();
+  main_.button2Click();
+  ExpectFragments(image, {kChunkSize + 4096});
+  EXPECT_FALSE(main_.StopRequested);
+}
+
+TEST_F(ScanRunTest, ASizeChangedDuringTheScanMovesItsEnd) {
+  TImage image(4 * kChunkSize);
+  image.PutPage(0);
+  image.PutPage(2 * kChunkSize);
+  image.PutPage(2 * kChunkSize + 1024);
+  image.PutPage(3 * kChunkSize);
+  Choose(image);
+  view_.OnProcessMessages = [&](int call) {
+    if (call == 2) main_.SourceSize = 2 * kChunkSize + 1000;
+  };
+  main_.button2Click();
+  EXPECT_EQ(view_.ProcessCalls, 3);
+  ExpectFragments(image, {0, 2 * kChunkSize});  // the step at +1024 lies past the new end
+  // The header keeps the length of the source that was opened.
+  EXPECT_EQ(ReadFragmentFile(*fs_.Open("/out.frag", TOpenMode::ReadShared)).SourceLength,
+            4 * kChunkSize);
+}
+
+TEST_F(ScanRunTest, ASizeBeyondTheOpenedSourceEndsAtItsEnd) {
+  TImage image(2 * kChunkSize);
+  image.PutPage(kChunkSize);
+  Choose(image);
+  view_.OnProcessMessages = [&](int call) {
+    if (call == 1) main_.SourceSize = 1000 * kChunkSize;
+  };
+  main_.button2Click();
+  EXPECT_EQ(view_.ProcessCalls, 2);
+  ExpectFragments(image, {kChunkSize});
+}
+
+TEST_F(ScanRunTest, ASizeShrunkBelowThePositionEndsTheRunCleanly) {
+  TImage image(3 * kChunkSize);
+  image.PutPage(0);
+  image.PutPage(2 * kChunkSize);
+  Choose(image);
+  view_.OnProcessMessages = [&](int call) {
+    if (call == 2) main_.SourceSize = 1000;
+  };
+  main_.button2Click();
+  ExpectFragments(image, {0});
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Completed);
+}
+
+TEST_F(ScanRunTest, OutputChosenDuringTheScanServesTheNextOne) {
+  TImage image(2 * kChunkSize);
+  image.PutPage(kChunkSize + 512);
+  Choose(image);
+  view_.OnProcessMessages = [&](int call) {
+    if (call == 1) main_.Destination.SetText("/next.frag");
+  };
+  main_.button2Click();
+  ExpectFragments(image, {kChunkSize + 512});
+  EXPECT_EQ(fs_.Find("/next.frag"), nullptr);
+  view_.OnProcessMessages = nullptr;
+  main_.button2Click();
+  EXPECT_TRUE(Complete("/next.frag"));
+}
+
+TEST_F(ScanRunTest, FragmentCountRestartsAtOneForEveryRun) {
+  TImage image(kChunkSize);
+  image.PutPage(0);
+  image.PutPage(4096);
+  Choose(image);
+  main_.button2Click();
+  EXPECT_EQ(view_.Status, "碎片：2");
+  view_.StatusHistory.clear();
+  main_.button2Click();
+  EXPECT_EQ(view_.StatusHistory, (std::vector<std::string>{"碎片：1", "碎片：2"}));
+}
+
+TEST_F(ScanRunTest, MissingSourceFailsBeforeTheOutputIsTouched) {
+  TImage image(kChunkSize);
+  Choose(image);
+  fs_.Put("/out.frag", {9, 9, 9});
+  main_.SourcePath = "/gone";
+  try {
+    main_.button2Click();
+    FAIL() << "no error";
+  } catch (const EQuillonError& error) {
+    EXPECT_NE(std::string(error.what()).find("Cannot open file \"/gone\""), std::string::npos);
+  }
+  EXPECT_EQ(Output(), (std::vector<std::uint8_t>{9, 9, 9}));
+  EXPECT_EQ(view_.Messages, std::vector<std::string>{"完成！"});
+  EXPECT_EQ(view_.StartEnabledHistory, (std::vector<bool>{false, true}));
+  EXPECT_NE(view_.Log.back(), kClosing);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Failed);
+}
+
+TEST_F(ScanRunTest, FailedWriteLeavesTheFileWithoutTrailerAndClosesEverything) {
+  TImage image(8 * kChunkSize);
+  for (std::size_t at = 0; at < image.bytes.size(); at += 4096) image.PutPage(at);
+  Choose(image);
+  fs_.Put("/out.frag", {})->WriteLimit = 512 + 1000;  // the output medium fills up
+  EXPECT_THROW(main_.button2Click(), EQuillonError);
+  const auto out = Output();
+  EXPECT_EQ(out.size(), 512u + 1000u);
+  EXPECT_EQ(fs_.OpenStreams(), 0);
+  EXPECT_EQ(main_.gg().Position(), 0);
+  EXPECT_EQ(view_.Messages.back(), "完成！");
+  EXPECT_NE(view_.Log.back(), kClosing);
+  EXPECT_FALSE(Complete());
+}
+
+TEST_F(ScanRunTest, SourcePathTooLongForTheHeaderIsRefusedBeforeTheOutputIsCreated) {
+  const std::string longPath = "/" + std::string(457, 'd');
+  fs_.Put(longPath, std::vector<std::uint8_t>(1024, 0));
+  main_.Source.SetText(longPath);
+  main_.Destination.SetText("/out.frag");
+  EXPECT_THROW(main_.button2Click(), EQuillonError);
+  EXPECT_EQ(fs_.Find("/out.frag"), nullptr);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,195 @@
+// The writer's exact bytes, its write pattern and its failures.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "core/errors.h"
+#include "core/fragment_file_writer.h"
+#include "support/memory_file_system.h"
+#include "support/zlib_helpers.h"
+
+namespace quillon {
+namespace {
+
+using testing::InflateStream;
+using testing::TMemoryFileSystem;
+
+using TFragment = std::array<std::uint8_t, kFragmentSize>;
+
+TFragment RandomFragment(std::mt19937& random) {
+  TFragment fragment;
+  for (auto& byte : fragment) byte = static_cast<std::uint8_t>(random());
+  return fragment;
+}
+
+std::uint64_t LoadLe(const std::vector<std::uint8_t>& data, std::size_t at, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | data[at + i];
+  return v;
+}
+
+class FragmentFileWriterTest : public ::testing::Test {
+ protected:
+  // Writes a whole file with the given fragments and returns its bytes.
+  std::vector<std::uint8_t> WriteFile(const std::vector<TFragment>& fragments,
+                                      const std::string& sourcePath = "/images/disk.img",
+                                      std::int64_t sourceLength = 123456789) {
+    TFragmentFileWriter writer(fs_);
+    writer.Create("/out.frag");
+    writer.WriteHeader(sourcePath, sourceLength);
+    for (const TFragment& f : fragments) writer.AddFragment(f);
+    writer.Finish();
+    writer.Close();
+    return fs_.Find("/out.frag")->Data;
+  }
+
+  TMemoryFileSystem fs_;
+};
+
+TEST_F(FragmentFileWriterTest, EmptyRunIsExactly528Bytes) {
+  const auto data = WriteFile({});
+  ASSERT_EQ(data.size(), 528u);
+  const std::vector<std::uint8_t> tail(data.begin() + 512, data.end());
+  const std::vector<std::uint8_t> expected = {0x78, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01,
+                                              0,    0,    0,    0,    'T',  'E',  'M',  'P'};
+  EXPECT_EQ(tail, expected);
+}
+
+TEST_F(FragmentFileWriterTest, HeaderBytes) {
+  const auto data = WriteFile({}, "/images/disk.img", 0x0102030405060708);
+  const std::uint8_t start[] = {7, 'r', 'e', 'c', 'o', 'v', 'e', 'r', 3, 'A', 'E', 'S',
+                                0, 5,   'f', 'i', 'x', 'F', 'I'};
+  EXPECT_EQ(std::memcmp(data.data(), start, sizeof start), 0);
+  EXPECT_EQ(LoadLe(data, 23, 8), 0x0102030405060708u);
+  for (std::size_t at : {19u, 20u, 21u, 22u}) EXPECT_EQ(data[at], 0) << at;
+  for (std::size_t at = 31; at < 55; ++at) {
+    EXPECT_EQ(data[at], at == 40 ? 0x02 : 0) << at;  // 00 02 00 00 at 39..42
+  }
+  const std::string path = "/images/disk.img";
+  EXPECT_EQ(std::string(data.begin() + 55, data.begin() + 55 + path.size()), path);
+  for (std::size_t at = 55 + path.size(); at < 512; ++at) EXPECT_EQ(data[at], 0) << at;
+  EXPECT_EQ(data[512], 0x78);
+  EXPECT_EQ(data[513], 0x01);
+}
+
+TEST_F(FragmentFileWriterTest, SourcePathOf457BytesFillsTheHeaderAndLongerIsRefused) {
+  const std::string longest(457, 'p');
+  const auto data = WriteFile({}, longest);
+  EXPECT_EQ(std::string(data.begin() + 55, data.begin() + 512), longest);
+  EXPECT_EQ(data[512], 0x78);
+
+  TFragmentFileWriter writer(fs_);
+  writer.Create("/too-long.frag");
+  EXPECT_THROW(writer.WriteHeader(std::string(458, 'p'), 0), EQuillonError);
+  EXPECT_TRUE(fs_.Find("/too-long.frag")->WriteSizes.empty());
+}
+
+TEST_F(FragmentFileWriterTest, BodyInflatesToTheFragmentsInOrder) {
+  std::mt19937 random(7);
+  std::vector<TFragment> fragments;
+  for (int i = 0; i < 40; ++i) fragments.push_back(RandomFragment(random));
+  fragments.push_back(fragments[3]);  // identical fragments are each stored
+  const auto data = WriteFile(fragments);
+  const auto body = InflateStream(data, 512);
+  ASSERT_EQ(body.Content.size(), fragments.size() * kFragmentSize);
+  for (std::size_t k = 0; k < fragments.size(); ++k) {
+    EXPECT_EQ(std::memcmp(body.Content.data() + k * kFragmentSize, fragments[k].data(),
+                          kFragmentSize),
+              0)
+        << k;
+  }
+}
+
+TEST_F(FragmentFileWriterTest, TrailerPadsEveryBodyLengthToAMultipleOfFour) {
+  std::mt19937 random(11);
+  std::vector<TFragment> fragments;
+  bool seen[4] = {};
+  for (int round = 0; round < 64 && !(seen[0] && seen[1] && seen[2] && seen[3]); ++round) {
+    // Fragments of mixed compressibility give bodies of every length mod 4.
+    TFragment fragment = {};
+    const int randomBytes = static_cast<int>(random() % 4096);
+    for (int i = 0; i < randomBytes; ++i) fragment[i] = static_cast<std::uint8_t>(random());
+    fragments.push_back(fragment);
+    const auto data = WriteFile(fragments);
+    const std::size_t body = InflateStream(data, 512).CompressedLength;
+    seen[body % 4] = true;
+    const std::size_t pad = (4 - (516 + body) % 4) % 4;
+    ASSERT_EQ(data.size(), 520 + body + pad);
+    EXPECT_EQ(data.size() % 4, 0u);
+    for (std::size_t at = 512 + body; at < data.size() - 4; ++at) EXPECT_EQ(data[at], 0);
+    EXPECT_EQ(std::string(data.end() - 4, data.end()), "TEMP");
+  }
+  EXPECT_TRUE(seen[0] && seen[1] && seen[2] && seen[3]);
+}
+
+TEST_F(FragmentFileWriterTest, OutputReachesTheFileOnlyInWholeBuffersUntilFinish) {
+  std::mt19937 random(3);
+  TFragmentFileWriter writer(fs_);
+  writer.Create("/out.frag");
+  writer.WriteHeader("/src", 1);
+  const auto file = fs_.Find("/out.frag");
+  for (int i = 0; i < 100; ++i) writer.AddFragment(RandomFragment(random));  // ~400 KiB
+  ASSERT_GE(file->WriteSizes.size(), 2u);
+  EXPECT_EQ(file->WriteSizes[0], 512u);
+  for (std::size_t i = 1; i < file->WriteSizes.size(); ++i) EXPECT_EQ(file->WriteSizes[i], 65536u);
+  const std::size_t beforeFinish = file->WriteSizes.size();
+  writer.Finish();
+  EXPECT_GT(file->WriteSizes.size(), beforeFinish);
+  for (std::size_t i = beforeFinish; i < file->WriteSizes.size(); ++i) {
+    EXPECT_LE(file->WriteSizes[i], 65536u);
+  }
+}
+
+TEST_F(FragmentFileWriterTest, FailedBodyWriteRaisesAndCloseAddsNothing) {
+  std::mt19937 random(5);
+  TFragmentFileWriter writer(fs_);
+  writer.Create("/out.frag");
+  const auto file = fs_.Find("/out.frag");
+  file->WriteLimit = 512 + 65536 + 100;  // the second body write falls short
+  writer.WriteHeader("/src", 1);
+  try {
+    for (int i = 0; i < 100; ++i) writer.AddFragment(RandomFragment(random));
+    FAIL() << "no write error";
+  } catch (const EQuillonError& error) {
+    EXPECT_STREQ(error.what(), "Stream write error");
+  }
+  const std::size_t writes = file->WriteSizes.size();
+  writer.Close();
+  EXPECT_EQ(file->WriteSizes.size(), writes);
+  EXPECT_NE(std::string(file->Data.end() - 4, file->Data.end()), "TEMP");
+}
+
+TEST_F(FragmentFileWriterTest, FailedHeaderOrTrailerWriteRaisesToo) {
+  TFragmentFileWriter writer(fs_);
+  writer.Create("/header.frag");
+  fs_.Find("/header.frag")->WriteLimit = 100;
+  try {
+    writer.WriteHeader("/src", 1);
+    FAIL() << "a short header write passed";
+  } catch (const EQuillonError& error) {
+    EXPECT_STREQ(error.what(), "Stream write error");
+  }
+  writer.Close();
+
+  TFragmentFileWriter second(fs_);
+  second.Create("/trailer.frag");
+  fs_.Find("/trailer.frag")->WriteLimit = 512 + 8 + 2;  // body fits, trailer does not
+  second.WriteHeader("/src", 1);
+  try {
+    second.Finish();
+    FAIL() << "a short trailer write passed";
+  } catch (const EQuillonError& error) {
+    EXPECT_STREQ(error.what(), "Stream write error");
+  }
+}
+
+TEST_F(FragmentFileWriterTest, CreateTruncatesAnExistingFile) {
+  fs_.Put("/out.frag", std::vector<std::uint8_t>(10000, 0xAA));
+  const auto data = WriteFile({});
+  EXPECT_EQ(data.size(), 528u);
+}
+
+}  // namespace
+}  // namespace quillon

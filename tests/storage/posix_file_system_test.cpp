@@ -1,0 +1,126 @@
+// Files through the POSIX layer: open and create errors, sharing as the program needs it,
+// and the stream calls.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "core/errors.h"
+#include "storage/file_system.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("quillon-storage-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string MakeFile(const std::string& name, const std::string& content) {
+    const auto path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  static std::string ErrorOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const EQuillonError& error) {
+      return error.what();
+    }
+    return "";
+  }
+
+  fs::path dir_;
+  std::unique_ptr<IFileSystem> files_ = MakePlatformFileSystem();
+};
+
+TEST_F(PosixFileSystemTest, OpenAndCreateErrorsNameTheFullPathAndTheCause) {
+  const auto missing = (dir_ / "missing.img").string();
+  EXPECT_EQ(ErrorOf([&] { files_->Open(missing, TOpenMode::ReadShared); }),
+            "Cannot open file \"" + missing + "\". " + std::strerror(ENOENT));
+
+  const auto noParent = (dir_ / "no" / "such" / "out.frag").string();
+  EXPECT_EQ(ErrorOf([&] { files_->Open(noParent, TOpenMode::CreateExclusive); }),
+            "Cannot create file \"" + noParent + "\". " + std::strerror(ENOENT));
+
+  EXPECT_EQ(ErrorOf([&] { files_->Open(dir_.string(), TOpenMode::CreateExclusive); }),
+            "Cannot create file \"" + dir_.string() + "\". " + std::strerror(EISDIR));
+  EXPECT_EQ(ErrorOf([&] { files_->Open(dir_.string(), TOpenMode::ReadShared); }),
+            "Cannot open file \"" + dir_.string() + "\". " + std::strerror(EISDIR));
+
+  // A relative path is shown in full.
+  const auto cwd = fs::current_path();
+  fs::current_path(dir_);
+  EXPECT_EQ(ErrorOf([&] { files_->Open("./sub/../gone.img", TOpenMode::ReadShared); }),
+            "Cannot open file \"" + (dir_ / "gone.img").string() + "\". " + std::strerror(ENOENT));
+  fs::current_path(cwd);
+}
+
+TEST_F(PosixFileSystemTest, TheOpenSourceCannotBeCreatedOverUnderAnyName) {
+  const auto source = MakeFile("disk.img", std::string(10000, 'x'));
+  const auto link = (dir_ / "link.img").string();
+  const auto hardLink = (dir_ / "hard.img").string();
+  fs::create_symlink(source, link);
+  fs::create_hard_link(source, hardLink);
+  const std::string dotted = (dir_ / "." / "disk.img").string();
+  {
+    auto open = files_->Open(source, TOpenMode::ReadShared);
+    for (const std::string& name : {source, link, hardLink, dotted}) {
+      const std::string error = ErrorOf([&] { files_->Open(name, TOpenMode::CreateExclusive); });
+      EXPECT_EQ(error.rfind("Cannot create file \"", 0), 0u) << name << ": " << error;
+      EXPECT_EQ(fs::file_size(source), 10000u) << name;
+    }
+    // Sharing for reading still works.
+    EXPECT_NO_THROW(files_->Open(link, TOpenMode::ReadShared));
+  }
+  // Once the source is closed the path may be created over.
+  EXPECT_NO_THROW(files_->Open(source, TOpenMode::CreateExclusive));
+  EXPECT_EQ(fs::file_size(source), 0u);
+}
+
+TEST_F(PosixFileSystemTest, TheFileBeingWrittenCannotBeOpenedAsASource) {
+  const auto out = (dir_ / "out.frag").string();
+  auto writing = files_->Open(out, TOpenMode::CreateExclusive);
+  EXPECT_EQ(ErrorOf([&] { files_->Open(out, TOpenMode::ReadShared); }).rfind("Cannot open file", 0),
+            0u);
+}
+
+TEST_F(PosixFileSystemTest, StreamReadsWritesSeeksAndLength) {
+  const auto path = MakeFile("data.bin", "0123456789");
+  auto stream = files_->Open(path, TOpenMode::ReadShared);
+  char buffer[16] = {};
+  EXPECT_EQ(stream->Seek(4, TSeekOrigin::Begin), 4);
+  EXPECT_EQ(stream->Length(), 10);
+  EXPECT_EQ(stream->Seek(0, TSeekOrigin::Current), 4);  // the length restores the position
+  EXPECT_EQ(stream->Read(buffer, 16), 6u);              // a short read at the end
+  EXPECT_EQ(std::string(buffer, 6), "456789");
+  EXPECT_EQ(stream->Read(buffer, 16), 0u);
+  EXPECT_EQ(stream->Write("x", 1), 0u);  // a source is never written
+  EXPECT_EQ(stream->Seek(-1, TSeekOrigin::Begin), -1);
+
+  auto out = files_->Open((dir_ / "out.bin").string(), TOpenMode::CreateExclusive);
+  EXPECT_EQ(out->Write("abc", 3), 3u);
+  EXPECT_EQ(out->Length(), 3);
+}
+
+TEST_F(PosixFileSystemTest, AFullDeviceWritesShort) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  auto full = files_->Open("/dev/full", TOpenMode::CreateExclusive);
+  char block[512] = {};
+  EXPECT_LT(full->Write(block, sizeof block), sizeof block);
+}
+
+}  // namespace
+}  // namespace quillon
