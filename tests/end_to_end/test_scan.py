@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""End to end: quillon-cli on disk images built around the bundled Jet 4 databases.
+
+Every fragment file is read here with Python's own zlib, independently of the program's
+reader, and compared with what an independent candidate test finds in the image; every
+page that a database's manifest lists as a candidate must come back byte for byte.
+"""
+
+import argparse
+import json
+import os
+import signal
+import struct
+import subprocess
+import sys
+import time
+import unittest
+import zlib
+
+CHUNK = 262144
+STEP = 512
+RECORD = 526
+FRAGMENT = 4096
+LVAL = 0x4C41564C
+
+ARGS = None
+
+
+def is_candidate(record):
+    """The page candidate test, written from the page format, not from the program."""
+    if record[0] != 1 or record[1] != 1:
+        return False
+    free_space, owner, _, rows = struct.unpack_from("<HIIH", record, 2)
+    if free_space >= 8192 or (owner >= 25600 and owner != LVAL) or rows >= 2048:
+        return False
+    if rows == 0 or rows > 256:
+        return False
+    table = struct.unpack_from("<%dH" % rows, record, 14)
+    return table[-1] > rows + 14 and all(table)
+
+
+def expected_fragments(image):
+    """(offset, 4096 bytes) for every candidate step, as the scan must find them."""
+    found = []
+    for position in range(0, len(image), CHUNK):
+        chunk = image[position:position + CHUNK] + bytes(RECORD)
+        for step in range(0, min(CHUNK, len(image) - position), STEP):
+            if is_candidate(chunk[step:step + RECORD]):
+                at = position + step
+                found.append((at, image[at:at + FRAGMENT].ljust(FRAGMENT, b"\0")))
+    return found
+
+
+def read_fragment_file(data):
+    """Checks the layout and returns (source path, source length, fragments)."""
+    assert data[0:8] == b"\x07recover", "signature"
+    assert data[8:12] == b"\x03AES" and data[12] == 0 and data[13:19] == b"\x05fixFI"
+    assert data[19:23] == bytes(4)
+    source_length = struct.unpack_from("<q", data, 23)[0]
+    assert struct.unpack_from("<6I", data, 31) == (0, 0, 512, 0, 0, 0)
+    path = data[55:512].split(b"\0", 1)[0].decode("utf-8")
+    assert data[512:514] == b"\x78\x01", "zlib header of level 1"
+    inflater = zlib.decompressobj()
+    content = inflater.decompress(data[512:])
+    assert inflater.eof, "the body's zlib stream does not end"
+    trailer = inflater.unused_data
+    body_end = len(data) - len(trailer)
+    pad = (4 - (body_end + 4) % 4) % 4
+    assert trailer == bytes(4 + pad) + b"TEMP", "trailer %r" % trailer[:16]
+    assert len(data) % 4 == 0
+    assert len(content) % FRAGMENT == 0
+    fragments = [content[k:k + FRAGMENT] for k in range(0, len(content), FRAGMENT)]
+    return path, source_length, fragments
+
+
+def run(*args, **kwargs):
+    return subprocess.run([ARGS.cli, *args], capture_output=True, text=True, **kwargs)
+
+
+class EndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        os.makedirs(ARGS.work, exist_ok=True)
+
+    def work(self, name):
+        path = os.path.join(ARGS.work, name)
+        if os.path.lexists(path):
+            os.remove(path)
+        return path
+
+    def make_image(self, name, databases, seed):
+        image, layout = self.work(name + ".img"), self.work(name + ".layout.json")
+        subprocess.run([ARGS.make_image, image, layout,
+                        *[os.path.join(ARGS.samples, d) for d in databases],
+                        "--seed", str(seed)], check=True, capture_output=True)
+        with open(layout) as f:
+            return image, json.load(f)
+
+    def scan_and_check(self, name, databases, seed):
+        image_path, layout = self.make_image(name, databases, seed)
+        out = self.work(name + ".frag")
+        result = run("scan", image_path, out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("扫描存储介质: " + os.path.abspath(image_path), result.stdout)
+        self.assertIn("完成！", result.stdout)
+
+        with open(image_path, "rb") as f:
+            image = f.read()
+        with open(out, "rb") as f:
+            path, source_length, fragments = read_fragment_file(f.read())
+        self.assertEqual(path, os.path.abspath(image_path))
+        self.assertEqual(source_length, len(image))
+
+        expected = expected_fragments(image)
+        self.assertEqual(len(fragments), len(expected))
+        for k, (offset, page) in enumerate(expected):
+            self.assertEqual(fragments[k], page, "fragment %d from offset %d" % (k, offset))
+
+        # Every candidate page of every database is there, byte for byte.
+        by_offset = {offset: k for k, (offset, _) in enumerate(expected)}
+        for index, database in enumerate(databases):
+            with open(os.path.join(ARGS.samples, database), "rb") as f:
+                db = f.read()
+            with open(os.path.join(ARGS.samples, database + ".manifest.json")) as f:
+                candidates = set(json.load(f)["candidate_pages"])
+            found = 0
+            for r in layout["runs"]:
+                if r["database"] != index:
+                    continue
+                for p in range(r["first_page"], r["first_page"] + r["pages"]):
+                    if p not in candidates:
+                        continue
+                    offset = r["offset"] + (p - r["first_page"]) * FRAGMENT
+                    self.assertIn(offset, by_offset, "%s page %d" % (database, p))
+                    self.assertEqual(fragments[by_offset[offset]], db[p * FRAGMENT:(p + 1) * FRAGMENT])
+                    found += 1
+            self.assertEqual(found, len(candidates), database)
+
+        # The program's own reader agrees.
+        summary = run("inspect", "--json", out)
+        self.assertEqual(summary.returncode, 0, summary.stderr)
+        report = json.loads(summary.stdout)
+        self.assertEqual(report["state"], "complete")
+        self.assertEqual(report["fragments"], len(expected))
+        pages = run("inspect", "--pages", out)
+        self.assertEqual(pages.returncode, 0)
+        self.assertEqual(sum(1 for line in pages.stdout.splitlines() if line.strip()[:1].isdigit()),
+                         len(expected))
+        return image_path, out
+
+    def test_each_database_alone(self):
+        for seed, database in enumerate(["sample-jet4-small.mdb", "sample-jet4.mdb"]):
+            with self.subTest(database=database):
+                self.scan_and_check("alone-%d" % seed, [database], 100 + seed)
+
+    def test_two_databases_mixed(self):
+        self.scan_and_check("mixed", ["sample-jet4.mdb", "sample-jet4-small.mdb"], 7)
+
+    def test_existing_output_is_kept_unless_forced(self):
+        image, out = self.scan_and_check("force", ["sample-jet4-small.mdb"], 3)
+        with open(out, "rb") as f:
+            before = f.read()
+        result = run("scan", image, out)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("already exists", result.stderr)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(run("scan", "--force", "--quiet", image, out).returncode, 0)
+
+    def test_output_that_is_the_source_is_refused(self):
+        image, _ = self.make_image("self", ["sample-jet4-small.mdb"], 4)
+        size = os.path.getsize(image)
+        link = self.work("self-link.img")
+        os.symlink(image, link)
+        for target in (image, link):
+            result = run("scan", "--force", image, target)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn('Cannot create file "', result.stderr)
+            self.assertEqual(os.path.getsize(image), size)
+
+    def test_failures_and_usage(self):
+        missing = self.work("missing.img")
+        result = run("scan", missing, self.work("never.frag"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('Cannot open file "%s". No such file or directory.' % missing, result.stderr)
+        self.assertFalse(os.path.exists(self.work("never.frag")))
+        self.assertEqual(run("scan", "only-one-argument").returncode, 2)
+        self.assertEqual(run("frobnicate").returncode, 2)
+        if os.path.exists("/dev/full"):
+            image, _ = self.make_image("full", ["sample-jet4-small.mdb"], 5)
+            result = run("scan", "--force", image, "/dev/full")
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("Stream write error.", result.stderr)
+
+    def test_inspect_finds_cut_and_damaged_files(self):
+        _, out = self.scan_and_check("cut", ["sample-jet4-small.mdb"], 6)
+        with open(out, "rb") as f:
+            data = f.read()
+        cut = self.work("cut-short.frag")
+        with open(cut, "wb") as f:
+            f.write(data[:len(data) // 2])
+        result = run("inspect", cut)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("incomplete", result.stdout)
+        damaged = self.work("damaged.frag")
+        with open(damaged, "wb") as f:
+            f.write(data[:1000] + bytes([data[1000] ^ 0xFF]) + data[1001:])
+        self.assertEqual(run("inspect", damaged).returncode, 1)
+
+    def test_ctrl_c_finishes_the_file_as_a_stopped_run(self):
+        image = self.work("large-sparse.img")
+        with open(image, "wb") as f:
+            f.truncate(64 * 1024 ** 3)  # sparse: reads as zeros, long enough to interrupt
+        out = self.work("stopped.frag")
+        process = subprocess.Popen([ARGS.cli, "scan", image, out], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        # The size message comes right before the chunk loop starts.
+        for line in process.stdout:
+            if line.strip() == str(64 * 1024 ** 3):
+                break
+        time.sleep(0.2)
+        process.send_signal(signal.SIGINT)
+        stdout, stderr = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 130, stderr)
+        self.assertIn("完成！", stdout)
+        with open(out, "rb") as f:
+            _, length, fragments = read_fragment_file(f.read())
+        self.assertEqual(length, 64 * 1024 ** 3)
+        self.assertEqual(fragments, [])
+        os.remove(image)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--make-image", required=True)
+    parser.add_argument("--samples", required=True)
+    parser.add_argument("--work", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
