@@ -7,7 +7,7 @@ packages=(
   zlib1g-dev libgtest-dev libcli11-dev python3
   libblkid-dev
   qt6-base-dev fonts-wqy-microhei xvfb xauth
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev
 )
 
 run_as_root() {

@@ -24,7 +24,13 @@ struct TInspectOptions {
   bool Pages = false;
 };
 
+struct TSourcesOptions {
+  bool Json = false;
+};
+
 int RunScanCommand(const TScanOptions& options);
 int RunInspectCommand(const TInspectOptions& options);
+// Lists the source menu's volumes and drives; always exits 0.
+int RunSourcesCommand(const TSourcesOptions& options);
 
 }  // namespace quillon

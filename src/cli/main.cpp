@@ -34,6 +34,11 @@ int main(int argc, char** argv) {
   inspectCommand->add_flag("--json", inspect.Json, "Print the summary as JSON");
   inspectCommand->add_flag("--pages", inspect.Pages, "List every fragment's page header");
 
+  TSourcesOptions sources;
+  CLI::App* sourcesCommand = app.add_subcommand(
+      "sources", "List the volumes and physical drives a scan can read, as the window's menu does");
+  sourcesCommand->add_flag("--json", sources.Json, "Print the list as JSON");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -46,5 +51,6 @@ int main(int argc, char** argv) {
   }
 
   if (scanCommand->parsed()) return RunScanCommand(scan);
+  if (sourcesCommand->parsed()) return RunSourcesCommand(sources);
   return RunInspectCommand(inspect);
 }

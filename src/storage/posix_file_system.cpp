@@ -10,6 +10,8 @@
 #include "core/errors.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
+#include "storage/linux_block_layout.h"
+#include "storage/linux_device_queries.h"
 
 namespace quillon {
 
@@ -118,7 +120,8 @@ TPosixFileSystem::TFileIdentity IdentityOf(const struct stat& st) {
 }
 
 [[noreturn]] void Fail(TOpenMode mode, const std::string& path, const std::string& reason) {
-  const std::string full = FullPath(path);
+  // A device path is already complete; made absolute it would name a file in the cwd.
+  const std::string full = IsDevicePathForm(path) ? path : FullPath(path);
   throw EQuillonError(mode == TOpenMode::CreateExclusive ? CreateErrorText(full, reason)
                                                          : OpenErrorText(full, reason));
 }
@@ -127,8 +130,23 @@ TPosixFileSystem::TFileIdentity IdentityOf(const struct stat& st) {
 
 TPosixFileSystem::TPosixFileSystem() : openTable_(std::make_shared<TOpenTable>()) {}
 
+TPosixFileSystem::TPosixFileSystem(TDevicePathResolver resolveDevice)
+    : openTable_(std::make_shared<TOpenTable>()), resolveDevice_(std::move(resolveDevice)) {}
+
 std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMode mode) {
   if (path.empty()) Fail(mode, path, std::strerror(ENOENT));
+  std::string openPath = path;
+  std::string nodeNote;  // names the device node behind a device path in error texts
+  if (resolveDevice_ && IsDevicePathForm(path)) {
+    // The fragment file is never written over a drive or volume.
+    if (mode == TOpenMode::CreateExclusive) {
+      Fail(mode, path, "A drive or volume cannot be the output file");
+    }
+    const std::optional<std::string> node = resolveDevice_(path);
+    if (!node) Fail(mode, path, "No such drive or volume");
+    openPath = *node;
+    nodeNote = " (" + openPath + ")";
+  }
   int flags = O_CLOEXEC;
   switch (mode) {
     // Non-blocking only for the open itself, so that a FIFO cannot hang the program.
@@ -136,14 +154,19 @@ std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMo
     case TOpenMode::ReadWriteShared: flags |= O_RDWR | O_NONBLOCK; break;
     case TOpenMode::CreateExclusive: flags |= O_RDWR | O_CREAT; break;
   }
-  const int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) Fail(mode, path, std::strerror(errno));
+  const int fd = ::open(openPath.c_str(), flags, 0666);
+  if (fd < 0) Fail(mode, path, std::strerror(errno) + nodeNote);
 
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
     ::close(fd);
     Fail(mode, path, std::strerror(err));
+  }
+  if (mode == TOpenMode::CreateExclusive && S_ISBLK(st.st_mode)) {
+    // Writing a fragment file over a disk or partition would destroy what is on it.
+    ::close(fd);
+    Fail(mode, path, "It is a disk or partition device; the output must be a file");
   }
   if (mode != TOpenMode::CreateExclusive) {
     if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
@@ -171,7 +194,11 @@ std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMo
 }
 
 std::unique_ptr<IFileSystem> MakePlatformFileSystem() {
-  return std::make_unique<TPosixFileSystem>();
+  // Drive and volume paths keep their system forms in the rest of the program and in the
+  // fragment file; only here do they become /dev nodes.
+  auto devices = std::make_shared<TLinuxDeviceQueries>();
+  return std::make_unique<TPosixFileSystem>(
+      [devices](const std::string& path) { return devices->DeviceNode(path); });
 }
 
 }  // namespace quillon

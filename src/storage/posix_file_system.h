@@ -5,17 +5,27 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "core/stream.h"
 
 namespace quillon {
 
+// The /dev node of a device-form path ("\\.\C:", "\\.\physicaldrive0"); nothing when no
+// drive or volume answers to it.
+using TDevicePathResolver = std::function<std::optional<std::string>(const std::string&)>;
+
 class TPosixFileSystem : public IFileSystem {
  public:
+  // Opens paths as they are: a device-form path is taken as a file name.
   TPosixFileSystem();
+  // Opens device-form paths as the device the resolver names, other paths as they are.
+  explicit TPosixFileSystem(TDevicePathResolver resolveDevice);
   std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) override;
 
   // What identifies a file across names and links.
@@ -30,6 +40,7 @@ class TPosixFileSystem : public IFileSystem {
 
  private:
   std::shared_ptr<TOpenTable> openTable_;
+  TDevicePathResolver resolveDevice_;
 };
 
 }  // namespace quillon

@@ -2,6 +2,7 @@
 // and the stream calls.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -113,6 +114,23 @@ TEST_F(PosixFileSystemTest, StreamReadsWritesSeeksAndLength) {
   auto out = files_->Open((dir_ / "out.bin").string(), TOpenMode::CreateExclusive);
   EXPECT_EQ(out->Write("abc", 3), 3u);
   EXPECT_EQ(out->Length(), 3);
+}
+
+TEST_F(PosixFileSystemTest, ADiskDeviceIsNeverTheOutput) {
+  // Any block device that opens will do: the refusal comes before anything is written.
+  for (const char* node : {"/dev/loop0", "/dev/loop1", "/dev/ram0"}) {
+    struct stat st {};
+    if (::stat(node, &st) != 0 || !S_ISBLK(st.st_mode)) continue;
+    const std::string error = ErrorOf([&] { files_->Open(node, TOpenMode::CreateExclusive); });
+    if (error.find("disk or partition") == std::string::npos &&
+        error.find("Cannot create file") == 0) {
+      continue;  // the node does not open here (no rights, no such device)
+    }
+    EXPECT_EQ(error, std::string("Cannot create file \"") + node +
+                         "\". It is a disk or partition device; the output must be a file");
+    return;
+  }
+  GTEST_SKIP() << "no block device opens here";
 }
 
 TEST_F(PosixFileSystemTest, AFullDeviceWritesShort) {

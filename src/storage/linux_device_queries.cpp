@@ -1,0 +1,208 @@
+#include "storage/linux_device_queries.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "core/errors.h"
+
+namespace quillon {
+namespace fs = std::filesystem;
+namespace {
+
+// An open block device, or in tests the image file that stands in for one.
+class TLinuxDevice : public IDevice {
+ public:
+  TLinuxDevice(int fd, TBlockDevice device) : fd_(fd), device_(std::move(device)) {}
+  ~TLinuxDevice() override { ::close(fd_); }
+  TLinuxDevice(const TLinuxDevice&) = delete;
+  TLinuxDevice& operator=(const TLinuxDevice&) = delete;
+
+  std::optional<TDiskGeometry> DriveGeometry() override {
+    const std::int64_t bytes = ExactBytes();
+    if (bytes <= 0) return std::nullopt;
+    // Linux has no cylinders worth the name: one sector per track and one track per
+    // cylinder make the product the exact size in whole sectors.
+    TDiskGeometry geometry;
+    geometry.BytesPerSector = SectorBytes();
+    geometry.SectorsPerTrack = 1;
+    geometry.TracksPerCylinder = 1;
+    geometry.Cylinders = bytes / geometry.BytesPerSector;
+    return geometry;
+  }
+
+  std::optional<TDiskGeometryEx> DriveGeometryEx() override {
+    const std::int64_t bytes = ExactBytes();
+    if (bytes <= 0) return std::nullopt;
+    return TDiskGeometryEx{device_.Removable ? kRemovableMedia : kFixedMedia, bytes};
+  }
+
+  std::optional<TDiskExtent> FirstDiskExtent() override {
+    // Only a volume lies in an extent; a whole drive answers this request with a failure.
+    if (!device_.IsVolume || device_.DiskIndex < 0) return std::nullopt;
+    return TDiskExtent{static_cast<std::uint32_t>(device_.DiskIndex), device_.StartBytes,
+                       ExactBytes()};
+  }
+
+ private:
+  std::int64_t ExactBytes() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return device_.SysfsBytes;
+    if (S_ISREG(st.st_mode)) return static_cast<std::int64_t>(st.st_size);
+    std::uint64_t bytes = 0;
+    if (S_ISBLK(st.st_mode) && ::ioctl(fd_, BLKGETSIZE64, &bytes) == 0) {
+      return static_cast<std::int64_t>(bytes);
+    }
+    return device_.SysfsBytes;
+  }
+
+  std::uint32_t SectorBytes() const {
+    int bytes = 0;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISBLK(st.st_mode) && ::ioctl(fd_, BLKSSZGET, &bytes) == 0 &&
+        bytes > 0) {
+      return static_cast<std::uint32_t>(bytes);
+    }
+    return 512;
+  }
+
+  int fd_;
+  TBlockDevice device_;
+};
+
+// Undoes the octal escapes (\040 for a space) of a path in the mount tables.
+std::string DecodeMountPath(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool escape = text[i] == '\\' && i + 3 < text.size() &&
+                        text.find_first_not_of("01234567", i + 1) >= i + 4;
+    if (escape) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 3), nullptr, 8));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> fields;
+  for (std::string field; in >> field;) fields.push_back(field);
+  return fields;
+}
+
+std::string NodeOf(const TBlockDevice& device, const TLinuxRoots& roots) {
+  return (roots.Dev / device.Name).string();
+}
+
+}  // namespace
+
+std::string MountPointOf(const std::string& devNumber, const std::string& node,
+                         const TLinuxRoots& roots) {
+  // mountinfo: id parent major:minor root mount-point options [tags] - type source options.
+  // A file system such as btrfs shows an anonymous major:minor, so the source counts too.
+  std::ifstream mountInfo(roots.Proc / "self" / "mountinfo");
+  for (std::string line; std::getline(mountInfo, line);) {
+    const std::vector<std::string> f = Fields(line);
+    if (f.size() < 5) continue;
+    std::string source;
+    for (std::size_t i = 5; i + 2 < f.size(); ++i) {
+      if (f[i] == "-") {
+        source = DecodeMountPath(f[i + 2]);
+        break;
+      }
+    }
+    if ((!devNumber.empty() && f[2] == devNumber) || source == node) return DecodeMountPath(f[4]);
+  }
+  std::ifstream mounts(roots.Proc / "mounts");
+  for (std::string line; std::getline(mounts, line);) {
+    const std::vector<std::string> f = Fields(line);
+    if (f.size() >= 2 && DecodeMountPath(f[0]) == node) return DecodeMountPath(f[1]);
+  }
+  return {};
+}
+
+TLinuxDeviceQueries::TLinuxDeviceQueries(TLinuxRoots roots) : roots_(std::move(roots)) {}
+
+std::optional<TVolumeInformation> TLinuxDeviceQueries::VolumeInformation(const std::string& rootPath) {
+  const auto volume = FindVolume(ReadBlockLayout(roots_), rootPath);
+  if (!volume) return std::nullopt;
+  const auto id = ProbeFileSystem(NodeOf(*volume, roots_), volume->DevNumber, roots_);
+  if (!id) return std::nullopt;  // no recognised file system: the system cannot read it
+  return TVolumeInformation{id->Label, SerialNumberOfUuid(id->Uuid), id->Type};
+}
+
+std::optional<TDiskFreeSpace> TLinuxDeviceQueries::DiskFreeSpace(const std::string& rootPath) {
+  const auto volume = FindVolume(ReadBlockLayout(roots_), rootPath);
+  if (!volume) return std::nullopt;
+  const std::string mountPoint = MountPointOf(volume->DevNumber, NodeOf(*volume, roots_), roots_);
+  if (mountPoint.empty()) return std::nullopt;  // an unmounted file system has no free space
+  struct statvfs st {};
+  if (::statvfs(mountPoint.c_str(), &st) != 0) return std::nullopt;
+  const auto unit = static_cast<std::int64_t>(st.f_frsize != 0 ? st.f_frsize : st.f_bsize);
+  return TDiskFreeSpace{static_cast<std::int64_t>(st.f_bavail) * unit,
+                        static_cast<std::int64_t>(st.f_blocks) * unit};
+}
+
+int TLinuxDeviceQueries::DriveType(const std::string& rootPath) {
+  const auto volume = FindVolume(ReadBlockLayout(roots_), rootPath);
+  if (!volume) return DriveNoRootDir;
+  return volume->Removable ? DriveRemovable : DriveFixed;
+}
+
+std::string TLinuxDeviceQueries::VolumeDeviceName(const std::string& rootPath) {
+  const auto volume = FindVolume(ReadBlockLayout(roots_), rootPath);
+  return volume ? volume->Name : std::string();
+}
+
+std::unique_ptr<IDevice> TLinuxDeviceQueries::OpenDevice(const std::string& devicePath,
+                                                         TOpenMode mode) {
+  if (mode == TOpenMode::CreateExclusive) {
+    throw EQuillonError(CreateErrorText(devicePath, std::strerror(EPERM)));
+  }
+  const auto device = FindBlockDevice(ReadBlockLayout(roots_), devicePath);
+  if (!device) throw EQuillonError(OpenErrorText(devicePath, std::strerror(ENOENT)));
+  const std::string node = NodeOf(*device, roots_);
+  // Nothing is ever written through a device handle, so it is opened for reading alone,
+  // whatever the mode: the rights needed are the same, and a write-protected card that
+  // refuses a read-write open does not end the drive probe.
+  const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw EQuillonError(OpenErrorText(devicePath, std::string(std::strerror(errno)) + " (" + node + ")"));
+  }
+  return std::make_unique<TLinuxDevice>(fd, *device);
+}
+
+bool TLinuxDeviceQueries::MayOpenDevices() {
+  // Being root is not enough inside a container whose device rules forbid the disks, so
+  // the disks are tried: opened for reading and closed at once.
+  for (const TBlockDevice& disk : ReadBlockLayout(roots_).Disks) {
+    const int fd = ::open(NodeOf(disk, roots_).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) return false;
+    if (fd >= 0) ::close(fd);
+  }
+  return true;
+}
+
+std::optional<std::string> TLinuxDeviceQueries::DeviceNode(const std::string& devicePath) const {
+  const auto device = FindBlockDevice(ReadBlockLayout(roots_), devicePath);
+  if (!device) return std::nullopt;
+  return NodeOf(*device, roots_);
+}
+
+std::unique_ptr<IDeviceQueries> MakePlatformDeviceQueries() {
+  return std::make_unique<TLinuxDeviceQueries>();
+}
+
+}  // namespace quillon

@@ -1,0 +1,136 @@
+// The volume and drive queries through the Windows calls themselves.
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "core/errors.h"
+#include "storage/device_queries.h"
+#include "storage/win32_error_text.h"
+
+namespace quillon {
+namespace {
+
+class TWin32Device : public IDevice {
+ public:
+  explicit TWin32Device(HANDLE handle) : handle_(handle) {}
+  ~TWin32Device() override { ::CloseHandle(handle_); }
+  TWin32Device(const TWin32Device&) = delete;
+  TWin32Device& operator=(const TWin32Device&) = delete;
+
+  std::optional<TDiskGeometry> DriveGeometry() override {
+    DISK_GEOMETRY geometry;
+    std::memset(&geometry, 0, sizeof geometry);
+    DWORD returned = 0;
+    if (!::DeviceIoControl(handle_, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry,
+                           sizeof geometry, &returned, nullptr)) {
+      return std::nullopt;
+    }
+    TDiskGeometry result;
+    result.Cylinders = geometry.Cylinders.QuadPart;
+    result.TracksPerCylinder = geometry.TracksPerCylinder;
+    result.SectorsPerTrack = geometry.SectorsPerTrack;
+    result.BytesPerSector = geometry.BytesPerSector;
+    return result;
+  }
+
+  std::optional<TDiskGeometryEx> DriveGeometryEx() override {
+    // DISK_GEOMETRY_EX ends in a variable part; the fixed 40 bytes are all that is read.
+    alignas(DISK_GEOMETRY_EX) unsigned char buffer[40];
+    static_assert(sizeof buffer >= offsetof(DISK_GEOMETRY_EX, Data));
+    std::memset(buffer, 0, sizeof buffer);
+    DWORD returned = 0;
+    if (!::DeviceIoControl(handle_, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, buffer,
+                           sizeof buffer, &returned, nullptr)) {
+      return std::nullopt;
+    }
+    DISK_GEOMETRY_EX geometry;
+    std::memcpy(&geometry, buffer, offsetof(DISK_GEOMETRY_EX, Data));
+    return TDiskGeometryEx{static_cast<std::int32_t>(geometry.Geometry.MediaType),
+                           geometry.DiskSize.QuadPart};
+  }
+
+  std::optional<TDiskExtent> FirstDiskExtent() override {
+    alignas(VOLUME_DISK_EXTENTS) unsigned char buffer[260];
+    std::memset(buffer, 0, sizeof buffer);
+    DWORD returned = 0;
+    if (!::DeviceIoControl(handle_, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, buffer,
+                           sizeof buffer, &returned, nullptr)) {
+      return std::nullopt;
+    }
+    VOLUME_DISK_EXTENTS extents;
+    std::memcpy(&extents, buffer, sizeof extents);
+    if (extents.NumberOfDiskExtents == 0) return std::nullopt;
+    const DISK_EXTENT& first = extents.Extents[0];
+    return TDiskExtent{static_cast<std::uint32_t>(first.DiskNumber),
+                       first.StartingOffset.QuadPart, first.ExtentLength.QuadPart};
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class TWin32DeviceQueries : public IDeviceQueries {
+ public:
+  std::optional<TVolumeInformation> VolumeInformation(const std::string& rootPath) override {
+    char label[261] = {};
+    char fileSystem[32] = {};
+    DWORD serial = 0, maximumComponentLength = 0, flags = 0;
+    if (!::GetVolumeInformationA(rootPath.c_str(), label, sizeof label, &serial,
+                                 &maximumComponentLength, &flags, fileSystem, sizeof fileSystem)) {
+      return std::nullopt;
+    }
+    return TVolumeInformation{label, static_cast<std::uint32_t>(serial), fileSystem};
+  }
+
+  std::optional<TDiskFreeSpace> DiskFreeSpace(const std::string& rootPath) override {
+    ULARGE_INTEGER freeToCaller, total, totalFree;
+    if (!::GetDiskFreeSpaceExA(rootPath.c_str(), &freeToCaller, &total, &totalFree)) {
+      return std::nullopt;
+    }
+    return TDiskFreeSpace{static_cast<std::int64_t>(freeToCaller.QuadPart),
+                          static_cast<std::int64_t>(total.QuadPart)};
+  }
+
+  int DriveType(const std::string& rootPath) override {
+    return static_cast<int>(::GetDriveTypeA(rootPath.c_str()));
+  }
+
+  std::string VolumeDeviceName(const std::string&) override { return {}; }
+
+  std::unique_ptr<IDevice> OpenDevice(const std::string& devicePath, TOpenMode mode) override {
+    if (mode == TOpenMode::CreateExclusive) {
+      throw EQuillonError(CreateErrorText(devicePath, Win32ErrorText(ERROR_ACCESS_DENIED)));
+    }
+    const DWORD access =
+        mode == TOpenMode::ReadWriteShared ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    const HANDLE handle = ::CreateFileA(devicePath.c_str(), access,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      throw EQuillonError(OpenErrorText(devicePath, Win32ErrorText(::GetLastError())));
+    }
+    return std::make_unique<TWin32Device>(handle);
+  }
+
+  bool MayOpenDevices() override {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool known =
+        ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != 0;
+    ::CloseHandle(token);
+    return !known || elevation.TokenIsElevated != 0;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<IDeviceQueries> MakePlatformDeviceQueries() {
+  return std::make_unique<TWin32DeviceQueries>();
+}
+
+}  // namespace quillon
