@@ -5,10 +5,24 @@
 #ifndef QUILLON_WEB_ADDRESS
 #define QUILLON_WEB_ADDRESS "https://quillon.example.com"
 #endif
+#ifndef QUILLON_SERVICE_LABEL
+#define QUILLON_SERVICE_LABEL "在线客服:"
+#endif
+#ifndef QUILLON_SERVICE_NUMBER
+#define QUILLON_SERVICE_NUMBER "000000"
+#endif
+#ifndef QUILLON_SUPPORT_TELEPHONE
+#define QUILLON_SUPPORT_TELEPHONE "000-0000000"
+#endif
 
 namespace quillon::branding {
 
 inline constexpr const char* kProductVersion = "Quillon 2.0";
+inline constexpr const char* kProductName = "Quillon";
 inline constexpr const char* kWebAddress = QUILLON_WEB_ADDRESS;
+// The customer-service label names the instant-messaging service; the number follows it.
+inline constexpr const char* kServiceLabel = QUILLON_SERVICE_LABEL;
+inline constexpr const char* kServiceNumber = QUILLON_SERVICE_NUMBER;
+inline constexpr const char* kSupportTelephone = QUILLON_SUPPORT_TELEPHONE;
 
 }  // namespace quillon::branding

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <limits>
 #include <memory>
 
 #include "app/branding.h"
+#include "app/source_menu.h"
 #include "app/texts.h"
 #include "core/chunk_loop.h"
 #include "core/errors.h"
@@ -84,6 +86,12 @@ void TMain::button2Click() {
 }
 
 void TMain::RunScan() {
+  // Cleared however the run ends, also by an exception.
+  struct TScanningFlag {
+    bool& Flag;
+    explicit TScanningFlag(bool& flag) : Flag(flag) { Flag = true; }
+    ~TScanningFlag() { Flag = false; }
+  } scanningFlag(scanning_);
   StopRequested = false;
   lastScan_ = {};
   std::unique_ptr<TStream> source;
@@ -112,7 +120,7 @@ void TMain::RunScan() {
   }
   // The cleanup runs after a normal end, a stop and a failure alike; both files are
   // still open while the completion message is on screen.
-  view_.ShowMessage(texts::kDone);
+  ShowDoneMessage();
   UnlockControls();
   SetGaugePosition(0);
   writer.Close();
@@ -125,6 +133,70 @@ void TMain::RunScan() {
     std::rethrow_exception(failure);
   }
   lastScan_.End = loop.Stopped ? TScanEnd::Stopped : TScanEnd::Completed;
+}
+
+void TMain::ShowDoneMessage() {
+  // After a close request nobody waits for the box: the program ends once the file is done.
+  if (closeRequested_) {
+    view_.ShowSelfClosingMessage(texts::kDone);
+  } else {
+    view_.ShowMessage(texts::kDone);
+  }
+}
+
+void TMain::RecBtnClick() {
+  RecBtnDropDown();
+  // A close request taken while the menu was being built: the window is going away.
+  if (closeRequested_) return;
+  const std::optional<std::string> chosen = view_.ShowSourceMenu();
+  if (chosen) SourceItemClick(*chosen);
+}
+
+void TMain::RecBtnDropDown() {
+  view_.ProcessPendingMessages();
+  view_.ClearSourceMenu();
+  view_.AddSourceMenuEntry(source_menu::kOpenImageName, texts::kOpenImageCaption,
+                           source_menu::kOpenImageImageIndex);
+  const std::vector<TMenuEntry> volumes = ListVolumeEntries();
+  if (!volumes.empty()) view_.AddSourceMenuSeparator();
+  for (const TMenuEntry& volume : volumes) {
+    view_.AddSourceMenuEntry(volume.Name, volume.Caption, source_menu::kVolumeImageIndex);
+  }
+  view_.AddSourceMenuSeparator();
+  AddDriveEntries();
+}
+
+std::vector<TMain::TMenuEntry> TMain::ListVolumeEntries() { return {}; }
+
+void TMain::AddDriveEntries() {}
+
+void TMain::SourceItemClick(const std::string& name) {
+  view_.ClearOpenDialog();
+  if (name.empty()) return;  // no entry of pop has an empty name
+  if (name == source_menu::kOpenImageName) {
+    const std::optional<std::string> path = view_.ShowOpenDialog();
+    if (!path) return;
+    SourcePath = *path;
+    Source.SetText(*path);
+  } else if (name.starts_with(DrivePrefix)) {
+    SourcePath = DevicePrefix + name;
+    Source.SetText(name);
+  } else {
+    const std::string volume = name.substr(0, 1) + DriveSeparator;
+    SourcePath = DevicePrefix + volume;
+    Source.SetText(volume);
+  }
+}
+
+void TMain::SaveBtnClick() {
+  const std::optional<std::string> path = view_.ShowSaveDialog(Destination.Text());
+  if (path) Destination.SetText(*path);
+  view_.AppendLogLine(texts::kDestinationChosenPrefix + Destination.Text());
+}
+
+bool TMain::FormCloseQuery() {
+  closeRequested_ = true;
+  return !scanning_;
 }
 
 void TMain::SetGaugePosition(std::int64_t value) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/gauge.h"
 #include "app/main_view.h"
@@ -59,6 +60,24 @@ class TMain {
   // Runs when the text of Source changes: logs it, forms SourcePath and sizes the source.
   void SourceChange();
 
+  // A click on RecBtn: RecBtnDropDown, then pop opens below the button; a chosen entry
+  // runs SourceItemClick.
+  void RecBtnClick();
+  // Rebuilds pop: the open-image entry, the volumes, a separator, the physical drives.
+  void RecBtnDropDown();
+  // The click handler of every entry of pop, told apart by the entry's name alone.
+  void SourceItemClick(const std::string& name);
+  // The save command: sd chooses Destination; the path is logged also after a cancel.
+  void SaveBtnClick();
+
+  // A request to close the window. While a scan runs it is remembered and the scan goes
+  // on to its end or a stop and finishes its file; the front end ends the program once
+  // button2Click has returned. Returns whether the window may close now.
+  bool FormCloseQuery();
+  bool CloseRequested() const { return closeRequested_; }
+  // From LockControls to the end of the scan's cleanup.
+  bool Scanning() const { return scanning_; }
+
   void LockControls();
   void UnlockControls();
 
@@ -69,7 +88,20 @@ class TMain {
 
  private:
   class TScanHost;
+  // One entry of pop as the storage layer describes a volume or a drive.
+  struct TMenuEntry {
+    std::string Name;
+    std::string Caption;
+  };
+
   void RunScan();
+  void ShowDoneMessage();
+  // The volumes for pop, in the order of the volume list. None until the storage layer
+  // lists them.
+  std::vector<TMenuEntry> ListVolumeEntries();
+  // Adds one entry per physical drive that opens, in increasing drive number, each as the
+  // probe hands it on. None until the storage layer probes drives.
+  void AddDriveEntries();
   void SetGaugePosition(std::int64_t value);
 
   IMainView& view_;
@@ -78,6 +110,8 @@ class TMain {
   TGauge gg_;
   std::int64_t gaugeUnit_ = 1024;
   TScanReport lastScan_;
+  bool scanning_ = false;
+  bool closeRequested_ = false;  // never cleared: the program ends
 };
 
 }  // namespace quillon

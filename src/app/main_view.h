@@ -2,6 +2,7 @@
 // What TMain needs from the window that shows it. The Qt window, the command line's
 // console and the tests' scripted view implement it.
 
+#include <optional>
 #include <string>
 
 #include "app/gauge.h"
@@ -24,6 +25,28 @@ class IMainView {
   virtual void ProcessPendingMessages() = 0;
   // button2: disabled while a scan runs.
   virtual void SetStartEnabled(bool enabled) = 0;
+
+  // A modal message like ShowMessage whose box closes by itself the moment it is shown:
+  // the program is ending and nobody waits for it.
+  virtual void ShowSelfClosingMessage(const std::string& text) = 0;
+
+  // pop, the source menu: removes every entry.
+  virtual void ClearSourceMenu() = 0;
+  // pop: one more entry; imageIndex picks its icon (17 drive, 18 volume, 19 image file).
+  virtual void AddSourceMenuEntry(const std::string& name, const std::string& caption,
+                                  int imageIndex) = 0;
+  // pop: a separator line, which cannot be chosen.
+  virtual void AddSourceMenuSeparator() = 0;
+  // Opens pop below RecBtn and waits. Returns the name of the chosen entry, or nothing.
+  virtual std::optional<std::string> ShowSourceMenu() = 0;
+
+  // od: clears the file-type filter, the default extension and the preset file name.
+  virtual void ClearOpenDialog() = 0;
+  // od, modal. Returns the full path of the confirmed file, or nothing when cancelled.
+  virtual std::optional<std::string> ShowOpenDialog() = 0;
+  // sd, modal: no filter, no default extension, no overwrite warning, fileName pre-filled.
+  // Returns the full path of the confirmed file, or nothing when cancelled.
+  virtual std::optional<std::string> ShowSaveDialog(const std::string& fileName) = 0;
 };
 
 }  // namespace quillon

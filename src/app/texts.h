@@ -15,4 +15,30 @@ inline constexpr const char* kInitialStatus = "文件数量：";
 inline constexpr const char* kSourceChosenPrefix = "扫描存储介质: ";
 inline constexpr const char* kDestinationChosenPrefix = "数据库碎片保存路径为: ";
 
+// The source menu.
+inline constexpr const char* kOpenImageCaption = "打开磁盘镜像";
+
+// The toolbar.
+inline constexpr const char* kRecBtnCaption = "选择磁盘";
+inline constexpr const char* kSaveBtnCaption = "保存文件";
+inline constexpr const char* kStartCaption = "开始扫描";
+inline constexpr const char* kStopCaption = "停止扫描";
+
+// Label1, the instructions: ten lines, the odd ones empty.
+inline constexpr const char* kInstructionLines[] = {
+    "",
+    "第一步:选择磁盘,选择需要扫描的分区或镜像文件.",
+    "",
+    "第二步:保存文件,选择一个存放扫描结果的位置,输入文件名之后保存.",
+    "",
+    "第三步:开始扫描,等待扫描进度结束.",
+    "",
+    "第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.",
+    "",
+    "请以管理员权限运行此程序.",
+};
+
+// Precedes the vendor's technical-support telephone number in its link.
+inline constexpr const char* kSupportTelephonePrefix = "技术支持电话:";
+
 }  // namespace quillon::texts

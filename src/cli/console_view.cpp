@@ -10,16 +10,16 @@ namespace {
 // Written by the signal handler, read between chunks: the one thing a handler may set.
 volatile std::sig_atomic_t stopSignalled = 0;
 
-extern "C" void OnStopSignal(int) { stopSignalled = 1; }
+extern "C" void OnStopSignal(int signal) {
+  stopSignalled = 1;
+  std::signal(signal, OnStopSignal);  // some C libraries reset the handler once it has run
+}
 
 }  // namespace
 
 void TConsoleView::InstallStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
 }
 
 void TConsoleView::PrintLine(std::FILE* to, const std::string& line) {

@@ -3,6 +3,7 @@
 // stderr when it is a terminal, and Ctrl-C as the stop command.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/main_view.h"
@@ -25,6 +26,15 @@ class TConsoleView : public IMainView {
   void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
   void SetStartEnabled(bool enabled) override;
+  // The command line shows no menus and no dialogs.
+  void ShowSelfClosingMessage(const std::string& text) override { ShowMessage(text); }
+  void ClearSourceMenu() override {}
+  void AddSourceMenuEntry(const std::string&, const std::string&, int) override {}
+  void AddSourceMenuSeparator() override {}
+  std::optional<std::string> ShowSourceMenu() override { return std::nullopt; }
+  void ClearOpenDialog() override {}
+  std::optional<std::string> ShowOpenDialog() override { return std::nullopt; }
+  std::optional<std::string> ShowSaveDialog(const std::string&) override { return std::nullopt; }
 
   // Prints a failure on stderr.
   void ShowError(const std::string& text);

@@ -2,7 +2,9 @@
 // A view for TMain tests: it records everything shown and runs scripted actions at each
 // "process pending messages", the point where a real window would run other commands.
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,31 @@ class TScriptedView : public IMainView {
   // Runs when a modal message is shown, with its text.
   std::function<void(const std::string& text)> OnMessage;
 
+  std::vector<std::string> SelfClosingMessages;  // boxes nobody waited for
+
+  // pop, as last built; a separator has an empty name and the caption "-".
+  struct TMenuEntry {
+    std::string Name;
+    std::string Caption;
+    int ImageIndex = -1;
+    bool operator==(const TMenuEntry&) const = default;
+  };
+  std::vector<TMenuEntry> Menu;
+  int MenuShows = 0;
+  // The entry the user picks when pop opens; a name that is not an entry, or a
+  // separator, picks nothing.
+  std::optional<std::string> MenuChoice;
+
+  // od: the path the user confirms, or nothing for a cancel.
+  std::optional<std::string> OpenAnswer;
+  int OpenDialogClears = 0;
+  int OpenDialogShows = 0;
+  bool OpenDialogClearedBeforeShow = false;  // at the last showing
+
+  // sd: the path the user confirms, or nothing for a cancel.
+  std::optional<std::string> SaveAnswer;
+  std::vector<std::string> SaveDialogPresets;  // the file name pre-filled at each showing
+
   void AppendLogLine(const std::string& line) override { Log.push_back(line); }
   void SetStatusText(const std::string& text) override {
     Status = text;
@@ -44,6 +71,41 @@ class TScriptedView : public IMainView {
     if (OnProcessMessages) OnProcessMessages(ProcessCalls);
   }
   void SetStartEnabled(bool enabled) override { StartEnabledHistory.push_back(enabled); }
+
+  void ShowSelfClosingMessage(const std::string& text) override {
+    Messages.push_back(text);
+    SelfClosingMessages.push_back(text);
+  }
+  void ClearSourceMenu() override { Menu.clear(); }
+  void AddSourceMenuEntry(const std::string& name, const std::string& caption,
+                          int imageIndex) override {
+    Menu.push_back({name, caption, imageIndex});
+  }
+  void AddSourceMenuSeparator() override { Menu.push_back({"", "-", -1}); }
+  std::optional<std::string> ShowSourceMenu() override {
+    ++MenuShows;
+    if (!MenuChoice || MenuChoice->empty()) return std::nullopt;
+    const bool listed = std::any_of(Menu.begin(), Menu.end(),
+                                    [&](const TMenuEntry& e) { return e.Name == *MenuChoice; });
+    return listed ? MenuChoice : std::nullopt;
+  }
+  void ClearOpenDialog() override {
+    ++OpenDialogClears;
+    openDialogCleared_ = true;
+  }
+  std::optional<std::string> ShowOpenDialog() override {
+    ++OpenDialogShows;
+    OpenDialogClearedBeforeShow = openDialogCleared_;
+    openDialogCleared_ = false;
+    return OpenAnswer;
+  }
+  std::optional<std::string> ShowSaveDialog(const std::string& fileName) override {
+    SaveDialogPresets.push_back(fileName);
+    return SaveAnswer;
+  }
+
+ private:
+  bool openDialogCleared_ = false;
 };
 
 }  // namespace quillon::testing

@@ -1,0 +1,312 @@
+#include "gui_qt/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QStringList>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+#include "app/branding.h"
+#include "app/error_display.h"
+#include "app/texts.h"
+#include "gui_qt/drop_down_tool_button.h"
+#include "gui_qt/gauge_widget.h"
+#include "gui_qt/icons.h"
+#include "gui_qt/url_label.h"
+#include "gui_qt/window_font.h"
+
+namespace quillon {
+namespace {
+
+constexpr int kToolbarHeight = 44;
+constexpr int kStatusBarHeight = 19;
+constexpr int kButtonHeight = 40;
+constexpr int kSegLabelWidth = 200;
+constexpr int kMemoWidth = 499;
+constexpr int kLinkFontPixels = 13;
+
+QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
+
+QToolButton* MakeToolButton(QToolButton* button, const char* name, const char* caption,
+                            TToolIcon icon, int x, int width) {
+  button->setObjectName(QString::fromLatin1(name));
+  button->setText(QString::fromUtf8(caption));
+  button->setIcon(ToolIcon(icon));
+  button->setIconSize(QSize(20, 20));
+  button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);  // every command is given with the mouse
+  button->setGeometry(x, 2, width, kButtonHeight);
+  return button;
+}
+
+// A caption as a menu shows it: "&" stands for itself, not for a shortcut.
+QString MenuCaption(const std::string& caption) {
+  return FromUtf8(caption).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+}  // namespace
+
+TMainWindow::TMainWindow(IFileSystem& fileSystem, IWindowDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), main_(*this, fileSystem) {
+  setObjectName(QStringLiteral("Main"));
+  // The caption and the application title, which also captions every message box.
+  setWindowTitle(TitleText());
+  QGuiApplication::setApplicationDisplayName(TitleText());
+  setFont(WindowFont(12));
+  // A fixed border that can still be maximised: the thin-frame style where the platform
+  // has one; elsewhere the window at least never shrinks below its start size.
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                 Qt::WindowCloseButtonHint);
+
+  BuildToolbar();
+  BuildPanel();
+  BuildStatusBar();
+  pop = new QMenu(this);
+  pop->setObjectName(QStringLiteral("pop"));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(RzToolbar1);
+  layout->addWidget(RzPanel1, 1);
+  layout->addWidget(RzStatusBar1);
+
+  setMinimumSize(kStartWidth, kStartHeight);
+  resize(kStartWidth, kStartHeight);
+}
+
+QString TMainWindow::TitleText() const { return FromUtf8(main_.Title()); }
+
+void TMainWindow::BuildToolbar() {
+  RzToolbar1 = new QFrame(this);
+  RzToolbar1->setObjectName(QStringLiteral("RzToolbar1"));
+  RzToolbar1->setFixedHeight(kToolbarHeight);
+  RzToolbar1->setAutoFillBackground(true);
+
+  RecBtn = new TDropDownToolButton(RzToolbar1);
+  MakeToolButton(RecBtn, "RecBtn", texts::kRecBtnCaption, TToolIcon::ChooseDisk, 4, 74);
+  SaveBtn = MakeToolButton(new QToolButton(RzToolbar1), "SaveBtn", texts::kSaveBtnCaption,
+                           TToolIcon::SaveFile, 78, 60);
+  button2 = MakeToolButton(new QToolButton(RzToolbar1), "button2", texts::kStartCaption,
+                           TToolIcon::StartScan, 138, 60);
+  Button1 = MakeToolButton(new QToolButton(RzToolbar1), "Button1", texts::kStopCaption,
+                           TToolIcon::StopScan, 198, 60);
+
+  connect(RecBtn, &QToolButton::clicked, this,
+          [this] { RunCommand([this] { main_.RecBtnClick(); }); });
+  connect(SaveBtn, &QToolButton::clicked, this,
+          [this] { RunCommand([this] { main_.SaveBtnClick(); }); });
+  connect(button2, &QToolButton::clicked, this, &TMainWindow::StartClicked);
+  connect(Button1, &QToolButton::clicked, this,
+          [this] { RunCommand([this] { main_.Button1Click(); }); });
+}
+
+void TMainWindow::BuildPanel() {
+  RzPanel1 = new QFrame(this);
+  RzPanel1->setObjectName(QStringLiteral("RzPanel1"));
+  RzPanel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  RzPanel1->setLineWidth(1);
+  const int frame = RzPanel1->frameWidth();
+
+  QStringList lines;
+  for (const char* line : texts::kInstructionLines) lines << QString::fromUtf8(line);
+  Label1 = new QLabel(lines.join(QLatin1Char('\n')), RzPanel1);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setTextFormat(Qt::PlainText);
+  Label1->setWordWrap(true);
+  Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // 289 x 169 holds the ten lines in 宋体; a fallback font with taller lines gets the
+  // height it needs, which still ends above the first link.
+  Label1->setGeometry(frame, frame, 289, std::max(169, Label1->heightForWidth(289)));
+
+  const QUrl address(QString::fromUtf8(branding::kWebAddress));
+  QFont linkFont = WindowFont(kLinkFontPixels);
+  linkFont.setUnderline(true);
+  const auto makeLink = [&](const char* name, const QString& caption, int top) {
+    auto* link = new TUrlLabel(caption, address, dialogs_, RzPanel1);
+    link->setObjectName(QString::fromLatin1(name));
+    link->setFont(linkFont);
+    link->adjustSize();
+    link->move(frame + 16, frame + top);
+    return link;
+  };
+  RzURLLabel2 = makeLink("RzURLLabel2",
+                         QString::fromUtf8(branding::kServiceLabel) +
+                             QString::fromUtf8(branding::kServiceNumber),
+                         200);
+  RzURLLabel3 = makeLink("RzURLLabel3",
+                         QString::fromUtf8(texts::kSupportTelephonePrefix) +
+                             QString::fromUtf8(branding::kSupportTelephone),
+                         224);
+  RzURLLabel1 = makeLink("RzURLLabel1",
+                         QString::fromUtf8(branding::kProductName) + QLatin1Char(':') +
+                             QString::fromUtf8(branding::kWebAddress),
+                         248);
+
+  memo2 = new QTextEdit(RzPanel1);
+  memo2->setObjectName(QStringLiteral("memo2"));
+  memo2->setReadOnly(true);
+  memo2->setLineWrapMode(QTextEdit::WidgetWidth);
+  memo2->setFixedWidth(kMemoWidth);
+
+  // Label1 and the links keep their places; memo2 stays docked to the right edge.
+  auto* layout = new QHBoxLayout(RzPanel1);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addStretch(1);
+  layout->addWidget(memo2);
+}
+
+void TMainWindow::BuildStatusBar() {
+  RzStatusBar1 = new QFrame(this);
+  RzStatusBar1->setObjectName(QStringLiteral("RzStatusBar1"));
+  RzStatusBar1->setFixedHeight(kStatusBarHeight);
+
+  SegLabel = new QLabel(QString::fromUtf8(texts::kInitialStatus), RzStatusBar1);
+  SegLabel->setObjectName(QStringLiteral("SegLabel"));
+  SegLabel->setTextFormat(Qt::PlainText);
+  SegLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  SegLabel->setFixedWidth(kSegLabelWidth);
+
+  gg = new TGaugeWidget(RzStatusBar1);
+  gg->setObjectName(QStringLiteral("gg"));
+
+  auto* layout = new QHBoxLayout(RzStatusBar1);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(SegLabel);
+  layout->addWidget(gg, 1);
+}
+
+void TMainWindow::ShowCentred() {
+  if (const QScreen* screen = this->screen()) {
+    const QRect available = screen->availableGeometry();
+    move(available.center() - QPoint(width() / 2, height() / 2));
+  }
+  show();
+}
+
+void TMainWindow::RunCommand(const std::function<void()>& command) {
+  // Nothing may escape into the toolkit's event handling.
+  std::string failure;
+  try {
+    command();
+    return;
+  } catch (const std::exception& error) {
+    failure = error.what();
+  } catch (...) {
+    failure = "Unknown failure";
+  }
+  dialogs_.Error(TitleText(), FromUtf8(ErrorDisplayText(failure)));
+}
+
+void TMainWindow::StartClicked() {
+  RunCommand([this] { main_.button2Click(); });
+  // A close request taken during the scan: the file is finished, so the program ends now.
+  if (main_.CloseRequested() && !main_.Scanning()) close();
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+  if (main_.FormCloseQuery()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void TMainWindow::RequestTermination() {
+  main_.Button1Click();
+  close();
+  // Dialogs and menus give way: cancelling them changes nothing, and the scan waits
+  // while one is open. Bounded, in case one refuses to close.
+  for (int i = 0; i < 8; ++i) {
+    QWidget* open = QApplication::activePopupWidget();
+    if (open == nullptr) open = QApplication::activeModalWidget();
+    if (open == nullptr || open == this) break;
+    open->close();
+  }
+}
+
+void TMainWindow::AppendLogLine(const std::string& line) {
+  // Plain text: a path with markup characters is shown as it is.
+  QTextCursor cursor(memo2->document());
+  cursor.movePosition(QTextCursor::End);
+  if (!memo2->document()->isEmpty()) cursor.insertBlock();
+  cursor.insertText(FromUtf8(line));
+  memo2->setTextCursor(cursor);
+  memo2->ensureCursorVisible();
+}
+
+void TMainWindow::SetStatusText(const std::string& text) { SegLabel->setText(FromUtf8(text)); }
+
+void TMainWindow::ShowGauge(const TGauge& gauge) { gg->SetGauge(gauge); }
+
+void TMainWindow::ShowMessage(const std::string& text) {
+  dialogs_.Message(TitleText(), FromUtf8(text), false);
+}
+
+void TMainWindow::ShowSelfClosingMessage(const std::string& text) {
+  dialogs_.Message(TitleText(), FromUtf8(text), true);
+}
+
+void TMainWindow::ProcessPendingMessages() { QCoreApplication::processEvents(); }
+
+void TMainWindow::SetStartEnabled(bool enabled) { button2->setEnabled(enabled); }
+
+void TMainWindow::ClearSourceMenu() { pop->clear(); }
+
+void TMainWindow::AddSourceMenuEntry(const std::string& name, const std::string& caption,
+                                     int imageIndex) {
+  QAction* entry = pop->addAction(MenuEntryIcon(imageIndex), MenuCaption(caption));
+  entry->setObjectName(FromUtf8(name));
+  entry->setData(QByteArray::fromStdString(name));
+}
+
+void TMainWindow::AddSourceMenuSeparator() { pop->addSeparator(); }
+
+std::optional<std::string> TMainWindow::ShowSourceMenu() {
+  const QPoint belowButton = RecBtn->mapToGlobal(QPoint(0, RecBtn->height()));
+  const QAction* chosen = dialogs_.PopupMenu(*pop, belowButton);
+  if (chosen == nullptr || chosen->isSeparator()) return std::nullopt;
+  return chosen->data().toByteArray().toStdString();
+}
+
+void TMainWindow::ClearOpenDialog() {
+  od.Filter.clear();
+  od.DefaultExtension.clear();
+  od.FileName.clear();
+}
+
+std::optional<std::string> TMainWindow::ShowOpenDialog() {
+  od.Kind = TFileDialogSettings::TKind::Open;
+  const std::optional<QString> path = dialogs_.FileDialog(this, od);
+  if (!path) return std::nullopt;
+  od.FileName = *path;
+  return path->toStdString();
+}
+
+std::optional<std::string> TMainWindow::ShowSaveDialog(const std::string& fileName) {
+  sd.Kind = TFileDialogSettings::TKind::Save;
+  sd.Filter.clear();
+  sd.DefaultExtension.clear();
+  sd.ConfirmOverwrite = false;
+  sd.FileName = FromUtf8(fileName);
+  const std::optional<QString> path = dialogs_.FileDialog(this, sd);
+  if (!path) return std::nullopt;
+  sd.FileName = *path;
+  return path->toStdString();
+}
+
+}  // namespace quillon

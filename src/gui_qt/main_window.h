@@ -1,0 +1,97 @@
+#pragma once
+// The desktop window around TMain: it draws the controls, hands every click to TMain and
+// shows what TMain reports. It holds no program logic of its own.
+
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/main_form.h"
+#include "app/main_view.h"
+#include "gui_qt/window_dialogs.h"
+
+class QFrame;
+class QLabel;
+class QMenu;
+class QTextEdit;
+class QToolButton;
+
+namespace quillon {
+
+class TDropDownToolButton;
+class TGaugeWidget;
+class TUrlLabel;
+
+class TMainWindow : public QWidget, public IMainView {
+  Q_OBJECT
+
+ public:
+  // The client area's size at start.
+  static constexpr int kStartWidth = 789;
+  static constexpr int kStartHeight = 400;
+
+  TMainWindow(IFileSystem& fileSystem, IWindowDialogs& dialogs, QWidget* parent = nullptr);
+
+  TMain& Main() { return main_; }
+
+  // Shows the window centred on the screen it is on.
+  void ShowCentred();
+
+  // A request to end the program from outside the window (a termination signal): a
+  // running scan stops at its next chunk and finishes its file, then the program ends.
+  void RequestTermination();
+
+  // IMainView
+  void AppendLogLine(const std::string& line) override;
+  void SetStatusText(const std::string& text) override;
+  void ShowGauge(const TGauge& gauge) override;
+  void ShowMessage(const std::string& text) override;
+  void ProcessPendingMessages() override;
+  void SetStartEnabled(bool enabled) override;
+  void ShowSelfClosingMessage(const std::string& text) override;
+  void ClearSourceMenu() override;
+  void AddSourceMenuEntry(const std::string& name, const std::string& caption,
+                          int imageIndex) override;
+  void AddSourceMenuSeparator() override;
+  std::optional<std::string> ShowSourceMenu() override;
+  void ClearOpenDialog() override;
+  std::optional<std::string> ShowOpenDialog() override;
+  std::optional<std::string> ShowSaveDialog(const std::string& fileName) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildToolbar();
+  void BuildPanel();
+  void BuildStatusBar();
+  // Runs a command; a failure escaping it goes to the default error display and the
+  // window goes on as before.
+  void RunCommand(const std::function<void()>& command);
+  void StartClicked();
+  QString TitleText() const;
+
+  IWindowDialogs& dialogs_;
+  TMain main_;
+
+  QFrame* RzToolbar1 = nullptr;
+  TDropDownToolButton* RecBtn = nullptr;
+  QToolButton* SaveBtn = nullptr;
+  QToolButton* button2 = nullptr;
+  QToolButton* Button1 = nullptr;
+  QFrame* RzPanel1 = nullptr;
+  QLabel* Label1 = nullptr;
+  TUrlLabel* RzURLLabel1 = nullptr;
+  TUrlLabel* RzURLLabel2 = nullptr;
+  TUrlLabel* RzURLLabel3 = nullptr;
+  QTextEdit* memo2 = nullptr;
+  QFrame* RzStatusBar1 = nullptr;
+  QLabel* SegLabel = nullptr;
+  TGaugeWidget* gg = nullptr;
+  QMenu* pop = nullptr;
+  TFileDialogSettings od;
+  TFileDialogSettings sd;
+};
+
+}  // namespace quillon

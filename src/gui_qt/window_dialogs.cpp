@@ -1,0 +1,60 @@
+#include "gui_qt/window_dialogs.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
+#include <QUrl>
+
+namespace quillon {
+namespace {
+
+void ExecBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+             bool closeAtOnce) {
+  // No parent: the box is centred on the screen and blocks the whole program.
+  QMessageBox box(icon, title, text, QMessageBox::Ok);
+  // Texts hold paths and system messages, never markup.
+  box.setTextFormat(Qt::PlainText);
+  if (closeAtOnce) QTimer::singleShot(0, &box, &QMessageBox::accept);
+  box.exec();
+}
+
+}  // namespace
+
+void TQtWindowDialogs::Message(const QString& title, const QString& text, bool closeAtOnce) {
+  ExecBox(QMessageBox::NoIcon, title, text, closeAtOnce);
+}
+
+void TQtWindowDialogs::Error(const QString& title, const QString& text) {
+  ExecBox(QMessageBox::Critical, title, text, false);
+}
+
+std::optional<QString> TQtWindowDialogs::FileDialog(QWidget* parent,
+                                                    const TFileDialogSettings& settings) {
+  const bool save = settings.Kind == TFileDialogSettings::TKind::Save;
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!settings.Filter.isEmpty()) dialog.setNameFilter(settings.Filter);
+  dialog.setDefaultSuffix(settings.DefaultExtension);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, !settings.ConfirmOverwrite);
+  if (!lastDirectory_.isEmpty()) dialog.setDirectory(lastDirectory_);
+  if (!settings.FileName.isEmpty()) dialog.selectFile(settings.FileName);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  const QFileInfo file(chosen.first());
+  lastDirectory_ = file.absolutePath();
+  return QDir::toNativeSeparators(file.absoluteFilePath());
+}
+
+QAction* TQtWindowDialogs::PopupMenu(QMenu& menu, const QPoint& globalPosition) {
+  return menu.exec(globalPosition);
+}
+
+bool TQtWindowDialogs::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+}  // namespace quillon

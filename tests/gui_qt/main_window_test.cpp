@@ -1,0 +1,403 @@
+// The desktop window on the offscreen platform: its controls, their states around a scan,
+// and real scans of the sample image driven from the toolbar with the dialogs answered.
+
+#include <QAbstractButton>
+#include <QFontInfo>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QtTest>
+#include <csignal>
+#include <functional>
+
+#include "app/main_form.h"
+#include "core/fragment_file_reader.h"
+#include "fake_dialogs.h"
+#include "gui_qt/gauge_widget.h"
+#include "gui_qt/main_window.h"
+#include "gui_qt/termination_signals.h"
+#include "gui_qt/url_label.h"
+#include "storage/file_system.h"
+
+namespace quillon {
+namespace {
+
+const QString kSample = QStringLiteral(QUILLON_SAMPLES_DIR "/sample-jet4.mdb");
+constexpr std::int64_t kSampleSize = 1052672;  // five chunks
+const QString kTitle = QStringLiteral("Quillon 2.0   ") + QString::fromUtf8(QUILLON_WEB_ADDRESS);
+
+// The window with a hook at every "process pending messages", which during a scan is
+// once per chunk.
+class TObservedWindow : public TMainWindow {
+ public:
+  using TMainWindow::TMainWindow;
+  // Counts from 1 at the first call after it is set.
+  void SetOnChunk(std::function<void(int chunk)> onChunk) {
+    onChunk_ = std::move(onChunk);
+    calls_ = 0;
+  }
+  void ProcessPendingMessages() override {
+    TMainWindow::ProcessPendingMessages();
+    if (onChunk_) onChunk_(++calls_);
+  }
+
+ private:
+  std::function<void(int chunk)> onChunk_;
+  int calls_ = 0;
+};
+
+struct TStates {
+  bool RecBtn, SaveBtn, Start, Stop;
+  QString Status;
+  QString Gauge;
+  int GaugeMax;
+};
+
+class TWindowRig {
+ public:
+  TWindowRig() : fileSystem(MakePlatformFileSystem()), window(*fileSystem, dialogs) {
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    output = dir.filePath(QStringLiteral("out.frag"));
+  }
+
+  template <class T = QWidget>
+  T* Find(const char* name) {
+    return window.findChild<T*>(QString::fromLatin1(name));
+  }
+  void Click(const char* name) { Find<QAbstractButton>(name)->click(); }
+
+  // Source and output chosen from the toolbar, as a user does.
+  void Choose(const QString& image) {
+    dialogs.MenuChoice = QStringLiteral("Openimage");
+    dialogs.OpenAnswer = image;
+    Click("RecBtn");
+    dialogs.SaveAnswer = output;
+    Click("SaveBtn");
+  }
+
+  TStates States() {
+    return {Find("RecBtn")->isEnabled(), Find("SaveBtn")->isEnabled(),
+            Find("button2")->isEnabled(), Find("Button1")->isEnabled(),
+            Find<QLabel>("SegLabel")->text(), Find<TGaugeWidget>("gg")->Text(),
+            Find<TGaugeWidget>("gg")->Gauge().Max()};
+  }
+
+  QStringList LogLines() { return Find<QTextEdit>("memo2")->toPlainText().split('\n'); }
+
+  TFragmentFileReport ReadOutput() {
+    auto stream = fileSystem->Open(output.toStdString(), TOpenMode::ReadShared);
+    return ReadFragmentFile(*stream);
+  }
+
+  QTemporaryDir dir;
+  QString output;
+  testing::TFakeDialogs dialogs;
+  std::unique_ptr<IFileSystem> fileSystem;
+  TObservedWindow window;
+};
+
+}  // namespace
+
+class TMainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void controlsExistWithTheirNamesCaptionsAndSizes() {
+    TWindowRig rig;
+    QCOMPARE(rig.window.windowTitle(), kTitle);
+    QCOMPARE(QGuiApplication::applicationDisplayName(), kTitle);
+    QCOMPARE(rig.window.size(), QSize(789, 400));
+    QCOMPARE(rig.Find("RzToolbar1")->geometry(), QRect(0, 0, 789, 44));
+    QCOMPARE(rig.Find("RzPanel1")->geometry(), QRect(0, 44, 789, 337));
+    QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, 381, 789, 19));
+
+    struct TButton {
+      const char* Name;
+      const char* Caption;
+      QRect Geometry;
+    };
+    const TButton buttons[] = {{"RecBtn", "选择磁盘", {4, 2, 74, 40}},
+                               {"SaveBtn", "保存文件", {78, 2, 60, 40}},
+                               {"button2", "开始扫描", {138, 2, 60, 40}},
+                               {"Button1", "停止扫描", {198, 2, 60, 40}}};
+    for (const TButton& expected : buttons) {
+      auto* button = rig.Find<QToolButton>(expected.Name);
+      QVERIFY2(button != nullptr, expected.Name);
+      QCOMPARE(button->text(), QString::fromUtf8(expected.Caption));
+      QCOMPARE(button->geometry(), expected.Geometry);
+      QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+      QVERIFY(button->isEnabled());
+      const QIcon icon = button->icon();
+      QVERIFY(icon.pixmap(20, QIcon::Normal).toImage() !=
+              icon.pixmap(20, QIcon::Disabled).toImage());
+    }
+
+    auto* label = rig.Find<QLabel>("Label1");
+    const int frame = rig.Find<QFrame>("RzPanel1")->frameWidth();
+    QCOMPARE(label->pos(), QPoint(frame, frame));
+    QCOMPARE(label->width(), 289);
+    QVERIFY(label->height() >= 169);
+    QVERIFY(label->wordWrap());
+    QCOMPARE(label->text().split('\n'),
+             QStringList({"", "第一步:选择磁盘,选择需要扫描的分区或镜像文件.", "",
+                          "第二步:保存文件,选择一个存放扫描结果的位置,输入文件名之后保存.",
+                          "", "第三步:开始扫描,等待扫描进度结束.", "",
+                          "第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.",
+                          "", "请以管理员权限运行此程序."}));
+    // The last instruction is not cut off, whichever CJK font is installed.
+    QVERIFY(label->heightForWidth(289) <= label->height());
+    QVERIFY(label->geometry().bottom() < frame + 200);
+
+    const std::pair<const char*, int> links[] = {
+        {"RzURLLabel2", 200}, {"RzURLLabel3", 224}, {"RzURLLabel1", 248}};
+    for (const auto& [name, top] : links) {
+      auto* link = rig.Find<TUrlLabel>(name);
+      QVERIFY2(link != nullptr, name);
+      QCOMPARE(link->pos(), QPoint(frame + 16, frame + top));
+      QCOMPARE(link->font().pixelSize(), 13);
+      QVERIFY(link->font().underline());
+      QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+      QCOMPARE(link->palette().color(QPalette::WindowText),
+               link->palette().color(QPalette::Highlight));
+      QCOMPARE(link->Url(), QUrl(QString::fromUtf8(QUILLON_WEB_ADDRESS)));
+    }
+    QVERIFY(rig.Find<QLabel>("RzURLLabel3")->text().startsWith("技术支持电话:"));
+    QVERIFY(rig.Find<QLabel>("RzURLLabel1")->text().endsWith(":" QUILLON_WEB_ADDRESS));
+
+    auto* memo = rig.Find<QTextEdit>("memo2");
+    QCOMPARE(memo->width(), 499);
+    QCOMPARE(memo->geometry().right(), 789 - 1 - frame);
+    QVERIFY(memo->isReadOnly());
+    QVERIFY(memo->toPlainText().isEmpty());
+
+    QCOMPARE(rig.Find<QLabel>("SegLabel")->text(), QStringLiteral("文件数量："));
+    QCOMPARE(rig.Find("SegLabel")->width(), 200);
+    QCOMPARE(rig.Find("gg")->width(), 589);
+    QCOMPARE(rig.Find<TGaugeWidget>("gg")->Text(), QStringLiteral("0%"));
+    QVERIFY(rig.Find("pop") != nullptr);
+
+    // Chinese text is drawn with a font that has the characters, not as empty boxes.
+    QVERIFY(QFontMetrics(label->font()).inFontUcs4(U'扫'));
+    QVERIFY(QFontMetrics(rig.Find<QLabel>("RzURLLabel3")->font()).inFontUcs4(U'技'));
+  }
+
+  void maximisingRedocksTheRegions() {
+    TWindowRig rig;
+    rig.window.resize(1200, 700);
+    QApplication::processEvents();
+    const int frame = rig.Find<QFrame>("RzPanel1")->frameWidth();
+    QCOMPARE(rig.Find("RzToolbar1")->geometry(), QRect(0, 0, 1200, 44));
+    QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, 681, 1200, 19));
+    QCOMPARE(rig.Find("memo2")->geometry(), QRect(1200 - frame - 499, frame, 499, 637 - 2 * frame));
+    QCOMPARE(rig.Find("Label1")->pos(), QPoint(frame, frame));
+    QCOMPARE(rig.Find("RzURLLabel1")->pos(), QPoint(frame + 16, frame + 248));
+    QCOMPARE(rig.Find("gg")->width(), 1000);
+  }
+
+  void aLinkTurnsPurpleOnlyWhenItOpened() {
+    TWindowRig rig;
+    auto* link = rig.Find<TUrlLabel>("RzURLLabel2");
+    const QColor highlight = link->palette().color(QPalette::Highlight);
+    rig.dialogs.OpenUrlSucceeds = false;
+    QTest::mouseClick(link, Qt::LeftButton);
+    QCOMPARE(rig.dialogs.OpenedUrls.size(), size_t{1});
+    QCOMPARE(link->palette().color(QPalette::WindowText), highlight);
+    QVERIFY(rig.dialogs.Errors.empty() && rig.dialogs.Messages.empty());
+
+    rig.dialogs.OpenUrlSucceeds = true;
+    QTest::mouseClick(link, Qt::LeftButton);
+    QCOMPARE(link->palette().color(QPalette::WindowText), QColor(128, 0, 128));
+    QCOMPARE(rig.dialogs.OpenedUrls.back(), QUrl(QString::fromUtf8(QUILLON_WEB_ADDRESS)));
+  }
+
+  void theSourceMenuOpensBelowRecBtnAndTheDialogsAreSetUp() {
+    TWindowRig rig;
+    rig.Choose(kSample);
+    rig.dialogs.SaveAnswer.reset();
+    rig.Click("SaveBtn");  // cancelled: opens with the last name, logs it again
+
+    auto* recBtn = rig.Find<QToolButton>("RecBtn");
+    QCOMPARE(rig.dialogs.LastMenuPosition, recBtn->mapToGlobal(QPoint(0, recBtn->height())));
+    QCOMPARE(rig.dialogs.MenusShown.back(), QStringList({"Openimage", "-"}));
+    QCOMPARE(rig.dialogs.MenuCaptions.back().first(), QStringLiteral("打开磁盘镜像"));
+
+    QCOMPARE(rig.dialogs.FileDialogs.size(), size_t{3});
+    const TFileDialogSettings& od = rig.dialogs.FileDialogs[0];
+    QVERIFY(od.Kind == TFileDialogSettings::TKind::Open);
+    QVERIFY(od.Filter.isEmpty() && od.DefaultExtension.isEmpty() && od.FileName.isEmpty());
+    for (std::size_t i = 1; i < 3; ++i) {
+      const TFileDialogSettings& sd = rig.dialogs.FileDialogs[i];
+      QVERIFY(sd.Kind == TFileDialogSettings::TKind::Save);
+      QVERIFY(sd.Filter.isEmpty() && sd.DefaultExtension.isEmpty() && !sd.ConfirmOverwrite);
+    }
+    QVERIFY(rig.dialogs.FileDialogs[1].FileName.isEmpty());
+    QCOMPARE(rig.dialogs.FileDialogs[2].FileName, rig.output);
+
+    QCOMPARE(rig.LogLines(), QStringList({"扫描存储介质: " + kSample,
+                                          "数据库碎片保存路径为: " + rig.output,
+                                          "数据库碎片保存路径为: " + rig.output}));
+    QCOMPARE(rig.window.Main().SourceSize, kSampleSize);
+  }
+
+  void aScanFromTheToolbarFollowsTheStateTable() {
+    TWindowRig rig;
+    rig.Choose(kSample);
+    const TStates before = rig.States();
+    QVERIFY(before.RecBtn && before.SaveBtn && before.Start && before.Stop);
+
+    std::vector<TStates> during;
+    rig.window.SetOnChunk([&](int) { during.push_back(rig.States()); });
+    rig.Click("button2");
+
+    QCOMPARE(during.size(), size_t{5});
+    for (const TStates& states : during) {
+      QVERIFY(states.RecBtn && states.SaveBtn && !states.Start && states.Stop);
+      QCOMPARE(states.GaugeMax, 1028);  // KiB
+    }
+    // Taken before the chunk sets the gauge: the third chunk shows the second's 256 KiB.
+    QCOMPARE(during[2].Gauge, QStringLiteral("24%"));
+    const TStates after = rig.States();
+    QVERIFY(after.RecBtn && after.SaveBtn && after.Start && after.Stop);
+    QCOMPARE(after.Gauge, QStringLiteral("0%"));
+    QCOMPARE(after.GaugeMax, 1028);
+
+    const TFragmentFileReport report = rig.ReadOutput();
+    QCOMPARE(report.State, TFragmentFileState::Complete);
+    QVERIFY(report.Fragments > 0);
+    QCOMPARE(after.Status, QStringLiteral("碎片：") + QString::number(report.Fragments));
+
+    QCOMPARE(rig.dialogs.Messages.size(), size_t{2});
+    QCOMPARE(rig.dialogs.Messages[0].Text, QString::number(kSampleSize));
+    QCOMPARE(rig.dialogs.Messages[1].Text, QStringLiteral("完成！"));
+    for (const auto& box : rig.dialogs.Messages) {
+      QCOMPARE(box.Title, kTitle);
+      QVERIFY(!box.ClosedAtOnce);
+    }
+    QVERIFY(rig.dialogs.Errors.empty());
+    QCOMPARE(rig.LogLines().mid(2),
+             QStringList({"======================================================", "开始扫描!",
+                          "扫描结束,请联系软件客服将扫描加密文件发送过去进行分析数据恢复情况"}));
+    QVERIFY(rig.window.isVisible());
+  }
+
+  void aScanThatFindsNothingKeepsSegLabel() {
+    TWindowRig rig;
+    const QString zeros = rig.dir.filePath(QStringLiteral("zeros.img"));
+    QFile file(zeros);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(300000, '\0'));
+    file.close();
+
+    rig.Choose(zeros);
+    rig.Click("button2");
+    QCOMPARE(rig.States().Status, QStringLiteral("文件数量："));
+
+    rig.Choose(kSample);
+    rig.Click("button2");
+    const QString count = rig.States().Status;
+    QVERIFY(count.startsWith(QStringLiteral("碎片：")));
+    rig.Choose(zeros);
+    rig.Click("button2");
+    QCOMPARE(rig.States().Status, count);
+    QCOMPARE(rig.States().Gauge, QStringLiteral("0%"));
+  }
+
+  void stopDuringAScanFinishesTheFile() {
+    TWindowRig rig;
+    rig.Choose(kSample);
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk == 2) rig.Click("Button1");
+    });
+    rig.Click("button2");
+
+    QCOMPARE(rig.window.Main().LastScan().End, TScanEnd::Stopped);
+    QCOMPARE(rig.window.Main().LastScan().BytesScanned, std::int64_t{262144});
+    QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
+    QCOMPARE(rig.States().Gauge, QStringLiteral("0%"));
+    QVERIFY(rig.States().Start);
+    QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("完成！"));
+    QVERIFY(!rig.dialogs.Messages.back().ClosedAtOnce);
+    QCOMPARE(rig.LogLines().last(),
+             QStringLiteral("扫描结束,请联系软件客服将扫描加密文件发送过去进行分析数据恢复情况"));
+    QVERIFY(rig.window.isVisible());
+  }
+
+  void aCloseRequestDuringAScanEndsTheProgramAfterTheScan() {
+    TWindowRig rig;
+    rig.Choose(kSample);
+    std::vector<bool> visible;
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk == 2 || chunk == 3) QVERIFY(!rig.window.close());  // the second changes nothing
+      visible.push_back(rig.window.isVisible());
+    });
+    rig.Click("button2");
+
+    QCOMPARE(visible, std::vector<bool>(5, true));
+    QCOMPARE(rig.window.Main().LastScan().End, TScanEnd::Completed);
+    QCOMPARE(rig.window.Main().LastScan().BytesScanned, kSampleSize);
+    QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
+    QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("完成！"));
+    QVERIFY(rig.dialogs.Messages.back().ClosedAtOnce);
+    QVERIFY(!rig.window.isVisible());
+  }
+
+  void closingWhileIdleClosesAtOnce() {
+    TWindowRig rig;
+    QVERIFY(rig.window.close());
+    QVERIFY(!rig.window.isVisible());
+  }
+
+  void aTerminationSignalStopsTheScanAndEndsAfterItsFile() {
+    TWindowRig rig;
+    TTerminationSignals termination;
+    connect(&termination, &TTerminationSignals::Requested, &rig.window,
+            &TMainWindow::RequestTermination);
+    rig.Choose(kSample);
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk == 2) ::raise(SIGTERM);
+    });
+    rig.Click("button2");
+
+    QCOMPARE(rig.window.Main().LastScan().End, TScanEnd::Stopped);
+    QVERIFY(rig.window.Main().LastScan().BytesScanned < kSampleSize);
+    QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
+    QVERIFY(rig.dialogs.Messages.back().ClosedAtOnce);
+    QVERIFY(!rig.window.isVisible());
+  }
+
+  void failuresGoToTheErrorDisplayAndTheWindowGoesOn() {
+    TWindowRig rig;
+    const QString missing = rig.dir.filePath(QStringLiteral("gone.img"));
+    rig.Choose(missing);
+    QCOMPARE(rig.dialogs.Errors.size(), size_t{1});
+    QCOMPARE(rig.dialogs.Errors[0].Title, kTitle);
+    QVERIFY(rig.dialogs.Errors[0].Text.startsWith("Cannot open file \"" + missing + "\". "));
+    QVERIFY(rig.dialogs.Errors[0].Text.endsWith('.'));
+
+    // The scan of the same path fails too, after its cleanup; the window still works.
+    rig.Click("button2");
+    QCOMPARE(rig.dialogs.Errors.size(), size_t{2});
+    QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("完成！"));
+    QVERIFY(rig.States().Start);
+    rig.Choose(kSample);
+    rig.Click("button2");
+    QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
+  }
+
+  void startingWithoutChoicesShowsThePlainMessage() {
+    TWindowRig rig;
+    rig.Click("button2");
+    QCOMPARE(rig.dialogs.Messages.size(), size_t{1});
+    QCOMPARE(rig.dialogs.Messages[0].Text, QStringLiteral("请填写数据源以及保存路径信息！"));
+    QCOMPARE(rig.dialogs.Messages[0].Title, kTitle);
+    QVERIFY(rig.dialogs.Errors.empty());
+    QVERIFY(rig.States().Start);
+  }
+};
+
+}  // namespace quillon
+
+QTEST_MAIN(quillon::TMainWindowTest)
+#include "main_window_test.moc"
