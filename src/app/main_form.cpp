@@ -12,6 +12,9 @@
 #include "core/chunk_loop.h"
 #include "core/errors.h"
 #include "core/fragment_file_writer.h"
+#include "storage/drive_probe.h"
+#include "storage/volume_info.h"
+#include "storage/volume_list.h"
 
 namespace quillon {
 
@@ -33,8 +36,8 @@ class TMain::TScanHost : public IScanHost {
   TMain& main_;
 };
 
-TMain::TMain(IMainView& view, IFileSystem& fileSystem)
-    : Source([this] { SourceChange(); }), view_(view), fileSystem_(fileSystem) {
+TMain::TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices)
+    : Source([this] { SourceChange(); }), view_(view), fileSystem_(fileSystem), devices_(devices) {
   FormCreate();
 }
 
@@ -63,14 +66,35 @@ void TMain::SourceChange() {
   const TPathConstants constants = PathConstants();
   SourcePath = ToSourcePath(SourcePath, constants);
 
-  const std::unique_ptr<TStream> source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
-  if (SourceKindOf(SourcePath, constants) != TSourceKind::ImageFile) {
-    throw EQuillonError("Cannot size \"" + Source.Text() +
-                        "\": volumes and physical drives are not supported in this build");
+  // One open of the source, for reading; it is closed again however the sizing ends.
+  const TSourceKind kind = SourceKindOf(SourcePath, constants);
+  if (kind == TSourceKind::ImageFile) {
+    const std::unique_ptr<TStream> source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
+    const std::int64_t length = source->Length();
+    if (length < 0) throw EQuillonError("Cannot take the length of \"" + SourcePath + "\"");
+    SourceSize = length;
+  } else {
+    const std::unique_ptr<IDevice> device = devices_.OpenDevice(SourcePath, TOpenMode::ReadShared);
+    SourceSize = DeviceSize(*device, kind);
   }
-  const std::int64_t length = source->Length();
-  if (length < 0) throw EQuillonError("Cannot take the length of \"" + SourcePath + "\"");
-  SourceSize = length;
+}
+
+std::int64_t TMain::DeviceSize(IDevice& device, TSourceKind kind) {
+  std::int64_t size = 0;
+  if (kind == TSourceKind::PhysicalDrive) {
+    size = GetDriveSize(device);
+  } else {
+    // The volume's total bytes; where its file system is not recognised (the very volume
+    // a person may need to recover from) its extent, and then the open device's length.
+    const std::string letter = SourcePath.substr(DevicePrefix.size(), 1);
+    size = VolumeBytesToScan(TNTVolumeInfo(letter, devices_, PathConstants()));
+  }
+  if (size <= 0) size = device.Length().value_or(0);
+  if (size <= 0) {
+    throw EQuillonError("Cannot size \"" + Source.Text() + "\" (" + SourcePath +
+                        "): the device reports no size, and a scan of 0 bytes would find nothing");
+  }
+  return size;
 }
 
 void TMain::button2Click() {
@@ -79,10 +103,21 @@ void TMain::button2Click() {
   if (Source.Text().empty() || Destination.Text().empty()) {
     view_.ShowMessage(texts::kMissingInput);
     lastScan_ = {TScanEnd::MissingInput};
+  } else if (!OutputPlacementAccepted()) {
+    lastScan_ = {TScanEnd::Declined};
+    return;  // nothing was opened or created, and nothing was scanned
   } else {
     RunScan();
   }
   view_.AppendLogLine(texts::kScanClosing);
+}
+
+bool TMain::OutputPlacementAccepted() {
+  if (SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile) return true;
+  if (!devices_.FileLiesOnDevice(Destination.Text(), SourcePath)) return true;
+  return view_.AskYesNo(texts::kOutputOnSourceDevicePrefix + Destination.Text() +
+                        texts::kOutputOnSourceDeviceMiddle + Source.Text() +
+                        texts::kOutputOnSourceDeviceEnd);
 }
 
 void TMain::RunScan() {
@@ -157,18 +192,18 @@ void TMain::RecBtnDropDown() {
   view_.ClearSourceMenu();
   view_.AddSourceMenuEntry(source_menu::kOpenImageName, texts::kOpenImageCaption,
                            source_menu::kOpenImageImageIndex);
-  const std::vector<TMenuEntry> volumes = ListVolumeEntries();
-  if (!volumes.empty()) view_.AddSourceMenuSeparator();
-  for (const TMenuEntry& volume : volumes) {
-    view_.AddSourceMenuEntry(volume.Name, volume.Caption, source_menu::kVolumeImageIndex);
+  const TNTVolumeList volumes(devices_, PathConstants());
+  if (volumes.Count() > 0) view_.AddSourceMenuSeparator();
+  for (int i = 0; i < volumes.Count(); ++i) {
+    view_.AddSourceMenuEntry(volumes.Letters[i] + source_menu::kVolumeNameSuffix,
+                             volumes.Captions[i], source_menu::kVolumeImageIndex);
   }
   view_.AddSourceMenuSeparator();
-  AddDriveEntries();
+  // Each drive is added as the probe hands it on, before the next one is tried.
+  ProbeDrives(devices_, PathConstants(), [this](const TProbedDrive& drive) {
+    view_.AddSourceMenuEntry(drive.EntryName, drive.Caption, source_menu::kDriveImageIndex);
+  });
 }
-
-std::vector<TMain::TMenuEntry> TMain::ListVolumeEntries() { return {}; }
-
-void TMain::AddDriveEntries() {}
 
 void TMain::SourceItemClick(const std::string& name) {
   view_.ClearOpenDialog();

@@ -12,6 +12,7 @@
 #include "core/source_path.h"
 #include "app/text_holder.h"
 #include "core/stream.h"
+#include "storage/device_queries.h"
 
 namespace quillon {
 
@@ -22,6 +23,7 @@ enum class TScanEnd {
   Completed,     // reached the end of the source
   Stopped,       // ended by the stop command; the file is complete
   Failed,        // ended by a failure; the file, if created, has no trailer
+  Declined,      // the output lies on the device to scan, and the user chose not to go on
 };
 
 struct TScanReport {
@@ -32,7 +34,7 @@ struct TScanReport {
 
 class TMain {
  public:
-  TMain(IMainView& view, IFileSystem& fileSystem);
+  TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices);
   TMain(const TMain&) = delete;
   TMain& operator=(const TMain&) = delete;
 
@@ -88,24 +90,18 @@ class TMain {
 
  private:
   class TScanHost;
-  // One entry of pop as the storage layer describes a volume or a drive.
-  struct TMenuEntry {
-    std::string Name;
-    std::string Caption;
-  };
-
   void RunScan();
+  // Asks before a scan that would write its output onto the device it scans.
+  bool OutputPlacementAccepted();
+  // The bytes a device covers, by its kind; throws when it sizes to nothing.
+  std::int64_t DeviceSize(IDevice& device, TSourceKind kind);
   void ShowDoneMessage();
-  // The volumes for pop, in the order of the volume list. None until the storage layer
-  // lists them.
-  std::vector<TMenuEntry> ListVolumeEntries();
-  // Adds one entry per physical drive that opens, in increasing drive number, each as the
-  // probe hands it on. None until the storage layer probes drives.
-  void AddDriveEntries();
+
   void SetGaugePosition(std::int64_t value);
 
   IMainView& view_;
   IFileSystem& fileSystem_;
+  IDeviceQueries& devices_;
   std::string title_;
   TGauge gg_;
   std::int64_t gaugeUnit_ = 1024;

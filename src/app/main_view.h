@@ -26,6 +26,9 @@ class IMainView {
   // button2: disabled while a scan runs.
   virtual void SetStartEnabled(bool enabled) = 0;
 
+  // A modal question with Yes and No; true for Yes.
+  virtual bool AskYesNo(const std::string& text) = 0;
+
   // A modal message like ShowMessage whose box closes by itself the moment it is shown:
   // the program is ending and nobody waits for it.
   virtual void ShowSelfClosingMessage(const std::string& text) = 0;

@@ -41,4 +41,11 @@ inline constexpr const char* kInstructionLines[] = {
 // Precedes the vendor's technical-support telephone number in its link.
 inline constexpr const char* kSupportTelephonePrefix = "技术支持电话:";
 
+// The question before a scan whose output would lie on the device it scans.
+inline constexpr const char* kOutputOnSourceDevicePrefix = "保存文件 \"";
+inline constexpr const char* kOutputOnSourceDeviceMiddle = "\" 位于要扫描的磁盘 ";
+inline constexpr const char* kOutputOnSourceDeviceEnd =
+    " 上。写入它会覆盖这个磁盘的空闲空间，而要恢复的数据可能就在那里。"
+    "请把文件保存到另一个磁盘。\n\n仍要继续扫描吗？";
+
 }  // namespace quillon::texts

@@ -16,6 +16,7 @@ struct TScanOptions {
   std::string Output;
   bool Quiet = false;
   bool Force = false;  // replace an existing output file
+  bool AllowSameDevice = false;  // write the output onto the device being scanned
 };
 
 struct TInspectOptions {

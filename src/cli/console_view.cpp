@@ -75,6 +75,17 @@ void TConsoleView::ProcessPendingMessages() {
 
 void TConsoleView::SetStartEnabled(bool) {}
 
+bool TConsoleView::AskYesNo(const std::string&) {
+  // The one question is whether to write the output onto the device being scanned; a
+  // refusal is explained by the command itself.
+  if (questionAnswer_) {
+    PrintLine(stderr,
+              "Warning: the output file lies on the device being scanned; going on because of "
+              "--allow-same-device.");
+  }
+  return questionAnswer_;
+}
+
 void TConsoleView::ShowError(const std::string& text) { PrintLine(stderr, text); }
 
 }  // namespace quillon

@@ -26,6 +26,10 @@ class TConsoleView : public IMainView {
   void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
   void SetStartEnabled(bool enabled) override;
+  // A question is answered by a command-line option, given to SetQuestionAnswer.
+  bool AskYesNo(const std::string& text) override;
+  void SetQuestionAnswer(bool yes) { questionAnswer_ = yes; }
+
   // The command line shows no menus and no dialogs.
   void ShowSelfClosingMessage(const std::string& text) override { ShowMessage(text); }
   void ClearSourceMenu() override {}
@@ -53,6 +57,7 @@ class TConsoleView : public IMainView {
   std::string status_;
   bool progressShown_ = false;
   bool stopAnnounced_ = false;
+  bool questionAnswer_ = false;
   TProgressMeter::TClock::time_point lastDraw_{};
 };
 

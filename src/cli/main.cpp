@@ -21,11 +21,18 @@ int main(int argc, char** argv) {
 
   TScanOptions scan;
   CLI::App* scanCommand =
-      app.add_subcommand("scan", "Scan SOURCE (a disk image file) into the fragment file OUTPUT");
-  scanCommand->add_option("SOURCE", scan.Source, "The disk image to scan")->required();
+      app.add_subcommand("scan", "Scan SOURCE into the fragment file OUTPUT");
+  scanCommand
+      ->add_option("SOURCE", scan.Source,
+                   "A drive letter with colon (\"C:\"), \"physicaldrive\" and a number, or a "
+                   "disk image file; see quillon-cli sources")
+      ->required();
   scanCommand->add_option("OUTPUT", scan.Output, "The fragment file to write")->required();
   scanCommand->add_flag("-q,--quiet", scan.Quiet, "Print errors only");
   scanCommand->add_flag("-f,--force", scan.Force, "Replace OUTPUT if it exists");
+  scanCommand->add_flag("--allow-same-device", scan.AllowSameDevice,
+                        "Write OUTPUT even when it lies on the drive or volume being scanned "
+                        "(it overwrites free space that may hold what you want to recover)");
 
   TInspectOptions inspect;
   CLI::App* inspectCommand =

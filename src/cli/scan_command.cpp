@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/console_view.h"
 #include "core/errors.h"
+#include "storage/device_queries.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
 
@@ -37,8 +38,10 @@ int RunScanCommand(const TScanOptions& options) {
 
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
   TConsoleView view(options.Quiet, !options.Quiet && isatty(STDERR_FILENO));
-  TMain main(view, *fileSystem);
+  const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
+  TMain main(view, *fileSystem, *devices);
   view.Attach(main);
+  view.SetQuestionAnswer(options.AllowSameDevice);
   TConsoleView::InstallStopSignals();
 
   try {
@@ -55,6 +58,14 @@ int RunScanCommand(const TScanOptions& options) {
     std::printf("%lld fragments from %lld bytes scanned; written to %s\n",
                 static_cast<long long>(report.Fragments),
                 static_cast<long long>(report.BytesScanned), output.c_str());
+  }
+  if (report.End == TScanEnd::Declined) {
+    std::fprintf(stderr,
+                 "Refused: the output file \"%s\" lies on \"%s\", the device being scanned. "
+                 "Writing it would overwrite the free space where the lost data may be. Save "
+                 "the output on another disk, or add --allow-same-device.\n",
+                 output.c_str(), options.Source.c_str());
+    return kExitFailure;
   }
   switch (report.End) {
     case TScanEnd::Completed: return kExitOk;

@@ -59,10 +59,10 @@ int RunSourcesCommand(const TSourcesOptions& options) {
 
   // The path constants are the window's own, so that the entries are the menu's.
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
-  TConsoleView view(true, false);
-  TMain main(view, *fileSystem);
-  const TPathConstants constants = main.PathConstants();
   const std::unique_ptr<IDeviceQueries> queries = MakePlatformDeviceQueries();
+  TConsoleView view(true, false);
+  TMain main(view, *fileSystem, *queries);
+  const TPathConstants constants = main.PathConstants();
 
   if (!queries->MayOpenDevices()) {
     std::fprintf(stderr,

@@ -10,6 +10,7 @@
 #include "gui_qt/termination_signals.h"
 #include "gui_qt/window_dialogs.h"
 #include "gui_qt/window_font.h"
+#include "storage/device_queries.h"
 #include "storage/file_system.h"
 
 int main(int argc, char** argv) {
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
 
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
   TQtWindowDialogs dialogs;
-  TMainWindow window(*fileSystem, dialogs);
+  const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
+  TMainWindow window(*fileSystem, *devices, dialogs);
   TTerminationSignals terminationSignals;
   QObject::connect(&terminationSignals, &TTerminationSignals::Requested, &window,
                    &TMainWindow::RequestTermination);

@@ -57,8 +57,9 @@ QString MenuCaption(const std::string& caption) {
 
 }  // namespace
 
-TMainWindow::TMainWindow(IFileSystem& fileSystem, IWindowDialogs& dialogs, QWidget* parent)
-    : QWidget(parent), dialogs_(dialogs), main_(*this, fileSystem) {
+TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices,
+                         IWindowDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), main_(*this, fileSystem, devices) {
   setObjectName(QStringLiteral("Main"));
   // The caption and the application title, which also captions every message box.
   setWindowTitle(TitleText());
@@ -255,6 +256,10 @@ void TMainWindow::ShowGauge(const TGauge& gauge) { gg->SetGauge(gauge); }
 
 void TMainWindow::ShowMessage(const std::string& text) {
   dialogs_.Message(TitleText(), FromUtf8(text), false);
+}
+
+bool TMainWindow::AskYesNo(const std::string& text) {
+  return dialogs_.Question(TitleText(), QString::fromStdString(text));
 }
 
 void TMainWindow::ShowSelfClosingMessage(const std::string& text) {

@@ -31,7 +31,8 @@ class TMainWindow : public QWidget, public IMainView {
   static constexpr int kStartWidth = 789;
   static constexpr int kStartHeight = 400;
 
-  TMainWindow(IFileSystem& fileSystem, IWindowDialogs& dialogs, QWidget* parent = nullptr);
+  TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs,
+              QWidget* parent = nullptr);
 
   TMain& Main() { return main_; }
 
@@ -49,6 +50,7 @@ class TMainWindow : public QWidget, public IMainView {
   void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
   void SetStartEnabled(bool enabled) override;
+  bool AskYesNo(const std::string& text) override;
   void ShowSelfClosingMessage(const std::string& text) override;
   void ClearSourceMenu() override;
   void AddSourceMenuEntry(const std::string& name, const std::string& caption,

@@ -32,6 +32,12 @@ void TQtWindowDialogs::Error(const QString& title, const QString& text) {
   ExecBox(QMessageBox::Critical, title, text, false);
 }
 
+bool TQtWindowDialogs::Question(const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> TQtWindowDialogs::FileDialog(QWidget* parent,
                                                     const TFileDialogSettings& settings) {
   const bool save = settings.Kind == TFileDialogSettings::TKind::Save;

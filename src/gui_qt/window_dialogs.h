@@ -32,6 +32,8 @@ class IWindowDialogs {
   virtual void Message(const QString& title, const QString& text, bool closeAtOnce) = 0;
   // The default error display: like Message, with an error icon.
   virtual void Error(const QString& title, const QString& text) = 0;
+  // A modal question with Yes and No, No as the default; true for Yes.
+  virtual bool Question(const QString& title, const QString& text) = 0;
   // Returns the full path of the confirmed file, or nothing when cancelled.
   virtual std::optional<QString> FileDialog(QWidget* parent,
                                             const TFileDialogSettings& settings) = 0;
@@ -46,6 +48,7 @@ class TQtWindowDialogs : public IWindowDialogs {
  public:
   void Message(const QString& title, const QString& text, bool closeAtOnce) override;
   void Error(const QString& title, const QString& text) override;
+  bool Question(const QString& title, const QString& text) override;
   std::optional<QString> FileDialog(QWidget* parent,
                                     const TFileDialogSettings& settings) override;
   QAction* PopupMenu(QMenu& menu, const QPoint& globalPosition) override;

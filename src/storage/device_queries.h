@@ -68,6 +68,9 @@ class IDevice {
   virtual std::optional<TDiskGeometryEx> DriveGeometryEx() = 0;
   // The first disk extent of a volume, or nothing when the request fails or reports none.
   virtual std::optional<TDiskExtent> FirstDiskExtent() = 0;
+  // The exact length in bytes of the open drive or volume, or nothing when it cannot be
+  // told. Used to size a device whose other size requests gave nothing.
+  virtual std::optional<std::int64_t> Length() = 0;
 };
 
 class IDeviceQueries {
@@ -91,6 +94,11 @@ class IDeviceQueries {
 
   // False when this process plainly lacks the rights to open drive and volume devices.
   virtual bool MayOpenDevices() = 0;
+
+  // Whether a file at filePath (existing or about to be created) would be stored on the
+  // device of devicePath: on that very volume, or on any volume of that physical drive.
+  // Writing such a file overwrites the free space a scan of the device hopes to recover.
+  virtual bool FileLiesOnDevice(const std::string& filePath, const std::string& devicePath) = 0;
 };
 
 // The queries of the platform the program runs on.

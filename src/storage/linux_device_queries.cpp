@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -44,6 +45,12 @@ class TLinuxDevice : public IDevice {
     const std::int64_t bytes = ExactBytes();
     if (bytes <= 0) return std::nullopt;
     return TDiskGeometryEx{device_.Removable ? kRemovableMedia : kFixedMedia, bytes};
+  }
+
+  std::optional<std::int64_t> Length() override {
+    const std::int64_t bytes = ExactBytes();
+    if (bytes <= 0) return std::nullopt;
+    return bytes;
   }
 
   std::optional<TDiskExtent> FirstDiskExtent() override {
@@ -182,6 +189,54 @@ std::unique_ptr<IDevice> TLinuxDeviceQueries::OpenDevice(const std::string& devi
     throw EQuillonError(OpenErrorText(devicePath, std::string(std::strerror(errno)) + " (" + node + ")"));
   }
   return std::make_unique<TLinuxDevice>(fd, *device);
+}
+
+namespace {
+
+// "major:minor" of the block device that holds filePath, or of its nearest existing
+// folder when the file does not exist yet; empty when nothing can be told.
+std::string HoldingDevice(const std::string& filePath) {
+  std::error_code ec;
+  fs::path at = fs::absolute(filePath, ec);
+  struct stat st {};
+  while (::stat(at.c_str(), &st) != 0) {
+    if (!at.has_parent_path() || at.parent_path() == at) return {};
+    at = at.parent_path();
+  }
+  return std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+}
+
+// The kernel name of a block device's directory in sysfs and of its parent: sda1 and sda
+// for a partition, sda and "block" for a whole disk.
+std::pair<std::string, std::string> SysfsNames(const fs::path& link) {
+  std::error_code ec;
+  const fs::path real = fs::canonical(link, ec);
+  if (ec) return {};
+  return {real.filename().string(), real.parent_path().filename().string()};
+}
+
+}  // namespace
+
+bool TLinuxDeviceQueries::FileLiesOnDevice(const std::string& filePath,
+                                           const std::string& devicePath) {
+  const auto source = FindBlockDevice(ReadBlockLayout(roots_), devicePath);
+  const std::string holder = HoldingDevice(filePath);
+  if (!source || holder.empty()) return false;
+  if (holder == source->DevNumber) return true;
+  const fs::path holderDir = fs::path(roots_.Sys) / "dev" / "block" / holder;
+  // Besides the device itself: for a whole drive, each of its partitions; for both, a
+  // mapped device (LVM, encryption) built directly on one of them.
+  auto isSourceOrPart = [&](const fs::path& dir) {
+    const auto [name, parent] = SysfsNames(dir);
+    if (name.empty()) return false;
+    return name == source->Name || (!source->IsVolume && parent == source->Name);
+  };
+  if (isSourceOrPart(holderDir)) return true;
+  std::error_code ec;
+  for (const auto& slave : fs::directory_iterator(holderDir / "slaves", ec)) {
+    if (isSourceOrPart(slave.path())) return true;
+  }
+  return false;
 }
 
 bool TLinuxDeviceQueries::MayOpenDevices() {

@@ -22,6 +22,7 @@ class TLinuxDeviceQueries : public IDeviceQueries {
   std::string VolumeDeviceName(const std::string& rootPath) override;
   std::unique_ptr<IDevice> OpenDevice(const std::string& devicePath, TOpenMode mode) override;
   bool MayOpenDevices() override;
+  bool FileLiesOnDevice(const std::string& filePath, const std::string& devicePath) override;
 
   // The /dev node behind a device-form path, or nothing for any other path.
   std::optional<std::string> DeviceNode(const std::string& devicePath) const;

@@ -52,6 +52,18 @@ class TWin32Device : public IDevice {
                            geometry.DiskSize.QuadPart};
   }
 
+  std::optional<std::int64_t> Length() override {
+    GET_LENGTH_INFORMATION length;
+    std::memset(&length, 0, sizeof length);
+    DWORD returned = 0;
+    if (!::DeviceIoControl(handle_, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                           sizeof length, &returned, nullptr) ||
+        length.Length.QuadPart <= 0) {
+      return std::nullopt;
+    }
+    return length.Length.QuadPart;
+  }
+
   std::optional<TDiskExtent> FirstDiskExtent() override {
     alignas(VOLUME_DISK_EXTENTS) unsigned char buffer[260];
     std::memset(buffer, 0, sizeof buffer);
@@ -113,6 +125,30 @@ class TWin32DeviceQueries : public IDeviceQueries {
       throw EQuillonError(OpenErrorText(devicePath, Win32ErrorText(::GetLastError())));
     }
     return std::make_unique<TWin32Device>(handle);
+  }
+
+  bool FileLiesOnDevice(const std::string& filePath, const std::string& devicePath) override {
+    char full[MAX_PATH] = {};
+    char root[MAX_PATH] = {};
+    if (::GetFullPathNameA(filePath.c_str(), sizeof full, full, nullptr) == 0 ||
+        !::GetVolumePathNameA(full, root, sizeof root) || root[0] == 0 || root[1] != ':') {
+      return false;
+    }
+    const char letter = static_cast<char>(::toupper(static_cast<unsigned char>(root[0])));
+    const std::string rest = devicePath.size() > 4 ? devicePath.substr(4) : std::string();
+    if (rest.size() == 2 && rest[1] == ':') {
+      return ::toupper(static_cast<unsigned char>(rest[0])) == letter;
+    }
+    // A physical drive: the output's volume lies on it when its first extent does.
+    constexpr const char* kDrivePrefix = "physicaldrive";
+    if (rest.rfind(kDrivePrefix, 0) != 0) return false;
+    const std::string volume = std::string("\\\\.\\") + letter + ":";
+    try {
+      const auto extent = OpenDevice(volume, TOpenMode::ReadShared)->FirstDiskExtent();
+      return extent && std::to_string(extent->DiskNumber) == rest.substr(13);
+    } catch (const EQuillonError&) {
+      return false;
+    }
   }
 
   bool MayOpenDevices() override {

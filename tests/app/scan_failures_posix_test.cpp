@@ -10,6 +10,7 @@
 #include "app/main_form.h"
 #include "core/errors.h"
 #include "storage/file_system.h"
+#include "support/fake_device_queries.h"
 #include "support/scripted_view.h"
 
 namespace quillon {
@@ -49,7 +50,8 @@ class ScanFailuresTest : public ::testing::Test {
   std::string image_;
   std::unique_ptr<IFileSystem> files_ = MakePlatformFileSystem();
   TScriptedView view_;
-  TMain main_{view_, *files_};
+  testing::TFakeDeviceQueries devices_;
+  TMain main_{view_, *files_, devices_};
 };
 
 TEST_F(ScanFailuresTest, FullOutputDeviceIsAWriteError) {

@@ -10,6 +10,7 @@
 #include "core/errors.h"
 #include "core/fragment_file_reader.h"
 #include "support/memory_file_system.h"
+#include "support/fake_device_queries.h"
 #include "support/scripted_view.h"
 #include "support/zlib_helpers.h"
 
@@ -82,7 +83,8 @@ class ScanRunTest : public ::testing::Test {
 
   TMemoryFileSystem fs_;
   TScriptedView view_;
-  TMain main_{view_, fs_};
+  testing::TFakeDeviceQueries devices_;
+  TMain main_{view_, fs_, devices_};
 };
 
 TEST_F(ScanRunTest, MissingSourceOrOutputShowsTheMessageAndTouchesNothing) {

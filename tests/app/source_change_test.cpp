@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/source_path.h"
 #include "support/memory_file_system.h"
+#include "support/fake_device_queries.h"
 #include "support/scripted_view.h"
 
 namespace quillon {
@@ -18,7 +19,8 @@ class SourceChangeTest : public ::testing::Test {
  protected:
   TMemoryFileSystem fs_;
   TScriptedView view_;
-  TMain main_{view_, fs_};
+  testing::TFakeDeviceQueries devices_;
+  TMain main_{view_, fs_, devices_};
 };
 
 TEST_F(SourceChangeTest, ImageFileIsLoggedAndSizedOnce) {

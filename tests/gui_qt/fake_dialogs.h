@@ -44,6 +44,12 @@ class TFakeDialogs : public IWindowDialogs {
     Messages.push_back({title, text, closeAtOnce});
     if (OnMessage) OnMessage(text);
   }
+  std::vector<TBox> Questions;
+  bool QuestionAnswer = true;
+  bool Question(const QString& title, const QString& text) override {
+    Questions.push_back({title, text, false});
+    return QuestionAnswer;
+  }
   void Error(const QString& title, const QString& text) override {
     Errors.push_back({title, text, false});
   }

@@ -14,6 +14,7 @@
 #include "app/main_form.h"
 #include "core/fragment_file_reader.h"
 #include "fake_dialogs.h"
+#include "support/fake_device_queries.h"
 #include "gui_qt/gauge_widget.h"
 #include "gui_qt/main_window.h"
 #include "gui_qt/termination_signals.h"
@@ -56,7 +57,7 @@ struct TStates {
 
 class TWindowRig {
  public:
-  TWindowRig() : fileSystem(MakePlatformFileSystem()), window(*fileSystem, dialogs) {
+  TWindowRig() : fileSystem(MakePlatformFileSystem()), window(*fileSystem, devices, dialogs) {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     output = dir.filePath(QStringLiteral("out.frag"));
@@ -95,6 +96,7 @@ class TWindowRig {
   QString output;
   testing::TFakeDialogs dialogs;
   std::unique_ptr<IFileSystem> fileSystem;
+  testing::TFakeDeviceQueries devices;  // a machine with no volume and no drive
   TObservedWindow window;
 };
 

@@ -9,6 +9,7 @@
 
 #include "fake_dialogs.h"
 #include "gui_qt/main_window.h"
+#include "support/fake_device_queries.h"
 #include "gui_qt/window_font.h"
 #include "storage/file_system.h"
 
@@ -26,7 +27,8 @@ int main(int argc, char** argv) {
   dialogs.OpenAnswer = QString::fromLocal8Bit(argv[1]);
   dialogs.SaveAnswer = QString::fromLocal8Bit(argv[2]);
 
-  TMainWindow window(*fileSystem, dialogs);
+  testing::TFakeDeviceQueries devices;
+  TMainWindow window(*fileSystem, devices, dialogs);
   window.ShowCentred();
   QApplication::processEvents();
   for (const char* name : {"RecBtn", "SaveBtn", "button2"}) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "storage/fake_device_queries.h"
+#include "support/fake_device_queries.h"
 
 namespace quillon {
 namespace {

@@ -3,7 +3,9 @@
 #include "storage/linux_device_queries.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -230,6 +232,28 @@ TEST_F(TMadeUpMachine, FileSystemOpensDevicePathsAsTheirNodesAndNeverCreatesOver
   EXPECT_EQ(failure("\\\\.\\C:", TOpenMode::ReadShared),
             "Cannot open file \"\\\\.\\C:\". No such file or directory (" +
                 (roots_.Dev / "sda1").string() + ")");
+}
+
+TEST_F(TMadeUpMachine, TellsWhetherAFileLiesOnADriveOrVolume) {
+  // The made-up disks take the device number of the real file system under the temporary
+  // folder, so that a real file lies on them.
+  struct stat st {};
+  ASSERT_EQ(::stat(root_.c_str(), &st), 0);
+  const std::string here = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  const fs::path sda = Disk("sda", 4096, false, "8:0");
+  Partition(sda, "sda1", 1, 2048, 1024, "8:1");
+  Partition(sda, "sda2", 2, 3072, 1024, here);  // the file system of the temporary folder
+  Disk("sdb", 4096, false, "8:16");
+  fs::create_directories(roots_.Sys / "dev" / "block");
+  fs::create_directory_symlink(sda / "sda2", roots_.Sys / "dev" / "block" / here);
+  TLinuxDeviceQueries queries(roots_);
+
+  const std::string output = (root_ / "not-yet" / "out.frag").string();
+  EXPECT_TRUE(queries.FileLiesOnDevice(output, "\\\\.\\physicaldrive0"));  // its disk
+  EXPECT_TRUE(queries.FileLiesOnDevice(output, "\\\\.\\D:"));  // sda2 itself
+  EXPECT_FALSE(queries.FileLiesOnDevice(output, "\\\\.\\C:"));  // another volume of the disk
+  EXPECT_FALSE(queries.FileLiesOnDevice(output, "\\\\.\\physicaldrive1"));
+  EXPECT_FALSE(queries.FileLiesOnDevice(output, "/images/disk.img"));
 }
 
 // This machine as it is: whatever it has must agree with sysfs.

@@ -4,7 +4,7 @@
 
 #include <clocale>
 
-#include "storage/fake_device_queries.h"
+#include "support/fake_device_queries.h"
 
 namespace quillon {
 namespace {

@@ -72,6 +72,14 @@ class TScriptedView : public IMainView {
   }
   void SetStartEnabled(bool enabled) override { StartEnabledHistory.push_back(enabled); }
 
+  std::vector<std::string> Questions;  // every yes/no question, in order
+  bool QuestionAnswer = true;          // what the user answers
+
+  bool AskYesNo(const std::string& text) override {
+    Questions.push_back(text);
+    return QuestionAnswer;
+  }
+
   void ShowSelfClosingMessage(const std::string& text) override {
     Messages.push_back(text);
     SelfClosingMessages.push_back(text);

@@ -18,11 +18,13 @@ struct TFakeVolume {
   bool Opens = true;                   // false: no right to open the device
   std::optional<TDiskExtent> Extent;   // nothing: the extents request fails
   std::string DeviceName;
+  std::optional<std::int64_t> Length;  // the open device's length; nothing: unknown
 };
 
 struct TFakeDrive {
   std::optional<TDiskGeometry> Geometry;
   std::optional<TDiskGeometryEx> GeometryEx;
+  std::optional<std::int64_t> Length;
 };
 
 class TFakeDeviceQueries : public IDeviceQueries {
@@ -49,6 +51,15 @@ class TFakeDeviceQueries : public IDeviceQueries {
   }
   bool MayOpenDevices() override { return true; }
 
+  // Device path of the device that holds a file path, by the file path's first characters.
+  std::map<std::string, std::string> FileDevices;
+  bool FileLiesOnDevice(const std::string& file, const std::string& device) override {
+    for (const auto& [prefix, holder] : FileDevices) {
+      if (file.rfind(prefix, 0) == 0) return holder == device;
+    }
+    return false;
+  }
+
   std::unique_ptr<IDevice> OpenDevice(const std::string& path, TOpenMode) override {
     Opened.push_back(path);
     const std::string rest = path.substr(4);
@@ -56,7 +67,7 @@ class TFakeDeviceQueries : public IDeviceQueries {
       const auto drive = Drives.find(std::stoi(rest.substr(13)));
       if (drive != Drives.end()) return std::make_unique<TDevice>(drive->second, std::nullopt);
     } else if (const TFakeVolume* v = Find(rest); v != nullptr && v->Opens) {
-      return std::make_unique<TDevice>(TFakeDrive{}, v->Extent);
+      return std::make_unique<TDevice>(TFakeDrive{{}, {}, v->Length}, v->Extent);
     }
     throw EQuillonError(OpenErrorText(path, "Access is denied."));
   }
@@ -68,6 +79,7 @@ class TFakeDeviceQueries : public IDeviceQueries {
     std::optional<TDiskGeometry> DriveGeometry() override { return drive_.Geometry; }
     std::optional<TDiskGeometryEx> DriveGeometryEx() override { return drive_.GeometryEx; }
     std::optional<TDiskExtent> FirstDiskExtent() override { return extent_; }
+    std::optional<std::int64_t> Length() override { return drive_.Length; }
 
    private:
     TFakeDrive drive_;
