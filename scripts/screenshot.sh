@@ -28,8 +28,9 @@ mkdir -p "$repo/docs"
 tool="$build/tests/gui_qt/quillon-window-screenshot"
 if [ "${QUILLON_SCREENSHOT_XVFB:-0}" = 1 ]; then
   xvfb-run -a -s "-screen 0 1024x768x24" "$tool" "$image" "$work/card.frag" \
-    "$repo/docs/screenshot-scan.png"
+    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png"
 else
-  QT_QPA_PLATFORM=offscreen "$tool" "$image" "$work/card.frag" "$repo/docs/screenshot-scan.png"
+  QT_QPA_PLATFORM=offscreen "$tool" "$image" "$work/card.frag" \
+    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png"
 fi
-echo "wrote $repo/docs/screenshot-scan.png"
+echo "wrote $repo/docs/screenshot-scan.png and $repo/docs/screenshot-menu.png"

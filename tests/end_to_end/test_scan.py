@@ -9,6 +9,7 @@ page that a database's manifest lists as a candidate must come back byte for byt
 import argparse
 import json
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -228,6 +229,61 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(length, 64 * 1024 ** 3)
         self.assertEqual(fragments, [])
         os.remove(image)
+
+
+def attach_loop_device(image):
+    """Attaches image as a loop device and returns its node, or None where that cannot be done."""
+    if os.geteuid() != 0 or not shutil.which("losetup"):
+        return None
+    result = subprocess.run(["losetup", "--find", "--show", image], capture_output=True, text=True)
+    return result.stdout.strip() if result.returncode == 0 else None
+
+
+class RealDevice(unittest.TestCase):
+    """A loop device standing in for a disk with one unmounted ext2 volume, on which the
+    database lies in free space: scanned through its drive letter and its drive number."""
+
+    def test_volume_and_drive_of_a_loop_device(self):
+        if not shutil.which("mkfs.ext2"):
+            self.skipTest("no mkfs.ext2")
+        os.makedirs(ARGS.work, exist_ok=True)
+        image = os.path.join(ARGS.work, "loop-disk.img")
+        label = "QE2E%d" % (os.getpid() % 100000)
+        with open(image, "wb") as f:
+            f.truncate(8 * 1024 * 1024)
+        subprocess.run(["mkfs.ext2", "-q", "-F", "-L", label, image], check=True)
+        with open(os.path.join(ARGS.samples, "sample-jet4-small.mdb"), "rb") as f:
+            database = f.read()
+        with open(image, "r+b") as f:
+            f.seek(4 * 1024 * 1024 + 512)  # free space of the file system, off a page boundary
+            f.write(database)
+        node = attach_loop_device(image)
+        if node is None:
+            self.skipTest("no loop device can be attached here (needs root)")
+        try:
+            listing = run("sources", "--json")
+            self.assertEqual(listing.returncode, 0, listing.stderr)
+            volumes = [e for e in json.loads(listing.stdout) if e.get("label") == label]
+            self.assertEqual(len(volumes), 1, listing.stdout)
+            letter, disk = volumes[0]["source"], volumes[0]["disk_number"]
+            with open(image, "rb") as f:
+                expected = expected_fragments(f.read())
+            self.assertEqual(len(expected), 71)
+            for source, path in ((letter, "\\\\.\\" + letter),
+                                 ("physicaldrive%d" % disk, "\\\\.\\physicaldrive%d" % disk)):
+                out = os.path.join(ARGS.work, "loop-%s.frag" % source.strip(":"))
+                if os.path.exists(out):
+                    os.remove(out)
+                result = run("scan", "--quiet", source, out)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                with open(out, "rb") as f:
+                    header_path, length, fragments = read_fragment_file(f.read())
+                self.assertEqual(header_path, path)
+                self.assertEqual(length, 8 * 1024 * 1024)
+                self.assertEqual(fragments, [page for _, page in expected])
+        finally:
+            subprocess.run(["losetup", "-d", node], check=False)
+            os.remove(image)
 
 
 def main():
