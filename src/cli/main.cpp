@@ -8,6 +8,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <exception>
+
 #include "cli/commands.h"
 
 int main(int argc, char** argv) {
@@ -57,7 +60,14 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  if (scanCommand->parsed()) return RunScanCommand(scan);
-  if (sourcesCommand->parsed()) return RunSourcesCommand(sources);
-  return RunInspectCommand(inspect);
+  // Failures the commands expect end in their own messages; anything else (memory
+  // exhausted, say) still ends with a message and status 1, never an abort.
+  try {
+    if (scanCommand->parsed()) return RunScanCommand(scan);
+    if (sourcesCommand->parsed()) return RunSourcesCommand(sources);
+    return RunInspectCommand(inspect);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "quillon-cli: %s\n", error.what());
+    return kExitFailure;
+  }
 }
