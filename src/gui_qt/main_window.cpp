@@ -259,7 +259,7 @@ void TMainWindow::ShowMessage(const std::string& text) {
 }
 
 bool TMainWindow::AskYesNo(const std::string& text) {
-  return dialogs_.Question(TitleText(), QString::fromStdString(text));
+  return dialogs_.Question(TitleText(), FromUtf8(text));
 }
 
 void TMainWindow::ShowSelfClosingMessage(const std::string& text) {
