@@ -20,13 +20,19 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The programs run without the compiler's DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# CLI11 is header-only and platform-neutral, but Debian installs it only in the host's
-# /usr/include, which must not come before mingw's own headers: offer its directory alone.
-if(NOT DEFINED CACHE{CLI11_INCLUDE_DIR} AND EXISTS /usr/include/CLI/CLI.hpp)
-  set(QUILLON_CLI11_STAGE "${CMAKE_BINARY_DIR}/cross-headers")
-  file(MAKE_DIRECTORY "${QUILLON_CLI11_STAGE}")
-  if(NOT EXISTS "${QUILLON_CLI11_STAGE}/CLI")
-    file(CREATE_LINK /usr/include/CLI "${QUILLON_CLI11_STAGE}/CLI" SYMBOLIC)
+# CLI11 and nlohmann/json are header-only and platform-neutral, but Debian installs them only
+# in the host's /usr/include, which must not come before mingw's own headers: offer each
+# one's directory alone.
+set(QUILLON_CROSS_HEADERS "${CMAKE_BINARY_DIR}/cross-headers")
+foreach(quillon_header_dir CLI nlohmann)
+  if(EXISTS /usr/include/${quillon_header_dir} AND NOT EXISTS "${QUILLON_CROSS_HEADERS}/${quillon_header_dir}")
+    file(MAKE_DIRECTORY "${QUILLON_CROSS_HEADERS}")
+    file(CREATE_LINK /usr/include/${quillon_header_dir} "${QUILLON_CROSS_HEADERS}/${quillon_header_dir}" SYMBOLIC)
   endif()
-  set(CLI11_INCLUDE_DIR "${QUILLON_CLI11_STAGE}" CACHE PATH "CLI11's headers alone")
+endforeach()
+if(NOT DEFINED CACHE{CLI11_INCLUDE_DIR})
+  set(CLI11_INCLUDE_DIR "${QUILLON_CROSS_HEADERS}" CACHE PATH "CLI11's headers alone")
+endif()
+if(NOT DEFINED CACHE{NLOHMANN_JSON_INCLUDE_DIR})
+  set(NLOHMANN_JSON_INCLUDE_DIR "${QUILLON_CROSS_HEADERS}" CACHE PATH "nlohmann/json's headers alone")
 endif()
