@@ -1,7 +1,9 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64, and
-# libz-mingw-w64-dev for zlib):
-#   cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DQUILLON_BUILD_TESTS=OFF
+# libz-mingw-w64-dev for zlib; GoogleTest from the sources in /usr/src/googletest):
+#   cmake -S . -B build-win -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake
+#   cmake --build build-win
+# builds quillon.exe, quillon-cli.exe and the test programs; `ctest --test-dir build-win`
+# runs the tests under Wine where it is installed.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -17,8 +19,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The programs run without the compiler's DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Tests and tools built for Windows run here under Wine.
+find_program(QUILLON_WINE NAMES wine wine64)
+if(QUILLON_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${QUILLON_WINE}")
+endif()
 
 # CLI11 and nlohmann/json are header-only and platform-neutral, but Debian installs them only
 # in the host's /usr/include, which must not come before mingw's own headers: offer each

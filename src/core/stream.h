@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quillon {
@@ -41,13 +42,24 @@ class TStream {
   }
 };
 
+// Paths are held as the system's own bytes: on Windows text in the ANSI code page, which the
+// ANSI file calls take and the fragment file's header records; elsewhere UTF-8. Everything a
+// person reads (log lines, messages, error texts, menu captions) is UTF-8, and the front ends
+// show it as such. The file system converts between the two.
 class IFileSystem {
  public:
   virtual ~IFileSystem() = default;
 
   // Opens path in the given mode. Throws EQuillonError with the open or create error text
-  // (the full path and the system's reason). The stream closes itself when destroyed.
+  // (the full path and the system's reason, as display text). The stream closes itself when
+  // destroyed.
   virtual std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) = 0;
+
+  // A path or another text of the system (a volume label, say) as UTF-8 for display.
+  virtual std::string ToDisplayText(const std::string& systemText) { return systemText; }
+  // A UTF-8 path as the system holds it; nothing when the system's code page cannot hold
+  // one of its characters (a path must never reach the system with '?' in its place).
+  virtual std::optional<std::string> FromDisplayText(const std::string& text) { return text; }
 };
 
 }  // namespace quillon

@@ -1,0 +1,11 @@
+// What only the Windows storage layer does, run under Wine.
+
+#include <gtest/gtest.h>
+
+namespace quillon {
+namespace {
+
+TEST(Win32FileSystemTest, Placeholder) {}
+
+}  // namespace
+}  // namespace quillon
