@@ -4,10 +4,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  zlib1g-dev libgtest-dev libcli11-dev nlohmann-json3-dev python3 mount e2fsprogs
+  zlib1g-dev libgtest-dev googletest libcli11-dev nlohmann-json3-dev python3 mount e2fsprogs
   libblkid-dev
   qt6-base-dev fonts-wqy-microhei xvfb xauth
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev
+  # Windows: the cross compiler, zlib for it, and Wine to run what it builds.
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 locales
 )
 
 run_as_root() {
@@ -17,3 +18,18 @@ run_as_root() {
 export DEBIAN_FRONTEND=noninteractive
 run_as_root apt-get update -q
 run_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${packages[@]}"
+
+# Wine takes the Windows code page from the locale it runs in: zh_CN.UTF-8 gives the
+# Simplified Chinese code page 936, en_US.UTF-8 the Western 1252; de_DE.UTF-8 has a
+# decimal comma for the size texts.
+wanted="en_US.UTF-8 zh_CN.UTF-8 de_DE.UTF-8"
+missing=""
+for locale in $wanted; do
+  locale -a 2>/dev/null | grep -qix "${locale/UTF-8/utf8}" || missing="$missing $locale"
+done
+if [ -n "$missing" ]; then
+  for locale in $missing; do
+    run_as_root sed -i "s/^# *\(${locale} UTF-8\)/\1/" /etc/locale.gen
+  done
+  run_as_root locale-gen
+fi
