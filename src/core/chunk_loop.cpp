@@ -30,6 +30,7 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
                               TFragmentFileWriter& writer) {
   TAlignedBuffer chunk(kChunkBufferSize);
   std::uint8_t fragment[kFragmentSize];
+  TSourceReader reader(source, sourceLength);
   TChunkLoopResult result;
   std::int64_t position = 0;
 
@@ -52,10 +53,17 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
     if (position >= endNow) break;
     const std::int64_t chunkLength = std::min(kChunkSize, endNow - position);
 
-    std::size_t delivered = 0;
-    if (source.Seek(position, TSeekOrigin::Begin) == position) {
-      delivered = source.Read(chunk.data(), static_cast<std::size_t>(chunkLength));
+    // A hole of a sparse image reads as zeros, which hold no candidate: the chunks that lie
+    // wholly inside one are passed over. Chunks keep their places on multiples of the chunk
+    // size, so the steps are tested exactly as a full read would test them.
+    const std::int64_t nextData = reader.NextData(position);
+    if (nextData >= position + chunkLength) {
+      position = std::min(endNow, std::max(position + chunkLength, nextData / kChunkSize * kChunkSize));
+      continue;
     }
+
+    const std::size_t delivered =
+        reader.ReadChunk(position, chunk.data(), static_cast<std::size_t>(chunkLength), endNow);
     // Step records never see stale bytes of an earlier chunk past what was delivered.
     std::memset(chunk.data() + delivered, 0, kPageHeadSize);
 
@@ -63,16 +71,24 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
       if (!IsCandidateAt(chunk.data() + step)) continue;
       ++result.Fragments;
       host.ShowFragmentCount(result.Fragments);
-      // The fragment comes from the source itself: it may run past the chunk.
       const std::int64_t at = position + static_cast<std::int64_t>(step);
-      std::size_t got = 0;
-      if (source.Seek(at, TSeekOrigin::Begin) == at) got = source.Read(fragment, kFragmentSize);
-      std::memset(fragment + got, 0, kFragmentSize - got);
-      writer.AddFragment(std::span<const std::uint8_t, kFragmentSize>(fragment, kFragmentSize));
+      // A fragment may run past the chunk; that part comes from the source.
+      reader.ReadFragment(at, std::span<std::uint8_t, kFragmentSize>(fragment, kFragmentSize),
+                          position, chunk.data(), delivered);
+      const std::span<const std::uint8_t, kFragmentSize> bytes(fragment, kFragmentSize);
+      writer.AddFragment(bytes);
+      host.FragmentAdded(result.Fragments - 1, at, bytes);
+    }
+    if (reader.Loss() != TSourceLoss::None) {
+      position = reader.LossOffset();
+      break;
     }
     position += chunkLength;
   }
   result.EndPosition = position;
+  result.Unreadable = reader.Unreadable();
+  result.Loss = reader.Loss();
+  result.LengthNow = reader.LengthNow();
   return result;
 }
 

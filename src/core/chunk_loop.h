@@ -3,8 +3,12 @@
 // and adds the 4096 bytes at each candidate page to the fragment file.
 
 #include <cstdint>
+#include <span>
 
+#include "core/byte_ranges.h"
+#include "core/fragment_file_format.h"
 #include "core/fragment_file_writer.h"
+#include "core/source_reader.h"
 #include "core/stream.h"
 
 namespace quillon {
@@ -27,16 +31,24 @@ class IScanHost {
   virtual std::int64_t SourceSize() = 0;
   // After every candidate page, with the number found so far in this run.
   virtual void ShowFragmentCount(std::int64_t count) = 0;
+  // After a fragment went to the file: its number in the file (from 0), the source offset
+  // it was copied from, and its bytes.
+  virtual void FragmentAdded(std::int64_t /*number*/, std::int64_t /*offset*/,
+                             std::span<const std::uint8_t, kFragmentSize> /*fragment*/) {}
 };
 
 struct TChunkLoopResult {
   std::int64_t EndPosition = 0;  // the offset the loop reached
   std::int64_t Fragments = 0;
   bool Stopped = false;  // ended by a stop request rather than by reaching the end
+  TByteRanges Unreadable;  // what could not be read; zeros in the scan's view
+  TSourceLoss Loss = TSourceLoss::None;  // the source was lost at EndPosition
+  std::int64_t LengthNow = -1;           // after a TSourceLoss::Shrunk: the new length
 };
 
-// Runs the loop from offset 0. sourceLength is the length of the opened source: the loop
-// ends there even when SourceSize() reaches beyond it. Throws what the writer throws.
+// Runs the loop from offset 0. sourceLength is the length of the opened source, or -1
+// where the system cannot tell it (a raw device): the loop ends there even when
+// SourceSize() reaches beyond it. Throws what the writer throws.
 TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
                               TFragmentFileWriter& writer);
 

@@ -89,6 +89,8 @@ void TFragmentFileWriter::Finish() {
   const std::size_t pad = TrailerPadFor(bytesWritten_ + 4);
   std::memcpy(trailer + 4 + pad, kTrailerTag.data(), kTrailerTag.size());
   WriteAll(trailer, 4 + pad + 4);
+  // The file is on stable storage before anyone is told it is complete.
+  if (!output_->Flush()) throw EQuillonError(kStreamWriteError);
 }
 
 void TFragmentFileWriter::Close() {

@@ -32,7 +32,8 @@ class TFragmentFileWriter {
   // 65536-byte pieces; the rest waits in the buffer until Finish.
   void AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment);
 
-  // Ends the body and writes the trailer. The file stays open.
+  // Ends the body, writes the trailer and brings the file to stable storage; a failed
+  // flush is a write error. The file stays open.
   void Finish();
 
   // Closes the file. After a failure (no Finish) nothing more is written.

@@ -18,6 +18,13 @@ enum class TOpenMode {
 
 enum class TSeekOrigin { Begin, Current, End };
 
+// Why the last read delivered fewer bytes than it was asked for.
+enum class TReadFailure {
+  None,        // nothing failed: the read reached the end of the source
+  Unreadable,  // the medium could not deliver the bytes: a bad sector, say
+  DeviceGone,  // the device has been removed or no longer answers at all
+};
+
 class TStream {
  public:
   virtual ~TStream() = default;
@@ -32,6 +39,21 @@ class TStream {
 
   // Moves the position. Returns the new position, or -1 when the move fails.
   virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+
+  // What made the last Read fall short of its count.
+  virtual TReadFailure LastReadFailure() const { return TReadFailure::None; }
+
+  // Reads must start and end at multiples of this: the sector size of a raw Windows disk
+  // or volume handle; 1 where any offset and length will do.
+  virtual std::size_t ReadAlignment() const { return 1; }
+
+  // The first offset at or after from that may hold anything but zeros: a file system's
+  // holes read as zeros and can be skipped. The source's length when nothing but a hole
+  // follows; from itself when the system cannot tell. May move the position.
+  virtual std::int64_t NextDataOffset(std::int64_t from) { return from; }
+
+  // Brings what was written to stable storage. Returns false when that fails.
+  virtual bool Flush() { return true; }
 
   // The position at the end; the current position is restored afterwards.
   std::int64_t Length() {

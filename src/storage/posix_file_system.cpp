@@ -76,13 +76,35 @@ class TPosixStream : public TStream {
   std::size_t Read(void* buffer, std::size_t n) override {
     auto* at = static_cast<char*>(buffer);
     std::size_t total = 0;
+    lastFailure_ = TReadFailure::None;
     while (total < n) {
       const ssize_t got = ::read(fd_, at + total, n - total);
       if (got < 0 && errno == EINTR) continue;
+      if (got < 0) lastFailure_ = FailureOf(errno);
       if (got <= 0) break;  // the end, or a failure: what was delivered so far counts
       total += static_cast<std::size_t>(got);
     }
     return total;
+  }
+
+  TReadFailure LastReadFailure() const override { return lastFailure_; }
+
+  std::int64_t NextDataOffset(std::int64_t from) override {
+    const off_t data = ::lseek(fd_, static_cast<off_t>(from), SEEK_DATA);
+    if (data >= 0) return static_cast<std::int64_t>(data);
+    // ENXIO: only a hole lies beyond from. Anything else (a device, a file system that
+    // cannot tell): every byte counts as data.
+    if (errno == ENXIO) {
+      const off_t end = ::lseek(fd_, 0, SEEK_END);
+      if (end >= from) return static_cast<std::int64_t>(end);
+    }
+    return from;
+  }
+
+  bool Flush() override {
+    if (::fsync(fd_) == 0) return true;
+    // A pipe or a character device has nothing to bring to stable storage.
+    return errno == EINVAL || errno == EROFS;
   }
 
   std::size_t Write(const void* buffer, std::size_t n) override {
@@ -106,9 +128,26 @@ class TPosixStream : public TStream {
   }
 
  private:
+  // The errors that mean the device itself is gone (a disk pulled out, a network or FUSE
+  // file system that went away) rather than one place on it that cannot be read.
+  static TReadFailure FailureOf(int error) {
+    switch (error) {
+      case ENODEV:
+      case ENXIO:
+      case ENOMEDIUM:
+      case ENOTCONN:
+      case ESHUTDOWN:
+      case ESTALE:
+        return TReadFailure::DeviceGone;
+      default:
+        return TReadFailure::Unreadable;
+    }
+  }
+
   int fd_;
   std::shared_ptr<TPosixFileSystem::TOpenTable> table_;
   std::uint64_t id_;
+  TReadFailure lastFailure_ = TReadFailure::None;
 };
 
 TPosixFileSystem::TFileIdentity IdentityOf(const struct stat& st) {

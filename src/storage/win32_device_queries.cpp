@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 #include "core/errors.h"
 #include "storage/device_queries.h"
@@ -84,6 +86,67 @@ class TWin32Device : public IDevice {
   HANDLE handle_;
 };
 
+// A volume as the system names it: its GUID path ("\\?\Volume{...}\") where it has one,
+// and the root of its mount point ("C:\" or "C:\mnt\data\").
+struct TVolumeName {
+  std::string Guid;
+  std::string MountPoint;
+};
+
+// The volume that holds path (existing or about to be created).
+std::optional<TVolumeName> VolumeOfPath(const std::string& path) {
+  char full[MAX_PATH] = {};
+  char mount[MAX_PATH] = {};
+  if (::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) == 0 ||
+      !::GetVolumePathNameA(full, mount, sizeof mount) || mount[0] == 0) {
+    return std::nullopt;
+  }
+  TVolumeName name;
+  name.MountPoint = mount;
+  char guid[MAX_PATH] = {};
+  if (::GetVolumeNameForVolumeMountPointA(mount, guid, sizeof guid)) name.Guid = guid;
+  return name;
+}
+
+bool SameVolume(const TVolumeName& a, const TVolumeName& b) {
+  // The GUID path tells a volume mounted in a folder apart from the one holding the folder.
+  if (!a.Guid.empty() && !b.Guid.empty()) return ::lstrcmpiA(a.Guid.c_str(), b.Guid.c_str()) == 0;
+  return ::lstrcmpiA(a.MountPoint.c_str(), b.MountPoint.c_str()) == 0;
+}
+
+// The physical drives a volume has extents on; empty when the system does not say.
+std::vector<std::uint32_t> DisksOfVolume(const TVolumeName& volume) {
+  std::string device;
+  if (!volume.Guid.empty()) {
+    device = volume.Guid;
+    if (device.back() == '\\') device.pop_back();  // the volume itself, not its root folder
+  } else if (volume.MountPoint.size() >= 2 && volume.MountPoint[1] == ':') {
+    device = std::string("\\\\.\\") + volume.MountPoint.substr(0, 2);
+  } else {
+    return {};
+  }
+  // No access rights are asked for: the extents request needs none, so this works without
+  // administrator rights too.
+  const HANDLE handle = ::CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  alignas(VOLUME_DISK_EXTENTS) unsigned char buffer[sizeof(VOLUME_DISK_EXTENTS) +
+                                                    31 * sizeof(DISK_EXTENT)];
+  std::memset(buffer, 0, sizeof buffer);
+  DWORD returned = 0;
+  const BOOL ok = ::DeviceIoControl(handle, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0,
+                                    buffer, sizeof buffer, &returned, nullptr);
+  ::CloseHandle(handle);
+  std::vector<std::uint32_t> disks;
+  if (!ok) return disks;
+  const auto* extents = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(buffer);
+  const DWORD count = std::min<DWORD>(extents->NumberOfDiskExtents, 32);
+  for (DWORD i = 0; i < count; ++i) {
+    disks.push_back(static_cast<std::uint32_t>(extents->Extents[i].DiskNumber));
+  }
+  return disks;
+}
+
 class TWin32DeviceQueries : public IDeviceQueries {
  public:
   std::optional<TVolumeInformation> VolumeInformation(const std::string& rootPath) override {
@@ -128,27 +191,22 @@ class TWin32DeviceQueries : public IDeviceQueries {
   }
 
   bool FileLiesOnDevice(const std::string& filePath, const std::string& devicePath) override {
-    char full[MAX_PATH] = {};
-    char root[MAX_PATH] = {};
-    if (::GetFullPathNameA(filePath.c_str(), sizeof full, full, nullptr) == 0 ||
-        !::GetVolumePathNameA(full, root, sizeof root) || root[0] == 0 || root[1] != ':') {
-      return false;
-    }
-    const char letter = static_cast<char>(::toupper(static_cast<unsigned char>(root[0])));
+    const std::optional<TVolumeName> output = VolumeOfPath(filePath);
+    if (!output) return false;
     const std::string rest = devicePath.size() > 4 ? devicePath.substr(4) : std::string();
     if (rest.size() == 2 && rest[1] == ':') {
-      return ::toupper(static_cast<unsigned char>(rest[0])) == letter;
+      // The same volume, also when the output lies under a folder mount point of it.
+      const std::optional<TVolumeName> source = VolumeOfPath(rest + "\\");
+      return source && SameVolume(*output, *source);
     }
-    // A physical drive: the output's volume lies on it when its first extent does.
+    // A physical drive: the output's volume lies on it when any of its extents does.
     constexpr const char* kDrivePrefix = "physicaldrive";
     if (rest.rfind(kDrivePrefix, 0) != 0) return false;
-    const std::string volume = std::string("\\\\.\\") + letter + ":";
-    try {
-      const auto extent = OpenDevice(volume, TOpenMode::ReadShared)->FirstDiskExtent();
-      return extent && std::to_string(extent->DiskNumber) == rest.substr(13);
-    } catch (const EQuillonError&) {
-      return false;
+    const std::string number = rest.substr(13);
+    for (const std::uint32_t disk : DisksOfVolume(*output)) {
+      if (std::to_string(disk) == number) return true;
     }
+    return false;
   }
 
   bool MayOpenDevices() override {

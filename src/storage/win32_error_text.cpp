@@ -2,14 +2,17 @@
 
 #include <windows.h>
 
+#include "storage/win32_text.h"
+
 namespace quillon {
 
 std::string Win32ErrorText(unsigned long code) {
-  char buffer[512];
+  wchar_t buffer[512];
+  // The wide form: the text is in the system's language, which the ANSI code page may not hold.
   const DWORD length =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       0, buffer, sizeof buffer / sizeof buffer[0], nullptr);
+  std::string text = WideToUtf8(std::wstring(buffer, length));
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
     text.pop_back();
   }

@@ -5,7 +5,7 @@
 
 namespace quillon {
 
-// FormatMessageA's text for code, without its line break; "Error N" when it has none.
+// The system's text for code as UTF-8, without its line break; "Error N" when it has none.
 std::string Win32ErrorText(unsigned long code);
 
 }  // namespace quillon

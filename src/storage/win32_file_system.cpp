@@ -3,20 +3,42 @@
 // created over by the exclusive open of the fragment file, and the other way round.
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/errors.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
 #include "storage/win32_error_text.h"
+#include "storage/win32_text.h"
 
 namespace quillon {
 namespace {
 
+bool IsDevicePath(const std::string& path) { return path.rfind("\\\\.\\", 0) == 0; }
+
+// The errors that mean the device itself is gone rather than one place on it unreadable.
+TReadFailure FailureOf(DWORD error) {
+  switch (error) {
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case 433:  // ERROR_NO_SUCH_DEVICE, which mingw's headers lack
+    case ERROR_NOT_READY:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_FILE_INVALID:
+    case ERROR_INVALID_HANDLE:
+      return TReadFailure::DeviceGone;
+    default:
+      return TReadFailure::Unreadable;
+  }
+}
+
 class TWin32Stream : public TStream {
  public:
-  explicit TWin32Stream(HANDLE handle) : handle_(handle) {}
+  TWin32Stream(HANDLE handle, std::size_t alignment, bool isDevice)
+      : handle_(handle), alignment_(alignment), isDevice_(isDevice) {}
   ~TWin32Stream() override { ::CloseHandle(handle_); }
   TWin32Stream(const TWin32Stream&) = delete;
   TWin32Stream& operator=(const TWin32Stream&) = delete;
@@ -24,10 +46,15 @@ class TWin32Stream : public TStream {
   std::size_t Read(void* buffer, std::size_t n) override {
     auto* at = static_cast<char*>(buffer);
     std::size_t total = 0;
+    lastFailure_ = TReadFailure::None;
     while (total < n) {
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - total, kMaxTransfer));
       DWORD got = 0;  // the count is what ReadFile delivers; its BOOL only says success
-      if (!::ReadFile(handle_, at + total, want, &got, nullptr) || got == 0) break;
+      if (!::ReadFile(handle_, at + total, want, &got, nullptr)) {
+        lastFailure_ = FailureOf(::GetLastError());
+        break;
+      }
+      if (got == 0) break;  // the end
       total += got;
     }
     return total;
@@ -57,14 +84,59 @@ class TWin32Stream : public TStream {
     return position.QuadPart;
   }
 
+  TReadFailure LastReadFailure() const override { return lastFailure_; }
+
+  std::size_t ReadAlignment() const override { return alignment_; }
+
+  std::int64_t NextDataOffset(std::int64_t from) override {
+    if (isDevice_) return from;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(handle_, &size) || from >= size.QuadPart) return from;
+    // The allocated ranges of a sparse file; for any other file, all of it.
+    FILE_ALLOCATED_RANGE_BUFFER query;
+    query.FileOffset.QuadPart = from;
+    query.Length.QuadPart = size.QuadPart - from;
+    FILE_ALLOCATED_RANGE_BUFFER first;
+    std::memset(&first, 0, sizeof first);
+    DWORD returned = 0;
+    const BOOL ok = ::DeviceIoControl(handle_, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                                      &first, sizeof first, &returned, nullptr);
+    if (!ok && ::GetLastError() != ERROR_MORE_DATA) return from;
+    if (returned < sizeof first) return size.QuadPart;  // nothing allocated after from
+    return std::max<std::int64_t>(from, first.FileOffset.QuadPart);
+  }
+
+  bool Flush() override {
+    if (::FlushFileBuffers(handle_)) return true;
+    // A console or a pipe has no buffers of the file system to flush.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE;
+  }
+
  private:
   // One call moves at most this much, well inside a DWORD and sector aligned.
   static constexpr std::size_t kMaxTransfer = 1u << 30;
 
   HANDLE handle_;
+  std::size_t alignment_;
+  bool isDevice_;
+  TReadFailure lastFailure_ = TReadFailure::None;
 };
 
-bool IsDevicePath(const std::string& path) { return path.rfind("\\\\.\\", 0) == 0; }
+// Raw disk and volume handles read whole sectors only: the size the device reports, or
+// the classic 512 bytes when it does not say.
+std::size_t SectorSizeOf(HANDLE device) {
+  DISK_GEOMETRY geometry;
+  std::memset(&geometry, 0, sizeof geometry);
+  DWORD returned = 0;
+  if (::DeviceIoControl(device, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry,
+                        sizeof geometry, &returned, nullptr)) {
+    const DWORD size = geometry.BytesPerSector;
+    // A power of two up to 64 KiB; anything else is not a sector size.
+    if (size >= 512 && size <= 65536 && (size & (size - 1)) == 0) return size;
+  }
+  return 512;
+}
 
 class TWin32FileSystem : public IFileSystem {
  public:
@@ -81,16 +153,26 @@ class TWin32FileSystem : public IFileSystem {
         disposition = CREATE_ALWAYS;
         break;
     }
+    const bool isDevice = IsDevicePath(path);
     const HANDLE handle = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       const std::string reason = Win32ErrorText(::GetLastError());
       // A device path is already complete; made absolute it would name a file.
-      const std::string full = IsDevicePath(path) ? path : FullPath(path);
+      const std::string full = ToDisplayText(isDevice ? path : FullPath(path));
       throw EQuillonError(mode == TOpenMode::CreateExclusive ? CreateErrorText(full, reason)
                                                              : OpenErrorText(full, reason));
     }
-    return std::make_unique<TWin32Stream>(handle);
+    const std::size_t alignment = isDevice ? SectorSizeOf(handle) : 1;
+    return std::make_unique<TWin32Stream>(handle, alignment, isDevice);
+  }
+
+  std::string ToDisplayText(const std::string& systemText) override {
+    return AnsiToUtf8(systemText);
+  }
+
+  std::optional<std::string> FromDisplayText(const std::string& text) override {
+    return Utf8ToAnsi(text);
   }
 };
 

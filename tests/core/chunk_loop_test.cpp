@@ -96,12 +96,12 @@ TEST(ChunkLoop, EndsAtTheSourcesEndWhenTheSizeReachesBeyond) {
   EXPECT_EQ(result.EndPosition, 3 * kChunkSize);
 }
 
-TEST(ChunkLoop, ShortReadsTestOnlyWhatWasDeliveredAndMoveOnByTheChunk) {
+TEST(ChunkLoop, ShortReadsAreReadAgainInPiecesSoNothingIsMissed) {
   TMemoryFileSystem fs;
   std::vector<std::uint8_t> data(2 * kChunkSize, 0);
   PutHead(data, 1024, 1);
   PutEntries(data, 1038, 1040);
-  PutHead(data, 8192, 1);  // lies beyond what each read delivers
+  PutHead(data, 8192, 1);  // lies beyond what each read delivers at once
   PutEntries(data, 8206, 8208);
   PutHead(data, kChunkSize + 512, 1);
   PutEntries(data, kChunkSize + 526, kChunkSize + 528);
@@ -112,7 +112,8 @@ TEST(ChunkLoop, ShortReadsTestOnlyWhatWasDeliveredAndMoveOnByTheChunk) {
   writer.WriteHeader("/src", 0);
   TFixedHost host(2 * kChunkSize);
   const auto result = RunChunkLoop(host, *source, 2 * kChunkSize, writer);
-  EXPECT_EQ(result.Fragments, 2);  // 1024 and the second chunk's 512; not 8192
+  EXPECT_EQ(result.Fragments, 3);  // 1024, 8192 beyond the first short read, and 256 KiB + 512
+  EXPECT_TRUE(result.Unreadable.Empty());
 }
 
 TEST(GaugeUnit, KibibytesBelowTwoTebibytesCoarserAbove) {

@@ -209,9 +209,15 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(run("inspect", damaged).returncode, 1)
 
     def test_ctrl_c_finishes_the_file_as_a_stopped_run(self):
+        # Holes are skipped in no time, so the scan is kept busy by what takes longest:
+        # compressing pages. 256 MiB of database pages, then a hole up to 64 GiB.
         image = self.work("large-sparse.img")
+        with open(os.path.join(ARGS.samples, "sample-jet4.mdb"), "rb") as f:
+            database = f.read()
         with open(image, "wb") as f:
-            f.truncate(64 * 1024 ** 3)  # sparse: reads as zeros, long enough to interrupt
+            for _ in range(256 * 1024 ** 2 // len(database)):
+                f.write(database)
+            f.truncate(64 * 1024 ** 3)
         out = self.work("stopped.frag")
         process = subprocess.Popen([ARGS.cli, "scan", image, out], stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE, text=True)
@@ -219,7 +225,7 @@ class EndToEnd(unittest.TestCase):
         for line in process.stdout:
             if line.strip() == str(64 * 1024 ** 3):
                 break
-        time.sleep(0.2)
+        time.sleep(0.1)
         process.send_signal(signal.SIGINT)
         stdout, stderr = process.communicate(timeout=120)
         self.assertEqual(process.returncode, 130, stderr)
@@ -227,7 +233,8 @@ class EndToEnd(unittest.TestCase):
         with open(out, "rb") as f:
             _, length, fragments = read_fragment_file(f.read())
         self.assertEqual(length, 64 * 1024 ** 3)
-        self.assertEqual(fragments, [])
+        every_page = 256 * 1024 ** 2 // len(database) * (len(database) // 4096)
+        self.assertLess(len(fragments), every_page)  # stopped, not run to the end
         os.remove(image)
 
 

@@ -1,0 +1,183 @@
+#include "core/source_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quillon {
+namespace {
+
+// Sector sizes beyond this are not sector sizes; such a source is read without alignment.
+constexpr std::int64_t kMaxAlignment = 65536;
+
+std::int64_t AlignmentOf(const TStream& source) {
+  const auto alignment = static_cast<std::int64_t>(source.ReadAlignment());
+  const bool powerOfTwo = alignment > 0 && (alignment & (alignment - 1)) == 0;
+  return powerOfTwo && alignment <= kMaxAlignment ? alignment : 1;
+}
+
+}  // namespace
+
+TSourceReader::TSourceReader(TStream& source, std::int64_t sourceLength)
+    : source_(source), sourceLength_(sourceLength), alignment_(AlignmentOf(source)) {
+  const std::int64_t sector = std::max(kSectorSize, alignment_);
+  const std::int64_t piece = std::max(kRecoveryPieceSize, alignment_);
+  units_[0] = piece;
+  units_[1] = sector;
+  levels_ = piece == sector ? 1 : 2;
+  if (levels_ == 1) units_[0] = sector;
+}
+
+std::int64_t TSourceReader::AlignDown(std::int64_t value) const {
+  return value / alignment_ * alignment_;
+}
+
+std::int64_t TSourceReader::AlignUp(std::int64_t value) const {
+  return (value + alignment_ - 1) / alignment_ * alignment_;
+}
+
+std::int64_t TSourceReader::NextData(std::int64_t from) {
+  const std::int64_t next = source_.NextDataOffset(from);
+  return next < from ? from : next;
+}
+
+std::size_t TSourceReader::RawRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n) {
+  if (source_.Seek(offset, TSeekOrigin::Begin) != offset) return 0;
+  return source_.Read(buffer, n);
+}
+
+bool TSourceReader::LostAt(std::int64_t position) {
+  switch (source_.LastReadFailure()) {
+    case TReadFailure::Unreadable: return false;
+    case TReadFailure::DeviceGone:
+      loss_ = TSourceLoss::Gone;
+      lossOffset_ = position;
+      return true;
+    case TReadFailure::None: break;
+  }
+  // A short read where the source still holds bytes is a failure like any other: the
+  // place is read again in pieces.
+  const std::int64_t length = source_.Length();
+  if (length > position) return false;
+  // The end came early. Reads never reach past the length the source had when the scan
+  // began, so the source has become shorter (or a device ends before its reported size).
+  loss_ = TSourceLoss::Shrunk;
+  lossOffset_ = position;
+  lengthNow_ = length;
+  return true;
+}
+
+bool TSourceReader::ReadLevel(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
+                              std::size_t level) {
+  const std::int64_t unit = units_[level];
+  const std::int64_t end = offset + static_cast<std::int64_t>(n);
+  for (std::int64_t part = offset; part < end;) {
+    // Parts lie on absolute boundaries of the unit, so a sector is always a whole sector.
+    const std::int64_t partEnd = std::min(end, (part / unit + 1) * unit);
+    const auto length = static_cast<std::size_t>(partEnd - part);
+    std::uint8_t* at = buffer + (part - offset);
+    if (unreadable_.Covers(part, static_cast<std::int64_t>(length))) {
+      std::memset(at, 0, length);
+      part = partEnd;
+      continue;
+    }
+    if (!unreadable_.Overlaps(part, static_cast<std::int64_t>(length))) {
+      const std::size_t got = RawRead(part, at, length);
+      if (got == length) {
+        readSomething_ = true;
+        part = partEnd;
+        continue;
+      }
+      if (LostAt(part + static_cast<std::int64_t>(got))) return false;
+    }
+    if (level + 1 < levels_) {
+      if (!ReadLevel(part, at, length, level + 1)) return false;
+    } else {
+      std::memset(at, 0, length);
+      unreadable_.Add(part, static_cast<std::int64_t>(length));
+    }
+    part = partEnd;
+  }
+  return true;
+}
+
+bool TSourceReader::ReadRecovering(std::int64_t offset, std::uint8_t* buffer, std::size_t n) {
+  if (!unreadable_.Overlaps(offset, static_cast<std::int64_t>(n))) {
+    const std::size_t got = RawRead(offset, buffer, n);
+    if (got == n) {
+      readSomething_ = readSomething_ || n > 0;
+      return true;
+    }
+    if (LostAt(offset + static_cast<std::int64_t>(got))) return false;
+  }
+  return ReadLevel(offset, buffer, n, 0);
+}
+
+bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd) {
+  const std::int64_t sector = units_[levels_ - 1];
+  const std::int64_t last = std::max<std::int64_t>(0, runEnd - 1) / sector * sector;
+  const std::int64_t middle = (chunkEnd + std::max(chunkEnd, runEnd)) / 2 / sector * sector;
+  std::uint8_t probe[kMaxAlignment];
+  for (const std::int64_t at : {std::int64_t{0}, last, middle}) {
+    const std::int64_t length = std::min(sector, std::max<std::int64_t>(runEnd - at, 0));
+    if (length <= 0 || unreadable_.Covers(at, length)) continue;
+    const std::size_t want = static_cast<std::size_t>(
+        alignment_ > 1 ? sector : length);  // a raw device reads whole sectors only
+    if (RawRead(at, probe, want) > 0) return true;
+    if (source_.LastReadFailure() == TReadFailure::DeviceGone) return false;
+  }
+  return false;
+}
+
+std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
+                                     std::int64_t runEnd) {
+  if (loss_ != TSourceLoss::None || n == 0) return 0;
+  readSomething_ = false;
+  // Chunk offsets are multiples of every sector size; only the length may need widening.
+  std::int64_t length = AlignUp(static_cast<std::int64_t>(n));
+  if (sourceLength_ >= 0) length = std::min(length, std::max<std::int64_t>(sourceLength_ - offset, 0));
+  if (!ReadRecovering(offset, buffer, static_cast<std::size_t>(length))) {
+    return static_cast<std::size_t>(std::clamp<std::int64_t>(lossOffset_ - offset, 0,
+                                                             static_cast<std::int64_t>(n)));
+  }
+  const std::int64_t chunkEnd = offset + static_cast<std::int64_t>(n);
+  if (!readSomething_ && !AnyProbeReadable(chunkEnd, runEnd)) {
+    // The chunk's bytes are zeros and recorded; the source ends after it.
+    loss_ = TSourceLoss::Gone;
+    lossOffset_ = chunkEnd;
+  }
+  return std::min<std::size_t>(n, static_cast<std::size_t>(length));
+}
+
+void TSourceReader::ReadFragment(std::int64_t offset,
+                                 std::span<std::uint8_t, kFragmentSize> fragment,
+                                 std::int64_t chunkOffset, const std::uint8_t* chunk,
+                                 std::size_t chunkBytes) {
+  const auto size = static_cast<std::int64_t>(kFragmentSize);
+  const std::int64_t inChunk = offset - chunkOffset;
+  const std::int64_t chunkHas = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(chunkBytes) - inChunk, 0, size);
+  std::memcpy(fragment.data(), chunk + inChunk, static_cast<std::size_t>(chunkHas));
+  std::memset(fragment.data() + chunkHas, 0, static_cast<std::size_t>(size - chunkHas));
+  if (chunkHas == size || loss_ != TSourceLoss::None) return;
+
+  // The rest comes from the source: up to its end, widened to whole sectors where the
+  // source reads only those.
+  const std::int64_t from = offset + chunkHas;
+  std::int64_t to = offset + size;
+  if (sourceLength_ >= 0) to = std::min(to, sourceLength_);
+  if (to <= from) return;
+  const std::int64_t readFrom = AlignDown(from);
+  std::int64_t readTo = AlignUp(to);
+  if (sourceLength_ >= 0) readTo = std::min(readTo, sourceLength_);
+  if (!bounce_) bounce_ = std::make_unique<TAlignedBuffer>(kFragmentSize + 2 * kMaxAlignment);
+  const auto readLength = static_cast<std::size_t>(readTo - readFrom);
+  std::int64_t delivered = readTo;
+  if (!ReadRecovering(readFrom, bounce_->data(), readLength)) delivered = lossOffset_;
+  const std::int64_t usable = std::min(to, delivered) - from;
+  if (usable > 0) {
+    std::memcpy(fragment.data() + chunkHas, bounce_->data() + (from - readFrom),
+                static_cast<std::size_t>(usable));
+  }
+}
+
+}  // namespace quillon

@@ -1,0 +1,90 @@
+#pragma once
+// Reads the source for the scan so that a failing disk loses nothing it can still deliver.
+//
+// A read that fails, or falls short before the end of the source, is made again in
+// 4096-byte pieces, and a piece that fails again in 512-byte sectors (on a disk whose
+// sectors are larger, in whole sectors); every sector that can be read is kept, every one
+// that cannot is zeros and is recorded, each byte once. Places already known to be
+// unreadable are not read again: on a failing disk each failed read may take seconds.
+//
+// The source counts as lost, and the scan ends, when
+//  - the system says the device is gone (a disk pulled out, a file system unmounted), or
+//  - not one sector of a whole chunk could be read and not one of three probe sectors
+//    (the source's first, its last, and one halfway between the chunk and the end) can
+//    be read either: a dead region of a disk is scanned through, a dead disk is not; or
+//  - the source ends before the offset it had when the scan began (it has shrunk).
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "core/aligned_buffer.h"
+#include "core/byte_ranges.h"
+#include "core/fragment_file_format.h"
+#include "core/stream.h"
+
+namespace quillon {
+
+inline constexpr std::int64_t kRecoveryPieceSize = 4096;
+inline constexpr std::int64_t kSectorSize = 512;
+
+enum class TSourceLoss {
+  None,
+  Gone,    // the device is gone, or nothing of it can be read any more
+  Shrunk,  // the source ended before the length it had when the scan began
+};
+
+class TSourceReader {
+ public:
+  // sourceLength: the source's length when the scan began, or -1 where the system does not
+  // tell it (a raw Windows device); no read reaches past a known length.
+  TSourceReader(TStream& source, std::int64_t sourceLength);
+
+  // Reads n bytes at offset, which lies on a chunk boundary, into buffer. buffer must have
+  // room for n rounded up to the source's read alignment. Returns the bytes delivered: n,
+  // or fewer when the source was lost at that point (Loss() says how). runEnd is where the
+  // scan ends; it places the probes after a chunk that could not be read at all.
+  std::size_t ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
+                        std::int64_t runEnd);
+
+  // The 4096 bytes at offset: from the chunk in memory where they lie wholly inside what
+  // it delivered, otherwise from the source. What lies past the source's end, what cannot
+  // be read and, once the source is lost, what the chunk does not hold, is zeros.
+  void ReadFragment(std::int64_t offset, std::span<std::uint8_t, kFragmentSize> fragment,
+                    std::int64_t chunkOffset, const std::uint8_t* chunk, std::size_t chunkBytes);
+
+  // The first offset at or after from that may hold anything but zeros (holes of a sparse
+  // file are skipped); from itself when the system cannot tell.
+  std::int64_t NextData(std::int64_t from);
+
+  const TByteRanges& Unreadable() const { return unreadable_; }
+  TSourceLoss Loss() const { return loss_; }
+  std::int64_t LossOffset() const { return lossOffset_; }  // where the source was lost
+  std::int64_t LengthNow() const { return lengthNow_; }    // after a Shrunk: the new length
+
+ private:
+  std::size_t RawRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
+  // Reads [offset, offset + n) (aligned, or at the source's end) with recovery. Returns
+  // false when the source was lost inside it; delivered_ then says how far it got.
+  bool ReadRecovering(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
+  bool ReadLevel(std::int64_t offset, std::uint8_t* buffer, std::size_t n, std::size_t level);
+  // After a read fell short at position: true when the source is lost there.
+  bool LostAt(std::int64_t position);
+  bool AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd);
+  std::int64_t AlignDown(std::int64_t value) const;
+  std::int64_t AlignUp(std::int64_t value) const;
+
+  TStream& source_;
+  std::int64_t sourceLength_;
+  std::int64_t alignment_;
+  std::int64_t units_[2];  // recovery units: pieces, then sectors
+  std::size_t levels_;
+  TByteRanges unreadable_;
+  TSourceLoss loss_ = TSourceLoss::None;
+  std::int64_t lossOffset_ = 0;
+  std::int64_t lengthNow_ = -1;
+  bool readSomething_ = false;  // since the current chunk began
+  std::unique_ptr<TAlignedBuffer> bounce_;  // for reads that must be widened to sectors
+};
+
+}  // namespace quillon
