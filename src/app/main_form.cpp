@@ -31,6 +31,10 @@ class TMain::TScanHost : public IScanHost {
   void ShowFragmentCount(std::int64_t count) override {
     main_.view_.SetStatusText(texts::kFragmentsPrefix + std::to_string(count));
   }
+  void FragmentAdded(std::int64_t number, std::int64_t offset,
+                     std::span<const std::uint8_t, kFragmentSize> fragment) override {
+    if (main_.fragmentObserver_) main_.fragmentObserver_(number, offset, fragment);
+  }
 
  private:
   TMain& main_;
@@ -59,9 +63,24 @@ void TMain::UnlockControls() { view_.SetStartEnabled(true); }
 
 void TMain::Button1Click() { StopRequested = true; }
 
+std::string TMain::Shown(const std::string& systemText) const {
+  return fileSystem_.ToDisplayText(systemText);
+}
+
+std::string TMain::SystemPath(const std::string& chosenPath) const {
+  std::optional<std::string> path = fileSystem_.FromDisplayText(chosenPath);
+  if (!path) {
+    throw EQuillonError("The path \"" + chosenPath +
+                        "\" has characters that the system's code page cannot hold, so no file "
+                        "can be opened or created under that name. Choose a folder and file name "
+                        "without them");
+  }
+  return *path;
+}
+
 void TMain::SourceChange() {
   SourcePath = Source.Text();
-  view_.AppendLogLine(texts::kSourceChosenPrefix + Source.Text());
+  view_.AppendLogLine(texts::kSourceChosenPrefix + Shown(Source.Text()));
   if (SourcePath.empty()) return;
   const TPathConstants constants = PathConstants();
   SourcePath = ToSourcePath(SourcePath, constants);
@@ -91,7 +110,7 @@ std::int64_t TMain::DeviceSize(IDevice& device, TSourceKind kind) {
   }
   if (size <= 0) size = device.Length().value_or(0);
   if (size <= 0) {
-    throw EQuillonError("Cannot size \"" + Source.Text() + "\" (" + SourcePath +
+    throw EQuillonError("Cannot size \"" + Shown(Source.Text()) + "\" (" + SourcePath +
                         "): the device reports no size, and a scan of 0 bytes would find nothing");
   }
   return size;
@@ -102,9 +121,11 @@ void TMain::button2Click() {
   view_.AppendLogLine(texts::kScanStarted);
   if (Source.Text().empty() || Destination.Text().empty()) {
     view_.ShowMessage(texts::kMissingInput);
-    lastScan_ = {TScanEnd::MissingInput};
+    lastScan_ = TScanReport{};
+    lastScan_.End = TScanEnd::MissingInput;
   } else if (!OutputPlacementAccepted()) {
-    lastScan_ = {TScanEnd::Declined};
+    lastScan_ = TScanReport{};
+    lastScan_.End = TScanEnd::Declined;
     return;  // nothing was opened or created, and nothing was scanned
   } else {
     RunScan();
@@ -115,10 +136,32 @@ void TMain::button2Click() {
 bool TMain::OutputPlacementAccepted() {
   if (SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile) return true;
   if (!devices_.FileLiesOnDevice(Destination.Text(), SourcePath)) return true;
-  return view_.AskYesNo(texts::kOutputOnSourceDevicePrefix + Destination.Text() +
-                        texts::kOutputOnSourceDeviceMiddle + Source.Text() +
+  return view_.AskYesNo(texts::kOutputOnSourceDevicePrefix + Shown(Destination.Text()) +
+                        texts::kOutputOnSourceDeviceMiddle + Shown(Source.Text()) +
                         texts::kOutputOnSourceDeviceEnd);
 }
+
+namespace {
+
+std::string UnreadableLogLine(const TByteRanges& unreadable) {
+  return texts::kUnreadablePrefix + std::to_string(unreadable.Bytes()) + texts::kUnreadableBytes +
+         std::to_string(unreadable.Count()) + texts::kUnreadableRanges;
+}
+
+std::string SourceLossText(const TChunkLoopResult& loop, const std::string& shownSource) {
+  const std::string complete = " The fragment file is complete up to there.";
+  if (loop.Loss == TSourceLoss::Shrunk) {
+    return "The source \"" + shownSource + "\" became shorter during the scan: it ends at byte " +
+           std::to_string(loop.LengthNow < 0 ? loop.EndPosition : loop.LengthNow) +
+           " now, so the scan ended at offset " + std::to_string(loop.EndPosition) + "." + complete;
+  }
+  return "The source \"" + shownSource + "\" can no longer be read from offset " +
+         std::to_string(loop.EndPosition) +
+         " on: the device is gone or no sector of it answers any more, so the scan ended "
+         "there." + complete;
+}
+
+}  // namespace
 
 void TMain::RunScan() {
   // Cleared however the run ends, also by an exception.
@@ -136,7 +179,7 @@ void TMain::RunScan() {
   try {
     LockControls();
     // A path the header cannot hold is refused before the output is created.
-    TFragmentFileWriter::CheckSourcePathFits(SourcePath);
+    TFragmentFileWriter::CheckSourcePathFits(SourcePath, Shown(SourcePath));
     source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
     writer.Create(Destination.Text());
     const std::int64_t sourceLength = source->Length();
@@ -148,7 +191,11 @@ void TMain::RunScan() {
     view_.ShowGauge(gg_);
     view_.ShowMessage(std::to_string(SourceSize));
     TScanHost host(*this);
-    loop = RunChunkLoop(host, *source, sourceLength, writer);
+    // An image file ends where it ends; a raw device may report no length of its own (its
+    // size is the one chosen), so only a file's length bounds the run.
+    const bool isFile = SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile;
+    loop = RunChunkLoop(host, *source, isFile ? sourceLength : -1, writer);
+    if (!loop.Unreadable.Empty()) view_.AppendLogLine(UnreadableLogLine(loop.Unreadable));
     writer.Finish();
   } catch (...) {
     failure = std::current_exception();
@@ -163,9 +210,16 @@ void TMain::RunScan() {
 
   lastScan_.Fragments = loop.Fragments;
   lastScan_.BytesScanned = loop.EndPosition;
+  lastScan_.Unreadable = loop.Unreadable.Ranges();
+  lastScan_.UnreadableBytes = loop.Unreadable.Bytes();
   if (failure) {
     lastScan_.End = TScanEnd::Failed;
     std::rethrow_exception(failure);
+  }
+  if (loop.Loss != TSourceLoss::None) {
+    // The file is finished; the scan still did not reach its end, and that is a failure.
+    lastScan_.End = TScanEnd::SourceLost;
+    throw EQuillonError(SourceLossText(loop, Shown(SourcePath)));
   }
   lastScan_.End = loop.Stopped ? TScanEnd::Stopped : TScanEnd::Completed;
 }
@@ -181,8 +235,9 @@ void TMain::ShowDoneMessage() {
 
 void TMain::RecBtnClick() {
   RecBtnDropDown();
-  // A close request taken while the menu was being built: the window is going away.
-  if (closeRequested_) return;
+  // A close request taken while the menu was being built, with no scan running: the window
+  // is going away. During a scan the window stays open and usable until the scan ends.
+  if (closeRequested_ && !scanning_) return;
   const std::optional<std::string> chosen = view_.ShowSourceMenu();
   if (chosen) SourceItemClick(*chosen);
 }
@@ -196,7 +251,7 @@ void TMain::RecBtnDropDown() {
   if (volumes.Count() > 0) view_.AddSourceMenuSeparator();
   for (int i = 0; i < volumes.Count(); ++i) {
     view_.AddSourceMenuEntry(volumes.Letters[i] + source_menu::kVolumeNameSuffix,
-                             volumes.Captions[i], source_menu::kVolumeImageIndex);
+                             Shown(volumes.Captions[i]), source_menu::kVolumeImageIndex);
   }
   view_.AddSourceMenuSeparator();
   // Each drive is added as the probe hands it on, before the next one is tried.
@@ -209,10 +264,11 @@ void TMain::SourceItemClick(const std::string& name) {
   view_.ClearOpenDialog();
   if (name.empty()) return;  // no entry of pop has an empty name
   if (name == source_menu::kOpenImageName) {
-    const std::optional<std::string> path = view_.ShowOpenDialog();
-    if (!path) return;
-    SourcePath = *path;
-    Source.SetText(*path);
+    const std::optional<std::string> chosen = view_.ShowOpenDialog();
+    if (!chosen) return;
+    const std::string path = SystemPath(*chosen);
+    SourcePath = path;
+    Source.SetText(path);
   } else if (name.starts_with(DrivePrefix)) {
     SourcePath = DevicePrefix + name;
     Source.SetText(name);
@@ -224,9 +280,19 @@ void TMain::SourceItemClick(const std::string& name) {
 }
 
 void TMain::SaveBtnClick() {
-  const std::optional<std::string> path = view_.ShowSaveDialog(Destination.Text());
-  if (path) Destination.SetText(*path);
-  view_.AppendLogLine(texts::kDestinationChosenPrefix + Destination.Text());
+  const std::optional<std::string> chosen = view_.ShowSaveDialog(Shown(Destination.Text()));
+  // A name the system cannot hold is refused before anything is created; the log still
+  // shows the output that stays chosen.
+  std::exception_ptr refusal;
+  if (chosen) {
+    try {
+      Destination.SetText(SystemPath(*chosen));
+    } catch (const EQuillonError&) {
+      refusal = std::current_exception();
+    }
+  }
+  view_.AppendLogLine(texts::kDestinationChosenPrefix + Shown(Destination.Text()));
+  if (refusal) std::rethrow_exception(refusal);
 }
 
 bool TMain::FormCloseQuery() {

@@ -4,13 +4,17 @@
 // EQuillonError for the front end to show.
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/gauge.h"
 #include "app/main_view.h"
-#include "core/source_path.h"
 #include "app/text_holder.h"
+#include "core/byte_ranges.h"
+#include "core/fragment_file_format.h"
+#include "core/source_path.h"
 #include "core/stream.h"
 #include "storage/device_queries.h"
 
@@ -24,13 +28,23 @@ enum class TScanEnd {
   Stopped,       // ended by the stop command; the file is complete
   Failed,        // ended by a failure; the file, if created, has no trailer
   Declined,      // the output lies on the device to scan, and the user chose not to go on
+  SourceLost,    // the source could no longer be read, or shrank; the file is complete up
+                 // to there, and the scan is reported as a failure
 };
 
 struct TScanReport {
   TScanEnd End = TScanEnd::NotRun;
   std::int64_t Fragments = 0;
   std::int64_t BytesScanned = 0;
+  // What could not be read: zeros in the scan's view. Everything else was scanned.
+  std::vector<TByteRange> Unreadable;
+  std::int64_t UnreadableBytes = 0;
 };
+
+// Called for every fragment as it goes to the file: its number in the file (from 0), the
+// source offset it was copied from, and its bytes. The command line writes its index so.
+using TFragmentObserver = std::function<void(std::int64_t number, std::int64_t offset,
+                                             std::span<const std::uint8_t, kFragmentSize>)>;
 
 class TMain {
  public:
@@ -88,6 +102,13 @@ class TMain {
   const TScanReport& LastScan() const { return lastScan_; }
   TPathConstants PathConstants() const;
 
+  // Sees every fragment of the next scans; empty for none.
+  void SetFragmentObserver(TFragmentObserver observer) { fragmentObserver_ = std::move(observer); }
+
+  // A path chosen by the user (UTF-8, as dialogs and the command line give it) in the form
+  // the system opens; throws with a clear text when the system's code page cannot hold it.
+  std::string SystemPath(const std::string& chosenPath) const;
+
  private:
   class TScanHost;
   void RunScan();
@@ -96,6 +117,8 @@ class TMain {
   // The bytes a device covers, by its kind; throws when it sizes to nothing.
   std::int64_t DeviceSize(IDevice& device, TSourceKind kind);
   void ShowDoneMessage();
+  // The path of the system as a person reads it (UTF-8).
+  std::string Shown(const std::string& systemText) const;
 
   void SetGaugePosition(std::int64_t value);
 
@@ -106,6 +129,7 @@ class TMain {
   TGauge gg_;
   std::int64_t gaugeUnit_ = 1024;
   TScanReport lastScan_;
+  TFragmentObserver fragmentObserver_;
   bool scanning_ = false;
   bool closeRequested_ = false;  // never cleared: the program ends
 };

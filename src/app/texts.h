@@ -15,6 +15,12 @@ inline constexpr const char* kInitialStatus = "文件数量：";
 inline constexpr const char* kSourceChosenPrefix = "扫描存储介质: ";
 inline constexpr const char* kDestinationChosenPrefix = "数据库碎片保存路径为: ";
 
+// The log line after a scan that met unreadable places: "无法读取 N 字节（共 M 处），
+// 已按零处理；其余数据均已扫描。"
+inline constexpr const char* kUnreadablePrefix = "无法读取 ";
+inline constexpr const char* kUnreadableBytes = " 字节（共 ";
+inline constexpr const char* kUnreadableRanges = " 处），已按零处理；其余数据均已扫描。";
+
 // The source menu.
 inline constexpr const char* kOpenImageCaption = "打开磁盘镜像";
 

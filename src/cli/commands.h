@@ -9,6 +9,8 @@ namespace quillon {
 inline constexpr int kExitOk = 0;          // scan ended normally; inspected file complete
 inline constexpr int kExitFailure = 1;     // a failure, or an incomplete or corrupt file
 inline constexpr int kExitUsage = 2;       // the command line was wrong
+inline constexpr int kExitUnreadable = 3;  // scan ended, file complete, but some bytes of the
+                                           // source could not be read (they count as zeros)
 inline constexpr int kExitStopped = 130;   // scan stopped by Ctrl-C; its file is complete
 
 struct TScanOptions {
@@ -17,6 +19,8 @@ struct TScanOptions {
   bool Quiet = false;
   bool Force = false;  // replace an existing output file
   bool AllowSameDevice = false;  // write the output onto the device being scanned
+  bool Verbose = false;  // list the unreadable ranges
+  std::string Index;     // a side index of the fragments; empty for none
 };
 
 struct TInspectOptions {

@@ -1,26 +1,9 @@
 #include "cli/console_view.h"
 
-#include <csignal>
-
 #include "app/main_form.h"
+#include "cli/platform_console.h"
 
 namespace quillon {
-namespace {
-
-// Written by the signal handler, read between chunks: the one thing a handler may set.
-volatile std::sig_atomic_t stopSignalled = 0;
-
-extern "C" void OnStopSignal(int signal) {
-  stopSignalled = 1;
-  std::signal(signal, OnStopSignal);  // some C libraries reset the handler once it has run
-}
-
-}  // namespace
-
-void TConsoleView::InstallStopSignals() {
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-}
 
 void TConsoleView::PrintLine(std::FILE* to, const std::string& line) {
   ClearProgress();
@@ -65,7 +48,7 @@ void TConsoleView::ShowMessage(const std::string& text) {
 }
 
 void TConsoleView::ProcessPendingMessages() {
-  if (stopSignalled == 0 || main_ == nullptr) return;
+  if (!StopWasRequested() || main_ == nullptr) return;
   main_->Button1Click();
   if (!stopAnnounced_ && !quiet_) {
     stopAnnounced_ = true;

@@ -1,6 +1,6 @@
 #pragma once
 // The command line's window: log lines and messages on stdout, a progress line on
-// stderr when it is a terminal, and Ctrl-C as the stop command.
+// stderr when it is a terminal, and Ctrl-C (see platform_console.h) as the stop command.
 
 #include <cstdio>
 #include <optional>
@@ -42,9 +42,6 @@ class TConsoleView : public IMainView {
 
   // Prints a failure on stderr.
   void ShowError(const std::string& text);
-
-  // Makes Ctrl-C (and a termination request) press the stop button at the next chunk.
-  static void InstallStopSignals();
 
  private:
   void PrintLine(std::FILE* to, const std::string& line);

@@ -4,23 +4,33 @@
 // Exit status: 0 a scan ended normally, or the inspected file is complete;
 //              1 a failure (the text is on stderr), or an incomplete or corrupt file;
 //              2 a usage error;
+//              3 a scan ended and its file is complete, but some bytes of the source could
+//                not be read (they were scanned as zeros; --verbose lists them);
 //              130 a scan stopped with Ctrl-C (its fragment file is complete).
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/platform_console.h"
+#include "storage/system_error_mode.h"
 
 int main(int argc, char** argv) {
   using namespace quillon;
+  SuppressSystemErrorBoxes();
+  UseUtf8Console();
+
   CLI::App app{"Quillon: finds the pages of lost Access (Jet 4) databases on a disk or image."};
   app.set_version_flag("--version", "quillon-cli 2.0");
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 scan ended normally / file complete; 1 failure, or file incomplete or "
-      "corrupt; 2 usage error; 130 scan stopped with Ctrl-C (its file is still complete).");
+      "corrupt; 2 usage error; 3 scan ended with a complete file, but some bytes of the source "
+      "could not be read; 130 scan stopped with Ctrl-C (its file is still complete).");
 
   TScanOptions scan;
   CLI::App* scanCommand =
@@ -36,6 +46,12 @@ int main(int argc, char** argv) {
   scanCommand->add_flag("--allow-same-device", scan.AllowSameDevice,
                         "Write OUTPUT even when it lies on the drive or volume being scanned "
                         "(it overwrites free space that may hold what you want to recover)");
+  scanCommand->add_flag("-v,--verbose", scan.Verbose,
+                        "After the scan, list the ranges of the source that could not be read: "
+                        "one line each, \"unreadable<TAB>offset<TAB>length\"");
+  scanCommand->add_option("--index", scan.Index,
+                          "Also write FILE: one tab-separated line per fragment: number, source "
+                          "offset, page type (data or LVAL), owner page, row count");
 
   TInspectOptions inspect;
   CLI::App* inspectCommand =
@@ -49,8 +65,13 @@ int main(int argc, char** argv) {
       "sources", "List the volumes and physical drives a scan can read, as the window's menu does");
   sourcesCommand->add_flag("--json", sources.Json, "Print the list as JSON");
 
+  // The arguments as UTF-8, whatever the system's code page; the commands turn paths into
+  // the system's form and refuse what it cannot hold.
+  std::vector<std::string> arguments = ArgumentsAsUtf8(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {

@@ -33,16 +33,17 @@ void TFragmentFileWriter::Create(const std::string& path) {
   fragmentCount_ = 0;
 }
 
-void TFragmentFileWriter::CheckSourcePathFits(const std::string& sourcePath) {
+void TFragmentFileWriter::CheckSourcePathFits(const std::string& sourcePath,
+                                              const std::string& shownPath) {
   if (sourcePath.size() > kMaxSourcePathBytes) {
     throw EQuillonError("The source path is " + std::to_string(sourcePath.size()) +
                         " bytes long; the fragment file header holds at most " +
-                        std::to_string(kMaxSourcePathBytes) + ": \"" + sourcePath + "\"");
+                        std::to_string(kMaxSourcePathBytes) + ": \"" + shownPath + "\"");
   }
 }
 
 void TFragmentFileWriter::WriteHeader(const std::string& sourcePath, std::int64_t sourceLength) {
-  CheckSourcePathFits(sourcePath);
+  CheckSourcePathFits(sourcePath, sourcePath);
   std::uint8_t header[kHeaderSize] = {};
   std::memcpy(header + kSourcePathOffset, sourcePath.data(), sourcePath.size());
   StoreLe64(header + kSourceLengthOffset, static_cast<std::uint64_t>(sourceLength));

@@ -43,7 +43,8 @@ class TFragmentFileWriter {
   std::uint64_t FragmentCount() const { return fragmentCount_; }
 
   // Throws unless the path fits the header; used to refuse a scan before anything is created.
-  static void CheckSourcePathFits(const std::string& sourcePath);
+  // shownPath is the path as the error text shows it.
+  static void CheckSourcePathFits(const std::string& sourcePath, const std::string& shownPath);
 
  private:
   void WriteAll(const void* data, std::size_t n);  // throws "Stream write error" when short

@@ -21,10 +21,8 @@ TSourceReader::TSourceReader(TStream& source, std::int64_t sourceLength)
     : source_(source), sourceLength_(sourceLength), alignment_(AlignmentOf(source)) {
   const std::int64_t sector = std::max(kSectorSize, alignment_);
   const std::int64_t piece = std::max(kRecoveryPieceSize, alignment_);
-  units_[0] = piece;
-  units_[1] = sector;
-  levels_ = piece == sector ? 1 : 2;
-  if (levels_ == 1) units_[0] = sector;
+  if (piece != sector) units_.push_back(piece);
+  units_.push_back(sector);
 }
 
 std::int64_t TSourceReader::AlignDown(std::int64_t value) const {
@@ -89,7 +87,7 @@ bool TSourceReader::ReadLevel(std::int64_t offset, std::uint8_t* buffer, std::si
       }
       if (LostAt(part + static_cast<std::int64_t>(got))) return false;
     }
-    if (level + 1 < levels_) {
+    if (level + 1 < units_.size()) {
       if (!ReadLevel(part, at, length, level + 1)) return false;
     } else {
       std::memset(at, 0, length);
@@ -113,7 +111,7 @@ bool TSourceReader::ReadRecovering(std::int64_t offset, std::uint8_t* buffer, st
 }
 
 bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd) {
-  const std::int64_t sector = units_[levels_ - 1];
+  const std::int64_t sector = units_.back();
   const std::int64_t last = std::max<std::int64_t>(0, runEnd - 1) / sector * sector;
   const std::int64_t middle = (chunkEnd + std::max(chunkEnd, runEnd)) / 2 / sector * sector;
   std::uint8_t probe[kMaxAlignment];

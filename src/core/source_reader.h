@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "core/aligned_buffer.h"
 #include "core/byte_ranges.h"
@@ -77,8 +78,7 @@ class TSourceReader {
   TStream& source_;
   std::int64_t sourceLength_;
   std::int64_t alignment_;
-  std::int64_t units_[2];  // recovery units: pieces, then sectors
-  std::size_t levels_;
+  std::vector<std::int64_t> units_;  // recovery units: pieces, then sectors
   TByteRanges unreadable_;
   TSourceLoss loss_ = TSourceLoss::None;
   std::int64_t lossOffset_ = 0;
