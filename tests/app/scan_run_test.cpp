@@ -317,5 +317,116 @@ TEST_F(ScanRunTest, SourcePathTooLongForTheHeaderIsRefusedBeforeTheOutputIsCreat
   EXPECT_EQ(fs_.Find("/out.frag"), nullptr);
 }
 
+// What a person is told about a failing source, and in what order: the unreadable places
+// in the log before "完成！", a lost source as a failure that still leaves a complete file.
+class FailingSourceScanTest : public ScanRunTest {};
+
+TEST_F(FailingSourceScanTest, UnreadablePlacesAreLoggedAndReportedButTheScanCompletes) {
+  TImage image(3 * kChunkSize);
+  image.PutPage(4096);
+  image.PutPage(kChunkSize + 8192);
+  Choose(image);
+  const auto source = fs_.Find("/img");
+  source->BadRanges = {{kChunkSize + 8192 + 1024, 1024}, {2 * kChunkSize, 512}};
+  main_.button2Click();
+
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Completed);
+  EXPECT_EQ(main_.LastScan().UnreadableBytes, 1536);
+  EXPECT_EQ(main_.LastScan().Unreadable, source->BadRanges);
+  const std::vector<std::string> tail(view_.Log.end() - 2, view_.Log.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"无法读取 1536 字节（共 2 处），已按零处理；其余数据均已扫描。",
+                                            kClosing}));
+  EXPECT_TRUE(Complete());
+  TImage zeroed = image;
+  std::fill_n(zeroed.bytes.begin() + kChunkSize + 8192 + 1024, 1024, 0);
+  const std::vector<std::uint8_t> fragments = Fragments();
+  ASSERT_EQ(fragments.size(), 2 * kFragmentSize);
+  const std::vector<std::uint8_t> expected = zeroed.FragmentAt(kChunkSize + 8192);
+  EXPECT_TRUE(std::equal(fragments.begin() + kFragmentSize, fragments.end(), expected.begin()));
+}
+
+TEST_F(FailingSourceScanTest, ASourceThatIsGoneEndsAsAFailureWithACompleteFile) {
+  TImage image(4 * kChunkSize);
+  image.PutPage(4096);
+  Choose(image);
+  fs_.Find("/img")->GoneAfterReads = 2;
+  try {
+    main_.button2Click();
+    ADD_FAILURE() << "a lost source must be reported as a failure";
+  } catch (const EQuillonError& error) {
+    EXPECT_NE(std::string(error.what()).find("\"/img\" can no longer be read from offset 524288"),
+              std::string::npos)
+        << error.what();
+    EXPECT_NE(std::string(error.what()).find("complete up to there"), std::string::npos);
+  }
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::SourceLost);
+  EXPECT_EQ(main_.LastScan().BytesScanned, 2 * kChunkSize);
+  EXPECT_TRUE(Complete());
+  EXPECT_EQ(Fragments().size(), kFragmentSize);
+  EXPECT_EQ(view_.Messages.back(), "完成！");
+  EXPECT_NE(view_.Log.back(), kClosing);  // a failure gets no closing line
+  EXPECT_EQ(fs_.OpenStreams(), 0);
+}
+
+TEST_F(FailingSourceScanTest, TheFileIsOnStableStorageBeforeDoneIsShownAndAFailedFlushFails) {
+  TImage image(kChunkSize);
+  image.PutPage(0);
+  Choose(image);
+  int flushesWhenDone = -1;
+  view_.OnMessage = [&](const std::string& text) {
+    if (text == "完成！") flushesWhenDone = fs_.Find("/out.frag")->Flushes;
+  };
+  main_.button2Click();
+  EXPECT_EQ(flushesWhenDone, 1);
+
+  // The output medium accepts the bytes but cannot keep them: not complete, not a success.
+  fs_.Find("/out.frag")->FlushFails = true;
+  EXPECT_THROW(
+      {
+        try {
+          main_.button2Click();
+        } catch (const EQuillonError& error) {
+          EXPECT_STREQ(error.what(), "Stream write error");
+          throw;
+        }
+      },
+      EQuillonError);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Failed);
+  EXPECT_NE(view_.Log.back(), kClosing);
+}
+
+TEST_F(FailingSourceScanTest, PathsTheCodePageCannotHoldAreRefusedBeforeAnythingIsCreated) {
+  fs_.SingleByteCodePage = true;
+  fs_.Put("/img", std::vector<std::uint8_t>(1000, 0));
+  main_.Source.SetText("/img");
+
+  view_.SaveAnswer = "/résultat.frag";
+  main_.SaveBtnClick();
+  EXPECT_EQ(main_.Destination.Text(), "/r\xE9sultat.frag");  // the code page's byte
+  EXPECT_EQ(view_.Log.back(), "数据库碎片保存路径为: /résultat.frag");  // shown as UTF-8
+
+  view_.SaveAnswer = "/结果.frag";
+  try {
+    main_.SaveBtnClick();
+    ADD_FAILURE() << "a name outside the code page must be refused";
+  } catch (const EQuillonError& error) {
+    EXPECT_NE(std::string(error.what()).find("\"/结果.frag\" has characters that the system's "
+                                             "code page cannot hold"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(main_.Destination.Text(), "/r\xE9sultat.frag");  // the earlier choice stays
+  EXPECT_EQ(view_.Log.back(), "数据库碎片保存路径为: /résultat.frag");
+  EXPECT_EQ(fs_.Find("/结果.frag"), nullptr);
+
+  view_.MenuChoice = "Openimage";
+  view_.OpenAnswer = "/图像.img";
+  EXPECT_THROW(main_.RecBtnClick(), EQuillonError);
+  EXPECT_EQ(main_.Source.Text(), "/img");
+
+  main_.button2Click();
+  EXPECT_TRUE(Complete("/r\xE9sultat.frag"));
+}
+
 }  // namespace
 }  // namespace quillon

@@ -216,6 +216,25 @@ TEST_F(WindowCommandsTest, AFailedScanAfterACloseRequestStillEndsTheScanState) {
   EXPECT_TRUE(main_.FormCloseQuery());
 }
 
+TEST_F(WindowCommandsTest, TheMenuStillOpensDuringAScanAfterACloseRequest) {
+  ChooseSampleAndOutput();
+  fs_.Put("/other.img", std::vector<std::uint8_t>(2 * 262144, 0));
+  view_.MenuChoice = "Openimage";
+  view_.OpenAnswer = "/other.img";
+  view_.OnProcessMessages = [&](int call) {
+    if (call == 1) EXPECT_FALSE(main_.FormCloseQuery());
+    if (call == 2) main_.RecBtnClick();  // the window stays usable until the scan ends
+  };
+
+  main_.button2Click();
+
+  EXPECT_EQ(view_.MenuShows, 1);
+  EXPECT_EQ(main_.Source.Text(), "/other.img");
+  // The new size moved the end of the running scan, as a choice during a scan does.
+  EXPECT_EQ(main_.LastScan().BytesScanned, 2 * 262144);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Completed);
+}
+
 TEST_F(WindowCommandsTest, NoMenuOpensWhenTheWindowClosedWhileItWasBuilt) {
   view_.MenuChoice = "Openimage";
   view_.OnProcessMessages = [&](int) { main_.FormCloseQuery(); };

@@ -16,13 +16,57 @@ class TMemoryStream : public TStream {
   ~TMemoryStream() override { --file_->OpenCount; }
 
   std::size_t Read(void* buffer, std::size_t n) override {
-    if (file_->ReadLimit >= 0) n = std::min(n, static_cast<std::size_t>(file_->ReadLimit));
-    const auto size = static_cast<std::int64_t>(file_->Data.size());
+    TMemoryFile& file = *file_;
+    file.Reads.push_back({position_, static_cast<std::int64_t>(n)});
+    const auto reads = static_cast<std::int64_t>(file.Reads.size());
+    failure_ = TReadFailure::None;
+    if (file.ShrinkAfterReads >= 0 && reads > file.ShrinkAfterReads &&
+        file.Data.size() > file.ShrinkTo) {
+      file.Data.resize(file.ShrinkTo);
+    }
+    if (file.GoneAfterReads >= 0 && reads > file.GoneAfterReads) {
+      failure_ = TReadFailure::DeviceGone;
+      return 0;
+    }
+    if (file.ReadLimit >= 0) n = std::min(n, static_cast<std::size_t>(file.ReadLimit));
+    const auto size = static_cast<std::int64_t>(file.Data.size());
     if (position_ >= size) return 0;
-    const std::size_t got = std::min<std::size_t>(n, static_cast<std::size_t>(size - position_));
-    std::memcpy(buffer, file_->Data.data() + position_, got);
+    std::size_t got = std::min<std::size_t>(n, static_cast<std::size_t>(size - position_));
+    const auto alignment = static_cast<std::int64_t>(file.Alignment);
+    const bool endsAtEnd = position_ + static_cast<std::int64_t>(got) == size;
+    if (position_ % alignment != 0 || (static_cast<std::int64_t>(n) % alignment != 0 && !endsAtEnd)) {
+      failure_ = TReadFailure::Unreadable;
+      return 0;
+    }
+    for (const TByteRange& bad : file.BadRanges) {
+      if (bad.Offset < position_ + static_cast<std::int64_t>(got) &&
+          bad.Offset + bad.Length > position_) {
+        failure_ = TReadFailure::Unreadable;
+        got = file.PartialBeforeBad && bad.Offset > position_
+                  ? static_cast<std::size_t>(bad.Offset - position_)
+                  : 0;
+      }
+    }
+    std::memcpy(buffer, file.Data.data() + position_, got);
     position_ += static_cast<std::int64_t>(got);
     return got;
+  }
+
+  TReadFailure LastReadFailure() const override { return failure_; }
+
+  std::size_t ReadAlignment() const override { return file_->Alignment; }
+
+  std::int64_t NextDataOffset(std::int64_t from) override {
+    if (file_->DataExtents.empty()) return from;
+    for (const TByteRange& extent : file_->DataExtents) {
+      if (extent.Offset + extent.Length > from) return std::max(from, extent.Offset);
+    }
+    return static_cast<std::int64_t>(file_->Data.size());
+  }
+
+  bool Flush() override {
+    ++file_->Flushes;
+    return !file_->FlushFails;
   }
 
   std::size_t Write(const void* buffer, std::size_t n) override {
@@ -51,6 +95,7 @@ class TMemoryStream : public TStream {
  private:
   std::shared_ptr<TMemoryFile> file_;
   std::int64_t position_ = 0;
+  TReadFailure failure_ = TReadFailure::None;
 };
 
 }  // namespace
@@ -80,6 +125,37 @@ std::shared_ptr<TMemoryFile> TMemoryFileSystem::Put(const std::string& path,
 std::shared_ptr<TMemoryFile> TMemoryFileSystem::Find(const std::string& path) const {
   const auto it = files_.find(path);
   return it == files_.end() ? nullptr : it->second;
+}
+
+std::string TMemoryFileSystem::ToDisplayText(const std::string& systemText) {
+  if (!SingleByteCodePage) return systemText;
+  std::string text;
+  for (const char c : systemText) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      text += c;
+    } else {
+      text += static_cast<char>(0xC0 | (byte >> 6));
+      text += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return text;
+}
+
+std::optional<std::string> TMemoryFileSystem::FromDisplayText(const std::string& text) {
+  if (!SingleByteCodePage) return text;
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      bytes += text[i];
+    } else if ((lead == 0xC2 || lead == 0xC3) && i + 1 < text.size()) {
+      bytes += static_cast<char>(((lead & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
+    } else {
+      return std::nullopt;  // beyond U+00FF
+    }
+  }
+  return bytes;
 }
 
 int TMemoryFileSystem::OpenStreams() const {

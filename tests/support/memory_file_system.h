@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/byte_ranges.h"
 #include "core/stream.h"
 
 namespace quillon::testing {
@@ -18,6 +20,24 @@ struct TMemoryFile {
   std::int64_t WriteLimit = -1;         // bytes accepted in all before writes fall short
   std::int64_t ReadLimit = -1;          // bytes a single Read delivers at most
   int OpenCount = 0;                    // streams currently open on this file
+
+  // A failing disk. A read that touches a bad range fails (delivering nothing, or with
+  // PartialBeforeBad the bytes before the first bad one, as a buffered read may).
+  std::vector<TByteRange> BadRanges;
+  bool PartialBeforeBad = false;
+  // A raw device: reads whose offset or length is not a multiple of this fail, unless they
+  // end at the end of the data.
+  std::size_t Alignment = 1;
+  // After this many reads every read fails with the device gone.
+  std::int64_t GoneAfterReads = -1;
+  // After this many reads the data is cut to ShrinkTo bytes.
+  std::int64_t ShrinkAfterReads = -1;
+  std::size_t ShrinkTo = 0;
+  // A sparse file: where data lies; empty for a file without holes.
+  std::vector<TByteRange> DataExtents;
+  std::vector<TByteRange> Reads;  // every read asked for, in order
+  int Flushes = 0;
+  bool FlushFails = false;
 };
 
 class TMemoryFileSystem : public IFileSystem {
@@ -29,6 +49,12 @@ class TMemoryFileSystem : public IFileSystem {
   std::shared_ptr<TMemoryFile> Find(const std::string& path) const;
 
   int OpenStreams() const;
+
+  // Paths in a single-byte code page like Windows' 1252: UTF-8 characters up to U+00FF
+  // become one byte each; anything beyond has no place in it and is refused.
+  bool SingleByteCodePage = false;
+  std::string ToDisplayText(const std::string& systemText) override;
+  std::optional<std::string> FromDisplayText(const std::string& text) override;
 
  private:
   std::map<std::string, std::shared_ptr<TMemoryFile>> files_;

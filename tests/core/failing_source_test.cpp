@@ -1,0 +1,274 @@
+// The scan on sources that fail: bad sectors, short reads, a disk that reads whole sectors
+// only, a disk that goes away or shrinks, and sparse files. The yardstick is always the
+// scan of the same bytes with the unreadable places zeroed, read without any fault.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "core/chunk_loop.h"
+#include "support/memory_file_system.h"
+#include "support/zlib_helpers.h"
+
+namespace quillon {
+namespace {
+
+using testing::InflateStream;
+using testing::TMemoryFile;
+using testing::TMemoryFileSystem;
+
+class THost : public IScanHost {
+ public:
+  explicit THost(std::int64_t size) : size_(size) {}
+  void ProcessPendingMessages() override { ++chunks; }
+  void ShowProgress(std::int64_t position) override { positions.push_back(position); }
+  bool StopRequested() override { return false; }
+  std::int64_t SourceSize() override { return size_; }
+  void ShowFragmentCount(std::int64_t) override {}
+  void FragmentAdded(std::int64_t, std::int64_t offset,
+                     std::span<const std::uint8_t, kFragmentSize>) override {
+    offsets.push_back(offset);
+  }
+  int chunks = 0;
+  std::vector<std::int64_t> positions;
+  std::vector<std::int64_t> offsets;
+
+ private:
+  std::int64_t size_;
+};
+
+struct TScanResult {
+  TChunkLoopResult Loop;
+  std::vector<std::uint8_t> Fragments;  // inflated, independently of the program's reader
+  std::vector<std::int64_t> Offsets;
+  std::vector<std::int64_t> Positions;
+};
+
+// An image of six chunks and a bit: the sample database twice, once on 4096-byte
+// boundaries and once on 512-byte ones, with one page starting in the last step of a chunk.
+std::vector<std::uint8_t> Image() {
+  std::ifstream in(QUILLON_SAMPLES_DIR "/sample-jet4-small.mdb", std::ios::binary);
+  const std::vector<std::uint8_t> database{std::istreambuf_iterator<char>(in),
+                                           std::istreambuf_iterator<char>()};
+  std::vector<std::uint8_t> image(6 * kChunkSize + 3000, 0x5A);
+  std::copy(database.begin(), database.end(), image.begin() + 8192);
+  std::copy(database.begin(), database.end(), image.begin() + 3 * kChunkSize - 16 * 4096 + 1536);
+  // Page 1 of the database (a data page) again at the last step of the fifth chunk.
+  std::copy(database.begin() + 4096, database.begin() + 8192, image.begin() + 5 * kChunkSize - 512);
+  return image;
+}
+
+TScanResult Scan(const std::vector<std::uint8_t>& data, const TMemoryFile& faults = {},
+                 std::int64_t lengthKnown = 0) {
+  TMemoryFileSystem fs;
+  auto file = fs.Put("/src", data);
+  file->BadRanges = faults.BadRanges;
+  file->PartialBeforeBad = faults.PartialBeforeBad;
+  file->Alignment = faults.Alignment;
+  file->ReadLimit = faults.ReadLimit;
+  file->GoneAfterReads = faults.GoneAfterReads;
+  file->ShrinkAfterReads = faults.ShrinkAfterReads;
+  file->ShrinkTo = faults.ShrinkTo;
+  file->DataExtents = faults.DataExtents;
+  auto source = fs.Open("/src", TOpenMode::ReadShared);
+  TFragmentFileWriter writer(fs);
+  writer.Create("/out");
+  const auto length = static_cast<std::int64_t>(data.size());
+  writer.WriteHeader("/src", length);
+  THost host(length);
+  TScanResult result;
+  result.Loop = RunChunkLoop(host, *source, lengthKnown < 0 ? -1 : length, writer);
+  writer.Finish();
+  result.Fragments = InflateStream(fs.Find("/out")->Data, kHeaderSize).Content;
+  result.Offsets = host.offsets;
+  result.Positions = host.positions;
+  return result;
+}
+
+std::vector<std::uint8_t> Zeroed(std::vector<std::uint8_t> data,
+                                  const std::vector<TByteRange>& ranges) {
+  for (const TByteRange& r : ranges) {
+    std::fill_n(data.begin() + r.Offset, std::min<std::int64_t>(r.Length, data.size() - r.Offset), 0);
+  }
+  return data;
+}
+
+TEST(FailingSource, BadSectorsCostOnlyThemselves) {
+  const std::vector<std::uint8_t> image = Image();
+  const std::int64_t last = static_cast<std::int64_t>(image.size()) / 512 * 512;
+  struct TCase {
+    const char* Name;
+    std::vector<TByteRange> Bad;
+  };
+  const std::vector<TCase> cases = {
+      {"a chunk's first sector", {{kChunkSize, 512}}},
+      {"inside a page header", {{8192 + 4096, 512}}},
+      {"in the middle of a page, a chunk's middle", {{8192 + 5 * 4096 + 1024, 512}}},
+      {"two sectors next to each other", {{8192 + 9 * 4096, 1024}}},
+      {"the source's last sector, short", {{last, static_cast<std::int64_t>(image.size()) - last}}},
+      {"every sector of a whole chunk", {{2 * kChunkSize, kChunkSize}}},
+      // A page in the last step of a chunk takes 3584 bytes from the next chunk, where its
+      // fragment read fails part-way.
+      {"a fragment read beyond its chunk", {{5 * kChunkSize + 1024, 512}}},
+  };
+  for (const bool partial : {false, true}) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(std::string(c.Name) + (partial ? ", reads deliver what precedes" : ""));
+      TMemoryFile faults;
+      faults.BadRanges = c.Bad;
+      faults.PartialBeforeBad = partial;
+      const TScanResult failing = Scan(image, faults);
+      const TScanResult expected = Scan(Zeroed(image, c.Bad));
+      EXPECT_EQ(failing.Loop.Loss, TSourceLoss::None);
+      EXPECT_EQ(failing.Loop.EndPosition, static_cast<std::int64_t>(image.size()));
+      EXPECT_EQ(failing.Offsets, expected.Offsets);
+      EXPECT_TRUE(failing.Fragments == expected.Fragments);
+      // Every unreadable byte once, nothing else.
+      std::int64_t bad = 0;
+      for (const TByteRange& r : c.Bad) bad += r.Length;
+      EXPECT_EQ(failing.Loop.Unreadable.Bytes(), bad);
+      EXPECT_EQ(failing.Loop.Unreadable.Ranges(), c.Bad);
+    }
+  }
+}
+
+TEST(FailingSource, AKnownBadSectorIsNotReadAgain) {
+  // A bad sector inside a page that starts in the last step of a chunk: the fragment read
+  // meets it first, the next chunk's read must not wait for it again.
+  const std::vector<std::uint8_t> image = Image();
+  TMemoryFileSystem fs;
+  auto file = fs.Put("/src", image);
+  const TByteRange bad{5 * kChunkSize + 1024, 512};
+  file->BadRanges = {bad};
+  auto source = fs.Open("/src", TOpenMode::ReadShared);
+  TFragmentFileWriter writer(fs);
+  writer.Create("/out");
+  writer.WriteHeader("/src", 0);
+  THost host(static_cast<std::int64_t>(image.size()));
+  RunChunkLoop(host, *source, static_cast<std::int64_t>(image.size()), writer);
+  int touching = 0;
+  for (const TByteRange& read : file->Reads) {
+    if (read.Offset < bad.Offset + bad.Length && read.Offset + read.Length > bad.Offset) ++touching;
+  }
+  // The fragment's read, its 4096-byte piece, the sector itself; then never again.
+  EXPECT_EQ(touching, 3);
+}
+
+TEST(FailingSource, ShortReadsAreReadAgainAndLoseNothing) {
+  const std::vector<std::uint8_t> image = Image();
+  TMemoryFile faults;
+  faults.ReadLimit = 3000;  // fewer bytes than asked, without an error
+  const TScanResult shortReads = Scan(image, faults);
+  const TScanResult expected = Scan(image);
+  EXPECT_TRUE(shortReads.Fragments == expected.Fragments);
+  EXPECT_TRUE(shortReads.Loop.Unreadable.Empty());
+}
+
+TEST(FailingSource, ADiskOfLargeSectorsGivesTheSameFileAsOneOfSmallSectors) {
+  // Raw devices with 4096-byte sectors refuse reads that do not start and end on a sector
+  // boundary; pages lie on 512-byte steps all the same.
+  const std::vector<std::uint8_t> image = Image();
+  for (const std::size_t sector : {std::size_t{512}, std::size_t{4096}}) {
+    SCOPED_TRACE(sector);
+    std::vector<std::uint8_t> device = image;
+    device.resize(image.size() / sector * sector + sector, 0);  // whole sectors, as a disk has
+    TMemoryFile faults;
+    faults.Alignment = sector;
+    const TScanResult aligned = Scan(device, faults, -1);
+    const TScanResult expected = Scan(device);
+    EXPECT_TRUE(aligned.Loop.Unreadable.Empty());
+    EXPECT_EQ(aligned.Offsets, expected.Offsets);
+    EXPECT_TRUE(aligned.Fragments == expected.Fragments);
+
+    // A bad sector of that disk is the whole sector, read at its boundary.
+    faults.BadRanges = {{8192 + 6 * 4096, static_cast<std::int64_t>(sector)}};
+    const TScanResult failing = Scan(device, faults, -1);
+    const TScanResult zeroed = Scan(Zeroed(device, faults.BadRanges));
+    EXPECT_EQ(failing.Loop.Unreadable.Ranges(), faults.BadRanges);
+    EXPECT_TRUE(failing.Fragments == zeroed.Fragments);
+  }
+}
+
+TEST(FailingSource, ARemovedDiskEndsTheRunWithWhatWasFound) {
+  const std::vector<std::uint8_t> image = Image();
+  TMemoryFile faults;
+  faults.GoneAfterReads = 3;  // three chunks, then the device is gone
+  const TScanResult gone = Scan(image, faults);
+  EXPECT_EQ(gone.Loop.Loss, TSourceLoss::Gone);
+  EXPECT_EQ(gone.Loop.EndPosition, 3 * kChunkSize);
+  const TScanResult expected = Scan(std::vector<std::uint8_t>(image.begin(), image.begin() + 3 * kChunkSize));
+  // The fragments of the three chunks read, the last one's tail aside.
+  ASSERT_GE(expected.Fragments.size(), gone.Fragments.size());
+  EXPECT_TRUE(std::equal(gone.Fragments.begin(), gone.Fragments.end(), expected.Fragments.begin()));
+  EXPECT_GT(gone.Fragments.size(), 0u);
+}
+
+TEST(FailingSource, ADeadRegionIsScannedThroughButADeadDiskEndsTheRunCheaply) {
+  const std::vector<std::uint8_t> image = Image();
+  // Two whole chunks unreadable, the rest fine: the run goes on after them.
+  TMemoryFile region;
+  region.BadRanges = {{0, 2 * kChunkSize}};
+  const TScanResult through = Scan(image, region);
+  EXPECT_EQ(through.Loop.Loss, TSourceLoss::None);
+  EXPECT_EQ(through.Loop.Unreadable.Bytes(), 2 * kChunkSize);
+  EXPECT_TRUE(through.Fragments == Scan(Zeroed(image, region.BadRanges)).Fragments);
+
+  // Nothing readable at all: after the first chunk and three probes the run ends, not after
+  // hundreds of failed reads per chunk for the whole disk.
+  TMemoryFileSystem fs;
+  auto file = fs.Put("/src", image);
+  file->BadRanges = {{0, static_cast<std::int64_t>(image.size())}};
+  auto source = fs.Open("/src", TOpenMode::ReadShared);
+  TFragmentFileWriter writer(fs);
+  writer.Create("/out");
+  writer.WriteHeader("/src", 0);
+  THost host(static_cast<std::int64_t>(image.size()));
+  const TChunkLoopResult dead =
+      RunChunkLoop(host, *source, static_cast<std::int64_t>(image.size()), writer);
+  EXPECT_EQ(dead.Loss, TSourceLoss::Gone);
+  EXPECT_EQ(dead.EndPosition, kChunkSize);
+  EXPECT_EQ(host.chunks, 1);
+  EXPECT_LE(file->Reads.size(), 1u + 64 + 512 + 3);
+}
+
+TEST(FailingSource, ASourceThatShrinksEndsTheRunWhereItNowEnds) {
+  const std::vector<std::uint8_t> image = Image();
+  TMemoryFile faults;
+  faults.ShrinkAfterReads = 2;
+  faults.ShrinkTo = 2 * kChunkSize + 1000;
+  const TScanResult shrunk = Scan(image, faults);
+  EXPECT_EQ(shrunk.Loop.Loss, TSourceLoss::Shrunk);
+  EXPECT_EQ(shrunk.Loop.LengthNow, 2 * kChunkSize + 1000);
+  EXPECT_EQ(shrunk.Loop.EndPosition, 2 * kChunkSize + 1000);
+  EXPECT_TRUE(shrunk.Loop.Unreadable.Empty());
+}
+
+TEST(FailingSource, HolesAreSkippedWithTheSameFileAsAFullRead) {
+  std::vector<std::uint8_t> image = Image();
+  image.resize(40 * kChunkSize + 3000, 0);
+  // Zeros except where the copies of the database lie, as a sparse image holds them; the
+  // last data is a page whose 4096 bytes straddle the edge of the hole after it.
+  std::copy_n(image.begin() + 8192 + 4096, 4096, image.begin() + 30 * kChunkSize - 1024);
+  const std::vector<TByteRange> data = {{0, 2 * kChunkSize}, {3 * kChunkSize - 16 * 4096, 40 * 4096},
+                                        {5 * kChunkSize - 512, 4096},
+                                        {30 * kChunkSize - 4096, 4096}};
+  std::vector<std::uint8_t> sparse(image.size(), 0);
+  for (const TByteRange& r : data) {
+    std::copy_n(image.begin() + r.Offset, r.Length, sparse.begin() + r.Offset);
+  }
+  TMemoryFile faults;
+  faults.DataExtents = data;
+  const TScanResult skipping = Scan(sparse, faults);
+  const TScanResult full = Scan(sparse);
+  EXPECT_EQ(skipping.Offsets, full.Offsets);
+  EXPECT_TRUE(skipping.Fragments == full.Fragments);
+  EXPECT_GT(skipping.Offsets.size(), 0u);
+  // The gauge still moves across the hole: fewer stops, the same end.
+  EXPECT_LT(skipping.Positions.size(), full.Positions.size());
+  EXPECT_EQ(skipping.Loop.EndPosition, full.Loop.EndPosition);
+}
+
+}  // namespace
+}  // namespace quillon
