@@ -82,7 +82,8 @@ labels=("no candidates (random, ${size} MiB)" "dense database pages (${size} MiB
 # read first would be at a disadvantage.
 for image in "${images[@]}"; do "$bench" --read "$dir/$image.img" >/dev/null; done
 
-printf '\n| image | plain read | Quillon | Quillon / read | PhotoRec (mdb only) | PhotoRec / read |\n'
+printf '\n| image | plain read | Quillon | Quillon / read |'
+printf ' PhotoRec (mdb only) | PhotoRec / read |\n'
 printf '|---|---|---|---|---|---|\n'
 notes=()
 for i in "${!images[@]}"; do
@@ -114,7 +115,8 @@ for i in "${!images[@]}"; do
     photorec_rate=$(rate "$bytes" "$seconds")
     photorec_cells="| $photorec_rate MB/s | $(ratio "$photorec_rate" "$read_rate")"
     files=$(find "$dir/photorec" -name '*.mdb' | wc -l)
-    carved=$(find "$dir/photorec" -name '*.mdb' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    carved=$(find "$dir/photorec" -name '*.mdb' -printf '%s\n' |
+      awk '{ s += $1 } END { print s + 0 }')
     notes+=("${images[$i]}: PhotoRec carved $files .mdb files ($carved bytes)")
     rm -rf "$dir/photorec"
   fi

@@ -212,7 +212,7 @@ static const struct fuse_operations faulty_operations = {
 enum { KEY_BAD = 1 };
 
 #define OPTION(text, member) {text, offsetof(struct options, member), 1}
-static const struct fuse_opt option_spec[] = {
+static const struct fuse_opt option_table[] = {
     FUSE_OPT_KEY("--bad=", KEY_BAD),
     OPTION("--image=%s", image),
     OPTION("--name=%s", name),
@@ -280,7 +280,7 @@ int main(int argc, char* argv[]) {
   options.file = &f;
   pthread_mutex_init(&f.lock, NULL);
 
-  if (fuse_opt_parse(&args, &options, option_spec, take_bad_range) != 0) return 2;
+  if (fuse_opt_parse(&args, &options, option_table, take_bad_range) != 0) return 2;
   if (options.show_help) {
     usage(argv[0]);
     fuse_opt_add_arg(&args, "--help");
