@@ -7,13 +7,17 @@
 // MB/s and the ratio. Files are read once before timing, so both see the page cache.
 //
 // usage: quillon-bench [--size MiB] [--dir DIR] [--database FILE.mdb] [--repeat N]
+//        quillon-bench --read FILE      the plain read alone, on one file: "<MB/s> <bytes>"
+//                                       (bench/compare.sh uses it next to other programs)
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -68,14 +72,19 @@ std::vector<std::uint8_t> RandomBytes(std::size_t n) {
   return bytes;
 }
 
-double PlainRead(const std::string& path) {
+double PlainRead(const std::string& path, std::int64_t* bytes = nullptr) {
   const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    std::fprintf(stderr, "Cannot open \"%s\": %s\n", path.c_str(), std::strerror(errno));
+    std::exit(1);
+  }
   TAlignedBuffer buffer(static_cast<std::size_t>(kChunkSize));
   const auto start = TClock::now();
   off_t offset = 0;
   for (ssize_t got; (got = ::pread(fd, buffer.data(), buffer.size(), offset)) > 0;) offset += got;
   const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
   ::close(fd);
+  if (bytes != nullptr) *bytes = offset;
   return static_cast<double>(offset) / seconds / 1e6;
 }
 
@@ -122,6 +131,12 @@ double DeflateOnly(const std::vector<std::uint8_t>& pattern, std::int64_t size) 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--read") {
+    std::int64_t bytes = 0;
+    const double rate = PlainRead(argv[2], &bytes);
+    std::printf("%.0f %lld\n", rate, static_cast<long long>(bytes));
+    return 0;
+  }
   std::int64_t sizeMiB = 1024;
   std::string dir = std::filesystem::temp_directory_path().string();
   std::string database = QUILLON_SAMPLE_DATABASE;

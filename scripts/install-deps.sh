@@ -9,6 +9,9 @@ packages=(
   qt6-base-dev fonts-wqy-microhei xvfb xauth
   # Windows: the cross compiler, zlib for it, and Wine to run what it builds.
   g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 locales
+  clang libclang-rt-dev          # the fuzz targets: clang with libFuzzer and the sanitizers
+  fuse3 libfuse3-dev util-linux  # the failing-disk rig (FUSE) and setpriv for the tests
+  testdisk                       # PhotoRec, the benchmark's comparison
 )
 
 run_as_root() {

@@ -20,3 +20,8 @@ echo "== Windows cross build (mingw-w64) =="
 cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_QT=OFF
 cmake --build build-mingw -j "$jobs"
+
+# ---- Fuzzing (libFuzzer, clang): every target in fuzz/ on its seeds for QUILLON_FUZZ_SECONDS
+# (default 60) each; a crash, a hang or a sanitizer report fails the run. ----
+echo "== Fuzzing =="
+scripts/fuzz.sh

@@ -90,7 +90,10 @@ class TBodyInflater {
   std::uint64_t fragments_ = 0;
 };
 
-std::string CheckTrailer(const std::vector<std::uint8_t>& rest, std::uint64_t bodyEnd) {
+// rest holds the first bytes after the body; restLength counts all of them, also those
+// that were not read in.
+std::string CheckTrailer(const std::vector<std::uint8_t>& rest, std::uint64_t restLength,
+                         std::uint64_t bodyEnd) {
   const std::size_t pad = TrailerPadFor(bodyEnd + 4);
   const std::size_t expected = 4 + pad + 4;
   if (rest.size() < expected) return "the trailer is cut short";
@@ -100,8 +103,8 @@ std::string CheckTrailer(const std::vector<std::uint8_t>& rest, std::uint64_t bo
   if (!std::equal(kTrailerTag.begin(), kTrailerTag.end(), rest.begin() + 4 + pad)) {
     return "the trailer does not end in \"TEMP\"";
   }
-  if (rest.size() > expected) {
-    return std::to_string(rest.size() - expected) + " unexpected bytes after the trailer";
+  if (restLength > expected) {
+    return std::to_string(restLength - expected) + " unexpected bytes after the trailer";
   }
   return {};
 }
@@ -189,9 +192,12 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
     report.Problem = "no trailer after the body";
     return report;
   }
-  if (std::string problem = CheckTrailer(rest, kHeaderSize + report.BodyLength);
-      !problem.empty()) {
-    report.State = rest.size() < 4 + TrailerPadFor(kHeaderSize + report.BodyLength + 4) + 4
+  // Reading stopped soon after the trailer; the file's length tells how much follows it.
+  const std::uint64_t bodyEnd = kHeaderSize + report.BodyLength;
+  const std::uint64_t afterBody = report.FileLength > bodyEnd ? report.FileLength - bodyEnd : 0;
+  const std::uint64_t restLength = std::max<std::uint64_t>(rest.size(), afterBody);
+  if (std::string problem = CheckTrailer(rest, restLength, bodyEnd); !problem.empty()) {
+    report.State = rest.size() < 4 + TrailerPadFor(bodyEnd + 4) + 4
                        ? TFragmentFileState::Incomplete
                        : TFragmentFileState::Corrupt;
     report.Problem = problem;

@@ -102,6 +102,13 @@ TEST_F(FragmentFileReaderTest, DamagedFilesAreCorrupt) {
   damaged.insert(damaged.end(), {0, 0, 0, 0});  // bytes after the trailer
   EXPECT_EQ(Read(damaged).State, TFragmentFileState::Corrupt);
 
+  // More bytes after the trailer than one read takes in: all of them are counted.
+  damaged = good_;
+  damaged.resize(damaged.size() + 100000, 0xEE);
+  const auto report = Read(damaged);
+  EXPECT_EQ(report.State, TFragmentFileState::Corrupt);
+  EXPECT_EQ(report.Problem, "100000 unexpected bytes after the trailer");
+
   EXPECT_EQ(Read({}).State, TFragmentFileState::Corrupt);
 }
 
