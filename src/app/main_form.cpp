@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/fragment_file_writer.h"
 #include "storage/drive_probe.h"
+#include "storage/file_system.h"
 #include "storage/volume_info.h"
 #include "storage/volume_list.h"
 
@@ -68,14 +69,7 @@ std::string TMain::Shown(const std::string& systemText) const {
 }
 
 std::string TMain::SystemPath(const std::string& chosenPath) const {
-  std::optional<std::string> path = fileSystem_.FromDisplayText(chosenPath);
-  if (!path) {
-    throw EQuillonError("The path \"" + chosenPath +
-                        "\" has characters that the system's code page cannot hold, so no file "
-                        "can be opened or created under that name. Choose a folder and file name "
-                        "without them");
-  }
-  return *path;
+  return SystemPathOf(fileSystem_, chosenPath);
 }
 
 void TMain::SourceChange() {

@@ -100,11 +100,12 @@ void PrintJson(const std::string& path, const TFragmentFileReport& r,
 }  // namespace
 
 int RunInspectCommand(const TInspectOptions& options) {
-  const std::string path = FullPath(options.File);
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
+  std::string systemPath;
   std::unique_ptr<TStream> file;
   try {
-    file = fileSystem->Open(path, TOpenMode::ReadShared);
+    systemPath = FullPath(SystemPathOf(*fileSystem, options.File));
+    file = fileSystem->Open(systemPath, TOpenMode::ReadShared);
   } catch (const EQuillonError& error) {
     std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
@@ -116,7 +117,11 @@ int RunInspectCommand(const TInspectOptions& options) {
       pages.push_back(DescribeFragment(index, page));
     };
   }
-  const TFragmentFileReport report = ReadFragmentFile(*file, visitor);
+  TFragmentFileReport report = ReadFragmentFile(*file, visitor);
+  // Paths as a person reads them: the file's own, and the source path its header holds (in
+  // the code page of the system that wrote it; shown as this system reads it).
+  const std::string path = fileSystem->ToDisplayText(systemPath);
+  report.SourcePath = fileSystem->ToDisplayText(report.SourcePath);
   if (options.Json) {
     PrintJson(path, report, pages, options.Pages);
   } else {
