@@ -100,7 +100,8 @@ class EndToEnd(unittest.TestCase):
     def scan_and_check(self, name, databases, seed):
         image_path, layout = self.make_image(name, databases, seed)
         out = self.work(name + ".frag")
-        result = run("scan", image_path, out)
+        index = self.work(name + ".index")
+        result = run("scan", "--index", index, image_path, out)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("扫描存储介质: " + os.path.abspath(image_path), result.stdout)
         self.assertIn("完成！", result.stdout)
@@ -116,6 +117,15 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(len(fragments), len(expected))
         for k, (offset, page) in enumerate(expected):
             self.assertEqual(fragments[k], page, "fragment %d from offset %d" % (k, offset))
+
+        # The side index: number, offset, type, owner, rows of every fragment, in order.
+        with open(index) as f:
+            lines = [line.rstrip("\n").split("\t") for line in f]
+        self.assertEqual(len(lines), len(expected))
+        for k, (offset, page) in enumerate(expected):
+            owner, _, rows = struct.unpack_from("<IIH", page, 4)
+            self.assertEqual(lines[k], [str(k), str(offset), "LVAL" if owner == LVAL else "data",
+                                        "-" if owner == LVAL else str(owner), str(rows)])
 
         # Every candidate page of every database is there, byte for byte.
         by_offset = {offset: k for k, (offset, _) in enumerate(expected)}
