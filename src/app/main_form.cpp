@@ -185,10 +185,10 @@ void TMain::RunScan() {
     view_.ShowGauge(gg_);
     view_.ShowMessage(std::to_string(SourceSize));
     TScanHost host(*this);
-    // An image file ends where it ends; a raw device may report no length of its own (its
-    // size is the one chosen), so only a file's length bounds the run.
+    // The run ends at the source's end. A raw Windows device may report no end of its own
+    // (0); its size is then the one chosen.
     const bool isFile = SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile;
-    loop = RunChunkLoop(host, *source, isFile ? sourceLength : -1, writer);
+    loop = RunChunkLoop(host, *source, isFile || sourceLength > 0 ? sourceLength : -1, writer);
     if (!loop.Unreadable.Empty()) view_.AppendLogLine(UnreadableLogLine(loop.Unreadable));
     writer.Finish();
   } catch (...) {
