@@ -8,7 +8,8 @@ packages=(
   libblkid-dev
   qt6-base-dev fonts-wqy-microhei xvfb xauth
   # Windows: the cross compiler, zlib for it, and Wine to run what it builds.
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 locales
+  # fonts-wine: Wine's own fonts (Marlett draws the caption buttons and menu arrows).
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 fonts-wine locales
 )
 
 run_as_root() {
