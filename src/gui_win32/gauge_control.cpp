@@ -9,7 +9,7 @@ constexpr COLORREF kBarColour = RGB(0, 0, 128);  // navy
 }  // namespace
 
 TGaugeControl::TGaugeControl(HWND parent, int id, HFONT font) : font_(font) {
-  RegisterClass(kClassName, ::LoadCursorW(nullptr, IDC_ARROW), nullptr);
+  RegisterWindowClass(kClassName, ::LoadCursorW(nullptr, IDC_ARROW), nullptr);
   Create(0, kClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent,
          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));
 }

@@ -1,5 +1,6 @@
 #include "gui_win32/icons.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -209,7 +210,8 @@ HBITMAP ToMask(const std::vector<std::uint32_t>& pixels, int size) {
   for (int y = 0; y < size; ++y) {
     for (int x = 0; x < size; ++x) {
       if ((pixels[static_cast<std::size_t>(y) * size + x] >> 24) < 128) {
-        rows[static_cast<std::size_t>(y) * stride + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+        rows[static_cast<std::size_t>(y) * stride + x / 8] |=
+            static_cast<std::uint8_t>(0x80 >> (x % 8));
       }
     }
   }

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <exception>
-#include <vector>
+#include <iterator>
 
 #include "app/branding.h"
 #include "app/error_display.h"
@@ -23,8 +23,8 @@ namespace {
 constexpr wchar_t kClassName[] = L"QuillonMainWindow";
 constexpr wchar_t kPanelClassName[] = L"QuillonPanel";
 // A fixed border the user cannot drag; it can still be minimised and maximised.
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                         WS_MAXIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_APPWINDOW;
 
 constexpr int kToolbarHeight = 44;
@@ -71,8 +71,8 @@ HWND MakePanel(HWND parent, int id, DWORD exStyle) {
   panelClass.lpszClassName = kPanelClassName;
   ::RegisterClassExW(&panelClass);  // fails harmlessly when the class exists
   const HWND panel = ::CreateWindowExW(exStyle | WS_EX_CONTROLPARENT, kPanelClassName, L"",
-                                       WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
-                                       parent, ChildId(id), ThisModule(), nullptr);
+                                       WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, parent,
+                                       ChildId(id), ThisModule(), nullptr);
   if (panel == nullptr) throw EQuillonError("Cannot create a panel of the window");
   return panel;
 }
@@ -103,14 +103,13 @@ void PrepareWindowControls() {
   if (::LoadLibraryW(L"Msftedit.dll") == nullptr) ::LoadLibraryW(L"Riched20.dll");
 }
 
-TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices,
-                         IWindowDialogs& dialogs)
+TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs)
     : dialogs_(dialogs),
       main_(*this, fileSystem, devices),
       font_(WindowFont(kFontPixels)),
       linkFont_(WindowFont(kLinkFontPixels, true)) {
-  RegisterClass(kClassName, ::LoadCursorW(nullptr, IDC_ARROW),
-                reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  RegisterWindowClass(kClassName, ::LoadCursorW(nullptr, IDC_ARROW),
+                      reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   RECT frame{0, 0, kStartWidth, kStartHeight};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
   Create(kExStyle, kClassName, TitleText().c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -136,14 +135,14 @@ void TMainWindow::BuildToolbar() {
   RzToolbar1 = MakePanel(Handle(), control_ids::kRzToolbar1, 0);
   toolbar_ = std::make_unique<TToolbar>(RzToolbar1, Handle(), font_.get());
   TToolbar& bar = *toolbar_;
-  bar.AddButton(control_ids::kRecBtn, WideFromUtf8(texts::kRecBtnCaption),
-                TToolIcon::ChooseDisk, 74, true);
-  bar.AddButton(control_ids::kSaveBtn, WideFromUtf8(texts::kSaveBtnCaption),
-                TToolIcon::SaveFile, 60, false);
-  bar.AddButton(control_ids::kButton2, WideFromUtf8(texts::kStartCaption),
-                TToolIcon::StartScan, 60, false);
-  bar.AddButton(control_ids::kButton1, WideFromUtf8(texts::kStopCaption), TToolIcon::StopScan,
+  bar.AddButton(control_ids::kRecBtn, WideFromUtf8(texts::kRecBtnCaption), TToolIcon::ChooseDisk,
+                74, true);
+  bar.AddButton(control_ids::kSaveBtn, WideFromUtf8(texts::kSaveBtnCaption), TToolIcon::SaveFile,
                 60, false);
+  bar.AddButton(control_ids::kButton2, WideFromUtf8(texts::kStartCaption), TToolIcon::StartScan, 60,
+                false);
+  bar.AddButton(control_ids::kButton1, WideFromUtf8(texts::kStopCaption), TToolIcon::StopScan, 60,
+                false);
   bar.SetLayout(kButtonLeft, kButtonHeight);
 }
 
@@ -159,10 +158,9 @@ void TMainWindow::BuildPanel() {
   // height it needs, which still ends above the first link.
   const int labelHeight =
       std::max(kLabelHeight, WrappedHeight(instructions, font_.get(), kLabelWidth));
-  Label1 = ::CreateWindowExW(0, L"STATIC", instructions.c_str(),
-                             WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, kLabelWidth,
-                             labelHeight, RzPanel1, ChildId(control_ids::kLabel1), ThisModule(),
-                             nullptr);
+  Label1 = ::CreateWindowExW(
+      0, L"STATIC", instructions.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0,
+      kLabelWidth, labelHeight, RzPanel1, ChildId(control_ids::kLabel1), ThisModule(), nullptr);
   SetFont(Label1, font_.get());
 
   const std::wstring address = WideFromUtf8(branding::kWebAddress);
@@ -172,18 +170,17 @@ void TMainWindow::BuildPanel() {
   };
   RzURLLabel2 = makeLink(control_ids::kRzURLLabel2,
                          std::string(branding::kServiceLabel) + branding::kServiceNumber, 200);
-  RzURLLabel3 = makeLink(control_ids::kRzURLLabel3,
-                         std::string(texts::kSupportTelephonePrefix) +
-                             branding::kSupportTelephone,
-                         224);
+  RzURLLabel3 =
+      makeLink(control_ids::kRzURLLabel3,
+               std::string(texts::kSupportTelephonePrefix) + branding::kSupportTelephone, 224);
   RzURLLabel1 = makeLink(control_ids::kRzURLLabel1,
                          std::string(branding::kProductName) + ":" + branding::kWebAddress, 248);
 
-  memo2 = ::CreateWindowExW(WS_EX_CLIENTEDGE, RichEditClass(), L"",
-                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
-                                ES_AUTOVSCROLL | ES_NOHIDESEL,
-                            0, 0, 0, 0, RzPanel1, ChildId(control_ids::kMemo2), ThisModule(),
-                            nullptr);
+  memo2 =
+      ::CreateWindowExW(WS_EX_CLIENTEDGE, RichEditClass(), L"",
+                        WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
+                            ES_AUTOVSCROLL | ES_NOHIDESEL,
+                        0, 0, 0, 0, RzPanel1, ChildId(control_ids::kMemo2), ThisModule(), nullptr);
   if (memo2 == nullptr) throw EQuillonError("Cannot create the log (no rich edit control)");
   // Plain text: a path or a system message is shown as it is, never as formatting.
   ::SendMessageW(memo2, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
@@ -195,8 +192,8 @@ void TMainWindow::BuildPanel() {
 void TMainWindow::BuildStatusBar() {
   RzStatusBar1 = ::CreateWindowExW(
       0, STATUSCLASSNAMEW, L"",
-      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
-      0, 0, 0, 0, Handle(), ChildId(control_ids::kRzStatusBar1), ThisModule(), nullptr);
+      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0,
+      0, 0, 0, Handle(), ChildId(control_ids::kRzStatusBar1), ThisModule(), nullptr);
   SetFont(RzStatusBar1, font_.get());
   int edges[2] = {kSegLabelWidth, -1};  // -1: to the right edge
   ::SendMessageW(RzStatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
@@ -247,16 +244,24 @@ void TMainWindow::ShowCentred(int showCommand) {
 
 HWND TMainWindow::Control(int id) const {
   switch (id) {
-    case control_ids::kRzToolbar1: return RzToolbar1;
-    case control_ids::kRzPanel1: return RzPanel1;
-    case control_ids::kLabel1: return Label1;
+    case control_ids::kRzToolbar1:
+      return RzToolbar1;
+    case control_ids::kRzPanel1:
+      return RzPanel1;
+    case control_ids::kLabel1:
+      return Label1;
     case control_ids::kRzURLLabel1:
     case control_ids::kRzURLLabel2:
-    case control_ids::kRzURLLabel3: return Link(id).Handle();
-    case control_ids::kMemo2: return memo2;
-    case control_ids::kRzStatusBar1: return RzStatusBar1;
-    case control_ids::kGg: return gg->Handle();
-    default: return nullptr;
+    case control_ids::kRzURLLabel3:
+      return Link(id).Handle();
+    case control_ids::kMemo2:
+      return memo2;
+    case control_ids::kRzStatusBar1:
+      return RzStatusBar1;
+    case control_ids::kGg:
+      return gg->Handle();
+    default:
+      return nullptr;
   }
 }
 
@@ -339,8 +344,7 @@ void TMainWindow::RequestTermination() {
   OnCloseRequest();
   // Menus, boxes and file dialogs give way: the scan waits while one is open.
   ::EndMenu();
-  ::EnumThreadWindows(::GetCurrentThreadId(), CloseOwnedDialog,
-                      reinterpret_cast<LPARAM>(Handle()));
+  ::EnumThreadWindows(::GetCurrentThreadId(), CloseOwnedDialog, reinterpret_cast<LPARAM>(Handle()));
 }
 
 void TMainWindow::RunCommand(const std::function<void()>& command) {

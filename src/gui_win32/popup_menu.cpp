@@ -31,8 +31,7 @@ void TPopupMenu::Clear() {
   entries_.clear();
 }
 
-void TPopupMenu::AddEntry(const std::string& name, const std::wstring& caption,
-                          int imageIndex) {
+void TPopupMenu::AddEntry(const std::string& name, const std::wstring& caption, int imageIndex) {
   // Commands count from 1: the menu returns 0 when nothing is chosen.
   const UINT command = static_cast<UINT>(entries_.size() + 1);
   std::wstring shown = MenuCaption(caption);

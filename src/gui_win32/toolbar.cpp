@@ -10,11 +10,11 @@ namespace quillon {
 TToolbar::TToolbar(HWND parent, HWND notified, HFONT font) {
   // Placed by the parent's layout (CCS_NORESIZE, CCS_NOPARENTALIGN), not by itself; the
   // parent's background shows between the buttons (TBSTYLE_TRANSPARENT).
-  toolbar_ = ::CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
-                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT |
-                                   TBSTYLE_TRANSPARENT | CCS_NORESIZE | CCS_NOPARENTALIGN |
-                                   CCS_NODIVIDER,
-                               0, 0, 0, 0, parent, nullptr, ThisModule(), nullptr);
+  toolbar_ =
+      ::CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
+                        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT |
+                            TBSTYLE_TRANSPARENT | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
+                        0, 0, 0, 0, parent, nullptr, ThisModule(), nullptr);
   if (toolbar_ == nullptr) throw EQuillonError("Cannot create the toolbar");
   ::SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
   ::SendMessageW(toolbar_, TB_SETPARENT, reinterpret_cast<WPARAM>(notified), 0);

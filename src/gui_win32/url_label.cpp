@@ -21,10 +21,10 @@ SIZE TextSize(const std::wstring& text, HFONT font) {
 
 }  // namespace
 
-TUrlLabel::TUrlLabel(const std::wstring& caption, const std::wstring& url,
-                     IWindowDialogs& dialogs, HWND parent, int id, int x, int y, HFONT font)
+TUrlLabel::TUrlLabel(const std::wstring& caption, const std::wstring& url, IWindowDialogs& dialogs,
+                     HWND parent, int id, int x, int y, HFONT font)
     : caption_(caption), url_(url), dialogs_(dialogs), font_(font) {
-  RegisterClass(kClassName, ::LoadCursorW(nullptr, IDC_HAND), nullptr);
+  RegisterWindowClass(kClassName, ::LoadCursorW(nullptr, IDC_HAND), nullptr);
   const SIZE size = TextSize(caption_, font_);
   Create(0, kClassName, caption_.c_str(), WS_CHILD | WS_VISIBLE, x, y, size.cx, size.cy, parent,
          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)));

@@ -10,7 +10,7 @@ TWindowBase::~TWindowBase() { Destroy(); }
 
 HINSTANCE ThisModule() { return ::GetModuleHandleW(nullptr); }
 
-void TWindowBase::RegisterClass(const wchar_t* className, HCURSOR cursor, HBRUSH background) {
+void TWindowBase::RegisterWindowClass(const wchar_t* className, HCURSOR cursor, HBRUSH background) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &TWindowBase::Procedure;
@@ -21,14 +21,12 @@ void TWindowBase::RegisterClass(const wchar_t* className, HCURSOR cursor, HBRUSH
   ::RegisterClassExW(&windowClass);  // fails harmlessly when the class exists
 }
 
-void TWindowBase::Create(DWORD exStyle, const wchar_t* className, const wchar_t* text,
-                         DWORD style, int x, int y, int width, int height, HWND parent,
-                         HMENU menuOrId) {
+void TWindowBase::Create(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style,
+                         int x, int y, int width, int height, HWND parent, HMENU menuOrId) {
   ::CreateWindowExW(exStyle, className, text, style, x, y, width, height, parent, menuOrId,
                     ThisModule(), this);
   if (hwnd_ == nullptr) {
-    throw EQuillonError("Cannot create a window (error " + std::to_string(::GetLastError()) +
-                        ")");
+    throw EQuillonError("Cannot create a window (error " + std::to_string(::GetLastError()) + ")");
   }
 }
 
@@ -40,10 +38,10 @@ LRESULT TWindowBase::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return ::DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
-LRESULT CALLBACK TWindowBase::Procedure(HWND hwnd, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+LRESULT CALLBACK TWindowBase::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<TWindowBase*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* self =
+        static_cast<TWindowBase*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     self->hwnd_ = hwnd;
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }

@@ -35,8 +35,8 @@ std::wstring DialogFilter(const std::wstring& filter) {
 
 }  // namespace
 
-void TWin32WindowDialogs::Message(HWND owner, const std::wstring& title,
-                                  const std::wstring& text, bool closeAtOnce) {
+void TWin32WindowDialogs::Message(HWND owner, const std::wstring& title, const std::wstring& text,
+                                  bool closeAtOnce) {
   HHOOK hook = nullptr;
   if (closeAtOnce) {
     hook = ::SetWindowsHookExW(WH_CBT, CloseBoxAtOnce, nullptr, ::GetCurrentThreadId());
@@ -45,8 +45,7 @@ void TWin32WindowDialogs::Message(HWND owner, const std::wstring& title,
   if (hook != nullptr) ::UnhookWindowsHookEx(hook);
 }
 
-void TWin32WindowDialogs::Error(HWND owner, const std::wstring& title,
-                                const std::wstring& text) {
+void TWin32WindowDialogs::Error(HWND owner, const std::wstring& title, const std::wstring& text) {
   ::MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
 }
 
@@ -56,8 +55,8 @@ bool TWin32WindowDialogs::Question(HWND owner, const std::wstring& title,
                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
-std::optional<std::wstring> TWin32WindowDialogs::FileDialog(
-    HWND owner, const TFileDialogSettings& settings) {
+std::optional<std::wstring> TWin32WindowDialogs::FileDialog(HWND owner,
+                                                            const TFileDialogSettings& settings) {
   // Room for the longest path the system takes.
   std::vector<wchar_t> path(32768, L'\0');
   settings.FileName.copy(path.data(), path.size() - 1);
@@ -69,8 +68,8 @@ std::optional<std::wstring> TWin32WindowDialogs::FileDialog(
   dialog.lpstrFilter = settings.Filter.empty() ? nullptr : filter.c_str();
   dialog.lpstrFile = path.data();
   dialog.nMaxFile = static_cast<DWORD>(path.size());
-  dialog.lpstrDefExt = settings.DefaultExtension.empty() ? nullptr
-                                                         : settings.DefaultExtension.c_str();
+  dialog.lpstrDefExt =
+      settings.DefaultExtension.empty() ? nullptr : settings.DefaultExtension.c_str();
   // The process's current folder is left alone: relative paths never depend on a dialog.
   dialog.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
   BOOL confirmed = FALSE;

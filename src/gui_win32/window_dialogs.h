@@ -50,8 +50,7 @@ class TWin32WindowDialogs : public IWindowDialogs {
                bool closeAtOnce) override;
   void Error(HWND owner, const std::wstring& title, const std::wstring& text) override;
   bool Question(HWND owner, const std::wstring& title, const std::wstring& text) override;
-  std::optional<std::wstring> FileDialog(HWND owner,
-                                         const TFileDialogSettings& settings) override;
+  std::optional<std::wstring> FileDialog(HWND owner, const TFileDialogSettings& settings) override;
   UINT PopupMenu(const TPopupMenu& menu, HWND owner, const RECT& button) override;
   bool OpenUrl(HWND owner, const std::wstring& url) override;
 };

@@ -44,9 +44,8 @@ std::wstring SamplePath() {
 std::string InCodePage(const std::wstring& text, UINT codePage) {
   const int size = static_cast<int>(text.size());
   BOOL lost = FALSE;
-  const int bytes =
-      ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(), size, nullptr, 0,
-                            nullptr, &lost);
+  const int bytes = ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(), size,
+                                          nullptr, 0, nullptr, &lost);
   std::string result(static_cast<std::size_t>(bytes), '\0');
   ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(), size, result.data(), bytes,
                         nullptr, &lost);
@@ -104,7 +103,8 @@ class Win32CodePageTest : public ::testing::Test {
     }
     const HWND memo = window.Control(ids::kMemo2);
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(memo)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::GetWindowTextW(memo, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(memo, text.data(), static_cast<int>(text.size()))));
     std::wstring line;
     for (const wchar_t c : text + L"\r") {
       if (c == L'\r' || c == L'\n') {
@@ -159,7 +159,8 @@ TEST_F(Win32CodePageTest, AccentedNamesWorkAndChineseNamesAreRefusedUnderTheWest
   EXPECT_TRUE(NamesIn(folder).empty()) << "nothing is created, also not under a '?' name";
   bool named = false;
   for (const auto* boxes : {&run->Dialogs.Errors, &run->Dialogs.Messages}) {
-    for (const auto& box : *boxes) named = named || box.Text.find(L"结果.frag") != std::wstring::npos;
+    for (const auto& box : *boxes)
+      named = named || box.Text.find(L"结果.frag") != std::wstring::npos;
   }
   EXPECT_TRUE(named) << "a message names the path that cannot be used";
 }

@@ -31,7 +31,7 @@ class TFakeDialogs : public IWindowDialogs {
   std::optional<std::wstring> SaveAnswer;        // sd: confirmed path, or a cancel
 
   std::string MenuChoice;  // the name of the entry to pick; empty picks nothing
-  std::vector<std::vector<std::string>> MenusShown;  // entries' names, "-" for a separator
+  std::vector<std::vector<std::string>> MenusShown;     // entries' names, "-" for a separator
   std::vector<std::vector<std::wstring>> MenuCaptions;  // as the system menu holds them
   POINT LastMenuPosition{-1, -1};
 

@@ -33,8 +33,8 @@ inline bool operator==(const RECT& a, const RECT& b) {
 }
 
 inline std::ostream& operator<<(std::ostream& out, const RECT& r) {
-  return out << "(" << r.left << "," << r.top << " " << r.right - r.left << "x"
-             << r.bottom - r.top << ")";
+  return out << "(" << r.left << "," << r.top << " " << r.right - r.left << "x" << r.bottom - r.top
+             << ")";
 }
 
 namespace quillon {
@@ -72,8 +72,8 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
 
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(),
-                                                        static_cast<int>(text.size()))));
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -179,9 +179,13 @@ class TWindowRig {
 
   TStates States() const {
     const TToolbar& bar = window.Toolbar();
-    return {bar.IsEnabled(ids::kRecBtn), bar.IsEnabled(ids::kSaveBtn),
-            bar.IsEnabled(ids::kButton2), bar.IsEnabled(ids::kButton1),
-            StatusText(), window.Gauge().Text(), window.Gauge().Gauge().Max()};
+    return {bar.IsEnabled(ids::kRecBtn),
+            bar.IsEnabled(ids::kSaveBtn),
+            bar.IsEnabled(ids::kButton2),
+            bar.IsEnabled(ids::kButton1),
+            StatusText(),
+            window.Gauge().Text(),
+            window.Gauge().Gauge().Max()};
   }
 
   std::vector<std::wstring> LogLines() const {
@@ -204,9 +208,10 @@ class TWindowRig {
       }
       std::size_t Write(const void*, std::size_t) override { return 0; }
       std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
-        const std::int64_t base = origin == TSeekOrigin::Begin     ? 0
-                                  : origin == TSeekOrigin::Current ? static_cast<std::int64_t>(at_)
-                                                                   : static_cast<std::int64_t>(bytes_.size());
+        const std::int64_t base = origin == TSeekOrigin::Begin ? 0
+                                  : origin == TSeekOrigin::Current
+                                      ? static_cast<std::int64_t>(at_)
+                                      : static_cast<std::int64_t>(bytes_.size());
         if (base + offset < 0) return -1;
         at_ = std::min<std::size_t>(static_cast<std::size_t>(base + offset), bytes_.size());
         return static_cast<std::int64_t>(at_);
@@ -334,8 +339,8 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
                 L"", L"第一步:选择磁盘,选择需要扫描的分区或镜像文件.", L"",
                 L"第二步:保存文件,选择一个存放扫描结果的位置,输入文件名之后保存.", L"",
                 L"第三步:开始扫描,等待扫描进度结束.", L"",
-                L"第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.",
-                L"", L"请以管理员权限运行此程序."}));
+                L"第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.", L"",
+                L"请以管理员权限运行此程序."}));
   // The last instruction is not cut off, whichever CJK font the system substitutes.
   {
     const std::wstring text = WindowText(label);
@@ -519,9 +524,8 @@ TEST_F(Win32MainWindowTest, AScanFromTheToolbarFollowsTheStateTable) {
   const std::vector<std::wstring> log = rig.LogLines();
   ASSERT_EQ(log.size(), 5u);
   EXPECT_EQ(std::vector<std::wstring>(log.begin() + 2, log.end()),
-            (std::vector<std::wstring>{
-                L"======================================================", L"开始扫描!",
-                kClosingLine}));
+            (std::vector<std::wstring>{L"======================================================",
+                                       L"开始扫描!", kClosingLine}));
   EXPECT_TRUE(::IsWindowVisible(rig.Main()));
 }
 

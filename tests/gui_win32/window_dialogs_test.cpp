@@ -16,7 +16,7 @@ struct TBoxSeen {
   HWND Box = nullptr;
   std::wstring Title;
   std::wstring Text;
-  bool Icon = false;    // a visible icon beside the text
+  bool Icon = false;      // a visible icon beside the text
   int DefaultButton = 0;  // the button that has the focus, which Enter presses
 };
 
@@ -78,8 +78,7 @@ TEST(Win32WindowDialogsTest, ASelfClosingBoxClosesByItself) {
 TEST(Win32WindowDialogsTest, BoxesShowTheirIconsAndTheQuestionDefaultsToNo) {
   std::vector<TBoxSeen> boxes;
   seenBoxes = &boxes;
-  const HHOOK hook =
-      ::SetWindowsHookExW(WH_CBT, AnswerWithEnter, nullptr, ::GetCurrentThreadId());
+  const HHOOK hook = ::SetWindowsHookExW(WH_CBT, AnswerWithEnter, nullptr, ::GetCurrentThreadId());
   TWin32WindowDialogs dialogs;
   dialogs.Message(nullptr, L"标题", L"请填写数据源以及保存路径信息！", false);
   dialogs.Error(nullptr, L"标题", L"Cannot open file \"C:\\gone.img\". Not found.");
