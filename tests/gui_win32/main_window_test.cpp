@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <filesystem>
 #include <fstream>
@@ -450,13 +451,16 @@ TEST_F(Win32MainWindowTest, TheSourceMenuOpensBelowRecBtnAndTheDialogsAreSetUp) 
   TWindowRig rig;
   rig.dialogs.MenuChoice = "Openimage";
   rig.dialogs.OpenAnswer = SamplePath();
-  // A press on RecBtn's caption, not on its arrow, drops the menu down.
+  // A press on RecBtn's caption, not on its arrow, drops the menu down. The release
+  // already waits in the queue while the press is handled, as it does for a quick click.
   const HWND toolbar = rig.window.Toolbar().Handle();
   const RECT recBtn = rig.window.Toolbar().ButtonRect(ids::kRecBtn);
   const LPARAM onCaption = MAKELPARAM(recBtn.left + 10, recBtn.bottom - 8);
+  ::PostMessageW(toolbar, WM_LBUTTONUP, 0, onCaption);
   ::SendMessageW(toolbar, WM_LBUTTONDOWN, MK_LBUTTON, onCaption);
-  ::SendMessageW(toolbar, WM_LBUTTONUP, 0, onCaption);
-  ASSERT_EQ(rig.dialogs.MenusShown.size(), 1u);
+  Pump();
+  ASSERT_EQ(rig.dialogs.MenusShown.size(), 1u) << "one click, one menu";
+  EXPECT_FALSE(::SendMessageW(toolbar, TB_ISBUTTONPRESSED, ids::kRecBtn, 0));
   rig.dialogs.SaveAnswer = rig.output;
   rig.Click(ids::kSaveBtn);
   rig.dialogs.SaveAnswer.reset();
@@ -638,6 +642,20 @@ TEST_F(Win32MainWindowTest, PendingMessagesRunAndAQuitGoesBackToTheLoop) {
   MSG message;
   ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 7u);
+}
+
+TEST_F(Win32MainWindowTest, TheLogKeepsEveryLineAndShowsItsEnd) {
+  TWindowRig rig;
+  // Far beyond the 32K characters a rich edit holds unless told otherwise.
+  const std::string line = "数据库碎片保存路径为: C:\\扫描结果\\" + std::string(200, 'x') + ".frag";
+  for (int i = 0; i < 200; ++i) rig.window.AppendLogLine(line + " " + std::to_string(i));
+  Pump();
+  const std::vector<std::wstring> log = rig.LogLines();
+  ASSERT_EQ(log.size(), 200u);
+  EXPECT_EQ(log.back(), WideFromUtf8(line + " 199"));
+  // Lines wrap, so the last of them lies far below line 200 of the control.
+  const HWND memo = rig.Control(ids::kMemo2);
+  EXPECT_GT(::SendMessageW(memo, EM_GETFIRSTVISIBLELINE, 0, 0), 200) << "scrolled to the end";
 }
 
 TEST(Win32GaugeControlTest, ShowsTheWholePercentAndRepaintsOnlyWhenItChanges) {
