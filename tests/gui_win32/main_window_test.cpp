@@ -9,9 +9,7 @@
 #include <richedit.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -194,37 +192,13 @@ class TWindowRig {
     return text.empty() ? std::vector<std::wstring>{} : SplitLines(text);
   }
 
-  TFragmentFileReport ReadOutput(const std::wstring& path) {
-    std::ifstream in(fs::path(path), std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    // Read back through an independent in-memory stream, by the project's own reader.
-    class TBytes : public TStream {
-     public:
-      explicit TBytes(const std::string& bytes) : bytes_(bytes) {}
-      std::size_t Read(void* buffer, std::size_t n) override {
-        const std::size_t got = std::min<std::size_t>(n, bytes_.size() - at_);
-        std::copy_n(bytes_.data() + at_, got, static_cast<char*>(buffer));
-        at_ += got;
-        return got;
-      }
-      std::size_t Write(const void*, std::size_t) override { return 0; }
-      std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
-        const std::int64_t base = origin == TSeekOrigin::Begin ? 0
-                                  : origin == TSeekOrigin::Current
-                                      ? static_cast<std::int64_t>(at_)
-                                      : static_cast<std::int64_t>(bytes_.size());
-        if (base + offset < 0) return -1;
-        at_ = std::min<std::size_t>(static_cast<std::size_t>(base + offset), bytes_.size());
-        return static_cast<std::int64_t>(at_);
-      }
-
-     private:
-      const std::string& bytes_;
-      std::size_t at_ = 0;
-    } stream(bytes);
-    return ReadFragmentFile(stream);
+  // The output read back by the project's reader; its temporary path is ASCII, the same
+  // bytes in UTF-8 and in the system's code page.
+  TFragmentFileReport ReadOutput() {
+    const std::unique_ptr<TStream> stream =
+        fileSystem->Open(Utf8FromWide(output), TOpenMode::ReadShared);
+    return ReadFragmentFile(*stream);
   }
-  TFragmentFileReport ReadOutput() { return ReadOutput(output); }
 
   fs::path folder;
   std::wstring output;
