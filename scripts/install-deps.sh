@@ -8,7 +8,9 @@ packages=(
   libblkid-dev
   qt6-base-dev fonts-wqy-microhei xvfb xauth
   # Windows: the cross compiler, zlib for it, and Wine to run what it builds.
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 locales
+  # Windows: the cross compiler, zlib for it, and Wine to run what it builds; fonts-wine:
+  # Wine's own fonts (Marlett draws the caption buttons and menu arrows).
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 fonts-wine locales
   clang libclang-rt-dev          # the fuzz targets: clang with libFuzzer and the sanitizers
   fuse3 libfuse3-dev util-linux  # the failing-disk rig (FUSE) and setpriv for the tests
   testdisk                       # PhotoRec, the benchmark's comparison

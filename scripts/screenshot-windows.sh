@@ -1,0 +1,43 @@
+#!/bin/sh
+# Draws the Windows window (quillon.exe's, under Wine) after a finished scan of the sample
+# database into docs/screenshot-windows.png, and with its source menu open (on a made-up
+# machine with three volumes and two drives) into docs/screenshot-windows-menu.png. The scan is started from the toolbar like a
+# user does; the menu and the dialogs are answered with a disk image made here: the sample
+# database between random bytes, as it would lie on a used disk. Wine runs with the
+# Western code page, where the Chinese texts must still show.
+#
+# Usage: scripts/screenshot-windows.sh [BUILD_DIR]     (default: build-win)
+set -eu
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-"$repo/build-win"}
+# A fixed, short place: its paths show in the log pane of the picture.
+work=/tmp/quillon-screenshot
+rm -rf "$work"
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+
+cmake -S "$repo" -B "$build" -G Ninja --toolchain "$repo/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$build" --target quillon-window-screenshot
+
+image="$work/card.img"
+head -c 3145728 /dev/urandom >"$image"
+cat "$repo/samples/sample-jet4.mdb" >>"$image"
+head -c 1048576 /dev/urandom >>"$image"
+
+export WINEPREFIX="${WINEPREFIX:-$build/wine-prefix}" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+[ -d "$WINEPREFIX" ] || "$repo/scripts/wine-prefix.sh"
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+
+mkdir -p "$repo/docs"
+xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+  wine "$1" "$(winepath -w "$2")" "$(winepath -w "$3")" "$(winepath -w "$4")" \
+    "$(winepath -w "$5")"
+  status=$?
+  wineserver -w
+  exit $status' sh "$build/tests/gui_win32/quillon-window-screenshot.exe" "$image" \
+  "$work/card.frag" "$work/window.bmp" "$work/menu.bmp"
+python3 "$repo/scripts/bmp-to-png.py" "$work/window.bmp" "$repo/docs/screenshot-windows.png"
+python3 "$repo/scripts/bmp-to-png.py" "$work/menu.bmp" "$repo/docs/screenshot-windows-menu.png"
+echo "wrote $repo/docs/screenshot-windows.png and $repo/docs/screenshot-windows-menu.png"

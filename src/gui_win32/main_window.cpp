@@ -1,0 +1,456 @@
+#include "gui_win32/main_window.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
+
+#include "app/branding.h"
+#include "app/error_display.h"
+#include "app/texts.h"
+#include "core/errors.h"
+#include "gui_win32/control_ids.h"
+#include "gui_win32/gauge_control.h"
+#include "gui_win32/toolbar.h"
+#include "gui_win32/url_label.h"
+#include "gui_win32/wide_text.h"
+
+namespace quillon {
+namespace {
+
+constexpr wchar_t kClassName[] = L"QuillonMainWindow";
+constexpr wchar_t kPanelClassName[] = L"QuillonPanel";
+// A fixed border the user cannot drag; it can still be minimised and maximised.
+constexpr DWORD kStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_APPWINDOW;
+
+constexpr int kToolbarHeight = 44;
+constexpr int kStatusBarHeight = 19;
+constexpr int kButtonLeft = 4;
+constexpr int kButtonTop = 2;
+constexpr int kButtonHeight = 40;
+constexpr int kSegLabelWidth = 200;
+constexpr int kMemoWidth = 499;
+constexpr int kLabelWidth = 289;
+constexpr int kLabelHeight = 169;
+constexpr int kLinkLeft = 16;
+constexpr int kFontPixels = 12;
+constexpr int kLinkFontPixels = 13;
+// The log holds far more than a rich edit's default 32K characters.
+constexpr LPARAM kLogCharacterLimit = 0x7FFFFFFE;
+
+HMENU ChildId(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }
+
+void SetFont(HWND control, HFONT font) {
+  ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+// The height the text needs at width in font, wrapped as a static control wraps it.
+int WrappedHeight(const std::wstring& text, HFONT font, int width) {
+  RECT needed{0, 0, width, 0};
+  const HDC dc = ::GetDC(nullptr);
+  const HGDIOBJ old = ::SelectObject(dc, font);
+  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+              DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(nullptr, dc);
+  return needed.bottom;
+}
+
+// A plain container in the dialog colour; it does nothing of its own.
+HWND MakePanel(HWND parent, int id, DWORD exStyle) {
+  WNDCLASSEXW panelClass{};
+  panelClass.cbSize = sizeof panelClass;
+  panelClass.lpfnWndProc = ::DefWindowProcW;
+  panelClass.hInstance = ThisModule();
+  panelClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  panelClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  panelClass.lpszClassName = kPanelClassName;
+  ::RegisterClassExW(&panelClass);  // fails harmlessly when the class exists
+  const HWND panel = ::CreateWindowExW(exStyle | WS_EX_CONTROLPARENT, kPanelClassName, L"",
+                                       WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, parent,
+                                       ChildId(id), ThisModule(), nullptr);
+  if (panel == nullptr) throw EQuillonError("Cannot create a panel of the window");
+  return panel;
+}
+
+const wchar_t* RichEditClass() {
+  return ::GetModuleHandleW(L"Msftedit.dll") != nullptr ? MSFTEDIT_CLASS : RICHEDIT_CLASSW;
+}
+
+// Closes a box or file dialog that waits over the window; cancelling one changes nothing.
+BOOL CALLBACK CloseOwnedDialog(HWND window, LPARAM owner) {
+  wchar_t className[16] = {};
+  ::GetClassNameW(window, className, 16);
+  if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) &&
+      lstrcmpW(className, L"#32770") == 0) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void PrepareWindowControls() {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_BAR_CLASSES | ICC_STANDARD_CLASSES;
+  ::InitCommonControlsEx(&controls);
+  // The log's control: Msftedit's rich edit where the system has it, else Riched20's.
+  if (::LoadLibraryW(L"Msftedit.dll") == nullptr) ::LoadLibraryW(L"Riched20.dll");
+}
+
+TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs)
+    : dialogs_(dialogs),
+      main_(*this, fileSystem, devices),
+      font_(WindowFont(kFontPixels)),
+      linkFont_(WindowFont(kLinkFontPixels, true)) {
+  RegisterWindowClass(kClassName, ::LoadCursorW(nullptr, IDC_ARROW),
+                      reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  RECT frame{0, 0, kStartWidth, kStartHeight};
+  ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+  Create(kExStyle, kClassName, TitleText().c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+         frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr);
+  SetFont(Handle(), font_.get());
+
+  BuildToolbar();
+  BuildPanel();
+  BuildStatusBar();
+  Layout();
+}
+
+TMainWindow::~TMainWindow() {
+  // The controls go with the window, while the fonts and icons they use still exist.
+  Destroy();
+}
+
+std::wstring TMainWindow::TitleText() const { return WideFromUtf8(main_.Title()); }
+
+void TMainWindow::BuildToolbar() {
+  // The toolbar control lays its buttons out from its top edge; it sits kButtonTop below
+  // the top of RzToolbar1, and tells this window of its clicks.
+  RzToolbar1 = MakePanel(Handle(), control_ids::kRzToolbar1, 0);
+  toolbar_ = std::make_unique<TToolbar>(RzToolbar1, Handle(), font_.get());
+  TToolbar& bar = *toolbar_;
+  bar.AddButton(control_ids::kRecBtn, WideFromUtf8(texts::kRecBtnCaption), TToolIcon::ChooseDisk,
+                74, true);
+  bar.AddButton(control_ids::kSaveBtn, WideFromUtf8(texts::kSaveBtnCaption), TToolIcon::SaveFile,
+                60, false);
+  bar.AddButton(control_ids::kButton2, WideFromUtf8(texts::kStartCaption), TToolIcon::StartScan, 60,
+                false);
+  bar.AddButton(control_ids::kButton1, WideFromUtf8(texts::kStopCaption), TToolIcon::StopScan, 60,
+                false);
+  bar.SetLayout(kButtonLeft, kButtonHeight);
+}
+
+void TMainWindow::BuildPanel() {
+  RzPanel1 = MakePanel(Handle(), control_ids::kRzPanel1, WS_EX_STATICEDGE);
+
+  std::wstring instructions;
+  for (std::size_t i = 0; i < std::size(texts::kInstructionLines); ++i) {
+    if (i > 0) instructions += L"\r\n";
+    instructions += WideFromUtf8(texts::kInstructionLines[i]);
+  }
+  // 289 x 169 holds the ten lines in 宋体; a substitute font with taller lines gets the
+  // height it needs, which still ends above the first link.
+  const int labelHeight =
+      std::max(kLabelHeight, WrappedHeight(instructions, font_.get(), kLabelWidth));
+  Label1 = ::CreateWindowExW(
+      0, L"STATIC", instructions.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0,
+      kLabelWidth, labelHeight, RzPanel1, ChildId(control_ids::kLabel1), ThisModule(), nullptr);
+  SetFont(Label1, font_.get());
+
+  const std::wstring address = WideFromUtf8(branding::kWebAddress);
+  const auto makeLink = [&](int id, const std::string& caption, int top) {
+    return std::make_unique<TUrlLabel>(WideFromUtf8(caption), address, dialogs_, RzPanel1, id,
+                                       kLinkLeft, top, linkFont_.get());
+  };
+  RzURLLabel2 = makeLink(control_ids::kRzURLLabel2,
+                         std::string(branding::kServiceLabel) + branding::kServiceNumber, 200);
+  RzURLLabel3 =
+      makeLink(control_ids::kRzURLLabel3,
+               std::string(texts::kSupportTelephonePrefix) + branding::kSupportTelephone, 224);
+  RzURLLabel1 = makeLink(control_ids::kRzURLLabel1,
+                         std::string(branding::kProductName) + ":" + branding::kWebAddress, 248);
+
+  memo2 =
+      ::CreateWindowExW(WS_EX_CLIENTEDGE, RichEditClass(), L"",
+                        WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
+                            ES_AUTOVSCROLL | ES_NOHIDESEL,
+                        0, 0, 0, 0, RzPanel1, ChildId(control_ids::kMemo2), ThisModule(), nullptr);
+  if (memo2 == nullptr) throw EQuillonError("Cannot create the log (no rich edit control)");
+  // Plain text: a path or a system message is shown as it is, never as formatting.
+  ::SendMessageW(memo2, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
+  ::SendMessageW(memo2, EM_SETUNDOLIMIT, 0, 0);
+  ::SendMessageW(memo2, EM_EXLIMITTEXT, 0, kLogCharacterLimit);
+  SetFont(memo2, font_.get());
+}
+
+void TMainWindow::BuildStatusBar() {
+  RzStatusBar1 = ::CreateWindowExW(
+      0, STATUSCLASSNAMEW, L"",
+      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0,
+      0, 0, 0, Handle(), ChildId(control_ids::kRzStatusBar1), ThisModule(), nullptr);
+  SetFont(RzStatusBar1, font_.get());
+  int edges[2] = {kSegLabelWidth, -1};  // -1: to the right edge
+  ::SendMessageW(RzStatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
+  SetStatusText(texts::kInitialStatus);
+  gg = std::make_unique<TGaugeControl>(RzStatusBar1, control_ids::kGg, font_.get());
+}
+
+void TMainWindow::Layout() {
+  if (RzStatusBar1 == nullptr) return;  // still being built
+  RECT client;
+  ::GetClientRect(Handle(), &client);
+  const int width = client.right;
+  const int height = client.bottom;
+  const int panelHeight = std::max(0, height - kToolbarHeight - kStatusBarHeight);
+  ::MoveWindow(RzToolbar1, 0, 0, width, kToolbarHeight, TRUE);
+  ::MoveWindow(toolbar_->Handle(), 0, kButtonTop, width, kToolbarHeight - kButtonTop, TRUE);
+  ::MoveWindow(RzPanel1, 0, kToolbarHeight, width, panelHeight, TRUE);
+  ::MoveWindow(RzStatusBar1, 0, height - kStatusBarHeight, width, kStatusBarHeight, TRUE);
+
+  // memo2 stays docked to the panel's right edge; Label1 and the links keep their places.
+  RECT inside;
+  ::GetClientRect(RzPanel1, &inside);
+  ::MoveWindow(memo2, inside.right - kMemoWidth, 0, kMemoWidth, inside.bottom, TRUE);
+
+  // gg fills the status bar's second part, from past the gap after SegLabel to the right
+  // edge, inside the bar's borders. Worked out here: a status bar placed by its parent
+  // (CCS_NORESIZE) need not lay its parts out again at once.
+  int borders[3] = {0, 0, 0};  // horizontal, vertical, between parts
+  ::SendMessageW(RzStatusBar1, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+  const int left = kSegLabelWidth + borders[2];
+  ::MoveWindow(gg->Handle(), left, borders[1], std::max(0, width - left),
+               std::max(0, kStatusBarHeight - 2 * borders[1]), TRUE);
+}
+
+void TMainWindow::ShowCentred(int showCommand) {
+  RECT work;
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT window;
+  ::GetWindowRect(Handle(), &window);
+  const int width = window.right - window.left;
+  const int height = window.bottom - window.top;
+  ::SetWindowPos(Handle(), nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ::ShowWindow(Handle(), showCommand);
+  ::UpdateWindow(Handle());
+}
+
+HWND TMainWindow::Control(int id) const {
+  switch (id) {
+    case control_ids::kRzToolbar1:
+      return RzToolbar1;
+    case control_ids::kRzPanel1:
+      return RzPanel1;
+    case control_ids::kLabel1:
+      return Label1;
+    case control_ids::kRzURLLabel1:
+    case control_ids::kRzURLLabel2:
+    case control_ids::kRzURLLabel3:
+      return Link(id).Handle();
+    case control_ids::kMemo2:
+      return memo2;
+    case control_ids::kRzStatusBar1:
+      return RzStatusBar1;
+    case control_ids::kGg:
+      return gg->Handle();
+    default:
+      return nullptr;
+  }
+}
+
+const TUrlLabel& TMainWindow::Link(int id) const {
+  if (id == control_ids::kRzURLLabel1) return *RzURLLabel1;
+  if (id == control_ids::kRzURLLabel2) return *RzURLLabel2;
+  return *RzURLLabel3;
+}
+
+LRESULT TMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      Layout();
+      return 0;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return 0;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      // RecBtn drops down on a click anywhere on it; its handler opens the menu.
+      if (header->code == TBN_DROPDOWN && toolbar_ != nullptr &&
+          header->hwndFrom == toolbar_->Handle()) {
+        OnCommand(reinterpret_cast<const NMTOOLBARW*>(lParam)->iItem);
+        return TBDDRET_DEFAULT;
+      }
+      break;
+    }
+    case WM_CLOSE:
+      OnCloseRequest();
+      return 0;
+    case WM_QUERYENDSESSION:
+      // A scan stops now, so that its file is finished before the session ends.
+      if (main_.Scanning()) RequestTermination();
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam != FALSE) RequestTermination();
+      return 0;
+    default:
+      break;
+  }
+  return TWindowBase::HandleMessage(message, wParam, lParam);
+}
+
+void TMainWindow::OnCommand(int command) {
+  ++commandDepth_;
+  switch (command) {
+    case control_ids::kRecBtn:
+      RunCommand([this] { main_.RecBtnClick(); });
+      break;
+    case control_ids::kSaveBtn:
+      RunCommand([this] { main_.SaveBtnClick(); });
+      break;
+    case control_ids::kButton2:
+      RunCommand([this] { main_.button2Click(); });
+      break;
+    case control_ids::kButton1:
+      RunCommand([this] { main_.Button1Click(); });
+      break;
+    default:
+      break;
+  }
+  --commandDepth_;
+  // A close request taken during the command (a scan, the menu being built): the file is
+  // finished, so the window closes now, from the message loop.
+  if (commandDepth_ == 0 && main_.CloseRequested() && !main_.Scanning() && Handle() != nullptr) {
+    ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
+  }
+}
+
+void TMainWindow::OnCloseRequest() {
+  if (!main_.FormCloseQuery()) return;  // a scan runs; TMain remembers the request
+  if (commandDepth_ > 0) return;        // the command's end carries the close out
+  Destroy();
+  ::PostQuitMessage(0);
+}
+
+void TMainWindow::RequestTermination() {
+  main_.Button1Click();
+  if (Handle() == nullptr) return;
+  OnCloseRequest();
+  // Menus, boxes and file dialogs give way: the scan waits while one is open.
+  ::EndMenu();
+  ::EnumThreadWindows(::GetCurrentThreadId(), CloseOwnedDialog, reinterpret_cast<LPARAM>(Handle()));
+}
+
+void TMainWindow::RunCommand(const std::function<void()>& command) {
+  // Nothing may escape into the system's message handling.
+  std::string failure;
+  try {
+    command();
+    return;
+  } catch (const std::exception& error) {
+    failure = error.what();
+  } catch (...) {
+    failure = "Unknown failure";
+  }
+  dialogs_.Error(Handle(), TitleText(), WideFromUtf8(ErrorDisplayText(failure)));
+}
+
+void TMainWindow::Dispatch(MSG& message) {
+  if (Handle() != nullptr && ::IsDialogMessageW(Handle(), &message)) return;
+  ::TranslateMessage(&message);
+  ::DispatchMessageW(&message);
+}
+
+void TMainWindow::AppendLogLine(const std::string& line) {
+  // At the very end, wherever the user has put the caret or a selection.
+  const std::wstring text = (logHasLines_ ? L"\r\n" : L"") + WideFromUtf8(line);
+  logHasLines_ = true;
+  ::SendMessageW(memo2, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+  ::SendMessageW(memo2, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  ::SendMessageW(memo2, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+void TMainWindow::SetStatusText(const std::string& text) {
+  const std::wstring wide = WideFromUtf8(text);
+  ::SendMessageW(RzStatusBar1, SB_SETTEXTW, control_ids::kSegLabelPart,
+                 reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+void TMainWindow::ShowGauge(const TGauge& gauge) { gg->SetGauge(gauge); }
+
+void TMainWindow::ShowMessage(const std::string& text) {
+  dialogs_.Message(Handle(), TitleText(), WideFromUtf8(text), false);
+}
+
+bool TMainWindow::AskYesNo(const std::string& text) {
+  return dialogs_.Question(Handle(), TitleText(), WideFromUtf8(text));
+}
+
+void TMainWindow::ShowSelfClosingMessage(const std::string& text) {
+  dialogs_.Message(Handle(), TitleText(), WideFromUtf8(text), true);
+}
+
+void TMainWindow::ProcessPendingMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Not ours to act on: the message loop ends the program once the scan is done.
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    Dispatch(message);
+  }
+}
+
+void TMainWindow::SetStartEnabled(bool enabled) {
+  toolbar_->SetEnabled(control_ids::kButton2, enabled);
+}
+
+void TMainWindow::ClearSourceMenu() { pop.Clear(); }
+
+void TMainWindow::AddSourceMenuEntry(const std::string& name, const std::string& caption,
+                                     int imageIndex) {
+  pop.AddEntry(name, WideFromUtf8(caption), imageIndex);
+}
+
+void TMainWindow::AddSourceMenuSeparator() { pop.AddSeparator(); }
+
+std::optional<std::string> TMainWindow::ShowSourceMenu() {
+  RECT button = toolbar_->ButtonRect(control_ids::kRecBtn);
+  ::MapWindowPoints(toolbar_->Handle(), nullptr, reinterpret_cast<POINT*>(&button), 2);
+  return pop.NameOf(dialogs_.PopupMenu(pop, Handle(), button));
+}
+
+void TMainWindow::ClearOpenDialog() {
+  od.Filter.clear();
+  od.DefaultExtension.clear();
+  od.FileName.clear();
+}
+
+std::optional<std::string> TMainWindow::ShowOpenDialog() {
+  od.Kind = TFileDialogSettings::TKind::Open;
+  const std::optional<std::wstring> path = dialogs_.FileDialog(Handle(), od);
+  if (!path) return std::nullopt;
+  od.FileName = *path;
+  return Utf8FromWide(*path);
+}
+
+std::optional<std::string> TMainWindow::ShowSaveDialog(const std::string& fileName) {
+  sd.Kind = TFileDialogSettings::TKind::Save;
+  sd.Filter.clear();
+  sd.DefaultExtension.clear();
+  sd.ConfirmOverwrite = false;
+  sd.FileName = WideFromUtf8(fileName);
+  const std::optional<std::wstring> path = dialogs_.FileDialog(Handle(), sd);
+  if (!path) return std::nullopt;
+  sd.FileName = *path;
+  return Utf8FromWide(*path);
+}
+
+}  // namespace quillon
