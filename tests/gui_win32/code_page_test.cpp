@@ -3,10 +3,6 @@
 // Chinese) Chinese folder and file names work, and the fragment file's header holds the
 // source path's GBK bytes; under 1252 (Western) accented names work and a Chinese name is
 // refused with a message, before anything is created.
-//
-// These need TMain to turn the dialogs' UTF-8 paths into the code page through
-// IFileSystem::FromDisplayText, and the Win32 file system to implement it. Until both are
-// in, the tests skip themselves (see ConversionIsThere).
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -78,12 +74,6 @@ class Win32CodePageTest : public ::testing::Test {
   // Whether TMain and the file system convert UTF-8 paths into the code page yet: a
   // Chinese character must come back as GBK bytes under 936 and be refused under 1252,
   // not pass through as its UTF-8 bytes.
-  bool ConversionIsThere() {
-    const std::unique_ptr<IFileSystem> files = MakePlatformFileSystem();
-    const std::string character = "\xE7\xBB\x93";  // 结
-    return files->FromDisplayText(character) != std::optional<std::string>(character);
-  }
-
   // Copies the sample to source, scans it into output from the toolbar, and returns
   // the window's recorded dialogs.
   struct TRun {
@@ -144,13 +134,11 @@ class Win32CodePageTest : public ::testing::Test {
 
 TEST_F(Win32CodePageTest, ChineseNamesUnderTheChineseCodePage) {
   if (::GetACP() != 936) GTEST_SKIP() << "runs under code page 936 (LANG=zh_CN.UTF-8)";
-  if (!ConversionIsThere()) GTEST_SKIP() << "UTF-8 paths are not converted to the code page yet";
   ExpectScanKeepsNames(root_ / L"磁盘镜像" / L"样本.mdb", root_ / L"扫描结果" / L"结果.frag");
 }
 
 TEST_F(Win32CodePageTest, AccentedNamesWorkAndChineseNamesAreRefusedUnderTheWesternCodePage) {
   if (::GetACP() != 1252) GTEST_SKIP() << "runs under code page 1252 (LANG=en_US.UTF-8)";
-  if (!ConversionIsThere()) GTEST_SKIP() << "UTF-8 paths are not converted to the code page yet";
   ExpectScanKeepsNames(root_ / L"données" / L"échantillon.mdb", root_ / L"résultat.frag");
 
   const fs::path folder = root_ / L"refused";
