@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   zlib1g-dev libgtest-dev libcli11-dev nlohmann-json3-dev python3 mount e2fsprogs
+  mdbtools
   libblkid-dev
   qt6-base-dev fonts-wqy-microhei xvfb xauth
   g++-mingw-w64-x86-64 libz-mingw-w64-dev

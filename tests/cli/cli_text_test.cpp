@@ -1,8 +1,9 @@
-// The command line's own texts: the progress line and JSON strings.
+// The command line's own texts: the progress line, JSON strings and CSV fields.
 
 #include <gtest/gtest.h>
 
 #include "cli/json_output.h"
+#include "cli/rows_output.h"
 #include "cli/progress_meter.h"
 
 namespace quillon {
@@ -36,6 +37,14 @@ TEST(JsonString, EscapesQuotesControlsAndStrayBytes) {
   EXPECT_EQ(TJson::parse(line("\xB4\xC5")).get<std::string>(), "\u00b4\u00c5");
   EXPECT_EQ(TJson::parse(line("a\xED\xA0\x80")).get<std::string>(), "a\u00ed\u00a0\u0080");
   EXPECT_EQ(TJson::parse(line("\xE6\x89")).get<std::string>(), "\u00e6\u0089");  // cut short
+}
+
+TEST(CsvField, QuotesOnlyWhatNeedsIt) {
+  EXPECT_EQ(CsvField("Athens 址交"), "Athens 址交");
+  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField("two\r\nlines"), "\"two\r\nlines\"");
+  EXPECT_EQ(CsvField(""), "");
 }
 
 }  // namespace
