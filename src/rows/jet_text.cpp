@@ -1,6 +1,5 @@
 #include "rows/jet_text.h"
 
-#include <vector>
 
 namespace quillon {
 namespace {
@@ -34,44 +33,91 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-// Appends UTF-16 code units as UTF-8; false at a broken pair or a character that is not text.
-bool AppendUtf16(std::string& out, const std::vector<char16_t>& units, TCharRule rule) {
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 == units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
+// UTF-16 code units in, UTF-8 out; fails at a broken surrogate pair or a character that
+// is not text.
+class TUtf8Writer {
+ public:
+  TUtf8Writer(TCharRule rule, std::size_t units) : rule_(rule) { out_.reserve(units); }
+
+  bool Failed() const { return failed_; }
+
+  // Characters U+0020 to U+007E, one byte each: appended as they are.
+  void Ascii(const std::uint8_t* bytes, std::size_t n) {
+    if (high_ != 0) {
+      failed_ = true;
+      return;
     }
-    if (!IsTextCharacter(c, rule)) return false;
-    AppendUtf8(out, c);
+    out_.append(reinterpret_cast<const char*>(bytes), n);
   }
-  return true;
-}
+
+  void Unit(char16_t unit) {
+    if (unit >= 0x20 && unit < 0x7F && high_ == 0) {
+      out_ += static_cast<char>(unit);  // most text is ASCII
+      return;
+    }
+    if (high_ != 0) {
+      if (unit < 0xDC00 || unit > 0xDFFF) {
+        failed_ = true;
+        return;
+      }
+      Character(0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (unit - 0xDC00));
+      high_ = 0;
+    } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+      high_ = unit;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      failed_ = true;
+    } else {
+      Character(unit);
+    }
+  }
+
+  std::optional<std::string> Finish() {
+    if (failed_ || high_ != 0) return std::nullopt;
+    return std::move(out_);
+  }
+
+ private:
+  void Character(char32_t c) {
+    if (IsTextCharacter(c, rule_)) {
+      AppendUtf8(out_, c);
+    } else {
+      failed_ = true;
+    }
+  }
+
+  TCharRule rule_;
+  std::string out_;
+  char16_t high_ = 0;  // a high surrogate waiting for its low half
+  bool failed_ = false;
+};
 
 std::optional<std::string> DecodeCompressed(std::span<const std::uint8_t> bytes) {
-  std::vector<char16_t> units;
-  units.reserve(bytes.size());
+  TUtf8Writer writer(TCharRule::Compressed, bytes.size());
   bool oneByte = true;
   std::size_t segmentStart = 2;
-  for (std::size_t i = 2; i <= bytes.size(); ++i) {
+  for (std::size_t i = 2; i <= bytes.size() && !writer.Failed(); ++i) {
     if (i < bytes.size() && bytes[i] != 0) continue;
     if (oneByte) {
-      for (std::size_t k = segmentStart; k < i; ++k) units.push_back(bytes[k]);
+      for (std::size_t k = segmentStart; k < i;) {
+        std::size_t run = k;
+        while (run < i && bytes[run] >= 0x20 && bytes[run] < 0x7F) ++run;
+        if (run > k) {
+          writer.Ascii(bytes.data() + k, run - k);
+          k = run;
+        } else {
+          writer.Unit(bytes[k++]);
+        }
+      }
     } else {
       if ((i - segmentStart) % 2 != 0) return std::nullopt;
       for (std::size_t k = segmentStart; k < i; k += 2) {
-        units.push_back(static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8)));
+        writer.Unit(static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8)));
       }
     }
     oneByte = !oneByte;
     segmentStart = i + 1;
   }
-  std::string out;
-  out.reserve(units.size());
-  if (!AppendUtf16(out, units, TCharRule::Compressed)) return std::nullopt;
-  return out;
+  return writer.Finish();
 }
 
 }  // namespace
@@ -82,14 +128,11 @@ std::optional<std::string> DecodeJetText(std::span<const std::uint8_t> bytes) {
     // Otherwise UTF-16 text that begins with U+FEFF, or no text at all.
   }
   if (bytes.size() % 2 != 0) return std::nullopt;
-  std::vector<char16_t> units(bytes.size() / 2);
-  for (std::size_t k = 0; k < units.size(); ++k) {
-    units[k] = static_cast<char16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+  TUtf8Writer writer(TCharRule::Plain, bytes.size() / 2);
+  for (std::size_t k = 0; k < bytes.size() && !writer.Failed(); k += 2) {
+    writer.Unit(static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8)));
   }
-  std::string out;
-  out.reserve(units.size());
-  if (!AppendUtf16(out, units, TCharRule::Plain)) return std::nullopt;
-  return out;
+  return writer.Finish();
 }
 
 std::string HexText(std::span<const std::uint8_t> bytes) {

@@ -270,15 +270,17 @@ TLongValueMatch TLongValueMatcher::Match(const TLongValueRef& ref, TMatchRule ru
 
   // Copies of the same pages hold the same bytes: then it does not matter which is taken.
   std::vector<std::vector<std::uint8_t>> contents;
-  std::vector<std::size_t> rivals;  // per distinct content the assembly with the fewest jumps
+  std::vector<std::size_t> contentOf;  // per assembly, its index in contents
+  std::vector<std::size_t> rivals;     // per distinct content the assembly with fewest jumps
   for (std::size_t i = 0; i < found.size(); ++i) {
     auto bytes = AssembleLongValue(catalog_, found[i].Parts);
     const auto same = std::find(contents.begin(), contents.end(), bytes);
+    contentOf.push_back(static_cast<std::size_t>(same - contents.begin()));
     if (same == contents.end()) {
       contents.push_back(std::move(bytes));
       rivals.push_back(i);
     } else {
-      std::size_t& kept = rivals[static_cast<std::size_t>(same - contents.begin())];
+      std::size_t& kept = rivals[contentOf.back()];
       if (found[i].Jumps < found[kept].Jumps) kept = i;
     }
   }
@@ -290,10 +292,13 @@ TLongValueMatch TLongValueMatcher::Match(const TLongValueRef& ref, TMatchRule ru
   }
   match.Status = TMatchStatus::Found;
   match.Parts = found[chosen].Parts;
-  // Equal copies cannot say which page is which: only a match without them numbers pages.
-  if (found.size() == 1 || rivals.size() > 1) {
-    for (std::size_t i = 0; i < found[chosen].Parts.size(); ++i) {
-      anchors_.Add(found[chosen].Parts[i].Page, found[chosen].Numbers[i]);
+  // All that hold the chosen bytes are copies of the same pages (a database and its
+  // backup, say): each is numbered. Were one of them another page that holds the same
+  // bytes, a pointer to that page numbers it too, and it is then contested, believed no more.
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (contentOf[i] != contentOf[chosen]) continue;
+    for (std::size_t k = 0; k < found[i].Parts.size(); ++k) {
+      anchors_.Add(found[i].Parts[k].Page, found[i].Numbers[k]);
     }
   }
   return match;

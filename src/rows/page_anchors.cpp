@@ -5,24 +5,20 @@
 namespace quillon {
 
 void TPageAnchors::Add(TPageIndex page, std::uint32_t number) {
-  if (contested_.count(page) != 0) return;
-  const auto known = numbers_.find(page);
-  if (known != numbers_.end()) {
-    if (known->second == number) return;
-    auto& pages = pagesByNumber_[known->second];
+  std::uint32_t& known = numbers_[page];
+  if (known == number || known == kContested) return;
+  if (known != kUnknown) {
+    auto& pages = pagesByNumber_[known];
     pages.erase(std::remove(pages.begin(), pages.end(), page), pages.end());
-    numbers_.erase(known);
-    contested_.insert(page);
+    known = kContested;
+    --count_;
+    ++changes_;
     return;
   }
-  numbers_.emplace(page, number);
+  known = number;
+  ++count_;
+  ++changes_;
   pagesByNumber_[number].push_back(page);
-}
-
-std::optional<std::uint32_t> TPageAnchors::NumberOf(TPageIndex page) const {
-  const auto known = numbers_.find(page);
-  if (known == numbers_.end()) return std::nullopt;
-  return known->second;
 }
 
 const std::vector<TPageIndex>& TPageAnchors::PagesNumbered(std::uint32_t number) const {
@@ -40,15 +36,16 @@ int TPageAnchors::NeighbourSupport(TPageIndex page, std::uint32_t number) const 
     return high > low && high - low >= between && high - low - between <= kMissingPages;
   };
   int support = 0;
-  const auto after = numbers_.upper_bound(page);
-  if (after != numbers_.end() && after->first - page <= kNear) {
-    support += agrees(number, after->second, after->first - page) ? 1 : -1;
+  for (TPageIndex k = 1; k <= kNear && page + k < numbers_.size(); ++k) {
+    if (const auto after = NumberOf(page + k)) {
+      support += agrees(number, *after, k) ? 1 : -1;
+      break;
+    }
   }
-  auto before = numbers_.lower_bound(page);
-  if (before != numbers_.begin()) {
-    --before;
-    if (page - before->first <= kNear) {
-      support += agrees(before->second, number, page - before->first) ? 1 : -1;
+  for (TPageIndex k = 1; k <= kNear && k <= page; ++k) {
+    if (const auto before = NumberOf(page - k)) {
+      support += agrees(*before, number, k) ? 1 : -1;
+      break;
     }
   }
   return support;

@@ -1,13 +1,11 @@
 #pragma once
 // What is known of the lost database's page numbers. The fragment file keeps no page
-// numbers, only the order of the pages on the source; a pointer matched with certainty
-// tells the number of the page it was matched to. Within a run of a database's pages the
-// order holds, so known pages next to a page tell which number it likely has.
+// numbers, only the order of the pages on the source; a pointer matched to a page tells
+// the number of that page. Within a run of a database's pages the order holds, so known
+// pages next to a page tell which number it likely has.
 
 #include <cstdint>
-#include <map>
 #include <optional>
-#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -17,12 +15,18 @@ namespace quillon {
 
 class TPageAnchors {
  public:
+  explicit TPageAnchors(std::size_t pageCount) : numbers_(pageCount, kUnknown) {}
+
   // Records that catalog page `page` is page `number` of the lost database. A page given
   // two different numbers is contested: neither is believed from then on.
   void Add(TPageIndex page, std::uint32_t number);
 
   // The number known for a page; nothing when unknown or contested.
-  std::optional<std::uint32_t> NumberOf(TPageIndex page) const;
+  std::optional<std::uint32_t> NumberOf(TPageIndex page) const {
+    const std::uint32_t number = numbers_[page];
+    if (number == kUnknown || number == kContested) return std::nullopt;
+    return number;
+  }
 
   // The pages known to be page `number` (more than one where the file holds copies).
   const std::vector<TPageIndex>& PagesNumbered(std::uint32_t number) const;
@@ -33,11 +37,18 @@ class TPageAnchors {
   // (which a run boundary can also explain), 0 for a side with no known page near.
   int NeighbourSupport(TPageIndex page, std::uint32_t number) const;
 
-  std::size_t Count() const { return numbers_.size(); }
+  std::size_t Count() const { return count_; }
+  // Grows with every number recorded or contested: whether anything was learnt meanwhile.
+  std::uint64_t Changes() const { return changes_; }
 
  private:
-  std::map<TPageIndex, std::uint32_t> numbers_;  // in file order, contested pages left out
-  std::set<TPageIndex> contested_;
+  // Page numbers have 24 bits: these two can never be one.
+  static constexpr std::uint32_t kUnknown = 0xFFFFFFFF;
+  static constexpr std::uint32_t kContested = 0xFFFFFFFE;
+
+  std::vector<std::uint32_t> numbers_;  // per catalog page
+  std::size_t count_ = 0;               // pages with a number, contested ones left out
+  std::uint64_t changes_ = 0;
   std::unordered_map<std::uint32_t, std::vector<TPageIndex>> pagesByNumber_;
   std::vector<TPageIndex> none_;
 };

@@ -12,7 +12,10 @@ constexpr int kMaxMatchRounds = 8;  // rounds after the first retry only what st
 }  // namespace
 
 TRowRecovery::TRowRecovery(const TPageCatalog& catalog)
-    : catalog_(catalog), directory_(catalog), overflows_(catalog, anchors_) {
+    : catalog_(catalog),
+      directory_(catalog),
+      anchors_(catalog.PageCount()),
+      overflows_(catalog, anchors_) {
   totals_.LongValuePages = catalog.LongValuePages().size();
   totals_.OtherFragments = catalog.IgnoredFragments();
   for (const auto& [owner, pages] : catalog.Tables()) {
@@ -46,24 +49,25 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         moves_.push_back({owner, RowPointerFrom(LoadU32(bytes, 0)), {}});
         continue;
       }
-      if (!DecodeRowLayout(bytes)) {
+      const auto layout = DecodeRowLayout(bytes);
+      if (!layout) {
         ++table.SkippedRows;
         continue;
       }
       const TRowState state = (s.Flags & kRowDeletedFlag) ? TRowState::Deleted : TRowState::Live;
       records.push_back({page, slot, TRecordKind::Plain, state, 0});
       if (s.Flags == kRowDeletedFlag) overflows_.AddTarget(owner, page, slot);
-      FindLongValueHeads(page, slot, state == TRowState::Live);
+      FindLongValueHeads(page, slot, *layout, state == TRowState::Live);
     }
   }
   tables_.push_back(std::move(table));
   records_.push_back(std::move(records));
 }
 
-void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot, bool live) {
-  const auto layout = DecodeRowLayout(catalog_.RowBytes(page, slot));
-  for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
-    const auto head = ParseLongValueHead(layout->Var(k));
+void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot,
+                                      const TRowLayout& layout, bool live) {
+  for (std::uint16_t k = 0; k < layout.VarCount(); ++k) {
+    const auto head = ParseLongValueHead(layout.Var(k));
     if (!head || head->Kind == TLongValueKind::Inline) continue;
     longValueAt_[ColumnKey(page, slot, k)] = static_cast<std::uint32_t>(longValues_.size());
     longValues_.push_back({{head->Kind, head->Length, head->Where}, live, {}});
@@ -92,16 +96,16 @@ void TRowRecovery::MatchPointers() {
   };
   const auto certainRounds = [&] {
     for (int round = 0; round < kMaxMatchRounds; ++round) {
-      const std::size_t before = anchors_.Count();
+      const std::uint64_t before = anchors_.Changes();
       pass(TMatchRule::Certain);
-      if (anchors_.Count() == before) break;
+      if (anchors_.Changes() == before) break;
     }
   };
   certainRounds();
   for (int round = 0; round < kMaxMatchRounds; ++round) {
-    const std::size_t before = anchors_.Count();
+    const std::uint64_t before = anchors_.Changes();
     pass(TMatchRule::Neighbours);
-    if (anchors_.Count() == before) break;
+    if (anchors_.Changes() == before) break;
     certainRounds();
   }
   for (const TMove& move : moves_) {
@@ -155,10 +159,16 @@ void TRowRecovery::CountTables() {
 
 void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t column,
                              std::span<const std::uint8_t> bytes, TRecoveredValue& value) const {
-  value = TRecoveredValue{};
+  value.Kind = TValueKind::Empty;
+  value.Text.clear();
+  value.Status = TMatchStatus::Found;
+  value.LongIsText = false;
+  value.Candidates = 0;
   if (bytes.empty()) return;
-  const auto use = longValueAt_.find(ColumnKey(page, slot, column));
   const auto head = ParseLongValueHead(bytes);
+  const auto use =
+      head && head->Kind != TLongValueKind::Inline ? longValueAt_.find(ColumnKey(page, slot, column))
+                                                   : longValueAt_.end();
   if (head && (head->Kind == TLongValueKind::Inline || use != longValueAt_.end())) {
     value.Kind = TValueKind::LongValue;
     value.LongKind = head->Kind;

@@ -14,6 +14,7 @@
 #include "rows/overflow_matcher.h"
 #include "rows/page_catalog.h"
 #include "rows/recovered_rows.h"
+#include "rows/row_layout.h"
 
 namespace quillon {
 
@@ -48,7 +49,8 @@ class TRowRecovery {
   };
 
   void ReadTable(std::uint32_t owner, const std::vector<TPageIndex>& pages);
-  void FindLongValueHeads(TPageIndex page, std::uint16_t slot, bool live);
+  void FindLongValueHeads(TPageIndex page, std::uint16_t slot, const TRowLayout& layout,
+                          bool live);
   void MatchPointers();
   void CountTables();
   static std::uint64_t ColumnKey(TPageIndex page, std::uint16_t slot, std::uint16_t column) {
