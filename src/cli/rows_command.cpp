@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,16 @@ namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Paths are UTF-8 inside the program; std::filesystem takes them as such on every platform.
+fs::path PathFromUtf8(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8Of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 // Passes reads through and shows how far the file has been read on a terminal.
 class TProgressStream : public TStream {
@@ -69,7 +80,7 @@ bool IsTableCsvName(const std::string& name) {
 std::vector<fs::path> ExistingTableFiles(const fs::path& directory, std::error_code& ec) {
   std::vector<fs::path> found;
   for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-    if (IsTableCsvName(it->path().filename().string())) found.push_back(it->path());
+    if (IsTableCsvName(Utf8Of(it->path().filename()))) found.push_back(it->path());
   }
   return found;
 }
@@ -81,19 +92,19 @@ std::string PrepareCsvDirectory(const fs::path& directory, bool force,
   std::error_code ec;
   fs::create_directories(directory, ec);
   if (ec) {
-    return "Cannot create the directory \"" + directory.string() + "\": " + ec.message() + ".";
+    return "Cannot create the directory \"" + Utf8Of(directory) + "\": " + ec.message() + ".";
   }
   if (!fs::is_directory(directory, ec)) {
-    return "\"" + directory.string() + "\" is not a directory.";
+    return "\"" + Utf8Of(directory) + "\" is not a directory.";
   }
   toReplace = ExistingTableFiles(directory, ec);
   if (ec) {
-    return "Cannot read the directory \"" + directory.string() + "\": " + ec.message() + ".";
+    return "Cannot read the directory \"" + Utf8Of(directory) + "\": " + ec.message() + ".";
   }
   if (!toReplace.empty() && !force) {
-    return "The directory \"" + directory.string() + "\" already holds " +
+    return "The directory \"" + Utf8Of(directory) + "\" already holds " +
            std::to_string(toReplace.size()) + " table CSV file" +
-           (toReplace.size() == 1 ? "" : "s") + " (" + toReplace.front().filename().string() +
+           (toReplace.size() == 1 ? "" : "s") + " (" + Utf8Of(toReplace.front().filename()) +
            (toReplace.size() == 1 ? "" : ", ...") +
            "). Choose another directory, or add --force to replace them.";
   }
@@ -107,7 +118,7 @@ std::string WriteCsvFiles(const fs::path& directory, const std::vector<fs::path>
   for (const fs::path& old : toReplace) {
     std::error_code ec;
     fs::remove(old, ec);
-    if (ec) return "Cannot remove \"" + old.string() + "\": " + ec.message() + ".";
+    if (ec) return "Cannot remove \"" + Utf8Of(old) + "\": " + ec.message() + ".";
   }
   const auto& tables = recovery.Tables();
   for (std::size_t t = 0; t < tables.size(); ++t) {
@@ -117,7 +128,7 @@ std::string WriteCsvFiles(const fs::path& directory, const std::vector<fs::path>
     if (out) WriteTableCsv(out, recovery, t);
     out.close();
     if (!out) {
-      return "Cannot write \"" + path.string() + "\": " + std::strerror(errno) + ".";
+      return "Cannot write \"" + Utf8Of(path) + "\": " + std::strerror(errno) + ".";
     }
     ++written;
   }
@@ -131,7 +142,7 @@ int RunRowsCommand(const TRowsOptions& options) {
   std::vector<fs::path> toReplace;
   const fs::path csvDirectory = options.CsvDirectory.empty()
                                     ? fs::path()
-                                    : fs::path(FullPath(options.CsvDirectory));
+                                    : PathFromUtf8(FullPath(options.CsvDirectory));
   if (!options.CsvDirectory.empty()) {
     const std::string problem = PrepareCsvDirectory(csvDirectory, options.Force, toReplace);
     if (!problem.empty()) {
@@ -148,37 +159,47 @@ int RunRowsCommand(const TRowsOptions& options) {
     std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
+  // The pages are held in memory while pointers are matched across the whole file.
   TPageCatalog catalog;
   TFragmentFileReport report;
-  if (isatty(STDERR_FILENO)) {
-    TProgressStream progress(*file, file->Length());
-    report = ReadPageCatalog(progress, catalog);
-  } else {
-    report = ReadPageCatalog(*file, catalog);
-  }
-  if (report.State != TFragmentFileState::Complete && report.Fragments == 0) {
-    std::fprintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
-                 report.Problem.c_str());
+  std::unique_ptr<TRowRecovery> recovery;
+  try {
+    if (isatty(STDERR_FILENO)) {
+      TProgressStream progress(*file, file->Length());
+      report = ReadPageCatalog(progress, catalog);
+    } else {
+      report = ReadPageCatalog(*file, catalog);
+    }
+    if (report.State != TFragmentFileState::Complete && report.Fragments == 0) {
+      std::fprintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
+                   report.Problem.c_str());
+      return kExitFailure;
+    }
+    recovery = std::make_unique<TRowRecovery>(catalog);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr,
+                 "Not enough memory to read the rows of \"%s\": its pages are held in memory "
+                 "while they are read, %llu MB so far.\n",
+                 path.c_str(),
+                 static_cast<unsigned long long>(catalog.PageCount() * kFragmentSize / 1000000));
     return kExitFailure;
   }
-
-  const TRowRecovery recovery(catalog);
   if (options.Json) {
-    PrintRowsJson(stdout, path, report, recovery);
+    PrintRowsJson(stdout, path, report, *recovery);
   } else {
-    PrintRowsSummary(stdout, path, report, recovery);
+    PrintRowsSummary(stdout, path, report, *recovery);
   }
   std::fflush(stdout);
   if (!options.CsvDirectory.empty()) {
     std::size_t written = 0;
-    const std::string problem = WriteCsvFiles(csvDirectory, toReplace, recovery, written);
+    const std::string problem = WriteCsvFiles(csvDirectory, toReplace, *recovery, written);
     if (!problem.empty()) {
       std::fprintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;
     }
     if (!options.Json) {
       std::printf("\nWrote %zu CSV file%s to %s\n", written, written == 1 ? "" : "s",
-                  csvDirectory.string().c_str());
+                  Utf8Of(csvDirectory).c_str());
     }
   }
   if (report.State != TFragmentFileState::Complete) {

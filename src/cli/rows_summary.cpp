@@ -21,6 +21,12 @@ std::string Shortened(const std::string& text, std::size_t limit) {
   return out;
 }
 
+std::size_t CharacterCount(const std::string& text) {
+  std::size_t characters = 0;
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return characters;
+}
+
 // The first few different texts of a table's live rows.
 std::vector<std::string> SampleTexts(const TRowRecovery& recovery, std::size_t table) {
   std::vector<std::string> samples;
@@ -30,7 +36,8 @@ std::vector<std::string> SampleTexts(const TRowRecovery& recovery, std::size_t t
       const bool text = value.Kind == TValueKind::Text ||
                         (value.Kind == TValueKind::LongValue && value.LongIsText &&
                          value.Status == TMatchStatus::Found);
-      if (!text || value.Text.empty() || samples.size() == kSampleValues) continue;
+      // One character says little: it is as often two bytes of something else.
+      if (!text || CharacterCount(value.Text) < 2 || samples.size() == kSampleValues) continue;
       const std::string sample = Shortened(value.Text, kSampleCharacters);
       bool seen = false;
       for (const std::string& s : samples) seen = seen || s == sample;
