@@ -9,7 +9,8 @@
 // same file: inflating the fragments alone; and reading the rows as quillon-cli rows does
 // (pages into memory, rows decoded, pointers matched, every value decoded, no output).
 //
-// usage: quillon-rows-bench [--size MiB] [--dir DIR] [--database FILE.mdb]
+// usage: quillon-rows-bench [--size MiB] [--dir DIR] [--database FILE.mdb] [--keep]
+//        (--keep leaves the fragment file in DIR, for timing quillon-cli rows itself)
 
 #include <sys/resource.h>
 
@@ -154,11 +155,14 @@ int main(int argc, char** argv) {
   std::uint64_t sizeMiB = 1024;
   std::string dir = std::filesystem::temp_directory_path().string();
   std::string databasePath = QUILLON_SAMPLE_DATABASE;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool keep = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--size") sizeMiB = std::stoull(argv[i + 1]);
-    else if (option == "--dir") dir = argv[i + 1];
-    else if (option == "--database") databasePath = argv[i + 1];
+    if (option == "--keep") keep = true;
+    if (i + 1 == argc) break;
+    if (option == "--size") sizeMiB = std::stoull(argv[++i]);
+    else if (option == "--dir") dir = argv[++i];
+    else if (option == "--database") databasePath = argv[++i];
   }
   std::ifstream in(databasePath, std::ios::binary);
   const std::vector<std::uint8_t> database((std::istreambuf_iterator<char>(in)),
@@ -226,6 +230,6 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(totals.LongValuesFound),
               static_cast<unsigned long long>(totals.LongValuesNotFound),
               static_cast<unsigned long long>(totals.LongValuesAmbiguous), PeakMemoryMiB());
-  std::filesystem::remove(path);
+  if (!keep) std::filesystem::remove(path);
   return 0;
 }

@@ -292,11 +292,14 @@ TLongValueMatch TLongValueMatcher::Match(const TLongValueRef& ref, TMatchRule ru
   }
   match.Status = TMatchStatus::Found;
   match.Parts = found[chosen].Parts;
-  // All that hold the chosen bytes are copies of the same pages (a database and its
-  // backup, say): each is numbered. Were one of them another page that holds the same
-  // bytes, a pointer to that page numbers it too, and it is then contested, believed no more.
+  // The match numbers its pages. Other assemblies with the same bytes are numbered too when
+  // their pointers vouch for every page (a chain found without jumps): copies of the same
+  // pages, a database and its backup say. A value in one row vouches only by its row number
+  // and length, which one text stored in many rows shares.
   for (std::size_t i = 0; i < found.size(); ++i) {
-    if (contentOf[i] != contentOf[chosen]) continue;
+    const bool vouched = ref.Kind == TLongValueKind::Chain && found[i].Jumps == 0;
+    if (i != chosen && (contentOf[i] != contentOf[chosen] || !vouched)) continue;
+    if (i == chosen && rivals.size() == 1 && found.size() > 1 && !vouched) continue;
     for (std::size_t k = 0; k < found[i].Parts.size(); ++k) {
       anchors_.Add(found[i].Parts[k].Page, found[i].Numbers[k]);
     }

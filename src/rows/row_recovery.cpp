@@ -7,7 +7,7 @@
 namespace quillon {
 namespace {
 
-constexpr int kMaxMatchRounds = 8;  // rounds after the first retry only what stayed ambiguous
+constexpr int kMaxMatchRounds = 8;  // rounds after the first retry only what was not found
 
 }  // namespace
 
@@ -77,19 +77,20 @@ void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot,
 // Live rows' pointers first, then deleted rows' (their LVAL rows may have been reused).
 // Certain matches number pages, which settles more pointers in the next round; only when
 // that stops do the numbered neighbours decide between rivals, and then certain rounds
-// follow again.
+// follow again. A later round retries what was not found as well: a page numbered wrongly
+// (and so left out) may have been contested meanwhile.
 void TRowRecovery::MatchPointers() {
   TLongValueMatcher longValueMatcher(catalog_, directory_, anchors_);
   bool first = true;
   const auto pass = [&](TMatchRule rule) {
     for (const bool live : {true, false}) {
       for (TLongValueUse& use : longValues_) {
-        if (use.Live != live || (!first && use.Match.Status != TMatchStatus::Ambiguous)) continue;
+        if (use.Live != live || (!first && use.Match.Status == TMatchStatus::Found)) continue;
         use.Match = longValueMatcher.Match(use.Ref, rule);
       }
     }
     for (TMove& move : moves_) {
-      if (!first && move.Match.Status != TMatchStatus::Ambiguous) continue;
+      if (!first && move.Match.Status == TMatchStatus::Found) continue;
       move.Match = overflows_.Match(move.Owner, move.Where, rule);
     }
     first = false;
