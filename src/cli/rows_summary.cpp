@@ -30,8 +30,8 @@ std::size_t CharacterCount(const std::string& text) {
 // The first few different texts of a table's live rows.
 std::vector<std::string> SampleTexts(const TRowRecovery& recovery, std::size_t table) {
   std::vector<std::string> samples;
-  recovery.ForEachRow(table, [&](const TRecoveredRow& row) {
-    if (samples.size() == kSampleValues || row.State != TRowState::Live) return;
+  recovery.ForEachRowWhile(table, [&](const TRecoveredRow& row) {
+    if (row.State != TRowState::Live) return true;
     for (const TRecoveredValue& value : row.Values) {
       const bool text = value.Kind == TValueKind::Text ||
                         (value.Kind == TValueKind::LongValue && value.LongIsText &&
@@ -43,6 +43,7 @@ std::vector<std::string> SampleTexts(const TRowRecovery& recovery, std::size_t t
       for (const std::string& s : samples) seen = seen || s == sample;
       if (!seen) samples.push_back(sample);
     }
+    return samples.size() < kSampleValues;
   });
   return samples;
 }
@@ -79,7 +80,7 @@ void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFi
       ++unreadable;
       continue;
     }
-    std::fprintf(out, "\nTable %u (owner page %u): %zu data page%s\n", table.Owner, table.Owner,
+    std::fprintf(out, "\nTable of owner page %u: %zu data page%s\n", table.Owner,
                  table.DataPages.size(), table.DataPages.size() == 1 ? "" : "s");
     std::fprintf(out, "  rows:      %llu live, %llu deleted",
                  static_cast<unsigned long long>(table.LiveRows),

@@ -236,16 +236,24 @@ void TRowRecovery::FillRow(const TRecord& record, TRecoveredRow& row) const {
   }
 }
 
-void TRowRecovery::ForEachRow(std::size_t table,
-                              const std::function<void(const TRecoveredRow&)>& visit) const {
+void TRowRecovery::ForEachRowWhile(std::size_t table,
+                                   const std::function<bool(const TRecoveredRow&)>& visit) const {
   TRecoveredRow row;
   for (const TRecord& record : records_[table]) {
     if (record.Kind == TRecordKind::Plain && movedHere_.count(RowKey(record.Page, record.Slot))) {
       continue;
     }
     FillRow(record, row);
-    visit(row);
+    if (!visit(row)) return;
   }
+}
+
+void TRowRecovery::ForEachRow(std::size_t table,
+                              const std::function<void(const TRecoveredRow&)>& visit) const {
+  ForEachRowWhile(table, [&](const TRecoveredRow& row) {
+    visit(row);
+    return true;
+  });
 }
 
 }  // namespace quillon

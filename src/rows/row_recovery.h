@@ -27,6 +27,9 @@ class TRowRecovery {
 
   // Visits the rows of Tables()[table] in file order. The row is valid during the call.
   void ForEachRow(std::size_t table, const std::function<void(const TRecoveredRow&)>& visit) const;
+  // The same, until visit returns false.
+  void ForEachRowWhile(std::size_t table,
+                       const std::function<bool(const TRecoveredRow&)>& visit) const;
 
  private:
   enum class TRecordKind : std::uint8_t { Plain, Moved };

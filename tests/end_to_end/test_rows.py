@@ -117,9 +117,9 @@ class RowsAgainstMdbtools(unittest.TestCase):
     def tearDownClass(cls):
         if cls.shares:
             print("\nShare of mdb-export's values found as whole CSV fields:", file=sys.stderr)
-            print("%-26s %-17s %14s %14s" % ("database", "image", "Text", "Memo"), file=sys.stderr)
+            print("%-26s %-17s %16s %16s" % ("database", "image", "Text", "Memo"), file=sys.stderr)
             for database, image, text, memo in cls.shares:
-                print("%-26s %-17s %14s %14s" % (database, image, text, memo), file=sys.stderr)
+                print("%-26s %-17s %16s %16s" % (database, image, text, memo), file=sys.stderr)
 
     def rows_of_image(self, name, image):
         image_path = os.path.join(ARGS.work, name + ".img")
