@@ -98,7 +98,8 @@ TPointerPlaces FindPointers(const std::vector<std::uint8_t>& database) {
     }
   }
   for (TRowPointer where : chainStarts) {
-    while (where.Page != 0 && where.Page < pages && chainParts.insert({where.Page, where.Row}).second) {
+    while (where.Page != 0 && where.Page < pages &&
+           chainParts.insert({where.Page, where.Row}).second) {
       const TPage page = pageOf(where.Page);
       if (where.Row >= LoadU16(page, kRowCountOffset)) break;
       const auto [start, end] = RowSpan(page, where.Row);
@@ -132,7 +133,9 @@ std::uint64_t WriteBenchFile(const std::string& path, const std::vector<std::uin
       const std::uint32_t owner = LoadU32(page, kOwnerOffset);
       if (owner != kLvalOwner) {
         const std::uint32_t varied = owner + (copy % 200) * 100;
-        for (int i = 0; i < 4; ++i) page[kOwnerOffset + i] = static_cast<std::uint8_t>(varied >> (8 * i));
+        for (int i = 0; i < 4; ++i) {
+          page[kOwnerOffset + i] = static_cast<std::uint8_t>(varied >> (8 * i));
+        }
       }
       writer.AddFragment(std::span<const std::uint8_t, kFragmentSize>(page.data(), kFragmentSize));
       ++written;

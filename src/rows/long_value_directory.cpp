@@ -32,7 +32,9 @@ TLongValueDirectory::TLongValueDirectory(const TPageCatalog& catalog) : bySlotAn
       rows_.push_back(row);
       if (bytes.empty()) continue;  // an invalid slot keeps its number but matches nothing
       bySlotAndLength_[SlotLengthKey(static_cast<std::uint8_t>(slot), row.Length)].push_back(id);
-      if (row.HasPointer && row.Next.Page != 0) bySlotAndNext_[slot].emplace_back(row.Next.Page, id);
+      if (row.HasPointer && row.Next.Page != 0) {
+        bySlotAndNext_[slot].emplace_back(row.Next.Page, id);
+      }
     }
   }
   for (auto& list : bySlotAndNext_) std::sort(list.begin(), list.end());

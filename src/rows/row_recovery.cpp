@@ -167,9 +167,9 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
   value.Candidates = 0;
   if (bytes.empty()) return;
   const auto head = ParseLongValueHead(bytes);
+  const bool pointing = head && head->Kind != TLongValueKind::Inline;
   const auto use =
-      head && head->Kind != TLongValueKind::Inline ? longValueAt_.find(ColumnKey(page, slot, column))
-                                                   : longValueAt_.end();
+      pointing ? longValueAt_.find(ColumnKey(page, slot, column)) : longValueAt_.end();
   if (head && (head->Kind == TLongValueKind::Inline || use != longValueAt_.end())) {
     value.Kind = TValueKind::LongValue;
     value.LongKind = head->Kind;
