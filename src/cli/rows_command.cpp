@@ -139,6 +139,15 @@ std::string WriteCsvFiles(const fs::path& directory, const std::vector<fs::path>
 
 int RunRowsCommand(const TRowsOptions& options) {
   const std::string path = FullPath(options.File);
+  const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
+  std::unique_ptr<TStream> file;
+  try {
+    file = fileSystem->Open(path, TOpenMode::ReadShared);
+  } catch (const EQuillonError& error) {
+    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    return kExitFailure;
+  }
+  // Refused before the long read, not after it.
   std::vector<fs::path> toReplace;
   const fs::path csvDirectory = options.CsvDirectory.empty()
                                     ? fs::path()
@@ -151,14 +160,6 @@ int RunRowsCommand(const TRowsOptions& options) {
     }
   }
 
-  const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
-  std::unique_ptr<TStream> file;
-  try {
-    file = fileSystem->Open(path, TOpenMode::ReadShared);
-  } catch (const EQuillonError& error) {
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
-    return kExitFailure;
-  }
   // The pages are held in memory while pointers are matched across the whole file.
   TPageCatalog catalog;
   TFragmentFileReport report;
