@@ -5,9 +5,9 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   zlib1g-dev libgtest-dev googletest libcli11-dev nlohmann-json3-dev python3 mount e2fsprogs
+  mdbtools                       # an independent Access reader, the rows test's oracle
   libblkid-dev
   qt6-base-dev fonts-wqy-microhei xvfb xauth
-  # Windows: the cross compiler, zlib for it, and Wine to run what it builds.
   # Windows: the cross compiler, zlib for it, and Wine to run what it builds; fonts-wine:
   # Wine's own fonts (Marlett draws the caption buttons and menu arrows).
   g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 fonts-wine locales

@@ -6,7 +6,7 @@
 namespace quillon {
 
 // Exit statuses, also listed in --help.
-inline constexpr int kExitOk = 0;          // scan ended normally; inspected file complete
+inline constexpr int kExitOk = 0;          // scan ended normally; inspected/read file complete
 inline constexpr int kExitFailure = 1;     // a failure, or an incomplete or corrupt file
 inline constexpr int kExitUsage = 2;       // the command line was wrong
 inline constexpr int kExitUnreadable = 3;  // scan ended, file complete, but some bytes of the
@@ -29,12 +29,22 @@ struct TInspectOptions {
   bool Pages = false;
 };
 
+struct TRowsOptions {
+  std::string File;
+  std::string CsvDirectory;  // empty: no CSV files
+  bool Json = false;
+  bool Force = false;  // replace table CSV files already in CsvDirectory
+};
+
 struct TSourcesOptions {
   bool Json = false;
 };
 
 int RunScanCommand(const TScanOptions& options);
 int RunInspectCommand(const TInspectOptions& options);
+// Shows the tables and rows of a fragment file; an incomplete file is read as far as it
+// inflates and exits with kExitFailure.
+int RunRowsCommand(const TRowsOptions& options);
 // Lists the source menu's volumes and drives; always exits 0.
 int RunSourcesCommand(const TSourcesOptions& options);
 

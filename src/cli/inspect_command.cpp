@@ -6,7 +6,7 @@
 
 #include "app/error_display.h"
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "cli/json_output.h"
 #include "core/errors.h"
 #include "core/fragment_file_reader.h"
 #include "core/page_head.h"
@@ -66,35 +66,35 @@ void PrintText(const std::string& path, const TFragmentFileReport& r,
 
 void PrintJson(const std::string& path, const TFragmentFileReport& r,
                const std::vector<TPageLine>& pages, bool withPages) {
-  TJsonObject json;
-  json.Add("file", path);
-  json.Add("state", StateName(r.State));
-  json.Add("problem", r.Problem);
-  json.Add("source_path", r.SourcePath);
-  json.AddNumber("source_length", r.SourceLength);
-  json.AddNumber("file_length", static_cast<long long>(r.FileLength));
-  json.AddNumber("body_length", static_cast<long long>(r.BodyLength));
-  json.AddNumber("fragments", static_cast<long long>(r.Fragments));
-  json.AddBool("body_complete", r.BodyEnded);
-  json.AddBool("trailer_valid", r.TrailerValid);
+  TJson json;
+  json["file"] = JsonSafeText(path);
+  json["state"] = StateName(r.State);
+  json["problem"] = JsonSafeText(r.Problem);
+  json["source_path"] = JsonSafeText(r.SourcePath);
+  json["source_length"] = r.SourceLength;
+  json["file_length"] = r.FileLength;
+  json["body_length"] = r.BodyLength;
+  json["fragments"] = r.Fragments;
+  json["body_complete"] = r.BodyEnded;
+  json["trailer_valid"] = r.TrailerValid;
   if (withPages) {
-    std::vector<std::string> items;
+    TJson items = TJson::array();
     for (const TPageLine& p : pages) {
-      TJsonObject page;
-      page.AddNumber("index", static_cast<long long>(p.Index));
-      page.AddNumber("page_type", p.PageType);
-      page.AddNumber("row_count", p.RowCount);
+      TJson page;
+      page["index"] = p.Index;
+      page["page_type"] = p.PageType;
+      page["row_count"] = p.RowCount;
       if (p.LongValue) {
-        page.Add("owner", "LVAL");
+        page["owner"] = "LVAL";
       } else {
-        page.AddNumber("owner", p.OwnerPage);
+        page["owner"] = p.OwnerPage;
       }
-      page.AddBool("candidate", p.Candidate);
-      items.push_back(page.Text());
+      page["candidate"] = p.Candidate;
+      items.push_back(std::move(page));
     }
-    json.AddRaw("pages", JsonArray(items));
+    json["pages"] = std::move(items);
   }
-  std::printf("%s\n", json.Text().c_str());
+  std::printf("%s\n", JsonLine(json).c_str());
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// quillon-cli: scan a source for Jet 4 database pages into a fragment file, and check
-// a fragment file before handing it on.
+// quillon-cli: scan a source for Jet 4 database pages into a fragment file, check a
+// fragment file before handing it on, and show the rows it holds.
 //
-// Exit status: 0 a scan ended normally, or the inspected file is complete;
-//              1 a failure (the text is on stderr), or an incomplete or corrupt file;
+// Exit status: 0 a scan ended normally, or the inspected (or read) file is complete;
+//              1 a failure (the text is on stderr), or an incomplete or corrupt file
+//                (rows still shows what could be read from it);
 //              2 a usage error;
 //              3 a scan ended and its file is complete, but some bytes of the source could
 //                not be read (they were scanned as zeros; --verbose lists them);
@@ -29,8 +30,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 scan ended normally / file complete; 1 failure, or file incomplete or "
-      "corrupt; 2 usage error; 3 scan ended with a complete file, but some bytes of the source "
-      "could not be read; 130 scan stopped with Ctrl-C (its file is still complete).");
+      "corrupt (rows still shows what could be read); 2 usage error; 3 scan ended with a "
+      "complete file, but some bytes of the source could not be read; 130 scan stopped with "
+      "Ctrl-C (its file is still complete).");
 
   TScanOptions scan;
   CLI::App* scanCommand =
@@ -60,6 +62,24 @@ int main(int argc, char** argv) {
   inspectCommand->add_flag("--json", inspect.Json, "Print the summary as JSON");
   inspectCommand->add_flag("--pages", inspect.Pages, "List every fragment's page header");
 
+  TRowsOptions rows;
+  CLI::App* rowsCommand = app.add_subcommand(
+      "rows", "Show the tables and rows held by the data and long-value pages of a fragment file");
+  rowsCommand->add_option("FILE", rows.File, "The fragment file")->required();
+  rowsCommand->add_option("--csv", rows.CsvDirectory,
+                          "Write one CSV file per table, DIR/table-<owner page>.csv (DIR is "
+                          "created when needed)")
+      ->type_name("DIR");
+  rowsCommand->add_flag("--json", rows.Json, "Print the tables and rows as JSON");
+  rowsCommand->add_flag("-f,--force", rows.Force,
+                        "Replace the table-*.csv files already in DIR (all are removed first)");
+  rowsCommand->footer(
+      "Without the table definitions (a scan does not keep them) there are no column names or "
+      "types: each row shows its fixed-length columns together as hex, and each variable-length "
+      "column as text, as 0x and hex, or as its memo value. Exit status: 0 the file is "
+      "complete; 1 a failure, or an incomplete or corrupt file, whose readable fragments are "
+      "still shown (the reason is on stderr).");
+
   TSourcesOptions sources;
   CLI::App* sourcesCommand = app.add_subcommand(
       "sources", "List the volumes and physical drives a scan can read, as the window's menu does");
@@ -86,6 +106,7 @@ int main(int argc, char** argv) {
   try {
     if (scanCommand->parsed()) return RunScanCommand(scan);
     if (sourcesCommand->parsed()) return RunSourcesCommand(sources);
+    if (rowsCommand->parsed()) return RunRowsCommand(rows);
     return RunInspectCommand(inspect);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quillon-cli: %s\n", error.what());

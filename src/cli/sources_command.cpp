@@ -10,7 +10,7 @@
 #include "app/main_form.h"
 #include "cli/commands.h"
 #include "cli/console_view.h"
-#include "cli/json_text.h"
+#include "cli/json_output.h"
 #include "storage/device_queries.h"
 #include "storage/drive_probe.h"
 #include "storage/file_system.h"
@@ -19,36 +19,40 @@
 namespace quillon {
 namespace {
 
-std::string VolumeJson(const VolumeItem& item, const std::string& source, const std::string& caption) {
-  TJsonObject json;
-  json.Add("kind", "volume");
-  json.Add("source", source);
-  json.Add("letter", item.Letter);
-  json.Add("caption", caption);
-  json.Add("label", item.VolumeLabel);
-  json.Add("device", item.DeviceName);
-  json.Add("file_system", item.FileSystemName);
-  json.Add("serial_number", item.SerialNumber);
-  json.Add("drive_type", item.DriveTypeCode);
-  json.Add("disk_id", item.DiskId);
+TJson VolumeJson(const VolumeItem& item, const std::string& source, const std::string& caption) {
+  TJson json;
+  json["kind"] = "volume";
+  json["source"] = JsonSafeText(source);
+  json["letter"] = JsonSafeText(item.Letter);
+  json["caption"] = JsonSafeText(caption);
+  json["label"] = JsonSafeText(item.VolumeLabel);
+  json["device"] = JsonSafeText(item.DeviceName);
+  json["file_system"] = JsonSafeText(item.FileSystemName);
+  json["serial_number"] = JsonSafeText(item.SerialNumber);
+  json["drive_type"] = JsonSafeText(item.DriveTypeCode);
+  json["disk_id"] = JsonSafeText(item.DiskId);
   // 255 is the system's "not found"; JSON says so with null.
-  json.AddRaw("disk_number", item.Extent.DiskNumber == 255 ? "null" : std::to_string(item.Extent.DiskNumber));
-  json.AddNumber("free_bytes", item.FreeBytes);
-  json.AddNumber("total_bytes", item.TotalBytes);
-  json.AddNumber("extent_offset", item.Extent.StartingOffset);
-  json.AddNumber("extent_length", item.Extent.ExtentLength);
-  return json.Text();
+  if (item.Extent.DiskNumber == 255) {
+    json["disk_number"] = nullptr;
+  } else {
+    json["disk_number"] = item.Extent.DiskNumber;
+  }
+  json["free_bytes"] = item.FreeBytes;
+  json["total_bytes"] = item.TotalBytes;
+  json["extent_offset"] = item.Extent.StartingOffset;
+  json["extent_length"] = item.Extent.ExtentLength;
+  return json;
 }
 
-std::string DriveJson(const TProbedDrive& drive, const std::string& caption) {
-  TJsonObject json;
-  json.Add("kind", "drive");
-  json.Add("source", drive.EntryName);
-  json.AddNumber("drive_number", drive.Number);
-  json.Add("caption", caption);
-  json.Add("media_type", drive.MediaTypeName);
-  json.AddNumber("size_bytes", drive.Size);
-  return json.Text();
+TJson DriveJson(const TProbedDrive& drive, const std::string& caption) {
+  TJson json;
+  json["kind"] = "drive";
+  json["source"] = JsonSafeText(drive.EntryName);
+  json["drive_number"] = drive.Number;
+  json["caption"] = JsonSafeText(caption);
+  json["media_type"] = JsonSafeText(drive.MediaTypeName);
+  json["size_bytes"] = drive.Size;
+  return json;
 }
 
 }  // namespace
@@ -71,7 +75,7 @@ int RunSourcesCommand(const TSourcesOptions& options) {
                  "list; run quillon-cli as administrator (root) to see them all.\n");
   }
 
-  std::vector<std::string> entries;
+  TJson entries = TJson::array();
   const TNTVolumeList volumes(*queries, constants);
   for (int i = 0; i < volumes.Count(); ++i) {
     const std::string source = volumes.Letters[i] + constants.DriveSeparator;
@@ -91,7 +95,7 @@ int RunSourcesCommand(const TSourcesOptions& options) {
       std::fflush(stdout);
     }
   });
-  if (options.Json) std::printf("%s\n", JsonArray(entries).c_str());
+  if (options.Json) std::printf("%s\n", JsonLine(entries).c_str());
   return kExitOk;
 }
 

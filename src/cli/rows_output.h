@@ -1,0 +1,44 @@
+#pragma once
+// The outputs of quillon-cli rows: the summary for a terminal, one CSV file per table, and
+// JSON. All three show the same rows of the same TRowRecovery.
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+#include "core/fragment_file_reader.h"
+#include "rows/row_recovery.h"
+
+namespace quillon {
+
+// Where a row's slot is: "fragment:row", e.g. "12:3".
+std::string RowReference(const TRecoveredRow& row);
+
+// A variable-length column as a CSV field shows it: the text; bytes that are not text as
+// "0x" and hex digits; a long value as its text (or "0x" and hex); nothing for an empty
+// column or a long value that was not found for certain.
+std::string ValueFieldText(const TRecoveredValue& value);
+
+// What a reader of the row should know beyond its fields, "; " between items: where a moved
+// row's data came from, and which long values were not found or are ambiguous.
+std::string RowNotes(const TRecoveredRow& row);
+
+// A CSV field quoted as RFC 4180 has it: in double quotes, doubled inside, when it holds a
+// comma, a double quote, a carriage return or a line feed.
+std::string CsvField(const std::string& text);
+
+// The header line and one line per row of Tables()[table], lines ending in CRLF:
+// row, state, fixed, var1 ... varN, notes.
+void WriteTableCsv(std::ostream& out, const TRowRecovery& recovery, std::size_t table);
+
+// The file name of a table's CSV file: "table-<owner>.csv".
+std::string TableCsvName(const TRecoveredTable& table);
+
+void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFileReport& report,
+                      const TRowRecovery& recovery);
+
+// One JSON document: the file, totals, and every table with its rows.
+void PrintRowsJson(std::FILE* out, const std::string& path, const TFragmentFileReport& report,
+                   const TRowRecovery& recovery);
+
+}  // namespace quillon

@@ -1,0 +1,11 @@
+#include "rows/catalog_reading.h"
+
+namespace quillon {
+
+TFragmentFileReport ReadPageCatalog(TStream& file, TPageCatalog& catalog) {
+  return ReadFragmentFile(file, [&catalog](std::uint64_t index, TPageBytes bytes) {
+    catalog.Add(index, bytes);
+  });
+}
+
+}  // namespace quillon

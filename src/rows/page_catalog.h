@@ -1,0 +1,88 @@
+#pragma once
+// The data and long-value (LVAL) pages of a fragment file, kept in file order, with their
+// row-offset tables checked against the page. Data pages are grouped by their owner field,
+// the page number of the table definition they belong to.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "core/fragment_file_format.h"
+
+namespace quillon {
+
+inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
+inline constexpr std::uint16_t kRowDeletedFlag = 0x8000;
+inline constexpr std::uint16_t kRowOverflowFlag = 0x4000;
+inline constexpr std::size_t kRowTableOffset = 14;
+inline constexpr std::size_t kRowCountOffset = 12;
+inline constexpr std::size_t kOwnerOffset = 4;
+
+using TPageBytes = std::span<const std::uint8_t, kFragmentSize>;
+
+// A page's place in the catalog: pages are numbered 0, 1, 2, ... in file order.
+using TPageIndex = std::uint32_t;
+
+enum class TPageKind : std::uint8_t {
+  Data,       // a table's data page: rows of one table
+  LongValue,  // an LVAL page: parts of memo and OLE values
+};
+
+// One entry of a page's row-offset table. The row spans [Start, End): from its offset to
+// the previous row's offset, the first row to the page end.
+struct TRowSlot {
+  std::uint16_t Start = 0;
+  std::uint16_t End = 0;
+  std::uint16_t Flags = 0;  // kRowDeletedFlag and kRowOverflowFlag as stored
+  bool Valid = false;       // the span lies after the offset table, inside the page, not empty
+};
+
+class TPageCatalog {
+ public:
+  TPageCatalog();
+  ~TPageCatalog();
+  TPageCatalog(const TPageCatalog&) = delete;
+  TPageCatalog& operator=(const TPageCatalog&) = delete;
+
+  // Keeps a copy of the fragment when it begins like a data or LVAL page (01 01); anything
+  // else is counted in IgnoredFragments.
+  void Add(std::uint64_t fragmentIndex, TPageBytes bytes);
+
+  std::size_t PageCount() const { return pages_.size(); }
+  std::uint64_t IgnoredFragments() const { return ignored_; }
+
+  TPageBytes Bytes(TPageIndex page) const;
+  std::uint64_t FragmentOf(TPageIndex page) const { return pages_[page].Fragment; }
+  TPageKind KindOf(TPageIndex page) const { return pages_[page].Kind; }
+  std::uint32_t OwnerOf(TPageIndex page) const { return pages_[page].Owner; }
+
+  // Entries of the row-offset table that fit in the page; more claimed rows are ignored.
+  std::uint16_t SlotCount(TPageIndex page) const { return pages_[page].Slots; }
+  // slot < SlotCount(page).
+  TRowSlot Slot(TPageIndex page, std::uint16_t slot) const;
+  // The bytes of a valid slot; empty for an invalid one.
+  std::span<const std::uint8_t> RowBytes(TPageIndex page, std::uint16_t slot) const;
+
+  // Data pages by owner, each list in file order.
+  const std::map<std::uint32_t, std::vector<TPageIndex>>& Tables() const { return tables_; }
+  const std::vector<TPageIndex>& LongValuePages() const { return longValuePages_; }
+
+ private:
+  struct TPageInfo {
+    std::uint64_t Fragment;
+    std::uint32_t Owner;
+    std::uint16_t Slots;
+    TPageKind Kind;
+  };
+  static constexpr std::size_t kPagesPerBlock = 256;  // 1 MiB blocks: no copying on growth
+
+  std::vector<TPageInfo> pages_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::map<std::uint32_t, std::vector<TPageIndex>> tables_;
+  std::vector<TPageIndex> longValuePages_;
+  std::uint64_t ignored_ = 0;
+};
+
+}  // namespace quillon
