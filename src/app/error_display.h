@@ -1,5 +1,8 @@
 #pragma once
 
+#include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace quillon {
@@ -9,6 +12,19 @@ namespace quillon {
 inline std::string ErrorDisplayText(const std::string& text) {
   if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') return text + ".";
   return text;
+}
+
+// Runs a command of the window so that no failure escapes into the toolkit's event
+// handling: nothing when it succeeds, else the text the default error display shows.
+inline std::optional<std::string> RunForErrorDisplay(const std::function<void()>& command) {
+  try {
+    command();
+    return std::nullopt;
+  } catch (const std::exception& error) {
+    return ErrorDisplayText(error.what());
+  } catch (...) {
+    return ErrorDisplayText("Unknown failure");
+  }
 }
 
 }  // namespace quillon

@@ -200,17 +200,9 @@ void TMainWindow::ShowCentred() {
 }
 
 void TMainWindow::RunCommand(const std::function<void()>& command) {
-  // Nothing may escape into the toolkit's event handling.
-  std::string failure;
-  try {
-    command();
-    return;
-  } catch (const std::exception& error) {
-    failure = error.what();
-  } catch (...) {
-    failure = "Unknown failure";
+  if (const auto failure = RunForErrorDisplay(command)) {
+    dialogs_.Error(TitleText(), FromUtf8(*failure));
   }
-  dialogs_.Error(TitleText(), FromUtf8(ErrorDisplayText(failure)));
 }
 
 void TMainWindow::StartClicked() {

@@ -348,17 +348,9 @@ void TMainWindow::RequestTermination() {
 }
 
 void TMainWindow::RunCommand(const std::function<void()>& command) {
-  // Nothing may escape into the system's message handling.
-  std::string failure;
-  try {
-    command();
-    return;
-  } catch (const std::exception& error) {
-    failure = error.what();
-  } catch (...) {
-    failure = "Unknown failure";
+  if (const auto failure = RunForErrorDisplay(command)) {
+    dialogs_.Error(Handle(), TitleText(), WideFromUtf8(*failure));
   }
-  dialogs_.Error(Handle(), TitleText(), WideFromUtf8(ErrorDisplayText(failure)));
 }
 
 void TMainWindow::Dispatch(MSG& message) {

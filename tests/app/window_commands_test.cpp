@@ -222,7 +222,9 @@ TEST_F(WindowCommandsTest, TheMenuStillOpensDuringAScanAfterACloseRequest) {
   view_.MenuChoice = "Openimage";
   view_.OpenAnswer = "/other.img";
   view_.OnProcessMessages = [&](int call) {
-    if (call == 1) EXPECT_FALSE(main_.FormCloseQuery());
+    if (call == 1) {
+      EXPECT_FALSE(main_.FormCloseQuery());
+    }
     if (call == 2) main_.RecBtnClick();  // the window stays usable until the scan ends
   };
 
