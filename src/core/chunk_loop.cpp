@@ -15,10 +15,14 @@ namespace {
 // the end of the delivered bytes reads up to 525 bytes on, and those bytes are zero.
 constexpr std::size_t kChunkBufferSize = kChunkSize + kPageHeadSize;
 
+// The first two bytes reject nearly every step.
+bool StartsLikePage(const std::uint8_t* stepStart) {
+  return stepStart[0] == 0x01 && stepStart[1] == 0x01;
+}
+
 bool IsCandidateAt(const std::uint8_t* stepStart) {
-  // The first two bytes reject nearly every step; only those that pass are copied into
-  // a step record for the full test.
-  if (stepStart[0] != 0x01 || stepStart[1] != 0x01) return false;
+  // Only the steps that pass the first bytes are copied into a step record for the full test.
+  if (!StartsLikePage(stepStart)) return false;
   PageHead record;
   std::memcpy(&record, stepStart, sizeof record);
   return IsCandidatePage(record);
@@ -34,6 +38,18 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
   TChunkLoopResult result;
   std::int64_t position = 0;
 
+  // A failing chunk is read again in pieces and sectors, each failed read taking seconds
+  // on a dying disk: between two of them the window gets its messages now and then, and a
+  // stop ends the loop at once.
+  TScanClock::time_point lastPump = host.Now();
+  reader.SetKeepReading([&] {
+    if (host.Now() - lastPump >= kPumpInterval) {
+      host.ProcessPendingMessages();
+      lastPump = host.Now();
+    }
+    return !host.StopRequested();
+  });
+
   // The run ends at the source's end even when the chosen size reaches beyond it; a source
   // whose length could not be taken is bounded by the chosen size alone.
   auto endOfRun = [&] {
@@ -43,6 +59,7 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
   for (;;) {
     if (position >= endOfRun()) break;
     host.ProcessPendingMessages();
+    lastPump = host.Now();
     host.ShowProgress(position);
     if (host.StopRequested()) {
       result.Stopped = true;
@@ -67,20 +84,33 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
     // Step records never see stale bytes of an earlier chunk past what was delivered.
     std::memset(chunk.data() + delivered, 0, kPageHeadSize);
 
+    const std::span<std::uint8_t, kFragmentSize> fragmentBytes(fragment, kFragmentSize);
     for (std::size_t step = 0; step < delivered; step += kStepSize) {
-      if (!IsCandidateAt(chunk.data() + step)) continue;
+      const std::int64_t at = position + static_cast<std::int64_t>(step);
+      // The record of the chunk's last step reaches 14 bytes past the chunk: a page that
+      // starts there is judged on its own bytes, read from the source with the fragment
+      // (zeros only past the source's end), never on the zeros after the buffer.
+      const bool reachesPast = step + kPageHeadSize > delivered;
+      if (reachesPast && !StartsLikePage(chunk.data() + step)) continue;
+      if (reachesPast) reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
+      if (!IsCandidateAt(reachesPast ? fragment : chunk.data() + step)) continue;
       ++result.Fragments;
       host.ShowFragmentCount(result.Fragments);
-      const std::int64_t at = position + static_cast<std::int64_t>(step);
       // A fragment may run past the chunk; that part comes from the source.
-      reader.ReadFragment(at, std::span<std::uint8_t, kFragmentSize>(fragment, kFragmentSize),
-                          position, chunk.data(), delivered);
+      if (!reachesPast) reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
       const std::span<const std::uint8_t, kFragmentSize> bytes(fragment, kFragmentSize);
       writer.AddFragment(bytes);
       host.FragmentAdded(result.Fragments - 1, at, bytes);
     }
     if (reader.Loss() != TSourceLoss::None) {
       position = reader.LossOffset();
+      break;
+    }
+    if (reader.Stopped()) {
+      // Stopped while the chunk (or a fragment's tail beyond it) was read again: the scan
+      // ends where the reading of the chunk did.
+      position = std::min(reader.StopOffset(), position + chunkLength);
+      result.Stopped = true;
       break;
     }
     position += chunkLength;

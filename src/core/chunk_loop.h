@@ -2,6 +2,7 @@
 // The scan's chunk loop: reads the source in 256 KiB chunks, tests every 512-byte step
 // and adds the 4096 bytes at each candidate page to the fragment file.
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -17,15 +18,22 @@ inline constexpr std::int64_t kChunkSize = 262144;
 inline constexpr std::int64_t kStepSize = 512;
 inline constexpr std::int64_t kProgressUnit = 1024;  // the gauge counts KiB
 
+using TScanClock = std::chrono::steady_clock;
+// While a failing chunk is read again, sector by sector, the window's messages are
+// processed at least this often (between two reads: a single read may take longer).
+inline constexpr TScanClock::duration kPumpInterval = std::chrono::milliseconds(250);
+
 // What the loop needs from the window around it. Called on the loop's own thread.
 class IScanHost {
  public:
   virtual ~IScanHost() = default;
   // Once per chunk, before anything else: commands given meanwhile run inside this call.
+  // Also every kPumpInterval or so while a failing chunk is read again.
   virtual void ProcessPendingMessages() = 0;
   // Once per chunk: the source offset of the chunk about to be read.
   virtual void ShowProgress(std::int64_t position) = 0;
-  // Once per chunk, after the progress: a yes ends the loop before the next read.
+  // Once per chunk, after the progress: a yes ends the loop before the next read. Also
+  // before every read of a failing chunk again: a yes ends the loop there.
   virtual bool StopRequested() = 0;
   // Read anew at every chunk: a source chosen during the scan moves the end.
   virtual std::int64_t SourceSize() = 0;
@@ -35,12 +43,15 @@ class IScanHost {
   // it was copied from, and its bytes.
   virtual void FragmentAdded(std::int64_t /*number*/, std::int64_t /*offset*/,
                              std::span<const std::uint8_t, kFragmentSize> /*fragment*/) {}
+  // The time that paces the messages while a failing chunk is read again.
+  virtual TScanClock::time_point Now() { return TScanClock::now(); }
 };
 
 struct TChunkLoopResult {
   std::int64_t EndPosition = 0;  // the offset the loop reached
   std::int64_t Fragments = 0;
-  bool Stopped = false;  // ended by a stop request rather than by reaching the end
+  bool Stopped = false;  // ended by a stop request rather than by reaching the end; a stop
+                         // while a failing chunk was read again ends inside that chunk
   TByteRanges Unreadable;  // what could not be read; zeros in the scan's view
   TSourceLoss Loss = TSourceLoss::None;  // the source was lost at EndPosition
   std::int64_t LengthNow = -1;           // after a TSourceLoss::Shrunk: the new length

@@ -43,6 +43,14 @@ std::size_t TSourceReader::RawRead(std::int64_t offset, std::uint8_t* buffer, st
   return source_.Read(buffer, n);
 }
 
+bool TSourceReader::KeepReading(std::int64_t offset) {
+  if (stopped_) return false;
+  if (!keepReading_ || keepReading_()) return true;
+  stopped_ = true;
+  stopOffset_ = offset;
+  return false;
+}
+
 bool TSourceReader::LostAt(std::int64_t position) {
   switch (source_.LastReadFailure()) {
     case TReadFailure::Unreadable: return false;
@@ -79,13 +87,22 @@ bool TSourceReader::ReadLevel(std::int64_t offset, std::uint8_t* buffer, std::si
       continue;
     }
     if (!unreadable_.Overlaps(part, static_cast<std::int64_t>(length))) {
-      const std::size_t got = RawRead(part, at, length);
+      if (!KeepReading(part)) return false;
+      std::size_t got = RawRead(part, at, length);
+      if (got != length && LostAt(part + static_cast<std::int64_t>(got))) return false;
+      // A sector that delivers nothing without an error, before the end, is asked once
+      // more before it counts as unreadable: such a read may be a passing hiccup.
+      const bool lastLevel = level + 1 == units_.size();
+      if (got != length && lastLevel && source_.LastReadFailure() == TReadFailure::None) {
+        if (!KeepReading(part)) return false;
+        got = RawRead(part, at, length);
+        if (got != length && LostAt(part + static_cast<std::int64_t>(got))) return false;
+      }
       if (got == length) {
         readSomething_ = true;
         part = partEnd;
         continue;
       }
-      if (LostAt(part + static_cast<std::int64_t>(got))) return false;
     }
     if (level + 1 < units_.size()) {
       if (!ReadLevel(part, at, length, level + 1)) return false;
@@ -118,6 +135,8 @@ bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd)
   for (const std::int64_t at : {std::int64_t{0}, last, middle}) {
     const std::int64_t length = std::min(sector, std::max<std::int64_t>(runEnd - at, 0));
     if (length <= 0 || unreadable_.Covers(at, length)) continue;
+    // Stopped after the chunk was read through: the scan ends after it, not lost.
+    if (!KeepReading(chunkEnd)) return true;
     const std::size_t want = static_cast<std::size_t>(
         alignment_ > 1 ? sector : length);  // a raw device reads whole sectors only
     if (RawRead(at, probe, want) > 0) return true;
@@ -128,13 +147,13 @@ bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd)
 
 std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
                                      std::int64_t runEnd) {
-  if (loss_ != TSourceLoss::None || n == 0) return 0;
+  if (loss_ != TSourceLoss::None || stopped_ || n == 0) return 0;
   readSomething_ = false;
   // Chunk offsets are multiples of every sector size; only the length may need widening.
   std::int64_t length = AlignUp(static_cast<std::int64_t>(n));
   if (sourceLength_ >= 0) length = std::min(length, std::max<std::int64_t>(sourceLength_ - offset, 0));
   if (!ReadRecovering(offset, buffer, static_cast<std::size_t>(length))) {
-    return static_cast<std::size_t>(std::clamp<std::int64_t>(lossOffset_ - offset, 0,
+    return static_cast<std::size_t>(std::clamp<std::int64_t>(InterruptedAt() - offset, 0,
                                                              static_cast<std::int64_t>(n)));
   }
   const std::int64_t chunkEnd = offset + static_cast<std::int64_t>(n);
@@ -156,7 +175,7 @@ void TSourceReader::ReadFragment(std::int64_t offset,
       static_cast<std::int64_t>(chunkBytes) - inChunk, 0, size);
   std::memcpy(fragment.data(), chunk + inChunk, static_cast<std::size_t>(chunkHas));
   std::memset(fragment.data() + chunkHas, 0, static_cast<std::size_t>(size - chunkHas));
-  if (chunkHas == size || loss_ != TSourceLoss::None) return;
+  if (chunkHas == size || loss_ != TSourceLoss::None || stopped_) return;
 
   // The rest comes from the source: up to its end, widened to whole sectors where the
   // source reads only those.
@@ -170,7 +189,7 @@ void TSourceReader::ReadFragment(std::int64_t offset,
   if (!bounce_) bounce_ = std::make_unique<TAlignedBuffer>(kFragmentSize + 2 * kMaxAlignment);
   const auto readLength = static_cast<std::size_t>(readTo - readFrom);
   std::int64_t delivered = readTo;
-  if (!ReadRecovering(readFrom, bounce_->data(), readLength)) delivered = lossOffset_;
+  if (!ReadRecovering(readFrom, bounce_->data(), readLength)) delivered = InterruptedAt();
   const std::int64_t usable = std::min(to, delivered) - from;
   if (usable > 0) {
     std::memcpy(fragment.data() + chunkHas, bounce_->data() + (from - readFrom),

@@ -13,8 +13,13 @@
 //    (the source's first, its last, and one halfway between the chunk and the end) can
 //    be read either: a dead region of a disk is scanned through, a dead disk is not; or
 //  - the source ends before the offset it had when the scan began (it has shrunk).
+//
+// Reading a failing place again may take minutes (each failed read of a dying disk takes
+// seconds), so between any two of those reads the reader asks whether to go on: the scan
+// can be stopped there, and the window keeps answering meanwhile.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -41,16 +46,23 @@ class TSourceReader {
   // tell it (a raw Windows device); no read reaches past a known length.
   TSourceReader(TStream& source, std::int64_t sourceLength);
 
+  // Asked before every read that a failure made necessary (the re-reading of a chunk in
+  // pieces and sectors, the probes, a fragment's failing tail); false stops the reading at
+  // that point for good: Stopped() says so, StopOffset() where. Healthy reads never ask.
+  void SetKeepReading(std::function<bool()> keepReading) { keepReading_ = std::move(keepReading); }
+
   // Reads n bytes at offset, which lies on a chunk boundary, into buffer. buffer must have
   // room for n rounded up to the source's read alignment. Returns the bytes delivered: n,
-  // or fewer when the source was lost at that point (Loss() says how). runEnd is where the
-  // scan ends; it places the probes after a chunk that could not be read at all.
+  // or fewer when the source was lost at that point (Loss() says how) or the reading was
+  // stopped there (Stopped()). runEnd is where the scan ends; it places the probes after a
+  // chunk that could not be read at all.
   std::size_t ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
                         std::int64_t runEnd);
 
   // The 4096 bytes at offset: from the chunk in memory where they lie wholly inside what
   // it delivered, otherwise from the source. What lies past the source's end, what cannot
-  // be read and, once the source is lost, what the chunk does not hold, is zeros.
+  // be read and, once the source is lost or the reading stopped, what the chunk does not
+  // hold, is zeros.
   void ReadFragment(std::int64_t offset, std::span<std::uint8_t, kFragmentSize> fragment,
                     std::int64_t chunkOffset, const std::uint8_t* chunk, std::size_t chunkBytes);
 
@@ -62,16 +74,22 @@ class TSourceReader {
   TSourceLoss Loss() const { return loss_; }
   std::int64_t LossOffset() const { return lossOffset_; }  // where the source was lost
   std::int64_t LengthNow() const { return lengthNow_; }    // after a Shrunk: the new length
+  bool Stopped() const { return stopped_; }
+  std::int64_t StopOffset() const { return stopOffset_; }  // everything before it was read
 
  private:
   std::size_t RawRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
   // Reads [offset, offset + n) (aligned, or at the source's end) with recovery. Returns
-  // false when the source was lost inside it; delivered_ then says how far it got.
+  // false when the source was lost or the reading stopped inside it; InterruptedAt() then
+  // says how far it got.
   bool ReadRecovering(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
   bool ReadLevel(std::int64_t offset, std::uint8_t* buffer, std::size_t n, std::size_t level);
   // After a read fell short at position: true when the source is lost there.
   bool LostAt(std::int64_t position);
   bool AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd);
+  // Before a read that a failure made necessary: false when the reading stops at offset.
+  bool KeepReading(std::int64_t offset);
+  std::int64_t InterruptedAt() const { return loss_ != TSourceLoss::None ? lossOffset_ : stopOffset_; }
   std::int64_t AlignDown(std::int64_t value) const;
   std::int64_t AlignUp(std::int64_t value) const;
 
@@ -84,6 +102,9 @@ class TSourceReader {
   std::int64_t lossOffset_ = 0;
   std::int64_t lengthNow_ = -1;
   bool readSomething_ = false;  // since the current chunk began
+  std::function<bool()> keepReading_;
+  bool stopped_ = false;
+  std::int64_t stopOffset_ = 0;
   std::unique_ptr<TAlignedBuffer> bounce_;  // for reads that must be widened to sectors
 };
 

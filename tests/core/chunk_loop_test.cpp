@@ -57,16 +57,39 @@ std::int64_t Scan(TMemoryFileSystem& fs, std::vector<std::uint8_t> data, std::in
   return result.Fragments;
 }
 
-TEST(ChunkLoop, LastStepOfAFullChunkSeesZerosNotTheNextChunk) {
-  TMemoryFileSystem fs;
-  std::vector<std::uint8_t> data(2 * kChunkSize, 0);
+TEST(ChunkLoop, APageAtAChunksLastStepIsJudgedOnItsOwnBytes) {
+  // A page of 255 short rows starting at the last step of a chunk: its row-offset entries
+  // 249 to 254 are the next chunk's first 12 bytes. On a disk partitioned at sector 63,
+  // one database page in every chunk of 64 starts there.
   const std::size_t last = kChunkSize - kStepSize;
-  PutHead(data, last, 250);
-  PutEntries(data, last + 14, kChunkSize);  // entries 0 to 248 inside the chunk
-  PutEntries(data, kChunkSize, kChunkSize + 2);  // entry 249 would be the next chunk's first bytes
+  std::vector<std::uint8_t> data(2 * kChunkSize, 0);
+  PutHead(data, last, 255);
+  PutEntries(data, last + 14, last + 14 + 2 * 255);
+  for (const std::size_t sector : {std::size_t{1}, std::size_t{4096}}) {
+    SCOPED_TRACE(sector);  // a raw disk of 4096-byte sectors reads whole sectors only
+    TMemoryFileSystem fs;
+    fs.Put("/src", data)->Alignment = sector;
+    auto source = fs.Open("/src", TOpenMode::ReadShared);
+    TFragmentFileWriter writer(fs);
+    writer.Create("/out");
+    writer.WriteHeader("/src", 0);
+    TFixedHost host(2 * kChunkSize);
+    const auto result = RunChunkLoop(host, *source, 2 * kChunkSize, writer);
+    writer.Finish();
+    EXPECT_EQ(result.Fragments, 1);
+    const std::vector<std::uint8_t> body =
+        testing::InflateStream(fs.Find("/out")->Data, kHeaderSize).Content;
+    EXPECT_TRUE(body == std::vector<std::uint8_t>(data.begin() + last,
+                                                  data.begin() + last + kFragmentSize));
+  }
+
+  // The same page where the source ends after the chunk: what lies past the end is zeros,
+  // and the page, whose last entries are missing, is no candidate.
+  TMemoryFileSystem fs;
+  EXPECT_EQ(Scan(fs, std::vector<std::uint8_t>(data.begin(), data.begin() + kChunkSize)), 0);
+  // A zero entry in the next chunk still rejects it there.
+  data[kChunkSize + 4] = data[kChunkSize + 5] = 0;
   EXPECT_EQ(Scan(fs, data), 0);
-  PutHead(data, last, 249);  // 249 rows stay inside the chunk
-  EXPECT_EQ(Scan(fs, data), 1);
 }
 
 TEST(ChunkLoop, ShortLastChunkSeesZerosNotStaleBytes) {

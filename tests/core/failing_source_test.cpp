@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <utility>
 
 #include "core/chunk_loop.h"
 #include "support/memory_file_system.h"
@@ -268,6 +270,154 @@ TEST(FailingSource, HolesAreSkippedWithTheSameFileAsAFullRead) {
   // The gauge still moves across the hole: fewer stops, the same end.
   EXPECT_LT(skipping.Positions.size(), full.Positions.size());
   EXPECT_EQ(skipping.Loop.EndPosition, full.Loop.EndPosition);
+}
+
+// A source whose reads take time on a clock of the test's own, and whose reads may each
+// deliver nothing without an error on their first attempt.
+class TSlowStream : public TStream {
+ public:
+  TSlowStream(TStream& inner, TScanClock::time_point& clock, TScanClock::duration readTime)
+      : inner_(inner), clock_(clock), readTime_(readTime) {}
+  std::size_t Read(void* buffer, std::size_t n) override {
+    clock_ += readTime_;
+    ++reads;
+    const bool hiccup = hiccupAt >= 0 && position_ <= hiccupAt &&
+                        hiccupAt < position_ + static_cast<std::int64_t>(n) &&
+                        attempted_.insert({position_, n}).second;
+    hiccup_ = hiccup;
+    if (hiccup) return 0;
+    const std::size_t got = inner_.Read(buffer, n);
+    position_ += static_cast<std::int64_t>(got);
+    return got;
+  }
+  TReadFailure LastReadFailure() const override {
+    return hiccup_ ? TReadFailure::None : inner_.LastReadFailure();
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    position_ = inner_.Seek(offset, origin);
+    return position_;
+  }
+
+  int reads = 0;
+  std::int64_t hiccupAt = -1;  // every read that covers this offset delivers nothing once
+
+ private:
+  TStream& inner_;
+  TScanClock::time_point& clock_;
+  TScanClock::duration readTime_;
+  std::int64_t position_ = 0;
+  std::set<std::pair<std::int64_t, std::size_t>> attempted_;
+  bool hiccup_ = false;
+};
+
+// A window on the test's clock: records when its messages are processed, and presses stop
+// once the scan has run for a while.
+class TPacedHost : public THost {
+ public:
+  TPacedHost(std::int64_t size, TScanClock::time_point& clock, TScanClock::duration stopAfter)
+      : THost(size), clock_(clock), stopAt_(clock + stopAfter) {}
+  void ProcessPendingMessages() override {
+    THost::ProcessPendingMessages();
+    pumps.push_back(clock_);
+    if (clock_ >= stopAt_ && !stop) {
+      stop = true;
+      readsAtStop = stream->reads;
+    }
+  }
+  bool StopRequested() override { return stop; }
+  TScanClock::time_point Now() override { return clock_; }
+
+  std::vector<TScanClock::time_point> pumps;
+  bool stop = false;
+  int readsAtStop = -1;
+  TSlowStream* stream = nullptr;
+
+ private:
+  TScanClock::time_point& clock_;
+  TScanClock::time_point stopAt_;
+};
+
+TEST(FailingSource, AFailingChunkCanBeStoppedAndTheWindowKeepsAnswering) {
+  // The third chunk is dead; every read takes 50 ms, as failed reads of a dying disk do
+  // (and often far longer): its 577 reads again would take half a minute.
+  const std::vector<std::uint8_t> image = Image();
+  const std::vector<TByteRange> bad = {{2 * kChunkSize, kChunkSize}};
+  TMemoryFileSystem fs;
+  fs.Put("/src", image)->BadRanges = bad;
+  auto memory = fs.Open("/src", TOpenMode::ReadShared);
+  TScanClock::time_point clock{};
+  TSlowStream source(*memory, clock, std::chrono::milliseconds(50));
+  TFragmentFileWriter writer(fs);
+  writer.Create("/out");
+  const auto length = static_cast<std::int64_t>(image.size());
+  writer.WriteHeader("/src", length);
+  TPacedHost host(length, clock, std::chrono::seconds(3));
+  host.stream = &source;
+  const TChunkLoopResult loop = RunChunkLoop(host, source, length, writer);
+  writer.Finish();
+
+  // Messages at least four times a second while the chunk is read again, once per chunk
+  // before it.
+  EXPECT_EQ(host.pumps[1] - host.pumps[0], std::chrono::milliseconds(50));
+  for (std::size_t k = 1; k < host.pumps.size(); ++k) {
+    EXPECT_LE(host.pumps[k] - host.pumps[k - 1], kPumpInterval + std::chrono::milliseconds(50));
+  }
+  // The stop ends the scan inside the chunk, before another read.
+  ASSERT_TRUE(host.stop);
+  EXPECT_EQ(source.reads, host.readsAtStop);
+  EXPECT_TRUE(loop.Stopped);
+  EXPECT_EQ(loop.Loss, TSourceLoss::None);
+  EXPECT_GT(loop.EndPosition, 2 * kChunkSize);
+  EXPECT_LT(loop.EndPosition, 3 * kChunkSize);
+  // What was read before the stop, as a scan of those bytes finds it; the unreadable
+  // sectors are those tried before the stop, each once.
+  EXPECT_EQ(loop.Unreadable.Ranges(),
+            (std::vector<TByteRange>{{2 * kChunkSize, loop.EndPosition - 2 * kChunkSize}}));
+  const TScanResult expected = Scan(Zeroed(image, bad));
+  const std::vector<std::uint8_t> body = InflateStream(fs.Find("/out")->Data, kHeaderSize).Content;
+  ASSERT_LE(body.size(), expected.Fragments.size());
+  EXPECT_TRUE(std::equal(body.begin(), body.end(), expected.Fragments.begin()));
+  EXPECT_EQ(host.offsets, std::vector<std::int64_t>(expected.Offsets.begin(),
+                                                    expected.Offsets.begin() + host.offsets.size()));
+}
+
+TEST(FailingSource, HealthyChunksProcessMessagesOncePerChunkHoweverSlow) {
+  const std::vector<std::uint8_t> image = Image();
+  TMemoryFileSystem fs;
+  fs.Put("/src", image);
+  auto memory = fs.Open("/src", TOpenMode::ReadShared);
+  TScanClock::time_point clock{};
+  TSlowStream source(*memory, clock, std::chrono::seconds(2));
+  TFragmentFileWriter writer(fs);
+  writer.Create("/out");
+  const auto length = static_cast<std::int64_t>(image.size());
+  writer.WriteHeader("/src", length);
+  TPacedHost host(length, clock, std::chrono::hours(1));
+  host.stream = &source;
+  RunChunkLoop(host, source, length, writer);
+  EXPECT_EQ(host.chunks, 7);
+}
+
+TEST(FailingSource, ASectorThatDeliversNothingWithoutAnErrorIsAskedOnceMore) {
+  // Inside a page header: each read that covers it delivers nothing on its first attempt,
+  // without an error, as an interrupted read of a network or FUSE source may.
+  const std::vector<std::uint8_t> image = Image();
+  TMemoryFileSystem fs;
+  fs.Put("/src", image);
+  auto memory = fs.Open("/src", TOpenMode::ReadShared);
+  TScanClock::time_point clock{};
+  TSlowStream source(*memory, clock, {});
+  source.hiccupAt = 8192 + 4096 + 100;
+  TFragmentFileWriter writer(fs);
+  writer.Create("/out");
+  const auto length = static_cast<std::int64_t>(image.size());
+  writer.WriteHeader("/src", length);
+  THost host(length);
+  const TChunkLoopResult loop = RunChunkLoop(host, source, length, writer);
+  writer.Finish();
+  EXPECT_TRUE(loop.Unreadable.Empty());
+  EXPECT_TRUE(InflateStream(fs.Find("/out")->Data, kHeaderSize).Content == Scan(image).Fragments);
 }
 
 }  // namespace
