@@ -7,7 +7,12 @@
 //              2 a usage error;
 //              3 a scan ended and its file is complete, but some bytes of the source could
 //                not be read (they were scanned as zeros; --verbose lists them);
-//              130 a scan stopped with Ctrl-C (its fragment file is complete).
+//              130 a scan stopped with Ctrl-C, SIGTERM or SIGHUP (its fragment file is
+//                  complete).
+//
+// A reader of the output that goes away (| head) ends no command: writes to it fail and
+// the command goes on, so a scan still finishes its file and rows still writes its CSV
+// files. Standard streams the program was started without are opened on the null device.
 
 #include <CLI/CLI.hpp>
 
@@ -18,10 +23,19 @@
 
 #include "cli/commands.h"
 #include "cli/platform_console.h"
+#include "storage/standard_streams.h"
 #include "storage/system_error_mode.h"
 
 int main(int argc, char** argv) {
   using namespace quillon;
+  if (!OpenClosedStandardStreams()) {
+    std::fprintf(stderr,
+                 "quillon-cli: a standard stream is closed and the null device cannot be opened "
+                 "in its place; nothing was done, since a file opened now would receive the "
+                 "program's output.\n");
+    return kExitFailure;
+  }
+  KeepRunningOnBrokenPipes();
   SuppressSystemErrorBoxes();
   UseUtf8Console();
 
@@ -32,7 +46,7 @@ int main(int argc, char** argv) {
       "Exit status: 0 scan ended normally / file complete; 1 failure, or file incomplete or "
       "corrupt (rows still shows what could be read); 2 usage error; 3 scan ended with a "
       "complete file, but some bytes of the source could not be read; 130 scan stopped with "
-      "Ctrl-C (its file is still complete).");
+      "Ctrl-C, SIGTERM or SIGHUP (its file is still complete).");
 
   TScanOptions scan;
   CLI::App* scanCommand =

@@ -16,8 +16,9 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, char** argv);
 // Makes the console show the program's UTF-8 output (Windows: the console's code page).
 void UseUtf8Console();
 
-// From now on Ctrl-C and a termination request only set a flag, read by StopWasRequested:
-// the scan stops at its next chunk and finishes its file.
+// From now on Ctrl-C, a termination request and a hang-up (the terminal closed; Windows: the
+// console window closed) only set a flag, read by StopWasRequested: the scan stops at its
+// next chunk, or at the next read of a failing one, and finishes its file.
 void InstallStopRequestHandler();
 bool StopWasRequested();
 

@@ -26,6 +26,8 @@ void UseUtf8Console() {}
 void InstallStopRequestHandler() {
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
+  // A closed terminal or a dropped ssh session: the scan's file is finished all the same.
+  std::signal(SIGHUP, OnStopSignal);
 }
 
 bool StopWasRequested() { return stopSignalled != 0; }

@@ -12,9 +12,14 @@
 #include "gui_qt/window_font.h"
 #include "storage/device_queries.h"
 #include "storage/file_system.h"
+#include "storage/standard_streams.h"
 
 int main(int argc, char** argv) {
   using namespace quillon;
+  // Before anything opens a file: a closed standard stream's number would go to the next
+  // file opened, and Qt's warnings into it.
+  if (!OpenClosedStandardStreams()) return 1;
+  KeepRunningOnBrokenPipes();
   QApplication application(argc, argv);
   QApplication::setFont(WindowFont(12));
 
