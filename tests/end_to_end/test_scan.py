@@ -41,15 +41,29 @@ def is_candidate(record):
 
 
 def expected_fragments(image):
-    """(offset, 4096 bytes) for every candidate step, as the scan must find them."""
+    """(offset, 4096 bytes) for every candidate step, as the scan must find them: each step
+    judged on its own 526 bytes, wherever the chunks end; zeros only past the image's end."""
     found = []
-    for position in range(0, len(image), CHUNK):
-        chunk = image[position:position + CHUNK] + bytes(RECORD)
-        for step in range(0, min(CHUNK, len(image) - position), STEP):
-            if is_candidate(chunk[step:step + RECORD]):
-                at = position + step
-                found.append((at, image[at:at + FRAGMENT].ljust(FRAGMENT, b"\0")))
+    for at in range(0, len(image), STEP):
+        if image[at] == 1 and is_candidate(image[at:at + RECORD].ljust(RECORD, b"\0")):
+            found.append((at, image[at:at + FRAGMENT].ljust(FRAGMENT, b"\0")))
     return found
+
+
+def short_row_page(owner, rows, row_length=14):
+    """A Jet 4 data page of `rows` rows of row_length bytes each, stored from the page's end
+    down, as a table of links or flags fills its pages."""
+    page = bytearray(FRAGMENT)
+    table_end = 14 + 2 * rows
+    free = FRAGMENT - table_end - rows * row_length
+    assert free >= 0
+    struct.pack_into("<BBHIIH", page, 0, 1, 1, free, owner, 0, rows)
+    for k in range(rows):
+        offset = FRAGMENT - (k + 1) * row_length
+        struct.pack_into("<H", page, 14 + 2 * k, offset)
+        struct.pack_into("<H", page, offset, 2)  # two columns
+        page[offset + 2:offset + row_length] = bytes([k % 256]) * (row_length - 2)
+    return bytes(page)
 
 
 def read_fragment_file(data):
@@ -166,6 +180,28 @@ class EndToEnd(unittest.TestCase):
 
     def test_two_databases_mixed(self):
         self.scan_and_check("mixed", ["sample-jet4.mdb", "sample-jet4-small.mdb"], 7)
+
+    def test_a_page_at_the_last_step_of_a_chunk(self):
+        # A database on a disk partitioned at sector 63: every page lies 3584 bytes past a
+        # 4 KiB boundary, and page 56 starts at the last step of the first chunk. There lies
+        # a page of 255 short rows, whose last row offsets are the next chunk's first bytes.
+        with open(os.path.join(ARGS.samples, "sample-jet4.mdb"), "rb") as f:
+            database = bytearray(f.read())
+        page = short_row_page(owner=2, rows=255)
+        database[56 * FRAGMENT:57 * FRAGMENT] = page
+        image_path = self.work("sector-63.img")
+        image = bytes(63 * 512) + bytes(database)
+        with open(image_path, "wb") as f:
+            f.write(image)
+        self.assertEqual(63 * 512 + 56 * FRAGMENT, CHUNK - STEP)
+        out = self.work("sector-63.frag")
+        result = run("scan", "--quiet", image_path, out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(out, "rb") as f:
+            _, _, fragments = read_fragment_file(f.read())
+        expected = expected_fragments(image)
+        self.assertIn((CHUNK - STEP, page), expected)
+        self.assertEqual(fragments, [fragment for _, fragment in expected])
 
     def test_existing_output_is_kept_unless_forced(self):
         image, out = self.scan_and_check("force", ["sample-jet4-small.mdb"], 3)
