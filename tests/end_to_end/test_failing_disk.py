@@ -6,13 +6,15 @@ in the middle of a page, the image's last sector and one whole 256 KiB chunk. Th
 read around them, treat them as zeros and say so; its fragments, inflated with Python's
 zlib, must be those of a scan of the same image with those bytes zeroed, and those an
 independent candidate test finds there. A disk that goes away, and one that shrinks, end
-the scan with a failure and a complete fragment file holding what was found before.
+the scan with a failure and a complete fragment file holding what was found before. A
+stop while a dead chunk is read again, slowly, takes effect at once.
 """
 
 import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -205,6 +207,36 @@ class FailingDisk(unittest.TestCase):
                           if line.startswith("unreadable\t")],
                          ["unreadable\t%d\t%d" % r for r in ranges])
         self.assertEqual(self.fragments_of(verbose_out)[2], expected)
+
+    def test_a_failing_disk_can_be_stopped(self):
+        # A dead chunk on a disk whose failed reads take 50 ms each: reading it again piece
+        # by piece and sector by sector takes half a minute. Ctrl-C must not wait for that.
+        bad = ((self.pages[0] // CHUNK + 1) * CHUNK, CHUNK)  # after the first database pages
+        _, zeroed = self.zeroed_image([bad])
+        expected = [page for _, page in expected_fragments(zeroed)]
+        log = os.path.join(ARGS.work, "stopped.log")
+        if os.path.exists(log):
+            os.remove(log)
+        with FaultyMount(self.image, "--bad=%d:%d" % bad, "--slow=50", "--log=" + log) as disk:
+            out = self.output("stopped.frag")
+            process = subprocess.Popen([ARGS.cli, "scan", disk.path, out], stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, text=True)
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and process.poll() is None:
+                with open(log) as f:
+                    if sum(1 for line in f if line.rstrip().endswith("EIO")) >= 10:
+                        break  # the re-reading is well under way
+                time.sleep(0.05)
+            started = time.monotonic()
+            process.send_signal(signal.SIGINT)
+            stdout, stderr = process.communicate(timeout=120)
+            waited = time.monotonic() - started
+        self.assertEqual(process.returncode, 130, stdout + stderr)
+        self.assertLess(waited, 5, "the stop waited for the dead chunk")
+        _, _, fragments = self.fragments_of(out)
+        self.assertGreater(len(fragments), 0)
+        self.assertEqual(fragments, expected[:len(fragments)])
+        self.assert_inspect_complete(out, len(fragments))
 
     def check_ended_early(self, result, out, disk_path):
         """A failed run's file is complete and holds a prefix of what a whole scan finds."""

@@ -11,6 +11,8 @@
 //                             SIZE find its end: a source that shrinks
 //   --shrink-after=BYTES      the trigger: once BYTES have been served (default 0)
 //   --shrink-when=PATH        the trigger: from the moment PATH exists
+//   --slow=MS                 every read that fails with EIO takes MS milliseconds first,
+//                             as a dying disk's retries do
 //   --name=NAME               the file's name in the mount (default disk.img)
 //   --log=PATH                appends one line per read: offset, size, and the result
 //
@@ -35,6 +37,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #define SECTOR 512
@@ -56,6 +59,7 @@ struct options {
   char* gone_after;
   char* shrink_to;
   char* shrink_after;
+  char* slow;
   int show_help;
   struct faulty_file* file;  // --bad ranges go straight here
 };
@@ -72,6 +76,7 @@ struct faulty_file {
   int64_t shrink_to;     // -1: never shrinks
   int64_t shrink_after;  // -1: no byte trigger
   const char* shrink_when;
+  int64_t slow_ms;       // how long a failing read takes; -1: at once
   FILE* log;
   pthread_mutex_t lock;  // guards served, gone and shrunk
   uint64_t served;
@@ -171,6 +176,10 @@ static int faulty_read(const char* path, char* buf, size_t size, off_t offset,
   } else if (first >= end) {
     result = 0;  // at or past the end
   } else if (touches_bad_range(f, first, end)) {
+    if (f->slow_ms > 0) {
+      const struct timespec pause = {f->slow_ms / 1000, (long)(f->slow_ms % 1000) * 1000000L};
+      nanosleep(&pause, NULL);
+    }
     result = -EIO;
   } else {
     const ssize_t got = pread(f->backing, buf, (size_t)(end - first), offset);
@@ -222,19 +231,21 @@ static const struct fuse_opt option_table[] = {
     OPTION("--shrink-to=%s", shrink_to),
     OPTION("--shrink-after=%s", shrink_after),
     OPTION("--shrink-when=%s", shrink_when),
+    OPTION("--slow=%s", slow),
     OPTION("-h", show_help),
     OPTION("--help", show_help),
     FUSE_OPT_END,
 };
 
-// A decimal byte count, or -1 when text is NULL; exits on anything else.
+// A decimal count (bytes, or milliseconds for --slow), or -1 when text is NULL; exits on
+// anything else.
 static int64_t parse_bytes(const char* text, const char* what) {
   if (text == NULL) return -1;
   char* end = NULL;
   errno = 0;
   const long long value = strtoll(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || value < 0) {
-    fprintf(stderr, "quillon-faulty-file: %s must be a byte count, not \"%s\"\n", what, text);
+    fprintf(stderr, "quillon-faulty-file: %s must be a whole number, not \"%s\"\n", what, text);
     exit(2);
   }
   return value;
@@ -266,7 +277,7 @@ static int take_bad_range(void* data, const char* arg, int key, struct fuse_args
 }
 
 static void usage(const char* program) {
-  printf("usage: %s --image=BACKING [--name=NAME] [--bad=OFFSET:LENGTH]...\n"
+  printf("usage: %s --image=BACKING [--name=NAME] [--bad=OFFSET:LENGTH]... [--slow=MS]\n"
          "       [--gone-after=BYTES | --gone-when=PATH]\n"
          "       [--shrink-to=SIZE [--shrink-after=BYTES | --shrink-when=PATH]]\n"
          "       [--log=PATH] MOUNTPOINT [-f] [FUSE options]\n\n",
@@ -313,6 +324,7 @@ int main(int argc, char* argv[]) {
   f.shrink_to = parse_bytes(options.shrink_to, "--shrink-to");
   f.shrink_after = parse_bytes(options.shrink_after, "--shrink-after");
   f.shrink_when = options.shrink_when;
+  f.slow_ms = parse_bytes(options.slow, "--slow");
   if (f.shrink_to >= 0 && f.shrink_after < 0 && f.shrink_when == NULL) f.shrink_after = 0;
   if (options.log != NULL) {
     f.log = fopen(options.log, "a");
