@@ -345,6 +345,32 @@ TEST_F(FailingSourceScanTest, UnreadablePlacesAreLoggedAndReportedButTheScanComp
   EXPECT_TRUE(std::equal(fragments.begin() + kFragmentSize, fragments.end(), expected.begin()));
 }
 
+TEST_F(FailingSourceScanTest, AStopWhileADeadChunkIsReadAgainTakesEffectThere) {
+  // The second chunk is dead and every failed read takes 2 ms: reading it again piece by
+  // piece and sector by sector would take over a second. The window gets its messages
+  // meanwhile (both windows pump through TMain), and its stop button ends the scan there.
+  TImage image(3 * kChunkSize);
+  image.PutPage(1024);
+  image.PutPage(2 * kChunkSize + 1024);
+  Choose(image);
+  const auto source = fs_.Find("/img");
+  source->BadRanges = {{kChunkSize, kChunkSize}};
+  source->FailedReadTime = std::chrono::milliseconds(2);
+  view_.OnProcessMessages = [&](int call) {
+    if (call == 3) main_.Button1Click();  // the first call while the chunk is read again
+  };
+  main_.button2Click();
+  EXPECT_EQ(view_.ProcessCalls, 3);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Stopped);
+  EXPECT_GT(main_.LastScan().BytesScanned, kChunkSize);
+  EXPECT_LT(main_.LastScan().BytesScanned, 2 * kChunkSize);
+  EXPECT_LT(source->Reads.size(), 1u + 64 + 512);
+  ExpectFragments(image, {1024});
+  EXPECT_TRUE(Complete());
+  EXPECT_EQ(view_.Messages.back(), "完成！");
+  EXPECT_EQ(view_.Log.back(), kClosing);
+}
+
 TEST_F(FailingSourceScanTest, ASourceThatIsGoneEndsAsAFailureWithACompleteFile) {
   TImage image(4 * kChunkSize);
   image.PutPage(4096);

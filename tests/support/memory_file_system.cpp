@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "core/errors.h"
 
@@ -41,6 +42,7 @@ class TMemoryStream : public TStream {
     for (const TByteRange& bad : file.BadRanges) {
       if (bad.Offset < position_ + static_cast<std::int64_t>(got) &&
           bad.Offset + bad.Length > position_) {
+        if (failure_ != TReadFailure::Unreadable) std::this_thread::sleep_for(file.FailedReadTime);
         failure_ = TReadFailure::Unreadable;
         got = file.PartialBeforeBad && bad.Offset > position_
                   ? static_cast<std::size_t>(bad.Offset - position_)

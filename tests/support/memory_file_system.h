@@ -2,6 +2,7 @@
 // An in-memory file system for tests: files are byte vectors, every write is recorded,
 // and writes can be made to fail after a given number of bytes.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,6 +26,8 @@ struct TMemoryFile {
   // PartialBeforeBad the bytes before the first bad one, as a buffered read may).
   std::vector<TByteRange> BadRanges;
   bool PartialBeforeBad = false;
+  // How long a read that touches a bad range takes, as a dying disk's retries do.
+  std::chrono::milliseconds FailedReadTime{0};
   // A raw device: reads whose offset or length is not a multiple of this fail, unless they
   // end at the end of the data.
   std::size_t Alignment = 1;
