@@ -351,14 +351,22 @@ class TMainWindowTest : public QObject {
     QVERIFY(!rig.window.isVisible());
   }
 
+  void aTerminationSignalStopsTheScanAndEndsAfterItsFile_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP, the terminal closed") << SIGHUP;
+    QTest::newRow("SIGINT") << SIGINT;
+  }
+
   void aTerminationSignalStopsTheScanAndEndsAfterItsFile() {
+    QFETCH(int, signal);
     TWindowRig rig;
     TTerminationSignals termination;
     connect(&termination, &TTerminationSignals::Requested, &rig.window,
             &TMainWindow::RequestTermination);
     rig.Choose(kSample);
     rig.window.SetOnChunk([&](int chunk) {
-      if (chunk == 2) ::raise(SIGTERM);
+      if (chunk == 2) ::raise(signal);
     });
     rig.Click("button2");
 
