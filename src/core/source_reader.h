@@ -89,7 +89,9 @@ class TSourceReader {
   bool AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd);
   // Before a read that a failure made necessary: false when the reading stops at offset.
   bool KeepReading(std::int64_t offset);
-  std::int64_t InterruptedAt() const { return loss_ != TSourceLoss::None ? lossOffset_ : stopOffset_; }
+  std::int64_t InterruptedAt() const {
+    return loss_ != TSourceLoss::None ? lossOffset_ : stopOffset_;
+  }
   std::int64_t AlignDown(std::int64_t value) const;
   std::int64_t AlignUp(std::int64_t value) const;
 

@@ -378,8 +378,8 @@ TEST(FailingSource, AFailingChunkCanBeStoppedAndTheWindowKeepsAnswering) {
   const std::vector<std::uint8_t> body = InflateStream(fs.Find("/out")->Data, kHeaderSize).Content;
   ASSERT_LE(body.size(), expected.Fragments.size());
   EXPECT_TRUE(std::equal(body.begin(), body.end(), expected.Fragments.begin()));
-  EXPECT_EQ(host.offsets, std::vector<std::int64_t>(expected.Offsets.begin(),
-                                                    expected.Offsets.begin() + host.offsets.size()));
+  ASSERT_LE(host.offsets.size(), expected.Offsets.size());
+  EXPECT_TRUE(std::equal(host.offsets.begin(), host.offsets.end(), expected.Offsets.begin()));
 }
 
 TEST(FailingSource, HealthyChunksProcessMessagesOncePerChunkHoweverSlow) {
