@@ -17,9 +17,16 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
       stopRequested = true;
       return TRUE;  // handled: the process goes on and finishes its file
+    case CTRL_CLOSE_EVENT:
+      // The console window was closed, as a terminal is on POSIX systems. The system ends
+      // the process as soon as this returns (and after some 5 seconds in any case), so it
+      // does not return: the scan stops at its next read, finishes its file and the program
+      // ends on its own, which ends this thread too.
+      stopRequested = true;
+      ::Sleep(INFINITE);
+      return TRUE;
     default:
       return FALSE;
   }
