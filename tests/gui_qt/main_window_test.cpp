@@ -232,7 +232,7 @@ class TMainWindowTest : public QObject {
     for (std::size_t i = 1; i < 3; ++i) {
       const TFileDialogSettings& sd = rig.dialogs.FileDialogs[i];
       QVERIFY(sd.Kind == TFileDialogSettings::TKind::Save);
-      QVERIFY(sd.Filter.isEmpty() && sd.DefaultExtension.isEmpty() && !sd.ConfirmOverwrite);
+      QVERIFY(sd.Filter.isEmpty() && sd.DefaultExtension.isEmpty() && sd.ConfirmOverwrite);
     }
     QVERIFY(rig.dialogs.FileDialogs[1].FileName.isEmpty());
     QCOMPARE(rig.dialogs.FileDialogs[2].FileName, rig.output);
