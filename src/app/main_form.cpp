@@ -251,8 +251,16 @@ void TMain::RunScan(const std::string& outputPath) {
   SetGaugePosition(0);
   const bool created = writer.IsCreated();
   const std::string partialPath = created ? writer.PartialPath() : std::string();
+  // A scan that lost its source finished its file, but did not reach the end: it takes
+  // the output's place only where no earlier file would be lost.
+  const bool keepPartial =
+      created && !failure && loop.Loss != TSourceLoss::None && writer.ReplacesAFile();
   try {
-    writer.Close();
+    if (keepPartial) {
+      writer.CloseKeepingPartial();
+    } else {
+      writer.Close();
+    }
   } catch (...) {
     if (!failure) failure = std::current_exception();
   }
@@ -260,7 +268,7 @@ void TMain::RunScan(const std::string& outputPath) {
 
   lastScan_.OutputPath = outputPath;
   lastScan_.BytesToScan = SourceSize;
-  if (created && failure) {
+  if (created && (failure || keepPartial)) {
     lastScan_.PartialPath = partialPath;
     view_.AppendLogLine(texts::kPartialKeptPrefix + Shown(partialPath));
   }
@@ -275,7 +283,12 @@ void TMain::RunScan(const std::string& outputPath) {
   if (loop.Loss != TSourceLoss::None) {
     // The file is finished; the scan still did not reach its end, and that is a failure.
     lastScan_.End = TScanEnd::SourceLost;
-    throw EQuillonError(SourceLossText(loop, Shown(SourcePath)));
+    std::string text = SourceLossText(loop, Shown(SourcePath));
+    if (keepPartial) {
+      text += " It is kept as \"" + Shown(partialPath) + "\", and the earlier \"" +
+              Shown(outputPath) + "\" is as it was";
+    }
+    throw EQuillonError(text);
   }
   lastScan_.End = loop.Stopped ? TScanEnd::Stopped : TScanEnd::Completed;
 }

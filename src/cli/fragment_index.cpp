@@ -79,6 +79,12 @@ void TFragmentIndexWriter::Commit() {
   file_.Commit();
 }
 
+void TFragmentIndexWriter::Close() {
+  if (!file_.IsOpen()) return;
+  WritePending();
+  file_.Close();
+}
+
 void TFragmentIndexWriter::Discard(IFileSystem& fileSystem) {
   if (!file_.IsOpen()) return;
   file_.Close();

@@ -34,8 +34,8 @@ class TFragmentIndexWriter {
   // Writes what is left, flushes, and moves the file over PATH. Throws EWriteError after a
   // failed write (the partial file stays), or the move's error.
   void Commit();
-  // Closes without moving: the partial file stays. Never throws.
-  void Close() { file_.Close(); }
+  // Writes what is left and closes without moving: the partial file stays. Never throws.
+  void Close();
   // Closes and removes the partial file: nothing was scanned.
   void Discard(IFileSystem& fileSystem);
 

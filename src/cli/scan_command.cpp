@@ -109,15 +109,16 @@ int RunScanCommand(const TScanOptions& options) {
   }
 
   const TScanReport& report = main.LastScan();
-  if (!report.PartialPath.empty()) {
+  if (report.End == TScanEnd::Failed && !report.PartialPath.empty()) {
     std::fprintf(stderr, "The unfinished fragment file stays as \"%s\"; \"%s\" is as it was "
                  "before the scan.\n", shown(report.PartialPath).c_str(), shown(output).c_str());
   }
   // The index follows its fragment file: in place when that is, kept as partial when that
   // failed, and gone when nothing was scanned.
   if (indexWriter.IsCreated()) {
-    const bool fileInPlace = report.End == TScanEnd::Completed ||
-                             report.End == TScanEnd::Stopped || report.End == TScanEnd::SourceLost;
+    const bool fileInPlace = report.PartialPath.empty() &&
+                             (report.End == TScanEnd::Completed || report.End == TScanEnd::Stopped ||
+                              report.End == TScanEnd::SourceLost);
     if (fileInPlace) {
       try {
         indexWriter.Commit();
@@ -130,9 +131,9 @@ int RunScanCommand(const TScanOptions& options) {
         view.ShowError(ErrorDisplayText(error.what()));
         status = kExitFailure;
       }
-    } else if (report.End == TScanEnd::Failed && !report.PartialPath.empty()) {
+    } else if (!report.PartialPath.empty()) {
       indexWriter.Close();
-      std::fprintf(stderr, "The unfinished index stays as \"%s\".\n",
+      std::fprintf(stderr, "Its index stays beside it as \"%s\".\n",
                    shown(indexWriter.PartialPath()).c_str());
     } else {
       indexWriter.Discard(*fileSystem);

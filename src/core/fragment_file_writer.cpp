@@ -114,6 +114,12 @@ void TFragmentFileWriter::Close() {
   output_.Commit();
 }
 
+void TFragmentFileWriter::CloseKeepingPartial() {
+  EndCompressor();
+  finished_ = false;
+  output_.Close();
+}
+
 void TFragmentFileWriter::FlushFullBuffer() {
   WriteAll(outBuffer_.data(), outBuffer_.size());
   zs_.next_out = outBuffer_.data();

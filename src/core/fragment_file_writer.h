@@ -44,7 +44,13 @@ class TFragmentFileWriter {
   // nothing more is written, and the partial file stays under its name.
   void Close();
 
+  // Closes the file and leaves it under its partial name even after Finish: for a run
+  // that finished its file but failed, so that it does not replace an earlier file.
+  void CloseKeepingPartial();
+
   bool IsCreated() const { return output_.IsOpen(); }
+  // Whether a file was at the path given to Create when the run began.
+  bool ReplacesAFile() const { return output_.ReplacesAFile(); }
   // Where the file is while it is written, and where it stays when it is not finished.
   std::string PartialPath() const { return output_.PartialPath(); }
   std::uint64_t FragmentCount() const { return fragmentCount_; }

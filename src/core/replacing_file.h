@@ -28,6 +28,8 @@ class TReplacingFile {
   // The open partial file; only while IsOpen().
   TStream& Stream() { return *stream_; }
   const std::string& Path() const { return path_; }
+  // Whether a file was at Path() when the partial file was created.
+  bool ReplacesAFile() const { return before_.Kind != TPathKind::Missing; }
   std::string PartialPath() const { return path_ + kPartialSuffix; }
 
   // Closes the partial file and moves it over Path(). Throws, and leaves the partial file
