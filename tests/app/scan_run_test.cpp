@@ -352,6 +352,27 @@ TEST_F(ScanRunTest, SourcePathTooLongForTheHeaderIsRefusedBeforeTheOutputIsCreat
   EXPECT_EQ(fs_.Find("/out.frag"), nullptr);
 }
 
+// A disk chosen through the open-image entry by its device node gets the same question as
+// a drive letter when the output lies on it; a "No" creates nothing.
+TEST_F(ScanRunTest, ADeviceNodeChosenAsAnImageGetsTheSameDeviceQuestion) {
+  fs_.Put("/dev/loop1", std::vector<std::uint8_t>(kChunkSize, 0))->IsDevice = true;
+  devices_.FileDevices["/mnt/"] = "/dev/loop1";
+  main_.Source.SetText("/dev/loop1");
+  main_.Destination.SetText("/mnt/out.frag");
+  view_.QuestionAnswer = false;
+  main_.button2Click();
+  ASSERT_EQ(view_.Questions.size(), 1u);
+  EXPECT_NE(view_.Questions[0].find("/mnt/out.frag"), std::string::npos);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Declined);
+  EXPECT_EQ(fs_.Find("/mnt/out.frag.partial"), nullptr);
+  EXPECT_EQ(fs_.Find("/mnt/out.frag"), nullptr);
+
+  // A device that sizes to nothing (a loop device without its file) is refused at once.
+  fs_.Put("/dev/loop2", {})->IsDevice = true;
+  EXPECT_THROW(main_.Source.SetText("/dev/loop2"), EQuillonError);
+  EXPECT_EQ(main_.SourceSize, 0);
+}
+
 // What a person is told about a failing source, and in what order: the unreadable places
 // in the log before "完成！", a lost source as a failure that still leaves a complete file.
 class FailingSourceScanTest : public ScanRunTest {};

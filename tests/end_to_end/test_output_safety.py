@@ -155,6 +155,18 @@ class OutputSafety(unittest.TestCase):
         self.assertIn("Trailer:        valid", result.stdout)
         self.assertIn("100 bytes beyond its last whole 4096-byte fragment", result.stdout)
 
+        # One page of one table: counted in the singular.
+        page = bytearray(4096)
+        page[0:16] = bytes([1, 1, 0x10, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x00, 0x0F])
+        one = self.path("one.img")
+        with open(one, "wb") as f:
+            f.write(bytes(page) + bytes(65536))
+        single = self.path("one.frag")
+        self.assertEqual(run("scan", "--quiet", one, single).returncode, 0)
+        result = run("rows", single)
+        self.assertIn("(complete, 1 fragment)", result.stdout)
+        self.assertIn("1 data page of 1 table,", result.stdout)
+
     def path_of_scan(self):
         out = self.path("plain.frag")
         if not os.path.exists(out):
