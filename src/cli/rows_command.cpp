@@ -62,6 +62,8 @@ class TProgressStream : public TStream {
     return got;
   }
   std::size_t Write(const void* buffer, std::size_t n) override { return inner_.Write(buffer, n); }
+  TReadFailure LastReadFailure() const override { return inner_.LastReadFailure(); }
+  std::string LastErrorText() const override { return inner_.LastErrorText(); }
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
     return inner_.Seek(offset, origin);
   }

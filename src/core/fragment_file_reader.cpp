@@ -109,6 +109,19 @@ std::string CheckTrailer(const std::vector<std::uint8_t>& rest, std::uint64_t re
   return {};
 }
 
+// The first offset from on, within n bytes, that a read of its 512-byte sector fails at:
+// a failed large read names the place itself. from when none fails on the second try.
+std::uint64_t FirstUnreadable(TStream& file, std::uint64_t from, std::size_t n) {
+  std::uint8_t sector[512];
+  for (std::uint64_t at = from; at < from + n; at += sizeof sector) {
+    if (file.Seek(static_cast<std::int64_t>(at), TSeekOrigin::Begin) < 0) return at;
+    const std::size_t got = file.Read(sector, sizeof sector);
+    if (got < sizeof sector && file.LastReadFailure() != TReadFailure::None) return at + got;
+    if (got == 0) break;
+  }
+  return from;
+}
+
 }  // namespace
 
 const char* StateName(TFragmentFileState state) {
@@ -129,9 +142,13 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
 
   // A read that fails is the medium's fault, not the scan's: said as such, with the
   // system's reason, so that nobody re-scans a disk because a copy could not be read.
-  const auto readFailed = [&](std::uint64_t at) {
+  const auto readFailed = [&](std::uint64_t from, std::size_t left) {
     if (file.LastReadFailure() == TReadFailure::None) return false;
-    const std::string reason = file.LastErrorText();
+    std::string reason = file.LastErrorText();
+    const std::uint64_t at = FirstUnreadable(file, from, left);
+    if (file.LastReadFailure() != TReadFailure::None && !file.LastErrorText().empty()) {
+      reason = file.LastErrorText();
+    }
     report.State = TFragmentFileState::Unreadable;
     report.Problem = "the file could not be read at offset " + std::to_string(at) +
                      (reason.empty() ? std::string() : ": " + reason);
@@ -140,7 +157,9 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
 
   std::uint8_t header[kHeaderSize];
   const std::size_t headerBytes = file.Read(header, kHeaderSize);
-  if (headerBytes < kHeaderSize && readFailed(headerBytes)) return report;
+  if (headerBytes < kHeaderSize && readFailed(headerBytes, kHeaderSize - headerBytes)) {
+    return report;
+  }
   if (headerBytes == 0 && report.FileLength == 0) {
     report.State = TFragmentFileState::Incomplete;
     report.Problem = "empty (0 bytes): nothing was written to it";
@@ -171,7 +190,7 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
   int rc = Z_OK;
   for (;;) {
     const std::size_t got = file.Read(buffer.data(), buffer.size());
-    if (got < buffer.size() && readFailed(readEnd + got)) {
+    if (got < buffer.size() && readFailed(readEnd + got, buffer.size() - got)) {
       report.Fragments = inflater.Fragments();
       return report;
     }

@@ -174,6 +174,34 @@ class OutputSafety(unittest.TestCase):
         return out
 
 
+class UnreadableFragmentFile(unittest.TestCase):
+    """A fragment file on a failing disk (quillon-faulty-file): inspect and rows say that it
+    could not be read, and where, rather than that its scan did not finish."""
+
+    def test_a_read_error_is_named_with_its_offset(self):
+        if not ARGS.faulty_file:
+            self.skipTest("quillon-faulty-file was not built (no libfuse3)")
+        import test_failing_disk as failing
+        failing.ARGS = ARGS
+        os.makedirs(ARGS.work, exist_ok=True)
+        with open(os.path.join(ARGS.samples, "sample-jet4.mdb"), "rb") as f:
+            database = f.read()
+        image = os.path.join(ARGS.work, "source.img")
+        with open(image, "wb") as f:
+            f.write(database * 4)
+        frag = os.path.join(ARGS.work, "on-a-failing-disk.frag")
+        if os.path.exists(frag):
+            os.remove(frag)
+        self.assertEqual(run("scan", "--quiet", image, frag).returncode, 0)
+        with failing.FaultyMount(frag, "--bad=131072:512") as mount:
+            for command in (["inspect", mount.path], ["rows", mount.path]):
+                result = run(*command)
+                self.assertEqual(result.returncode, 1, command)
+                self.assertIn("could not be read at offset 131072: Input/output error",
+                              result.stdout + result.stderr)
+                self.assertNotIn("did not finish", result.stdout + result.stderr)
+
+
 class SameDevice(unittest.TestCase):
     """A loop device holding a mounted ext2 file system: no output may land on it."""
 
@@ -270,7 +298,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", required=True)
     parser.add_argument("--samples", required=True)
+    parser.add_argument("--faulty-file", default="")
+    parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "quillon-safety"))
     ARGS, rest = parser.parse_known_args()
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     program = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False)
     sys.exit(not program.result.wasSuccessful())
 
