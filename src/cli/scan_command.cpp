@@ -116,9 +116,9 @@ int RunScanCommand(const TScanOptions& options) {
   // The index follows its fragment file: in place when that is, kept as partial when that
   // failed, and gone when nothing was scanned.
   if (indexWriter.IsCreated()) {
-    const bool fileInPlace = report.PartialPath.empty() &&
-                             (report.End == TScanEnd::Completed || report.End == TScanEnd::Stopped ||
-                              report.End == TScanEnd::SourceLost);
+    const bool ended = report.End == TScanEnd::Completed || report.End == TScanEnd::Stopped ||
+                       report.End == TScanEnd::SourceLost;
+    const bool fileInPlace = ended && report.PartialPath.empty();
     if (fileInPlace) {
       try {
         indexWriter.Commit();

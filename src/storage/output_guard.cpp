@@ -50,7 +50,9 @@ TOutputPlan TOutputGuard::Check(const std::string& path, const std::string& what
     refuse(shown, "is a device: writing it would destroy what is on it; the output must be a "
                   "file");
   }
-  if (facts.Kind == TPathKind::Other) refuse(shown, "is a pipe or a socket; the output must be a file");
+  if (facts.Kind == TPathKind::Other) {
+    refuse(shown, "is a pipe or a socket; the output must be a file");
+  }
   for (const TClaim& source : sources_) {
     if (SameFile(facts, source.Facts) || plan.Path == source.Path) {
       refuse(shown, "is the source of this scan (\"" + Shown(source.Path) +

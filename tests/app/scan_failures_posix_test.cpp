@@ -60,8 +60,8 @@ TEST_F(ScanFailuresTest, ADeviceAsTheOutputIsRefused) {
   for (const char* device : {"/dev/full", "/dev/null"}) {
     if (!fs::exists(device)) continue;
     view_.Messages.clear();
-    EXPECT_EQ(Run(device).rfind(std::string("Refused: the output file \"") + device + "\" is a device", 0),
-              0u);
+    const std::string refusal = std::string("Refused: the output file \"") + device + "\" is a device";
+    EXPECT_EQ(Run(device).rfind(refusal, 0), 0u);
     EXPECT_TRUE(view_.Messages.empty());
     EXPECT_EQ(main_.LastScan().End, TScanEnd::Refused);
   }
