@@ -85,10 +85,28 @@ void TMain::SourceChange() {
     const std::unique_ptr<TStream> source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
     const std::int64_t length = source->Length();
     if (length < 0) throw EQuillonError("Cannot take the length of \"" + SourcePath + "\"");
+    CheckSourceHasSize(length);
     SourceSize = length;
   } else {
     const std::unique_ptr<IDevice> device = devices_.OpenDevice(SourcePath, TOpenMode::ReadShared);
     SourceSize = DeviceSize(*device, kind);
+  }
+}
+
+void TMain::CheckSourceHasSize(std::int64_t size) {
+  const TPathKind kind = fileSystem_.Facts(SourcePath).Kind;
+  const std::string shown = Shown(SourcePath);
+  if (kind == TPathKind::CharacterDevice || kind == TPathKind::Other) {
+    SourceSize = 0;
+    throw EQuillonError("Cannot scan \"" + shown + "\": it is " +
+                        (kind == TPathKind::Other ? "a pipe or a socket" : "a character device") +
+                        ", not a disk, a volume or an image file, and has no size to scan");
+  }
+  if (kind == TPathKind::Device && size <= 0) {
+    SourceSize = 0;
+    throw EQuillonError("Cannot size \"" + shown +
+                        "\": the device reports no size (a loop device without its file, or "
+                        "a drive without a medium), and a scan of 0 bytes would find nothing");
   }
 }
 
@@ -117,29 +135,56 @@ void TMain::button2Click() {
     view_.ShowMessage(texts::kMissingInput);
     lastScan_ = TScanReport{};
     lastScan_.End = TScanEnd::MissingInput;
-  } else if (!OutputPlacementAccepted()) {
-    lastScan_ = TScanReport{};
-    lastScan_.End = TScanEnd::Declined;
-    return;  // nothing was opened or created, and nothing was scanned
   } else {
-    RunScan();
+    const TOutputPlan plan = PlanOutput();
+    if (plan.OnSourceDevice && !OutputPlacementAccepted(plan.Path)) {
+      lastScan_ = TScanReport{};
+      lastScan_.End = TScanEnd::Declined;
+      return;  // nothing was opened or created, and nothing was scanned
+    }
+    RunScan(plan.Path);
   }
   view_.AppendLogLine(texts::kScanClosing);
 }
 
-bool TMain::OutputPlacementAccepted() {
-  if (SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile) return true;
-  if (!devices_.FileLiesOnDevice(Destination.Text(), SourcePath)) return true;
-  return view_.AskYesNo(texts::kOutputOnSourceDevicePrefix + Shown(Destination.Text()) +
+TOutputPlan TMain::PlanOutput() {
+  try {
+    TOutputGuard guard(fileSystem_, devices_);
+    guard.AddSource(SourcePath);
+    return guard.Check(Destination.Text(), "output file", replaceRule_);
+  } catch (...) {
+    lastScan_ = TScanReport{};
+    lastScan_.End = TScanEnd::Refused;
+    throw;
+  }
+}
+
+bool TMain::OutputPlacementAccepted(const std::string& outputPath) {
+  return view_.AskYesNo(texts::kOutputOnSourceDevicePrefix + Shown(outputPath) +
                         texts::kOutputOnSourceDeviceMiddle + Shown(Source.Text()) +
                         texts::kOutputOnSourceDeviceEnd);
 }
 
 namespace {
 
-std::string UnreadableLogLine(const TByteRanges& unreadable) {
+// "Everything else was scanned" only when the scan reached the end of the source.
+std::string UnreadableLogLine(const TByteRanges& unreadable, bool reachedEnd) {
   return texts::kUnreadablePrefix + std::to_string(unreadable.Bytes()) + texts::kUnreadableBytes +
-         std::to_string(unreadable.Count()) + texts::kUnreadableRanges;
+         std::to_string(unreadable.Count()) +
+         (reachedEnd ? texts::kUnreadableRanges : texts::kUnreadableRangesBeforeEnd);
+}
+
+// The whole percentage of size that position is, never 100 before the end.
+std::int64_t PercentOf(std::int64_t position, std::int64_t size) {
+  if (size <= 0) return 100;
+  const auto percent = static_cast<std::int64_t>(static_cast<long double>(position) * 100 / size);
+  return position < size ? std::min<std::int64_t>(percent, 99) : 100;
+}
+
+std::string StoppedLogLine(std::int64_t position, std::int64_t size) {
+  return texts::kStoppedPrefix + std::to_string(position) + texts::kStoppedOf +
+         std::to_string(size) + texts::kStoppedBytes + std::to_string(PercentOf(position, size)) +
+         texts::kStoppedEnd;
 }
 
 std::string SourceLossText(const TChunkLoopResult& loop, const std::string& shownSource) {
@@ -157,7 +202,7 @@ std::string SourceLossText(const TChunkLoopResult& loop, const std::string& show
 
 }  // namespace
 
-void TMain::RunScan() {
+void TMain::RunScan(const std::string& outputPath) {
   // Cleared however the run ends, also by an exception.
   struct TScanningFlag {
     bool& Flag;
@@ -175,7 +220,7 @@ void TMain::RunScan() {
     // A path the header cannot hold is refused before the output is created.
     TFragmentFileWriter::CheckSourcePathFits(SourcePath, Shown(SourcePath));
     source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
-    writer.Create(Destination.Text());
+    writer.Create(outputPath);
     const std::int64_t sourceLength = source->Length();
     writer.WriteHeader(SourcePath, sourceLength);
     source->Seek(0, TSeekOrigin::Begin);
@@ -189,19 +234,44 @@ void TMain::RunScan() {
     // (0); its size is then the one chosen.
     const bool isFile = SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile;
     loop = RunChunkLoop(host, *source, isFile || sourceLength > 0 ? sourceLength : -1, writer);
-    if (!loop.Unreadable.Empty()) view_.AppendLogLine(UnreadableLogLine(loop.Unreadable));
+    const bool reachedEnd = !loop.Stopped && loop.Loss == TSourceLoss::None;
+    if (!loop.Unreadable.Empty()) {
+      view_.AppendLogLine(UnreadableLogLine(loop.Unreadable, reachedEnd));
+    }
+    if (loop.Stopped) view_.AppendLogLine(StoppedLogLine(loop.EndPosition, SourceSize));
     writer.Finish();
   } catch (...) {
     failure = std::current_exception();
   }
   // The cleanup runs after a normal end, a stop and a failure alike; both files are
-  // still open while the completion message is on screen.
+  // still open while the completion message is on screen. Only a finished file is moved
+  // into place, by Close; an unfinished one stays beside it under its partial name.
   ShowDoneMessage();
   UnlockControls();
   SetGaugePosition(0);
-  writer.Close();
+  const bool created = writer.IsCreated();
+  const std::string partialPath = created ? writer.PartialPath() : std::string();
+  // A scan that lost its source finished its file, but did not reach the end: it takes
+  // the output's place only where no earlier file would be lost.
+  const bool keepPartial =
+      created && !failure && loop.Loss != TSourceLoss::None && writer.ReplacesAFile();
+  try {
+    if (keepPartial) {
+      writer.CloseKeepingPartial();
+    } else {
+      writer.Close();
+    }
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
   source.reset();
 
+  lastScan_.OutputPath = outputPath;
+  lastScan_.BytesToScan = SourceSize;
+  if (created && (failure || keepPartial)) {
+    lastScan_.PartialPath = partialPath;
+    view_.AppendLogLine(texts::kPartialKeptPrefix + Shown(partialPath));
+  }
   lastScan_.Fragments = loop.Fragments;
   lastScan_.BytesScanned = loop.EndPosition;
   lastScan_.Unreadable = loop.Unreadable.Ranges();
@@ -213,7 +283,12 @@ void TMain::RunScan() {
   if (loop.Loss != TSourceLoss::None) {
     // The file is finished; the scan still did not reach its end, and that is a failure.
     lastScan_.End = TScanEnd::SourceLost;
-    throw EQuillonError(SourceLossText(loop, Shown(SourcePath)));
+    std::string text = SourceLossText(loop, Shown(SourcePath));
+    if (keepPartial) {
+      text += " It is kept as \"" + Shown(partialPath) + "\", and the earlier \"" +
+              Shown(outputPath) + "\" is as it was";
+    }
+    throw EQuillonError(text);
   }
   lastScan_.End = loop.Stopped ? TScanEnd::Stopped : TScanEnd::Completed;
 }

@@ -17,6 +17,7 @@
 #include "core/source_path.h"
 #include "core/stream.h"
 #include "storage/device_queries.h"
+#include "storage/output_guard.h"
 
 namespace quillon {
 
@@ -28,6 +29,8 @@ enum class TScanEnd {
   Stopped,       // ended by the stop command; the file is complete
   Failed,        // ended by a failure; the file, if created, has no trailer
   Declined,      // the output lies on the device to scan, and the user chose not to go on
+  Refused,       // the source or the output may not be used (the reason was raised);
+                 // nothing was created
   SourceLost,    // the source could no longer be read, or shrank; the file is complete up
                  // to there, and the scan is reported as a failure
 };
@@ -36,6 +39,9 @@ struct TScanReport {
   TScanEnd End = TScanEnd::NotRun;
   std::int64_t Fragments = 0;
   std::int64_t BytesScanned = 0;
+  std::int64_t BytesToScan = 0;  // the source size the scan was to cover
+  std::string OutputPath;        // the file written (the system's form), links followed
+  std::string PartialPath;       // after a failure: where the unfinished file stays
   // What could not be read: zeros in the scan's view. Everything else was scanned.
   std::vector<TByteRange> Unreadable;
   std::int64_t UnreadableBytes = 0;
@@ -102,6 +108,10 @@ class TMain {
   const TScanReport& LastScan() const { return lastScan_; }
   TPathConstants PathConstants() const;
 
+  // Which existing file a scan may replace. The window's save dialog asks before an
+  // existing file is chosen, so it may replace any file; the command line narrows it.
+  void SetReplaceRule(TReplaceRule rule) { replaceRule_ = rule; }
+
   // Sees every fragment of the next scans; empty for none.
   void SetFragmentObserver(TFragmentObserver observer) { fragmentObserver_ = std::move(observer); }
 
@@ -111,9 +121,15 @@ class TMain {
 
  private:
   class TScanHost;
-  void RunScan();
+  void RunScan(const std::string& outputPath);
+  // Checks the output against the source; throws the refusal. Records a refusal in
+  // LastScan first.
+  TOutputPlan PlanOutput();
   // Asks before a scan that would write its output onto the device it scans.
-  bool OutputPlacementAccepted();
+  bool OutputPlacementAccepted(const std::string& outputPath);
+  // Refuses a source that is no disk, volume or file with a size: a character device, a
+  // pipe, a disk device that reports no size.
+  void CheckSourceHasSize(std::int64_t size);
   // The bytes a device covers, by its kind; throws when it sizes to nothing.
   std::int64_t DeviceSize(IDevice& device, TSourceKind kind);
   void ShowDoneMessage();
@@ -130,6 +146,7 @@ class TMain {
   std::int64_t gaugeUnit_ = 1024;
   TScanReport lastScan_;
   TFragmentObserver fragmentObserver_;
+  TReplaceRule replaceRule_ = TReplaceRule::Any;
   bool scanning_ = false;
   bool closeRequested_ = false;  // never cleared: the program ends
 };

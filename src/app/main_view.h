@@ -47,7 +47,8 @@ class IMainView {
   virtual void ClearOpenDialog() = 0;
   // od, modal. Returns the full path of the confirmed file, or nothing when cancelled.
   virtual std::optional<std::string> ShowOpenDialog() = 0;
-  // sd, modal: no filter, no default extension, no overwrite warning, fileName pre-filled.
+  // sd, modal: no filter, no default extension, fileName pre-filled; it asks the system's
+  // standard question before an existing file is chosen (a scan replaces it).
   // Returns the full path of the confirmed file, or nothing when cancelled.
   virtual std::optional<std::string> ShowSaveDialog(const std::string& fileName) = 0;
 };

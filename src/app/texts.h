@@ -20,6 +20,20 @@ inline constexpr const char* kDestinationChosenPrefix = "数据库碎片保存�
 inline constexpr const char* kUnreadablePrefix = "无法读取 ";
 inline constexpr const char* kUnreadableBytes = " 字节（共 ";
 inline constexpr const char* kUnreadableRanges = " 处），已按零处理；其余数据均已扫描。";
+// The same after a scan that did not reach the end of the source (stopped, or the source
+// was lost): "无法读取 N 字节（共 M 处），已按零处理。"
+inline constexpr const char* kUnreadableRangesBeforeEnd = " 处），已按零处理。";
+
+// The log line after a stop: "扫描已停止于第 X 字节（共 Y 字节，Z%）；之后的数据没有扫描。"
+// (stopped at byte X of Y, Z%; what follows was not scanned).
+inline constexpr const char* kStoppedPrefix = "扫描已停止于第 ";
+inline constexpr const char* kStoppedOf = " 字节（共 ";
+inline constexpr const char* kStoppedBytes = " 字节，";
+inline constexpr const char* kStoppedEnd = "%）；之后的数据没有扫描。";
+
+// The log line after a failed scan: where the unfinished file stays; a file that was at
+// the output path before is unchanged. "未完成的扫描文件保留为: PATH"
+inline constexpr const char* kPartialKeptPrefix = "未完成的扫描文件保留为: ";
 
 // The source menu.
 inline constexpr const char* kOpenImageCaption = "打开磁盘镜像";

@@ -2,8 +2,9 @@
 // fragment file before handing it on, and show the rows it holds.
 //
 // Exit status: 0 a scan ended normally, or the inspected (or read) file is complete;
-//              1 a failure (the text is on stderr), or an incomplete or corrupt file
-//                (rows still shows what could be read from it);
+//              1 a failure (the text is on stderr; an earlier OUTPUT is as it was), a
+//                refusal (nothing was created), or an incomplete, corrupt or unreadable
+//                file (rows still shows what could be read from it);
 //              2 a usage error;
 //              3 a scan ended and its file is complete, but some bytes of the source could
 //                not be read (they were scanned as zeros; --verbose lists them);
@@ -43,8 +44,9 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "quillon-cli 2.0");
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 scan ended normally / file complete; 1 failure, or file incomplete or "
-      "corrupt (rows still shows what could be read); 2 usage error; 3 scan ended with a "
+      "Exit status: 0 scan ended normally / file complete; 1 failure or refusal (an earlier "
+      "OUTPUT is kept as it was), or file incomplete, corrupt or unreadable (rows still shows "
+      "what could be read); 2 usage error; 3 scan ended with a "
       "complete file, but some bytes of the source could not be read; 130 scan stopped with "
       "Ctrl-C, SIGTERM or SIGHUP (its file is still complete).");
 
@@ -58,7 +60,9 @@ int main(int argc, char** argv) {
       ->required();
   scanCommand->add_option("OUTPUT", scan.Output, "The fragment file to write")->required();
   scanCommand->add_flag("-q,--quiet", scan.Quiet, "Print errors only");
-  scanCommand->add_flag("-f,--force", scan.Force, "Replace OUTPUT if it exists");
+  scanCommand->add_flag("-f,--force", scan.Force,
+                        "Replace OUTPUT (and the --index FILE) if it exists and is a fragment "
+                        "file (an index); the old file goes only once the new one is complete");
   scanCommand->add_flag("--allow-same-device", scan.AllowSameDevice,
                         "Write OUTPUT even when it lies on the drive or volume being scanned "
                         "(it overwrites free space that may hold what you want to recover)");

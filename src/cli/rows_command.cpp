@@ -1,11 +1,12 @@
 // quillon-cli rows: the tables and rows held by the data and LVAL pages of a fragment file,
 // as a summary, CSV files or JSON.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <ostream>
 #include <memory>
 #include <new>
 #include <string>
@@ -17,10 +18,13 @@
 #include "cli/progress_meter.h"
 #include "cli/rows_output.h"
 #include "core/errors.h"
+#include "core/replacing_file.h"
 #include "rows/catalog_reading.h"
 #include "rows/row_recovery.h"
 #include "storage/file_system.h"
+#include "storage/device_queries.h"
 #include "storage/full_path.h"
+#include "storage/output_guard.h"
 
 namespace quillon {
 namespace {
@@ -58,6 +62,8 @@ class TProgressStream : public TStream {
     return got;
   }
   std::size_t Write(const void* buffer, std::size_t n) override { return inner_.Write(buffer, n); }
+  TReadFailure LastReadFailure() const override { return inner_.LastReadFailure(); }
+  std::string LastErrorText() const override { return inner_.LastErrorText(); }
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
     return inner_.Seek(offset, origin);
   }
@@ -110,26 +116,86 @@ std::string PrepareCsvDirectory(const fs::path& directory, bool force,
   return {};
 }
 
-// Writes one file per table that has rows; returns an error text, empty on success.
-std::string WriteCsvFiles(const fs::path& directory, const std::vector<fs::path>& toReplace,
-                          const TRowRecovery& recovery, std::size_t& written) {
-  // Replaced as a whole, so that the directory holds this file's tables only.
-  for (const fs::path& old : toReplace) {
-    std::error_code ec;
-    fs::remove(old, ec);
-    if (ec) return "Cannot remove \"" + Utf8Of(old) + "\": " + ec.message() + ".";
+// An ostream's buffer that writes to a TStream in 64 KiB pieces and keeps the first
+// failure's text.
+class TStreamOut : public std::streambuf {
+ public:
+  explicit TStreamOut(TStream& stream) : stream_(stream), buffer_(65536) {
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
   }
+  // Writes what is buffered; false once a write has failed.
+  bool Drain() {
+    const auto n = static_cast<std::size_t>(pptr() - pbase());
+    if (n > 0 && ok_ && stream_.Write(pbase(), n) != n) {
+      ok_ = false;
+      failure_ = stream_.LastErrorText();
+    }
+    setp(buffer_.data(), buffer_.data() + buffer_.size());
+    return ok_;
+  }
+  const std::string& Failure() const { return failure_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!Drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+
+ private:
+  TStream& stream_;
+  std::vector<char> buffer_;
+  bool ok_ = true;
+  std::string failure_;
+};
+
+// Writes one file per table that has rows, each through the output checks and as a
+// partial file moved into place once complete; then removes the earlier table files this
+// run did not write again. Returns an error text, empty on success.
+std::string WriteCsvFiles(IFileSystem& fileSystem, TOutputGuard& guard, const fs::path& directory,
+                          const std::vector<fs::path>& toReplace, const TRowRecovery& recovery,
+                          std::size_t& written) {
+  std::vector<std::string> replaceable;
+  for (const fs::path& old : toReplace) replaceable.push_back(Utf8Of(old));
+  const auto mayReplace = [&](IFileSystem&, const std::string& systemPath) {
+    const std::string shown = fileSystem.ToDisplayText(systemPath);
+    return std::find(replaceable.begin(), replaceable.end(), shown) != replaceable.end();
+  };
+  std::vector<std::string> kept;
   const auto& tables = recovery.Tables();
   for (std::size_t t = 0; t < tables.size(); ++t) {
     if (tables[t].LiveRows + tables[t].DeletedRows + tables[t].MovedRowsNotFound == 0) continue;
-    const fs::path path = directory / TableCsvName(tables[t]);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) WriteTableCsv(out, recovery, t);
-    out.close();
-    if (!out) {
-      return "Cannot write \"" + Utf8Of(path) + "\": " + std::strerror(errno) + ".";
+    const std::string shown = Utf8Of(directory / TableCsvName(tables[t]));
+    try {
+      const TOutputPlan plan =
+          guard.Check(SystemPathOf(fileSystem, shown), "CSV file", TReplaceRule::Recognised,
+                      mayReplace, "table CSV file of an earlier run");
+      TReplacingFile file(fileSystem);
+      file.Create(plan.Path);
+      TStreamOut buffer(file.Stream());
+      std::ostream out(&buffer);
+      WriteTableCsv(out, recovery, t);
+      out.flush();
+      if (!buffer.Drain() || !file.Stream().Flush()) {
+        const std::string reason =
+            buffer.Failure().empty() ? file.Stream().LastErrorText() : buffer.Failure();
+        return "Cannot write \"" + fileSystem.ToDisplayText(file.PartialPath()) + "\"" +
+               (reason.empty() ? "" : ": " + reason) + ". The unfinished file stays there.";
+      }
+      file.Commit();
+    } catch (const EQuillonError& error) {
+      return ErrorDisplayText(error.what());
     }
+    kept.push_back(shown);
     ++written;
+  }
+  // Replaced as a whole, so that the directory holds this file's tables only.
+  for (const fs::path& old : toReplace) {
+    if (std::find(kept.begin(), kept.end(), Utf8Of(old)) != kept.end()) continue;
+    std::error_code ec;
+    fs::remove(old, ec);
+    if (ec) return "Cannot remove \"" + Utf8Of(old) + "\": " + ec.message() + ".";
   }
   return {};
 }
@@ -139,9 +205,10 @@ std::string WriteCsvFiles(const fs::path& directory, const std::vector<fs::path>
 int RunRowsCommand(const TRowsOptions& options) {
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
   std::string path;  // as a person reads it
+  std::string systemPath;
   std::unique_ptr<TStream> file;
   try {
-    const std::string systemPath = FullPath(SystemPathOf(*fileSystem, options.File));
+    systemPath = FullPath(SystemPathOf(*fileSystem, options.File));
     path = fileSystem->ToDisplayText(systemPath);
     file = fileSystem->Open(systemPath, TOpenMode::ReadShared);
   } catch (const EQuillonError& error) {
@@ -196,7 +263,11 @@ int RunRowsCommand(const TRowsOptions& options) {
   std::fflush(stdout);
   if (!options.CsvDirectory.empty()) {
     std::size_t written = 0;
-    const std::string problem = WriteCsvFiles(csvDirectory, toReplace, *recovery, written);
+    const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
+    TOutputGuard guard(*fileSystem, *devices);
+    guard.AddSource(systemPath);
+    const std::string problem =
+        WriteCsvFiles(*fileSystem, guard, csvDirectory, toReplace, *recovery, written);
     if (!problem.empty()) {
       std::fprintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;

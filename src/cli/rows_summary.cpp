@@ -67,11 +67,14 @@ std::string LongValuesText(std::uint64_t found, std::uint64_t notFound, std::uin
 void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFileReport& report,
                       const TRowRecovery& recovery) {
   const TRecoveryTotals& totals = recovery.Totals();
-  std::fprintf(out, "File:    %s (%s, %llu fragments)\n", path.c_str(), StateName(report.State),
-               static_cast<unsigned long long>(report.Fragments));
-  std::fprintf(out, "Pages:   %llu data pages of %zu tables, %llu LVAL pages\n",
-               static_cast<unsigned long long>(totals.DataPages), recovery.Tables().size(),
-               static_cast<unsigned long long>(totals.LongValuePages));
+  const auto plural = [](std::uint64_t n) { return n == 1 ? "" : "s"; };
+  std::fprintf(out, "File:    %s (%s, %llu fragment%s)\n", path.c_str(), StateName(report.State),
+               static_cast<unsigned long long>(report.Fragments), plural(report.Fragments));
+  std::fprintf(out, "Pages:   %llu data page%s of %zu table%s, %llu LVAL page%s\n",
+               static_cast<unsigned long long>(totals.DataPages), plural(totals.DataPages),
+               recovery.Tables().size(), plural(recovery.Tables().size()),
+               static_cast<unsigned long long>(totals.LongValuePages),
+               plural(totals.LongValuePages));
   std::size_t unreadable = 0;
   const auto& tables = recovery.Tables();
   for (std::size_t t = 0; t < tables.size(); ++t) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "storage/device_queries.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
+#include "storage/output_guard.h"
 
 namespace quillon {
 namespace {
@@ -22,13 +24,23 @@ std::string SourceText(const std::string& argument, const TMain& main) {
   return FullPath(main.SystemPath(argument));
 }
 
-// An existing file is replaced only on request.
-bool Refused(const std::string& path, const std::string& shown, const char* what, bool force) {
-  if (force || !PathExists(path)) return false;
-  std::fprintf(stderr,
-               "The %s \"%s\" already exists. Choose another name, or add --force to replace it.\n",
-               what, shown.c_str());
-  return true;
+// The last line of a scan that ended with its file in place.
+void PrintSummary(const TScanReport& report, const std::string& shownOutput) {
+  const auto count = static_cast<long long>(report.Fragments);
+  if (report.End == TScanEnd::Stopped) {
+    const std::int64_t size = report.BytesToScan;
+    const long long percent =
+        size > 0 ? std::min<long long>(static_cast<long long>(static_cast<long double>(
+                                           report.BytesScanned) * 100 / size),
+                                       report.BytesScanned < size ? 99 : 100)
+                 : 100;
+    std::printf("stopped at %lld%% (%lld of %lld bytes): %lld fragments written to %s\n",
+                percent, static_cast<long long>(report.BytesScanned),
+                static_cast<long long>(size), count, shownOutput.c_str());
+    return;
+  }
+  std::printf("%lld fragments from %lld bytes scanned; written to %s\n", count,
+              static_cast<long long>(report.BytesScanned), shownOutput.c_str());
 }
 
 }  // namespace
@@ -40,68 +52,101 @@ int RunScanCommand(const TScanOptions& options) {
   TMain main(view, *fileSystem, *devices);
   view.Attach(main);
   view.SetQuestionAnswer(options.AllowSameDevice);
+  // An existing output is replaced only with --force, and then only a file of our own kind.
+  const TReplaceRule rule = options.Force ? TReplaceRule::Recognised : TReplaceRule::Never;
+  main.SetReplaceRule(rule);
   const auto shown = [&](const std::string& path) { return fileSystem->ToDisplayText(path); };
 
-  std::string source;
   std::string output;
   std::string index;
+  TFragmentIndexWriter indexWriter(*fileSystem);
   try {
     output = FullPath(main.SystemPath(options.Output));
     if (!options.Index.empty()) index = FullPath(main.SystemPath(options.Index));
-    source = SourceText(options.Source, main);
+    // Sizing the source refuses one that has no size before anything is created.
+    main.Source.SetText(SourceText(options.Source, main));
+    // Both outputs are checked together, so that neither is the source, a device or the
+    // other one; the fragment file's own check runs again when the scan starts.
+    TOutputGuard guard(*fileSystem, *devices);
+    guard.AddSource(main.SourcePath);
+    output = guard.Check(output, "output file", rule).Path;
+    if (!index.empty()) {
+      const TOutputPlan plan =
+          guard.Check(index, "index file", rule, IsFragmentIndexFile, "fragment index file");
+      if (plan.OnSourceDevice && !options.AllowSameDevice) {
+        throw EQuillonError("Refused: the index file \"" + shown(plan.Path) + "\" lies on \"" +
+                            options.Source +
+                            "\", the device being scanned. Writing it would overwrite the free "
+                            "space where the lost data may be. Save it on another disk, or add "
+                            "--allow-same-device.");
+      }
+      index = plan.Path;
+      indexWriter.Create(index);
+      main.SetFragmentObserver([&indexWriter](std::int64_t number, std::int64_t offset,
+                                              std::span<const std::uint8_t, kFragmentSize> page) {
+        indexWriter.Add(number, offset, page);
+      });
+    }
   } catch (const EQuillonError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
     return kExitFailure;
-  }
-  if (Refused(output, shown(output), "output file", options.Force)) return kExitFailure;
-  if (!index.empty() && Refused(index, shown(index), "index file", options.Force)) {
-    return kExitFailure;
-  }
-
-  TFragmentIndexWriter indexWriter;
-  if (!index.empty()) {
-    if (!indexWriter.Create(index)) {
-      std::fprintf(stderr, "Cannot create the index file \"%s\". %s\n", shown(index).c_str(),
-                   indexWriter.Failure().c_str());
-      return kExitFailure;
-    }
-    main.SetFragmentObserver([&indexWriter](std::int64_t number, std::int64_t offset,
-                                            std::span<const std::uint8_t, kFragmentSize> page) {
-      indexWriter.Add(number, offset, page);
-    });
   }
   InstallStopRequestHandler();
 
   int status = kExitOk;
   try {
-    main.Source.SetText(source);
     main.Destination.SetText(output);
     main.button2Click();
+  } catch (const EWriteError& error) {
+    view.ShowError(ErrorDisplayText(error.what()));
+    // The window shows the text alone; here the file and the system's reason follow.
+    std::fprintf(stderr, "Cannot write \"%s\"%s%s.\n", shown(error.Path()).c_str(),
+                 error.Reason().empty() ? "" : ": ", error.Reason().c_str());
+    status = kExitFailure;
   } catch (const EQuillonError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
     status = kExitFailure;
   }
-  if (!index.empty() && !indexWriter.Close()) {
-    std::fprintf(stderr, "The index file \"%s\" could not be written completely. %s\n",
-                 shown(index).c_str(), indexWriter.Failure().c_str());
-    status = kExitFailure;
-  }
 
   const TScanReport& report = main.LastScan();
+  if (report.End == TScanEnd::Failed && !report.PartialPath.empty()) {
+    std::fprintf(stderr, "The unfinished fragment file stays as \"%s\"; \"%s\" is as it was "
+                 "before the scan.\n", shown(report.PartialPath).c_str(), shown(output).c_str());
+  }
+  // The index follows its fragment file: in place when that is, kept as partial when that
+  // failed, and gone when nothing was scanned.
+  if (indexWriter.IsCreated()) {
+    const bool ended = report.End == TScanEnd::Completed || report.End == TScanEnd::Stopped ||
+                       report.End == TScanEnd::SourceLost;
+    const bool fileInPlace = ended && report.PartialPath.empty();
+    if (fileInPlace) {
+      try {
+        indexWriter.Commit();
+      } catch (const EWriteError& error) {
+        std::fprintf(stderr, "Cannot write the index file \"%s\"%s%s; it stays unfinished.\n",
+                     shown(error.Path()).c_str(), error.Reason().empty() ? "" : ": ",
+                     error.Reason().c_str());
+        status = kExitFailure;
+      } catch (const EQuillonError& error) {
+        view.ShowError(ErrorDisplayText(error.what()));
+        status = kExitFailure;
+      }
+    } else if (!report.PartialPath.empty()) {
+      indexWriter.Close();
+      std::fprintf(stderr, "Its index stays beside it as \"%s\".\n",
+                   shown(indexWriter.PartialPath()).c_str());
+    } else {
+      indexWriter.Discard(*fileSystem);
+    }
+  }
+
   if (options.Verbose) {
     for (const TByteRange& range : report.Unreadable) {
       std::printf("unreadable\t%lld\t%lld\n", static_cast<long long>(range.Offset),
                   static_cast<long long>(range.Length));
     }
   }
-  if (status != kExitOk) return status;
-  if (!options.Quiet) {
-    std::printf("%lld fragments from %lld bytes scanned; written to %s\n",
-                static_cast<long long>(report.Fragments),
-                static_cast<long long>(report.BytesScanned), shown(output).c_str());
-  }
   if (report.End == TScanEnd::Declined) {
-    if (!index.empty()) std::remove(index.c_str());  // nothing was scanned
     std::fprintf(stderr,
                  "Refused: the output file \"%s\" lies on \"%s\", the device being scanned. "
                  "Writing it would overwrite the free space where the lost data may be. Save "
@@ -109,6 +154,8 @@ int RunScanCommand(const TScanOptions& options) {
                  shown(output).c_str(), options.Source.c_str());
     return kExitFailure;
   }
+  if (status != kExitOk) return status;
+  if (!options.Quiet) PrintSummary(report, shown(output));
   switch (report.End) {
     case TScanEnd::Completed: return report.Unreadable.empty() ? kExitOk : kExitUnreadable;
     case TScanEnd::Stopped: return kExitStopped;

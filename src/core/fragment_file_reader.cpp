@@ -109,6 +109,19 @@ std::string CheckTrailer(const std::vector<std::uint8_t>& rest, std::uint64_t re
   return {};
 }
 
+// The first offset from on, within n bytes, that a read of its 512-byte sector fails at:
+// a failed large read names the place itself. from when none fails on the second try.
+std::uint64_t FirstUnreadable(TStream& file, std::uint64_t from, std::size_t n) {
+  std::uint8_t sector[512];
+  for (std::uint64_t at = from; at < from + n; at += sizeof sector) {
+    if (file.Seek(static_cast<std::int64_t>(at), TSeekOrigin::Begin) < 0) return at;
+    const std::size_t got = file.Read(sector, sizeof sector);
+    if (got < sizeof sector && file.LastReadFailure() != TReadFailure::None) return at + got;
+    if (got == 0) break;
+  }
+  return from;
+}
+
 }  // namespace
 
 const char* StateName(TFragmentFileState state) {
@@ -116,6 +129,7 @@ const char* StateName(TFragmentFileState state) {
     case TFragmentFileState::Complete: return "complete";
     case TFragmentFileState::Incomplete: return "incomplete";
     case TFragmentFileState::Corrupt: return "corrupt";
+    case TFragmentFileState::Unreadable: return "unreadable";
   }
   return "corrupt";
 }
@@ -126,8 +140,31 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
   report.FileLength = length > 0 ? static_cast<std::uint64_t>(length) : 0;
   file.Seek(0, TSeekOrigin::Begin);
 
+  // A read that fails is the medium's fault, not the scan's: said as such, with the
+  // system's reason, so that nobody re-scans a disk because a copy could not be read.
+  const auto readFailed = [&](std::uint64_t from, std::size_t left) {
+    if (file.LastReadFailure() == TReadFailure::None) return false;
+    std::string reason = file.LastErrorText();
+    const std::uint64_t at = FirstUnreadable(file, from, left);
+    if (file.LastReadFailure() != TReadFailure::None && !file.LastErrorText().empty()) {
+      reason = file.LastErrorText();
+    }
+    report.State = TFragmentFileState::Unreadable;
+    report.Problem = "the file could not be read at offset " + std::to_string(at) +
+                     (reason.empty() ? std::string() : ": " + reason);
+    return true;
+  };
+
   std::uint8_t header[kHeaderSize];
   const std::size_t headerBytes = file.Read(header, kHeaderSize);
+  if (headerBytes < kHeaderSize && readFailed(headerBytes, kHeaderSize - headerBytes)) {
+    return report;
+  }
+  if (headerBytes == 0 && report.FileLength == 0) {
+    report.State = TFragmentFileState::Incomplete;
+    report.Problem = "empty (0 bytes): nothing was written to it";
+    return report;
+  }
   if (headerBytes < kSignature.size() || !Matches(header, kSignature)) {
     report.Problem = "not a fragment file: no signature";
     return report;
@@ -149,9 +186,15 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
   std::vector<std::uint8_t> buffer(65536);
   std::vector<std::uint8_t> rest;  // the bytes after the body's end
   std::uint64_t offset = kHeaderSize;
+  std::uint64_t readEnd = kHeaderSize;  // the offset the next read starts at
   int rc = Z_OK;
   for (;;) {
     const std::size_t got = file.Read(buffer.data(), buffer.size());
+    if (got < buffer.size() && readFailed(readEnd + got, buffer.size() - got)) {
+      report.Fragments = inflater.Fragments();
+      return report;
+    }
+    readEnd += got;
     if (got == 0) break;
     if (report.BodyEnded) {
       rest.insert(rest.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
@@ -182,11 +225,6 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
     }
     return report;
   }
-  if (inflater.PartialBytes() != 0) {
-    report.Problem = "the body holds " + std::to_string(inflater.PartialBytes()) +
-                     " bytes beyond its last whole 4096-byte fragment";
-    return report;
-  }
   if (rest.empty()) {
     report.State = TFragmentFileState::Incomplete;
     report.Problem = "no trailer after the body";
@@ -203,7 +241,13 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
     report.Problem = problem;
     return report;
   }
+  // The trailer is sound whatever the body holds.
   report.TrailerValid = true;
+  if (inflater.PartialBytes() != 0) {
+    report.Problem = "the body holds " + std::to_string(inflater.PartialBytes()) +
+                     " bytes beyond its last whole 4096-byte fragment";
+    return report;
+  }
   report.State = TFragmentFileState::Complete;
   return report;
 }

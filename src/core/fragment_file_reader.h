@@ -17,6 +17,7 @@ enum class TFragmentFileState {
   Complete,    // header, whole body and trailer as written by a finished scan
   Incomplete,  // cut short: the body or the trailer stops early (a failed or killed scan)
   Corrupt,     // not a fragment file, or bytes that a scan cannot have written
+  Unreadable,  // the file itself could not be read to its end: its medium failed
 };
 
 struct TFragmentFileReport {

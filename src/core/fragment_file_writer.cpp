@@ -22,13 +22,19 @@ void ThrowIfZlibFailed(int rc) {
 
 }  // namespace
 
-TFragmentFileWriter::TFragmentFileWriter(IFileSystem& fileSystem) : fileSystem_(fileSystem) {}
+TFragmentFileWriter::TFragmentFileWriter(IFileSystem& fileSystem) : output_(fileSystem) {}
 
-TFragmentFileWriter::~TFragmentFileWriter() { Close(); }
+TFragmentFileWriter::~TFragmentFileWriter() {
+  // Never a move from here: a writer that is destroyed without Close did not end well.
+  EndCompressor();
+  output_.Close();
+}
 
 void TFragmentFileWriter::Create(const std::string& path) {
-  Close();
-  output_ = fileSystem_.Open(path, TOpenMode::CreateExclusive);
+  EndCompressor();
+  output_.Close();
+  finished_ = false;
+  output_.Create(path);
   bytesWritten_ = 0;
   fragmentCount_ = 0;
 }
@@ -91,12 +97,27 @@ void TFragmentFileWriter::Finish() {
   std::memcpy(trailer + 4 + pad, kTrailerTag.data(), kTrailerTag.size());
   WriteAll(trailer, 4 + pad + 4);
   // The file is on stable storage before anyone is told it is complete.
-  if (!output_->Flush()) throw EQuillonError(kStreamWriteError);
+  if (!output_.Stream().Flush()) {
+    throw EWriteError(output_.PartialPath(), output_.Stream().LastErrorText());
+  }
+  finished_ = true;
 }
 
 void TFragmentFileWriter::Close() {
   EndCompressor();
-  output_.reset();
+  if (!output_.IsOpen()) return;
+  if (!finished_) {
+    output_.Close();
+    return;
+  }
+  finished_ = false;
+  output_.Commit();
+}
+
+void TFragmentFileWriter::CloseKeepingPartial() {
+  EndCompressor();
+  finished_ = false;
+  output_.Close();
 }
 
 void TFragmentFileWriter::FlushFullBuffer() {
@@ -112,9 +133,9 @@ void TFragmentFileWriter::EndCompressor() {
 }
 
 void TFragmentFileWriter::WriteAll(const void* data, std::size_t n) {
-  const std::size_t written = output_->Write(data, n);
+  const std::size_t written = output_.Stream().Write(data, n);
   bytesWritten_ += written;
-  if (written != n) throw EQuillonError(kStreamWriteError);
+  if (written != n) throw EWriteError(output_.PartialPath(), output_.Stream().LastErrorText());
 }
 
 }  // namespace quillon

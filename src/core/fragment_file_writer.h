@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/fragment_file_format.h"
+#include "core/replacing_file.h"
 #include "core/stream.h"
 
 namespace quillon {
@@ -21,7 +22,9 @@ class TFragmentFileWriter {
   TFragmentFileWriter(const TFragmentFileWriter&) = delete;
   TFragmentFileWriter& operator=(const TFragmentFileWriter&) = delete;
 
-  // Creates or truncates path, opened without sharing. Throws the create error.
+  // Starts the file for path: it is written as path + ".partial", created new and opened
+  // without sharing, and path itself stays as it is until Close after Finish. Throws the
+  // create error.
   void Create(const std::string& path);
 
   // Writes the 512-byte header and starts the compressed body. A source path longer than
@@ -36,10 +39,20 @@ class TFragmentFileWriter {
   // flush is a write error. The file stays open.
   void Finish();
 
-  // Closes the file. After a failure (no Finish) nothing more is written.
+  // Closes the file. After Finish it moves the complete file over the path given to Create,
+  // and throws when that fails (the partial file then stays). After a failure (no Finish)
+  // nothing more is written, and the partial file stays under its name.
   void Close();
 
-  bool IsCreated() const { return output_ != nullptr; }
+  // Closes the file and leaves it under its partial name even after Finish: for a run
+  // that finished its file but failed, so that it does not replace an earlier file.
+  void CloseKeepingPartial();
+
+  bool IsCreated() const { return output_.IsOpen(); }
+  // Whether a file was at the path given to Create when the run began.
+  bool ReplacesAFile() const { return output_.ReplacesAFile(); }
+  // Where the file is while it is written, and where it stays when it is not finished.
+  std::string PartialPath() const { return output_.PartialPath(); }
   std::uint64_t FragmentCount() const { return fragmentCount_; }
 
   // Throws unless the path fits the header; used to refuse a scan before anything is created.
@@ -51,8 +64,8 @@ class TFragmentFileWriter {
   void FlushFullBuffer();
   void EndCompressor();
 
-  IFileSystem& fileSystem_;
-  std::unique_ptr<TStream> output_;
+  TReplacingFile output_;
+  bool finished_ = false;  // Finish succeeded: Close moves the file into place
   z_stream zs_{};
   bool compressing_ = false;
   std::vector<std::uint8_t> outBuffer_;

@@ -14,6 +14,32 @@ enum class TOpenMode {
   ReadShared,       // read only; others may read and write; the path must exist (sources)
   ReadWriteShared,  // read and write; others may read and write; must exist (drive probe)
   CreateExclusive,  // read and write, no sharing; created or truncated (the fragment file)
+  CreateNew,        // read and write, no sharing; created, and refused when anything is
+                    // already at the path (the partial file an output is written under)
+};
+
+// What is at a path, as far as the choice of an output cares.
+enum class TPathKind {
+  Missing,    // nothing: a file can be created there
+  File,       // a regular file
+  Directory,
+  Device,     // a disk or a volume (a block device)
+  CharacterDevice,  // a character device (/dev/zero, NUL): a stream without a size
+  Other,      // a pipe, a socket: not a place to write a file to
+};
+
+// What tells one file from another across names and links: the volume (device) it lies on
+// and its number there.
+struct TFileIdentity {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  bool operator==(const TFileIdentity&) const = default;
+};
+
+struct TPathFacts {
+  TPathKind Kind = TPathKind::Missing;
+  TFileIdentity Identity;    // for a file, a directory or a device
+  std::int64_t Length = -1;  // for a file: its length in bytes
 };
 
 enum class TSeekOrigin { Begin, Current, End };
@@ -55,6 +81,10 @@ class TStream {
   // Brings what was written to stable storage. Returns false when that fails.
   virtual bool Flush() { return true; }
 
+  // The system's text for the last failed read, write or flush ("No space left on
+  // device"); empty when the system gave none.
+  virtual std::string LastErrorText() const { return {}; }
+
   // The position at the end; the current position is restored afterwards.
   std::int64_t Length() {
     const std::int64_t here = Seek(0, TSeekOrigin::Current);
@@ -76,6 +106,17 @@ class IFileSystem {
   // (the full path and the system's reason, as display text). The stream closes itself when
   // destroyed.
   virtual std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) = 0;
+
+  // What is at path now; links are followed. Never throws.
+  virtual TPathFacts Facts(const std::string& path) = 0;
+  // path with every link along it followed to its end, also a link whose target does not
+  // exist yet: the file that a write through path would reach. Never throws.
+  virtual std::string FinalPath(const std::string& path) = 0;
+  // Moves the file at from over to, replacing a file there, and brings the move to stable
+  // storage. Throws EQuillonError naming both paths and the system's reason.
+  virtual void Replace(const std::string& from, const std::string& to) = 0;
+  // Removes the file at path. Returns false when that fails.
+  virtual bool Remove(const std::string& path) = 0;
 
   // A path or another text of the system (a volume label, say) as UTF-8 for display.
   virtual std::string ToDisplayText(const std::string& systemText) { return systemText; }

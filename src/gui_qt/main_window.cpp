@@ -298,7 +298,7 @@ std::optional<std::string> TMainWindow::ShowSaveDialog(const std::string& fileNa
   sd.Kind = TFileDialogSettings::TKind::Save;
   sd.Filter.clear();
   sd.DefaultExtension.clear();
-  sd.ConfirmOverwrite = false;
+  sd.ConfirmOverwrite = true;  // a scan replaces the chosen file: the system asks first
   sd.FileName = FromUtf8(fileName);
   const std::optional<QString> path = dialogs_.FileDialog(this, sd);
   if (!path) return std::nullopt;

@@ -437,7 +437,7 @@ std::optional<std::string> TMainWindow::ShowSaveDialog(const std::string& fileNa
   sd.Kind = TFileDialogSettings::TKind::Save;
   sd.Filter.clear();
   sd.DefaultExtension.clear();
-  sd.ConfirmOverwrite = false;
+  sd.ConfirmOverwrite = true;  // a scan replaces the chosen file: the system asks first
   sd.FileName = WideFromUtf8(fileName);
   const std::optional<std::wstring> path = dialogs_.FileDialog(Handle(), sd);
   if (!path) return std::nullopt;

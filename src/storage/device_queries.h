@@ -96,8 +96,10 @@ class IDeviceQueries {
   virtual bool MayOpenDevices() = 0;
 
   // Whether a file at filePath (existing or about to be created) would be stored on the
-  // device of devicePath: on that very volume, or on any volume of that physical drive.
-  // Writing such a file overwrites the free space a scan of the device hopes to recover.
+  // device of devicePath ("\\.\C:", "\\.\physicaldrive0", or a device node named as a
+  // path): on that very volume, on any volume of that physical drive, or in the file a loop
+  // device reads from. Writing such a file overwrites what a scan of the device hopes to
+  // recover. False for a devicePath that is no device.
   virtual bool FileLiesOnDevice(const std::string& filePath, const std::string& devicePath) = 0;
 };
 

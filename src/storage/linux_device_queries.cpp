@@ -217,11 +217,29 @@ std::pair<std::string, std::string> SysfsNames(const fs::path& link) {
 
 }  // namespace
 
+// The block device a scan reads: a drive or volume path, or a device node named as a path
+// (/dev/loop1, or a link to it).
+std::optional<TBlockDevice> TLinuxDeviceQueries::SourceDevice(const std::string& devicePath) const {
+  if (IsDevicePathForm(devicePath)) return FindBlockDevice(ReadBlockLayout(roots_), devicePath);
+  struct stat st {};
+  if (::stat(devicePath.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
+  TBlockDevice device;
+  device.DevNumber = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  const fs::path dir = fs::path(roots_.Sys) / "dev" / "block" / device.DevNumber;
+  device.Name = SysfsNames(dir).first;
+  std::error_code ec;
+  device.IsVolume = fs::exists(dir / "partition", ec);
+  if (device.Name.empty()) device.Name = fs::path(devicePath).filename().string();
+  return device;
+}
+
 bool TLinuxDeviceQueries::FileLiesOnDevice(const std::string& filePath,
                                            const std::string& devicePath) {
-  const auto source = FindBlockDevice(ReadBlockLayout(roots_), devicePath);
+  const auto source = SourceDevice(devicePath);
+  if (!source) return false;
+  if (FileBacksDevice(filePath, *source)) return true;
   const std::string holder = HoldingDevice(filePath);
-  if (!source || holder.empty()) return false;
+  if (holder.empty()) return false;
   if (holder == source->DevNumber) return true;
   const fs::path holderDir = fs::path(roots_.Sys) / "dev" / "block" / holder;
   // Besides the device itself: for a whole drive, each of its partitions; for both, a
@@ -237,6 +255,22 @@ bool TLinuxDeviceQueries::FileLiesOnDevice(const std::string& filePath,
     if (isSourceOrPart(slave.path())) return true;
   }
   return false;
+}
+
+bool TLinuxDeviceQueries::FileBacksDevice(const std::string& filePath,
+                                          const TBlockDevice& device) const {
+  // A loop device (or a partition of one) reads its bytes from a file: that file is the
+  // device's content, wherever it lies.
+  const auto [name, parent] = SysfsNames(fs::path(roots_.Sys) / "dev" / "block" / device.DevNumber);
+  const std::string disk = name.empty() ? device.Name : (parent == "block" ? name : parent);
+  if (!disk.starts_with("loop")) return false;
+  std::ifstream in(fs::path(roots_.Sys) / "block" / disk / "loop" / "backing_file");
+  std::string backing;
+  if (!std::getline(in, backing) || backing.empty()) return false;
+  struct stat file {};
+  struct stat back {};
+  return ::stat(filePath.c_str(), &file) == 0 && ::stat(backing.c_str(), &back) == 0 &&
+         file.st_dev == back.st_dev && file.st_ino == back.st_ino;
 }
 
 bool TLinuxDeviceQueries::MayOpenDevices() {

@@ -30,6 +30,10 @@ class TLinuxDeviceQueries : public IDeviceQueries {
   const TLinuxRoots& Roots() const { return roots_; }
 
  private:
+  std::optional<TBlockDevice> SourceDevice(const std::string& devicePath) const;
+  // Whether filePath is the file a loop device (or its partition) reads from.
+  bool FileBacksDevice(const std::string& filePath, const TBlockDevice& device) const;
+
   TLinuxRoots roots_;
 };
 

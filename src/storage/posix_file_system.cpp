@@ -80,7 +80,10 @@ class TPosixStream : public TStream {
     while (total < n) {
       const ssize_t got = ::read(fd_, at + total, n - total);
       if (got < 0 && errno == EINTR) continue;
-      if (got < 0) lastFailure_ = FailureOf(errno);
+      if (got < 0) {
+        lastFailure_ = FailureOf(errno);
+        lastError_ = std::strerror(errno);
+      }
       if (got <= 0) break;  // the end, or a failure: what was delivered so far counts
       total += static_cast<std::size_t>(got);
     }
@@ -104,8 +107,12 @@ class TPosixStream : public TStream {
   bool Flush() override {
     if (::fsync(fd_) == 0) return true;
     // A pipe or a character device has nothing to bring to stable storage.
-    return errno == EINVAL || errno == EROFS;
+    if (errno == EINVAL || errno == EROFS) return true;
+    lastError_ = std::strerror(errno);
+    return false;
   }
+
+  std::string LastErrorText() const override { return lastError_; }
 
   std::size_t Write(const void* buffer, std::size_t n) override {
     const auto* at = static_cast<const char*>(buffer);
@@ -113,7 +120,11 @@ class TPosixStream : public TStream {
     while (total < n) {
       const ssize_t put = ::write(fd_, at + total, n - total);
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) break;
+      if (put <= 0) {
+        // A write that takes nothing without an error has found the medium full.
+        lastError_ = std::strerror(put < 0 ? errno : ENOSPC);
+        break;
+      }
       total += static_cast<std::size_t>(put);
     }
     return total;
@@ -148,6 +159,7 @@ class TPosixStream : public TStream {
   std::shared_ptr<TPosixFileSystem::TOpenTable> table_;
   std::uint64_t id_;
   TReadFailure lastFailure_ = TReadFailure::None;
+  std::string lastError_;
 };
 
 TPosixFileSystem::TFileIdentity IdentityOf(const struct stat& st) {
@@ -161,8 +173,8 @@ TPosixFileSystem::TFileIdentity IdentityOf(const struct stat& st) {
 [[noreturn]] void Fail(TOpenMode mode, const std::string& path, const std::string& reason) {
   // A device path is already complete; made absolute it would name a file in the cwd.
   const std::string full = IsDevicePathForm(path) ? path : FullPath(path);
-  throw EQuillonError(mode == TOpenMode::CreateExclusive ? CreateErrorText(full, reason)
-                                                         : OpenErrorText(full, reason));
+  const bool creating = mode == TOpenMode::CreateExclusive || mode == TOpenMode::CreateNew;
+  throw EQuillonError(creating ? CreateErrorText(full, reason) : OpenErrorText(full, reason));
 }
 
 }  // namespace
@@ -174,11 +186,12 @@ TPosixFileSystem::TPosixFileSystem(TDevicePathResolver resolveDevice)
 
 std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMode mode) {
   if (path.empty()) Fail(mode, path, std::strerror(ENOENT));
+  const bool creating = mode == TOpenMode::CreateExclusive || mode == TOpenMode::CreateNew;
   std::string openPath = path;
   std::string nodeNote;  // names the device node behind a device path in error texts
   if (resolveDevice_ && IsDevicePathForm(path)) {
     // The fragment file is never written over a drive or volume.
-    if (mode == TOpenMode::CreateExclusive) {
+    if (creating) {
       Fail(mode, path, "A drive or volume cannot be the output file");
     }
     const std::optional<std::string> node = resolveDevice_(path);
@@ -192,6 +205,7 @@ std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMo
     case TOpenMode::ReadShared: flags |= O_RDONLY | O_NONBLOCK; break;
     case TOpenMode::ReadWriteShared: flags |= O_RDWR | O_NONBLOCK; break;
     case TOpenMode::CreateExclusive: flags |= O_RDWR | O_CREAT; break;
+    case TOpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
   }
   const int fd = ::open(openPath.c_str(), flags, 0666);
   if (fd < 0) Fail(mode, path, std::strerror(errno) + nodeNote);
@@ -202,12 +216,12 @@ std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMo
     ::close(fd);
     Fail(mode, path, std::strerror(err));
   }
-  if (mode == TOpenMode::CreateExclusive && S_ISBLK(st.st_mode)) {
+  if (creating && S_ISBLK(st.st_mode)) {
     // Writing a fragment file over a disk or partition would destroy what is on it.
     ::close(fd);
     Fail(mode, path, "It is a disk or partition device; the output must be a file");
   }
-  if (mode != TOpenMode::CreateExclusive) {
+  if (!creating) {
     if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
       ::close(fd);
       Fail(mode, path, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a file or a device");
@@ -219,7 +233,7 @@ std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMo
   const TFileIdentity identity = IdentityOf(st);
   if (openTable_->Conflicts(identity, mode)) {
     ::close(fd);
-    Fail(mode, path, mode == TOpenMode::CreateExclusive ? kOpenAsSourceText : kOpenAsOutputText);
+    Fail(mode, path, creating ? kOpenAsSourceText : kOpenAsOutputText);
   }
   // Truncation comes only now, after the check above: a file that is open as the source
   // is refused before a single byte of it is lost.
@@ -231,6 +245,67 @@ std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMo
   const std::uint64_t id = openTable_->Add(identity, mode);
   return std::make_unique<TPosixStream>(fd, openTable_, id);
 }
+
+TPathFacts TPosixFileSystem::Facts(const std::string& path) {
+  TPathFacts facts;
+  struct stat st {};
+  std::string at = path;
+  if (resolveDevice_ && IsDevicePathForm(path)) {
+    const std::optional<std::string> node = resolveDevice_(path);
+    if (!node) return facts;
+    at = *node;
+  }
+  if (at.empty() || ::stat(at.c_str(), &st) != 0) return facts;
+  facts.Identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  if (S_ISREG(st.st_mode)) {
+    facts.Kind = TPathKind::File;
+    facts.Length = static_cast<std::int64_t>(st.st_size);
+  } else if (S_ISDIR(st.st_mode)) {
+    facts.Kind = TPathKind::Directory;
+  } else if (S_ISBLK(st.st_mode)) {
+    facts.Kind = TPathKind::Device;
+  } else if (S_ISCHR(st.st_mode)) {
+    facts.Kind = TPathKind::CharacterDevice;
+  } else {
+    facts.Kind = TPathKind::Other;
+  }
+  return facts;
+}
+
+std::string TPosixFileSystem::FinalPath(const std::string& path) {
+  if (path.empty() || IsDevicePathForm(path)) return path;
+  // Only the last part matters: a file is created and renamed in the folder the path
+  // names, and folders on the way are followed by the system in any case.
+  std::string at = FullPath(path);
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
+    if (n <= 0) return at;
+    target.resize(static_cast<std::size_t>(n));
+    const std::size_t slash = at.rfind('/');
+    at = FullPath(target.front() == '/' ? target : at.substr(0, slash + 1) + target);
+  }
+  return at;  // a loop of links: opening it fails with its own error
+}
+
+void TPosixFileSystem::Replace(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    throw EQuillonError("Cannot move \"" + from + "\" to \"" + to + "\". " +
+                        std::strerror(errno));
+  }
+  // The new name is on stable storage too, not only the file's bytes.
+  const std::size_t slash = to.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+bool TPosixFileSystem::Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 std::unique_ptr<IFileSystem> MakePlatformFileSystem() {
   // Drive and volume paths keep their system forms in the rest of the program and in the

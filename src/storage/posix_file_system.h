@@ -27,6 +27,10 @@ class TPosixFileSystem : public IFileSystem {
   // Opens device-form paths as the device the resolver names, other paths as they are.
   explicit TPosixFileSystem(TDevicePathResolver resolveDevice);
   std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) override;
+  TPathFacts Facts(const std::string& path) override;
+  std::string FinalPath(const std::string& path) override;
+  void Replace(const std::string& from, const std::string& to) override;
+  bool Remove(const std::string& path) override;
 
   // What identifies a file across names and links.
   struct TFileIdentity {

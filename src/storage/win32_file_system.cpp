@@ -51,7 +51,9 @@ class TWin32Stream : public TStream {
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - total, kMaxTransfer));
       DWORD got = 0;  // the count is what ReadFile delivers; its BOOL only says success
       if (!::ReadFile(handle_, at + total, want, &got, nullptr)) {
-        lastFailure_ = FailureOf(::GetLastError());
+        const DWORD error = ::GetLastError();
+        lastFailure_ = FailureOf(error);
+        lastError_ = Win32ErrorText(error);
         break;
       }
       if (got == 0) break;  // the end
@@ -66,7 +68,12 @@ class TWin32Stream : public TStream {
     while (total < n) {
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - total, kMaxTransfer));
       DWORD put = 0;
-      if (!::WriteFile(handle_, at + total, want, &put, nullptr) || put == 0) break;
+      if (!::WriteFile(handle_, at + total, want, &put, nullptr) || put == 0) {
+        lastError_ = Win32ErrorText(put == 0 && ::GetLastError() == ERROR_SUCCESS
+                                        ? ERROR_DISK_FULL
+                                        : ::GetLastError());
+        break;
+      }
       total += put;
     }
     return total;
@@ -110,8 +117,12 @@ class TWin32Stream : public TStream {
     if (::FlushFileBuffers(handle_)) return true;
     // A console or a pipe has no buffers of the file system to flush.
     const DWORD error = ::GetLastError();
-    return error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE;
+    if (error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE) return true;
+    lastError_ = Win32ErrorText(error);
+    return false;
   }
+
+  std::string LastErrorText() const override { return lastError_; }
 
  private:
   // One call moves at most this much, well inside a DWORD and sector aligned.
@@ -121,7 +132,18 @@ class TWin32Stream : public TStream {
   std::size_t alignment_;
   bool isDevice_;
   TReadFailure lastFailure_ = TReadFailure::None;
+  std::string lastError_;
 };
+
+// An ANSI path as the wide calls take it.
+std::wstring WideOfAnsi(const std::string& ansi) {
+  if (ansi.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
+                                      nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  return wide;
+}
 
 // Raw disk and volume handles read whole sectors only: the size the device reports, or
 // the classic 512 bytes when it does not say.
@@ -152,7 +174,13 @@ class TWin32FileSystem : public IFileSystem {
         share = 0;
         disposition = CREATE_ALWAYS;
         break;
+      case TOpenMode::CreateNew:
+        access |= GENERIC_WRITE;
+        share = 0;
+        disposition = CREATE_NEW;
+        break;
     }
+    const bool creating = mode == TOpenMode::CreateExclusive || mode == TOpenMode::CreateNew;
     const bool isDevice = IsDevicePath(path);
     const HANDLE handle = ::CreateFileA(path.c_str(), access, share, nullptr, disposition,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -160,12 +188,62 @@ class TWin32FileSystem : public IFileSystem {
       const std::string reason = Win32ErrorText(::GetLastError());
       // A device path is already complete; made absolute it would name a file.
       const std::string full = ToDisplayText(isDevice ? path : FullPath(path));
-      throw EQuillonError(mode == TOpenMode::CreateExclusive ? CreateErrorText(full, reason)
-                                                             : OpenErrorText(full, reason));
+      throw EQuillonError(creating ? CreateErrorText(full, reason) : OpenErrorText(full, reason));
     }
     const std::size_t alignment = isDevice ? SectorSizeOf(handle) : 1;
     return std::make_unique<TWin32Stream>(handle, alignment, isDevice);
   }
+
+  TPathFacts Facts(const std::string& path) override {
+    TPathFacts facts;
+    if (path.empty()) return facts;
+    if (IsDevicePath(path)) {
+      // A drive or a volume; it need not be opened to know what it is.
+      facts.Kind = TPathKind::Device;
+      return facts;
+    }
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return facts;
+    // No access asked: the file's identity can be read also while it is open unshared.
+    const HANDLE handle = ::CreateFileA(path.c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr);
+    facts.Kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TPathKind::Directory
+                                                               : TPathKind::File;
+    if (handle == INVALID_HANDLE_VALUE) return facts;
+    const DWORD type = ::GetFileType(handle);
+    if (type == FILE_TYPE_CHAR) facts.Kind = TPathKind::CharacterDevice;
+    if (type == FILE_TYPE_PIPE) facts.Kind = TPathKind::Other;
+    BY_HANDLE_FILE_INFORMATION info;
+    std::memset(&info, 0, sizeof info);
+    if (::GetFileInformationByHandle(handle, &info)) {
+      facts.Identity = {info.dwVolumeSerialNumber,
+                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+                            info.nFileIndexLow};
+      if (facts.Kind == TPathKind::File) {
+        facts.Length = static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+      }
+    }
+    ::CloseHandle(handle);
+    return facts;
+  }
+
+  std::string FinalPath(const std::string& path) override {
+    return path.empty() || IsDevicePath(path) ? path : FullPath(path);
+  }
+
+  void Replace(const std::string& from, const std::string& to) override {
+    if (!::MoveFileExW(WideOfAnsi(from).c_str(), WideOfAnsi(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const std::string reason = Win32ErrorText(::GetLastError());
+      throw EQuillonError("Cannot move \"" + ToDisplayText(from) + "\" to \"" +
+                          ToDisplayText(to) + "\". " + reason);
+    }
+  }
+
+  bool Remove(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
 
   std::string ToDisplayText(const std::string& systemText) override {
     return AnsiToUtf8(systemText);

@@ -60,7 +60,9 @@ class ScanRunTest : public ::testing::Test {
   }
 
   std::vector<std::uint8_t> Output(const std::string& path = "/out.frag") {
-    return fs_.Find(path)->Data;
+    const auto file = fs_.Find(path);
+    if (file == nullptr) ADD_FAILURE() << "no file " << path;
+    return file ? file->Data : std::vector<std::uint8_t>{};
   }
 
   // The fragments of the output, inflated independently.
@@ -160,7 +162,10 @@ TEST_F(ScanRunTest, LocksTheStartButtonForTheRunAndResetsTheGauge) {
   std::vector<bool> lockedAtChunk;
   view_.OnProcessMessages = [&](int) { lockedAtChunk.push_back(!view_.StartEnabledHistory.back()); };
   std::vector<std::size_t> fileSizeAtMessage;
-  view_.OnMessage = [&](const std::string&) { fileSizeAtMessage.push_back(Output().size()); };
+  // Until it is complete the file is written beside the output, under its partial name.
+  view_.OnMessage = [&](const std::string&) {
+    fileSizeAtMessage.push_back(Output("/out.frag.partial").size());
+  };
   main_.button2Click();
   EXPECT_EQ(lockedAtChunk, (std::vector<bool>{true, true}));
   EXPECT_EQ(view_.StartEnabledHistory, (std::vector<bool>{false, true}));
@@ -175,6 +180,7 @@ TEST_F(ScanRunTest, StopBetweenChunksFinishesTheFileWithTheChunksRead) {
   TImage image(4 * kChunkSize);
   for (int chunk = 0; chunk < 4; ++chunk) image.PutPage(chunk * kChunkSize + 1024);
   Choose(image);
+  fs_.Find("/img")->BadRanges.push_back({102400, 512});
   view_.OnProcessMessages = [&](int call) {
     if (call == 2) main_.Button1Click();
   };
@@ -182,6 +188,11 @@ TEST_F(ScanRunTest, StopBetweenChunksFinishesTheFileWithTheChunksRead) {
   EXPECT_EQ(view_.ProcessCalls, 2);
   ExpectFragments(image, {1024});
   EXPECT_TRUE(Complete());
+  // The log says where the scan stopped, and does not claim that the rest was scanned.
+  ASSERT_GE(view_.Log.size(), 3u);
+  EXPECT_EQ(view_.Log[view_.Log.size() - 3], "无法读取 512 字节（共 1 处），已按零处理。");
+  EXPECT_EQ(view_.Log[view_.Log.size() - 2],
+            "扫描已停止于第 262144 字节（共 1048576 字节，25%）；之后的数据没有扫描。");
   EXPECT_EQ(view_.Log.back(), kClosing);
   EXPECT_EQ(view_.Messages.back(), "完成！");
   EXPECT_EQ(main_.gg().Position(), 0);
@@ -293,19 +304,43 @@ TEST_F(ScanRunTest, MissingSourceFailsBeforeTheOutputIsTouched) {
   EXPECT_EQ(main_.LastScan().End, TScanEnd::Failed);
 }
 
-TEST_F(ScanRunTest, FailedWriteLeavesTheFileWithoutTrailerAndClosesEverything) {
+// A re-scan that fails (here: the output medium fills up) leaves yesterday's good file
+// as it was; what it wrote stays beside it under the partial name, and the log says where.
+TEST_F(ScanRunTest, FailedWriteKeepsTheEarlierFileAndLeavesThePartialFileBesideIt) {
   TImage image(8 * kChunkSize);
   for (std::size_t at = 0; at < image.bytes.size(); at += 4096) image.PutPage(at);
   Choose(image);
-  fs_.Put("/out.frag", {})->WriteLimit = 512 + 1000;  // the output medium fills up
-  EXPECT_THROW(main_.button2Click(), EQuillonError);
-  const auto out = Output();
-  EXPECT_EQ(out.size(), 512u + 1000u);
+  main_.button2Click();
+  const std::vector<std::uint8_t> yesterday = Output();
+  ASSERT_TRUE(Complete());
+
+  fs_.NewFileFaults["/out.frag.partial"].WriteLimit = 512 + 1000;
+  try {
+    main_.button2Click();
+    FAIL() << "no error";
+  } catch (const EWriteError& error) {
+    EXPECT_STREQ(error.what(), "Stream write error");
+    EXPECT_EQ(error.Path(), "/out.frag.partial");
+    EXPECT_EQ(error.Reason(), "No space left on device");
+  }
+  EXPECT_EQ(Output(), yesterday);
+  EXPECT_EQ(Output("/out.frag.partial").size(), 512u + 1000u);
+  EXPECT_FALSE(Complete("/out.frag.partial"));
+  EXPECT_EQ(main_.LastScan().PartialPath, "/out.frag.partial");
+  EXPECT_EQ(view_.Log.back(), "未完成的扫描文件保留为: /out.frag.partial");
   EXPECT_EQ(fs_.OpenStreams(), 0);
   EXPECT_EQ(main_.gg().Position(), 0);
   EXPECT_EQ(view_.Messages.back(), "完成！");
-  EXPECT_NE(view_.Log.back(), kClosing);
-  EXPECT_FALSE(Complete());
+
+  // The next scan to the same output meets the partial file and says so, touching nothing.
+  try {
+    main_.button2Click();
+    FAIL() << "the partial file was written over";
+  } catch (const EQuillonError& error) {
+    EXPECT_NE(std::string(error.what()).find("another scan may be writing"), std::string::npos);
+  }
+  EXPECT_EQ(Output(), yesterday);
+  EXPECT_EQ(Output("/out.frag.partial").size(), 512u + 1000u);
 }
 
 TEST_F(ScanRunTest, SourcePathTooLongForTheHeaderIsRefusedBeforeTheOutputIsCreated) {
@@ -315,6 +350,27 @@ TEST_F(ScanRunTest, SourcePathTooLongForTheHeaderIsRefusedBeforeTheOutputIsCreat
   main_.Destination.SetText("/out.frag");
   EXPECT_THROW(main_.button2Click(), EQuillonError);
   EXPECT_EQ(fs_.Find("/out.frag"), nullptr);
+}
+
+// A disk chosen through the open-image entry by its device node gets the same question as
+// a drive letter when the output lies on it; a "No" creates nothing.
+TEST_F(ScanRunTest, ADeviceNodeChosenAsAnImageGetsTheSameDeviceQuestion) {
+  fs_.Put("/dev/loop1", std::vector<std::uint8_t>(kChunkSize, 0))->IsDevice = true;
+  devices_.FileDevices["/mnt/"] = "/dev/loop1";
+  main_.Source.SetText("/dev/loop1");
+  main_.Destination.SetText("/mnt/out.frag");
+  view_.QuestionAnswer = false;
+  main_.button2Click();
+  ASSERT_EQ(view_.Questions.size(), 1u);
+  EXPECT_NE(view_.Questions[0].find("/mnt/out.frag"), std::string::npos);
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Declined);
+  EXPECT_EQ(fs_.Find("/mnt/out.frag.partial"), nullptr);
+  EXPECT_EQ(fs_.Find("/mnt/out.frag"), nullptr);
+
+  // A device that sizes to nothing (a loop device without its file) is refused at once.
+  fs_.Put("/dev/loop2", {})->IsDevice = true;
+  EXPECT_THROW(main_.Source.SetText("/dev/loop2"), EQuillonError);
+  EXPECT_EQ(main_.SourceSize, 0);
 }
 
 // What a person is told about a failing source, and in what order: the unreadable places
@@ -400,13 +456,13 @@ TEST_F(FailingSourceScanTest, TheFileIsOnStableStorageBeforeDoneIsShownAndAFaile
   Choose(image);
   int flushesWhenDone = -1;
   view_.OnMessage = [&](const std::string& text) {
-    if (text == "完成！") flushesWhenDone = fs_.Find("/out.frag")->Flushes;
+    if (text == "完成！") flushesWhenDone = fs_.Find("/out.frag.partial")->Flushes;
   };
   main_.button2Click();
   EXPECT_EQ(flushesWhenDone, 1);
 
   // The output medium accepts the bytes but cannot keep them: not complete, not a success.
-  fs_.Find("/out.frag")->FlushFails = true;
+  fs_.NewFileFaults["/out.frag.partial"].FlushFails = true;
   EXPECT_THROW(
       {
         try {

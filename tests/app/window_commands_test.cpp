@@ -204,7 +204,7 @@ TEST_F(WindowCommandsTest, AFailedScanAfterACloseRequestStillEndsTheScanState) {
   view_.OnProcessMessages = [&](int call) {
     if (call == 1) {
       main_.FormCloseQuery();
-      fs_.Find("/out.frag")->WriteLimit = 0;  // the output medium is full from now on
+      fs_.Find("/out.frag.partial")->WriteLimit = 0;  // the output medium is full from now on
     }
   };
 

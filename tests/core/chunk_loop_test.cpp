@@ -54,6 +54,7 @@ std::int64_t Scan(TMemoryFileSystem& fs, std::vector<std::uint8_t> data, std::in
   TFixedHost host(size < 0 ? length : size);
   const auto result = RunChunkLoop(host, *source, length, writer);
   writer.Finish();
+  writer.Close();
   return result.Fragments;
 }
 

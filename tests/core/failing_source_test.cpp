@@ -83,6 +83,7 @@ TScanResult Scan(const std::vector<std::uint8_t>& data, const TMemoryFile& fault
   TScanResult result;
   result.Loop = RunChunkLoop(host, *source, lengthKnown < 0 ? -1 : length, writer);
   writer.Finish();
+  writer.Close();
   result.Fragments = InflateStream(fs.Find("/out")->Data, kHeaderSize).Content;
   result.Offsets = host.offsets;
   result.Positions = host.positions;

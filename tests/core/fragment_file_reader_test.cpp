@@ -27,6 +27,7 @@ class FragmentFileReaderTest : public ::testing::Test {
       writer.AddFragment(fragment);
     }
     writer.Finish();
+    writer.Close();
     good_ = fs_.Find("/good.frag")->Data;
   }
 
@@ -61,6 +62,7 @@ TEST_F(FragmentFileReaderTest, EmptyRunIsComplete) {
   writer.Create("/empty.frag");
   writer.WriteHeader(std::string(457, 'x'), 0);
   writer.Finish();
+  writer.Close();
   const auto report = Read(fs_.Find("/empty.frag")->Data);
   EXPECT_EQ(report.State, TFragmentFileState::Complete);
   EXPECT_EQ(report.Fragments, 0u);
@@ -109,7 +111,36 @@ TEST_F(FragmentFileReaderTest, DamagedFilesAreCorrupt) {
   EXPECT_EQ(report.State, TFragmentFileState::Corrupt);
   EXPECT_EQ(report.Problem, "100000 unexpected bytes after the trailer");
 
-  EXPECT_EQ(Read({}).State, TFragmentFileState::Corrupt);
+  // An empty file is what a scan leaves that wrote nothing at all: said as such.
+  EXPECT_EQ(Read({}).State, TFragmentFileState::Incomplete);
+  EXPECT_EQ(Read({}).Problem.rfind("empty (0 bytes)", 0), 0u) << Read({}).Problem;
+}
+
+// What the reader says must be the fault it found: an odd-sized body does not make a sound
+// trailer invalid, and a medium that fails to deliver the file is not a scan that did not
+// finish.
+TEST_F(FragmentFileReaderTest, OddBodyKeepsItsValidTrailerAndReadErrorsNameTheirOffset) {
+  // Not a whole fragment: the writer takes only whole ones, so the body is built by hand.
+  std::vector<std::uint8_t> odd(good_.begin(), good_.begin() + kHeaderSize);
+  std::vector<std::uint8_t> content(5000, 0x11);
+  uLongf size = compressBound(content.size());
+  std::vector<std::uint8_t> body(size);
+  ASSERT_EQ(compress2(body.data(), &size, content.data(), content.size(), 1), Z_OK);
+  odd.insert(odd.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(size));
+  odd.insert(odd.end(), 4 + TrailerPadFor(odd.size() + 4), 0);
+  odd.insert(odd.end(), {'T', 'E', 'M', 'P'});
+  const auto oddReport = Read(odd);
+  EXPECT_EQ(oddReport.State, TFragmentFileState::Corrupt);
+  EXPECT_TRUE(oddReport.TrailerValid) << oddReport.Problem;
+  EXPECT_EQ(oddReport.Problem, "the body holds 904 bytes beyond its last whole 4096-byte fragment");
+
+  const auto bad = fs_.Put("/file", good_);
+  bad->BadRanges.push_back({10240, 512});
+  bad->PartialBeforeBad = true;
+  const auto unreadable = ReadFragmentFile(*fs_.Open("/file", TOpenMode::ReadShared));
+  EXPECT_EQ(unreadable.State, TFragmentFileState::Unreadable);
+  EXPECT_EQ(unreadable.Problem, "the file could not be read at offset 10240: Input/output error");
+  EXPECT_EQ(unreadable.Problem.find("did not finish"), std::string::npos);
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST_F(FragmentFileWriterTest, SourcePathOf457BytesFillsTheHeaderAndLongerIsRefu
   TFragmentFileWriter writer(fs_);
   writer.Create("/too-long.frag");
   EXPECT_THROW(writer.WriteHeader(std::string(458, 'p'), 0), EQuillonError);
-  EXPECT_TRUE(fs_.Find("/too-long.frag")->WriteSizes.empty());
+  EXPECT_TRUE(fs_.Find("/too-long.frag.partial")->WriteSizes.empty());
 }
 
 TEST_F(FragmentFileWriterTest, BodyInflatesToTheFragmentsInOrder) {
@@ -129,7 +129,7 @@ TEST_F(FragmentFileWriterTest, OutputReachesTheFileOnlyInWholeBuffersUntilFinish
   TFragmentFileWriter writer(fs_);
   writer.Create("/out.frag");
   writer.WriteHeader("/src", 1);
-  const auto file = fs_.Find("/out.frag");
+  const auto file = fs_.Find("/out.frag.partial");
   for (int i = 0; i < 100; ++i) writer.AddFragment(RandomFragment(random));  // ~400 KiB
   ASSERT_GE(file->WriteSizes.size(), 2u);
   EXPECT_EQ(file->WriteSizes[0], 512u);
@@ -146,7 +146,7 @@ TEST_F(FragmentFileWriterTest, FailedBodyWriteRaisesAndCloseAddsNothing) {
   std::mt19937 random(5);
   TFragmentFileWriter writer(fs_);
   writer.Create("/out.frag");
-  const auto file = fs_.Find("/out.frag");
+  const auto file = fs_.Find("/out.frag.partial");
   file->WriteLimit = 512 + 65536 + 100;  // the second body write falls short
   writer.WriteHeader("/src", 1);
   try {
@@ -164,7 +164,7 @@ TEST_F(FragmentFileWriterTest, FailedBodyWriteRaisesAndCloseAddsNothing) {
 TEST_F(FragmentFileWriterTest, FailedHeaderOrTrailerWriteRaisesToo) {
   TFragmentFileWriter writer(fs_);
   writer.Create("/header.frag");
-  fs_.Find("/header.frag")->WriteLimit = 100;
+  fs_.Find("/header.frag.partial")->WriteLimit = 100;
   try {
     writer.WriteHeader("/src", 1);
     FAIL() << "a short header write passed";
@@ -175,7 +175,7 @@ TEST_F(FragmentFileWriterTest, FailedHeaderOrTrailerWriteRaisesToo) {
 
   TFragmentFileWriter second(fs_);
   second.Create("/trailer.frag");
-  fs_.Find("/trailer.frag")->WriteLimit = 512 + 8 + 2;  // body fits, trailer does not
+  fs_.Find("/trailer.frag.partial")->WriteLimit = 512 + 8 + 2;  // body fits, trailer does not
   second.WriteHeader("/src", 1);
   try {
     second.Finish();
@@ -185,10 +185,62 @@ TEST_F(FragmentFileWriterTest, FailedHeaderOrTrailerWriteRaisesToo) {
   }
 }
 
-TEST_F(FragmentFileWriterTest, CreateTruncatesAnExistingFile) {
-  fs_.Put("/out.frag", std::vector<std::uint8_t>(10000, 0xAA));
-  const auto data = WriteFile({});
-  EXPECT_EQ(data.size(), 528u);
+// An existing file is replaced only by a complete one: until Close after Finish it is
+// untouched; a failed run leaves it as it was and keeps its own bytes as NAME.partial; a
+// second writer on the same output cannot start, and a file changed meanwhile is not
+// replaced.
+TEST_F(FragmentFileWriterTest, AnExistingFileIsReplacedOnlyByACompleteOne) {
+  const std::vector<std::uint8_t> old(10000, 0xAA);
+  fs_.Put("/out.frag", old);
+  {
+    TFragmentFileWriter writer(fs_);
+    writer.Create("/out.frag");
+    writer.WriteHeader("/src", 1);
+    writer.AddFragment(TFragment{});
+    EXPECT_EQ(fs_.Find("/out.frag")->Data, old);
+    TFragmentFileWriter second(fs_);
+    try {
+      second.Create("/out.frag");
+      FAIL() << "a second writer started on the same output";
+    } catch (const EQuillonError& error) {
+      EXPECT_NE(std::string(error.what()).find("/out.frag.partial"), std::string::npos);
+    }
+    writer.Finish();
+    EXPECT_EQ(fs_.Find("/out.frag")->Data, old);  // still open: the message is on screen
+    writer.Close();
+  }
+  const std::vector<std::uint8_t>& replaced = fs_.Find("/out.frag")->Data;
+  EXPECT_EQ(std::string(replaced.end() - 4, replaced.end()), "TEMP");
+  EXPECT_EQ(replaced[0], 7);
+  EXPECT_EQ(fs_.Find("/out.frag.partial"), nullptr);
+
+  const std::vector<std::uint8_t> good = fs_.Find("/out.frag")->Data;
+  {
+    TFragmentFileWriter failing(fs_);
+    failing.Create("/out.frag");
+    fs_.Find("/out.frag.partial")->WriteLimit = 100;
+    try {
+      failing.WriteHeader("/src", 1);
+      FAIL() << "no write error";
+    } catch (const EWriteError& error) {
+      EXPECT_EQ(error.Path(), "/out.frag.partial");
+      EXPECT_EQ(error.Reason(), "No space left on device");
+    }
+    failing.Close();
+  }
+  EXPECT_EQ(fs_.Find("/out.frag")->Data, good);
+  ASSERT_NE(fs_.Find("/out.frag.partial"), nullptr);
+  EXPECT_EQ(fs_.Find("/out.frag.partial")->Data.size(), 100u);
+
+  fs_.Remove("/out.frag.partial");
+  TFragmentFileWriter overtaken(fs_);
+  overtaken.Create("/out.frag");
+  overtaken.WriteHeader("/src", 1);
+  overtaken.Finish();
+  fs_.Put("/out.frag", {1, 2, 3});  // another program wrote the output meanwhile
+  EXPECT_THROW(overtaken.Close(), EQuillonError);
+  EXPECT_EQ(fs_.Find("/out.frag")->Data, (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(fs_.Find("/out.frag.partial")->Data.size(), 528u);
 }
 
 }  // namespace

@@ -222,7 +222,7 @@ class EndToEnd(unittest.TestCase):
         for target in (image, link):
             result = run("scan", "--force", image, target)
             self.assertEqual(result.returncode, 1)
-            self.assertIn('Cannot create file "', result.stderr)
+            self.assertIn("is the source of this scan", result.stderr)
             self.assertEqual(os.path.getsize(image), size)
 
     def test_failures_and_usage(self):
@@ -237,7 +237,7 @@ class EndToEnd(unittest.TestCase):
             image, _ = self.make_image("full", ["sample-jet4-small.mdb"], 5)
             result = run("scan", "--force", image, "/dev/full")
             self.assertEqual(result.returncode, 1)
-            self.assertIn("Stream write error.", result.stderr)
+            self.assertIn('"/dev/full" is a device', result.stderr)
 
     def test_inspect_finds_cut_and_damaged_files(self):
         _, out = self.scan_and_check("cut", ["sample-jet4-small.mdb"], 6)
@@ -276,6 +276,12 @@ class EndToEnd(unittest.TestCase):
         stdout, stderr = process.communicate(timeout=120)
         self.assertEqual(process.returncode, 130, stderr)
         self.assertIn("完成！", stdout)
+        # Where it stopped, in the log and in the last line; never "everything was scanned".
+        last = stdout.strip().splitlines()[-1]
+        self.assertRegex(last, r"^stopped at \d+%% \(\d+ of %d bytes\): \d+ fragments written to "
+                         % (64 * 1024 ** 3))
+        self.assertRegex(stdout, r"扫描已停止于第 \d+ 字节（共 %d 字节，\d+%%）" % (64 * 1024 ** 3))
+        self.assertNotIn("其余数据均已扫描", stdout)
         with open(out, "rb") as f:
             _, length, fragments = read_fragment_file(f.read())
         self.assertEqual(length, 64 * 1024 ** 3)

@@ -232,7 +232,7 @@ class TMainWindowTest : public QObject {
     for (std::size_t i = 1; i < 3; ++i) {
       const TFileDialogSettings& sd = rig.dialogs.FileDialogs[i];
       QVERIFY(sd.Kind == TFileDialogSettings::TKind::Save);
-      QVERIFY(sd.Filter.isEmpty() && sd.DefaultExtension.isEmpty() && !sd.ConfirmOverwrite);
+      QVERIFY(sd.Filter.isEmpty() && sd.DefaultExtension.isEmpty() && sd.ConfirmOverwrite);
     }
     QVERIFY(rig.dialogs.FileDialogs[1].FileName.isEmpty());
     QCOMPARE(rig.dialogs.FileDialogs[2].FileName, rig.output);
@@ -394,6 +394,48 @@ class TMainWindowTest : public QObject {
     rig.Choose(kSample);
     rig.Click("button2");
     QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
+  }
+
+  // A document chosen by mistake, or yesterday's good fragment file: the save dialog asks
+  // the system's question, the file is not touched while the scan runs, a complete scan
+  // replaces it, and a re-scan whose source dies leaves the good file as it was.
+  void anExistingFileChosenIsKeptUntilAScanCompletesIt() {
+    TWindowRig rig;
+    QFile document(rig.output);
+    QVERIFY(document.open(QIODevice::WriteOnly));
+    document.write(QByteArray(100000, 'd'));
+    document.close();
+    const QString copy = rig.dir.filePath(QStringLiteral("copy.img"));
+    QVERIFY(QFile::copy(kSample, copy));
+    rig.Choose(copy);
+    QVERIFY(rig.dialogs.FileDialogs.back().ConfirmOverwrite);
+    qint64 sizeDuringScan = -1;
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk == 3) sizeDuringScan = QFileInfo(rig.output).size();
+    });
+    rig.Click("button2");
+    QCOMPARE(sizeDuringScan, qint64{100000});
+    QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
+    QCOMPARE(rig.ReadOutput().Fragments, std::uint64_t{235});
+    QFile good(rig.output);
+    QVERIFY(good.open(QIODevice::ReadOnly));
+    const QByteArray yesterday = good.readAll();
+    good.close();
+
+    // The disk dies during the re-scan: the source is cut to nothing after two chunks.
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk == 2) QFile::resize(copy, 0);
+    });
+    rig.Click("button2");
+    QCOMPARE(rig.window.Main().LastScan().End, TScanEnd::SourceLost);
+    QCOMPARE(rig.dialogs.Errors.size(), size_t{1});
+    QVERIFY(rig.dialogs.Errors[0].Text.contains(rig.output + ".partial"));
+    QVERIFY(good.open(QIODevice::ReadOnly));
+    QCOMPARE(good.readAll(), yesterday);
+    QCOMPARE(rig.LogLines().last(), "未完成的扫描文件保留为: " + rig.output + ".partial");
+    auto partial = rig.fileSystem->Open((rig.output + ".partial").toStdString(),
+                                        TOpenMode::ReadShared);
+    QCOMPARE(ReadFragmentFile(*partial).State, TFragmentFileState::Complete);
   }
 
   void startingWithoutChoicesShowsThePlainMessage() {

@@ -454,7 +454,7 @@ TEST_F(Win32MainWindowTest, TheSourceMenuOpensBelowRecBtnAndTheDialogsAreSetUp) 
   for (std::size_t i = 1; i < 3; ++i) {
     const TFileDialogSettings& sd = rig.dialogs.FileDialogs[i];
     EXPECT_TRUE(sd.Kind == TFileDialogSettings::TKind::Save);
-    EXPECT_TRUE(sd.Filter.empty() && sd.DefaultExtension.empty() && !sd.ConfirmOverwrite);
+    EXPECT_TRUE(sd.Filter.empty() && sd.DefaultExtension.empty() && sd.ConfirmOverwrite);
   }
   EXPECT_TRUE(rig.dialogs.FileDialogs[1].FileName.empty());
   EXPECT_EQ(rig.dialogs.FileDialogs[2].FileName, rig.output);

@@ -124,8 +124,10 @@ TEST_F(Win32FileSystemTest, TheOutputIsNotSharedDuringAScanAndTheSourceIs) {
   std::vector<bool> sourceOpen;
   view_.OnProcessMessages = [&](int call) {
     if (call != 1) return;
-    const HANDLE out = ::CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    // Until it is complete the output is written beside its name, as NAME.partial.
+    const HANDLE out = ::CreateFileA((output + ".partial").c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                     nullptr);
     outputOpen.push_back(out == INVALID_HANDLE_VALUE ? ::GetLastError() : 0);
     if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
     try {

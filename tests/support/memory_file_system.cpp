@@ -44,6 +44,7 @@ class TMemoryStream : public TStream {
           bad.Offset + bad.Length > position_) {
         if (failure_ != TReadFailure::Unreadable) std::this_thread::sleep_for(file.FailedReadTime);
         failure_ = TReadFailure::Unreadable;
+        error_ = "Input/output error";
         got = file.PartialBeforeBad && bad.Offset > position_
                   ? static_cast<std::size_t>(bad.Offset - position_)
                   : 0;
@@ -68,8 +69,11 @@ class TMemoryStream : public TStream {
 
   bool Flush() override {
     ++file_->Flushes;
+    if (file_->FlushFails) error_ = "Input/output error";
     return !file_->FlushFails;
   }
+
+  std::string LastErrorText() const override { return error_; }
 
   std::size_t Write(const void* buffer, std::size_t n) override {
     file_->WriteSizes.push_back(n);
@@ -77,6 +81,7 @@ class TMemoryStream : public TStream {
     if (file_->WriteLimit >= 0) {
       accepted = std::min<std::size_t>(n, static_cast<std::size_t>(file_->WriteLimit));
       file_->WriteLimit -= static_cast<std::int64_t>(accepted);
+      if (accepted < n) error_ = "No space left on device";
     }
     const auto end = static_cast<std::size_t>(position_) + accepted;
     if (file_->Data.size() < end) file_->Data.resize(end);
@@ -98,13 +103,21 @@ class TMemoryStream : public TStream {
   std::shared_ptr<TMemoryFile> file_;
   std::int64_t position_ = 0;
   TReadFailure failure_ = TReadFailure::None;
+  std::string error_;
 };
 
 }  // namespace
 
 std::unique_ptr<TStream> TMemoryFileSystem::Open(const std::string& path, TOpenMode mode) {
   auto file = Find(path);
-  if (mode == TOpenMode::CreateExclusive) {
+  if (mode == TOpenMode::CreateNew) {
+    if (file) throw EQuillonError(CreateErrorText(path, "File exists"));
+    file = Put(path, {});
+    if (const auto faults = NewFileFaults.find(path); faults != NewFileFaults.end()) {
+      file->WriteLimit = faults->second.WriteLimit;
+      file->FlushFails = faults->second.FlushFails;
+    }
+  } else if (mode == TOpenMode::CreateExclusive) {
     if (file && file->OpenCount > 0) {
       throw EQuillonError(CreateErrorText(path, "The file is in use"));
     }
@@ -120,6 +133,7 @@ std::shared_ptr<TMemoryFile> TMemoryFileSystem::Put(const std::string& path,
                                                     std::vector<std::uint8_t> data) {
   auto file = std::make_shared<TMemoryFile>();
   file->Data = std::move(data);
+  file->Id = ++lastId_;
   files_[path] = file;
   return file;
 }
@@ -158,6 +172,23 @@ std::optional<std::string> TMemoryFileSystem::FromDisplayText(const std::string&
     }
   }
   return bytes;
+}
+
+TPathFacts TMemoryFileSystem::Facts(const std::string& path) {
+  const auto file = Find(path);
+  if (!file) return {};
+  TPathFacts facts;
+  facts.Kind = file->IsDevice ? TPathKind::Device : TPathKind::File;
+  facts.Identity = {1, file->Id};
+  facts.Length = static_cast<std::int64_t>(file->Data.size());
+  return facts;
+}
+
+void TMemoryFileSystem::Replace(const std::string& from, const std::string& to) {
+  const auto file = Find(from);
+  if (!file) throw EQuillonError("Cannot move \"" + from + "\": No such file or directory");
+  files_.erase(from);
+  files_[to] = file;
 }
 
 int TMemoryFileSystem::OpenStreams() const {

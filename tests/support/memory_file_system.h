@@ -41,17 +41,27 @@ struct TMemoryFile {
   std::vector<TByteRange> Reads;  // every read asked for, in order
   int Flushes = 0;
   bool FlushFails = false;
+  std::uint64_t Id = 0;  // its identity: a new file gets a new number
+  bool IsDevice = false;  // Facts calls it a device
 };
 
 class TMemoryFileSystem : public IFileSystem {
  public:
   std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) override;
+  TPathFacts Facts(const std::string& path) override;
+  std::string FinalPath(const std::string& path) override { return path; }
+  void Replace(const std::string& from, const std::string& to) override;
+  bool Remove(const std::string& path) override { return files_.erase(path) > 0; }
 
   // Adds or replaces a file.
   std::shared_ptr<TMemoryFile> Put(const std::string& path, std::vector<std::uint8_t> data);
   std::shared_ptr<TMemoryFile> Find(const std::string& path) const;
 
   int OpenStreams() const;
+
+  // Faults a file gets when it is created new at the path (the partial file an output is
+  // written under): its WriteLimit and FlushFails are copied.
+  std::map<std::string, TMemoryFile> NewFileFaults;
 
   // Paths in a single-byte code page like Windows' 1252: UTF-8 characters up to U+00FF
   // become one byte each; anything beyond has no place in it and is refused.
@@ -61,6 +71,7 @@ class TMemoryFileSystem : public IFileSystem {
 
  private:
   std::map<std::string, std::shared_ptr<TMemoryFile>> files_;
+  std::uint64_t lastId_ = 0;
 };
 
 }  // namespace quillon::testing
