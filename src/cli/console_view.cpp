@@ -52,7 +52,7 @@ void TConsoleView::ProcessPendingMessages() {
   main_->Button1Click();
   if (!stopAnnounced_ && !quiet_) {
     stopAnnounced_ = true;
-    PrintLine(stderr, "Stopping: the fragment file is finished after the current chunk.");
+    PrintLine(stderr, "Stopping: the fragment file is finished at the end of the current chunk or read.");
   }
 }
 
