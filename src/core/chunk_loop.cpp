@@ -6,6 +6,7 @@
 #include <span>
 
 #include "core/aligned_buffer.h"
+#include "core/kept_page_test.h"
 #include "core/page_test.h"
 
 namespace quillon {
@@ -33,6 +34,7 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
   TSourceReader reader(source, sourceLength);
   TChunkLoopResult result;
   std::int64_t position = 0;
+  const bool keepsOtherPages = host.KeepsOtherPages();
 
   // The run ends at the source's end even when the chosen size reaches beyond it; a source
   // whose length could not be taken is bounded by the chosen size alone.
@@ -68,7 +70,15 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
     std::memset(chunk.data() + delivered, 0, kPageHeadSize);
 
     for (std::size_t step = 0; step < delivered; step += kStepSize) {
-      if (!IsCandidateAt(chunk.data() + step)) continue;
+      if (!IsCandidateAt(chunk.data() + step)) {
+        if (keepsOtherPages && MayBeginKeptPage(chunk.data() + step)) {
+          const std::int64_t at = position + static_cast<std::int64_t>(step);
+          const std::span<std::uint8_t, kFragmentSize> page(fragment, kFragmentSize);
+          reader.ReadFragment(at, page, position, chunk.data(), delivered);
+          host.OtherPageSeen(at, page);
+        }
+        continue;
+      }
       ++result.Fragments;
       host.ShowFragmentCount(result.Fragments);
       const std::int64_t at = position + static_cast<std::int64_t>(step);

@@ -1,0 +1,118 @@
+#include "recover/fragment_page_store.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "core/errors.h"
+#include "core/fragment_file_format.h"
+
+namespace quillon::recover {
+
+std::string PageMapPathFor(const std::string& fragmentPath) {
+  const std::size_t slash = fragmentPath.find_last_of("/\\");
+  const std::size_t dot = fragmentPath.find_last_of('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (hasExtension ? fragmentPath.substr(0, dot) : fragmentPath) + kPageMapExtension;
+}
+
+TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
+                                       std::string shownFragmentPath,
+                                       std::unique_ptr<TStream> pageMap,
+                                       std::string shownPageMapPath,
+                                       const std::function<void(std::uint64_t)>& progress)
+    : fragmentFile_(std::move(fragmentFile)),
+      shownFragmentPath_(std::move(shownFragmentPath)),
+      pageMap_(std::move(pageMap)),
+      shownPageMapPath_(std::move(shownPageMapPath)) {
+  // First the file's own check, which also gives every fragment's owner and the checksum
+  // that ties the page map to it.
+  std::vector<std::uint32_t> owners;
+  std::uint32_t crc = 0;
+  fragmentFile_->Seek(0, TSeekOrigin::Begin);
+  notes_.FragmentFile = ReadFragmentFile(
+      *fragmentFile_, [&](std::uint64_t, std::span<const std::uint8_t, kFragmentSize> page) {
+        owners.push_back(static_cast<std::uint32_t>(page[4]) | page[5] << 8 | page[6] << 16 |
+                         static_cast<std::uint32_t>(page[7]) << 24);
+        crc = static_cast<std::uint32_t>(crc32(crc, page.data(), kFragmentSize));
+        if (progress && owners.size() % 4096 == 0) progress(owners.size() * kFragmentSize);
+      });
+  const TFragmentFileReport& report = notes_.FragmentFile;
+  if (report.State == TFragmentFileState::Corrupt && owners.empty()) {
+    throw EQuillonError("Cannot read the fragment file \"" + shownFragmentPath_ +
+                        "\": " + report.Problem);
+  }
+  if (report.State != TFragmentFileState::Complete) {
+    notes_.Warnings.push_back("The fragment file \"" + shownFragmentPath_ + "\" is " +
+                              StateName(report.State) + ": " + report.Problem + " Its " +
+                              std::to_string(owners.size()) + " whole fragments are used.");
+  }
+  index_ = std::make_unique<TInflateIndex>(*fragmentFile_, shownFragmentPath_);
+  index_->Build(owners.size() * kFragmentSize, progress);
+
+  TPageMapContents map;
+  if (pageMap_) {
+    notes_.PageMapFound = true;
+    map = ReadPageMap(*pageMap_, shownPageMapPath_);
+    notes_.PageMapComplete = map.Complete;
+    if (!map.Problem.empty()) notes_.Warnings.push_back(map.Problem);
+    const bool wholeFiles = map.Complete && report.State == TFragmentFileState::Complete;
+    if (wholeFiles && (map.Fragments != owners.size() || map.FragmentsCrc != crc)) {
+      notes_.Warnings.push_back("The page map \"" + shownPageMapPath_ +
+                                "\" does not belong to the fragment file \"" +
+                                shownFragmentPath_ + "\" (they count or hold other fragments): "
+                                "it is not used.");
+      map = TPageMapContents{};
+    } else if (map.FragmentOffsets.size() > owners.size()) {
+      map.FragmentOffsets.resize(owners.size());
+    }
+  } else {
+    notes_.Warnings.push_back("No page map \"" + shownPageMapPath_ +
+                              "\" lies beside the fragment file: the pages' places on the "
+                              "source and the table definitions are unknown, so tables come "
+                              "out untyped, named from the catalog where it is found.");
+  }
+  notes_.OffsetsUsed = !map.FragmentOffsets.empty();
+  notes_.KeptPages = map.Pages.size();
+  hasOffsets_ = map.Complete && map.FragmentOffsets.size() == owners.size();
+
+  // In source order: the fragments with known offsets merged with the kept pages (both come
+  // in source order), then the fragments whose offsets are not known, in the file's order.
+  entries_.reserve(owners.size() + map.Pages.size());
+  std::size_t page = 0;
+  for (std::size_t f = 0; f < map.FragmentOffsets.size(); ++f) {
+    while (page < map.Pages.size() && map.Pages[page].SourceOffset < map.FragmentOffsets[f]) {
+      entries_.push_back({map.Pages[page].SourceOffset, map.Pages[page].FileOffset, 0,
+                          map.Pages[page].Kind});
+      ++page;
+    }
+    entries_.push_back({map.FragmentOffsets[f], f, owners[f], TPageKind::Data});
+  }
+  for (; page < map.Pages.size(); ++page) {
+    entries_.push_back(
+        {map.Pages[page].SourceOffset, map.Pages[page].FileOffset, 0, map.Pages[page].Kind});
+  }
+  for (std::size_t f = map.FragmentOffsets.size(); f < owners.size(); ++f) {
+    entries_.push_back({-1, f, owners[f], TPageKind::Data});
+  }
+}
+
+TPageEntry TFragmentPageStore::Entry(std::size_t index) const {
+  const TEntry& entry = entries_.at(index);
+  return {entry.SourceOffset, entry.Kind, entry.Owner};
+}
+
+void TFragmentPageStore::Read(std::size_t index, std::span<std::uint8_t, kPageSize> out) const {
+  const TEntry& entry = entries_.at(index);
+  if (entry.Kind == TPageKind::Data) {
+    index_->Read(entry.Where * kFragmentSize, out);
+    return;
+  }
+  const auto at = static_cast<std::int64_t>(entry.Where);
+  if (pageMap_->Seek(at, TSeekOrigin::Begin) != at || pageMap_->Read(out.data(), kPageSize) != kPageSize) {
+    throw EQuillonError("Cannot read the page map \"" + shownPageMapPath_ + "\" at byte " +
+                        std::to_string(at) + ": it ends early or cannot be read.");
+  }
+}
+
+}  // namespace quillon::recover
