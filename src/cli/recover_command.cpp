@@ -156,8 +156,8 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   }
   const std::string shownFragments = outputs.ToDisplayText(outputs.PathOf(kFragmentFileName));
   if (!options.Quiet && !options.Json) {
-    std::printf("%lld fragments and %llu definition, header and usage-map pages from %lld "
-                "bytes read; written to %s and %s\n",
+    std::printf("%lld fragments and %llu possible definition, header and usage-map pages "
+                "from %lld bytes read; written to %s and %s\n",
                 static_cast<long long>(report.Fragments),
                 static_cast<unsigned long long>(map->KeptPages()),
                 static_cast<long long>(report.BytesScanned), shownFragments.c_str(),

@@ -99,7 +99,8 @@ std::optional<TKeptPageKind> ClassifyKeptPage(std::span<const std::uint8_t, kKep
       if (IsHeaderPage(p)) return TKeptPageKind::Header;
       return std::nullopt;
     case 0x02:
-      if (IsDefinitionHead(p) || IsDefinitionContinuation(p)) return TKeptPageKind::Definition;
+      if (IsDefinitionHead(p)) return TKeptPageKind::Definition;
+      if (IsDefinitionContinuation(p)) return TKeptPageKind::DefinitionContinuation;
       return std::nullopt;
     case 0x05:
       return TKeptPageKind::UsageMap;

@@ -14,9 +14,13 @@ namespace quillon {
 inline constexpr std::size_t kKeptPageSize = 4096;
 
 enum class TKeptPageKind : std::uint8_t {
-  Definition = 2,  // a table definition's first page or one of its continuation pages
+  Definition = 2,  // a table definition's first page
   Header = 3,      // page 0: 00 01 00 00 and "Standard Jet DB" or "Standard ACE DB" at 4
   UsageMap = 4,    // a usage-map page: 05 01 00 00, then a bitmap of pages
+  // May be a later page of a definition: only its head can be judged, and rows of data
+  // pages hold such heads too. Recovery takes it only beside a definition that goes on to
+  // another page and lies on the same 4096-byte grid.
+  DefinitionContinuation = 5,
 };
 
 // The first test, on the step's first four bytes only: no for nearly every step of real
@@ -27,9 +31,10 @@ inline bool MayBeginKeptPage(const std::uint8_t* step) {
   return (step[0] == 0x00 || step[0] == 0x05) && step[2] == 0x00 && step[3] == 0x00;
 }
 
-// The full test on the page's 4096 bytes. Definitions are judged by their structure (the
-// free space against the stored length, table type, column counts, index counts and every
-// column descriptor that lies on the page), so that random bytes are not taken for one.
+// The full test on the page's 4096 bytes. A definition's first page is judged by its
+// structure (the free space against the stored length, table type, column counts, index
+// counts and every column descriptor that lies on the page), so that random bytes and rows
+// are not taken for one.
 std::optional<TKeptPageKind> ClassifyKeptPage(std::span<const std::uint8_t, kKeptPageSize> page);
 
 }  // namespace quillon

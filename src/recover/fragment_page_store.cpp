@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <iterator>
+#include <set>
 
 #include "core/errors.h"
 #include "core/fragment_file_format.h"
@@ -14,6 +16,30 @@ std::string PageMapPathFor(const std::string& fragmentPath) {
   const std::size_t dot = fragmentPath.find_last_of('.');
   const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   return (hasExtension ? fragmentPath.substr(0, dot) : fragmentPath) + kPageMapExtension;
+}
+
+void TFragmentPageStore::TakeContinuations(TPageMapContents& map) {
+  // The places on the 4096-byte grid of the definitions that go on to another page.
+  std::set<std::int64_t> grids;
+  for (const TKeptPageRef& page : map.Pages) {
+    if (page.Kind != TPageKind::Definition) continue;
+    std::uint8_t next[4] = {};
+    const auto at = static_cast<std::int64_t>(page.FileOffset + 4);
+    if (pageMap_->Seek(at, TSeekOrigin::Begin) != at || pageMap_->Read(next, 4) != 4) continue;
+    if (next[0] | next[1] | next[2] | next[3]) grids.insert(page.SourceOffset % kPageSize);
+  }
+  std::vector<TKeptPageRef> taken;
+  for (const TKeptPageRef& page : map.Continuations) {
+    if (grids.count(page.SourceOffset % kPageSize)) taken.push_back(page);
+  }
+  if (taken.empty()) return;
+  std::vector<TKeptPageRef> pages;
+  pages.reserve(map.Pages.size() + taken.size());
+  std::merge(map.Pages.begin(), map.Pages.end(), taken.begin(), taken.end(),
+             std::back_inserter(pages), [](const TKeptPageRef& a, const TKeptPageRef& b) {
+               return a.SourceOffset < b.SourceOffset;
+             });
+  map.Pages = std::move(pages);
 }
 
 TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
@@ -72,6 +98,7 @@ TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
                               "source and the table definitions are unknown, so tables come "
                               "out untyped, named from the catalog where it is found.");
   }
+  TakeContinuations(map);
   notes_.OffsetsUsed = !map.FragmentOffsets.empty();
   notes_.KeptPages = map.Pages.size();
   hasOffsets_ = map.Complete && map.FragmentOffsets.size() == owners.size();

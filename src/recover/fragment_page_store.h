@@ -54,6 +54,10 @@ class TFragmentPageStore : public IPageStore {
     TPageKind Kind;
   };
 
+  // Adds to the kept pages the possible continuations that lie on the grid of a definition
+  // going on to another page.
+  void TakeContinuations(TPageMapContents& map);
+
   std::unique_ptr<TStream> fragmentFile_;
   std::string shownFragmentPath_;
   std::unique_ptr<TStream> pageMap_;

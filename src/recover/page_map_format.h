@@ -13,7 +13,9 @@
 //            u32 CRC-32 of the record's bytes before it
 //     type 1 fragment offsets: count × i64, the source offsets of the next count fragments
 //            of the fragment file, in its order
-//     type 2 kept page: count 1; i64 source offset, then the page's 4096 bytes
+//     type 2 kept page: count 1; i64 source offset, then the page's 4096 bytes. Its page
+//            kind: 2 definition (first page), 3 header, 4 usage map, 5 possible later page
+//            of a definition (taken only beside a first page that goes on, on its grid)
 //     type 3 closing record: count 0; u64 fragments, u64 kept pages, i64 offset the scan
 //            reached, u32 how it ended (0 reached the end, 1 stopped, 2 failed), u32 CRC-32
 //            of all the fragments' bytes in their order (ties the map to its fragment file)
@@ -27,6 +29,7 @@ namespace quillon::recover {
 inline constexpr std::array<std::uint8_t, 8> kPageMapMagic = {'Q', 'P', 'A', 'G',
                                                                'E', 'M', 'A', 'P'};
 inline constexpr std::uint32_t kPageMapVersion = 1;
+inline constexpr std::uint8_t kContinuationKind = 5;
 inline constexpr std::size_t kPageMapHeaderSize = 32;
 inline constexpr std::size_t kRecordHeadSize = 8;
 inline constexpr std::size_t kRecordCrcSize = 4;

@@ -12,6 +12,7 @@ namespace {
 static_assert(static_cast<int>(TKeptPageKind::Definition) == static_cast<int>(TPageKind::Definition));
 static_assert(static_cast<int>(TKeptPageKind::Header) == static_cast<int>(TPageKind::Header));
 static_assert(static_cast<int>(TKeptPageKind::UsageMap) == static_cast<int>(TPageKind::UsageMap));
+static_assert(static_cast<int>(TKeptPageKind::DefinitionContinuation) == kContinuationKind);
 
 std::uint32_t U32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -26,7 +27,7 @@ bool ReadAll(TStream& file, void* buffer, std::size_t n) { return file.Read(buff
 bool IsKeptKind(std::uint8_t kind) {
   return kind == static_cast<std::uint8_t>(TPageKind::Definition) ||
          kind == static_cast<std::uint8_t>(TPageKind::Header) ||
-         kind == static_cast<std::uint8_t>(TPageKind::UsageMap);
+         kind == static_cast<std::uint8_t>(TPageKind::UsageMap) || kind == kContinuationKind;
 }
 
 }  // namespace
@@ -59,7 +60,7 @@ TPageMapContents ReadPageMap(TStream& file, const std::string& shownPath) {
   const auto damaged = [&](const std::string& cause) {
     map.Problem = named + cause + " at byte " + std::to_string(at) + "; it was read up to there (" +
                   std::to_string(map.FragmentOffsets.size()) + " fragment offsets, " +
-                  std::to_string(map.Pages.size()) + " kept pages).";
+                  std::to_string(map.KeptRecords) + " kept pages).";
   };
   for (;;) {
     std::uint8_t head[kRecordHeadSize];
@@ -102,15 +103,19 @@ TPageMapContents ReadPageMap(TStream& file, const std::string& shownPath) {
         map.FragmentOffsets.push_back(static_cast<std::int64_t>(U64(p + 8 * i)));
       }
     } else if (type == TPageMapRecord::KeptPage) {
-      map.Pages.push_back({static_cast<std::int64_t>(U64(p)), static_cast<TPageKind>(head[1]),
-                           at + kRecordHeadSize + 8});
+      const TKeptPageRef page{static_cast<std::int64_t>(U64(p)),
+                              head[1] == kContinuationKind ? TPageKind::Definition
+                                                           : static_cast<TPageKind>(head[1]),
+                              at + kRecordHeadSize + 8};
+      (head[1] == kContinuationKind ? map.Continuations : map.Pages).push_back(page);
+      ++map.KeptRecords;
     } else {
       map.Fragments = U64(p);
       const std::uint64_t pages = U64(p + 8);
       map.EndPosition = static_cast<std::int64_t>(U64(p + 16));
       map.End = static_cast<TPageMapScanEnd>(U32(p + 24));
       map.FragmentsCrc = U32(p + 28);
-      if (map.Fragments != map.FragmentOffsets.size() || pages != map.Pages.size()) {
+      if (map.Fragments != map.FragmentOffsets.size() || pages != map.KeptRecords) {
         damaged("does not hold what its closing record counts");
         return map;
       }

@@ -24,6 +24,10 @@ struct TPageMapContents {
   std::string Problem;    // what is wrong (naming the file), empty for a complete map
   std::vector<std::int64_t> FragmentOffsets;  // of fragments 0, 1, ... as far as read
   std::vector<TKeptPageRef> Pages;            // in source order
+  // Pages that may continue a definition (Kind Definition), in source order: the store
+  // takes those on the grid of a definition that goes on to another page.
+  std::vector<TKeptPageRef> Continuations;
+  std::uint64_t KeptRecords = 0;  // pages and possible continuations
   // From the closing record, when there is one.
   std::uint64_t Fragments = 0;
   std::int64_t EndPosition = 0;
