@@ -280,9 +280,8 @@ int RunRecoverCommand(const TRecoverOptions& options) {
     store = std::make_unique<TFragmentPageStore>(
         fileSystem->Open(fragmentPath, TOpenMode::ReadShared), shown(fragmentPath),
         std::move(map), shown(mapPath), [&](std::uint64_t done) {
-          // Two passes over the body, each about as long as the file's inflated size.
           progress.Progress("reading fragments", static_cast<std::int64_t>(done),
-                            std::max<std::int64_t>(length, 1) * 4);
+                            std::max<std::int64_t>(length, 1) * 2);
         });
   } catch (const EQuillonError& error) {
     progress.Clear();

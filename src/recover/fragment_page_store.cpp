@@ -10,6 +10,37 @@
 #include "core/fragment_file_format.h"
 
 namespace quillon::recover {
+namespace {
+
+// Tells how many bytes of the fragment file were read, every 16 MiB, while the store opens.
+class TCountingStream : public TStream {
+ public:
+  TCountingStream(std::unique_ptr<TStream> inner, std::function<void(std::uint64_t)> progress)
+      : inner_(std::move(inner)), progress_(std::move(progress)) {}
+  std::size_t Read(void* buffer, std::size_t n) override {
+    const std::size_t got = inner_->Read(buffer, n);
+    done_ += got;
+    if (progress_ && done_ - shown_ >= (16u << 20)) {
+      shown_ = done_;
+      progress_(done_);
+    }
+    return got;
+  }
+  std::size_t Write(const void* buffer, std::size_t n) override { return inner_->Write(buffer, n); }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    return inner_->Seek(offset, origin);
+  }
+  TReadFailure LastReadFailure() const override { return inner_->LastReadFailure(); }
+  void StopTelling() { progress_ = nullptr; }
+
+ private:
+  std::unique_ptr<TStream> inner_;
+  std::function<void(std::uint64_t)> progress_;
+  std::uint64_t done_ = 0;
+  std::uint64_t shown_ = 0;
+};
+
+}  // namespace
 
 std::string PageMapPathFor(const std::string& fragmentPath) {
   const std::size_t slash = fragmentPath.find_last_of("/\\");
@@ -47,7 +78,7 @@ TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
                                        std::unique_ptr<TStream> pageMap,
                                        std::string shownPageMapPath,
                                        const std::function<void(std::uint64_t)>& progress)
-    : fragmentFile_(std::move(fragmentFile)),
+    : fragmentFile_(std::make_unique<TCountingStream>(std::move(fragmentFile), progress)),
       shownFragmentPath_(std::move(shownFragmentPath)),
       pageMap_(std::move(pageMap)),
       shownPageMapPath_(std::move(shownPageMapPath)) {
@@ -61,7 +92,6 @@ TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
         owners.push_back(static_cast<std::uint32_t>(page[4]) | page[5] << 8 | page[6] << 16 |
                          static_cast<std::uint32_t>(page[7]) << 24);
         crc = static_cast<std::uint32_t>(crc32(crc, page.data(), kFragmentSize));
-        if (progress && owners.size() % 4096 == 0) progress(owners.size() * kFragmentSize);
       });
   const TFragmentFileReport& report = notes_.FragmentFile;
   if (report.State == TFragmentFileState::Corrupt && owners.empty()) {
@@ -74,7 +104,8 @@ TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
                               std::to_string(owners.size()) + " whole fragments are used.");
   }
   index_ = std::make_unique<TInflateIndex>(*fragmentFile_, shownFragmentPath_);
-  index_->Build(owners.size() * kFragmentSize, progress);
+  index_->Build(owners.size() * kFragmentSize);
+  static_cast<TCountingStream&>(*fragmentFile_).StopTelling();
 
   TPageMapContents map;
   if (pageMap_) {

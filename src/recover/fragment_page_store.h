@@ -33,8 +33,9 @@ class TFragmentPageStore : public IPageStore {
  public:
   // Opens the store. fragmentFile and shownFragmentPath: the fragment file, read once now to
   // number its fragments. pageMap: the page map beside it, or null where there is none.
-  // progress is told the bytes of the fragment body read so far. Throws EQuillonError when
-  // the fragment file cannot be read at all.
+  // progress is told the bytes of the fragment file read so far: it is read twice, once to
+  // check and number it, once to take the restart points. Throws EQuillonError when the
+  // fragment file cannot be read at all.
   TFragmentPageStore(std::unique_ptr<TStream> fragmentFile, std::string shownFragmentPath,
                      std::unique_ptr<TStream> pageMap, std::string shownPageMapPath,
                      const std::function<void(std::uint64_t)>& progress);

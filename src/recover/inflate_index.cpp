@@ -25,15 +25,13 @@ void TInflateIndex::Fail(const std::string& cause) const {
   throw EQuillonError("Cannot read the fragment file \"" + shownPath_ + "\": " + cause);
 }
 
-void TInflateIndex::Build(std::uint64_t inflatedLength,
-                          const std::function<void(std::uint64_t)>& progress) {
+void TInflateIndex::Build(std::uint64_t inflatedLength) {
   points_.clear();
   points_.push_back(TPoint{});
   StartAt(points_.front());
   std::vector<std::uint8_t> window(kWindowSize);
   std::uint64_t spacing = kFirstSpacing;
   std::uint64_t in = 0;
-  std::uint64_t lastShown = 0;
   stream_.avail_out = 0;
   while (out_ < inflatedLength) {
     if (stream_.avail_in == 0) {
@@ -74,10 +72,6 @@ void TInflateIndex::Build(std::uint64_t inflatedLength,
         points_.resize(kept);
         spacing *= 2;
       }
-    }
-    if (progress && out_ - lastShown >= (16u << 20)) {
-      lastShown = out_;
-      progress(out_);
     }
   }
   if (out_ < inflatedLength) Fail("its body ends early.");

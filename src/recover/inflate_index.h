@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -29,9 +28,9 @@ class TInflateIndex {
   TInflateIndex(const TInflateIndex&) = delete;
   TInflateIndex& operator=(const TInflateIndex&) = delete;
 
-  // Inflates the body once, up to inflatedLength bytes, taking the points. progress is told
-  // the bytes inflated so far. Throws EQuillonError when the body cannot be read that far.
-  void Build(std::uint64_t inflatedLength, const std::function<void(std::uint64_t)>& progress);
+  // Inflates the body once, up to inflatedLength bytes, taking the points. Throws
+  // EQuillonError when the body cannot be read that far.
+  void Build(std::uint64_t inflatedLength);
   // Copies out.size() inflated bytes from offset on. Throws EQuillonError when they cannot
   // be read. Reads that go forward continue where the last one ended.
   void Read(std::uint64_t offset, std::span<std::uint8_t> out);
