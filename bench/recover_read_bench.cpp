@@ -51,7 +51,8 @@ class THost : public IScanHost {
     if (map_) map_->AddFragment(offset, page);
   }
   bool KeepsOtherPages() override { return map_ != nullptr; }
-  void OtherPageSeen(std::int64_t offset, std::span<const std::uint8_t, kFragmentSize> page) override {
+  void OtherPageSeen(std::int64_t offset,
+                     std::span<const std::uint8_t, kFragmentSize> page) override {
     map_->OfferPage(offset, page);
   }
 
@@ -60,7 +61,8 @@ class THost : public IScanHost {
   recover::TPageMapWriter* map_;
 };
 
-void WriteFile(const std::string& path, std::int64_t size, const std::vector<std::uint8_t>& pattern) {
+void WriteFile(const std::string& path, std::int64_t size,
+               const std::vector<std::uint8_t>& pattern) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (std::int64_t written = 0; written < size;) {
     const auto n = static_cast<std::streamsize>(
@@ -171,7 +173,8 @@ int main(int argc, char** argv) {
     const char* Name;
     std::vector<std::uint8_t> Pattern;
   };
-  const TInput inputs[] = {{"random (no pages)", RandomBytes(1 << 20)}, {"dense (database pages)", dense}};
+  const TInput inputs[] = {{"random (no pages)", RandomBytes(1 << 20)},
+                           {"dense (database pages)", dense}};
   std::printf("%lld MiB per file, best of %d runs\n", static_cast<long long>(sizeMiB), repeat);
   std::printf("%-24s %10s %10s %10s %8s %8s %12s\n", "file", "read MB/s", "scan MB/s",
               "recv MB/s", "recv/rd", "kept", "store MB/s");

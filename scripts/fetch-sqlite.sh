@@ -44,4 +44,5 @@ mkdir -p "$work/build"
    make sqlite3.c > make.log)
 mkdir -p "$out"
 cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$out/"
-echo "SQLite amalgamation $(sed -n 's/^#define SQLITE_VERSION *"\(.*\)"/\1/p' "$out/sqlite3.h") in $out"
+version_made=$(sed -n 's/^#define SQLITE_VERSION *"\(.*\)"/\1/p' "$out/sqlite3.h")
+echo "SQLite amalgamation $version_made in $out"

@@ -167,7 +167,8 @@ void TFragmentPageStore::Read(std::size_t index, std::span<std::uint8_t, kPageSi
     return;
   }
   const auto at = static_cast<std::int64_t>(entry.Where);
-  if (pageMap_->Seek(at, TSeekOrigin::Begin) != at || pageMap_->Read(out.data(), kPageSize) != kPageSize) {
+  if (pageMap_->Seek(at, TSeekOrigin::Begin) != at ||
+      pageMap_->Read(out.data(), kPageSize) != kPageSize) {
     throw EQuillonError("Cannot read the page map \"" + shownPageMapPath_ + "\" at byte " +
                         std::to_string(at) + ": it ends early or cannot be read.");
   }

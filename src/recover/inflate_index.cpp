@@ -88,7 +88,9 @@ void TInflateIndex::StartAt(const TPoint& point) {
   if (inflateInit2(&stream_, point.Window.empty() ? 15 : -15) != Z_OK) Fail("out of memory.");
   open_ = true;
   const std::int64_t at = static_cast<std::int64_t>(kHeaderSize + point.In) - (point.Bits ? 1 : 0);
-  if (file_.Seek(at, TSeekOrigin::Begin) != at) Fail("it cannot be read at byte " + std::to_string(at) + ".");
+  if (file_.Seek(at, TSeekOrigin::Begin) != at) {
+    Fail("it cannot be read at byte " + std::to_string(at) + ".");
+  }
   if (point.Bits) {
     std::uint8_t byte = 0;
     if (file_.Read(&byte, 1) != 1) Fail("its body ends early.");

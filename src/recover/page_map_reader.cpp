@@ -9,10 +9,12 @@
 namespace quillon::recover {
 namespace {
 
-static_assert(static_cast<int>(TKeptPageKind::Definition) == static_cast<int>(TPageKind::Definition));
-static_assert(static_cast<int>(TKeptPageKind::Header) == static_cast<int>(TPageKind::Header));
-static_assert(static_cast<int>(TKeptPageKind::UsageMap) == static_cast<int>(TPageKind::UsageMap));
-static_assert(static_cast<int>(TKeptPageKind::DefinitionContinuation) == kContinuationKind);
+// The page map stores the scan's kinds; the store hands them on as its own.
+constexpr int KindValue(auto kind) { return static_cast<int>(kind); }
+static_assert(KindValue(TKeptPageKind::Definition) == KindValue(TPageKind::Definition));
+static_assert(KindValue(TKeptPageKind::Header) == KindValue(TPageKind::Header));
+static_assert(KindValue(TKeptPageKind::UsageMap) == KindValue(TPageKind::UsageMap));
+static_assert(KindValue(TKeptPageKind::DefinitionContinuation) == kContinuationKind);
 
 std::uint32_t U32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |

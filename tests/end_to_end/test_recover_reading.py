@@ -46,7 +46,8 @@ def read_page_map(path):
     assert struct.unpack_from("<II", data, 8) == (1, PAGE), "version"
     at, offsets, pages, closing = 32, [], set(), None
     while at < len(data):
-        kind_of_record, kind, count = data[at], data[at + 1], struct.unpack_from("<I", data, at + 4)[0]
+        kind_of_record, kind = data[at], data[at + 1]
+        count = struct.unpack_from("<I", data, at + 4)[0]
         length = {1: 8 * count, 2: 8 + PAGE, 3: 32}[kind_of_record]
         body = data[at + 8:at + 8 + length]
         crc = struct.unpack_from("<I", data, at + 8 + length)[0]
@@ -68,9 +69,11 @@ def databases():
     found = sorted(glob.glob(os.path.join(ARGS.samples, "*.mdb")))
     real = ARGS.real
     if os.path.isdir(real):
-        found += sorted(glob.glob(os.path.join(real, "*.mdb")) + glob.glob(os.path.join(real, "*.accdb")))
+        found += sorted(glob.glob(os.path.join(real, "*.mdb")) +
+                        glob.glob(os.path.join(real, "*.accdb")))
     else:
-        print(f"note: {real} is absent; the Access-written databases are not tested", file=sys.stderr)
+        print(f"note: {real} is absent; the Access-written databases are not tested",
+              file=sys.stderr)
     return found
 
 
@@ -103,7 +106,8 @@ class RecoverReading(unittest.TestCase):
                                     "fragments.frag differs from scan's")
 
                     offsets, pages, closing = read_page_map(os.path.join(out, "fragments.pagemap"))
-                    self.assertEqual(offsets, [base + PAGE * p for p in manifest["candidate_pages"]])
+                    self.assertEqual(offsets,
+                                     [base + PAGE * p for p in manifest["candidate_pages"]])
                     fragments = zlib.decompressobj().decompress(read(scanned)[512:])
                     self.assertEqual(closing[4], zlib.crc32(fragments[:len(offsets) * PAGE]))
                     self.assertEqual(closing[2], len(db) + base + 64 * PAGE)

@@ -109,8 +109,9 @@ class WindowsCli(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
         self.assertTrue(json.loads(result.stdout)["page_map"]["offsets_known"])
         for name in ("fragments.pagemap", "quillon-recover.manifest"):
-            with open(os.path.join(linux, name), "rb") as a, open(os.path.join(windows, name), "rb") as b:
-                self.assertTrue(a.read() == b.read(), name + " differs from the Linux program's")
+            with open(os.path.join(linux, name), "rb") as a:
+                with open(os.path.join(windows, name), "rb") as b:
+                    self.assertTrue(a.read() == b.read(), name + " differs from Linux's")
         with open(os.path.join(windows, "fragments.frag"), "rb") as f:
             _, length, fragments = read_fragment_file(f.read())
         self.assertEqual(length, self.linux_length)
