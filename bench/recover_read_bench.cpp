@@ -193,8 +193,9 @@ int main(int argc, char** argv) {
       recover = std::max(recover, Read(path, output, true, fragments, kept));
     }
     store = StoreReadBack(output, pages);
-    std::printf("%-24s %10.0f %10.0f %10.0f %8.2f %8llu %12.0f\n", input.Name, read, scan,
-                recover, recover / read, static_cast<unsigned long long>(kept), store);
+    const std::string storeText = pages > 0 ? std::to_string(static_cast<long>(store)) : "-";
+    std::printf("%-24s %10.0f %10.0f %10.0f %8.2f %8llu %12s\n", input.Name, read, scan,
+                recover, recover / read, static_cast<unsigned long long>(kept), storeText.c_str());
     std::filesystem::remove(path);
     std::filesystem::remove(output);
     std::filesystem::remove(recover::PageMapPathFor(output));
