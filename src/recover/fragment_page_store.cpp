@@ -113,6 +113,13 @@ TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
     map = ReadPageMap(*pageMap_, shownPageMapPath_);
     notes_.PageMapComplete = map.Complete;
     if (!map.Problem.empty()) notes_.Warnings.push_back(map.Problem);
+    if (map.Complete && map.End != TPageMapScanEnd::Completed) {
+      notes_.Warnings.push_back(
+          "The page map \"" + shownPageMapPath_ + "\" says its scan " +
+          (map.End == TPageMapScanEnd::Stopped ? "was stopped" : "ended by a failure") +
+          " at offset " + std::to_string(map.EndPosition) +
+          ": the source was read only up to there.");
+    }
     const bool wholeFiles = map.Complete && report.State == TFragmentFileState::Complete;
     if (wholeFiles && (map.Fragments != owners.size() || map.FragmentsCrc != crc)) {
       notes_.Warnings.push_back("The page map \"" + shownPageMapPath_ +
