@@ -7,6 +7,8 @@ packages=(
   zlib1g-dev libgtest-dev googletest libcli11-dev nlohmann-json3-dev python3 mount e2fsprogs
   mdbtools                       # an independent Access reader, the rows test's oracle
   libblkid-dev
+  libsqlite3-dev                 # the recovered databases' SQLite files
+  tcl                            # tclsh: scripts/fetch-sqlite.sh makes SQLite's amalgamation
   qt6-base-dev fonts-wqy-microhei xvfb xauth
   # Windows: the cross compiler, zlib for it, and Wine to run what it builds; fonts-wine:
   # Wine's own fonts (Marlett draws the caption buttons and menu arrows).

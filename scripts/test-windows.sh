@@ -11,6 +11,7 @@ linux_build=${1:-build}
 build=build-win
 started=$(date +%s)
 
+scripts/fetch-sqlite.sh  # SQLite compiled into the programs, from Debian's sources
 cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake
 cmake --build "$build" -j "$(nproc)"
 scripts/check-windows-imports.sh "$build/src/cli/quillon-cli.exe" "$build/src/gui_win32/quillon.exe"

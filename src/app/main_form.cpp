@@ -36,6 +36,11 @@ class TMain::TScanHost : public IScanHost {
                      std::span<const std::uint8_t, kFragmentSize> fragment) override {
     if (main_.fragmentObserver_) main_.fragmentObserver_(number, offset, fragment);
   }
+  bool KeepsOtherPages() override { return static_cast<bool>(main_.otherPageObserver_); }
+  void OtherPageSeen(std::int64_t offset,
+                     std::span<const std::uint8_t, kFragmentSize> page) override {
+    main_.otherPageObserver_(offset, page);
+  }
 
  private:
   TMain& main_;

@@ -52,6 +52,11 @@ struct TScanReport {
 using TFragmentObserver = std::function<void(std::int64_t number, std::int64_t offset,
                                              std::span<const std::uint8_t, kFragmentSize>)>;
 
+// Called for every step that may begin a page recovery keeps besides the fragments (a
+// definition, header or usage-map page): its source offset and the 4096 bytes there.
+using TOtherPageObserver =
+    std::function<void(std::int64_t offset, std::span<const std::uint8_t, kFragmentSize>)>;
+
 class TMain {
  public:
   TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices);
@@ -114,6 +119,10 @@ class TMain {
 
   // Sees every fragment of the next scans; empty for none.
   void SetFragmentObserver(TFragmentObserver observer) { fragmentObserver_ = std::move(observer); }
+  // Sees the steps that may begin other kept pages in the next scans; empty for none.
+  void SetOtherPageObserver(TOtherPageObserver observer) {
+    otherPageObserver_ = std::move(observer);
+  }
 
   // A path chosen by the user (UTF-8, as dialogs and the command line give it) in the form
   // the system opens; throws with a clear text when the system's code page cannot hold it.
@@ -147,6 +156,7 @@ class TMain {
   TScanReport lastScan_;
   TFragmentObserver fragmentObserver_;
   TReplaceRule replaceRule_ = TReplaceRule::Any;
+  TOtherPageObserver otherPageObserver_;
   bool scanning_ = false;
   bool closeRequested_ = false;  // never cleared: the program ends
 };

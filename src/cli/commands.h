@@ -36,6 +36,16 @@ struct TRowsOptions {
   bool Force = false;  // replace table CSV files already in CsvDirectory
 };
 
+struct TRecoverOptions {
+  std::string Source;     // a drive, a volume, an image, or a fragment file to decode
+  std::string OutputDir;  // new or empty, or holding an earlier recovery (with Force)
+  bool Quiet = false;
+  bool Json = false;
+  bool Force = false;            // replace what an earlier recover wrote in OutputDir
+  bool AllowSameDevice = false;  // write OutputDir onto the device being read
+  bool Verbose = false;          // list the unreadable ranges
+};
+
 struct TSourcesOptions {
   bool Json = false;
 };
@@ -45,6 +55,9 @@ int RunInspectCommand(const TInspectOptions& options);
 // Shows the tables and rows of a fragment file; an incomplete file is read as far as it
 // inflates and exits with kExitFailure.
 int RunRowsCommand(const TRowsOptions& options);
+// Reads a source into OUTDIR's fragment file and page map and decodes its databases there,
+// or decodes a fragment file (with its page map) without reading any source.
+int RunRecoverCommand(const TRecoverOptions& options);
 // Lists the source menu's volumes and drives; always exits 0.
 int RunSourcesCommand(const TSourcesOptions& options);
 

@@ -98,6 +98,30 @@ int main(int argc, char** argv) {
       "complete; 1 a failure, or an incomplete or corrupt file, whose readable fragments are "
       "still shown (the reason is on stderr).");
 
+  TRecoverOptions recover;
+  CLI::App* recoverCommand = app.add_subcommand(
+      "recover", "Read SOURCE and rebuild the tables of the Access databases on it in OUTDIR");
+  recoverCommand
+      ->add_option("SOURCE", recover.Source,
+                   "A drive, a volume or a disk image, as for scan; or a fragment file written "
+                   "by scan or recover, decoded without reading any source (with the page map "
+                   "beside it, FILE.pagemap, where there is one)")
+      ->required();
+  recoverCommand
+      ->add_option("OUTDIR", recover.OutputDir,
+                   "A new or empty folder: fragments.frag, fragments.pagemap, database-N.sqlite "
+                   "and database-N/TABLE.csv go there")
+      ->required();
+  recoverCommand->add_flag("-q,--quiet", recover.Quiet, "Print errors only");
+  recoverCommand->add_flag("--json", recover.Json, "Print the summary as JSON");
+  recoverCommand->add_flag("-f,--force", recover.Force,
+                           "Replace what an earlier recover wrote in OUTDIR (and nothing else)");
+  recoverCommand->add_flag("--allow-same-device", recover.AllowSameDevice,
+                           "Write OUTDIR even when it lies on the drive or volume being read "
+                           "(it overwrites free space that may hold what you want to recover)");
+  recoverCommand->add_flag("-v,--verbose", recover.Verbose,
+                           "List the ranges of the source that could not be read");
+
   TSourcesOptions sources;
   CLI::App* sourcesCommand = app.add_subcommand(
       "sources", "List the volumes and physical drives a scan can read, as the window's menu does");
@@ -125,6 +149,7 @@ int main(int argc, char** argv) {
     if (scanCommand->parsed()) return RunScanCommand(scan);
     if (sourcesCommand->parsed()) return RunSourcesCommand(sources);
     if (rowsCommand->parsed()) return RunRowsCommand(rows);
+    if (recoverCommand->parsed()) return RunRecoverCommand(recover);
     return RunInspectCommand(inspect);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quillon-cli: %s\n", error.what());

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "core/aligned_buffer.h"
+#include "core/kept_page_test.h"
 #include "core/page_test.h"
 
 namespace quillon {
@@ -37,6 +38,7 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
   TSourceReader reader(source, sourceLength);
   TChunkLoopResult result;
   std::int64_t position = 0;
+  const bool keepsOtherPages = host.KeepsOtherPages();
 
   // A failing chunk is read again in pieces and sectors, each failed read taking seconds
   // on a dying disk: between two of them the window gets its messages now and then, and a
@@ -91,9 +93,20 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
       // starts there is judged on its own bytes, read from the source with the fragment
       // (zeros only past the source's end), never on the zeros after the buffer.
       const bool reachesPast = step + kPageHeadSize > delivered;
-      if (reachesPast && !StartsLikePage(chunk.data() + step)) continue;
-      if (reachesPast) reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
-      if (!IsCandidateAt(reachesPast ? fragment : chunk.data() + step)) continue;
+      bool candidate = false;
+      if (!reachesPast) {
+        candidate = IsCandidateAt(chunk.data() + step);
+      } else if (StartsLikePage(chunk.data() + step)) {
+        reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
+        candidate = IsCandidateAt(fragment);
+      }
+      if (!candidate) {
+        if (keepsOtherPages && MayBeginKeptPage(chunk.data() + step)) {
+          reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
+          host.OtherPageSeen(at, fragmentBytes);
+        }
+        continue;
+      }
       ++result.Fragments;
       host.ShowFragmentCount(result.Fragments);
       // A fragment may run past the chunk; that part comes from the source.

@@ -45,6 +45,15 @@ class IScanHost {
                              std::span<const std::uint8_t, kFragmentSize> /*fragment*/) {}
   // The time that paces the messages while a failing chunk is read again.
   virtual TScanClock::time_point Now() { return TScanClock::now(); }
+
+  // Recovery also keeps pages that are no fragments (table definitions, header and usage-map
+  // pages). Asked once per run: yes to be shown the steps that may begin one.
+  virtual bool KeepsOtherPages() { return false; }
+  // After a step that is no candidate but may begin a kept page (MayBeginKeptPage): its
+  // source offset and the 4096 bytes there, zeros past the source's end. Not written to
+  // the fragment file; the host judges the page (ClassifyKeptPage) and keeps it or not.
+  virtual void OtherPageSeen(std::int64_t /*offset*/,
+                             std::span<const std::uint8_t, kFragmentSize> /*page*/) {}
 };
 
 struct TChunkLoopResult {

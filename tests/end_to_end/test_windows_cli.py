@@ -9,6 +9,7 @@ name that the code page cannot hold must be refused before anything is created.
 """
 
 import argparse
+import json
 import os
 import shutil
 import signal
@@ -97,6 +98,32 @@ class WindowsCli(unittest.TestCase):
         with open(index, "rb") as f:
             lines = f.read().decode("ascii").splitlines()
         self.assertEqual(len(lines), len(fragments))
+
+    def test_recover_writes_what_the_linux_recover_writes(self):
+        linux = self.work("recover.linux")
+        result = subprocess.run([ARGS.linux_cli, "recover", "--quiet", ARGS.image, linux],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        windows = self.work("recover.windows")
+        result = wine("recover", "--json", windows_path(ARGS.image), windows_path(windows))
+        self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
+        self.assertTrue(json.loads(result.stdout)["page_map"]["offsets_known"])
+        for name in ("fragments.pagemap", "quillon-recover.manifest"):
+            with open(os.path.join(linux, name), "rb") as a:
+                with open(os.path.join(windows, name), "rb") as b:
+                    self.assertTrue(a.read() == b.read(), name + " differs from Linux's")
+        with open(os.path.join(windows, "fragments.frag"), "rb") as f:
+            _, length, fragments = read_fragment_file(f.read())
+        self.assertEqual(length, self.linux_length)
+        self.assertTrue(fragments == self.linux_fragments)
+        # From the fragment file alone, and --force over the earlier recovery.
+        again = wine("recover", "--quiet", windows_path(os.path.join(windows, "fragments.frag")),
+                     windows_path(self.work("recover.again")))
+        self.assertEqual(again.returncode, 0, again.stderr.decode("utf-8", "replace"))
+        self.assertEqual(wine("recover", "-q", windows_path(ARGS.image), windows_path(windows))
+                         .returncode, 1)
+        self.assertEqual(wine("recover", "-q", "--force", windows_path(ARGS.image),
+                              windows_path(windows)).returncode, 0)
 
     def test_ctrl_c_stops_at_the_next_chunk_with_a_complete_file(self):
         # Pages keep the scan busy compressing; Wine turns SIGINT into the console's Ctrl-C.

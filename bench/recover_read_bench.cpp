@@ -1,0 +1,205 @@
+// quillon-recover-bench: how fast recover reads a source (the scan's chunk loop keeping also
+// definition, header and usage-map pages, and writing the page map) next to a plain read
+// and a plain scan of the same file in the same run; then how fast the page store numbers
+// and reads back the fragments it wrote.
+//
+// Two files of the given size (default 1024 MiB): random bytes (no pages), and the bundled
+// sample database repeated (dense with pages). Each is read once before timing, so every
+// reader sees the page cache; each timing is the best of --repeat runs.
+//
+// usage: quillon-recover-bench [--size MiB] [--dir DIR] [--database FILE.mdb] [--repeat N]
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "core/aligned_buffer.h"
+#include "core/chunk_loop.h"
+#include "core/fragment_file_writer.h"
+#include "recover/fragment_page_store.h"
+#include "recover/page_map_writer.h"
+#include "storage/file_system.h"
+
+namespace {
+
+using namespace quillon;
+using TClock = std::chrono::steady_clock;
+
+// The loop's host as recover's is, without a window: fragments and other pages go to the
+// page map when keep is set.
+class THost : public IScanHost {
+ public:
+  THost(std::int64_t size, recover::TPageMapWriter* map) : size_(size), map_(map) {}
+  void ProcessPendingMessages() override {}
+  void ShowProgress(std::int64_t) override {}
+  bool StopRequested() override { return false; }
+  std::int64_t SourceSize() override { return size_; }
+  void ShowFragmentCount(std::int64_t) override {}
+  void FragmentAdded(std::int64_t, std::int64_t offset,
+                     std::span<const std::uint8_t, kFragmentSize> page) override {
+    if (map_) map_->AddFragment(offset, page);
+  }
+  bool KeepsOtherPages() override { return map_ != nullptr; }
+  void OtherPageSeen(std::int64_t offset,
+                     std::span<const std::uint8_t, kFragmentSize> page) override {
+    map_->OfferPage(offset, page);
+  }
+
+ private:
+  std::int64_t size_;
+  recover::TPageMapWriter* map_;
+};
+
+void WriteFile(const std::string& path, std::int64_t size,
+               const std::vector<std::uint8_t>& pattern) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  for (std::int64_t written = 0; written < size;) {
+    const auto n = static_cast<std::streamsize>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(pattern.size()), size - written));
+    out.write(reinterpret_cast<const char*>(pattern.data()), n);
+    written += n;
+  }
+}
+
+std::vector<std::uint8_t> RandomBytes(std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  std::uint64_t state = 88172645463325252ull;
+  for (auto& b : bytes) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    b = static_cast<std::uint8_t>(state >> 24);
+  }
+  return bytes;
+}
+
+double Seconds(TClock::time_point start) {
+  return std::chrono::duration<double>(TClock::now() - start).count();
+}
+
+double PlainRead(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) std::exit(1);
+  TAlignedBuffer buffer(static_cast<std::size_t>(kChunkSize));
+  const auto start = TClock::now();
+  off_t offset = 0;
+  for (ssize_t got; (got = ::pread(fd, buffer.data(), buffer.size(), offset)) > 0;) offset += got;
+  const double seconds = Seconds(start);
+  ::close(fd);
+  return static_cast<double>(offset) / seconds / 1e6;
+}
+
+// A scan into output; with keep, also the page map beside it, as recover reads.
+double Read(const std::string& path, const std::string& output, bool keep, std::int64_t& fragments,
+            std::uint64_t& kept) {
+  auto files = MakePlatformFileSystem();
+  const auto start = TClock::now();
+  auto source = files->Open(path, TOpenMode::ReadShared);
+  TFragmentFileWriter writer(*files);
+  writer.Create(output);
+  const std::int64_t length = source->Length();
+  writer.WriteHeader(path, length);
+  std::unique_ptr<recover::TPageMapWriter> map;
+  if (keep) {
+    map = std::make_unique<recover::TPageMapWriter>(
+        files->Open(recover::PageMapPathFor(output), TOpenMode::CreateExclusive), output);
+    map->WriteHeader();
+  }
+  THost host(length, map.get());
+  const TChunkLoopResult loop = RunChunkLoop(host, *source, length, writer);
+  fragments = loop.Fragments;
+  writer.Finish();
+  writer.Close();
+  if (map) {
+    map->Finish(loop.EndPosition, recover::TPageMapScanEnd::Completed);
+    kept = map->KeptPages();
+  }
+  return static_cast<double>(length) / Seconds(start) / 1e6;
+}
+
+// Opens the page store over the fragment file and its map, then reads every page in order.
+double StoreReadBack(const std::string& fragments, std::size_t& pages) {
+  auto files = MakePlatformFileSystem();
+  const auto start = TClock::now();
+  recover::TFragmentPageStore store(files->Open(fragments, TOpenMode::ReadShared), fragments,
+                                    files->Open(recover::PageMapPathFor(fragments),
+                                                TOpenMode::ReadShared),
+                                    fragments, nullptr);
+  std::array<std::uint8_t, 4096> page;
+  for (std::size_t i = 0; i < store.Count(); ++i) store.Read(i, page);
+  pages = store.Count();
+  return static_cast<double>(pages) * 4096 / Seconds(start) / 1e6;
+}
+
+long PeakKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::int64_t sizeMiB = 1024;
+  std::string dir = std::filesystem::temp_directory_path().string();
+  std::string database = QUILLON_SAMPLE_DATABASE;
+  int repeat = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string flag = argv[i];
+    if (flag == "--size") sizeMiB = std::atoll(argv[i + 1]);
+    else if (flag == "--dir") dir = argv[i + 1];
+    else if (flag == "--database") database = argv[i + 1];
+    else if (flag == "--repeat") repeat = std::max(1, std::atoi(argv[i + 1]));
+  }
+  const std::int64_t size = sizeMiB << 20;
+  std::ifstream db(database, std::ios::binary);
+  const std::vector<std::uint8_t> dense((std::istreambuf_iterator<char>(db)), {});
+  if (dense.empty()) {
+    std::fprintf(stderr, "Cannot read the database \"%s\".\n", database.c_str());
+    return 1;
+  }
+  struct TInput {
+    const char* Name;
+    std::vector<std::uint8_t> Pattern;
+  };
+  const TInput inputs[] = {{"random (no pages)", RandomBytes(1 << 20)},
+                           {"dense (database pages)", dense}};
+  std::printf("%lld MiB per file, best of %d runs\n", static_cast<long long>(sizeMiB), repeat);
+  std::printf("%-24s %10s %10s %10s %8s %8s %12s\n", "file", "read MB/s", "scan MB/s",
+              "recv MB/s", "recv/rd", "kept", "store MB/s");
+  for (const TInput& input : inputs) {
+    const std::string path = dir + "/quillon-recover-bench.img";
+    const std::string output = dir + "/quillon-recover-bench.frag";
+    WriteFile(path, size, input.Pattern);
+    PlainRead(path);  // into the page cache
+    double read = 0, scan = 0, recover = 0, store = 0;
+    std::int64_t fragments = 0;
+    std::uint64_t kept = 0;
+    std::size_t pages = 0;
+    for (int r = 0; r < repeat; ++r) {
+      read = std::max(read, PlainRead(path));
+      scan = std::max(scan, Read(path, output, false, fragments, kept));
+      recover = std::max(recover, Read(path, output, true, fragments, kept));
+    }
+    store = StoreReadBack(output, pages);
+    const std::string storeText = pages > 0 ? std::to_string(static_cast<long>(store)) : "-";
+    std::printf("%-24s %10.0f %10.0f %10.0f %8.2f %8llu %12s\n", input.Name, read, scan,
+                recover, recover / read, static_cast<unsigned long long>(kept), storeText.c_str());
+    std::filesystem::remove(path);
+    std::filesystem::remove(output);
+    std::filesystem::remove(recover::PageMapPathFor(output));
+  }
+  std::printf("peak memory %ld MiB\n", PeakKiB() / 1024);
+  return 0;
+}

@@ -1,0 +1,332 @@
+// quillon-cli recover: reads SOURCE once through the scan's own loop into OUTDIR/fragments.frag
+// and the page map beside it, then decodes the databases from those two files. A fragment
+// file as SOURCE is decoded directly, with its page map where one lies beside it.
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "app/error_display.h"
+#include "app/main_form.h"
+#include "cli/commands.h"
+#include "cli/console_view.h"
+#include "cli/json_output.h"
+#include "cli/platform_console.h"
+#include "cli/progress_meter.h"
+#include "cli/recover_output.h"
+#include "core/errors.h"
+#include "core/fragment_file_format.h"
+#include "recover/fragment_page_store.h"
+#include "recover/page_map_writer.h"
+#include "recover/recovery.h"
+#include "recover/recovery_report.h"
+#include "storage/device_queries.h"
+#include "storage/file_system.h"
+#include "storage/full_path.h"
+
+namespace quillon {
+namespace {
+
+using recover::TFragmentPageStore;
+using recover::TPageMapScanEnd;
+using recover::TPageMapWriter;
+
+constexpr const char* kFragmentFileName = "fragments.frag";
+constexpr const char* kPageMapFileName = "fragments.pagemap";
+
+// Whether the file at path begins as a fragment file does: recover then decodes it instead
+// of scanning it.
+bool IsFragmentFile(IFileSystem& fileSystem, const std::string& path) {
+  try {
+    const std::unique_ptr<TStream> file = fileSystem.Open(path, TOpenMode::ReadShared);
+    std::array<std::uint8_t, kSignature.size()> head{};
+    return file->Read(head.data(), head.size()) == head.size() && head == kSignature;
+  } catch (const EQuillonError&) {
+    return false;
+  }
+}
+
+bool LiesInside(const std::string& path, const std::string& dir) {
+  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+         (path[dir.size()] == '/' || path[dir.size()] == '\\');
+}
+
+// A progress line on stderr for the decoding, and Ctrl-C as its stop request.
+class TConsoleRecoveryProgress : public recover::IRecoveryProgress {
+ public:
+  explicit TConsoleRecoveryProgress(bool show) : show_(show) {}
+  ~TConsoleRecoveryProgress() override { Clear(); }
+  void Progress(const std::string& what, std::int64_t done, std::int64_t total) override {
+    if (!show_) return;
+    const auto now = TProgressMeter::TClock::now();
+    if (!meter_.Started() || what != what_) {
+      meter_.Start(total, now);
+      what_ = what;
+    } else if (now - lastDraw_ < std::chrono::milliseconds(200) && done < total) {
+      return;
+    }
+    lastDraw_ = now;
+    shown_ = true;
+    std::fputs(("\r" + meter_.Line(done, what, now) + "\033[K").c_str(), stderr);
+    std::fflush(stderr);
+  }
+  bool StopRequested() override { return StopWasRequested(); }
+  void Clear() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool show_;
+  TProgressMeter meter_;
+  std::string what_;
+  bool shown_ = false;
+  TProgressMeter::TClock::time_point lastDraw_{};
+};
+
+struct TReadingResult {
+  int Status = kExitOk;
+  bool Decode = true;
+  TJson Json;
+};
+
+// Scans the source into OUTDIR's fragment file and page map through TMain, as scan does.
+TReadingResult ReadSource(const TRecoverOptions& options, const std::string& source,
+                          TRecoverOutputs& outputs, IDeviceQueries& devices) {
+  TReadingResult result;
+  TConsoleView view(options.Quiet || options.Json, !options.Quiet && IsTerminal(stderr));
+  TMain main(view, outputs, devices);
+  view.Attach(main);
+  // The placement was judged before OUTDIR was made; TMain asks again and is answered so.
+  view.SetQuestionAnswer(options.AllowSameDevice);
+  const std::string mapPath = outputs.PathOf(kPageMapFileName);
+  const std::string shownMap = outputs.ToDisplayText(mapPath);
+  std::optional<TPageMapWriter> map;
+  try {
+    map.emplace(outputs.Create(kPageMapFileName), shownMap);
+    map->WriteHeader();
+  } catch (const EQuillonError& error) {
+    view.ShowError(ErrorDisplayText(error.what()));
+    return {kExitFailure, false, {}};
+  }
+  main.SetFragmentObserver([&map](std::int64_t, std::int64_t offset,
+                                  std::span<const std::uint8_t, kFragmentSize> page) {
+    map->AddFragment(offset, page);
+  });
+  main.SetOtherPageObserver(
+      [&map](std::int64_t offset, std::span<const std::uint8_t, kFragmentSize> page) {
+        map->OfferPage(offset, page);
+      });
+
+  bool failed = false;
+  try {
+    main.Source.SetText(source);
+    main.Destination.SetText(outputs.PathOf(kFragmentFileName));
+    main.button2Click();
+  } catch (const EQuillonError& error) {
+    view.ShowError(ErrorDisplayText(error.what()));
+    failed = true;
+  }
+  const TScanReport& report = main.LastScan();
+  if (report.End == TScanEnd::Declined) {
+    std::fprintf(stderr,
+                 "Refused: the output folder \"%s\" lies on \"%s\", the device being read.\n",
+                 outputs.ToDisplayText(outputs.PathOf("")).c_str(), options.Source.c_str());
+    return {kExitFailure, false, {}};
+  }
+  // A lost source leaves complete files up to where it ended; any other failure does not.
+  const bool lost = report.End == TScanEnd::SourceLost;
+  if (failed && !lost) return {kExitFailure, false, {}};
+  const TPageMapScanEnd end = report.End == TScanEnd::Completed ? TPageMapScanEnd::Completed
+                              : report.End == TScanEnd::Stopped ? TPageMapScanEnd::Stopped
+                                                                : TPageMapScanEnd::Failed;
+  try {
+    map->Finish(report.BytesScanned, end);
+  } catch (const EQuillonError& error) {
+    view.ShowError(ErrorDisplayText(error.what()));
+    return {kExitFailure, false, {}};
+  }
+  if (options.Verbose) {
+    for (const TByteRange& range : report.Unreadable) {
+      std::fprintf(options.Json ? stderr : stdout, "unreadable\t%lld\t%lld\n",
+                   static_cast<long long>(range.Offset), static_cast<long long>(range.Length));
+    }
+  }
+  const std::string shownFragments = outputs.ToDisplayText(outputs.PathOf(kFragmentFileName));
+  if (!options.Quiet && !options.Json) {
+    std::printf("%lld fragments and %llu possible definition, header and usage-map pages "
+                "from %lld bytes read; written to %s and %s\n",
+                static_cast<long long>(report.Fragments),
+                static_cast<unsigned long long>(map->KeptPages()),
+                static_cast<long long>(report.BytesScanned), shownFragments.c_str(),
+                shownMap.c_str());
+  }
+  result.Json = {{"fragments", report.Fragments},
+                 {"kept_pages", map->KeptPages()},
+                 {"bytes_read", report.BytesScanned},
+                 {"unreadable_bytes", report.UnreadableBytes},
+                 {"end", lost ? "source lost" : end == TPageMapScanEnd::Stopped ? "stopped"
+                                                                               : "completed"}};
+  if (report.End == TScanEnd::Stopped) {
+    std::fprintf(stderr,
+                 "Stopped: the fragment file and the page map are complete up to offset %lld. "
+                 "Decode them with: quillon-cli recover \"%s\" ANOTHER_FOLDER\n",
+                 static_cast<long long>(report.BytesScanned), shownFragments.c_str());
+    result.Status = kExitStopped;
+    result.Decode = false;
+    return result;
+  }
+  if (lost) result.Status = kExitFailure;
+  else if (!report.Unreadable.empty()) result.Status = kExitUnreadable;
+  return result;
+}
+
+}  // namespace
+
+int RunRecoverCommand(const TRecoverOptions& options) {
+  const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
+  const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
+  const auto shown = [&](const std::string& path) { return fileSystem->ToDisplayText(path); };
+
+  std::string outDir;
+  std::string source;
+  bool fromFragments = false;
+  TPathConstants constants;
+  try {
+    // The texts the window uses for drives and volumes.
+    TConsoleView probeView(true, false);
+    TMain probe(probeView, *fileSystem, *devices);
+    constants = probe.PathConstants();
+    outDir = FullPath(probe.SystemPath(options.OutputDir));
+    source = probe.SystemPath(options.Source);
+    if (ToSourcePath(source, constants) == source) source = FullPath(source);
+  } catch (const EQuillonError& error) {
+    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    return kExitFailure;
+  }
+  const std::string sourcePath = ToSourcePath(source, constants);
+  const bool isImage = SourceKindOf(sourcePath, constants) == TSourceKind::ImageFile;
+  if (isImage) {
+    if (!PathExists(source)) {
+      std::fprintf(stderr, "Cannot open file \"%s\". It does not exist.\n", shown(source).c_str());
+      return kExitFailure;
+    }
+    fromFragments = IsFragmentFile(*fileSystem, source);
+    // Whatever recover writes or replaces in OUTDIR must never be its own input.
+    if (LiesInside(source, outDir) || source == outDir) {
+      std::fprintf(stderr,
+                   "Refused: \"%s\" lies inside the output folder \"%s\". Choose an output "
+                   "folder that does not hold the source.\n",
+                   shown(source).c_str(), shown(outDir).c_str());
+      return kExitFailure;
+    }
+  } else if (!options.AllowSameDevice &&
+             devices->FileLiesOnDevice(outDir + "/" + kFragmentFileName, sourcePath)) {
+    // Judged before OUTDIR is made: not even a folder is written onto the device read.
+    std::fprintf(stderr,
+                 "Refused: the output folder \"%s\" lies on \"%s\", the device being read. "
+                 "Writing there would overwrite the free space where the lost data may be. "
+                 "Choose a folder on another disk, or add --allow-same-device.\n",
+                 shown(outDir).c_str(), options.Source.c_str());
+    return kExitFailure;
+  }
+
+  InstallStopRequestHandler();
+  const std::string problem = PrepareRecoverDirectory(shown(outDir), options.Force);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    return kExitFailure;
+  }
+  TRecoverOutputs outputs(*fileSystem, outDir);
+  try {
+    outputs.Begin();
+  } catch (const EQuillonError& error) {
+    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    return kExitFailure;
+  }
+
+  TJson json;
+  json["source"] = JsonSafeText(shown(source));
+  json["output_folder"] = JsonSafeText(shown(outDir));
+  int status = kExitOk;
+  std::string fragmentPath = source;
+  if (!fromFragments) {
+    TReadingResult reading = ReadSource(options, source, outputs, *devices);
+    status = reading.Status;
+    if (!reading.Decode) {
+      if (options.Json && !reading.Json.is_null()) {
+        json["reading"] = reading.Json;
+        std::printf("%s\n", JsonLine(json).c_str());
+      }
+      return status;
+    }
+    json["reading"] = reading.Json;
+    fragmentPath = outputs.PathOf(kFragmentFileName);
+  }
+
+  const bool showProgress = !options.Quiet && IsTerminal(stderr);
+  TConsoleRecoveryProgress progress(showProgress);
+  std::unique_ptr<TFragmentPageStore> store;
+  try {
+    const std::string mapPath = recover::PageMapPathFor(fragmentPath);
+    std::unique_ptr<TStream> map;
+    if (PathExists(mapPath)) map = fileSystem->Open(mapPath, TOpenMode::ReadShared);
+    const std::int64_t length = [&] {
+      auto file = fileSystem->Open(fragmentPath, TOpenMode::ReadShared);
+      return file->Length();
+    }();
+    store = std::make_unique<TFragmentPageStore>(
+        fileSystem->Open(fragmentPath, TOpenMode::ReadShared), shown(fragmentPath),
+        std::move(map), shown(mapPath), [&](std::uint64_t done) {
+          progress.Progress("reading fragments", static_cast<std::int64_t>(done),
+                            std::max<std::int64_t>(length, 1) * 2);
+        });
+  } catch (const EQuillonError& error) {
+    progress.Clear();
+    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    return kExitFailure;
+  }
+  progress.Clear();
+  const recover::TPageStoreNotes& notes = store->Notes();
+  for (const std::string& warning : notes.Warnings) std::fprintf(stderr, "%s\n", warning.c_str());
+  const bool wholeInput = notes.FragmentFile.State == TFragmentFileState::Complete &&
+                          (!notes.PageMapFound || notes.PageMapComplete);
+  if (!wholeInput && status == kExitOk) status = kExitFailure;
+  json["fragment_file"] = {{"path", JsonSafeText(shown(fragmentPath))},
+                           {"state", StateName(notes.FragmentFile.State)},
+                           {"fragments", notes.FragmentFile.Fragments}};
+  json["page_map"] = {{"found", notes.PageMapFound},
+                      {"complete", notes.PageMapComplete},
+                      {"kept_pages", notes.KeptPages},
+                      {"offsets_known", store->HasOffsets()}};
+  TJson warnings = TJson::array();
+  for (const std::string& warning : notes.Warnings) warnings.push_back(JsonSafeText(warning));
+  json["warnings"] = warnings;
+
+  recover::TRecoveryOptions recoveryOptions;
+  recoveryOptions.OutputDir = shown(outDir);
+  try {
+    const recover::TRecoveryReport report =
+        recover::RecoverDatabases(*store, outputs, recoveryOptions, progress);
+    progress.Clear();
+    if (options.Json) {
+      json["recovery"] = recover::RecoveryReportJson(report);
+      std::printf("%s\n", JsonLine(json).c_str());
+    } else if (!options.Quiet) {
+      std::fputs(recover::RecoveryReportText(report).c_str(), stdout);
+    }
+  } catch (const EQuillonError& error) {
+    progress.Clear();
+    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    return kExitFailure;
+  }
+  if (StopWasRequested()) {
+    std::fprintf(stderr, "Stopped: what was decoded until then is written.\n");
+    return kExitStopped;
+  }
+  return status;
+}
+
+}  // namespace quillon

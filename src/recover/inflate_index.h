@@ -1,0 +1,61 @@
+#pragma once
+// Random access to the fragments of a fragment file, whose body is one zlib stream: points
+// where inflating can start again (the bit position and the 32 KiB window before it) are
+// taken once while the body is inflated, and a page is read by inflating from the nearest
+// point before it. At most kMaxPoints are kept, so memory stays bounded whatever the size:
+// when they would be more, every other one is dropped and the spacing doubles.
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/stream.h"
+
+namespace quillon::recover {
+
+class TInflateIndex {
+ public:
+  static constexpr std::size_t kMaxPoints = 4096;
+  static constexpr std::uint64_t kFirstSpacing = 1 << 20;  // bytes of inflated body
+
+  // file: the fragment file, read from byte 512 on; shownPath names it in error texts.
+  TInflateIndex(TStream& file, std::string shownPath);
+  ~TInflateIndex();
+  TInflateIndex(const TInflateIndex&) = delete;
+  TInflateIndex& operator=(const TInflateIndex&) = delete;
+
+  // Inflates the body once, up to inflatedLength bytes, taking the points. Throws
+  // EQuillonError when the body cannot be read that far.
+  void Build(std::uint64_t inflatedLength);
+  // Copies out.size() inflated bytes from offset on. Throws EQuillonError when they cannot
+  // be read. Reads that go forward continue where the last one ended.
+  void Read(std::uint64_t offset, std::span<std::uint8_t> out);
+
+  std::size_t Points() const { return points_.size(); }
+
+ private:
+  struct TPoint {
+    std::uint64_t Out = 0;  // inflated bytes before the point
+    std::uint64_t In = 0;   // body bytes before it (the first of them partly, Bits bits)
+    int Bits = 0;
+    std::vector<std::uint8_t> Window;  // the 32 KiB inflated before it; empty at the start
+  };
+  void StartAt(const TPoint& point);
+  // Inflates n bytes to out, or drops them when out is null.
+  void Inflate(std::uint8_t* out, std::uint64_t n);
+  [[noreturn]] void Fail(const std::string& cause) const;
+
+  TStream& file_;
+  std::string shownPath_;
+  std::vector<TPoint> points_;
+  z_stream stream_{};
+  bool open_ = false;
+  std::uint64_t out_ = 0;  // inflated bytes before the stream's next output
+  std::vector<std::uint8_t> input_;
+};
+
+}  // namespace quillon::recover

@@ -1,0 +1,106 @@
+#include "recover/page_map_writer.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+#include "core/errors.h"
+
+namespace quillon::recover {
+namespace {
+
+void PutU32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+void PutU64(std::uint8_t* at, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* bytes, std::size_t n) {
+  return static_cast<std::uint32_t>(crc32(crc, bytes, static_cast<uInt>(n)));
+}
+
+}  // namespace
+
+TPageMapWriter::TPageMapWriter(std::unique_ptr<TStream> file, std::string shownPath)
+    : file_(std::move(file)), shownPath_(std::move(shownPath)) {
+  offsets_.reserve(std::size_t{8} * kOffsetsPerRecord);
+}
+
+void TPageMapWriter::Write(const void* bytes, std::size_t n) {
+  if (file_->Write(bytes, n) != n) {
+    throw EQuillonError("Cannot write the page map \"" + shownPath_ +
+                        "\": the write failed (is the disk full?).");
+  }
+}
+
+void TPageMapWriter::WriteHeader() {
+  std::uint8_t header[kPageMapHeaderSize] = {};
+  std::memcpy(header, kPageMapMagic.data(), kPageMapMagic.size());
+  PutU32(header + 8, kPageMapVersion);
+  PutU32(header + 12, 4096);
+  PutU32(header + 28, Crc(0, header, 28));
+  Write(header, sizeof header);
+}
+
+void TPageMapWriter::WriteRecord(TPageMapRecord type, std::uint8_t kind, std::uint32_t count,
+                                 std::span<const std::uint8_t> payload) {
+  std::uint8_t head[kRecordHeadSize] = {static_cast<std::uint8_t>(type), kind, 0, 0};
+  PutU32(head + 4, count);
+  std::uint32_t crc = Crc(0, head, sizeof head);
+  crc = Crc(crc, payload.data(), payload.size());
+  std::uint8_t tail[kRecordCrcSize];
+  PutU32(tail, crc);
+  Write(head, sizeof head);
+  Write(payload.data(), payload.size());
+  Write(tail, sizeof tail);
+}
+
+void TPageMapWriter::FlushOffsets() {
+  if (pendingOffsets_ == 0) return;
+  WriteRecord(TPageMapRecord::FragmentOffsets, 0, pendingOffsets_, offsets_);
+  offsets_.clear();
+  pendingOffsets_ = 0;
+}
+
+void TPageMapWriter::AddFragment(std::int64_t sourceOffset,
+                                 std::span<const std::uint8_t, 4096> fragment) {
+  std::uint8_t bytes[8];
+  PutU64(bytes, static_cast<std::uint64_t>(sourceOffset));
+  offsets_.insert(offsets_.end(), bytes, bytes + 8);
+  ++pendingOffsets_;
+  ++fragments_;
+  fragmentsCrc_ = Crc(fragmentsCrc_, fragment.data(), fragment.size());
+  if (pendingOffsets_ == kOffsetsPerRecord) FlushOffsets();
+}
+
+void TPageMapWriter::OfferPage(std::int64_t sourceOffset,
+                               std::span<const std::uint8_t, 4096> page) {
+  const std::optional<TKeptPageKind> kind = ClassifyKeptPage(page);
+  if (!kind) return;
+  // Records stay in source order: the offsets of the fragments before this page go first.
+  FlushOffsets();
+  std::uint8_t payload[8 + 4096];
+  PutU64(payload, static_cast<std::uint64_t>(sourceOffset));
+  std::memcpy(payload + 8, page.data(), page.size());
+  WriteRecord(TPageMapRecord::KeptPage, static_cast<std::uint8_t>(*kind), 1, payload);
+  ++keptPages_;
+}
+
+void TPageMapWriter::Finish(std::int64_t endPosition, TPageMapScanEnd end) {
+  FlushOffsets();
+  std::uint8_t payload[kClosingPayloadSize];
+  PutU64(payload, fragments_);
+  PutU64(payload + 8, keptPages_);
+  PutU64(payload + 16, static_cast<std::uint64_t>(endPosition));
+  PutU32(payload + 24, static_cast<std::uint32_t>(end));
+  PutU32(payload + 28, fragmentsCrc_);
+  WriteRecord(TPageMapRecord::Closing, 0, 0, payload);
+  if (!file_->Flush()) {
+    throw EQuillonError("Cannot write the page map \"" + shownPath_ +
+                        "\": it could not be brought to the disk.");
+  }
+  file_.reset();
+}
+
+}  // namespace quillon::recover
