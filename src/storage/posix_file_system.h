@@ -27,6 +27,7 @@ class TPosixFileSystem : public IFileSystem {
   // Opens device-form paths as the device the resolver names, other paths as they are.
   explicit TPosixFileSystem(TDevicePathResolver resolveDevice);
   std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) override;
+  void CreateFolder(const std::string& path) override;
 
   // What identifies a file across names and links.
   struct TFileIdentity {

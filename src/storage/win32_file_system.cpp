@@ -167,6 +167,17 @@ class TWin32FileSystem : public IFileSystem {
     return std::make_unique<TWin32Stream>(handle, alignment, isDevice);
   }
 
+  void CreateFolder(const std::string& path) override {
+    if (::CreateDirectoryA(path.c_str(), nullptr)) return;
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return;
+    }
+    throw EQuillonError(CreateErrorText(ToDisplayText(FullPath(path)), Win32ErrorText(error)));
+  }
+
   std::string ToDisplayText(const std::string& systemText) override {
     return AnsiToUtf8(systemText);
   }
