@@ -1,6 +1,7 @@
 #pragma once
 // A page store over a raw image held in memory, for tests and the benchmark: every 512-byte
 // step classified as the scan does (data pages by the candidate test), with its offset known.
+// A page cut short by the end of the image is not kept: its missing bytes are not zeros.
 
 #include <cstring>
 #include <string_view>
@@ -14,7 +15,7 @@ namespace quillon::recover::testing {
 class TImagePageStore : public IPageStore {
  public:
   explicit TImagePageStore(std::vector<std::uint8_t> image) : image_(std::move(image)) {
-    for (std::size_t at = 0; at + 512 <= image_.size(); at += 512) {
+    for (std::size_t at = 0; at + kPageSize <= image_.size(); at += 512) {
       std::uint8_t page[kPageSize] = {};
       std::memcpy(page, image_.data() + at, std::min(kPageSize, image_.size() - at));
       TPageEntry entry;
