@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::int64_t kPage = static_cast<std::int64_t>(kPageSize);
 constexpr std::size_t kMaxVotePairs = 4'000'000;  // owners × definitions worth comparing
+constexpr std::uint32_t kBeforeBase = 0x00800000;
 
 }  // namespace
 
@@ -59,15 +60,18 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
   std::map<std::int64_t, TDatabasePages> databases;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::int64_t offset = entries[i].SourceOffset;
-    if (offset < 0) continue;
+    if (offset < 0 || i >= kBeforeBase) continue;
     const auto grid = byGrid.find(offset % kPage);
     if (grid == byGrid.end()) continue;
     const auto after = std::upper_bound(grid->second.begin(), grid->second.end(), offset);
-    if (after == grid->second.begin()) continue;
-    const std::int64_t base = *std::prev(after);
+    // A page before the grid's first base goes to it unnumbered: a piece of it moved
+    // ahead, or a page of something else, which its numbering will tell.
+    const bool before = after == grid->second.begin();
+    const std::int64_t base = before ? *after : *std::prev(after);
     TDatabasePages& database = databases[base];
     database.Base = base;
-    const auto number = static_cast<std::uint32_t>((offset - base) / kPage);
+    const auto number = before ? kUnnumberedPage + kBeforeBase + static_cast<std::uint32_t>(i)
+                               : static_cast<std::uint32_t>((offset - base) / kPage);
     // The first page seen at a number is kept: two at one offset cannot both be it.
     database.Pages.emplace(number, i);
     if (database.FirstOffset < 0 || offset < database.FirstOffset) database.FirstOffset = offset;
@@ -79,6 +83,55 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
     return a.FirstOffset < b.FirstOffset;
   });
   return result;
+}
+
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+
+TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries,
+                                 const TDatabasePages& grid, std::vector<TPageAnchor> anchors) {
+  const std::int64_t page = static_cast<std::int64_t>(kPageSize);
+  std::sort(anchors.begin(), anchors.end(), [&](const TPageAnchor& a, const TPageAnchor& b) {
+    return entries[a.Index].SourceOffset < entries[b.Index].SourceOffset;
+  });
+  // The grid's pages by offset, to number the stretch between two anchors.
+  std::map<std::int64_t, std::size_t> byOffset;
+  for (const auto& [number, index] : grid.Pages) byOffset[entries[index].SourceOffset] = index;
+
+  std::map<std::uint32_t, std::set<std::size_t>> claims;  // number → pages given it
+  std::map<std::size_t, std::uint32_t> numbers;
+  auto claim = [&](std::size_t index, std::uint32_t number) {
+    claims[number].insert(index);
+    const auto [at, inserted] = numbers.emplace(index, number);
+    if (!inserted && at->second != number) at->second = UINT32_MAX;  // two numbers: neither
+  };
+  for (std::size_t i = 0; i < anchors.size(); ++i) {
+    const std::int64_t offset = entries[anchors[i].Index].SourceOffset;
+    claim(anchors[i].Index, anchors[i].Number);
+    const std::int64_t base = offset - page * anchors[i].Number;
+    // The next anchor on the same grid.
+    for (std::size_t j = i + 1; j < anchors.size(); ++j) {
+      const std::int64_t next = entries[anchors[j].Index].SourceOffset;
+      if ((next - offset) % page != 0) continue;
+      if (next - page * anchors[j].Number != base) break;
+      for (auto at = byOffset.upper_bound(offset); at != byOffset.end() && at->first < next; ++at)
+        claim(at->second, static_cast<std::uint32_t>((at->first - base) / page));
+      break;
+    }
+  }
+  TDatabasePages numbered;
+  numbered.Base = grid.Base;
+  numbered.FirstOffset = grid.FirstOffset;
+  numbered.LastOffset = grid.LastOffset;
+  std::uint32_t unnumbered = kUnnumberedPage;
+  for (const auto& [offset, index] : byOffset) {
+    const auto found = numbers.find(index);
+    const bool certain = found != numbers.end() && found->second != UINT32_MAX &&
+                         claims[found->second].size() == 1;
+    numbered.Pages.emplace(certain ? found->second : unnumbered++, index);
+  }
+  return numbered;
 }
 
 }  // namespace quillon::recover

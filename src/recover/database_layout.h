@@ -10,6 +10,9 @@
 
 namespace quillon::recover {
 
+// Page numbers from here on are places, not numbers: above any 24-bit page number.
+inline constexpr std::uint32_t kUnnumberedPage = 0x01000000;
+
 struct TDatabasePages {
   std::int64_t Base = 0;
   std::unordered_map<std::uint32_t, std::size_t> Pages;  // page number → store index
@@ -31,5 +34,24 @@ struct TFoundDefinition {
 // Databases come in the order of their first page on the source.
 std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
                                                const std::vector<TFoundDefinition>& definitions);
+
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+
+// A page whose number is certain: a header page (0), a system definition (2 to 5), a
+// definition tied to its table's owner value, the unique target of a long-value pointer.
+struct TPageAnchor {
+  std::size_t Index = 0;  // in the store
+  std::uint32_t Number = 0;
+};
+
+// Page numbers for a database whose pages do not lie in order on the source (pieces moved
+// about): each anchor numbers its own page, and the pages between two anchors that agree
+// on a base (on the same 4096-byte grid) are numbered from it; anything else is not
+// guessed. Pages of `grid` left unnumbered keep a place above every real page number
+// (kUnnumberedPage + i), where no pointer reaches them.
+TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries,
+                                 const TDatabasePages& grid, std::vector<TPageAnchor> anchors);
 
 }  // namespace quillon::recover

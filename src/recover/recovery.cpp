@@ -256,6 +256,44 @@ bool FitsRows(const TDatabaseReader& reader, const TTablePlan& plan,
   return tried == 0 || fitted * 10 >= tried * 9;
 }
 
+// Do the rows have exactly the definition's shape? Every row sampled must: the column count
+// the definition last had, the fixed part exactly as long as it describes, and fields no
+// longer than their columns allow. Used to tie a definition by shape alone.
+bool HasExactShape(std::span<const std::uint8_t> row, const TTableDefinition& definition) {
+  const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
+  if (!shape || shape->ColumnCount != definition.HighestColumnCount) return false;
+  if (shape->FixedEnd != 2u + definition.FixedLength) return false;
+  for (const TColumn& column : definition.Columns) {
+    if (column.Fixed || column.VarIndex >= shape->VarCount) continue;
+    const std::size_t length =
+        shape->VarOffsets[column.VarIndex + 1] - shape->VarOffsets[column.VarIndex];
+    const std::uint16_t natural = NaturalSize(column.Type);
+    if (length == 0) continue;
+    if (natural != 0 && length != natural) return false;
+    if ((column.Type == TColumnType::Text || column.Type == TColumnType::Binary) &&
+        length > column.Size)
+      return false;
+    if ((column.Type == TColumnType::Memo || column.Type == TColumnType::Ole) && length < 12)
+      return false;
+  }
+  return true;
+}
+
+bool FitsExactly(const TDatabaseReader& reader, const TTablePlan& plan,
+                 const TTableDefinition& definition) {
+  std::size_t tried = 0;
+  for (const auto& [number, index] : plan.Pages) {
+    const TPage page = *reader.PageByIndex(index);
+    for (const TSlot& slot : SlotsOf(page)) {
+      if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
+      if (!HasExactShape(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition))
+        return false;
+      if (++tried >= 64) return true;
+    }
+  }
+  return tried > 0;
+}
+
 class TDatabaseRecovery {
  public:
   TDatabaseRecovery(const IPageStore& store, const std::vector<TPageEntry>& entries,
@@ -264,7 +302,7 @@ class TDatabaseRecovery {
                     TDatabaseReport& report)
       : entries_(entries),
         database_(database),
-        reader_(store, entries, database),
+        reader_(store, entries, database_),
         fileSystem_(fileSystem),
         options_(options),
         progress_(progress),
@@ -275,6 +313,13 @@ class TDatabaseRecovery {
     report_.FirstPageOffset = database_.FirstOffset;
     report_.LastPageOffset = database_.LastOffset;
     report_.Pages = static_cast<std::int64_t>(database_.Pages.size());
+    if (NumberingHolds()) {
+      // In order: pages before its page 0 are none of its own.
+      std::erase_if(database_.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
+    } else {
+      outOfOrder_ = true;
+      Renumber();
+    }
     progress_.Progress("reading the catalog of database-" + std::to_string(report_.Number), 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
@@ -318,6 +363,144 @@ class TDatabaseRecovery {
   bool Stopped() const { return stopped_; }
 
  private:
+  std::map<std::uint32_t, TTablePlan> PagesByOwner() const {
+    std::map<std::uint32_t, TTablePlan> byOwner;
+    for (const auto& [number, index] : database_.Pages) {
+      const TPageEntry& entry = entries_[index];
+      if (entry.Kind != TPageKind::Data || entry.Owner == kLongValueOwner || entry.Owner <= 5)
+        continue;
+      byOwner[entry.Owner].Owner = entry.Owner;
+      byOwner[entry.Owner].Pages.emplace_back(number, index);
+    }
+    return byOwner;
+  }
+
+  // Do the pages lie in order? Most tables' owner values must land on a definition that
+  // fits their rows, as they do in a database whose file is whole on the source.
+  bool NumberingHolds() const {
+    std::size_t owners = 0, fitting = 0;
+    for (auto& [owner, plan] : PagesByOwner()) {
+      std::erase_if(plan.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
+      if (plan.Pages.empty()) continue;
+      ++owners;
+      const std::optional<TTableDefinition> definition =
+          DefinitionAt(reader_, entries_, database_, owner);
+      if (definition && FitsRows(reader_, plan, *definition)) ++fitting;
+    }
+    return fitting * 10 >= owners * 8;
+  }
+
+  // The definitions of the database parsed without their page numbers; one that goes on
+  // over further pages is parsed once per owner it might be, since its continuation is
+  // found by number.
+  std::optional<TTableDefinition> DefinitionFromPage(std::size_t index,
+                                                     std::uint32_t assumedNumber) const {
+    std::vector<std::uint8_t> bytes;
+    std::size_t at = index;
+    std::set<std::size_t> seen;
+    const std::int64_t offset = entries_[index].SourceOffset;
+    for (std::size_t i = 0; i < kMaxDefinitionPages && seen.insert(at).second; ++i) {
+      const TPage page = *reader_.PageByIndex(at);
+      if (page[0] != 0x02 || page[1] != 0x01) return std::nullopt;
+      bytes.insert(bytes.end(), page.begin() + (i == 0 ? 0 : 8), page.end());
+      TDefinitionResult result = ParseTableDefinition(bytes);
+      if (result.Status == TDefinitionParse::Ok) return std::move(result.Definition);
+      if (result.Status == TDefinitionParse::Invalid) return std::nullopt;
+      const std::uint32_t next = NextDefinitionPage(page);
+      if (next == 0) return std::nullopt;
+      const std::int64_t want =
+          offset + static_cast<std::int64_t>(kPageSize) *
+                       (static_cast<std::int64_t>(next) - static_cast<std::int64_t>(assumedNumber));
+      at = SIZE_MAX;
+      for (const auto& [number, candidate] : database_.Pages) {
+        if (entries_[candidate].SourceOffset == want &&
+            entries_[candidate].Kind == TPageKind::Definition)
+          at = candidate;
+      }
+      if (at == SIZE_MAX) return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  // Numbers the pages again from what is certain: header and system definitions, each
+  // definition that exactly one table's rows fit by shape (and that fits no other table),
+  // and the LVAL pages that single-row long values point to where only one LVAL row on
+  // the source has the value's length.
+  void Renumber() {
+    std::vector<TPageAnchor> anchors;
+    std::vector<std::size_t> definitionPages;
+    std::vector<std::size_t> longValuePages;
+    for (const auto& [number, index] : database_.Pages) {
+      const TPageEntry& entry = entries_[index];
+      if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
+      if (entry.Kind == TPageKind::Data && entry.Owner == kLongValueOwner)
+        longValuePages.push_back(index);
+      if (entry.Kind != TPageKind::Definition) continue;
+      definitionPages.push_back(index);
+      const TPage page = *reader_.PageByIndex(index);
+      const TDefinitionResult alone = ParseTableDefinition(page);
+      if (alone.Definition) {
+        if (const std::uint32_t system = SystemDefinitionPage(*alone.Definition))
+          anchors.push_back({index, system});
+      }
+    }
+    // Ties by shape: owner → the definition pages its rows fit exactly.
+    std::map<std::uint32_t, TTablePlan> byOwner = PagesByOwner();
+    std::map<std::size_t, std::vector<std::uint32_t>> fitsOf;  // definition page → owners
+    std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>> fits;
+    for (const auto& [owner, plan] : byOwner) {
+      for (const std::size_t index : definitionPages) {
+        std::optional<TTableDefinition> definition = DefinitionFromPage(index, owner);
+        if (!definition || definition->System || !FitsExactly(reader_, plan, *definition))
+          continue;
+        fitsOf[index].push_back(owner);
+        fits[owner].emplace_back(index, std::move(*definition));
+      }
+    }
+    for (auto& [owner, candidates] : fits) {
+      if (candidates.size() != 1 || fitsOf[candidates[0].first].size() != 1) continue;
+      anchors.push_back({candidates[0].first, owner});
+      shapeTies_.emplace(owner, std::move(candidates[0].second));
+    }
+    // Long-value rows by (row number, length), to find the one a pointer means.
+    std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>> longValueRows;
+    for (const std::size_t index : longValuePages) {
+      const std::vector<TSlot> slots = SlotsOf(*reader_.PageByIndex(index));
+      for (std::size_t row = 0; row < slots.size() && row < 256; ++row) {
+        if (slots[row].End != 0)
+          longValueRows[{static_cast<std::uint8_t>(row), slots[row].End - slots[row].Start}]
+              .push_back(index);
+      }
+    }
+    std::set<std::size_t> anchored;
+    for (const auto& [owner, definition] : shapeTies_) {
+      for (const auto& [number, index] : byOwner[owner].Pages) {
+        const TPage page = *reader_.PageByIndex(index);
+        for (const TSlot& slot : SlotsOf(page)) {
+          if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
+          const auto row = std::span<const std::uint8_t>(page).subspan(slot.Start,
+                                                                        slot.End - slot.Start);
+          const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
+          if (!shape) continue;
+          for (const TColumn& column : definition.Columns) {
+            if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) ||
+                column.Fixed || column.VarIndex >= shape->VarCount)
+              continue;
+            const std::size_t start = shape->VarOffsets[column.VarIndex];
+            if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
+            const std::uint32_t head = LoadU32(row, start);
+            if (((head >> 24) & 0xC0) != 0x40) continue;
+            const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
+            if (found == longValueRows.end() || found->second.size() != 1) continue;
+            if (anchored.insert(found->second[0]).second)
+              anchors.push_back({found->second[0], LoadU24(row, start + 5)});
+          }
+        }
+      }
+    }
+    database_ = NumberFromAnchors(entries_, database_, std::move(anchors));
+  }
+
   std::string SystemPath(const std::string& displayPath) {
     std::optional<std::string> path = fileSystem_.FromDisplayText(displayPath);
     if (!path)
@@ -327,13 +510,7 @@ class TDatabaseRecovery {
   }
 
   std::vector<TTablePlan> PlanTables(const std::map<std::uint32_t, TCatalogEntry>& catalog) {
-    std::map<std::uint32_t, TTablePlan> byOwner;
-    for (const auto& [number, index] : database_.Pages) {
-      const TPageEntry& entry = entries_[index];
-      if (entry.Kind != TPageKind::Data || entry.Owner == kLongValueOwner || entry.Owner <= 5)
-        continue;
-      byOwner[entry.Owner].Pages.emplace_back(number, index);
-    }
+    std::map<std::uint32_t, TTablePlan> byOwner = PagesByOwner();
     // Tables the catalog names with a definition but no data page left: empty tables.
     for (const auto& [page, entry] : catalog) {
       if (!byOwner.contains(page) && database_.Pages.contains(page)) byOwner[page];
@@ -350,8 +527,12 @@ class TDatabaseRecovery {
         plan.NamedFromCatalog = true;
         plan.DateUpdate = named->second.DateUpdate;
       }
-      std::optional<TTableDefinition> definition =
-          DefinitionAt(reader_, entries_, database_, owner);
+      std::optional<TTableDefinition> definition;
+      if (const auto tied = shapeTies_.find(owner); tied != shapeTies_.end()) {
+        definition = tied->second;
+      } else {
+        definition = DefinitionAt(reader_, entries_, database_, owner);
+      }
       if (definition && definition->System) continue;
       if (definition && FitsRows(reader_, plan, *definition)) plan.Definition = std::move(definition);
       if (!plan.NamedFromCatalog) {
@@ -382,8 +563,9 @@ class TDatabaseRecovery {
     table.Columns = columns.size();
 
     std::optional<std::set<std::uint32_t>> owned;
-    if (plan.Definition) owned = UsageMapOf(reader_, entries_, database_,
-                                            plan.Definition->UsageMapPointer);
+    // Out of order, a page's number is not always known: no page is called stale then.
+    if (plan.Definition && !outOfOrder_)
+      owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer);
 
     // Live rows first, then each companion: one pass over the pages per kind, so that
     // each SQLite table is written whole before the next begins.
@@ -454,8 +636,10 @@ class TDatabaseRecovery {
   }
 
   const std::vector<TPageEntry>& entries_;
-  const TDatabasePages& database_;
+  TDatabasePages database_;  // renumbered from anchors when its pages lie out of order
   TDatabaseReader reader_;
+  bool outOfOrder_ = false;
+  std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   IFileSystem& fileSystem_;
   const TRecoveryOptions& options_;
   IRecoveryProgress& progress_;

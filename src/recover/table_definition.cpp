@@ -34,7 +34,8 @@ bool KnownType(std::uint8_t type) {
   }
 }
 
-// The bytes a fixed column of this type takes; 0 for types whose size the definition says.
+}  // namespace
+
 std::uint16_t NaturalSize(TColumnType type) {
   switch (type) {
     case TColumnType::YesNo: return 0;
@@ -48,8 +49,6 @@ std::uint16_t NaturalSize(TColumnType type) {
     default: return 0;
   }
 }
-
-}  // namespace
 
 std::uint32_t NextDefinitionPage(std::span<const std::uint8_t> page) {
   return page.size() >= 8 ? LoadU32(page, 4) : 0;

@@ -75,6 +75,10 @@ TDefinitionResult ParseTableDefinition(std::span<const std::uint8_t> bytes);
 // The next page of a definition page (bytes 4..7), 0 when it is the last.
 std::uint32_t NextDefinitionPage(std::span<const std::uint8_t> page);
 
+// The bytes a value of this type takes wherever it is stored; 0 for types whose size varies
+// (text, memo, OLE, binary, extended date) and for yes/no, which takes none.
+std::uint16_t NaturalSize(TColumnType type);
+
 // The catalog's definition (MSysObjects, always at page 2) for databases whose page 2 is
 // lost: its layout is the same in every file measured.
 const TTableDefinition& BuiltInCatalogDefinition();
