@@ -387,6 +387,12 @@ class TDatabaseRecovery {
           DefinitionAt(reader_, entries_, database_, owner);
       if (definition && FitsRows(reader_, plan, *definition)) ++fitting;
     }
+    if (owners == 0) {
+      // Nothing to judge by: in order unless tables' pages lie only before its page 0.
+      return std::none_of(database_.Pages.begin(), database_.Pages.end(), [&](const auto& page) {
+        return page.first >= kUnnumberedPage && entries_[page.second].Kind == TPageKind::Data;
+      });
+    }
     return fitting * 10 >= owners * 8;
   }
 
