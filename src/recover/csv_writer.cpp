@@ -10,15 +10,26 @@ namespace {
 constexpr std::size_t kFlushAt = 1 << 20;
 
 void AppendField(std::string& out, const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) {
+  bool quoted = false;
+  for (const char c : text) {
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+      quoted = true;
+      break;
+    }
+  }
+  if (!quoted) {
     out += text;
     return;
   }
   out.push_back('"');
-  for (const char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
+  std::size_t from = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] != '"') continue;
+    out.append(text, from, at + 1 - from);
+    out.push_back('"');  // a quote is written twice
+    from = at + 1;
   }
+  out.append(text, from, std::string::npos);
   out.push_back('"');
 }
 

@@ -7,22 +7,29 @@
 namespace quillon::recover {
 namespace {
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
+// Writes code as UTF-8 at out; returns the end. At most 4 bytes.
+char* PutUtf8(char* out, std::uint32_t code) {
   if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
+    *out++ = static_cast<char>(code);
   } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   }
+  return out;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+  char bytes[4];
+  out.append(bytes, PutUtf8(bytes, code));
 }
 
 constexpr std::uint32_t kReplacement = 0xFFFD;
@@ -30,22 +37,33 @@ constexpr std::uint32_t kReplacement = 0xFFFD;
 // Appends UTF-16LE units; false at a broken pair unless lenient.
 bool AppendUtf16(std::string& out, std::span<const std::uint8_t> bytes, bool lenient) {
   const std::size_t units = bytes.size() / 2;
+  const std::size_t start = out.size();
+  out.resize(start + 3 * units);  // no unit takes more than 3 bytes; a pair takes 4 for 2
+  char* at = out.data() + start;
   for (std::size_t i = 0; i < units; ++i) {
     std::uint32_t unit = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+    if (unit < 0x80) {
+      *at++ = static_cast<char>(unit);
+      continue;
+    }
     if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
       const std::uint32_t low = bytes[2 * i + 2] | (bytes[2 * i + 3] << 8);
       if (low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        at = PutUtf8(at, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         ++i;
         continue;
       }
     }
     if (unit >= 0xD800 && unit < 0xE000) {
-      if (!lenient) return false;
+      if (!lenient) {
+        out.resize(start);
+        return false;
+      }
       unit = kReplacement;
     }
-    AppendUtf8(out, unit);
+    at = PutUtf8(at, unit);
   }
+  out.resize(static_cast<std::size_t>(at - out.data()));
   return true;
 }
 
@@ -89,8 +107,14 @@ std::string JetTextToUtf8(std::span<const std::uint8_t> bytes) {
       continue;
     }
     if (compressed) {
-      AppendUtf8(out, bytes[at]);
-      ++at;
+      // One-byte characters up to the next 0x00.
+      std::size_t end = at;
+      while (end < bytes.size() && bytes[end] != 0x00) ++end;
+      const std::size_t start = out.size();
+      out.resize(start + 2 * (end - at));
+      char* put = out.data() + start;
+      for (; at < end; ++at) put = PutUtf8(put, bytes[at]);
+      out.resize(static_cast<std::size_t>(put - out.data()));
       continue;
     }
     // Two-byte characters up to the next unit that begins with 0x00.

@@ -375,25 +375,26 @@ class TDatabaseRecovery {
     return byOwner;
   }
 
-  // Do the pages lie in order? Most tables' owner values must land on a definition that
-  // fits their rows, as they do in a database whose file is whole on the source.
+  // Do the pages lie in order? Most data pages must belong to a table whose owner value
+  // lands on a definition that fits its rows, and be listed by that table's usage map where
+  // it can be read, as in a database whose file is whole on the source. Pages of pieces
+  // moved about fail the map; pages before its page 0 fail outright.
   bool NumberingHolds() const {
-    std::size_t owners = 0, fitting = 0;
-    for (auto& [owner, plan] : PagesByOwner()) {
-      std::erase_if(plan.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
-      if (plan.Pages.empty()) continue;
-      ++owners;
+    std::size_t total = 0, good = 0;
+    for (const auto& [owner, plan] : PagesByOwner()) {
+      total += plan.Pages.size();
+      TTablePlan numbered = plan;
+      std::erase_if(numbered.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
+      if (numbered.Pages.empty()) continue;
       const std::optional<TTableDefinition> definition =
           DefinitionAt(reader_, entries_, database_, owner);
-      if (definition && FitsRows(reader_, plan, *definition)) ++fitting;
+      if (!definition || !FitsRows(reader_, numbered, *definition)) continue;
+      const std::optional<std::set<std::uint32_t>> owned =
+          UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
+      for (const auto& [number, index] : numbered.Pages) good += !owned || owned->contains(number);
     }
-    if (owners == 0) {
-      // Nothing to judge by: in order unless tables' pages lie only before its page 0.
-      return std::none_of(database_.Pages.begin(), database_.Pages.end(), [&](const auto& page) {
-        return page.first >= kUnnumberedPage && entries_[page.second].Kind == TPageKind::Data;
-      });
-    }
-    return fitting * 10 >= owners * 8;
+    if (total == 0) return true;  // nothing to judge by, nothing to lose
+    return good * 10 >= total * 8;
   }
 
   // The definitions of the database parsed without their page numbers; one that goes on

@@ -108,6 +108,8 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
     case T::ExtendedDate:
       return TextValue(std::string(field.begin(), field.end()));
     case T::Binary:
+    case T::Unknown0D:
+    case T::Unknown11:
       return BlobValue(field);
     case T::Memo:
       return DecodeLongValue(field, true, longValues);

@@ -165,6 +165,8 @@ std::string DeclaredTypeOf(const TColumn& column) {
     case TColumnType::Complex: return "COMPLEX";
     case TColumnType::BigInt: return "BIGINT";
     case TColumnType::ExtendedDate: return "DATETIME2";
+    case TColumnType::Unknown0D:
+    case TColumnType::Unknown11: return "BINARY(" + std::to_string(column.Size) + ")";
   }
   return "";
 }

@@ -24,8 +24,10 @@ enum class TColumnType : std::uint8_t {
   Text = 0x0A,
   Ole = 0x0B,          // a long value: raw bytes
   Memo = 0x0C,         // a long value: text
+  Unknown0D = 0x0D,    // seen in system tables; kept as bytes
   Guid = 0x0F,
   Decimal = 0x10,      // 17 bytes: sign, then four 32-bit words, most significant first
+  Unknown11 = 0x11,    // a fixed binary field (3992 bytes) of system tables; kept as bytes
   Complex = 0x12,      // ACE: a 32-bit key into a hidden table
   BigInt = 0x13,       // ACE
   ExtendedDate = 0x14, // ACE: the date as ASCII text
