@@ -5,7 +5,8 @@
 // then its data and LVAL pages again and again under new page numbers, each copy's memo,
 // chain and overflow pointers moved on so that they name pages of its own copy, up to the
 // given size. The tables' usage maps are made to list every page (their bitmap pages all
-// ones, one for each range of 32,736 pages), so that the copies are live rows. Times, in the same run: reading every page of the store; and the whole
+// ones, one for each range of 32,736 pages), so that the copies are live rows. Times, in
+// the same run: reading every page of the store; and the whole
 // recovery (definitions tied, every row and value decoded, SQLite and CSV written to DIR).
 // Prints MB/s for both and the peak memory beside the data's size.
 //
@@ -40,7 +41,9 @@ using quillon::LoadU32;
 
 std::pair<std::size_t, std::size_t> RowSpan(const std::uint8_t* page, std::size_t slot) {
   const std::span<const std::uint8_t> bytes(page, kPageSize);
-  const auto entry = [&](std::size_t s) -> std::size_t { return LoadU16(bytes, 14 + 2 * s) & 0x1FFF; };
+  const auto entry = [&](std::size_t s) -> std::size_t {
+    return LoadU16(bytes, 14 + 2 * s) & 0x1FFF;
+  };
   return {entry(slot), slot == 0 ? kPageSize : entry(slot - 1)};
 }
 
@@ -69,8 +72,8 @@ std::vector<std::vector<std::size_t>> FindPointers(const std::vector<std::uint8_
       for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
         const auto head = quillon::ParseLongValueHead(layout->Var(k));
         if (!head || head->Kind == quillon::TLongValueKind::Inline) continue;
-        places[n].push_back(static_cast<std::size_t>(layout->Var(k).data() - row.data()) +
-                            start + 4);
+        places[n].push_back(static_cast<std::size_t>(layout->Var(k).data() - row.data()) + start +
+                            4);
         if (head->Kind == quillon::TLongValueKind::Chain)
           chains.emplace_back(head->Where.Page, head->Where.Row);
       }
@@ -185,10 +188,13 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 int main(int argc, char** argv) {
   std::size_t mebibytes = 1024;
   std::string dir = (std::filesystem::temp_directory_path() /
-                     ("quillon-recover-bench-" + std::to_string(::getpid()))).string();
+                     ("quillon-recover-bench-" + std::to_string(::getpid())))
+                        .string();
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::string(argv[i]) == "--size") mebibytes = std::stoul(argv[i + 1]);
-    else if (std::string(argv[i]) == "--dir") dir = argv[i + 1];
+    if (std::string(argv[i]) == "--size")
+      mebibytes = std::stoul(argv[i + 1]);
+    else if (std::string(argv[i]) == "--dir")
+      dir = argv[i + 1];
   }
   std::ifstream in(QUILLON_SAMPLE_DATABASE, std::ios::binary);
   std::vector<std::uint8_t> database((std::istreambuf_iterator<char>(in)),
@@ -226,7 +232,8 @@ int main(int argc, char** argv) {
   const double recoverSeconds = Seconds(start);
   std::int64_t rows = 0;
   for (const TDatabaseReport& db : report.Databases)
-    for (const TTableReport& table : db.Tables) rows += table.Rows + table.StaleRows + table.DeletedRows;
+    for (const TTableReport& table : db.Tables)
+      rows += table.Rows + table.StaleRows + table.DeletedRows;
   std::fputs(RecoveryReportText(report).c_str(), stderr);
   std::uintmax_t written = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))

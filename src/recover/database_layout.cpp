@@ -17,7 +17,8 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
                                                const std::vector<TFoundDefinition>& definitions) {
   std::set<std::int64_t> bases;
   for (const TPageEntry& entry : entries) {
-    if (entry.Kind == TPageKind::Header && entry.SourceOffset >= 0) bases.insert(entry.SourceOffset);
+    if (entry.Kind == TPageKind::Header && entry.SourceOffset >= 0)
+      bases.insert(entry.SourceOffset);
   }
   for (const TFoundDefinition& found : definitions) {
     if (found.SystemPage != 0 && found.Offset >= kPage * found.SystemPage)
@@ -27,10 +28,10 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
   // a definition page.
   std::set<std::uint32_t> owners;
   if (bases.empty()) {
-  for (const TPageEntry& entry : entries) {
-    if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner > 5)
-      owners.insert(entry.Owner);
-  }
+    for (const TPageEntry& entry : entries) {
+      if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner > 5)
+        owners.insert(entry.Owner);
+    }
   }
   if (owners.size() * definitions.size() <= kMaxVotePairs) {
     std::map<std::int64_t, int> votes;
@@ -89,8 +90,8 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
 
 namespace quillon::recover {
 
-TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries,
-                                 const TDatabasePages& grid, std::vector<TPageAnchor> anchors) {
+TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
+                                 std::vector<TPageAnchor> anchors) {
   const std::int64_t page = static_cast<std::int64_t>(kPageSize);
   std::sort(anchors.begin(), anchors.end(), [&](const TPageAnchor& a, const TPageAnchor& b) {
     return entries[a.Index].SourceOffset < entries[b.Index].SourceOffset;
@@ -127,8 +128,8 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries,
   std::uint32_t unnumbered = kUnnumberedPage;
   for (const auto& [offset, index] : byOffset) {
     const auto found = numbers.find(index);
-    const bool certain = found != numbers.end() && found->second != UINT32_MAX &&
-                         claims[found->second].size() == 1;
+    const bool certain =
+        found != numbers.end() && found->second != UINT32_MAX && claims[found->second].size() == 1;
     numbered.Pages.emplace(certain ? found->second : unnumbered++, index);
   }
   return numbered;

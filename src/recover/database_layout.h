@@ -30,8 +30,8 @@ struct TFoundDefinition {
 
 // Bases from header pages and from the system tables' definitions at their fixed pages 2
 // to 5; failing both, from ties of definitions to data pages' owner values that at least
-// two tables agree on. Every page goes to the nearest base at or before it on the same 4096-byte grid.
-// Databases come in the order of their first page on the source.
+// two tables agree on. Every page goes to the nearest base at or before it on the same 4096-byte
+// grid. Databases come in the order of their first page on the source.
 std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
                                                const std::vector<TFoundDefinition>& definitions);
 
@@ -51,7 +51,7 @@ struct TPageAnchor {
 // on a base (on the same 4096-byte grid) are numbered from it; anything else is not
 // guessed. Pages of `grid` left unnumbered keep a place above every real page number
 // (kUnnumberedPage + i), where no pointer reaches them.
-TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries,
-                                 const TDatabasePages& grid, std::vector<TPageAnchor> anchors);
+TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
+                                 std::vector<TPageAnchor> anchors);
 
 }  // namespace quillon::recover

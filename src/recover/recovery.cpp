@@ -101,9 +101,14 @@ class TDatabaseReader : public ILongValueRows {
   const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;
   const TDatabasePages& database_;
-  mutable std::array<std::pair<std::size_t, TPage>, 8> cache_{
-      {{SIZE_MAX, {}}, {SIZE_MAX, {}}, {SIZE_MAX, {}}, {SIZE_MAX, {}},
-       {SIZE_MAX, {}}, {SIZE_MAX, {}}, {SIZE_MAX, {}}, {SIZE_MAX, {}}}};
+  mutable std::array<std::pair<std::size_t, TPage>, 8> cache_{{{SIZE_MAX, {}},
+                                                               {SIZE_MAX, {}},
+                                                               {SIZE_MAX, {}},
+                                                               {SIZE_MAX, {}},
+                                                               {SIZE_MAX, {}},
+                                                               {SIZE_MAX, {}},
+                                                               {SIZE_MAX, {}},
+                                                               {SIZE_MAX, {}}}};
   mutable std::size_t next_ = 0;
 };
 
@@ -111,8 +116,7 @@ class TDatabaseReader : public ILongValueRows {
 // by their numbers; nothing when it is not there whole.
 std::optional<TTableDefinition> DefinitionAt(const TDatabaseReader& reader,
                                              const std::vector<TPageEntry>& entries,
-                                             const TDatabasePages& database,
-                                             std::uint32_t number) {
+                                             const TDatabasePages& database, std::uint32_t number) {
   std::vector<std::uint8_t> bytes;
   std::uint32_t page = number;
   std::set<std::uint32_t> seen;
@@ -163,8 +167,8 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader
     const TPage page = *reader.PageByIndex(index);
     for (const TSlot& slot : SlotsOf(page)) {
       if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
-      const std::optional<std::vector<TValue>> values = DecodeRow(
-          std::span(page).subspan(slot.Start, slot.End - slot.Start), definition, reader);
+      const std::optional<std::vector<TValue>> values =
+          DecodeRow(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition, reader);
       if (!values || (*values)[id].Kind != TValue::TKind::Integer ||
           (*values)[name].Kind != TValue::TKind::Text)
         continue;
@@ -195,7 +199,8 @@ std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
   if (bytes[0] == 0) {
     const std::uint32_t first = LoadU32(bytes, 1);
     for (std::size_t bit = 0; bit < (bytes.size() - 5) * 8; ++bit) {
-      if ((bytes[5 + bit / 8] >> (bit % 8)) & 1) pages.insert(first + static_cast<std::uint32_t>(bit));
+      if ((bytes[5 + bit / 8] >> (bit % 8)) & 1)
+        pages.insert(first + static_cast<std::uint32_t>(bit));
     }
     return pages;
   }
@@ -315,7 +320,8 @@ class TDatabaseRecovery {
     report_.Pages = static_cast<std::int64_t>(database_.Pages.size());
     if (NumberingHolds()) {
       // In order: pages before its page 0 are none of its own.
-      std::erase_if(database_.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
+      std::erase_if(database_.Pages,
+                    [](const auto& page) { return page.first >= kUnnumberedPage; });
     } else {
       outOfOrder_ = true;
       Renumber();
@@ -323,9 +329,9 @@ class TDatabaseRecovery {
     progress_.Progress("reading the catalog of database-" + std::to_string(report_.Number), 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
-    const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
-        reader_, entries_, database_,
-        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
+    const std::map<std::uint32_t, TCatalogEntry> catalog =
+        ReadCatalog(reader_, entries_, database_,
+                    catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
     report_.CatalogFound = !catalog.empty();
     std::vector<TTablePlan> plans = PlanTables(catalog);
     if (plans.empty()) return false;
@@ -458,8 +464,7 @@ class TDatabaseRecovery {
     for (const auto& [owner, plan] : byOwner) {
       for (const std::size_t index : definitionPages) {
         std::optional<TTableDefinition> definition = DefinitionFromPage(index, owner);
-        if (!definition || definition->System || !FitsExactly(reader_, plan, *definition))
-          continue;
+        if (!definition || definition->System || !FitsExactly(reader_, plan, *definition)) continue;
         fitsOf[index].push_back(owner);
         fits[owner].emplace_back(index, std::move(*definition));
       }
@@ -485,8 +490,8 @@ class TDatabaseRecovery {
         const TPage page = *reader_.PageByIndex(index);
         for (const TSlot& slot : SlotsOf(page)) {
           if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
-          const auto row = std::span<const std::uint8_t>(page).subspan(slot.Start,
-                                                                        slot.End - slot.Start);
+          const auto row =
+              std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
           const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
           if (!shape) continue;
           for (const TColumn& column : definition.Columns) {
@@ -528,8 +533,7 @@ class TDatabaseRecovery {
       std::sort(plan.Pages.begin(), plan.Pages.end());
       const auto named = catalog.find(owner);
       if (named != catalog.end()) {
-        if (IsSystemName(named->second.Name) || (named->second.Flags & 0x80000002) != 0)
-          continue;
+        if (IsSystemName(named->second.Name) || (named->second.Flags & 0x80000002) != 0) continue;
         plan.Name = named->second.Name;
         plan.NamedFromCatalog = true;
         plan.DateUpdate = named->second.DateUpdate;
@@ -541,7 +545,8 @@ class TDatabaseRecovery {
         definition = DefinitionAt(reader_, entries_, database_, owner);
       }
       if (definition && definition->System) continue;
-      if (definition && FitsRows(reader_, plan, *definition)) plan.Definition = std::move(definition);
+      if (definition && FitsRows(reader_, plan, *definition))
+        plan.Definition = std::move(definition);
       if (!plan.NamedFromCatalog) {
         if (!plan.Definition && report_.CatalogFound) continue;  // pages of a dropped table
         plan.Name = "table-" + std::to_string(owner);
@@ -594,8 +599,8 @@ class TDatabaseRecovery {
           if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
           const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
           if (kind != part) continue;
-          const auto bytes = std::span<const std::uint8_t>(page).subspan(
-              slot.Start, slot.End - slot.Start);
+          const auto bytes =
+              std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
           std::vector<TValue> values;
           if (plan.Definition) {
             std::optional<std::vector<TValue>> decoded =

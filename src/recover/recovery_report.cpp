@@ -7,6 +7,10 @@
 namespace quillon::recover {
 namespace {
 
+std::string Count(std::int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string OffsetText(std::int64_t offset) {
   return offset < 0 ? std::string("unknown") : std::to_string(offset);
 }
@@ -34,21 +38,24 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       notFound += table.ValuesNotFound;
       deleted += table.DeletedRows;
       stale += table.StaleRows;
-      text += "  " + table.Name + ": " + std::to_string(table.Rows) + " rows, " +
-              std::to_string(table.Columns) + (table.Typed ? " columns" : " column (untyped: no definition)");
+      text += "  " + table.Name + ": " + Count(table.Rows, "row", "rows") + ", " +
+              Count(static_cast<std::int64_t>(table.Columns), "column", "columns") +
+              (table.Typed ? "" : " (untyped: no definition; the rows' bytes)");
       if (table.ValuesNotFound > 0)
-        text += ", " + std::to_string(table.ValuesNotFound) + " values not found (NULL)";
+        text += ", " + Count(table.ValuesNotFound, "value", "values") + " not found (NULL)";
       if (table.UnreadableRows > 0)
-        text += ", " + std::to_string(table.UnreadableRows) + " rows unreadable";
-      if (table.DeletedRows > 0) text += ", " + std::to_string(table.DeletedRows) + " deleted kept apart";
+        text += ", " + Count(table.UnreadableRows, "row", "rows") + " unreadable";
+      if (table.DeletedRows > 0)
+        text += ", " + std::to_string(table.DeletedRows) + " deleted kept apart";
       if (table.StaleRows > 0) text += ", " + std::to_string(table.StaleRows) + " stale kept apart";
       text += "\n";
     }
   }
-  text += std::to_string(report.Databases.size()) + " databases, " + std::to_string(tables) +
-          " tables, " + std::to_string(rows) + " rows, " + std::to_string(notFound) +
-          " values not found; kept apart: " + std::to_string(deleted) + " deleted rows, " +
-          std::to_string(stale) + " stale rows\n";
+  text += Count(static_cast<std::int64_t>(report.Databases.size()), "database", "databases") +
+          ", " + Count(tables, "table", "tables") + ", " + Count(rows, "row", "rows") + ", " +
+          Count(notFound, "value", "values") +
+          " not found; kept apart: " + Count(deleted, "deleted row", "deleted rows") + ", " +
+          Count(stale, "stale row", "stale rows") + "\n";
   if (report.PagesUnplaced > 0)
     text += std::to_string(report.PagesUnplaced) + " of " + std::to_string(report.PagesInStore) +
             " pages belong to no database found\n";
@@ -63,19 +70,20 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
   for (const TDatabaseReport& database : report.Databases) {
     nlohmann::json tables = nlohmann::json::array();
     for (const TTableReport& table : database.Tables) {
-      tables.push_back({{"name", table.Name},
-                        {"definition_page", table.DefinitionPage},
-                        {"typed", table.Typed},
-                        {"named_from_catalog", table.NamedFromCatalog},
-                        {"columns", table.Columns},
-                        {"rows", table.Rows},
-                        {"values", table.Values},
-                        {"values_not_found", table.ValuesNotFound},
-                        {"unreadable_rows", table.UnreadableRows},
-                        {"deleted_rows", table.DeletedRows},
-                        {"stale_rows", table.StaleRows},
-                        {"last_update", table.LastUpdate.empty() ? nlohmann::json()
-                                                                 : nlohmann::json(table.LastUpdate)}});
+      tables.push_back(
+          {{"name", table.Name},
+           {"definition_page", table.DefinitionPage},
+           {"typed", table.Typed},
+           {"named_from_catalog", table.NamedFromCatalog},
+           {"columns", table.Columns},
+           {"rows", table.Rows},
+           {"values", table.Values},
+           {"values_not_found", table.ValuesNotFound},
+           {"unreadable_rows", table.UnreadableRows},
+           {"deleted_rows", table.DeletedRows},
+           {"stale_rows", table.StaleRows},
+           {"last_update",
+            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)}});
     }
     databases.push_back(
         {{"name", "database-" + std::to_string(database.Number)},
@@ -85,8 +93,8 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"pages", database.Pages},
          {"catalog_found", database.CatalogFound},
          {"usage_maps_read", database.UsageMapsRead},
-         {"last_update", database.LastUpdate.empty() ? nlohmann::json()
-                                                     : nlohmann::json(database.LastUpdate)},
+         {"last_update",
+          database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
          {"sqlite", database.SqlitePath},
          {"csv_folder", database.CsvFolder},
          {"tables", tables}});

@@ -85,10 +85,24 @@ int FileSectorSize(sqlite3_file*) { return 4096; }
 int FileDeviceCharacteristics(sqlite3_file*) { return 0; }
 
 const sqlite3_io_methods kFileMethods = {
-    1,        FileClose, FileRead,     FileWrite,  FileTruncate,
-    FileSync, FileSize,  FileLock,     FileLock,   FileCheckReservedLock,
-    FileControl, FileSectorSize, FileDeviceCharacteristics,
-    nullptr,  nullptr,   nullptr,      nullptr,    nullptr,
+    1,
+    FileClose,
+    FileRead,
+    FileWrite,
+    FileTruncate,
+    FileSync,
+    FileSize,
+    FileLock,
+    FileLock,
+    FileCheckReservedLock,
+    FileControl,
+    FileSectorSize,
+    FileDeviceCharacteristics,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
     nullptr,
 };
 
@@ -146,27 +160,44 @@ std::string Quoted(const std::string& name) {
 
 std::string DeclaredTypeOf(const TColumn& column) {
   switch (column.Type) {
-    case TColumnType::YesNo: return "YESNO";
-    case TColumnType::Byte: return "BYTE";
-    case TColumnType::Integer: return "INTEGER";
-    case TColumnType::Long: return "LONG";
-    case TColumnType::Currency: return "CURRENCY TEXT";
-    case TColumnType::Single: return "REAL";
-    case TColumnType::Double: return "DOUBLE";
-    case TColumnType::DateTime: return "DATETIME";
-    case TColumnType::Binary: return "BINARY(" + std::to_string(column.Size) + ")";
-    case TColumnType::Text: return "TEXT(" + std::to_string(column.Size / 2) + ")";
-    case TColumnType::Ole: return "OLEOBJECT";
-    case TColumnType::Memo: return "LONGTEXT";
-    case TColumnType::Guid: return "GUID";
+    case TColumnType::YesNo:
+      return "YESNO";
+    case TColumnType::Byte:
+      return "BYTE";
+    case TColumnType::Integer:
+      return "INTEGER";
+    case TColumnType::Long:
+      return "LONG";
+    case TColumnType::Currency:
+      return "CURRENCY TEXT";
+    case TColumnType::Single:
+      return "REAL";
+    case TColumnType::Double:
+      return "DOUBLE";
+    case TColumnType::DateTime:
+      return "DATETIME";
+    case TColumnType::Binary:
+      return "BINARY(" + std::to_string(column.Size) + ")";
+    case TColumnType::Text:
+      return "TEXT(" + std::to_string(column.Size / 2) + ")";
+    case TColumnType::Ole:
+      return "OLEOBJECT";
+    case TColumnType::Memo:
+      return "LONGTEXT";
+    case TColumnType::Guid:
+      return "GUID";
     case TColumnType::Decimal:
       return "DECIMAL TEXT(" + std::to_string(column.Precision) + "," +
              std::to_string(column.Scale) + ")";
-    case TColumnType::Complex: return "COMPLEX";
-    case TColumnType::BigInt: return "BIGINT";
-    case TColumnType::ExtendedDate: return "DATETIME2";
+    case TColumnType::Complex:
+      return "COMPLEX";
+    case TColumnType::BigInt:
+      return "BIGINT";
+    case TColumnType::ExtendedDate:
+      return "DATETIME2";
     case TColumnType::Unknown0D:
-    case TColumnType::Unknown11: return "BINARY(" + std::to_string(column.Size) + ")";
+    case TColumnType::Unknown11:
+      return "BINARY(" + std::to_string(column.Size) + ")";
   }
   return "";
 }
@@ -189,7 +220,8 @@ struct TSqliteWriter::TState {
     if (!OpenError.empty()) {
       text = OpenError;
     } else if (WriteFailed) {
-      text = "Cannot write file \"" + DisplayPath + "\". The write fell short: the disk may be full.";
+      text =
+          "Cannot write file \"" + DisplayPath + "\". The write fell short: the disk may be full.";
     } else {
       text = "Cannot write file \"" + DisplayPath + "\". SQLite: " + what;
     }
@@ -240,17 +272,17 @@ TSqliteWriter::TSqliteWriter(IFileSystem& fileSystem, const std::string& systemP
   if (sqlite3_vfs_register(&s.Vfs, 0) != SQLITE_OK) s.Fail("cannot register its file layer");
   s.Registered = true;
   const int opened = sqlite3_open_v2(systemPath.c_str(), &s.Db,
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                     s.VfsName.c_str());
+                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, s.VfsName.c_str());
   if (opened != SQLITE_OK) {
     const std::string text = s.Db != nullptr ? sqlite3_errmsg(s.Db) : "cannot open";
     s.Close();
     s.Fail(text.c_str());
   }
   try {
-    s.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
-           "PRAGMA temp_store=MEMORY; PRAGMA cache_size=-16384; PRAGMA page_size=4096;"
-           "BEGIN");
+    s.Exec(
+        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
+        "PRAGMA temp_store=MEMORY; PRAGMA cache_size=-16384; PRAGMA page_size=4096;"
+        "BEGIN");
   } catch (...) {
     s.Close();
     throw;
@@ -292,9 +324,15 @@ void TSqliteWriter::Insert(const std::vector<TValue>& values) {
     } else {
       switch (value->Kind) {
         case TValue::TKind::Null:
-        case TValue::TKind::NotFound: rc = sqlite3_bind_null(s.Insert, at); break;
-        case TValue::TKind::Integer: rc = sqlite3_bind_int64(s.Insert, at, value->Integer); break;
-        case TValue::TKind::Real: rc = sqlite3_bind_double(s.Insert, at, value->Real); break;
+        case TValue::TKind::NotFound:
+          rc = sqlite3_bind_null(s.Insert, at);
+          break;
+        case TValue::TKind::Integer:
+          rc = sqlite3_bind_int64(s.Insert, at, value->Integer);
+          break;
+        case TValue::TKind::Real:
+          rc = sqlite3_bind_double(s.Insert, at, value->Real);
+          break;
         case TValue::TKind::Text:
           rc = sqlite3_bind_text64(s.Insert, at, value->Bytes.data(), value->Bytes.size(),
                                    SQLITE_STATIC, SQLITE_UTF8);
