@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   zlib1g-dev libgtest-dev googletest libcli11-dev nlohmann-json3-dev python3 mount e2fsprogs
   mdbtools                       # an independent Access reader, the rows test's oracle
+  libsqlite3-dev                 # recovery writes its tables into SQLite files
   libblkid-dev
   qt6-base-dev fonts-wqy-microhei xvfb xauth
   # Windows: the cross compiler, zlib for it, and Wine to run what it builds; fonts-wine:

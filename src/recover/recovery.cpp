@@ -424,13 +424,22 @@ class TDatabaseRecovery {
       const std::int64_t want =
           offset + static_cast<std::int64_t>(kPageSize) *
                        (static_cast<std::int64_t>(next) - static_cast<std::int64_t>(assumedNumber));
-      at = SIZE_MAX;
-      for (const auto& [number, candidate] : database_.Pages) {
-        if (entries_[candidate].SourceOffset == want &&
-            entries_[candidate].Kind == TPageKind::Definition)
-          at = candidate;
-      }
+      const auto found = definitionByOffset_.find(want);
+      at = found == definitionByOffset_.end() ? SIZE_MAX : found->second;
       if (at == SIZE_MAX) return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  // The column count of the first live row of the table's pages.
+  std::optional<std::uint16_t> FirstRowColumnCount(const TTablePlan& plan) const {
+    for (const auto& [number, index] : plan.Pages) {
+      const TPage page = *reader_.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(page)) {
+        if (slot.End >= slot.Start + 2 && slot.End != 0 &&
+            (slot.Flags == 0 || slot.Flags == 0x8000))
+          return LoadU16(page, slot.Start);
+      }
     }
     return std::nullopt;
   }
@@ -450,6 +459,7 @@ class TDatabaseRecovery {
         longValuePages.push_back(index);
       if (entry.Kind != TPageKind::Definition) continue;
       definitionPages.push_back(index);
+      definitionByOffset_.emplace(entry.SourceOffset, index);
       const TPage page = *reader_.PageByIndex(index);
       const TDefinitionResult alone = ParseTableDefinition(page);
       if (alone.Definition) {
@@ -461,8 +471,17 @@ class TDatabaseRecovery {
     std::map<std::uint32_t, TTablePlan> byOwner = PagesByOwner();
     std::map<std::size_t, std::vector<std::uint32_t>> fitsOf;  // definition page → owners
     std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>> fits;
+    // Each definition's highest column count, from its first page, against the column
+    // count of each table's first row: only those that agree are parsed and tried.
+    std::multimap<std::uint16_t, std::size_t> byColumnCount;
+    for (const std::size_t index : definitionPages)
+      byColumnCount.emplace(LoadU16(*reader_.PageByIndex(index), 41), index);
     for (const auto& [owner, plan] : byOwner) {
-      for (const std::size_t index : definitionPages) {
+      const std::optional<std::uint16_t> columns = FirstRowColumnCount(plan);
+      if (!columns) continue;
+      const auto [from, to] = byColumnCount.equal_range(*columns);
+      for (auto candidate = from; candidate != to; ++candidate) {
+        const std::size_t index = candidate->second;
         std::optional<TTableDefinition> definition = DefinitionFromPage(index, owner);
         if (!definition || definition->System || !FitsExactly(reader_, plan, *definition)) continue;
         fitsOf[index].push_back(owner);
@@ -652,6 +671,7 @@ class TDatabaseRecovery {
   TDatabaseReader reader_;
   bool outOfOrder_ = false;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
+  std::unordered_map<std::int64_t, std::size_t> definitionByOffset_;  // out of order only
   IFileSystem& fileSystem_;
   const TRecoveryOptions& options_;
   IRecoveryProgress& progress_;
