@@ -188,5 +188,34 @@ TEST_F(RecoveredSample, AFullDiskIsReportedWithTheFileNeverAsSuccess) {
   }
 }
 
+
+TEST(RecoverDatabases, TellsTwoDatabasesOnOneSourceApartInTheirOrder) {
+  // An old copy at a 512-byte offset, then another database on the 4096-byte grid.
+  std::vector<std::uint8_t> image(512, 0x00);
+  const std::vector<std::uint8_t> small = ReadSample("sample-jet4-small.mdb");
+  const std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
+  image.insert(image.end(), small.begin(), small.end());
+  image.resize(image.size() + (kPageSize - image.size() % kPageSize) + 3 * kPageSize, 0x00);
+  const std::size_t largeAt = image.size();
+  image.insert(image.end(), large.begin(), large.end());
+  const testing::TImagePageStore store(std::move(image));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  options.WriteCsv = false;
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_EQ(report.Databases.size(), 2u);
+  EXPECT_EQ(report.Databases[0].BaseOffset, 512);
+  EXPECT_EQ(report.Databases[0].Tables.at(0).Name, "Contacts");
+  EXPECT_EQ(report.Databases[0].Tables.at(0).Rows, 1464);
+  EXPECT_EQ(report.Databases[1].BaseOffset, static_cast<std::int64_t>(largeAt));
+  EXPECT_EQ(report.Databases[1].Tables.at(1).Name, "Articles");
+  EXPECT_EQ(report.Databases[1].Tables.at(1).Rows, 211);
+  EXPECT_EQ(report.Databases[1].Tables.at(1).ValuesNotFound, 0);
+  EXPECT_TRUE(files.Find("out/database-1.sqlite"));
+  EXPECT_TRUE(files.Find("out/database-2.sqlite"));
+}
+
 }  // namespace
 }  // namespace quillon::recover
