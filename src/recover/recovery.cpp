@@ -661,7 +661,8 @@ class TDatabaseRecovery {
     begun = true;
     if (sqlite) sqlite->BeginTable(name, columns);
     if (options_.WriteCsv) {
-      const std::string path = report_.CsvFolder + "/" + FileNameOf(name) + ".csv";
+      const std::string path =
+          report_.CsvFolder + "/" + UniqueName(FileNameOf(name), csvNames_) + ".csv";
       csv = std::make_unique<TCsvWriter>(fileSystem_, SystemPath(path), path, columns);
     }
   }
@@ -672,6 +673,8 @@ class TDatabaseRecovery {
   bool outOfOrder_ = false;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   std::unordered_map<std::int64_t, std::size_t> definitionByOffset_;  // out of order only
+  // CSV file names given (two table names can become one file name: "a/b" and "a_b")
+  std::set<std::string> csvNames_;
   IFileSystem& fileSystem_;
   const TRecoveryOptions& options_;
   IRecoveryProgress& progress_;
