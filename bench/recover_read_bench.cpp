@@ -1,4 +1,4 @@
-// quillon-recover-bench: how fast recover reads a source (the scan's chunk loop keeping also
+// quillon-recover-read-bench: how fast recover reads a source (the scan's chunk loop keeping also
 // definition, header and usage-map pages, and writing the page map) next to a plain read
 // and a plain scan of the same file in the same run; then how fast the page store numbers
 // and reads back the fragments it wrote.
@@ -7,7 +7,7 @@
 // sample database repeated (dense with pages). Each is read once before timing, so every
 // reader sees the page cache; each timing is the best of --repeat runs.
 //
-// usage: quillon-recover-bench [--size MiB] [--dir DIR] [--database FILE.mdb] [--repeat N]
+// usage: quillon-recover-read-bench [--size MiB] [--dir DIR] [--database FILE.mdb] [--repeat N]
 
 #include <fcntl.h>
 #include <sys/resource.h>

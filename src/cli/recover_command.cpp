@@ -22,6 +22,7 @@
 #include "recover/page_map_writer.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
+#include "storage/output_guard.h"
 #include "storage/device_queries.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
@@ -38,16 +39,6 @@ constexpr const char* kPageMapFileName = "fragments.pagemap";
 
 // Whether the file at path begins as a fragment file does: recover then decodes it instead
 // of scanning it.
-bool IsFragmentFile(IFileSystem& fileSystem, const std::string& path) {
-  try {
-    const std::unique_ptr<TStream> file = fileSystem.Open(path, TOpenMode::ReadShared);
-    std::array<std::uint8_t, kSignature.size()> head{};
-    return file->Read(head.data(), head.size()) == head.size() && head == kSignature;
-  } catch (const EQuillonError&) {
-    return false;
-  }
-}
-
 bool LiesInside(const std::string& path, const std::string& dir) {
   return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
          (path[dir.size()] == '/' || path[dir.size()] == '\\');

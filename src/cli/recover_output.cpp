@@ -123,8 +123,7 @@ void TRecoverOutputs::List(const std::string& relativeUtf8) {
   }
 }
 
-std::unique_ptr<TStream> TRecoverOutputs::Open(const std::string& path, TOpenMode mode) {
-  if (mode != TOpenMode::CreateExclusive) return inner_.Open(path, mode);
+std::string TRecoverOutputs::RelativeInside(const std::string& path) const {
   const std::string prefix = dir_ + separator_;
   std::string relative = path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size())
                                                                    : std::string();
@@ -137,8 +136,25 @@ std::unique_ptr<TStream> TRecoverOutputs::Open(const std::string& path, TOpenMod
                         "\". recover writes only inside its output folder \"" +
                         inner_.ToDisplayText(dir_) + "\".");
   }
-  List(inner_.ToDisplayText(relative));
+  return relative;
+}
+
+std::unique_ptr<TStream> TRecoverOutputs::Open(const std::string& path, TOpenMode mode) {
+  if (mode != TOpenMode::CreateExclusive && mode != TOpenMode::CreateNew) {
+    return inner_.Open(path, mode);
+  }
+  List(inner_.ToDisplayText(RelativeInside(path)));
   return inner_.Open(path, mode);
+}
+
+void TRecoverOutputs::Replace(const std::string& from, const std::string& to) {
+  List(inner_.ToDisplayText(RelativeInside(to)));
+  inner_.Replace(from, to);
+}
+
+void TRecoverOutputs::CreateFolder(const std::string& path) {
+  RelativeInside(path);
+  inner_.CreateFolder(path);
 }
 
 }  // namespace quillon

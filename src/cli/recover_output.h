@@ -29,6 +29,13 @@ class TRecoverOutputs : public IFileSystem {
   void Begin();
 
   std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) override;
+  // Folders only inside OUTDIR; a later --force removes those its files leave empty.
+  void CreateFolder(const std::string& path) override;
+  TPathFacts Facts(const std::string& path) override { return inner_.Facts(path); }
+  std::string FinalPath(const std::string& path) override { return inner_.FinalPath(path); }
+  // A file moved into place inside OUTDIR is listed under its final name as well.
+  void Replace(const std::string& from, const std::string& to) override;
+  bool Remove(const std::string& path) override { return inner_.Remove(path); }
   std::string ToDisplayText(const std::string& systemText) override {
     return inner_.ToDisplayText(systemText);
   }
@@ -44,6 +51,8 @@ class TRecoverOutputs : public IFileSystem {
   }
 
  private:
+  // name's path below OUTDIR ('/' between folders); throws when path lies elsewhere.
+  std::string RelativeInside(const std::string& path) const;
   void List(const std::string& relativeUtf8);
 
   IFileSystem& inner_;

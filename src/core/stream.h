@@ -123,6 +123,11 @@ class IFileSystem {
   // A UTF-8 path as the system holds it; nothing when the system's code page cannot hold
   // one of its characters (a path must never reach the system with '?' in its place).
   virtual std::optional<std::string> FromDisplayText(const std::string& text) { return text; }
+
+  // Creates a folder (a path as the system holds it); one that is already there is fine.
+  // Throws EQuillonError with the create error text when it cannot be made. Does nothing
+  // where files need no folders (in memory).
+  virtual void CreateFolder(const std::string& /*path*/) {}
 };
 
 }  // namespace quillon

@@ -1,16 +1,48 @@
 #pragma once
-// A stand-in for the recovery's report while the decoding is built beside this branch: the
-// decoding side's own recovery_report.h replaces this file.
+// What a recovery gave: per database told apart, where its pages lie and when its tables
+// last changed; per table, the rows read and what was kept apart or not found.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quillon::recover {
 
+struct TTableReport {
+  std::string Name;                  // as in the database; "table-N" when the catalog lacks it
+  std::uint32_t DefinitionPage = 0;  // the owner value of its data pages
+  bool Typed = false;                // a definition was tied: named, typed columns
+  bool NamedFromCatalog = false;
+  std::size_t Columns = 0;
+  std::int64_t Rows = 0;            // live rows written
+  std::int64_t DeletedRows = 0;     // into "NAME (deleted)"
+  std::int64_t StaleRows = 0;       // into "NAME (stale)"
+  std::int64_t UnreadableRows = 0;  // rows that do not fit the definition: left out
+  std::int64_t Values = 0;          // values written in live rows (nulls included)
+  std::int64_t ValuesNotFound = 0;  // long values not found or not certain: NULL
+  std::string LastUpdate;           // the catalog's DateUpdate, "" when unknown
+};
+
+struct TDatabaseReport {
+  int Number = 0;                 // database-N
+  std::int64_t BaseOffset = -1;   // where its page 0 lies (or would lie) on the source
+  std::int64_t FirstPageOffset = -1;
+  std::int64_t LastPageOffset = -1;
+  std::int64_t Pages = 0;         // pages of the store placed in it
+  bool CatalogFound = false;
+  bool UsageMapsRead = false;     // stale pages could be told apart
+  std::string LastUpdate;         // the newest DateUpdate of its tables
+  std::string SqlitePath;         // "" when not written
+  std::string CsvFolder;
+  std::vector<TTableReport> Tables;
+};
+
 struct TRecoveryReport {
-  std::int64_t Databases = 0;
-  std::int64_t Tables = 0;
-  std::int64_t Rows = 0;
-  std::int64_t ValuesNotFound = 0;
+  std::int64_t PagesInStore = 0;
+  std::int64_t PagesUnplaced = 0;   // pages tied to no database
+  bool OffsetsKnown = false;
+  bool Stopped = false;             // stopped on request: what was decoded so far is written
+  std::vector<TDatabaseReport> Databases;
 };
 
 }  // namespace quillon::recover

@@ -184,6 +184,14 @@ TPosixFileSystem::TPosixFileSystem() : openTable_(std::make_shared<TOpenTable>()
 TPosixFileSystem::TPosixFileSystem(TDevicePathResolver resolveDevice)
     : openTable_(std::make_shared<TOpenTable>()), resolveDevice_(std::move(resolveDevice)) {}
 
+void TPosixFileSystem::CreateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return;
+  const int err = errno;
+  struct stat st {};
+  if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  throw EQuillonError(CreateErrorText(FullPath(path), std::strerror(err)));
+}
+
 std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMode mode) {
   if (path.empty()) Fail(mode, path, std::strerror(ENOENT));
   const bool creating = mode == TOpenMode::CreateExclusive || mode == TOpenMode::CreateNew;

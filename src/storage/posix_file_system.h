@@ -31,6 +31,7 @@ class TPosixFileSystem : public IFileSystem {
   std::string FinalPath(const std::string& path) override;
   void Replace(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
 
   // What identifies a file across names and links.
   struct TFileIdentity {

@@ -245,6 +245,17 @@ class TWin32FileSystem : public IFileSystem {
 
   bool Remove(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
 
+  void CreateFolder(const std::string& path) override {
+    if (::CreateDirectoryA(path.c_str(), nullptr)) return;
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return;
+    }
+    throw EQuillonError(CreateErrorText(ToDisplayText(FullPath(path)), Win32ErrorText(error)));
+  }
+
   std::string ToDisplayText(const std::string& systemText) override {
     return AnsiToUtf8(systemText);
   }

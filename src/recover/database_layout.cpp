@@ -1,0 +1,138 @@
+#include "recover/database_layout.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace quillon::recover {
+namespace {
+
+constexpr std::int64_t kPage = static_cast<std::int64_t>(kPageSize);
+constexpr std::size_t kMaxVotePairs = 4'000'000;  // owners × definitions worth comparing
+constexpr std::uint32_t kBeforeBase = 0x00800000;
+
+}  // namespace
+
+std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
+                                               const std::vector<TFoundDefinition>& definitions) {
+  std::set<std::int64_t> bases;
+  for (const TPageEntry& entry : entries) {
+    if (entry.Kind == TPageKind::Header && entry.SourceOffset >= 0)
+      bases.insert(entry.SourceOffset);
+  }
+  for (const TFoundDefinition& found : definitions) {
+    if (found.SystemPage != 0 && found.Offset >= kPage * found.SystemPage)
+      bases.insert(found.Offset - kPage * found.SystemPage);
+  }
+  // Ties by position: the base at which the most owner values (two at least) each land on
+  // a definition page.
+  std::set<std::uint32_t> owners;
+  if (bases.empty()) {
+    for (const TPageEntry& entry : entries) {
+      if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner > 5)
+        owners.insert(entry.Owner);
+    }
+  }
+  if (owners.size() * definitions.size() <= kMaxVotePairs) {
+    std::map<std::int64_t, int> votes;
+    for (const TFoundDefinition& found : definitions) {
+      if (found.Offset < 0) continue;
+      for (const std::uint32_t owner : owners) {
+        const std::int64_t base = found.Offset - kPage * owner;
+        if (base >= 0) ++votes[base];
+      }
+    }
+    // Pairs of definitions as far apart as two owners also agree on a base, so only the
+    // best-supported one counts, and only when nothing surer gave a base.
+    std::int64_t best = -1;
+    int bestCount = 1;
+    for (const auto& [base, count] : votes) {
+      if (count > bestCount) {
+        best = base;
+        bestCount = count;
+      }
+    }
+    if (bases.empty() && best >= 0) bases.insert(best);
+  }
+
+  // Bases on each 4096-byte grid, in order, so that a page finds the nearest one before it.
+  std::map<std::int64_t, std::vector<std::int64_t>> byGrid;
+  for (const std::int64_t base : bases) byGrid[base % kPage].push_back(base);
+  std::map<std::int64_t, TDatabasePages> databases;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::int64_t offset = entries[i].SourceOffset;
+    if (offset < 0 || i >= kBeforeBase) continue;
+    const auto grid = byGrid.find(offset % kPage);
+    if (grid == byGrid.end()) continue;
+    const auto after = std::upper_bound(grid->second.begin(), grid->second.end(), offset);
+    // A page before the grid's first base goes to it unnumbered: a piece of it moved
+    // ahead, or a page of something else, which its numbering will tell.
+    const bool before = after == grid->second.begin();
+    const std::int64_t base = before ? *after : *std::prev(after);
+    TDatabasePages& database = databases[base];
+    database.Base = base;
+    const auto number = before ? kUnnumberedPage + kBeforeBase + static_cast<std::uint32_t>(i)
+                               : static_cast<std::uint32_t>((offset - base) / kPage);
+    // The first page seen at a number is kept: two at one offset cannot both be it.
+    database.Pages.emplace(number, i);
+    if (database.FirstOffset < 0 || offset < database.FirstOffset) database.FirstOffset = offset;
+    database.LastOffset = std::max(database.LastOffset, offset);
+  }
+  std::vector<TDatabasePages> result;
+  for (auto& [base, database] : databases) result.push_back(std::move(database));
+  std::sort(result.begin(), result.end(), [](const TDatabasePages& a, const TDatabasePages& b) {
+    return a.FirstOffset < b.FirstOffset;
+  });
+  return result;
+}
+
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+
+TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
+                                 std::vector<TPageAnchor> anchors) {
+  const std::int64_t page = static_cast<std::int64_t>(kPageSize);
+  std::sort(anchors.begin(), anchors.end(), [&](const TPageAnchor& a, const TPageAnchor& b) {
+    return entries[a.Index].SourceOffset < entries[b.Index].SourceOffset;
+  });
+  // The grid's pages by offset, to number the stretch between two anchors.
+  std::map<std::int64_t, std::size_t> byOffset;
+  for (const auto& [number, index] : grid.Pages) byOffset[entries[index].SourceOffset] = index;
+
+  std::map<std::uint32_t, std::set<std::size_t>> claims;  // number → pages given it
+  std::map<std::size_t, std::uint32_t> numbers;
+  auto claim = [&](std::size_t index, std::uint32_t number) {
+    claims[number].insert(index);
+    const auto [at, inserted] = numbers.emplace(index, number);
+    if (!inserted && at->second != number) at->second = UINT32_MAX;  // two numbers: neither
+  };
+  for (std::size_t i = 0; i < anchors.size(); ++i) {
+    const std::int64_t offset = entries[anchors[i].Index].SourceOffset;
+    claim(anchors[i].Index, anchors[i].Number);
+    const std::int64_t base = offset - page * anchors[i].Number;
+    // The next anchor on the same grid.
+    for (std::size_t j = i + 1; j < anchors.size(); ++j) {
+      const std::int64_t next = entries[anchors[j].Index].SourceOffset;
+      if ((next - offset) % page != 0) continue;
+      if (next - page * anchors[j].Number != base) break;
+      for (auto at = byOffset.upper_bound(offset); at != byOffset.end() && at->first < next; ++at)
+        claim(at->second, static_cast<std::uint32_t>((at->first - base) / page));
+      break;
+    }
+  }
+  TDatabasePages numbered;
+  numbered.Base = grid.Base;
+  numbered.FirstOffset = grid.FirstOffset;
+  numbered.LastOffset = grid.LastOffset;
+  std::uint32_t unnumbered = kUnnumberedPage;
+  for (const auto& [offset, index] : byOffset) {
+    const auto found = numbers.find(index);
+    const bool certain =
+        found != numbers.end() && found->second != UINT32_MAX && claims[found->second].size() == 1;
+    numbered.Pages.emplace(certain ? found->second : unnumbered++, index);
+  }
+  return numbered;
+}
+
+}  // namespace quillon::recover

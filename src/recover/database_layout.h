@@ -1,0 +1,57 @@
+#pragma once
+// Databases told apart on the source: each is a base offset (where its page 0 lies or
+// would lie) and the pages of the store that sit at base + 4096 × n for it.
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "recover/page_store.h"
+
+namespace quillon::recover {
+
+// Page numbers from here on are places, not numbers: above any 24-bit page number.
+inline constexpr std::uint32_t kUnnumberedPage = 0x01000000;
+
+struct TDatabasePages {
+  std::int64_t Base = 0;
+  std::unordered_map<std::uint32_t, std::size_t> Pages;  // page number → store index
+  std::int64_t FirstOffset = -1;                         // the first of its pages on the source
+  std::int64_t LastOffset = -1;
+};
+
+// A definition page found in the store, parsed alone (a definition longer than one page is
+// parsed again once its continuation pages are known).
+struct TFoundDefinition {
+  std::size_t Index = 0;
+  std::int64_t Offset = -1;
+  std::uint32_t SystemPage = 0;  // 2 to 5 for the system tables' definitions, else 0
+};
+
+// Bases from header pages and from the system tables' definitions at their fixed pages 2
+// to 5; failing both, from ties of definitions to data pages' owner values that at least
+// two tables agree on. Every page goes to the nearest base at or before it on the same 4096-byte
+// grid. Databases come in the order of their first page on the source.
+std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
+                                               const std::vector<TFoundDefinition>& definitions);
+
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+
+// A page whose number is certain: a header page (0), a system definition (2 to 5), a
+// definition tied to its table's owner value, the unique target of a long-value pointer.
+struct TPageAnchor {
+  std::size_t Index = 0;  // in the store
+  std::uint32_t Number = 0;
+};
+
+// Page numbers for a database whose pages do not lie in order on the source (pieces moved
+// about): each anchor numbers its own page, and the pages between two anchors that agree
+// on a base (on the same 4096-byte grid) are numbered from it; anything else is not
+// guessed. Pages of `grid` left unnumbered keep a place above every real page number
+// (kUnnumberedPage + i), where no pointer reaches them.
+TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
+                                 std::vector<TPageAnchor> anchors);
+
+}  // namespace quillon::recover

@@ -1,0 +1,216 @@
+#include "recover/jet_values.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace quillon::recover {
+namespace {
+
+// Writes code as UTF-8 at out; returns the end. At most 4 bytes.
+char* PutUtf8(char* out, std::uint32_t code) {
+  if (code < 0x80) {
+    *out++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+  char bytes[4];
+  out.append(bytes, PutUtf8(bytes, code));
+}
+
+constexpr std::uint32_t kReplacement = 0xFFFD;
+
+// Appends UTF-16LE units; false at a broken pair unless lenient.
+bool AppendUtf16(std::string& out, std::span<const std::uint8_t> bytes, bool lenient) {
+  const std::size_t units = bytes.size() / 2;
+  const std::size_t start = out.size();
+  out.resize(start + 3 * units);  // no unit takes more than 3 bytes; a pair takes 4 for 2
+  char* at = out.data() + start;
+  for (std::size_t i = 0; i < units; ++i) {
+    std::uint32_t unit = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+    if (unit < 0x80) {
+      *at++ = static_cast<char>(unit);
+      continue;
+    }
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
+      const std::uint32_t low = bytes[2 * i + 2] | (bytes[2 * i + 3] << 8);
+      if (low >= 0xDC00 && low < 0xE000) {
+        at = PutUtf8(at, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (unit >= 0xD800 && unit < 0xE000) {
+      if (!lenient) {
+        out.resize(start);
+        return false;
+      }
+      unit = kReplacement;
+    }
+    at = PutUtf8(at, unit);
+  }
+  out.resize(static_cast<std::size_t>(at - out.data()));
+  return true;
+}
+
+// Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
+void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+}
+
+}  // namespace
+
+std::optional<std::string> Utf16ToUtf8(std::span<const std::uint8_t> bytes, bool lenient) {
+  if (bytes.size() % 2 != 0 && !lenient) return std::nullopt;
+  std::string out;
+  out.reserve(bytes.size());
+  if (!AppendUtf16(out, bytes, lenient)) return std::nullopt;
+  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
+  return out;
+}
+
+std::string JetTextToUtf8(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
+    return *Utf16ToUtf8(bytes, true);
+  }
+  std::string out;
+  out.reserve(bytes.size());
+  bool compressed = true;
+  std::size_t at = 2;
+  while (at < bytes.size()) {
+    if (bytes[at] == 0x00) {
+      compressed = !compressed;
+      ++at;
+      continue;
+    }
+    if (compressed) {
+      // One-byte characters up to the next 0x00.
+      std::size_t end = at;
+      while (end < bytes.size() && bytes[end] != 0x00) ++end;
+      const std::size_t start = out.size();
+      out.resize(start + 2 * (end - at));
+      char* put = out.data() + start;
+      for (; at < end; ++at) put = PutUtf8(put, bytes[at]);
+      out.resize(static_cast<std::size_t>(put - out.data()));
+      continue;
+    }
+    // Two-byte characters up to the next unit that begins with 0x00.
+    std::size_t end = at;
+    while (end + 1 < bytes.size() && bytes[end] != 0x00) end += 2;
+    AppendUtf16(out, bytes.subspan(at, end - at), true);
+    if (end < bytes.size() && bytes[end] != 0x00) {
+      AppendUtf8(out, kReplacement);  // an odd byte at the end
+      end = bytes.size();
+    }
+    at = end;
+  }
+  return out;
+}
+
+std::optional<std::string> DateTimeText(double days) {
+  if (!std::isfinite(days) || days < -657434.0 || days > 2958466.0) return std::nullopt;
+  double whole = std::trunc(days);
+  double seconds = std::round(std::fabs(days - whole) * 86400.0);
+  if (seconds >= 86400.0) {
+    seconds -= 86400.0;
+    whole += days < 0 ? -1 : 1;
+  }
+  // Day 0 is 1899-12-30, which is 25569 days before 1970-01-01.
+  std::int64_t year;
+  unsigned month, day;
+  CivilFromDays(static_cast<std::int64_t>(whole) - 25569, year, month, day);
+  if (year < 1 || year > 9999) return std::nullopt;
+  const int s = static_cast<int>(seconds);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(year), month,
+                day, s / 3600, (s / 60) % 60, s % 60);
+  return std::string(text);
+}
+
+std::string CurrencyText(std::int64_t tenThousandths) {
+  const bool negative = tenThousandths < 0;
+  // Works on the magnitude as unsigned so that the most negative value has one.
+  const std::uint64_t magnitude =
+      negative ? ~static_cast<std::uint64_t>(tenThousandths) + 1 : tenThousandths;
+  char text[40];
+  std::snprintf(text, sizeof text, "%s%llu.%04llu", negative ? "-" : "",
+                static_cast<unsigned long long>(magnitude / 10000),
+                static_cast<unsigned long long>(magnitude % 10000));
+  return text;
+}
+
+std::string DecimalText(std::span<const std::uint8_t, 17> bytes, std::uint8_t scale) {
+  // The 128-bit magnitude as four 32-bit words, most significant first, divided by ten
+  // again and again for its digits.
+  std::uint32_t words[4];
+  for (int word = 0; word < 4; ++word) {
+    const std::size_t at = 1 + 4 * word;
+    words[word] = bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+                  (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+  }
+  std::string digits;
+  bool nonzero = true;
+  while (nonzero) {
+    std::uint64_t remainder = 0;
+    nonzero = false;
+    for (std::uint32_t& word : words) {
+      const std::uint64_t current = (remainder << 32) | word;
+      word = static_cast<std::uint32_t>(current / 10);
+      remainder = current % 10;
+      nonzero |= word != 0;
+    }
+    digits.insert(digits.begin(), static_cast<char>('0' + remainder));
+  }
+  if (scale > 38) scale = 38;
+  while (digits.size() <= scale) digits.insert(digits.begin(), '0');
+  if (scale > 0) digits.insert(digits.end() - scale, '.');
+  const bool zero = digits.find_first_not_of("0.") == std::string::npos;
+  if ((bytes[0] & 0x80) != 0 && !zero) digits.insert(digits.begin(), '-');
+  return digits;
+}
+
+std::string GuidText(std::span<const std::uint8_t, 16> b) {
+  char text[40];
+  std::snprintf(text, sizeof text,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
+                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return text;
+}
+
+std::string RealText(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string SingleText(float value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+}  // namespace quillon::recover

@@ -1,0 +1,40 @@
+#pragma once
+// Jet values as text: dates, currency, decimals and GUIDs in the forms the outputs give,
+// and Jet text (UTF-16LE or compressed) as UTF-8.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace quillon::recover {
+
+// UTF-16LE as UTF-8. An odd length or a broken surrogate pair: nothing, or with lenient a
+// U+FFFD in its place (a value is kept as the database holds it, a name must be sound).
+std::optional<std::string> Utf16ToUtf8(std::span<const std::uint8_t> bytes, bool lenient);
+
+// A Text or Memo value's bytes as UTF-8: compressed text (FF FE, one-byte characters, each
+// 0x00 switching between one- and two-byte characters) or UTF-16LE. Never fails: what
+// cannot be read becomes U+FFFD.
+std::string JetTextToUtf8(std::span<const std::uint8_t> bytes);
+
+// "YYYY-MM-DD HH:MM:SS" for days since 1899-12-30 (the fraction the time of day, also for
+// days before: -1.25 is 1899-12-29 06:00:00), to the nearest second; nothing for a value
+// outside years 1 to 9999 or not a number.
+std::optional<std::string> DateTimeText(double days);
+
+// Ten-thousandths as exact text with four decimals: 123400 → "12.3400".
+std::string CurrencyText(std::int64_t tenThousandths);
+
+// A decimal's 17 bytes (sign byte, four 32-bit words most significant first) at the given
+// scale, exact: "-1234.50" at scale 2.
+std::string DecimalText(std::span<const std::uint8_t, 17> bytes, std::uint8_t scale);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" with the first three groups little-endian.
+std::string GuidText(std::span<const std::uint8_t, 16> bytes);
+
+// The shortest text that reads back as the same number.
+std::string RealText(double value);
+std::string SingleText(float value);
+
+}  // namespace quillon::recover

@@ -1,0 +1,109 @@
+#include "recover/recovery_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include "recover/recovery.h"
+
+namespace quillon::recover {
+namespace {
+
+std::string Count(std::int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string OffsetText(std::int64_t offset) {
+  return offset < 0 ? std::string("unknown") : std::to_string(offset);
+}
+
+}  // namespace
+
+std::string RecoveryReportText(const TRecoveryReport& report) {
+  std::string text;
+  std::int64_t tables = 0, rows = 0, notFound = 0, deleted = 0, stale = 0;
+  for (const TDatabaseReport& database : report.Databases) {
+    text += "database-" + std::to_string(database.Number) + ": pages from offset " +
+            OffsetText(database.FirstPageOffset) + " to " + OffsetText(database.LastPageOffset) +
+            " (" + std::to_string(database.Pages) + " pages, page 0 at " +
+            OffsetText(database.BaseOffset) + ")";
+    text += database.LastUpdate.empty() ? std::string(", last change unknown\n")
+                                        : ", tables last changed " + database.LastUpdate + "\n";
+    if (!database.CatalogFound) text += "  no catalog found: tables are named by their pages\n";
+    if (!database.UsageMapsRead)
+      text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
+    if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
+    if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
+    for (const TTableReport& table : database.Tables) {
+      ++tables;
+      rows += table.Rows;
+      notFound += table.ValuesNotFound;
+      deleted += table.DeletedRows;
+      stale += table.StaleRows;
+      text += "  " + table.Name + ": " + Count(table.Rows, "row", "rows") + ", " +
+              Count(static_cast<std::int64_t>(table.Columns), "column", "columns") +
+              (table.Typed ? "" : " (untyped: no definition; the rows' bytes)");
+      if (table.ValuesNotFound > 0)
+        text += ", " + Count(table.ValuesNotFound, "value", "values") + " not found (NULL)";
+      if (table.UnreadableRows > 0)
+        text += ", " + Count(table.UnreadableRows, "row", "rows") + " unreadable";
+      if (table.DeletedRows > 0)
+        text += ", " + std::to_string(table.DeletedRows) + " deleted kept apart";
+      if (table.StaleRows > 0) text += ", " + std::to_string(table.StaleRows) + " stale kept apart";
+      text += "\n";
+    }
+  }
+  text += Count(static_cast<std::int64_t>(report.Databases.size()), "database", "databases") +
+          ", " + Count(tables, "table", "tables") + ", " + Count(rows, "row", "rows") + ", " +
+          Count(notFound, "value", "values") +
+          " not found; kept apart: " + Count(deleted, "deleted row", "deleted rows") + ", " +
+          Count(stale, "stale row", "stale rows") + "\n";
+  if (report.PagesUnplaced > 0)
+    text += std::to_string(report.PagesUnplaced) + " of " + std::to_string(report.PagesInStore) +
+            " pages belong to no database found\n";
+  if (!report.OffsetsKnown)
+    text += "The pages' offsets on the source are not known: without them no table can be typed\n";
+  if (report.Stopped) text += "Stopped: the files hold what was decoded until then\n";
+  return text;
+}
+
+nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
+  nlohmann::json databases = nlohmann::json::array();
+  for (const TDatabaseReport& database : report.Databases) {
+    nlohmann::json tables = nlohmann::json::array();
+    for (const TTableReport& table : database.Tables) {
+      tables.push_back(
+          {{"name", table.Name},
+           {"definition_page", table.DefinitionPage},
+           {"typed", table.Typed},
+           {"named_from_catalog", table.NamedFromCatalog},
+           {"columns", table.Columns},
+           {"rows", table.Rows},
+           {"values", table.Values},
+           {"values_not_found", table.ValuesNotFound},
+           {"unreadable_rows", table.UnreadableRows},
+           {"deleted_rows", table.DeletedRows},
+           {"stale_rows", table.StaleRows},
+           {"last_update",
+            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)}});
+    }
+    databases.push_back(
+        {{"name", "database-" + std::to_string(database.Number)},
+         {"base_offset", database.BaseOffset},
+         {"first_page_offset", database.FirstPageOffset},
+         {"last_page_offset", database.LastPageOffset},
+         {"pages", database.Pages},
+         {"catalog_found", database.CatalogFound},
+         {"usage_maps_read", database.UsageMapsRead},
+         {"last_update",
+          database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
+         {"sqlite", database.SqlitePath},
+         {"csv_folder", database.CsvFolder},
+         {"tables", tables}});
+  }
+  return {{"pages", report.PagesInStore},
+          {"pages_unplaced", report.PagesUnplaced},
+          {"offsets_known", report.OffsetsKnown},
+          {"stopped", report.Stopped},
+          {"databases", databases}};
+}
+
+}  // namespace quillon::recover

@@ -1,0 +1,241 @@
+#include "recover/row_values.h"
+
+#include <cstring>
+
+#include "recover/jet_values.h"
+#include "rows/byte_reading.h"
+
+namespace quillon::recover {
+namespace {
+
+constexpr std::size_t kLongValueHeadSize = 12;
+constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFF;
+constexpr std::uint8_t kLongValueInline = 0x80;
+constexpr std::uint8_t kLongValueSingle = 0x40;
+constexpr std::size_t kMaxChainParts = 1u << 16;  // a value of 1 GiB fits in 16 Ki pages
+
+template <typename T>
+T LoadAs(std::span<const std::uint8_t> bytes, std::size_t at) {
+  T value;
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return value;
+}
+
+TValue IntegerValue(std::int64_t integer) {
+  TValue value;
+  value.Kind = TValue::TKind::Integer;
+  value.Integer = integer;
+  return value;
+}
+
+TValue TextValue(std::string text) {
+  TValue value;
+  value.Kind = TValue::TKind::Text;
+  value.Bytes = std::move(text);
+  return value;
+}
+
+TValue BlobValue(std::span<const std::uint8_t> bytes) {
+  TValue value;
+  value.Kind = TValue::TKind::Blob;
+  value.Bytes.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return value;
+}
+
+TValue NotFound() {
+  TValue value;
+  value.Kind = TValue::TKind::NotFound;
+  return value;
+}
+
+TValue LongValueOf(std::span<const std::uint8_t> bytes, bool text) {
+  return text ? TextValue(JetTextToUtf8(bytes)) : BlobValue(bytes);
+}
+
+// A value of a type with a size of its own, from exactly its bytes.
+TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
+                   const ILongValueRows& longValues) {
+  using T = TColumnType;
+  auto needs = [&](std::size_t n) { return field.size() >= n; };
+  switch (column.Type) {
+    case T::Byte:
+      if (needs(1)) return IntegerValue(field[0]);
+      break;
+    case T::Integer:
+      if (needs(2)) return IntegerValue(LoadAs<std::int16_t>(field, 0));
+      break;
+    case T::Long:
+    case T::Complex:
+      if (needs(4)) return IntegerValue(LoadAs<std::int32_t>(field, 0));
+      break;
+    case T::BigInt:
+      if (needs(8)) return IntegerValue(LoadAs<std::int64_t>(field, 0));
+      break;
+    case T::Currency:
+      if (needs(8)) return TextValue(CurrencyText(LoadAs<std::int64_t>(field, 0)));
+      break;
+    case T::Single:
+      if (needs(4)) {
+        TValue value;
+        value.Kind = TValue::TKind::Real;
+        value.Real = LoadAs<float>(field, 0);
+        return value;
+      }
+      break;
+    case T::Double:
+      if (needs(8)) {
+        TValue value;
+        value.Kind = TValue::TKind::Real;
+        value.Real = LoadAs<double>(field, 0);
+        return value;
+      }
+      break;
+    case T::DateTime:
+      if (needs(8)) {
+        if (std::optional<std::string> text = DateTimeText(LoadAs<double>(field, 0)))
+          return TextValue(std::move(*text));
+        return NotFound();  // a date no calendar has: not a value to show as one
+      }
+      break;
+    case T::Guid:
+      if (needs(16)) return TextValue(GuidText(field.first<16>()));
+      break;
+    case T::Decimal:
+      if (needs(17)) return TextValue(DecimalText(field.first<17>(), column.Scale));
+      break;
+    case T::Text:
+      return TextValue(JetTextToUtf8(field));
+    case T::ExtendedDate:
+      return TextValue(std::string(field.begin(), field.end()));
+    case T::Binary:
+    case T::Unknown0D:
+    case T::Unknown11:
+      return BlobValue(field);
+    case T::Memo:
+      return DecodeLongValue(field, true, longValues);
+    case T::Ole:
+      return DecodeLongValue(field, false, longValues);
+    case T::YesNo:
+      break;
+  }
+  return NotFound();
+}
+
+}  // namespace
+
+TValue DecodeLongValue(std::span<const std::uint8_t> field, bool text,
+                       const ILongValueRows& longValues) {
+  if (field.empty()) return LongValueOf(field, text);
+  if (field.size() < kLongValueHeadSize) return NotFound();
+  const std::uint32_t head = LoadU32(field, 0);
+  const std::size_t length = head & kLongValueLengthMask;
+  const std::uint8_t flags = static_cast<std::uint8_t>(head >> 24) & 0xC0;
+  const std::uint8_t firstRow = field[4];
+  const std::uint32_t firstPage = LoadU24(field, 5);
+  if (flags == kLongValueInline) {
+    if (kLongValueHeadSize + length > field.size()) return NotFound();
+    return LongValueOf(field.subspan(kLongValueHeadSize, length), text);
+  }
+  if (flags == kLongValueSingle) {
+    const std::optional<std::vector<std::uint8_t>> row = longValues.Row(firstPage, firstRow);
+    if (!row || row->size() < length) return NotFound();
+    return LongValueOf(std::span(*row).first(length), text);
+  }
+  if (flags != 0) return NotFound();
+  // A chain: each part begins with the pointer to the next, 0 at the last.
+  std::vector<std::uint8_t> value;
+  value.reserve(length);
+  std::uint32_t page = firstPage;
+  std::uint8_t rowNumber = firstRow;
+  for (std::size_t part = 0; part < kMaxChainParts; ++part) {
+    const std::optional<std::vector<std::uint8_t>> row = longValues.Row(page, rowNumber);
+    if (!row || row->size() < 4) return NotFound();
+    const std::size_t take = row->size() - 4;
+    if (value.size() + take > length) return NotFound();  // parts longer than the value
+    value.insert(value.end(), row->begin() + 4, row->end());
+    rowNumber = (*row)[0];
+    page = LoadU24(*row, 1);
+    if (page == 0 && rowNumber == 0) break;
+  }
+  if (value.size() != length) return NotFound();  // parts that do not add up: not certain
+  return LongValueOf(value, text);
+}
+
+std::optional<TRowShape> ShapeOfRow(std::span<const std::uint8_t> row,
+                                    const TTableDefinition& definition) {
+  if (row.size() < 3) return std::nullopt;
+  TRowShape shape;
+  shape.ColumnCount = LoadU16(row, 0);
+  if (shape.ColumnCount == 0 || shape.ColumnCount > definition.HighestColumnCount)
+    return std::nullopt;
+  const std::size_t maskLength = (shape.ColumnCount + 7) / 8;
+  if (maskLength + 2 > row.size()) return std::nullopt;
+  shape.MaskAt = row.size() - maskLength;
+  shape.FixedEnd = shape.MaskAt;
+  if (!definition.HasVariablePart()) return shape;
+  if (shape.MaskAt < 4) return std::nullopt;
+  shape.VarCount = LoadU16(row, shape.MaskAt - 2);
+  if (shape.VarCount > definition.VarColumnCount || shape.VarCount > shape.ColumnCount)
+    return std::nullopt;
+  const std::size_t tableBytes = 2 * (static_cast<std::size_t>(shape.VarCount) + 1);
+  if (shape.MaskAt < 2 + 2 + tableBytes) return std::nullopt;
+  const std::size_t tableEnd = shape.MaskAt - 2;  // the entries run backwards from here
+  shape.VarOffsets.resize(shape.VarCount + 1);
+  for (std::size_t i = 0; i <= shape.VarCount; ++i) {
+    shape.VarOffsets[i] = LoadU16(row, tableEnd - 2 * (i + 1));
+    if (shape.VarOffsets[i] < 2 || shape.VarOffsets[i] > tableEnd - tableBytes ||
+        (i > 0 && shape.VarOffsets[i] < shape.VarOffsets[i - 1])) {
+      return std::nullopt;
+    }
+  }
+  shape.FixedEnd = shape.VarOffsets[0];
+  return shape;
+}
+
+std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
+                                             const TTableDefinition& definition,
+                                             const ILongValueRows& longValues) {
+  const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
+  if (!shape) return std::nullopt;
+  std::vector<TValue> values;
+  values.reserve(definition.Columns.size());
+  const std::size_t fixedCount = shape->ColumnCount - shape->VarCount;
+  std::size_t fixedSeen = 0;
+  for (const TColumn& column : definition.Columns) {
+    const bool inRow = column.Number < shape->ColumnCount;
+    const bool bit =
+        inRow && ((row[shape->MaskAt + column.Number / 8] >> (column.Number % 8)) & 1) != 0;
+    if (column.Type == TColumnType::YesNo) {
+      // Counted with the fixed columns, though it has no bytes.
+      const bool present = inRow && (!column.Fixed || fixedSeen < fixedCount);
+      if (column.Fixed) ++fixedSeen;
+      values.push_back(present ? IntegerValue(bit ? 1 : 0) : TValue{});
+      continue;
+    }
+    std::span<const std::uint8_t> field;
+    bool present = false;
+    if (column.Fixed) {
+      present = fixedSeen < fixedCount;
+      ++fixedSeen;
+      const std::size_t start = 2 + column.FixedOffset;
+      if (present && start + column.Size <= shape->FixedEnd) {
+        field = row.subspan(start, column.Size);
+      } else {
+        present = false;
+      }
+    } else if (column.VarIndex < shape->VarCount) {
+      present = true;
+      const std::uint16_t start = shape->VarOffsets[column.VarIndex];
+      const std::uint16_t end = shape->VarOffsets[column.VarIndex + 1];
+      field = row.subspan(start, end - start);
+    }
+    if (!present || !bit) {
+      values.emplace_back();
+      continue;
+    }
+    values.push_back(DecodeSized(column, field, longValues));
+  }
+  return values;
+}
+
+}  // namespace quillon::recover

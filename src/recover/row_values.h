@@ -1,0 +1,65 @@
+#pragma once
+// One row of a table read with its definition: every column's value typed, long values
+// followed through the pages of their database.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "recover/table_definition.h"
+
+namespace quillon::recover {
+
+struct TValue {
+  enum class TKind : std::uint8_t {
+    Null,      // the row holds no value
+    NotFound,  // a long value whose pages are not there or not certain: NULL, and counted
+    Integer,
+    Real,
+    Text,  // UTF-8 in Bytes
+    Blob,  // raw bytes in Bytes
+  };
+  TKind Kind = TKind::Null;
+  std::int64_t Integer = 0;
+  double Real = 0;
+  std::string Bytes;
+};
+
+// Where a row's long values are: the row bytes of an LVAL page of the same database.
+class ILongValueRows {
+ public:
+  virtual ~ILongValueRows() = default;
+  // The bytes of row `row` of database page `page`, or nothing when that page is not known
+  // to be an LVAL page of this database or the row is not there.
+  virtual std::optional<std::vector<std::uint8_t>> Row(std::uint32_t page,
+                                                       std::uint8_t row) const = 0;
+};
+
+// Where a row's parts lie, checked against the page: the column count, the null mask and,
+// when the table has a variable part, the offsets of its entries.
+struct TRowShape {
+  std::uint16_t ColumnCount = 0;
+  std::uint16_t VarCount = 0;
+  std::vector<std::uint16_t> VarOffsets;  // VarCount + 1 offsets from the row's start
+  std::size_t MaskAt = 0;                 // the null mask's offset in the row
+  std::size_t FixedEnd = 0;               // where the fixed part ends (the variable data begins)
+};
+
+// The shape of row against definition, or nothing when the row cannot be one of its rows:
+// more columns than ever existed, a mask or offsets outside the row, offsets that go back.
+std::optional<TRowShape> ShapeOfRow(std::span<const std::uint8_t> row,
+                                    const TTableDefinition& definition);
+
+// The row's values in the order of definition.Columns; nothing when ShapeOfRow refuses it.
+std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
+                                             const TTableDefinition& definition,
+                                             const ILongValueRows& longValues);
+
+// A long value (memo or OLE) from the 12-byte head and what follows it in the row: inline,
+// one LVAL row, or a chain of them whose parts must add up to the stated length.
+TValue DecodeLongValue(std::span<const std::uint8_t> field, bool text,
+                       const ILongValueRows& longValues);
+
+}  // namespace quillon::recover

@@ -1,0 +1,66 @@
+#pragma once
+// The files a recovered database is written to: one SQLite database, and one CSV file per
+// table. Both go through IFileSystem; both throw EQuillonError naming the file and the cause.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/stream.h"
+#include "recover/row_values.h"
+
+namespace quillon::recover {
+
+struct TOutputColumn {
+  std::string Name;
+  std::string DeclaredType;  // the Access type, as SQLite declares it
+};
+
+// The declared type of a column in SQLite. Each keeps the affinity its values need:
+// currency and decimal declare TEXT so that SQLite does not turn "12.3400" into 12.34,
+// memo is LONGTEXT so that a memo "007" stays text, single is REAL.
+std::string DeclaredTypeOf(const TColumn& column);
+
+class TSqliteWriter {
+ public:
+  // Creates the file (systemPath as the file system opens it, displayPath for messages).
+  TSqliteWriter(IFileSystem& fileSystem, const std::string& systemPath,
+                const std::string& displayPath);
+  ~TSqliteWriter();
+  TSqliteWriter(const TSqliteWriter&) = delete;
+  TSqliteWriter& operator=(const TSqliteWriter&) = delete;
+
+  void BeginTable(const std::string& name, const std::vector<TOutputColumn>& columns);
+  void Insert(const std::vector<TValue>& values);
+  // Commits and closes the file; until then the file is incomplete.
+  void Finish();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
+};
+
+class TCsvWriter {
+ public:
+  // UTF-8 with a byte-order mark, a header line of the column names, RFC 4180 (CRLF).
+  TCsvWriter(IFileSystem& fileSystem, const std::string& systemPath,
+             const std::string& displayPath, const std::vector<TOutputColumn>& columns);
+  ~TCsvWriter();
+  TCsvWriter(const TCsvWriter&) = delete;
+  TCsvWriter& operator=(const TCsvWriter&) = delete;
+
+  // Nulls are empty fields; blobs are hexadecimal digits.
+  void Row(const std::vector<TValue>& values);
+  void Finish();
+
+ private:
+  void Flush();
+  std::unique_ptr<TStream> stream_;
+  std::string displayPath_;
+  std::string buffer_;
+};
+
+// A table name as a file name: characters no file system takes become '_'.
+std::string FileNameOf(const std::string& tableName);
+
+}  // namespace quillon::recover
