@@ -77,6 +77,7 @@ TEST(ChunkLoop, APageAtAChunksLastStepIsJudgedOnItsOwnBytes) {
     TFixedHost host(2 * kChunkSize);
     const auto result = RunChunkLoop(host, *source, 2 * kChunkSize, writer);
     writer.Finish();
+    writer.Close();
     EXPECT_EQ(result.Fragments, 1);
     const std::vector<std::uint8_t> body =
         testing::InflateStream(fs.Find("/out")->Data, kHeaderSize).Content;

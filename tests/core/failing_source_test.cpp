@@ -357,6 +357,7 @@ TEST(FailingSource, AFailingChunkCanBeStoppedAndTheWindowKeepsAnswering) {
   host.stream = &source;
   const TChunkLoopResult loop = RunChunkLoop(host, source, length, writer);
   writer.Finish();
+  writer.Close();
 
   // Messages at least four times a second while the chunk is read again, once per chunk
   // before it.
@@ -417,6 +418,7 @@ TEST(FailingSource, ASectorThatDeliversNothingWithoutAnErrorIsAskedOnceMore) {
   THost host(length);
   const TChunkLoopResult loop = RunChunkLoop(host, source, length, writer);
   writer.Finish();
+  writer.Close();
   EXPECT_TRUE(loop.Unreadable.Empty());
   EXPECT_TRUE(InflateStream(fs.Find("/out")->Data, kHeaderSize).Content == Scan(image).Fragments);
 }
