@@ -1,16 +1,18 @@
 // quillon-rows-bench: how fast quillon-cli rows reads a fragment file, next to merely
 // inflating it.
 //
-// Builds a fragment file of about the given size (default 1024 MiB) of database pages: the
+// Builds a fragment file of about the given size (default 6144 MiB) of database pages: the
 // data and LVAL pages of the bundled sample database, repeated as the pages of one large
 // database would follow each other. Each copy's page numbers are moved on (memo pointers,
 // chain pointers, overflow pointers), so that every pointer names a page of its own copy,
-// and the owner fields vary, so that the rows fall into many tables. Then it times, on the
-// same file: inflating the fragments alone; and reading the rows as quillon-cli rows does
-// (pages into memory, rows decoded, pointers matched, every value decoded, no output).
+// and the owner fields vary, so that the rows fall into many tables. With --copies N it
+// holds N identical copies of the database instead (a disk with many backups of one file:
+// every pointer fits N rows). Then it times, on the same file: inflating the fragments
+// alone; and reading the rows as quillon-cli rows does (pages kept, past 256 MiB in a
+// temporary file in DIR, rows decoded, pointers matched, every value decoded, no output).
 //
-// usage: quillon-rows-bench [--size MiB] [--dir DIR] [--database FILE.mdb] [--keep]
-//        (--keep leaves the fragment file in DIR, for timing quillon-cli rows itself)
+// usage: quillon-rows-bench [--size MiB | --copies N] [--dir DIR] [--database FILE.mdb]
+//        [--keep]   (--keep leaves the fragment file in DIR, for timing quillon-cli rows)
 
 #include <sys/resource.h>
 
@@ -113,7 +115,7 @@ TPointerPlaces FindPointers(const std::vector<std::uint8_t>& database) {
 
 // Returns the fragments written.
 std::uint64_t WriteBenchFile(const std::string& path, const std::vector<std::uint8_t>& database,
-                             std::uint64_t targetBytes) {
+                             std::uint64_t targetBytes, std::uint64_t copies) {
   const std::size_t pages = database.size() / kFragmentSize;
   const TPointerPlaces places = FindPointers(database);
   auto files = MakePlatformFileSystem();
@@ -121,12 +123,20 @@ std::uint64_t WriteBenchFile(const std::string& path, const std::vector<std::uin
   writer.Create(path);
   writer.WriteHeader("/bench/one-large-database.img", static_cast<std::int64_t>(targetBytes));
   std::uint64_t written = 0;
-  for (std::uint32_t copy = 0; written * kFragmentSize < targetBytes; ++copy) {
+  const bool identical = copies != 0;
+  for (std::uint32_t copy = 0; identical ? copy < copies : written * kFragmentSize < targetBytes;
+       ++copy) {
     const auto shift = static_cast<std::uint32_t>(copy * pages);
-    for (std::size_t n = 0; n < pages && written * kFragmentSize < targetBytes; ++n) {
+    for (std::size_t n = 0; n < pages && (identical || written * kFragmentSize < targetBytes);
+         ++n) {
       TPage page(database.begin() + static_cast<std::ptrdiff_t>(n * kFragmentSize),
                  database.begin() + static_cast<std::ptrdiff_t>((n + 1) * kFragmentSize));
       if (page[0] != 1 || page[1] != 1) continue;
+      if (identical) {
+        writer.AddFragment(std::span<const std::uint8_t, kFragmentSize>(page.data(), kFragmentSize));
+        ++written;
+        continue;
+      }
       for (const std::size_t at : places.ByPage[n]) {
         if (LoadU32(page, at) != 0) AddToPointer(page, at, shift);
       }
@@ -155,7 +165,8 @@ long PeakMemoryMiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::uint64_t sizeMiB = 1024;
+  std::uint64_t sizeMiB = 6144;
+  std::uint64_t copies = 0;
   std::string dir = std::filesystem::temp_directory_path().string();
   std::string databasePath = QUILLON_SAMPLE_DATABASE;
   bool keep = false;
@@ -164,6 +175,7 @@ int main(int argc, char** argv) {
     if (option == "--keep") keep = true;
     if (i + 1 == argc) break;
     if (option == "--size") sizeMiB = std::stoull(argv[++i]);
+    else if (option == "--copies") copies = std::stoull(argv[++i]);
     else if (option == "--dir") dir = argv[++i];
     else if (option == "--database") databasePath = argv[++i];
   }
@@ -175,9 +187,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string path = dir + "/quillon-rows-bench.frag";
-  std::printf("Writing a fragment file of %llu MiB of database pages to %s ...\n",
-              static_cast<unsigned long long>(sizeMiB), path.c_str());
-  const std::uint64_t fragments = WriteBenchFile(path, database, sizeMiB << 20);
+  if (copies != 0) {
+    std::printf("Writing a fragment file of %llu copies of %s to %s ...\n",
+                static_cast<unsigned long long>(copies), databasePath.c_str(), path.c_str());
+  } else {
+    std::printf("Writing a fragment file of %llu MiB of database pages to %s ...\n",
+                static_cast<unsigned long long>(sizeMiB), path.c_str());
+  }
+  const std::uint64_t fragments = WriteBenchFile(path, database, sizeMiB << 20, copies);
   const double megabytes = static_cast<double>(fragments * kFragmentSize) / 1e6;
   std::printf("%llu fragments, %.0f MB inflated, %.0f MB compressed\n",
               static_cast<unsigned long long>(fragments), megabytes,
@@ -197,6 +214,9 @@ int main(int argc, char** argv) {
 
   start = TClock::now();
   TPageCatalog catalog;
+  const std::string spillPath = dir + "/quillon-rows-bench.pages";
+  auto spill = files->Open(spillPath, TOpenMode::CreateExclusive);
+  catalog.SetSpill(spill.get(), spillPath, 65536);  // as quillon-cli rows does
   {
     auto file = files->Open(path, TOpenMode::ReadShared);
     ReadPageCatalog(*file, catalog);
@@ -233,6 +253,10 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(totals.LongValuesFound),
               static_cast<unsigned long long>(totals.LongValuesNotFound),
               static_cast<unsigned long long>(totals.LongValuesAmbiguous), PeakMemoryMiB());
+  std::printf("%zu distinct pages, %zu of them in the temporary file\n", catalog.DistinctPages(),
+              catalog.SpilledPages());
+  spill.reset();
+  std::filesystem::remove(spillPath);
   if (!keep) std::filesystem::remove(path);
   return 0;
 }
