@@ -133,7 +133,8 @@ std::uint64_t WriteBenchFile(const std::string& path, const std::vector<std::uin
                  database.begin() + static_cast<std::ptrdiff_t>((n + 1) * kFragmentSize));
       if (page[0] != 1 || page[1] != 1) continue;
       if (identical) {
-        writer.AddFragment(std::span<const std::uint8_t, kFragmentSize>(page.data(), kFragmentSize));
+        writer.AddFragment(
+            std::span<const std::uint8_t, kFragmentSize>(page.data(), kFragmentSize));
         ++written;
         continue;
       }

@@ -121,7 +121,8 @@ void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFi
   }
   std::fprintf(out, ", %llu rows skipped\n", static_cast<unsigned long long>(totals.SkippedRows));
   if (totals.MovedRowsNotFound > 0) {
-    std::fprintf(out, "         %llu moved rows whose pointer is not tied to its data for certain\n",
+    std::fprintf(out,
+                 "         %llu moved rows whose pointer is not tied to its data for certain\n",
                  static_cast<unsigned long long>(totals.MovedRowsNotFound));
   }
   std::fprintf(out, "         memo/OLE values in LVAL pages: %s\n",

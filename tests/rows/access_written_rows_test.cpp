@@ -174,7 +174,8 @@ TEST(AccessWrittenRows, TablesAreNamedAndLooseMemoHeadsAreBelievedOnlyWhenFound)
   looseHead[8] = 0x10;  // leftover bytes where the head has unused ones
   looseHead[11] = 0x17;
   TJetPage table(24);
-  table.Row(JetRow(2, {1, 0}, {looseHead})).Row(JetRow(2, {2, 0}, {Utf16(u"ABCDEF")}));  // reads as a chain head
+  // The second row's text reads as a chain head that points at nothing.
+  table.Row(JetRow(2, {1, 0}, {looseHead})).Row(JetRow(2, {2, 0}, {Utf16(u"ABCDEF")}));
   TJetPage lval90(kLval);
   lval90.Row(ChainPart(91, 0, first));
   TJetPage lval91(kLval);
