@@ -53,9 +53,12 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
   TRecoveredTable table;
   table.Owner = owner;
   std::vector<TRecord> records;
-  // First the layout of each column count's rows.
+  // First the layout of each column count's rows, from as many rows as will be read.
   std::map<std::uint16_t, TLayoutEvidence> evidence;
+  std::uint64_t budget = limits_.Rows - std::min(limits_.Rows, rowsRecorded_);
   for (const TPageIndex page : pages) {
+    if (budget < catalog_.SlotCount(page)) break;
+    budget -= catalog_.SlotCount(page);
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
       const TRowSlot s = catalog_.Slot(page, slot);
       if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
@@ -71,6 +74,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
   }
   for (const TPageIndex page : pages) {
     table.DataPages.push_back(catalog_.FragmentOf(page));
+    if (totals_.RowLimitReached) continue;
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
       const TRowSlot s = catalog_.Slot(page, slot);
       if (!s.Valid) {

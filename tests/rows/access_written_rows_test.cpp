@@ -199,7 +199,7 @@ TEST(AccessWrittenRows, TablesAreNamedAndLooseMemoHeadsAreBelievedOnlyWhenFound)
 }
 
 // Pages past the memory budget go to the spill stream; what is read is the same, and
-// identical pages are stored once.
+// identical pages are stored once. Memory for rows is bounded too.
 TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
   std::vector<TJetPage> pages;
   for (std::uint32_t i = 0; i < 12; ++i) {
@@ -238,6 +238,14 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
   const TRowRecovery actual(spilled);
   EXPECT_EQ(everything(actual), everything(expected));
   EXPECT_EQ(actual.Totals().LongValuesFound, 13u);
+
+  // Past a limit nothing more is read, and the totals say so.
+  TRowLimits limits;
+  limits.Rows = 5;
+  const TRowRecovery limited(inMemory, limits);
+  EXPECT_TRUE(limited.Totals().RowLimitReached);
+  EXPECT_EQ(limited.Totals().LiveRows, 5u);
+  EXPECT_FALSE(actual.Totals().RowLimitReached);
 
   // A spill stream that cannot be written is said to be so, not taken for pages.
   fileSystem.Put("/tmp/full", {})->WriteLimit = 0;
