@@ -91,7 +91,7 @@ class TSpillFile {
       if (fs::exists(candidate, ec)) continue;  // never truncate a file that is there
       path_ = Utf8Of(candidate);
       try {
-        stream_ = fileSystem.Open(path_, TOpenMode::CreateExclusive);
+        stream_ = fileSystem.Open(SystemPathOf(fileSystem, path_), TOpenMode::CreateExclusive);
       } catch (const EQuillonError& error) {
         problem_ = error.what();
         return;
