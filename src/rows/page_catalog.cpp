@@ -37,9 +37,14 @@ const std::uint8_t* TPageCatalog::StoredBytes(std::uint32_t store) const {
   if (store < memoryPages_) {
     return blocks_[store / kPagesPerBlock].get() + (store % kPagesPerBlock) * kFragmentSize;
   }
+  if (store >= memoryPages_ + written_) {
+    return pending_.get() + (store - memoryPages_ - written_) * kFragmentSize;
+  }
+  if (store == lastStore_) return lastBytes_;
+  lastStore_ = store;
   if (const auto found = cacheAt_.find(store); found != cacheAt_.end()) {
     cache_.splice(cache_.begin(), cache_, found->second);
-    return found->second->second.get();
+    return lastBytes_ = found->second->second.get();
   }
   std::unique_ptr<std::uint8_t[]> buffer;
   if (cache_.size() >= kCachePages) {
@@ -57,8 +62,23 @@ const std::uint8_t* TPageCatalog::StoredBytes(std::uint32_t store) const {
   }
   cache_.emplace_front(store, std::move(buffer));
   cacheAt_[store] = cache_.begin();
-  return cache_.front().second.get();
+  return lastBytes_ = cache_.front().second.get();
 }
+
+void TPageCatalog::FlushPending() {
+  if (pendingPages_ == 0) return;
+  const auto offset = static_cast<std::int64_t>(written_ * kFragmentSize);
+  const std::size_t bytes = pendingPages_ * kFragmentSize;
+  if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
+      spill_->Write(pending_.get(), bytes) != bytes) {
+    throw EQuillonError("Cannot write the temporary file \"" + spillName_ +
+                        "\" that holds the pages read so far (is its disk full?).");
+  }
+  written_ += pendingPages_;
+  pendingPages_ = 0;
+}
+
+void TPageCatalog::FinishAdding() { FlushPending(); }
 
 std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
   const std::uint64_t hash = PageHash(bytes);
@@ -74,12 +94,10 @@ std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
     std::memcpy(blocks_.back().get() + (store % kPagesPerBlock) * kFragmentSize, bytes.data(),
                 kFragmentSize);
   } else {
-    const auto offset = static_cast<std::int64_t>((store - memoryPages_) * kFragmentSize);
-    if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
-        spill_->Write(bytes.data(), kFragmentSize) != kFragmentSize) {
-      throw EQuillonError("Cannot write the temporary file \"" + spillName_ +
-                          "\" that holds the pages read so far (is its disk full?).");
-    }
+    if (pendingPages_ == kWritePages) FlushPending();
+    if (!pending_) pending_ = std::make_unique<std::uint8_t[]>(kWritePages * kFragmentSize);
+    std::memcpy(pending_.get() + pendingPages_ * kFragmentSize, bytes.data(), kFragmentSize);
+    ++pendingPages_;
   }
   ++stored_;
   storeByHash_.emplace(hash, store);

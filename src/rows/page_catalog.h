@@ -57,6 +57,9 @@ class TPageCatalog {
   // named `spillName` in error texts. Call before the first Add. Without a spill stream all
   // pages are held in memory.
   void SetSpill(TStream* spill, std::string spillName, std::size_t memoryPages);
+  // Writes the spilled pages still held back; call after the last Add. Throws EQuillonError
+  // when the spill stream fails.
+  void FinishAdding();
   TPageCatalog(const TPageCatalog&) = delete;
   TPageCatalog& operator=(const TPageCatalog&) = delete;
 
@@ -99,6 +102,7 @@ class TPageCatalog {
   };
   static constexpr std::size_t kPagesPerBlock = 256;  // 1 MiB blocks: no copying on growth
   static constexpr std::size_t kCachePages = 4096;    // spilled pages read back: 16 MiB
+  static constexpr std::size_t kWritePages = 256;     // spilled pages written together
 
   const std::uint8_t* StoredBytes(std::uint32_t store) const;
   std::uint32_t Store(TPageBytes bytes);
@@ -113,6 +117,14 @@ class TPageCatalog {
   // Spilled pages read back, most recently used first.
   mutable std::list<std::pair<std::uint32_t, std::unique_ptr<std::uint8_t[]>>> cache_;
   mutable std::unordered_map<std::uint32_t, decltype(cache_)::iterator> cacheAt_;
+  // The page asked for last: most calls ask for the same page again.
+  mutable std::uint32_t lastStore_ = UINT32_MAX;
+  mutable const std::uint8_t* lastBytes_ = nullptr;
+  // Spilled pages not yet written: they follow the written ones.
+  std::unique_ptr<std::uint8_t[]> pending_;
+  std::size_t pendingPages_ = 0;
+  std::size_t written_ = 0;  // spilled pages in the stream
+  void FlushPending();
   std::map<std::uint32_t, std::vector<TPageIndex>> tables_;
   std::vector<TPageIndex> longValuePages_;
   std::uint64_t ignored_ = 0;

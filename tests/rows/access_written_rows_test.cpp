@@ -230,6 +230,7 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
   TPageCatalog spilled;
   spilled.SetSpill(spill.get(), "/tmp/spill", 3);
   AddPages(spilled, pages);
+  spilled.FinishAdding();
   EXPECT_EQ(spilled.DistinctPages(), pages.size() - 1);
   EXPECT_EQ(spilled.SpilledPages(), pages.size() - 1 - 3);
   EXPECT_EQ(fileSystem.Find("/tmp/spill")->Data.size(), (pages.size() - 1 - 3) * kFragmentSize);
@@ -252,7 +253,12 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
   const auto full = fileSystem.Open("/tmp/full", TOpenMode::ReadWriteShared);
   TPageCatalog failing;
   failing.SetSpill(full.get(), "/tmp/full", 1);
-  EXPECT_THROW(AddPages(failing, pages), EQuillonError);
+  EXPECT_THROW(
+      {
+        AddPages(failing, pages);
+        failing.FinishAdding();
+      },
+      EQuillonError);
 }
 
 }  // namespace
