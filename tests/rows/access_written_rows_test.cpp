@@ -249,7 +249,7 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
   EXPECT_FALSE(actual.Totals().RowLimitReached);
 
   // A spill stream that cannot be written is said to be so, not taken for pages.
-  fileSystem.Put("/tmp/full", {})->WriteLimit = 0;
+  fileSystem.Put("/tmp/full", {})->WriteLimit = kFragmentSize;  // room for one page
   const auto full = fileSystem.Open("/tmp/full", TOpenMode::ReadWriteShared);
   TPageCatalog failing;
   failing.SetSpill(full.get(), "/tmp/full", 1);
