@@ -279,19 +279,17 @@ int RunRowsCommand(const TRowsOptions& options) {
   }
   const TRecoveryTotals& totals = recovery->Totals();
   if (totals.RowLimitReached || totals.LongValueLimitReached) {
+    const TRowLimits limits;
+    const std::string what =
+        totals.RowLimitReached
+            ? "reading stopped at the limit of " + std::to_string(limits.Rows) + " rows"
+            : "memo/OLE values past the limit of " + std::to_string(limits.LongValueHeads) +
+                  " pointers or " + std::to_string(limits.LongValueRows) +
+                  " LVAL rows were not matched";
     std::fprintf(stderr,
                  "%s: the rows shown are not all the file holds: %s. Split the scan into "
                  "smaller parts to read the rest.\n",
-                 path.c_str(),
-                 totals.RowLimitReached
-                     ? ("reading stopped at the limit of " + std::to_string(TRowLimits{}.Rows) +
-                        " rows")
-                           .c_str()
-                     : ("memo/OLE values past the limit of " +
-                        std::to_string(TRowLimits{}.LongValueHeads) + " pointers or " +
-                        std::to_string(TRowLimits{}.LongValueRows) +
-                        " LVAL rows were not matched")
-                           .c_str());
+                 path.c_str(), what.c_str());
     if (report.State == TFragmentFileState::Complete) return kExitFailure;
   }
   if (report.State != TFragmentFileState::Complete) {
