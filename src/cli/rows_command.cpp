@@ -9,6 +9,7 @@
 #include <ostream>
 #include <memory>
 #include <new>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,53 @@ class TProgressStream : public TStream {
   std::int64_t done_ = 0;
   bool shown_ = false;
   TProgressMeter::TClock::time_point lastDraw_ = TProgressMeter::TClock::now();
+};
+
+// Pages held in memory before the rest go to a temporary file: 256 MiB.
+constexpr std::size_t kMemoryPages = 65536;
+
+// The temporary file that takes the pages past kMemoryPages; removed when done.
+class TSpillFile {
+ public:
+  explicit TSpillFile(IFileSystem& fileSystem) {
+    std::error_code ec;
+    const fs::path directory = fs::temp_directory_path(ec);
+    if (ec) {
+      problem_ = "no temporary directory: " + ec.message();
+      return;
+    }
+    std::random_device random;
+    for (int attempt = 0; attempt < 8 && !stream_; ++attempt) {
+      const fs::path candidate =
+          directory / ("quillon-rows-" + std::to_string(random()) + ".pages");
+      if (fs::exists(candidate, ec)) continue;  // never truncate a file that is there
+      path_ = Utf8Of(candidate);
+      try {
+        stream_ = fileSystem.Open(SystemPathOf(fileSystem, path_), TOpenMode::CreateExclusive);
+      } catch (const EQuillonError& error) {
+        problem_ = error.what();
+        return;
+      }
+    }
+    if (!stream_) problem_ = "no free name in " + Utf8Of(directory);
+  }
+  ~TSpillFile() {
+    if (!stream_) return;
+    stream_.reset();
+    std::error_code ec;
+    fs::remove(PathFromUtf8(path_), ec);
+  }
+  TSpillFile(const TSpillFile&) = delete;
+  TSpillFile& operator=(const TSpillFile&) = delete;
+
+  TStream* Stream() const { return stream_.get(); }
+  const std::string& Path() const { return path_; }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  std::unique_ptr<TStream> stream_;
+  std::string path_;
+  std::string problem_;
 };
 
 bool IsTableCsvName(const std::string& name) {
@@ -230,8 +278,18 @@ int RunRowsCommand(const TRowsOptions& options) {
     }
   }
 
-  // The pages are held in memory while pointers are matched across the whole file.
+  // Pointers are matched across the whole file: the pages are kept, the first in memory,
+  // the rest in a temporary file.
   TPageCatalog catalog;
+  const TSpillFile spill(*fileSystem);
+  if (spill.Stream()) {
+    catalog.SetSpill(spill.Stream(), spill.Path(), kMemoryPages);
+  } else {
+    std::fprintf(stderr,
+                 "Cannot create a temporary file for the pages (%s): they are all held in "
+                 "memory.\n",
+                 spill.Problem().c_str());
+  }
   TFragmentFileReport report;
   std::unique_ptr<TRowRecovery> recovery;
   try {
@@ -249,16 +307,24 @@ int RunRowsCommand(const TRowsOptions& options) {
     recovery = std::make_unique<TRowRecovery>(catalog);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr,
-                 "Not enough memory to read the rows of \"%s\": its pages are held in memory "
-                 "while they are read, %llu MB so far.\n",
-                 path.c_str(),
-                 static_cast<unsigned long long>(catalog.PageCount() * kFragmentSize / 1000000));
+                 "Not enough memory to read the rows of \"%s\" (%llu pages read so far).\n",
+                 path.c_str(), static_cast<unsigned long long>(catalog.PageCount()));
+    return kExitFailure;
+  } catch (const EQuillonError& error) {
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), error.what());
     return kExitFailure;
   }
-  if (options.Json) {
-    PrintRowsJson(stdout, path, report, *recovery);
-  } else {
-    PrintRowsSummary(stdout, path, report, *recovery);
+  // Spilled pages are read back while the outputs are written.
+  try {
+    if (options.Json) {
+      PrintRowsJson(stdout, path, report, *recovery);
+    } else {
+      PrintRowsSummary(stdout, path, report, *recovery);
+    }
+  } catch (const EQuillonError& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), error.what());
+    return kExitFailure;
   }
   std::fflush(stdout);
   if (!options.CsvDirectory.empty()) {
@@ -266,8 +332,12 @@ int RunRowsCommand(const TRowsOptions& options) {
     const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
     TOutputGuard guard(*fileSystem, *devices);
     guard.AddSource(systemPath);
-    const std::string problem =
-        WriteCsvFiles(*fileSystem, guard, csvDirectory, toReplace, *recovery, written);
+    std::string problem;
+    try {
+      problem = WriteCsvFiles(*fileSystem, guard, csvDirectory, toReplace, *recovery, written);
+    } catch (const EQuillonError& error) {
+      problem = path + ": " + error.what();
+    }
     if (!problem.empty()) {
       std::fprintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;
@@ -276,6 +346,21 @@ int RunRowsCommand(const TRowsOptions& options) {
       std::printf("\nWrote %zu CSV file%s to %s\n", written, written == 1 ? "" : "s",
                   Utf8Of(csvDirectory).c_str());
     }
+  }
+  const TRecoveryTotals& totals = recovery->Totals();
+  if (totals.RowLimitReached || totals.LongValueLimitReached) {
+    const TRowLimits limits;
+    const std::string what =
+        totals.RowLimitReached
+            ? "reading stopped at the limit of " + std::to_string(limits.Rows) + " rows"
+            : "memo/OLE values past the limit of " + std::to_string(limits.LongValueHeads) +
+                  " pointers or " + std::to_string(limits.LongValueRows) +
+                  " LVAL rows were not matched";
+    std::fprintf(stderr,
+                 "%s: the rows shown are not all the file holds: %s. Split the scan into "
+                 "smaller parts to read the rest.\n",
+                 path.c_str(), what.c_str());
+    if (report.State == TFragmentFileState::Complete) return kExitFailure;
   }
   if (report.State != TFragmentFileState::Complete) {
     std::fprintf(stderr,

@@ -48,18 +48,22 @@ TJson RowJson(const TRecoveredRow& row) {
   TJson json;
   json["fragment"] = row.Fragment;
   json["row"] = row.Row;
-  json["state"] = row.State == TRowState::Live ? "live" : "deleted";
+  json["state"] = RowStateName(row.State);
   if (row.Moved) {
     TJson moved;
     moved["page"] = row.MovedTo.Page;
     moved["row"] = row.MovedTo.Row;
     moved["status"] = MatchStatusName(row.MoveStatus);
-    if (row.MoveStatus == TMatchStatus::Found) {
-      moved["data_fragment"] = row.DataFragment;
-      moved["data_row"] = row.DataRow;
-    }
     if (row.MoveStatus == TMatchStatus::Ambiguous) moved["candidates"] = row.MoveCandidates;
     json["moved"] = std::move(moved);
+  }
+  if (row.MovedData) {
+    TJson from;
+    if (row.PointerKnown) {
+      from["fragment"] = row.PointerFragment;
+      from["row"] = row.PointerRow;
+    }
+    json["moved_from"] = std::move(from);  // null: the pointer is not known for certain
   }
   if (row.HasData) {
     json["columns"] = row.ColumnCount;
@@ -76,6 +80,7 @@ TJson RowJson(const TRecoveredRow& row) {
 TJson TableJson(const TRecoveredTable& table) {
   TJson json;
   json["owner"] = table.Owner;
+  json["name"] = table.Name.empty() ? TJson() : TJson(JsonSafeText(table.Name));
   json["data_pages"] = table.DataPages;
   json["live_rows"] = table.LiveRows;
   json["deleted_rows"] = table.DeletedRows;
@@ -101,7 +106,9 @@ TJson TotalsJson(const TRecoveryTotals& totals) {
           {"skipped_rows", totals.SkippedRows},
           {"long_values_found", totals.LongValuesFound},
           {"long_values_not_found", totals.LongValuesNotFound},
-          {"long_values_ambiguous", totals.LongValuesAmbiguous}};
+          {"long_values_ambiguous", totals.LongValuesAmbiguous},
+          {"row_limit_reached", totals.RowLimitReached},
+          {"long_value_limit_reached", totals.LongValueLimitReached}};
 }
 
 // The dump of an object without its closing brace, so that one more member can follow.

@@ -11,8 +11,16 @@
 
 namespace quillon {
 
-// Where a row's slot is: "fragment:row", e.g. "12:3".
+// Where a row's slot is: "f<fragment>r<row>", e.g. "f12r3": spreadsheets take "12:3" for a
+// time of day, and this for text.
+std::string SlotReference(std::uint64_t fragment, std::uint16_t row);
 std::string RowReference(const TRecoveredRow& row);
+
+// "live", "deleted" or "moved" (a pointer whose data is not tied to it for certain).
+const char* RowStateName(TRowState state);
+
+// How a table is shown: "Customers (owner page 24)", or "owner page 24" without a name.
+std::string TableTitle(const TRecoveredTable& table);
 
 // A variable-length column as a CSV field shows it: the text; bytes that are not text as
 // "0x" and hex digits; a long value as its text (or "0x" and hex); nothing for an empty
@@ -27,11 +35,14 @@ std::string RowNotes(const TRecoveredRow& row);
 // comma, a double quote, a carriage return or a line feed.
 std::string CsvField(const std::string& text);
 
-// The header line and one line per row of Tables()[table], lines ending in CRLF:
+// A UTF-8 byte-order mark (spreadsheets take a CSV file without one for the system's code
+// page), the header line and one line per row of Tables()[table], lines ending in CRLF:
 // row, state, fixed, var1 ... varN, notes.
 void WriteTableCsv(std::ostream& out, const TRowRecovery& recovery, std::size_t table);
 
-// The file name of a table's CSV file: "table-<owner>.csv".
+// The file name of a table's CSV file: "table-<owner>.csv", or "table-<owner>-<name>.csv"
+// when the catalog names it (characters that file names cannot hold as "_"). The owner
+// page keeps two databases' tables of one name apart.
 std::string TableCsvName(const TRecoveredTable& table);
 
 void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFileReport& report,

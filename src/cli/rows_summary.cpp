@@ -83,13 +83,15 @@ void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFi
       ++unreadable;
       continue;
     }
-    std::fprintf(out, "\nTable of owner page %u: %zu data page%s\n", table.Owner,
+    std::fprintf(out, "\n%s: %zu data page%s\n",
+                 table.Name.empty() ? ("Table of owner page " + std::to_string(table.Owner)).c_str()
+                                    : TableTitle(table).c_str(),
                  table.DataPages.size(), table.DataPages.size() == 1 ? "" : "s");
     std::fprintf(out, "  rows:      %llu live, %llu deleted",
                  static_cast<unsigned long long>(table.LiveRows),
                  static_cast<unsigned long long>(table.DeletedRows));
     if (table.MovedRowsNotFound > 0) {
-      std::fprintf(out, ", %llu moved elsewhere and not found",
+      std::fprintf(out, ", %llu moved (pointers not tied to their data for certain)",
                    static_cast<unsigned long long>(table.MovedRowsNotFound));
     }
     if (table.SkippedRows > 0) {
@@ -122,7 +124,8 @@ void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFi
   }
   std::fprintf(out, ", %llu rows skipped\n", static_cast<unsigned long long>(totals.SkippedRows));
   if (totals.MovedRowsNotFound > 0) {
-    std::fprintf(out, "         %llu moved rows whose new place is not in the file for certain\n",
+    std::fprintf(out,
+                 "         %llu moved rows whose pointer is not tied to its data for certain\n",
                  static_cast<unsigned long long>(totals.MovedRowsNotFound));
   }
   std::fprintf(out, "         memo/OLE values in LVAL pages: %s\n",

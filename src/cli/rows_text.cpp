@@ -24,8 +24,21 @@ void AddNote(std::string& notes, const std::string& note) {
 
 }  // namespace
 
+std::string SlotReference(std::uint64_t fragment, std::uint16_t row) {
+  return "f" + std::to_string(fragment) + "r" + std::to_string(row);
+}
+
 std::string RowReference(const TRecoveredRow& row) {
-  return std::to_string(row.Fragment) + ":" + std::to_string(row.Row);
+  return SlotReference(row.Fragment, row.Row);
+}
+
+const char* RowStateName(TRowState state) {
+  switch (state) {
+    case TRowState::Live: return "live";
+    case TRowState::Deleted: return "deleted";
+    case TRowState::Moved: return "moved";
+  }
+  return "live";
 }
 
 std::string ValueFieldText(const TRecoveredValue& value) {
@@ -45,16 +58,18 @@ std::string RowNotes(const TRecoveredRow& row) {
   if (row.Moved) {
     const std::string target = "moved to " + PointerText(row.MovedTo) + " of the lost database";
     switch (row.MoveStatus) {
-      case TMatchStatus::Found:
-        AddNote(notes, "moved: data from " + std::to_string(row.DataFragment) + ":" +
-                           std::to_string(row.DataRow));
-        break;
+      case TMatchStatus::Found: break;  // not listed: its data is
       case TMatchStatus::NotFound: AddNote(notes, target + ", which is not in the file"); break;
       case TMatchStatus::Ambiguous:
         AddNote(notes, target + ": " + std::to_string(row.MoveCandidates) +
-                           " different rows fit, none for certain");
+                           " rows fit, none for certain; each is listed where it lies");
         break;
     }
+  }
+  if (row.MovedData) {
+    AddNote(notes, row.PointerKnown
+                       ? "moved here from " + SlotReference(row.PointerFragment, row.PointerRow)
+                       : std::string("the data of a moved row"));
   }
   for (std::size_t k = 0; k < row.Values.size(); ++k) {
     const TRecoveredValue& value = row.Values[k];

@@ -3,9 +3,12 @@
 namespace quillon {
 
 TFragmentFileReport ReadPageCatalog(TStream& file, TPageCatalog& catalog) {
-  return ReadFragmentFile(file, [&catalog](std::uint64_t index, TPageBytes bytes) {
-    catalog.Add(index, bytes);
-  });
+  const TFragmentFileReport report =
+      ReadFragmentFile(file, [&catalog](std::uint64_t index, TPageBytes bytes) {
+        catalog.Add(index, bytes);
+      });
+  catalog.FinishAdding();
+  return report;
 }
 
 }  // namespace quillon

@@ -9,6 +9,7 @@
 namespace quillon {
 
 // The reader's report on the file; the catalog holds the pages of the whole fragments read.
+// Throws EQuillonError when the catalog's spill stream fails.
 TFragmentFileReport ReadPageCatalog(TStream& file, TPageCatalog& catalog);
 
 }  // namespace quillon

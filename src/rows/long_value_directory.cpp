@@ -13,8 +13,13 @@ std::uint32_t SlotLengthKey(std::uint8_t slot, std::uint16_t length) {
 
 }  // namespace
 
-TLongValueDirectory::TLongValueDirectory(const TPageCatalog& catalog) : bySlotAndNext_(256) {
+TLongValueDirectory::TLongValueDirectory(const TPageCatalog& catalog, std::uint64_t maxRows)
+    : bySlotAndNext_(256) {
   for (const TPageIndex page : catalog.LongValuePages()) {
+    if (rows_.size() + catalog.SlotCount(page) > maxRows) {
+      full_ = true;
+      break;
+    }
     firstRowOfPage_[page] = static_cast<TLongValueRowId>(rows_.size());
     // Pointers hold one byte for the row number: rows past 255 cannot be reached.
     const std::uint16_t slots = std::min<std::uint16_t>(catalog.SlotCount(page), 256);

@@ -26,7 +26,10 @@ using TLongValueRowId = std::uint32_t;
 
 class TLongValueDirectory {
  public:
-  explicit TLongValueDirectory(const TPageCatalog& catalog);
+  // Indexes at most maxRows rows; LVAL pages past them are left out (Full() says so).
+  explicit TLongValueDirectory(const TPageCatalog& catalog, std::uint64_t maxRows = UINT64_MAX);
+
+  bool Full() const { return full_; }
 
   const TLongValueRow& Row(TLongValueRowId id) const { return rows_[id]; }
   std::size_t RowCount() const { return rows_.size(); }
@@ -49,6 +52,7 @@ class TLongValueDirectory {
   // Per slot number, (next page, row) sorted by next page.
   std::vector<std::vector<std::pair<std::uint32_t, TLongValueRowId>>> bySlotAndNext_;
   std::vector<TLongValueRowId> none_;
+  bool full_ = false;
 };
 
 }  // namespace quillon

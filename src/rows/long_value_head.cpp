@@ -20,7 +20,8 @@ std::optional<TLongValueHead> ParseLongValueHead(std::span<const std::uint8_t> c
     case 0: head.Kind = TLongValueKind::Chain; break;
     default: return std::nullopt;
   }
-  if (column.size() != kLongValueHeadSize || LoadU32(column, 8) != 0) return std::nullopt;
+  if (column.size() != kLongValueHeadSize) return std::nullopt;
+  head.UnusedZero = LoadU32(column, 8) == 0;
   head.Where = RowPointerFrom(LoadU32(column, 4));
   if (head.Length == 0 || head.Where.Page == 0) return std::nullopt;
   if (head.Kind == TLongValueKind::SingleRow && head.Length > kFragmentSize) return std::nullopt;

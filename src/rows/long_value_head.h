@@ -1,7 +1,8 @@
 #pragma once
 // The 12-byte head of a memo or OLE value in a row: u32 length (low 30 bits) with flags in
 // its top bits, a pointer (row number, then a 3-byte page number of the lost database) and
-// four unused bytes. Inline data follows the head.
+// four unused bytes. Inline data follows the head. Access leaves whatever was in memory in
+// the unused bytes of some heads (seen on chains), so they need not be zero.
 
 #include <cstdint>
 #include <optional>
@@ -33,11 +34,15 @@ struct TLongValueHead {
   std::uint32_t Length = 0;      // bytes of the value
   TRowPointer Where;             // SingleRow and Chain: the (first) LVAL row
   std::span<const std::uint8_t> InlineData;  // Inline: the Length bytes after the head
+  // SingleRow and Chain: the four unused bytes are zero. A head with other bytes there is
+  // believed only when its pointer leads to LVAL rows that fit; else the column is read as
+  // ordinary bytes (twelve bytes of text can look like a head).
+  bool UnusedZero = true;
 };
 
 // A variable-length column read as a long-value head; nothing when it cannot be one: an
 // inline value whose length is not the rest of the column, or a pointing head that is not
-// exactly 12 bytes, has nonzero unused bytes, page 0, or a single row longer than a page.
+// exactly 12 bytes, has page 0, or a single row longer than a page.
 std::optional<TLongValueHead> ParseLongValueHead(std::span<const std::uint8_t> column);
 
 }  // namespace quillon

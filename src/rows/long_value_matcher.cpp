@@ -13,9 +13,21 @@ constexpr std::uint16_t kChainPointerSize = 4;
 // Rows tried for one value: a chain of n parts needs about n, wrong turns a few more.
 std::size_t SearchBudget(std::uint32_t length) { return 4096 + length / 512; }
 
-void AddUnique(std::vector<TLongValueRowId>& list, TLongValueRowId id) {
-  if (std::find(list.begin(), list.end(), id) == list.end()) list.push_back(id);
-}
+// A list of rows without repeats, in the order first added: copies of a database put
+// thousands of rows in one list, so membership is looked up, not searched for.
+class TUniqueRows {
+ public:
+  explicit TUniqueRows(std::vector<TLongValueRowId>& list) : list_(list) {
+    seen_.insert(list.begin(), list.end());
+  }
+  void Add(TLongValueRowId id) {
+    if (seen_.insert(id).second) list_.push_back(id);
+  }
+
+ private:
+  std::vector<TLongValueRowId>& list_;
+  std::unordered_set<TLongValueRowId> seen_;
+};
 
 }  // namespace
 
@@ -63,13 +75,14 @@ std::vector<TLongValueRowId> TLongValueMatcher::ChainCandidates(
     TRowPointer where, std::uint32_t remaining, TTier tier, TPageIndex previous,
     std::uint32_t previousNumber) const {
   std::vector<TLongValueRowId> rows;
+  TUniqueRows unique(rows);
   const auto continues = [&](const TLongValueRow& row) {
     return row.HasPointer && row.Next.Page != 0 &&
            static_cast<std::uint32_t>(row.Length - kChainPointerSize) < remaining;
   };
   const auto addPointing = [&](std::uint32_t first, std::uint32_t last) {
     directory_.ForSlotAndNextPage(where.Row, first, last, [&](TLongValueRowId id) {
-      if (continues(directory_.Row(id)) && Unnumbered(id, where.Page)) AddUnique(rows, id);
+      if (continues(directory_.Row(id)) && Unnumbered(id, where.Page)) unique.Add(id);
     });
   };
   switch (tier) {
@@ -93,7 +106,7 @@ std::vector<TLongValueRowId> TLongValueMatcher::ChainCandidates(
         } else if (tier == TTier::FollowingFurther) {
           continue;  // an end was a candidate of the Following tier already
         }
-        AddUnique(rows, *id);
+        unique.Add(*id);
       }
       break;
     }
@@ -103,7 +116,7 @@ std::vector<TLongValueRowId> TLongValueMatcher::ChainCandidates(
         for (const TLongValueRowId id : directory_.WithSlotAndLength(where.Row, length)) {
           const TLongValueRow& row = directory_.Row(id);
           if (row.HasPointer && row.Next.Page == 0 && Unnumbered(id, where.Page)) {
-            AddUnique(rows, id);
+            unique.Add(id);
           }
         }
       }
@@ -162,11 +175,10 @@ std::vector<TLongValueMatcher::TAssembly> TLongValueMatcher::FindChain(
         if (!frame.HasPrevious && frame.Tier == TTier::FollowingFurther) {
           frame.Tier = TTier::NearPages;
         }
-        const std::size_t tried = frame.Candidates.size();
+        TUniqueRows unique(frame.Candidates);
         for (const TLongValueRowId id : ChainCandidates(frame.Where, frame.Remaining, frame.Tier,
                                                         frame.Previous, frame.PreviousNumber)) {
-          const auto end = frame.Candidates.begin() + static_cast<std::ptrdiff_t>(tried);
-          if (std::find(frame.Candidates.begin(), end, id) == end) frame.Candidates.push_back(id);
+          unique.Add(id);
         }
         continue;
       }

@@ -8,8 +8,19 @@ void TOverflowMatcher::AddTarget(std::uint32_t owner, TPageIndex page, std::uint
   targets_[Key(owner, slot)].push_back(page);
 }
 
-TOverflowMatch TOverflowMatcher::Match(std::uint32_t owner, TRowPointer where,
-                                       TMatchRule rule) {
+TOverflowMatch TOverflowMatcher::Match(std::uint32_t owner, TRowPointer where) {
+  auto& byPage = cache_[Key(owner, where.Row)];
+  const auto cached = byPage.find(where.Page);
+  if (cached != byPage.end() && cached->second.Changes == anchors_.Changes()) {
+    return cached->second.Match;
+  }
+  const TOverflowMatch match = Work(owner, where);
+  // After Work: a tie may have numbered a page.
+  byPage[where.Page] = {anchors_.Changes(), match};
+  return match;
+}
+
+TOverflowMatch TOverflowMatcher::Work(std::uint32_t owner, TRowPointer where) {
   TOverflowMatch match;
   const auto found = targets_.find(Key(owner, where.Row));
   if (found == targets_.end()) return match;
@@ -28,43 +39,25 @@ TOverflowMatch TOverflowMatcher::Match(std::uint32_t owner, TRowPointer where,
   }
   if (candidates.empty()) return match;
 
-  // Copies of one page hold the same row: then it does not matter which is taken.
-  const auto bytesOf = [&](TPageIndex page) { return catalog_.RowBytes(page, where.Row); };
-  std::vector<TPageIndex> distinct;
-  for (const TPageIndex page : candidates) {
-    const auto bytes = bytesOf(page);
-    const bool seen = std::any_of(distinct.begin(), distinct.end(), [&](TPageIndex other) {
-      const auto otherBytes = bytesOf(other);
-      return std::equal(bytes.begin(), bytes.end(), otherBytes.begin(), otherBytes.end());
-    });
-    if (!seen) distinct.push_back(page);
+  // Copies of one page hold the same row: then it does not matter which is taken. One pass
+  // against the first row's bytes tells whether all are the same.
+  const auto firstBytes = catalog_.RowBytes(candidates.front(), where.Row);
+  const std::vector<std::uint8_t> first(firstBytes.begin(), firstBytes.end());
+  bool same = true;
+  for (std::size_t i = 1; i < candidates.size() && same; ++i) {
+    const auto bytes = catalog_.RowBytes(candidates[i], where.Row);
+    same = std::equal(bytes.begin(), bytes.end(), first.begin(), first.end());
   }
-  match.Candidates = static_cast<std::uint32_t>(distinct.size());
-  TPageIndex chosen = distinct.front();
-  if (distinct.size() > 1) {
-    int best = 0;
-    bool tie = true;
-    if (rule == TMatchRule::Neighbours) {
-      for (const TPageIndex page : distinct) {
-        const int support = anchors_.NeighbourSupport(page, where.Page);
-        if (support > best) {
-          best = support;
-          chosen = page;
-          tie = false;
-        } else if (support == best) {
-          tie = true;
-        }
-      }
-    }
-    if (tie) {
-      match.Status = TMatchStatus::Ambiguous;
-      return match;
-    }
+  match.Candidates = static_cast<std::uint32_t>(candidates.size());
+  if (!same) {
+    match.Status = TMatchStatus::Ambiguous;
+    return match;
   }
   match.Status = TMatchStatus::Found;
-  match.Page = chosen;
+  match.Page = candidates.front();
   match.Slot = where.Row;
-  if (candidates.size() == 1 || distinct.size() > 1) anchors_.Add(match.Page, where.Page);
+  match.Tied = candidates.size() == 1;
+  if (match.Tied) anchors_.Add(match.Page, where.Page);
   return match;
 }
 

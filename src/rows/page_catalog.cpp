@@ -2,13 +2,107 @@
 
 #include <cstring>
 
+#include "core/errors.h"
 #include "core/page_head.h"
 #include "rows/byte_reading.h"
 
 namespace quillon {
+namespace {
+
+// A fast hash of a page, eight bytes at a time: only to find candidate copies, which are
+// then compared byte for byte.
+std::uint64_t PageHash(TPageBytes bytes) {
+  std::uint64_t hash = 0x9E3779B97F4A7C15ull;
+  for (std::size_t at = 0; at < kFragmentSize; at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + at, 8);
+    hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+    hash ^= hash >> 29;
+  }
+  return hash;
+}
+
+}  // namespace
 
 TPageCatalog::TPageCatalog() = default;
 TPageCatalog::~TPageCatalog() = default;
+
+void TPageCatalog::SetSpill(TStream* spill, std::string spillName, std::size_t memoryPages) {
+  spill_ = spill;
+  spillName_ = std::move(spillName);
+  memoryPages_ = spill ? memoryPages : SIZE_MAX;
+}
+
+const std::uint8_t* TPageCatalog::StoredBytes(std::uint32_t store) const {
+  if (store < memoryPages_) {
+    return blocks_[store / kPagesPerBlock].get() + (store % kPagesPerBlock) * kFragmentSize;
+  }
+  if (store >= memoryPages_ + written_) {
+    return pending_.get() + (store - memoryPages_ - written_) * kFragmentSize;
+  }
+  if (store == lastStore_) return lastBytes_;
+  lastStore_ = store;
+  if (const auto found = cacheAt_.find(store); found != cacheAt_.end()) {
+    cache_.splice(cache_.begin(), cache_, found->second);
+    return lastBytes_ = found->second->second.get();
+  }
+  std::unique_ptr<std::uint8_t[]> buffer;
+  if (cache_.size() >= kCachePages) {
+    buffer = std::move(cache_.back().second);
+    cacheAt_.erase(cache_.back().first);
+    cache_.pop_back();
+  } else {
+    buffer = std::make_unique<std::uint8_t[]>(kFragmentSize);
+  }
+  const auto offset = static_cast<std::int64_t>((store - memoryPages_) * kFragmentSize);
+  if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
+      spill_->Read(buffer.get(), kFragmentSize) != kFragmentSize) {
+    throw EQuillonError("Cannot read the temporary file \"" + spillName_ +
+                        "\" that holds the pages read so far.");
+  }
+  cache_.emplace_front(store, std::move(buffer));
+  cacheAt_[store] = cache_.begin();
+  return lastBytes_ = cache_.front().second.get();
+}
+
+void TPageCatalog::FlushPending() {
+  if (pendingPages_ == 0) return;
+  const auto offset = static_cast<std::int64_t>(written_ * kFragmentSize);
+  const std::size_t bytes = pendingPages_ * kFragmentSize;
+  if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
+      spill_->Write(pending_.get(), bytes) != bytes) {
+    throw EQuillonError("Cannot write the temporary file \"" + spillName_ +
+                        "\" that holds the pages read so far (is its disk full?).");
+  }
+  written_ += pendingPages_;
+  pendingPages_ = 0;
+}
+
+void TPageCatalog::FinishAdding() { FlushPending(); }
+
+std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
+  const std::uint64_t hash = PageHash(bytes);
+  const auto [first, last] = storeByHash_.equal_range(hash);
+  for (auto it = first; it != last; ++it) {
+    if (std::memcmp(StoredBytes(it->second), bytes.data(), kFragmentSize) == 0) return it->second;
+  }
+  const auto store = static_cast<std::uint32_t>(stored_);
+  if (store < memoryPages_) {
+    if (store % kPagesPerBlock == 0) {
+      blocks_.push_back(std::make_unique<std::uint8_t[]>(kPagesPerBlock * kFragmentSize));
+    }
+    std::memcpy(blocks_.back().get() + (store % kPagesPerBlock) * kFragmentSize, bytes.data(),
+                kFragmentSize);
+  } else {
+    if (pendingPages_ == kWritePages) FlushPending();
+    if (!pending_) pending_ = std::make_unique<std::uint8_t[]>(kWritePages * kFragmentSize);
+    std::memcpy(pending_.get() + pendingPages_ * kFragmentSize, bytes.data(), kFragmentSize);
+    ++pendingPages_;
+  }
+  ++stored_;
+  storeByHash_.emplace(hash, store);
+  return store;
+}
 
 void TPageCatalog::Add(std::uint64_t fragmentIndex, TPageBytes bytes) {
   if (bytes[0] != 1 || bytes[1] != 1) {
@@ -16,18 +110,14 @@ void TPageCatalog::Add(std::uint64_t fragmentIndex, TPageBytes bytes) {
     return;
   }
   const auto index = static_cast<TPageIndex>(pages_.size());
-  if (index % kPagesPerBlock == 0) {
-    blocks_.push_back(std::make_unique<std::uint8_t[]>(kPagesPerBlock * kFragmentSize));
-  }
-  std::memcpy(blocks_.back().get() + (index % kPagesPerBlock) * kFragmentSize, bytes.data(),
-              kFragmentSize);
+  const std::uint32_t store = Store(bytes);
 
   const std::uint32_t owner = LoadU32(bytes, kOwnerOffset);
   const std::size_t fitting = (kFragmentSize - kRowTableOffset) / 2;
   const std::uint16_t claimed = LoadU16(bytes, kRowCountOffset);
   const auto slots = static_cast<std::uint16_t>(claimed < fitting ? claimed : fitting);
   const TPageKind kind = owner == kLvalOwner ? TPageKind::LongValue : TPageKind::Data;
-  pages_.push_back({fragmentIndex, owner, slots, kind});
+  pages_.push_back({fragmentIndex, store, owner, slots, kind});
   if (kind == TPageKind::LongValue) {
     longValuePages_.push_back(index);
   } else {
@@ -36,8 +126,7 @@ void TPageCatalog::Add(std::uint64_t fragmentIndex, TPageBytes bytes) {
 }
 
 TPageBytes TPageCatalog::Bytes(TPageIndex page) const {
-  return TPageBytes(blocks_[page / kPagesPerBlock].get() + (page % kPagesPerBlock) * kFragmentSize,
-                    kFragmentSize);
+  return TPageBytes(StoredBytes(pages_[page].Store), kFragmentSize);
 }
 
 TRowSlot TPageCatalog::Slot(TPageIndex page, std::uint16_t slot) const {

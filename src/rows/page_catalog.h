@@ -2,14 +2,23 @@
 // The data and long-value (LVAL) pages of a fragment file, kept in file order, with their
 // row-offset tables checked against the page. Data pages are grouped by their owner field,
 // the page number of the table definition they belong to.
+//
+// Identical pages (copies of one database, a page repeated by a damaged file) are stored
+// once. Up to a budget the pages are held in memory; past it, when a spill stream is given,
+// they go to that stream and are read back through a small cache, so that memory stays
+// bounded whatever the size of the file.
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <list>
 #include <span>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/fragment_file_format.h"
+#include "core/stream.h"
 
 namespace quillon {
 
@@ -43,16 +52,30 @@ class TPageCatalog {
  public:
   TPageCatalog();
   ~TPageCatalog();
+
+  // Pages past the first memoryPages distinct ones go to `spill` (read and write, empty),
+  // named `spillName` in error texts. Call before the first Add. Without a spill stream all
+  // pages are held in memory.
+  void SetSpill(TStream* spill, std::string spillName, std::size_t memoryPages);
+  // Writes the spilled pages still held back; call after the last Add. Throws EQuillonError
+  // when the spill stream fails.
+  void FinishAdding();
   TPageCatalog(const TPageCatalog&) = delete;
   TPageCatalog& operator=(const TPageCatalog&) = delete;
 
   // Keeps a copy of the fragment when it begins like a data or LVAL page (01 01); anything
-  // else is counted in IgnoredFragments.
+  // else is counted in IgnoredFragments. Throws EQuillonError when the spill stream fails.
   void Add(std::uint64_t fragmentIndex, TPageBytes bytes);
 
   std::size_t PageCount() const { return pages_.size(); }
   std::uint64_t IgnoredFragments() const { return ignored_; }
+  // Pages stored, copies counted once, and how many of them went to the spill stream.
+  std::size_t DistinctPages() const { return stored_; }
+  std::size_t SpilledPages() const { return stored_ > memoryPages_ ? stored_ - memoryPages_ : 0; }
 
+  // The page's bytes. A spilled page's bytes stay valid until a few thousand other spilled
+  // pages have been read: copy what is kept longer. Throws EQuillonError when the spill
+  // stream cannot be read.
   TPageBytes Bytes(TPageIndex page) const;
   std::uint64_t FragmentOf(TPageIndex page) const { return pages_[page].Fragment; }
   TPageKind KindOf(TPageIndex page) const { return pages_[page].Kind; }
@@ -72,14 +95,36 @@ class TPageCatalog {
  private:
   struct TPageInfo {
     std::uint64_t Fragment;
+    std::uint32_t Store;  // the stored copy: index among the distinct pages
     std::uint32_t Owner;
     std::uint16_t Slots;
     TPageKind Kind;
   };
   static constexpr std::size_t kPagesPerBlock = 256;  // 1 MiB blocks: no copying on growth
+  static constexpr std::size_t kCachePages = 4096;    // spilled pages read back: 16 MiB
+  static constexpr std::size_t kWritePages = 256;     // spilled pages written together
+
+  const std::uint8_t* StoredBytes(std::uint32_t store) const;
+  std::uint32_t Store(TPageBytes bytes);
 
   std::vector<TPageInfo> pages_;
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::size_t stored_ = 0;
+  std::unordered_multimap<std::uint64_t, std::uint32_t> storeByHash_;
+  TStream* spill_ = nullptr;
+  std::string spillName_;
+  std::size_t memoryPages_ = SIZE_MAX;
+  // Spilled pages read back, most recently used first.
+  mutable std::list<std::pair<std::uint32_t, std::unique_ptr<std::uint8_t[]>>> cache_;
+  mutable std::unordered_map<std::uint32_t, decltype(cache_)::iterator> cacheAt_;
+  // The page asked for last: most calls ask for the same page again.
+  mutable std::uint32_t lastStore_ = UINT32_MAX;
+  mutable const std::uint8_t* lastBytes_ = nullptr;
+  // Spilled pages not yet written: they follow the written ones.
+  std::unique_ptr<std::uint8_t[]> pending_;
+  std::size_t pendingPages_ = 0;
+  std::size_t written_ = 0;  // spilled pages in the stream
+  void FlushPending();
   std::map<std::uint32_t, std::vector<TPageIndex>> tables_;
   std::vector<TPageIndex> longValuePages_;
   std::uint64_t ignored_ = 0;

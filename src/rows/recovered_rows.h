@@ -17,6 +17,8 @@ namespace quillon {
 enum class TRowState : std::uint8_t {
   Live,
   Deleted,  // flagged deleted in its page: often still holds its data
+  Moved,    // a moved row's pointer slot (flag 0x4000) not tied to its data for certain: no
+            // data here; the data is shown as a live row where it lies, if in the file
 };
 
 enum class TValueKind : std::uint8_t {
@@ -42,14 +44,18 @@ struct TRecoveredRow {
   std::uint64_t Fragment = 0;  // where the row's slot is: fragment number in the file
   std::uint16_t Row = 0;       // and row number in that page
   TRowState State = TRowState::Live;
-  // An overflow slot: the row was moved to MovedTo of the lost database. When Status is
-  // Found, the data shown comes from DataFragment/DataRow; otherwise there is no data.
+  // State Moved: the pointer slot names MovedTo of the lost database; MoveStatus says
+  // whether no row fits (NotFound) or several different ones (Ambiguous, MoveCandidates).
   bool Moved = false;
   TMatchStatus MoveStatus = TMatchStatus::Found;
   TRowPointer MovedTo;
   std::uint32_t MoveCandidates = 0;
-  std::uint64_t DataFragment = 0;
-  std::uint16_t DataRow = 0;
+  // A live row flagged 0x8000 alone: the data of a moved row. When exactly one row fits its
+  // pointer, the pointer's slot is PointerFragment:PointerRow (and is not listed itself).
+  bool MovedData = false;
+  bool PointerKnown = false;
+  std::uint64_t PointerFragment = 0;
+  std::uint16_t PointerRow = 0;
   bool HasData = true;
   std::uint16_t ColumnCount = 0;
   std::vector<std::uint8_t> Fixed;  // the fixed-length columns together
@@ -58,10 +64,11 @@ struct TRecoveredRow {
 
 struct TRecoveredTable {
   std::uint32_t Owner = 0;                 // page number of the table definition
+  std::string Name;                        // from the catalog; empty when not in the file
   std::vector<std::uint64_t> DataPages;    // fragment numbers, in file order
   std::uint64_t LiveRows = 0;              // shown with their data
   std::uint64_t DeletedRows = 0;
-  std::uint64_t MovedRowsNotFound = 0;     // moved rows whose new place is not certain
+  std::uint64_t MovedRowsNotFound = 0;     // pointers not tied to their data for certain
   std::uint64_t SkippedRows = 0;           // slots whose bytes are not a row
   std::map<std::uint16_t, std::uint64_t> ColumnCounts;  // column count seen -> rows
   std::uint16_t MaxVarColumns = 0;
@@ -76,12 +83,16 @@ struct TRecoveryTotals {
   std::uint64_t OtherFragments = 0;  // fragments that are neither
   std::uint64_t LiveRows = 0;
   std::uint64_t DeletedRows = 0;
-  std::uint64_t MovedRowsFound = 0;
+  std::uint64_t MovedRowsFound = 0;     // pointers whose data is shown: tied, or copies
   std::uint64_t MovedRowsNotFound = 0;
   std::uint64_t SkippedRows = 0;
   std::uint64_t LongValuesFound = 0;
   std::uint64_t LongValuesNotFound = 0;
   std::uint64_t LongValuesAmbiguous = 0;
+  // Memory bounds: past them no more rows (or LVAL rows) are read, and the result is not
+  // the whole file's.
+  bool RowLimitReached = false;
+  bool LongValueLimitReached = false;
 };
 
 }  // namespace quillon

@@ -9,7 +9,12 @@ std::uint16_t TRowLayout::VarOffset(std::uint16_t k) const {
 }
 
 std::span<const std::uint8_t> TRowLayout::Fixed() const {
+  if (allFixed_) return row_.subspan(2, row_.size() - 2u - (columns_ + 7u) / 8u);
   return row_.subspan(2, VarOffset(0) - 2u);
+}
+
+bool TRowLayout::EndsAtOffsetTable() const {
+  return !allFixed_ && VarOffset(varCount_) == offsetTableEnd_ - 2u * (varCount_ + 1u);
 }
 
 std::span<const std::uint8_t> TRowLayout::Var(std::uint16_t k) const {
@@ -43,6 +48,22 @@ std::optional<TRowLayout> DecodeRowLayout(std::span<const std::uint8_t> row) {
     previous = offset;
   }
   return layout;
+}
+
+std::optional<TRowLayout> DecodeFixedRowLayout(std::span<const std::uint8_t> row) {
+  if (row.size() < 2) return std::nullopt;
+  const std::uint16_t columns = LoadU16(row, 0);
+  if (columns == 0 || columns > kMaxColumns) return std::nullopt;
+  if (row.size() < 2 + (columns + 7u) / 8u) return std::nullopt;
+  TRowLayout layout;
+  layout.row_ = row;
+  layout.columns_ = columns;
+  layout.allFixed_ = true;
+  return layout;
+}
+
+std::optional<TRowLayout> DecodeRowLayout(std::span<const std::uint8_t> row, bool allFixed) {
+  return allFixed ? DecodeFixedRowLayout(row) : DecodeRowLayout(row);
 }
 
 }  // namespace quillon

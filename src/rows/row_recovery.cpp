@@ -1,6 +1,10 @@
 #include "rows/row_recovery.h"
 
+#include <algorithm>
+#include <map>
+
 #include "rows/byte_reading.h"
+#include "rows/catalog_objects.h"
 #include "rows/jet_text.h"
 #include "rows/row_layout.h"
 
@@ -9,54 +13,105 @@ namespace {
 
 constexpr int kMaxMatchRounds = 8;  // rounds after the first retry only what was not found
 
+// What a table's rows of one column count show: whether they have a variable-length
+// section at all. Rows of fixed-length columns only have no variable-column count and no
+// offset table; read as if they had, their offsets seldom end exactly at the offset table,
+// and they are all as long as each other.
+struct TLayoutEvidence {
+  std::uint64_t Rows = 0;
+  std::uint64_t Exact = 0;  // read with a variable section whose end offset is exact
+  std::size_t MinLength = SIZE_MAX;
+  std::size_t MaxLength = 0;
+  bool AllFixed() const { return Rows > 0 && Exact == 0 && MinLength == MaxLength; }
+};
+
 }  // namespace
 
-TRowRecovery::TRowRecovery(const TPageCatalog& catalog)
+TRowRecovery::TRowRecovery(const TPageCatalog& catalog, const TRowLimits& limits)
     : catalog_(catalog),
-      directory_(catalog),
+      limits_(limits),
+      directory_(catalog, limits.LongValueRows),
       anchors_(catalog.PageCount()),
       overflows_(catalog, anchors_) {
   totals_.LongValuePages = catalog.LongValuePages().size();
   totals_.OtherFragments = catalog.IgnoredFragments();
+  totals_.LongValueLimitReached = directory_.Full();
   for (const auto& [owner, pages] : catalog.Tables()) {
     totals_.DataPages += pages.size();
     ReadTable(owner, pages);
   }
   MatchPointers();
   CountTables();
+  const std::map<std::uint32_t, std::string> names = ReadTableNames(catalog);
+  for (TRecoveredTable& table : tables_) {
+    const auto name = names.find(table.Owner);
+    if (name != names.end()) table.Name = name->second;
+  }
 }
 
 void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>& pages) {
   TRecoveredTable table;
   table.Owner = owner;
   std::vector<TRecord> records;
+  // First the layout of each column count's rows, from as many rows as will be read.
+  std::map<std::uint16_t, TLayoutEvidence> evidence;
+  std::uint64_t budget = limits_.Rows - std::min(limits_.Rows, rowsRecorded_);
   for (const TPageIndex page : pages) {
-    table.DataPages.push_back(catalog_.FragmentOf(page));
+    if (budget < catalog_.SlotCount(page)) break;
+    budget -= catalog_.SlotCount(page);
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
       const TRowSlot s = catalog_.Slot(page, slot);
+      if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
       const auto bytes = catalog_.RowBytes(page, slot);
+      if (bytes.size() < 2) continue;
+      TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
+      ++e.Rows;
+      const auto layout = DecodeRowLayout(bytes);
+      if (layout && layout->EndsAtOffsetTable()) ++e.Exact;
+      e.MinLength = std::min(e.MinLength, bytes.size());
+      e.MaxLength = std::max(e.MaxLength, bytes.size());
+    }
+  }
+  for (const TPageIndex page : pages) {
+    table.DataPages.push_back(catalog_.FragmentOf(page));
+    if (totals_.RowLimitReached) continue;
+    for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
+      const TRowSlot s = catalog_.Slot(page, slot);
       if (!s.Valid) {
-        ++table.SkippedRows;
+        // A deleted row whose space was given back is no row at all; anything else is.
+        if ((s.Flags & kRowDeletedFlag) == 0) ++table.SkippedRows;
         continue;
       }
+      if (rowsRecorded_ >= limits_.Rows) {
+        totals_.RowLimitReached = true;
+        break;
+      }
+      const auto bytes = catalog_.RowBytes(page, slot);
       if (s.Flags == kRowOverflowFlag) {
         if (bytes.size() < 4) {
           ++table.SkippedRows;
           continue;
         }
-        records.push_back({page, slot, TRecordKind::Moved, TRowState::Live,
+        records.push_back({page, slot, TRecordKind::Moved, TRowState::Moved, false, false,
                            static_cast<std::uint32_t>(moves_.size())});
-        moves_.push_back({owner, RowPointerFrom(LoadU32(bytes, 0)), {}});
+        moves_.push_back({owner, RowPointerFrom(LoadU32(bytes, 0)), {}, page, slot});
+        ++rowsRecorded_;
         continue;
       }
-      const auto layout = DecodeRowLayout(bytes);
+      const auto found = evidence.find(LoadU16(bytes, 0));
+      const bool allFixed = found != evidence.end() && found->second.AllFixed();
+      const auto layout = DecodeRowLayout(bytes, allFixed);
       if (!layout) {
         ++table.SkippedRows;
         continue;
       }
-      const TRowState state = (s.Flags & kRowDeletedFlag) ? TRowState::Deleted : TRowState::Live;
-      records.push_back({page, slot, TRecordKind::Plain, state, 0});
-      if (s.Flags == kRowDeletedFlag) overflows_.AddTarget(owner, page, slot);
+      // 0x8000 alone: the data of a moved row, live; 0xC000: deleted.
+      const bool movedData = s.Flags == kRowDeletedFlag;
+      const TRowState state =
+          s.Flags == 0 || movedData ? TRowState::Live : TRowState::Deleted;
+      records.push_back({page, slot, TRecordKind::Plain, state, allFixed, movedData, 0});
+      ++rowsRecorded_;
+      if (movedData) overflows_.AddTarget(owner, page, slot);
       FindLongValueHeads(page, slot, *layout, state == TRowState::Live);
     }
   }
@@ -69,29 +124,57 @@ void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot,
   for (std::uint16_t k = 0; k < layout.VarCount(); ++k) {
     const auto head = ParseLongValueHead(layout.Var(k));
     if (!head || head->Kind == TLongValueKind::Inline) continue;
+    if (longValues_.size() >= limits_.LongValueHeads) {
+      totals_.LongValueLimitReached = true;
+      return;
+    }
     longValueAt_[ColumnKey(page, slot, k)] = static_cast<std::uint32_t>(longValues_.size());
-    longValues_.push_back({{head->Kind, head->Length, head->Where}, live, {}});
+    longValues_.push_back(
+        {{head->Kind, head->Length, head->Where}, live, !head->UnusedZero, {}});
   }
+}
+
+const TRowRecovery::TLongValueUse* TRowRecovery::LongValueAt(TPageIndex page,
+                                                             std::uint16_t slot,
+                                                             std::uint16_t column) const {
+  const auto found = longValueAt_.find(ColumnKey(page, slot, column));
+  if (found == longValueAt_.end()) return nullptr;
+  const TLongValueUse& use = longValues_[found->second];
+  if (use.Loose && use.Match.Status != TMatchStatus::Found) return nullptr;
+  return &use;
 }
 
 // Live rows' pointers first, then deleted rows' (their LVAL rows may have been reused).
 // Certain matches number pages, which settles more pointers in the next round; only when
 // that stops do the numbered neighbours decide between rivals, and then certain rounds
 // follow again. A later round retries what was not found as well: a page numbered wrongly
-// (and so left out) may have been contested meanwhile.
+// (and so left out) may have been contested meanwhile. Moved rows' pointers are tied only
+// when certain, in every round.
 void TRowRecovery::MatchPointers() {
   TLongValueMatcher longValueMatcher(catalog_, directory_, anchors_);
   bool first = true;
+  // Heads that agree on everything a match looks at (copies of a database hold many) are
+  // matched once per pass: the answer is the same bytes.
+  std::unordered_map<std::uint64_t, std::uint32_t> matchedInPass;
+  const auto refKey = [](const TLongValueRef& ref) {
+    return (static_cast<std::uint64_t>(ref.Length) << 33) |
+           (static_cast<std::uint64_t>(ref.Kind == TLongValueKind::Chain) << 32) |
+           (static_cast<std::uint64_t>(ref.Where.Page) << 8) | ref.Where.Row;
+  };
   const auto pass = [&](TMatchRule rule) {
+    matchedInPass.clear();
     for (const bool live : {true, false}) {
-      for (TLongValueUse& use : longValues_) {
+      for (std::uint32_t i = 0; i < longValues_.size(); ++i) {
+        TLongValueUse& use = longValues_[i];
         if (use.Live != live || (!first && use.Match.Status == TMatchStatus::Found)) continue;
-        use.Match = longValueMatcher.Match(use.Ref, rule);
+        const auto [earlier, added] = matchedInPass.emplace(refKey(use.Ref), i);
+        use.Match = added ? longValueMatcher.Match(use.Ref, rule)
+                          : longValues_[earlier->second].Match;
       }
     }
     for (TMove& move : moves_) {
       if (!first && move.Match.Status == TMatchStatus::Found) continue;
-      move.Match = overflows_.Match(move.Owner, move.Where, rule);
+      move.Match = overflows_.Match(move.Owner, move.Where);
     }
     first = false;
   };
@@ -109,10 +192,27 @@ void TRowRecovery::MatchPointers() {
     if (anchors_.Changes() == before) break;
     certainRounds();
   }
-  for (const TMove& move : moves_) {
-    if (move.Match.Status == TMatchStatus::Found) {
-      movedHere_.insert(RowKey(move.Match.Page, move.Match.Slot));
+  // A tie made early may have been undone by a page contested later: ask once more.
+  for (std::uint32_t m = 0; m < moves_.size(); ++m) {
+    TMove& move = moves_[m];
+    if (move.Match.Status == TMatchStatus::Found && move.Match.Tied) {
+      const TOverflowMatch again = overflows_.Match(move.Owner, move.Where);
+      if (!again.Tied || again.Page != move.Match.Page) move.Match = again;
     }
+    if (move.Match.Status == TMatchStatus::Found && move.Match.Tied) {
+      const auto [at, added] = tiedPointer_.emplace(RowKey(move.Match.Page, move.Match.Slot), m);
+      // Two pointers tied to one row: neither is certain.
+      if (!added) {
+        for (TOverflowMatch* match : {&moves_[at->second].Match, &move.Match}) {
+          match->Tied = false;
+          match->Status = TMatchStatus::Ambiguous;
+          match->Candidates = 2;
+        }
+      }
+    }
+  }
+  for (auto it = tiedPointer_.begin(); it != tiedPointer_.end();) {
+    it = moves_[it->second].Match.Tied ? std::next(it) : tiedPointer_.erase(it);
   }
 }
 
@@ -120,28 +220,24 @@ void TRowRecovery::CountTables() {
   for (std::size_t t = 0; t < tables_.size(); ++t) {
     TRecoveredTable& table = tables_[t];
     for (const TRecord& record : records_[t]) {
-      TPageIndex page = record.Page;
-      std::uint16_t slot = record.Slot;
       if (record.Kind == TRecordKind::Moved) {
-        const TOverflowMatch& match = moves_[record.Move].Match;
-        if (match.Status != TMatchStatus::Found) {
+        // Its data, if here, is a live row of its own.
+        if (moves_[record.Move].Match.Status == TMatchStatus::Found) {
+          ++totals_.MovedRowsFound;
+        } else {
           ++table.MovedRowsNotFound;
-          continue;
         }
-        ++totals_.MovedRowsFound;
-        page = match.Page;
-        slot = match.Slot;
-      } else if (movedHere_.count(RowKey(page, slot)) != 0) {
-        continue;  // shown through the pointer that moved it
+        continue;
       }
       ++(record.State == TRowState::Live ? table.LiveRows : table.DeletedRows);
-      const auto layout = DecodeRowLayout(catalog_.RowBytes(page, slot));
+      const auto layout =
+          DecodeRowLayout(catalog_.RowBytes(record.Page, record.Slot), record.AllFixed);
       ++table.ColumnCounts[layout->ColumnCount()];
       table.MaxVarColumns = std::max(table.MaxVarColumns, layout->VarCount());
       for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
-        const auto use = longValueAt_.find(ColumnKey(page, slot, k));
-        if (use == longValueAt_.end()) continue;
-        switch (longValues_[use->second].Match.Status) {
+        const TLongValueUse* use = LongValueAt(record.Page, record.Slot, k);
+        if (use == nullptr) continue;
+        switch (use->Match.Status) {
           case TMatchStatus::Found: ++table.LongValuesFound; break;
           case TMatchStatus::NotFound: ++table.LongValuesNotFound; break;
           case TMatchStatus::Ambiguous: ++table.LongValuesAmbiguous; break;
@@ -167,10 +263,9 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
   value.Candidates = 0;
   if (bytes.empty()) return;
   const auto head = ParseLongValueHead(bytes);
-  const bool pointing = head && head->Kind != TLongValueKind::Inline;
-  const auto use =
-      pointing ? longValueAt_.find(ColumnKey(page, slot, column)) : longValueAt_.end();
-  if (head && (head->Kind == TLongValueKind::Inline || use != longValueAt_.end())) {
+  const TLongValueUse* use =
+      head && head->Kind != TLongValueKind::Inline ? LongValueAt(page, slot, column) : nullptr;
+  if (head && (head->Kind == TLongValueKind::Inline || use != nullptr)) {
     value.Kind = TValueKind::LongValue;
     value.LongKind = head->Kind;
     value.Length = head->Length;
@@ -179,11 +274,10 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
     if (head->Kind == TLongValueKind::Inline) {
       data.assign(head->InlineData.begin(), head->InlineData.end());
     } else {
-      const TLongValueMatch& match = longValues_[use->second].Match;
-      value.Status = match.Status;
-      value.Candidates = match.Candidates;
-      if (match.Status != TMatchStatus::Found) return;
-      data = AssembleLongValue(catalog_, match.Parts);
+      value.Status = use->Match.Status;
+      value.Candidates = use->Match.Candidates;
+      if (use->Match.Status != TMatchStatus::Found) return;
+      data = AssembleLongValue(catalog_, use->Match.Parts);
     }
     if (auto text = DecodeJetText(data)) {
       value.LongIsText = true;
@@ -202,48 +296,58 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
   }
 }
 
-void TRowRecovery::FillRow(const TRecord& record, TRecoveredRow& row) const {
+void TRowRecovery::FillRow(const TRecord& record, TRecoveredRow& row,
+                           std::vector<std::uint8_t>& bytes) const {
   row.Fragment = catalog_.FragmentOf(record.Page);
   row.Row = record.Slot;
   row.State = record.State;
   row.Moved = record.Kind == TRecordKind::Moved;
-  row.HasData = true;
-  TPageIndex page = record.Page;
-  std::uint16_t slot = record.Slot;
+  row.MovedData = record.MovedData;
+  row.PointerKnown = false;
+  row.HasData = !row.Moved;
+  row.ColumnCount = 0;
+  row.Fixed.clear();
   if (row.Moved) {
     const TMove& move = moves_[record.Move];
     row.MovedTo = move.Where;
     row.MoveStatus = move.Match.Status;
     row.MoveCandidates = move.Match.Candidates;
-    row.HasData = move.Match.Status == TMatchStatus::Found;
-    page = move.Match.Page;
-    slot = move.Match.Slot;
-  }
-  row.DataFragment = catalog_.FragmentOf(page);
-  row.DataRow = slot;
-  row.ColumnCount = 0;
-  row.Fixed.clear();
-  if (!row.HasData) {
     row.Values.clear();
     return;
   }
-  const auto layout = DecodeRowLayout(catalog_.RowBytes(page, slot));
+  if (record.MovedData) {
+    const auto tied = tiedPointer_.find(RowKey(record.Page, record.Slot));
+    if (tied != tiedPointer_.end()) {
+      const TMove& move = moves_[tied->second];
+      row.PointerKnown = true;
+      row.PointerFragment = catalog_.FragmentOf(move.Page);
+      row.PointerRow = move.Slot;
+    }
+  }
+  // A copy: reading long values may read other pages, which a spilled catalog need not
+  // keep at hand meanwhile.
+  const auto stored = catalog_.RowBytes(record.Page, record.Slot);
+  bytes.assign(stored.begin(), stored.end());
+  const auto layout = DecodeRowLayout(bytes, record.AllFixed);
   row.ColumnCount = layout->ColumnCount();
   row.Fixed.assign(layout->Fixed().begin(), layout->Fixed().end());
   row.Values.resize(layout->VarCount());
   for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
-    FillValue(page, slot, k, layout->Var(k), row.Values[k]);
+    FillValue(record.Page, record.Slot, k, layout->Var(k), row.Values[k]);
   }
 }
 
 void TRowRecovery::ForEachRowWhile(std::size_t table,
                                    const std::function<bool(const TRecoveredRow&)>& visit) const {
   TRecoveredRow row;
+  std::vector<std::uint8_t> bytes;
   for (const TRecord& record : records_[table]) {
-    if (record.Kind == TRecordKind::Plain && movedHere_.count(RowKey(record.Page, record.Slot))) {
+    // A pointer whose data is shown needs no line of its own.
+    if (record.Kind == TRecordKind::Moved &&
+        moves_[record.Move].Match.Status == TMatchStatus::Found) {
       continue;
     }
-    FillRow(record, row);
+    FillRow(record, row, bytes);
     if (!visit(row)) return;
   }
 }

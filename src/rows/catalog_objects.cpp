@@ -1,0 +1,64 @@
+#include "rows/catalog_objects.h"
+
+#include <set>
+
+#include "rows/byte_reading.h"
+#include "rows/jet_text.h"
+#include "rows/row_layout.h"
+
+namespace quillon {
+namespace {
+
+// Measured in every file: 17 columns, Name the first variable-length column.
+constexpr std::uint16_t kCatalogColumns = 17;
+constexpr std::size_t kIdAt = 0;
+constexpr std::size_t kParentIdAt = 4;
+constexpr std::size_t kTypeAt = 8;
+constexpr std::size_t kFixedBytes = 30;  // through Flags
+
+}  // namespace
+
+std::optional<TCatalogObject> ReadCatalogObject(std::span<const std::uint8_t> row) {
+  const auto layout = DecodeRowLayout(row);
+  if (!layout || layout->ColumnCount() != kCatalogColumns || layout->VarCount() == 0) {
+    return std::nullopt;
+  }
+  const auto fixed = layout->Fixed();
+  if (fixed.size() < kFixedBytes) return std::nullopt;
+  const auto name = layout->Var(0);
+  if (name.empty()) return std::nullopt;
+  auto text = DecodeJetText(name);
+  if (!text || text->empty()) return std::nullopt;
+  TCatalogObject object;
+  object.Id = LoadU32(fixed, kIdAt);
+  object.ParentId = LoadU32(fixed, kParentIdAt);
+  object.Type = static_cast<std::int16_t>(LoadU16(fixed, kTypeAt));
+  object.Name = std::move(*text);
+  return object;
+}
+
+std::map<std::uint32_t, std::string> ReadTableNames(const TPageCatalog& catalog) {
+  std::map<std::uint32_t, std::set<std::string>> found;
+  const auto pages = catalog.Tables().find(kCatalogOwner);
+  if (pages != catalog.Tables().end()) {
+    for (const TPageIndex page : pages->second) {
+      for (std::uint16_t slot = 0; slot < catalog.SlotCount(page); ++slot) {
+        const TRowSlot s = catalog.Slot(page, slot);
+        if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
+        const auto object = ReadCatalogObject(catalog.RowBytes(page, slot));
+        if (object && object->Type == kLocalTableType && object->DefinitionPage() != 0) {
+          found[object->DefinitionPage()].insert(object->Name);
+        }
+      }
+    }
+  }
+  std::map<std::uint32_t, std::string> names;
+  for (const auto& [page, set] : found) {
+    std::string joined;
+    for (const std::string& name : set) joined += (joined.empty() ? "" : " or ") + name;
+    names[page] = joined;
+  }
+  return names;
+}
+
+}  // namespace quillon
