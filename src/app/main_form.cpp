@@ -168,6 +168,8 @@ void TMain::RunScan() {
   lastScan_ = {};
   std::unique_ptr<TStream> source;
   TFragmentFileWriter writer(fileSystem_);
+  finishedEarly_ = false;
+  earlyFinishFailure_ = nullptr;
   TChunkLoopResult loop;
   std::exception_ptr failure;
   try {
@@ -178,6 +180,7 @@ void TMain::RunScan() {
     writer.Create(Destination.Text());
     const std::int64_t sourceLength = source->Length();
     writer.WriteHeader(SourcePath, sourceLength);
+    openWriter_ = &writer;  // from here until the end of the try, FinishFileNow may finish it
     source->Seek(0, TSeekOrigin::Begin);
     gaugeUnit_ = GaugeUnitFor(SourceSize);
     gg_.SetMin(0);
@@ -190,10 +193,12 @@ void TMain::RunScan() {
     const bool isFile = SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile;
     loop = RunChunkLoop(host, *source, isFile || sourceLength > 0 ? sourceLength : -1, writer);
     if (!loop.Unreadable.Empty()) view_.AppendLogLine(UnreadableLogLine(loop.Unreadable));
-    writer.Finish();
+    if (!finishedEarly_) writer.Finish();
+    if (earlyFinishFailure_) std::rethrow_exception(earlyFinishFailure_);
   } catch (...) {
     failure = std::current_exception();
   }
+  openWriter_ = nullptr;
   // The cleanup runs after a normal end, a stop and a failure alike; both files are
   // still open while the completion message is on screen.
   ShowDoneMessage();
@@ -216,6 +221,18 @@ void TMain::RunScan() {
     throw EQuillonError(SourceLossText(loop, Shown(SourcePath)));
   }
   lastScan_.End = loop.Stopped ? TScanEnd::Stopped : TScanEnd::Completed;
+}
+
+void TMain::FinishFileNow() {
+  StopRequested = true;
+  if (openWriter_ == nullptr || finishedEarly_) return;
+  finishedEarly_ = true;
+  try {
+    openWriter_->Finish();
+  } catch (...) {
+    earlyFinishFailure_ = std::current_exception();
+  }
+  openWriter_->Close();
 }
 
 void TMain::ShowDoneMessage() {

@@ -21,6 +21,9 @@ inline constexpr const char* kUnreadablePrefix = "无法读取 ";
 inline constexpr const char* kUnreadableBytes = " 字节（共 ";
 inline constexpr const char* kUnreadableRanges = " 处），已按零处理；其余数据均已扫描。";
 
+// Shown by Windows beside the program when the system is shut down during a scan.
+inline constexpr const char* kShutdownBlockReason = "正在扫描，请先停止扫描再关机，以免碎片文件不完整！";
+
 // The source menu.
 inline constexpr const char* kOpenImageCaption = "打开磁盘镜像";
 

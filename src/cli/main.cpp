@@ -18,12 +18,14 @@
 
 #include "cli/commands.h"
 #include "cli/platform_console.h"
+#include "storage/library_search.h"
 #include "storage/system_error_mode.h"
 
 int main(int argc, char** argv) {
   using namespace quillon;
+  LoadLibrariesFromSystemFolderOnly();
   SuppressSystemErrorBoxes();
-  UseUtf8Console();
+  PrepareConsole();
 
   CLI::App app{"Quillon: finds the pages of lost Access (Jet 4) databases on a disk or image."};
   app.set_version_flag("--version", "quillon-cli 2.0");
@@ -109,7 +111,7 @@ int main(int argc, char** argv) {
     if (rowsCommand->parsed()) return RunRowsCommand(rows);
     return RunInspectCommand(inspect);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "quillon-cli: %s\n", error.what());
+    ConsolePrintf(stderr, "quillon-cli: %s\n", error.what());
     return kExitFailure;
   }
 }

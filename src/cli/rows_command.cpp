@@ -14,6 +14,7 @@
 #include "app/error_display.h"
 #include "cli/commands.h"
 #include "cli/platform_console.h"
+#include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 #include "cli/rows_output.h"
 #include "core/errors.h"
@@ -41,9 +42,7 @@ std::string Utf8Of(const fs::path& path) {
 class TProgressStream : public TStream {
  public:
   TProgressStream(TStream& inner, std::int64_t length) : inner_(inner) { meter_.Start(length); }
-  ~TProgressStream() override {
-    if (shown_) std::fputs("\r\033[K", stderr);
-  }
+  ~TProgressStream() override { line_.Clear(); }
 
   std::size_t Read(void* buffer, std::size_t n) override {
     const std::size_t got = inner_.Read(buffer, n);
@@ -51,9 +50,7 @@ class TProgressStream : public TStream {
     const auto now = TProgressMeter::TClock::now();
     if (now - lastDraw_ >= std::chrono::milliseconds(200)) {
       lastDraw_ = now;
-      shown_ = true;
-      std::fputs(("\r" + meter_.Line(done_, "reading fragments", now) + "\033[K").c_str(), stderr);
-      std::fflush(stderr);
+      line_.Show(meter_.FittedLine(done_, "reading fragments", now, TProgressLine::kMaxColumns));
     }
     return got;
   }
@@ -66,7 +63,7 @@ class TProgressStream : public TStream {
   TStream& inner_;
   TProgressMeter meter_;
   std::int64_t done_ = 0;
-  bool shown_ = false;
+  TProgressLine line_{stderr};
   TProgressMeter::TClock::time_point lastDraw_ = TProgressMeter::TClock::now();
 };
 
@@ -145,7 +142,7 @@ int RunRowsCommand(const TRowsOptions& options) {
     path = fileSystem->ToDisplayText(systemPath);
     file = fileSystem->Open(systemPath, TOpenMode::ReadShared);
   } catch (const EQuillonError& error) {
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
   // Refused before the long read, not after it.
@@ -158,7 +155,7 @@ int RunRowsCommand(const TRowsOptions& options) {
   if (!options.CsvDirectory.empty()) {
     const std::string problem = PrepareCsvDirectory(csvDirectory, options.Force, toReplace);
     if (!problem.empty()) {
-      std::fprintf(stderr, "%s\n", problem.c_str());
+      ConsolePrintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;
     }
   }
@@ -175,17 +172,17 @@ int RunRowsCommand(const TRowsOptions& options) {
       report = ReadPageCatalog(*file, catalog);
     }
     if (report.State != TFragmentFileState::Complete && report.Fragments == 0) {
-      std::fprintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
-                   report.Problem.c_str());
+      ConsolePrintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
+                    report.Problem.c_str());
       return kExitFailure;
     }
     recovery = std::make_unique<TRowRecovery>(catalog);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr,
-                 "Not enough memory to read the rows of \"%s\": its pages are held in memory "
-                 "while they are read, %llu MB so far.\n",
-                 path.c_str(),
-                 static_cast<unsigned long long>(catalog.PageCount() * kFragmentSize / 1000000));
+    ConsolePrintf(stderr,
+                  "Not enough memory to read the rows of \"%s\": its pages are held in memory "
+                  "while they are read, %llu MB so far.\n",
+                  path.c_str(),
+                  static_cast<unsigned long long>(catalog.PageCount() * kFragmentSize / 1000000));
     return kExitFailure;
   }
   if (options.Json) {
@@ -198,20 +195,20 @@ int RunRowsCommand(const TRowsOptions& options) {
     std::size_t written = 0;
     const std::string problem = WriteCsvFiles(csvDirectory, toReplace, *recovery, written);
     if (!problem.empty()) {
-      std::fprintf(stderr, "%s\n", problem.c_str());
+      ConsolePrintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;
     }
     if (!options.Json) {
-      std::printf("\nWrote %zu CSV file%s to %s\n", written, written == 1 ? "" : "s",
-                  Utf8Of(csvDirectory).c_str());
+      ConsolePrintf(stdout, "\nWrote %zu CSV file%s to %s\n", written, written == 1 ? "" : "s",
+                    Utf8Of(csvDirectory).c_str());
     }
   }
   if (report.State != TFragmentFileState::Complete) {
-    std::fprintf(stderr,
-                 "%s: %s fragment file: %s. The rows shown come from the %llu fragments that "
-                 "could be read.\n",
-                 path.c_str(), StateName(report.State), report.Problem.c_str(),
-                 static_cast<unsigned long long>(report.Fragments));
+    ConsolePrintf(stderr,
+                  "%s: %s fragment file: %s. The rows shown come from the %llu fragments that "
+                  "could be read.\n",
+                  path.c_str(), StateName(report.State), report.Problem.c_str(),
+                  static_cast<unsigned long long>(report.Fragments));
     return kExitFailure;
   }
   return kExitOk;

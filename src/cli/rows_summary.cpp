@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/platform_console.h"
 #include "cli/rows_output.h"
 
 namespace quillon {
@@ -67,11 +68,11 @@ std::string LongValuesText(std::uint64_t found, std::uint64_t notFound, std::uin
 void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFileReport& report,
                       const TRowRecovery& recovery) {
   const TRecoveryTotals& totals = recovery.Totals();
-  std::fprintf(out, "File:    %s (%s, %llu fragments)\n", path.c_str(), StateName(report.State),
-               static_cast<unsigned long long>(report.Fragments));
-  std::fprintf(out, "Pages:   %llu data pages of %zu tables, %llu LVAL pages\n",
-               static_cast<unsigned long long>(totals.DataPages), recovery.Tables().size(),
-               static_cast<unsigned long long>(totals.LongValuePages));
+  ConsolePrintf(out, "File:    %s (%s, %llu fragments)\n", path.c_str(), StateName(report.State),
+                static_cast<unsigned long long>(report.Fragments));
+  ConsolePrintf(out, "Pages:   %llu data pages of %zu tables, %llu LVAL pages\n",
+                static_cast<unsigned long long>(totals.DataPages), recovery.Tables().size(),
+                static_cast<unsigned long long>(totals.LongValuePages));
   std::size_t unreadable = 0;
   const auto& tables = recovery.Tables();
   for (std::size_t t = 0; t < tables.size(); ++t) {
@@ -80,52 +81,51 @@ void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFi
       ++unreadable;
       continue;
     }
-    std::fprintf(out, "\nTable of owner page %u: %zu data page%s\n", table.Owner,
-                 table.DataPages.size(), table.DataPages.size() == 1 ? "" : "s");
-    std::fprintf(out, "  rows:      %llu live, %llu deleted",
-                 static_cast<unsigned long long>(table.LiveRows),
-                 static_cast<unsigned long long>(table.DeletedRows));
+    ConsolePrintf(out, "\nTable of owner page %u: %zu data page%s\n", table.Owner,
+                  table.DataPages.size(), table.DataPages.size() == 1 ? "" : "s");
+    ConsolePrintf(out, "  rows:      %llu live, %llu deleted",
+                  static_cast<unsigned long long>(table.LiveRows),
+                  static_cast<unsigned long long>(table.DeletedRows));
     if (table.MovedRowsNotFound > 0) {
-      std::fprintf(out, ", %llu moved elsewhere and not found",
-                   static_cast<unsigned long long>(table.MovedRowsNotFound));
+      ConsolePrintf(out, ", %llu moved elsewhere and not found",
+                    static_cast<unsigned long long>(table.MovedRowsNotFound));
     }
     if (table.SkippedRows > 0) {
-      std::fprintf(out, ", %llu skipped (not readable as rows)",
-                   static_cast<unsigned long long>(table.SkippedRows));
+      ConsolePrintf(out, ", %llu skipped (not readable as rows)",
+                    static_cast<unsigned long long>(table.SkippedRows));
     }
-    std::fprintf(out, "\n  columns:   %s\n", ColumnCountsText(table).c_str());
+    ConsolePrintf(out, "\n  columns:   %s\n", ColumnCountsText(table).c_str());
     if (table.LongValuesFound + table.LongValuesNotFound + table.LongValuesAmbiguous > 0) {
-      std::fprintf(out, "  memo/OLE:  %s\n",
-                   LongValuesText(table.LongValuesFound, table.LongValuesNotFound,
-                                  table.LongValuesAmbiguous)
-                       .c_str());
+      ConsolePrintf(
+          out, "  memo/OLE:  %s\n",
+          LongValuesText(table.LongValuesFound, table.LongValuesNotFound, table.LongValuesAmbiguous)
+              .c_str());
     }
     const std::vector<std::string> samples = SampleTexts(recovery, t);
     for (std::size_t i = 0; i < samples.size(); ++i) {
-      std::fprintf(out, "  %s \"%s\"\n", i == 0 ? "text:     " : "          ",
-                   samples[i].c_str());
+      ConsolePrintf(out, "  %s \"%s\"\n", i == 0 ? "text:     " : "          ", samples[i].c_str());
     }
   }
   if (unreadable > 0) {
-    std::fprintf(out, "\n%zu more owner value%s with pages but no readable rows\n", unreadable,
-                 unreadable == 1 ? "" : "s");
+    ConsolePrintf(out, "\n%zu more owner value%s with pages but no readable rows\n", unreadable,
+                  unreadable == 1 ? "" : "s");
   }
-  std::fprintf(out, "\nTotal:   %llu live rows, %llu deleted rows",
-               static_cast<unsigned long long>(totals.LiveRows),
-               static_cast<unsigned long long>(totals.DeletedRows));
+  ConsolePrintf(out, "\nTotal:   %llu live rows, %llu deleted rows",
+                static_cast<unsigned long long>(totals.LiveRows),
+                static_cast<unsigned long long>(totals.DeletedRows));
   if (totals.MovedRowsFound > 0) {
-    std::fprintf(out, " (%llu moved rows followed)",
-                 static_cast<unsigned long long>(totals.MovedRowsFound));
+    ConsolePrintf(out, " (%llu moved rows followed)",
+                  static_cast<unsigned long long>(totals.MovedRowsFound));
   }
-  std::fprintf(out, ", %llu rows skipped\n", static_cast<unsigned long long>(totals.SkippedRows));
+  ConsolePrintf(out, ", %llu rows skipped\n", static_cast<unsigned long long>(totals.SkippedRows));
   if (totals.MovedRowsNotFound > 0) {
-    std::fprintf(out, "         %llu moved rows whose new place is not in the file for certain\n",
-                 static_cast<unsigned long long>(totals.MovedRowsNotFound));
+    ConsolePrintf(out, "         %llu moved rows whose new place is not in the file for certain\n",
+                  static_cast<unsigned long long>(totals.MovedRowsNotFound));
   }
-  std::fprintf(out, "         memo/OLE values in LVAL pages: %s\n",
-               LongValuesText(totals.LongValuesFound, totals.LongValuesNotFound,
-                              totals.LongValuesAmbiguous)
-                   .c_str());
+  ConsolePrintf(
+      out, "         memo/OLE values in LVAL pages: %s\n",
+      LongValuesText(totals.LongValuesFound, totals.LongValuesNotFound, totals.LongValuesAmbiguous)
+          .c_str());
 }
 
 }  // namespace quillon

@@ -25,9 +25,9 @@ std::string SourceText(const std::string& argument, const TMain& main) {
 // An existing file is replaced only on request.
 bool Refused(const std::string& path, const std::string& shown, const char* what, bool force) {
   if (force || !PathExists(path)) return false;
-  std::fprintf(stderr,
-               "The %s \"%s\" already exists. Choose another name, or add --force to replace it.\n",
-               what, shown.c_str());
+  ConsolePrintf(
+      stderr, "The %s \"%s\" already exists. Choose another name, or add --force to replace it.\n",
+      what, shown.c_str());
   return true;
 }
 
@@ -61,8 +61,8 @@ int RunScanCommand(const TScanOptions& options) {
   TFragmentIndexWriter indexWriter;
   if (!index.empty()) {
     if (!indexWriter.Create(index)) {
-      std::fprintf(stderr, "Cannot create the index file \"%s\". %s\n", shown(index).c_str(),
-                   indexWriter.Failure().c_str());
+      ConsolePrintf(stderr, "Cannot create the index file \"%s\". %s\n", shown(index).c_str(),
+                    indexWriter.Failure().c_str());
       return kExitFailure;
     }
     main.SetFragmentObserver([&indexWriter](std::int64_t number, std::int64_t offset,
@@ -82,31 +82,31 @@ int RunScanCommand(const TScanOptions& options) {
     status = kExitFailure;
   }
   if (!index.empty() && !indexWriter.Close()) {
-    std::fprintf(stderr, "The index file \"%s\" could not be written completely. %s\n",
-                 shown(index).c_str(), indexWriter.Failure().c_str());
+    ConsolePrintf(stderr, "The index file \"%s\" could not be written completely. %s\n",
+                  shown(index).c_str(), indexWriter.Failure().c_str());
     status = kExitFailure;
   }
 
   const TScanReport& report = main.LastScan();
   if (options.Verbose) {
     for (const TByteRange& range : report.Unreadable) {
-      std::printf("unreadable\t%lld\t%lld\n", static_cast<long long>(range.Offset),
-                  static_cast<long long>(range.Length));
+      ConsolePrintf(stdout, "unreadable\t%lld\t%lld\n", static_cast<long long>(range.Offset),
+                    static_cast<long long>(range.Length));
     }
   }
   if (status != kExitOk) return status;
   if (!options.Quiet) {
-    std::printf("%lld fragments from %lld bytes scanned; written to %s\n",
-                static_cast<long long>(report.Fragments),
-                static_cast<long long>(report.BytesScanned), shown(output).c_str());
+    ConsolePrintf(stdout, "%lld fragments from %lld bytes scanned; written to %s\n",
+                  static_cast<long long>(report.Fragments),
+                  static_cast<long long>(report.BytesScanned), shown(output).c_str());
   }
   if (report.End == TScanEnd::Declined) {
     if (!index.empty()) std::remove(index.c_str());  // nothing was scanned
-    std::fprintf(stderr,
-                 "Refused: the output file \"%s\" lies on \"%s\", the device being scanned. "
-                 "Writing it would overwrite the free space where the lost data may be. Save "
-                 "the output on another disk, or add --allow-same-device.\n",
-                 shown(output).c_str(), options.Source.c_str());
+    ConsolePrintf(stderr,
+                  "Refused: the output file \"%s\" lies on \"%s\", the device being scanned. "
+                  "Writing it would overwrite the free space where the lost data may be. Save "
+                  "the output on another disk, or add --allow-same-device.\n",
+                  shown(output).c_str(), options.Source.c_str());
     return kExitFailure;
   }
   switch (report.End) {
