@@ -115,7 +115,7 @@ class TMainWindow : public TWindowBase, public IMainView {
   bool logHasLines_ = false;
   std::wstring statusText_;       // SegLabel's text as TMain last set it
   std::wstring shownStatusText_;  // what SegLabel shows
-  bool statusPosted_ = false;     // a kShowStatusText message waits in the queue
+  bool statusTimerSet_ = false;   // the timer that shows statusText_ runs
   bool shutdownBlocked_ = false;  // a shutdown-block reason is set (a scan runs)
 
   HWND RzToolbar1 = nullptr;  // holds the toolbar control
