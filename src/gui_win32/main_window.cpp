@@ -111,7 +111,7 @@ BOOL CALLBACK CloseOwnedDialog(HWND window, LPARAM owner) {
 }  // namespace
 
 HICON ProgramIcon() {
-  // The icon resource of quillon.exe; the test programs have none.
+  // The icon resource of the program (the test programs carry it too).
   return static_cast<HICON>(::LoadImageW(ThisModule(), MAKEINTRESOURCEW(kProgramIconId),
                                          IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
 }
@@ -197,7 +197,8 @@ void TMainWindow::BuildPanel() {
       Scaled(kLabelHeight), WrappedHeight(instructions, font_.get(), Scaled(kLabelWidth)));
   Label1 = ::CreateWindowExW(
       0, L"STATIC", instructions.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0,
-      Scaled(kLabelWidth), labelHeight, RzPanel1, ChildId(control_ids::kLabel1), ThisModule(), nullptr);
+      Scaled(kLabelWidth), labelHeight, RzPanel1, ChildId(control_ids::kLabel1), ThisModule(),
+      nullptr);
   SetFont(Label1, font_.get());
 
   const std::wstring address = WideFromUtf8(branding::kWebAddress);
@@ -430,9 +431,11 @@ void TMainWindow::AppendLogLine(const std::string& line) {
 void TMainWindow::SetStatusText(const std::string& text) {
   // Kept, and drawn at the pump once the timer has run out.
   statusText_ = WideFromUtf8(text);
-  if (!statusTimerSet_) {
+  if (!statusTimerSet_ && Handle() != nullptr) {
     statusTimerSet_ = ::SetTimer(Handle(), kStatusTimer, kStatusDelayMilliseconds, nullptr) != 0;
   }
+  // Without a timer (none left, or no window yet) the text shows at once.
+  if (!statusTimerSet_) ShowStatusText();
 }
 
 void TMainWindow::ShowStatusText() {
