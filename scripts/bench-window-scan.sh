@@ -66,6 +66,9 @@ report() {  # NAME WINDOW_SECONDS FRAGMENTS CLI_SECONDS CLI_SMALL_SECONDS
     "$(awk -v w="$2" -v c="$4" -v s="$5" 'BEGIN { printf "%.2f", w / (c - s) }')"
 }
 
+plain=$(best_of cat "$work/dense.img")
+echo "plain read (cat): $plain s, $(awk -v s="$plain" 'BEGIN { printf "%.0f", 134.217728 / s }') MB/s"
+
 if [ "$which" != linux ]; then
   export WINEPREFIX=${WINEPREFIX:-$PWD/$win/wine-prefix} WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
