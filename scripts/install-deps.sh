@@ -11,9 +11,11 @@ packages=(
   libsqlite3-dev                 # the recovered databases' SQLite files
   tcl                            # tclsh: scripts/fetch-sqlite.sh makes SQLite's amalgamation
   qt6-base-dev fonts-wqy-microhei xvfb xauth
-  # Windows: the cross compiler, zlib for it, and Wine to run what it builds; fonts-wine:
-  # Wine's own fonts (Marlett draws the caption buttons and menu arrows).
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 fonts-wine locales
+  # Windows: the cross compilers (64-bit and 32-bit, POSIX threads), zlib for both, and Wine
+  # to run what they build; fonts-wine: Wine's own fonts (Marlett draws the caption buttons
+  # and menu arrows). 32-bit Wine (wine32:i386) runs the 32-bit tests where it installs.
+  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
+  wine wine64 fonts-wine locales
   clang libclang-rt-dev          # the fuzz targets: clang with libFuzzer and the sanitizers
   fuse3 libfuse3-dev util-linux  # the failing-disk rig (FUSE) and setpriv for the tests
   testdisk                       # PhotoRec, the benchmark's comparison

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with mingw-w64 and runs every Windows test under Wine,
 # in a fresh Wine prefix, once with the Simplified Chinese code page (936) and once with
-# the Western one (1252).
+# the Western one (1252), and the window's layout test once more at 150% (144 dots per
+# inch). Builds the 32-bit programs too: where 32-bit Wine is installed (Debian's
+# wine32:i386) their tests run under it once; elsewhere they are checked without running
+# (PE header, imports, manifest).
 #
 # Usage: scripts/test-windows.sh [LINUX_BUILD_DIR]   (default: build; the end-to-end
 #        comparison with the Linux program needs it built)
@@ -9,12 +12,31 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 linux_build=${1:-build}
 build=build-win
+build32=build-win32
 started=$(date +%s)
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 
 scripts/fetch-sqlite.sh  # SQLite compiled into the programs, from Debian's sources
-cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake
+cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64.cmake -DQUILLON_WINDOWS_ARCH=x86_64 \
+  "${launcher[@]}"
 cmake --build "$build" -j "$(nproc)"
-scripts/check-windows-imports.sh "$build/src/cli/quillon-cli.exe" "$build/src/gui_win32/quillon.exe"
+scripts/check-windows-imports.sh --arch x86_64 "$build/src/cli/quillon-cli.exe" \
+  "$build/src/gui_win32/quillon.exe"
+
+# 32-bit Wine runs the 32-bit tests; without it only the programs are built and checked.
+wine32=no
+if [ -x /usr/lib/wine/wine ]; then  # the 32-bit loader, from wine32:i386
+  wine32=yes
+fi
+cmake -S . -B "$build32" -G Ninja --toolchain cmake/mingw-w64.cmake -DQUILLON_WINDOWS_ARCH=i686 \
+  -DQUILLON_BUILD_TESTS=$([ $wine32 = yes ] && echo ON || echo OFF) "${launcher[@]}"
+cmake --build "$build32" -j "$(nproc)" --target quillon quillon-cli \
+  $([ $wine32 = yes ] && echo all)
+scripts/check-windows-imports.sh --arch i686 "$build32/src/cli/quillon-cli.exe" \
+  "$build32/src/gui_win32/quillon.exe"
 
 export WINEPREFIX="$PWD/$build/wine-prefix" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -32,5 +54,24 @@ for locale in zh_CN.UTF-8 en_US.UTF-8; do
       --work "$build/end_to_end"
   fi
 done
+
+# The layout at 150%: Wine takes the system's dots per inch from LogPixels.
+echo "== The window at 144 dots per inch =="
 wineserver -k 2>/dev/null || true
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+wineserver -w
+xvfb-run -a -s "-screen 0 1600x1200x24" \
+  wine "$build/tests/gui_win32/quillon_gui_win32_tests.exe" --gtest_filter='*Dpi*'
+wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null
+wineserver -k 2>/dev/null || true
+
+if [ $wine32 = yes ]; then
+  echo "== 32-bit Windows tests under Wine, LANG=zh_CN.UTF-8 =="
+  LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir "$build32" --output-on-failure
+  wineserver -k 2>/dev/null || true
+else
+  echo "32-bit Wine (wine32:i386) is not installed: the 32-bit programs were built and" \
+    "checked (PE header, imports, manifest), not run"
+fi
 echo "Windows tests under Wine took $(( $(date +%s) - started )) s"

@@ -218,6 +218,8 @@ void TMain::RunScan(const std::string& outputPath) {
   lastScan_ = {};
   std::unique_ptr<TStream> source;
   TFragmentFileWriter writer(fileSystem_);
+  finishedEarly_ = false;
+  earlyFinishFailure_ = nullptr;
   TChunkLoopResult loop;
   std::exception_ptr failure;
   try {
@@ -228,6 +230,7 @@ void TMain::RunScan(const std::string& outputPath) {
     writer.Create(outputPath);
     const std::int64_t sourceLength = source->Length();
     writer.WriteHeader(SourcePath, sourceLength);
+    openWriter_ = &writer;  // from here until the end of the try, FinishFileNow may finish it
     source->Seek(0, TSeekOrigin::Begin);
     gaugeUnit_ = GaugeUnitFor(SourceSize);
     gg_.SetMin(0);
@@ -244,10 +247,12 @@ void TMain::RunScan(const std::string& outputPath) {
       view_.AppendLogLine(UnreadableLogLine(loop.Unreadable, reachedEnd));
     }
     if (loop.Stopped) view_.AppendLogLine(StoppedLogLine(loop.EndPosition, SourceSize));
-    writer.Finish();
+    if (!finishedEarly_) writer.Finish();
+    if (earlyFinishFailure_) std::rethrow_exception(earlyFinishFailure_);
   } catch (...) {
     failure = std::current_exception();
   }
+  openWriter_ = nullptr;
   // The cleanup runs after a normal end, a stop and a failure alike; both files are
   // still open while the completion message is on screen. Only a finished file is moved
   // into place, by Close; an unfinished one stays beside it under its partial name.
@@ -296,6 +301,18 @@ void TMain::RunScan(const std::string& outputPath) {
     throw EQuillonError(text);
   }
   lastScan_.End = loop.Stopped ? TScanEnd::Stopped : TScanEnd::Completed;
+}
+
+void TMain::FinishFileNow() {
+  StopRequested = true;
+  if (openWriter_ == nullptr || finishedEarly_) return;
+  finishedEarly_ = true;
+  try {
+    openWriter_->Finish();
+  } catch (...) {
+    earlyFinishFailure_ = std::current_exception();
+  }
+  openWriter_->Close();
 }
 
 void TMain::ShowDoneMessage() {

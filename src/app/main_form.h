@@ -4,6 +4,7 @@
 // EQuillonError for the front end to show.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/text_holder.h"
 #include "core/byte_ranges.h"
 #include "core/fragment_file_format.h"
+#include "core/fragment_file_writer.h"
 #include "core/source_path.h"
 #include "core/stream.h"
 #include "storage/device_queries.h"
@@ -104,6 +106,11 @@ class TMain {
   bool CloseRequested() const { return closeRequested_; }
   // From LockControls to the end of the scan's cleanup.
   bool Scanning() const { return scanning_; }
+  // The session ends and the process may end as soon as the caller returns: a running scan
+  // stops, and its file is finished and closed now, inside this call, not at the next
+  // chunk. Called from within the scan (the message pump). Nothing when no file is open.
+  // Never throws: a failure to finish is left for the scan to report.
+  void FinishFileNow();
 
   void LockControls();
   void UnlockControls();
@@ -158,6 +165,10 @@ class TMain {
   TReplaceRule replaceRule_ = TReplaceRule::Any;
   TOtherPageObserver otherPageObserver_;
   bool scanning_ = false;
+  // The running scan's file from its header to its Finish, for FinishFileNow.
+  TFragmentFileWriter* openWriter_ = nullptr;
+  bool finishedEarly_ = false;  // FinishFileNow finished (or failed to finish) the file
+  std::exception_ptr earlyFinishFailure_;
   bool closeRequested_ = false;  // never cleared: the program ends
 };
 

@@ -35,6 +35,9 @@ inline constexpr const char* kStoppedEnd = "%）；之后的数据没有扫描�
 // the output path before is unchanged. "未完成的扫描文件保留为: PATH"
 inline constexpr const char* kPartialKeptPrefix = "未完成的扫描文件保留为: ";
 
+// Shown by Windows beside the program when the system is shut down during a scan.
+inline constexpr const char* kShutdownBlockReason = "正在扫描，请先停止扫描再关机，以免碎片文件不完整！";
+
 // The source menu.
 inline constexpr const char* kOpenImageCaption = "打开磁盘镜像";
 

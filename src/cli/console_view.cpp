@@ -6,16 +6,8 @@
 namespace quillon {
 
 void TConsoleView::PrintLine(std::FILE* to, const std::string& line) {
-  ClearProgress();
-  std::fputs(line.c_str(), to);
-  std::fputc('\n', to);
-  std::fflush(to);
-}
-
-void TConsoleView::ClearProgress() {
-  if (!progressShown_) return;
-  std::fputs("\r\033[K", stderr);
-  progressShown_ = false;
+  progress_.Clear();
+  output_.Write(to, line + "\n");
 }
 
 void TConsoleView::AppendLogLine(const std::string& line) {
@@ -38,9 +30,7 @@ void TConsoleView::ShowGauge(const TGauge& gauge) {
           ? static_cast<double>(gauge.Position() - gauge.Min()) / (gauge.Max() - gauge.Min())
           : 0.0;
   const auto done = static_cast<std::int64_t>(fraction * static_cast<double>(main_->SourceSize));
-  std::fputs(("\r" + meter_.Line(done, status_, now) + "\033[K").c_str(), stderr);
-  std::fflush(stderr);
-  progressShown_ = true;
+  progress_.Show(meter_.FittedLine(done, status_, now, TProgressLine::kMaxColumns));
 }
 
 void TConsoleView::ShowMessage(const std::string& text) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/main_view.h"
+#include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 
 namespace quillon {
@@ -15,7 +16,9 @@ class TMain;
 
 class TConsoleView : public IMainView {
  public:
-  TConsoleView(bool quiet, bool showProgress) : quiet_(quiet), showProgress_(showProgress) {}
+  // output: where the text goes, the platform's console unless a test records it.
+  TConsoleView(bool quiet, bool showProgress, IConsoleOutput& output = PlatformConsoleOutput())
+      : quiet_(quiet), showProgress_(showProgress), output_(output), progress_(stderr, output) {}
 
   // The TMain this view shows; the stop command and the source size come from it.
   void Attach(TMain& main) { main_ = &main; }
@@ -45,14 +48,14 @@ class TConsoleView : public IMainView {
 
  private:
   void PrintLine(std::FILE* to, const std::string& line);
-  void ClearProgress();
 
   bool quiet_;
   bool showProgress_;
+  IConsoleOutput& output_;
+  TProgressLine progress_;
   TMain* main_ = nullptr;
   TProgressMeter meter_;
   std::string status_;
-  bool progressShown_ = false;
   bool stopAnnounced_ = false;
   bool questionAnswer_ = false;
   TProgressMeter::TClock::time_point lastDraw_{};

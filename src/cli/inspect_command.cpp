@@ -7,6 +7,7 @@
 #include "app/error_display.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
+#include "cli/platform_console.h"
 #include "core/errors.h"
 #include "core/fragment_file_reader.h"
 #include "core/page_head.h"
@@ -39,28 +40,30 @@ std::string OwnerText(const TPageLine& line) {
 
 void PrintText(const std::string& path, const TFragmentFileReport& r,
                const std::vector<TPageLine>& pages, bool withPages) {
-  std::printf("File:           %s (%llu bytes)\n", path.c_str(),
-              static_cast<unsigned long long>(r.FileLength));
-  std::printf("State:          %s%s%s\n", StateName(r.State), r.Problem.empty() ? "" : ": ",
-              r.Problem.c_str());
-  std::printf("Source:         %s\n", r.SourcePath.c_str());
-  std::printf("Source length:  %lld bytes\n", static_cast<long long>(r.SourceLength));
-  std::printf("Fragments:      %llu (%llu bytes inflated", static_cast<unsigned long long>(r.Fragments),
-              static_cast<unsigned long long>(r.Fragments * kFragmentSize));
+  ConsolePrintf(stdout, "File:           %s (%llu bytes)\n", path.c_str(),
+                static_cast<unsigned long long>(r.FileLength));
+  ConsolePrintf(stdout, "State:          %s%s%s\n", StateName(r.State),
+                r.Problem.empty() ? "" : ": ", r.Problem.c_str());
+  ConsolePrintf(stdout, "Source:         %s\n", r.SourcePath.c_str());
+  ConsolePrintf(stdout, "Source length:  %lld bytes\n", static_cast<long long>(r.SourceLength));
+  ConsolePrintf(stdout, "Fragments:      %llu (%llu bytes inflated",
+                static_cast<unsigned long long>(r.Fragments),
+                static_cast<unsigned long long>(r.Fragments * kFragmentSize));
   if (r.BodyEnded) {
-    std::printf(", body %llu bytes compressed, Adler-32 valid",
-                static_cast<unsigned long long>(r.BodyLength));
+    ConsolePrintf(stdout, ", body %llu bytes compressed, Adler-32 valid",
+                  static_cast<unsigned long long>(r.BodyLength));
   }
-  std::printf(")\n");
-  std::printf("Trailer:        %s\n", r.TrailerValid ? "valid" : "missing or invalid");
+  ConsolePrintf(stdout, ")\n");
+  ConsolePrintf(stdout, "Trailer:        %s\n", r.TrailerValid ? "valid" : "missing or invalid");
   if (!withPages) return;
-  std::printf("\n%8s  %-10s  %5s  %s\n", "fragment", "page type", "rows", "owner");
+  ConsolePrintf(stdout, "\n%8s  %-10s  %5s  %s\n", "fragment", "page type", "rows", "owner");
   for (const TPageLine& p : pages) {
     char type[16];
     std::snprintf(type, sizeof type, p.PageType == 1 ? (p.LongValue ? "long value" : "data")
                                                      : "0x%02X", p.PageType);
-    std::printf("%8llu  %-10s  %5u  %s%s\n", static_cast<unsigned long long>(p.Index), type,
-                p.RowCount, OwnerText(p).c_str(), p.Candidate ? "" : "  (not a candidate page)");
+    ConsolePrintf(stdout, "%8llu  %-10s  %5u  %s%s\n", static_cast<unsigned long long>(p.Index),
+                  type, p.RowCount, OwnerText(p).c_str(),
+                  p.Candidate ? "" : "  (not a candidate page)");
   }
 }
 
@@ -94,7 +97,7 @@ void PrintJson(const std::string& path, const TFragmentFileReport& r,
     }
     json["pages"] = std::move(items);
   }
-  std::printf("%s\n", JsonLine(json).c_str());
+  ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
 }
 
 }  // namespace
@@ -107,7 +110,7 @@ int RunInspectCommand(const TInspectOptions& options) {
     systemPath = FullPath(SystemPathOf(*fileSystem, options.File));
     file = fileSystem->Open(systemPath, TOpenMode::ReadShared);
   } catch (const EQuillonError& error) {
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
   std::vector<TPageLine> pages;
@@ -128,8 +131,8 @@ int RunInspectCommand(const TInspectOptions& options) {
     PrintText(path, report, pages, options.Pages);
   }
   if (report.State != TFragmentFileState::Complete) {
-    std::fprintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
-                 report.Problem.c_str());
+    ConsolePrintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
+                  report.Problem.c_str());
     return kExitFailure;
   }
   return kExitOk;

@@ -25,20 +25,22 @@
 #include "cli/commands.h"
 #include "cli/platform_console.h"
 #include "storage/standard_streams.h"
+#include "storage/library_search.h"
 #include "storage/system_error_mode.h"
 
 int main(int argc, char** argv) {
   using namespace quillon;
   if (!OpenClosedStandardStreams()) {
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "quillon-cli: a standard stream is closed and the null device cannot be opened "
                  "in its place; nothing was done, since a file opened now would receive the "
                  "program's output.\n");
     return kExitFailure;
   }
   KeepRunningOnBrokenPipes();
+  LoadLibrariesFromSystemFolderOnly();
   SuppressSystemErrorBoxes();
-  UseUtf8Console();
+  PrepareConsole();
 
   CLI::App app{"Quillon: finds the pages of lost Access (Jet 4) databases on a disk or image."};
   app.set_version_flag("--version", "quillon-cli 2.0");
@@ -152,7 +154,7 @@ int main(int argc, char** argv) {
     if (recoverCommand->parsed()) return RunRecoverCommand(recover);
     return RunInspectCommand(inspect);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "quillon-cli: %s\n", error.what());
+    ConsolePrintf(stderr, "quillon-cli: %s\n", error.what());
     return kExitFailure;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillon {
@@ -13,8 +14,23 @@ namespace quillon {
 // can be refused clearly instead of arriving with '?' in its place.
 std::vector<std::string> ArgumentsAsUtf8(int argc, char** argv);
 
-// Makes the console show the program's UTF-8 output (Windows: the console's code page).
-void UseUtf8Console();
+// Prepares the console windows behind stdout and stderr, once at start-up. Windows: their
+// code page is left as it is (other programs in the same window go on showing their own
+// text); escape sequences are switched on where the console can take them, and switched
+// back off when the program ends.
+void PrepareConsole();
+
+// Writes UTF-8 text to stdout or stderr. A console window gets it as UTF-16 through the
+// console's own call (Windows), whatever its code page; a pipe or a file gets the bytes.
+void WriteText(std::FILE* stream, std::string_view text);
+// printf into WriteText.
+#if defined(__MINGW32__)
+void ConsolePrintf(std::FILE* stream, const char* format, ...)
+    __attribute__((format(gnu_printf, 2, 3)));  // mingw's own printf, not msvcrt's
+#else
+void ConsolePrintf(std::FILE* stream, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+#endif
 
 // From now on Ctrl-C, a termination request and a hang-up (the terminal closed; Windows: the
 // console window closed) only set a flag, read by StopWasRequested: the scan stops at its
@@ -24,5 +40,8 @@ bool StopWasRequested();
 
 // Whether the stream is a terminal (a console window), where a progress line may be drawn.
 bool IsTerminal(std::FILE* stream);
+// Whether that terminal takes escape sequences ("\033[K" clears to the end of the line); a
+// classic Windows console shows them as "←[K".
+bool TerminalTakesEscapes(std::FILE* stream);
 
 }  // namespace quillon

@@ -1,6 +1,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 
 #include "cli/platform_console.h"
 
@@ -21,7 +24,19 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
-void UseUtf8Console() {}
+// Terminals here take UTF-8 and escape sequences as they are.
+void PrepareConsole() {}
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+void ConsolePrintf(std::FILE* stream, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(stream, format, arguments);
+  va_end(arguments);
+}
 
 void InstallStopRequestHandler() {
   std::signal(SIGINT, OnStopSignal);
@@ -33,5 +48,10 @@ void InstallStopRequestHandler() {
 bool StopWasRequested() { return stopSignalled != 0; }
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+bool TerminalTakesEscapes(std::FILE* stream) {
+  const char* term = std::getenv("TERM");
+  return IsTerminal(stream) && !(term != nullptr && std::strcmp(term, "dumb") == 0);
+}
 
 }  // namespace quillon

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/progress_line.h"
+
 namespace quillon {
 
 void TProgressMeter::Start(std::int64_t totalBytes, TClock::time_point now) {
@@ -44,6 +46,16 @@ std::string TProgressMeter::Line(std::int64_t doneBytes, const std::string& stat
   std::string line = bar + text;
   if (!status.empty()) line += "  " + status;
   return line;
+}
+
+std::string TProgressMeter::FittedLine(std::int64_t doneBytes, const std::string& status,
+                                       TClock::time_point now, int maxColumns) const {
+  constexpr int kWidestBar = 30;
+  constexpr int kNarrowestBar = 10;
+  std::string line = Line(doneBytes, status, now, kWidestBar);
+  const int over = TerminalColumns(line) - maxColumns;
+  if (over > 0) line = Line(doneBytes, status, now, std::max(kNarrowestBar, kWidestBar - over));
+  return std::string(FitColumns(line, maxColumns));
 }
 
 }  // namespace quillon

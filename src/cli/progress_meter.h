@@ -18,6 +18,10 @@ class TProgressMeter {
   // The line for doneBytes at time now, without line end; width is the bar's width.
   std::string Line(std::int64_t doneBytes, const std::string& status, TClock::time_point now,
                    int width = 30) const;
+  // Line within maxColumns terminal columns: the bar narrows first (to 10), then the end
+  // is cut.
+  std::string FittedLine(std::int64_t doneBytes, const std::string& status,
+                         TClock::time_point now, int maxColumns) const;
 
  private:
   bool started_ = false;

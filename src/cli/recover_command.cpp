@@ -60,12 +60,12 @@ class TConsoleRecoveryProgress : public recover::IRecoveryProgress {
     }
     lastDraw_ = now;
     shown_ = true;
-    std::fputs(("\r" + meter_.Line(done, what, now) + "\033[K").c_str(), stderr);
+    WriteText(stderr, ("\r" + meter_.Line(done, what, now) + "\033[K").c_str());
     std::fflush(stderr);
   }
   bool StopRequested() override { return StopWasRequested(); }
   void Clear() {
-    if (shown_) std::fputs("\r\033[K", stderr);
+    if (shown_) WriteText(stderr, "\r\033[K");
     shown_ = false;
   }
 
@@ -122,7 +122,7 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   }
   const TScanReport& report = main.LastScan();
   if (report.End == TScanEnd::Declined) {
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "Refused: the output folder \"%s\" lies on \"%s\", the device being read.\n",
                  outputs.ToDisplayText(outputs.PathOf("")).c_str(), options.Source.c_str());
     return {kExitFailure, false, {}};
@@ -141,13 +141,13 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   }
   if (options.Verbose) {
     for (const TByteRange& range : report.Unreadable) {
-      std::fprintf(options.Json ? stderr : stdout, "unreadable\t%lld\t%lld\n",
+      ConsolePrintf(options.Json ? stderr : stdout, "unreadable\t%lld\t%lld\n",
                    static_cast<long long>(range.Offset), static_cast<long long>(range.Length));
     }
   }
   const std::string shownFragments = outputs.ToDisplayText(outputs.PathOf(kFragmentFileName));
   if (!options.Quiet && !options.Json) {
-    std::printf("%lld fragments and %llu possible definition, header and usage-map pages "
+    ConsolePrintf(stdout, "%lld fragments and %llu possible definition, header and usage-map pages "
                 "from %lld bytes read; written to %s and %s\n",
                 static_cast<long long>(report.Fragments),
                 static_cast<unsigned long long>(map->KeptPages()),
@@ -161,7 +161,7 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
                  {"end", lost ? "source lost" : end == TPageMapScanEnd::Stopped ? "stopped"
                                                                                : "completed"}};
   if (report.End == TScanEnd::Stopped) {
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "Stopped: the fragment file and the page map are complete up to offset %lld. "
                  "Decode them with: quillon-cli recover \"%s\" ANOTHER_FOLDER\n",
                  static_cast<long long>(report.BytesScanned), shownFragments.c_str());
@@ -194,20 +194,20 @@ int RunRecoverCommand(const TRecoverOptions& options) {
     source = probe.SystemPath(options.Source);
     if (ToSourcePath(source, constants) == source) source = FullPath(source);
   } catch (const EQuillonError& error) {
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
   const std::string sourcePath = ToSourcePath(source, constants);
   const bool isImage = SourceKindOf(sourcePath, constants) == TSourceKind::ImageFile;
   if (isImage) {
     if (!PathExists(source)) {
-      std::fprintf(stderr, "Cannot open file \"%s\". It does not exist.\n", shown(source).c_str());
+      ConsolePrintf(stderr, "Cannot open file \"%s\". It does not exist.\n", shown(source).c_str());
       return kExitFailure;
     }
     fromFragments = IsFragmentFile(*fileSystem, source);
     // Whatever recover writes or replaces in OUTDIR must never be its own input.
     if (LiesInside(source, outDir) || source == outDir) {
-      std::fprintf(stderr,
+      ConsolePrintf(stderr,
                    "Refused: \"%s\" lies inside the output folder \"%s\". Choose an output "
                    "folder that does not hold the source.\n",
                    shown(source).c_str(), shown(outDir).c_str());
@@ -216,7 +216,7 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   } else if (!options.AllowSameDevice &&
              devices->FileLiesOnDevice(outDir + "/" + kFragmentFileName, sourcePath)) {
     // Judged before OUTDIR is made: not even a folder is written onto the device read.
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "Refused: the output folder \"%s\" lies on \"%s\", the device being read. "
                  "Writing there would overwrite the free space where the lost data may be. "
                  "Choose a folder on another disk, or add --allow-same-device.\n",
@@ -227,14 +227,14 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   InstallStopRequestHandler();
   const std::string problem = PrepareRecoverDirectory(shown(outDir), options.Force);
   if (!problem.empty()) {
-    std::fprintf(stderr, "%s\n", problem.c_str());
+    ConsolePrintf(stderr, "%s\n", problem.c_str());
     return kExitFailure;
   }
   TRecoverOutputs outputs(*fileSystem, outDir);
   try {
     outputs.Begin();
   } catch (const EQuillonError& error) {
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
 
@@ -249,7 +249,7 @@ int RunRecoverCommand(const TRecoverOptions& options) {
     if (!reading.Decode) {
       if (options.Json && !reading.Json.is_null()) {
         json["reading"] = reading.Json;
-        std::printf("%s\n", JsonLine(json).c_str());
+        ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
       }
       return status;
     }
@@ -276,12 +276,12 @@ int RunRecoverCommand(const TRecoverOptions& options) {
         });
   } catch (const EQuillonError& error) {
     progress.Clear();
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
   progress.Clear();
   const recover::TPageStoreNotes& notes = store->Notes();
-  for (const std::string& warning : notes.Warnings) std::fprintf(stderr, "%s\n", warning.c_str());
+  for (const std::string& warning : notes.Warnings) ConsolePrintf(stderr, "%s\n", warning.c_str());
   const bool wholeInput = notes.FragmentFile.State == TFragmentFileState::Complete &&
                           (!notes.PageMapFound || notes.PageMapComplete);
   if (!wholeInput && status == kExitOk) status = kExitFailure;
@@ -304,17 +304,17 @@ int RunRecoverCommand(const TRecoverOptions& options) {
     progress.Clear();
     if (options.Json) {
       json["recovery"] = recover::RecoveryReportJson(report);
-      std::printf("%s\n", JsonLine(json).c_str());
+      ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
     } else if (!options.Quiet) {
-      std::fputs(recover::RecoveryReportText(report).c_str(), stdout);
+      WriteText(stdout, recover::RecoveryReportText(report).c_str());
     }
   } catch (const EQuillonError& error) {
     progress.Clear();
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
   if (StopWasRequested()) {
-    std::fprintf(stderr, "Stopped: what was decoded until then is written.\n");
+    ConsolePrintf(stderr, "Stopped: what was decoded until then is written.\n");
     return kExitStopped;
   }
   return status;

@@ -16,6 +16,7 @@
 #include "app/error_display.h"
 #include "cli/commands.h"
 #include "cli/platform_console.h"
+#include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 #include "cli/rows_output.h"
 #include "core/errors.h"
@@ -46,9 +47,7 @@ std::string Utf8Of(const fs::path& path) {
 class TProgressStream : public TStream {
  public:
   TProgressStream(TStream& inner, std::int64_t length) : inner_(inner) { meter_.Start(length); }
-  ~TProgressStream() override {
-    if (shown_) std::fputs("\r\033[K", stderr);
-  }
+  ~TProgressStream() override { line_.Clear(); }
 
   std::size_t Read(void* buffer, std::size_t n) override {
     const std::size_t got = inner_.Read(buffer, n);
@@ -56,9 +55,7 @@ class TProgressStream : public TStream {
     const auto now = TProgressMeter::TClock::now();
     if (now - lastDraw_ >= std::chrono::milliseconds(200)) {
       lastDraw_ = now;
-      shown_ = true;
-      std::fputs(("\r" + meter_.Line(done_, "reading fragments", now) + "\033[K").c_str(), stderr);
-      std::fflush(stderr);
+      line_.Show(meter_.FittedLine(done_, "reading fragments", now, TProgressLine::kMaxColumns));
     }
     return got;
   }
@@ -73,7 +70,7 @@ class TProgressStream : public TStream {
   TStream& inner_;
   TProgressMeter meter_;
   std::int64_t done_ = 0;
-  bool shown_ = false;
+  TProgressLine line_{stderr};
   TProgressMeter::TClock::time_point lastDraw_ = TProgressMeter::TClock::now();
 };
 
@@ -260,7 +257,7 @@ int RunRowsCommand(const TRowsOptions& options) {
     path = fileSystem->ToDisplayText(systemPath);
     file = fileSystem->Open(systemPath, TOpenMode::ReadShared);
   } catch (const EQuillonError& error) {
-    std::fprintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
     return kExitFailure;
   }
   // Refused before the long read, not after it.
@@ -273,7 +270,7 @@ int RunRowsCommand(const TRowsOptions& options) {
   if (!options.CsvDirectory.empty()) {
     const std::string problem = PrepareCsvDirectory(csvDirectory, options.Force, toReplace);
     if (!problem.empty()) {
-      std::fprintf(stderr, "%s\n", problem.c_str());
+      ConsolePrintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;
     }
   }
@@ -285,7 +282,7 @@ int RunRowsCommand(const TRowsOptions& options) {
   if (spill.Stream()) {
     catalog.SetSpill(spill.Stream(), spill.Path(), kMemoryPages);
   } else {
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "Cannot create a temporary file for the pages (%s): they are all held in "
                  "memory.\n",
                  spill.Problem().c_str());
@@ -300,18 +297,18 @@ int RunRowsCommand(const TRowsOptions& options) {
       report = ReadPageCatalog(*file, catalog);
     }
     if (report.State != TFragmentFileState::Complete && report.Fragments == 0) {
-      std::fprintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
-                   report.Problem.c_str());
+      ConsolePrintf(stderr, "%s: %s fragment file: %s\n", path.c_str(), StateName(report.State),
+                    report.Problem.c_str());
       return kExitFailure;
     }
     recovery = std::make_unique<TRowRecovery>(catalog);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "Not enough memory to read the rows of \"%s\" (%llu pages read so far).\n",
                  path.c_str(), static_cast<unsigned long long>(catalog.PageCount()));
     return kExitFailure;
   } catch (const EQuillonError& error) {
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), error.what());
+    ConsolePrintf(stderr, "%s: %s\n", path.c_str(), error.what());
     return kExitFailure;
   }
   // Spilled pages are read back while the outputs are written.
@@ -323,7 +320,7 @@ int RunRowsCommand(const TRowsOptions& options) {
     }
   } catch (const EQuillonError& error) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), error.what());
+    ConsolePrintf(stderr, "%s: %s\n", path.c_str(), error.what());
     return kExitFailure;
   }
   std::fflush(stdout);
@@ -339,12 +336,12 @@ int RunRowsCommand(const TRowsOptions& options) {
       problem = path + ": " + error.what();
     }
     if (!problem.empty()) {
-      std::fprintf(stderr, "%s\n", problem.c_str());
+      ConsolePrintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;
     }
     if (!options.Json) {
-      std::printf("\nWrote %zu CSV file%s to %s\n", written, written == 1 ? "" : "s",
-                  Utf8Of(csvDirectory).c_str());
+      ConsolePrintf(stdout, "\nWrote %zu CSV file%s to %s\n", written, written == 1 ? "" : "s",
+                    Utf8Of(csvDirectory).c_str());
     }
   }
   const TRecoveryTotals& totals = recovery->Totals();
@@ -356,18 +353,18 @@ int RunRowsCommand(const TRowsOptions& options) {
             : "memo/OLE values past the limit of " + std::to_string(limits.LongValueHeads) +
                   " pointers or " + std::to_string(limits.LongValueRows) +
                   " LVAL rows were not matched";
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "%s: the rows shown are not all the file holds: %s. Split the scan into "
                  "smaller parts to read the rest.\n",
                  path.c_str(), what.c_str());
     if (report.State == TFragmentFileState::Complete) return kExitFailure;
   }
   if (report.State != TFragmentFileState::Complete) {
-    std::fprintf(stderr,
-                 "%s: %s fragment file: %s. The rows shown come from the %llu fragments that "
-                 "could be read.\n",
-                 path.c_str(), StateName(report.State), report.Problem.c_str(),
-                 static_cast<unsigned long long>(report.Fragments));
+    ConsolePrintf(stderr,
+                  "%s: %s fragment file: %s. The rows shown come from the %llu fragments that "
+                  "could be read.\n",
+                  path.c_str(), StateName(report.State), report.Problem.c_str(),
+                  static_cast<unsigned long long>(report.Fragments));
     return kExitFailure;
   }
   return kExitOk;

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "cli/json_output.h"
+#include "cli/platform_console.h"
 #include "cli/rows_output.h"
 #include "rows/jet_text.h"
 
@@ -131,19 +132,19 @@ void PrintRowsJson(std::FILE* out, const std::string& path, const TFragmentFileR
   head["problem"] = JsonSafeText(report.Problem);
   head["fragments"] = report.Fragments;
   head["totals"] = TotalsJson(recovery.Totals());
-  std::fputs((OpenObject(head) + ",\"tables\":[").c_str(), out);
+  WriteText(out, OpenObject(head) + ",\"tables\":[");
   const auto& tables = recovery.Tables();
   for (std::size_t t = 0; t < tables.size(); ++t) {
-    std::fputs(((t ? "," : "") + OpenObject(TableJson(tables[t])) + ",\"rows\":[").c_str(), out);
+    WriteText(out, (t ? "," : "") + OpenObject(TableJson(tables[t])) + ",\"rows\":[");
     bool first = true;
     recovery.ForEachRow(t, [&](const TRecoveredRow& row) {
-      if (!first) std::fputc(',', out);
+      if (!first) WriteText(out, ",");
       first = false;
-      std::fputs(JsonLine(RowJson(row)).c_str(), out);
+      WriteText(out, JsonLine(RowJson(row)));
     });
-    std::fputs("]}", out);
+    WriteText(out, "]}");
   }
-  std::fputs("]}\n", out);
+  WriteText(out, "]}\n");
 }
 
 }  // namespace quillon

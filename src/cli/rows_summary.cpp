@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/platform_console.h"
 #include "cli/rows_output.h"
 
 namespace quillon {
@@ -68,9 +69,9 @@ void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFi
                       const TRowRecovery& recovery) {
   const TRecoveryTotals& totals = recovery.Totals();
   const auto plural = [](std::uint64_t n) { return n == 1 ? "" : "s"; };
-  std::fprintf(out, "File:    %s (%s, %llu fragment%s)\n", path.c_str(), StateName(report.State),
+  ConsolePrintf(out, "File:    %s (%s, %llu fragment%s)\n", path.c_str(), StateName(report.State),
                static_cast<unsigned long long>(report.Fragments), plural(report.Fragments));
-  std::fprintf(out, "Pages:   %llu data page%s of %zu table%s, %llu LVAL page%s\n",
+  ConsolePrintf(out, "Pages:   %llu data page%s of %zu table%s, %llu LVAL page%s\n",
                static_cast<unsigned long long>(totals.DataPages), plural(totals.DataPages),
                recovery.Tables().size(), plural(recovery.Tables().size()),
                static_cast<unsigned long long>(totals.LongValuePages),
@@ -83,55 +84,54 @@ void PrintRowsSummary(std::FILE* out, const std::string& path, const TFragmentFi
       ++unreadable;
       continue;
     }
-    std::fprintf(out, "\n%s: %zu data page%s\n",
+    ConsolePrintf(out, "\n%s: %zu data page%s\n",
                  table.Name.empty() ? ("Table of owner page " + std::to_string(table.Owner)).c_str()
                                     : TableTitle(table).c_str(),
                  table.DataPages.size(), table.DataPages.size() == 1 ? "" : "s");
-    std::fprintf(out, "  rows:      %llu live, %llu deleted",
+    ConsolePrintf(out, "  rows:      %llu live, %llu deleted",
                  static_cast<unsigned long long>(table.LiveRows),
                  static_cast<unsigned long long>(table.DeletedRows));
     if (table.MovedRowsNotFound > 0) {
-      std::fprintf(out, ", %llu moved (pointers not tied to their data for certain)",
+      ConsolePrintf(out, ", %llu moved (pointers not tied to their data for certain)",
                    static_cast<unsigned long long>(table.MovedRowsNotFound));
     }
     if (table.SkippedRows > 0) {
-      std::fprintf(out, ", %llu skipped (not readable as rows)",
-                   static_cast<unsigned long long>(table.SkippedRows));
+      ConsolePrintf(out, ", %llu skipped (not readable as rows)",
+                    static_cast<unsigned long long>(table.SkippedRows));
     }
-    std::fprintf(out, "\n  columns:   %s\n", ColumnCountsText(table).c_str());
+    ConsolePrintf(out, "\n  columns:   %s\n", ColumnCountsText(table).c_str());
     if (table.LongValuesFound + table.LongValuesNotFound + table.LongValuesAmbiguous > 0) {
-      std::fprintf(out, "  memo/OLE:  %s\n",
-                   LongValuesText(table.LongValuesFound, table.LongValuesNotFound,
-                                  table.LongValuesAmbiguous)
-                       .c_str());
+      ConsolePrintf(
+          out, "  memo/OLE:  %s\n",
+          LongValuesText(table.LongValuesFound, table.LongValuesNotFound, table.LongValuesAmbiguous)
+              .c_str());
     }
     const std::vector<std::string> samples = SampleTexts(recovery, t);
     for (std::size_t i = 0; i < samples.size(); ++i) {
-      std::fprintf(out, "  %s \"%s\"\n", i == 0 ? "text:     " : "          ",
-                   samples[i].c_str());
+      ConsolePrintf(out, "  %s \"%s\"\n", i == 0 ? "text:     " : "          ", samples[i].c_str());
     }
   }
   if (unreadable > 0) {
-    std::fprintf(out, "\n%zu more owner value%s with pages but no readable rows\n", unreadable,
-                 unreadable == 1 ? "" : "s");
+    ConsolePrintf(out, "\n%zu more owner value%s with pages but no readable rows\n", unreadable,
+                  unreadable == 1 ? "" : "s");
   }
-  std::fprintf(out, "\nTotal:   %llu live rows, %llu deleted rows",
-               static_cast<unsigned long long>(totals.LiveRows),
-               static_cast<unsigned long long>(totals.DeletedRows));
+  ConsolePrintf(out, "\nTotal:   %llu live rows, %llu deleted rows",
+                static_cast<unsigned long long>(totals.LiveRows),
+                static_cast<unsigned long long>(totals.DeletedRows));
   if (totals.MovedRowsFound > 0) {
-    std::fprintf(out, " (%llu moved rows followed)",
-                 static_cast<unsigned long long>(totals.MovedRowsFound));
+    ConsolePrintf(out, " (%llu moved rows followed)",
+                  static_cast<unsigned long long>(totals.MovedRowsFound));
   }
-  std::fprintf(out, ", %llu rows skipped\n", static_cast<unsigned long long>(totals.SkippedRows));
+  ConsolePrintf(out, ", %llu rows skipped\n", static_cast<unsigned long long>(totals.SkippedRows));
   if (totals.MovedRowsNotFound > 0) {
-    std::fprintf(out,
+    ConsolePrintf(out,
                  "         %llu moved rows whose pointer is not tied to its data for certain\n",
                  static_cast<unsigned long long>(totals.MovedRowsNotFound));
   }
-  std::fprintf(out, "         memo/OLE values in LVAL pages: %s\n",
-               LongValuesText(totals.LongValuesFound, totals.LongValuesNotFound,
-                              totals.LongValuesAmbiguous)
-                   .c_str());
+  ConsolePrintf(
+      out, "         memo/OLE values in LVAL pages: %s\n",
+      LongValuesText(totals.LongValuesFound, totals.LongValuesNotFound, totals.LongValuesAmbiguous)
+          .c_str());
 }
 
 }  // namespace quillon

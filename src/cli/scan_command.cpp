@@ -34,12 +34,12 @@ void PrintSummary(const TScanReport& report, const std::string& shownOutput) {
                                            report.BytesScanned) * 100 / size),
                                        report.BytesScanned < size ? 99 : 100)
                  : 100;
-    std::printf("stopped at %lld%% (%lld of %lld bytes): %lld fragments written to %s\n",
+    ConsolePrintf(stdout, "stopped at %lld%% (%lld of %lld bytes): %lld fragments written to %s\n",
                 percent, static_cast<long long>(report.BytesScanned),
                 static_cast<long long>(size), count, shownOutput.c_str());
     return;
   }
-  std::printf("%lld fragments from %lld bytes scanned; written to %s\n", count,
+  ConsolePrintf(stdout, "%lld fragments from %lld bytes scanned; written to %s\n", count,
               static_cast<long long>(report.BytesScanned), shownOutput.c_str());
 }
 
@@ -100,7 +100,7 @@ int RunScanCommand(const TScanOptions& options) {
   } catch (const EWriteError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
     // The window shows the text alone; here the file and the system's reason follow.
-    std::fprintf(stderr, "Cannot write \"%s\"%s%s.\n", shown(error.Path()).c_str(),
+    ConsolePrintf(stderr, "Cannot write \"%s\"%s%s.\n", shown(error.Path()).c_str(),
                  error.Reason().empty() ? "" : ": ", error.Reason().c_str());
     status = kExitFailure;
   } catch (const EQuillonError& error) {
@@ -110,7 +110,7 @@ int RunScanCommand(const TScanOptions& options) {
 
   const TScanReport& report = main.LastScan();
   if (report.End == TScanEnd::Failed && !report.PartialPath.empty()) {
-    std::fprintf(stderr, "The unfinished fragment file stays as \"%s\"; \"%s\" is as it was "
+    ConsolePrintf(stderr, "The unfinished fragment file stays as \"%s\"; \"%s\" is as it was "
                  "before the scan.\n", shown(report.PartialPath).c_str(), shown(output).c_str());
   }
   // The index follows its fragment file: in place when that is, kept as partial when that
@@ -123,7 +123,7 @@ int RunScanCommand(const TScanOptions& options) {
       try {
         indexWriter.Commit();
       } catch (const EWriteError& error) {
-        std::fprintf(stderr, "Cannot write the index file \"%s\"%s%s; it stays unfinished.\n",
+        ConsolePrintf(stderr, "Cannot write the index file \"%s\"%s%s; it stays unfinished.\n",
                      shown(error.Path()).c_str(), error.Reason().empty() ? "" : ": ",
                      error.Reason().c_str());
         status = kExitFailure;
@@ -133,7 +133,7 @@ int RunScanCommand(const TScanOptions& options) {
       }
     } else if (!report.PartialPath.empty()) {
       indexWriter.Close();
-      std::fprintf(stderr, "Its index stays beside it as \"%s\".\n",
+      ConsolePrintf(stderr, "Its index stays beside it as \"%s\".\n",
                    shown(indexWriter.PartialPath()).c_str());
     } else {
       indexWriter.Discard(*fileSystem);
@@ -142,12 +142,12 @@ int RunScanCommand(const TScanOptions& options) {
 
   if (options.Verbose) {
     for (const TByteRange& range : report.Unreadable) {
-      std::printf("unreadable\t%lld\t%lld\n", static_cast<long long>(range.Offset),
-                  static_cast<long long>(range.Length));
+      ConsolePrintf(stdout, "unreadable\t%lld\t%lld\n", static_cast<long long>(range.Offset),
+                    static_cast<long long>(range.Length));
     }
   }
   if (report.End == TScanEnd::Declined) {
-    std::fprintf(stderr,
+    ConsolePrintf(stderr,
                  "Refused: the output file \"%s\" lies on \"%s\", the device being scanned. "
                  "Writing it would overwrite the free space where the lost data may be. Save "
                  "the output on another disk, or add --allow-same-device.\n",

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console_view.h"
 #include "cli/json_output.h"
+#include "cli/platform_console.h"
 #include "storage/device_queries.h"
 #include "storage/drive_probe.h"
 #include "storage/file_system.h"
@@ -69,10 +70,10 @@ int RunSourcesCommand(const TSourcesOptions& options) {
   const TPathConstants constants = main.PathConstants();
 
   if (!queries->MayOpenDevices()) {
-    std::fprintf(stderr,
-                 "Drives and volumes could not be opened: that needs administrator (root) "
-                 "rights. Physical drives and volumes without a label are missing from this "
-                 "list; run quillon-cli as administrator (root) to see them all.\n");
+    ConsolePrintf(stderr,
+                  "Drives and volumes could not be opened: that needs administrator (root) "
+                  "rights. Physical drives and volumes without a label are missing from this "
+                  "list; run quillon-cli as administrator (root) to see them all.\n");
   }
 
   TJson entries = TJson::array();
@@ -82,7 +83,7 @@ int RunSourcesCommand(const TSourcesOptions& options) {
     if (options.Json) {
       entries.push_back(VolumeJson(volumes.Items[i], source, volumes.Captions[i]));
     } else {
-      std::printf("%s\t%s\n", source.c_str(), volumes.Captions[i].c_str());
+      ConsolePrintf(stdout, "%s\t%s\n", source.c_str(), volumes.Captions[i].c_str());
     }
   }
   std::fflush(stdout);
@@ -91,11 +92,11 @@ int RunSourcesCommand(const TSourcesOptions& options) {
     if (options.Json) {
       entries.push_back(DriveJson(drive, drive.Caption));
     } else {
-      std::printf("%s\t%s\n", drive.EntryName.c_str(), drive.Caption.c_str());
+      ConsolePrintf(stdout, "%s\t%s\n", drive.EntryName.c_str(), drive.Caption.c_str());
       std::fflush(stdout);
     }
   });
-  if (options.Json) std::printf("%s\n", JsonLine(entries).c_str());
+  if (options.Json) ConsolePrintf(stdout, "%s\n", JsonLine(entries).c_str());
   return kExitOk;
 }
 

@@ -15,12 +15,14 @@
 #include "gui_win32/wide_text.h"
 #include "storage/device_queries.h"
 #include "storage/file_system.h"
+#include "storage/library_search.h"
 #include "storage/system_error_mode.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   using namespace quillon;
   // An empty card reader or CD drive must not raise the system's "no disk" box while the
   // volumes are listed: the failure comes back as an error code instead.
+  LoadLibrariesFromSystemFolderOnly();
   SuppressSystemErrorBoxes();
   // The file dialogs and the link handler run shell code that wants COM on this thread.
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

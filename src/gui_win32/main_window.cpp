@@ -41,6 +41,22 @@ constexpr int kFontPixels = 12;
 constexpr int kLinkFontPixels = 13;
 // The log holds far more than a rich edit's default 32K characters.
 constexpr LPARAM kLogCharacterLimit = 0x7FFFFFFE;
+// Set by SetStatusText: SegLabel takes its latest text when the timer's message comes, at
+// most ten times a second, at the message pump. A scan sets the text for every fragment,
+// and the status bar repaints at once on each new text (1.4 ms under Wine).
+constexpr UINT_PTR kStatusTimer = 1;
+constexpr UINT kStatusDelayMilliseconds = 100;
+// The sizes above are those at 96 dots per inch, the system's 100%.
+constexpr int kDesignDpi = 96;
+
+// The system's dots per inch: 144 at 150%. The program declares itself aware of it, so
+// Windows leaves the scaling (and the sharpness) to the window.
+int SystemDpi() {
+  const HDC screen = ::GetDC(nullptr);
+  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
+  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
 
 HMENU ChildId(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }
 
@@ -94,23 +110,40 @@ BOOL CALLBACK CloseOwnedDialog(HWND window, LPARAM owner) {
 
 }  // namespace
 
+HICON ProgramIcon() {
+  // The icon resource of the program (the test programs carry it too).
+  return static_cast<HICON>(::LoadImageW(ThisModule(), MAKEINTRESOURCEW(kProgramIconId),
+                                         IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+}
+
 void PrepareWindowControls() {
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_BAR_CLASSES | ICC_STANDARD_CLASSES;
   ::InitCommonControlsEx(&controls);
   // The log's control: Msftedit's rich edit where the system has it, else Riched20's.
-  if (::LoadLibraryW(L"Msftedit.dll") == nullptr) ::LoadLibraryW(L"Riched20.dll");
+  if (LoadSystemLibrary(L"Msftedit.dll") == nullptr) LoadSystemLibrary(L"Riched20.dll");
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  // By full path: neither is a known DLL, so by bare name a copy in the program's folder
+  // (a Downloads folder) would come first.
+  wchar_t folder[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, length) + L"\\" + name;
+  return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs)
     : dialogs_(dialogs),
       main_(*this, fileSystem, devices),
-      font_(WindowFont(kFontPixels)),
-      linkFont_(WindowFont(kLinkFontPixels, true)) {
+      dpi_(SystemDpi()),
+      font_(WindowFont(Scaled(kFontPixels))),
+      linkFont_(WindowFont(Scaled(kLinkFontPixels), true)) {
   RegisterWindowClass(kClassName, ::LoadCursorW(nullptr, IDC_ARROW),
-                      reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-  RECT frame{0, 0, kStartWidth, kStartHeight};
+                      reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), ProgramIcon());
+  RECT frame{0, 0, Scaled(kStartWidth), Scaled(kStartHeight)};
   ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
   Create(kExStyle, kClassName, TitleText().c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
          frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr);
@@ -121,6 +154,8 @@ TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWind
   BuildStatusBar();
   Layout();
 }
+
+int TMainWindow::Scaled(int pixels) const { return ::MulDiv(pixels, dpi_, kDesignDpi); }
 
 TMainWindow::~TMainWindow() {
   // The controls go with the window, while the fonts and icons they use still exist.
@@ -133,17 +168,19 @@ void TMainWindow::BuildToolbar() {
   // The toolbar control lays its buttons out from its top edge; it sits kButtonTop below
   // the top of RzToolbar1, and tells this window of its clicks.
   RzToolbar1 = MakePanel(Handle(), control_ids::kRzToolbar1, 0);
-  toolbar_ = std::make_unique<TToolbar>(RzToolbar1, Handle(), font_.get());
+  toolbar_ = std::make_unique<TToolbar>(RzToolbar1, Handle(), font_.get(),
+                                        Scaled(TToolbar::kIconSize));
   TToolbar& bar = *toolbar_;
+  // The button size before the buttons, as the toolbar control requires.
+  bar.SetLayout(Scaled(kButtonLeft), Scaled(kButtonHeight));
   bar.AddButton(control_ids::kRecBtn, WideFromUtf8(texts::kRecBtnCaption), TToolIcon::ChooseDisk,
-                74, true);
+                Scaled(74), true);
   bar.AddButton(control_ids::kSaveBtn, WideFromUtf8(texts::kSaveBtnCaption), TToolIcon::SaveFile,
-                60, false);
-  bar.AddButton(control_ids::kButton2, WideFromUtf8(texts::kStartCaption), TToolIcon::StartScan, 60,
-                false);
-  bar.AddButton(control_ids::kButton1, WideFromUtf8(texts::kStopCaption), TToolIcon::StopScan, 60,
-                false);
-  bar.SetLayout(kButtonLeft, kButtonHeight);
+                Scaled(60), false);
+  bar.AddButton(control_ids::kButton2, WideFromUtf8(texts::kStartCaption), TToolIcon::StartScan,
+                Scaled(60), false);
+  bar.AddButton(control_ids::kButton1, WideFromUtf8(texts::kStopCaption), TToolIcon::StopScan,
+                Scaled(60), false);
 }
 
 void TMainWindow::BuildPanel() {
@@ -156,17 +193,18 @@ void TMainWindow::BuildPanel() {
   }
   // 289 x 169 holds the ten lines in 宋体; a substitute font with taller lines gets the
   // height it needs, which still ends above the first link.
-  const int labelHeight =
-      std::max(kLabelHeight, WrappedHeight(instructions, font_.get(), kLabelWidth));
+  const int labelHeight = std::max(
+      Scaled(kLabelHeight), WrappedHeight(instructions, font_.get(), Scaled(kLabelWidth)));
   Label1 = ::CreateWindowExW(
       0, L"STATIC", instructions.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0,
-      kLabelWidth, labelHeight, RzPanel1, ChildId(control_ids::kLabel1), ThisModule(), nullptr);
+      Scaled(kLabelWidth), labelHeight, RzPanel1, ChildId(control_ids::kLabel1), ThisModule(),
+      nullptr);
   SetFont(Label1, font_.get());
 
   const std::wstring address = WideFromUtf8(branding::kWebAddress);
   const auto makeLink = [&](int id, const std::string& caption, int top) {
     return std::make_unique<TUrlLabel>(WideFromUtf8(caption), address, dialogs_, RzPanel1, id,
-                                       kLinkLeft, top, linkFont_.get());
+                                       Scaled(kLinkLeft), Scaled(top), linkFont_.get());
   };
   RzURLLabel2 = makeLink(control_ids::kRzURLLabel2,
                          std::string(branding::kServiceLabel) + branding::kServiceNumber, 200);
@@ -195,9 +233,10 @@ void TMainWindow::BuildStatusBar() {
       WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0,
       0, 0, 0, Handle(), ChildId(control_ids::kRzStatusBar1), ThisModule(), nullptr);
   SetFont(RzStatusBar1, font_.get());
-  int edges[2] = {kSegLabelWidth, -1};  // -1: to the right edge
+  int edges[2] = {Scaled(kSegLabelWidth), -1};  // -1: to the right edge
   ::SendMessageW(RzStatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
-  SetStatusText(texts::kInitialStatus);
+  statusText_ = WideFromUtf8(texts::kInitialStatus);
+  ShowStatusText();
   gg = std::make_unique<TGaugeControl>(RzStatusBar1, control_ids::kGg, font_.get());
 }
 
@@ -207,25 +246,32 @@ void TMainWindow::Layout() {
   ::GetClientRect(Handle(), &client);
   const int width = client.right;
   const int height = client.bottom;
-  const int panelHeight = std::max(0, height - kToolbarHeight - kStatusBarHeight);
-  ::MoveWindow(RzToolbar1, 0, 0, width, kToolbarHeight, TRUE);
-  ::MoveWindow(toolbar_->Handle(), 0, kButtonTop, width, kToolbarHeight - kButtonTop, TRUE);
-  ::MoveWindow(RzPanel1, 0, kToolbarHeight, width, panelHeight, TRUE);
-  ::MoveWindow(RzStatusBar1, 0, height - kStatusBarHeight, width, kStatusBarHeight, TRUE);
+  const int toolbarHeight = Scaled(kToolbarHeight);
+  const int statusBarHeight = Scaled(kStatusBarHeight);
+  const int buttonTop = Scaled(kButtonTop);
+  const int panelHeight = std::max(0, height - toolbarHeight - statusBarHeight);
+  ::MoveWindow(RzToolbar1, 0, 0, width, toolbarHeight, TRUE);
+  ::MoveWindow(toolbar_->Handle(), 0, buttonTop, width, toolbarHeight - buttonTop, TRUE);
+  ::MoveWindow(RzPanel1, 0, toolbarHeight, width, panelHeight, TRUE);
+  ::MoveWindow(RzStatusBar1, 0, height - statusBarHeight, width, statusBarHeight, TRUE);
 
   // memo2 stays docked to the panel's right edge; Label1 and the links keep their places.
   RECT inside;
   ::GetClientRect(RzPanel1, &inside);
-  ::MoveWindow(memo2, inside.right - kMemoWidth, 0, kMemoWidth, inside.bottom, TRUE);
+  const int memoWidth = Scaled(kMemoWidth);
+  ::MoveWindow(memo2, inside.right - memoWidth, 0, memoWidth, inside.bottom, TRUE);
 
   // gg fills the status bar's second part, from past the gap after SegLabel to the right
   // edge, inside the bar's borders. Worked out here: a status bar placed by its parent
   // (CCS_NORESIZE) need not lay its parts out again at once.
   int borders[3] = {0, 0, 0};  // horizontal, vertical, between parts
   ::SendMessageW(RzStatusBar1, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
-  const int left = kSegLabelWidth + borders[2];
+  const int left = Scaled(kSegLabelWidth) + borders[2];
   ::MoveWindow(gg->Handle(), left, borders[1], std::max(0, width - left),
-               std::max(0, kStatusBarHeight - 2 * borders[1]), TRUE);
+               std::max(0, statusBarHeight - 2 * borders[1]), TRUE);
+  // The status bar, SegLabel and gg alike, is drawn anew at its new size: after a maximise
+  // it would otherwise stay blank until its next change.
+  ::RedrawWindow(RzStatusBar1, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TMainWindow::ShowCentred(int showCommand) {
@@ -293,11 +339,23 @@ LRESULT TMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnCloseRequest();
       return 0;
     case WM_QUERYENDSESSION:
-      // A scan stops now, so that its file is finished before the session ends.
-      if (main_.Scanning()) RequestTermination();
-      return TRUE;
+      // While a scan runs the session may not end: the user sees the reason and may wait.
+      // A forced end (critical) does not wait for the answer, so the file is finished now.
+      if (!main_.Scanning()) return TRUE;
+      if ((static_cast<DWORD>(lParam) & ENDSESSION_CRITICAL) != 0) main_.FinishFileNow();
+      return FALSE;
     case WM_ENDSESSION:
-      if (wParam != FALSE) RequestTermination();
+      // The process may end as soon as this returns: the file is finished before it does.
+      if (wParam != FALSE) {
+        main_.FinishFileNow();
+        RequestTermination();
+      }
+      return 0;
+    case WM_TIMER:
+      if (wParam != kStatusTimer) break;
+      ::KillTimer(Handle(), kStatusTimer);
+      statusTimerSet_ = false;
+      ShowStatusText();
       return 0;
     default:
       break;
@@ -324,6 +382,8 @@ void TMainWindow::OnCommand(int command) {
       break;
   }
   --commandDepth_;
+  // The status text of the command's end shows at once, also without a pump.
+  if (commandDepth_ == 0) ShowStatusText();
   // A close request taken during the command (a scan, the menu being built): the file is
   // finished, so the window closes now, from the message loop.
   if (commandDepth_ == 0 && main_.CloseRequested() && !main_.Scanning() && Handle() != nullptr) {
@@ -369,9 +429,20 @@ void TMainWindow::AppendLogLine(const std::string& line) {
 }
 
 void TMainWindow::SetStatusText(const std::string& text) {
-  const std::wstring wide = WideFromUtf8(text);
+  // Kept, and drawn at the pump once the timer has run out.
+  statusText_ = WideFromUtf8(text);
+  if (!statusTimerSet_ && Handle() != nullptr) {
+    statusTimerSet_ = ::SetTimer(Handle(), kStatusTimer, kStatusDelayMilliseconds, nullptr) != 0;
+  }
+  // Without a timer (none left, or no window yet) the text shows at once.
+  if (!statusTimerSet_) ShowStatusText();
+}
+
+void TMainWindow::ShowStatusText() {
+  if (RzStatusBar1 == nullptr || statusText_ == shownStatusText_) return;
+  shownStatusText_ = statusText_;
   ::SendMessageW(RzStatusBar1, SB_SETTEXTW, control_ids::kSegLabelPart,
-                 reinterpret_cast<LPARAM>(wide.c_str()));
+                 reinterpret_cast<LPARAM>(shownStatusText_.c_str()));
 }
 
 void TMainWindow::ShowGauge(const TGauge& gauge) { gg->SetGauge(gauge); }
@@ -402,6 +473,14 @@ void TMainWindow::ProcessPendingMessages() {
 
 void TMainWindow::SetStartEnabled(bool enabled) {
   toolbar_->SetEnabled(control_ids::kButton2, enabled);
+  // Disabled exactly while a scan runs: shutting Windows down then names the reason to wait.
+  if (!enabled) {
+    shutdownBlocked_ =
+        ::ShutdownBlockReasonCreate(Handle(), WideFromUtf8(texts::kShutdownBlockReason).c_str());
+  } else if (shutdownBlocked_) {
+    ::ShutdownBlockReasonDestroy(Handle());
+    shutdownBlocked_ = false;
+  }
 }
 
 void TMainWindow::ClearSourceMenu() { pop.Clear(); }

@@ -26,6 +26,14 @@ class TUrlLabel;
 // Runs once, before the first window is made.
 void PrepareWindowControls();
 
+// The icon resource of both programs (ICON 1 in their .rc files): Explorer shows the first.
+inline constexpr int kProgramIconId = 1;
+// The program's icon, shared; nullptr in a program without it.
+HICON ProgramIcon();
+
+// Loads the DLL name from the system folder, and from nowhere else; nullptr where it is not.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
 class TMainWindow : public TWindowBase, public IMainView {
  public:
   // The client area's size at start.
@@ -84,6 +92,10 @@ class TMainWindow : public TWindowBase, public IMainView {
   void BuildStatusBar();
   // Docks the regions into the client area: after creation and at every change of size.
   void Layout();
+  // pixels at 96 dots per inch, at the system's dots per inch.
+  int Scaled(int pixels) const;
+  // SegLabel takes statusText_, unless it shows it already.
+  void ShowStatusText();
   void OnCommand(int command);
   // A request to close the window: the system menu, the close box, Alt+F4.
   void OnCloseRequest();
@@ -94,12 +106,17 @@ class TMainWindow : public TWindowBase, public IMainView {
 
   IWindowDialogs& dialogs_;
   TMain main_;
+  int dpi_;
   TFont font_;
   TFont linkFont_;
   // Above zero while a command runs, counting those started inside it by the message
   // pump; the window is destroyed only outside every command.
   int commandDepth_ = 0;
   bool logHasLines_ = false;
+  std::wstring statusText_;       // SegLabel's text as TMain last set it
+  std::wstring shownStatusText_;  // what SegLabel shows
+  bool statusTimerSet_ = false;   // the timer that shows statusText_ runs
+  bool shutdownBlocked_ = false;  // a shutdown-block reason is set (a scan runs)
 
   HWND RzToolbar1 = nullptr;  // holds the toolbar control
   std::unique_ptr<TToolbar> toolbar_;

@@ -7,7 +7,7 @@
 
 namespace quillon {
 
-TToolbar::TToolbar(HWND parent, HWND notified, HFONT font) {
+TToolbar::TToolbar(HWND parent, HWND notified, HFONT font, int iconSize) {
   // Placed by the parent's layout (CCS_NORESIZE, CCS_NOPARENTALIGN), not by itself; the
   // parent's background shows between the buttons (TBSTYLE_TRANSPARENT).
   toolbar_ =
@@ -20,8 +20,8 @@ TToolbar::TToolbar(HWND parent, HWND notified, HFONT font) {
   ::SendMessageW(toolbar_, TB_SETPARENT, reinterpret_cast<WPARAM>(notified), 0);
   ::SendMessageW(toolbar_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ::SendMessageW(toolbar_, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
-  icons_ = MakeToolImageList(kIconSize, false);
-  greyedIcons_ = MakeToolImageList(kIconSize, true);
+  icons_ = MakeToolImageList(iconSize, false);
+  greyedIcons_ = MakeToolImageList(iconSize, true);
   ::SendMessageW(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(icons_));
   ::SendMessageW(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(greyedIcons_));
 }

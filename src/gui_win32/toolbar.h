@@ -14,11 +14,11 @@ namespace quillon {
 
 class TToolbar {
  public:
-  static constexpr int kIconSize = 20;
+  static constexpr int kIconSize = 20;  // at 96 dots per inch
 
-  // Creates the control as a child of parent, with its icons and font; its clicks and
-  // drop-downs go to notified.
-  TToolbar(HWND parent, HWND notified, HFONT font);
+  // Creates the control as a child of parent, with its icons (iconSize pixels square) and
+  // font; its clicks and drop-downs go to notified.
+  TToolbar(HWND parent, HWND notified, HFONT font, int iconSize = kIconSize);
   TToolbar(const TToolbar&) = delete;
   TToolbar& operator=(const TToolbar&) = delete;
   // Frees the icons; the control itself goes with its parent, which is destroyed first.
@@ -29,7 +29,9 @@ class TToolbar {
   // One more button at the right end, width pixels wide (an arrow included).
   void AddButton(int command, const std::wstring& caption, TToolIcon icon, int width,
                  bool dropDown);
-  // Puts the buttons left pixels from the left edge, height pixels high.
+  // Puts the buttons left pixels from the left edge, height pixels high, or as high as their
+  // icon and caption need where that is more. Before the first AddButton: the control takes
+  // the button size only before it has buttons.
   void SetLayout(int left, int height);
   void SetEnabled(int command, bool enabled);
   bool IsEnabled(int command) const;

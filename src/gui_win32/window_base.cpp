@@ -10,12 +10,15 @@ TWindowBase::~TWindowBase() { Destroy(); }
 
 HINSTANCE ThisModule() { return ::GetModuleHandleW(nullptr); }
 
-void TWindowBase::RegisterWindowClass(const wchar_t* className, HCURSOR cursor, HBRUSH background) {
+void TWindowBase::RegisterWindowClass(const wchar_t* className, HCURSOR cursor, HBRUSH background,
+                                      HICON icon) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &TWindowBase::Procedure;
   windowClass.hInstance = ThisModule();
   windowClass.hCursor = cursor;
+  // The small icon is taken from the same resource, at its own size.
+  windowClass.hIcon = icon;
   windowClass.hbrBackground = background;
   windowClass.lpszClassName = className;
   ::RegisterClassExW(&windowClass);  // fails harmlessly when the class exists

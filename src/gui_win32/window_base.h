@@ -21,7 +21,8 @@ class TWindowBase {
  protected:
   // Registers a class whose windows run this base's procedure. A second registration
   // of the same name, by another object, is harmless.
-  static void RegisterWindowClass(const wchar_t* className, HCURSOR cursor, HBRUSH background);
+  static void RegisterWindowClass(const wchar_t* className, HCURSOR cursor, HBRUSH background,
+                                  HICON icon = nullptr);
   // Creates the window; throws EQuillonError when the system refuses.
   void Create(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int x,
               int y, int width, int height, HWND parent, HMENU menuOrId);

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "core/errors.h"
 #include "storage/device_queries.h"
 #include "storage/win32_error_text.h"
+#include "storage/win32_text.h"
 
 namespace quillon {
 namespace {
@@ -93,25 +96,51 @@ struct TVolumeName {
   std::string MountPoint;
 };
 
-// The volume that holds path (existing or about to be created).
+// The system's own text as the ANSI calls give it ('?' for what the code page lacks), like
+// every other name the storage layer returns.
+std::string AnsiOfWide(const wchar_t* text) {
+  const int length = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string ansi(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text, -1, ansi.data(), length, nullptr, nullptr);
+  ansi.resize(static_cast<std::size_t>(length) - 1);
+  return ansi;
+}
+
+// The path in the system's code page as UTF-16, for the wide calls, which take paths of
+// any length.
+std::wstring WideOfAnsi(const std::string& ansi) { return Utf8ToWide(AnsiToUtf8(ansi)); }
+
+// The volume that holds path (existing or about to be created), however long the path.
 std::optional<TVolumeName> VolumeOfPath(const std::string& path) {
-  char full[MAX_PATH] = {};
-  char mount[MAX_PATH] = {};
-  if (::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) == 0 ||
-      !::GetVolumePathNameA(full, mount, sizeof mount) || mount[0] == 0) {
+  const std::wstring given = WideOfAnsi(path);
+  const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return std::nullopt;
+  std::wstring full(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return std::nullopt;
+  full.resize(length);
+  // The mount point is never longer than the path it holds.
+  std::wstring mount(full.size() + 2, L'\0');
+  if (!::GetVolumePathNameW(full.c_str(), mount.data(), static_cast<DWORD>(mount.size())) ||
+      mount[0] == 0) {
     return std::nullopt;
   }
+  mount.resize(std::wcslen(mount.c_str()));
   TVolumeName name;
-  name.MountPoint = mount;
-  char guid[MAX_PATH] = {};
-  if (::GetVolumeNameForVolumeMountPointA(mount, guid, sizeof guid)) name.Guid = guid;
+  name.MountPoint = WideToUtf8(mount);
+  wchar_t guid[64] = {};  // "\\?\Volume{GUID}\": 49 characters and the end
+  if (::GetVolumeNameForVolumeMountPointW(mount.c_str(), guid, 64)) name.Guid = WideToUtf8(guid);
   return name;
 }
 
 bool SameVolume(const TVolumeName& a, const TVolumeName& b) {
+  const auto same = [](const std::string& x, const std::string& y) {
+    return ::lstrcmpiW(Utf8ToWide(x).c_str(), Utf8ToWide(y).c_str()) == 0;
+  };
   // The GUID path tells a volume mounted in a folder apart from the one holding the folder.
-  if (!a.Guid.empty() && !b.Guid.empty()) return ::lstrcmpiA(a.Guid.c_str(), b.Guid.c_str()) == 0;
-  return ::lstrcmpiA(a.MountPoint.c_str(), b.MountPoint.c_str()) == 0;
+  if (!a.Guid.empty() && !b.Guid.empty()) return same(a.Guid, b.Guid);
+  return same(a.MountPoint, b.MountPoint);
 }
 
 // The physical drives a volume has extents on; empty when the system does not say.
@@ -127,8 +156,9 @@ std::vector<std::uint32_t> DisksOfVolume(const TVolumeName& volume) {
   }
   // No access rights are asked for: the extents request needs none, so this works without
   // administrator rights too.
-  const HANDLE handle = ::CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE handle = ::CreateFileW(Utf8ToWide(device).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {};
   alignas(VOLUME_DISK_EXTENTS) unsigned char buffer[sizeof(VOLUME_DISK_EXTENTS) +
                                                     31 * sizeof(DISK_EXTENT)];
@@ -150,14 +180,22 @@ std::vector<std::uint32_t> DisksOfVolume(const TVolumeName& volume) {
 class TWin32DeviceQueries : public IDeviceQueries {
  public:
   std::optional<TVolumeInformation> VolumeInformation(const std::string& rootPath) override {
-    char label[261] = {};
-    char fileSystem[32] = {};
+    // Asked of the open root folder rather than by path: by path, Wine reads the volume's
+    // device for its label and prints "Read access denied for device" without the rights.
+    const HANDLE root = ::CreateFileW(WideOfAnsi(rootPath).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (root == INVALID_HANDLE_VALUE) return std::nullopt;
+    wchar_t label[MAX_PATH + 1] = {};
+    wchar_t fileSystem[MAX_PATH + 1] = {};
     DWORD serial = 0, maximumComponentLength = 0, flags = 0;
-    if (!::GetVolumeInformationA(rootPath.c_str(), label, sizeof label, &serial,
-                                 &maximumComponentLength, &flags, fileSystem, sizeof fileSystem)) {
-      return std::nullopt;
-    }
-    return TVolumeInformation{label, static_cast<std::uint32_t>(serial), fileSystem};
+    const BOOL known = ::GetVolumeInformationByHandleW(root, label, MAX_PATH + 1, &serial,
+                                                       &maximumComponentLength, &flags,
+                                                       fileSystem, MAX_PATH + 1);
+    ::CloseHandle(root);
+    if (!known) return std::nullopt;
+    return TVolumeInformation{AnsiOfWide(label), static_cast<std::uint32_t>(serial),
+                              AnsiOfWide(fileSystem)};
   }
 
   std::optional<TDiskFreeSpace> DiskFreeSpace(const std::string& rootPath) override {

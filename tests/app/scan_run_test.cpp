@@ -206,6 +206,35 @@ TEST_F(ScanRunTest, StopBetweenChunksFinishesTheFileWithTheChunksRead) {
   EXPECT_EQ(main_.LastScan().End, TScanEnd::Completed);
 }
 
+// The session ends inside the pump of the second chunk: the file is complete and closed
+// before that call returns (the process may end then), and the scan stops after it without
+// writing more; the same call a second time, and after the scan, changes nothing.
+TEST_F(ScanRunTest, AFileFinishedAtOnceIsCompleteBeforeThePumpReturns) {
+  TImage image(4 * kChunkSize);
+  for (int chunk = 0; chunk < 4; ++chunk) image.PutPage(chunk * kChunkSize + 1024);
+  Choose(image);
+  bool completeInside = false;
+  int openInside = -1;
+  view_.OnProcessMessages = [&](int call) {
+    if (call != 2) return;
+    main_.FinishFileNow();
+    main_.FinishFileNow();
+    openInside = fs_.OpenStreams() - 1;  // the source stays open until the scan's cleanup
+    completeInside = Complete();
+  };
+  main_.button2Click();
+  EXPECT_TRUE(completeInside);
+  EXPECT_EQ(openInside, 0) << "the output is closed";
+  EXPECT_EQ(view_.ProcessCalls, 2);
+  ExpectFragments(image, {1024});
+  EXPECT_TRUE(Complete());
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Stopped);
+  EXPECT_EQ(view_.Messages.back(), "完成！");
+  EXPECT_EQ(fs_.OpenStreams(), 0);
+  main_.FinishFileNow();  // no scan: nothing to finish
+  EXPECT_TRUE(Complete());
+}
+
 TEST_F(ScanRunTest, StopPressedWhileIdleDoesNotStopTheNextScan) {
   TImage image(2 * kChunkSize);
   image.PutPage(kChunkSize + 4096);

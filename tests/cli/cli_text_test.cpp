@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "cli/json_output.h"
 #include "cli/rows_output.h"
+#include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 
 namespace quillon {
@@ -24,6 +29,69 @@ TEST(ProgressMeter, Durations) {
   EXPECT_EQ(DurationText(0), "0:00");
   EXPECT_EQ(DurationText(125), "2:05");
   EXPECT_EQ(DurationText(3 * 3600 + 61), "3:01:01");
+}
+
+// The longest line a scan draws: a four-digit rate, hours left and a nine-digit count.
+TEST(ProgressMeter, TheLongestLineFitsAnEightyColumnConsole) {
+  TProgressMeter meter;
+  const auto start = TProgressMeter::TClock::time_point{};
+  meter.Start(100'000'000'000'000, start);
+  const std::string status = "碎片：123456789";
+  const auto now = start + std::chrono::seconds(4000);
+  const std::int64_t done = 12'000'000'000'000;
+  ASSERT_GT(TerminalColumns(meter.Line(done, status, now)), 79);
+  const std::string fitted = meter.FittedLine(done, status, now, 79);
+  EXPECT_LE(TerminalColumns(fitted), 79);
+  EXPECT_NE(fitted.find("3000.0 MB/s  8:08:53 left  " + status), std::string::npos)
+      << "the bar gives way, not the figures: " << fitted;
+  EXPECT_EQ(fitted.rfind("[###", 0), 0u) << fitted;
+}
+
+TEST(TerminalColumns, WideCharactersTakeTwoAndAreNeverCutInHalf) {
+  EXPECT_EQ(TerminalColumns("abc"), 3);
+  EXPECT_EQ(TerminalColumns("碎片：12"), 8);  // the full-width colon is wide too
+  EXPECT_EQ(TerminalColumns("é"), 1);
+  EXPECT_EQ(FitColumns("ab碎片", 3), "ab");
+  EXPECT_EQ(FitColumns("ab碎片", 4), "ab碎");
+  EXPECT_EQ(FitColumns("abc", 10), "abc");
+  EXPECT_EQ(FitColumns("a\xE6\x89", 2), "a\xE6") << "a cut sequence counts byte by byte";
+}
+
+// Records what the progress line writes, as a console with or without escape sequences.
+class TRecordedConsole : public IConsoleOutput {
+ public:
+  explicit TRecordedConsole(bool escapes) : escapes_(escapes) {}
+  void Write(std::FILE* stream, std::string_view text) override {
+    EXPECT_EQ(stream, stderr);
+    Written.emplace_back(text);
+  }
+  bool TakesEscapes(std::FILE*) override { return escapes_; }
+  std::vector<std::string> Written;
+
+ private:
+  bool escapes_;
+};
+
+TEST(ProgressLine, AClassicConsoleGetsSpacesInsteadOfEscapes) {
+  TRecordedConsole classic(false);
+  TProgressLine line(stderr, classic);
+  line.Show(std::string(70, '#') + " 碎片：123456");  // 83 columns, cut to 79
+  line.Show("short");
+  line.Clear();
+  line.Clear();  // nothing more: the line is gone
+  ASSERT_EQ(classic.Written.size(), 3u);
+  EXPECT_EQ(classic.Written[0], "\r" + std::string(70, '#') + " 碎片：12");
+  EXPECT_EQ(classic.Written[1], "\rshort" + std::string(74, ' ')) << "the longer line is covered";
+  EXPECT_EQ(classic.Written[2], "\r" + std::string(5, ' ') + "\r");
+  for (const std::string& text : classic.Written) {
+    EXPECT_EQ(text.find('\033'), std::string::npos) << "shown as ←[K by a classic console";
+  }
+
+  TRecordedConsole modern(true);
+  TProgressLine drawn(stderr, modern);
+  drawn.Show("line");
+  drawn.Clear();
+  EXPECT_EQ(modern.Written, (std::vector<std::string>{"\rline\033[K", "\r\033[K"}));
 }
 
 // The JSON library does the escaping; bytes that are not UTF-8 must neither make it throw

@@ -8,8 +8,11 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "gui_win32/url_label.h"
 #include "gui_win32/wide_text.h"
 #include "storage/file_system.h"
+#include "storage/library_search.h"
 #include "support/fake_device_queries.h"
 
 // RECT is the system's, in the global namespace, where the comparisons must be found.
@@ -290,6 +294,9 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
     RECT place = toolbar.ButtonRect(expected.Id);
     ::MapWindowPoints(toolbar.Handle(), rig.Control(ids::kRzToolbar1),
                       reinterpret_cast<POINT*>(&place), 2);
+    // As high as icon and caption need: 40, or 41 with a substitute font's taller lines.
+    EXPECT_NEAR(place.bottom - place.top, 40, 1) << expected.Id;
+    place.bottom = place.top + 40;
     EXPECT_EQ(place, expected.Place) << expected.Id;
     EXPECT_TRUE(toolbar.IsEnabled(expected.Id));
   }
@@ -399,6 +406,99 @@ TEST_F(Win32MainWindowTest, MaximisingRedocksTheRegions) {
   EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).top, 248);
   EXPECT_EQ(ClientSize(rig.Control(ids::kGg)).cx, gaugeBefore + client.cx - 789)
       << "the gauge takes the extra width";
+}
+
+// The screen's pixels inside a window's client rectangle, rows from the top.
+std::vector<COLORREF> ScreenPixels(HWND window) {
+  RECT area;
+  ::GetClientRect(window, &area);
+  ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  const HDC screen = ::GetDC(nullptr);
+  const HDC dc = ::CreateCompatibleDC(screen);
+  const HBITMAP canvas = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const HGDIOBJ old = ::SelectObject(dc, canvas);
+  ::BitBlt(dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  ::GdiFlush();
+  std::vector<COLORREF> pixels;
+  const auto* bgr = static_cast<const std::uint32_t*>(bits);
+  for (int i = 0; i < width * height; ++i) {
+    const std::uint32_t p = bgr[i];
+    pixels.push_back(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
+  }
+  ::SelectObject(dc, old);
+  ::DeleteObject(canvas);
+  ::DeleteDC(dc);
+  ::ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+TEST_F(Win32MainWindowTest, TheStatusBarIsDrawnAfterMaximising) {
+  TWindowRig rig;
+  ::ShowWindow(rig.Main(), SW_MAXIMIZE);
+  Pump();
+  // SegLabel's text and the gauge's white are on the screen, not a blank bar.
+  const std::vector<COLORREF> bar = ScreenPixels(rig.Control(ids::kRzStatusBar1));
+  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+  const auto inked = std::count_if(bar.begin(), bar.end(), [&](COLORREF c) {
+    return c != face && c != RGB(255, 255, 255) && c != CLR_INVALID;
+  });
+  EXPECT_GT(inked, 20) << "SegLabel's text is drawn";
+  const std::vector<COLORREF> gauge = ScreenPixels(rig.Control(ids::kGg));
+  EXPECT_GT(std::count(gauge.begin(), gauge.end(), RGB(255, 255, 255)),
+            static_cast<std::ptrdiff_t>(gauge.size() / 2))
+      << "the gauge is drawn across its new width";
+}
+
+// Counts the texts SegLabel is given, by subclassing the status bar.
+class TStatusTextCounter {
+ public:
+  explicit TStatusTextCounter(HWND bar) : bar_(bar) {
+    ::SetWindowSubclass(bar_, &TStatusTextCounter::Procedure, 1, reinterpret_cast<DWORD_PTR>(this));
+  }
+  ~TStatusTextCounter() { ::RemoveWindowSubclass(bar_, &TStatusTextCounter::Procedure, 1); }
+  int Count() const { return count_; }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT_PTR, DWORD_PTR self) {
+    if (message == SB_SETTEXTW) ++reinterpret_cast<TStatusTextCounter*>(self)->count_;
+    return ::DefSubclassProc(window, message, wParam, lParam);
+  }
+  HWND bar_;
+  int count_ = 0;
+};
+
+TEST_F(Win32MainWindowTest, TheStatusTextIsDrawnAtThePumpNotForEveryFragment) {
+  TWindowRig rig;
+  rig.Choose(SamplePath());
+  TStatusTextCounter counter(rig.Control(ids::kRzStatusBar1));
+  std::wstring shownDuringScan;
+  rig.window.SetOnChunk([&](int chunk) {
+    // Once the status timer has run out, the pump shows the count so far.
+    if (chunk == 3) {
+      ::Sleep(150);
+      rig.window.TMainWindow::ProcessPendingMessages();
+      shownDuringScan = rig.StatusText();
+    }
+  });
+  rig.Click(ids::kButton2);
+
+  const std::int64_t fragments = rig.window.Main().LastScan().Fragments;
+  ASSERT_GT(fragments, 20);
+  EXPECT_EQ(shownDuringScan.rfind(L"碎片：", 0), 0u) << Utf8FromWide(shownDuringScan);
+  EXPECT_NE(shownDuringScan, L"碎片：" + std::to_wstring(fragments)) << "a count from the middle";
+  // Once during the scan and once at the command's end, not once for every fragment.
+  EXPECT_LE(counter.Count(), 3) << fragments << " fragments";
+  EXPECT_EQ(rig.StatusText(), L"碎片：" + std::to_wstring(fragments)) << "the last count shows";
 }
 
 TEST_F(Win32MainWindowTest, ALinkTurnsPurpleOnlyWhenItOpened) {
@@ -557,19 +657,34 @@ TEST_F(Win32MainWindowTest, ACloseRequestDuringAScanEndsTheProgramAfterTheScan) 
   EXPECT_EQ(quit, std::optional<WPARAM>(0));
 }
 
-TEST_F(Win32MainWindowTest, AnEndingSessionStopsTheScanAndEndsAfterItsFile) {
+TEST_F(Win32MainWindowTest, AnEndingSessionWaitsForTheScanOrFinishesTheFileBeforeItEnds) {
   TWindowRig rig;
   rig.Choose(SamplePath());
-  LRESULT mayEnd = FALSE;
+  EXPECT_TRUE(::SendMessageW(rig.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF))
+      << "without a scan the session may end";
+  LRESULT mayEnd = TRUE;
+  std::optional<TFragmentFileReport> whenEnded;
   rig.window.SetOnChunk([&](int chunk) {
+    // Asked during a scan, the window says no (and names its reason to Windows).
     if (chunk == 2) mayEnd = ::SendMessageW(rig.Main(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    // Ended anyway: the process may be gone the moment WM_ENDSESSION returns, so by then the
+    // file must be complete on disk, not at the next chunk.
+    if (chunk == 3) {
+      ::SendMessageW(rig.Main(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+      whenEnded = rig.ReadOutput();
+    }
   });
   rig.Click(ids::kButton2);
 
-  EXPECT_TRUE(mayEnd);
+  EXPECT_FALSE(mayEnd);
+  ASSERT_TRUE(whenEnded.has_value());
+  EXPECT_EQ(whenEnded->State, TFragmentFileState::Complete) << whenEnded->Problem;
   EXPECT_EQ(rig.window.Main().LastScan().End, TScanEnd::Stopped);
   EXPECT_LT(rig.window.Main().LastScan().BytesScanned, kSampleSize);
-  EXPECT_EQ(rig.ReadOutput().State, TFragmentFileState::Complete);
+  const TFragmentFileReport after = rig.ReadOutput();
+  EXPECT_EQ(after.State, TFragmentFileState::Complete);
+  EXPECT_EQ(after.Fragments, whenEnded->Fragments) << "nothing was written after the end";
+  EXPECT_TRUE(rig.dialogs.Errors.empty());
   EXPECT_TRUE(rig.dialogs.Messages.back().ClosedAtOnce);
   std::optional<WPARAM> quit;
   Pump(&quit);
@@ -630,6 +745,80 @@ TEST_F(Win32MainWindowTest, TheLogKeepsEveryLineAndShowsItsEnd) {
   // Lines wrap, so the last of them lies far below line 200 of the control.
   const HWND memo = rig.Control(ids::kMemo2);
   EXPECT_GT(::SendMessageW(memo, EM_GETFIRSTVISIBLELINE, 0, 0), 200) << "scrolled to the end";
+}
+
+TEST_F(Win32MainWindowTest, TheLayoutScalesWithTheSystemDpi) {
+  // At 96 dots per inch this restates the layout; scripts/test-windows.sh runs it once more
+  // at 144 (150%), set through Wine's LogPixels.
+  const HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  const auto scaled = [dpi](int pixels) { return ::MulDiv(pixels, dpi, 96); };
+  std::printf("system DPI %d\n", dpi);
+
+  TWindowRig rig;
+  const int width = scaled(789);
+  EXPECT_EQ(ClientSize(rig.Main()).cx, width);
+  EXPECT_EQ(ClientSize(rig.Main()).cy, scaled(400));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzToolbar1), rig.Main()), Rect(0, 0, width, scaled(44)));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzStatusBar1), rig.Main()),
+            Rect(0, scaled(400) - scaled(19), width, scaled(19)));
+  const HWND panel = rig.Control(ids::kRzPanel1);
+  EXPECT_EQ(RectIn(rig.Control(ids::kMemo2), panel).left, ClientSize(panel).cx - scaled(499));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).top, scaled(248));
+  EXPECT_EQ(RectIn(rig.Control(ids::kLabel1), panel).right, scaled(289));
+  LOGFONTW font{};
+  ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(rig.Control(ids::kRzURLLabel1), WM_GETFONT,
+                                                      0, 0)),
+               sizeof font, &font);
+  EXPECT_EQ(font.lfHeight, -scaled(13));
+
+  const TToolbar& toolbar = rig.window.Toolbar();
+  RECT button = toolbar.ButtonRect(ids::kRecBtn);
+  ::MapWindowPoints(toolbar.Handle(), rig.Control(ids::kRzToolbar1),
+                    reinterpret_cast<POINT*>(&button), 2);
+  EXPECT_EQ(button.left, scaled(4));
+  EXPECT_EQ(button.top, scaled(2));
+  EXPECT_EQ(button.right - button.left, scaled(74));
+  // The control sizes a button to its icon and caption once it has them: Wine 8 makes it
+  // 41 pixels at 96 and 58 at 144 for the 40 asked for.
+  EXPECT_NEAR(button.bottom - button.top, scaled(40), 2);
+  int iconWidth = 0, iconHeight = 0;
+  ImageList_GetIconSize(
+      reinterpret_cast<HIMAGELIST>(::SendMessageW(toolbar.Handle(), TB_GETIMAGELIST, 0, 0)),
+      &iconWidth, &iconHeight);
+  EXPECT_EQ(iconWidth, scaled(TToolbar::kIconSize));
+  RECT segLabel{};
+  ::SendMessageW(rig.Control(ids::kRzStatusBar1), SB_GETRECT, ids::kSegLabelPart,
+                 reinterpret_cast<LPARAM>(&segLabel));
+  EXPECT_NEAR(segLabel.right, scaled(200), 2);
+  // The program's icon on the window, from the resources (the test program has them too).
+  EXPECT_NE(::GetClassLongPtrW(rig.Main(), GCLP_HICON), 0);
+}
+
+TEST(Win32StartUp, LibrariesComeFromTheSystemFolderOnly) {
+  wchar_t system[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  const HMODULE edit = LoadSystemLibrary(L"Msftedit.dll");
+  ASSERT_NE(edit, nullptr);
+  wchar_t loaded[MAX_PATH];
+  ::GetModuleFileNameW(edit, loaded, MAX_PATH);
+  EXPECT_EQ(::CompareStringOrdinal(loaded, static_cast<int>(length), system,
+                                   static_cast<int>(length), TRUE),
+            CSTR_EQUAL)
+      << Utf8FromWide(loaded);
+
+  // quillon-planted.dll lies beside this program, as a DLL planted in a Downloads folder.
+  wchar_t program[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+  const std::wstring planted = (fs::path(program).parent_path() / L"quillon-planted.dll").wstring();
+  ASSERT_TRUE(fs::exists(planted));
+  LoadLibrariesFromSystemFolderOnly();
+  EXPECT_EQ(::LoadLibraryW(L"quillon-planted.dll"), nullptr) << "found beside the program";
+  const HMODULE byPath = ::LoadLibraryW(planted.c_str());
+  EXPECT_NE(byPath, nullptr) << "the DLL itself loads when asked for by its full path";
+  if (byPath != nullptr) ::FreeLibrary(byPath);
 }
 
 TEST(Win32GaugeControlTest, ShowsTheWholePercentAndRepaintsOnlyWhenItChanges) {

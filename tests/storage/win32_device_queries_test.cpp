@@ -79,6 +79,11 @@ TEST(Win32DeviceQueriesTest, AnOutputIsOnTheVolumeThatHoldsItsFolder) {
   EXPECT_TRUE(queries->FileLiesOnDevice(output, volume));
   // A letter that holds no volume holds no output.
   EXPECT_FALSE(queries->FileLiesOnDevice(output, "\\\\.\\Q:"));
+  // Nor does a path longer than 260 characters escape the check.
+  const std::string deep = std::string(windows) + "\\" + std::string(120, 'd') + "\\" +
+                           std::string(120, 'e') + "\\quillon-output.frag";
+  ASSERT_GT(deep.size(), 260u);
+  EXPECT_TRUE(queries->FileLiesOnDevice(deep, volume)) << deep.size() << " characters";
 }
 
 }  // namespace

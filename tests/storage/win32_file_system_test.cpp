@@ -171,6 +171,40 @@ TEST_F(Win32FileSystemTest, HolesOfASparseFileAreNeverSkippedPastData) {
   EXPECT_TRUE(files_->Open(AnsiOf(dir_ + L"\\flushed.frag"), TOpenMode::CreateExclusive)->Flush());
 }
 
+// Paths go into the code page Windows has, whichever it is, and come back the same:
+// Simplified Chinese (936), Western (1252) and UTF-8 (65001, the region option "use Unicode
+// UTF-8 for worldwide language support"), where Windows fails a conversion given the
+// no-best-fit flag or a default-character pointer.
+TEST(Win32CodePages, PathsConvertIntoEachCodePageOrAreRefused) {
+  const std::string chinese = "D:\\扫描\\结果.frag";
+  const std::string accented = "D:\\données été\\Ærø.mdb";
+  const std::string plain = "C:\\images\\disk.img";
+  // "€" is byte 0x80 in 1252 and has no place in GBK; U+1F600 needs UTF-8's four bytes.
+  const std::string beyond = "C:\\😀 €.img";
+
+  EXPECT_EQ(Utf8ToCodePage(936, chinese), "D:\\\xC9\xA8\xC3\xE8\\\xBD\xE1\xB9\xFB.frag");
+  EXPECT_EQ(Utf8ToCodePage(936, plain), plain);
+  EXPECT_EQ(Utf8ToCodePage(936, accented), std::nullopt);  // "Æ" and "ø" are not in GBK
+  EXPECT_EQ(Utf8ToCodePage(936, beyond), std::nullopt);
+
+  EXPECT_EQ(Utf8ToCodePage(1252, accented), "D:\\donn\xE9" "es \xE9t\xE9\\\xC6r\xF8.mdb");
+  EXPECT_EQ(Utf8ToCodePage(1252, plain), plain);
+  EXPECT_EQ(Utf8ToCodePage(1252, chinese), std::nullopt);
+  EXPECT_EQ(Utf8ToCodePage(1252, "C:\\\xC5\x8Dkan.img"), std::nullopt)  // "ō": no best fit to "o"
+      << "a look-alike names another file";
+
+  for (const std::string& path : {chinese, accented, plain, beyond}) {
+    EXPECT_EQ(Utf8ToCodePage(CP_UTF8, path), path) << "UTF-8 holds every path: " << path;
+    EXPECT_EQ(CodePageToUtf8(CP_UTF8, path), path);
+  }
+  EXPECT_EQ(Utf8ToCodePage(CP_UTF8, ""), "");
+
+  // And back, as the system's names are shown.
+  EXPECT_EQ(CodePageToUtf8(936, "\xC9\xA8\xC3\xE8"), "扫描");
+  EXPECT_EQ(CodePageToUtf8(1252, "\xE9t\xE9 \x80"), "été €");
+  EXPECT_EQ(Utf8ToAnsi(plain), plain) << "the system's own code page, " << SystemCodePage();
+}
+
 TEST(Win32StartUp, SystemErrorBoxesAreKeptAway) {
   ::SetErrorMode(0);
   SuppressSystemErrorBoxes();
