@@ -1,3 +1,4 @@
+#include <cstdint>
 #include "recover/fragment_page_store.h"
 
 #include <zlib.h>
@@ -144,21 +145,43 @@ TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
   // In source order: the fragments with known offsets merged with the kept pages (both come
   // in source order), then the fragments whose offsets are not known, in the file's order.
   entries_.reserve(owners.size() + map.Pages.size());
+  // A page that the source's end cuts short holds zeros where its bytes are missing, which
+  // would read as values: it is left out (its values come out as not found, never wrong).
+  const std::int64_t wholeUpTo = map.Complete ? map.EndPosition : INT64_MAX;
+  std::uint64_t cutPages = 0;
+  const auto whole = [&](std::int64_t offset) {
+    const bool isWhole = offset < 0 || offset <= wholeUpTo - static_cast<std::int64_t>(kPageSize);
+    if (!isWhole) ++cutPages;
+    return isWhole;
+  };
   std::size_t page = 0;
   for (std::size_t f = 0; f < map.FragmentOffsets.size(); ++f) {
     while (page < map.Pages.size() && map.Pages[page].SourceOffset < map.FragmentOffsets[f]) {
-      entries_.push_back({map.Pages[page].SourceOffset, map.Pages[page].FileOffset, 0,
-                          map.Pages[page].Kind});
+      if (whole(map.Pages[page].SourceOffset)) {
+        entries_.push_back({map.Pages[page].SourceOffset, map.Pages[page].FileOffset, 0,
+                            map.Pages[page].Kind});
+      }
       ++page;
     }
-    entries_.push_back({map.FragmentOffsets[f], f, owners[f], TPageKind::Data});
+    if (whole(map.FragmentOffsets[f])) {
+      entries_.push_back({map.FragmentOffsets[f], f, owners[f], TPageKind::Data});
+    }
   }
   for (; page < map.Pages.size(); ++page) {
-    entries_.push_back(
-        {map.Pages[page].SourceOffset, map.Pages[page].FileOffset, 0, map.Pages[page].Kind});
+    if (whole(map.Pages[page].SourceOffset)) {
+      entries_.push_back(
+          {map.Pages[page].SourceOffset, map.Pages[page].FileOffset, 0, map.Pages[page].Kind});
+    }
   }
   for (std::size_t f = map.FragmentOffsets.size(); f < owners.size(); ++f) {
     entries_.push_back({-1, f, owners[f], TPageKind::Data});
+  }
+  if (cutPages > 0) {
+    notes_.Warnings.push_back(std::to_string(cutPages) + (cutPages == 1 ? " page" : " pages") +
+                              " of \"" + shownFragmentPath_ + "\" reach past offset " +
+                              std::to_string(wholeUpTo) +
+                              ", where the source was read up to: left out, as their missing "
+                              "bytes would read as values.");
   }
 }
 

@@ -37,8 +37,11 @@ ARGS = None
 
 
 def recover(image_path, outdir):
-    """The one place the recovery program is run: SOURCE OUTDIR, the summary on stdout."""
-    return subprocess.run([ARGS.recover, image_path, outdir], capture_output=True, text=True)
+    """The one place the recovery program is run: quillon-cli recover SOURCE OUTDIR, which
+    reads the image through the scan's loop into a fragment file and a page map and decodes
+    from them; the summary on stdout."""
+    return subprocess.run([ARGS.cli, "recover", image_path, outdir], capture_output=True,
+                          text=True)
 
 
 def oracle(database):
@@ -224,7 +227,7 @@ class RecoverAgainstMdbtools(unittest.TestCase):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    parser.add_argument("--recover", required=True, help="the program: SOURCE OUTDIR")
+    parser.add_argument("--cli", required=True, help="quillon-cli")
     parser.add_argument("--samples", required=True, help="the library-written databases")
     parser.add_argument("--fixtures", required=True, help="the folder holding real/")
     parser.add_argument("--work", required=True)

@@ -139,7 +139,9 @@ class RecoverReading(unittest.TestCase):
         out = self.work("rules.out")
         self.assertEqual(run("recover", "-q", image, out).returncode, 0)
         listed = read(os.path.join(out, "quillon-recover.manifest"), "r").split("\n")
-        self.assertEqual(listed[1:3], ["fragments.pagemap", "fragments.frag"])
+        # The fragment file is written aside and moved into place: both names are listed.
+        self.assertEqual(listed[1:4], ["fragments.pagemap", "fragments.frag.partial",
+                                       "fragments.frag"])
         # An earlier recovery is replaced only with --force, and only what it wrote.
         again = run("recover", "-q", image, out)
         self.assertEqual(again.returncode, 1)
