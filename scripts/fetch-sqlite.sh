@@ -18,20 +18,21 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/parts" "$work/lists/partial" "$work/cache/archives/partial"
-# The same suites as the system's Debian sources, for source packages.
-cat > "$work/parts/debian-src.sources" <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: bookworm-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+# The same archives and suites as the system's own Debian sources, as source lists.
+found=no
+for list in /etc/apt/sources.list.d/*.sources; do
+  [ -f "$list" ] || continue
+  sed -e 's/^Types:.*/Types: deb-src/' -e '/^#/d' "$list" > "$work/parts/$(basename "$list")"
+  found=yes
+done
+if [ -f /etc/apt/sources.list ]; then
+  sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list > "$work/parts/system.list"
+  [ -s "$work/parts/system.list" ] && found=yes
+fi
+if [ "$found" = no ]; then
+  echo "fetch-sqlite.sh: no apt sources found in /etc/apt to fetch the sqlite3 source package from" >&2
+  exit 1
+fi
 apt_options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/parts"
              -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache")
 apt-get "${apt_options[@]}" update -q

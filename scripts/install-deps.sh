@@ -6,7 +6,6 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   zlib1g-dev libgtest-dev googletest libcli11-dev nlohmann-json3-dev python3 mount e2fsprogs
   mdbtools                       # an independent Access reader, the rows test's oracle
-  libsqlite3-dev                 # recovery writes its tables into SQLite files
   libblkid-dev
   libsqlite3-dev                 # the recovered databases' SQLite files
   tcl                            # tclsh: scripts/fetch-sqlite.sh makes SQLite's amalgamation
