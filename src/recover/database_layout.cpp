@@ -117,9 +117,19 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
     if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner >= 2)
       owners.emplace(entry.Owner, index);
   }
-  // The piece holding an anchor: numbering it contradicts nothing when every owner value
-  // that falls among its numbers lands on a definition page of it.
+  std::map<std::int64_t, std::uint32_t> anchorAt;  // offset → number
+  for (const TPageAnchor& anchor : anchors)
+    anchorAt.emplace(entries[anchor.Index].SourceOffset, anchor.Number);
+  // The piece holding an anchor: numbering it contradicts nothing when every anchor in it
+  // agrees (the last piece of a file is shorter, and what follows it is another piece) and
+  // every owner value that falls among its numbers lands on a definition page of it.
   auto pieceHolds = [&](std::int64_t start, std::uint32_t first) {
+    const std::int64_t end = start + kPiecePages * kPage;
+    for (auto at = anchorAt.lower_bound(start); at != anchorAt.end() && at->first < end; ++at) {
+      if ((at->first - start) % kPage == 0 &&
+          at->second != first + static_cast<std::uint32_t>((at->first - start) / kPage))
+        return false;
+    }
     for (auto at = owners.lower_bound(first); at != owners.end() && at->first < first + kPiecePages;
          ++at) {
       const auto page = byOffset.find(start + static_cast<std::int64_t>(at->first - first) * kPage);
