@@ -94,7 +94,7 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
 namespace quillon::recover {
 
 TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
-                                 std::vector<TPageAnchor> anchors) {
+                                 std::vector<TPageAnchor> anchors, const TNumberCheck& agrees) {
   const std::int64_t page = kPage;
   std::sort(anchors.begin(), anchors.end(), [&](const TPageAnchor& a, const TPageAnchor& b) {
     return entries[a.Index].SourceOffset < entries[b.Index].SourceOffset;
@@ -134,6 +134,17 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
          ++at) {
       const auto page = byOffset.find(start + static_cast<std::int64_t>(at->first - first) * kPage);
       if (page == byOffset.end() || entries[page->second].Kind != TPageKind::Definition)
+        return false;
+    }
+    if (!agrees) return true;
+    for (auto at = byOffset.lower_bound(start); at != byOffset.end() && at->first < end; ++at) {
+      if ((at->first - start) % kPage == 0 &&
+          !agrees(at->second, first + static_cast<std::uint32_t>((at->first - start) / kPage)))
+        return false;
+    }
+    for (std::uint32_t number = first; number < first + kPiecePages; ++number) {
+      if (!byOffset.contains(start + static_cast<std::int64_t>(number - first) * kPage) &&
+          !agrees(SIZE_MAX, number))
         return false;
     }
     return true;

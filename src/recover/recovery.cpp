@@ -509,6 +509,22 @@ class TDatabaseRecovery {
     const TDatabasePages grid = database_;
     std::set<std::size_t> anchored;
     std::set<std::uint32_t> pointersRead;
+    // Where the long-value pointers of tied tables say their rows are: a piece is numbered
+    // only where its pages hold them.
+    std::map<std::size_t, std::map<std::uint8_t, std::size_t>> lengthsOf;  // page → row → length
+    for (const auto& [rowAndLength, pages] : longValueRows) {
+      for (const std::size_t index : pages) lengthsOf[index][rowAndLength.first] = rowAndLength.second;
+    }
+    std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>> targets;
+    const TNumberCheck agrees = [&](std::size_t index, std::uint32_t number) {
+      for (auto [at, end] = targets.equal_range(number); at != end; ++at) {
+        const auto rows = lengthsOf.find(index);
+        if (rows == lengthsOf.end()) return false;
+        const auto row = rows->second.find(at->second.first);
+        if (row == rows->second.end() || row->second < at->second.second) return false;
+      }
+      return true;
+    };
     for (int round = 0; round < kNumberingRounds; ++round) {
       std::size_t found = 0;
       for (const auto& [owner, plan] : byOwner) {
@@ -523,10 +539,10 @@ class TDatabaseRecovery {
         }
         if (!definition) continue;
         pointersRead.insert(owner);
-        found += LongValueAnchors(plan, *definition, longValueRows, anchored, anchors);
+        found += LongValueAnchors(plan, *definition, longValueRows, anchored, anchors, targets);
       }
       if (round > 0 && found == 0) break;
-      database_ = NumberFromAnchors(entries_, grid, anchors);
+      database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
     }
   }
 
@@ -535,7 +551,8 @@ class TDatabaseRecovery {
   std::size_t LongValueAnchors(
       const TTablePlan& plan, const TTableDefinition& definition,
       const std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>>& longValueRows,
-      std::set<std::size_t>& anchored, std::vector<TPageAnchor>& anchors) const {
+      std::set<std::size_t>& anchored, std::vector<TPageAnchor>& anchors,
+      std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) const {
     std::size_t added = 0;
     for (const auto& [number, index] : plan.Pages) {
       const TPage page = *reader_.PageByIndex(index);
@@ -552,7 +569,12 @@ class TDatabaseRecovery {
           const std::size_t start = shape->VarOffsets[column.VarIndex];
           if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
           const std::uint32_t head = LoadU32(row, start);
-          if (((head >> 24) & 0xC0) != 0x40) continue;
+          const std::uint32_t flags = (head >> 24) & 0xC0;
+          // A chain's first part is at least its pointer; a single row, the whole value.
+          if (flags == 0 || flags == 0x40)
+            targets.emplace(LoadU24(row, start + 5),
+                            std::pair{row[start + 4], flags == 0 ? 4 : head & 0x3FFFFFFF});
+          if (flags != 0x40) continue;
           const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
           if (found == longValueRows.end() || found->second.size() != 1) continue;
           if (anchored.insert(found->second[0]).second) {

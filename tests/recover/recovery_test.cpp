@@ -270,6 +270,14 @@ TEST(NumberFromAnchors, NumbersAPieceFromOneAnchorUnlessAnythingInItDisagrees) {
   }
   EXPECT_EQ(source.NumberOf(26, refused), 40u);
   EXPECT_EQ(source.NumberOf(18, refused), 32u);
+
+  // A long-value pointer naming page 45, which the piece's page there does not hold.
+  const TDatabasePages pointed = NumberFromAnchors(
+      source.Entries, source.Grid, anchors,
+      [](std::size_t index, std::uint32_t number) { return number != 45 || index == 99; });
+  EXPECT_EQ(source.NumberOf(26, pointed), 40u);
+  EXPECT_GE(source.NumberOf(18, pointed), kUnnumberedPage);
+  EXPECT_EQ(source.NumberOf(16, pointed), 48u);
 }
 
 }  // namespace
