@@ -10,6 +10,9 @@ namespace {
 constexpr std::int64_t kPage = static_cast<std::int64_t>(kPageSize);
 constexpr std::size_t kMaxVotePairs = 4'000'000;  // owners × definitions worth comparing
 constexpr std::uint32_t kBeforeBase = 0x00800000;
+// A database file moved about in pieces stays whole within each 64 KiB of it (16 pages
+// from a multiple of 16): one page of such a piece whose number is certain numbers them all.
+constexpr std::uint32_t kPiecePages = 16;
 
 }  // namespace
 
@@ -91,8 +94,8 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
 namespace quillon::recover {
 
 TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
-                                 std::vector<TPageAnchor> anchors) {
-  const std::int64_t page = static_cast<std::int64_t>(kPageSize);
+                                 std::vector<TPageAnchor> anchors, const TNumberCheck& agrees) {
+  const std::int64_t page = kPage;
   std::sort(anchors.begin(), anchors.end(), [&](const TPageAnchor& a, const TPageAnchor& b) {
     return entries[a.Index].SourceOffset < entries[b.Index].SourceOffset;
   });
@@ -107,9 +110,58 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
     const auto [at, inserted] = numbers.emplace(index, number);
     if (!inserted && at->second != number) at->second = UINT32_MAX;  // two numbers: neither
   };
+  // Data pages by owner value: what a piece's numbering must agree with.
+  std::map<std::uint32_t, std::size_t> owners;  // owner value → a data page carrying it
+  for (const auto& [offset, index] : byOffset) {
+    const TPageEntry& entry = entries[index];
+    if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner >= 2)
+      owners.emplace(entry.Owner, index);
+  }
+  std::map<std::int64_t, std::uint32_t> anchorAt;  // offset → number
+  for (const TPageAnchor& anchor : anchors)
+    anchorAt.emplace(entries[anchor.Index].SourceOffset, anchor.Number);
+  // The piece holding an anchor: numbering it contradicts nothing when every anchor in it
+  // agrees (the last piece of a file is shorter, and what follows it is another piece) and
+  // every owner value that falls among its numbers lands on a definition page of it.
+  auto pieceHolds = [&](std::int64_t start, std::uint32_t first) {
+    const std::int64_t end = start + kPiecePages * kPage;
+    for (auto at = anchorAt.lower_bound(start); at != anchorAt.end() && at->first < end; ++at) {
+      if ((at->first - start) % kPage == 0 &&
+          at->second != first + static_cast<std::uint32_t>((at->first - start) / kPage))
+        return false;
+    }
+    for (auto at = owners.lower_bound(first); at != owners.end() && at->first < first + kPiecePages;
+         ++at) {
+      const auto page = byOffset.find(start + static_cast<std::int64_t>(at->first - first) * kPage);
+      if (page == byOffset.end() || entries[page->second].Kind != TPageKind::Definition)
+        return false;
+    }
+    if (!agrees) return true;
+    for (auto at = byOffset.lower_bound(start); at != byOffset.end() && at->first < end; ++at) {
+      if ((at->first - start) % kPage == 0 &&
+          !agrees(at->second, first + static_cast<std::uint32_t>((at->first - start) / kPage)))
+        return false;
+    }
+    for (std::uint32_t number = first; number < first + kPiecePages; ++number) {
+      if (!byOffset.contains(start + static_cast<std::int64_t>(number - first) * kPage) &&
+          !agrees(SIZE_MAX, number))
+        return false;
+    }
+    return true;
+  };
+  std::set<std::int64_t> piecesDone;
   for (std::size_t i = 0; i < anchors.size(); ++i) {
     const std::int64_t offset = entries[anchors[i].Index].SourceOffset;
     claim(anchors[i].Index, anchors[i].Number);
+    const std::uint32_t first = anchors[i].Number - anchors[i].Number % kPiecePages;
+    const std::int64_t start = offset - kPage * (anchors[i].Number % kPiecePages);
+    if (start >= 0 && piecesDone.insert(start).second && pieceHolds(start, first)) {
+      for (auto at = byOffset.lower_bound(start);
+           at != byOffset.end() && at->first < start + kPiecePages * kPage; ++at) {
+        if ((at->first - start) % kPage == 0)
+          claim(at->second, first + static_cast<std::uint32_t>((at->first - start) / kPage));
+      }
+    }
     const std::int64_t base = offset - page * anchors[i].Number;
     // The next anchor on the same grid.
     for (std::size_t j = i + 1; j < anchors.size(); ++j) {

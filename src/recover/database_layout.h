@@ -3,6 +3,7 @@
 // would lie) and the pages of the store that sit at base + 4096 × n for it.
 
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -51,7 +52,12 @@ struct TPageAnchor {
 // on a base (on the same 4096-byte grid) are numbered from it; anything else is not
 // guessed. Pages of `grid` left unnumbered keep a place above every real page number
 // (kUnnumberedPage + i), where no pointer reaches them.
+// Does giving store page `index` (SIZE_MAX: no page there) number `number` agree with what
+// else is known, such as the long-value pointers that name that number? Asked of every page
+// of a piece before the piece is numbered from an anchor in it.
+using TNumberCheck = std::function<bool(std::size_t index, std::uint32_t number)>;
+
 TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
-                                 std::vector<TPageAnchor> anchors);
+                                 std::vector<TPageAnchor> anchors, const TNumberCheck& agrees = {});
 
 }  // namespace quillon::recover

@@ -28,6 +28,7 @@ constexpr std::uint16_t kSlotPointer = 0x4000;
 constexpr std::size_t kRowTableAt = 14;
 constexpr std::size_t kRowCountAt = 12;
 constexpr std::size_t kBitmapPageSpan = 8 * 4092;
+constexpr int kNumberingRounds = 4;
 
 struct TSlot {
   std::uint16_t Start = 0, End = 0, Flags = 0;
@@ -503,33 +504,87 @@ class TDatabaseRecovery {
               .push_back(index);
       }
     }
+    // Each round numbers the pieces of the anchors found so far; the definitions that then
+    // lie at their owners' numbers give the pointers of further long values.
+    const TDatabasePages grid = database_;
     std::set<std::size_t> anchored;
-    for (const auto& [owner, definition] : shapeTies_) {
-      for (const auto& [number, index] : byOwner[owner].Pages) {
-        const TPage page = *reader_.PageByIndex(index);
-        for (const TSlot& slot : SlotsOf(page)) {
-          if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
-          const auto row =
-              std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-          const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
-          if (!shape) continue;
-          for (const TColumn& column : definition.Columns) {
-            if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) ||
-                column.Fixed || column.VarIndex >= shape->VarCount)
-              continue;
-            const std::size_t start = shape->VarOffsets[column.VarIndex];
-            if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
-            const std::uint32_t head = LoadU32(row, start);
-            if (((head >> 24) & 0xC0) != 0x40) continue;
-            const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
-            if (found == longValueRows.end() || found->second.size() != 1) continue;
-            if (anchored.insert(found->second[0]).second)
-              anchors.push_back({found->second[0], LoadU24(row, start + 5)});
+    std::set<std::uint32_t> pointersRead;
+    // Where the long-value pointers of tied tables say their rows are: a piece is numbered
+    // only where its pages hold them.
+    std::map<std::size_t, std::map<std::uint8_t, std::size_t>> lengthsOf;  // page → row → length
+    for (const auto& [rowAndLength, pages] : longValueRows) {
+      for (const std::size_t index : pages) lengthsOf[index][rowAndLength.first] = rowAndLength.second;
+    }
+    std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>> targets;
+    const TNumberCheck agrees = [&](std::size_t index, std::uint32_t number) {
+      for (auto [at, end] = targets.equal_range(number); at != end; ++at) {
+        const auto rows = lengthsOf.find(index);
+        if (rows == lengthsOf.end()) return false;
+        const auto row = rows->second.find(at->second.first);
+        if (row == rows->second.end() || row->second < at->second.second) return false;
+      }
+      return true;
+    };
+    for (int round = 0; round < kNumberingRounds; ++round) {
+      std::size_t found = 0;
+      for (const auto& [owner, plan] : byOwner) {
+        if (pointersRead.contains(owner)) continue;
+        std::optional<TTableDefinition> definition;
+        if (const auto tied = shapeTies_.find(owner); tied != shapeTies_.end()) {
+          definition = tied->second;
+        } else if (round > 0) {
+          definition = DefinitionAt(reader_, entries_, database_, owner);
+          if (definition && (definition->System || !FitsExactly(reader_, plan, *definition)))
+            definition.reset();
+        }
+        if (!definition) continue;
+        pointersRead.insert(owner);
+        found += LongValueAnchors(plan, *definition, longValueRows, anchored, anchors, targets);
+      }
+      if (round > 0 && found == 0) break;
+      database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
+    }
+  }
+
+  // Anchors from the long-value pointers of a table's rows: the LVAL page of a single-row
+  // value where only one LVAL row on the source has the value's row number and length.
+  std::size_t LongValueAnchors(
+      const TTablePlan& plan, const TTableDefinition& definition,
+      const std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>>& longValueRows,
+      std::set<std::size_t>& anchored, std::vector<TPageAnchor>& anchors,
+      std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) const {
+    std::size_t added = 0;
+    for (const auto& [number, index] : plan.Pages) {
+      const TPage page = *reader_.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(page)) {
+        if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
+        const auto row =
+            std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+        const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
+        if (!shape) continue;
+        for (const TColumn& column : definition.Columns) {
+          if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) ||
+              column.Fixed || column.VarIndex >= shape->VarCount)
+            continue;
+          const std::size_t start = shape->VarOffsets[column.VarIndex];
+          if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
+          const std::uint32_t head = LoadU32(row, start);
+          const std::uint32_t flags = (head >> 24) & 0xC0;
+          // A chain's first part is at least its pointer; a single row, the whole value.
+          if (flags == 0 || flags == 0x40)
+            targets.emplace(LoadU24(row, start + 5),
+                            std::pair{row[start + 4], flags == 0 ? 4 : head & 0x3FFFFFFF});
+          if (flags != 0x40) continue;
+          const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
+          if (found == longValueRows.end() || found->second.size() != 1) continue;
+          if (anchored.insert(found->second[0]).second) {
+            anchors.push_back({found->second[0], LoadU24(row, start + 5)});
+            ++added;
           }
         }
       }
     }
-    database_ = NumberFromAnchors(entries_, database_, std::move(anchors));
+    return added;
   }
 
   std::string SystemPath(const std::string& displayPath) {

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/errors.h"
+#include "recover/database_layout.h"
 #include "recover/image_page_store.h"
 #include "recover/jet_values.h"
 #include "recover/recovery.h"
@@ -215,6 +216,68 @@ TEST(RecoverDatabases, TellsTwoDatabasesOnOneSourceApartInTheirOrder) {
   EXPECT_EQ(report.Databases[1].Tables.at(1).ValuesNotFound, 0);
   EXPECT_TRUE(files.Find("out/database-1.sqlite"));
   EXPECT_TRUE(files.Find("out/database-2.sqlite"));
+}
+
+}  // namespace
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+namespace {
+
+// Pages of a source moved about in 64 KiB pieces: kinds and owners as a scan records them.
+struct TPieces {
+  std::vector<TPageEntry> Entries;
+  TDatabasePages Grid;
+  void Add(TPageKind kind, std::uint32_t owner = 0) {
+    const std::size_t index = Entries.size();
+    Entries.push_back({static_cast<std::int64_t>(index * kPageSize), kind, owner});
+    Grid.Pages.emplace(kUnnumberedPage + static_cast<std::uint32_t>(index), index);
+  }
+  std::uint32_t NumberOf(std::size_t index, const TDatabasePages& numbered) const {
+    for (const auto& [number, at] : numbered.Pages) {
+      if (at == index) return number;
+    }
+    return 0;
+  }
+};
+
+TEST(NumberFromAnchors, NumbersAPieceFromOneAnchorUnlessAnythingInItDisagrees) {
+  // Pages 16 to 31 (a definition at 25 and a data page of its table), the last piece of
+  // the file (pages 48 and 49: short), then pages 32 to 47.
+  TPieces source;
+  for (std::uint32_t n = 16; n < 32; ++n)
+    source.Add(n == 25 ? TPageKind::Definition : TPageKind::Data, n == 27 ? 25 : 0);
+  source.Add(TPageKind::Data);
+  source.Add(TPageKind::Data);
+  for (std::uint32_t n = 32; n < 48; ++n) source.Add(TPageKind::Data);
+
+  const std::vector<TPageAnchor> anchors = {{4, 20}, {16, 48}, {26, 40}};
+  const TDatabasePages numbered = NumberFromAnchors(source.Entries, source.Grid, anchors);
+  for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(source.NumberOf(i, numbered), 16 + i) << i;
+  for (std::size_t i = 18; i < 34; ++i) EXPECT_EQ(source.NumberOf(i, numbered), 14 + i) << i;
+  // The short piece's own anchor holds; its next page is not numbered from it, since the
+  // 16 pages from it would call page 40 page 58.
+  EXPECT_EQ(source.NumberOf(16, numbered), 48u);
+  EXPECT_GE(source.NumberOf(17, numbered), kUnnumberedPage);
+
+  // A data page whose owner value lands on a page of the piece that is not a definition:
+  // the piece is not numbered beyond its anchor.
+  source.Entries[9].Kind = TPageKind::Data;
+  const TDatabasePages refused = NumberFromAnchors(source.Entries, source.Grid, anchors);
+  EXPECT_EQ(source.NumberOf(4, refused), 20u);
+  for (std::size_t i = 0; i < 16; ++i) {
+    if (i != 4) EXPECT_GE(source.NumberOf(i, refused), kUnnumberedPage) << i;
+  }
+  EXPECT_EQ(source.NumberOf(26, refused), 40u);
+  EXPECT_EQ(source.NumberOf(18, refused), 32u);
+
+  // A long-value pointer naming page 45, which the piece's page there does not hold.
+  const TDatabasePages pointed = NumberFromAnchors(
+      source.Entries, source.Grid, anchors,
+      [](std::size_t index, std::uint32_t number) { return number != 45 || index == 99; });
+  EXPECT_EQ(source.NumberOf(26, pointed), 40u);
+  EXPECT_GE(source.NumberOf(18, pointed), kUnnumberedPage);
+  EXPECT_EQ(source.NumberOf(16, pointed), 48u);
 }
 
 }  // namespace
