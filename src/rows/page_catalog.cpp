@@ -1,5 +1,6 @@
 #include "rows/page_catalog.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/errors.h"
@@ -90,11 +91,30 @@ void TPageCatalog::FlushPending() {
 
 void TPageCatalog::FinishAdding() { FlushPending(); }
 
+void TPageCatalog::GrowHashTable() {
+  std::vector<THashEntry> old(std::max<std::size_t>(1024, storeByHash_.size() * 2),
+                              THashEntry{0, kNoStore});
+  old.swap(storeByHash_);
+  const std::size_t mask = storeByHash_.size() - 1;
+  for (const THashEntry& entry : old) {
+    if (entry.Store == kNoStore) continue;
+    std::size_t at = entry.Hash & mask;
+    while (storeByHash_[at].Store != kNoStore) at = (at + 1) & mask;
+    storeByHash_[at] = entry;
+  }
+}
+
 std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
   const std::uint64_t hash = PageHash(bytes);
-  const auto [first, last] = storeByHash_.equal_range(hash);
-  for (auto it = first; it != last; ++it) {
-    if (std::memcmp(StoredBytes(it->second), bytes.data(), kFragmentSize) == 0) return it->second;
+  if (2 * (stored_ + 1) > storeByHash_.size()) GrowHashTable();
+  const std::size_t mask = storeByHash_.size() - 1;
+  std::size_t at = hash & mask;
+  for (; storeByHash_[at].Store != kNoStore; at = (at + 1) & mask) {
+    const THashEntry& entry = storeByHash_[at];
+    if (entry.Hash == hash &&
+        std::memcmp(StoredBytes(entry.Store), bytes.data(), kFragmentSize) == 0) {
+      return entry.Store;
+    }
   }
   const auto store = static_cast<std::uint32_t>(stored_);
   if (store < memoryPages_) {
@@ -110,7 +130,7 @@ std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
     ++pendingPages_;
   }
   ++stored_;
-  storeByHash_.emplace(hash, store);
+  storeByHash_[at] = {hash, store};
   return store;
 }
 

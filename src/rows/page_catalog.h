@@ -110,7 +110,15 @@ class TPageCatalog {
   std::vector<TPageInfo> pages_;
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
   std::size_t stored_ = 0;
-  std::unordered_multimap<std::uint64_t, std::uint32_t> storeByHash_;
+  // The stored copies by page hash: open addressing, linear probing, at most half full.
+  // An empty entry has Store == kNoStore. Copies whose hashes agree lie in one probe run.
+  struct THashEntry {
+    std::uint64_t Hash;
+    std::uint32_t Store;
+  };
+  static constexpr std::uint32_t kNoStore = UINT32_MAX;
+  std::vector<THashEntry> storeByHash_;
+  void GrowHashTable();
   TStream* spill_ = nullptr;
   std::string spillName_;
   std::size_t memoryPages_ = SIZE_MAX;
