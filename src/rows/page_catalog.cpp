@@ -122,7 +122,14 @@ void TPageCatalog::Spill(TPageBytes bytes) {
   const std::size_t claimed = LoadU16(bytes, kRowCountOffset);
   const std::size_t head = std::min(kFragmentSize, kRowTableOffset + 2 * claimed);
   std::size_t tail = head;
-  while (tail < kFragmentSize && bytes[tail] == 0) ++tail;
+  while (tail % 8 != 0 && tail < kFragmentSize && bytes[tail] == 0) ++tail;
+  if (tail % 8 == 0) {  // eight bytes at a time: a page is mostly free space
+    for (std::uint64_t word = 0; tail < kFragmentSize; tail += 8) {
+      std::memcpy(&word, bytes.data() + tail, 8);
+      if (word != 0) break;
+    }
+    while (tail < kFragmentSize && bytes[tail] == 0) ++tail;
+  }
   const std::size_t length = 4 + head + (kFragmentSize - tail);
   if (pendingBytes_ + length > kWriteBytes) FlushPending();
   if (!pending_) pending_ = std::make_unique<std::uint8_t[]>(kWriteBytes);

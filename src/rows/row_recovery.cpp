@@ -62,7 +62,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
       const TRowSlot s = catalog_.Slot(page, slot);
       if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
-      const auto bytes = catalog_.RowBytes(page, slot);
+      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
       if (bytes.size() < 2) continue;
       TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
       ++e.Rows;
@@ -86,7 +86,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         totals_.RowLimitReached = true;
         break;
       }
-      const auto bytes = catalog_.RowBytes(page, slot);
+      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
       if (s.Flags == kRowOverflowFlag) {
         if (bytes.size() < 4) {
           ++table.SkippedRows;
