@@ -13,6 +13,8 @@
 //
 // usage: quillon-rows-bench [--size MiB | --copies N] [--dir DIR] [--database FILE.mdb]
 //        [--keep]   (--keep leaves the fragment file in DIR, for timing quillon-cli rows)
+//        [--file FRAGMENTS]   (times a fragment file written before instead of writing one)
+//        [--memory-pages N]   (pages held in memory before the temporary file: 65536)
 
 #include <sys/resource.h>
 
@@ -179,6 +181,8 @@ int main(int argc, char** argv) {
   std::uint64_t copies = 0;
   std::string dir = std::filesystem::temp_directory_path().string();
   std::string databasePath = QUILLON_SAMPLE_DATABASE;
+  std::string given;
+  std::size_t memoryPages = 65536;  // as quillon-cli rows does
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -188,6 +192,8 @@ int main(int argc, char** argv) {
     else if (option == "--copies") copies = std::stoull(argv[++i]);
     else if (option == "--dir") dir = argv[++i];
     else if (option == "--database") databasePath = argv[++i];
+    else if (option == "--file") given = argv[++i];
+    else if (option == "--memory-pages") memoryPages = std::stoull(argv[++i]);
   }
   std::ifstream in(databasePath, std::ios::binary);
   const std::vector<std::uint8_t> database((std::istreambuf_iterator<char>(in)),
@@ -196,20 +202,28 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Cannot read the database \"%s\"\n", databasePath.c_str());
     return 1;
   }
-  const std::string path = dir + "/quillon-rows-bench.frag";
-  if (copies != 0) {
+  const std::string path = given.empty() ? dir + "/quillon-rows-bench.frag" : given;
+  if (!given.empty()) {
+    keep = true;
+  } else if (copies != 0) {
     std::printf("Writing a fragment file of %llu copies of %s to %s ...\n",
                 static_cast<unsigned long long>(copies), databasePath.c_str(), path.c_str());
   } else {
     std::printf("Writing a fragment file of %llu MiB of database pages to %s ...\n",
                 static_cast<unsigned long long>(sizeMiB), path.c_str());
   }
-  const std::uint64_t fragments = WriteBenchFile(path, database, sizeMiB << 20, copies);
+  auto files = MakePlatformFileSystem();
+  std::uint64_t fragments = 0;
+  if (given.empty()) {
+    fragments = WriteBenchFile(path, database, sizeMiB << 20, copies);
+  } else {
+    auto file = files->Open(path, TOpenMode::ReadShared);
+    fragments = ReadFragmentFile(*file).Fragments;
+  }
   const double megabytes = static_cast<double>(fragments * kFragmentSize) / 1e6;
   std::printf("%llu fragments, %.0f MB inflated, %.0f MB compressed\n",
               static_cast<unsigned long long>(fragments), megabytes,
               static_cast<double>(std::filesystem::file_size(path)) / 1e6);
-  auto files = MakePlatformFileSystem();
 
   {  // once before timing, so that both runs read the file from the page cache
     auto file = files->Open(path, TOpenMode::ReadShared);
@@ -229,7 +243,7 @@ int main(int argc, char** argv) {
   TPageCatalog catalog;
   const std::string spillPath = dir + "/quillon-rows-bench.pages";
   auto spill = files->Open(spillPath, TOpenMode::CreateExclusive);
-  catalog.SetSpill(spill.get(), spillPath, 65536);  // as quillon-cli rows does
+  catalog.SetSpill(spill.get(), spillPath, memoryPages);
   {
     auto file = files->Open(path, TOpenMode::ReadShared);
     ReadPageCatalog(*file, catalog);

@@ -1,5 +1,6 @@
 #include "rows/page_catalog.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/errors.h"
@@ -9,15 +10,25 @@
 namespace quillon {
 namespace {
 
-// A fast hash of a page, eight bytes at a time: only to find candidate copies, which are
-// then compared byte for byte.
+// A fast hash of a page: only to find candidate copies, which are then compared byte for
+// byte. Four lanes of eight bytes each, independent of each other, so that the multiplies
+// overlap instead of waiting on one another; then the lanes are folded together.
 std::uint64_t PageHash(TPageBytes bytes) {
-  std::uint64_t hash = 0x9E3779B97F4A7C15ull;
-  for (std::size_t at = 0; at < kFragmentSize; at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes.data() + at, 8);
-    hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
-    hash ^= hash >> 29;
+  constexpr std::uint64_t kMultiplier = 0xFF51AFD7ED558CCDull;
+  std::uint64_t lanes[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full,
+                            0x165667B19E3779F9ull, 0x27D4EB2F165667C5ull};
+  for (std::size_t at = 0; at < kFragmentSize; at += 32) {
+    for (int lane = 0; lane < 4; ++lane) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes.data() + at + 8 * lane, 8);
+      lanes[lane] = (lanes[lane] ^ word) * kMultiplier;
+      lanes[lane] ^= lanes[lane] >> 29;
+    }
+  }
+  std::uint64_t hash = 0;
+  for (const std::uint64_t lane : lanes) {
+    hash = (hash ^ lane) * kMultiplier;
+    hash ^= hash >> 32;
   }
   return hash;
 }
@@ -33,19 +44,7 @@ void TPageCatalog::SetSpill(TStream* spill, std::string spillName, std::size_t m
   memoryPages_ = spill ? memoryPages : SIZE_MAX;
 }
 
-const std::uint8_t* TPageCatalog::StoredBytes(std::uint32_t store) const {
-  if (store < memoryPages_) {
-    return blocks_[store / kPagesPerBlock].get() + (store % kPagesPerBlock) * kFragmentSize;
-  }
-  if (store >= memoryPages_ + written_) {
-    return pending_.get() + (store - memoryPages_ - written_) * kFragmentSize;
-  }
-  if (store == lastStore_) return lastBytes_;
-  lastStore_ = store;
-  if (const auto found = cacheAt_.find(store); found != cacheAt_.end()) {
-    cache_.splice(cache_.begin(), cache_, found->second);
-    return lastBytes_ = found->second->second.get();
-  }
+std::uint8_t* TPageCatalog::CacheBuffer(std::uint32_t store) const {
   std::unique_ptr<std::uint8_t[]> buffer;
   if (cache_.size() >= kCachePages) {
     buffer = std::move(cache_.back().second);
@@ -54,37 +53,122 @@ const std::uint8_t* TPageCatalog::StoredBytes(std::uint32_t store) const {
   } else {
     buffer = std::make_unique<std::uint8_t[]>(kFragmentSize);
   }
-  const auto offset = static_cast<std::int64_t>((store - memoryPages_) * kFragmentSize);
-  if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
-      spill_->Read(buffer.get(), kFragmentSize) != kFragmentSize) {
-    throw EQuillonError("Cannot read the temporary file \"" + spillName_ +
-                        "\" that holds the pages read so far.");
-  }
   cache_.emplace_front(store, std::move(buffer));
   cacheAt_[store] = cache_.begin();
-  return lastBytes_ = cache_.front().second.get();
+  return cache_.front().second.get();
+}
+
+const std::uint8_t* TPageCatalog::StoredBytes(std::uint32_t store) const {
+  if (store < memoryPages_) {
+    return blocks_[store / kPagesPerBlock].get() + (store % kPagesPerBlock) * kFragmentSize;
+  }
+  if (store == lastStore_) return lastBytes_;
+  if (const auto found = cacheAt_.find(store); found != cacheAt_.end()) {
+    cache_.splice(cache_.begin(), cache_, found->second);
+    lastStore_ = store;
+    return lastBytes_ = found->second->second.get();
+  }
+  const std::size_t spilled = store - memoryPages_;
+  const std::uint64_t begin = spillOffsets_[spilled];
+  const auto length = static_cast<std::size_t>(spillOffsets_[spilled + 1] - begin);
+  const std::uint8_t* record = nullptr;
+  if (begin >= writtenBytes_) {
+    record = pending_.get() + (begin - writtenBytes_);
+  } else {
+    const auto offset = static_cast<std::int64_t>(begin);
+    if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
+        spill_->Read(readBuffer_.data(), length) != length) {
+      throw EQuillonError("Cannot read the temporary file \"" + spillName_ +
+                          "\" that holds the pages read so far.");
+    }
+    record = readBuffer_.data();
+  }
+  std::uint8_t* page = CacheBuffer(store);
+  ExpandSpilledPage(record, length, page);
+  lastStore_ = store;
+  return lastBytes_ = page;
+}
+
+void TPageCatalog::ExpandSpilledPage(const std::uint8_t* record, std::size_t length,
+                                     std::uint8_t* page) const {
+  const std::size_t head = LoadU16(std::span<const std::uint8_t>(record, 4), 0);
+  const std::size_t tail = LoadU16(std::span<const std::uint8_t>(record, 4), 2);
+  if (head > tail || tail > kFragmentSize || length != 4 + head + (kFragmentSize - tail)) {
+    throw EQuillonError("The temporary file \"" + spillName_ +
+                        "\" that holds the pages read so far has been changed meanwhile.");
+  }
+  std::memcpy(page, record + 4, head);
+  std::memset(page + head, 0, tail - head);
+  std::memcpy(page + tail, record + 4 + head, kFragmentSize - tail);
 }
 
 void TPageCatalog::FlushPending() {
-  if (pendingPages_ == 0) return;
-  const auto offset = static_cast<std::int64_t>(written_ * kFragmentSize);
-  const std::size_t bytes = pendingPages_ * kFragmentSize;
+  if (pendingBytes_ == 0) return;
+  const auto offset = static_cast<std::int64_t>(writtenBytes_);
   if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
-      spill_->Write(pending_.get(), bytes) != bytes) {
+      spill_->Write(pending_.get(), pendingBytes_) != pendingBytes_) {
     throw EQuillonError("Cannot write the temporary file \"" + spillName_ +
                         "\" that holds the pages read so far (is its disk full?).");
   }
-  written_ += pendingPages_;
-  pendingPages_ = 0;
+  writtenBytes_ += pendingBytes_;
+  pendingBytes_ = 0;
 }
 
 void TPageCatalog::FinishAdding() { FlushPending(); }
 
+void TPageCatalog::Spill(TPageBytes bytes) {
+  // The free space between the row-offset table and the rows is zeros on most pages: it is
+  // left out, so that less is written and read back. The record says what was left out.
+  const std::size_t claimed = LoadU16(bytes, kRowCountOffset);
+  const std::size_t head = std::min(kFragmentSize, kRowTableOffset + 2 * claimed);
+  std::size_t tail = head;
+  while (tail % 8 != 0 && tail < kFragmentSize && bytes[tail] == 0) ++tail;
+  if (tail % 8 == 0) {  // eight bytes at a time: a page is mostly free space
+    for (std::uint64_t word = 0; tail < kFragmentSize; tail += 8) {
+      std::memcpy(&word, bytes.data() + tail, 8);
+      if (word != 0) break;
+    }
+    while (tail < kFragmentSize && bytes[tail] == 0) ++tail;
+  }
+  const std::size_t length = 4 + head + (kFragmentSize - tail);
+  if (pendingBytes_ + length > kWriteBytes) FlushPending();
+  if (!pending_) pending_ = std::make_unique<std::uint8_t[]>(kWriteBytes);
+  std::uint8_t* record = pending_.get() + pendingBytes_;
+  record[0] = static_cast<std::uint8_t>(head);
+  record[1] = static_cast<std::uint8_t>(head >> 8);
+  record[2] = static_cast<std::uint8_t>(tail);
+  record[3] = static_cast<std::uint8_t>(tail >> 8);
+  std::memcpy(record + 4, bytes.data(), head);
+  std::memcpy(record + 4 + head, bytes.data() + tail, kFragmentSize - tail);
+  pendingBytes_ += length;
+  if (spillOffsets_.empty()) spillOffsets_.push_back(0);
+  spillOffsets_.push_back(spillOffsets_.back() + length);
+}
+
+void TPageCatalog::GrowHashTable() {
+  std::vector<THashEntry> old(std::max<std::size_t>(1024, storeByHash_.size() * 2),
+                              THashEntry{0, kNoStore});
+  old.swap(storeByHash_);
+  const std::size_t mask = storeByHash_.size() - 1;
+  for (const THashEntry& entry : old) {
+    if (entry.Store == kNoStore) continue;
+    std::size_t at = entry.Hash & mask;
+    while (storeByHash_[at].Store != kNoStore) at = (at + 1) & mask;
+    storeByHash_[at] = entry;
+  }
+}
+
 std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
   const std::uint64_t hash = PageHash(bytes);
-  const auto [first, last] = storeByHash_.equal_range(hash);
-  for (auto it = first; it != last; ++it) {
-    if (std::memcmp(StoredBytes(it->second), bytes.data(), kFragmentSize) == 0) return it->second;
+  if (2 * (stored_ + 1) > storeByHash_.size()) GrowHashTable();
+  const std::size_t mask = storeByHash_.size() - 1;
+  std::size_t at = hash & mask;
+  for (; storeByHash_[at].Store != kNoStore; at = (at + 1) & mask) {
+    const THashEntry& entry = storeByHash_[at];
+    if (entry.Hash == hash &&
+        std::memcmp(StoredBytes(entry.Store), bytes.data(), kFragmentSize) == 0) {
+      return entry.Store;
+    }
   }
   const auto store = static_cast<std::uint32_t>(stored_);
   if (store < memoryPages_) {
@@ -94,13 +178,10 @@ std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
     std::memcpy(blocks_.back().get() + (store % kPagesPerBlock) * kFragmentSize, bytes.data(),
                 kFragmentSize);
   } else {
-    if (pendingPages_ == kWritePages) FlushPending();
-    if (!pending_) pending_ = std::make_unique<std::uint8_t[]>(kWritePages * kFragmentSize);
-    std::memcpy(pending_.get() + pendingPages_ * kFragmentSize, bytes.data(), kFragmentSize);
-    ++pendingPages_;
+    Spill(bytes);
   }
   ++stored_;
-  storeByHash_.emplace(hash, store);
+  storeByHash_[at] = {hash, store};
   return store;
 }
 

@@ -110,7 +110,15 @@ class TPageCatalog {
   std::vector<TPageInfo> pages_;
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
   std::size_t stored_ = 0;
-  std::unordered_multimap<std::uint64_t, std::uint32_t> storeByHash_;
+  // The stored copies by page hash: open addressing, linear probing, at most half full.
+  // An empty entry has Store == kNoStore. Copies whose hashes agree lie in one probe run.
+  struct THashEntry {
+    std::uint64_t Hash;
+    std::uint32_t Store;
+  };
+  static constexpr std::uint32_t kNoStore = UINT32_MAX;
+  std::vector<THashEntry> storeByHash_;
+  void GrowHashTable();
   TStream* spill_ = nullptr;
   std::string spillName_;
   std::size_t memoryPages_ = SIZE_MAX;
@@ -120,11 +128,21 @@ class TPageCatalog {
   // The page asked for last: most calls ask for the same page again.
   mutable std::uint32_t lastStore_ = UINT32_MAX;
   mutable const std::uint8_t* lastBytes_ = nullptr;
-  // Spilled pages not yet written: they follow the written ones.
-  std::unique_ptr<std::uint8_t[]> pending_;
-  std::size_t pendingPages_ = 0;
-  std::size_t written_ = 0;  // spilled pages in the stream
+  // Spilled pages, each a record: the lengths of the head and where the tail begins (two
+  // 16-bit numbers), the head (header and row-offset table), the tail (the rows); the zeros
+  // between are left out. Records not yet written follow the written ones.
+  static constexpr std::size_t kWriteBytes = kWritePages * kFragmentSize;
+  std::vector<std::uint64_t> spillOffsets_;  // where each spilled page's record begins; and
+                                             // after the last, where it ends
+  std::unique_ptr<std::uint8_t[]> pending_;  // kWriteBytes
+  std::size_t pendingBytes_ = 0;
+  std::uint64_t writtenBytes_ = 0;  // the stream's length
+  mutable std::vector<std::uint8_t> readBuffer_ = std::vector<std::uint8_t>(kFragmentSize + 4);
+  void Spill(TPageBytes bytes);
   void FlushPending();
+  std::uint8_t* CacheBuffer(std::uint32_t store) const;
+  void ExpandSpilledPage(const std::uint8_t* record, std::size_t length,
+                         std::uint8_t* page) const;
   std::map<std::uint32_t, std::vector<TPageIndex>> tables_;
   std::vector<TPageIndex> longValuePages_;
   std::uint64_t ignored_ = 0;

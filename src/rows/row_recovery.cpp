@@ -62,7 +62,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
       const TRowSlot s = catalog_.Slot(page, slot);
       if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
-      const auto bytes = catalog_.RowBytes(page, slot);
+      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
       if (bytes.size() < 2) continue;
       TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
       ++e.Rows;
@@ -86,7 +86,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         totals_.RowLimitReached = true;
         break;
       }
-      const auto bytes = catalog_.RowBytes(page, slot);
+      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
       if (s.Flags == kRowOverflowFlag) {
         if (bytes.size() < 4) {
           ++table.SkippedRows;
@@ -111,6 +111,10 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
           s.Flags == 0 || movedData ? TRowState::Live : TRowState::Deleted;
       records.push_back({page, slot, TRecordKind::Plain, state, allFixed, movedData, 0});
       ++rowsRecorded_;
+      // Counted here, while the page is at hand: a spilled page read again later costs a
+      // read of the temporary file.
+      ++table.ColumnCounts[layout->ColumnCount()];
+      table.MaxVarColumns = std::max(table.MaxVarColumns, layout->VarCount());
       if (movedData) overflows_.AddTarget(owner, page, slot);
       FindLongValueHeads(page, slot, *layout, state == TRowState::Live);
     }
@@ -129,8 +133,9 @@ void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot,
       return;
     }
     longValueAt_[ColumnKey(page, slot, k)] = static_cast<std::uint32_t>(longValues_.size());
-    longValues_.push_back(
-        {{head->Kind, head->Length, head->Where}, live, !head->UnusedZero, {}});
+    longValues_.push_back({{head->Kind, head->Length, head->Where},
+                           static_cast<std::uint32_t>(tables_.size()), live, !head->UnusedZero,
+                           {}});
   }
 }
 
@@ -230,20 +235,20 @@ void TRowRecovery::CountTables() {
         continue;
       }
       ++(record.State == TRowState::Live ? table.LiveRows : table.DeletedRows);
-      const auto layout =
-          DecodeRowLayout(catalog_.RowBytes(record.Page, record.Slot), record.AllFixed);
-      ++table.ColumnCounts[layout->ColumnCount()];
-      table.MaxVarColumns = std::max(table.MaxVarColumns, layout->VarCount());
-      for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
-        const TLongValueUse* use = LongValueAt(record.Page, record.Slot, k);
-        if (use == nullptr) continue;
-        switch (use->Match.Status) {
-          case TMatchStatus::Found: ++table.LongValuesFound; break;
-          case TMatchStatus::NotFound: ++table.LongValuesNotFound; break;
-          case TMatchStatus::Ambiguous: ++table.LongValuesAmbiguous; break;
-        }
-      }
     }
+  }
+  // Each head belongs to one column of one recorded row; a loose head counts only when found,
+  // as it is shown only then.
+  for (const TLongValueUse& use : longValues_) {
+    if (use.Loose && use.Match.Status != TMatchStatus::Found) continue;
+    TRecoveredTable& table = tables_[use.Table];
+    switch (use.Match.Status) {
+      case TMatchStatus::Found: ++table.LongValuesFound; break;
+      case TMatchStatus::NotFound: ++table.LongValuesNotFound; break;
+      case TMatchStatus::Ambiguous: ++table.LongValuesAmbiguous; break;
+    }
+  }
+  for (const TRecoveredTable& table : tables_) {
     totals_.LiveRows += table.LiveRows;
     totals_.DeletedRows += table.DeletedRows;
     totals_.MovedRowsNotFound += table.MovedRowsNotFound;

@@ -59,6 +59,7 @@ class TRowRecovery {
   };
   struct TLongValueUse {
     TLongValueRef Ref;
+    std::uint32_t Table;  // index into tables_
     bool Live;
     bool Loose;  // the head's unused bytes are not zero: believed only when found
     TLongValueMatch Match;
@@ -70,7 +71,7 @@ class TRowRecovery {
   void MatchPointers();
   void CountTables();
   static std::uint64_t ColumnKey(TPageIndex page, std::uint16_t slot, std::uint16_t column) {
-    return (static_cast<std::uint64_t>(page) << 24) | (static_cast<std::uint64_t>(slot) << 8) |
+    return (static_cast<std::uint64_t>(page) << 32) | (static_cast<std::uint64_t>(slot) << 16) |
            column;
   }
   static std::uint64_t RowKey(TPageIndex page, std::uint16_t slot) {
