@@ -56,6 +56,12 @@ class TNoFiles : public quillon::IFileSystem {
   std::unique_ptr<quillon::TStream> Open(const std::string&, quillon::TOpenMode) override {
     throw std::logic_error("recovery wrote a file with every output off");
   }
+  quillon::TPathFacts Facts(const std::string&) override { return {}; }
+  std::string FinalPath(const std::string& path) override { return path; }
+  void Replace(const std::string&, const std::string&) override {
+    throw std::logic_error("recovery moved a file with every output off");
+  }
+  bool Remove(const std::string&) override { return false; }
 };
 
 class TNoProgress : public IRecoveryProgress {
