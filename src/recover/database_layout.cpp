@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace quillon::recover {
@@ -10,9 +11,14 @@ namespace {
 constexpr std::int64_t kPage = static_cast<std::int64_t>(kPageSize);
 constexpr std::size_t kMaxVotePairs = 4'000'000;  // owners × definitions worth comparing
 constexpr std::uint32_t kBeforeBase = 0x00800000;
-// A database file moved about in pieces stays whole within each 64 KiB of it (16 pages
-// from a multiple of 16): one page of such a piece whose number is certain numbers them all.
-constexpr std::uint32_t kPiecePages = 16;
+// A database file moved about in pieces may stay whole within each 64 KiB of it (16 pages
+// from a multiple of 16), and then one page of such a piece whose number is certain numbers
+// them all. Pieces can be smaller (a file system cuts a file where its clusters run out), so
+// the window is narrowed to what the anchors themselves bear out.
+constexpr std::uint32_t kLargestPiecePages = 16;
+// Windows that may contradict their anchors at the right piece size: the file's last piece
+// is shorter, and what follows it on the source is another piece.
+constexpr int kShortPiecesAllowed = 1;
 
 }  // namespace
 
@@ -120,17 +126,22 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
   std::map<std::int64_t, std::uint32_t> anchorAt;  // offset → number
   for (const TPageAnchor& anchor : anchors)
     anchorAt.emplace(entries[anchor.Index].SourceOffset, anchor.Number);
-  // The piece holding an anchor: numbering it contradicts nothing when every anchor in it
-  // agrees (the last piece of a file is shorter, and what follows it is another piece) and
-  // every owner value that falls among its numbers lands on a definition page of it.
-  auto pieceHolds = [&](std::int64_t start, std::uint32_t first) {
-    const std::int64_t end = start + kPiecePages * kPage;
+  // `count` pages from `start` numbered from `first`: this contradicts nothing when every
+  // anchor among them agrees and every owner value that falls among their numbers lands on
+  // a definition page of them.
+  auto anchorsAgree = [&](std::int64_t start, std::uint32_t first, std::uint32_t count) {
+    const std::int64_t end = start + static_cast<std::int64_t>(count) * kPage;
     for (auto at = anchorAt.lower_bound(start); at != anchorAt.end() && at->first < end; ++at) {
       if ((at->first - start) % kPage == 0 &&
           at->second != first + static_cast<std::uint32_t>((at->first - start) / kPage))
         return false;
     }
-    for (auto at = owners.lower_bound(first); at != owners.end() && at->first < first + kPiecePages;
+    return true;
+  };
+  auto stretchHolds = [&](std::int64_t start, std::uint32_t first, std::uint32_t count) {
+    const std::int64_t end = start + static_cast<std::int64_t>(count) * kPage;
+    if (!anchorsAgree(start, first, count)) return false;
+    for (auto at = owners.lower_bound(first); at != owners.end() && at->first < first + count;
          ++at) {
       const auto page = byOffset.find(start + static_cast<std::int64_t>(at->first - first) * kPage);
       if (page == byOffset.end() || entries[page->second].Kind != TPageKind::Definition)
@@ -142,24 +153,48 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
           !agrees(at->second, first + static_cast<std::uint32_t>((at->first - start) / kPage)))
         return false;
     }
-    for (std::uint32_t number = first; number < first + kPiecePages; ++number) {
+    for (std::uint32_t number = first; number < first + count; ++number) {
       if (!byOffset.contains(start + static_cast<std::int64_t>(number - first) * kPage) &&
           !agrees(SIZE_MAX, number))
         return false;
     }
     return true;
   };
+  // The window of `pieces` pages around anchor i: where it starts on the source, its first
+  // number, or nothing when it would start before the source.
+  auto windowOf = [&](std::size_t i, std::uint32_t pieces) -> std::optional<std::int64_t> {
+    const std::int64_t start =
+        entries[anchors[i].Index].SourceOffset - kPage * (anchors[i].Number % pieces);
+    if (start < 0) return std::nullopt;
+    return start;
+  };
+  // The widest window in which anchors contradict one another in no more than
+  // kShortPiecesAllowed places: with smaller pieces, a window spanning two of them meets
+  // anchors of both, which disagree. (Owners and pointers that disagree refuse a window
+  // but say nothing of the piece size.)
+  std::uint32_t piecePages = kLargestPiecePages;
+  for (; piecePages > 1; piecePages /= 2) {
+    int contradicted = 0;
+    std::set<std::int64_t> seen;
+    for (std::size_t i = 0; i < anchors.size() && contradicted <= kShortPiecesAllowed; ++i) {
+      const std::optional<std::int64_t> start = windowOf(i, piecePages);
+      if (!start || !seen.insert(*start).second) continue;
+      const std::uint32_t first = anchors[i].Number - anchors[i].Number % piecePages;
+      if (!anchorsAgree(*start, first, piecePages)) ++contradicted;
+    }
+    if (contradicted <= kShortPiecesAllowed) break;
+  }
   std::set<std::int64_t> piecesDone;
   for (std::size_t i = 0; i < anchors.size(); ++i) {
     const std::int64_t offset = entries[anchors[i].Index].SourceOffset;
     claim(anchors[i].Index, anchors[i].Number);
-    const std::uint32_t first = anchors[i].Number - anchors[i].Number % kPiecePages;
-    const std::int64_t start = offset - kPage * (anchors[i].Number % kPiecePages);
-    if (start >= 0 && piecesDone.insert(start).second && pieceHolds(start, first)) {
-      for (auto at = byOffset.lower_bound(start);
-           at != byOffset.end() && at->first < start + kPiecePages * kPage; ++at) {
-        if ((at->first - start) % kPage == 0)
-          claim(at->second, first + static_cast<std::uint32_t>((at->first - start) / kPage));
+    const std::uint32_t first = anchors[i].Number - anchors[i].Number % piecePages;
+    const std::optional<std::int64_t> start = windowOf(i, piecePages);
+    if (start && piecesDone.insert(*start).second && stretchHolds(*start, first, piecePages)) {
+      for (auto at = byOffset.lower_bound(*start);
+           at != byOffset.end() && at->first < *start + piecePages * kPage; ++at) {
+        if ((at->first - *start) % kPage == 0)
+          claim(at->second, first + static_cast<std::uint32_t>((at->first - *start) / kPage));
       }
     }
     const std::int64_t base = offset - page * anchors[i].Number;
@@ -168,6 +203,11 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
       const std::int64_t next = entries[anchors[j].Index].SourceOffset;
       if ((next - offset) % page != 0) continue;
       if (next - page * anchors[j].Number != base) break;
+      // Pieces between two agreeing anchors may still have been exchanged among themselves:
+      // the stretch is numbered only where nothing in it disagrees.
+      if (!stretchHolds(offset, anchors[i].Number,
+                        static_cast<std::uint32_t>((next - offset) / page)))
+        break;
       for (auto at = byOffset.upper_bound(offset); at != byOffset.end() && at->first < next; ++at)
         claim(at->second, static_cast<std::uint32_t>((at->first - base) / page));
       break;

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "recover/database_layout.h"
@@ -452,12 +453,10 @@ class TDatabaseRecovery {
   void Renumber() {
     std::vector<TPageAnchor> anchors;
     std::vector<std::size_t> definitionPages;
-    std::vector<std::size_t> longValuePages;
     for (const auto& [number, index] : database_.Pages) {
+      inDatabase_.insert(index);
       const TPageEntry& entry = entries_[index];
       if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
-      if (entry.Kind == TPageKind::Data && entry.Owner == kLongValueOwner)
-        longValuePages.push_back(index);
       if (entry.Kind != TPageKind::Definition) continue;
       definitionPages.push_back(index);
       definitionByOffset_.emplace(entry.SourceOffset, index);
@@ -494,7 +493,15 @@ class TDatabaseRecovery {
       anchors.push_back({candidates[0].first, owner});
       shapeTies_.emplace(owner, std::move(candidates[0].second));
     }
-    // Long-value rows by (row number, length), to find the one a pointer means.
+    // Long-value rows by (row number, length), to find the one a pointer means. Unique
+    // must mean unique on the whole source: a file moved about in pieces can be told apart
+    // as more than one database (a piece holding system definitions gives a base of its
+    // own), and the row a pointer means may lie among the other one's pages.
+    std::vector<std::size_t> longValuePages;
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+      if (entries_[index].Kind == TPageKind::Data && entries_[index].Owner == kLongValueOwner)
+        longValuePages.push_back(index);
+    }
     std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>> longValueRows;
     for (const std::size_t index : longValuePages) {
       const std::vector<TSlot> slots = SlotsOf(*reader_.PageByIndex(index));
@@ -576,7 +583,9 @@ class TDatabaseRecovery {
                             std::pair{row[start + 4], flags == 0 ? 4 : head & 0x3FFFFFFF});
           if (flags != 0x40) continue;
           const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
-          if (found == longValueRows.end() || found->second.size() != 1) continue;
+          if (found == longValueRows.end() || found->second.size() != 1 ||
+              !inDatabase_.contains(found->second[0]))
+            continue;
           if (anchored.insert(found->second[0]).second) {
             anchors.push_back({found->second[0], LoadU24(row, start + 5)});
             ++added;
@@ -728,6 +737,7 @@ class TDatabaseRecovery {
   bool outOfOrder_ = false;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   std::unordered_map<std::int64_t, std::size_t> definitionByOffset_;  // out of order only
+  std::unordered_set<std::size_t> inDatabase_;  // store indices of this database's pages
   // CSV file names given (two table names can become one file name: "a/b" and "a_b")
   std::set<std::string> csvNames_;
   IFileSystem& fileSystem_;

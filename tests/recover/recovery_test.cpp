@@ -280,5 +280,33 @@ TEST(NumberFromAnchors, NumbersAPieceFromOneAnchorUnlessAnythingInItDisagrees) {
   EXPECT_EQ(source.NumberOf(16, pointed), 48u);
 }
 
+
+TEST(NumberFromAnchors, NarrowsThePieceToWhatTheAnchorsBearOut) {
+  // A file cut in 16 KiB pieces (4 pages) and shuffled after 4 pages of something else, one
+  // certain page in each piece. Numbering 64 or 32 KiB around an anchor would give pages of
+  // the neighbouring pieces numbers they do not have.
+  TPieces source;
+  std::vector<std::uint32_t> truth;  // each page's real number; UINT32_MAX: not the file's
+  for (int i = 0; i < 4; ++i) {
+    source.Add(TPageKind::Data);
+    truth.push_back(UINT32_MAX);
+  }
+  std::vector<TPageAnchor> anchors;
+  for (const std::uint32_t piece : {5u, 1u, 7u, 3u, 0u, 6u, 2u, 4u}) {
+    for (std::uint32_t n = piece * 4; n < piece * 4 + 4; ++n) {
+      if (n == piece * 4 + 1) anchors.push_back({source.Entries.size(), n});
+      source.Add(TPageKind::Data);
+      truth.push_back(n);
+    }
+  }
+  const TDatabasePages numbered = NumberFromAnchors(source.Entries, source.Grid, anchors);
+  for (std::size_t i = 0; i < truth.size(); ++i) {
+    if (truth[i] == UINT32_MAX)
+      EXPECT_GE(source.NumberOf(i, numbered), kUnnumberedPage) << i;
+    else
+      EXPECT_EQ(source.NumberOf(i, numbered), truth[i]) << i;
+  }
+}
+
 }  // namespace
 }  // namespace quillon::recover
