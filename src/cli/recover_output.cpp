@@ -4,21 +4,13 @@
 #include <fstream>
 #include <vector>
 
+#include "cli/utf8_paths.h"
 #include "core/errors.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path PathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 // A manifest line names a file below OUTDIR: relative, without "..".
 bool IsInside(const fs::path& relative) {

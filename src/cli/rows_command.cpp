@@ -19,6 +19,7 @@
 #include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 #include "cli/rows_output.h"
+#include "cli/utf8_paths.h"
 #include "core/errors.h"
 #include "core/replacing_file.h"
 #include "rows/catalog_reading.h"
@@ -32,16 +33,6 @@ namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Paths are UTF-8 inside the program; std::filesystem takes them as such on every platform.
-fs::path PathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 // Passes reads through and shows how far the file has been read on a terminal.
 class TProgressStream : public TStream {
