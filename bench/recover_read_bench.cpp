@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "core/aligned_buffer.h"
 #include "core/chunk_loop.h"
 #include "core/fragment_file_writer.h"
@@ -32,6 +33,9 @@
 #include "storage/file_system.h"
 
 namespace {
+
+using quillon::bench::RandomBytes;
+using quillon::bench::WriteFile;
 
 using namespace quillon;
 using TClock = std::chrono::steady_clock;
@@ -60,29 +64,6 @@ class THost : public IScanHost {
   std::int64_t size_;
   recover::TPageMapWriter* map_;
 };
-
-void WriteFile(const std::string& path, std::int64_t size,
-               const std::vector<std::uint8_t>& pattern) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  for (std::int64_t written = 0; written < size;) {
-    const auto n = static_cast<std::streamsize>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(pattern.size()), size - written));
-    out.write(reinterpret_cast<const char*>(pattern.data()), n);
-    written += n;
-  }
-}
-
-std::vector<std::uint8_t> RandomBytes(std::size_t n) {
-  std::vector<std::uint8_t> bytes(n);
-  std::uint64_t state = 88172645463325252ull;
-  for (auto& b : bytes) {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    b = static_cast<std::uint8_t>(state >> 24);
-  }
-  return bytes;
-}
 
 double Seconds(TClock::time_point start) {
   return std::chrono::duration<double>(TClock::now() - start).count();
