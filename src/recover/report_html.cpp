@@ -11,6 +11,7 @@ namespace quillon::recover {
 namespace {
 
 constexpr std::size_t kFlushAt = 1 << 20;
+constexpr std::size_t kHexDigitsShown = 64;
 constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 // The length of the UTF-8 sequence at text[at], 0 when it is not one.
@@ -48,16 +49,14 @@ void EachCharacter(std::string_view text, TOut out) {
   }
 }
 
-// text cut to at most limit bytes at a character boundary, marked when cut.
-std::string Cut(std::string text, std::size_t limit, bool cut) {
-  if (text.size() > limit) {
-    std::size_t at = limit;
-    while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
-    text.resize(at);
-    cut = true;
-  }
-  if (cut) text += "\xE2\x80\xA6";  // …
-  return text;
+// The length of text without a last character that the cut left incomplete.
+std::size_t CharacterBoundary(const std::string& text) {
+  std::size_t lead = text.size();
+  while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead == 0) return text.size();
+  const unsigned char b = static_cast<unsigned char>(text[--lead]);
+  const std::size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
+  return lead + need > text.size() ? lead : text.size();
 }
 
 std::string OffsetText(std::int64_t offset) {
@@ -118,27 +117,39 @@ class TPageOut {
 };
 
 // Reads the CSV files the recovery wrote (UTF-8 with a byte-order mark, RFC 4180), one row
-// at a time; a field keeps at most fieldLimit bytes, so a long memo or picture costs no
-// more memory than a short one.
+// at a time; a field keeps at most its column's limit of bytes, so a long memo or picture
+// costs no more memory than a short one.
 class TCsvRows {
  public:
-  TCsvRows(std::unique_ptr<TStream> stream, std::size_t fieldLimit)
-      : stream_(std::move(stream)), fieldLimit_(fieldLimit) {}
+  struct TColumnLimit {
+    std::size_t Bytes;
+    bool Hex;  // a blob's hexadecimal digits: a cut one says how many bytes it holds
+  };
+  TCsvRows(std::unique_ptr<TStream> stream, std::vector<TColumnLimit> limits,
+           TColumnLimit otherwise)
+      : stream_(std::move(stream)), limits_(std::move(limits)), otherwise_(otherwise) {}
 
-  // The next row's fields, each cut and marked where longer than the limit; false at the end.
+  // The next row's fields, each cut and marked where longer than its limit; false at the end.
   bool Next(std::vector<std::string>& fields) {
     fields.clear();
     std::string field;
-    bool cut = false, quoted = false, any = false;
+    std::size_t length = 0;
+    bool quoted = false, any = false;
+    TColumnLimit limit = LimitOf(0);
     const auto add = [&](char c) {
-      if (field.size() <= fieldLimit_) field.push_back(c);
-      else cut = true;
+      if (length++ < limit.Bytes) field.push_back(c);
     };
     const auto endField = [&] {
-      anyCut_ |= cut || field.size() > fieldLimit_;
-      fields.push_back(Cut(std::move(field), fieldLimit_, cut));
+      if (length > limit.Bytes) {
+        anyCut_ = true;
+        field.resize(CharacterBoundary(field));  // never half of a character
+        field += "\xE2\x80\xA6";  // …
+        if (limit.Hex) field += " (" + std::to_string(length / 2) + " 字节 bytes)";
+      }
+      fields.push_back(std::move(field));
       field.clear();
-      cut = false;
+      length = 0;
+      limit = LimitOf(fields.size());
     };
     for (;;) {
       const int c = Get();
@@ -196,8 +207,13 @@ class TCsvRows {
     return size_ > 0;
   }
 
+  TColumnLimit LimitOf(std::size_t column) const {
+    return column < limits_.size() ? limits_[column] : otherwise_;
+  }
+
   std::unique_ptr<TStream> stream_;
-  std::size_t fieldLimit_;
+  std::vector<TColumnLimit> limits_;
+  TColumnLimit otherwise_;
   std::vector<char> buffer_ = std::vector<char>(1 << 16);
   std::size_t at_ = 0, size_ = 0;
   bool anyCut_ = false;
@@ -358,7 +374,7 @@ class TReportWriter {
 
     std::size_t embedded = 0;
     out_ << "<script type=\"application/json\">[";
-    if (!part.CsvPath.empty()) embedded = Rows(part.CsvPath);
+    if (!part.CsvPath.empty()) embedded = Rows(part.CsvPath, table.ColumnList);
     out_ << "]</script>\n";
 
     const std::string where = FilesOf(database, part);
@@ -391,13 +407,21 @@ class TReportWriter {
   }
 
   // Copies the first rows of a CSV file into the page as a JSON array of arrays of strings.
-  std::size_t Rows(const std::string& csvPath) {
+  std::size_t Rows(const std::string& csvPath, const std::vector<TColumnReport>& columns) {
     cutCells_ = false;
     const std::optional<std::string> systemPath = fileSystem_.FromDisplayText(csvPath);
     if (!systemPath)
       throw EQuillonError("Cannot open file \"" + csvPath +
                           "\". The system's code page cannot hold its name.");
-    TCsvRows rows(fileSystem_.Open(*systemPath, TOpenMode::ReadShared), options_.CellBytes);
+    std::vector<TCsvRows::TColumnLimit> limits;
+    for (const TColumnReport& column : columns) {
+      // Pictures and other blobs as a glimpse of their first bytes; text as far as the limit.
+      const bool hex = column.Type == "BLOB" || column.Type.starts_with("OLEOBJECT") ||
+                       column.Type.starts_with("BINARY") || column.Type == "COMPLEX";
+      limits.push_back({hex ? kHexDigitsShown : options_.CellBytes, hex});
+    }
+    TCsvRows rows(fileSystem_.Open(*systemPath, TOpenMode::ReadShared), std::move(limits),
+                  {options_.CellBytes, false});
     rows.SkipByteOrderMark();
     std::vector<std::string> fields;
     if (!rows.Next(fields)) return 0;  // the header line

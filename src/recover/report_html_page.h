@@ -43,7 +43,8 @@ section.table { background: #fff; border: 1px solid #d8dce2; border-radius: 4px;
 table { border-collapse: collapse; }
 th, td { padding: 2px 8px; border: 1px solid #e3e6ea; text-align: left; vertical-align: top; }
 thead th { position: sticky; top: 0; background: #eef2f7; z-index: 1; }
-td { white-space: pre-wrap; max-width: 36em; overflow-wrap: anywhere; }
+td { white-space: pre-wrap; overflow-wrap: break-word; }
+table.data td { max-width: 40em; }
 td.n, th.n { text-align: right; font-variant-numeric: tabular-nums; }
 table.data td:first-child { color: #888; text-align: right; }
 tr[hidden] { display: none; }

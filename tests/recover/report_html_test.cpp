@@ -86,7 +86,7 @@ class ReportOfMadeUpRecovery : public ::testing::Test {
     report_.Databases.push_back(database);
     report_.PagesInStore = 17;
 
-    const std::string longMemo = std::string(50, 'x') + "长";  // cut inside the character
+    const std::string longMemo = std::string(39, 'x') + "长长";  // the limit falls inside 长
     fileSystem_.Put("out/database-1/t (1).csv",
                     Bytes("\xEF\xBB\xBF\"金额 <Amount>\",When,Note\r\n"
                           "12345678901234.5678,2024-02-29 13:05:00,\"</script><script>alert(2)"
@@ -139,7 +139,7 @@ TEST_F(ReportOfMadeUpRecovery, KeepsEveryValueAsTextAndRunsOnlyItsOwnScript) {
   EXPECT_EQ(blocks[0][2][2], "bad \xEF\xBF\xBD byte");
   // A value longer than the limit is cut at a character and marked; the note says where the
   // whole value is.
-  EXPECT_EQ(blocks[0][3][2], std::string(40, 'x') + "\xE2\x80\xA6");
+  EXPECT_EQ(blocks[0][3][2], std::string(39, 'x') + "\xE2\x80\xA6");
   EXPECT_NE(page.find("Long values are cut"), std::string::npos);
   EXPECT_EQ(blocks[1], nlohmann::json::parse(R"([["3.5000","","gone"]])"));
   EXPECT_NE(page.find("已删除的行 deleted rows"), std::string::npos);
