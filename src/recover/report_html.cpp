@@ -248,9 +248,9 @@ class TReportWriter {
     Fact("另存的行 Rows kept apart", std::to_string(deleted) + " 已删除 deleted, " +
                                          std::to_string(stale) + " 过期 stale");
     Fact("未找到的值 Values not found", std::to_string(notFound) + " (NULL)");
-    Fact("页 Pages", std::to_string(report_.PagesInStore) + " 个页 pages read, " +
+    Fact("页 Pages", "读取 " + std::to_string(report_.PagesInStore) + " 页 pages read, 其中 " +
                          std::to_string(report_.PagesUnplaced) +
-                         " 个不属于任何数据库 tied to no database");
+                         " 页不属于任何数据库 tied to no database");
     out_ << "</dl>\n";
     if (report_.Stopped)
       Warning("恢复已停止：只写入了停止前解码的内容。 Recovery was stopped: only what was decoded "
