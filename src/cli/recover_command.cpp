@@ -22,6 +22,7 @@
 #include "recover/page_map_writer.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
+#include "recover/report_html.h"
 #include "storage/output_guard.h"
 #include "storage/device_queries.h"
 #include "storage/file_system.h"
@@ -301,12 +302,24 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   try {
     const recover::TRecoveryReport report =
         recover::RecoverDatabases(*store, outputs, recoveryOptions, progress);
+    std::string reportPath;
+    try {
+      reportPath = recover::WriteReportHtml(
+          report, outputs, {.OutputDir = shown(outDir), .Source = shown(source)}, progress);
+    } catch (const EQuillonError& error) {
+      // The tables are written and complete; only the page that shows them is missing.
+      progress.Clear();
+      ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+      status = kExitFailure;
+    }
     progress.Clear();
     if (options.Json) {
       json["recovery"] = recover::RecoveryReportJson(report);
+      json["report"] = reportPath.empty() ? TJson() : TJson(JsonSafeText(reportPath));
       ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
     } else if (!options.Quiet) {
       WriteText(stdout, recover::RecoveryReportText(report).c_str());
+      if (!reportPath.empty()) ConsolePrintf(stdout, "Report: %s\n", reportPath.c_str());
     }
   } catch (const EQuillonError& error) {
     progress.Clear();

@@ -656,6 +656,8 @@ class TDatabaseRecovery {
       columns.push_back({"row", "BLOB"});  // untyped: the row's bytes as the page holds them
     }
     table.Columns = columns.size();
+    for (const TOutputColumn& column : columns)
+      table.ColumnList.push_back({column.Name, column.DeclaredType});
 
     std::optional<std::set<std::uint32_t>> owned;
     // Out of order, a page's number is not always known: no page is called stale then.
@@ -667,6 +669,8 @@ class TDatabaseRecovery {
     struct TPart {
       std::string Name;
       std::unique_ptr<TCsvWriter> Csv;
+      std::string CsvPath;
+      std::int64_t Rows = 0;
     };
     std::array<TPart, 3> parts;
     parts[0].Name = UniqueName(plan.Name, used);
@@ -674,7 +678,7 @@ class TDatabaseRecovery {
     parts[2].Name = UniqueName(plan.Name + " (stale)", used);
     for (std::size_t part = 0; part < parts.size(); ++part) {
       bool begun = false;
-      if (part == 0) Begin(parts[0].Name, parts[0].Csv, begun, columns, sqlite);
+      if (part == 0) Begin(parts[0], begun, columns, sqlite);
       for (const auto& [number, index] : plan.Pages) {
         const TPage page = *reader_.PageByIndex(index);
         const bool stale = owned && !owned->contains(number);
@@ -709,25 +713,29 @@ class TDatabaseRecovery {
           } else {
             ++table.StaleRows;
           }
-          if (!begun) Begin(parts[part].Name, parts[part].Csv, begun, columns, sqlite);
+          if (!begun) Begin(parts[part], begun, columns, sqlite);
+          ++parts[part].Rows;
           if (sqlite) sqlite->Insert(values);
           if (parts[part].Csv) parts[part].Csv->Row(values);
         }
       }
       if (parts[part].Csv) parts[part].Csv->Finish();
+      if (begun) table.Parts.push_back({parts[part].Name, parts[part].CsvPath, parts[part].Rows});
     }
     report_.Tables.push_back(std::move(table));
     return !plan.Definition || owned.has_value();
   }
 
-  void Begin(const std::string& name, std::unique_ptr<TCsvWriter>& csv, bool& begun,
-             const std::vector<TOutputColumn>& columns, TSqliteWriter* sqlite) {
+  template <class TPart>
+  void Begin(TPart& part, bool& begun, const std::vector<TOutputColumn>& columns,
+             TSqliteWriter* sqlite) {
     begun = true;
-    if (sqlite) sqlite->BeginTable(name, columns);
+    if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options_.WriteCsv) {
-      const std::string path =
-          report_.CsvFolder + "/" + UniqueName(FileNameOf(name), csvNames_) + ".csv";
-      csv = std::make_unique<TCsvWriter>(fileSystem_, SystemPath(path), path, columns);
+      part.CsvPath =
+          report_.CsvFolder + "/" + UniqueName(FileNameOf(part.Name), csvNames_) + ".csv";
+      part.Csv = std::make_unique<TCsvWriter>(fileSystem_, SystemPath(part.CsvPath), part.CsvPath,
+                                              columns);
     }
   }
 

@@ -8,6 +8,18 @@
 
 namespace quillon::recover {
 
+struct TColumnReport {
+  std::string Name;
+  std::string Type;  // as SQLite declares it ("INTEGER", "TEXT", "CURRENCY" ...)
+};
+
+// One of the tables written for a table: its live rows, or those kept apart.
+struct TTablePartReport {
+  std::string Name;     // the table's name in SQLite: "NAME", "NAME (deleted)", "NAME (stale)"
+  std::string CsvPath;  // UTF-8 display path of its CSV file, "" when none was written
+  std::int64_t Rows = 0;
+};
+
 struct TTableReport {
   std::string Name;                  // as in the database; "table-N" when the catalog lacks it
   std::uint32_t DefinitionPage = 0;  // the owner value of its data pages
@@ -21,6 +33,8 @@ struct TTableReport {
   std::int64_t Values = 0;          // values written in live rows (nulls included)
   std::int64_t ValuesNotFound = 0;  // long values not found or not certain: NULL
   std::string LastUpdate;           // the catalog's DateUpdate, "" when unknown
+  std::vector<TColumnReport> ColumnList;
+  std::vector<TTablePartReport> Parts;  // those written, live rows first
 };
 
 struct TDatabaseReport {

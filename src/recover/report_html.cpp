@@ -1,0 +1,526 @@
+#include "recover/report_html.h"
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "core/errors.h"
+#include "recover/report_html_page.h"
+
+namespace quillon::recover {
+namespace {
+
+constexpr std::size_t kFlushAt = 1 << 20;
+constexpr std::size_t kHexDigitsShown = 64;
+constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the UTF-8 sequence at text[at], 0 when it is not one.
+std::size_t SequenceLength(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return lead == 0 ? 0 : 1;
+  std::size_t length = 0;
+  std::uint32_t min = 0, code = 0;
+  if ((lead & 0xE0) == 0xC0) length = 2, min = 0x80, code = lead & 0x1F;
+  else if ((lead & 0xF0) == 0xE0) length = 3, min = 0x800, code = lead & 0x0F;
+  else if ((lead & 0xF8) == 0xF0) length = 4, min = 0x10000, code = lead & 0x07;
+  else return 0;
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(at + i) & 0x3F);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+// Calls out(piece) for each valid sequence of text and out(U+FFFD) for each bad byte.
+template <class TOut>
+void EachCharacter(std::string_view text, TOut out) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = SequenceLength(text, at);
+    if (length == 0) {
+      out(std::string_view(kReplacement));
+      ++at;
+    } else {
+      out(text.substr(at, length));
+      at += length;
+    }
+  }
+}
+
+// The length of text without a last character that the cut left incomplete.
+std::size_t CharacterBoundary(const std::string& text) {
+  std::size_t lead = text.size();
+  while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead == 0) return text.size();
+  const unsigned char b = static_cast<unsigned char>(text[--lead]);
+  const std::size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
+  return lead + need > text.size() ? lead : text.size();
+}
+
+std::string OffsetText(std::int64_t offset) {
+  if (offset < 0) return "未知 unknown";
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%llX", static_cast<unsigned long long>(offset));
+  return std::to_string(offset) + " (" + hex + ")";
+}
+
+// A path inside OUTDIR as a relative link: each byte but the unreserved ones and '/'
+// percent-encoded, so that the link names the file and nothing else.
+std::string RelativeHref(const std::string& relative) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string href;
+  for (const char c : relative) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+        std::string_view("-._~/").find(c) != std::string_view::npos) {
+      href.push_back(c);
+    } else {
+      href.push_back('%');
+      href.push_back(kHex[u >> 4]);
+      href.push_back(kHex[u & 15]);
+    }
+  }
+  return href;
+}
+
+// The report file, written through a buffer; throws naming the file when a write fails.
+class TPageOut {
+ public:
+  TPageOut(std::unique_ptr<TStream> stream, std::string displayPath)
+      : stream_(std::move(stream)), displayPath_(std::move(displayPath)) {}
+  TPageOut& operator<<(std::string_view text) {
+    buffer_ += text;
+    if (buffer_.size() >= kFlushAt) Flush();
+    return *this;
+  }
+  void Finish() {
+    Flush();
+    if (!stream_->Flush()) Fail();
+    stream_.reset();
+  }
+  void Abandon() { stream_.reset(); }
+
+ private:
+  void Flush() {
+    if (stream_->Write(buffer_.data(), buffer_.size()) != buffer_.size()) Fail();
+    buffer_.clear();
+  }
+  [[noreturn]] void Fail() {
+    throw EQuillonError("Cannot write file \"" + displayPath_ +
+                        "\". The write fell short: the disk may be full.");
+  }
+  std::unique_ptr<TStream> stream_;
+  std::string displayPath_;
+  std::string buffer_;
+};
+
+// Reads the CSV files the recovery wrote (UTF-8 with a byte-order mark, RFC 4180), one row
+// at a time; a field keeps at most its column's limit of bytes, so a long memo or picture
+// costs no more memory than a short one.
+class TCsvRows {
+ public:
+  struct TColumnLimit {
+    std::size_t Bytes;
+    bool Hex;  // a blob's hexadecimal digits: a cut one says how many bytes it holds
+  };
+  TCsvRows(std::unique_ptr<TStream> stream, std::vector<TColumnLimit> limits,
+           TColumnLimit otherwise)
+      : stream_(std::move(stream)), limits_(std::move(limits)), otherwise_(otherwise) {}
+
+  // The next row's fields, each cut and marked where longer than its limit; false at the end.
+  bool Next(std::vector<std::string>& fields) {
+    fields.clear();
+    std::string field;
+    std::size_t length = 0;
+    bool quoted = false, any = false;
+    TColumnLimit limit = LimitOf(0);
+    const auto add = [&](char c) {
+      if (length++ < limit.Bytes) field.push_back(c);
+    };
+    const auto endField = [&] {
+      if (length > limit.Bytes) {
+        anyCut_ = true;
+        field.resize(CharacterBoundary(field));  // never half of a character
+        field += "\xE2\x80\xA6";  // …
+        if (limit.Hex) field += " (" + std::to_string(length / 2) + " 字节 bytes)";
+      }
+      fields.push_back(std::move(field));
+      field.clear();
+      length = 0;
+      limit = LimitOf(fields.size());
+    };
+    for (;;) {
+      const int c = Get();
+      if (c < 0) {
+        if (!any) return false;
+        endField();
+        return true;
+      }
+      any = true;
+      if (quoted) {
+        if (c != '"') add(static_cast<char>(c));
+        else if (Peek() == '"') add(static_cast<char>(Get()));
+        else quoted = false;
+      } else if (c == '"') {
+        quoted = true;
+      } else if (c == ',') {
+        endField();
+      } else if (c == '\r' && Peek() == '\n') {
+        Get();
+        endField();
+        return true;
+      } else if (c == '\n') {
+        endField();
+        return true;
+      } else {
+        add(static_cast<char>(c));
+      }
+    }
+  }
+
+  // Whether any field read so far was cut.
+  bool AnyCut() const { return anyCut_; }
+
+  void SkipByteOrderMark() {
+    if (Peek() == 0xEF) {
+      Get();
+      Get();
+      Get();
+    }
+  }
+
+ private:
+  int Peek() {
+    if (at_ == size_ && !Fill()) return -1;
+    return static_cast<unsigned char>(buffer_[at_]);
+  }
+  int Get() {
+    const int c = Peek();
+    if (c >= 0) ++at_;
+    return c;
+  }
+  bool Fill() {
+    size_ = stream_->Read(buffer_.data(), buffer_.size());
+    at_ = 0;
+    return size_ > 0;
+  }
+
+  TColumnLimit LimitOf(std::size_t column) const {
+    return column < limits_.size() ? limits_[column] : otherwise_;
+  }
+
+  std::unique_ptr<TStream> stream_;
+  std::vector<TColumnLimit> limits_;
+  TColumnLimit otherwise_;
+  std::vector<char> buffer_ = std::vector<char>(1 << 16);
+  std::size_t at_ = 0, size_ = 0;
+  bool anyCut_ = false;
+};
+
+class TReportWriter {
+ public:
+  TReportWriter(const TRecoveryReport& report, IFileSystem& fileSystem,
+                const TReportHtmlOptions& options, IRecoveryProgress& progress, TPageOut& out)
+      : report_(report), fileSystem_(fileSystem), options_(options), progress_(progress),
+        out_(out) {}
+
+  void Write() {
+    std::int64_t tables = 0, rows = 0, deleted = 0, stale = 0, notFound = 0;
+    for (const TDatabaseReport& database : report_.Databases) {
+      for (const TTableReport& table : database.Tables) {
+        ++tables;
+        rows += table.Rows;
+        deleted += table.DeletedRows;
+        stale += table.StaleRows;
+        notFound += table.ValuesNotFound;
+      }
+    }
+    totalTables_ = tables;
+    out_ << kReportHead;
+    out_ << "<header><h1>恢复报告 <span class=\"en\">Recovery report</span></h1>\n<dl class=\"facts\">";
+    Fact("源 Source", HtmlText(options_.Source));
+    Fact("输出文件夹 Output folder", HtmlText(options_.OutputDir));
+    Fact("总计 Total", std::to_string(report_.Databases.size()) + " 个数据库 databases, " +
+                           std::to_string(tables) + " 个表 tables, " + std::to_string(rows) +
+                           " 行 rows");
+    Fact("另存的行 Rows kept apart", std::to_string(deleted) + " 已删除 deleted, " +
+                                         std::to_string(stale) + " 过期 stale");
+    Fact("未找到的值 Values not found", std::to_string(notFound) + " (NULL)");
+    Fact("页 Pages", "读取 " + std::to_string(report_.PagesInStore) + " 页 pages read, 其中 " +
+                         std::to_string(report_.PagesUnplaced) +
+                         " 页不属于任何数据库 tied to no database");
+    out_ << "</dl>\n";
+    if (report_.Stopped)
+      Warning("恢复已停止：只写入了停止前解码的内容。 Recovery was stopped: only what was decoded "
+              "until then is written.");
+    if (!report_.OffsetsKnown)
+      Warning("页在源上的位置未知（未找到页映射）。 Where the pages lay on the source is unknown "
+              "(no page map).");
+    if (report_.Databases.empty())
+      Warning("未找到任何表。 No table was found.");
+    out_ << "<p class=\"hint\">在搜索框中输入文字以筛选行。 Type in a search box to filter the "
+            "rows.</p></header>\n<main>\n";
+    for (const TDatabaseReport& database : report_.Databases) Database(database);
+    out_ << "</main>\n" << kReportScript << "</body>\n</html>\n";
+  }
+
+ private:
+  void Fact(std::string_view name, const std::string& html) {
+    out_ << "<dt>" << name << "</dt><dd>" << html << "</dd>";
+  }
+  void Warning(std::string_view html) { out_ << "<p class=\"warning\">" << html << "</p>\n"; }
+
+  std::string Relative(const std::string& displayPath) const {
+    const std::string& dir = options_.OutputDir;
+    if (displayPath.size() > dir.size() + 1 && displayPath.compare(0, dir.size(), dir) == 0 &&
+        (displayPath[dir.size()] == '/' || displayPath[dir.size()] == '\\'))
+      return displayPath.substr(dir.size() + 1);
+    return displayPath;
+  }
+  std::string FileLink(const std::string& displayPath) const {
+    const std::string relative = Relative(displayPath);
+    return "<a href=\"" + HtmlText(RelativeHref(relative)) + "\">" + HtmlText(relative) + "</a>";
+  }
+
+  void Database(const TDatabaseReport& database) {
+    const std::string name = "database-" + std::to_string(database.Number);
+    out_ << "<section class=\"database\" id=\"" << name << "\">\n<h2>数据库 <span class=\"en\">"
+         << "Database</span> " << name << "</h2>\n<dl class=\"facts\">";
+    std::string where;
+    if (database.FirstPageOffset < 0) {
+      where = "未知 unknown";
+    } else {
+      where = "从偏移 from offset " + OffsetText(database.FirstPageOffset) + " 到 to " +
+              OffsetText(database.LastPageOffset);
+    }
+    Fact("源上的位置 On the source", where);
+    Fact("页 Pages", std::to_string(database.Pages) + "，第 0 页位于 page 0 at " +
+                         OffsetText(database.BaseOffset));
+    Fact("表的最后修改 Tables last changed",
+         database.LastUpdate.empty() ? "未知 unknown" : HtmlText(database.LastUpdate));
+    std::string files;
+    if (!database.SqlitePath.empty()) files += FileLink(database.SqlitePath);
+    if (!database.CsvFolder.empty())
+      files += (files.empty() ? "" : "，") + HtmlText(Relative(database.CsvFolder)) + "/*.csv";
+    Fact("文件 Files", files.empty() ? "无 none" : files);
+    out_ << "</dl>\n";
+    if (!database.CatalogFound)
+      Warning("未找到目录：表以其页命名。 No catalog found: tables are named by their pages.");
+    if (!database.UsageMapsRead)
+      Warning("部分使用映射已丢失：这些表的过期行无法区分。 Some usage maps are lost: stale rows "
+              "of those tables cannot be told apart.");
+
+    out_ << "<h3>表 <span class=\"en\">Tables</span></h3>\n<div class=\"scroll short\"><table "
+            "class=\"overview\"><thead><tr><th>表名 Name</th><th>列 Columns</th><th>行 Rows</th>"
+            "<th>已删除 Deleted</th><th>过期 Stale</th><th>无法读取 Unreadable</th>"
+            "<th>未找到的值 Values not found</th><th>最后修改 Last changed</th></tr></thead>"
+            "<tbody>\n";
+    const std::size_t first = nextTable_;
+    for (const TTableReport& table : database.Tables) {
+      out_ << "<tr><td><a href=\"#t" << std::to_string(nextTable_++) << "\">"
+           << HtmlText(table.Name) << "</a>" << (table.Typed ? "" : " <em>(无定义 untyped)</em>")
+           << "</td><td class=\"n\">" << std::to_string(table.Columns) << "</td><td class=\"n\">"
+           << std::to_string(table.Rows) << "</td><td class=\"n\">"
+           << std::to_string(table.DeletedRows) << "</td><td class=\"n\">"
+           << std::to_string(table.StaleRows) << "</td><td class=\"n\">"
+           << std::to_string(table.UnreadableRows) << "</td><td class=\"n\">"
+           << std::to_string(table.ValuesNotFound) << "</td><td>" << HtmlText(table.LastUpdate)
+           << "</td></tr>\n";
+    }
+    out_ << "</tbody></table></div>\n";
+    std::size_t number = first;
+    for (const TTableReport& table : database.Tables) Table(database, table, number++);
+    out_ << "</section>\n";
+  }
+
+  void Table(const TDatabaseReport& database, const TTableReport& table, std::size_t number) {
+    progress_.Progress("writing the report", static_cast<std::int64_t>(number),
+                       static_cast<std::int64_t>(totalTables_));
+    out_ << "<section class=\"table\" id=\"t" << std::to_string(number) << "\">\n<h3>表 "
+         << "<span class=\"en\">Table</span> " << HtmlText(table.Name) << "</h3>\n"
+         << "<p class=\"columns\">列 <span class=\"en\">Columns</span>: ";
+    for (std::size_t i = 0; i < table.ColumnList.size(); ++i) {
+      out_ << (i ? ", " : "") << "<span class=\"column\">" << HtmlText(table.ColumnList[i].Name)
+           << " <span class=\"type\">" << HtmlText(table.ColumnList[i].Type) << "</span></span>";
+    }
+    out_ << "</p>\n";
+    if (table.UnreadableRows > 0)
+      Warning(std::to_string(table.UnreadableRows) +
+              " 行不符合表的定义，已略去。 rows do not fit the definition and are left out.");
+    if (table.ValuesNotFound > 0)
+      Warning(std::to_string(table.ValuesNotFound) +
+              " 个长值未找到，显示为空 (NULL)。 long values were not found and are empty (NULL).");
+    for (std::size_t i = 0; i < table.Parts.size(); ++i) Part(database, table, table.Parts[i], i);
+    out_ << "</section>\n";
+  }
+
+  void Part(const TDatabaseReport& database, const TTableReport& table,
+            const TTablePartReport& part, std::size_t index) {
+    static constexpr const char* kKinds[] = {"", "已删除的行 deleted rows", "过期的行 stale rows"};
+    if (index > 0) {
+      const std::string kind =
+          part.Name.size() > table.Name.size() && part.Name.ends_with("(stale)") ? kKinds[2]
+                                                                                  : kKinds[1];
+      out_ << "<h4>" << HtmlText(part.Name) << " <span class=\"kind\">" << kind << "</span></h4>\n";
+    }
+    out_ << "<div class=\"rows\"><div class=\"tools\"><input type=\"search\" "
+            "placeholder=\"搜索 Search\" aria-label=\"搜索 Search\"> <span class=\"count\"></span>"
+            "</div>\n<div class=\"scroll\"><table class=\"data\"><thead><tr><th>#</th>";
+    for (const TColumnReport& column : table.ColumnList)
+      out_ << "<th>" << HtmlText(column.Name) << "</th>";
+    out_ << "</tr></thead><tbody></tbody></table></div>\n";
+
+    std::size_t embedded = 0;
+    out_ << "<script type=\"application/json\">[";
+    if (!part.CsvPath.empty()) embedded = Rows(part.CsvPath, table.ColumnList);
+    out_ << "]</script>\n";
+
+    const std::string where = FilesOf(database, part);
+    if (part.Rows == 0) {
+      out_ << "<p class=\"note\">无行。 No rows.</p>\n";
+    } else if (part.CsvPath.empty()) {
+      out_ << "<p class=\"note\">" << std::to_string(part.Rows)
+           << " 行未嵌入本报告：请见 rows are not embedded here: see " << where << "</p>\n";
+    } else if (embedded < static_cast<std::size_t>(part.Rows)) {
+      out_ << "<p class=\"note\">仅显示前 " << std::to_string(embedded) << " 行，共 "
+           << std::to_string(part.Rows) << " 行；全部行见 Only the first "
+           << std::to_string(embedded) << " of " << std::to_string(part.Rows)
+           << " rows are shown; all of them are in " << where << "</p>\n";
+    } else if (cutCells_) {
+      out_ << "<p class=\"note\">过长的值已截断 (…)；完整的值见 Long values are cut (…); whole "
+              "values are in "
+           << where << "</p>\n";
+    }
+    out_ << "</div>\n";
+  }
+
+  std::string FilesOf(const TDatabaseReport& database, const TTablePartReport& part) const {
+    std::string where;
+    if (!part.CsvPath.empty()) where += FileLink(part.CsvPath);
+    if (!database.SqlitePath.empty()) {
+      where += (where.empty() ? "" : " · ") + FileLink(database.SqlitePath) + " (表 table “" +
+               HtmlText(part.Name) + "”)";
+    }
+    return where.empty() ? "无 none" : where;
+  }
+
+  // Copies the first rows of a CSV file into the page as a JSON array of arrays of strings.
+  std::size_t Rows(const std::string& csvPath, const std::vector<TColumnReport>& columns) {
+    cutCells_ = false;
+    const std::optional<std::string> systemPath = fileSystem_.FromDisplayText(csvPath);
+    if (!systemPath)
+      throw EQuillonError("Cannot open file \"" + csvPath +
+                          "\". The system's code page cannot hold its name.");
+    std::vector<TCsvRows::TColumnLimit> limits;
+    for (const TColumnReport& column : columns) {
+      // Pictures and other blobs as a glimpse of their first bytes; text as far as the limit.
+      const bool hex = column.Type == "BLOB" || column.Type.starts_with("OLEOBJECT") ||
+                       column.Type.starts_with("BINARY") || column.Type == "COMPLEX";
+      limits.push_back({hex ? kHexDigitsShown : options_.CellBytes, hex});
+    }
+    TCsvRows rows(fileSystem_.Open(*systemPath, TOpenMode::ReadShared), std::move(limits),
+                  {options_.CellBytes, false});
+    rows.SkipByteOrderMark();
+    std::vector<std::string> fields;
+    if (!rows.Next(fields)) return 0;  // the header line
+    std::size_t count = 0;
+    while (count < options_.RowsPerTable && rows.Next(fields)) {
+      out_ << (count++ ? ",\n[" : "\n[");
+      for (std::size_t i = 0; i < fields.size(); ++i) out_ << (i ? "," : "") << JsonText(fields[i]);
+      out_ << "]";
+    }
+    cutCells_ = rows.AnyCut();
+    return count;
+  }
+
+  const TRecoveryReport& report_;
+  IFileSystem& fileSystem_;
+  const TReportHtmlOptions& options_;
+  IRecoveryProgress& progress_;
+  TPageOut& out_;
+  std::size_t nextTable_ = 0;
+  std::int64_t totalTables_ = 0;
+  bool cutCells_ = false;
+};
+
+}  // namespace
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  EachCharacter(text, [&](std::string_view piece) {
+    if (piece.size() == 1 && piece[0] == 0) out += kReplacement;
+    else out += piece;
+  });
+  return out;
+}
+
+std::string HtmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  EachCharacter(text, [&](std::string_view piece) {
+    if (piece.size() != 1) {
+      out += piece;
+      return;
+    }
+    switch (piece[0]) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += piece;
+    }
+  });
+  return out;
+}
+
+std::string JsonText(std::string_view text) {
+  std::string out = "\"";
+  out.reserve(text.size() + 2);
+  EachCharacter(text, [&](std::string_view piece) {
+    char escape[8];
+    if (piece == "\xE2\x80\xA8" || piece == "\xE2\x80\xA9") {
+      out += piece[2] == '\xA8' ? "\\u2028" : "\\u2029";
+    } else if (piece.size() > 1) {
+      out += piece;
+    } else if (const unsigned char c = static_cast<unsigned char>(piece[0]);
+               c < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&') {
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  });
+  out.push_back('"');
+  return out;
+}
+
+std::string WriteReportHtml(const TRecoveryReport& report, IFileSystem& fileSystem,
+                            const TReportHtmlOptions& options, IRecoveryProgress& progress) {
+  const std::string display = options.OutputDir + "/" + kReportHtmlName;
+  const std::string partialDisplay = display + ".partial";
+  const std::optional<std::string> path = fileSystem.FromDisplayText(display);
+  const std::optional<std::string> partial = fileSystem.FromDisplayText(partialDisplay);
+  if (!path || !partial)
+    throw EQuillonError("Cannot create file \"" + display +
+                        "\". The system's code page cannot hold its name.");
+  TPageOut out(fileSystem.Open(*partial, TOpenMode::CreateNew), partialDisplay);
+  try {
+    TReportWriter(report, fileSystem, options, progress, out).Write();
+    out.Finish();
+  } catch (...) {
+    out.Abandon();
+    fileSystem.Remove(*partial);  // never left behind looking like a report
+    throw;
+  }
+  fileSystem.Replace(*partial, *path);
+  return display;
+}
+
+}  // namespace quillon::recover
