@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cctype>
 
 #include "core/errors.h"
 #include "recover/jet_values.h"

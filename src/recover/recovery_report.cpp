@@ -78,7 +78,9 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
           Count(stale, "stale row", "stale rows") + "\n";
   if (report.PagesUnplaced > 0)
     text += std::to_string(report.PagesUnplaced) + " of " + std::to_string(report.PagesInStore) +
-            " pages belong to no database found\n";
+            " pages belong to no database found" +
+            (unplaced ? std::string(": their tables are under \"unplaced\", untyped\n")
+                      : std::string("\n"));
   if (!report.OffsetsKnown)
     text += "The pages' offsets on the source are not known: without them no table can be typed\n";
   if (report.Stopped) text += "Stopped: the files hold what was decoded until then\n";
