@@ -667,7 +667,8 @@ class TDatabaseRecovery {
 
     if (!plan.Definition) {
       // Untyped: the columns `rows` shows, its rows read as it reads them.
-      const std::optional<std::size_t> read = untyped_ ? untyped_->TableOf(plan.Owner) : std::nullopt;
+      const std::optional<std::size_t> read =
+          untyped_ ? untyped_->TableOf(plan.Owner) : std::nullopt;
       if (!read) {  // no row left: the table's columns are not known either
         std::unique_ptr<TCsvWriter> csv;
         bool begun = false;

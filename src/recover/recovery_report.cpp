@@ -72,7 +72,8 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
     unplaced |= database.Unplaced;
   }
   text += Count(databases, "database", "databases") +
-          (unplaced ? std::string(" and the unplaced pages") : std::string()) + ", " + Count(tables, "table", "tables") + ", " + Count(rows, "row", "rows") + ", " +
+          (unplaced ? std::string(" and the unplaced pages") : std::string()) + ", " +
+          Count(tables, "table", "tables") + ", " + Count(rows, "row", "rows") + ", " +
           Count(notFound, "value", "values") +
           " not found; kept apart: " + Count(deleted, "deleted row", "deleted rows") + ", " +
           Count(stale, "stale row", "stale rows") + "\n";

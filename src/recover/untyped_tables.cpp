@@ -34,7 +34,8 @@ TValue TextOrNull(std::string text) {
 
 std::vector<TOutputColumn> UntypedColumns(std::size_t varColumns) {
   std::vector<TOutputColumn> columns = {{"row", "TEXT"}, {"state", "TEXT"}, {"fixed", "TEXT"}};
-  for (std::size_t k = 1; k <= varColumns; ++k) columns.push_back({"var" + std::to_string(k), "TEXT"});
+  for (std::size_t k = 1; k <= varColumns; ++k)
+    columns.push_back({"var" + std::to_string(k), "TEXT"});
   columns.push_back({"notes", "TEXT"});
   return columns;
 }
@@ -160,8 +161,8 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   std::unique_ptr<TSqliteWriter> sqlite;
   if (options.WriteSqlite) {
     report.SqlitePath = stem + ".sqlite";
-    sqlite = std::make_unique<TSqliteWriter>(fileSystem, SystemPathOf(fileSystem, report.SqlitePath),
-                                             report.SqlitePath);
+    sqlite = std::make_unique<TSqliteWriter>(
+        fileSystem, SystemPathOf(fileSystem, report.SqlitePath), report.SqlitePath);
   }
   if (options.WriteCsv) {
     report.CsvFolder = stem;
