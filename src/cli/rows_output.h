@@ -7,29 +7,13 @@
 #include <string>
 
 #include "core/fragment_file_reader.h"
+#include "rows/row_fields.h"
 #include "rows/row_recovery.h"
 
 namespace quillon {
 
-// Where a row's slot is: "f<fragment>r<row>", e.g. "f12r3": spreadsheets take "12:3" for a
-// time of day, and this for text.
-std::string SlotReference(std::uint64_t fragment, std::uint16_t row);
-std::string RowReference(const TRecoveredRow& row);
-
-// "live", "deleted" or "moved" (a pointer whose data is not tied to it for certain).
-const char* RowStateName(TRowState state);
-
 // How a table is shown: "Customers (owner page 24)", or "owner page 24" without a name.
 std::string TableTitle(const TRecoveredTable& table);
-
-// A variable-length column as a CSV field shows it: the text; bytes that are not text as
-// "0x" and hex digits; a long value as its text (or "0x" and hex); nothing for an empty
-// column or a long value that was not found for certain.
-std::string ValueFieldText(const TRecoveredValue& value);
-
-// What a reader of the row should know beyond its fields, "; " between items: where a moved
-// row's data came from, and which long values were not found or are ambiguous.
-std::string RowNotes(const TRecoveredRow& row);
 
 // A CSV field quoted as RFC 4180 has it: in double quotes, doubled inside, when it holds a
 // comma, a double quote, a carriage return or a line feed.

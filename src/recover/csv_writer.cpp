@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cctype>
 
 #include "core/errors.h"
 #include "recover/jet_values.h"
@@ -38,6 +39,17 @@ std::string WriteErrorText(const std::string& path) {
 }
 
 }  // namespace
+
+std::string UniqueName(const std::string& name, std::set<std::string>& used) {
+  auto folded = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::string candidate = name;
+  for (int n = 2; !used.insert(folded(candidate)).second; ++n)
+    candidate = name + " (" + std::to_string(n) + ")";
+  return candidate;
+}
 
 std::string FileNameOf(const std::string& tableName) {
   std::string name = tableName;

@@ -190,6 +190,11 @@ TPageEntry TFragmentPageStore::Entry(std::size_t index) const {
   return {entry.SourceOffset, entry.Kind, entry.Owner};
 }
 
+std::uint64_t TFragmentPageStore::FragmentNumber(std::size_t index) const {
+  const TEntry& entry = entries_.at(index);
+  return entry.Kind == TPageKind::Data ? entry.Where : index;
+}
+
 void TFragmentPageStore::Read(std::size_t index, std::span<std::uint8_t, kPageSize> out) const {
   const TEntry& entry = entries_.at(index);
   if (entry.Kind == TPageKind::Data) {

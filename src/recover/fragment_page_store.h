@@ -43,6 +43,7 @@ class TFragmentPageStore : public IPageStore {
   std::size_t Count() const override { return entries_.size(); }
   TPageEntry Entry(std::size_t index) const override;
   bool HasOffsets() const override { return hasOffsets_; }
+  std::uint64_t FragmentNumber(std::size_t index) const override;
   void Read(std::size_t index, std::span<std::uint8_t, kPageSize> out) const override;
 
   const TPageStoreNotes& Notes() const { return notes_; }

@@ -33,6 +33,9 @@ class IPageStore {
   virtual TPageEntry Entry(std::size_t index) const = 0;
   // True when the store knows every page's source offset (a page map was there).
   virtual bool HasOffsets() const = 0;
+  // Where a data page lies in the fragment file, as `quillon-cli rows` numbers it (f<N> in
+  // its row references); stores without a fragment file give their own index.
+  virtual std::uint64_t FragmentNumber(std::size_t index) const { return index; }
   // Copies the page's bytes. Throws EQuillonError naming the file and the cause when they
   // cannot be read. Pages may be read again from disk: callers keep only what they need.
   virtual void Read(std::size_t index, std::span<std::uint8_t, kPageSize> out) const = 0;

@@ -13,6 +13,7 @@
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
+#include "recover/untyped_tables.h"
 #include "rows/byte_reading.h"
 
 namespace quillon::recover {
@@ -224,18 +225,6 @@ std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
 
 bool IsSystemName(const std::string& name) { return name.rfind("MSys", 0) == 0; }
 
-// A name not yet used in the database's outputs (SQLite compares names without case).
-std::string UniqueName(std::string name, std::set<std::string>& used) {
-  auto folded = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  };
-  std::string candidate = name;
-  for (int n = 2; !used.insert(folded(candidate)).second; ++n)
-    candidate = name + " (" + std::to_string(n) + ")";
-  return candidate;
-}
-
 struct TTablePlan {
   std::uint32_t Owner = 0;
   std::string Name;
@@ -307,7 +296,8 @@ class TDatabaseRecovery {
                     const TDatabasePages& database, IFileSystem& fileSystem,
                     const TRecoveryOptions& options, IRecoveryProgress& progress,
                     TDatabaseReport& report)
-      : entries_(entries),
+      : store_(store),
+        entries_(entries),
         database_(database),
         reader_(store, entries, database_),
         fileSystem_(fileSystem),
@@ -328,7 +318,7 @@ class TDatabaseRecovery {
       outOfOrder_ = true;
       Renumber();
     }
-    progress_.Progress("reading the catalog of database-" + std::to_string(report_.Number), 0, 1);
+    progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
     const std::map<std::uint32_t, TCatalogEntry> catalog =
@@ -338,7 +328,7 @@ class TDatabaseRecovery {
     std::vector<TTablePlan> plans = PlanTables(catalog);
     if (plans.empty()) return false;
 
-    const std::string stem = options_.OutputDir + "/database-" + std::to_string(report_.Number);
+    const std::string stem = options_.OutputDir + "/" + report_.Name;
     std::unique_ptr<TSqliteWriter> sqlite;
     if (options_.WriteSqlite) {
       report_.SqlitePath = stem + ".sqlite";
@@ -349,6 +339,7 @@ class TDatabaseRecovery {
       report_.CsvFolder = stem;
       fileSystem_.CreateFolder(SystemPath(stem));
     }
+    ReadUntypedTables(plans);
     std::set<std::string> used;
     std::int64_t done = 0;
     bool usageMapsRead = true;
@@ -369,6 +360,13 @@ class TDatabaseRecovery {
   }
 
   bool Stopped() const { return stopped_; }
+
+  // The store indices of the pages read as this database's (its tables and long values).
+  std::vector<std::size_t> PagesUsed() const {
+    std::vector<std::size_t> used;
+    for (const auto& [number, index] : database_.Pages) used.push_back(index);
+    return used;
+  }
 
  private:
   std::map<std::uint32_t, TTablePlan> PagesByOwner() const {
@@ -596,6 +594,25 @@ class TDatabaseRecovery {
     return added;
   }
 
+  // The tables no definition fits, read as `rows` reads them: their data pages and the
+  // database's LVAL pages, in the order the store holds them.
+  void ReadUntypedTables(const std::vector<TTablePlan>& plans) {
+    std::set<std::size_t> pages;
+    for (const TTablePlan& plan : plans) {
+      if (plan.Definition) continue;
+      for (const auto& [number, index] : plan.Pages) pages.insert(index);
+    }
+    if (pages.empty()) return;
+    for (const auto& [number, index] : database_.Pages) {
+      if (entries_[index].Kind == TPageKind::Data && entries_[index].Owner == kLongValueOwner)
+        pages.insert(index);
+    }
+    progress_.Progress("reading the untyped tables of " + report_.Name, 0, 1);
+    untyped_ = std::make_unique<TUntypedRows>(
+        store_, std::vector<std::size_t>(pages.begin(), pages.end()), fileSystem_,
+        options_.OutputDir + "/" + report_.Name + ".pages.tmp");
+  }
+
   std::string SystemPath(const std::string& displayPath) {
     std::optional<std::string> path = fileSystem_.FromDisplayText(displayPath);
     if (!path)
@@ -648,20 +665,41 @@ class TDatabaseRecovery {
     table.NamedFromCatalog = plan.NamedFromCatalog;
     table.LastUpdate = plan.DateUpdate;
 
-    std::vector<TOutputColumn> columns;
-    if (plan.Definition) {
-      for (const TColumn& column : plan.Definition->Columns)
-        columns.push_back({column.Name, DeclaredTypeOf(column)});
-    } else {
-      columns.push_back({"row", "BLOB"});  // untyped: the row's bytes as the page holds them
+    if (!plan.Definition) {
+      // Untyped: the columns `rows` shows, its rows read as it reads them.
+      const std::optional<std::size_t> read =
+          untyped_ ? untyped_->TableOf(plan.Owner) : std::nullopt;
+      if (!read) {  // no row left: the table's columns are not known either
+        std::unique_ptr<TCsvWriter> csv;
+        bool begun = false;
+        const std::vector<TOutputColumn> columns = UntypedColumns(0);
+        table.Columns = columns.size();
+        Begin(UniqueName(plan.Name, used), csv, begun, columns, sqlite);
+        if (csv) csv->Finish();
+      } else {
+        WriteUntypedTable(
+            *untyped_, *read, plan.Name, sqlite,
+            [&](const std::string& name, const std::vector<TOutputColumn>& columns) {
+              std::unique_ptr<TCsvWriter> csv;
+              bool begun = false;
+              Begin(UniqueName(name, used), csv, begun, columns, sqlite);
+              return csv;
+            },
+            table);
+      }
+      report_.Tables.push_back(std::move(table));
+      return true;
     }
+    std::vector<TOutputColumn> columns;
+    for (const TColumn& column : plan.Definition->Columns)
+      columns.push_back({column.Name, DeclaredTypeOf(column)});
     table.Columns = columns.size();
     for (const TOutputColumn& column : columns)
       table.ColumnList.push_back({column.Name, column.DeclaredType});
 
     std::optional<std::set<std::uint32_t>> owned;
     // Out of order, a page's number is not always known: no page is called stale then.
-    if (plan.Definition && !outOfOrder_)
+    if (!outOfOrder_)
       owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer);
 
     // Live rows first, then each companion: one pass over the pages per kind, so that
@@ -688,21 +726,12 @@ class TDatabaseRecovery {
           if (kind != part) continue;
           const auto bytes =
               std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-          std::vector<TValue> values;
-          if (plan.Definition) {
-            std::optional<std::vector<TValue>> decoded =
-                DecodeRow(bytes, *plan.Definition, reader_);
-            if (!decoded) {
-              if (part == 0) ++table.UnreadableRows;
-              continue;
-            }
-            values = std::move(*decoded);
-          } else {
-            TValue raw;
-            raw.Kind = TValue::TKind::Blob;
-            raw.Bytes.assign(bytes.begin(), bytes.end());
-            values.push_back(std::move(raw));
+          std::optional<std::vector<TValue>> decoded = DecodeRow(bytes, *plan.Definition, reader_);
+          if (!decoded) {
+            if (part == 0) ++table.UnreadableRows;
+            continue;
           }
+          std::vector<TValue> values = std::move(*decoded);
           if (part == 0) {
             ++table.Rows;
             table.Values += static_cast<std::int64_t>(values.size());
@@ -723,7 +752,7 @@ class TDatabaseRecovery {
       if (begun) table.Parts.push_back({parts[part].Name, parts[part].CsvPath, parts[part].Rows});
     }
     report_.Tables.push_back(std::move(table));
-    return !plan.Definition || owned.has_value();
+    return owned.has_value();
   }
 
   template <class TPart>
@@ -739,6 +768,7 @@ class TDatabaseRecovery {
     }
   }
 
+  const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;
   TDatabasePages database_;  // renumbered from anchors when its pages lie out of order
   TDatabaseReader reader_;
@@ -753,6 +783,7 @@ class TDatabaseRecovery {
   IRecoveryProgress& progress_;
   TDatabaseReport& report_;
   bool stopped_ = false;
+  std::unique_ptr<TUntypedRows> untyped_;  // the tables no definition fits
 };
 
 }  // namespace
@@ -781,6 +812,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   }
   const std::vector<TDatabasePages> databases = TellDatabasesApart(entries, definitions);
   std::int64_t placed = 0;
+  std::vector<bool> used(entries.size(), false);  // pages a database was written from
   for (const TDatabasePages& database : databases) {
     if (progress.StopRequested()) {
       report.Stopped = true;
@@ -788,14 +820,31 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     }
     TDatabaseReport databaseReport;
     databaseReport.Number = static_cast<int>(report.Databases.size()) + 1;
+    databaseReport.Name = "database-" + std::to_string(databaseReport.Number);
     TDatabaseRecovery recovery(pages, entries, database, fileSystem, options, progress,
                                databaseReport);
     if (!recovery.Run()) continue;  // no table in it: nothing to give
     placed += databaseReport.Pages;
+    for (const std::size_t index : recovery.PagesUsed()) used[index] = true;
     report.Stopped |= recovery.Stopped();
     report.Databases.push_back(std::move(databaseReport));
   }
   report.PagesUnplaced = report.PagesInStore - placed;
+  // The data pages no database was written from still come out, untyped.
+  if (!report.Stopped && !progress.StopRequested()) {
+    std::vector<std::size_t> unplaced;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].Kind == TPageKind::Data &&
+          (!used[i] || entries[i].Owner == kLongValueOwner))
+        unplaced.push_back(i);
+    }
+    TDatabaseReport unplacedReport;
+    if (RecoverUnplacedPages(pages, unplaced, fileSystem, options, progress, unplacedReport))
+      report.Databases.push_back(std::move(unplacedReport));
+    report.Stopped |= progress.StopRequested();
+  } else {
+    report.Stopped = true;
+  }
   return report;
 }
 

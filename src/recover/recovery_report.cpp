@@ -21,14 +21,23 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
   std::string text;
   std::int64_t tables = 0, rows = 0, notFound = 0, deleted = 0, stale = 0;
   for (const TDatabaseReport& database : report.Databases) {
-    text += "database-" + std::to_string(database.Number) + ": pages from offset " +
-            OffsetText(database.FirstPageOffset) + " to " + OffsetText(database.LastPageOffset) +
-            " (" + std::to_string(database.Pages) + " pages, page 0 at " +
-            OffsetText(database.BaseOffset) + ")";
-    text += database.LastUpdate.empty() ? std::string(", last change unknown\n")
-                                        : ", tables last changed " + database.LastUpdate + "\n";
+    if (database.Unplaced) {
+      text += database.Name + ": " + Count(database.Pages, "data page", "data pages") +
+              " from offset " + OffsetText(database.FirstPageOffset) + " to " +
+              OffsetText(database.LastPageOffset) + " that no database could be placed for\n";
+      text += "  untyped: no database header or table definitions could be placed for these "
+              "pages; their rows are given as quillon-cli rows gives them (row, state, fixed, "
+              "var1 ... varN, notes), and stale rows cannot be told apart\n";
+    } else {
+      text += database.Name + ": pages from offset " + OffsetText(database.FirstPageOffset) +
+              " to " + OffsetText(database.LastPageOffset) + " (" +
+              std::to_string(database.Pages) + " pages, page 0 at " +
+              OffsetText(database.BaseOffset) + ")";
+      text += database.LastUpdate.empty() ? std::string(", last change unknown\n")
+                                          : ", tables last changed " + database.LastUpdate + "\n";
+    }
     if (!database.CatalogFound) text += "  no catalog found: tables are named by their pages\n";
-    if (!database.UsageMapsRead)
+    if (!database.UsageMapsRead && !database.Unplaced)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
     if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
@@ -40,25 +49,39 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       stale += table.StaleRows;
       text += "  " + table.Name + ": " + Count(table.Rows, "row", "rows") + ", " +
               Count(static_cast<std::int64_t>(table.Columns), "column", "columns") +
-              (table.Typed ? "" : " (untyped: no definition; the rows' bytes)");
+              (table.Typed || database.Unplaced
+                   ? ""
+                   : " (untyped: no definition; columns as quillon-cli rows gives them)");
       if (table.ValuesNotFound > 0)
         text += ", " + Count(table.ValuesNotFound, "value", "values") + " not found (NULL)";
       if (table.UnreadableRows > 0)
         text += ", " + Count(table.UnreadableRows, "row", "rows") + " unreadable";
+      if (table.MovedRowsNotTied > 0)
+        text += ", " + Count(table.MovedRowsNotTied, "moved row", "moved rows") +
+                " whose data is not tied to it for certain";
       if (table.DeletedRows > 0)
         text += ", " + std::to_string(table.DeletedRows) + " deleted kept apart";
       if (table.StaleRows > 0) text += ", " + std::to_string(table.StaleRows) + " stale kept apart";
       text += "\n";
     }
   }
-  text += Count(static_cast<std::int64_t>(report.Databases.size()), "database", "databases") +
-          ", " + Count(tables, "table", "tables") + ", " + Count(rows, "row", "rows") + ", " +
+  std::int64_t databases = 0;
+  bool unplaced = false;
+  for (const TDatabaseReport& database : report.Databases) {
+    databases += database.Unplaced ? 0 : 1;
+    unplaced |= database.Unplaced;
+  }
+  text += Count(databases, "database", "databases") +
+          (unplaced ? std::string(" and the unplaced pages") : std::string()) + ", " +
+          Count(tables, "table", "tables") + ", " + Count(rows, "row", "rows") + ", " +
           Count(notFound, "value", "values") +
           " not found; kept apart: " + Count(deleted, "deleted row", "deleted rows") + ", " +
           Count(stale, "stale row", "stale rows") + "\n";
   if (report.PagesUnplaced > 0)
     text += std::to_string(report.PagesUnplaced) + " of " + std::to_string(report.PagesInStore) +
-            " pages belong to no database found\n";
+            " pages belong to no database found" +
+            (unplaced ? std::string(": their tables are under \"unplaced\", untyped\n")
+                      : std::string("\n"));
   if (!report.OffsetsKnown)
     text += "The pages' offsets on the source are not known: without them no table can be typed\n";
   if (report.Stopped) text += "Stopped: the files hold what was decoded until then\n";
@@ -80,13 +103,19 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"values", table.Values},
            {"values_not_found", table.ValuesNotFound},
            {"unreadable_rows", table.UnreadableRows},
+           {"moved_rows_not_tied", table.MovedRowsNotTied},
            {"deleted_rows", table.DeletedRows},
            {"stale_rows", table.StaleRows},
            {"last_update",
             table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)}});
     }
     databases.push_back(
-        {{"name", "database-" + std::to_string(database.Number)},
+        {{"name", database.Name},
+         {"unplaced", database.Unplaced},
+         {"untyped_reason",
+          database.Unplaced ? nlohmann::json("no database header or table definitions could be "
+                                             "placed for these pages")
+                            : nlohmann::json()},
          {"base_offset", database.BaseOffset},
          {"first_page_offset", database.FirstPageOffset},
          {"last_page_offset", database.LastPageOffset},

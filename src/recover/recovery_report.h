@@ -30,6 +30,7 @@ struct TTableReport {
   std::int64_t DeletedRows = 0;     // into "NAME (deleted)"
   std::int64_t StaleRows = 0;       // into "NAME (stale)"
   std::int64_t UnreadableRows = 0;  // rows that do not fit the definition: left out
+  std::int64_t MovedRowsNotTied = 0;  // untyped: moved rows whose data is not tied for certain
   std::int64_t Values = 0;          // values written in live rows (nulls included)
   std::int64_t ValuesNotFound = 0;  // long values not found or not certain: NULL
   std::string LastUpdate;           // the catalog's DateUpdate, "" when unknown
@@ -38,7 +39,11 @@ struct TTableReport {
 };
 
 struct TDatabaseReport {
-  int Number = 0;                 // database-N
+  int Number = 0;                 // database-N; 0 for the unplaced pages
+  std::string Name;               // "database-N", or "unplaced": its files' names
+  // The pages no database could be placed for (no header page or definition tied them to
+  // one): their tables come out untyped, read as `quillon-cli rows` reads them.
+  bool Unplaced = false;
   std::int64_t BaseOffset = -1;   // where its page 0 lies (or would lie) on the source
   std::int64_t FirstPageOffset = -1;
   std::int64_t LastPageOffset = -1;

@@ -3,6 +3,7 @@
 // table. Both go through IFileSystem; both throw EQuillonError naming the file and the cause.
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,10 @@ class TCsvWriter {
   std::string displayPath_;
   std::string buffer_;
 };
+
+// name, or "name (2)", "name (3)" ...: the first not yet in used, which it is added to
+// (compared without case, as SQLite compares table names).
+std::string UniqueName(const std::string& name, std::set<std::string>& used);
 
 // A table name as a file name: characters no file system takes become '_'.
 std::string FileNameOf(const std::string& tableName);

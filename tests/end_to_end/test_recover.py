@@ -21,6 +21,7 @@ import csv
 import decimal
 import glob
 import io
+import json
 import math
 import os
 import random
@@ -251,6 +252,133 @@ class RecoverAgainstMdbtools(unittest.TestCase):
         self.assertEqual(failures, [], "\n".join(failures))
 
 
+def texts_of(columns, kinds, rows):
+    """Every non-empty Text and Memo value mdbtools reads, as a multiset."""
+    found = {}
+    for row in rows:
+        for column, value in zip(columns, row):
+            if value and kinds.get(column, "").startswith(("Text", "Memo")):
+                found[value] = found.get(value, 0) + 1
+    return found
+
+
+class UntypedTables(unittest.TestCase):
+    """Pages no database can be placed for, and a table whose definition is lost, still
+    come out: untyped, in the columns and the CSV lines that quillon-cli rows gives, named
+    from the catalog, with mdbtools' live rows and every text value."""
+
+    @classmethod
+    def setUpClass(cls):
+        if shutil.which("mdb-export") is None or shutil.which("mdb-schema") is None:
+            raise unittest.SkipTest("mdbtools (mdb-export, mdb-schema) is not installed")
+        if not ARGS.make_image:
+            raise unittest.SkipTest("no quillon-make-image given")
+        cls.database = os.path.join(ARGS.samples, "sample-jet4.mdb")
+        cls.expected = oracle(cls.database)
+        cls.work = os.path.join(ARGS.work, "untyped")
+        shutil.rmtree(cls.work, ignore_errors=True)
+        os.makedirs(cls.work)
+
+    def check_untyped_table(self, sqlite_path, table, where):
+        columns, kinds, rows = self.expected[table]
+        db = sqlite3.connect(sqlite_path)
+        header = [r[1] for r in db.execute(f'PRAGMA table_info("{table}")')]
+        self.assertEqual(header[:3], ["row", "state", "fixed"], where)
+        self.assertEqual(header[-1], "notes", where)
+        self.assertTrue(all(h == f"var{k + 1}" for k, h in enumerate(header[3:-1])), header)
+        lines = db.execute(f'SELECT * FROM "{table}"').fetchall()
+        self.assertEqual(len(lines), len(rows), f"{where}: live rows of {table}")
+        self.assertTrue(all(line[1] == "live" for line in lines), where)
+        ours = {}
+        for line in lines:
+            for field in line[3:-1]:
+                if field:
+                    ours[field] = ours.get(field, 0) + 1
+        missing = {v: n for v, n in texts_of(columns, kinds, rows).items() if ours.get(v, 0) < n}
+        self.assertEqual(list(missing)[:5], [], f"{where}: {len(missing)} texts of {table} missing")
+        db.close()
+
+    def test_pages_of_no_placed_database_come_out_as_rows_reads_them(self):
+        image = os.path.join(self.work, "sample-disk.img")
+        subprocess.run([ARGS.make_image, image, image + ".layout.json", self.database],
+                       check=True, capture_output=True)
+        outdir = os.path.join(self.work, "from-image")
+        run = subprocess.run([ARGS.cli, "recover", image, outdir], capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("untyped: no database header or table definitions could be placed",
+                      run.stdout)
+        # The fragment file alone, without its page map: the same tables, said the same way.
+        alone = os.path.join(self.work, "alone")
+        os.makedirs(alone)
+        shutil.copy(os.path.join(outdir, "fragments.frag"), alone)
+        run = subprocess.run([ARGS.cli, "recover", "--json",
+                              os.path.join(alone, "fragments.frag"),
+                              os.path.join(self.work, "from-fragments")],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        recovery = json.loads(run.stdout)["recovery"]
+        for folder, databases in ((outdir, None), (os.path.join(self.work, "from-fragments"),
+                                                   recovery["databases"])):
+            if databases is not None:
+                unplaced = [d for d in databases if d["unplaced"]]
+                self.assertEqual(len(unplaced), 1, databases)
+                self.assertTrue(unplaced[0]["untyped_reason"])
+                self.assertEqual({t["name"]: (t["rows"], t["typed"]) for t in unplaced[0]["tables"]},
+                                 {name: (len(rows), False)
+                                  for name, (_, _, rows) in self.expected.items()})
+            sqlite_path = os.path.join(folder, "unplaced.sqlite")
+            db = sqlite3.connect(sqlite_path)
+            names = {n for (n,) in db.execute("SELECT name FROM sqlite_master WHERE type='table'")
+                     if not n.endswith(" (deleted)")}
+            db.close()
+            self.assertEqual(names, set(self.expected), folder)
+            for table in self.expected:
+                self.check_untyped_table(sqlite_path, table, folder)
+        # The CSV lines are those of quillon-cli rows, live ones apart from deleted ones.
+        rows_csv = os.path.join(self.work, "rows-csv")
+        subprocess.run([ARGS.cli, "rows", "--csv", rows_csv, os.path.join(outdir, "fragments.frag")],
+                       check=True, capture_output=True)
+        for table in self.expected:
+            [theirs] = glob.glob(os.path.join(rows_csv, f"table-*-{table}.csv"))
+            with open(theirs, encoding="utf-8", newline="") as f:
+                their_lines = f.read().split("\r\n")
+            with open(os.path.join(outdir, "unplaced", f"{table}.csv"), encoding="utf-8",
+                      newline="") as f:
+                our_lines = f.read().split("\r\n")
+            self.assertEqual(our_lines[0], their_lines[0])
+            self.assertEqual(our_lines[1:], [l for l in their_lines[1:] if ",live," in l or not l])
+
+    def test_table_whose_definition_is_lost_comes_out_in_rows_columns(self):
+        with open(self.database, "rb") as f:
+            db = bytearray(f.read())
+        whole = os.path.join(self.work, "whole.img")
+        with open(whole, "wb") as f:
+            f.write(bytes(2 * PAGE) + db)
+        outdir = os.path.join(self.work, "whole")
+        run = subprocess.run([ARGS.cli, "recover", "--json", whole, outdir], capture_output=True,
+                             text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        [database] = json.loads(run.stdout)["recovery"]["databases"]
+        page = {t["name"]: t["definition_page"] for t in database["tables"]}["Articles"]
+        db[page * PAGE:(page + 1) * PAGE] = bytes(PAGE)
+        lost = os.path.join(self.work, "lost.img")
+        with open(lost, "wb") as f:
+            f.write(bytes(2 * PAGE) + db)
+        outdir = os.path.join(self.work, "lost")
+        run = subprocess.run([ARGS.cli, "recover", "--json", lost, outdir], capture_output=True,
+                             text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        [database] = json.loads(run.stdout)["recovery"]["databases"]
+        typed = {t["name"]: t["typed"] for t in database["tables"]}
+        self.assertEqual(typed, {"Authors": True, "Articles": False})
+        sqlite_path = os.path.join(outdir, "database-1.sqlite")
+        self.check_untyped_table(sqlite_path, "Articles", "definition lost")
+        with open(os.path.join(outdir, "database-1", "Articles.csv"), encoding="utf-8-sig",
+                  newline="") as f:
+            header = next(csv.reader(f))
+        self.assertEqual(header, ["row", "state", "fixed", "var1", "var2", "notes"])
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
@@ -258,6 +386,7 @@ def main():
     parser.add_argument("--samples", required=True, help="the library-written databases")
     parser.add_argument("--fixtures", required=True, help="the folder holding real/")
     parser.add_argument("--work", required=True)
+    parser.add_argument("--make-image", help="quillon-make-image, for the sample disk image")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 

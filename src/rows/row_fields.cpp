@@ -1,6 +1,6 @@
 #include <string>
 
-#include "cli/rows_output.h"
+#include "rows/row_fields.h"
 
 namespace quillon {
 namespace {
