@@ -670,20 +670,25 @@ class TDatabaseRecovery {
       const std::optional<std::size_t> read =
           untyped_ ? untyped_->TableOf(plan.Owner) : std::nullopt;
       if (!read) {  // no row left: the table's columns are not known either
-        std::unique_ptr<TCsvWriter> csv;
-        bool begun = false;
         const std::vector<TOutputColumn> columns = UntypedColumns(0);
         table.Columns = columns.size();
-        Begin(UniqueName(plan.Name, used), csv, begun, columns, sqlite);
-        if (csv) csv->Finish();
+        for (const TOutputColumn& column : columns)
+          table.ColumnList.push_back({column.Name, column.DeclaredType});
+        TBegunPart part;
+        part.Name = UniqueName(plan.Name, used);
+        bool begun = false;
+        Begin(part, begun, columns, sqlite);
+        if (part.Csv) part.Csv->Finish();
+        table.Parts.push_back({part.Name, part.CsvPath, 0});
       } else {
         WriteUntypedTable(
             *untyped_, *read, plan.Name, sqlite,
             [&](const std::string& name, const std::vector<TOutputColumn>& columns) {
-              std::unique_ptr<TCsvWriter> csv;
+              TBegunPart part;
+              part.Name = UniqueName(name, used);
               bool begun = false;
-              Begin(UniqueName(name, used), csv, begun, columns, sqlite);
-              return csv;
+              Begin(part, begun, columns, sqlite);
+              return part;
             },
             table);
       }

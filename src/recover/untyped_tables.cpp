@@ -93,11 +93,13 @@ void WriteUntypedTable(const TUntypedRows& rows, std::size_t table, const std::s
   report.Columns = columns.size();
   // Live rows first, then the deleted ones: each SQLite table is written whole before the
   // next begins.
+  for (const TOutputColumn& column : columns) report.ColumnList.push_back({column.Name, column.DeclaredType});
   for (const bool deleted : {false, true}) {
-    std::unique_ptr<TCsvWriter> csv;
+    TBegunPart part;
+    std::int64_t written = 0;
     bool begun = false;
     if (!deleted) {
-      csv = begin(name, columns);
+      part = begin(name, columns);
       begun = true;
     }
     rows.Rows().ForEachRow(table, [&](const TRecoveredRow& row) {
@@ -118,13 +120,15 @@ void WriteUntypedTable(const TUntypedRows& rows, std::size_t table, const std::s
         }
       }
       if (!begun) {
-        csv = begin(name + " (deleted)", columns);
+        part = begin(name + " (deleted)", columns);
         begun = true;
       }
+      ++written;
       if (sqlite) sqlite->Insert(values);
-      if (csv) csv->Row(values);
+      if (part.Csv) part.Csv->Row(values);
     });
-    if (csv) csv->Finish();
+    if (part.Csv) part.Csv->Finish();
+    if (begun) report.Parts.push_back({part.Name, part.CsvPath, written});
   }
 }
 
@@ -171,16 +175,15 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   std::set<std::string> used, csvNames;
   const TBeginPart begin = [&](const std::string& name,
                                const std::vector<TOutputColumn>& columns) {
-    const std::string unique = UniqueName(name, used);
-    if (sqlite) sqlite->BeginTable(unique, columns);
-    std::unique_ptr<TCsvWriter> csv;
+    TBegunPart part;
+    part.Name = UniqueName(name, used);
+    if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options.WriteCsv) {
-      const std::string path =
-          report.CsvFolder + "/" + UniqueName(FileNameOf(unique), csvNames) + ".csv";
-      csv = std::make_unique<TCsvWriter>(fileSystem, SystemPathOf(fileSystem, path), path,
-                                         columns);
+      part.CsvPath = report.CsvFolder + "/" + UniqueName(FileNameOf(part.Name), csvNames) + ".csv";
+      part.Csv = std::make_unique<TCsvWriter>(fileSystem, SystemPathOf(fileSystem, part.CsvPath),
+                                              part.CsvPath, columns);
     }
-    return csv;
+    return part;
   };
   std::int64_t done = 0;
   for (const std::size_t i : chosen) {

@@ -57,10 +57,16 @@ class TUntypedRows {
   std::unique_ptr<TRowRecovery> rows_;
 };
 
-// Begins the output part called name (the caller makes it unique) with these columns in
-// SQLite and returns its CSV writer, or null where no CSV is written.
-using TBeginPart = std::function<std::unique_ptr<TCsvWriter>(
-    const std::string& name, const std::vector<TOutputColumn>& columns)>;
+// An output part begun: its name in SQLite (made unique), its CSV writer (null where no CSV
+// is written) and that file's display path.
+struct TBegunPart {
+  std::string Name;
+  std::unique_ptr<TCsvWriter> Csv;
+  std::string CsvPath;
+};
+// Begins the output part called name with these columns in SQLite and CSV.
+using TBeginPart = std::function<TBegunPart(const std::string& name,
+                                            const std::vector<TOutputColumn>& columns)>;
 
 // Writes Rows().Tables()[table]: live rows (moved rows' data among them) into the part
 // `name`, deleted rows into "name (deleted)" (begun only when there are some). A moved row's
