@@ -39,8 +39,15 @@ scripts/fetch-sqlite.sh  # SQLite compiled into the programs, from Debian's sour
 for arch in x86_64 i686; do
   build=$([ $arch = x86_64 ] && echo "$build64" || echo "$build32")
   echo "== Building the $arch programs in $build =="
-  cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64.cmake \
-    -DQUILLON_WINDOWS_ARCH=$arch "${launcher[@]}" >/dev/null
+  # The toolchain file is read when a build folder is made; an existing one keeps its own.
+  toolchain=()
+  [ -f "$build/CMakeCache.txt" ] || toolchain=(--toolchain cmake/mingw-w64.cmake)
+  cmake -S . -B "$build" -G Ninja "${toolchain[@]}" -DQUILLON_WINDOWS_ARCH=$arch \
+    "${launcher[@]}" >/dev/null
+  if ! grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw-w64' "$build/CMakeCache.txt"; then
+    echo "make-windows-downloads.sh: $build is not a Windows build folder (made without cmake/mingw-w64.cmake)" >&2
+    exit 1
+  fi
   built=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
   if [ "$built" != "$version" ]; then
     echo "make-windows-downloads.sh: $build is configured for version $built, not $version" >&2

@@ -36,11 +36,13 @@ def env():
                 WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
 
 
-def run(*args, timeout=120):
+def run(*args, wait=False, timeout=120):
     result = subprocess.run(list(args), capture_output=True, env=env(), timeout=timeout)
-    # The uninstaller copies itself to the temporary folder and goes on from there: the
-    # work is done when every process of the prefix has ended.
-    subprocess.run(["wineserver", "-w"], env=env(), timeout=timeout)
+    if wait:
+        # The uninstaller copies itself to the temporary folder and goes on from there: its
+        # work is done when every process of the prefix has ended, and the registry is then
+        # written out to the prefix's files.
+        subprocess.run(["wineserver", "-w"], env=env(), timeout=timeout)
     return result
 
 
@@ -49,15 +51,24 @@ def text(result):
 
 
 def registry_values(key):
-    """{name: value} of the HKLM key, or None where it does not exist."""
-    result = run("wine", "reg", "query", "HKLM\\" + key)
-    if result.returncode != 0:
+    """{name: value} of the HKLM key, or None where it does not exist, read from the prefix's
+    system.reg (its keys are HKLM's, backslashes doubled, values "name"="text" or dword:hex)."""
+    header = "[" + key.replace("\\", "\\\\") + "]"
+    with open(prefix("system.reg"), encoding="utf-8", errors="replace") as f:
+        lines = f.read().splitlines()
+    starts = [k for k, line in enumerate(lines) if line.split("] ")[0] + "]" == header
+              or line == header]
+    if not starts:
         return None
     values = {}
-    for line in result.stdout.decode("utf-8", "replace").splitlines():
-        match = re.match(r"^\s+(\S+)\s+REG_\w+\s+(.*?)\s*$", line)
+    for line in lines[starts[0] + 1:]:
+        if not line.strip():
+            break
+        match = re.match(r'^"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', line)
         if match:
-            values[match.group(1)] = match.group(2)
+            unescape = lambda value: re.sub(r"\\(.)", r"\1", value)
+            values[unescape(match.group(1))] = (unescape(match.group(2)) if match.group(3) is None
+                                                else int(match.group(3), 16))
     return values
 
 
@@ -81,11 +92,11 @@ class WindowsInstaller(unittest.TestCase):
                           for name in archive.namelist() if not name.endswith("/")}
 
     def install(self, *options):
-        result = run("wine", ARGS.installer, "/S", *options)
+        result = run("wine", ARGS.installer, "/S", *options, wait=True)
         self.assertEqual(result.returncode, 0, text(result))
 
     def uninstall(self, windows_dir):
-        result = run("wine", windows_dir + "\\uninstall.exe", "/S")
+        result = run("wine", windows_dir + "\\uninstall.exe", "/S", wait=True)
         self.assertEqual(result.returncode, 0, text(result))
 
     def test_1_install_puts_the_zips_programs_a_start_menu_entry_and_an_uninstaller(self):
@@ -112,6 +123,7 @@ class WindowsInstaller(unittest.TestCase):
         self.assertEqual(values.get("UninstallString"), '"%s\\uninstall.exe"' % self.windows_dir)
         self.assertEqual(values.get("InstallLocation"), self.windows_dir)
         self.assertIn("Quillon", values.get("DisplayName", ""))
+        self.assertGreater(values.get("EstimatedSize", 0), 1000)  # KiB
 
     def test_2_the_installed_command_line_scans_the_sample(self):
         cli = self.windows_dir + "\\quillon-cli.exe"
