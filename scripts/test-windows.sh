@@ -77,7 +77,7 @@ caption=$(ctest --test-dir "$build" -R '^quillon_exe_ends_cleanly$' --show-only=
   python3 -c 'import json, sys; print(json.load(sys.stdin)["tests"][0]["command"][5])')
 for arch in win64 $([ $wine32 = yes ] && echo win32); do
   LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 xvfb-run -a -s "-screen 0 1280x1024x24" \
-    python3 tests/end_to_end/test_windows_installer.py --arch $arch --version "$version" \
+    python3 tests/end_to_end/test_windows_installer.py --arch "$arch" --version "$version" \
     --installer "$build/downloads/Quillon-$version-$arch-setup.exe" \
     --zip "$build/downloads/Quillon-$version-$arch.zip" \
     --camera "$build/tests/gui_win32/quillon-window-camera.exe" --caption "$caption" \

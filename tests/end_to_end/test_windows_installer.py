@@ -106,6 +106,17 @@ class WindowsInstaller(unittest.TestCase):
             with open(os.path.join(self.install_dir, name), "rb") as f:
                 self.assertEqual(f.read(), self.zipped[name], name + " differs from the zip's")
         self.assertTrue(os.path.isfile(os.path.join(self.install_dir, "uninstall.exe")))
+        # The Notepad of Windows 7 and 8 takes the text for UTF-8 only with the byte-order
+        # mark, and breaks lines only at CRLF.
+        readme = self.zipped["README.txt"]
+        self.assertTrue(readme.startswith(b"\xef\xbb\xbf"), "README.txt has no UTF-8 byte-order mark")
+        self.assertEqual(readme.count(b"\n"), readme.count(b"\r\n"), "README.txt has bare LF")
+        self.assertEqual(readme.count(b"\r"), readme.count(b"\r\n"), "README.txt has bare CR")
+        text_of_readme = readme[3:].decode("utf-8")
+        self.assertIn("中文", text_of_readme)
+        self.assertIn("English", text_of_readme)
+        self.assertIn("Quillon " + ARGS.version, text_of_readme)
+        self.assertIsNone(re.search(r"@[A-Z_]+@", text_of_readme), "a placeholder is left")
 
         with open(os.path.join(self.start_menu, "Quillon.lnk"), "rb") as f:
             link = f.read()
