@@ -15,6 +15,7 @@ packages=(
   # and menu arrows). 32-bit Wine (wine32:i386) runs the 32-bit tests where it installs.
   g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine wine64 fonts-wine locales
+  nsis zip                       # the Windows downloads: the installer (makensis) and the zips
   clang libclang-rt-dev          # the fuzz targets: clang with libFuzzer and the sanitizers
   fuse3 libfuse3-dev util-linux  # the failing-disk rig (FUSE) and setpriv for the tests
   testdisk                       # PhotoRec, the benchmark's comparison

@@ -2,9 +2,11 @@
 # Cross-builds the Windows programs with mingw-w64 and runs every Windows test under Wine,
 # in a fresh Wine prefix, once with the Simplified Chinese code page (936) and once with
 # the Western one (1252), and the window's layout test once more at 150% (144 dots per
-# inch). Builds the 32-bit programs too: where 32-bit Wine is installed (Debian's
-# wine32:i386) their tests run under it once; elsewhere they are checked without running
-# (PE header, imports, manifest).
+# inch); then makes the downloads (scripts/make-windows-downloads.sh) and tests the
+# installer (tests/end_to_end/test_windows_installer.py). Builds the 32-bit programs too:
+# where 32-bit Wine is installed (Debian's wine32:i386) their tests and the 32-bit installer
+# run under it once; elsewhere they are checked without running (PE header, imports,
+# manifest).
 #
 # Usage: scripts/test-windows.sh [LINUX_BUILD_DIR]   (default: build; the end-to-end
 #        comparison with the Linux program needs it built)
@@ -64,6 +66,24 @@ xvfb-run -a -s "-screen 0 1600x1200x24" \
   wine "$build/tests/gui_win32/quillon_gui_win32_tests.exe" --gtest_filter='*Dpi*'
 wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null
 wineserver -k 2>/dev/null || true
+
+# The downloads (zips and installers, into the build folder) and the installer under Wine,
+# in a fresh prefix of its own: installed, run, uninstalled. The window's caption is the one
+# the smoke test of quillon.exe waits for.
+echo "== The Windows downloads and the installer under Wine =="
+scripts/make-windows-downloads.sh "$build/downloads"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+caption=$(ctest --test-dir "$build" -R '^quillon_exe_ends_cleanly$' --show-only=json-v1 |
+  python3 -c 'import json, sys; print(json.load(sys.stdin)["tests"][0]["command"][5])')
+for arch in win64 $([ $wine32 = yes ] && echo win32); do
+  LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    python3 tests/end_to_end/test_windows_installer.py --arch "$arch" --version "$version" \
+    --installer "$build/downloads/Quillon-$version-$arch-setup.exe" \
+    --zip "$build/downloads/Quillon-$version-$arch.zip" \
+    --camera "$build/tests/gui_win32/quillon-window-camera.exe" --caption "$caption" \
+    --work "$build/installer-test-$arch"
+done
+[ $wine32 = yes ] || echo "32-bit Wine is not installed: the 32-bit installer was made, not run"
 
 if [ $wine32 = yes ]; then
   echo "== 32-bit Windows tests under Wine, LANG=zh_CN.UTF-8 =="
