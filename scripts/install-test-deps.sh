@@ -21,6 +21,9 @@ packages=(
   clang libclang-rt-dev          # the fuzz targets: clang with libFuzzer and the sanitizers
   fuse3 libfuse3-dev             # the failing-disk rig (FUSE)
   testdisk                       # PhotoRec, the benchmark's comparison
+  chromium                       # a real browser, headless, loads recover's report.html
+  lintian                        # checks the Debian package
+  nsis zip                       # the Windows installer (makensis) and the Windows zips
 )
 
 install_packages "${packages[@]}"
