@@ -20,6 +20,8 @@ for tool in cmake cpack dpkg-shlibdeps dpkg-buildflags gzip; do
   }
 done
 
+# Every hardening feature Debian has (bindnow too, beside the default ones).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "== Configuring $build (Release, Debian's build flags) =="
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=OFF \
