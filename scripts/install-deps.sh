@@ -18,7 +18,7 @@ packages=(
   clang libclang-rt-dev          # the fuzz targets: clang with libFuzzer and the sanitizers
   fuse3 libfuse3-dev util-linux  # the failing-disk rig (FUSE) and setpriv for the tests
   testdisk                       # PhotoRec, the benchmark's comparison
-  lintian                        # checks the Debian package (scripts/test-deb.sh)
+  lintian desktop-file-utils     # check the Debian package and its menu entry (scripts/test-deb.sh)
 )
 
 run_as_root() {

@@ -59,6 +59,7 @@ policy=$(grep -l "org.freedesktop.policykit.exec.path\">/usr/bin/quillon<" /usr/
   fail "no polkit action names /usr/bin/quillon"
 grep -q "org.freedesktop.policykit.exec.allow_gui\">true<" "$policy" || fail "$policy lacks allow_gui"
 if command -v xmllint >/dev/null; then xmllint --noout "$policy"; fi
+desktop-file-validate /usr/share/applications/quillon.desktop || fail "the desktop entry is not valid"
 zcat /usr/share/man/man1/quillon-cli.1.gz | grep -q '^\.SH EXIT STATUS' || fail "the man page lacks its exit statuses"
 for file in /usr/share/doc/quillon/copyright /usr/share/doc/quillon/changelog.gz /usr/share/doc/quillon/README.md \
             /usr/share/icons/hicolor/48x48/apps/quillon.png; do
