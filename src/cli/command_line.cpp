@@ -163,11 +163,13 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments,
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {
-    const std::string unknown = UnknownNameMessage(app);
-    if (unknown.empty()) {
+    std::string message = UnknownNameMessage(app);
+    if (message.empty() && app.get_subcommands().empty())
+      message = "A command is required: scan, inspect, rows, recover or sources.";
+    if (message.empty()) {
       app.exit(e, out, err);
     } else {
-      err << unknown << "\nRun with --help for more information.\n";
+      err << message << "\nRun with --help for more information.\n";
     }
     return kExitUsage;
   }

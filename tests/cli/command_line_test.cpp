@@ -73,7 +73,10 @@ TEST(CommandLine, MistypedNamesAreNamedWithTheNearestValidOne) {
 }
 
 TEST(CommandLine, OtherUsageErrorsKeepStatusTwoAndAValidLineRuns) {
-  EXPECT_EQ(Parse({}).Status, kExitUsage);
+  const TParsed none = Parse({});
+  EXPECT_EQ(none.Status, kExitUsage);
+  EXPECT_EQ(none.Err.substr(0, none.Err.find('\n')),
+            "A command is required: scan, inspect, rows, recover or sources.");
   const TParsed missing = Parse({"scan", "image.img"});
   EXPECT_EQ(missing.Status, kExitUsage);
   EXPECT_NE(missing.Err.find("OUTPUT"), std::string::npos) << missing.Err;
