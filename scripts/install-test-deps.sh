@@ -22,7 +22,7 @@ packages=(
   fuse3 libfuse3-dev             # the failing-disk rig (FUSE)
   testdisk                       # PhotoRec, the benchmark's comparison
   chromium                       # a real browser, headless, loads recover's report.html
-  lintian                        # checks the Debian package
+  lintian desktop-file-utils     # check the Debian package and its menu entry (scripts/test-deb.sh)
   nsis zip                       # the Windows installer (makensis) and the Windows zips
 )
 

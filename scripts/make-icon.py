@@ -4,6 +4,8 @@ discs, the sign of a database) in the toolbar's navy with a white magnifying len
 24, 32, 48 and 256 pixels, 32-bit with alpha. Drawn by supersampling, standard library only.
 
 Usage: scripts/make-icon.py [OUTPUT]   (default: src/gui_win32/quillon.ico)
+       scripts/make-icon.py --png FOLDER  the same drawing as FOLDER/SIZExSIZE/apps/quillon.png
+                                          for the Linux desktop (packaging/icons)
 """
 import math
 import struct
@@ -84,9 +86,9 @@ def bmp_entry(size):
     return header + pixels + bytes(mask)
 
 
-def png_entry(size):
+def png_entry(size, samples=2):
     """A PNG, as .ico files hold 256 pixels."""
-    rows = image(size, samples=2)
+    rows = image(size, samples)
     raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in rows)
 
     def chunk(kind, data):
@@ -98,7 +100,21 @@ def png_entry(size):
             + chunk(b"IEND", b""))
 
 
+PNG_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
+def write_pngs(folder):
+    for size in PNG_SIZES:
+        out = folder / f"{size}x{size}" / "apps" / "quillon.png"
+        out.parent.mkdir(parents=True, exist_ok=True)
+        out.write_bytes(png_entry(size, samples=4 if size <= 48 else 2))
+        print(f"{out}: {out.stat().st_size} bytes")
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--png":
+        write_pngs(Path(sys.argv[2]))
+        return
     default = Path(__file__).resolve().parent.parent / "src/gui_win32/quillon.ico"
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else default
     entries = [(s, bmp_entry(s)) for s in (16, 24, 32, 48)] + [(256, png_entry(256))]

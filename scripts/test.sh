@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: once as shipped, once under AddressSanitizer and
+# Builds everything and runs every test: once as shipped, the Debian package made from that
+# build installed, run and removed, once under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows programs and their tests under Wine, and the
 # fuzz targets for a bounded time.
 set -euo pipefail
@@ -14,6 +15,9 @@ echo "== Build and test =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
+
+echo "== Debian package (built from build/, installed, run, removed) =="
+scripts/test-deb.sh build
 
 echo "== Sanitizers (ASan + UBSan) =="
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=ON -DQUILLON_BUILD_QT=OFF

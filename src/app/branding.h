@@ -2,6 +2,9 @@
 // The vendor's contact values, set at build time (CMake cache variables) so a vendor can
 // brand a build without touching code. The defaults are neutral placeholders.
 
+#ifndef QUILLON_VERSION
+#error "QUILLON_VERSION and QUILLON_VERSION_SHORT come from the build (quillon_app's definitions)"
+#endif
 #ifndef QUILLON_WEB_ADDRESS
 #define QUILLON_WEB_ADDRESS "https://quillon.example.com"
 #endif
@@ -17,7 +20,10 @@
 
 namespace quillon::branding {
 
-inline constexpr const char* kProductVersion = "Quillon 2.0";
+// The version, from the build (project(VERSION) in CMake): QUILLON_VERSION is "2.0.0", the
+// caption shows major and minor, "Quillon 2.0".
+inline constexpr const char* kVersion = QUILLON_VERSION;
+inline constexpr const char* kProductVersion = "Quillon " QUILLON_VERSION_SHORT;
 inline constexpr const char* kProductName = "Quillon";
 inline constexpr const char* kWebAddress = QUILLON_WEB_ADDRESS;
 // The customer-service label names the instant-messaging service; the number follows it.

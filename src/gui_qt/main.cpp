@@ -1,4 +1,6 @@
-// quillon: the desktop window. It takes no command-line arguments of its own.
+// quillon: the desktop window. Its only arguments of its own are --version and --help,
+// answered on standard output before Qt starts, so without a display too; Qt's own
+// (-platform, -style ...) are left to Qt.
 //
 // Exit status: 0 when the window was closed, also when a close request waited for a
 // running scan to finish its file; the same after SIGTERM, SIGINT or SIGHUP, which stop
@@ -6,6 +8,10 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+#include "app/branding.h"
 #include "gui_qt/main_window.h"
 #include "gui_qt/termination_signals.h"
 #include "gui_qt/window_dialogs.h"
@@ -20,6 +26,21 @@ int main(int argc, char** argv) {
   // file opened, and Qt's warnings into it.
   if (!OpenClosedStandardStreams()) return 1;
   KeepRunningOnBrokenPipes();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("quillon %s\n", branding::kVersion);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("Usage: quillon [--version] [--help]\n"
+                  "Opens the window that scans a disk, a volume or a disk image for the pages of\n"
+                  "lost Access (Jet 4) databases. Reading a whole disk needs administrator rights:\n"
+                  "the desktop entry starts it through pkexec. quillon-cli does the same from a\n"
+                  "terminal (see man quillon-cli).\n\n"
+                  "Exit status: 0 when the window was closed; 1 when it could not start.\n");
+      return 0;
+    }
+  }
   QApplication application(argc, argv);
   QApplication::setFont(WindowFont(12));
 
