@@ -63,9 +63,16 @@ TPathConstants TMain::PathConstants() const {
   return {DrivePrefix, DevicePrefix, DriveSeparator, RootSuffix};
 }
 
-void TMain::LockControls() { view_.SetStartEnabled(false); }
+// A scan and a recovery never run at once: each locks the other's start as well.
+void TMain::LockControls() {
+  view_.SetStartEnabled(false);
+  view_.SetRecoverEnabled(false);
+}
 
-void TMain::UnlockControls() { view_.SetStartEnabled(true); }
+void TMain::UnlockControls() {
+  view_.SetStartEnabled(true);
+  view_.SetRecoverEnabled(true);
+}
 
 void TMain::Button1Click() { StopRequested = true; }
 
@@ -207,7 +214,8 @@ std::string SourceLossText(const TChunkLoopResult& loop, const std::string& show
 
 }  // namespace
 
-void TMain::RunScan(const std::string& outputPath) {
+void TMain::RunScan(const std::string& outputPath, bool showMessages,
+                    IFileSystem* outputFileSystem) {
   // Cleared however the run ends, also by an exception.
   struct TScanningFlag {
     bool& Flag;
@@ -217,7 +225,7 @@ void TMain::RunScan(const std::string& outputPath) {
   StopRequested = false;
   lastScan_ = {};
   std::unique_ptr<TStream> source;
-  TFragmentFileWriter writer(fileSystem_);
+  TFragmentFileWriter writer(outputFileSystem != nullptr ? *outputFileSystem : fileSystem_);
   finishedEarly_ = false;
   earlyFinishFailure_ = nullptr;
   TChunkLoopResult loop;
@@ -236,7 +244,7 @@ void TMain::RunScan(const std::string& outputPath) {
     gg_.SetMin(0);
     gg_.SetMax(static_cast<std::int32_t>(SourceSize / gaugeUnit_));
     view_.ShowGauge(gg_);
-    view_.ShowMessage(std::to_string(SourceSize));
+    if (showMessages) view_.ShowMessage(std::to_string(SourceSize));
     TScanHost host(*this);
     // The run ends at the source's end. A raw Windows device may report no end of its own
     // (0); its size is then the one chosen.
@@ -256,8 +264,10 @@ void TMain::RunScan(const std::string& outputPath) {
   // The cleanup runs after a normal end, a stop and a failure alike; both files are
   // still open while the completion message is on screen. Only a finished file is moved
   // into place, by Close; an unfinished one stays beside it under its partial name.
-  ShowDoneMessage();
-  UnlockControls();
+  if (showMessages) {
+    ShowDoneMessage();
+    UnlockControls();
+  }
   SetGaugePosition(0);
   const bool created = writer.IsCreated();
   const std::string partialPath = created ? writer.PartialPath() : std::string();
@@ -328,7 +338,7 @@ void TMain::RecBtnClick() {
   RecBtnDropDown();
   // A close request taken while the menu was being built, with no scan running: the window
   // is going away. During a scan the window stays open and usable until the scan ends.
-  if (closeRequested_ && !scanning_) return;
+  if (closeRequested_ && !Busy()) return;
   const std::optional<std::string> chosen = view_.ShowSourceMenu();
   if (chosen) SourceItemClick(*chosen);
 }
@@ -388,7 +398,7 @@ void TMain::SaveBtnClick() {
 
 bool TMain::FormCloseQuery() {
   closeRequested_ = true;
-  return !scanning_;
+  return !Busy();
 }
 
 void TMain::SetGaugePosition(std::int64_t value) {

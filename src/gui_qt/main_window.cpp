@@ -208,7 +208,7 @@ void TMainWindow::RunCommand(const std::function<void()>& command) {
 void TMainWindow::StartClicked() {
   RunCommand([this] { main_.button2Click(); });
   // A close request taken during the scan: the file is finished, so the program ends now.
-  if (main_.CloseRequested() && !main_.Scanning()) close();
+  if (main_.CloseRequested() && !main_.Busy()) close();
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {

@@ -341,7 +341,7 @@ LRESULT TMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYENDSESSION:
       // While a scan runs the session may not end: the user sees the reason and may wait.
       // A forced end (critical) does not wait for the answer, so the file is finished now.
-      if (!main_.Scanning()) return TRUE;
+      if (!main_.Busy()) return TRUE;
       if ((static_cast<DWORD>(lParam) & ENDSESSION_CRITICAL) != 0) main_.FinishFileNow();
       return FALSE;
     case WM_ENDSESSION:
@@ -386,7 +386,7 @@ void TMainWindow::OnCommand(int command) {
   if (commandDepth_ == 0) ShowStatusText();
   // A close request taken during the command (a scan, the menu being built): the file is
   // finished, so the window closes now, from the message loop.
-  if (commandDepth_ == 0 && main_.CloseRequested() && !main_.Scanning() && Handle() != nullptr) {
+  if (commandDepth_ == 0 && main_.CloseRequested() && !main_.Busy() && Handle() != nullptr) {
     ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
   }
 }

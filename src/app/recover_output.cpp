@@ -1,10 +1,10 @@
-#include "cli/recover_output.h"
+#include "app/recover_output.h"
 
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
-#include "cli/utf8_paths.h"
+#include "storage/utf8_paths.h"
 #include "core/errors.h"
 
 namespace quillon {
