@@ -9,6 +9,7 @@
 #include "app/branding.h"
 #include "app/source_menu.h"
 #include "app/texts.h"
+#include "app/window_layout.h"
 #include "core/chunk_loop.h"
 #include "core/errors.h"
 #include "core/fragment_file_writer.h"
@@ -63,16 +64,17 @@ TPathConstants TMain::PathConstants() const {
   return {DrivePrefix, DevicePrefix, DriveSeparator, RootSuffix};
 }
 
-// A scan and a recovery never run at once: each locks the other's start as well.
-void TMain::LockControls() {
-  view_.SetStartEnabled(false);
-  view_.SetRecoverEnabled(false);
+void TMain::ShowControlStates(window::TWindowState state) {
+  view_.SetStartEnabled(window::Enabled(window::TCommand::Start, state));
+  view_.SetRecoverEnabled(window::Enabled(window::TCommand::Recover, state));
 }
 
-void TMain::UnlockControls() {
-  view_.SetStartEnabled(true);
-  view_.SetRecoverEnabled(true);
+void TMain::LockControls() {
+  ShowControlStates(recovering_ ? window::TWindowState::Recovering
+                                : window::TWindowState::Scanning);
 }
+
+void TMain::UnlockControls() { ShowControlStates(window::TWindowState::Idle); }
 
 void TMain::Button1Click() { StopRequested = true; }
 

@@ -13,6 +13,7 @@
 #include "app/gauge.h"
 #include "app/main_view.h"
 #include "app/text_holder.h"
+#include "app/window_layout.h"
 #include "core/byte_ranges.h"
 #include "core/fragment_file_format.h"
 #include "core/fragment_file_writer.h"
@@ -125,12 +126,17 @@ class TMain {
   bool Scanning() const { return scanning_; }
   // A scan or a recovery runs: the window stays open until it has ended.
   bool Busy() const { return scanning_ || recovering_; }
+  // After a command has returned to the window's own loop: whether the window closes now.
+  bool ClosesAfterCommand() const { return window::ClosesAfterCommand(closeRequested_, Busy()); }
   // The session ends and the process may end as soon as the caller returns: a running scan
   // stops, and its file is finished and closed now, inside this call, not at the next
   // chunk. Called from within the scan (the message pump). Nothing when no file is open.
   // Never throws: a failure to finish is left for the scan to report.
   void FinishFileNow();
 
+  // The start buttons as the window's state has them; a scan and a recovery each lock
+  // the other's start.
+  void ShowControlStates(window::TWindowState state);
   void LockControls();
   void UnlockControls();
 

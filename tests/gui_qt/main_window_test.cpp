@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QFontInfo>
 #include <QLabel>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QToolButton>
@@ -115,20 +116,14 @@ class TMainWindowTest : public QObject {
     QCOMPARE(rig.Find("RzPanel1")->geometry(), QRect(0, 44, 789, 337));
     QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, 381, 789, 19));
 
-    struct TButton {
-      const char* Name;
-      const char* Caption;
-      QRect Geometry;
-    };
-    const TButton buttons[] = {{"RecBtn", "选择磁盘", {4, 2, 74, 40}},
-                               {"SaveBtn", "保存文件", {78, 2, 60, 40}},
-                               {"button2", "开始扫描", {138, 2, 60, 40}},
-                               {"Button1", "停止扫描", {198, 2, 60, 40}}};
-    for (const TButton& expected : buttons) {
+    // The buttons as the window's description has them (its own test pins the numbers).
+    QCOMPARE(window::ToolButtons().size(), std::size_t{5});
+    for (const window::TToolButton& expected : window::ToolButtons()) {
       auto* button = rig.Find<QToolButton>(expected.Name);
       QVERIFY2(button != nullptr, expected.Name);
       QCOMPARE(button->text(), QString::fromUtf8(expected.Caption));
-      QCOMPARE(button->geometry(), expected.Geometry);
+      QCOMPARE(button->geometry(), QRect(expected.Rect.X, expected.Rect.Y, expected.Rect.Width,
+                                         expected.Rect.Height));
       QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
       QVERIFY(button->isEnabled());
       const QIcon icon = button->icon();
@@ -342,6 +337,58 @@ class TMainWindowTest : public QObject {
     QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
     QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("完成！"));
     QVERIFY(rig.dialogs.Messages.back().ClosedAtOnce);
+    QVERIFY(!rig.window.isVisible());
+  }
+
+  // The fifth command: the sample recovered into a chosen folder through the button, with
+  // both start buttons locked meanwhile, and the report handed to the desktop.
+  void theRecoverButtonRecoversTheSampleAndOpensTheReport() {
+    TWindowRig rig;
+    rig.dialogs.MenuChoice = QStringLiteral("Openimage");
+    rig.dialogs.OpenAnswer = kSample;
+    rig.Click("RecBtn");
+    const QString folder = rig.dir.filePath(QStringLiteral("recovered"));
+    rig.dialogs.FolderAnswer = folder;
+    std::vector<bool> locked;
+    rig.window.SetOnChunk([&](int) {
+      locked.push_back(!rig.Find("button2")->isEnabled() && !rig.Find("RecoverBtn")->isEnabled() &&
+                       rig.Find("Button1")->isEnabled());
+    });
+    rig.Click("RecoverBtn");
+
+    QCOMPARE(rig.dialogs.FolderDialogs, 1);
+    QVERIFY(rig.dialogs.Errors.empty());
+    QVERIFY(locked.size() > 5);
+    QCOMPARE(locked, std::vector<bool>(locked.size(), true));
+    QVERIFY(rig.Find("button2")->isEnabled());
+    QVERIFY(rig.Find("RecoverBtn")->isEnabled());
+    const QString report = folder + QStringLiteral("/report.html");
+    QCOMPARE(rig.dialogs.OpenedUrls, std::vector<QUrl>{QUrl::fromLocalFile(report)});
+    QVERIFY(QFileInfo(report).isFile());
+    QVERIFY(QFileInfo(folder + QStringLiteral("/database-1.sqlite")).isFile());
+    QCOMPARE(rig.States().Status, QStringLiteral("碎片：235"));
+    QCOMPARE(rig.States().Gauge, QStringLiteral("0%"));
+    const QStringList log = rig.LogLines();
+    QCOMPARE(log.at(log.size() - 2),
+             QStringLiteral("恢复完成：1 个数据库，2 张表，978 行数据，保存在: ") + folder);
+    QCOMPARE(log.last(), QStringLiteral("恢复报告: ") + report);
+    QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("完成！"));
+    QVERIFY(rig.window.isVisible());
+  }
+
+  void aCloseRequestDuringARecoveryEndsTheProgramAfterIt() {
+    TWindowRig rig;
+    rig.dialogs.MenuChoice = QStringLiteral("Openimage");
+    rig.dialogs.OpenAnswer = kSample;
+    rig.Click("RecBtn");
+    rig.dialogs.FolderAnswer = rig.dir.filePath(QStringLiteral("recovered"));
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk == 2) QVERIFY(!rig.window.close());
+    });
+    rig.Click("RecoverBtn");
+    QCOMPARE(rig.window.Main().LastRecovery().Rows, std::int64_t{978});
+    QVERIFY(rig.dialogs.Messages.back().ClosedAtOnce);
+    QVERIFY(rig.dialogs.OpenedUrls.empty());
     QVERIFY(!rig.window.isVisible());
   }
 
