@@ -279,15 +279,21 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   EXPECT_EQ(RectIn(rig.Control(ids::kRzPanel1), rig.Main()), Rect(0, 44, 789, 337));
   EXPECT_EQ(RectIn(rig.Control(ids::kRzStatusBar1), rig.Main()), Rect(0, 381, 789, 19));
 
+  // The buttons as the window's description has them (its own test pins the numbers).
   struct TButton {
     int Id;
-    const wchar_t* Caption;
+    std::wstring Caption;
     RECT Place;
   };
-  const TButton buttons[] = {{ids::kRecBtn, L"选择磁盘", Rect(4, 2, 74, 40)},
-                             {ids::kSaveBtn, L"保存文件", Rect(78, 2, 60, 40)},
-                             {ids::kButton2, L"开始扫描", Rect(138, 2, 60, 40)},
-                             {ids::kButton1, L"停止扫描", Rect(198, 2, 60, 40)}};
+  const int buttonIds[] = {ids::kRecBtn, ids::kSaveBtn, ids::kButton2, ids::kButton1,
+                           ids::kRecoverBtn};
+  ASSERT_EQ(window::ToolButtons().size(), std::size(buttonIds));
+  std::vector<TButton> buttons;
+  for (std::size_t i = 0; i < std::size(buttonIds); ++i) {
+    const window::TToolButton& button = window::ToolButtons()[i];
+    buttons.push_back({buttonIds[i], WideFromUtf8(button.Caption),
+                       Rect(button.Rect.X, button.Rect.Y, button.Rect.Width, button.Rect.Height)});
+  }
   const TToolbar& toolbar = rig.window.Toolbar();
   for (const TButton& expected : buttons) {
     EXPECT_EQ(toolbar.Caption(expected.Id), expected.Caption);
@@ -655,6 +661,43 @@ TEST_F(Win32MainWindowTest, ACloseRequestDuringAScanEndsTheProgramAfterTheScan) 
   Pump(&quit);  // the message loop closes the window and ends the program with 0
   EXPECT_FALSE(::IsWindow(rig.Main()));
   EXPECT_EQ(quit, std::optional<WPARAM>(0));
+}
+
+// The fifth command: the sample recovered into a chosen folder through the button, both
+// start buttons locked meanwhile, and the report handed to the shell's "open".
+TEST_F(Win32MainWindowTest, TheRecoverButtonRecoversTheSampleAndOpensTheReport) {
+  TWindowRig rig;
+  rig.dialogs.MenuChoice = "Openimage";
+  rig.dialogs.OpenAnswer = SamplePath();
+  rig.Click(ids::kRecBtn);
+  const std::wstring folder = (rig.folder / L"recovered").wstring();
+  rig.dialogs.FolderAnswer = folder;
+  std::vector<bool> locked;
+  rig.window.SetOnChunk([&](int) {
+    const TToolbar& bar = rig.window.Toolbar();
+    locked.push_back(!bar.IsEnabled(ids::kButton2) && !bar.IsEnabled(ids::kRecoverBtn) &&
+                     bar.IsEnabled(ids::kButton1));
+  });
+  rig.Click(ids::kRecoverBtn);
+
+  EXPECT_EQ(rig.dialogs.FolderDialogs, 1);
+  EXPECT_TRUE(rig.dialogs.Errors.empty()) << (rig.dialogs.Errors.empty() ? "" : Utf8FromWide(rig.dialogs.Errors[0].Text));
+  EXPECT_GT(locked.size(), 5u);
+  EXPECT_EQ(locked, std::vector<bool>(locked.size(), true));
+  EXPECT_TRUE(rig.window.Toolbar().IsEnabled(ids::kButton2));
+  EXPECT_TRUE(rig.window.Toolbar().IsEnabled(ids::kRecoverBtn));
+  const std::wstring report = folder + L"/report.html";
+  ASSERT_EQ(rig.dialogs.OpenedUrls.size(), 1u);
+  EXPECT_EQ(fs::path(rig.dialogs.OpenedUrls[0]), fs::path(report));
+  EXPECT_TRUE(fs::is_regular_file(report));
+  EXPECT_TRUE(fs::is_regular_file(folder + L"/database-1.sqlite"));
+  EXPECT_EQ(rig.StatusText(), L"碎片：235");
+  EXPECT_EQ(rig.States().Gauge, L"0%");
+  const std::vector<std::wstring> log = rig.LogLines();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].rfind(L"恢复完成：1 个数据库，2 张表，978 行数据，保存在: ", 0), 0u);
+  EXPECT_EQ(rig.dialogs.Messages.back().Text, L"完成！");
+  EXPECT_TRUE(::IsWindowVisible(rig.Main()));
 }
 
 TEST_F(Win32MainWindowTest, AnEndingSessionWaitsForTheScanOrFinishesTheFileBeforeItEnds) {
