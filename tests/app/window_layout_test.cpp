@@ -39,6 +39,21 @@ TEST(WindowLayoutTest, ToolbarButtonsFollowEachOtherWithTheirCaptions) {
   }
 }
 
+TEST(WindowLayoutTest, RegionsAndControlsHaveTheirSizes) {
+  EXPECT_EQ(kStartWidth, 789);
+  EXPECT_EQ(kStartHeight, 400);
+  EXPECT_EQ(kStartHeight - kToolbarHeight - kStatusBarHeight, 337);  // the content area
+  EXPECT_EQ(kStartWidth - kSegLabelWidth, 589);                      // gg at start
+  EXPECT_EQ(kLabelWidth, 289);
+  EXPECT_EQ(kLabelHeight, 169);
+  EXPECT_EQ(kMemoWidth, 499);
+  EXPECT_EQ(kLinkLeft, 16);
+  EXPECT_EQ(kFontPixels, 12);
+  EXPECT_EQ(kLinkFontPixels, 13);
+  // The first link lies below the instructions.
+  EXPECT_LT(kLabelHeight, Links().front().Top);
+}
+
 TEST(WindowLayoutTest, AScanAndARecoveryEachLockBothStarts) {
   for (const TCommand command : {TCommand::Start, TCommand::Recover}) {
     EXPECT_TRUE(Enabled(command, TWindowState::Idle));

@@ -107,14 +107,17 @@ class TMainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The window as its description has it (the description's own test pins the numbers).
   void controlsExistWithTheirNamesCaptionsAndSizes() {
+    using namespace window;
+    constexpr int kPanelHeight = kStartHeight - kToolbarHeight - kStatusBarHeight;
     TWindowRig rig;
     QCOMPARE(rig.window.windowTitle(), kTitle);
     QCOMPARE(QGuiApplication::applicationDisplayName(), kTitle);
-    QCOMPARE(rig.window.size(), QSize(789, 400));
-    QCOMPARE(rig.Find("RzToolbar1")->geometry(), QRect(0, 0, 789, 44));
-    QCOMPARE(rig.Find("RzPanel1")->geometry(), QRect(0, 44, 789, 337));
-    QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, 381, 789, 19));
+    QCOMPARE(rig.window.size(), QSize(kStartWidth, kStartHeight));
+    QCOMPARE(rig.Find("RzToolbar1")->geometry(), QRect(0, 0, kStartWidth, kToolbarHeight));
+    QCOMPARE(rig.Find("RzPanel1")->geometry(), QRect(0, kToolbarHeight, kStartWidth, kPanelHeight));
+    QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, kStartHeight - kStatusBarHeight, kStartWidth, kStatusBarHeight));
 
     // The buttons as the window's description has them (its own test pins the numbers).
     QCOMPARE(window::ToolButtons().size(), std::size_t{5});
@@ -134,8 +137,8 @@ class TMainWindowTest : public QObject {
     auto* label = rig.Find<QLabel>("Label1");
     const int frame = rig.Find<QFrame>("RzPanel1")->frameWidth();
     QCOMPARE(label->pos(), QPoint(frame, frame));
-    QCOMPARE(label->width(), 289);
-    QVERIFY(label->height() >= 169);
+    QCOMPARE(label->width(), kLabelWidth);
+    QVERIFY(label->height() >= kLabelHeight);
     QVERIFY(label->wordWrap());
     QCOMPARE(label->text().split('\n'),
              QStringList({"", "第一步:选择磁盘,选择需要扫描的分区或镜像文件.", "",
@@ -144,7 +147,7 @@ class TMainWindowTest : public QObject {
                           "第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.",
                           "", "请以管理员权限运行此程序."}));
     // The last instruction is not cut off, whichever CJK font is installed.
-    QVERIFY(label->heightForWidth(289) <= label->height());
+    QVERIFY(label->heightForWidth(kLabelWidth) <= label->height());
     QVERIFY(label->geometry().bottom() < frame + 200);
 
     const std::pair<const char*, int> links[] = {
@@ -152,8 +155,8 @@ class TMainWindowTest : public QObject {
     for (const auto& [name, top] : links) {
       auto* link = rig.Find<TUrlLabel>(name);
       QVERIFY2(link != nullptr, name);
-      QCOMPARE(link->pos(), QPoint(frame + 16, frame + top));
-      QCOMPARE(link->font().pixelSize(), 13);
+      QCOMPARE(link->pos(), QPoint(frame + kLinkLeft, frame + top));
+      QCOMPARE(link->font().pixelSize(), kLinkFontPixels);
       QVERIFY(link->font().underline());
       QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
       QCOMPARE(link->palette().color(QPalette::WindowText),
@@ -164,14 +167,14 @@ class TMainWindowTest : public QObject {
     QVERIFY(rig.Find<QLabel>("RzURLLabel1")->text().endsWith(":" QUILLON_WEB_ADDRESS));
 
     auto* memo = rig.Find<QTextEdit>("memo2");
-    QCOMPARE(memo->width(), 499);
-    QCOMPARE(memo->geometry().right(), 789 - 1 - frame);
+    QCOMPARE(memo->width(), kMemoWidth);
+    QCOMPARE(memo->geometry().right(), kStartWidth - 1 - frame);
     QVERIFY(memo->isReadOnly());
     QVERIFY(memo->toPlainText().isEmpty());
 
     QCOMPARE(rig.Find<QLabel>("SegLabel")->text(), QStringLiteral("文件数量："));
-    QCOMPARE(rig.Find("SegLabel")->width(), 200);
-    QCOMPARE(rig.Find("gg")->width(), 589);
+    QCOMPARE(rig.Find("SegLabel")->width(), kSegLabelWidth);
+    QCOMPARE(rig.Find("gg")->width(), kStartWidth - kSegLabelWidth);
     QCOMPARE(rig.Find<TGaugeWidget>("gg")->Text(), QStringLiteral("0%"));
     QVERIFY(rig.Find("pop") != nullptr);
 

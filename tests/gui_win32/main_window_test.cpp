@@ -260,11 +260,14 @@ class Win32MainWindowTest : public ::testing::Test {
   static void SetUpTestSuite() { PrepareWindowControls(); }
 };
 
+// The window as its description has it (the description's own test pins the numbers).
 TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
+  using namespace window;
+  constexpr int kPanelHeight = kStartHeight - kToolbarHeight - kStatusBarHeight;
   TWindowRig rig;
   EXPECT_EQ(WindowText(rig.Main()), kTitle);
-  EXPECT_EQ(ClientSize(rig.Main()).cx, 789);
-  EXPECT_EQ(ClientSize(rig.Main()).cy, 400);
+  EXPECT_EQ(ClientSize(rig.Main()).cx, kStartWidth);
+  EXPECT_EQ(ClientSize(rig.Main()).cy, kStartHeight);
   const LONG_PTR style = ::GetWindowLongPtrW(rig.Main(), GWL_STYLE);
   EXPECT_FALSE(style & WS_THICKFRAME) << "the border cannot be dragged";
   EXPECT_TRUE((style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) ==
@@ -275,9 +278,9 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   EXPECT_LE(std::abs((frame.left + frame.right) - (work.left + work.right)), 1);
   EXPECT_LE(std::abs((frame.top + frame.bottom) - (work.top + work.bottom)), 1);
 
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzToolbar1), rig.Main()), Rect(0, 0, 789, 44));
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzPanel1), rig.Main()), Rect(0, 44, 789, 337));
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzStatusBar1), rig.Main()), Rect(0, 381, 789, 19));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzToolbar1), rig.Main()), Rect(0, 0, kStartWidth, kToolbarHeight));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzPanel1), rig.Main()), Rect(0, kToolbarHeight, kStartWidth, kPanelHeight));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzStatusBar1), rig.Main()), Rect(0, kStartHeight - kStatusBarHeight, kStartWidth, kStatusBarHeight));
 
   // The buttons as the window's description has them (its own test pins the numbers).
   struct TButton {
@@ -319,8 +322,8 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   const RECT labelPlace = RectIn(label, panel);
   EXPECT_EQ(labelPlace.left, 0);
   EXPECT_EQ(labelPlace.top, 0);
-  EXPECT_EQ(labelPlace.right, 289);
-  EXPECT_GE(labelPlace.bottom, 169);
+  EXPECT_EQ(labelPlace.right, kLabelWidth);
+  EXPECT_GE(labelPlace.bottom, kLabelHeight);
   EXPECT_LT(labelPlace.bottom, 200) << "the instructions end above the first link";
   EXPECT_EQ(SplitLines(WindowText(label)),
             (std::vector<std::wstring>{
@@ -332,7 +335,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   // The last instruction is not cut off, whichever CJK font the system substitutes.
   {
     const std::wstring text = WindowText(label);
-    RECT needed{0, 0, 289, 0};
+    RECT needed{0, 0, kLabelWidth, 0};
     const HDC dc = ::GetDC(label);
     ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0)));
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
@@ -368,7 +371,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
 
   const HWND memo = rig.Control(ids::kMemo2);
   const RECT memoPlace = RectIn(memo, panel);
-  EXPECT_EQ(memoPlace.right - memoPlace.left, 499);
+  EXPECT_EQ(memoPlace.right - memoPlace.left, kMemoWidth);
   EXPECT_EQ(memoPlace.right, ClientSize(panel).cx);
   EXPECT_EQ(memoPlace.top, 0);
   EXPECT_EQ(memoPlace.bottom, ClientSize(panel).cy);
@@ -383,7 +386,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   EXPECT_NEAR(segLabel.right, 200, 2);
   const RECT gauge = RectIn(rig.Control(ids::kGg), rig.Control(ids::kRzStatusBar1));
   EXPECT_GE(gauge.left, segLabel.right);
-  EXPECT_GE(gauge.right, 789 - 2) << "gg fills the rest of the status bar";
+  EXPECT_GE(gauge.right, kStartWidth - 2) << "gg fills the rest of the status bar";
   EXPECT_EQ(rig.window.Gauge().Text(), L"0%");
 
   // Chinese text is drawn with a font that has the characters, not as empty boxes.
