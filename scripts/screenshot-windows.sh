@@ -1,7 +1,8 @@
 #!/bin/sh
 # Draws the Windows window (quillon.exe's, under Wine) after a finished scan of the sample
 # database into docs/screenshot-windows.png, and with its source menu open (on a made-up
-# machine with three volumes and two drives) into docs/screenshot-windows-menu.png. The scan is started from the toolbar like a
+# machine with three volumes and two drives) into docs/screenshot-windows-menu.png, and after
+# a recovery from the window into docs/images/window-recover-windows.png. The scan is started from the toolbar like a
 # user does; the menu and the dialogs are answered with a disk image made here: the sample
 # database between random bytes, as it would lie on a used disk. Wine runs with the
 # Western code page, where the Chinese texts must still show.
@@ -33,11 +34,13 @@ export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
 mkdir -p "$repo/docs"
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
   wine "$1" "$(winepath -w "$2")" "$(winepath -w "$3")" "$(winepath -w "$4")" \
-    "$(winepath -w "$5")"
+    "$(winepath -w "$5")" "$(winepath -w "$6")" "$(winepath -w "$7")"
   status=$?
   wineserver -w
   exit $status' sh "$build/tests/gui_win32/quillon-window-screenshot.exe" "$image" \
-  "$work/card.frag" "$work/window.bmp" "$work/menu.bmp"
+  "$work/card.frag" "$work/window.bmp" "$work/menu.bmp" "$work/recovered" "$work/recover.bmp"
 python3 "$repo/scripts/bmp-to-png.py" "$work/window.bmp" "$repo/docs/screenshot-windows.png"
 python3 "$repo/scripts/bmp-to-png.py" "$work/menu.bmp" "$repo/docs/screenshot-windows-menu.png"
-echo "wrote $repo/docs/screenshot-windows.png and $repo/docs/screenshot-windows-menu.png"
+mkdir -p "$repo/docs/images"
+python3 "$repo/scripts/bmp-to-png.py" "$work/recover.bmp" "$repo/docs/images/window-recover-windows.png"
+echo "wrote $repo/docs/screenshot-windows.png, $repo/docs/screenshot-windows-menu.png and $repo/docs/images/window-recover-windows.png"

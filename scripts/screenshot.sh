@@ -1,6 +1,7 @@
 #!/bin/sh
 # Draws the window after a finished scan of the sample database into
-# docs/screenshot-scan.png. The scan is started from the toolbar like a user does; the
+# docs/screenshot-scan.png, and after a recovery from the window into
+# docs/images/window-recover.png. The scan is started from the toolbar like a user does; the
 # menu and the dialogs are answered with a disk image made here: the sample database
 # between random bytes, as it would lie on a used disk.
 #
@@ -24,13 +25,15 @@ head -c 3145728 /dev/urandom >"$image"
 cat "$repo/samples/sample-jet4.mdb" >>"$image"
 head -c 1048576 /dev/urandom >>"$image"
 
-mkdir -p "$repo/docs"
+mkdir -p "$repo/docs/images"
 tool="$build/tests/gui_qt/quillon-window-screenshot"
 if [ "${QUILLON_SCREENSHOT_XVFB:-0}" = 1 ]; then
   xvfb-run -a -s "-screen 0 1024x768x24" "$tool" "$image" "$work/card.frag" \
-    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png"
+    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png" \
+    "$work/recovered" "$repo/docs/images/window-recover.png"
 else
   QT_QPA_PLATFORM=offscreen "$tool" "$image" "$work/card.frag" \
-    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png"
+    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png" \
+    "$work/recovered" "$repo/docs/images/window-recover.png"
 fi
-echo "wrote $repo/docs/screenshot-scan.png and $repo/docs/screenshot-menu.png"
+echo "wrote $repo/docs/screenshot-scan.png, $repo/docs/screenshot-menu.png and $repo/docs/images/window-recover.png"

@@ -9,6 +9,7 @@
 #include "app/branding.h"
 #include "app/source_menu.h"
 #include "app/texts.h"
+#include "app/window_layout.h"
 #include "core/chunk_loop.h"
 #include "core/errors.h"
 #include "core/fragment_file_writer.h"
@@ -63,9 +64,17 @@ TPathConstants TMain::PathConstants() const {
   return {DrivePrefix, DevicePrefix, DriveSeparator, RootSuffix};
 }
 
-void TMain::LockControls() { view_.SetStartEnabled(false); }
+void TMain::ShowControlStates(window::TWindowState state) {
+  view_.SetStartEnabled(window::Enabled(window::TCommand::Start, state));
+  view_.SetRecoverEnabled(window::Enabled(window::TCommand::Recover, state));
+}
 
-void TMain::UnlockControls() { view_.SetStartEnabled(true); }
+void TMain::LockControls() {
+  ShowControlStates(recovering_ ? window::TWindowState::Recovering
+                                : window::TWindowState::Scanning);
+}
+
+void TMain::UnlockControls() { ShowControlStates(window::TWindowState::Idle); }
 
 void TMain::Button1Click() { StopRequested = true; }
 
@@ -207,7 +216,8 @@ std::string SourceLossText(const TChunkLoopResult& loop, const std::string& show
 
 }  // namespace
 
-void TMain::RunScan(const std::string& outputPath) {
+void TMain::RunScan(const std::string& outputPath, bool showMessages,
+                    IFileSystem* outputFileSystem) {
   // Cleared however the run ends, also by an exception.
   struct TScanningFlag {
     bool& Flag;
@@ -217,7 +227,7 @@ void TMain::RunScan(const std::string& outputPath) {
   StopRequested = false;
   lastScan_ = {};
   std::unique_ptr<TStream> source;
-  TFragmentFileWriter writer(fileSystem_);
+  TFragmentFileWriter writer(outputFileSystem != nullptr ? *outputFileSystem : fileSystem_);
   finishedEarly_ = false;
   earlyFinishFailure_ = nullptr;
   TChunkLoopResult loop;
@@ -236,7 +246,7 @@ void TMain::RunScan(const std::string& outputPath) {
     gg_.SetMin(0);
     gg_.SetMax(static_cast<std::int32_t>(SourceSize / gaugeUnit_));
     view_.ShowGauge(gg_);
-    view_.ShowMessage(std::to_string(SourceSize));
+    if (showMessages) view_.ShowMessage(std::to_string(SourceSize));
     TScanHost host(*this);
     // The run ends at the source's end. A raw Windows device may report no end of its own
     // (0); its size is then the one chosen.
@@ -256,8 +266,10 @@ void TMain::RunScan(const std::string& outputPath) {
   // The cleanup runs after a normal end, a stop and a failure alike; both files are
   // still open while the completion message is on screen. Only a finished file is moved
   // into place, by Close; an unfinished one stays beside it under its partial name.
-  ShowDoneMessage();
-  UnlockControls();
+  if (showMessages) {
+    ShowDoneMessage();
+    UnlockControls();
+  }
   SetGaugePosition(0);
   const bool created = writer.IsCreated();
   const std::string partialPath = created ? writer.PartialPath() : std::string();
@@ -328,7 +340,7 @@ void TMain::RecBtnClick() {
   RecBtnDropDown();
   // A close request taken while the menu was being built, with no scan running: the window
   // is going away. During a scan the window stays open and usable until the scan ends.
-  if (closeRequested_ && !scanning_) return;
+  if (closeRequested_ && !Busy()) return;
   const std::optional<std::string> chosen = view_.ShowSourceMenu();
   if (chosen) SourceItemClick(*chosen);
 }
@@ -388,7 +400,7 @@ void TMain::SaveBtnClick() {
 
 bool TMain::FormCloseQuery() {
   closeRequested_ = true;
-  return !scanning_;
+  return !Busy();
 }
 
 void TMain::SetGaugePosition(std::int64_t value) {

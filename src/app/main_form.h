@@ -13,6 +13,7 @@
 #include "app/gauge.h"
 #include "app/main_view.h"
 #include "app/text_holder.h"
+#include "app/window_layout.h"
 #include "core/byte_ranges.h"
 #include "core/fragment_file_format.h"
 #include "core/fragment_file_writer.h"
@@ -47,6 +48,17 @@ struct TScanReport {
   // What could not be read: zeros in the scan's view. Everything else was scanned.
   std::vector<TByteRange> Unreadable;
   std::int64_t UnreadableBytes = 0;
+};
+
+// How the last recovery from the window went.
+struct TRecoveryRunReport {
+  bool Ran = false;           // a folder was chosen and the run began
+  bool Stopped = false;       // stopped on request, while reading or decoding
+  std::string OutputDir;      // the system's form
+  std::string ReportPath;     // the report page, once written
+  int Databases = 0;
+  int Tables = 0;
+  std::int64_t Rows = 0;
 };
 
 // Called for every fragment as it goes to the file: its number in the file (from 0), the
@@ -89,6 +101,12 @@ class TMain {
   // Runs when the text of Source changes: logs it, forms SourcePath and sizes the source.
   void SourceChange();
 
+  // The recover command: asks for an output folder, reads the source once into it and
+  // decodes the databases there, as quillon-cli recover does, then opens the report page.
+  // A failure is left as an exception once the run's files are closed.
+  void RecoverBtnClick();
+  const TRecoveryRunReport& LastRecovery() const { return lastRecovery_; }
+
   // A click on RecBtn: RecBtnDropDown, then pop opens below the button; a chosen entry
   // runs SourceItemClick.
   void RecBtnClick();
@@ -106,12 +124,19 @@ class TMain {
   bool CloseRequested() const { return closeRequested_; }
   // From LockControls to the end of the scan's cleanup.
   bool Scanning() const { return scanning_; }
+  // A scan or a recovery runs: the window stays open until it has ended.
+  bool Busy() const { return scanning_ || recovering_; }
+  // After a command has returned to the window's own loop: whether the window closes now.
+  bool ClosesAfterCommand() const { return window::ClosesAfterCommand(closeRequested_, Busy()); }
   // The session ends and the process may end as soon as the caller returns: a running scan
   // stops, and its file is finished and closed now, inside this call, not at the next
   // chunk. Called from within the scan (the message pump). Nothing when no file is open.
   // Never throws: a failure to finish is left for the scan to report.
   void FinishFileNow();
 
+  // The start buttons as the window's state has them; a scan and a recovery each lock
+  // the other's start.
+  void ShowControlStates(window::TWindowState state);
   void LockControls();
   void UnlockControls();
 
@@ -137,7 +162,13 @@ class TMain {
 
  private:
   class TScanHost;
-  void RunScan(const std::string& outputPath);
+  class TRecoveryProgress;
+  // outputFileSystem: where the fragment file is written (the file system by default).
+  // showMessages: the scan's own boxes (the size, the completion); a recovery reads
+  // without them and shows the completion at its own end.
+  void RunScan(const std::string& outputPath, bool showMessages = true,
+               IFileSystem* outputFileSystem = nullptr);
+  void RunRecovery(const std::string& outDir);
   // Checks the output against the source; throws the refusal. Records a refusal in
   // LastScan first.
   TOutputPlan PlanOutput();
@@ -165,6 +196,8 @@ class TMain {
   TReplaceRule replaceRule_ = TReplaceRule::Any;
   TOtherPageObserver otherPageObserver_;
   bool scanning_ = false;
+  bool recovering_ = false;
+  TRecoveryRunReport lastRecovery_;
   // The running scan's file from its header to its Finish, for FinishFileNow.
   TFragmentFileWriter* openWriter_ = nullptr;
   bool finishedEarly_ = false;  // FinishFileNow finished (or failed to finish) the file

@@ -26,6 +26,15 @@ class IMainView {
   // button2: disabled while a scan runs.
   virtual void SetStartEnabled(bool enabled) = 0;
 
+  // The recover command's button: disabled while a scan or a recovery runs.
+  virtual void SetRecoverEnabled(bool enabled) = 0;
+  // The system's folder dialog, modal: the folder a recovery writes into (UTF-8), or
+  // nothing when cancelled.
+  virtual std::optional<std::string> ShowFolderDialog() = 0;
+  // Opens a file (the system's form) in the program the system opens it with: the report
+  // page in the default browser. Returns false when the system could not open it.
+  virtual bool OpenDocument(const std::string& path) = 0;
+
   // A modal question with Yes and No; true for Yes.
   virtual bool AskYesNo(const std::string& text) = 0;
 

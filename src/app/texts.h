@@ -46,6 +46,28 @@ inline constexpr const char* kRecBtnCaption = "选择磁盘";
 inline constexpr const char* kSaveBtnCaption = "保存文件";
 inline constexpr const char* kStartCaption = "开始扫描";
 inline constexpr const char* kStopCaption = "停止扫描";
+inline constexpr const char* kRecoverCaption = "恢复数据";
+
+// The recover command's log lines.
+inline constexpr const char* kRecoveryStarted = "开始恢复数据!";
+inline constexpr const char* kRecoveryMissingSource = "请先选择要恢复的磁盘或镜像文件！";
+// "读取存储介质: SRC，恢复数据保存到: OUTDIR"
+inline constexpr const char* kRecoveryReadingPrefix = "读取存储介质: ";
+inline constexpr const char* kRecoveryReadingInto = "，恢复数据保存到: ";
+// "已读取 N 字节，找到 M 个碎片，正在解析数据库..."
+inline constexpr const char* kRecoveryReadPrefix = "已读取 ";
+inline constexpr const char* kRecoveryReadBytes = " 字节，找到 ";
+inline constexpr const char* kRecoveryReadFragments = " 个碎片，正在解析数据库...";
+// After a stop while the source was read: what was read is decoded.
+inline constexpr const char* kRecoveryReadStopped = "读取已停止，只解析已读取的部分。";
+// "恢复完成：N 个数据库，M 张表，R 行数据，保存在: OUTDIR"
+inline constexpr const char* kRecoveryDonePrefix = "恢复完成：";
+inline constexpr const char* kRecoveryStoppedPrefix = "恢复已停止，目前找到的数据：";
+inline constexpr const char* kRecoveryDatabases = " 个数据库，";
+inline constexpr const char* kRecoveryTables = " 张表，";
+inline constexpr const char* kRecoveryRows = " 行数据，保存在: ";
+inline constexpr const char* kRecoveryReportPrefix = "恢复报告: ";
+inline constexpr const char* kRecoveryReportNotOpened = "无法自动打开恢复报告，请用浏览器打开上面的文件。";
 
 // Label1, the instructions: ten lines, the odd ones empty.
 inline constexpr const char* kInstructionLines[] = {

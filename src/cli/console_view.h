@@ -35,6 +35,10 @@ class TConsoleView : public IMainView {
 
   // The command line shows no menus and no dialogs.
   void ShowSelfClosingMessage(const std::string& text) override { ShowMessage(text); }
+  // The command line has no recover button, no folder dialog and opens nothing.
+  void SetRecoverEnabled(bool) override {}
+  std::optional<std::string> ShowFolderDialog() override { return std::nullopt; }
+  bool OpenDocument(const std::string&) override { return false; }
   void ClearSourceMenu() override {}
   void AddSourceMenuEntry(const std::string&, const std::string&, int) override {}
   void AddSourceMenuSeparator() override {}

@@ -10,19 +10,19 @@
 
 #include "app/error_display.h"
 #include "app/main_form.h"
+#include "app/recovery_run.h"
 #include "cli/commands.h"
 #include "cli/console_view.h"
 #include "cli/json_output.h"
 #include "cli/platform_console.h"
 #include "cli/progress_meter.h"
-#include "cli/recover_output.h"
+#include "app/recover_output.h"
 #include "core/errors.h"
 #include "core/fragment_file_format.h"
 #include "recover/fragment_page_store.h"
 #include "recover/page_map_writer.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
-#include "recover/report_html.h"
 #include "storage/output_guard.h"
 #include "storage/device_queries.h"
 #include "storage/file_system.h"
@@ -33,10 +33,6 @@ namespace {
 
 using recover::TFragmentPageStore;
 using recover::TPageMapScanEnd;
-using recover::TPageMapWriter;
-
-constexpr const char* kFragmentFileName = "fragments.frag";
-constexpr const char* kPageMapFileName = "fragments.pagemap";
 
 // Whether the file at path begins as a fragment file does: recover then decodes it instead
 // of scanning it.
@@ -93,29 +89,19 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   view.Attach(main);
   // The placement was judged before OUTDIR was made; TMain asks again and is answered so.
   view.SetQuestionAnswer(options.AllowSameDevice);
-  const std::string mapPath = outputs.PathOf(kPageMapFileName);
-  const std::string shownMap = outputs.ToDisplayText(mapPath);
-  std::optional<TPageMapWriter> map;
+  std::optional<TRecoveryReading> reading;
   try {
-    map.emplace(outputs.Create(kPageMapFileName), shownMap);
-    map->WriteHeader();
+    reading.emplace(main, outputs);
   } catch (const EQuillonError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
     return {kExitFailure, false, {}};
   }
-  main.SetFragmentObserver([&map](std::int64_t, std::int64_t offset,
-                                  std::span<const std::uint8_t, kFragmentSize> page) {
-    map->AddFragment(offset, page);
-  });
-  main.SetOtherPageObserver(
-      [&map](std::int64_t offset, std::span<const std::uint8_t, kFragmentSize> page) {
-        map->OfferPage(offset, page);
-      });
+  const std::string& shownMap = reading->ShownMapPath();
 
   bool failed = false;
   try {
     main.Source.SetText(source);
-    main.Destination.SetText(outputs.PathOf(kFragmentFileName));
+    main.Destination.SetText(reading->FragmentPath());
     main.button2Click();
   } catch (const EQuillonError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
@@ -131,11 +117,9 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   // A lost source leaves complete files up to where it ended; any other failure does not.
   const bool lost = report.End == TScanEnd::SourceLost;
   if (failed && !lost) return {kExitFailure, false, {}};
-  const TPageMapScanEnd end = report.End == TScanEnd::Completed ? TPageMapScanEnd::Completed
-                              : report.End == TScanEnd::Stopped ? TPageMapScanEnd::Stopped
-                                                                : TPageMapScanEnd::Failed;
+  const TPageMapScanEnd end = TRecoveryReading::MapEndOf(report.End);
   try {
-    map->Finish(report.BytesScanned, end);
+    reading->Finish(report);
   } catch (const EQuillonError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
     return {kExitFailure, false, {}};
@@ -146,17 +130,17 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
                    static_cast<long long>(range.Offset), static_cast<long long>(range.Length));
     }
   }
-  const std::string shownFragments = outputs.ToDisplayText(outputs.PathOf(kFragmentFileName));
+  const std::string shownFragments = outputs.ToDisplayText(outputs.PathOf(kRecoverFragmentFileName));
   if (!options.Quiet && !options.Json) {
     ConsolePrintf(stdout, "%lld fragments and %llu possible definition, header and usage-map pages "
                 "from %lld bytes read; written to %s and %s\n",
                 static_cast<long long>(report.Fragments),
-                static_cast<unsigned long long>(map->KeptPages()),
+                static_cast<unsigned long long>(reading->KeptPages()),
                 static_cast<long long>(report.BytesScanned), shownFragments.c_str(),
                 shownMap.c_str());
   }
   result.Json = {{"fragments", report.Fragments},
-                 {"kept_pages", map->KeptPages()},
+                 {"kept_pages", reading->KeptPages()},
                  {"bytes_read", report.BytesScanned},
                  {"unreadable_bytes", report.UnreadableBytes},
                  {"end", lost ? "source lost" : end == TPageMapScanEnd::Stopped ? "stopped"
@@ -215,7 +199,7 @@ int RunRecoverCommand(const TRecoverOptions& options) {
       return kExitFailure;
     }
   } else if (!options.AllowSameDevice &&
-             devices->FileLiesOnDevice(outDir + "/" + kFragmentFileName, sourcePath)) {
+             devices->FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, sourcePath)) {
     // Judged before OUTDIR is made: not even a folder is written onto the device read.
     ConsolePrintf(stderr,
                  "Refused: the output folder \"%s\" lies on \"%s\", the device being read. "
@@ -255,26 +239,17 @@ int RunRecoverCommand(const TRecoverOptions& options) {
       return status;
     }
     json["reading"] = reading.Json;
-    fragmentPath = outputs.PathOf(kFragmentFileName);
+    fragmentPath = outputs.PathOf(kRecoverFragmentFileName);
   }
 
   const bool showProgress = !options.Quiet && IsTerminal(stderr);
   TConsoleRecoveryProgress progress(showProgress);
   std::unique_ptr<TFragmentPageStore> store;
   try {
-    const std::string mapPath = recover::PageMapPathFor(fragmentPath);
-    std::unique_ptr<TStream> map;
-    if (PathExists(mapPath)) map = fileSystem->Open(mapPath, TOpenMode::ReadShared);
-    const std::int64_t length = [&] {
-      auto file = fileSystem->Open(fragmentPath, TOpenMode::ReadShared);
-      return file->Length();
-    }();
-    store = std::make_unique<TFragmentPageStore>(
-        fileSystem->Open(fragmentPath, TOpenMode::ReadShared), shown(fragmentPath),
-        std::move(map), shown(mapPath), [&](std::uint64_t done) {
-          progress.Progress("reading fragments", static_cast<std::int64_t>(done),
-                            std::max<std::int64_t>(length, 1) * 2);
-        });
+    store = OpenFragmentStore(*fileSystem, fragmentPath,
+                              [&](std::int64_t done, std::int64_t total) {
+                                progress.Progress("reading fragments", done, total);
+                              });
   } catch (const EQuillonError& error) {
     progress.Clear();
     ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
@@ -297,19 +272,14 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   for (const std::string& warning : notes.Warnings) warnings.push_back(JsonSafeText(warning));
   json["warnings"] = warnings;
 
-  recover::TRecoveryOptions recoveryOptions;
-  recoveryOptions.OutputDir = shown(outDir);
   try {
-    const recover::TRecoveryReport report =
-        recover::RecoverDatabases(*store, outputs, recoveryOptions, progress);
-    std::string reportPath;
-    try {
-      reportPath = recover::WriteReportHtml(
-          report, outputs, {.OutputDir = shown(outDir), .Source = shown(source)}, progress);
-    } catch (const EQuillonError& error) {
+    const TDecodeResult decoded = DecodeFragments(*store, outputs, shown(source), progress);
+    const recover::TRecoveryReport& report = decoded.Report;
+    const std::string& reportPath = decoded.ReportPath;
+    if (!decoded.ReportError.empty()) {
       // The tables are written and complete; only the page that shows them is missing.
       progress.Clear();
-      ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
+      ConsolePrintf(stderr, "%s\n", ErrorDisplayText(decoded.ReportError).c_str());
       status = kExitFailure;
     }
     progress.Clear();

@@ -19,7 +19,7 @@
 #include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 #include "cli/rows_output.h"
-#include "cli/utf8_paths.h"
+#include "storage/utf8_paths.h"
 #include "core/errors.h"
 #include "core/replacing_file.h"
 #include "rows/catalog_reading.h"

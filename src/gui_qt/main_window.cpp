@@ -12,6 +12,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
@@ -28,25 +29,19 @@
 namespace quillon {
 namespace {
 
-constexpr int kToolbarHeight = 44;
-constexpr int kStatusBarHeight = 19;
-constexpr int kButtonHeight = 40;
-constexpr int kSegLabelWidth = 200;
-constexpr int kMemoWidth = 499;
-constexpr int kLinkFontPixels = 13;
+using namespace window;
 
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
 
-QToolButton* MakeToolButton(QToolButton* button, const char* name, const char* caption,
-                            TToolIcon icon, int x, int width) {
-  button->setObjectName(QString::fromLatin1(name));
-  button->setText(QString::fromUtf8(caption));
-  button->setIcon(ToolIcon(icon));
-  button->setIconSize(QSize(20, 20));
+QToolButton* MakeToolButton(QToolButton* button, const TToolButton& from) {
+  button->setObjectName(QString::fromLatin1(from.Name));
+  button->setText(QString::fromUtf8(from.Caption));
+  button->setIcon(ToolIcon(IconOf(from.Command)));
+  button->setIconSize(QSize(kToolIconSize, kToolIconSize));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setAutoRaise(true);
   button->setFocusPolicy(Qt::NoFocus);  // every command is given with the mouse
-  button->setGeometry(x, 2, width, kButtonHeight);
+  button->setGeometry(from.Rect.X, from.Rect.Y, from.Rect.Width, from.Rect.Height);
   return button;
 }
 
@@ -64,7 +59,7 @@ TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices,
   // The caption and the application title, which also captions every message box.
   setWindowTitle(TitleText());
   QGuiApplication::setApplicationDisplayName(TitleText());
-  setFont(WindowFont(12));
+  setFont(WindowFont(kFontPixels));
   // A fixed border that can still be maximised: the thin-frame style where the platform
   // has one; elsewhere the window at least never shrinks below its start size.
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -96,22 +91,19 @@ void TMainWindow::BuildToolbar() {
   RzToolbar1->setFixedHeight(kToolbarHeight);
   RzToolbar1->setAutoFillBackground(true);
 
-  RecBtn = new TDropDownToolButton(RzToolbar1);
-  MakeToolButton(RecBtn, "RecBtn", texts::kRecBtnCaption, TToolIcon::ChooseDisk, 4, 74);
-  SaveBtn = MakeToolButton(new QToolButton(RzToolbar1), "SaveBtn", texts::kSaveBtnCaption,
-                           TToolIcon::SaveFile, 78, 60);
-  button2 = MakeToolButton(new QToolButton(RzToolbar1), "button2", texts::kStartCaption,
-                           TToolIcon::StartScan, 138, 60);
-  Button1 = MakeToolButton(new QToolButton(RzToolbar1), "Button1", texts::kStopCaption,
-                           TToolIcon::StopScan, 198, 60);
-
-  connect(RecBtn, &QToolButton::clicked, this,
-          [this] { RunCommand([this] { main_.RecBtnClick(); }); });
-  connect(SaveBtn, &QToolButton::clicked, this,
-          [this] { RunCommand([this] { main_.SaveBtnClick(); }); });
-  connect(button2, &QToolButton::clicked, this, &TMainWindow::StartClicked);
-  connect(Button1, &QToolButton::clicked, this,
-          [this] { RunCommand([this] { main_.Button1Click(); }); });
+  for (const TToolButton& from : ToolButtons()) {
+    QToolButton* button = MakeToolButton(
+        from.DropDown ? new TDropDownToolButton(RzToolbar1) : new QToolButton(RzToolbar1), from);
+    connect(button, &QToolButton::clicked, this,
+            [this, command = from.Command] { CommandClicked(command); });
+    switch (from.Command) {
+      case TCommand::ChooseSource: RecBtn = static_cast<TDropDownToolButton*>(button); break;
+      case TCommand::Save: SaveBtn = button; break;
+      case TCommand::Start: button2 = button; break;
+      case TCommand::Stop: Button1 = button; break;
+      case TCommand::Recover: RecoverBtn = button; break;
+    }
+  }
 }
 
 void TMainWindow::BuildPanel() {
@@ -121,40 +113,29 @@ void TMainWindow::BuildPanel() {
   RzPanel1->setLineWidth(1);
   const int frame = RzPanel1->frameWidth();
 
-  QStringList lines;
-  for (const char* line : texts::kInstructionLines) lines << QString::fromUtf8(line);
-  Label1 = new QLabel(lines.join(QLatin1Char('\n')), RzPanel1);
+  Label1 = new QLabel(FromUtf8(InstructionText("\n")), RzPanel1);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setTextFormat(Qt::PlainText);
   Label1->setWordWrap(true);
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   // 289 x 169 holds the ten lines in 宋体; a fallback font with taller lines gets the
   // height it needs, which still ends above the first link.
-  Label1->setGeometry(frame, frame, 289, std::max(169, Label1->heightForWidth(289)));
+  Label1->setGeometry(frame, frame, kLabelWidth,
+                      std::max(kLabelHeight, Label1->heightForWidth(kLabelWidth)));
 
   const QUrl address(QString::fromUtf8(branding::kWebAddress));
   QFont linkFont = WindowFont(kLinkFontPixels);
   linkFont.setUnderline(true);
-  const auto makeLink = [&](const char* name, const QString& caption, int top) {
-    auto* link = new TUrlLabel(caption, address, dialogs_, RzPanel1);
-    link->setObjectName(QString::fromLatin1(name));
+  TUrlLabel** const labels[] = {&RzURLLabel2, &RzURLLabel3, &RzURLLabel1};
+  const std::vector<TLink> links = Links();
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    auto* link = new TUrlLabel(FromUtf8(links[i].Caption), address, dialogs_, RzPanel1);
+    link->setObjectName(QString::fromLatin1(links[i].Name));
     link->setFont(linkFont);
     link->adjustSize();
-    link->move(frame + 16, frame + top);
-    return link;
-  };
-  RzURLLabel2 = makeLink("RzURLLabel2",
-                         QString::fromUtf8(branding::kServiceLabel) +
-                             QString::fromUtf8(branding::kServiceNumber),
-                         200);
-  RzURLLabel3 = makeLink("RzURLLabel3",
-                         QString::fromUtf8(texts::kSupportTelephonePrefix) +
-                             QString::fromUtf8(branding::kSupportTelephone),
-                         224);
-  RzURLLabel1 = makeLink("RzURLLabel1",
-                         QString::fromUtf8(branding::kProductName) + QLatin1Char(':') +
-                             QString::fromUtf8(branding::kWebAddress),
-                         248);
+    link->move(frame + kLinkLeft, frame + links[i].Top);
+    *labels[i] = link;
+  }
 
   memo2 = new QTextEdit(RzPanel1);
   memo2->setObjectName(QStringLiteral("memo2"));
@@ -205,10 +186,19 @@ void TMainWindow::RunCommand(const std::function<void()>& command) {
   }
 }
 
-void TMainWindow::StartClicked() {
-  RunCommand([this] { main_.button2Click(); });
-  // A close request taken during the scan: the file is finished, so the program ends now.
-  if (main_.CloseRequested() && !main_.Scanning()) close();
+void TMainWindow::CommandClicked(TCommand command) {
+  RunCommand([this, command] {
+    switch (command) {
+      case TCommand::ChooseSource: main_.RecBtnClick(); break;
+      case TCommand::Save: main_.SaveBtnClick(); break;
+      case TCommand::Start: main_.button2Click(); break;
+      case TCommand::Stop: main_.Button1Click(); break;
+      case TCommand::Recover: main_.RecoverBtnClick(); break;
+    }
+  });
+  // A close request taken during a scan or a recovery: its files are finished, so the
+  // program ends now. Nested inside one, the outer command carries it out.
+  if (main_.ClosesAfterCommand()) close();
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
@@ -262,11 +252,23 @@ void TMainWindow::ProcessPendingMessages() { QCoreApplication::processEvents(); 
 
 void TMainWindow::SetStartEnabled(bool enabled) { button2->setEnabled(enabled); }
 
+void TMainWindow::SetRecoverEnabled(bool enabled) { RecoverBtn->setEnabled(enabled); }
+
+std::optional<std::string> TMainWindow::ShowFolderDialog() {
+  const std::optional<QString> folder = dialogs_.FolderDialog(this);
+  if (!folder) return std::nullopt;
+  return folder->toStdString();
+}
+
+bool TMainWindow::OpenDocument(const std::string& path) {
+  return dialogs_.OpenUrl(QUrl::fromLocalFile(FromUtf8(path)));
+}
+
 void TMainWindow::ClearSourceMenu() { pop->clear(); }
 
 void TMainWindow::AddSourceMenuEntry(const std::string& name, const std::string& caption,
                                      int imageIndex) {
-  QAction* entry = pop->addAction(MenuEntryIcon(imageIndex), MenuCaption(caption));
+  QAction* entry = pop->addAction(quillon::MenuEntryIcon(imageIndex), MenuCaption(caption));
   entry->setObjectName(FromUtf8(name));
   entry->setData(QByteArray::fromStdString(name));
 }

@@ -27,10 +27,6 @@ class TMainWindow : public QWidget, public IMainView {
   Q_OBJECT
 
  public:
-  // The client area's size at start.
-  static constexpr int kStartWidth = 789;
-  static constexpr int kStartHeight = 400;
-
   TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs,
               QWidget* parent = nullptr);
 
@@ -50,6 +46,9 @@ class TMainWindow : public QWidget, public IMainView {
   void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
   void SetStartEnabled(bool enabled) override;
+  void SetRecoverEnabled(bool enabled) override;
+  std::optional<std::string> ShowFolderDialog() override;
+  bool OpenDocument(const std::string& path) override;
   bool AskYesNo(const std::string& text) override;
   void ShowSelfClosingMessage(const std::string& text) override;
   void ClearSourceMenu() override;
@@ -71,7 +70,8 @@ class TMainWindow : public QWidget, public IMainView {
   // Runs a command; a failure escaping it goes to the default error display and the
   // window goes on as before.
   void RunCommand(const std::function<void()>& command);
-  void StartClicked();
+  // Runs a toolbar command, then closes the window where a close request waits for it.
+  void CommandClicked(window::TCommand command);
   QString TitleText() const;
 
   IWindowDialogs& dialogs_;
@@ -82,6 +82,7 @@ class TMainWindow : public QWidget, public IMainView {
   QToolButton* SaveBtn = nullptr;
   QToolButton* button2 = nullptr;
   QToolButton* Button1 = nullptr;
+  QToolButton* RecoverBtn = nullptr;
   QFrame* RzPanel1 = nullptr;
   QLabel* Label1 = nullptr;
   TUrlLabel* RzURLLabel1 = nullptr;

@@ -57,6 +57,12 @@ std::optional<QString> TQtWindowDialogs::FileDialog(QWidget* parent,
   return QDir::toNativeSeparators(file.absoluteFilePath());
 }
 
+std::optional<QString> TQtWindowDialogs::FolderDialog(QWidget* parent) {
+  const QString folder = QFileDialog::getExistingDirectory(parent, QString(), lastDirectory_);
+  if (folder.isEmpty()) return std::nullopt;
+  return QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath());
+}
+
 QAction* TQtWindowDialogs::PopupMenu(QMenu& menu, const QPoint& globalPosition) {
   return menu.exec(globalPosition);
 }

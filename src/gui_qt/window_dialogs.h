@@ -37,6 +37,8 @@ class IWindowDialogs {
   // Returns the full path of the confirmed file, or nothing when cancelled.
   virtual std::optional<QString> FileDialog(QWidget* parent,
                                             const TFileDialogSettings& settings) = 0;
+  // The system's folder dialog: the chosen folder's full path, or nothing when cancelled.
+  virtual std::optional<QString> FolderDialog(QWidget* parent) = 0;
   // Opens menu at a global position and waits. Returns the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPosition) = 0;
   // Hands url to the desktop's default handler without waiting. Returns false on failure.
@@ -51,6 +53,7 @@ class TQtWindowDialogs : public IWindowDialogs {
   bool Question(const QString& title, const QString& text) override;
   std::optional<QString> FileDialog(QWidget* parent,
                                     const TFileDialogSettings& settings) override;
+  std::optional<QString> FolderDialog(QWidget* parent) override;
   QAction* PopupMenu(QMenu& menu, const QPoint& globalPosition) override;
   bool OpenUrl(const QUrl& url) override;
 

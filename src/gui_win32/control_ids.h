@@ -10,6 +10,7 @@ inline constexpr int kRecBtn = 1002;
 inline constexpr int kSaveBtn = 1003;
 inline constexpr int kButton2 = 1004;  // start the scan
 inline constexpr int kButton1 = 1005;  // stop the scan
+inline constexpr int kRecoverBtn = 1006;  // recover data
 inline constexpr int kRzPanel1 = 1010;
 inline constexpr int kLabel1 = 1011;
 inline constexpr int kRzURLLabel1 = 1012;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/source_menu.h"
+#include "app/window_layout.h"
 
 namespace quillon {
 namespace {
@@ -15,23 +15,6 @@ constexpr int kGrid = 240;
 constexpr int kSamples = 4;  // per pixel along each axis
 // Never used in an icon: what is left of it after painting is transparent.
 constexpr std::uint32_t kKey = 0xFF00FF;
-
-struct TColours {
-  COLORREF Main;
-  COLORREF Dark;
-  COLORREF Light;
-  COLORREF Accent;
-};
-
-const TColours kGreyed{RGB(160, 160, 160), RGB(120, 120, 120), RGB(230, 230, 230),
-                       RGB(180, 180, 180)};
-const TColours kSteel{RGB(96, 112, 136), RGB(48, 56, 72), RGB(220, 226, 236), RGB(40, 200, 80)};
-const TColours kBlue{RGB(40, 90, 180), RGB(20, 45, 100), RGB(235, 240, 250), RGB(40, 90, 180)};
-const TColours kGreen{RGB(30, 120, 60), RGB(40, 60, 80), RGB(230, 245, 235), RGB(30, 150, 60)};
-const TColours kRed{RGB(200, 40, 40), RGB(120, 20, 20), RGB(255, 255, 255), RGB(200, 40, 40)};
-const TColours kDisc{RGB(200, 170, 60), RGB(80, 80, 90), RGB(250, 250, 250), RGB(200, 170, 60)};
-const TColours kPartition{RGB(96, 112, 136), RGB(48, 56, 72), RGB(220, 226, 236),
-                          RGB(240, 170, 40)};
 
 // The pen and brush in a device context, swapped and deleted as a unit.
 class TPen {
@@ -75,69 +58,37 @@ class TPen {
   HBRUSH brush_ = nullptr;
 };
 
-using TPainter = void (*)(HDC, const TColours&);
+COLORREF ColourOf(const window::TRgb& rgb) { return RGB(rgb.R, rgb.G, rgb.B); }
 
-void PaintHardDisk(HDC dc, const TColours& c) {
+void Paint(HDC dc, const window::TIcon& icon, const window::TPalette& palette) {
   TPen pen(dc);
-  pen.Set(c.Dark, 12, c.Main);
-  ::RoundRect(dc, 25, 65, 215, 185, 40, 40);
-  pen.Set(c.Dark, 12, c.Light);
-  ::RoundRect(dc, 45, 85, 195, 125, 20, 20);
-  pen.Set(std::nullopt, 0, c.Accent);
-  ::Ellipse(dc, 160, 140, 190, 170);
-}
-
-void PaintVolume(HDC dc, const TColours& c) {
-  PaintHardDisk(dc, c);
-  // One slice of the disk marked as the partition.
-  TPen pen(dc);
-  pen.Set(c.Dark, 12, c.Accent);
-  ::Rectangle(dc, 45, 85, 105, 125);
-}
-
-void PaintImageFile(HDC dc, const TColours& c) {
-  TPen pen(dc);
-  const POINT page[] = {{55, 25}, {145, 25}, {195, 75}, {195, 215}, {55, 215}};
-  pen.Set(c.Dark, 12, c.Light);
-  ::Polygon(dc, page, 5);
-  pen.Set(c.Dark, 12, c.Main);
-  ::Ellipse(dc, 75, 95, 175, 195);
-  pen.Set(c.Dark, 12, c.Light);
-  ::Ellipse(dc, 110, 130, 140, 160);
-}
-
-void PaintSave(HDC dc, const TColours& c) {
-  TPen pen(dc);
-  pen.Set(c.Dark, 12, c.Main);
-  ::RoundRect(dc, 35, 35, 205, 205, 30, 30);
-  pen.Set(c.Dark, 12, c.Light);
-  ::Rectangle(dc, 65, 35, 175, 105);
-  pen.Set(c.Dark, 12, c.Dark);
-  ::Rectangle(dc, 140, 50, 160, 90);
-  pen.Set(c.Dark, 12, c.Light);
-  ::Rectangle(dc, 65, 135, 175, 205);
-}
-
-void PaintStart(HDC dc, const TColours& c) {
-  TPen pen(dc);
-  pen.Set(c.Dark, 30, std::nullopt);
-  ::MoveToEx(dc, 145, 145, nullptr);
-  ::LineTo(dc, 205, 205);
-  pen.Set(c.Main, 22, c.Light);
-  ::Ellipse(dc, 35, 35, 155, 155);
-  const POINT play[] = {{80, 65}, {130, 95}, {80, 125}};
-  pen.Set(std::nullopt, 0, c.Accent);
-  ::Polygon(dc, play, 3);
-}
-
-void PaintStop(HDC dc, const TColours& c) {
-  TPen pen(dc);
-  const int a = 35, b = 85, d = 155, e = 205;
-  const POINT octagon[] = {{b, a}, {d, a}, {e, b}, {e, d}, {d, e}, {b, e}, {a, d}, {a, b}};
-  pen.Set(c.Dark, 12, c.Main);
-  ::Polygon(dc, octagon, 8);
-  pen.Set(std::nullopt, 0, c.Light);
-  ::Rectangle(dc, 70, 105, 170, 135);
+  for (const window::TShape& shape : icon.Shapes) {
+    pen.Set(shape.Stroke ? std::optional<COLORREF>(ColourOf(palette.Of(*shape.Stroke)))
+                         : std::nullopt,
+            shape.StrokeWidth,
+            shape.Fill ? std::optional<COLORREF>(ColourOf(palette.Of(*shape.Fill))) : std::nullopt);
+    std::vector<POINT> points;
+    for (const window::TPoint& point : shape.Points) points.push_back({point.X, point.Y});
+    switch (shape.Kind) {
+      case window::TShapeKind::RoundRect:
+        ::RoundRect(dc, points[0].x, points[0].y, points[1].x, points[1].y, 2 * shape.Radius,
+                    2 * shape.Radius);
+        break;
+      case window::TShapeKind::Rect:
+        ::Rectangle(dc, points[0].x, points[0].y, points[1].x, points[1].y);
+        break;
+      case window::TShapeKind::Ellipse:
+        ::Ellipse(dc, points[0].x, points[0].y, points[1].x, points[1].y);
+        break;
+      case window::TShapeKind::Line:
+        ::MoveToEx(dc, points[0].x, points[0].y, nullptr);
+        ::LineTo(dc, points[1].x, points[1].y);
+        break;
+      case window::TShapeKind::Polygon:
+        ::Polygon(dc, points.data(), static_cast<int>(points.size()));
+        break;
+    }
+  }
 }
 
 HBITMAP MakeDib(int width, int height, void** bits) {
@@ -152,7 +103,8 @@ HBITMAP MakeDib(int width, int height, void** bits) {
 }
 
 // The icon as size x size pixels 0xAARRGGBB, premultiplied, rows from the top.
-std::vector<std::uint32_t> Render(TPainter paint, const TColours& colours, int size) {
+std::vector<std::uint32_t> Render(const window::TIcon& icon, const window::TPalette& colours,
+                                  int size) {
   const int big = size * kSamples;
   void* bits = nullptr;
   const HBITMAP canvas = MakeDib(big, big, &bits);
@@ -165,7 +117,7 @@ std::vector<std::uint32_t> Render(TPainter paint, const TColours& colours, int s
   const float scale = static_cast<float>(big) / kGrid;
   const XFORM toPixels{scale, 0, 0, scale, 0, 0};
   ::SetWorldTransform(dc, &toPixels);
-  paint(dc, colours);
+  Paint(dc, icon, colours);
   ::GdiFlush();
 
   std::vector<std::uint32_t> pixels(static_cast<std::size_t>(size) * size);
@@ -218,8 +170,9 @@ HBITMAP ToMask(const std::vector<std::uint32_t>& pixels, int size) {
   return ::CreateBitmap(size, size, 1, 1, rows.data());
 }
 
-void AddIcon(HIMAGELIST list, TPainter paint, const TColours& colours, int size) {
-  const std::vector<std::uint32_t> pixels = Render(paint, colours, size);
+void AddIcon(HIMAGELIST list, const window::TIcon& icon, const window::TPalette& colours,
+             int size) {
+  const std::vector<std::uint32_t> pixels = Render(icon, colours, size);
   const HBITMAP image = ToBitmap(pixels, size);
   const HBITMAP mask = ToMask(pixels, size);
   ImageList_Add(list, image, mask);
@@ -230,30 +183,22 @@ void AddIcon(HIMAGELIST list, TPainter paint, const TColours& colours, int size)
 }  // namespace
 
 HIMAGELIST MakeToolImageList(int size, bool greyed) {
-  const HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, kToolIconCount, 0);
+  const auto buttons = window::ToolButtons();
+  const HIMAGELIST list =
+      ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, static_cast<int>(buttons.size()), 0);
   if (list == nullptr) return nullptr;
-  const struct {
-    TPainter Paint;
-    const TColours& Colours;
-  } icons[kToolIconCount] = {
-      {PaintHardDisk, kSteel}, {PaintSave, kBlue}, {PaintStart, kGreen}, {PaintStop, kRed}};
-  for (const auto& icon : icons) {
-    AddIcon(list, icon.Paint, greyed ? kGreyed : icon.Colours, size);
+  for (const window::TToolButton& button : buttons) {
+    const window::TIcon& icon = window::Icon(window::IconOf(button.Command));
+    AddIcon(list, icon, greyed ? window::GreyedPalette() : icon.Colours, size);
   }
   return list;
 }
 
 HBITMAP MakeMenuEntryBitmap(int imageIndex, int size) {
-  switch (imageIndex) {
-    case source_menu::kDriveImageIndex:
-      return ToBitmap(Render(PaintHardDisk, kSteel, size), size);
-    case source_menu::kVolumeImageIndex:
-      return ToBitmap(Render(PaintVolume, kPartition, size), size);
-    case source_menu::kOpenImageImageIndex:
-      return ToBitmap(Render(PaintImageFile, kDisc, size), size);
-    default:
-      return nullptr;
-  }
+  const std::optional<window::TIconKind> kind = window::MenuEntryIcon(imageIndex);
+  if (!kind) return nullptr;
+  const window::TIcon& icon = window::Icon(*kind);
+  return ToBitmap(Render(icon, icon.Colours, size), size);
 }
 
 }  // namespace quillon

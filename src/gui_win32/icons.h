@@ -1,19 +1,19 @@
 #pragma once
-// The window's icons, painted at run time: the four toolbar commands, each with a separate
-// greyed form for the disabled state, and the three kinds of entry of the source menu.
+// The window's icons, painted at run time from their shapes (app/window_layout.h): the
+// toolbar commands, each with a separate greyed form for the disabled state, and the three
+// kinds of entry of the source menu.
 // They are drawn with GDI at four times their size and scaled down, which smooths their
 // edges into the alpha channel.
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/window_layout.h"
+
 namespace quillon {
 
-// In this order in the toolbar's image lists.
-enum class TToolIcon { ChooseDisk, SaveFile, StartScan, StopScan };
-inline constexpr int kToolIconCount = 4;
-
-// The four toolbar icons, size x size pixels, in colour or greyed. The caller destroys it.
+// The toolbar buttons' icons in the order of window::ToolButtons(), size x size pixels, in
+// colour or greyed. The caller destroys it.
 HIMAGELIST MakeToolImageList(int size, bool greyed);
 
 // By the image index of a source menu entry: 17 drive, 18 volume, 19 image file; a 32-bit

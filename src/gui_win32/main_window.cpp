@@ -27,18 +27,20 @@ constexpr DWORD kStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_APPWINDOW;
 
-constexpr int kToolbarHeight = 44;
-constexpr int kStatusBarHeight = 19;
-constexpr int kButtonLeft = 4;
-constexpr int kButtonTop = 2;
-constexpr int kButtonHeight = 40;
-constexpr int kSegLabelWidth = 200;
-constexpr int kMemoWidth = 499;
-constexpr int kLabelWidth = 289;
-constexpr int kLabelHeight = 169;
-constexpr int kLinkLeft = 16;
-constexpr int kFontPixels = 12;
-constexpr int kLinkFontPixels = 13;
+using namespace window;
+
+// The toolbar buttons' identifiers, which are also their commands.
+int CommandId(TCommand command) {
+  switch (command) {
+    case TCommand::ChooseSource: return control_ids::kRecBtn;
+    case TCommand::Save: return control_ids::kSaveBtn;
+    case TCommand::Start: return control_ids::kButton2;
+    case TCommand::Stop: return control_ids::kButton1;
+    case TCommand::Recover: return control_ids::kRecoverBtn;
+  }
+  return 0;
+}
+
 // The log holds far more than a rich edit's default 32K characters.
 constexpr LPARAM kLogCharacterLimit = 0x7FFFFFFE;
 // Set by SetStatusText: SegLabel takes its latest text when the timer's message comes, at
@@ -173,24 +175,17 @@ void TMainWindow::BuildToolbar() {
   TToolbar& bar = *toolbar_;
   // The button size before the buttons, as the toolbar control requires.
   bar.SetLayout(Scaled(kButtonLeft), Scaled(kButtonHeight));
-  bar.AddButton(control_ids::kRecBtn, WideFromUtf8(texts::kRecBtnCaption), TToolIcon::ChooseDisk,
-                Scaled(74), true);
-  bar.AddButton(control_ids::kSaveBtn, WideFromUtf8(texts::kSaveBtnCaption), TToolIcon::SaveFile,
-                Scaled(60), false);
-  bar.AddButton(control_ids::kButton2, WideFromUtf8(texts::kStartCaption), TToolIcon::StartScan,
-                Scaled(60), false);
-  bar.AddButton(control_ids::kButton1, WideFromUtf8(texts::kStopCaption), TToolIcon::StopScan,
-                Scaled(60), false);
+  int image = 0;  // the image lists hold the icons in the buttons' order
+  for (const TToolButton& button : ToolButtons()) {
+    bar.AddButton(CommandId(button.Command), WideFromUtf8(button.Caption), image++,
+                  Scaled(button.Rect.Width), button.DropDown);
+  }
 }
 
 void TMainWindow::BuildPanel() {
   RzPanel1 = MakePanel(Handle(), control_ids::kRzPanel1, WS_EX_STATICEDGE);
 
-  std::wstring instructions;
-  for (std::size_t i = 0; i < std::size(texts::kInstructionLines); ++i) {
-    if (i > 0) instructions += L"\r\n";
-    instructions += WideFromUtf8(texts::kInstructionLines[i]);
-  }
+  const std::wstring instructions = WideFromUtf8(InstructionText("\r\n"));
   // 289 x 169 holds the ten lines in 宋体; a substitute font with taller lines gets the
   // height it needs, which still ends above the first link.
   const int labelHeight = std::max(
@@ -202,17 +197,16 @@ void TMainWindow::BuildPanel() {
   SetFont(Label1, font_.get());
 
   const std::wstring address = WideFromUtf8(branding::kWebAddress);
-  const auto makeLink = [&](int id, const std::string& caption, int top) {
-    return std::make_unique<TUrlLabel>(WideFromUtf8(caption), address, dialogs_, RzPanel1, id,
-                                       Scaled(kLinkLeft), Scaled(top), linkFont_.get());
-  };
-  RzURLLabel2 = makeLink(control_ids::kRzURLLabel2,
-                         std::string(branding::kServiceLabel) + branding::kServiceNumber, 200);
-  RzURLLabel3 =
-      makeLink(control_ids::kRzURLLabel3,
-               std::string(texts::kSupportTelephonePrefix) + branding::kSupportTelephone, 224);
-  RzURLLabel1 = makeLink(control_ids::kRzURLLabel1,
-                         std::string(branding::kProductName) + ":" + branding::kWebAddress, 248);
+  // Links() lists RzURLLabel2, RzURLLabel3 and RzURLLabel1, top to bottom.
+  std::unique_ptr<TUrlLabel>* const labels[] = {&RzURLLabel2, &RzURLLabel3, &RzURLLabel1};
+  const int ids[] = {control_ids::kRzURLLabel2, control_ids::kRzURLLabel3,
+                     control_ids::kRzURLLabel1};
+  const std::vector<TLink> links = Links();
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    *labels[i] = std::make_unique<TUrlLabel>(WideFromUtf8(links[i].Caption), address, dialogs_,
+                                             RzPanel1, ids[i], Scaled(kLinkLeft),
+                                             Scaled(links[i].Top), linkFont_.get());
+  }
 
   memo2 =
       ::CreateWindowExW(WS_EX_CLIENTEDGE, RichEditClass(), L"",
@@ -341,7 +335,7 @@ LRESULT TMainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYENDSESSION:
       // While a scan runs the session may not end: the user sees the reason and may wait.
       // A forced end (critical) does not wait for the answer, so the file is finished now.
-      if (!main_.Scanning()) return TRUE;
+      if (!main_.Busy()) return TRUE;
       if ((static_cast<DWORD>(lParam) & ENDSESSION_CRITICAL) != 0) main_.FinishFileNow();
       return FALSE;
     case WM_ENDSESSION:
@@ -378,6 +372,9 @@ void TMainWindow::OnCommand(int command) {
     case control_ids::kButton1:
       RunCommand([this] { main_.Button1Click(); });
       break;
+    case control_ids::kRecoverBtn:
+      RunCommand([this] { main_.RecoverBtnClick(); });
+      break;
     default:
       break;
   }
@@ -386,7 +383,7 @@ void TMainWindow::OnCommand(int command) {
   if (commandDepth_ == 0) ShowStatusText();
   // A close request taken during the command (a scan, the menu being built): the file is
   // finished, so the window closes now, from the message loop.
-  if (commandDepth_ == 0 && main_.CloseRequested() && !main_.Scanning() && Handle() != nullptr) {
+  if (commandDepth_ == 0 && main_.ClosesAfterCommand() && Handle() != nullptr) {
     ::PostMessageW(Handle(), WM_CLOSE, 0, 0);
   }
 }
@@ -510,6 +507,20 @@ std::optional<std::string> TMainWindow::ShowOpenDialog() {
   if (!path) return std::nullopt;
   od.FileName = *path;
   return Utf8FromWide(*path);
+}
+
+void TMainWindow::SetRecoverEnabled(bool enabled) {
+  toolbar_->SetEnabled(control_ids::kRecoverBtn, enabled);
+}
+
+std::optional<std::string> TMainWindow::ShowFolderDialog() {
+  const std::optional<std::wstring> folder = dialogs_.FolderDialog(Handle());
+  if (!folder) return std::nullopt;
+  return Utf8FromWide(*folder);
+}
+
+bool TMainWindow::OpenDocument(const std::string& path) {
+  return dialogs_.OpenUrl(Handle(), WideFromUtf8(path));
 }
 
 std::optional<std::string> TMainWindow::ShowSaveDialog(const std::string& fileName) {

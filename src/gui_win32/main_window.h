@@ -37,8 +37,8 @@ HMODULE LoadSystemLibrary(const wchar_t* name);
 class TMainWindow : public TWindowBase, public IMainView {
  public:
   // The client area's size at start.
-  static constexpr int kStartWidth = 789;
-  static constexpr int kStartHeight = 400;
+  static constexpr int kStartWidth = window::kStartWidth;
+  static constexpr int kStartHeight = window::kStartHeight;
 
   // Makes the window and its controls, hidden. Throws EQuillonError when the system
   // refuses a window.
@@ -72,6 +72,9 @@ class TMainWindow : public TWindowBase, public IMainView {
   void ShowMessage(const std::string& text) override;
   void ProcessPendingMessages() override;
   void SetStartEnabled(bool enabled) override;
+  void SetRecoverEnabled(bool enabled) override;
+  std::optional<std::string> ShowFolderDialog() override;
+  bool OpenDocument(const std::string& path) override;
   bool AskYesNo(const std::string& text) override;
   void ShowSelfClosingMessage(const std::string& text) override;
   void ClearSourceMenu() override;

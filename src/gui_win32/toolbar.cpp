@@ -32,11 +32,11 @@ TToolbar::~TToolbar() {
   ImageList_Destroy(greyedIcons_);
 }
 
-void TToolbar::AddButton(int command, const std::wstring& caption, TToolIcon icon, int width,
+void TToolbar::AddButton(int command, const std::wstring& caption, int image, int width,
                          bool dropDown) {
   std::wstring text = caption;
   TBBUTTON button{};
-  button.iBitmap = static_cast<int>(icon);
+  button.iBitmap = image;
   button.idCommand = command;
   button.fsState = TBSTATE_ENABLED;
   button.fsStyle = static_cast<BYTE>(BTNS_BUTTON | (dropDown ? BTNS_WHOLEDROPDOWN : 0));

@@ -14,7 +14,7 @@ namespace quillon {
 
 class TToolbar {
  public:
-  static constexpr int kIconSize = 20;  // at 96 dots per inch
+  static constexpr int kIconSize = window::kToolIconSize;  // at 96 dots per inch
 
   // Creates the control as a child of parent, with its icons (iconSize pixels square) and
   // font; its clicks and drop-downs go to notified.
@@ -26,9 +26,9 @@ class TToolbar {
 
   HWND Handle() const { return toolbar_; }
 
-  // One more button at the right end, width pixels wide (an arrow included).
-  void AddButton(int command, const std::wstring& caption, TToolIcon icon, int width,
-                 bool dropDown);
+  // One more button at the right end, width pixels wide (an arrow included), with the
+  // icon at image of the image lists.
+  void AddButton(int command, const std::wstring& caption, int image, int width, bool dropDown);
   // Puts the buttons left pixels from the left edge, height pixels high, or as high as their
   // icon and caption need where that is more. Before the first AddButton: the control takes
   // the button size only before it has buttons.

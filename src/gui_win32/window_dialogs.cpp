@@ -1,5 +1,8 @@
 #include "gui_win32/window_dialogs.h"
 
+#include <objbase.h>
+#include <shlobj.h>
+
 #include <commdlg.h>
 #include <shellapi.h>
 
@@ -93,6 +96,22 @@ UINT TWin32WindowDialogs::PopupMenu(const TPopupMenu& menu, HWND owner, const RE
   return static_cast<UINT>(::TrackPopupMenuEx(
       menu.Handle(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_RETURNCMD | TPM_NONOTIFY,
       button.left, button.bottom, owner, &keepClear));
+}
+
+std::optional<std::wstring> TWin32WindowDialogs::FolderDialog(HWND owner) {
+  // The new-style dialog needs COM on this thread; balanced however it ends.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  BROWSEINFOW info{};
+  info.hwndOwner = owner;
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  std::optional<std::wstring> chosen;
+  if (PIDLIST_ABSOLUTE list = ::SHBrowseForFolderW(&info)) {
+    wchar_t path[MAX_PATH] = {};
+    if (::SHGetPathFromIDListW(list, path)) chosen = path;
+    ::CoTaskMemFree(list);
+  }
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  return chosen;
 }
 
 bool TWin32WindowDialogs::OpenUrl(HWND owner, const std::wstring& url) {

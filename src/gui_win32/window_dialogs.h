@@ -38,6 +38,8 @@ class IWindowDialogs {
                                                  const TFileDialogSettings& settings) = 0;
   // Opens menu with its top left corner at the bottom left of button (screen coordinates)
   // and waits. Returns the chosen entry's command, or 0.
+  // The system's folder dialog: the chosen folder's full path, or nothing when cancelled.
+  virtual std::optional<std::wstring> FolderDialog(HWND owner) = 0;
   virtual UINT PopupMenu(const TPopupMenu& menu, HWND owner, const RECT& button) = 0;
   // Hands url to the desktop's default handler without waiting. Returns false on failure.
   virtual bool OpenUrl(HWND owner, const std::wstring& url) = 0;
@@ -51,6 +53,7 @@ class TWin32WindowDialogs : public IWindowDialogs {
   void Error(HWND owner, const std::wstring& title, const std::wstring& text) override;
   bool Question(HWND owner, const std::wstring& title, const std::wstring& text) override;
   std::optional<std::wstring> FileDialog(HWND owner, const TFileDialogSettings& settings) override;
+  std::optional<std::wstring> FolderDialog(HWND owner) override;
   UINT PopupMenu(const TPopupMenu& menu, HWND owner, const RECT& button) override;
   bool OpenUrl(HWND owner, const std::wstring& url) override;
 };

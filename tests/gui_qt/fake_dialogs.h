@@ -57,6 +57,12 @@ class TFakeDialogs : public IWindowDialogs {
     FileDialogs.push_back(settings);
     return settings.Kind == TFileDialogSettings::TKind::Open ? OpenAnswer : SaveAnswer;
   }
+  std::optional<QString> FolderAnswer;  // the folder dialog: chosen folder, or a cancel
+  int FolderDialogs = 0;
+  std::optional<QString> FolderDialog(QWidget*) override {
+    ++FolderDialogs;
+    return FolderAnswer;
+  }
   QAction* PopupMenu(QMenu& menu, const QPoint& globalPosition) override {
     LastMenuPosition = globalPosition;
     QStringList names;

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QFontInfo>
 #include <QLabel>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QToolButton>
@@ -106,29 +107,26 @@ class TMainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The window as its description has it (the description's own test pins the numbers).
   void controlsExistWithTheirNamesCaptionsAndSizes() {
+    using namespace window;
+    constexpr int kPanelHeight = kStartHeight - kToolbarHeight - kStatusBarHeight;
     TWindowRig rig;
     QCOMPARE(rig.window.windowTitle(), kTitle);
     QCOMPARE(QGuiApplication::applicationDisplayName(), kTitle);
-    QCOMPARE(rig.window.size(), QSize(789, 400));
-    QCOMPARE(rig.Find("RzToolbar1")->geometry(), QRect(0, 0, 789, 44));
-    QCOMPARE(rig.Find("RzPanel1")->geometry(), QRect(0, 44, 789, 337));
-    QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, 381, 789, 19));
+    QCOMPARE(rig.window.size(), QSize(kStartWidth, kStartHeight));
+    QCOMPARE(rig.Find("RzToolbar1")->geometry(), QRect(0, 0, kStartWidth, kToolbarHeight));
+    QCOMPARE(rig.Find("RzPanel1")->geometry(), QRect(0, kToolbarHeight, kStartWidth, kPanelHeight));
+    QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, kStartHeight - kStatusBarHeight, kStartWidth, kStatusBarHeight));
 
-    struct TButton {
-      const char* Name;
-      const char* Caption;
-      QRect Geometry;
-    };
-    const TButton buttons[] = {{"RecBtn", "选择磁盘", {4, 2, 74, 40}},
-                               {"SaveBtn", "保存文件", {78, 2, 60, 40}},
-                               {"button2", "开始扫描", {138, 2, 60, 40}},
-                               {"Button1", "停止扫描", {198, 2, 60, 40}}};
-    for (const TButton& expected : buttons) {
+    // The buttons as the window's description has them (its own test pins the numbers).
+    QCOMPARE(window::ToolButtons().size(), std::size_t{5});
+    for (const window::TToolButton& expected : window::ToolButtons()) {
       auto* button = rig.Find<QToolButton>(expected.Name);
       QVERIFY2(button != nullptr, expected.Name);
       QCOMPARE(button->text(), QString::fromUtf8(expected.Caption));
-      QCOMPARE(button->geometry(), expected.Geometry);
+      QCOMPARE(button->geometry(), QRect(expected.Rect.X, expected.Rect.Y, expected.Rect.Width,
+                                         expected.Rect.Height));
       QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
       QVERIFY(button->isEnabled());
       const QIcon icon = button->icon();
@@ -139,8 +137,8 @@ class TMainWindowTest : public QObject {
     auto* label = rig.Find<QLabel>("Label1");
     const int frame = rig.Find<QFrame>("RzPanel1")->frameWidth();
     QCOMPARE(label->pos(), QPoint(frame, frame));
-    QCOMPARE(label->width(), 289);
-    QVERIFY(label->height() >= 169);
+    QCOMPARE(label->width(), kLabelWidth);
+    QVERIFY(label->height() >= kLabelHeight);
     QVERIFY(label->wordWrap());
     QCOMPARE(label->text().split('\n'),
              QStringList({"", "第一步:选择磁盘,选择需要扫描的分区或镜像文件.", "",
@@ -149,7 +147,7 @@ class TMainWindowTest : public QObject {
                           "第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.",
                           "", "请以管理员权限运行此程序."}));
     // The last instruction is not cut off, whichever CJK font is installed.
-    QVERIFY(label->heightForWidth(289) <= label->height());
+    QVERIFY(label->heightForWidth(kLabelWidth) <= label->height());
     QVERIFY(label->geometry().bottom() < frame + 200);
 
     const std::pair<const char*, int> links[] = {
@@ -157,8 +155,8 @@ class TMainWindowTest : public QObject {
     for (const auto& [name, top] : links) {
       auto* link = rig.Find<TUrlLabel>(name);
       QVERIFY2(link != nullptr, name);
-      QCOMPARE(link->pos(), QPoint(frame + 16, frame + top));
-      QCOMPARE(link->font().pixelSize(), 13);
+      QCOMPARE(link->pos(), QPoint(frame + kLinkLeft, frame + top));
+      QCOMPARE(link->font().pixelSize(), kLinkFontPixels);
       QVERIFY(link->font().underline());
       QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
       QCOMPARE(link->palette().color(QPalette::WindowText),
@@ -169,14 +167,14 @@ class TMainWindowTest : public QObject {
     QVERIFY(rig.Find<QLabel>("RzURLLabel1")->text().endsWith(":" QUILLON_WEB_ADDRESS));
 
     auto* memo = rig.Find<QTextEdit>("memo2");
-    QCOMPARE(memo->width(), 499);
-    QCOMPARE(memo->geometry().right(), 789 - 1 - frame);
+    QCOMPARE(memo->width(), kMemoWidth);
+    QCOMPARE(memo->geometry().right(), kStartWidth - 1 - frame);
     QVERIFY(memo->isReadOnly());
     QVERIFY(memo->toPlainText().isEmpty());
 
     QCOMPARE(rig.Find<QLabel>("SegLabel")->text(), QStringLiteral("文件数量："));
-    QCOMPARE(rig.Find("SegLabel")->width(), 200);
-    QCOMPARE(rig.Find("gg")->width(), 589);
+    QCOMPARE(rig.Find("SegLabel")->width(), kSegLabelWidth);
+    QCOMPARE(rig.Find("gg")->width(), kStartWidth - kSegLabelWidth);
     QCOMPARE(rig.Find<TGaugeWidget>("gg")->Text(), QStringLiteral("0%"));
     QVERIFY(rig.Find("pop") != nullptr);
 
@@ -342,6 +340,58 @@ class TMainWindowTest : public QObject {
     QCOMPARE(rig.ReadOutput().State, TFragmentFileState::Complete);
     QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("完成！"));
     QVERIFY(rig.dialogs.Messages.back().ClosedAtOnce);
+    QVERIFY(!rig.window.isVisible());
+  }
+
+  // The fifth command: the sample recovered into a chosen folder through the button, with
+  // both start buttons locked meanwhile, and the report handed to the desktop.
+  void theRecoverButtonRecoversTheSampleAndOpensTheReport() {
+    TWindowRig rig;
+    rig.dialogs.MenuChoice = QStringLiteral("Openimage");
+    rig.dialogs.OpenAnswer = kSample;
+    rig.Click("RecBtn");
+    const QString folder = rig.dir.filePath(QStringLiteral("recovered"));
+    rig.dialogs.FolderAnswer = folder;
+    std::vector<bool> locked;
+    rig.window.SetOnChunk([&](int) {
+      locked.push_back(!rig.Find("button2")->isEnabled() && !rig.Find("RecoverBtn")->isEnabled() &&
+                       rig.Find("Button1")->isEnabled());
+    });
+    rig.Click("RecoverBtn");
+
+    QCOMPARE(rig.dialogs.FolderDialogs, 1);
+    QVERIFY(rig.dialogs.Errors.empty());
+    QVERIFY(locked.size() > 5);
+    QCOMPARE(locked, std::vector<bool>(locked.size(), true));
+    QVERIFY(rig.Find("button2")->isEnabled());
+    QVERIFY(rig.Find("RecoverBtn")->isEnabled());
+    const QString report = folder + QStringLiteral("/report.html");
+    QCOMPARE(rig.dialogs.OpenedUrls, std::vector<QUrl>{QUrl::fromLocalFile(report)});
+    QVERIFY(QFileInfo(report).isFile());
+    QVERIFY(QFileInfo(folder + QStringLiteral("/database-1.sqlite")).isFile());
+    QCOMPARE(rig.States().Status, QStringLiteral("碎片：235"));
+    QCOMPARE(rig.States().Gauge, QStringLiteral("0%"));
+    const QStringList log = rig.LogLines();
+    QCOMPARE(log.at(log.size() - 2),
+             QStringLiteral("恢复完成：1 个数据库，2 张表，978 行数据，保存在: ") + folder);
+    QCOMPARE(log.last(), QStringLiteral("恢复报告: ") + report);
+    QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("完成！"));
+    QVERIFY(rig.window.isVisible());
+  }
+
+  void aCloseRequestDuringARecoveryEndsTheProgramAfterIt() {
+    TWindowRig rig;
+    rig.dialogs.MenuChoice = QStringLiteral("Openimage");
+    rig.dialogs.OpenAnswer = kSample;
+    rig.Click("RecBtn");
+    rig.dialogs.FolderAnswer = rig.dir.filePath(QStringLiteral("recovered"));
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk == 2) QVERIFY(!rig.window.close());
+    });
+    rig.Click("RecoverBtn");
+    QCOMPARE(rig.window.Main().LastRecovery().Rows, std::int64_t{978});
+    QVERIFY(rig.dialogs.Messages.back().ClosedAtOnce);
+    QVERIFY(rig.dialogs.OpenedUrls.empty());
     QVERIFY(!rig.window.isVisible());
   }
 

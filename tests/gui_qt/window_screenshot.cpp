@@ -1,8 +1,9 @@
 // Draws the window for the documentation (scripts/screenshot.sh):
-//   quillon-window-screenshot IMAGE OUTPUT SCAN_PNG MENU_PNG
+//   quillon-window-screenshot IMAGE OUTPUT SCAN_PNG MENU_PNG [FOLDER RECOVER_PNG]
 // SCAN_PNG: the window after a finished scan, started from the toolbar with the dialogs
 // answered by IMAGE and OUTPUT. MENU_PNG: the window with the source menu open, on a
-// made-up machine with three volumes and two physical drives.
+// made-up machine with three volumes and two physical drives. RECOVER_PNG: a window after
+// the recover command has recovered IMAGE into FOLDER (new or empty).
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -73,8 +74,9 @@ bool Save(const QPixmap& picture, const char* path) {
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s IMAGE OUTPUT SCAN_PNG MENU_PNG\n", argv[0]);
+  if (argc != 5 && argc != 7) {
+    std::fprintf(stderr, "usage: %s IMAGE OUTPUT SCAN_PNG MENU_PNG [FOLDER RECOVER_PNG]\n",
+                 argv[0]);
     return 2;
   }
   QApplication::setFont(WindowFont(12));
@@ -108,5 +110,26 @@ int main(int argc, char** argv) {
   QPainter painter(&shot);
   painter.drawPixmap(window.mapFromGlobal(dialogs.Position), dialogs.Picture);
   painter.end();
-  return Save(shot, argv[4]) ? 0 : 1;
+  if (!Save(shot, argv[4])) return 1;
+  if (argc == 5) return 0;
+
+  // A fresh window: the source chosen, then the recover command into FOLDER.
+  TMenuCamera recoveryDialogs;
+  recoveryDialogs.MenuChoice = QStringLiteral("Openimage");
+  recoveryDialogs.OpenAnswer = QString::fromLocal8Bit(argv[1]);
+  recoveryDialogs.FolderAnswer = QString::fromLocal8Bit(argv[5]);
+  testing::TFakeDeviceQueries noDevices;
+  TMainWindow recovering(*fileSystem, noDevices, recoveryDialogs);
+  recovering.ShowCentred();
+  QApplication::processEvents();
+  for (const char* name : {"RecBtn", "RecoverBtn"}) {
+    recovering.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
+    QApplication::processEvents();
+  }
+  if (!recoveryDialogs.Errors.empty()) {
+    std::fprintf(stderr, "%s\n", recoveryDialogs.Errors.front().Text.toLocal8Bit().constData());
+    return 1;
+  }
+  QApplication::processEvents();
+  return Save(recovering.grab(), argv[6]) ? 0 : 1;
 }

@@ -72,6 +72,12 @@ class TFakeDialogs : public IWindowDialogs {
     MenuCaptions.push_back(captions);
     return chosen;
   }
+  std::optional<std::wstring> FolderAnswer;  // the folder dialog: chosen folder, or a cancel
+  int FolderDialogs = 0;
+  std::optional<std::wstring> FolderDialog(HWND) override {
+    ++FolderDialogs;
+    return FolderAnswer;
+  }
   bool OpenUrl(HWND, const std::wstring& url) override {
     OpenedUrls.push_back(url);
     return OpenUrlSucceeds;

@@ -260,11 +260,14 @@ class Win32MainWindowTest : public ::testing::Test {
   static void SetUpTestSuite() { PrepareWindowControls(); }
 };
 
+// The window as its description has it (the description's own test pins the numbers).
 TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
+  using namespace window;
+  constexpr int kPanelHeight = kStartHeight - kToolbarHeight - kStatusBarHeight;
   TWindowRig rig;
   EXPECT_EQ(WindowText(rig.Main()), kTitle);
-  EXPECT_EQ(ClientSize(rig.Main()).cx, 789);
-  EXPECT_EQ(ClientSize(rig.Main()).cy, 400);
+  EXPECT_EQ(ClientSize(rig.Main()).cx, kStartWidth);
+  EXPECT_EQ(ClientSize(rig.Main()).cy, kStartHeight);
   const LONG_PTR style = ::GetWindowLongPtrW(rig.Main(), GWL_STYLE);
   EXPECT_FALSE(style & WS_THICKFRAME) << "the border cannot be dragged";
   EXPECT_TRUE((style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) ==
@@ -275,19 +278,25 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   EXPECT_LE(std::abs((frame.left + frame.right) - (work.left + work.right)), 1);
   EXPECT_LE(std::abs((frame.top + frame.bottom) - (work.top + work.bottom)), 1);
 
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzToolbar1), rig.Main()), Rect(0, 0, 789, 44));
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzPanel1), rig.Main()), Rect(0, 44, 789, 337));
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzStatusBar1), rig.Main()), Rect(0, 381, 789, 19));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzToolbar1), rig.Main()), Rect(0, 0, kStartWidth, kToolbarHeight));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzPanel1), rig.Main()), Rect(0, kToolbarHeight, kStartWidth, kPanelHeight));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzStatusBar1), rig.Main()), Rect(0, kStartHeight - kStatusBarHeight, kStartWidth, kStatusBarHeight));
 
+  // The buttons as the window's description has them (its own test pins the numbers).
   struct TButton {
     int Id;
-    const wchar_t* Caption;
+    std::wstring Caption;
     RECT Place;
   };
-  const TButton buttons[] = {{ids::kRecBtn, L"选择磁盘", Rect(4, 2, 74, 40)},
-                             {ids::kSaveBtn, L"保存文件", Rect(78, 2, 60, 40)},
-                             {ids::kButton2, L"开始扫描", Rect(138, 2, 60, 40)},
-                             {ids::kButton1, L"停止扫描", Rect(198, 2, 60, 40)}};
+  const int buttonIds[] = {ids::kRecBtn, ids::kSaveBtn, ids::kButton2, ids::kButton1,
+                           ids::kRecoverBtn};
+  ASSERT_EQ(window::ToolButtons().size(), std::size(buttonIds));
+  std::vector<TButton> buttons;
+  for (std::size_t i = 0; i < std::size(buttonIds); ++i) {
+    const window::TToolButton& button = window::ToolButtons()[i];
+    buttons.push_back({buttonIds[i], WideFromUtf8(button.Caption),
+                       Rect(button.Rect.X, button.Rect.Y, button.Rect.Width, button.Rect.Height)});
+  }
   const TToolbar& toolbar = rig.window.Toolbar();
   for (const TButton& expected : buttons) {
     EXPECT_EQ(toolbar.Caption(expected.Id), expected.Caption);
@@ -313,8 +322,8 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   const RECT labelPlace = RectIn(label, panel);
   EXPECT_EQ(labelPlace.left, 0);
   EXPECT_EQ(labelPlace.top, 0);
-  EXPECT_EQ(labelPlace.right, 289);
-  EXPECT_GE(labelPlace.bottom, 169);
+  EXPECT_EQ(labelPlace.right, kLabelWidth);
+  EXPECT_GE(labelPlace.bottom, kLabelHeight);
   EXPECT_LT(labelPlace.bottom, 200) << "the instructions end above the first link";
   EXPECT_EQ(SplitLines(WindowText(label)),
             (std::vector<std::wstring>{
@@ -326,7 +335,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   // The last instruction is not cut off, whichever CJK font the system substitutes.
   {
     const std::wstring text = WindowText(label);
-    RECT needed{0, 0, 289, 0};
+    RECT needed{0, 0, kLabelWidth, 0};
     const HDC dc = ::GetDC(label);
     ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0)));
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
@@ -362,7 +371,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
 
   const HWND memo = rig.Control(ids::kMemo2);
   const RECT memoPlace = RectIn(memo, panel);
-  EXPECT_EQ(memoPlace.right - memoPlace.left, 499);
+  EXPECT_EQ(memoPlace.right - memoPlace.left, kMemoWidth);
   EXPECT_EQ(memoPlace.right, ClientSize(panel).cx);
   EXPECT_EQ(memoPlace.top, 0);
   EXPECT_EQ(memoPlace.bottom, ClientSize(panel).cy);
@@ -377,7 +386,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   EXPECT_NEAR(segLabel.right, 200, 2);
   const RECT gauge = RectIn(rig.Control(ids::kGg), rig.Control(ids::kRzStatusBar1));
   EXPECT_GE(gauge.left, segLabel.right);
-  EXPECT_GE(gauge.right, 789 - 2) << "gg fills the rest of the status bar";
+  EXPECT_GE(gauge.right, kStartWidth - 2) << "gg fills the rest of the status bar";
   EXPECT_EQ(rig.window.Gauge().Text(), L"0%");
 
   // Chinese text is drawn with a font that has the characters, not as empty boxes.
@@ -655,6 +664,43 @@ TEST_F(Win32MainWindowTest, ACloseRequestDuringAScanEndsTheProgramAfterTheScan) 
   Pump(&quit);  // the message loop closes the window and ends the program with 0
   EXPECT_FALSE(::IsWindow(rig.Main()));
   EXPECT_EQ(quit, std::optional<WPARAM>(0));
+}
+
+// The fifth command: the sample recovered into a chosen folder through the button, both
+// start buttons locked meanwhile, and the report handed to the shell's "open".
+TEST_F(Win32MainWindowTest, TheRecoverButtonRecoversTheSampleAndOpensTheReport) {
+  TWindowRig rig;
+  rig.dialogs.MenuChoice = "Openimage";
+  rig.dialogs.OpenAnswer = SamplePath();
+  rig.Click(ids::kRecBtn);
+  const std::wstring folder = (rig.folder / L"recovered").wstring();
+  rig.dialogs.FolderAnswer = folder;
+  std::vector<bool> locked;
+  rig.window.SetOnChunk([&](int) {
+    const TToolbar& bar = rig.window.Toolbar();
+    locked.push_back(!bar.IsEnabled(ids::kButton2) && !bar.IsEnabled(ids::kRecoverBtn) &&
+                     bar.IsEnabled(ids::kButton1));
+  });
+  rig.Click(ids::kRecoverBtn);
+
+  EXPECT_EQ(rig.dialogs.FolderDialogs, 1);
+  EXPECT_TRUE(rig.dialogs.Errors.empty()) << (rig.dialogs.Errors.empty() ? "" : Utf8FromWide(rig.dialogs.Errors[0].Text));
+  EXPECT_GT(locked.size(), 5u);
+  EXPECT_EQ(locked, std::vector<bool>(locked.size(), true));
+  EXPECT_TRUE(rig.window.Toolbar().IsEnabled(ids::kButton2));
+  EXPECT_TRUE(rig.window.Toolbar().IsEnabled(ids::kRecoverBtn));
+  const std::wstring report = folder + L"/report.html";
+  ASSERT_EQ(rig.dialogs.OpenedUrls.size(), 1u);
+  EXPECT_EQ(fs::path(rig.dialogs.OpenedUrls[0]), fs::path(report));
+  EXPECT_TRUE(fs::is_regular_file(report));
+  EXPECT_TRUE(fs::is_regular_file(folder + L"/database-1.sqlite"));
+  EXPECT_EQ(rig.StatusText(), L"碎片：235");
+  EXPECT_EQ(rig.States().Gauge, L"0%");
+  const std::vector<std::wstring> log = rig.LogLines();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].rfind(L"恢复完成：1 个数据库，2 张表，978 行数据，保存在: ", 0), 0u);
+  EXPECT_EQ(rig.dialogs.Messages.back().Text, L"完成！");
+  EXPECT_TRUE(::IsWindowVisible(rig.Main()));
 }
 
 TEST_F(Win32MainWindowTest, AnEndingSessionWaitsForTheScanOrFinishesTheFileBeforeItEnds) {

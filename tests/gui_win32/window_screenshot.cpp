@@ -1,8 +1,9 @@
 // Draws the window for the documentation (scripts/screenshot-windows.sh):
-//   quillon-window-screenshot IMAGE OUTPUT SCAN_BMP MENU_BMP
+//   quillon-window-screenshot IMAGE OUTPUT SCAN_BMP MENU_BMP [FOLDER RECOVER_BMP]
 // SCAN_BMP: the window after a finished scan, started from the toolbar with the source menu
 // and the dialogs answered by IMAGE and OUTPUT (Windows paths). MENU_BMP: the window with
 // the real source menu open, on a made-up machine with three volumes and two drives.
+// RECOVER_BMP: a second window after the recover command has recovered IMAGE into FOLDER.
 
 #include <windows.h>
 
@@ -85,8 +86,9 @@ void Pump() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 5) {
-    std::fwprintf(stderr, L"usage: quillon-window-screenshot IMAGE OUTPUT SCAN_BMP MENU_BMP\n");
+  if (argc != 5 && argc != 7) {
+    std::fwprintf(stderr, L"usage: quillon-window-screenshot IMAGE OUTPUT SCAN_BMP MENU_BMP "
+                          L"[FOLDER RECOVER_BMP]\n");
     return 2;
   }
   PrepareWindowControls();
@@ -123,6 +125,33 @@ int wmain(int argc, wchar_t** argv) {
   ::SendMessageW(window.Handle(), WM_COMMAND, control_ids::kRecBtn, 0);
   if (!dialogs.Saved) {
     std::fwprintf(stderr, L"cannot write %ls\n", argv[4]);
+    return 1;
+  }
+  if (argc == 5) return 0;
+
+  testing::TFakeDialogs recoveryDialogs;
+  recoveryDialogs.MenuChoice = "Openimage";
+  recoveryDialogs.OpenAnswer = argv[1];
+  recoveryDialogs.FolderAnswer = argv[5];
+  testing::TFakeDeviceQueries noDevices;
+  TMainWindow recovering(*fileSystem, noDevices, recoveryDialogs);
+  recovering.ShowCentred();
+  Pump();
+  for (const int command : {control_ids::kRecBtn, control_ids::kRecoverBtn}) {
+    ::SendMessageW(recovering.Handle(), WM_COMMAND, command, 0);
+    Pump();
+  }
+  if (!recoveryDialogs.Errors.empty()) {
+    std::fprintf(stderr, "%s\n", Utf8FromWide(recoveryDialogs.Errors.front().Text).c_str());
+    return 1;
+  }
+  ::SetForegroundWindow(recovering.Handle());
+  for (int i = 0; i < 10; ++i) {
+    Pump();
+    ::Sleep(100);
+  }
+  if (!testing::SaveWindowPicture(recovering.Handle(), argv[6])) {
+    std::fwprintf(stderr, L"cannot write %ls\n", argv[6]);
     return 1;
   }
   return 0;

@@ -84,6 +84,23 @@ class TScriptedView : public IMainView {
     Messages.push_back(text);
     SelfClosingMessages.push_back(text);
   }
+  std::vector<bool> RecoverEnabledHistory;
+  // The folder dialog: the folder the user confirms, or nothing for a cancel.
+  std::optional<std::string> FolderAnswer;
+  int FolderDialogShows = 0;
+  // The shell's "open": every path handed to it, and what it answers.
+  std::vector<std::string> OpenedDocuments;
+  bool OpenDocumentSucceeds = true;
+  void SetRecoverEnabled(bool enabled) override { RecoverEnabledHistory.push_back(enabled); }
+  std::optional<std::string> ShowFolderDialog() override {
+    ++FolderDialogShows;
+    return FolderAnswer;
+  }
+  bool OpenDocument(const std::string& path) override {
+    OpenedDocuments.push_back(path);
+    return OpenDocumentSucceeds;
+  }
+
   void ClearSourceMenu() override { Menu.clear(); }
   void AddSourceMenuEntry(const std::string& name, const std::string& caption,
                           int imageIndex) override {

@@ -43,6 +43,8 @@ class TRecoverOutputs : public IFileSystem {
     return inner_.FromDisplayText(text);
   }
 
+  // OUTDIR as the system holds it, without a trailing separator.
+  const std::string& Dir() const { return dir_; }
   // The system path of name (a file name, '/' between folders) inside OUTDIR.
   std::string PathOf(const std::string& name) const;
   // Creates name inside OUTDIR, listed first. The one way recover's own files are made.

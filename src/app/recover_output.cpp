@@ -1,10 +1,10 @@
-#include "cli/recover_output.h"
+#include "app/recover_output.h"
 
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
-#include "cli/utf8_paths.h"
+#include "storage/utf8_paths.h"
 #include "core/errors.h"
 
 namespace quillon {
@@ -116,9 +116,10 @@ void TRecoverOutputs::List(const std::string& relativeUtf8) {
 }
 
 std::string TRecoverOutputs::RelativeInside(const std::string& path) const {
-  const std::string prefix = dir_ + separator_;
-  std::string relative = path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size())
-                                                                   : std::string();
+  // Where OUTDIR is a Windows path the decoding still joins names with '/': both count.
+  const bool under = path.size() > dir_.size() && path.compare(0, dir_.size(), dir_) == 0 &&
+                     (path[dir_.size()] == separator_ || path[dir_.size()] == '/');
+  std::string relative = under ? path.substr(dir_.size() + 1) : std::string();
   for (char& c : relative) {
     if (c == '\\') c = '/';
   }

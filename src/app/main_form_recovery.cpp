@@ -1,0 +1,164 @@
+// TMain's recover command: the window's way to what quillon-cli recover does, through the
+// same reading and decoding (recovery_run.h), with the scan's gauge, stop and pump.
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "app/main_form.h"
+#include "app/recover_output.h"
+#include "app/recovery_run.h"
+#include "app/texts.h"
+#include "core/errors.h"
+
+namespace quillon {
+
+// The decoding's view of the window: the gauge in thousandths of each step, the pump each
+// time it moves, and the stop command.
+class TMain::TRecoveryProgress : public recover::IRecoveryProgress {
+ public:
+  static constexpr std::int32_t kSteps = 1000;
+  explicit TRecoveryProgress(TMain& main) : main_(main) {
+    main_.gg_.SetMin(0);
+    main_.gg_.SetMax(kSteps);
+    main_.SetGaugePosition(0);
+  }
+  void Progress(const std::string& what, std::int64_t done, std::int64_t total) override {
+    const std::int64_t step =
+        total <= 0 ? kSteps
+                   : std::clamp<std::int64_t>(
+                         static_cast<std::int64_t>(static_cast<long double>(done) * kSteps / total),
+                         0, kSteps);
+    if (step == lastStep_ && what == lastWhat_) return;
+    lastStep_ = step;
+    lastWhat_ = what;
+    main_.SetGaugePosition(step);
+    main_.view_.ProcessPendingMessages();
+  }
+  bool StopRequested() override { return main_.StopRequested; }
+
+ private:
+  TMain& main_;
+  std::int64_t lastStep_ = -1;
+  std::string lastWhat_;
+};
+
+namespace {
+
+bool LiesInside(const std::string& path, const std::string& dir) {
+  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+         (path[dir.size()] == '/' || path[dir.size()] == '\\');
+}
+
+}  // namespace
+
+void TMain::RecoverBtnClick() {
+  if (Busy()) return;  // the button is disabled meanwhile; a click that slipped through waits
+  view_.AppendLogLine(texts::kRuleLine);
+  view_.AppendLogLine(texts::kRecoveryStarted);
+  if (Source.Text().empty()) {
+    view_.ShowMessage(texts::kRecoveryMissingSource);
+    return;
+  }
+  const std::optional<std::string> chosen = view_.ShowFolderDialog();
+  if (!chosen) return;
+  std::string outDir = SystemPath(*chosen);
+  while (outDir.size() > 1 && (outDir.back() == '/' || outDir.back() == '\\')) outDir.pop_back();
+
+  // The folder's checks come before anything is made, as for quillon-cli recover.
+  if (SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile) {
+    if (SourcePath == outDir || LiesInside(SourcePath, outDir)) {
+      throw EQuillonError("Refused: \"" + Shown(SourcePath) + "\" lies inside the output folder \"" +
+                          Shown(outDir) +
+                          "\". Choose an output folder that does not hold the source.");
+    }
+  } else if (devices_.FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, SourcePath) &&
+             !OutputPlacementAccepted(outDir)) {
+    return;  // nothing was made, nothing was read
+  }
+  const std::string problem = PrepareRecoverDirectory(Shown(outDir), false);
+  if (!problem.empty()) throw EQuillonError(problem);
+  RunRecovery(outDir);
+}
+
+void TMain::RunRecovery(const std::string& outDir) {
+  // The controls stay locked, and the window open, from here to the end of the run,
+  // however it ends.
+  struct TRunGuard {
+    TMain& Main;
+    explicit TRunGuard(TMain& main) : Main(main) {
+      Main.recovering_ = true;
+      Main.LockControls();
+    }
+    ~TRunGuard() {
+      Main.recovering_ = false;
+      Main.UnlockControls();
+      Main.SetGaugePosition(0);
+    }
+  } runGuard(*this);
+  lastRecovery_ = {};
+  lastRecovery_.Ran = true;
+  lastRecovery_.OutputDir = outDir;
+  view_.AppendLogLine(texts::kRecoveryReadingPrefix + Shown(Source.Text()) +
+                      texts::kRecoveryReadingInto + Shown(outDir));
+
+  TRecoverOutputs outputs(fileSystem_, outDir);
+  outputs.Begin();
+  std::exception_ptr sourceLost;
+  {
+    TRecoveryReading reading(*this, outputs);
+    try {
+      RunScan(reading.FragmentPath(), false, &outputs);
+    } catch (const EQuillonError&) {
+      // A lost source leaves complete files up to where it ended: they are decoded, and the
+      // loss is reported at the end. Any other failure ends the run here.
+      if (lastScan_.End != TScanEnd::SourceLost) throw;
+      sourceLost = std::current_exception();
+    }
+    reading.Finish(lastScan_);
+  }
+  if (lastScan_.End == TScanEnd::Stopped) {
+    // What was read so far is decoded; a second stop ends the decoding too.
+    lastRecovery_.Stopped = true;
+    StopRequested = false;
+    view_.AppendLogLine(texts::kRecoveryReadStopped);
+  }
+  view_.AppendLogLine(texts::kRecoveryReadPrefix + std::to_string(lastScan_.BytesScanned) +
+                      texts::kRecoveryReadBytes + std::to_string(lastScan_.Fragments) +
+                      texts::kRecoveryReadFragments);
+
+  TRecoveryProgress progress(*this);
+  const std::unique_ptr<recover::TFragmentPageStore> store = OpenFragmentStore(
+      outputs, outputs.PathOf(kRecoverFragmentFileName),
+      [&](std::int64_t done, std::int64_t total) { progress.Progress("reading", done, total); });
+  for (const std::string& warning : store->Notes().Warnings) view_.AppendLogLine(warning);
+  const TDecodeResult decoded = DecodeFragments(*store, outputs, Shown(Source.Text()), progress);
+  const recover::TRecoveryReport& report = decoded.Report;
+
+  lastRecovery_.Stopped = lastRecovery_.Stopped || report.Stopped;
+  lastRecovery_.Databases = static_cast<int>(report.Databases.size());
+  for (const recover::TDatabaseReport& database : report.Databases) {
+    lastRecovery_.Tables += static_cast<int>(database.Tables.size());
+    for (const recover::TTableReport& table : database.Tables) lastRecovery_.Rows += table.Rows;
+  }
+  if (!decoded.ReportError.empty()) view_.AppendLogLine(decoded.ReportError);
+  lastRecovery_.ReportPath =
+      decoded.ReportPath.empty() ? std::string() : outputs.PathOf(kRecoverReportFileName);
+  view_.AppendLogLine((lastRecovery_.Stopped ? texts::kRecoveryStoppedPrefix
+                                             : texts::kRecoveryDonePrefix) +
+                      std::to_string(lastRecovery_.Databases) + texts::kRecoveryDatabases +
+                      std::to_string(lastRecovery_.Tables) + texts::kRecoveryTables +
+                      std::to_string(lastRecovery_.Rows) + texts::kRecoveryRows + Shown(outDir));
+  if (!lastRecovery_.ReportPath.empty())
+    view_.AppendLogLine(texts::kRecoveryReportPrefix + Shown(lastRecovery_.ReportPath));
+  ShowDoneMessage();
+  // Once the window is going away nobody would look at the page.
+  if (!closeRequested_ && !lastRecovery_.ReportPath.empty() &&
+      !view_.OpenDocument(lastRecovery_.ReportPath)) {
+    view_.AppendLogLine(texts::kRecoveryReportNotOpened);
+  }
+  if (sourceLost) std::rethrow_exception(sourceLost);
+}
+
+}  // namespace quillon

@@ -1,0 +1,79 @@
+#include "app/recovery_run.h"
+
+#include "recover/report_html.h"
+
+#include <algorithm>
+
+#include "core/errors.h"
+
+namespace quillon {
+
+using recover::TFragmentPageStore;
+using recover::TPageMapScanEnd;
+
+TRecoveryReading::TRecoveryReading(TMain& main, TRecoverOutputs& outputs)
+    : main_(main),
+      outputs_(outputs),
+      shownMap_(outputs.ToDisplayText(outputs.PathOf(kRecoverPageMapFileName))) {
+  map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
+  map_->WriteHeader();
+  main.SetFragmentObserver([this](std::int64_t, std::int64_t offset,
+                                  std::span<const std::uint8_t, kFragmentSize> page) {
+    map_->AddFragment(offset, page);
+  });
+  main.SetOtherPageObserver(
+      [this](std::int64_t offset, std::span<const std::uint8_t, kFragmentSize> page) {
+        map_->OfferPage(offset, page);
+      });
+}
+
+TRecoveryReading::~TRecoveryReading() {
+  main_.SetFragmentObserver({});
+  main_.SetOtherPageObserver({});
+}
+
+TPageMapScanEnd TRecoveryReading::MapEndOf(TScanEnd end) {
+  return end == TScanEnd::Completed ? TPageMapScanEnd::Completed
+         : end == TScanEnd::Stopped ? TPageMapScanEnd::Stopped
+                                    : TPageMapScanEnd::Failed;
+}
+
+void TRecoveryReading::Finish(const TScanReport& scan) {
+  map_->Finish(scan.BytesScanned, MapEndOf(scan.End));
+}
+
+std::unique_ptr<TFragmentPageStore> OpenFragmentStore(
+    IFileSystem& fileSystem, const std::string& fragmentPath,
+    const std::function<void(std::int64_t done, std::int64_t total)>& reading) {
+  const auto shown = [&](const std::string& path) { return fileSystem.ToDisplayText(path); };
+  const std::string mapPath = recover::PageMapPathFor(fragmentPath);
+  std::unique_ptr<TStream> map;
+  if (fileSystem.Facts(mapPath).Kind != TPathKind::Missing) {
+    map = fileSystem.Open(mapPath, TOpenMode::ReadShared);
+  }
+  const std::int64_t length = fileSystem.Open(fragmentPath, TOpenMode::ReadShared)->Length();
+  return std::make_unique<TFragmentPageStore>(
+      fileSystem.Open(fragmentPath, TOpenMode::ReadShared), shown(fragmentPath),
+      std::move(map), shown(mapPath), [&reading, length](std::uint64_t done) {
+        if (reading) {
+          reading(static_cast<std::int64_t>(done), std::max<std::int64_t>(length, 1) * 2);
+        }
+      });
+}
+
+TDecodeResult DecodeFragments(const TFragmentPageStore& store, TRecoverOutputs& outputs,
+                              const std::string& source, recover::IRecoveryProgress& progress) {
+  recover::TRecoveryOptions options;
+  options.OutputDir = outputs.ToDisplayText(outputs.Dir());
+  TDecodeResult result;
+  result.Report = recover::RecoverDatabases(store, outputs, options, progress);
+  try {
+    result.ReportPath = recover::WriteReportHtml(
+        result.Report, outputs, {.OutputDir = options.OutputDir, .Source = source}, progress);
+  } catch (const EQuillonError& error) {
+    result.ReportError = error.what();
+  }
+  return result;
+}
+
+}  // namespace quillon
