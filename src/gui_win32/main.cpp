@@ -1,4 +1,5 @@
-// quillon.exe: the desktop window for Windows. It takes no command-line arguments.
+// quillon.exe: the desktop window for Windows. Its only arguments are --version and --help
+// (also /?), answered on the console it was started from, or in a box when there is none.
 //
 // Exit status: 0 when the window was closed, also when a close request waited for a
 // running scan to finish its file, and when the session ended during a scan (which then
@@ -8,9 +9,14 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <shellapi.h>
+
+#include <cwchar>
 #include <exception>
 #include <memory>
+#include <string>
 
+#include "app/branding.h"
 #include "gui_win32/main_window.h"
 #include "gui_win32/wide_text.h"
 #include "storage/device_queries.h"
@@ -18,8 +24,58 @@
 #include "storage/library_search.h"
 #include "storage/system_error_mode.h"
 
+namespace {
+
+// The answer to --version or --help; empty when the window is to open.
+std::wstring CommandLineAnswer() {
+  int count = 0;
+  wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (arguments == nullptr) return {};
+  std::wstring answer;
+  for (int i = 1; i < count && answer.empty(); ++i) {
+    const wchar_t* argument = arguments[i];
+    if (std::wcscmp(argument, L"--version") == 0) {
+      answer = L"quillon " + quillon::WideFromUtf8(quillon::branding::kVersion) + L"\r\n";
+    } else if (std::wcscmp(argument, L"--help") == 0 || std::wcscmp(argument, L"/?") == 0 ||
+               std::wcscmp(argument, L"-h") == 0) {
+      answer =
+          L"Usage: quillon [--version] [--help]\r\n"
+          L"Opens the window that scans a disk, a volume or a disk image for the pages of\r\n"
+          L"lost Access (Jet 4) databases. Volumes and disks need administrator rights (Run as\r\n"
+          L"administrator); disk image files do not. quillon-cli.exe does the same from a\r\n"
+          L"Command Prompt (quillon-cli --help).\r\n\r\n"
+          L"Exit status: 0 when the window was closed; 1 when it could not start.\r\n";
+    }
+  }
+  ::LocalFree(arguments);
+  return answer;
+}
+
+// A program of the window subsystem has no console of its own: the text goes to the one it
+// was started from (or where its output is redirected), else into a box.
+void ShowAnswer(const std::wstring& text) {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if ((out == nullptr || out == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS))
+    out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    if (::GetFileType(out) == FILE_TYPE_CHAR &&
+        ::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+      return;
+    const std::string utf8 = quillon::Utf8FromWide(text);
+    if (::WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr)) return;
+  }
+  ::MessageBoxW(nullptr, text.c_str(), L"Quillon", MB_OK | MB_ICONINFORMATION);
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   using namespace quillon;
+  if (const std::wstring answer = CommandLineAnswer(); !answer.empty()) {
+    ShowAnswer(answer);
+    return 0;
+  }
   // An empty card reader or CD drive must not raise the system's "no disk" box while the
   // volumes are listed: the failure comes back as an error code instead.
   LoadLibrariesFromSystemFolderOnly();
