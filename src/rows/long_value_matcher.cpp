@@ -1,6 +1,7 @@
 #include "rows/long_value_matcher.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_set>
 
 namespace quillon {
@@ -281,18 +282,44 @@ TLongValueMatch TLongValueMatcher::Match(const TLongValueRef& ref, TMatchRule ru
   if (found.empty()) return match;
 
   // Copies of the same pages hold the same bytes: then it does not matter which is taken.
-  std::vector<std::vector<std::uint8_t>> contents;
+  // Parts on pages stored as one copy are the same bytes without reading them; only other
+  // assemblies are put together and compared.
+  const auto sameCopies = [&](const TAssembly& a, const TAssembly& b) {
+    if (a.Parts.size() != b.Parts.size()) return false;
+    for (std::size_t k = 0; k < a.Parts.size(); ++k) {
+      const TLongValuePart& x = a.Parts[k];
+      const TLongValuePart& y = b.Parts[k];
+      if (x.Slot != y.Slot || x.Skip != y.Skip ||
+          catalog_.StoredCopyOf(x.Page) != catalog_.StoredCopyOf(y.Page)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  std::vector<std::optional<std::vector<std::uint8_t>>> contents;  // assembled when compared
   std::vector<std::size_t> contentOf;  // per assembly, its index in contents
   std::vector<std::size_t> rivals;     // per distinct content the assembly with fewest jumps
+  std::vector<std::size_t> firstOf;    // per distinct content the first assembly with it
   for (std::size_t i = 0; i < found.size(); ++i) {
-    auto bytes = AssembleLongValue(catalog_, found[i].Parts);
-    const auto same = std::find(contents.begin(), contents.end(), bytes);
-    contentOf.push_back(static_cast<std::size_t>(same - contents.begin()));
-    if (same == contents.end()) {
+    std::size_t same = contents.size();
+    for (std::size_t c = 0; c < contents.size() && same == contents.size(); ++c) {
+      if (sameCopies(found[firstOf[c]], found[i])) same = c;
+    }
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (same == contents.size() && !contents.empty()) {
+      bytes = AssembleLongValue(catalog_, found[i].Parts);
+      for (std::size_t c = 0; c < contents.size() && same == contents.size(); ++c) {
+        if (!contents[c]) contents[c] = AssembleLongValue(catalog_, found[firstOf[c]].Parts);
+        if (*contents[c] == *bytes) same = c;
+      }
+    }
+    contentOf.push_back(same);
+    if (same == contents.size()) {
       contents.push_back(std::move(bytes));
       rivals.push_back(i);
+      firstOf.push_back(i);
     } else {
-      std::size_t& kept = rivals[contentOf.back()];
+      std::size_t& kept = rivals[same];
       if (found[i].Jumps < found[kept].Jumps) kept = i;
     }
   }
