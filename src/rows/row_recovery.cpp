@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "rows/byte_reading.h"
 #include "rows/catalog_objects.h"
@@ -159,22 +160,42 @@ void TRowRecovery::MatchPointers() {
   TLongValueMatcher longValueMatcher(catalog_, directory_, anchors_);
   bool first = true;
   // Heads that agree on everything a match looks at (copies of a database hold many) are
-  // matched once per pass: the answer is the same bytes.
-  std::unordered_map<std::uint64_t, std::uint32_t> matchedInPass;
+  // matched once per pass: the answer is the same bytes. The groups of such heads are
+  // found once; per pass each group remembers the head matched first.
   const auto refKey = [](const TLongValueRef& ref) {
     return (static_cast<std::uint64_t>(ref.Length) << 33) |
            (static_cast<std::uint64_t>(ref.Kind == TLongValueKind::Chain) << 32) |
            (static_cast<std::uint64_t>(ref.Where.Page) << 8) | ref.Where.Row;
   };
+  std::vector<std::uint32_t> groupOf(longValues_.size());
+  std::size_t groupCount = 0;
+  {
+    std::unordered_map<std::uint64_t, std::uint32_t> groups;
+    groups.reserve(longValues_.size());
+    for (std::uint32_t i = 0; i < longValues_.size(); ++i) {
+      groupOf[i] = groups.emplace(refKey(longValues_[i].Ref), groups.size()).first->second;
+    }
+    groupCount = groups.size();
+  }
+  struct TGroupInPass {
+    std::uint32_t Pass = 0;     // the pass the group was last matched in
+    std::uint32_t Matched = 0;  // the head matched then
+  };
+  std::vector<TGroupInPass> groupInPass(groupCount);
+  std::uint32_t passNumber = 0;
   const auto pass = [&](TMatchRule rule) {
-    matchedInPass.clear();
+    ++passNumber;
     for (const bool live : {true, false}) {
       for (std::uint32_t i = 0; i < longValues_.size(); ++i) {
         TLongValueUse& use = longValues_[i];
         if (use.Live != live || (!first && use.Match.Status == TMatchStatus::Found)) continue;
-        const auto [earlier, added] = matchedInPass.emplace(refKey(use.Ref), i);
-        use.Match = added ? longValueMatcher.Match(use.Ref, rule)
-                          : longValues_[earlier->second].Match;
+        TGroupInPass& group = groupInPass[groupOf[i]];
+        if (group.Pass != passNumber) {
+          group = {passNumber, i};
+          use.Match = longValueMatcher.Match(use.Ref, rule);
+        } else {
+          use.Match = longValues_[group.Matched].Match;
+        }
       }
     }
     for (TMove& move : moves_) {
