@@ -236,8 +236,7 @@ TPageBytes TPageCatalog::Bytes(TPageIndex page) const {
   return TPageBytes(StoredBytes(pages_[page].Store), kFragmentSize);
 }
 
-TRowSlot TPageCatalog::Slot(TPageIndex page, std::uint16_t slot) const {
-  const TPageBytes bytes = Bytes(page);
+TRowSlot TPageCatalog::SlotIn(TPageBytes bytes, std::uint16_t slotCount, std::uint16_t slot) {
   const std::uint16_t entry = LoadU16(bytes, kRowTableOffset + 2u * slot);
   TRowSlot result;
   result.Flags = static_cast<std::uint16_t>(entry & (kRowDeletedFlag | kRowOverflowFlag));
@@ -245,7 +244,7 @@ TRowSlot TPageCatalog::Slot(TPageIndex page, std::uint16_t slot) const {
   result.End = slot == 0 ? static_cast<std::uint16_t>(kFragmentSize)
                          : static_cast<std::uint16_t>(
                                LoadU16(bytes, kRowTableOffset + 2u * (slot - 1)) & kRowOffsetMask);
-  const std::size_t tableEnd = kRowTableOffset + 2u * SlotCount(page);
+  const std::size_t tableEnd = kRowTableOffset + 2u * slotCount;
   result.Valid = result.Start >= tableEnd && result.Start < result.End &&
                  result.End <= kFragmentSize;
   return result;

@@ -86,7 +86,11 @@ class TPageCatalog {
   // Entries of the row-offset table that fit in the page; more claimed rows are ignored.
   std::uint16_t SlotCount(TPageIndex page) const { return pages_[page].Slots; }
   // slot < SlotCount(page).
-  TRowSlot Slot(TPageIndex page, std::uint16_t slot) const;
+  TRowSlot Slot(TPageIndex page, std::uint16_t slot) const {
+    return SlotIn(Bytes(page), SlotCount(page), slot);
+  }
+  // The same from the page's bytes, for reading every slot of a page with one look-up.
+  static TRowSlot SlotIn(TPageBytes bytes, std::uint16_t slotCount, std::uint16_t slot);
   // The bytes of a valid slot; empty for an invalid one.
   std::span<const std::uint8_t> RowBytes(TPageIndex page, std::uint16_t slot) const;
 

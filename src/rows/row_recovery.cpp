@@ -60,10 +60,11 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
   for (const TPageIndex page : pages) {
     if (budget < catalog_.SlotCount(page)) break;
     budget -= catalog_.SlotCount(page);
+    const TPageBytes pageBytes = catalog_.Bytes(page);
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
-      const TRowSlot s = catalog_.Slot(page, slot);
+      const TRowSlot s = TPageCatalog::SlotIn(pageBytes, catalog_.SlotCount(page), slot);
       if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
-      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
+      const auto bytes = pageBytes.subspan(s.Start, s.End - s.Start);
       if (bytes.size() < 2) continue;
       TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
       ++e.Rows;
@@ -76,8 +77,10 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
   for (const TPageIndex page : pages) {
     table.DataPages.push_back(catalog_.FragmentOf(page));
     if (totals_.RowLimitReached) continue;
+    // Nothing below reads another page: the page's bytes stay where they are.
+    const TPageBytes pageBytes = catalog_.Bytes(page);
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
-      const TRowSlot s = catalog_.Slot(page, slot);
+      const TRowSlot s = TPageCatalog::SlotIn(pageBytes, catalog_.SlotCount(page), slot);
       if (!s.Valid) {
         // A deleted row whose space was given back is no row at all; anything else is.
         if ((s.Flags & kRowDeletedFlag) == 0) ++table.SkippedRows;
@@ -87,7 +90,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         totals_.RowLimitReached = true;
         break;
       }
-      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
+      const auto bytes = pageBytes.subspan(s.Start, s.End - s.Start);
       if (s.Flags == kRowOverflowFlag) {
         if (bytes.size() < 4) {
           ++table.SkippedRows;
