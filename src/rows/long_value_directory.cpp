@@ -23,8 +23,11 @@ TLongValueDirectory::TLongValueDirectory(const TPageCatalog& catalog, std::uint6
     firstRowOfPage_[page] = static_cast<TLongValueRowId>(rows_.size());
     // Pointers hold one byte for the row number: rows past 255 cannot be reached.
     const std::uint16_t slots = std::min<std::uint16_t>(catalog.SlotCount(page), 256);
+    const TPageBytes pageBytes = catalog.Bytes(page);
     for (std::uint16_t slot = 0; slot < slots; ++slot) {
-      const auto bytes = catalog.RowBytes(page, slot);
+      const TRowSlot s = TPageCatalog::SlotIn(pageBytes, catalog.SlotCount(page), slot);
+      const auto bytes = s.Valid ? pageBytes.subspan(s.Start, s.End - s.Start)
+                                 : std::span<const std::uint8_t>();
       TLongValueRow row;
       row.Page = page;
       row.Slot = slot;

@@ -1,6 +1,8 @@
 #include "rows/long_value_matcher.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <unordered_set>
 
 namespace quillon {
@@ -53,20 +55,6 @@ std::vector<std::uint8_t> AssembleLongValue(const TPageCatalog& catalog,
 bool TLongValueMatcher::Unnumbered(TLongValueRowId id, std::uint32_t number) const {
   const auto known = anchors_.NumberOf(directory_.Row(id).Page);
   return !known || *known == number;
-}
-
-std::vector<TLongValueMatcher::TAssembly> TLongValueMatcher::FindSingleRow(
-    const TLongValueRef& ref) const {
-  std::vector<TAssembly> found;
-  if (ref.Length > 0xFFFF) return found;
-  for (const TLongValueRowId id :
-       directory_.WithSlotAndLength(ref.Where.Row, static_cast<std::uint16_t>(ref.Length))) {
-    if (!Unnumbered(id, ref.Where.Page)) continue;
-    const TLongValueRow& row = directory_.Row(id);
-    found.push_back({{{row.Page, row.Slot, 0}}, {ref.Where.Page}, 0});
-    if (found.size() == kMaxAssemblies) break;
-  }
-  return found;
 }
 
 // Candidates for the chain part `where` with `remaining` bytes of the value still to come;
@@ -274,25 +262,117 @@ std::size_t TLongValueMatcher::Choose(const std::vector<TAssembly>& found,
   return chosen;
 }
 
+// A value in one row: the rows with its row number and length, without building an
+// assembly per candidate (copies of a database make this the commonest match by far, and
+// its candidates mostly lie on one stored copy of a page).
+TLongValueMatch TLongValueMatcher::MatchSingleRow(const TLongValueRef& ref, TMatchRule rule) {
+  TLongValueMatch match;
+  if (ref.Length > 0xFFFF) return match;
+  std::array<TLongValueRowId, kMaxAssemblies> found{};
+  std::size_t count = 0;
+  for (const TLongValueRowId id :
+       directory_.WithSlotAndLength(ref.Where.Row, static_cast<std::uint16_t>(ref.Length))) {
+    if (!Unnumbered(id, ref.Where.Page)) continue;
+    found[count++] = id;
+    if (count == kMaxAssemblies) break;
+  }
+  if (count == 0) return match;
+  // Per distinct content, the first candidate with it; rows on one stored copy are the same
+  // bytes without reading them.
+  std::array<std::size_t, kMaxAssemblies> rivals{};
+  std::size_t rivalCount = 0;
+  std::vector<std::vector<std::uint8_t>> contents;  // of the rivals, read when compared
+  const auto rowOf = [&](std::size_t i) -> const TLongValueRow& {
+    return directory_.Row(found[i]);
+  };
+  const auto bytesOf = [&](std::size_t i) {
+    const auto bytes = catalog_.RowBytes(rowOf(i).Page, rowOf(i).Slot);
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    bool same = false;
+    for (std::size_t r = 0; r < rivalCount && !same; ++r) {
+      same = rowOf(rivals[r]).Slot == rowOf(i).Slot &&
+             catalog_.StoredCopyOf(rowOf(rivals[r]).Page) == catalog_.StoredCopyOf(rowOf(i).Page);
+    }
+    if (!same && rivalCount > 0) {
+      const std::vector<std::uint8_t> bytes = bytesOf(i);
+      for (std::size_t r = 0; r < rivalCount && !same; ++r) {
+        if (contents.size() <= r) contents.push_back(bytesOf(rivals[r]));
+        same = contents[r] == bytes;
+      }
+    }
+    if (!same) rivals[rivalCount++] = i;
+  }
+  match.Candidates = static_cast<std::uint32_t>(rivalCount);
+  std::size_t chosen = rivals[0];
+  if (rivalCount > 1) {
+    // Rivals with different bytes: as rare as it is, decided as any other match.
+    std::vector<TAssembly> assemblies;
+    std::vector<std::size_t> rivalIndexes;
+    for (std::size_t i = 0; i < count; ++i) {
+      assemblies.push_back({{{rowOf(i).Page, rowOf(i).Slot, 0}}, {ref.Where.Page}, 0});
+    }
+    for (std::size_t r = 0; r < rivalCount; ++r) rivalIndexes.push_back(rivals[r]);
+    chosen = Choose(assemblies, rivalIndexes, rule);
+    if (chosen == assemblies.size()) {
+      match.Status = TMatchStatus::Ambiguous;
+      return match;
+    }
+  }
+  match.Status = TMatchStatus::Found;
+  match.Parts = {{rowOf(chosen).Page, rowOf(chosen).Slot, 0}};
+  // A value in one row vouches for its page only when nothing else fit or it was chosen
+  // over rivals: its row number and length alone are shared by one text stored in many rows.
+  if (rivalCount > 1 || count == 1) anchors_.Add(rowOf(chosen).Page, ref.Where.Page);
+  return match;
+}
+
 TLongValueMatch TLongValueMatcher::Match(const TLongValueRef& ref, TMatchRule rule) {
-  const std::vector<TAssembly> found =
-      ref.Kind == TLongValueKind::Chain ? FindChain(ref) : FindSingleRow(ref);
+  if (ref.Kind != TLongValueKind::Chain) return MatchSingleRow(ref, rule);
+  const std::vector<TAssembly> found = FindChain(ref);
   TLongValueMatch match;
   if (found.empty()) return match;
 
   // Copies of the same pages hold the same bytes: then it does not matter which is taken.
-  std::vector<std::vector<std::uint8_t>> contents;
+  // Parts on pages stored as one copy are the same bytes without reading them; only other
+  // assemblies are put together and compared.
+  const auto sameCopies = [&](const TAssembly& a, const TAssembly& b) {
+    if (a.Parts.size() != b.Parts.size()) return false;
+    for (std::size_t k = 0; k < a.Parts.size(); ++k) {
+      const TLongValuePart& x = a.Parts[k];
+      const TLongValuePart& y = b.Parts[k];
+      if (x.Slot != y.Slot || x.Skip != y.Skip ||
+          catalog_.StoredCopyOf(x.Page) != catalog_.StoredCopyOf(y.Page)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  std::vector<std::optional<std::vector<std::uint8_t>>> contents;  // assembled when compared
   std::vector<std::size_t> contentOf;  // per assembly, its index in contents
   std::vector<std::size_t> rivals;     // per distinct content the assembly with fewest jumps
+  std::vector<std::size_t> firstOf;    // per distinct content the first assembly with it
   for (std::size_t i = 0; i < found.size(); ++i) {
-    auto bytes = AssembleLongValue(catalog_, found[i].Parts);
-    const auto same = std::find(contents.begin(), contents.end(), bytes);
-    contentOf.push_back(static_cast<std::size_t>(same - contents.begin()));
-    if (same == contents.end()) {
+    std::size_t same = contents.size();
+    for (std::size_t c = 0; c < contents.size() && same == contents.size(); ++c) {
+      if (sameCopies(found[firstOf[c]], found[i])) same = c;
+    }
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (same == contents.size() && !contents.empty()) {
+      bytes = AssembleLongValue(catalog_, found[i].Parts);
+      for (std::size_t c = 0; c < contents.size() && same == contents.size(); ++c) {
+        if (!contents[c]) contents[c] = AssembleLongValue(catalog_, found[firstOf[c]].Parts);
+        if (*contents[c] == *bytes) same = c;
+      }
+    }
+    contentOf.push_back(same);
+    if (same == contents.size()) {
       contents.push_back(std::move(bytes));
       rivals.push_back(i);
+      firstOf.push_back(i);
     } else {
-      std::size_t& kept = rivals[contentOf.back()];
+      std::size_t& kept = rivals[same];
       if (found[i].Jumps < found[kept].Jumps) kept = i;
     }
   }

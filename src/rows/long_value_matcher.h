@@ -71,7 +71,7 @@ class TLongValueMatcher {
   };
   enum class TTier : std::uint8_t { Following, NextPage, FollowingFurther, NearPages };
 
-  std::vector<TAssembly> FindSingleRow(const TLongValueRef& ref) const;
+  TLongValueMatch MatchSingleRow(const TLongValueRef& ref, TMatchRule rule);
   std::vector<TAssembly> FindChain(const TLongValueRef& ref) const;
   std::vector<TLongValueRowId> ChainCandidates(TRowPointer where, std::uint32_t remaining,
                                                TTier tier, TPageIndex previous,

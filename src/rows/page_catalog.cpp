@@ -51,7 +51,7 @@ std::uint8_t* TPageCatalog::CacheBuffer(std::uint32_t store) const {
     cacheAt_.erase(cache_.back().first);
     cache_.pop_back();
   } else {
-    buffer = std::make_unique<std::uint8_t[]>(kFragmentSize);
+    buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kFragmentSize);
   }
   cache_.emplace_front(store, std::move(buffer));
   cacheAt_[store] = cache_.begin();
@@ -75,18 +75,42 @@ const std::uint8_t* TPageCatalog::StoredBytes(std::uint32_t store) const {
   if (begin >= writtenBytes_) {
     record = pending_.get() + (begin - writtenBytes_);
   } else {
-    const auto offset = static_cast<std::int64_t>(begin);
-    if (spill_->Seek(offset, TSeekOrigin::Begin) != offset ||
-        spill_->Read(readBuffer_.data(), length) != length) {
-      throw EQuillonError("Cannot read the temporary file \"" + spillName_ +
-                          "\" that holds the pages read so far.");
-    }
-    record = readBuffer_.data();
+    record = SpilledRecord(store, begin, length);
   }
   std::uint8_t* page = CacheBuffer(store);
   ExpandSpilledPage(record, length, page);
   lastStore_ = store;
   return lastBytes_ = page;
+}
+
+// Pages are mostly asked for in the order they were spilled (a table's pages one after the
+// other): a page asked for right after the one before it in the temporary file reads the
+// records that follow along with it, one read for many pages. Any other is read alone.
+const std::uint8_t* TPageCatalog::SpilledRecord(std::uint32_t store, std::uint64_t begin,
+                                                std::size_t length) const {
+  const bool follows = store == lastReadStore_ + 1;
+  lastReadStore_ = store;
+  if (begin >= readBegin_ && begin + length <= readEnd_) {
+    return readBuffer_.get() + (begin - readBegin_);
+  }
+  if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBytes);
+  const std::size_t wanted =
+      follows ? static_cast<std::size_t>(
+                    std::min<std::uint64_t>(kReadBytes, std::max(writtenBytes_ - begin,
+                                                                 std::uint64_t{length})))
+              : length;
+  const auto offset = static_cast<std::int64_t>(begin);
+  readBegin_ = readEnd_ = 0;
+  const std::size_t got =
+      spill_->Seek(offset, TSeekOrigin::Begin) == offset ? spill_->Read(readBuffer_.get(), wanted)
+                                                         : 0;
+  if (got < length || got > wanted) {
+    throw EQuillonError("Cannot read the temporary file \"" + spillName_ +
+                        "\" that holds the pages read so far.");
+  }
+  readBegin_ = begin;
+  readEnd_ = begin + got;
+  return readBuffer_.get();
 }
 
 void TPageCatalog::ExpandSpilledPage(const std::uint8_t* record, std::size_t length,
@@ -132,7 +156,7 @@ void TPageCatalog::Spill(TPageBytes bytes) {
   }
   const std::size_t length = 4 + head + (kFragmentSize - tail);
   if (pendingBytes_ + length > kWriteBytes) FlushPending();
-  if (!pending_) pending_ = std::make_unique<std::uint8_t[]>(kWriteBytes);
+  if (!pending_) pending_ = std::make_unique_for_overwrite<std::uint8_t[]>(kWriteBytes);
   std::uint8_t* record = pending_.get() + pendingBytes_;
   record[0] = static_cast<std::uint8_t>(head);
   record[1] = static_cast<std::uint8_t>(head >> 8);
@@ -173,7 +197,9 @@ std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
   const auto store = static_cast<std::uint32_t>(stored_);
   if (store < memoryPages_) {
     if (store % kPagesPerBlock == 0) {
-      blocks_.push_back(std::make_unique<std::uint8_t[]>(kPagesPerBlock * kFragmentSize));
+      // Not zeroed first: every byte of a block is written before it is read.
+      blocks_.push_back(
+          std::make_unique_for_overwrite<std::uint8_t[]>(kPagesPerBlock * kFragmentSize));
     }
     std::memcpy(blocks_.back().get() + (store % kPagesPerBlock) * kFragmentSize, bytes.data(),
                 kFragmentSize);
@@ -210,8 +236,7 @@ TPageBytes TPageCatalog::Bytes(TPageIndex page) const {
   return TPageBytes(StoredBytes(pages_[page].Store), kFragmentSize);
 }
 
-TRowSlot TPageCatalog::Slot(TPageIndex page, std::uint16_t slot) const {
-  const TPageBytes bytes = Bytes(page);
+TRowSlot TPageCatalog::SlotIn(TPageBytes bytes, std::uint16_t slotCount, std::uint16_t slot) {
   const std::uint16_t entry = LoadU16(bytes, kRowTableOffset + 2u * slot);
   TRowSlot result;
   result.Flags = static_cast<std::uint16_t>(entry & (kRowDeletedFlag | kRowOverflowFlag));
@@ -219,7 +244,7 @@ TRowSlot TPageCatalog::Slot(TPageIndex page, std::uint16_t slot) const {
   result.End = slot == 0 ? static_cast<std::uint16_t>(kFragmentSize)
                          : static_cast<std::uint16_t>(
                                LoadU16(bytes, kRowTableOffset + 2u * (slot - 1)) & kRowOffsetMask);
-  const std::size_t tableEnd = kRowTableOffset + 2u * SlotCount(page);
+  const std::size_t tableEnd = kRowTableOffset + 2u * slotCount;
   result.Valid = result.Start >= tableEnd && result.Start < result.End &&
                  result.End <= kFragmentSize;
   return result;

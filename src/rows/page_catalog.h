@@ -80,11 +80,17 @@ class TPageCatalog {
   std::uint64_t FragmentOf(TPageIndex page) const { return pages_[page].Fragment; }
   TPageKind KindOf(TPageIndex page) const { return pages_[page].Kind; }
   std::uint32_t OwnerOf(TPageIndex page) const { return pages_[page].Owner; }
+  // Pages with the same stored copy hold the same bytes.
+  std::uint32_t StoredCopyOf(TPageIndex page) const { return pages_[page].Store; }
 
   // Entries of the row-offset table that fit in the page; more claimed rows are ignored.
   std::uint16_t SlotCount(TPageIndex page) const { return pages_[page].Slots; }
   // slot < SlotCount(page).
-  TRowSlot Slot(TPageIndex page, std::uint16_t slot) const;
+  TRowSlot Slot(TPageIndex page, std::uint16_t slot) const {
+    return SlotIn(Bytes(page), SlotCount(page), slot);
+  }
+  // The same from the page's bytes, for reading every slot of a page with one look-up.
+  static TRowSlot SlotIn(TPageBytes bytes, std::uint16_t slotCount, std::uint16_t slot);
   // The bytes of a valid slot; empty for an invalid one.
   std::span<const std::uint8_t> RowBytes(TPageIndex page, std::uint16_t slot) const;
 
@@ -137,7 +143,14 @@ class TPageCatalog {
   std::unique_ptr<std::uint8_t[]> pending_;  // kWriteBytes
   std::size_t pendingBytes_ = 0;
   std::uint64_t writtenBytes_ = 0;  // the stream's length
-  mutable std::vector<std::uint8_t> readBuffer_ = std::vector<std::uint8_t>(kFragmentSize + 4);
+  // Records read back from the stream: those from readBegin_ to readEnd_ (stream offsets).
+  static constexpr std::size_t kReadBytes = 1 << 20;
+  mutable std::unique_ptr<std::uint8_t[]> readBuffer_;
+  mutable std::uint64_t readBegin_ = 0;
+  mutable std::uint64_t readEnd_ = 0;
+  mutable std::uint32_t lastReadStore_ = UINT32_MAX - 1;  // the spilled page read last
+  const std::uint8_t* SpilledRecord(std::uint32_t store, std::uint64_t begin,
+                                    std::size_t length) const;
   void Spill(TPageBytes bytes);
   void FlushPending();
   std::uint8_t* CacheBuffer(std::uint32_t store) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "rows/byte_reading.h"
 #include "rows/catalog_objects.h"
@@ -59,10 +60,11 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
   for (const TPageIndex page : pages) {
     if (budget < catalog_.SlotCount(page)) break;
     budget -= catalog_.SlotCount(page);
+    const TPageBytes pageBytes = catalog_.Bytes(page);
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
-      const TRowSlot s = catalog_.Slot(page, slot);
+      const TRowSlot s = TPageCatalog::SlotIn(pageBytes, catalog_.SlotCount(page), slot);
       if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
-      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
+      const auto bytes = pageBytes.subspan(s.Start, s.End - s.Start);
       if (bytes.size() < 2) continue;
       TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
       ++e.Rows;
@@ -75,8 +77,10 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
   for (const TPageIndex page : pages) {
     table.DataPages.push_back(catalog_.FragmentOf(page));
     if (totals_.RowLimitReached) continue;
+    // Nothing below reads another page: the page's bytes stay where they are.
+    const TPageBytes pageBytes = catalog_.Bytes(page);
     for (std::uint16_t slot = 0; slot < catalog_.SlotCount(page); ++slot) {
-      const TRowSlot s = catalog_.Slot(page, slot);
+      const TRowSlot s = TPageCatalog::SlotIn(pageBytes, catalog_.SlotCount(page), slot);
       if (!s.Valid) {
         // A deleted row whose space was given back is no row at all; anything else is.
         if ((s.Flags & kRowDeletedFlag) == 0) ++table.SkippedRows;
@@ -86,7 +90,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         totals_.RowLimitReached = true;
         break;
       }
-      const auto bytes = catalog_.Bytes(page).subspan(s.Start, s.End - s.Start);
+      const auto bytes = pageBytes.subspan(s.Start, s.End - s.Start);
       if (s.Flags == kRowOverflowFlag) {
         if (bytes.size() < 4) {
           ++table.SkippedRows;
@@ -159,22 +163,42 @@ void TRowRecovery::MatchPointers() {
   TLongValueMatcher longValueMatcher(catalog_, directory_, anchors_);
   bool first = true;
   // Heads that agree on everything a match looks at (copies of a database hold many) are
-  // matched once per pass: the answer is the same bytes.
-  std::unordered_map<std::uint64_t, std::uint32_t> matchedInPass;
+  // matched once per pass: the answer is the same bytes. The groups of such heads are
+  // found once; per pass each group remembers the head matched first.
   const auto refKey = [](const TLongValueRef& ref) {
     return (static_cast<std::uint64_t>(ref.Length) << 33) |
            (static_cast<std::uint64_t>(ref.Kind == TLongValueKind::Chain) << 32) |
            (static_cast<std::uint64_t>(ref.Where.Page) << 8) | ref.Where.Row;
   };
+  std::vector<std::uint32_t> groupOf(longValues_.size());
+  std::size_t groupCount = 0;
+  {
+    std::unordered_map<std::uint64_t, std::uint32_t> groups;
+    groups.reserve(longValues_.size());
+    for (std::uint32_t i = 0; i < longValues_.size(); ++i) {
+      groupOf[i] = groups.emplace(refKey(longValues_[i].Ref), groups.size()).first->second;
+    }
+    groupCount = groups.size();
+  }
+  struct TGroupInPass {
+    std::uint32_t Pass = 0;     // the pass the group was last matched in
+    std::uint32_t Matched = 0;  // the head matched then
+  };
+  std::vector<TGroupInPass> groupInPass(groupCount);
+  std::uint32_t passNumber = 0;
   const auto pass = [&](TMatchRule rule) {
-    matchedInPass.clear();
+    ++passNumber;
     for (const bool live : {true, false}) {
       for (std::uint32_t i = 0; i < longValues_.size(); ++i) {
         TLongValueUse& use = longValues_[i];
         if (use.Live != live || (!first && use.Match.Status == TMatchStatus::Found)) continue;
-        const auto [earlier, added] = matchedInPass.emplace(refKey(use.Ref), i);
-        use.Match = added ? longValueMatcher.Match(use.Ref, rule)
-                          : longValues_[earlier->second].Match;
+        TGroupInPass& group = groupInPass[groupOf[i]];
+        if (group.Pass != passNumber) {
+          group = {passNumber, i};
+          use.Match = longValueMatcher.Match(use.Ref, rule);
+        } else {
+          use.Match = longValues_[group.Matched].Match;
+        }
       }
     }
     for (TMove& move : moves_) {

@@ -262,6 +262,30 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
     }
   }
 
+  {
+    // Pages read back in any order, before and after the last were written, are the pages
+    // added: read alone, or with those that follow them in the temporary file.
+    TMemoryFileSystem manyFiles;
+    const auto manySpill = manyFiles.Open("/tmp/many", TOpenMode::CreateExclusive);
+    TPageCatalog catalog;
+    catalog.SetSpill(manySpill.get(), "/tmp/many", 2);
+    std::vector<std::array<std::uint8_t, kFragmentSize>> many(600, pages[1].Bytes());
+    for (std::size_t p = 0; p < many.size(); ++p) {
+      for (std::size_t at = 16; at < kFragmentSize; ++at) {
+        many[p][at] = static_cast<std::uint8_t>((at * 7 + p * 13) % 251 + 1);
+      }
+    }
+    for (const auto& bytes : many) catalog.Add(catalog.PageCount(), TPageBytes(bytes));
+    const auto check = [&](TPageIndex page) {
+      EXPECT_TRUE(std::ranges::equal(catalog.Bytes(page), many[page])) << page;
+    };
+    for (const TPageIndex page : {300u, 301u, 5u, 6u, 7u, 599u, 2u, 3u}) check(page);
+    catalog.FinishAdding();
+    for (TPageIndex page = 0; page < many.size(); page += 3) check(page);
+    for (TPageIndex page = static_cast<TPageIndex>(many.size()); page-- > 0;) check(page);
+    for (TPageIndex page = 0; page < many.size(); ++page) check(page);
+  }
+
   const TRowRecovery expected(inMemory);
   const TRowRecovery actual(spilled);
   EXPECT_EQ(everything(actual), everything(expected));

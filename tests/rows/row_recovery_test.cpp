@@ -121,7 +121,10 @@ TEST(RowRecovery, ReadsRowsAndMemosOfHandBuiltPages) {
 
 // Where the file cannot say which LVAL row a pointer means, the value is not guessed.
 TEST(RowRecovery, PointersThatFitSeveralRowsOrNoneAreSaidToBeSo) {
-  const auto recover = [](const TBytes& first, const TBytes& second) {
+  // More LVAL pages: each holds `first` or `second` as its row 0, and with `extra` a row 1
+  // too, so that the page differs from the others while the value is the same.
+  const auto recover = [](const TBytes& first, const TBytes& second,
+                          const std::vector<std::pair<bool, TBytes>>& more = {}) {
     TJetPage data(7);
     data.Row(JetRow(1, {}, {MemoHead(kSingleRowFlag, 10, 30, 0)}))
         .Row(JetRow(1, {}, {MemoHead(kSingleRowFlag, 11, 30, 0)}))
@@ -130,8 +133,15 @@ TEST(RowRecovery, PointersThatFitSeveralRowsOrNoneAreSaidToBeSo) {
     lvalA.Row(first);
     TJetPage lvalB(kLval);
     lvalB.Row(second);
+    std::vector<TJetPage> pages{data, lvalA, lvalB};
+    for (const auto& [isFirst, extra] : more) {
+      TJetPage lval(kLval);
+      lval.Row(isFirst ? first : second);
+      if (!extra.empty()) lval.Row(extra);
+      pages.push_back(lval);
+    }
     TPageCatalog catalog;
-    AddPages(catalog, {data, lvalA, lvalB});
+    AddPages(catalog, pages);
     const TRowRecovery recovery(catalog);
     return RowsOf(recovery, 7);
   };
@@ -151,6 +161,15 @@ TEST(RowRecovery, PointersThatFitSeveralRowsOrNoneAreSaidToBeSo) {
   const auto copies = recover(Utf16(u"first"), Utf16(u"first"));
   EXPECT_EQ(copies[0].Values[0].Status, TMatchStatus::Found);
   EXPECT_EQ(copies[0].Values[0].Text, "first");
+  // Different pages that hold the same value in that row: still one value.
+  const auto samePart = recover(Utf16(u"first"), Utf16(u"first"), {{true, Utf16(u"x")}});
+  EXPECT_EQ(samePart[0].Values[0].Status, TMatchStatus::Found);
+  EXPECT_EQ(samePart[0].Values[0].Text, "first");
+  // Copies and other pages mixed: the values are counted, not the pages.
+  const auto mixed = recover(Utf16(u"first"), Utf16(u"other"),
+                             {{true, {}}, {false, Utf16(u"x")}, {true, Utf16(u"y")}});
+  EXPECT_EQ(mixed[0].Values[0].Status, TMatchStatus::Ambiguous);
+  EXPECT_EQ(mixed[0].Values[0].Candidates, 2u);
 }
 
 // Every length, offset and pointer comes from the page: garbage costs skipped rows, and a
