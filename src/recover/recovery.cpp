@@ -386,9 +386,12 @@ class TDatabaseRecovery {
   // Do the pages lie in order? Most data pages must belong to a table whose owner value
   // lands on a definition that fits its rows, and be listed by that table's usage map where
   // it can be read, as in a database whose file is whole on the source. Pages of pieces
-  // moved about fail the map; pages before its page 0 fail outright.
+  // moved about fail the map; pages before its page 0 fail outright. The LVAL pages carry no
+  // owner or map of their own: the long-value pointers of those listed rows must each find
+  // their value where its page number lies, or a piece of LVAL pages moved in behind the
+  // data pages would give memos of rows that happen to have the length asked for.
   bool NumberingHolds() const {
-    std::size_t total = 0, good = 0;
+    std::size_t total = 0, good = 0, misplacedLongValues = 0;
     for (const auto& [owner, plan] : PagesByOwner()) {
       total += plan.Pages.size();
       TTablePlan numbered = plan;
@@ -400,9 +403,72 @@ class TDatabaseRecovery {
       const std::optional<std::set<std::uint32_t>> owned =
           UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
       for (const auto& [number, index] : numbered.Pages) good += !owned || owned->contains(number);
+      for (const auto& [number, index] : numbered.Pages) {
+        if (!owned || owned->contains(number))
+          misplacedLongValues += LongValuesMisplaced(index, *definition);
+      }
     }
+    if (misplacedLongValues > 0) return false;
     if (total == 0) return true;  // nothing to judge by, nothing to lose
     return good * 10 >= total * 8;
+  }
+
+  // The long values of a data page's live rows whose LVAL rows are not where their page
+  // numbers say: a pointer that names a page of the database which is no LVAL page, or
+  // whose row is missing, too short for a single-row value, or a chain whose parts do not
+  // add up. A page that is not there at all says nothing (it may simply be lost).
+  std::size_t LongValuesMisplaced(std::size_t index, const TTableDefinition& definition) const {
+    const TPage page = *reader_.PageByIndex(index);
+    std::size_t misplaced = 0;
+    // The row of an LVAL page at `number`; nothing when no page has the number, and an
+    // empty row when the page there cannot hold it.
+    auto rowAt = [&](std::uint32_t number,
+                     std::uint8_t row) -> std::optional<std::vector<std::uint8_t>> {
+      if (!database_.Pages.contains(number)) return std::nullopt;
+      return reader_.RowOf(number, row, true).value_or(std::vector<std::uint8_t>{});
+    };
+    for (const TSlot& slot : SlotsOf(page)) {
+      if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
+      const auto row =
+          std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+      const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
+      if (!shape) continue;
+      for (const TColumn& column : definition.Columns) {
+        if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) ||
+            column.Fixed || column.VarIndex >= shape->VarCount)
+          continue;
+        const std::size_t start = shape->VarOffsets[column.VarIndex];
+        if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
+        const std::uint32_t head = LoadU32(row, start);
+        const std::uint32_t flags = (head >> 24) & 0xC0;
+        const std::size_t length = head & 0x3FFFFFFF;
+        if (flags != 0 && flags != 0x40) continue;
+        std::uint32_t number = LoadU24(row, start + 5);
+        std::uint8_t rowNumber = row[start + 4];
+        std::optional<std::vector<std::uint8_t>> part = rowAt(number, rowNumber);
+        if (!part) continue;
+        if (flags == 0x40) {
+          misplaced += part->size() != length ? 1 : 0;
+          continue;
+        }
+        std::size_t total = 0;
+        for (std::size_t parts = 0; part && parts < 1u << 16; ++parts) {
+          if (part->size() < 4 || total + part->size() - 4 > length) {
+            total = SIZE_MAX;
+            break;
+          }
+          total += part->size() - 4;
+          rowNumber = (*part)[0];
+          number = LoadU24(*part, 1);
+          if (number == 0 && rowNumber == 0) break;
+          part = rowAt(number, rowNumber);
+        }
+        // A chain cut short by a lost page proves nothing; one that runs over or ends
+        // early does.
+        if (part && total != length) ++misplaced;
+      }
+    }
+    return misplaced;
   }
 
   // The definitions of the database parsed without their page numbers; one that goes on
