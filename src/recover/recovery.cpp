@@ -29,7 +29,8 @@ constexpr std::uint16_t kSlotPointer = 0x4000;
 constexpr std::size_t kRowTableAt = 14;
 constexpr std::size_t kRowCountAt = 12;
 constexpr std::size_t kBitmapPageSpan = 8 * 4092;
-constexpr int kNumberingRounds = 4;
+constexpr int kNumberingRounds = 8;
+constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first part, of any length
 
 struct TSlot {
   std::uint16_t Start = 0, End = 0, Flags = 0;
@@ -55,6 +56,14 @@ std::vector<TSlot> SlotsOf(std::span<const std::uint8_t, kPageSize> page) {
   }
   return slots;
 }
+
+// For rows whose long values cannot be told apart from others': none is found.
+class TNoLongValues : public ILongValueRows {
+ public:
+  std::optional<std::vector<std::uint8_t>> Row(std::uint32_t, std::uint8_t) const override {
+    return std::nullopt;
+  }
+};
 
 // Reads pages of one database by their page numbers, keeping the last few read.
 class TDatabaseReader : public ILongValueRows {
@@ -594,37 +603,51 @@ class TDatabaseRecovery {
         const auto rows = lengthsOf.find(index);
         if (rows == lengthsOf.end()) return false;
         const auto row = rows->second.find(at->second.first);
-        if (row == rows->second.end() || row->second < at->second.second) return false;
+        if (row == rows->second.end()) return false;
+        // A single-row value fills its row exactly; a chain's first part holds at least the
+        // pointer to the next.
+        if (at->second.second == kChainPart ? row->second < 4 : row->second != at->second.second)
+          return false;
       }
       return true;
     };
+    // Every table whose rows will be decoded adds its pointers to what a numbering must
+    // agree with, including those whose definitions fit too loosely to give anchors: the
+    // rounds end when a numbering has taken all of them into account.
     for (int round = 0; round < kNumberingRounds; ++round) {
-      std::size_t found = 0;
+      std::size_t read = 0;
       for (const auto& [owner, plan] : byOwner) {
         if (pointersRead.contains(owner)) continue;
         std::optional<TTableDefinition> definition;
+        bool exact = false;
         if (const auto tied = shapeTies_.find(owner); tied != shapeTies_.end()) {
           definition = tied->second;
+          exact = true;
         } else if (round > 0) {
           definition = DefinitionAt(reader_, entries_, database_, owner);
-          if (definition && (definition->System || !FitsExactly(reader_, plan, *definition)))
-            definition.reset();
+          if (definition && definition->System) definition.reset();
+          exact = definition && FitsExactly(reader_, plan, *definition);
+          if (definition && !exact && !FitsRows(reader_, plan, *definition)) definition.reset();
         }
         if (!definition) continue;
         pointersRead.insert(owner);
-        found += LongValueAnchors(plan, *definition, longValueRows, anchored, anchors, targets);
+        ++read;
+        LongValueAnchors(plan, *definition, longValueRows, anchored,
+                         exact ? &anchors : nullptr, targets);
       }
-      if (round > 0 && found == 0) break;
+      if (round > 0 && read == 0) break;
       database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
     }
+    longValuesChecked_ = std::move(pointersRead);
   }
 
-  // Anchors from the long-value pointers of a table's rows: the LVAL page of a single-row
-  // value where only one LVAL row on the source has the value's row number and length.
+  // Where the long-value pointers of a table's rows say their rows are (into `targets`) and,
+  // given `anchors`, anchors from them: the LVAL page of a single-row value where only one
+  // LVAL row on the source has the value's row number and length.
   std::size_t LongValueAnchors(
       const TTablePlan& plan, const TTableDefinition& definition,
       const std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>>& longValueRows,
-      std::set<std::size_t>& anchored, std::vector<TPageAnchor>& anchors,
+      std::set<std::size_t>& anchored, std::vector<TPageAnchor>* anchors,
       std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) const {
     std::size_t added = 0;
     for (const auto& [number, index] : plan.Pages) {
@@ -646,14 +669,15 @@ class TDatabaseRecovery {
           // A chain's first part is at least its pointer; a single row, the whole value.
           if (flags == 0 || flags == 0x40)
             targets.emplace(LoadU24(row, start + 5),
-                            std::pair{row[start + 4], flags == 0 ? 4 : head & 0x3FFFFFFF});
-          if (flags != 0x40) continue;
+                            std::pair<std::uint8_t, std::size_t>{
+                                row[start + 4], flags == 0 ? kChainPart : head & 0x3FFFFFFF});
+          if (flags != 0x40 || !anchors) continue;
           const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
           if (found == longValueRows.end() || found->second.size() != 1 ||
               !inDatabase_.contains(found->second[0]))
             continue;
           if (anchored.insert(found->second[0]).second) {
-            anchors.push_back({found->second[0], LoadU24(row, start + 5)});
+            anchors->push_back({found->second[0], LoadU24(row, start + 5)});
             ++added;
           }
         }
@@ -752,8 +776,11 @@ class TDatabaseRecovery {
               std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
           std::vector<TValue> values;
           if (plan.Definition) {
-            std::optional<std::vector<TValue>> decoded =
-                DecodeRow(bytes, *plan.Definition, reader_);
+            std::optional<std::vector<TValue>> decoded = DecodeRow(
+                bytes, *plan.Definition,
+                outOfOrder_ && !longValuesChecked_.contains(plan.Owner)
+                    ? static_cast<const ILongValueRows&>(noLongValues_)
+                    : static_cast<const ILongValueRows&>(reader_));
             if (!decoded) {
               if (part == 0) ++table.UnreadableRows;
               continue;
@@ -802,6 +829,11 @@ class TDatabaseRecovery {
   TDatabaseReader reader_;
   bool outOfOrder_ = false;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
+  // Out of order: the tables whose long-value pointers the numbering agrees with. Another
+  // table's pointers could land on a page numbered without them: its long values are not
+  // looked for.
+  std::set<std::uint32_t> longValuesChecked_;
+  TNoLongValues noLongValues_;
   std::unordered_map<std::int64_t, std::size_t> definitionByOffset_;  // out of order only
   std::unordered_set<std::size_t> inDatabase_;  // store indices of this database's pages
   // CSV file names given (two table names can become one file name: "a/b" and "a_b")
