@@ -10,6 +10,7 @@
 
 #include "app/error_display.h"
 #include "app/main_form.h"
+#include "app/texts.h"
 #include "cli/commands.h"
 #include "cli/console_view.h"
 #include "cli/json_output.h"
@@ -92,6 +93,9 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   view.Attach(main);
   // The placement was judged before OUTDIR was made; TMain asks again and is answered so.
   view.SetQuestionAnswer(options.AllowSameDevice);
+  // The scan's closing line asks for the fragment file to be sent for analysis: recover
+  // decodes it itself, and its summary follows.
+  view.LeaveOutLogLine(texts::kScanClosing);
   const std::string mapPath = outputs.PathOf(kPageMapFileName);
   const std::string shownMap = outputs.ToDisplayText(mapPath);
   std::optional<TPageMapWriter> map;
