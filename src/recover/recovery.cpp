@@ -335,6 +335,7 @@ class TDatabaseRecovery {
                     [](const auto& page) { return page.first >= kUnnumberedPage; });
     } else {
       outOfOrder_ = true;
+      report_.InOrder = false;
       Renumber();
     }
     progress_.Progress("reading the catalog of database-" + std::to_string(report_.Number), 0, 1);
@@ -748,7 +749,10 @@ class TDatabaseRecovery {
     table.Columns = columns.size();
 
     std::optional<std::set<std::uint32_t>> owned;
-    // Out of order, a page's number is not always known: no page is called stale then.
+    // Out of order, a page's number is not always known, nor always right where a piece
+    // ends short of the window its anchor numbers (the file's last piece: the next piece's
+    // pages get numbers past the file's end, which no map lists). No page is called stale
+    // then; the report says so.
     if (plan.Definition && !outOfOrder_)
       owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer);
 

@@ -28,7 +28,10 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
     text += database.LastUpdate.empty() ? std::string(", last change unknown\n")
                                         : ", tables last changed " + database.LastUpdate + "\n";
     if (!database.CatalogFound) text += "  no catalog found: tables are named by their pages\n";
-    if (!database.UsageMapsRead)
+    if (!database.InOrder)
+      text += "  its pages lie out of order on the source (pieces moved about): stale rows "
+              "cannot be told apart and stay among the live ones\n";
+    else if (!database.UsageMapsRead)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
     if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
@@ -93,6 +96,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"pages", database.Pages},
          {"catalog_found", database.CatalogFound},
          {"usage_maps_read", database.UsageMapsRead},
+         {"pages_in_order", database.InOrder},
          {"last_update",
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
          {"sqlite", database.SqlitePath},

@@ -246,18 +246,20 @@ TEST(RecoverDatabases, TakesNoLongValuePageAtAPlaceItWasMovedTo) {
   constexpr std::size_t kPiece = 65536;
   ASSERT_EQ(db.size(), 5 * kPiece + 15 * kPageSize);
   auto recoverMemos = [](std::vector<std::uint8_t> image,
-                         quillon::testing::TMemoryFileSystem& files) {
+                         quillon::testing::TMemoryFileSystem& files, std::string& summary) {
     const testing::TImagePageStore store(std::move(image));
     TRecoveryOptions options;
     options.OutputDir = "out";
     TNoProgress progress;
-    RecoverDatabases(store, files, options, progress);
+    summary = RecoveryReportText(RecoverDatabases(store, files, options, progress));
     return CsvLinesByKey(files, "out/database-1/Memos.csv");
   };
   quillon::testing::TMemoryFileSystem wholeFiles, movedFiles;
   std::vector<std::uint8_t> whole(kPageSize, 0x00);
   whole.insert(whole.end(), db.begin(), db.end());
-  const std::map<std::string, std::string> expected = recoverMemos(whole, wholeFiles);
+  std::string wholeSummary, movedSummary;
+  const std::map<std::string, std::string> expected =
+      recoverMemos(whole, wholeFiles, wholeSummary);
   ASSERT_EQ(expected.size(), 59u);
 
   std::vector<std::uint8_t> moved(kPageSize, 0x00);
@@ -265,7 +267,7 @@ TEST(RecoverDatabases, TakesNoLongValuePageAtAPlaceItWasMovedTo) {
     const auto from = db.begin() + static_cast<std::ptrdiff_t>(piece * kPiece);
     moved.insert(moved.end(), from, std::min(from + kPiece, db.end()));
   }
-  const std::map<std::string, std::string> memos = recoverMemos(moved, movedFiles);
+  const std::map<std::string, std::string> memos = recoverMemos(moved, movedFiles, movedSummary);
   ASSERT_EQ(memos.size(), expected.size());
   std::size_t found = 0;
   for (const auto& [key, line] : memos) {
@@ -276,6 +278,10 @@ TEST(RecoverDatabases, TakesNoLongValuePageAtAPlaceItWasMovedTo) {
   }
   // Both moved pieces hold pages whose numbers their memos' pointers make certain.
   EXPECT_EQ(found, expected.size());
+  // Out of order, no page is judged stale by its number, and the summary says so.
+  const std::string outOfOrder = "out of order on the source (pieces moved about): stale rows";
+  EXPECT_EQ(wholeSummary.find(outOfOrder), std::string::npos) << wholeSummary;
+  EXPECT_NE(movedSummary.find(outOfOrder), std::string::npos) << movedSummary;
 }
 
 }  // namespace
