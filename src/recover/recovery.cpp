@@ -395,21 +395,23 @@ class TDatabaseRecovery {
 
   // Do the pages lie in order? Most data pages must belong to a table whose owner value
   // lands on a definition that fits its rows, and be listed by that table's usage map where
-  // it can be read, as in a database whose file is whole on the source. Pages of pieces
-  // moved about fail the map; pages before its page 0 fail outright. The LVAL pages carry no
+  // it can be read, as in a database whose file is whole on the source, and no page a map
+  // lists may lie elsewhere. Pages of pieces moved about fail the map; pages before its
+  // page 0 fail outright. The LVAL pages carry no
   // owner or map of their own: the long-value pointers of those listed rows must each find
   // their value where its page number lies, or a piece of LVAL pages moved in behind the
   // data pages would give memos of rows that happen to have the length asked for.
   bool NumberingHolds() const {
     std::size_t total = 0, good = 0, misplacedLongValues = 0;
+    bool moved = false;
     for (const auto& [owner, plan] : PagesByOwner()) {
       total += plan.Pages.size();
       TTablePlan numbered = plan;
       std::erase_if(numbered.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
-      if (numbered.Pages.empty()) continue;
       const std::optional<TTableDefinition> definition =
           DefinitionAt(reader_, entries_, database_, owner);
-      if (!definition || !FitsRows(reader_, numbered, *definition)) continue;
+      if (!definition || !FitsRows(reader_, numbered.Pages.empty() ? plan : numbered, *definition))
+        continue;
       const std::optional<std::set<std::uint32_t>> owned =
           UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
       for (const auto& [number, index] : numbered.Pages) good += !owned || owned->contains(number);
@@ -417,8 +419,20 @@ class TDatabaseRecovery {
         if (!owned || owned->contains(number))
           misplacedLongValues += LongValuesMisplaced(index, *definition);
       }
+      // A page the map lists whose place holds another page: pieces were exchanged (the
+      // threshold above allows for stale pages, not for this). A listed page missing at its
+      // place while pages of the table lie before page 0: a piece moved ahead, not the
+      // remains of an older copy.
+      const bool before = numbered.Pages.size() < plan.Pages.size();
+      if (owned && std::any_of(owned->begin(), owned->end(), [&](std::uint32_t number) {
+            const auto found = database_.Pages.find(number);
+            if (found == database_.Pages.end()) return before;
+            const TPageEntry& entry = entries_[found->second];
+            return entry.Kind != TPageKind::Data || entry.Owner != owner;
+          }))
+        moved = true;
     }
-    if (misplacedLongValues > 0) return false;
+    if (misplacedLongValues > 0 || moved) return false;
     if (total == 0) return true;  // nothing to judge by, nothing to lose
     return good * 10 >= total * 8;
   }
