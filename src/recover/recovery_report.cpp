@@ -29,8 +29,9 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
                                         : ", tables last changed " + database.LastUpdate + "\n";
     if (!database.CatalogFound) text += "  no catalog found: tables are named by their pages\n";
     if (!database.InOrder)
-      text += "  its pages lie out of order on the source (pieces moved about): stale rows "
-              "cannot be told apart and stay among the live ones\n";
+      text += "  its pages do not all lie where their numbers and usage maps say (pieces moved "
+              "about?): they were numbered from what is certain, and stale rows cannot be told "
+              "apart and stay among the live ones\n";
     else if (!database.UsageMapsRead)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
