@@ -419,12 +419,17 @@ class TDatabaseRecovery {
         if (!owned || owned->contains(number))
           misplacedLongValues += LongValuesMisplaced(index, *definition);
       }
-      // A page the map lists whose place holds another page: pieces were exchanged (the
-      // threshold above allows for stale pages, not for this). A listed page missing at its
-      // place while pages of the table lie before page 0: a piece moved ahead, not the
-      // remains of an older copy.
+      // Pages of the table the map does not list, or before page 0, while a page the map
+      // lists has another page at its place: pieces were exchanged (the threshold above
+      // allows for stale pages, not for this). A listed page missing at its place while
+      // pages of the table lie before page 0: a piece moved ahead, not the remains of an
+      // older copy.
       const bool before = numbered.Pages.size() < plan.Pages.size();
-      if (owned && std::any_of(owned->begin(), owned->end(), [&](std::uint32_t number) {
+      const bool unlisted =
+          owned && std::any_of(numbered.Pages.begin(), numbered.Pages.end(),
+                               [&](const auto& page) { return !owned->contains(page.first); });
+      if (owned && (before || unlisted) &&
+          std::any_of(owned->begin(), owned->end(), [&](std::uint32_t number) {
             const auto found = database_.Pages.find(number);
             if (found == database_.Pages.end()) return before;
             const TPageEntry& entry = entries_[found->second];
