@@ -397,10 +397,10 @@ class TDatabaseRecovery {
   // lands on a definition that fits its rows, and be listed by that table's usage map where
   // it can be read, as in a database whose file is whole on the source, and no page a map
   // lists may lie elsewhere. Pages of pieces moved about fail the map; pages before its
-  // page 0 fail outright. The LVAL pages carry no
-  // owner or map of their own: the long-value pointers of those listed rows must each find
-  // their value where its page number lies, or a piece of LVAL pages moved in behind the
-  // data pages would give memos of rows that happen to have the length asked for.
+  // page 0 fail outright. The LVAL pages carry no owner or map of their own: the long-value
+  // pointers of those listed rows must each find their value where its page number lies,
+  // or a piece of LVAL pages moved in behind the data pages would give memos of rows that
+  // happen to have the length asked for.
   bool NumberingHolds() const {
     std::size_t total = 0, good = 0, misplacedLongValues = 0;
     bool moved = false;
