@@ -11,7 +11,7 @@ void TConsoleView::PrintLine(std::FILE* to, const std::string& line) {
 }
 
 void TConsoleView::AppendLogLine(const std::string& line) {
-  if (!quiet_) PrintLine(stdout, line);
+  if (!quiet_ && line != leftOut_) PrintLine(stdout, line);
 }
 
 void TConsoleView::SetStatusText(const std::string& text) { status_ = text; }

@@ -32,6 +32,8 @@ class TConsoleView : public IMainView {
   // A question is answered by a command-line option, given to SetQuestionAnswer.
   bool AskYesNo(const std::string& text) override;
   void SetQuestionAnswer(bool yes) { questionAnswer_ = yes; }
+  // A log line of the scan that is not true of the command showing it: never printed.
+  void LeaveOutLogLine(std::string line) { leftOut_ = std::move(line); }
 
   // The command line shows no menus and no dialogs.
   void ShowSelfClosingMessage(const std::string& text) override { ShowMessage(text); }
@@ -62,6 +64,7 @@ class TConsoleView : public IMainView {
   std::string status_;
   bool stopAnnounced_ = false;
   bool questionAnswer_ = false;
+  std::optional<std::string> leftOut_;
   TProgressMeter::TClock::time_point lastDraw_{};
 };
 

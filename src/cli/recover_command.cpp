@@ -11,6 +11,7 @@
 #include "app/error_display.h"
 #include "app/main_form.h"
 #include "app/recovery_run.h"
+#include "app/texts.h"
 #include "cli/commands.h"
 #include "cli/console_view.h"
 #include "cli/json_output.h"
@@ -89,6 +90,9 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   view.Attach(main);
   // The placement was judged before OUTDIR was made; TMain asks again and is answered so.
   view.SetQuestionAnswer(options.AllowSameDevice);
+  // The scan's closing line asks for the fragment file to be sent for analysis: recover
+  // decodes it itself, and its summary follows.
+  view.LeaveOutLogLine(texts::kScanClosing);
   std::optional<TRecoveryReading> reading;
   try {
     reading.emplace(main, outputs);

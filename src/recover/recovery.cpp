@@ -30,7 +30,8 @@ constexpr std::uint16_t kSlotPointer = 0x4000;
 constexpr std::size_t kRowTableAt = 14;
 constexpr std::size_t kRowCountAt = 12;
 constexpr std::size_t kBitmapPageSpan = 8 * 4092;
-constexpr int kNumberingRounds = 4;
+constexpr int kNumberingRounds = 8;
+constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first part, of any length
 
 struct TSlot {
   std::uint16_t Start = 0, End = 0, Flags = 0;
@@ -56,6 +57,14 @@ std::vector<TSlot> SlotsOf(std::span<const std::uint8_t, kPageSize> page) {
   }
   return slots;
 }
+
+// For rows whose long values cannot be told apart from others': none is found.
+class TNoLongValues : public ILongValueRows {
+ public:
+  std::optional<std::vector<std::uint8_t>> Row(std::uint32_t, std::uint8_t) const override {
+    return std::nullopt;
+  }
+};
 
 // Reads pages of one database by their page numbers, keeping the last few read.
 class TDatabaseReader : public ILongValueRows {
@@ -316,6 +325,7 @@ class TDatabaseRecovery {
                     [](const auto& page) { return page.first >= kUnnumberedPage; });
     } else {
       outOfOrder_ = true;
+      report_.InOrder = false;
       Renumber();
     }
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
@@ -383,24 +393,109 @@ class TDatabaseRecovery {
 
   // Do the pages lie in order? Most data pages must belong to a table whose owner value
   // lands on a definition that fits its rows, and be listed by that table's usage map where
-  // it can be read, as in a database whose file is whole on the source. Pages of pieces
-  // moved about fail the map; pages before its page 0 fail outright.
+  // it can be read, as in a database whose file is whole on the source, and no page a map
+  // lists may lie elsewhere. Pages of pieces moved about fail the map; pages before its
+  // page 0 fail outright. The LVAL pages carry no owner or map of their own: the long-value
+  // pointers of those listed rows must each find their value where its page number lies,
+  // or a piece of LVAL pages moved in behind the data pages would give memos of rows that
+  // happen to have the length asked for.
   bool NumberingHolds() const {
-    std::size_t total = 0, good = 0;
+    std::size_t total = 0, good = 0, misplacedLongValues = 0;
+    bool moved = false;
     for (const auto& [owner, plan] : PagesByOwner()) {
       total += plan.Pages.size();
       TTablePlan numbered = plan;
       std::erase_if(numbered.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
-      if (numbered.Pages.empty()) continue;
       const std::optional<TTableDefinition> definition =
           DefinitionAt(reader_, entries_, database_, owner);
-      if (!definition || !FitsRows(reader_, numbered, *definition)) continue;
+      if (!definition || !FitsRows(reader_, numbered.Pages.empty() ? plan : numbered, *definition))
+        continue;
       const std::optional<std::set<std::uint32_t>> owned =
           UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
       for (const auto& [number, index] : numbered.Pages) good += !owned || owned->contains(number);
+      for (const auto& [number, index] : numbered.Pages) {
+        if (!owned || owned->contains(number))
+          misplacedLongValues += LongValuesMisplaced(index, *definition);
+      }
+      // Pages of the table the map does not list, or before page 0, while a page the map
+      // lists has another page at its place: pieces were exchanged (the threshold above
+      // allows for stale pages, not for this). A listed page missing at its place while
+      // pages of the table lie before page 0: a piece moved ahead, not the remains of an
+      // older copy.
+      const bool before = numbered.Pages.size() < plan.Pages.size();
+      const bool unlisted =
+          owned && std::any_of(numbered.Pages.begin(), numbered.Pages.end(),
+                               [&](const auto& page) { return !owned->contains(page.first); });
+      if (owned && (before || unlisted) &&
+          std::any_of(owned->begin(), owned->end(), [&](std::uint32_t number) {
+            const auto found = database_.Pages.find(number);
+            if (found == database_.Pages.end()) return before;
+            const TPageEntry& entry = entries_[found->second];
+            return entry.Kind != TPageKind::Data || entry.Owner != owner;
+          }))
+        moved = true;
     }
+    if (misplacedLongValues > 0 || moved) return false;
     if (total == 0) return true;  // nothing to judge by, nothing to lose
     return good * 10 >= total * 8;
+  }
+
+  // The long values of a data page's live rows whose LVAL rows are not where their page
+  // numbers say: a pointer that names a page of the database which is no LVAL page, or
+  // whose row is missing, too short for a single-row value, or a chain whose parts do not
+  // add up. A page that is not there at all says nothing (it may simply be lost).
+  std::size_t LongValuesMisplaced(std::size_t index, const TTableDefinition& definition) const {
+    const TPage page = *reader_.PageByIndex(index);
+    std::size_t misplaced = 0;
+    // The row of an LVAL page at `number`; nothing when no page has the number, and an
+    // empty row when the page there cannot hold it.
+    auto rowAt = [&](std::uint32_t number,
+                     std::uint8_t row) -> std::optional<std::vector<std::uint8_t>> {
+      if (!database_.Pages.contains(number)) return std::nullopt;
+      return reader_.RowOf(number, row, true).value_or(std::vector<std::uint8_t>{});
+    };
+    for (const TSlot& slot : SlotsOf(page)) {
+      if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
+      const auto row =
+          std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+      const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
+      if (!shape) continue;
+      for (const TColumn& column : definition.Columns) {
+        if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) ||
+            column.Fixed || column.VarIndex >= shape->VarCount)
+          continue;
+        const std::size_t start = shape->VarOffsets[column.VarIndex];
+        if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
+        const std::uint32_t head = LoadU32(row, start);
+        const std::uint32_t flags = (head >> 24) & 0xC0;
+        const std::size_t length = head & 0x3FFFFFFF;
+        if (flags != 0 && flags != 0x40) continue;
+        std::uint32_t number = LoadU24(row, start + 5);
+        std::uint8_t rowNumber = row[start + 4];
+        std::optional<std::vector<std::uint8_t>> part = rowAt(number, rowNumber);
+        if (!part) continue;
+        if (flags == 0x40) {
+          misplaced += part->size() != length ? 1 : 0;
+          continue;
+        }
+        std::size_t total = 0;
+        for (std::size_t parts = 0; part && parts < 1u << 16; ++parts) {
+          if (part->size() < 4 || total + part->size() - 4 > length) {
+            total = SIZE_MAX;
+            break;
+          }
+          total += part->size() - 4;
+          rowNumber = (*part)[0];
+          number = LoadU24(*part, 1);
+          if (number == 0 && rowNumber == 0) break;
+          part = rowAt(number, rowNumber);
+        }
+        // A chain cut short by a lost page proves nothing; one that runs over or ends
+        // early does.
+        if (part && total != length) ++misplaced;
+      }
+    }
+    return misplaced;
   }
 
   // The definitions of the database parsed without their page numbers; one that goes on
@@ -526,37 +621,51 @@ class TDatabaseRecovery {
         const auto rows = lengthsOf.find(index);
         if (rows == lengthsOf.end()) return false;
         const auto row = rows->second.find(at->second.first);
-        if (row == rows->second.end() || row->second < at->second.second) return false;
+        if (row == rows->second.end()) return false;
+        // A single-row value fills its row exactly; a chain's first part holds at least the
+        // pointer to the next.
+        if (at->second.second == kChainPart ? row->second < 4 : row->second != at->second.second)
+          return false;
       }
       return true;
     };
+    // Every table whose rows will be decoded adds its pointers to what a numbering must
+    // agree with, including those whose definitions fit too loosely to give anchors: the
+    // rounds end when a numbering has taken all of them into account.
     for (int round = 0; round < kNumberingRounds; ++round) {
-      std::size_t found = 0;
+      std::size_t read = 0;
       for (const auto& [owner, plan] : byOwner) {
         if (pointersRead.contains(owner)) continue;
         std::optional<TTableDefinition> definition;
+        bool exact = false;
         if (const auto tied = shapeTies_.find(owner); tied != shapeTies_.end()) {
           definition = tied->second;
+          exact = true;
         } else if (round > 0) {
           definition = DefinitionAt(reader_, entries_, database_, owner);
-          if (definition && (definition->System || !FitsExactly(reader_, plan, *definition)))
-            definition.reset();
+          if (definition && definition->System) definition.reset();
+          exact = definition && FitsExactly(reader_, plan, *definition);
+          if (definition && !exact && !FitsRows(reader_, plan, *definition)) definition.reset();
         }
         if (!definition) continue;
         pointersRead.insert(owner);
-        found += LongValueAnchors(plan, *definition, longValueRows, anchored, anchors, targets);
+        ++read;
+        LongValueAnchors(plan, *definition, longValueRows, anchored,
+                         exact ? &anchors : nullptr, targets);
       }
-      if (round > 0 && found == 0) break;
+      if (round > 0 && read == 0) break;
       database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
     }
+    longValuesChecked_ = std::move(pointersRead);
   }
 
-  // Anchors from the long-value pointers of a table's rows: the LVAL page of a single-row
-  // value where only one LVAL row on the source has the value's row number and length.
+  // Where the long-value pointers of a table's rows say their rows are (into `targets`) and,
+  // given `anchors`, anchors from them: the LVAL page of a single-row value where only one
+  // LVAL row on the source has the value's row number and length.
   std::size_t LongValueAnchors(
       const TTablePlan& plan, const TTableDefinition& definition,
       const std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>>& longValueRows,
-      std::set<std::size_t>& anchored, std::vector<TPageAnchor>& anchors,
+      std::set<std::size_t>& anchored, std::vector<TPageAnchor>* anchors,
       std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) const {
     std::size_t added = 0;
     for (const auto& [number, index] : plan.Pages) {
@@ -578,14 +687,15 @@ class TDatabaseRecovery {
           // A chain's first part is at least its pointer; a single row, the whole value.
           if (flags == 0 || flags == 0x40)
             targets.emplace(LoadU24(row, start + 5),
-                            std::pair{row[start + 4], flags == 0 ? 4 : head & 0x3FFFFFFF});
-          if (flags != 0x40) continue;
+                            std::pair<std::uint8_t, std::size_t>{
+                                row[start + 4], flags == 0 ? kChainPart : head & 0x3FFFFFFF});
+          if (flags != 0x40 || !anchors) continue;
           const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
           if (found == longValueRows.end() || found->second.size() != 1 ||
               !inDatabase_.contains(found->second[0]))
             continue;
           if (anchored.insert(found->second[0]).second) {
-            anchors.push_back({found->second[0], LoadU24(row, start + 5)});
+            anchors->push_back({found->second[0], LoadU24(row, start + 5)});
             ++added;
           }
         }
@@ -703,7 +813,10 @@ class TDatabaseRecovery {
       table.ColumnList.push_back({column.Name, column.DeclaredType});
 
     std::optional<std::set<std::uint32_t>> owned;
-    // Out of order, a page's number is not always known: no page is called stale then.
+    // Out of order, a page's number is not always known, nor always right where a piece
+    // ends short of the window its anchor numbers (the file's last piece: the next piece's
+    // pages get numbers past the file's end, which no map lists). No page is called stale
+    // then; the report says so.
     if (!outOfOrder_)
       owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer);
 
@@ -731,7 +844,11 @@ class TDatabaseRecovery {
           if (kind != part) continue;
           const auto bytes =
               std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-          std::optional<std::vector<TValue>> decoded = DecodeRow(bytes, *plan.Definition, reader_);
+          std::optional<std::vector<TValue>> decoded = DecodeRow(
+              bytes, *plan.Definition,
+              outOfOrder_ && !longValuesChecked_.contains(plan.Owner)
+                  ? static_cast<const ILongValueRows&>(noLongValues_)
+                  : static_cast<const ILongValueRows&>(reader_));
           if (!decoded) {
             if (part == 0) ++table.UnreadableRows;
             continue;
@@ -779,6 +896,11 @@ class TDatabaseRecovery {
   TDatabaseReader reader_;
   bool outOfOrder_ = false;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
+  // Out of order: the tables whose long-value pointers the numbering agrees with. Another
+  // table's pointers could land on a page numbered without them: its long values are not
+  // looked for.
+  std::set<std::uint32_t> longValuesChecked_;
+  TNoLongValues noLongValues_;
   std::unordered_map<std::int64_t, std::size_t> definitionByOffset_;  // out of order only
   std::unordered_set<std::size_t> inDatabase_;  // store indices of this database's pages
   // CSV file names given (two table names can become one file name: "a/b" and "a_b")

@@ -37,7 +37,11 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
                                           : ", tables last changed " + database.LastUpdate + "\n";
     }
     if (!database.CatalogFound) text += "  no catalog found: tables are named by their pages\n";
-    if (!database.UsageMapsRead && !database.Unplaced)
+    if (!database.InOrder)
+      text += "  its pages do not all lie where their numbers and usage maps say (pieces moved "
+              "about?): they were numbered from what is certain, and stale rows cannot be told "
+              "apart and stay among the live ones\n";
+    else if (!database.UsageMapsRead && !database.Unplaced)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
     if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
@@ -122,6 +126,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"pages", database.Pages},
          {"catalog_found", database.CatalogFound},
          {"usage_maps_read", database.UsageMapsRead},
+         {"pages_in_order", database.InOrder},
          {"last_update",
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
          {"sqlite", database.SqlitePath},

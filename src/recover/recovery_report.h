@@ -50,6 +50,7 @@ struct TDatabaseReport {
   std::int64_t Pages = 0;         // pages of the store placed in it
   bool CatalogFound = false;
   bool UsageMapsRead = false;     // stale pages could be told apart
+  bool InOrder = true;            // its pages lay at their numbers' places on the source
   std::string LastUpdate;         // the newest DateUpdate of its tables
   std::string SqlitePath;         // "" when not written
   std::string CsvFolder;

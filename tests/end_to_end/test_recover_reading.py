@@ -124,6 +124,22 @@ class RecoverReading(unittest.TestCase):
                     self.assertEqual(sum(1 for k, _ in expected if k == DEFINITION),
                                      int(manifest["page_types"]["0x02"]))
 
+    def test_recover_does_not_ask_for_the_fragment_file_to_be_sent(self):
+        # The scan's closing line says to send the fragment file for analysis; recover
+        # decodes it itself, so only scan says so.
+        database = databases()[0]
+        image = self.work("closing.img")
+        with open(image, "wb") as f:
+            f.write(read(database))
+        closing = "请联系软件客服"
+        result = run("recover", image, self.work("closing.out"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn(closing, result.stdout)
+        self.assertIn("开始扫描", result.stdout)
+        scanned = run("scan", image, self.work("closing.frag"))
+        self.assertEqual(scanned.returncode, 0, scanned.stderr)
+        self.assertIn(closing, scanned.stdout)
+
     def test_random_bytes_give_no_kept_pages(self):
         image = self.work("random.img")
         with open(image, "wb") as f:
