@@ -38,6 +38,12 @@ class RecoveryCommandTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
+  // A path in OUTDIR as the window shows it: joined with the system's separator.
+  std::string InOut(const std::string& name) const {
+    const char separator = out_.find('\\') != std::string::npos ? '\\' : '/';
+    return out_ + separator + name;
+  }
+
   std::string Manifest() const {
     std::ifstream in(fs::path(out_) / "quillon-recover.manifest");
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -62,7 +68,7 @@ TEST_F(RecoveryCommandTest, TheButtonRecoversTheSampleAndOpensTheReport) {
   };
   main_.RecoverBtnClick();
 
-  const std::string report = out_ + "/report.html";
+  const std::string report = InOut("report.html");
   EXPECT_EQ(view_.Log, (std::vector<std::string>{
                            "======================================================",
                            "开始恢复数据!",
@@ -130,7 +136,7 @@ TEST_F(RecoveryCommandTest, AStopWhileReadingDecodesWhatWasReadAndASecondStopEnd
       << view_.Log[view_.Log.size() - 2];
   // The folder holds complete files for what was found, and the report still opens.
   EXPECT_TRUE(fs::is_regular_file(out_ + "/fragments.frag"));
-  EXPECT_EQ(view_.OpenedDocuments, (std::vector<std::string>{out_ + "/report.html"}));
+  EXPECT_EQ(view_.OpenedDocuments, (std::vector<std::string>{InOut("report.html")}));
   EXPECT_FALSE(main_.Busy());
 }
 
