@@ -423,6 +423,7 @@ class TDatabaseRecovery {
       // pages of the table lie before page 0: a piece moved ahead, not the remains of an
       // older copy.
       const bool before = numbered.Pages.size() < plan.Pages.size();
+      const std::uint32_t tableOwner = owner;  // a structured binding cannot be captured here
       const bool unlisted =
           owned && std::any_of(numbered.Pages.begin(), numbered.Pages.end(),
                                [&](const auto& page) { return !owned->contains(page.first); });
@@ -431,7 +432,7 @@ class TDatabaseRecovery {
             const auto found = database_.Pages.find(number);
             if (found == database_.Pages.end()) return before;
             const TPageEntry& entry = entries_[found->second];
-            return entry.Kind != TPageKind::Data || entry.Owner != owner;
+            return entry.Kind != TPageKind::Data || entry.Owner != tableOwner;
           }))
         moved = true;
     }
