@@ -261,6 +261,33 @@ bool FitsRows(const TDatabaseReader& reader, const TTablePlan& plan,
   return tried == 0 || fitted * 10 >= tried * 9;
 }
 
+// A long-value pointer in a memo or OLE column of a row: its 12 bytes' head (flags in the
+// top two bits, the value's length below), and the LVAL row it names.
+struct TLongValuePointer {
+  std::uint32_t Flags = 0;  // 0x80 inline, 0x40 one row, 0 a chain of rows
+  std::size_t Length = 0;
+  std::uint32_t Page = 0;
+  std::uint8_t Row = 0;
+};
+
+// Calls visit with every long-value pointer of a row that fits definition's shape.
+template <class TVisit>
+void ForEachLongValuePointer(std::span<const std::uint8_t> row, const TTableDefinition& definition,
+                             TVisit&& visit) {
+  const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
+  if (!shape) return;
+  for (const TColumn& column : definition.Columns) {
+    if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) || column.Fixed ||
+        column.VarIndex >= shape->VarCount)
+      continue;
+    const std::size_t start = shape->VarOffsets[column.VarIndex];
+    if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
+    const std::uint32_t head = LoadU32(row, start);
+    visit(TLongValuePointer{(head >> 24) & 0xC0, head & 0x3FFFFFFF, LoadU24(row, start + 5),
+                            row[start + 4]});
+  }
+}
+
 // Do the rows have exactly the definition's shape? Every row sampled must: the column count
 // the definition last had, the fixed part exactly as long as it describes, and fields no
 // longer than their columns allow. Used to tie a definition by shape alone.
@@ -459,25 +486,17 @@ class TDatabaseRecovery {
       if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
       const auto row =
           std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-      const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
-      if (!shape) continue;
-      for (const TColumn& column : definition.Columns) {
-        if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) ||
-            column.Fixed || column.VarIndex >= shape->VarCount)
-          continue;
-        const std::size_t start = shape->VarOffsets[column.VarIndex];
-        if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
-        const std::uint32_t head = LoadU32(row, start);
-        const std::uint32_t flags = (head >> 24) & 0xC0;
-        const std::size_t length = head & 0x3FFFFFFF;
-        if (flags != 0 && flags != 0x40) continue;
-        std::uint32_t number = LoadU24(row, start + 5);
-        std::uint8_t rowNumber = row[start + 4];
+      ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {
+        const std::uint32_t flags = pointer.Flags;
+        const std::size_t length = pointer.Length;
+        if (flags != 0 && flags != 0x40) return;
+        std::uint32_t number = pointer.Page;
+        std::uint8_t rowNumber = pointer.Row;
         std::optional<std::vector<std::uint8_t>> part = rowAt(number, rowNumber);
-        if (!part) continue;
+        if (!part) return;
         if (flags == 0x40) {
           misplaced += part->size() != length ? 1 : 0;
-          continue;
+          return;
         }
         std::size_t total = 0;
         for (std::size_t parts = 0; part && parts < 1u << 16; ++parts) {
@@ -494,7 +513,7 @@ class TDatabaseRecovery {
         // A chain cut short by a lost page proves nothing; one that runs over or ends
         // early does.
         if (part && total != length) ++misplaced;
-      }
+      });
     }
     return misplaced;
   }
@@ -675,31 +694,22 @@ class TDatabaseRecovery {
         if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
         const auto row =
             std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-        const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
-        if (!shape) continue;
-        for (const TColumn& column : definition.Columns) {
-          if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) ||
-              column.Fixed || column.VarIndex >= shape->VarCount)
-            continue;
-          const std::size_t start = shape->VarOffsets[column.VarIndex];
-          if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
-          const std::uint32_t head = LoadU32(row, start);
-          const std::uint32_t flags = (head >> 24) & 0xC0;
+        ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {
           // A chain's first part is at least its pointer; a single row, the whole value.
-          if (flags == 0 || flags == 0x40)
-            targets.emplace(LoadU24(row, start + 5),
+          if (pointer.Flags == 0 || pointer.Flags == 0x40)
+            targets.emplace(pointer.Page,
                             std::pair<std::uint8_t, std::size_t>{
-                                row[start + 4], flags == 0 ? kChainPart : head & 0x3FFFFFFF});
-          if (flags != 0x40 || !anchors) continue;
-          const auto found = longValueRows.find({row[start + 4], head & 0x3FFFFFFF});
+                                pointer.Row, pointer.Flags == 0 ? kChainPart : pointer.Length});
+          if (pointer.Flags != 0x40 || !anchors) return;
+          const auto found = longValueRows.find({pointer.Row, pointer.Length});
           if (found == longValueRows.end() || found->second.size() != 1 ||
               !inDatabase_.contains(found->second[0]))
-            continue;
+            return;
           if (anchored.insert(found->second[0]).second) {
-            anchors->push_back({found->second[0], LoadU24(row, start + 5)});
+            anchors->push_back({found->second[0], pointer.Page});
             ++added;
           }
-        }
+        });
       }
     }
     return added;
