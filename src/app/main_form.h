@@ -24,6 +24,8 @@
 
 namespace quillon {
 
+class TRecoverFolder;
+
 // How the last start of a scan ended, for front ends that report it (exit codes).
 enum class TScanEnd {
   NotRun,        // no scan started yet
@@ -168,7 +170,7 @@ class TMain {
   // without them and shows the completion at its own end.
   void RunScan(const std::string& outputPath, bool showMessages = true,
                IFileSystem* outputFileSystem = nullptr);
-  void RunRecovery(const std::string& outDir);
+  void RunRecovery(TRecoverFolder& folder);
   // Checks the output against the source; throws the refusal. Records a refusal in
   // LastScan first.
   TOutputPlan PlanOutput();

@@ -44,15 +44,6 @@ class TMain::TRecoveryProgress : public recover::IRecoveryProgress {
   std::string lastWhat_;
 };
 
-namespace {
-
-bool LiesInside(const std::string& path, const std::string& dir) {
-  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-         (path[dir.size()] == '/' || path[dir.size()] == '\\');
-}
-
-}  // namespace
-
 void TMain::RecoverBtnClick() {
   if (Busy()) return;  // the button is disabled meanwhile; a click that slipped through waits
   view_.AppendLogLine(texts::kRuleLine);
@@ -66,23 +57,29 @@ void TMain::RecoverBtnClick() {
   std::string outDir = SystemPath(*chosen);
   while (outDir.size() > 1 && (outDir.back() == '/' || outDir.back() == '\\')) outDir.pop_back();
 
-  // The folder's checks come before anything is made, as for quillon-cli recover.
-  if (SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile) {
-    if (SourcePath == outDir || LiesInside(SourcePath, outDir)) {
-      throw EQuillonError("Refused: \"" + Shown(SourcePath) + "\" lies inside the output folder \"" +
-                          Shown(outDir) +
-                          "\". Choose an output folder that does not hold the source.");
-    }
-  } else if (devices_.FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, SourcePath) &&
-             !OutputPlacementAccepted(outDir)) {
+  // The folder's checks come before anything is made, as for quillon-cli recover. The
+  // source is held open from here on: a file being read is never removed.
+  TRecoverFolderRules rules;
+  rules.ForceOffered = false;  // the window replaces no earlier recovery
+  rules.ShownSource = Shown(SourcePath);
+  std::unique_ptr<TStream> heldSource;
+  bool readsDevice = SourceKindOf(SourcePath, PathConstants()) != TSourceKind::ImageFile;
+  if (!readsDevice) {
+    heldSource = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
+    const TPathFacts facts = fileSystem_.Facts(SourcePath);
+    readsDevice = facts.Kind == TPathKind::Device || facts.Kind == TPathKind::CharacterDevice;
+    if (!readsDevice) rules.Source = facts.Identity;
+  }
+  if (readsDevice && devices_.FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, SourcePath) &&
+      !OutputPlacementAccepted(outDir)) {
     return;  // nothing was made, nothing was read
   }
-  const std::string problem = PrepareRecoverDirectory(Shown(outDir), false);
-  if (!problem.empty()) throw EQuillonError(problem);
-  RunRecovery(outDir);
+  TRecoverFolder folder(fileSystem_, outDir, rules);
+  RunRecovery(folder);
 }
 
-void TMain::RunRecovery(const std::string& outDir) {
+void TMain::RunRecovery(TRecoverFolder& folder) {
+  const std::string& outDir = folder.Dir();
   // The controls stay locked, and the window open, from here to the end of the run,
   // however it ends.
   struct TRunGuard {
@@ -103,7 +100,8 @@ void TMain::RunRecovery(const std::string& outDir) {
   view_.AppendLogLine(texts::kRecoveryReadingPrefix + Shown(Source.Text()) +
                       texts::kRecoveryReadingInto + Shown(outDir));
 
-  TRecoverOutputs outputs(fileSystem_, outDir);
+  folder.Open();
+  TRecoverOutputs outputs(folder);
   outputs.Begin();
   std::exception_ptr sourceLost;
   {
@@ -129,12 +127,16 @@ void TMain::RunRecovery(const std::string& outDir) {
                       texts::kRecoveryReadFragments);
 
   TRecoveryProgress progress(*this);
-  const std::unique_ptr<recover::TFragmentPageStore> store = OpenFragmentStore(
+  std::unique_ptr<recover::TFragmentPageStore> store = OpenFragmentStore(
       outputs, outputs.PathOf(kRecoverFragmentFileName),
       [&](std::int64_t done, std::int64_t total) { progress.Progress("reading", done, total); });
   for (const std::string& warning : store->Notes().Warnings) view_.AppendLogLine(warning);
   const TDecodeResult decoded = DecodeFragments(*store, outputs, Shown(Source.Text()), progress);
   const recover::TRecoveryReport& report = decoded.Report;
+  // Only a whole result is put in place; a failure above leaves the folder as it was. The
+  // fragment file is closed first: Windows moves no file that is open.
+  store.reset();
+  outputs.Commit();
 
   lastRecovery_.Stopped = lastRecovery_.Stopped || report.Stopped;
   lastRecovery_.Databases = static_cast<int>(report.Databases.size());

@@ -1,105 +1,323 @@
 #include "app/recover_output.h"
 
-#include <filesystem>
-#include <fstream>
-#include <vector>
+#include <algorithm>
+#include <set>
 
-#include "storage/utf8_paths.h"
 #include "core/errors.h"
 
 namespace quillon {
 namespace {
 
-namespace fs = std::filesystem;
+constexpr std::int64_t kLargestManifest = 64 << 20;  // far beyond any recovery's list
+constexpr const char* kNextManifestName = "quillon-recover.manifest.next";
 
-// A manifest line names a file below OUTDIR: relative, without "..".
-bool IsInside(const fs::path& relative) {
-  if (relative.empty() || relative.is_absolute() || relative.has_root_name()) return false;
-  for (const fs::path& part : relative) {
-    if (part == "..") return false;
+// A relative path ('/' between its parts) that stays below its folder: no root, no drive,
+// no empty, "." or ".." part.
+bool IsInside(const std::string& relative) {
+  if (relative.empty() || relative.find(':') != std::string::npos) return false;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t slash = relative.find('/', from);
+    const std::string part = relative.substr(from, slash == std::string::npos ? slash : slash - from);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (slash == std::string::npos) return true;
+    from = slash + 1;
   }
-  return true;
 }
 
-// Removes what the manifest lists, then the folders it leaves empty, then the manifest.
-std::string RemoveEarlierRecovery(const fs::path& dir, const fs::path& manifest) {
-  std::ifstream in(manifest, std::ios::binary);
-  std::string line;
-  if (!std::getline(in, line) || line != kRecoverManifestFirstLine) {
-    return "The folder \"" + Utf8Of(dir) + "\" holds a \"" + kRecoverManifestName +
-           "\" that recover did not write; it is left as it is. Choose a new or empty folder.";
-  }
-  std::vector<fs::path> files;
-  while (std::getline(in, line)) {
-    if (line.empty()) continue;
-    const fs::path relative = PathFromUtf8(line).lexically_normal();
-    if (!IsInside(relative)) {
-      return "The manifest \"" + Utf8Of(manifest) + "\" names \"" + line +
-             "\", which lies outside the folder; nothing was removed.";
-    }
-    files.push_back(relative);
-  }
-  in.close();
-  for (const fs::path& relative : files) {
-    std::error_code ec;
-    fs::remove(dir / relative, ec);
-    if (ec) return "Cannot remove \"" + Utf8Of(dir / relative) + "\": " + ec.message() + ".";
-    // Folders recover made for its files go when they are empty.
-    for (fs::path parent = relative.parent_path(); !parent.empty(); parent = parent.parent_path()) {
-      if (!fs::is_empty(dir / parent, ec) || ec) break;
-      fs::remove(dir / parent, ec);
-    }
-  }
-  std::error_code ec;
-  fs::remove(manifest, ec);
-  if (ec) return "Cannot remove \"" + Utf8Of(manifest) + "\": " + ec.message() + ".";
-  return {};
+std::string WithSlashes(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+// Whether folder ('/' between its parts, "" for OUTDIR itself) holds one of files.
+bool HoldsListed(const std::vector<std::string>& files, const std::string& folder) {
+  return std::any_of(files.begin(), files.end(), [&](const std::string& file) {
+    return file.size() > folder.size() + 1 && file.compare(0, folder.size(), folder) == 0 &&
+           file[folder.size()] == '/';
+  });
+}
+
+std::string ParentOf(const std::string& relative) {
+  const std::size_t slash = relative.rfind('/');
+  return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
 }  // namespace
 
-std::string PrepareRecoverDirectory(const std::string& utf8Dir, bool force) {
-  const fs::path dir = PathFromUtf8(utf8Dir);
-  const std::string named = "The output folder \"" + utf8Dir + "\"";
-  std::error_code ec;
-  const fs::file_status status = fs::status(dir, ec);
-  if (!fs::exists(status)) {
-    fs::create_directories(dir, ec);
-    if (ec) return "Cannot create the output folder \"" + utf8Dir + "\": " + ec.message() + ".";
-    return {};
-  }
-  if (!fs::is_directory(status)) return named + " exists and is not a folder.";
-  if (fs::is_empty(dir, ec)) return {};
-  if (ec) return "Cannot read the output folder \"" + utf8Dir + "\": " + ec.message() + ".";
-  const fs::path manifest = dir / kRecoverManifestName;
-  if (!fs::exists(manifest, ec)) {
-    return named + " is not empty and holds no earlier recovery: recover writes only into a "
-           "new or empty folder, and --force replaces only what recover wrote. Choose another "
-           "folder.";
-  }
-  if (!force) {
-    return named + " holds an earlier recovery. Choose another folder, or add --force to "
-           "replace what recover wrote there.";
-  }
-  return RemoveEarlierRecovery(dir, manifest);
-}
-
-TRecoverOutputs::TRecoverOutputs(IFileSystem& inner, std::string systemDir)
-    : inner_(inner), dir_(std::move(systemDir)) {
+TRecoverFolder::TRecoverFolder(IFileSystem& fileSystem, std::string dir,
+                               const TRecoverFolderRules& rules)
+    : fileSystem_(fileSystem), dir_(std::move(dir)) {
   separator_ = dir_.find('\\') != std::string::npos ? '\\' : '/';
-  while (dir_.size() > 1 && dir_.back() == separator_) dir_.pop_back();
+  while (dir_.size() > 1 && (dir_.back() == '/' || dir_.back() == '\\')) dir_.pop_back();
+  const std::string named = "The output folder \"" + fileSystem_.ToDisplayText(dir_) + "\"";
+  const TPathFacts facts = fileSystem_.Facts(dir_);
+  if (facts.Kind == TPathKind::Missing) return;
+  if (facts.Kind != TPathKind::Directory) throw EQuillonError(named + " exists and is not a folder.");
+  ReadManifest(named);
+  CheckEntries("", named, rules);
+  if (hasManifest_ && !rules.Force) {
+    throw EQuillonError(named + " holds an earlier recovery. Choose another folder" +
+                        (rules.ForceOffered ? ", or add --force to replace what recover wrote "
+                                              "there."
+                                            : "."));
+  }
 }
 
-std::string TRecoverOutputs::PathOf(const std::string& name) const {
-  std::string path = dir_ + separator_ + name;
-  for (char& c : path) {
-    if (c == '/' && separator_ == '\\') c = '\\';
-  }
+std::string TRecoverFolder::Join(const std::string& folder, const std::string& relative) const {
+  std::string path = folder + separator_ + relative;
+  if (separator_ == '\\') std::replace(path.begin() + static_cast<std::ptrdiff_t>(folder.size()),
+                                       path.end(), '/', '\\');
   return path;
 }
 
+void TRecoverFolder::ReadManifest(const std::string& named) {
+  hasManifest_ = false;
+  listed_.clear();
+  const std::optional<std::vector<TFolderEntry>> entries = fileSystem_.ListFolder(dir_);
+  if (!entries) throw EQuillonError("Cannot read the output folder \"" +
+                                    fileSystem_.ToDisplayText(dir_) + "\".");
+  const auto manifest = std::find_if(entries->begin(), entries->end(), [](const TFolderEntry& e) {
+    return e.Name == kRecoverManifestName;
+  });
+  if (manifest == entries->end()) return;
+  const std::string path = Join(dir_, kRecoverManifestName);
+  const std::string foreign = named + " holds a \"" + kRecoverManifestName +
+                              "\" that recover did not write; it is left as it is. Choose a new "
+                              "or empty folder.";
+  if (manifest->IsLink || manifest->Kind != TPathKind::File) throw EQuillonError(foreign);
+  std::string text;
+  {
+    const std::unique_ptr<TStream> in = fileSystem_.Open(path, TOpenMode::ReadShared);
+    const std::int64_t length = in->Length();
+    if (length < 0 || length > kLargestManifest) throw EQuillonError(foreign);
+    text.resize(static_cast<std::size_t>(length));
+    if (in->Read(text.data(), text.size()) != text.size()) {
+      throw EQuillonError(OpenErrorText(fileSystem_.ToDisplayText(path), in->LastErrorText()));
+    }
+  }
+  std::size_t from = 0;
+  bool first = true;
+  while (from < text.size()) {
+    std::size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(from, end - from);
+    from = end + 1;
+    if (first) {
+      if (line != kRecoverManifestFirstLine) throw EQuillonError(foreign);
+      first = false;
+      continue;
+    }
+    if (line.empty()) continue;
+    const std::optional<std::string> system = fileSystem_.FromDisplayText(line);
+    if (!system || !IsInside(WithSlashes(*system)) ||
+        WithSlashes(*system).rfind(kRecoverStagingName, 0) == 0) {
+      throw EQuillonError("The manifest \"" + fileSystem_.ToDisplayText(path) + "\" names \"" +
+                          line + "\", which lies outside the folder; nothing was removed.");
+    }
+    listed_.push_back(WithSlashes(*system));
+  }
+  if (first) throw EQuillonError(foreign);
+  hasManifest_ = true;
+}
+
+void TRecoverFolder::CheckEntries(const std::string& relativeFolder, const std::string& named,
+                                  const TRecoverFolderRules& rules) {
+  const std::string folder = relativeFolder.empty() ? dir_ : Join(dir_, relativeFolder);
+  const std::optional<std::vector<TFolderEntry>> entries = fileSystem_.ListFolder(folder);
+  if (!entries) {
+    throw EQuillonError("Cannot read the output folder \"" + fileSystem_.ToDisplayText(folder) +
+                        "\".");
+  }
+  std::optional<std::string> unlisted;
+  for (const TFolderEntry& entry : *entries) {
+    const std::string relative =
+        relativeFolder.empty() ? entry.Name : relativeFolder + "/" + entry.Name;
+    if (rules.Source && !entry.IsLink && entry.Kind != TPathKind::Directory &&
+        entry.Identity == *rules.Source) {
+      throw EQuillonError("Refused: \"" + rules.ShownSource +
+                          "\" lies inside the output folder \"" + fileSystem_.ToDisplayText(dir_) +
+                          "\". Choose an output folder that does not hold the source.");
+    }
+    if (relativeFolder.empty() && entry.Name == kRecoverStagingName) {
+      throw EQuillonError(
+          named + " holds \"" + kRecoverStagingName +
+          "\": another recover is writing into it right now, or an earlier one that did not "
+          "finish left it (it holds only what that run wrote). Wait for the other run, or "
+          "delete that folder, or choose another folder.");
+    }
+    if (relativeFolder.empty() && entry.Name == kRecoverManifestName) continue;
+    const bool listedFile = !entry.IsLink && entry.Kind == TPathKind::File &&
+                            std::find(listed_.begin(), listed_.end(), relative) != listed_.end();
+    const bool listedFolder =
+        !entry.IsLink && entry.Kind == TPathKind::Directory && HoldsListed(listed_, relative);
+    if (listedFolder) {
+      CheckEntries(relative, named, rules);
+    } else if (!listedFile && !unlisted) {
+      unlisted = relative;  // the rest is still looked at for the source
+    }
+  }
+  if (!unlisted) return;
+  if (!hasManifest_) {
+    throw EQuillonError(named + " is not empty and holds no earlier recovery: recover writes only "
+                        "into a new or empty folder" +
+                        (rules.ForceOffered ? ", and --force replaces only what recover wrote"
+                                            : "") +
+                        ". Choose another folder.");
+  }
+  throw EQuillonError(named + " holds \"" + fileSystem_.ToDisplayText(*unlisted) +
+                      "\", which no earlier recover wrote there, so the folder is not used" +
+                      (rules.ForceOffered ? ", also not with --force" : "") +
+                      ". Choose another folder.");
+}
+
+void TRecoverFolder::Open() {
+  // The folders along OUTDIR that are missing, made from the outermost in.
+  std::vector<std::string> missing;
+  for (std::string at = dir_; fileSystem_.Facts(at).Kind == TPathKind::Missing;) {
+    missing.push_back(at);
+    const std::size_t cut = at.find_last_of("/\\");
+    if (cut == std::string::npos || cut == 0) break;
+    at = at.substr(0, cut);
+    if (at.size() == 2 && at[1] == ':') break;  // a drive's root
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    fileSystem_.CreateFolder(*it);
+    created_.push_back(*it);
+  }
+  try {
+    fileSystem_.CreateNewFolder(StagingDir());
+  } catch (const EQuillonError&) {
+    if (fileSystem_.Facts(StagingDir()).Kind == TPathKind::Missing) throw;
+    throw EQuillonError("The output folder \"" + fileSystem_.ToDisplayText(dir_) +
+                        "\" is being written by another recover right now (it holds \"" +
+                        kRecoverStagingName + "\"). Wait for it to end, or choose another "
+                        "folder.");
+  }
+  open_ = true;
+}
+
+void TRecoverFolder::RemoveEarlierFiles() {
+  std::set<std::string> folders;
+  for (const std::string& relative : listed_) {
+    fileSystem_.RemoveBelow(dir_, relative, false);
+    for (std::string parent = ParentOf(relative); !parent.empty(); parent = ParentOf(parent)) {
+      folders.insert(parent);
+    }
+  }
+  // Innermost first: a longer path sorts after its parent.
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    const auto entries = fileSystem_.ListFolder(Join(dir_, *it));
+    if (entries && entries->empty()) fileSystem_.RemoveBelow(dir_, *it, true);
+  }
+}
+
+void TRecoverFolder::Commit() {
+  if (!open_ || committed_) return;
+  // OUTDIR must still hold what it held at the checks: another run or program may have
+  // written into it meanwhile, and what it wrote is not this run's to replace.
+  const std::vector<std::string> before = listed_;
+  const bool hadManifest = hasManifest_;
+  const std::string named = "The output folder \"" + fileSystem_.ToDisplayText(dir_) + "\"";
+  const auto changed = [&] {
+    throw EQuillonError(named + " was changed by another program or another recover while "
+                        "this one ran, so this run's result was not put there; the folder is "
+                        "as the other left it.");
+  };
+  ReadManifest(named);
+  if (listed_ != before || hasManifest_ != hadManifest) changed();
+  {
+    const auto entries = fileSystem_.ListFolder(dir_);
+    if (!entries) changed();
+    for (const TFolderEntry& entry : *entries) {
+      const bool known = entry.Name == kRecoverStagingName || entry.Name == kRecoverManifestName;
+      if (!known && !(entry.Kind == TPathKind::File || entry.Kind == TPathKind::Directory)) changed();
+      if (!known && std::none_of(listed_.begin(), listed_.end(), [&](const std::string& file) {
+            return file == entry.Name || file.rfind(entry.Name + "/", 0) == 0;
+          })) {
+        changed();
+      }
+    }
+  }
+  const std::string staging = StagingDir();
+  const std::string manifest = Join(dir_, kRecoverManifestName);
+  if (hasManifest_) {
+    // First a manifest that lists both runs' files: whatever stops the swap half way, a
+    // later --force still knows every file in the folder.
+    std::string text;
+    {
+      const std::unique_ptr<TStream> in =
+          fileSystem_.Open(Join(staging, kRecoverManifestName), TOpenMode::ReadShared);
+      text.resize(static_cast<std::size_t>(std::max<std::int64_t>(in->Length(), 0)));
+      text.resize(in->Read(text.data(), text.size()));
+    }
+    for (const std::string& relative : listed_) text += fileSystem_.ToDisplayText(relative) + "\n";
+    const std::string next = Join(staging, kNextManifestName);
+    {
+      const std::unique_ptr<TStream> out = fileSystem_.Open(next, TOpenMode::CreateNew);
+      if (out->Write(text.data(), text.size()) != text.size() || !out->Flush()) {
+        throw EQuillonError("Cannot write file \"" + fileSystem_.ToDisplayText(next) + "\". " +
+                            out->LastErrorText());
+      }
+    }
+    fileSystem_.Replace(next, manifest);
+    RemoveEarlierFiles();
+  }
+  const auto entries = fileSystem_.ListFolder(staging);
+  if (!entries) throw EQuillonError("Cannot read \"" + fileSystem_.ToDisplayText(staging) + "\".");
+  for (const TFolderEntry& entry : *entries) {
+    if (entry.Name == kRecoverManifestName) continue;
+    fileSystem_.MoveNew(Join(staging, entry.Name), Join(dir_, entry.Name));
+  }
+  if (hasManifest_) {
+    fileSystem_.Replace(Join(staging, kRecoverManifestName), manifest);
+  } else {
+    fileSystem_.MoveNew(Join(staging, kRecoverManifestName), manifest);
+  }
+  committed_ = true;
+  fileSystem_.RemoveBelow(dir_, kRecoverStagingName, true);
+}
+
+void TRecoverFolder::RemoveTree(const std::string& base, const std::string& relative) {
+  const auto entries = fileSystem_.ListFolder(Join(base, relative));
+  if (entries) {
+    for (const TFolderEntry& entry : *entries) {
+      const std::string inner = relative + "/" + entry.Name;
+      if (entry.Kind == TPathKind::Directory && !entry.IsLink) {
+        RemoveTree(base, inner);
+      } else {
+        fileSystem_.RemoveBelow(base, inner, false);
+      }
+    }
+  }
+  fileSystem_.RemoveBelow(base, relative, true);
+}
+
+void TRecoverFolder::Abandon() noexcept {
+  if (committed_) return;
+  try {
+    if (open_) RemoveTree(dir_, kRecoverStagingName);
+    open_ = false;
+    // The folders this run made go again, innermost first, where they are still empty.
+    while (!created_.empty()) {
+      const std::string folder = created_.back();
+      created_.pop_back();
+      const auto entries = fileSystem_.ListFolder(folder);
+      const std::size_t cut = folder.find_last_of("/\\");
+      if (!entries || !entries->empty() || cut == std::string::npos) break;
+      fileSystem_.RemoveBelow(folder.substr(0, cut), folder.substr(cut + 1), true);
+    }
+  } catch (...) {
+    // What could not be removed stays; it holds nothing that looks like a result.
+  }
+}
+
+TRecoverOutputs::TRecoverOutputs(TRecoverFolder& folder)
+    : folder_(folder), inner_(folder.FileSystem()) {}
+
 void TRecoverOutputs::Begin() {
-  manifest_ = inner_.Open(PathOf(kRecoverManifestName), TOpenMode::CreateExclusive);
+  manifest_ = inner_.Open(folder_.Join(folder_.StagingDir(), kRecoverManifestName),
+                          TOpenMode::CreateNew);
   const std::string first = std::string(kRecoverManifestFirstLine) + "\n";
   if (manifest_->Write(first.data(), first.size()) != first.size() || !manifest_->Flush()) {
     throw EQuillonError("Cannot write the manifest \"" +
@@ -107,7 +325,16 @@ void TRecoverOutputs::Begin() {
   }
 }
 
+void TRecoverOutputs::Commit() {
+  manifest_.reset();
+  folder_.Commit();
+}
+
 void TRecoverOutputs::List(const std::string& relativeUtf8) {
+  if (!manifest_) {
+    throw EQuillonError("Cannot write the manifest \"" +
+                        inner_.ToDisplayText(PathOf(kRecoverManifestName)) + "\".");
+  }
   const std::string line = relativeUtf8 + "\n";
   if (manifest_->Write(line.data(), line.size()) != line.size() || !manifest_->Flush()) {
     throw EQuillonError("Cannot write the manifest \"" +
@@ -115,39 +342,70 @@ void TRecoverOutputs::List(const std::string& relativeUtf8) {
   }
 }
 
-std::string TRecoverOutputs::RelativeInside(const std::string& path) const {
+std::optional<std::string> TRecoverOutputs::Below(const std::string& path) const {
+  const std::string& dir = Dir();
+  if (path == dir) return std::string();
   // Where OUTDIR is a Windows path the decoding still joins names with '/': both count.
-  const bool under = path.size() > dir_.size() && path.compare(0, dir_.size(), dir_) == 0 &&
-                     (path[dir_.size()] == separator_ || path[dir_.size()] == '/');
-  std::string relative = under ? path.substr(dir_.size() + 1) : std::string();
-  for (char& c : relative) {
-    if (c == '\\') c = '/';
-  }
-  if (relative.empty() || !IsInside(PathFromUtf8(relative).lexically_normal()) ||
-      relative == kRecoverManifestName) {
+  const bool under = path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+                     (path[dir.size()] == folder_.Separator() || path[dir.size()] == '/');
+  if (!under) return std::nullopt;
+  return WithSlashes(path.substr(dir.size() + 1));
+}
+
+std::string TRecoverOutputs::Staged(const std::string& path) const {
+  const std::optional<std::string> relative = Below(path);
+  if (!relative) return path;
+  return relative->empty() ? folder_.StagingDir() : folder_.Join(folder_.StagingDir(), *relative);
+}
+
+std::string TRecoverOutputs::RelativeInside(const std::string& path) const {
+  const std::optional<std::string> relative = Below(path);
+  if (!relative || !IsInside(*relative) || *relative == kRecoverManifestName ||
+      relative->rfind(kRecoverStagingName, 0) == 0) {
     throw EQuillonError("Cannot create file \"" + inner_.ToDisplayText(path) +
                         "\". recover writes only inside its output folder \"" +
-                        inner_.ToDisplayText(dir_) + "\".");
+                        inner_.ToDisplayText(Dir()) + "\".");
   }
-  return relative;
+  return *relative;
 }
 
 std::unique_ptr<TStream> TRecoverOutputs::Open(const std::string& path, TOpenMode mode) {
-  if (mode != TOpenMode::CreateExclusive && mode != TOpenMode::CreateNew) {
-    return inner_.Open(path, mode);
+  if (mode == TOpenMode::CreateExclusive || mode == TOpenMode::CreateNew) {
+    List(inner_.ToDisplayText(RelativeInside(path)));
   }
-  List(inner_.ToDisplayText(RelativeInside(path)));
-  return inner_.Open(path, mode);
+  return inner_.Open(Staged(path), mode);
+}
+
+TPathFacts TRecoverOutputs::Facts(const std::string& path) { return inner_.Facts(Staged(path)); }
+
+std::string TRecoverOutputs::FinalPath(const std::string& path) {
+  // This run's files are its own, under the names it gives them.
+  return Below(path) ? path : inner_.FinalPath(path);
 }
 
 void TRecoverOutputs::Replace(const std::string& from, const std::string& to) {
   List(inner_.ToDisplayText(RelativeInside(to)));
-  inner_.Replace(from, to);
+  inner_.Replace(Staged(from), Staged(to));
+}
+
+bool TRecoverOutputs::Remove(const std::string& path) {
+  RelativeInside(path);
+  return inner_.Remove(Staged(path));
 }
 
 void TRecoverOutputs::CreateFolder(const std::string& path) {
   RelativeInside(path);
-  inner_.CreateFolder(path);
+  inner_.CreateFolder(Staged(path));
+}
+
+void TRecoverOutputs::CreateNewFolder(const std::string& path) {
+  RelativeInside(path);
+  inner_.CreateNewFolder(Staged(path));
+}
+
+void TRecoverOutputs::MoveNew(const std::string& from, const std::string& to) {
+  List(inner_.ToDisplayText(RelativeInside(to)));
+  inner_.MoveNew(Staged(from), Staged(to));
 }
 
 }  // namespace quillon

@@ -1,11 +1,15 @@
 #pragma once
-// OUTDIR of quillon-cli recover: it must be new or empty, or hold what an earlier recover
-// wrote there, which --force removes first (and nothing else). What recover writes is
-// listed as it is created in OUTDIR/quillon-recover.manifest, so that a later --force
-// knows it, also after a run that was cut short.
+// OUTDIR of a recovery: it must be new or empty, or hold only what an earlier recover wrote
+// there, which --force replaces. A run builds its result aside, in a hidden staging folder
+// inside OUTDIR, and only a run that has a result puts it in place of the earlier one, so
+// that a refusal creates nothing and a failure leaves OUTDIR as it was. What recover
+// writes is listed as it is created in the manifest (quillon-recover.manifest), so that a
+// later --force knows it, also after a run that was cut short.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/stream.h"
 
@@ -13,53 +17,117 @@ namespace quillon {
 
 inline constexpr const char* kRecoverManifestName = "quillon-recover.manifest";
 inline constexpr const char* kRecoverManifestFirstLine = "quillon-cli recover, version 1";
+// The folder inside OUTDIR a run writes into until its result is complete.
+inline constexpr const char* kRecoverStagingName = ".quillon-recover.partial";
 
-// Makes utf8Dir ready for recover: creates it when it is missing; with force, removes the
-// files an earlier recover listed there. Returns a text naming the folder and the cause
-// when it cannot be used, empty when it is ready.
-std::string PrepareRecoverDirectory(const std::string& utf8Dir, bool force);
+struct TRecoverFolderRules {
+  bool Force = false;         // an earlier recovery may be replaced
+  bool ForceOffered = true;   // refusals may suggest --force (the window has no such option)
+  // The source when it is a file: OUTDIR may not hold it under any name or link.
+  std::optional<TFileIdentity> Source;
+  std::string ShownSource;    // the source as the person named it, for the refusal
+};
+
+// OUTDIR from its checks to the new result in place. Construct, Open, write through
+// TRecoverOutputs, then Commit; destroyed without a Commit it takes back what it made.
+class TRecoverFolder {
+ public:
+  // Checks dir (the system's form, absolute) and changes nothing. Throws EQuillonError
+  // naming the folder and the cause when a recovery may not be written there.
+  TRecoverFolder(IFileSystem& fileSystem, std::string dir, const TRecoverFolderRules& rules);
+  ~TRecoverFolder() { Abandon(); }
+  TRecoverFolder(const TRecoverFolder&) = delete;
+  TRecoverFolder& operator=(const TRecoverFolder&) = delete;
+
+  // Creates OUTDIR where it is missing, and the staging folder. Throws EQuillonError;
+  // another run writing into the same folder is refused here.
+  void Open();
+  // Removes the earlier recovery's files and moves the new ones into their places, the
+  // manifest last. Throws EQuillonError naming what could not be moved; the manifest then
+  // lists everything of both runs that is in OUTDIR.
+  void Commit();
+  // Removes the staging folder with all in it, and OUTDIR when this run made it. Never
+  // throws.
+  void Abandon() noexcept;
+
+  IFileSystem& FileSystem() const { return fileSystem_; }
+  const std::string& Dir() const { return dir_; }
+  char Separator() const { return separator_; }
+  std::string StagingDir() const { return Join(dir_, kRecoverStagingName); }
+  std::string Join(const std::string& folder, const std::string& relative) const;
+
+ private:
+  void ReadManifest(const std::string& named);
+  void CheckEntries(const std::string& relativeFolder, const std::string& named,
+                    const TRecoverFolderRules& rules);
+  void RemoveTree(const std::string& base, const std::string& relative);
+  void RemoveEarlierFiles();
+
+  IFileSystem& fileSystem_;
+  std::string dir_;
+  char separator_;
+  bool hasManifest_ = false;
+  std::vector<std::string> listed_;   // the earlier manifest's files, '/' between folders
+  std::vector<std::string> created_;  // folders made for OUTDIR, innermost last
+  bool open_ = false;
+  bool committed_ = false;
+};
 
 // The file system recover writes through: every file it creates is first listed in the
-// manifest, and only files inside OUTDIR may be created. Everything else goes to inner.
+// manifest, and only files inside OUTDIR may be created. A path inside OUTDIR names the
+// file of this run, which lies in the staging folder until the commit; everything else
+// goes to the folder's file system as it is.
 class TRecoverOutputs : public IFileSystem {
  public:
-  // systemDir: OUTDIR as the system holds it, absolute.
-  TRecoverOutputs(IFileSystem& inner, std::string systemDir);
-  // Creates the manifest. Throws EQuillonError naming it when it cannot be written.
+  explicit TRecoverOutputs(TRecoverFolder& folder);
+  // Creates the manifest in the staging folder. Throws EQuillonError naming it.
   void Begin();
+  // Closes the manifest and puts this run's result in place (TRecoverFolder::Commit).
+  void Commit();
 
   std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) override;
   // Folders only inside OUTDIR; a later --force removes those its files leave empty.
   void CreateFolder(const std::string& path) override;
-  TPathFacts Facts(const std::string& path) override { return inner_.Facts(path); }
-  std::string FinalPath(const std::string& path) override { return inner_.FinalPath(path); }
+  TPathFacts Facts(const std::string& path) override;
+  std::string FinalPath(const std::string& path) override;
   // A file moved into place inside OUTDIR is listed under its final name as well.
   void Replace(const std::string& from, const std::string& to) override;
-  bool Remove(const std::string& path) override { return inner_.Remove(path); }
+  bool Remove(const std::string& path) override;
   std::string ToDisplayText(const std::string& systemText) override {
     return inner_.ToDisplayText(systemText);
   }
   std::optional<std::string> FromDisplayText(const std::string& text) override {
     return inner_.FromDisplayText(text);
   }
+  std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& path) override {
+    return inner_.ListFolder(Staged(path));
+  }
+  void CreateNewFolder(const std::string& path) override;
+  void RemoveBelow(const std::string& base, const std::string& relative, bool folder) override {
+    inner_.RemoveBelow(Staged(base), relative, folder);
+  }
+  void MoveNew(const std::string& from, const std::string& to) override;
 
   // OUTDIR as the system holds it, without a trailing separator.
-  const std::string& Dir() const { return dir_; }
+  const std::string& Dir() const { return folder_.Dir(); }
   // The system path of name (a file name, '/' between folders) inside OUTDIR.
-  std::string PathOf(const std::string& name) const;
+  std::string PathOf(const std::string& name) const { return folder_.Join(Dir(), name); }
   // Creates name inside OUTDIR, listed first. The one way recover's own files are made.
   std::unique_ptr<TStream> Create(const std::string& name) {
-    return Open(PathOf(name), TOpenMode::CreateExclusive);
+    return Open(PathOf(name), TOpenMode::CreateNew);
   }
 
  private:
-  // name's path below OUTDIR ('/' between folders); throws when path lies elsewhere.
+  // path's part below OUTDIR ('/' between folders), or nothing when it lies elsewhere.
+  std::optional<std::string> Below(const std::string& path) const;
+  // Where path lies now: inside OUTDIR in the staging folder, elsewhere where it names.
+  std::string Staged(const std::string& path) const;
+  // The part below OUTDIR of a file about to be created; throws when it lies elsewhere.
   std::string RelativeInside(const std::string& path) const;
   void List(const std::string& relativeUtf8);
 
+  TRecoverFolder& folder_;
   IFileSystem& inner_;
-  std::string dir_;
-  char separator_;
   std::unique_ptr<TStream> manifest_;
 };
 

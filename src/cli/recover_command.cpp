@@ -35,13 +35,6 @@ namespace {
 using recover::TFragmentPageStore;
 using recover::TPageMapScanEnd;
 
-// Whether the file at path begins as a fragment file does: recover then decodes it instead
-// of scanning it.
-bool LiesInside(const std::string& path, const std::string& dir) {
-  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
-         (path[dir.size()] == '/' || path[dir.size()] == '\\');
-}
-
 // A progress line on stderr for the decoding, and Ctrl-C as its stop request.
 class TConsoleRecoveryProgress : public recover::IRecoveryProgress {
  public:
@@ -79,7 +72,15 @@ struct TReadingResult {
   int Status = kExitOk;
   bool Decode = true;
   TJson Json;
+  std::int64_t StoppedAt = -1;  // where a stopped reading ended; -1 when it did not stop
 };
+
+// Says why a run that had begun to write ends without a result.
+int Failed(const std::string& text) {
+  ConsolePrintf(stderr, "%s\nNothing of this run was kept: the output folder is as it was.\n",
+                ErrorDisplayText(text).c_str());
+  return kExitFailure;
+}
 
 // Scans the source into OUTDIR's fragment file and page map through TMain, as scan does.
 TReadingResult ReadSource(const TRecoverOptions& options, const std::string& source,
@@ -150,10 +151,7 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
                  {"end", lost ? "source lost" : end == TPageMapScanEnd::Stopped ? "stopped"
                                                                                : "completed"}};
   if (report.End == TScanEnd::Stopped) {
-    ConsolePrintf(stderr,
-                 "Stopped: the fragment file and the page map are complete up to offset %lld. "
-                 "Decode them with: quillon-cli recover \"%s\" ANOTHER_FOLDER\n",
-                 static_cast<long long>(report.BytesScanned), shownFragments.c_str());
+    result.StoppedAt = report.BytesScanned;
     result.Status = kExitStopped;
     result.Decode = false;
     return result;
@@ -169,6 +167,10 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
   const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
   const auto shown = [&](const std::string& path) { return fileSystem->ToDisplayText(path); };
+  const auto refuse = [](const std::string& text) {
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(text).c_str());
+    return kExitFailure;
+  };
 
   std::string outDir;
   std::string source;
@@ -183,27 +185,49 @@ int RunRecoverCommand(const TRecoverOptions& options) {
     source = probe.SystemPath(options.Source);
     if (ToSourcePath(source, constants) == source) source = FullPath(source);
   } catch (const EQuillonError& error) {
-    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
-    return kExitFailure;
+    return refuse(error.what());
   }
+  while (outDir.size() > 1 && (outDir.back() == '/' || outDir.back() == '\\')) outDir.pop_back();
+
+  // Every check comes before the first byte is written, for every form of the source.
   const std::string sourcePath = ToSourcePath(source, constants);
-  const bool isImage = SourceKindOf(sourcePath, constants) == TSourceKind::ImageFile;
-  if (isImage) {
+  bool readsDevice = SourceKindOf(sourcePath, constants) != TSourceKind::ImageFile;
+  // Open first and kept open to the end: a file being read is never removed.
+  std::unique_ptr<TStream> heldSource;
+  TRecoverFolderRules rules;
+  rules.Force = options.Force;
+  rules.ShownSource = shown(source);
+  if (!readsDevice) {
     if (!PathExists(source)) {
       ConsolePrintf(stderr, "Cannot open file \"%s\". It does not exist.\n", shown(source).c_str());
       return kExitFailure;
     }
-    fromFragments = IsFragmentFile(*fileSystem, source);
-    // Whatever recover writes or replaces in OUTDIR must never be its own input.
-    if (LiesInside(source, outDir) || source == outDir) {
-      ConsolePrintf(stderr,
-                   "Refused: \"%s\" lies inside the output folder \"%s\". Choose an output "
-                   "folder that does not hold the source.\n",
-                   shown(source).c_str(), shown(outDir).c_str());
-      return kExitFailure;
+    try {
+      heldSource = fileSystem->Open(source, TOpenMode::ReadShared);
+    } catch (const EQuillonError& error) {
+      return refuse(error.what());
     }
-  } else if (!options.AllowSameDevice &&
-             devices->FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, sourcePath)) {
+    const TPathFacts facts = fileSystem->Facts(source);
+    if (facts.Kind == TPathKind::CharacterDevice) {
+      return refuse("Refused: \"" + shown(source) +
+                    "\" is a character device, a stream without a size (such as /dev/zero): "
+                    "neither a disk nor an image, so there is nothing to recover from it.");
+    }
+    if (facts.Kind == TPathKind::Device) {
+      // A device named by its node or by a link to it is read as a device.
+      readsDevice = true;
+      if (heldSource->Length() <= 0) {
+        return refuse("Cannot size \"" + shown(source) +
+                      "\": the device reports no size (a loop device without its file, or a "
+                      "drive without a medium), and a scan of 0 bytes would find nothing");
+      }
+    } else {
+      rules.Source = facts.Identity;
+      fromFragments = IsFragmentFile(*fileSystem, source);
+    }
+  }
+  if (readsDevice && !options.AllowSameDevice &&
+      devices->FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, sourcePath)) {
     // Judged before OUTDIR is made: not even a folder is written onto the device read.
     ConsolePrintf(stderr,
                  "Refused: the output folder \"%s\" lies on \"%s\", the device being read. "
@@ -212,19 +236,38 @@ int RunRecoverCommand(const TRecoverOptions& options) {
                  shown(outDir).c_str(), options.Source.c_str());
     return kExitFailure;
   }
+  std::optional<TRecoverFolder> folder;
+  try {
+    folder.emplace(*fileSystem, outDir, rules);
+  } catch (const EQuillonError& error) {
+    return refuse(error.what());
+  }
+
+  const bool showProgress = !options.Quiet && IsTerminal(stderr);
+  TConsoleRecoveryProgress progress(showProgress);
+  const auto reading = [&](std::int64_t done, std::int64_t total) {
+    progress.Progress("reading fragments", done, total);
+  };
+  std::unique_ptr<TFragmentPageStore> store;
+  if (fromFragments) {
+    // A fragment file and its page map are read before anything is made.
+    try {
+      store = OpenFragmentStore(*fileSystem, source, reading);
+    } catch (const EQuillonError& error) {
+      progress.Clear();
+      return refuse(error.what());
+    }
+    progress.Clear();
+  }
 
   InstallStopRequestHandler();
-  const std::string problem = PrepareRecoverDirectory(shown(outDir), options.Force);
-  if (!problem.empty()) {
-    ConsolePrintf(stderr, "%s\n", problem.c_str());
-    return kExitFailure;
-  }
-  TRecoverOutputs outputs(*fileSystem, outDir);
+  TRecoverOutputs outputs(*folder);
   try {
+    folder->Open();
     outputs.Begin();
   } catch (const EQuillonError& error) {
-    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
-    return kExitFailure;
+    folder->Abandon();
+    return refuse(error.what());
   }
 
   TJson json;
@@ -233,33 +276,40 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   int status = kExitOk;
   std::string fragmentPath = source;
   if (!fromFragments) {
-    TReadingResult reading = ReadSource(options, source, outputs, *devices);
-    status = reading.Status;
-    if (!reading.Decode) {
-      if (options.Json && !reading.Json.is_null()) {
-        json["reading"] = reading.Json;
+    TReadingResult read = ReadSource(options, source, outputs, *devices);
+    status = read.Status;
+    if (!read.Decode) {
+      if (read.StoppedAt < 0) {
+        ConsolePrintf(stderr, "Nothing of this run was kept: the output folder is as it was.\n");
+        return status;
+      }
+      try {
+        outputs.Commit();
+      } catch (const EQuillonError& error) {
+        return refuse(error.what());
+      }
+      ConsolePrintf(stderr,
+                    "Stopped: the fragment file and the page map are complete up to offset %lld. "
+                    "Decode them with: quillon-cli recover \"%s\" ANOTHER_FOLDER\n",
+                    static_cast<long long>(read.StoppedAt),
+                    shown(outputs.PathOf(kRecoverFragmentFileName)).c_str());
+      if (options.Json && !read.Json.is_null()) {
+        json["reading"] = read.Json;
         ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
       }
       return status;
     }
-    json["reading"] = reading.Json;
+    json["reading"] = read.Json;
     fragmentPath = outputs.PathOf(kRecoverFragmentFileName);
+    try {
+      store = OpenFragmentStore(outputs, fragmentPath, reading);
+    } catch (const EQuillonError& error) {
+      progress.Clear();
+      return Failed(error.what());
+    }
+    progress.Clear();
   }
 
-  const bool showProgress = !options.Quiet && IsTerminal(stderr);
-  TConsoleRecoveryProgress progress(showProgress);
-  std::unique_ptr<TFragmentPageStore> store;
-  try {
-    store = OpenFragmentStore(*fileSystem, fragmentPath,
-                              [&](std::int64_t done, std::int64_t total) {
-                                progress.Progress("reading fragments", done, total);
-                              });
-  } catch (const EQuillonError& error) {
-    progress.Clear();
-    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
-    return kExitFailure;
-  }
-  progress.Clear();
   const recover::TPageStoreNotes& notes = store->Notes();
   for (const std::string& warning : notes.Warnings) ConsolePrintf(stderr, "%s\n", warning.c_str());
   const bool wholeInput = notes.FragmentFile.State == TFragmentFileState::Complete &&
@@ -276,29 +326,31 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   for (const std::string& warning : notes.Warnings) warnings.push_back(JsonSafeText(warning));
   json["warnings"] = warnings;
 
+  std::optional<TDecodeResult> decoded;
   try {
-    const TDecodeResult decoded = DecodeFragments(*store, outputs, shown(source), progress);
-    const recover::TRecoveryReport& report = decoded.Report;
-    const std::string& reportPath = decoded.ReportPath;
-    if (!decoded.ReportError.empty()) {
-      // The tables are written and complete; only the page that shows them is missing.
-      progress.Clear();
-      ConsolePrintf(stderr, "%s\n", ErrorDisplayText(decoded.ReportError).c_str());
-      status = kExitFailure;
-    }
+    decoded.emplace(DecodeFragments(*store, outputs, shown(source), progress));
     progress.Clear();
-    if (options.Json) {
-      json["recovery"] = recover::RecoveryReportJson(report);
-      json["report"] = reportPath.empty() ? TJson() : TJson(JsonSafeText(reportPath));
-      ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
-    } else if (!options.Quiet) {
-      WriteText(stdout, recover::RecoveryReportText(report).c_str());
-      if (!reportPath.empty()) ConsolePrintf(stdout, "Report: %s\n", reportPath.c_str());
-    }
+    // Only a result that is whole in the staging folder takes the earlier one's place.
+    store.reset();
+    outputs.Commit();
   } catch (const EQuillonError& error) {
     progress.Clear();
-    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(error.what()).c_str());
-    return kExitFailure;
+    return Failed(error.what());
+  }
+  const recover::TRecoveryReport& report = decoded->Report;
+  const std::string& reportPath = decoded->ReportPath;
+  if (!decoded->ReportError.empty()) {
+    // The tables are written and complete; only the page that shows them is missing.
+    ConsolePrintf(stderr, "%s\n", ErrorDisplayText(decoded->ReportError).c_str());
+    status = kExitFailure;
+  }
+  if (options.Json) {
+    json["recovery"] = recover::RecoveryReportJson(report);
+    json["report"] = reportPath.empty() ? TJson() : TJson(JsonSafeText(reportPath));
+    ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
+  } else if (!options.Quiet) {
+    WriteText(stdout, recover::RecoveryReportText(report).c_str());
+    if (!reportPath.empty()) ConsolePrintf(stdout, "Report: %s\n", reportPath.c_str());
   }
   if (StopWasRequested()) {
     ConsolePrintf(stderr, "Stopped: what was decoded until then is written.\n");

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillon {
 
@@ -40,6 +41,14 @@ struct TPathFacts {
   TPathKind Kind = TPathKind::Missing;
   TFileIdentity Identity;    // for a file, a directory or a device
   std::int64_t Length = -1;  // for a file: its length in bytes
+};
+
+// One entry of a folder as it is, a link not followed.
+struct TFolderEntry {
+  std::string Name;                      // the system's bytes, without the folder
+  TPathKind Kind = TPathKind::Missing;   // what the entry itself is; a link counts as Other
+  bool IsLink = false;                   // a symbolic link or another reparse point
+  TFileIdentity Identity;                // for a file or a folder that is no link
 };
 
 enum class TSeekOrigin { Begin, Current, End };
@@ -128,6 +137,22 @@ class IFileSystem {
   // Throws EQuillonError with the create error text when it cannot be made. Does nothing
   // where files need no folders (in memory).
   virtual void CreateFolder(const std::string& /*path*/) {}
+
+  // The entries of the folder at path (without "." and ".."), links not followed; nothing
+  // when it cannot be read. Never throws.
+  virtual std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& path) = 0;
+  // Creates a folder that must not exist yet, only for the owner where the system has
+  // owners: two runs that both try get it once. Throws EQuillonError with the create error.
+  virtual void CreateNewFolder(const std::string& path) = 0;
+  // Removes the file, or with folder the empty folder, at base joined with relative ('/'
+  // between its parts), following no link along relative: a link where a folder should be
+  // is refused, a link at the end is removed itself, never what it points to. Gone already
+  // is fine. Throws EQuillonError naming the path and the cause.
+  virtual void RemoveBelow(const std::string& base, const std::string& relative,
+                           bool folder) = 0;
+  // Moves the file or folder at from to to, which must not exist: nothing is ever replaced,
+  // also not a link put there meanwhile. Throws EQuillonError naming both and the cause.
+  virtual void MoveNew(const std::string& from, const std::string& to) = 0;
 };
 
 }  // namespace quillon

@@ -63,7 +63,7 @@ std::string FileNameOf(const std::string& tableName) {
 
 TCsvWriter::TCsvWriter(IFileSystem& fileSystem, const std::string& systemPath,
                        const std::string& displayPath, const std::vector<TOutputColumn>& columns)
-    : stream_(fileSystem.Open(systemPath, TOpenMode::CreateExclusive)), displayPath_(displayPath) {
+    : stream_(fileSystem.Open(systemPath, TOpenMode::CreateNew)), displayPath_(displayPath) {
   buffer_ = "\xEF\xBB\xBF";
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (i > 0) buffer_.push_back(',');

@@ -113,7 +113,7 @@ int VfsOpen(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, i
   if (name == nullptr || (flags & SQLITE_OPEN_MAIN_DB) == 0 || *context->Stream)
     return SQLITE_CANTOPEN;
   try {
-    *context->Stream = context->FileSystem->Open(name, TOpenMode::CreateExclusive);
+    *context->Stream = context->FileSystem->Open(name, TOpenMode::CreateNew);
   } catch (const EQuillonError& error) {
     *context->OpenError = error.what();
     return SQLITE_CANTOPEN;

@@ -1,6 +1,8 @@
 #include "storage/posix_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,7 +215,8 @@ std::unique_ptr<TStream> TPosixFileSystem::Open(const std::string& path, TOpenMo
     case TOpenMode::ReadShared: flags |= O_RDONLY | O_NONBLOCK; break;
     case TOpenMode::ReadWriteShared: flags |= O_RDWR | O_NONBLOCK; break;
     case TOpenMode::CreateExclusive: flags |= O_RDWR | O_CREAT; break;
-    case TOpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    // Never through a link: a link planted at the name makes the create fail.
+    case TOpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
   }
   const int fd = ::open(openPath.c_str(), flags, 0666);
   if (fd < 0) Fail(mode, path, std::strerror(errno) + nodeNote);
@@ -314,6 +317,95 @@ void TPosixFileSystem::Replace(const std::string& from, const std::string& to) {
 }
 
 bool TPosixFileSystem::Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::optional<std::vector<TFolderEntry>> TPosixFileSystem::ListFolder(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<TFolderEntry> entries;
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string name = item->d_name;
+    if (name == "." || name == "..") continue;
+    TFolderEntry entry;
+    entry.Name = name;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      entry.Kind = TPathKind::Other;  // gone meanwhile, or unreadable: not ours either way
+    } else if (S_ISLNK(st.st_mode)) {
+      entry.Kind = TPathKind::Other;
+      entry.IsLink = true;
+    } else {
+      entry.Kind = S_ISREG(st.st_mode)   ? TPathKind::File
+                   : S_ISDIR(st.st_mode) ? TPathKind::Directory
+                   : S_ISBLK(st.st_mode) ? TPathKind::Device
+                   : S_ISCHR(st.st_mode) ? TPathKind::CharacterDevice
+                                         : TPathKind::Other;
+      entry.Identity = {static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
+    }
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+void TPosixFileSystem::CreateNewFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0) {
+    throw EQuillonError(CreateErrorText(FullPath(path), std::strerror(errno)));
+  }
+}
+
+void TPosixFileSystem::RemoveBelow(const std::string& base, const std::string& relative,
+                                   bool folder) {
+  const std::string shown = base + "/" + relative;
+  const auto fail = [&](int error) {
+    throw EQuillonError("Cannot remove \"" + shown + "\". " + std::strerror(error));
+  };
+  // Each folder along relative is opened from the one before without following a link, so
+  // that a link put in place of a folder leads nowhere.
+  int at = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (at < 0) fail(errno);
+  std::size_t from = 0;
+  for (std::size_t slash; (slash = relative.find('/', from)) != std::string::npos;
+       from = slash + 1) {
+    const std::string part = relative.substr(from, slash - from);
+    const int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = errno;
+    ::close(at);
+    if (next < 0 && error == ENOENT) return;  // gone already
+    if (next < 0) {
+      if (error == ELOOP || error == ENOTDIR) {
+        throw EQuillonError("Cannot remove \"" + shown + "\". \"" + part +
+                            "\" is a link or not a folder, and is never followed.");
+      }
+      fail(error);
+    }
+    at = next;
+  }
+  const std::string last = relative.substr(from);
+  const int result = ::unlinkat(at, last.c_str(), folder ? AT_REMOVEDIR : 0);
+  const int error = errno;
+  ::close(at);
+  if (result != 0 && error != ENOENT) fail(error);
+}
+
+void TPosixFileSystem::MoveNew(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    throw EQuillonError("Cannot move \"" + from + "\" to \"" + to + "\". " +
+                        std::strerror(errno));
+  }
+  const std::size_t slash = to.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
 
 std::unique_ptr<IFileSystem> MakePlatformFileSystem() {
   // Drive and volume paths keep their system forms in the rest of the program and in the

@@ -32,6 +32,10 @@ class TPosixFileSystem : public IFileSystem {
   void Replace(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+  std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& path) override;
+  void CreateNewFolder(const std::string& path) override;
+  void RemoveBelow(const std::string& base, const std::string& relative, bool folder) override;
+  void MoveNew(const std::string& from, const std::string& to) override;
 
   // What identifies a file across names and links.
   struct TFileIdentity {

@@ -256,6 +256,80 @@ class TWin32FileSystem : public IFileSystem {
     throw EQuillonError(CreateErrorText(ToDisplayText(FullPath(path)), Win32ErrorText(error)));
   }
 
+  std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& path) override {
+    WIN32_FIND_DATAA found;
+    std::memset(&found, 0, sizeof found);
+    const HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::vector<TFolderEntry> entries;
+    do {
+      const std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      TFolderEntry entry;
+      entry.Name = name;
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A symbolic link or a junction: never followed.
+        entry.Kind = TPathKind::Other;
+        entry.IsLink = true;
+      } else {
+        const TPathFacts facts = Facts(path + "\\" + name);
+        entry.Kind = facts.Kind;
+        entry.Identity = facts.Identity;
+      }
+      entries.push_back(std::move(entry));
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return entries;
+  }
+
+  void CreateNewFolder(const std::string& path) override {
+    if (::CreateDirectoryA(path.c_str(), nullptr)) return;
+    throw EQuillonError(
+        CreateErrorText(ToDisplayText(FullPath(path)), Win32ErrorText(::GetLastError())));
+  }
+
+  void RemoveBelow(const std::string& base, const std::string& relative, bool folder) override {
+    std::string path = base;
+    std::size_t from = 0;
+    const auto fail = [&](const std::string& reason) {
+      throw EQuillonError("Cannot remove \"" + ToDisplayText(base + "\\" + relative) + "\". " +
+                          reason);
+    };
+    // Windows follows a reparse point along a path by itself: each folder is looked at
+    // before the path goes through it.
+    for (std::size_t slash; (slash = relative.find('/', from)) != std::string::npos;
+         from = slash + 1) {
+      path += "\\" + relative.substr(from, slash - from);
+      const DWORD attributes = ::GetFileAttributesA(path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) return;  // gone already
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        fail("\"" + ToDisplayText(path) + "\" is a link or not a folder, and is never followed.");
+      }
+    }
+    path += "\\" + relative.substr(from);
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    // A link at the end goes itself: DeleteFile and RemoveDirectory do not follow it.
+    const BOOL removed = folder ? ::RemoveDirectoryA(path.c_str()) : ::DeleteFileA(path.c_str());
+    if (!removed) {
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        fail(Win32ErrorText(error));
+      }
+    }
+  }
+
+  void MoveNew(const std::string& from, const std::string& to) override {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails where anything is at to.
+    if (!::MoveFileExW(WideOfAnsi(from).c_str(), WideOfAnsi(to).c_str(),
+                       MOVEFILE_WRITE_THROUGH)) {
+      const std::string reason = Win32ErrorText(::GetLastError());
+      throw EQuillonError("Cannot move \"" + ToDisplayText(from) + "\" to \"" +
+                          ToDisplayText(to) + "\". " + reason);
+    }
+  }
+
   std::string ToDisplayText(const std::string& systemText) override {
     return AnsiToUtf8(systemText);
   }

@@ -113,7 +113,10 @@ TEST_F(RecoveryCommandTest, TheButtonRecoversTheSampleAndOpensTheReport) {
     ADD_FAILURE() << "a folder with an earlier recovery must be refused";
   } catch (const EQuillonError& error) {
     EXPECT_NE(std::string(error.what()).find(out_), std::string::npos) << error.what();
+    // The window has no --force to offer.
+    EXPECT_EQ(std::string(error.what()).find("--force"), std::string::npos) << error.what();
   }
+  EXPECT_FALSE(fs::exists(out_ + "/.quillon-recover.partial"));
   EXPECT_EQ(fs::last_write_time(report), written);
   EXPECT_EQ(view_.OpenedDocuments.size(), 1u);
   EXPECT_EQ(view_.RecoverEnabledHistory.size(), locks);

@@ -174,8 +174,121 @@ std::optional<std::string> TMemoryFileSystem::FromDisplayText(const std::string&
   return bytes;
 }
 
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The part of path below folder, or nothing when it does not lie below it.
+std::optional<std::string> Below(const std::string& path, const std::string& folder) {
+  if (path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 ||
+      !IsSeparator(path[folder.size()])) {
+    return std::nullopt;
+  }
+  return path.substr(folder.size() + 1);
+}
+
+std::string Joined(const std::string& base, const std::string& relative) {
+  const char separator = base.find('\\') != std::string::npos ? '\\' : '/';
+  std::string path = base + separator + relative;
+  for (std::size_t i = base.size(); i < path.size(); ++i) {
+    if (path[i] == '/') path[i] = separator;
+  }
+  return path;
+}
+
+}  // namespace
+
+bool TMemoryFileSystem::IsFolder(const std::string& path) const {
+  if (folders_.contains(path)) return true;
+  for (const auto& [name, file] : files_) {
+    if (Below(name, path)) return true;
+  }
+  return false;
+}
+
+std::optional<std::vector<TFolderEntry>> TMemoryFileSystem::ListFolder(const std::string& path) {
+  if (!IsFolder(path)) return std::nullopt;
+  std::map<std::string, TFolderEntry> entries;
+  const auto add = [&](const std::string& below, bool isFolder) {
+    const auto end = std::find_if(below.begin(), below.end(), IsSeparator);
+    TFolderEntry entry;
+    entry.Name = std::string(below.begin(), end);
+    const std::string full = Joined(path, entry.Name);
+    entry.IsLink = Links.contains(full);
+    entry.Kind = entry.IsLink ? TPathKind::Other
+                 : end != below.end() || isFolder ? TPathKind::Directory
+                                                  : TPathKind::File;
+    if (const auto file = Find(full); file && entry.Kind == TPathKind::File)
+      entry.Identity = {1, file->Id};
+    entries.emplace(entry.Name, entry);
+  };
+  for (const auto& [name, file] : files_) {
+    if (const auto below = Below(name, path)) add(*below, false);
+  }
+  for (const std::string& folder : folders_) {
+    if (const auto below = Below(folder, path)) add(*below, true);
+  }
+  std::vector<TFolderEntry> list;
+  for (auto& [name, entry] : entries) list.push_back(entry);
+  return list;
+}
+
+void TMemoryFileSystem::CreateNewFolder(const std::string& path) {
+  if (Find(path) || IsFolder(path)) throw EQuillonError(CreateErrorText(path, "File exists"));
+  folders_.insert(path);
+}
+
+void TMemoryFileSystem::RemoveBelow(const std::string& base, const std::string& relative,
+                                    bool folder) {
+  const std::string path = Joined(base, relative);
+  for (std::size_t slash = relative.find('/'); slash != std::string::npos;
+       slash = relative.find('/', slash + 1)) {
+    if (Links.contains(Joined(base, relative.substr(0, slash)))) {
+      throw EQuillonError("Cannot remove \"" + path + "\". A link along it is never followed.");
+    }
+  }
+  if (Links.erase(path) > 0) return;  // the link itself goes
+  if (!folder) {
+    files_.erase(path);
+    return;
+  }
+  for (const auto& [name, file] : files_) {
+    if (Below(name, path)) throw EQuillonError("Cannot remove \"" + path + "\". Not empty.");
+  }
+  folders_.erase(path);
+}
+
+void TMemoryFileSystem::MoveNew(const std::string& from, const std::string& to) {
+  if (Find(to) || IsFolder(to) || Links.contains(to)) {
+    throw EQuillonError("Cannot move \"" + from + "\" to \"" + to + "\". File exists");
+  }
+  if (const auto file = Find(from)) {
+    files_.erase(from);
+    files_[to] = file;
+    return;
+  }
+  if (!IsFolder(from)) {
+    throw EQuillonError("Cannot move \"" + from + "\": No such file or directory");
+  }
+  for (auto it = files_.begin(); it != files_.end();) {
+    if (const auto below = Below(it->first, from)) {
+      files_[to + it->first.substr(from.size())] = it->second;
+      it = files_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::set<std::string> folders;
+  for (const std::string& folder : folders_) {
+    folders.insert(folder == from || Below(folder, from) ? to + folder.substr(from.size())
+                                                         : folder);
+  }
+  folders_ = std::move(folders);
+}
+
 TPathFacts TMemoryFileSystem::Facts(const std::string& path) {
   const auto file = Find(path);
+  if (!file && IsFolder(path)) return {TPathKind::Directory, {1, 0}, -1};
   if (!file) return {};
   TPathFacts facts;
   facts.Kind = file->IsDevice ? TPathKind::Device : TPathKind::File;

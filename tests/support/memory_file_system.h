@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,16 @@ class TMemoryFileSystem : public IFileSystem {
   std::string FinalPath(const std::string& path) override { return path; }
   void Replace(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override { return files_.erase(path) > 0; }
+  // Folders exist where they were made, or where a file lies below them.
+  void CreateFolder(const std::string& path) override { folders_.insert(path); }
+  std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& path) override;
+  void CreateNewFolder(const std::string& path) override;
+  void RemoveBelow(const std::string& base, const std::string& relative, bool folder) override;
+  void MoveNew(const std::string& from, const std::string& to) override;
+
+  // Paths that are links (to a folder or a file elsewhere): listed as links, and never
+  // gone through by RemoveBelow.
+  std::set<std::string> Links;
 
   // Adds or replaces a file.
   std::shared_ptr<TMemoryFile> Put(const std::string& path, std::vector<std::uint8_t> data);
@@ -70,7 +81,10 @@ class TMemoryFileSystem : public IFileSystem {
   std::optional<std::string> FromDisplayText(const std::string& text) override;
 
  private:
+  bool IsFolder(const std::string& path) const;
+
   std::map<std::string, std::shared_ptr<TMemoryFile>> files_;
+  std::set<std::string> folders_;
   std::uint64_t lastId_ = 0;
 };
 
