@@ -174,6 +174,181 @@ class OutputSafety(unittest.TestCase):
         return out
 
 
+def snapshot(folder):
+    """Every entry below folder with its bytes (files) or its target (links)."""
+    found = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            key = os.path.relpath(path, folder)
+            if os.path.islink(path):
+                found[key] = "-> " + os.readlink(path)
+            elif os.path.isfile(path):
+                found[key] = read(path)
+            else:
+                found[key] = "folder"
+    return found
+
+
+class RecoverSafety(unittest.TestCase):
+    """recover never destroys what is there: not the source it reads, not a file reached
+    through a link, not an earlier recovery when the new one fails, and a refusal or a
+    failure leaves nothing behind."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="quillon-recover-safety-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        self.sample = self.path("s.mdb")
+        shutil.copy(os.path.join(ARGS.samples, "sample-jet4.mdb"), self.sample)
+        self.user = self.path("user")
+        os.mkdir(self.user)
+        with open(os.path.join(self.user, "thesis.docx"), "wb") as f:
+            f.write(b"the only copy")
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def rescue(self, name="rescue"):
+        out = self.path(name)
+        result = run("recover", "-q", self.sample, out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return out
+
+    def assertUserFileIntact(self):
+        self.assertEqual(snapshot(self.user), {"thesis.docx": b"the only copy"})
+
+    def test_force_never_removes_the_source_under_another_name(self):
+        out = self.rescue()
+        before = snapshot(out)
+        os.symlink(out, self.path("out-link"))
+        os.symlink(os.path.join(out, "fragments.frag"), self.path("frag-link.frag"))
+        for source, folder in ((os.path.join(out, "fragments.frag"), out + "/"),
+                               (os.path.join(out, "fragments.frag"), self.path("out-link")),
+                               (self.path("frag-link.frag"), out),
+                               (os.path.join(out, ".", "fragments.frag"), out + "//")):
+            result = run("recover", "--force", source, folder)
+            self.assertEqual(result.returncode, 1, (source, folder, result.stderr))
+            self.assertIn("lies inside the output folder", result.stderr)
+            self.assertEqual(snapshot(out), before, (source, folder))
+
+    def test_force_never_follows_a_link_in_the_folder(self):
+        out = self.rescue()
+        # A manifest that lists a file behind a link to the person's folder.
+        with open(os.path.join(out, "quillon-recover.manifest"), "a") as f:
+            f.write("link/thesis.docx\n")
+        os.symlink(self.user, os.path.join(out, "link"))
+        result = run("recover", "--force", self.sample, out)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn('"link"', result.stderr)
+        self.assertUserFileIntact()
+        os.remove(os.path.join(out, "link"))
+
+        # A listed table replaced by a link to the person's file.
+        table = os.path.join(out, "database-1", "Authors.csv")
+        os.remove(table)
+        os.symlink(os.path.join(self.user, "thesis.docx"), table)
+        result = run("recover", "--force", self.sample, out)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertUserFileIntact()
+        self.assertTrue(os.path.islink(table))
+
+    def test_links_planted_while_recover_runs_are_never_written_through(self):
+        # A source that takes a while, and links planted as soon as the run has begun.
+        image = self.path("slow.img")
+        with open(image, "wb") as f:
+            for _ in range(24):
+                f.write(read(self.sample))
+        out = self.path("planted")
+        run_ = subprocess.Popen([ARGS.cli, "recover", "-q", image, out],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.time() + 60
+        while not os.path.isdir(os.path.join(out, ".quillon-recover.partial")):
+            self.assertLess(time.time(), deadline, "the run never began")
+            self.assertIsNone(run_.poll(), "the run ended before anything could be planted")
+            time.sleep(0.001)
+        os.symlink(os.path.join(self.user, "thesis.docx"), os.path.join(out, "database-1.sqlite"))
+        os.symlink(self.user, os.path.join(out, "database-1"))
+        _, stderr = run_.communicate(timeout=300)
+        self.assertEqual(run_.returncode, 1, stderr)
+        self.assertIn("was changed by another program", stderr)
+        self.assertUserFileIntact()
+        self.assertEqual(sorted(os.listdir(out)), ["database-1", "database-1.sqlite"])
+
+    def test_a_failing_or_refused_run_leaves_the_folder_as_it_was(self):
+        out = self.rescue()
+        before = snapshot(out)
+        fifo = self.path("pipe")
+        os.mkfifo(fifo)
+        folder_source = self.path("a-folder")
+        os.mkdir(folder_source)
+        for source in ("/dev/zero", "/dev/null", fifo, folder_source, self.path("missing.img")):
+            result = run("recover", "--force", source, out)
+            self.assertEqual(result.returncode, 1, source)
+            self.assertNotIn(".partial", result.stderr)
+            self.assertEqual(snapshot(out), before, source)
+            # Into a new folder: nothing is created at all.
+            fresh = self.path("fresh", "out")
+            result = run("recover", source, fresh)
+            self.assertEqual(result.returncode, 1, source)
+            self.assertFalse(os.path.exists(self.path("fresh")), source)
+
+        # A fragment file whose page map is a pipe or a folder.
+        frag = self.path("copy.frag")
+        shutil.copy(os.path.join(out, "fragments.frag"), frag)
+        for make in (os.mkfifo, os.mkdir):
+            make(self.path("copy.pagemap"))
+            result = run("recover", frag, self.path("fresh"))
+            self.assertEqual(result.returncode, 1)
+            self.assertFalse(os.path.exists(self.path("fresh")))
+            os.rmdir(self.path("copy.pagemap")) if os.path.isdir(self.path("copy.pagemap")) \
+                else os.remove(self.path("copy.pagemap"))
+
+    def test_two_runs_into_one_folder(self):
+        image = self.path("busy.img")
+        with open(image, "wb") as f:
+            for _ in range(8):
+                f.write(read(self.sample))
+        out = self.path("shared")
+        runs = [subprocess.Popen([ARGS.cli, "recover", "-q", image, out], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True) for _ in range(2)]
+        results = [(p.wait(timeout=300), p.stderr.read()) for p in runs]
+        for p in runs:
+            p.stdout.close()
+            p.stderr.close()
+        self.assertEqual(sorted(code for code, _ in results), [0, 1], results)
+        failed = [text for code, text in results if code == 1][0]
+        self.assertNotIn("kept as", failed)
+        self.assertNotIn(".partial\"", failed.replace(".quillon-recover.partial", ""))
+        # The manifest lists every file in the folder.
+        listed = set(read(os.path.join(out, "quillon-recover.manifest")).decode().split("\n")[1:])
+        present = {key for key, value in snapshot(out).items() if value != "folder"}
+        self.assertEqual(present - listed, {"quillon-recover.manifest"})
+
+    def test_a_full_disk_leaves_no_result_and_the_earlier_one_whole(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to mount a small file system")
+        mount = self.path("small")
+        os.mkdir(mount)
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=900k", "tmpfs", mount],
+                                capture_output=True, text=True)
+        if result.returncode != 0:
+            self.skipTest("cannot mount a tmpfs: " + result.stderr.strip())
+        self.addCleanup(subprocess.run, ["umount", mount], check=False)
+        small = os.path.join(ARGS.samples, "sample-jet4-small.mdb")
+        out = os.path.join(mount, "out")
+        result = run("recover", "-q", small, out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        before = snapshot(out)
+        for folder, force in ((os.path.join(mount, "new"), []), (out, ["--force"])):
+            result = run("recover", *force, self.sample, folder)
+            self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+            self.assertIn("Nothing of this run was kept", result.stderr)
+            self.assertNotIn("Report:", result.stdout)
+        self.assertFalse(os.path.exists(os.path.join(mount, "new")))
+        self.assertEqual(snapshot(out), before)
+        self.assertEqual(sorted(os.listdir(mount)), ["out"])
+
+
 class UnreadableFragmentFile(unittest.TestCase):
     """A fragment file on a failing disk (quillon-faulty-file): inspect and rows say that it
     could not be read, and where, rather than that its scan did not finish."""
@@ -280,6 +455,20 @@ class SameDevice(unittest.TestCase):
         self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
         self.assertIn("the device being scanned", result.stderr)
         self.assertEqual(read(backing), original)
+
+    def test_recover_writes_nothing_onto_the_device_it_reads(self):
+        link = os.path.join(self.dir, "node-link")
+        os.symlink(self.node, link)
+        for source in (self.node, link):
+            result = run("recover", "--force", source, os.path.join(self.mount, "out"))
+            self.assertEqual(result.returncode, 1, source + result.stdout + result.stderr)
+            self.assertIn("the device being read", result.stderr)
+            self.assertEqual(sorted(os.listdir(self.mount)), ["lost+found"])
+        # Elsewhere the device is recovered as usual.
+        out = os.path.join(self.dir, "recovered")
+        result = run("recover", "-q", self.node, out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.isfile(os.path.join(out, "database-1.sqlite")))
 
     def test_a_detached_loop_device_is_refused(self):
         result = subprocess.run(["losetup", "--find"], capture_output=True, text=True)

@@ -165,11 +165,17 @@ class RecoverReading(unittest.TestCase):
         self.assertIn(out, again.stderr)
         with open(os.path.join(out, "notes.txt"), "w") as f:
             f.write("mine")
-        before = os.path.getmtime(os.path.join(out, "fragments.frag"))
+        # A file that no recover wrote keeps the folder from being used, also with --force.
+        before = os.stat(os.path.join(out, "fragments.frag"))
+        forced = run("recover", "-q", "--force", image, out)
+        self.assertEqual(forced.returncode, 1, forced.stderr)
+        self.assertIn('"notes.txt", which no earlier recover wrote', forced.stderr)
+        self.assertEqual(read(os.path.join(out, "notes.txt"), "r"), "mine")
+        after = os.stat(os.path.join(out, "fragments.frag"))
+        self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
+        os.remove(os.path.join(out, "notes.txt"))
         forced = run("recover", "-q", "--force", image, out)
         self.assertEqual(forced.returncode, 0, forced.stderr)
-        self.assertEqual(read(os.path.join(out, "notes.txt"), "r"), "mine")
-        self.assertGreaterEqual(os.path.getmtime(os.path.join(out, "fragments.frag")), before)
         # A folder that holds other things is never used, with --force neither.
         other = self.work("rules.other")
         os.makedirs(other)
