@@ -71,7 +71,7 @@ constexpr std::size_t kMemoryPages = 65536;
 // The temporary file that takes the pages past kMemoryPages; removed when done.
 class TSpillFile {
  public:
-  explicit TSpillFile(IFileSystem& fileSystem) {
+  explicit TSpillFile(IFileSystem& fileSystem) : fileSystem_(fileSystem) {
     std::error_code ec;
     const fs::path directory = fs::temp_directory_path(ec);
     if (ec) {
@@ -82,12 +82,15 @@ class TSpillFile {
     for (int attempt = 0; attempt < 8 && !stream_; ++attempt) {
       const fs::path candidate =
           directory / ("quillon-rows-" + std::to_string(random()) + ".pages");
-      if (fs::exists(candidate, ec)) continue;  // never truncate a file that is there
+      if (fs::exists(candidate, ec)) continue;
       path_ = Utf8Of(candidate);
       try {
-        stream_ = fileSystem.Open(SystemPathOf(fileSystem, path_), TOpenMode::CreateExclusive);
+        systemPath_ = SystemPathOf(fileSystem, path_);
+        // Created new: a file or a link put at the name meanwhile is never written through.
+        stream_ = fileSystem.Open(systemPath_, TOpenMode::CreateNew);
       } catch (const EQuillonError& error) {
         problem_ = error.what();
+        if (fileSystem.Facts(systemPath_).Kind != TPathKind::Missing) continue;
         return;
       }
     }
@@ -96,8 +99,7 @@ class TSpillFile {
   ~TSpillFile() {
     if (!stream_) return;
     stream_.reset();
-    std::error_code ec;
-    fs::remove(PathFromUtf8(path_), ec);
+    fileSystem_.Remove(systemPath_);
   }
   TSpillFile(const TSpillFile&) = delete;
   TSpillFile& operator=(const TSpillFile&) = delete;
@@ -107,8 +109,10 @@ class TSpillFile {
   const std::string& Problem() const { return problem_; }
 
  private:
+  IFileSystem& fileSystem_;
   std::unique_ptr<TStream> stream_;
   std::string path_;
+  std::string systemPath_;
   std::string problem_;
 };
 
@@ -117,30 +121,40 @@ bool IsTableCsvName(const std::string& name) {
          name.compare(name.size() - 4, 4, ".csv") == 0;
 }
 
-// The table-*.csv files already in the directory.
-std::vector<fs::path> ExistingTableFiles(const fs::path& directory, std::error_code& ec) {
-  std::vector<fs::path> found;
-  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-    if (IsTableCsvName(Utf8Of(it->path().filename()))) found.push_back(it->path());
-  }
-  return found;
-}
-
 // Creates the directory when needed and refuses to overwrite earlier tables unless forced.
 // Returns an error text, empty when the directory can take the CSV files.
-std::string PrepareCsvDirectory(const fs::path& directory, bool force,
+std::string PrepareCsvDirectory(IFileSystem& fileSystem, const fs::path& directory, bool force,
                                 std::vector<fs::path>& toReplace) {
-  std::error_code ec;
-  fs::create_directories(directory, ec);
-  if (ec) {
-    return "Cannot create the directory \"" + Utf8Of(directory) + "\": " + ec.message() + ".";
+  std::string systemDirectory;
+  try {
+    systemDirectory = SystemPathOf(fileSystem, Utf8Of(directory));
+    // The folders along it that are missing, made from the outermost in.
+    std::vector<fs::path> missing;
+    for (fs::path at = directory;
+         fileSystem.Facts(SystemPathOf(fileSystem, Utf8Of(at))).Kind == TPathKind::Missing &&
+         at.has_relative_path();
+         at = at.parent_path()) {
+      missing.push_back(at);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      fileSystem.CreateFolder(SystemPathOf(fileSystem, Utf8Of(*it)));
+    }
+  } catch (const EQuillonError& error) {
+    return ErrorDisplayText(error.what());
   }
-  if (!fs::is_directory(directory, ec)) {
+  if (fileSystem.Facts(systemDirectory).Kind != TPathKind::Directory) {
     return "\"" + Utf8Of(directory) + "\" is not a directory.";
   }
-  toReplace = ExistingTableFiles(directory, ec);
-  if (ec) {
-    return "Cannot read the directory \"" + Utf8Of(directory) + "\": " + ec.message() + ".";
+  const auto entries = fileSystem.ListFolder(systemDirectory);
+  if (!entries) return "Cannot read the directory \"" + Utf8Of(directory) + "\".";
+  // The table-*.csv files already there; a link of that name is no earlier table, and is
+  // refused by the output checks instead.
+  toReplace.clear();
+  for (const TFolderEntry& entry : *entries) {
+    const std::string name = fileSystem.ToDisplayText(entry.Name);
+    if (!entry.IsLink && entry.Kind == TPathKind::File && IsTableCsvName(name)) {
+      toReplace.push_back(directory / PathFromUtf8(name));
+    }
   }
   if (!toReplace.empty() && !force) {
     return "The directory \"" + Utf8Of(directory) + "\" already holds " +
@@ -229,9 +243,12 @@ std::string WriteCsvFiles(IFileSystem& fileSystem, TOutputGuard& guard, const fs
   // Replaced as a whole, so that the directory holds this file's tables only.
   for (const fs::path& old : toReplace) {
     if (std::find(kept.begin(), kept.end(), Utf8Of(old)) != kept.end()) continue;
-    std::error_code ec;
-    fs::remove(old, ec);
-    if (ec) return "Cannot remove \"" + Utf8Of(old) + "\": " + ec.message() + ".";
+    try {
+      fileSystem.RemoveBelow(SystemPathOf(fileSystem, Utf8Of(directory)),
+                             SystemPathOf(fileSystem, Utf8Of(old.filename())), false);
+    } catch (const EQuillonError& error) {
+      return ErrorDisplayText(error.what());
+    }
   }
   return {};
 }
@@ -259,7 +276,7 @@ int RunRowsCommand(const TRowsOptions& options) {
           ? fs::path()
           : fs::absolute(PathFromUtf8(options.CsvDirectory), absoluteError).lexically_normal();
   if (!options.CsvDirectory.empty()) {
-    const std::string problem = PrepareCsvDirectory(csvDirectory, options.Force, toReplace);
+    const std::string problem = PrepareCsvDirectory(*fileSystem, csvDirectory, options.Force, toReplace);
     if (!problem.empty()) {
       ConsolePrintf(stderr, "%s\n", problem.c_str());
       return kExitFailure;

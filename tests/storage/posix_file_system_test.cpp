@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "core/errors.h"
 #include "storage/file_system.h"
@@ -138,6 +139,54 @@ TEST_F(PosixFileSystemTest, AFullDeviceWritesShort) {
   auto full = files_->Open("/dev/full", TOpenMode::CreateExclusive);
   char block[512] = {};
   EXPECT_LT(full->Write(block, sizeof block), sizeof block);
+}
+
+TEST_F(PosixFileSystemTest, OutputsAreMadeNewAndNothingIsEverReachedThroughALink) {
+  const std::string precious = MakeFile("precious.txt", "the only copy");
+  fs::create_directories(dir_ / "user");
+  MakeFile("user/thesis.docx", "thesis");
+  fs::create_directories(dir_ / "out" / "db");
+  MakeFile("out/db/T.csv", "table");
+  fs::create_symlink(precious, dir_ / "out" / "planted.sqlite");
+  fs::create_symlink(dir_ / "user", dir_ / "out" / "link");
+  const std::string out = (dir_ / "out").string();
+
+  // A create never goes through a link at the name, nor replaces what is there.
+  EXPECT_THROW(files_->Open(out + "/planted.sqlite", TOpenMode::CreateNew), EQuillonError);
+  EXPECT_THROW(files_->MoveNew(out + "/db/T.csv", out + "/planted.sqlite"), EQuillonError);
+  EXPECT_THROW(files_->CreateNewFolder(out + "/db"), EQuillonError);
+
+  // The folder as it is: links are named as links, never followed.
+  const auto entries = files_->ListFolder(out);
+  ASSERT_TRUE(entries.has_value());
+  std::map<std::string, TFolderEntry> byName;
+  for (const TFolderEntry& entry : *entries) byName[entry.Name] = entry;
+  ASSERT_EQ(byName.size(), 3u);
+  EXPECT_TRUE(byName["link"].IsLink);
+  EXPECT_TRUE(byName["planted.sqlite"].IsLink);
+  EXPECT_EQ(byName["db"].Kind, TPathKind::Directory);
+  EXPECT_EQ(byName["db"].Identity, files_->Facts(out + "/db").Identity);
+  EXPECT_FALSE(files_->ListFolder(out + "/db/T.csv").has_value());
+
+  // Removal goes through no link; a link at the end goes itself.
+  EXPECT_NE(ErrorOf([&] { files_->RemoveBelow(out, "link/thesis.docx", false); })
+                .find("is a link or not a folder"),
+            std::string::npos);
+  EXPECT_TRUE(fs::exists(dir_ / "user" / "thesis.docx"));
+  files_->RemoveBelow(out, "planted.sqlite", false);
+  EXPECT_FALSE(fs::is_symlink(dir_ / "out" / "planted.sqlite"));
+  EXPECT_TRUE(fs::exists(precious));
+  EXPECT_NO_THROW(files_->RemoveBelow(out, "db/gone.csv", false));
+  EXPECT_THROW(files_->RemoveBelow(out, "db", true), EQuillonError) << "not empty";
+  files_->RemoveBelow(out, "db/T.csv", false);
+  files_->RemoveBelow(out, "db", true);
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "db"));
+
+  // A new folder is its owner's only, and made once.
+  files_->CreateNewFolder(out + "/stage");
+  EXPECT_EQ(fs::status(dir_ / "out" / "stage").permissions(), fs::perms::owner_all);
+  files_->MoveNew(out + "/stage", out + "/moved");
+  EXPECT_TRUE(fs::is_directory(dir_ / "out" / "moved"));
 }
 
 }  // namespace
