@@ -292,7 +292,10 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
   lastScan_.BytesToScan = SourceSize;
   if (created && (failure || keepPartial)) {
     lastScan_.PartialPath = partialPath;
-    view_.AppendLogLine(texts::kPartialKeptPrefix + Shown(partialPath));
+    // The window's recovery discards an unfinished file with the rest of a failed run.
+    if (outputFileSystem == nullptr) {
+      view_.AppendLogLine(texts::kPartialKeptPrefix + Shown(partialPath));
+    }
   }
   lastScan_.Fragments = loop.Fragments;
   lastScan_.BytesScanned = loop.EndPosition;

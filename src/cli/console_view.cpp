@@ -11,6 +11,9 @@ void TConsoleView::PrintLine(std::FILE* to, const std::string& line) {
 }
 
 void TConsoleView::AppendLogLine(const std::string& line) {
+  for (const std::string& prefix : leftOutPrefixes_) {
+    if (line.rfind(prefix, 0) == 0) return;
+  }
   if (!quiet_ && line != leftOut_) PrintLine(stdout, line);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/main_view.h"
 #include "cli/progress_line.h"
@@ -34,6 +35,10 @@ class TConsoleView : public IMainView {
   void SetQuestionAnswer(bool yes) { questionAnswer_ = yes; }
   // A log line of the scan that is not true of the command showing it: never printed.
   void LeaveOutLogLine(std::string line) { leftOut_ = std::move(line); }
+  // Leaves out every log line that starts with prefix.
+  void LeaveOutLogLinesStartingWith(std::string prefix) {
+    leftOutPrefixes_.push_back(std::move(prefix));
+  }
 
   // The command line shows no menus and no dialogs.
   void ShowSelfClosingMessage(const std::string& text) override { ShowMessage(text); }
@@ -65,6 +70,7 @@ class TConsoleView : public IMainView {
   bool stopAnnounced_ = false;
   bool questionAnswer_ = false;
   std::optional<std::string> leftOut_;
+  std::vector<std::string> leftOutPrefixes_;
   TProgressMeter::TClock::time_point lastDraw_{};
 };
 

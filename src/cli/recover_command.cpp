@@ -94,6 +94,8 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
   // The scan's closing line asks for the fragment file to be sent for analysis: recover
   // decodes it itself, and its summary follows.
   view.LeaveOutLogLine(texts::kScanClosing);
+  // An unfinished fragment file goes with the rest of a run that fails: it is not kept.
+  view.LeaveOutLogLinesStartingWith(texts::kPartialKeptPrefix);
   std::optional<TRecoveryReading> reading;
   try {
     reading.emplace(main, outputs);
