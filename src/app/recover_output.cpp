@@ -139,6 +139,7 @@ void TRecoverFolder::CheckEntries(const std::string& relativeFolder, const std::
                           "\" lies inside the output folder \"" + fileSystem_.ToDisplayText(dir_) +
                           "\". Choose an output folder that does not hold the source.");
     }
+    if (relativeFolder.empty() && entry.Name == kRecoverStagingName && open_) continue;
     if (relativeFolder.empty() && entry.Name == kRecoverStagingName) {
       throw EQuillonError(
           named + " holds \"" + kRecoverStagingName +
@@ -224,21 +225,13 @@ void TRecoverFolder::Commit() {
                         "this one ran, so this run's result was not put there; the folder is "
                         "as the other left it.");
   };
-  ReadManifest(named);
-  if (listed_ != before || hasManifest_ != hadManifest) changed();
-  {
-    const auto entries = fileSystem_.ListFolder(dir_);
-    if (!entries) changed();
-    for (const TFolderEntry& entry : *entries) {
-      const bool known = entry.Name == kRecoverStagingName || entry.Name == kRecoverManifestName;
-      if (!known && !(entry.Kind == TPathKind::File || entry.Kind == TPathKind::Directory)) changed();
-      if (!known && std::none_of(listed_.begin(), listed_.end(), [&](const std::string& file) {
-            return file == entry.Name || file.rfind(entry.Name + "/", 0) == 0;
-          })) {
-        changed();
-      }
-    }
+  try {
+    ReadManifest(named);
+    CheckEntries("", named, {});
+  } catch (const EQuillonError&) {
+    changed();
   }
+  if (listed_ != before || hasManifest_ != hadManifest) changed();
   const std::string staging = StagingDir();
   const std::string manifest = Join(dir_, kRecoverManifestName);
   if (hasManifest_) {
@@ -261,18 +254,30 @@ void TRecoverFolder::Commit() {
       }
     }
     fileSystem_.Replace(next, manifest);
-    RemoveEarlierFiles();
   }
-  const auto entries = fileSystem_.ListFolder(staging);
-  if (!entries) throw EQuillonError("Cannot read \"" + fileSystem_.ToDisplayText(staging) + "\".");
-  for (const TFolderEntry& entry : *entries) {
-    if (entry.Name == kRecoverManifestName) continue;
-    fileSystem_.MoveNew(Join(staging, entry.Name), Join(dir_, entry.Name));
-  }
-  if (hasManifest_) {
-    fileSystem_.Replace(Join(staging, kRecoverManifestName), manifest);
-  } else {
-    fileSystem_.MoveNew(Join(staging, kRecoverManifestName), manifest);
+  // From here on the staging folder is the only copy of what is not yet in place: a
+  // failure keeps it, and says where it is.
+  swapping_ = true;
+  try {
+    if (hasManifest_) RemoveEarlierFiles();
+    const auto entries = fileSystem_.ListFolder(staging);
+    if (!entries) {
+      throw EQuillonError("Cannot read \"" + fileSystem_.ToDisplayText(staging) + "\".");
+    }
+    for (const TFolderEntry& entry : *entries) {
+      if (entry.Name == kRecoverManifestName || entry.Name == kNextManifestName) continue;
+      fileSystem_.MoveNew(Join(staging, entry.Name), Join(dir_, entry.Name));
+    }
+    if (hasManifest_) {
+      fileSystem_.Replace(Join(staging, kRecoverManifestName), manifest);
+    } else {
+      fileSystem_.MoveNew(Join(staging, kRecoverManifestName), manifest);
+    }
+  } catch (const EQuillonError& error) {
+    throw EQuillonError(std::string(error.what()) + " The new recovery could not be put wholly " +
+                        "in place: what was not moved is in \"" +
+                        fileSystem_.ToDisplayText(staging) + "\", and the manifest lists " +
+                        "every file of both runs in the folder.");
   }
   committed_ = true;
   fileSystem_.RemoveBelow(dir_, kRecoverStagingName, true);
@@ -294,7 +299,7 @@ void TRecoverFolder::RemoveTree(const std::string& base, const std::string& rela
 }
 
 void TRecoverFolder::Abandon() noexcept {
-  if (committed_) return;
+  if (committed_ || swapping_) return;
   try {
     if (open_) RemoveTree(dir_, kRecoverStagingName);
     open_ = false;

@@ -70,6 +70,7 @@ class TRecoverFolder {
   std::vector<std::string> listed_;   // the earlier manifest's files, '/' between folders
   std::vector<std::string> created_;  // folders made for OUTDIR, innermost last
   bool open_ = false;
+  bool swapping_ = false;  // the earlier recovery is going: the staging folder stays
   bool committed_ = false;
 };
 

@@ -187,6 +187,21 @@ TEST_F(RecoverFolderTest, WhatAnotherRunPutInPlaceMeanwhileIsNeverReplaced) {
   folder.Abandon();
   EXPECT_EQ(Text(files_.Find("/out/report.html")->Data), "theirs");
   EXPECT_EQ(files_.ListFolder("/out")->size(), 1u);
+
+  // Also deep inside an earlier recovery: nothing of it is removed then.
+  files_.Remove("/out/report.html");
+  PutEarlierRecovery();
+  TRecoverFolderRules force;
+  force.Force = true;
+  TRecoverFolder again(files_, "/out", force);
+  again.Open();
+  TRecoverOutputs outputs(again);
+  outputs.Begin();
+  Write(*outputs.Create("database-1.sqlite"), "new database");
+  files_.Put("/out/database-1/theirs.txt", Bytes("theirs"));
+  EXPECT_THROW(outputs.Commit(), EQuillonError);
+  EXPECT_EQ(Text(files_.Find("/out/database-1.sqlite")->Data), "old database");
+  EXPECT_EQ(Text(files_.Find("/out/database-1/T.csv")->Data), "old table");
 }
 
 }  // namespace
