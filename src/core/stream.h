@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
+
 namespace quillon {
 
 enum class TOpenMode {
@@ -138,21 +140,33 @@ class IFileSystem {
   // where files need no folders (in memory).
   virtual void CreateFolder(const std::string& /*path*/) {}
 
+  // The calls below are what a folder of outputs needs (recover's OUTDIR). A file system
+  // that has no folders (a test's fake, the fuzzer's) refuses them all: nothing is ever
+  // removed or moved where the call is not implemented.
+
   // The entries of the folder at path (without "." and ".."), links not followed; nothing
   // when it cannot be read. Never throws.
-  virtual std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& path) = 0;
+  virtual std::optional<std::vector<TFolderEntry>> ListFolder(const std::string& /*path*/) {
+    return std::nullopt;
+  }
   // Creates a folder that must not exist yet, only for the owner where the system has
   // owners: two runs that both try get it once. Throws EQuillonError with the create error.
-  virtual void CreateNewFolder(const std::string& path) = 0;
+  virtual void CreateNewFolder(const std::string& path) {
+    throw EQuillonError("Cannot create the folder \"" + path + "\" here.");
+  }
   // Removes the file, or with folder the empty folder, at base joined with relative ('/'
   // between its parts), following no link along relative: a link where a folder should be
   // is refused, a link at the end is removed itself, never what it points to. Gone already
   // is fine. Throws EQuillonError naming the path and the cause.
   virtual void RemoveBelow(const std::string& base, const std::string& relative,
-                           bool folder) = 0;
+                           bool /*folder*/) {
+    throw EQuillonError("Cannot remove \"" + base + "/" + relative + "\" here.");
+  }
   // Moves the file or folder at from to to, which must not exist: nothing is ever replaced,
   // also not a link put there meanwhile. Throws EQuillonError naming both and the cause.
-  virtual void MoveNew(const std::string& from, const std::string& to) = 0;
+  virtual void MoveNew(const std::string& from, const std::string& to) {
+    throw EQuillonError("Cannot move \"" + from + "\" to \"" + to + "\" here.");
+  }
 };
 
 }  // namespace quillon
