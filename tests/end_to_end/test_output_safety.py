@@ -262,13 +262,14 @@ class RecoverSafety(unittest.TestCase):
         run_ = subprocess.Popen([ARGS.cli, "recover", "-q", image, out],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         deadline = time.time() + 60
-        while not os.path.isdir(os.path.join(out, ".quillon-recover.partial")):
+        while not os.path.isdir(out):
             self.assertLess(time.time(), deadline, "the run never began")
             self.assertIsNone(run_.poll(), "the run ended before anything could be planted")
             time.sleep(0.001)
         os.symlink(os.path.join(self.user, "thesis.docx"), os.path.join(out, "database-1.sqlite"))
         os.symlink(self.user, os.path.join(out, "database-1"))
         _, stderr = run_.communicate(timeout=300)
+        self.assertUserFileIntact()
         self.assertEqual(run_.returncode, 1, stderr)
         self.assertIn("was changed by another program", stderr)
         self.assertUserFileIntact()
