@@ -299,7 +299,7 @@ void TRecoverFolder::RemoveTree(const std::string& base, const std::string& rela
 }
 
 void TRecoverFolder::Abandon() noexcept {
-  if (committed_ || swapping_) return;
+  if (committed_ || swapping_ || keptAside_) return;
   try {
     if (open_) RemoveTree(dir_, kRecoverStagingName);
     open_ = false;

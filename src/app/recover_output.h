@@ -49,6 +49,11 @@ class TRecoverFolder {
   // Removes the staging folder with all in it, and OUTDIR when this run made it. Never
   // throws.
   void Abandon() noexcept;
+  // Leaves this run's files in the staging folder, and OUTDIR as it was: for a result that
+  // is not whole (a source lost half way) where it would replace an earlier recovery.
+  void KeepAside() { keptAside_ = true; }
+  // Whether OUTDIR holds an earlier recovery that a Commit replaces.
+  bool ReplacesEarlier() const { return hasManifest_; }
 
   IFileSystem& FileSystem() const { return fileSystem_; }
   const std::string& Dir() const { return dir_; }
@@ -71,6 +76,7 @@ class TRecoverFolder {
   std::vector<std::string> created_;  // folders made for OUTDIR, innermost last
   bool open_ = false;
   bool swapping_ = false;  // the earlier recovery is going: the staging folder stays
+  bool keptAside_ = false;
   bool committed_ = false;
 };
 
@@ -85,6 +91,11 @@ class TRecoverOutputs : public IFileSystem {
   void Begin();
   // Closes the manifest and puts this run's result in place (TRecoverFolder::Commit).
   void Commit();
+  // Closes the manifest and leaves this run's files aside (TRecoverFolder::KeepAside).
+  void KeepAside() {
+    manifest_.reset();
+    folder_.KeepAside();
+  }
 
   std::unique_ptr<TStream> Open(const std::string& path, TOpenMode mode) override;
   // Folders only inside OUTDIR; a later --force removes those its files leave empty.

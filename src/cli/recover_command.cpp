@@ -73,6 +73,7 @@ struct TReadingResult {
   bool Decode = true;
   TJson Json;
   std::int64_t StoppedAt = -1;  // where a stopped reading ended; -1 when it did not stop
+  bool SourceLost = false;      // the source could not be read to its end
 };
 
 // Says why a run that had begun to write ends without a result.
@@ -158,6 +159,7 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
     result.Decode = false;
     return result;
   }
+  result.SourceLost = lost;
   if (lost) result.Status = kExitFailure;
   else if (!report.Unreadable.empty()) result.Status = kExitUnreadable;
   return result;
@@ -302,6 +304,21 @@ int RunRecoverCommand(const TRecoverOptions& options) {
       return status;
     }
     json["reading"] = read.Json;
+    if (read.SourceLost && folder->ReplacesEarlier()) {
+      // Less than the source is no reason to give up a whole earlier recovery: what was
+      // read is kept aside, as scan keeps OUTPUT.partial.
+      outputs.KeepAside();
+      const std::string aside =
+          shown(folder->Join(folder->StagingDir(), kRecoverFragmentFileName));
+      ConsolePrintf(stderr,
+                    "The source could not be read to its end, so this run does not replace the "
+                    "earlier recovery in \"%s\", which is as it was. What was read is kept in "
+                    "\"%s\" with its page map; decode it with: quillon-cli recover \"%s\" "
+                    "ANOTHER_FOLDER (until that folder is moved or deleted, no other recover "
+                    "writes into the output folder)\n",
+                    shown(outDir).c_str(), shown(folder->StagingDir()).c_str(), aside.c_str());
+      return kExitFailure;
+    }
     fragmentPath = outputs.PathOf(kRecoverFragmentFileName);
     try {
       store = OpenFragmentStore(outputs, fragmentPath, reading);

@@ -304,6 +304,31 @@ class RecoverSafety(unittest.TestCase):
             os.rmdir(self.path("copy.pagemap")) if os.path.isdir(self.path("copy.pagemap")) \
                 else os.remove(self.path("copy.pagemap"))
 
+    def test_a_dead_disk_never_replaces_an_earlier_recovery(self):
+        if not ARGS.faulty_file:
+            self.skipTest("quillon-faulty-file was not built (no libfuse3)")
+        import test_failing_disk as failing
+        failing.ARGS = ARGS
+        os.makedirs(ARGS.work, exist_ok=True)
+        out = self.rescue()
+        before = snapshot(out)
+        with failing.FaultyMount(self.sample, "--gone-after=65536") as mount:
+            result = run("recover", "--force", mount.path, out)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn("does not replace the earlier recovery", result.stderr)
+        staging = os.path.join(out, ".quillon-recover.partial")
+        self.assertIn(os.path.join(staging, "fragments.frag"), result.stderr)
+        self.assertEqual({key: value for key, value in snapshot(out).items()
+                          if not key.startswith(".quillon-recover.partial")}, before)
+        # What was read is whole up to the loss, and decodes elsewhere.
+        decoded = run("recover", "-q", os.path.join(staging, "fragments.frag"), self.path("d"))
+        self.assertIn("the source was read only up to there", decoded.stderr)
+        self.assertTrue(os.path.isfile(self.path("d", "report.html")), decoded.stderr)
+        # The kept folder blocks the output folder until it is moved away.
+        again = run("recover", "--force", self.sample, out)
+        self.assertEqual(again.returncode, 1)
+        self.assertIn(".quillon-recover.partial", again.stderr)
+
     def test_two_runs_into_one_folder(self):
         image = self.path("busy.img")
         with open(image, "wb") as f:
