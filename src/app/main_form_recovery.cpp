@@ -70,7 +70,8 @@ void TMain::RecoverBtnClick() {
     readsDevice = facts.Kind == TPathKind::Device || facts.Kind == TPathKind::CharacterDevice;
     if (!readsDevice) rules.Source = facts.Identity;
   }
-  if (readsDevice && devices_.FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, SourcePath) &&
+  if (readsDevice &&
+      devices_.FileLiesOnDevice(outDir + "/" + kRecoverFragmentFileName, SourcePath) &&
       !OutputPlacementAccepted(outDir)) {
     return;  // nothing was made, nothing was read
   }

@@ -18,7 +18,8 @@ bool IsInside(const std::string& relative) {
   std::size_t from = 0;
   while (true) {
     const std::size_t slash = relative.find('/', from);
-    const std::string part = relative.substr(from, slash == std::string::npos ? slash : slash - from);
+    const std::size_t length = slash == std::string::npos ? slash : slash - from;
+    const std::string part = relative.substr(from, length);
     if (part.empty() || part == "." || part == "..") return false;
     if (slash == std::string::npos) return true;
     from = slash + 1;
@@ -53,7 +54,9 @@ TRecoverFolder::TRecoverFolder(IFileSystem& fileSystem, std::string dir,
   const std::string named = "The output folder \"" + fileSystem_.ToDisplayText(dir_) + "\"";
   const TPathFacts facts = fileSystem_.Facts(dir_);
   if (facts.Kind == TPathKind::Missing) return;
-  if (facts.Kind != TPathKind::Directory) throw EQuillonError(named + " exists and is not a folder.");
+  if (facts.Kind != TPathKind::Directory) {
+    throw EQuillonError(named + " exists and is not a folder.");
+  }
   ReadManifest(named);
   CheckEntries("", named, rules);
   if (hasManifest_ && !rules.Force) {

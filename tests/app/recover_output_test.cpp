@@ -51,8 +51,9 @@ TEST_F(RecoverFolderTest, ListsWhatItMakesInsideAWindowsFolderAndRefusesTheRest)
   EXPECT_NO_THROW(outputs.Open("C:\\cases\\out/database-1.sqlite", TOpenMode::CreateNew));
   EXPECT_NO_THROW(outputs.Open("C:\\cases\\out\\database-1/T.csv", TOpenMode::CreateNew));
   for (const char* outside :
-       {"C:\\cases\\outer/x.csv", "C:\\cases\\out/../x.csv", "C:\\cases\\out\\quillon-recover.manifest",
-        "C:\\cases\\x.csv", "C:\\cases\\out\\.quillon-recover.partial\\x.csv"}) {
+       {"C:\\cases\\outer/x.csv", "C:\\cases\\out/../x.csv",
+        "C:\\cases\\out\\quillon-recover.manifest", "C:\\cases\\x.csv",
+        "C:\\cases\\out\\.quillon-recover.partial\\x.csv"}) {
     EXPECT_THROW(outputs.Open(outside, TOpenMode::CreateNew), EQuillonError) << outside;
   }
   // Until the commit nothing is at its final name; the run's files lie aside.
