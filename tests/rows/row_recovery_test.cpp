@@ -9,7 +9,7 @@
 
 #include "rows/jet_text.h"
 #include "rows/page_catalog.h"
-#include "rows/row_layout.h"
+#include "jet/row_layout.h"
 #include "rows/row_recovery.h"
 #include "rows/jet_page_builder.h"
 
@@ -226,7 +226,7 @@ TEST(JetText, DecodesBothFormsAndRefusesWhatIsNotText) {
 
 TEST(RowLayout, ChecksEveryCountAndOffsetAgainstTheRow) {
   const TBytes good = JetRow(3, {9, 9}, {Compressed("ab"), {}});
-  const auto layout = DecodeRowLayout(good);
+  const auto layout = jet::ReadRowLayout(good, false);
   ASSERT_TRUE(layout);
   EXPECT_EQ(layout->ColumnCount(), 3u);
   EXPECT_EQ(HexText(layout->Fixed()), "0909");
@@ -236,10 +236,10 @@ TEST(RowLayout, ChecksEveryCountAndOffsetAgainstTheRow) {
 
   TBytes outOfOrder = good;
   outOfOrder[good.size() - 1 - 2 - 2] = 0x30;  // variable column 0 starts past column 1
-  EXPECT_FALSE(DecodeRowLayout(outOfOrder));
-  EXPECT_FALSE(DecodeRowLayout(JetRow(1, {}, {{1}, {2}})));  // more variable columns than columns
-  EXPECT_FALSE(DecodeRowLayout(TBytes{3, 0, 0}));
-  EXPECT_FALSE(DecodeRowLayout(JetRow(0, {}, {})));
+  EXPECT_FALSE(jet::ReadRowLayout(outOfOrder, false));
+  EXPECT_FALSE(jet::ReadRowLayout(JetRow(1, {}, {{1}, {2}}), false));  // more variable columns than columns
+  EXPECT_FALSE(jet::ReadRowLayout(TBytes{3, 0, 0}, false));
+  EXPECT_FALSE(jet::ReadRowLayout(JetRow(0, {}, {}), false));
 }
 
 }  // namespace
