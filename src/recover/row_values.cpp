@@ -197,9 +197,16 @@ std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
         values.emplace_back();
         break;
       case jet::TFieldState::Present:
-        values.push_back(column.Type == TColumnType::YesNo
-                             ? IntegerValue(field.Bit ? 1 : 0)
-                             : DecodeSized(column, field.Bytes, longValues));
+        if (column.Type == TColumnType::YesNo) {
+          values.push_back(IntegerValue(field.Bit ? 1 : 0));
+        } else if (column.Type == TColumnType::Text) {
+          // Text that does not decode: the row is not what its definition says.
+          std::optional<std::string> text = JetTextExactly(field.Bytes);
+          if (!text) return std::nullopt;
+          values.push_back(TextValue(std::move(*text)));
+        } else {
+          values.push_back(DecodeSized(column, field.Bytes, longValues));
+        }
         break;
     }
   }

@@ -49,8 +49,8 @@ jet::TColumnPlace PlaceOf(const TColumn& column);
 
 // The row's values in the order of definition.Columns, each column read through its
 // number and variable-column index (null where the row was written before the column
-// existed); nothing when LayoutOfRow refuses the row or the row counts a fixed column its
-// fixed part cannot hold: such a row is not certain.
+// existed); nothing when LayoutOfRow refuses the row, the row counts a fixed column its
+// fixed part cannot hold, or a text column's bytes are not text: such a row is not certain.
 std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
                                              const TTableDefinition& definition,
                                              const ILongValueRows& longValues);

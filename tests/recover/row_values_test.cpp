@@ -128,6 +128,11 @@ TEST(RowsUnderOlderDefinitions, ARowThatDoesNotFitIsRefusedNotGuessed) {
   EXPECT_FALSE(DecodeRow(JetRow(8, Fixed(5, 0, 0), {{}, {}, {}}), definition, none));
   EXPECT_FALSE(DecodeRow(JetRow(7, Fixed(5, 0, 0), {{}, {}, {}, {}}), definition, none));
   EXPECT_TRUE(DecodeRow(JetRow(7, Fixed(5, 0, 0), {{}, {}, {}}), definition, none));
+  // Text that does not decode: half a UTF-16 unit, or a lone surrogate.
+  EXPECT_FALSE(DecodeRow(JetRow(7, Fixed(5, 0, 0), {{}, {0x41, 0x00, 0x42}, {}}), definition, none));
+  EXPECT_FALSE(DecodeRow(JetRow(7, Fixed(5, 0, 0), {{}, {0x00, 0xD8}, {}}), definition, none));
+  // The same bytes in a column the row was written without are never looked at.
+  EXPECT_TRUE(DecodeRow(JetRow(6, Fixed(5, 0, 0), {{}, {}, {0x00, 0xD8}}), definition, none));
 }
 
 TEST(RowsUnderOlderDefinitions, TablesOfFixedColumnsOnlyAreReadWithoutAVariableSection) {
