@@ -26,12 +26,12 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "jet/row_layout.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
 #include "recover/report_html.h"
 #include "rows/byte_reading.h"
 #include "rows/long_value_head.h"
-#include "jet/row_layout.h"
 #include "storage/file_system.h"
 
 namespace {

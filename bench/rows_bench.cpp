@@ -31,11 +31,11 @@
 #include "core/fragment_file_reader.h"
 #include "core/fragment_file_writer.h"
 #include "core/page_head.h"
+#include "jet/row_layout.h"
 #include "rows/byte_reading.h"
 #include "rows/catalog_reading.h"
 #include "rows/long_value_head.h"
 #include "rows/page_catalog.h"
-#include "jet/row_layout.h"
 #include "rows/row_recovery.h"
 #include "storage/file_system.h"
 

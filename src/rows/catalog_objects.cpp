@@ -2,9 +2,9 @@
 
 #include <set>
 
+#include "jet/row_layout.h"
 #include "rows/byte_reading.h"
 #include "rows/jet_text.h"
-#include "jet/row_layout.h"
 
 namespace quillon {
 namespace {

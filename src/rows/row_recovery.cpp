@@ -4,10 +4,10 @@
 #include <map>
 #include <unordered_map>
 
+#include "jet/row_layout.h"
 #include "rows/byte_reading.h"
 #include "rows/catalog_objects.h"
 #include "rows/jet_text.h"
-#include "jet/row_layout.h"
 
 namespace quillon {
 namespace {

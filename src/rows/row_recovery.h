@@ -10,11 +10,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "jet/row_layout.h"
 #include "rows/long_value_matcher.h"
 #include "rows/overflow_matcher.h"
 #include "rows/page_catalog.h"
 #include "rows/recovered_rows.h"
-#include "jet/row_layout.h"
 
 namespace quillon {
 

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <random>
 
+#include "jet/row_layout.h"
+#include "rows/jet_page_builder.h"
 #include "rows/jet_text.h"
 #include "rows/page_catalog.h"
-#include "jet/row_layout.h"
 #include "rows/row_recovery.h"
-#include "rows/jet_page_builder.h"
 
 namespace quillon {
 namespace {
