@@ -26,12 +26,12 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "jet/row_layout.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
 #include "recover/report_html.h"
 #include "rows/byte_reading.h"
 #include "rows/long_value_head.h"
-#include "rows/row_layout.h"
 #include "storage/file_system.h"
 
 namespace {
@@ -69,7 +69,7 @@ std::vector<std::vector<std::size_t>> FindPointers(const std::vector<std::uint8_
         continue;
       }
       const auto row = bytes.subspan(start, end - start);
-      const auto layout = quillon::DecodeRowLayout(row);
+      const auto layout = quillon::jet::ReadRowLayout(row, false);
       if (!layout) continue;
       for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
         const auto head = quillon::ParseLongValueHead(layout->Var(k));

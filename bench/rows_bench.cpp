@@ -31,11 +31,11 @@
 #include "core/fragment_file_reader.h"
 #include "core/fragment_file_writer.h"
 #include "core/page_head.h"
+#include "jet/row_layout.h"
 #include "rows/byte_reading.h"
 #include "rows/catalog_reading.h"
 #include "rows/long_value_head.h"
 #include "rows/page_catalog.h"
-#include "rows/row_layout.h"
 #include "rows/row_recovery.h"
 #include "storage/file_system.h"
 
@@ -99,7 +99,7 @@ TPointerPlaces FindPointers(const std::vector<std::uint8_t>& database) {
         continue;
       }
       const auto row = std::span<const std::uint8_t>(page).subspan(start, end - start);
-      const auto layout = DecodeRowLayout(row);
+      const auto layout = jet::ReadRowLayout(row, false);
       if (!layout) continue;
       for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
         const auto head = ParseLongValueHead(layout->Var(k));

@@ -34,6 +34,8 @@ void AppendUtf8(std::string& out, std::uint32_t code) {
 
 constexpr std::uint32_t kReplacement = 0xFFFD;
 
+std::optional<std::string> DecodeJetText(std::span<const std::uint8_t> bytes, bool lenient);
+
 // Appends UTF-16LE units; false at a broken pair unless lenient.
 bool AppendUtf16(std::string& out, std::span<const std::uint8_t> bytes, bool lenient) {
   const std::size_t units = bytes.size() / 2;
@@ -93,8 +95,18 @@ std::optional<std::string> Utf16ToUtf8(std::span<const std::uint8_t> bytes, bool
 }
 
 std::string JetTextToUtf8(std::span<const std::uint8_t> bytes) {
+  return *DecodeJetText(bytes, true);
+}
+
+std::optional<std::string> JetTextExactly(std::span<const std::uint8_t> bytes) {
+  return DecodeJetText(bytes, false);
+}
+
+namespace {
+
+std::optional<std::string> DecodeJetText(std::span<const std::uint8_t> bytes, bool lenient) {
   if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
-    return *Utf16ToUtf8(bytes, true);
+    return Utf16ToUtf8(bytes, lenient);
   }
   std::string out;
   out.reserve(bytes.size());
@@ -120,8 +132,9 @@ std::string JetTextToUtf8(std::span<const std::uint8_t> bytes) {
     // Two-byte characters up to the next unit that begins with 0x00.
     std::size_t end = at;
     while (end + 1 < bytes.size() && bytes[end] != 0x00) end += 2;
-    AppendUtf16(out, bytes.subspan(at, end - at), true);
+    if (!AppendUtf16(out, bytes.subspan(at, end - at), lenient)) return std::nullopt;
     if (end < bytes.size() && bytes[end] != 0x00) {
+      if (!lenient) return std::nullopt;
       AppendUtf8(out, kReplacement);  // an odd byte at the end
       end = bytes.size();
     }
@@ -129,6 +142,8 @@ std::string JetTextToUtf8(std::span<const std::uint8_t> bytes) {
   }
   return out;
 }
+
+}  // namespace
 
 std::optional<std::string> DateTimeText(double days) {
   if (!std::isfinite(days) || days < -657434.0 || days > 2958466.0) return std::nullopt;

@@ -17,6 +17,8 @@ std::optional<std::string> Utf16ToUtf8(std::span<const std::uint8_t> bytes, bool
 // 0x00 switching between one- and two-byte characters) or UTF-16LE. Never fails: what
 // cannot be read becomes U+FFFD.
 std::string JetTextToUtf8(std::span<const std::uint8_t> bytes);
+// The same, but nothing where JetTextToUtf8 would put a U+FFFD: bytes that are not text.
+std::optional<std::string> JetTextExactly(std::span<const std::uint8_t> bytes);
 
 // "YYYY-MM-DD HH:MM:SS" for days since 1899-12-30 (the fraction the time of day, also for
 // days before: -1.25 is 1899-12-29 06:00:00), to the nearest second; nothing for a value

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "core/errors.h"
+#include "jet/row_slots.h"
 #include "recover/database_layout.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
@@ -23,12 +24,8 @@ using TPage = std::array<std::uint8_t, kPageSize>;
 
 constexpr std::uint32_t kCatalogPage = 2;
 constexpr std::size_t kMaxDefinitionPages = 64;
-constexpr std::uint16_t kSlotOffsetMask = 0x1FFF;
-constexpr std::uint16_t kSlotFlagsMask = 0xC000;
-constexpr std::uint16_t kSlotDeleted = 0xC000;
-constexpr std::uint16_t kSlotPointer = 0x4000;
-constexpr std::size_t kRowTableAt = 14;
-constexpr std::size_t kRowCountAt = 12;
+constexpr std::uint16_t kSlotDeleted = jet::kRowDeleted;
+constexpr std::uint16_t kSlotPointer = jet::kRowOverflowFlag;
 constexpr std::size_t kBitmapPageSpan = 8 * 4092;
 constexpr int kNumberingRounds = 8;
 constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first part, of any length
@@ -37,26 +34,22 @@ struct TSlot {
   std::uint16_t Start = 0, End = 0, Flags = 0;
 };
 
-// The row slots of a data page that lie inside it, after its offset table.
+// The row slots of a data page; one that cannot be read (outside the page, or empty) has
+// Start and End 0. None when the page's slot table does not fit it.
 std::vector<TSlot> SlotsOf(std::span<const std::uint8_t, kPageSize> page) {
   std::vector<TSlot> slots;
-  const std::size_t count = LoadU16(page, kRowCountAt);
-  if (kRowTableAt + 2 * count > kPageSize) return slots;
-  std::size_t previousEnd = kPageSize;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint16_t entry = LoadU16(page, kRowTableAt + 2 * i);
-    TSlot slot;
-    slot.Start = entry & kSlotOffsetMask;
-    slot.End = static_cast<std::uint16_t>(i == 0 ? kPageSize : previousEnd);
-    slot.Flags = entry & kSlotFlagsMask;
-    previousEnd = slot.Start;
-    if (slot.Start < kRowTableAt + 2 * count || slot.Start >= slot.End || slot.End > kPageSize) {
-      slot.Start = slot.End = 0;  // not a row that can be read
-    }
-    slots.push_back(slot);
+  const std::uint16_t count = jet::StatedRowCount(page);
+  if (jet::kRowTableAt + 2u * count > kPageSize) return slots;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const jet::TRowSlot slot = jet::RowSlotAt(page, count, i);
+    slots.push_back(slot.Valid ? TSlot{slot.Start, slot.End, slot.Flags} : TSlot{0, 0, slot.Flags});
   }
   return slots;
 }
+
+// A live row: as written, or the data of a moved row (flagged 0x8000 alone, reached through
+// a pointer elsewhere).
+bool IsLive(const TSlot& slot) { return slot.Flags == 0 || slot.Flags == jet::kRowDeletedFlag; }
 
 // For rows whose long values cannot be told apart from others': none is found.
 class TNoLongValues : public ILongValueRows {
@@ -178,7 +171,7 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader
     if (entry.Kind != TPageKind::Data || entry.Owner != kCatalogPage) continue;
     const TPage page = *reader.PageByIndex(index);
     for (const TSlot& slot : SlotsOf(page)) {
-      if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
+      if (slot.End == 0 || !IsLive(slot)) continue;
       const std::optional<std::vector<TValue>> values =
           DecodeRow(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition, reader);
       if (!values || (*values)[id].Kind != TValue::TKind::Integer ||
@@ -243,22 +236,29 @@ struct TTablePlan {
   std::vector<std::pair<std::uint32_t, std::size_t>> Pages;  // page number, store index
 };
 
-// Does the definition fit the table's rows? Most of the rows read must have its shape.
+// Does the definition fit the table's rows, whatever column counts they were written with?
+// Most of the live rows read must be rows of it that it can read; a table without live
+// rows is judged by its deleted ones. Deleted rows are not asked where live ones exist: the
+// space of a deleted row may since have been given to other bytes.
 bool FitsRows(const TDatabaseReader& reader, const TTablePlan& plan,
               const TTableDefinition& definition) {
-  std::size_t tried = 0, fitted = 0;
-  for (const auto& [number, index] : plan.Pages) {
-    const TPage page = *reader.PageByIndex(index);
-    for (const TSlot& slot : SlotsOf(page)) {
-      if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
-      ++tried;
-      if (ShapeOfRow(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition))
-        ++fitted;
+  for (const bool live : {true, false}) {
+    std::size_t tried = 0, fitted = 0;
+    for (const auto& [number, index] : plan.Pages) {
+      const TPage page = *reader.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(page)) {
+        if (slot.End == 0 || slot.Flags == kSlotPointer || IsLive(slot) != live) continue;
+        ++tried;
+        if (DecodeRow(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition,
+                      TNoLongValues{}))
+          ++fitted;
+        if (tried >= 64) break;
+      }
       if (tried >= 64) break;
     }
-    if (tried >= 64) break;
+    if (tried > 0) return fitted * 10 >= tried * 9;
   }
-  return tried == 0 || fitted * 10 >= tried * 9;
+  return true;
 }
 
 // A long-value pointer in a memo or OLE column of a row: its 12 bytes' head (flags in the
@@ -274,31 +274,40 @@ struct TLongValuePointer {
 template <class TVisit>
 void ForEachLongValuePointer(std::span<const std::uint8_t> row, const TTableDefinition& definition,
                              TVisit&& visit) {
-  const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
-  if (!shape) return;
+  const std::optional<jet::TRowLayout> layout = LayoutOfRow(row, definition);
+  if (!layout) return;
   for (const TColumn& column : definition.Columns) {
-    if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) || column.Fixed ||
-        column.VarIndex >= shape->VarCount)
+    if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) || column.Fixed)
       continue;
-    const std::size_t start = shape->VarOffsets[column.VarIndex];
-    if (shape->VarOffsets[column.VarIndex + 1] < start + 12) continue;
-    const std::uint32_t head = LoadU32(row, start);
-    visit(TLongValuePointer{(head >> 24) & 0xC0, head & 0x3FFFFFFF, LoadU24(row, start + 5),
-                            row[start + 4]});
+    const jet::TColumnField field = jet::FieldOf(*layout, PlaceOf(column));
+    if (field.State == jet::TFieldState::Absent || field.Bytes.size() < 12) continue;
+    const std::uint32_t head = LoadU32(field.Bytes, 0);
+    visit(TLongValuePointer{(head >> 24) & 0xC0, head & 0x3FFFFFFF, LoadU24(field.Bytes, 5),
+                            field.Bytes[4]});
   }
 }
 
-// Do the rows have exactly the definition's shape? Every row sampled must: the column count
-// the definition last had, the fixed part exactly as long as it describes, and fields no
-// longer than their columns allow. Used to tie a definition by shape alone.
+// Does the row have exactly the definition's shape? The fixed part exactly as long as the
+// fixed columns the row counts (all of them in a row of the definition's last column
+// count), each column the row counts inside it, no variable column it does not count in
+// its offset table, and fields no longer than their columns allow. Used
+// to tie a definition by shape alone.
 bool HasExactShape(std::span<const std::uint8_t> row, const TTableDefinition& definition) {
-  const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
-  if (!shape || shape->ColumnCount != definition.HighestColumnCount) return false;
-  if (shape->FixedEnd != 2u + definition.FixedLength) return false;
+  const std::optional<jet::TRowLayout> layout = LayoutOfRow(row, definition);
+  if (!layout) return false;
+  const bool latest = layout->ColumnCount() == definition.HighestColumnCount;
+  std::size_t fixedLength = 0;
   for (const TColumn& column : definition.Columns) {
-    if (column.Fixed || column.VarIndex >= shape->VarCount) continue;
-    const std::size_t length =
-        shape->VarOffsets[column.VarIndex + 1] - shape->VarOffsets[column.VarIndex];
+    const bool counted = column.Number < layout->ColumnCount();
+    const jet::TColumnField field = jet::FieldOf(*layout, PlaceOf(column));
+    if (field.State == jet::TFieldState::Misfit) return false;
+    if (column.Fixed) {
+      if (counted && column.Type != TColumnType::YesNo)
+        fixedLength = std::max<std::size_t>(fixedLength, column.FixedOffset + column.Size);
+      continue;
+    }
+    if (!counted && column.VarIndex < layout->VarCount()) return false;
+    const std::size_t length = field.Bytes.size();
     const std::uint16_t natural = NaturalSize(column.Type);
     if (length == 0) continue;
     if (natural != 0 && length != natural) return false;
@@ -308,7 +317,7 @@ bool HasExactShape(std::span<const std::uint8_t> row, const TTableDefinition& de
     if ((column.Type == TColumnType::Memo || column.Type == TColumnType::Ole) && length < 12)
       return false;
   }
-  return true;
+  return layout->Fixed().size() == (latest ? definition.FixedLength : fixedLength);
 }
 
 bool FitsExactly(const TDatabaseReader& reader, const TTablePlan& plan,
@@ -317,7 +326,7 @@ bool FitsExactly(const TDatabaseReader& reader, const TTablePlan& plan,
   for (const auto& [number, index] : plan.Pages) {
     const TPage page = *reader.PageByIndex(index);
     for (const TSlot& slot : SlotsOf(page)) {
-      if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
+      if (slot.End == 0 || !IsLive(slot)) continue;
       if (!HasExactShape(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition))
         return false;
       if (++tried >= 64) return true;
@@ -483,7 +492,7 @@ class TDatabaseRecovery {
       return reader_.RowOf(number, row, true).value_or(std::vector<std::uint8_t>{});
     };
     for (const TSlot& slot : SlotsOf(page)) {
-      if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
+      if (slot.End == 0 || !IsLive(slot)) continue;
       const auto row =
           std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
       ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {
@@ -552,7 +561,7 @@ class TDatabaseRecovery {
       const TPage page = *reader_.PageByIndex(index);
       for (const TSlot& slot : SlotsOf(page)) {
         if (slot.End >= slot.Start + 2 && slot.End != 0 &&
-            (slot.Flags == 0 || slot.Flags == 0x8000))
+            IsLive(slot))
           return LoadU16(page, slot.Start);
       }
     }
@@ -585,21 +594,27 @@ class TDatabaseRecovery {
     std::map<std::size_t, std::vector<std::uint32_t>> fitsOf;  // definition page → owners
     std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>> fits;
     // Each definition's highest column count, from its first page, against the column
-    // count of each table's first row: only those that agree are parsed and tried.
+    // count of each table's first row: those that agree are parsed and tried first; only
+    // where none fits, those with more columns (columns added after the row was written).
     std::multimap<std::uint16_t, std::size_t> byColumnCount;
     for (const std::size_t index : definitionPages)
       byColumnCount.emplace(LoadU16(*reader_.PageByIndex(index), 41), index);
     for (const auto& [owner, plan] : byOwner) {
       const std::optional<std::uint16_t> columns = FirstRowColumnCount(plan);
       if (!columns) continue;
+      const auto tryFrom = [&](auto from, auto to) {
+        for (auto candidate = from; candidate != to; ++candidate) {
+          const std::size_t index = candidate->second;
+          std::optional<TTableDefinition> definition = DefinitionFromPage(index, owner);
+          if (!definition || definition->System || !FitsExactly(reader_, plan, *definition))
+            continue;
+          fitsOf[index].push_back(owner);
+          fits[owner].emplace_back(index, std::move(*definition));
+        }
+      };
       const auto [from, to] = byColumnCount.equal_range(*columns);
-      for (auto candidate = from; candidate != to; ++candidate) {
-        const std::size_t index = candidate->second;
-        std::optional<TTableDefinition> definition = DefinitionFromPage(index, owner);
-        if (!definition || definition->System || !FitsExactly(reader_, plan, *definition)) continue;
-        fitsOf[index].push_back(owner);
-        fits[owner].emplace_back(index, std::move(*definition));
-      }
+      tryFrom(from, to);
+      if (!fits.contains(owner)) tryFrom(to, byColumnCount.end());
     }
     for (auto& [owner, candidates] : fits) {
       if (candidates.size() != 1 || fitsOf[candidates[0].first].size() != 1) continue;

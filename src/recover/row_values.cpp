@@ -161,79 +161,54 @@ TValue DecodeLongValue(std::span<const std::uint8_t> field, bool text,
   return LongValueOf(value, text);
 }
 
-std::optional<TRowShape> ShapeOfRow(std::span<const std::uint8_t> row,
-                                    const TTableDefinition& definition) {
-  if (row.size() < 3) return std::nullopt;
-  TRowShape shape;
-  shape.ColumnCount = LoadU16(row, 0);
-  if (shape.ColumnCount == 0 || shape.ColumnCount > definition.HighestColumnCount)
-    return std::nullopt;
-  const std::size_t maskLength = (shape.ColumnCount + 7) / 8;
-  if (maskLength + 2 > row.size()) return std::nullopt;
-  shape.MaskAt = row.size() - maskLength;
-  shape.FixedEnd = shape.MaskAt;
-  if (!definition.HasVariablePart()) return shape;
-  if (shape.MaskAt < 4) return std::nullopt;
-  shape.VarCount = LoadU16(row, shape.MaskAt - 2);
-  if (shape.VarCount > definition.VarColumnCount || shape.VarCount > shape.ColumnCount)
-    return std::nullopt;
-  const std::size_t tableBytes = 2 * (static_cast<std::size_t>(shape.VarCount) + 1);
-  if (shape.MaskAt < 2 + 2 + tableBytes) return std::nullopt;
-  const std::size_t tableEnd = shape.MaskAt - 2;  // the entries run backwards from here
-  shape.VarOffsets.resize(shape.VarCount + 1);
-  for (std::size_t i = 0; i <= shape.VarCount; ++i) {
-    shape.VarOffsets[i] = LoadU16(row, tableEnd - 2 * (i + 1));
-    if (shape.VarOffsets[i] < 2 || shape.VarOffsets[i] > tableEnd - tableBytes ||
-        (i > 0 && shape.VarOffsets[i] < shape.VarOffsets[i - 1])) {
-      return std::nullopt;
-    }
-  }
-  shape.FixedEnd = shape.VarOffsets[0];
-  return shape;
+std::optional<jet::TRowLayout> LayoutOfRow(std::span<const std::uint8_t> row,
+                                           const TTableDefinition& definition) {
+  std::optional<jet::TRowLayout> layout =
+      jet::ReadRowLayout(row, !definition.HasVariablePart(), definition.HighestColumnCount);
+  if (layout && layout->VarCount() > definition.VarColumnCount) return std::nullopt;
+  return layout;
+}
+
+jet::TColumnPlace PlaceOf(const TColumn& column) {
+  jet::TColumnPlace place;
+  place.Number = column.Number;
+  place.VarIndex = column.VarIndex;
+  place.FixedOffset = column.FixedOffset;
+  place.Size = column.Size;
+  place.Fixed = column.Fixed;
+  place.BitOnly = column.Type == TColumnType::YesNo;
+  return place;
 }
 
 std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
                                              const TTableDefinition& definition,
                                              const ILongValueRows& longValues) {
-  const std::optional<TRowShape> shape = ShapeOfRow(row, definition);
-  if (!shape) return std::nullopt;
+  const std::optional<jet::TRowLayout> layout = LayoutOfRow(row, definition);
+  if (!layout) return std::nullopt;
   std::vector<TValue> values;
   values.reserve(definition.Columns.size());
-  const std::size_t fixedCount = shape->ColumnCount - shape->VarCount;
-  std::size_t fixedSeen = 0;
   for (const TColumn& column : definition.Columns) {
-    const bool inRow = column.Number < shape->ColumnCount;
-    const bool bit =
-        inRow && ((row[shape->MaskAt + column.Number / 8] >> (column.Number % 8)) & 1) != 0;
-    if (column.Type == TColumnType::YesNo) {
-      // Counted with the fixed columns, though it has no bytes.
-      const bool present = inRow && (!column.Fixed || fixedSeen < fixedCount);
-      if (column.Fixed) ++fixedSeen;
-      values.push_back(present ? IntegerValue(bit ? 1 : 0) : TValue{});
-      continue;
+    const jet::TColumnField field = jet::FieldOf(*layout, PlaceOf(column));
+    switch (field.State) {
+      case jet::TFieldState::Misfit:
+        return std::nullopt;
+      case jet::TFieldState::Absent:
+      case jet::TFieldState::Null:
+        values.emplace_back();
+        break;
+      case jet::TFieldState::Present:
+        if (column.Type == TColumnType::YesNo) {
+          values.push_back(IntegerValue(field.Bit ? 1 : 0));
+        } else if (column.Type == TColumnType::Text) {
+          // Text that does not decode: the row is not what its definition says.
+          std::optional<std::string> text = JetTextExactly(field.Bytes);
+          if (!text) return std::nullopt;
+          values.push_back(TextValue(std::move(*text)));
+        } else {
+          values.push_back(DecodeSized(column, field.Bytes, longValues));
+        }
+        break;
     }
-    std::span<const std::uint8_t> field;
-    bool present = false;
-    if (column.Fixed) {
-      present = fixedSeen < fixedCount;
-      ++fixedSeen;
-      const std::size_t start = 2 + column.FixedOffset;
-      if (present && start + column.Size <= shape->FixedEnd) {
-        field = row.subspan(start, column.Size);
-      } else {
-        present = false;
-      }
-    } else if (column.VarIndex < shape->VarCount) {
-      present = true;
-      const std::uint16_t start = shape->VarOffsets[column.VarIndex];
-      const std::uint16_t end = shape->VarOffsets[column.VarIndex + 1];
-      field = row.subspan(start, end - start);
-    }
-    if (!present || !bit) {
-      values.emplace_back();
-      continue;
-    }
-    values.push_back(DecodeSized(column, field, longValues));
   }
   return values;
 }

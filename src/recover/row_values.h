@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/row_layout.h"
 #include "recover/table_definition.h"
 
 namespace quillon::recover {
@@ -37,22 +38,19 @@ class ILongValueRows {
                                                        std::uint8_t row) const = 0;
 };
 
-// Where a row's parts lie, checked against the page: the column count, the null mask and,
-// when the table has a variable part, the offsets of its entries.
-struct TRowShape {
-  std::uint16_t ColumnCount = 0;
-  std::uint16_t VarCount = 0;
-  std::vector<std::uint16_t> VarOffsets;  // VarCount + 1 offsets from the row's start
-  std::size_t MaskAt = 0;                 // the null mask's offset in the row
-  std::size_t FixedEnd = 0;               // where the fixed part ends (the variable data begins)
-};
+// The layout of row as one of the definition's table, whatever column count the row was
+// written with; nothing when the row cannot be one of its rows: more columns or variable
+// columns than the table ever had, a mask or offsets outside the row, offsets that go back.
+std::optional<jet::TRowLayout> LayoutOfRow(std::span<const std::uint8_t> row,
+                                           const TTableDefinition& definition);
 
-// The shape of row against definition, or nothing when the row cannot be one of its rows:
-// more columns than ever existed, a mask or offsets outside the row, offsets that go back.
-std::optional<TRowShape> ShapeOfRow(std::span<const std::uint8_t> row,
-                                    const TTableDefinition& definition);
+// Where the definition puts the column in a row.
+jet::TColumnPlace PlaceOf(const TColumn& column);
 
-// The row's values in the order of definition.Columns; nothing when ShapeOfRow refuses it.
+// The row's values in the order of definition.Columns, each column read through its
+// number and variable-column index (null where the row was written before the column
+// existed); nothing when LayoutOfRow refuses the row, the row counts a fixed column its
+// fixed part cannot hold, or a text column's bytes are not text: such a row is not certain.
 std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
                                              const TTableDefinition& definition,
                                              const ILongValueRows& longValues);

@@ -2,9 +2,9 @@
 
 #include <set>
 
+#include "jet/row_layout.h"
 #include "rows/byte_reading.h"
 #include "rows/jet_text.h"
-#include "rows/row_layout.h"
 
 namespace quillon {
 namespace {
@@ -19,7 +19,7 @@ constexpr std::size_t kFixedBytes = 30;  // through Flags
 }  // namespace
 
 std::optional<TCatalogObject> ReadCatalogObject(std::span<const std::uint8_t> row) {
-  const auto layout = DecodeRowLayout(row);
+  const auto layout = jet::ReadRowLayout(row, false);
   if (!layout || layout->ColumnCount() != kCatalogColumns || layout->VarCount() == 0) {
     return std::nullopt;
   }

@@ -237,17 +237,7 @@ TPageBytes TPageCatalog::Bytes(TPageIndex page) const {
 }
 
 TRowSlot TPageCatalog::SlotIn(TPageBytes bytes, std::uint16_t slotCount, std::uint16_t slot) {
-  const std::uint16_t entry = LoadU16(bytes, kRowTableOffset + 2u * slot);
-  TRowSlot result;
-  result.Flags = static_cast<std::uint16_t>(entry & (kRowDeletedFlag | kRowOverflowFlag));
-  result.Start = static_cast<std::uint16_t>(entry & kRowOffsetMask);
-  result.End = slot == 0 ? static_cast<std::uint16_t>(kFragmentSize)
-                         : static_cast<std::uint16_t>(
-                               LoadU16(bytes, kRowTableOffset + 2u * (slot - 1)) & kRowOffsetMask);
-  const std::size_t tableEnd = kRowTableOffset + 2u * slotCount;
-  result.Valid = result.Start >= tableEnd && result.Start < result.End &&
-                 result.End <= kFragmentSize;
-  return result;
+  return jet::RowSlotAt(bytes, slotCount, slot);
 }
 
 std::span<const std::uint8_t> TPageCatalog::RowBytes(TPageIndex page, std::uint16_t slot) const {

@@ -19,14 +19,15 @@
 
 #include "core/fragment_file_format.h"
 #include "core/stream.h"
+#include "jet/row_slots.h"
 
 namespace quillon {
 
-inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
-inline constexpr std::uint16_t kRowDeletedFlag = 0x8000;
-inline constexpr std::uint16_t kRowOverflowFlag = 0x4000;
-inline constexpr std::size_t kRowTableOffset = 14;
-inline constexpr std::size_t kRowCountOffset = 12;
+using jet::kRowOffsetMask;
+using jet::kRowDeletedFlag;
+using jet::kRowOverflowFlag;
+inline constexpr std::size_t kRowTableOffset = jet::kRowTableAt;
+inline constexpr std::size_t kRowCountOffset = jet::kRowCountAt;
 inline constexpr std::size_t kOwnerOffset = 4;
 
 using TPageBytes = std::span<const std::uint8_t, kFragmentSize>;
@@ -39,14 +40,7 @@ enum class TPageKind : std::uint8_t {
   LongValue,  // an LVAL page: parts of memo and OLE values
 };
 
-// One entry of a page's row-offset table. The row spans [Start, End): from its offset to
-// the previous row's offset, the first row to the page end.
-struct TRowSlot {
-  std::uint16_t Start = 0;
-  std::uint16_t End = 0;
-  std::uint16_t Flags = 0;  // kRowDeletedFlag and kRowOverflowFlag as stored
-  bool Valid = false;       // the span lies after the offset table, inside the page, not empty
-};
+using jet::TRowSlot;
 
 class TPageCatalog {
  public:

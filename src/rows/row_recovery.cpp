@@ -4,10 +4,10 @@
 #include <map>
 #include <unordered_map>
 
+#include "jet/row_layout.h"
 #include "rows/byte_reading.h"
 #include "rows/catalog_objects.h"
 #include "rows/jet_text.h"
-#include "rows/row_layout.h"
 
 namespace quillon {
 namespace {
@@ -68,7 +68,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
       if (bytes.size() < 2) continue;
       TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
       ++e.Rows;
-      const auto layout = DecodeRowLayout(bytes);
+      const auto layout = jet::ReadRowLayout(bytes, false);
       if (layout && layout->EndsAtOffsetTable()) ++e.Exact;
       e.MinLength = std::min(e.MinLength, bytes.size());
       e.MaxLength = std::max(e.MaxLength, bytes.size());
@@ -104,7 +104,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
       }
       const auto found = evidence.find(LoadU16(bytes, 0));
       const bool allFixed = found != evidence.end() && found->second.AllFixed();
-      const auto layout = DecodeRowLayout(bytes, allFixed);
+      const auto layout = jet::ReadRowLayout(bytes, allFixed);
       if (!layout) {
         ++table.SkippedRows;
         continue;
@@ -128,7 +128,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
 }
 
 void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot,
-                                      const TRowLayout& layout, bool live) {
+                                      const jet::TRowLayout& layout, bool live) {
   for (std::uint16_t k = 0; k < layout.VarCount(); ++k) {
     const auto head = ParseLongValueHead(layout.Var(k));
     if (!head || head->Kind == TLongValueKind::Inline) continue;
@@ -357,7 +357,7 @@ void TRowRecovery::FillRow(const TRecord& record, TRecoveredRow& row,
   // keep at hand meanwhile.
   const auto stored = catalog_.RowBytes(record.Page, record.Slot);
   bytes.assign(stored.begin(), stored.end());
-  const auto layout = DecodeRowLayout(bytes, record.AllFixed);
+  const auto layout = jet::ReadRowLayout(bytes, record.AllFixed);
   row.ColumnCount = layout->ColumnCount();
   row.Fixed.assign(layout->Fixed().begin(), layout->Fixed().end());
   row.Values.resize(layout->VarCount());

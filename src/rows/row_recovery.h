@@ -10,11 +10,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "jet/row_layout.h"
 #include "rows/long_value_matcher.h"
 #include "rows/overflow_matcher.h"
 #include "rows/page_catalog.h"
 #include "rows/recovered_rows.h"
-#include "rows/row_layout.h"
 
 namespace quillon {
 
@@ -66,7 +66,7 @@ class TRowRecovery {
   };
 
   void ReadTable(std::uint32_t owner, const std::vector<TPageIndex>& pages);
-  void FindLongValueHeads(TPageIndex page, std::uint16_t slot, const TRowLayout& layout,
+  void FindLongValueHeads(TPageIndex page, std::uint16_t slot, const jet::TRowLayout& layout,
                           bool live);
   void MatchPointers();
   void CountTables();

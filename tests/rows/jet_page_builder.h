@@ -56,6 +56,29 @@ inline TBytes JetRow(std::uint16_t columns, const TBytes& fixed, const std::vect
   return row;
 }
 
+// The null mask of a row of `columns` columns with only the columns numbered in `set` set.
+inline TBytes NullMask(std::uint16_t columns, const std::vector<std::uint16_t>& set) {
+  TBytes mask((columns + 7) / 8, 0);
+  for (const std::uint16_t number : set) mask[number / 8] |= static_cast<std::uint8_t>(1u << (number % 8));
+  return mask;
+}
+
+// JetRow with its null mask replaced: the row's last mask.size() bytes.
+inline TBytes WithMask(TBytes row, const TBytes& mask) {
+  std::copy(mask.begin(), mask.end(), row.end() - static_cast<std::ptrdiff_t>(mask.size()));
+  return row;
+}
+
+// A row of a table whose columns are all fixed-length: u16 column count, fixed part, null
+// mask; no variable section at all.
+inline TBytes FixedOnlyRow(std::uint16_t columns, const TBytes& fixed, const TBytes& mask) {
+  TBytes row;
+  PutU16(row, columns);
+  row.insert(row.end(), fixed.begin(), fixed.end());
+  row.insert(row.end(), mask.begin(), mask.end());
+  return row;
+}
+
 inline constexpr std::uint32_t kInlineFlag = 0x80000000;
 inline constexpr std::uint32_t kSingleRowFlag = 0x40000000;
 

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <random>
 
+#include "jet/row_layout.h"
+#include "rows/jet_page_builder.h"
 #include "rows/jet_text.h"
 #include "rows/page_catalog.h"
-#include "rows/row_layout.h"
 #include "rows/row_recovery.h"
-#include "rows/jet_page_builder.h"
 
 namespace quillon {
 namespace {
@@ -117,6 +117,44 @@ TEST(RowRecovery, ReadsRowsAndMemosOfHandBuiltPages) {
   EXPECT_EQ(table->LongValuesFound, 2u);
   EXPECT_EQ(table->ColumnCounts.at(5), 5u);
   EXPECT_EQ(recovery.Totals().MovedRowsFound, 1u);
+}
+
+// A table's rows keep the column counts they were written with: each is read through its
+// own count and offset table, deleted ones too, and a table of fixed-length columns only
+// keeps no variable section in rows of any count.
+TEST(RowRecovery, RowsOfOlderColumnCountsAreEachReadAsWritten) {
+  TJetPage changed(50);
+  changed.Row(JetRow(4, {1, 0, 0, 0}, {Compressed("new"), Compressed("added")}))
+      .Row(JetRow(3, {2, 0, 0, 0}, {Compressed("old")}), kDeleted | kOverflow);
+  TJetPage fixedOnly(60);
+  fixedOnly.Row(FixedOnlyRow(2, {1, 0, 0, 0}, NullMask(2, {0, 1})))
+      .Row(FixedOnlyRow(3, {5, 0, 0, 0, 7, 0, 0, 0}, NullMask(3, {0, 1, 2})));
+  TPageCatalog catalog;
+  AddPages(catalog, {changed, fixedOnly});
+  const TRowRecovery recovery(catalog);
+
+  const auto rows = RowsOf(recovery, 50);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].ColumnCount, 4u);
+  ASSERT_EQ(rows[0].Values.size(), 2u);
+  EXPECT_EQ(rows[0].Values[1].Text, "added");
+  EXPECT_EQ(rows[1].State, TRowState::Deleted);
+  EXPECT_EQ(rows[1].ColumnCount, 3u);
+  EXPECT_EQ(HexText(rows[1].Fixed), "02000000");
+  ASSERT_EQ(rows[1].Values.size(), 1u);
+  EXPECT_EQ(rows[1].Values[0].Text, "old");
+  const TRecoveredTable* table = TableOf(recovery, 50);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->ColumnCounts.at(4), 1u);
+  EXPECT_EQ(table->ColumnCounts.at(3), 1u);
+  EXPECT_EQ(table->SkippedRows, 0u);
+
+  const auto fixedRows = RowsOf(recovery, 60);
+  ASSERT_EQ(fixedRows.size(), 2u);
+  EXPECT_EQ(HexText(fixedRows[0].Fixed), "01000000");
+  EXPECT_TRUE(fixedRows[0].Values.empty());
+  EXPECT_EQ(HexText(fixedRows[1].Fixed), "0500000007000000");
+  EXPECT_TRUE(fixedRows[1].Values.empty());
 }
 
 // Where the file cannot say which LVAL row a pointer means, the value is not guessed.
@@ -226,7 +264,7 @@ TEST(JetText, DecodesBothFormsAndRefusesWhatIsNotText) {
 
 TEST(RowLayout, ChecksEveryCountAndOffsetAgainstTheRow) {
   const TBytes good = JetRow(3, {9, 9}, {Compressed("ab"), {}});
-  const auto layout = DecodeRowLayout(good);
+  const auto layout = jet::ReadRowLayout(good, false);
   ASSERT_TRUE(layout);
   EXPECT_EQ(layout->ColumnCount(), 3u);
   EXPECT_EQ(HexText(layout->Fixed()), "0909");
@@ -236,10 +274,10 @@ TEST(RowLayout, ChecksEveryCountAndOffsetAgainstTheRow) {
 
   TBytes outOfOrder = good;
   outOfOrder[good.size() - 1 - 2 - 2] = 0x30;  // variable column 0 starts past column 1
-  EXPECT_FALSE(DecodeRowLayout(outOfOrder));
-  EXPECT_FALSE(DecodeRowLayout(JetRow(1, {}, {{1}, {2}})));  // more variable columns than columns
-  EXPECT_FALSE(DecodeRowLayout(TBytes{3, 0, 0}));
-  EXPECT_FALSE(DecodeRowLayout(JetRow(0, {}, {})));
+  EXPECT_FALSE(jet::ReadRowLayout(outOfOrder, false));
+  EXPECT_FALSE(jet::ReadRowLayout(JetRow(1, {}, {{1}, {2}}), false));  // more variable columns than columns
+  EXPECT_FALSE(jet::ReadRowLayout(TBytes{3, 0, 0}, false));
+  EXPECT_FALSE(jet::ReadRowLayout(JetRow(0, {}, {}), false));
 }
 
 }  // namespace
