@@ -9,6 +9,7 @@
 
 #include "core/errors.h"
 #include "recover/database_layout.h"
+#include "recover/page_order.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
@@ -418,54 +419,44 @@ class TDatabaseRecovery {
     return byOwner;
   }
 
-  // Do the pages lie in order? Most data pages must belong to a table whose owner value
-  // lands on a definition that fits its rows, and be listed by that table's usage map where
-  // it can be read, as in a database whose file is whole on the source, and no page a map
-  // lists may lie elsewhere. Pages of pieces moved about fail the map; pages before its
-  // page 0 fail outright. The LVAL pages carry no owner or map of their own: the long-value
-  // pointers of those listed rows must each find their value where its page number lies,
-  // or a piece of LVAL pages moved in behind the data pages would give memos of rows that
-  // happen to have the length asked for.
+  // Do the pages lie in order? What each table says of it: its definition at its owner
+  // value's number, its rows' fit, its usage map's places (see PagesLieInOrder). The LVAL
+  // pages carry no owner or map of their own: the long-value pointers of listed rows must
+  // each find their value where its page number lies, or a piece of LVAL pages moved in
+  // behind the data pages would give memos of rows that happen to have the length asked for.
   bool NumberingHolds() const {
-    std::size_t total = 0, good = 0, misplacedLongValues = 0;
-    bool moved = false;
+    std::optional<TTableDefinition> catalogDefinition =
+        DefinitionAt(reader_, entries_, database_, kCatalogPage);
+    const std::map<std::uint32_t, TCatalogEntry> catalog =
+        ReadCatalog(reader_, entries_, database_,
+                    catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
+    TOwnerAt ownerAt;
+    for (const auto& [number, index] : database_.Pages) {
+      const TPageEntry& entry = entries_[index];
+      ownerAt.emplace(number, entry.Kind == TPageKind::Data ? entry.Owner : kNotDataPage);
+    }
+    std::vector<TTableOrderEvidence> tables;
     for (const auto& [owner, plan] : PagesByOwner()) {
-      total += plan.Pages.size();
+      TTableOrderEvidence& table = tables.emplace_back();
+      table.Owner = owner;
+      table.Cataloged = catalog.contains(owner);
+      for (const auto& [number, index] : plan.Pages) table.Numbers.push_back(number);
       TTablePlan numbered = plan;
       std::erase_if(numbered.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
       const std::optional<TTableDefinition> definition =
           DefinitionAt(reader_, entries_, database_, owner);
-      if (!definition || !FitsRows(reader_, numbered.Pages.empty() ? plan : numbered, *definition))
-        continue;
-      const std::optional<std::set<std::uint32_t>> owned =
-          UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
-      for (const auto& [number, index] : numbered.Pages) good += !owned || owned->contains(number);
+      if (!definition) continue;
+      table.DefinitionThere = true;
+      table.DefinitionFits =
+          FitsRows(reader_, numbered.Pages.empty() ? plan : numbered, *definition);
+      table.Listed = UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
+      if (!table.DefinitionFits) continue;  // its long-value pointers cannot be found
       for (const auto& [number, index] : numbered.Pages) {
-        if (!owned || owned->contains(number))
-          misplacedLongValues += LongValuesMisplaced(index, *definition);
+        if (!table.Listed || table.Listed->contains(number))
+          table.LongValuesMisplaced += LongValuesMisplaced(index, *definition);
       }
-      // Pages of the table the map does not list, or before page 0, while a page the map
-      // lists has another page at its place: pieces were exchanged (the threshold above
-      // allows for stale pages, not for this). A listed page missing at its place while
-      // pages of the table lie before page 0: a piece moved ahead, not the remains of an
-      // older copy.
-      const bool before = numbered.Pages.size() < plan.Pages.size();
-      const std::uint32_t tableOwner = owner;  // a structured binding cannot be captured here
-      const bool unlisted =
-          owned && std::any_of(numbered.Pages.begin(), numbered.Pages.end(),
-                               [&](const auto& page) { return !owned->contains(page.first); });
-      if (owned && (before || unlisted) &&
-          std::any_of(owned->begin(), owned->end(), [&](std::uint32_t number) {
-            const auto found = database_.Pages.find(number);
-            if (found == database_.Pages.end()) return before;
-            const TPageEntry& entry = entries_[found->second];
-            return entry.Kind != TPageKind::Data || entry.Owner != tableOwner;
-          }))
-        moved = true;
     }
-    if (misplacedLongValues > 0 || moved) return false;
-    if (total == 0) return true;  // nothing to judge by, nothing to lose
-    return good * 10 >= total * 8;
+    return PagesLieInOrder(tables, ownerAt);
   }
 
   // The long values of a data page's live rows whose LVAL rows are not where their page
