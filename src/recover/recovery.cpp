@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "core/errors.h"
+#include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
 #include "recover/page_order.h"
 #include "recover/recovery_report.h"
@@ -199,11 +200,14 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader
 }
 
 // The pages a table's usage map lists, or nothing when the map cannot be read.
+// The numbers of the pages it was read from go into `readFrom` when given.
 std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
                                                   const std::vector<TPageEntry>& entries,
                                                   const TDatabasePages& database,
-                                                  std::uint32_t pointer) {
+                                                  std::uint32_t pointer,
+                                                  std::vector<std::uint32_t>* readFrom = nullptr) {
   const std::uint32_t mapPage = pointer >> 8;
+  if (readFrom) readFrom->push_back(mapPage);
   const auto row = static_cast<std::uint8_t>(pointer & 0xFF);
   std::optional<std::vector<std::uint8_t>> map = reader.RowOf(mapPage, row, false);
   if (!map || map->size() < 5) return std::nullopt;
@@ -224,6 +228,7 @@ std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
     const auto found = database.Pages.find(bitmapPage);
     if (found == database.Pages.end() || entries[found->second].Kind != TPageKind::UsageMap)
       return std::nullopt;  // a part of the map is missing: the map cannot be trusted
+    if (readFrom) readFrom->push_back(bitmapPage);
     const TPage& page = *reader.PageByIndex(found->second);
     for (std::size_t bit = 0; bit < kBitmapPageSpan; ++bit) {
       if ((page[4 + bit / 8] >> (bit % 8)) & 1)
@@ -354,7 +359,9 @@ class TDatabaseRecovery {
     } else {
       outOfOrder_ = true;
       report_.InOrder = false;
+      const TDatabasePages grid = database_;
       Renumber();
+      inPlace_ = NumbersInPlace(grid, database_);
     }
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
@@ -390,6 +397,7 @@ class TDatabaseRecovery {
       usageMapsRead &= WriteTable(plan, sqlite.get(), used);
     }
     report_.UsageMapsRead = usageMapsRead;
+    if (!stopped_) AccountForCatalog(CatalogTables(catalog), report_);
     if (sqlite) sqlite->Finish();
     for (const TTableReport& table : report_.Tables) {
       report_.LastUpdate = std::max(report_.LastUpdate, table.LastUpdate);
@@ -733,6 +741,17 @@ class TDatabaseRecovery {
     return *path;
   }
 
+  // The user tables the catalog lists: those PlanTables gives, by the same rules.
+  static std::vector<TCatalogTable> CatalogTables(
+      const std::map<std::uint32_t, TCatalogEntry>& catalog) {
+    std::vector<TCatalogTable> tables;
+    for (const auto& [page, entry] : catalog) {
+      if (IsSystemName(entry.Name) || (entry.Flags & 0x80000002) != 0) continue;
+      tables.push_back({page, entry.Name, entry.DateUpdate});
+    }
+    return tables;
+  }
+
   std::vector<TTablePlan> PlanTables(const std::map<std::uint32_t, TCatalogEntry>& catalog) {
     std::map<std::uint32_t, TTablePlan> byOwner = PagesByOwner();
     // Tables the catalog names with a definition but no data page left: empty tables.
@@ -817,10 +836,26 @@ class TDatabaseRecovery {
     std::optional<std::set<std::uint32_t>> owned;
     // Out of order, a page's number is not always known, nor always right where a piece
     // ends short of the window its anchor numbers (the file's last piece: the next piece's
-    // pages get numbers past the file's end, which no map lists). No page is called stale
-    // then; the report says so.
-    if (!outOfOrder_)
-      owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer);
+    // pages get numbers past the file's end, which no map lists). The map is read there only
+    // from pages in place, and says stale only of pages in place; the others stay live.
+    std::vector<std::uint32_t> mapPages;
+    owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer,
+                       &mapPages);
+    if (outOfOrder_ && (!inPlace_.contains(plan.Owner) ||
+                        !std::all_of(mapPages.begin(), mapPages.end(), [&](std::uint32_t number) {
+                          return inPlace_.contains(number);
+                        })))
+      owned.reset();
+
+    // The pages its map lists that are not here as its own: their rows are missing.
+    if (owned) {
+      for (const std::uint32_t number : *owned) {
+        const auto found = database_.Pages.find(number);
+        if (found == database_.Pages.end() || entries_[found->second].Kind != TPageKind::Data ||
+            entries_[found->second].Owner != plan.Owner)
+          ++table.PagesMissing;
+      }
+    }
 
     // Live rows first, then each companion: one pass over the pages per kind, so that
     // each SQLite table is written whole before the next begins.
@@ -839,7 +874,8 @@ class TDatabaseRecovery {
       if (part == 0) Begin(parts[0], begun, columns, sqlite);
       for (const auto& [number, index] : plan.Pages) {
         const TPage page = *reader_.PageByIndex(index);
-        const bool stale = owned && !owned->contains(number);
+        const bool stale = owned && !owned->contains(number) &&
+                           (!outOfOrder_ || inPlace_.contains(number));
         for (const TSlot& slot : SlotsOf(page)) {
           if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
           const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
@@ -875,6 +911,11 @@ class TDatabaseRecovery {
       if (parts[part].Csv) parts[part].Csv->Finish();
       if (begun) table.Parts.push_back({parts[part].Name, parts[part].CsvPath, parts[part].Rows});
     }
+    // The row count the definition keeps can lag behind; more rows than it counts say
+    // nothing, fewer say rows are missing.
+    table.RowsMissing = std::max<std::int64_t>(
+        0, static_cast<std::int64_t>(plan.Definition->StoredRowCount) - table.Rows -
+               table.UnreadableRows);
     report_.Tables.push_back(std::move(table));
     return owned.has_value();
   }
@@ -897,6 +938,8 @@ class TDatabaseRecovery {
   TDatabasePages database_;  // renumbered from anchors when its pages lie out of order
   TDatabaseReader reader_;
   bool outOfOrder_ = false;
+  // Out of order: the page numbers whose pages lie at their places all the same.
+  std::set<std::uint32_t> inPlace_;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // Out of order: the tables whose long-value pointers the numbering agrees with. Another
   // table's pointers could land on a page numbered without them: its long values are not
