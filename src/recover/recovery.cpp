@@ -158,10 +158,12 @@ struct TCatalogEntry {
 };
 
 // The catalog's rows (MSysObjects, owner 2): the names of tables by their definition pages.
-std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader,
-                                                   const std::vector<TPageEntry>& entries,
-                                                   const TDatabasePages& database,
-                                                   const TTableDefinition& definition) {
+// Pages the catalog's usage map does not list (`listed`, when known) are stale: their rows
+// are older versions of entries, or entries of tables dropped since.
+std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
+    const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+    const TDatabasePages& database, const TTableDefinition& definition,
+    const std::optional<std::set<std::uint32_t>>& listed) {
   std::map<std::uint32_t, TCatalogEntry> catalog;
   auto columnOf = [&](const char* name) {
     for (std::size_t i = 0; i < definition.Columns.size(); ++i) {
@@ -178,6 +180,7 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader
   for (const auto& [number, index] : pages) {
     const TPageEntry& entry = entries[index];
     if (entry.Kind != TPageKind::Data || entry.Owner != kCatalogPage) continue;
+    if (listed && !listed->contains(number)) continue;
     const TPage page = *reader.PageByIndex(index);
     for (const TSlot& slot : SlotsOf(page)) {
       if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
@@ -366,9 +369,10 @@ class TDatabaseRecovery {
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
-    const std::map<std::uint32_t, TCatalogEntry> catalog =
-        ReadCatalog(reader_, entries_, database_,
-                    catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
+    const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
+        reader_, entries_, database_,
+        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
+        catalogDefinition ? TrustedUsageMap(kCatalogPage, *catalogDefinition) : std::nullopt);
     report_.CatalogFound = !catalog.empty();
     std::vector<TTablePlan> plans = PlanTables(catalog);
     if (plans.empty()) return false;
@@ -427,17 +431,51 @@ class TDatabaseRecovery {
     return byOwner;
   }
 
+  // The pages the usage map of the table whose definition lies at `owner` lists, where the
+  // map can be trusted: in order, or out of order where the definition and the pages the
+  // map is read from lie in place.
+  std::optional<std::set<std::uint32_t>> TrustedUsageMap(std::uint32_t owner,
+                                                         const TTableDefinition& definition) const {
+    std::vector<std::uint32_t> mapPages;
+    std::optional<std::set<std::uint32_t>> listed =
+        UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer, &mapPages);
+    if (outOfOrder_ && (!inPlace_.contains(owner) ||
+                        !std::all_of(mapPages.begin(), mapPages.end(), [&](std::uint32_t number) {
+                          return inPlace_.contains(number);
+                        })))
+      listed.reset();
+    return listed;
+  }
+
+  // Before the order is known: the pages the catalog's usage map lists, where every place it
+  // lists holds a catalog page or none.
+  std::optional<std::set<std::uint32_t>> CatalogPagesListed(
+      const TTableDefinition& definition) const {
+    std::optional<std::set<std::uint32_t>> listed =
+        UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer);
+    if (!listed) return listed;
+    for (const std::uint32_t number : *listed) {
+      const auto found = database_.Pages.find(number);
+      if (found != database_.Pages.end() &&
+          (entries_[found->second].Kind != TPageKind::Data ||
+           entries_[found->second].Owner != kCatalogPage))
+        return std::nullopt;
+    }
+    return listed;
+  }
+
   // Do the pages lie in order? What each table says of it: its definition at its owner
   // value's number, its rows' fit, its usage map's places (see PagesLieInOrder). The LVAL
   // pages carry no owner or map of their own: the long-value pointers of listed rows must
   // each find their value where its page number lies, or a piece of LVAL pages moved in
   // behind the data pages would give memos of rows that happen to have the length asked for.
   bool NumberingHolds() const {
-    std::optional<TTableDefinition> catalogDefinition =
+    const std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
-    const std::map<std::uint32_t, TCatalogEntry> catalog =
-        ReadCatalog(reader_, entries_, database_,
-                    catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
+    const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
+        reader_, entries_, database_,
+        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
+        catalogDefinition ? CatalogPagesListed(*catalogDefinition) : std::nullopt);
     TOwnerAt ownerAt;
     for (const auto& [number, index] : database_.Pages) {
       const TPageEntry& entry = entries_[index];
@@ -838,14 +876,7 @@ class TDatabaseRecovery {
     // ends short of the window its anchor numbers (the file's last piece: the next piece's
     // pages get numbers past the file's end, which no map lists). The map is read there only
     // from pages in place, and says stale only of pages in place; the others stay live.
-    std::vector<std::uint32_t> mapPages;
-    owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer,
-                       &mapPages);
-    if (outOfOrder_ && (!inPlace_.contains(plan.Owner) ||
-                        !std::all_of(mapPages.begin(), mapPages.end(), [&](std::uint32_t number) {
-                          return inPlace_.contains(number);
-                        })))
-      owned.reset();
+    owned = TrustedUsageMap(plan.Owner, *plan.Definition);
 
     // The pages its map lists that are not here as its own: their rows are missing.
     if (owned) {

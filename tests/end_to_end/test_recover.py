@@ -52,17 +52,24 @@ SHUFFLED_AIMS = {65536: 0.9995, 32768: 0.85, 16384: 0.0}
 EXTRA_SEEDS = range(20, 28)
 EXTRA_AIMS = {65536: 0.995, 32768: 0.85}
 EXTRA_MAX_BYTES = 2 * 1024 * 1024
-# Tables whose rows were written under older definitions (columns dropped or added since):
-# on a whole image their definitions lie at their pages and they come back whole, but out
-# of order a definition is tied to such rows only once rows of any column count are read
-# through each column's number; until then they come out untyped. Their values are left
-# out of the share held to an aim (printed apart as pending); a wrong value fails as
-# anywhere. Empty this once those rows are read.
-OLDER_DEFINITIONS = {
-    "erp-cn.mdb": {"paiChanZhike", "paiChanLaJian", "paiChanXiuMu", "paiChanHanJie"},
-    "news-art-cn.mdb": {"art_collecter_society", "art_gallery", "art_message", "art_museum",
-                        "art_note", "art_note_old", "art_auction"},
-    "printers-ru.accdb": {"Марки", "ТипыРабот"},
+# Tables that out of order still come out untyped, by cause. Rows under older definitions
+# (columns dropped or added since): on a whole image their definitions lie at their pages
+# and they come back whole, but out of order a definition is tied to such rows only once
+# rows of any column count are read through each column's number. Definitions of one shape:
+# several tables' rows fit each of them exactly, so none is tied by shape alone where its
+# piece cannot be numbered otherwise. Their values are left out of the share held to an aim
+# (printed apart as pending); a wrong value fails as anywhere. Remove a table once it comes
+# back (the test says so when it does on the 64 KiB shuffles).
+OLDER = "rows under older definitions"
+SAME_SHAPE = "a definition of the same shape as another table's"
+PENDING = {
+    "erp-cn.mdb": {"paiChanZhike": SAME_SHAPE, "paiChanLaJian": SAME_SHAPE,
+                   "paiChanXiuMu": SAME_SHAPE, "paiChanHanJie": SAME_SHAPE},
+    "news-art-cn.mdb": {"art_artist_society": OLDER, "art_gallery": OLDER, "art_museum": OLDER,
+                        "art_auction": OLDER, "art_collecter_society": SAME_SHAPE,
+                        "art_message": SAME_SHAPE, "art_note": SAME_SHAPE,
+                        "art_note_old": SAME_SHAPE},
+    "printers-ru.accdb": {"Марки": SAME_SHAPE, "ТипыРабот": SAME_SHAPE},
 }
 ARGS = None
 
@@ -351,7 +358,7 @@ class RecoverAgainstMdbtools(unittest.TestCase):
             with open(database, "rb") as f:
                 db = f.read()
             name = os.path.basename(database)
-            pending = OLDER_DEFINITIONS.get(name, {})
+            pending = PENDING.get(name, {})
             for kind, image, contiguous in build_images(db, seed):
                 r, failed = self.recover_and_compare(expected, name, kind, image)
                 if failed:
@@ -367,7 +374,10 @@ class RecoverAgainstMdbtools(unittest.TestCase):
                 label = f"{name} {kind}"
                 held, waived = held_share(r, pending)
                 for table, (n, got) in waived.items():
-                    print(f"  pending, rows under older definitions: {table} {got}/{n}")
+                    print(f"  pending, {pending[table]}: {table} {got}/{n}")
+                if kind == "shuffled-64k":
+                    for table in sorted(set(pending) - set(waived)):
+                        print(f"  {table} came back whole: its entry in PENDING can go")
                 if r["wrong"]:
                     failures.append(f"{label}: {r['wrong']} wrong values: {r['problems'][:5]}")
                 if contiguous is True:
@@ -482,6 +492,30 @@ class StaleRowsApart(unittest.TestCase):
                         os.path.join(outdir, "database-1.sqlite"))
             self.assertEqual((r["wrong"], r["problems"]), (0, []), kind)
             self.assertEqual(r["recovered"], r["values"], kind)
+
+
+    def test_a_stale_catalog_page_names_no_table(self):
+        database = os.path.join(ARGS.samples, "sample-jet4.mdb")
+        with open(database, "rb") as f:
+            db = f.read()
+        work = os.path.join(ARGS.work, "stale-catalog")
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        # An older copy of the catalog's page (page 14) after the file's last page, in which
+        # Authors had another name: its map does not list it, so the name is not current.
+        catalog = bytearray(db[14 * PAGE:15 * PAGE])
+        at = catalog.find("Authors".encode("utf-16-le"))
+        self.assertGreater(at, 0)
+        catalog[at:at + 2] = "X".encode("utf-16-le")
+        path = os.path.join(work, "image.img")
+        with open(path, "wb") as f:
+            f.write(bytes(2 * PAGE) + db + bytes(catalog))
+        run = subprocess.run([ARGS.cli, "recover", "--json", path, os.path.join(work, "out")],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        [found] = json.loads(run.stdout)["recovery"]["databases"]
+        self.assertEqual({t["name"]: t["state"] for t in found["tables"]},
+                         {"Authors": "recovered", "Articles": "recovered"})
 
 
 class LostTables(unittest.TestCase):
