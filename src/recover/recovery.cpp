@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -158,12 +159,12 @@ struct TCatalogEntry {
 };
 
 // The catalog's rows (MSysObjects, owner 2): the names of tables by their definition pages.
-// Pages the catalog's usage map does not list (`listed`, when known) are stale: their rows
-// are older versions of entries, or entries of tables dropped since.
+// The rows of stale pages (numbers `stale` says are, when given) are left out: they are
+// older versions of entries, or entries of tables dropped since.
 std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
     const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
     const TDatabasePages& database, const TTableDefinition& definition,
-    const std::optional<std::set<std::uint32_t>>& listed) {
+    const std::function<bool(std::uint32_t)>& stale = {}) {
   std::map<std::uint32_t, TCatalogEntry> catalog;
   auto columnOf = [&](const char* name) {
     for (std::size_t i = 0; i < definition.Columns.size(); ++i) {
@@ -180,7 +181,7 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
   for (const auto& [number, index] : pages) {
     const TPageEntry& entry = entries[index];
     if (entry.Kind != TPageKind::Data || entry.Owner != kCatalogPage) continue;
-    if (listed && !listed->contains(number)) continue;
+    if (stale && stale(number)) continue;
     const TPage page = *reader.PageByIndex(index);
     for (const TSlot& slot : SlotsOf(page)) {
       if (slot.End == 0 || (slot.Flags != 0 && slot.Flags != 0x8000)) continue;
@@ -369,10 +370,12 @@ class TDatabaseRecovery {
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
+    const std::optional<std::set<std::uint32_t>> catalogPages =
+        catalogDefinition ? TrustedUsageMap(kCatalogPage, *catalogDefinition) : std::nullopt;
     const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
         reader_, entries_, database_,
         catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
-        catalogDefinition ? TrustedUsageMap(kCatalogPage, *catalogDefinition) : std::nullopt);
+        [&](std::uint32_t number) { return IsStale(catalogPages, number); });
     report_.CatalogFound = !catalog.empty();
     std::vector<TTablePlan> plans = PlanTables(catalog);
     if (plans.empty()) return false;
@@ -447,20 +450,29 @@ class TDatabaseRecovery {
     return listed;
   }
 
+  // Is the page at `number` stale by the usage map that lists `listed`? Out of order, only a
+  // page in place can be told to be.
+  bool IsStale(const std::optional<std::set<std::uint32_t>>& listed, std::uint32_t number) const {
+    return listed && !listed->contains(number) && (!outOfOrder_ || inPlace_.contains(number));
+  }
+
   // Before the order is known: the pages the catalog's usage map lists, where every place it
-  // lists holds a catalog page or none.
+  // lists holds a catalog page or none, and one at least holds one.
   std::optional<std::set<std::uint32_t>> CatalogPagesListed(
       const TTableDefinition& definition) const {
     std::optional<std::set<std::uint32_t>> listed =
         UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer);
     if (!listed) return listed;
+    bool held = false;
     for (const std::uint32_t number : *listed) {
       const auto found = database_.Pages.find(number);
-      if (found != database_.Pages.end() &&
-          (entries_[found->second].Kind != TPageKind::Data ||
-           entries_[found->second].Owner != kCatalogPage))
+      if (found == database_.Pages.end()) continue;
+      if (entries_[found->second].Kind != TPageKind::Data ||
+          entries_[found->second].Owner != kCatalogPage)
         return std::nullopt;
+      held = true;
     }
+    if (!held) return std::nullopt;
     return listed;
   }
 
@@ -472,10 +484,12 @@ class TDatabaseRecovery {
   bool NumberingHolds() const {
     const std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
+    const std::optional<std::set<std::uint32_t>> catalogPages =
+        catalogDefinition ? CatalogPagesListed(*catalogDefinition) : std::nullopt;
     const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
         reader_, entries_, database_,
         catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
-        catalogDefinition ? CatalogPagesListed(*catalogDefinition) : std::nullopt);
+        [&](std::uint32_t number) { return catalogPages && !catalogPages->contains(number); });
     TOwnerAt ownerAt;
     for (const auto& [number, index] : database_.Pages) {
       const TPageEntry& entry = entries_[index];
@@ -905,8 +919,7 @@ class TDatabaseRecovery {
       if (part == 0) Begin(parts[0], begun, columns, sqlite);
       for (const auto& [number, index] : plan.Pages) {
         const TPage page = *reader_.PageByIndex(index);
-        const bool stale = owned && !owned->contains(number) &&
-                           (!outOfOrder_ || inPlace_.contains(number));
+        const bool stale = IsStale(owned, number);
         for (const TSlot& slot : SlotsOf(page)) {
           if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
           const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
