@@ -435,17 +435,26 @@ class TDatabaseRecovery {
   }
 
   // The pages the usage map of the table whose definition lies at `owner` lists, where the
-  // map can be trusted: in order, or out of order where the definition and the pages the
-  // map is read from lie in place.
+  // map can be trusted: in order; out of order, where the definition and the pages the map
+  // is read from lie in place, and every page the map lists is there, at its number, as one
+  // of the table's. Pages between two anchors on the database's own base are numbered from
+  // it even where a piece among them was exchanged with another: a listed page numbered
+  // wrongly so would look stale, but then its own number holds another page or none.
   std::optional<std::set<std::uint32_t>> TrustedUsageMap(std::uint32_t owner,
                                                          const TTableDefinition& definition) const {
     std::vector<std::uint32_t> mapPages;
     std::optional<std::set<std::uint32_t>> listed =
         UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer, &mapPages);
-    if (outOfOrder_ && (!inPlace_.contains(owner) ||
-                        !std::all_of(mapPages.begin(), mapPages.end(), [&](std::uint32_t number) {
-                          return inPlace_.contains(number);
-                        })))
+    if (!outOfOrder_ || !listed) return listed;
+    const auto inPlace = [&](std::uint32_t number) { return inPlace_.contains(number); };
+    const auto holdsOwn = [&](std::uint32_t number) {
+      const auto found = database_.Pages.find(number);
+      return found != database_.Pages.end() &&
+             entries_[found->second].Kind == TPageKind::Data &&
+             entries_[found->second].Owner == owner;
+    };
+    if (!inPlace(owner) || !std::all_of(mapPages.begin(), mapPages.end(), inPlace) ||
+        !std::all_of(listed->begin(), listed->end(), holdsOwn))
       listed.reset();
     return listed;
   }
@@ -457,22 +466,18 @@ class TDatabaseRecovery {
   }
 
   // Before the order is known: the pages the catalog's usage map lists, where every place it
-  // lists holds a catalog page or none, and one at least holds one.
+  // lists holds a catalog page (a catalog page moved elsewhere is then not taken for stale).
   std::optional<std::set<std::uint32_t>> CatalogPagesListed(
       const TTableDefinition& definition) const {
     std::optional<std::set<std::uint32_t>> listed =
         UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer);
-    if (!listed) return listed;
-    bool held = false;
+    if (!listed || listed->empty()) return std::nullopt;
     for (const std::uint32_t number : *listed) {
       const auto found = database_.Pages.find(number);
-      if (found == database_.Pages.end()) continue;
-      if (entries_[found->second].Kind != TPageKind::Data ||
+      if (found == database_.Pages.end() || entries_[found->second].Kind != TPageKind::Data ||
           entries_[found->second].Owner != kCatalogPage)
         return std::nullopt;
-      held = true;
     }
-    if (!held) return std::nullopt;
     return listed;
   }
 
