@@ -960,8 +960,9 @@ class TDatabaseRecovery {
       if (parts[part].Csv) parts[part].Csv->Finish();
       if (begun) table.Parts.push_back({parts[part].Name, parts[part].CsvPath, parts[part].Rows});
     }
-    // The row count the definition keeps can lag behind; more rows than it counts say
-    // nothing, fewer say rows are missing.
+    // The row count the definition keeps: in every file measured, whole, it was never above
+    // the rows read (deleted and stale rows apart), so rows it counts beyond them are missing.
+    // It can lag behind the other way: more rows than it counts say nothing.
     table.RowsMissing = std::max<std::int64_t>(
         0, static_cast<std::int64_t>(plan.Definition->StoredRowCount) - table.Rows -
                table.UnreadableRows);
