@@ -16,6 +16,7 @@
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
+#include "recover/usage_map.h"
 #include "recover/untyped_tables.h"
 #include "rows/byte_reading.h"
 
@@ -32,7 +33,6 @@ constexpr std::uint16_t kSlotDeleted = 0xC000;
 constexpr std::uint16_t kSlotPointer = 0x4000;
 constexpr std::size_t kRowTableAt = 14;
 constexpr std::size_t kRowCountAt = 12;
-constexpr std::size_t kBitmapPageSpan = 8 * 4092;
 constexpr int kNumberingRounds = 8;
 constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first part, of any length
 
@@ -214,32 +214,16 @@ std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
   if (readFrom) readFrom->push_back(mapPage);
   const auto row = static_cast<std::uint8_t>(pointer & 0xFF);
   std::optional<std::vector<std::uint8_t>> map = reader.RowOf(mapPage, row, false);
-  if (!map || map->size() < 5) return std::nullopt;
-  std::set<std::uint32_t> pages;
-  const std::span<const std::uint8_t> bytes(*map);
-  if (bytes[0] == 0) {
-    const std::uint32_t first = LoadU32(bytes, 1);
-    for (std::size_t bit = 0; bit < (bytes.size() - 5) * 8; ++bit) {
-      if ((bytes[5 + bit / 8] >> (bit % 8)) & 1)
-        pages.insert(first + static_cast<std::uint32_t>(bit));
-    }
-    return pages;
-  }
-  if (bytes[0] != 1) return std::nullopt;
-  for (std::size_t i = 0; 1 + 4 * i + 4 <= bytes.size(); ++i) {
-    const std::uint32_t bitmapPage = LoadU32(bytes, 1 + 4 * i);
-    if (bitmapPage == 0) continue;
-    const auto found = database.Pages.find(bitmapPage);
-    if (found == database.Pages.end() || entries[found->second].Kind != TPageKind::UsageMap)
-      return std::nullopt;  // a part of the map is missing: the map cannot be trusted
-    if (readFrom) readFrom->push_back(bitmapPage);
-    const TPage& page = *reader.PageByIndex(found->second);
-    for (std::size_t bit = 0; bit < kBitmapPageSpan; ++bit) {
-      if ((page[4 + bit / 8] >> (bit % 8)) & 1)
-        pages.insert(static_cast<std::uint32_t>(i * kBitmapPageSpan + bit));
-    }
-  }
-  return pages;
+  if (!map) return std::nullopt;
+  return ParseUsageMap(
+      *map,
+      [&](std::uint32_t number) -> const std::uint8_t* {
+        const auto found = database.Pages.find(number);
+        if (found == database.Pages.end() || entries[found->second].Kind != TPageKind::UsageMap)
+          return nullptr;
+        return reader.PageByIndex(found->second)->data();
+      },
+      readFrom);
 }
 
 bool IsSystemName(const std::string& name) { return name.rfind("MSys", 0) == 0; }
@@ -615,6 +599,83 @@ class TDatabaseRecovery {
     return std::nullopt;
   }
 
+  // Definitions of one shape: the rows of several tables fit each of them exactly. Where
+  // the pages around such a definition agree with its lying at one owner's number, and at
+  // no other's, it is that owner's: its usage map, read from the page at the map pointer's
+  // distance from it, lists pages that at their distances from it are all that owner's.
+  // Every other pair of them is dropped from `fits` and `fitsOf`.
+  void TieSameShapesByTheirPieces(
+      std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>>& fits,
+      std::map<std::size_t, std::vector<std::uint32_t>>& fitsOf) const {
+    std::unordered_map<std::int64_t, std::size_t> byOffset;  // this database's pages
+    for (const auto& [number, index] : database_.Pages)
+      byOffset.emplace(entries_[index].SourceOffset, index);
+    std::map<std::size_t, std::vector<std::uint32_t>> agreesWith;  // definition → owners
+    std::map<std::uint32_t, std::vector<std::size_t>> agreeing;    // owner → definitions
+    for (const auto& [owner, candidates] : fits) {
+      const bool ambiguous =
+          candidates.size() > 1 ||
+          (candidates.size() == 1 && fitsOf[candidates[0].first].size() > 1);
+      if (!ambiguous) continue;
+      for (const auto& [index, definition] : candidates) {
+        if (!PieceAgrees(byOffset, index, owner, definition)) continue;
+        agreesWith[index].push_back(owner);
+        agreeing[owner].push_back(index);
+      }
+    }
+    for (const auto& [owner, indices] : agreeing) {
+      if (indices.size() != 1 || agreesWith[indices[0]].size() != 1) continue;
+      const std::size_t index = indices[0];
+      auto& candidates = fits[owner];
+      std::erase_if(candidates, [&](const auto& candidate) { return candidate.first != index; });
+      for (auto& [other, owners] : fitsOf) {
+        if (other != index) std::erase(owners, owner);
+      }
+      fitsOf[index] = {owner};
+      for (auto& [otherOwner, otherCandidates] : fits) {
+        if (otherOwner != owner)
+          std::erase_if(otherCandidates,
+                        [&](const auto& candidate) { return candidate.first == index; });
+      }
+    }
+  }
+
+  // Do the pages around definition page `index` agree with its lying at number `owner`?
+  bool PieceAgrees(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                   std::size_t index, std::uint32_t owner,
+                   const TTableDefinition& definition) const {
+    const std::int64_t offset = entries_[index].SourceOffset;
+    auto pageAt = [&](std::uint32_t number) -> std::optional<std::size_t> {
+      const std::int64_t at =
+          offset + static_cast<std::int64_t>(kPageSize) *
+                       (static_cast<std::int64_t>(number) - static_cast<std::int64_t>(owner));
+      const auto found = byOffset.find(at);
+      if (found == byOffset.end()) return std::nullopt;
+      return found->second;
+    };
+    const std::optional<std::size_t> mapPage = pageAt(definition.UsageMapPointer >> 8);
+    if (!mapPage || entries_[*mapPage].Kind != TPageKind::Data ||
+        entries_[*mapPage].Owner == kLongValueOwner)
+      return false;
+    const TPage page = *reader_.PageByIndex(*mapPage);
+    const std::vector<TSlot> slots = SlotsOf(page);
+    const std::size_t row = definition.UsageMapPointer & 0xFF;
+    if (row >= slots.size() || slots[row].End == 0) return false;
+    const std::vector<std::uint8_t> map(page.begin() + slots[row].Start,
+                                        page.begin() + slots[row].End);
+    const std::optional<std::set<std::uint32_t>> listed =
+        ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
+          const std::optional<std::size_t> bitmap = pageAt(number);
+          if (!bitmap || entries_[*bitmap].Kind != TPageKind::UsageMap) return nullptr;
+          return reader_.PageByIndex(*bitmap)->data();
+        });
+    if (!listed || listed->empty()) return false;
+    return std::all_of(listed->begin(), listed->end(), [&](std::uint32_t number) {
+      const std::optional<std::size_t> data = pageAt(number);
+      return data && entries_[*data].Kind == TPageKind::Data && entries_[*data].Owner == owner;
+    });
+  }
+
   // Numbers the pages again from what is certain: header and system definitions, each
   // definition that exactly one table's rows fit by shape (and that fits no other table),
   // and the LVAL pages that single-row long values point to where only one LVAL row on
@@ -657,6 +718,7 @@ class TDatabaseRecovery {
         fits[owner].emplace_back(index, std::move(*definition));
       }
     }
+    TieSameShapesByTheirPieces(fits, fitsOf);
     for (auto& [owner, candidates] : fits) {
       if (candidates.size() != 1 || fitsOf[candidates[0].first].size() != 1) continue;
       anchors.push_back({candidates[0].first, owner});
