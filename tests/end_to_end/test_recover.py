@@ -64,11 +64,8 @@ OLDER = "rows under older definitions"
 SAME_SHAPE = "a definition of the same shape as another table's"
 PENDING = {
     "erp-cn.mdb": {"paiChanZhike": SAME_SHAPE, "paiChanLaJian": SAME_SHAPE,
-                   "paiChanXiuMu": SAME_SHAPE, "paiChanHanJie": SAME_SHAPE},
-    "news-art-cn.mdb": {"art_artist_society": OLDER, "art_gallery": OLDER, "art_museum": OLDER,
-                        "art_auction": OLDER, "art_collecter_society": SAME_SHAPE,
-                        "art_message": SAME_SHAPE, "art_note": SAME_SHAPE,
-                        "art_note_old": SAME_SHAPE},
+                   "paiChanXiuMu": SAME_SHAPE},
+    "news-art-cn.mdb": {"art_artist_society": OLDER, "art_museum": OLDER, "art_auction": OLDER},
     "printers-ru.accdb": {"Марки": SAME_SHAPE, "ТипыРабот": SAME_SHAPE},
 }
 ARGS = None
