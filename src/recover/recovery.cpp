@@ -999,7 +999,7 @@ class TDatabaseRecovery {
                   ? static_cast<const ILongValueRows&>(noLongValues_)
                   : static_cast<const ILongValueRows&>(reader_));
           if (!decoded) {
-            if (part == 0) ++table.UnreadableRows;
+            ++(part == 0 ? table.UnreadableRows : table.UnreadableRowsKeptApart);
             continue;
           }
           std::vector<TValue> values = std::move(*decoded);

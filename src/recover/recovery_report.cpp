@@ -74,6 +74,11 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       if (table.DeletedRows > 0)
         text += ", " + std::to_string(table.DeletedRows) + " deleted kept apart";
       if (table.StaleRows > 0) text += ", " + std::to_string(table.StaleRows) + " stale kept apart";
+      if (table.UnreadableRowsKeptApart > 0)
+        text += ", " +
+                Count(table.UnreadableRowsKeptApart, "deleted or stale row",
+                      "deleted or stale rows") +
+                " unreadable";
       if (table.State == TTableState::Partial) {
         text += "; partly recovered";
         if (table.PagesMissing > 0)
@@ -128,6 +133,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"values", table.Values},
            {"values_not_found", table.ValuesNotFound},
            {"unreadable_rows", table.UnreadableRows},
+           {"unreadable_rows_kept_apart", table.UnreadableRowsKeptApart},
            {"moved_rows_not_tied", table.MovedRowsNotTied},
            {"deleted_rows", table.DeletedRows},
            {"stale_rows", table.StaleRows},

@@ -37,6 +37,9 @@ struct TTableReport {
   std::int64_t DeletedRows = 0;     // into "NAME (deleted)"
   std::int64_t StaleRows = 0;       // into "NAME (stale)"
   std::int64_t UnreadableRows = 0;  // rows that do not fit the definition: left out
+  // Deleted or stale rows that do not fit it (such as rows of another database's pages
+  // that carry the same owner value): left out of the companions.
+  std::int64_t UnreadableRowsKeptApart = 0;
   std::int64_t MovedRowsNotTied = 0;  // untyped: moved rows whose data is not tied for certain
   std::int64_t Values = 0;          // values written in live rows (nulls included)
   std::int64_t ValuesNotFound = 0;  // long values not found or not certain: NULL

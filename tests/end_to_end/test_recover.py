@@ -493,6 +493,37 @@ class StaleRowsApart(unittest.TestCase):
             self.assertEqual(r["recovered"], r["values"], kind)
 
 
+    def test_pages_past_the_last_page_leave_a_whole_file_in_order(self):
+        if shutil.which("mdb-export") is None or shutil.which("mdb-schema") is None:
+            self.skipTest("mdbtools (mdb-export, mdb-schema) is not installed")
+        database = os.path.join(ARGS.samples, "sample-jet4.mdb")
+        expected = oracle(database)
+        with open(database, "rb") as f:
+            db = f.read()
+        with open(os.path.join(ARGS.samples, "sample-jet4-small.mdb"), "rb") as f:
+            other = f.read()
+        work = os.path.join(ARGS.work, "past-the-end")
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        # Another database's pages from its page 16 on follow the file: pages of a table
+        # with the same owner value as Authors, and of one with an owner no table here has.
+        path = os.path.join(work, "image.img")
+        with open(path, "wb") as f:
+            f.write(bytes(2 * PAGE) + db + other[16 * PAGE:])
+        outdir = os.path.join(work, "out")
+        run = subprocess.run([ARGS.cli, "recover", "--json", path, outdir],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        [found] = json.loads(run.stdout)["recovery"]["databases"]
+        self.assertTrue(found["pages_in_order"])
+        tables = {t["name"]: t for t in found["tables"]}
+        self.assertEqual(set(tables), {"Authors", "Articles"})
+        # Their rows do not fit this Authors: counted, not shown.
+        self.assertGreater(tables["Authors"]["unreadable_rows_kept_apart"], 0)
+        r = compare(expected, os.path.join(outdir, "database-1.sqlite"))
+        self.assertEqual((r["wrong"], r["problems"]), (0, []))
+        self.assertEqual(r["recovered"], r["values"])
+
     def test_a_stale_catalog_page_names_no_table(self):
         database = os.path.join(ARGS.samples, "sample-jet4.mdb")
         with open(database, "rb") as f:
