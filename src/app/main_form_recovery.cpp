@@ -141,9 +141,17 @@ void TMain::RunRecovery(TRecoverFolder& folder) {
 
   lastRecovery_.Stopped = lastRecovery_.Stopped || report.Stopped;
   lastRecovery_.Databases = static_cast<int>(report.Databases.size());
+  // Tables the catalog lists but no page of which was found are named, not counted.
+  std::string lost;
   for (const recover::TDatabaseReport& database : report.Databases) {
-    lastRecovery_.Tables += static_cast<int>(database.Tables.size());
-    for (const recover::TTableReport& table : database.Tables) lastRecovery_.Rows += table.Rows;
+    for (const recover::TTableReport& table : database.Tables) {
+      if (table.State == recover::TTableState::Lost) {
+        lost += (lost.empty() ? "" : ", ") + table.Name;
+        continue;
+      }
+      ++lastRecovery_.Tables;
+      lastRecovery_.Rows += table.Rows;
+    }
   }
   if (!decoded.ReportError.empty()) view_.AppendLogLine(decoded.ReportError);
   lastRecovery_.ReportPath =
@@ -153,6 +161,7 @@ void TMain::RunRecovery(TRecoverFolder& folder) {
                       std::to_string(lastRecovery_.Databases) + texts::kRecoveryDatabases +
                       std::to_string(lastRecovery_.Tables) + texts::kRecoveryTables +
                       std::to_string(lastRecovery_.Rows) + texts::kRecoveryRows + Shown(outDir));
+  if (!lost.empty()) view_.AppendLogLine(texts::kRecoveryLostTablesPrefix + lost);
   if (!lastRecovery_.ReportPath.empty())
     view_.AppendLogLine(texts::kRecoveryReportPrefix + Shown(lastRecovery_.ReportPath));
   ShowDoneMessage();

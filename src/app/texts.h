@@ -67,6 +67,10 @@ inline constexpr const char* kRecoveryDatabases = " 个数据库，";
 inline constexpr const char* kRecoveryTables = " 张表，";
 inline constexpr const char* kRecoveryRows = " 行数据，保存在: ";
 inline constexpr const char* kRecoveryReportPrefix = "恢复报告: ";
+// After the done line, when the catalog lists tables of which no page was found:
+// "未找到的表（目录中有，但没有找到它的任何页）: A, B"
+inline constexpr const char* kRecoveryLostTablesPrefix =
+    "未找到的表（目录中有，但没有找到它的任何页）: ";
 inline constexpr const char* kRecoveryReportNotOpened = "无法自动打开恢复报告，请用浏览器打开上面的文件。";
 
 // Label1, the instructions: ten lines, the odd ones empty.

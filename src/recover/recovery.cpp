@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -9,11 +10,14 @@
 
 #include "core/errors.h"
 #include "jet/row_slots.h"
+#include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
+#include "recover/page_order.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
+#include "recover/usage_map.h"
 #include "recover/untyped_tables.h"
 #include "rows/byte_reading.h"
 
@@ -26,7 +30,6 @@ constexpr std::uint32_t kCatalogPage = 2;
 constexpr std::size_t kMaxDefinitionPages = 64;
 constexpr std::uint16_t kSlotDeleted = jet::kRowDeleted;
 constexpr std::uint16_t kSlotPointer = jet::kRowOverflowFlag;
-constexpr std::size_t kBitmapPageSpan = 8 * 4092;
 constexpr int kNumberingRounds = 8;
 constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first part, of any length
 
@@ -149,10 +152,12 @@ struct TCatalogEntry {
 };
 
 // The catalog's rows (MSysObjects, owner 2): the names of tables by their definition pages.
-std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader,
-                                                   const std::vector<TPageEntry>& entries,
-                                                   const TDatabasePages& database,
-                                                   const TTableDefinition& definition) {
+// The rows of stale pages (numbers `stale` says are, when given) are left out: they are
+// older versions of entries, or entries of tables dropped since.
+std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
+    const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+    const TDatabasePages& database, const TTableDefinition& definition,
+    const std::function<bool(std::uint32_t)>& stale = {}) {
   std::map<std::uint32_t, TCatalogEntry> catalog;
   auto columnOf = [&](const char* name) {
     for (std::size_t i = 0; i < definition.Columns.size(); ++i) {
@@ -169,6 +174,7 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader
   for (const auto& [number, index] : pages) {
     const TPageEntry& entry = entries[index];
     if (entry.Kind != TPageKind::Data || entry.Owner != kCatalogPage) continue;
+    if (stale && stale(number)) continue;
     const TPage page = *reader.PageByIndex(index);
     for (const TSlot& slot : SlotsOf(page)) {
       if (slot.End == 0 || !IsLive(slot)) continue;
@@ -191,38 +197,26 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader
 }
 
 // The pages a table's usage map lists, or nothing when the map cannot be read.
+// The numbers of the pages it was read from go into `readFrom` when given.
 std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
                                                   const std::vector<TPageEntry>& entries,
                                                   const TDatabasePages& database,
-                                                  std::uint32_t pointer) {
+                                                  std::uint32_t pointer,
+                                                  std::vector<std::uint32_t>* readFrom = nullptr) {
   const std::uint32_t mapPage = pointer >> 8;
+  if (readFrom) readFrom->push_back(mapPage);
   const auto row = static_cast<std::uint8_t>(pointer & 0xFF);
   std::optional<std::vector<std::uint8_t>> map = reader.RowOf(mapPage, row, false);
-  if (!map || map->size() < 5) return std::nullopt;
-  std::set<std::uint32_t> pages;
-  const std::span<const std::uint8_t> bytes(*map);
-  if (bytes[0] == 0) {
-    const std::uint32_t first = LoadU32(bytes, 1);
-    for (std::size_t bit = 0; bit < (bytes.size() - 5) * 8; ++bit) {
-      if ((bytes[5 + bit / 8] >> (bit % 8)) & 1)
-        pages.insert(first + static_cast<std::uint32_t>(bit));
-    }
-    return pages;
-  }
-  if (bytes[0] != 1) return std::nullopt;
-  for (std::size_t i = 0; 1 + 4 * i + 4 <= bytes.size(); ++i) {
-    const std::uint32_t bitmapPage = LoadU32(bytes, 1 + 4 * i);
-    if (bitmapPage == 0) continue;
-    const auto found = database.Pages.find(bitmapPage);
-    if (found == database.Pages.end() || entries[found->second].Kind != TPageKind::UsageMap)
-      return std::nullopt;  // a part of the map is missing: the map cannot be trusted
-    const TPage& page = *reader.PageByIndex(found->second);
-    for (std::size_t bit = 0; bit < kBitmapPageSpan; ++bit) {
-      if ((page[4 + bit / 8] >> (bit % 8)) & 1)
-        pages.insert(static_cast<std::uint32_t>(i * kBitmapPageSpan + bit));
-    }
-  }
-  return pages;
+  if (!map) return std::nullopt;
+  return ParseUsageMap(
+      *map,
+      [&](std::uint32_t number) -> const std::uint8_t* {
+        const auto found = database.Pages.find(number);
+        if (found == database.Pages.end() || entries[found->second].Kind != TPageKind::UsageMap)
+          return nullptr;
+        return reader.PageByIndex(found->second)->data();
+      },
+      readFrom);
 }
 
 bool IsSystemName(const std::string& name) { return name.rfind("MSys", 0) == 0; }
@@ -362,14 +356,19 @@ class TDatabaseRecovery {
     } else {
       outOfOrder_ = true;
       report_.InOrder = false;
+      const TDatabasePages grid = database_;
       Renumber();
+      inPlace_ = NumbersInPlace(grid, database_);
     }
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
-    const std::map<std::uint32_t, TCatalogEntry> catalog =
-        ReadCatalog(reader_, entries_, database_,
-                    catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
+    const std::optional<std::set<std::uint32_t>> catalogPages =
+        catalogDefinition ? TrustedUsageMap(kCatalogPage, *catalogDefinition) : std::nullopt;
+    const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
+        reader_, entries_, database_,
+        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
+        [&](std::uint32_t number) { return IsStale(catalogPages, number); });
     report_.CatalogFound = !catalog.empty();
     std::vector<TTablePlan> plans = PlanTables(catalog);
     if (plans.empty()) return false;
@@ -398,6 +397,7 @@ class TDatabaseRecovery {
       usageMapsRead &= WriteTable(plan, sqlite.get(), used);
     }
     report_.UsageMapsRead = usageMapsRead;
+    if (!stopped_) AccountForCatalog(CatalogTables(catalog), report_);
     if (sqlite) sqlite->Finish();
     for (const TTableReport& table : report_.Tables) {
       report_.LastUpdate = std::max(report_.LastUpdate, table.LastUpdate);
@@ -427,54 +427,94 @@ class TDatabaseRecovery {
     return byOwner;
   }
 
-  // Do the pages lie in order? Most data pages must belong to a table whose owner value
-  // lands on a definition that fits its rows, and be listed by that table's usage map where
-  // it can be read, as in a database whose file is whole on the source, and no page a map
-  // lists may lie elsewhere. Pages of pieces moved about fail the map; pages before its
-  // page 0 fail outright. The LVAL pages carry no owner or map of their own: the long-value
-  // pointers of those listed rows must each find their value where its page number lies,
-  // or a piece of LVAL pages moved in behind the data pages would give memos of rows that
-  // happen to have the length asked for.
+  // The pages the usage map of the table whose definition lies at `owner` lists, where the
+  // map can be trusted: in order; out of order, where the definition and the pages the map
+  // is read from lie in place, and every page the map lists is there, at its number, as one
+  // of the table's. Pages between two anchors on the database's own base are numbered from
+  // it even where a piece among them was exchanged with another: a listed page numbered
+  // wrongly so would look stale, but then its own number holds another page or none.
+  std::optional<std::set<std::uint32_t>> TrustedUsageMap(std::uint32_t owner,
+                                                         const TTableDefinition& definition) const {
+    std::vector<std::uint32_t> mapPages;
+    std::optional<std::set<std::uint32_t>> listed =
+        UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer, &mapPages);
+    if (!outOfOrder_ || !listed) return listed;
+    const auto inPlace = [&](std::uint32_t number) { return inPlace_.contains(number); };
+    const auto holdsOwn = [&](std::uint32_t number) {
+      const auto found = database_.Pages.find(number);
+      return found != database_.Pages.end() &&
+             entries_[found->second].Kind == TPageKind::Data &&
+             entries_[found->second].Owner == owner;
+    };
+    if (!inPlace(owner) || !std::all_of(mapPages.begin(), mapPages.end(), inPlace) ||
+        !std::all_of(listed->begin(), listed->end(), holdsOwn))
+      listed.reset();
+    return listed;
+  }
+
+  // Is the page at `number` stale by the usage map that lists `listed`? Out of order, only a
+  // page in place can be told to be.
+  bool IsStale(const std::optional<std::set<std::uint32_t>>& listed, std::uint32_t number) const {
+    return listed && !listed->contains(number) && (!outOfOrder_ || inPlace_.contains(number));
+  }
+
+  // Before the order is known: the pages the catalog's usage map lists, where every place it
+  // lists holds a catalog page (a catalog page moved elsewhere is then not taken for stale).
+  std::optional<std::set<std::uint32_t>> CatalogPagesListed(
+      const TTableDefinition& definition) const {
+    std::optional<std::set<std::uint32_t>> listed =
+        UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer);
+    if (!listed || listed->empty()) return std::nullopt;
+    for (const std::uint32_t number : *listed) {
+      const auto found = database_.Pages.find(number);
+      if (found == database_.Pages.end() || entries_[found->second].Kind != TPageKind::Data ||
+          entries_[found->second].Owner != kCatalogPage)
+        return std::nullopt;
+    }
+    return listed;
+  }
+
+  // Do the pages lie in order? What each table says of it: its definition at its owner
+  // value's number, its rows' fit, its usage map's places (see PagesLieInOrder). The LVAL
+  // pages carry no owner or map of their own: the long-value pointers of listed rows must
+  // each find their value where its page number lies, or a piece of LVAL pages moved in
+  // behind the data pages would give memos of rows that happen to have the length asked for.
   bool NumberingHolds() const {
-    std::size_t total = 0, good = 0, misplacedLongValues = 0;
-    bool moved = false;
+    const std::optional<TTableDefinition> catalogDefinition =
+        DefinitionAt(reader_, entries_, database_, kCatalogPage);
+    const std::optional<std::set<std::uint32_t>> catalogPages =
+        catalogDefinition ? CatalogPagesListed(*catalogDefinition) : std::nullopt;
+    const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
+        reader_, entries_, database_,
+        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
+        [&](std::uint32_t number) { return catalogPages && !catalogPages->contains(number); });
+    TOwnerAt ownerAt;
+    for (const auto& [number, index] : database_.Pages) {
+      const TPageEntry& entry = entries_[index];
+      ownerAt.emplace(number, entry.Kind == TPageKind::Data ? entry.Owner : kNotDataPage);
+    }
+    std::vector<TTableOrderEvidence> tables;
     for (const auto& [owner, plan] : PagesByOwner()) {
-      total += plan.Pages.size();
+      TTableOrderEvidence& table = tables.emplace_back();
+      table.Owner = owner;
+      table.Cataloged = catalog.contains(owner);
+      for (const auto& [number, index] : plan.Pages) table.Numbers.push_back(number);
       TTablePlan numbered = plan;
       std::erase_if(numbered.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
       const std::optional<TTableDefinition> definition =
           DefinitionAt(reader_, entries_, database_, owner);
-      if (!definition || !FitsRows(reader_, numbered.Pages.empty() ? plan : numbered, *definition))
-        continue;
-      const std::optional<std::set<std::uint32_t>> owned =
-          UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
-      for (const auto& [number, index] : numbered.Pages) good += !owned || owned->contains(number);
+      if (!definition) continue;
+      table.DefinitionThere = true;
+      table.DefinitionFits =
+          FitsRows(reader_, numbered.Pages.empty() ? plan : numbered, *definition);
+      table.Listed = UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
+      if (!table.DefinitionFits) continue;  // its long-value pointers cannot be found
       for (const auto& [number, index] : numbered.Pages) {
-        if (!owned || owned->contains(number))
-          misplacedLongValues += LongValuesMisplaced(index, *definition);
+        if (!table.Listed || table.Listed->contains(number))
+          table.LongValuesMisplaced += LongValuesMisplaced(index, *definition);
       }
-      // Pages of the table the map does not list, or before page 0, while a page the map
-      // lists has another page at its place: pieces were exchanged (the threshold above
-      // allows for stale pages, not for this). A listed page missing at its place while
-      // pages of the table lie before page 0: a piece moved ahead, not the remains of an
-      // older copy.
-      const bool before = numbered.Pages.size() < plan.Pages.size();
-      const std::uint32_t tableOwner = owner;  // a structured binding cannot be captured here
-      const bool unlisted =
-          owned && std::any_of(numbered.Pages.begin(), numbered.Pages.end(),
-                               [&](const auto& page) { return !owned->contains(page.first); });
-      if (owned && (before || unlisted) &&
-          std::any_of(owned->begin(), owned->end(), [&](std::uint32_t number) {
-            const auto found = database_.Pages.find(number);
-            if (found == database_.Pages.end()) return before;
-            const TPageEntry& entry = entries_[found->second];
-            return entry.Kind != TPageKind::Data || entry.Owner != tableOwner;
-          }))
-        moved = true;
     }
-    if (misplacedLongValues > 0 || moved) return false;
-    if (total == 0) return true;  // nothing to judge by, nothing to lose
-    return good * 10 >= total * 8;
+    return PagesLieInOrder(tables, ownerAt);
   }
 
   // The long values of a data page's live rows whose LVAL rows are not where their page
@@ -568,6 +608,83 @@ class TDatabaseRecovery {
     return std::nullopt;
   }
 
+  // Definitions of one shape: the rows of several tables fit each of them exactly. Where
+  // the pages around such a definition agree with its lying at one owner's number, and at
+  // no other's, it is that owner's: its usage map, read from the page at the map pointer's
+  // distance from it, lists pages that at their distances from it are all that owner's.
+  // Every other pair of them is dropped from `fits` and `fitsOf`.
+  void TieSameShapesByTheirPieces(
+      std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>>& fits,
+      std::map<std::size_t, std::vector<std::uint32_t>>& fitsOf) const {
+    std::unordered_map<std::int64_t, std::size_t> byOffset;  // this database's pages
+    for (const auto& [number, index] : database_.Pages)
+      byOffset.emplace(entries_[index].SourceOffset, index);
+    std::map<std::size_t, std::vector<std::uint32_t>> agreesWith;  // definition → owners
+    std::map<std::uint32_t, std::vector<std::size_t>> agreeing;    // owner → definitions
+    for (const auto& [owner, candidates] : fits) {
+      const bool ambiguous =
+          candidates.size() > 1 ||
+          (candidates.size() == 1 && fitsOf[candidates[0].first].size() > 1);
+      if (!ambiguous) continue;
+      for (const auto& [index, definition] : candidates) {
+        if (!PieceAgrees(byOffset, index, owner, definition)) continue;
+        agreesWith[index].push_back(owner);
+        agreeing[owner].push_back(index);
+      }
+    }
+    for (const auto& [owner, indices] : agreeing) {
+      if (indices.size() != 1 || agreesWith[indices[0]].size() != 1) continue;
+      const std::size_t index = indices[0];
+      auto& candidates = fits[owner];
+      std::erase_if(candidates, [&](const auto& candidate) { return candidate.first != index; });
+      for (auto& [other, owners] : fitsOf) {
+        if (other != index) std::erase(owners, owner);
+      }
+      fitsOf[index] = {owner};
+      for (auto& [otherOwner, otherCandidates] : fits) {
+        if (otherOwner != owner)
+          std::erase_if(otherCandidates,
+                        [&](const auto& candidate) { return candidate.first == index; });
+      }
+    }
+  }
+
+  // Do the pages around definition page `index` agree with its lying at number `owner`?
+  bool PieceAgrees(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                   std::size_t index, std::uint32_t owner,
+                   const TTableDefinition& definition) const {
+    const std::int64_t offset = entries_[index].SourceOffset;
+    auto pageAt = [&](std::uint32_t number) -> std::optional<std::size_t> {
+      const std::int64_t at =
+          offset + static_cast<std::int64_t>(kPageSize) *
+                       (static_cast<std::int64_t>(number) - static_cast<std::int64_t>(owner));
+      const auto found = byOffset.find(at);
+      if (found == byOffset.end()) return std::nullopt;
+      return found->second;
+    };
+    const std::optional<std::size_t> mapPage = pageAt(definition.UsageMapPointer >> 8);
+    if (!mapPage || entries_[*mapPage].Kind != TPageKind::Data ||
+        entries_[*mapPage].Owner == kLongValueOwner)
+      return false;
+    const TPage page = *reader_.PageByIndex(*mapPage);
+    const std::vector<TSlot> slots = SlotsOf(page);
+    const std::size_t row = definition.UsageMapPointer & 0xFF;
+    if (row >= slots.size() || slots[row].End == 0) return false;
+    const std::vector<std::uint8_t> map(page.begin() + slots[row].Start,
+                                        page.begin() + slots[row].End);
+    const std::optional<std::set<std::uint32_t>> listed =
+        ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
+          const std::optional<std::size_t> bitmap = pageAt(number);
+          if (!bitmap || entries_[*bitmap].Kind != TPageKind::UsageMap) return nullptr;
+          return reader_.PageByIndex(*bitmap)->data();
+        });
+    if (!listed || listed->empty()) return false;
+    return std::all_of(listed->begin(), listed->end(), [&](std::uint32_t number) {
+      const std::optional<std::size_t> data = pageAt(number);
+      return data && entries_[*data].Kind == TPageKind::Data && entries_[*data].Owner == owner;
+    });
+  }
+
   // Numbers the pages again from what is certain: header and system definitions, each
   // definition that exactly one table's rows fit by shape (and that fits no other table),
   // and the LVAL pages that single-row long values point to where only one LVAL row on
@@ -616,6 +733,7 @@ class TDatabaseRecovery {
       tryFrom(from, to);
       if (!fits.contains(owner)) tryFrom(to, byColumnCount.end());
     }
+    TieSameShapesByTheirPieces(fits, fitsOf);
     for (auto& [owner, candidates] : fits) {
       if (candidates.size() != 1 || fitsOf[candidates[0].first].size() != 1) continue;
       anchors.push_back({candidates[0].first, owner});
@@ -757,6 +875,17 @@ class TDatabaseRecovery {
     return *path;
   }
 
+  // The user tables the catalog lists: those PlanTables gives, by the same rules.
+  static std::vector<TCatalogTable> CatalogTables(
+      const std::map<std::uint32_t, TCatalogEntry>& catalog) {
+    std::vector<TCatalogTable> tables;
+    for (const auto& [page, entry] : catalog) {
+      if (IsSystemName(entry.Name) || (entry.Flags & 0x80000002) != 0) continue;
+      tables.push_back({page, entry.Name, entry.DateUpdate});
+    }
+    return tables;
+  }
+
   std::vector<TTablePlan> PlanTables(const std::map<std::uint32_t, TCatalogEntry>& catalog) {
     std::map<std::uint32_t, TTablePlan> byOwner = PagesByOwner();
     // Tables the catalog names with a definition but no data page left: empty tables.
@@ -841,10 +970,19 @@ class TDatabaseRecovery {
     std::optional<std::set<std::uint32_t>> owned;
     // Out of order, a page's number is not always known, nor always right where a piece
     // ends short of the window its anchor numbers (the file's last piece: the next piece's
-    // pages get numbers past the file's end, which no map lists). No page is called stale
-    // then; the report says so.
-    if (!outOfOrder_)
-      owned = UsageMapOf(reader_, entries_, database_, plan.Definition->UsageMapPointer);
+    // pages get numbers past the file's end, which no map lists). The map is read there only
+    // from pages in place, and says stale only of pages in place; the others stay live.
+    owned = TrustedUsageMap(plan.Owner, *plan.Definition);
+
+    // The pages its map lists that are not here as its own: their rows are missing.
+    if (owned) {
+      for (const std::uint32_t number : *owned) {
+        const auto found = database_.Pages.find(number);
+        if (found == database_.Pages.end() || entries_[found->second].Kind != TPageKind::Data ||
+            entries_[found->second].Owner != plan.Owner)
+          ++table.PagesMissing;
+      }
+    }
 
     // Live rows first, then each companion: one pass over the pages per kind, so that
     // each SQLite table is written whole before the next begins.
@@ -863,7 +1001,7 @@ class TDatabaseRecovery {
       if (part == 0) Begin(parts[0], begun, columns, sqlite);
       for (const auto& [number, index] : plan.Pages) {
         const TPage page = *reader_.PageByIndex(index);
-        const bool stale = owned && !owned->contains(number);
+        const bool stale = IsStale(owned, number);
         for (const TSlot& slot : SlotsOf(page)) {
           if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
           const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
@@ -876,7 +1014,7 @@ class TDatabaseRecovery {
                   ? static_cast<const ILongValueRows&>(noLongValues_)
                   : static_cast<const ILongValueRows&>(reader_));
           if (!decoded) {
-            if (part == 0) ++table.UnreadableRows;
+            ++(part == 0 ? table.UnreadableRows : table.UnreadableRowsKeptApart);
             continue;
           }
           std::vector<TValue> values = std::move(*decoded);
@@ -899,6 +1037,12 @@ class TDatabaseRecovery {
       if (parts[part].Csv) parts[part].Csv->Finish();
       if (begun) table.Parts.push_back({parts[part].Name, parts[part].CsvPath, parts[part].Rows});
     }
+    // The row count the definition keeps: in every file measured, whole, it was never above
+    // the rows read (deleted and stale rows apart), so rows it counts beyond them are missing.
+    // It can lag behind the other way: more rows than it counts say nothing.
+    table.RowsMissing = std::max<std::int64_t>(
+        0, static_cast<std::int64_t>(plan.Definition->StoredRowCount) - table.Rows -
+               table.UnreadableRows);
     report_.Tables.push_back(std::move(table));
     return owned.has_value();
   }
@@ -921,6 +1065,8 @@ class TDatabaseRecovery {
   TDatabasePages database_;  // renumbered from anchors when its pages lie out of order
   TDatabaseReader reader_;
   bool outOfOrder_ = false;
+  // Out of order: the page numbers whose pages lie at their places all the same.
+  std::set<std::uint32_t> inPlace_;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // Out of order: the tables whose long-value pointers the numbering agrees with. Another
   // table's pointers could land on a page numbered without them: its long values are not

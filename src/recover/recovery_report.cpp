@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "recover/catalog_accounting.h"
 #include "recover/recovery.h"
 
 namespace quillon::recover {
@@ -19,7 +20,8 @@ std::string OffsetText(std::int64_t offset) {
 
 std::string RecoveryReportText(const TRecoveryReport& report) {
   std::string text;
-  std::int64_t tables = 0, rows = 0, notFound = 0, deleted = 0, stale = 0;
+  std::int64_t tables = 0, rows = 0, notFound = 0, deleted = 0, stale = 0, lost = 0,
+               partial = 0;
   for (const TDatabaseReport& database : report.Databases) {
     if (database.Unplaced) {
       text += database.Name + ": " + Count(database.Pages, "data page", "data pages") +
@@ -46,7 +48,13 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
     if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
     for (const TTableReport& table : database.Tables) {
+      if (table.State == TTableState::Lost) {
+        ++lost;
+        text += "  " + table.Name + ": lost: the catalog lists it, but no page of it was found\n";
+        continue;
+      }
       ++tables;
+      partial += table.State == TTableState::Partial ? 1 : 0;
       rows += table.Rows;
       notFound += table.ValuesNotFound;
       deleted += table.DeletedRows;
@@ -66,6 +74,20 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       if (table.DeletedRows > 0)
         text += ", " + std::to_string(table.DeletedRows) + " deleted kept apart";
       if (table.StaleRows > 0) text += ", " + std::to_string(table.StaleRows) + " stale kept apart";
+      if (table.UnreadableRowsKeptApart > 0)
+        text += ", " +
+                Count(table.UnreadableRowsKeptApart, "deleted or stale row",
+                      "deleted or stale rows") +
+                " unreadable";
+      if (table.State == TTableState::Partial) {
+        text += "; partly recovered";
+        if (table.PagesMissing > 0)
+          text += ": " + Count(table.PagesMissing, "page", "pages") + " of it not found";
+        if (table.RowsMissing > 0)
+          text += ", " + Count(table.RowsMissing, "row", "rows") + " missing";
+        if (table.ValuesMissing > 0)
+          text += ", " + Count(table.ValuesMissing, "value", "values") + " missing";
+      }
       text += "\n";
     }
   }
@@ -81,6 +103,10 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
           Count(notFound, "value", "values") +
           " not found; kept apart: " + Count(deleted, "deleted row", "deleted rows") + ", " +
           Count(stale, "stale row", "stale rows") + "\n";
+  if (lost > 0 || partial > 0)
+    text += "Not complete: " + Count(lost, "table", "tables") +
+            " the catalog lists lost, " + Count(partial, "table", "tables") +
+            " partly recovered\n";
   if (report.PagesUnplaced > 0)
     text += std::to_string(report.PagesUnplaced) + " of " + std::to_string(report.PagesInStore) +
             " pages belong to no database found" +
@@ -107,9 +133,14 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"values", table.Values},
            {"values_not_found", table.ValuesNotFound},
            {"unreadable_rows", table.UnreadableRows},
+           {"unreadable_rows_kept_apart", table.UnreadableRowsKeptApart},
            {"moved_rows_not_tied", table.MovedRowsNotTied},
            {"deleted_rows", table.DeletedRows},
            {"stale_rows", table.StaleRows},
+           {"state", TableStateName(table.State)},
+           {"rows_missing", table.RowsMissing},
+           {"pages_missing", table.PagesMissing},
+           {"values_missing", table.ValuesMissing},
            {"last_update",
             table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)}});
     }

@@ -20,6 +20,13 @@ struct TTablePartReport {
   std::int64_t Rows = 0;
 };
 
+// How much of a table the catalog lists came back.
+enum class TTableState {
+  Recovered,  // every row and value its pages and definition account for
+  Partial,    // some rows or values are missing or not certain (counted), or it is untyped
+  Lost,       // the catalog lists it, but no page of it was found
+};
+
 struct TTableReport {
   std::string Name;                  // as in the database; "table-N" when the catalog lacks it
   std::uint32_t DefinitionPage = 0;  // the owner value of its data pages
@@ -30,10 +37,17 @@ struct TTableReport {
   std::int64_t DeletedRows = 0;     // into "NAME (deleted)"
   std::int64_t StaleRows = 0;       // into "NAME (stale)"
   std::int64_t UnreadableRows = 0;  // rows that do not fit the definition: left out
+  // Deleted or stale rows that do not fit it (such as rows of another database's pages
+  // that carry the same owner value): left out of the companions.
+  std::int64_t UnreadableRowsKeptApart = 0;
   std::int64_t MovedRowsNotTied = 0;  // untyped: moved rows whose data is not tied for certain
   std::int64_t Values = 0;          // values written in live rows (nulls included)
   std::int64_t ValuesNotFound = 0;  // long values not found or not certain: NULL
   std::string LastUpdate;           // the catalog's DateUpdate, "" when unknown
+  TTableState State = TTableState::Recovered;
+  std::int64_t RowsMissing = 0;     // rows its definition counts beyond those read
+  std::int64_t PagesMissing = 0;    // pages its usage map lists that were not found
+  std::int64_t ValuesMissing = 0;   // values not found, and those of rows missing or unreadable
   std::vector<TColumnReport> ColumnList;
   std::vector<TTablePartReport> Parts;  // those written, live rows first
 };

@@ -227,9 +227,13 @@ class TReportWriter {
         out_(out) {}
 
   void Write() {
-    std::int64_t tables = 0, rows = 0, deleted = 0, stale = 0, notFound = 0;
+    std::int64_t tables = 0, rows = 0, deleted = 0, stale = 0, notFound = 0, lost = 0;
     for (const TDatabaseReport& database : report_.Databases) {
       for (const TTableReport& table : database.Tables) {
+        if (table.State == TTableState::Lost) {
+          ++lost;
+          continue;
+        }
         ++tables;
         rows += table.Rows;
         deleted += table.DeletedRows;
@@ -258,6 +262,10 @@ class TReportWriter {
     if (!report_.OffsetsKnown)
       Warning("页在源上的位置未知（未找到页映射）。 Where the pages lay on the source is unknown "
               "(no page map).");
+    if (lost > 0)
+      Warning(std::to_string(lost) + " 个表已丢失：目录列出了它们，但未找到它们的任何页。 " +
+              std::to_string(lost) +
+              " tables the catalog lists are lost: no page of them was found.");
     if (report_.Databases.empty())
       Warning("未找到任何表。 No table was found.");
     out_ << "<p class=\"hint\">在搜索框中输入文字以筛选行。 Type in a search box to filter the "
@@ -319,8 +327,22 @@ class TReportWriter {
             "<tbody>\n";
     const std::size_t first = nextTable_;
     for (const TTableReport& table : database.Tables) {
+      if (table.State == TTableState::Lost) {
+        out_ << "<tr class=\"lost\"><td>" << HtmlText(table.Name)
+             << " <em>(已丢失 lost: 未找到任何页 no page of it found)</em></td><td colspan=\"6\">"
+             << "</td><td>" << HtmlText(table.LastUpdate) << "</td></tr>\n";
+        continue;
+      }
       out_ << "<tr><td><a href=\"#t" << std::to_string(nextTable_++) << "\">"
            << HtmlText(table.Name) << "</a>" << (table.Typed ? "" : " <em>(无定义 untyped)</em>")
+           << (table.State == TTableState::Partial
+                   ? " <em>(部分恢复 partly recovered" +
+                         (table.ValuesMissing > 0
+                              ? ": " + std::to_string(table.ValuesMissing) +
+                                    " 个值缺失 values missing"
+                              : std::string()) +
+                         ")</em>"
+                   : std::string())
            << "</td><td class=\"n\">" << std::to_string(table.Columns) << "</td><td class=\"n\">"
            << std::to_string(table.Rows) << "</td><td class=\"n\">"
            << std::to_string(table.DeletedRows) << "</td><td class=\"n\">"
@@ -331,7 +353,9 @@ class TReportWriter {
     }
     out_ << "</tbody></table></div>\n";
     std::size_t number = first;
-    for (const TTableReport& table : database.Tables) Table(database, table, number++);
+    for (const TTableReport& table : database.Tables) {
+      if (table.State != TTableState::Lost) Table(database, table, number++);
+    }
     out_ << "</section>\n";
   }
 

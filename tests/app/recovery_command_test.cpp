@@ -122,6 +122,31 @@ TEST_F(RecoveryCommandTest, TheButtonRecoversTheSampleAndOpensTheReport) {
   EXPECT_EQ(view_.RecoverEnabledHistory.size(), locks);
 }
 
+TEST_F(RecoveryCommandTest, TablesTheCatalogListsWithNoPageFoundAreNamedNotCounted) {
+  // The sample with every page of Authors (its definition at page 24 and the data pages
+  // that name it) zeroed: the catalog still lists it.
+  std::ifstream in(kSample, std::ios::binary);
+  std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  constexpr std::size_t kPage = 4096;
+  for (std::size_t at = 0; at + kPage <= bytes.size(); at += kPage) {
+    const auto owner = static_cast<std::uint8_t>(bytes[at + 4]) |
+                       static_cast<std::uint8_t>(bytes[at + 5]) << 8;
+    if (at / kPage == 24 || (bytes[at] == 1 && bytes[at + 1] == 1 && owner == 24 &&
+                             bytes[at + 6] == 0 && bytes[at + 7] == 0))
+      std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                bytes.begin() + static_cast<std::ptrdiff_t>(at + kPage), 0);
+  }
+  const std::string image = (dir_ / "zeroed.img").string();
+  std::ofstream(image, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  main_.Source.SetText(image);
+  main_.RecoverBtnClick();
+  const auto done = std::find(view_.Log.begin(), view_.Log.end(),
+                              "恢复完成：1 个数据库，1 张表，211 行数据，保存在: " + out_);
+  ASSERT_NE(done, view_.Log.end()) << ::testing::PrintToString(view_.Log);
+  ASSERT_NE(done + 1, view_.Log.end());
+  EXPECT_EQ(*(done + 1), "未找到的表（目录中有，但没有找到它的任何页）: Authors");
+}
+
 TEST_F(RecoveryCommandTest, AStopWhileReadingDecodesWhatWasReadAndASecondStopEndsTheDecoding) {
   // The first stop lands in the reading; the second at the decoding's first pump.
   view_.OnProcessMessages = [&](int call) {

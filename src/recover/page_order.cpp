@@ -1,0 +1,69 @@
+#include "recover/page_order.h"
+
+#include <algorithm>
+
+namespace quillon::recover {
+
+bool PagesLieInOrder(const std::vector<TTableOrderEvidence>& tables, const TOwnerAt& ownerAt) {
+  std::size_t judged = 0, vouched = 0, silent = 0;
+  for (const TTableOrderEvidence& table : tables) {
+    if (!table.DefinitionThere && !table.Cataloged) {
+      silent += table.Numbers.size();
+      continue;
+    }
+    judged += table.Numbers.size();
+    if (!table.DefinitionThere) continue;  // the catalog names it, its definition is elsewhere
+    std::vector<std::uint32_t> numbered;
+    for (const std::uint32_t number : table.Numbers) {
+      if (number < kUnnumberedPage) numbered.push_back(number);
+    }
+    const bool before = numbered.size() < table.Numbers.size();
+    // Every place the map lists holds one of the table's pages, or none at all.
+    bool placesHold = table.Listed.has_value();
+    bool placeMissing = false;
+    if (table.Listed) {
+      for (const std::uint32_t number : *table.Listed) {
+        const auto found = ownerAt.find(number);
+        if (found == ownerAt.end()) {
+          placeMissing = true;
+        } else if (found->second != table.Owner) {
+          placesHold = false;
+        }
+      }
+    }
+    if (!table.DefinitionFits && !placesHold) continue;
+    if (table.LongValuesMisplaced > 0) return false;
+    const bool unlisted =
+        table.Listed && std::any_of(numbered.begin(), numbered.end(), [&](std::uint32_t number) {
+          return !table.Listed->contains(number);
+        });
+    // Pages of the table the map does not list, or before page 0, while a page the map lists
+    // has another page at its place: pieces were exchanged. A listed page missing at its
+    // place while pages of the table lie before page 0: a piece moved ahead, not the
+    // remains of an older copy.
+    if (table.Listed && (before || unlisted) && (!placesHold || (before && placeMissing)))
+      return false;
+    if (!table.Listed || placesHold) {
+      vouched += numbered.size();
+    } else {
+      vouched += static_cast<std::size_t>(std::count_if(
+          numbered.begin(), numbered.end(),
+          [&](std::uint32_t number) { return table.Listed->contains(number); }));
+    }
+  }
+  if (judged == 0) return silent == 0;  // nothing vouches for pages that are there
+  return vouched * 10 >= judged * 8;
+}
+
+std::set<std::uint32_t> NumbersInPlace(const TDatabasePages& grid,
+                                       const TDatabasePages& numbered) {
+  std::set<std::uint32_t> inPlace;
+  for (const auto& [number, index] : numbered.Pages) {
+    if (number >= kUnnumberedPage) continue;
+    const auto found = grid.Pages.find(number);
+    if (found != grid.Pages.end() && found->second == index) inPlace.insert(number);
+  }
+  return inPlace;
+}
+
+}  // namespace quillon::recover
