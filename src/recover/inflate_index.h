@@ -4,9 +4,9 @@
 // read by inflating from the nearest point before it. A point is a copy of the whole
 // inflate state (its 32 KiB window, the block's code tables, the bits held), so it can be
 // taken anywhere in the stream: a body written as one long deflate block gets as many
-// points as any other, and reading stays linear in the pages. At most kMaxPoints are kept,
-// so memory stays bounded whatever the size (about 40 KiB a point): when they would be
-// more, every other one is dropped and the spacing doubles.
+// points as any other, and a page costs at most one spacing of inflating whatever the
+// compression. At most kMaxPoints are kept, so memory stays bounded (about 40 KiB a point,
+// 80 MiB in all): when they would be more, every other one is dropped and the spacing doubles.
 
 #include <zlib.h>
 
@@ -22,8 +22,8 @@ namespace quillon::recover {
 
 class TInflateIndex {
  public:
-  static constexpr std::size_t kMaxPoints = 4096;
-  static constexpr std::uint64_t kFirstSpacing = 1 << 20;  // bytes of inflated body
+  static constexpr std::size_t kMaxPoints = 2048;
+  static constexpr std::uint64_t kFirstSpacing = 128 << 10;  // bytes of inflated body
 
   // file: the fragment file, read from byte 512 on; shownPath names it in error texts.
   TInflateIndex(TStream& file, std::string shownPath);
