@@ -66,12 +66,17 @@ class TNoLongValues : public ILongValueRows {
   }
 };
 
-// Reads pages of one database by their page numbers, keeping the last few read.
+// Thrown by the reader when a stop was asked for: decoding leaves whatever it was doing.
+struct TDecodingStopped {};
+
+// Reads pages of one database by their page numbers, keeping the last few read. Every page
+// read from the store first asks whether a stop was requested (TDecodingStopped), so a stop
+// is seen however long a walk over the pages would be.
 class TDatabaseReader : public ILongValueRows {
  public:
   TDatabaseReader(const IPageStore& store, const std::vector<TPageEntry>& entries,
-                  const TDatabasePages& database)
-      : store_(store), entries_(entries), database_(database) {}
+                  const TDatabasePages& database, IRecoveryProgress& progress)
+      : store_(store), entries_(entries), database_(database), progress_(progress) {}
 
   const TPage* PageByNumber(std::uint32_t number) const {
     const auto found = database_.Pages.find(number);
@@ -84,9 +89,11 @@ class TDatabaseReader : public ILongValueRows {
     for (auto& cached : cache_) {
       if (cached.first == index) return &cached.second;
     }
+    if (progress_.StopRequested()) throw TDecodingStopped{};
     auto& slot = cache_[next_++ % cache_.size()];
-    slot.first = index;
+    slot.first = SIZE_MAX;  // until the read below has filled it
     store_.Read(index, slot.second);
+    slot.first = index;
     return &slot.second;
   }
 
@@ -113,6 +120,7 @@ class TDatabaseReader : public ILongValueRows {
   const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;
   const TDatabasePages& database_;
+  IRecoveryProgress& progress_;
   mutable std::array<std::pair<std::size_t, TPage>, 8> cache_{{{SIZE_MAX, {}},
                                                                {SIZE_MAX, {}},
                                                                {SIZE_MAX, {}},
@@ -335,13 +343,38 @@ class TDatabaseRecovery {
       : store_(store),
         entries_(entries),
         database_(database),
-        reader_(store, entries, database_),
+        reader_(store, entries, database_, progress),
         fileSystem_(fileSystem),
         options_(options),
         progress_(progress),
         report_(report) {}
 
+  // Reads the database and writes its tables; false when it gave no table, or when a stop
+  // came before its first table was written (Stopped() tells).
   bool Run() {
+    std::vector<TTablePlan> plans;
+    try {
+      plans = ReadTables();
+    } catch (const TDecodingStopped&) {
+      stopped_ = true;
+      return false;
+    }
+    if (plans.empty()) return false;
+    return WriteTables(plans);
+  }
+
+  bool Stopped() const { return stopped_; }
+
+  // The store indices of the pages read as this database's (its tables and long values).
+  std::vector<std::size_t> PagesUsed() const {
+    std::vector<std::size_t> used;
+    for (const auto& [number, index] : database_.Pages) used.push_back(index);
+    return used;
+  }
+
+ private:
+  // Numbers the pages, reads the catalog and plans the tables.
+  std::vector<TTablePlan> ReadTables() {
     report_.BaseOffset = database_.Base;
     report_.FirstPageOffset = database_.FirstOffset;
     report_.LastPageOffset = database_.LastOffset;
@@ -362,9 +395,10 @@ class TDatabaseRecovery {
         ReadCatalog(reader_, entries_, database_,
                     catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
     report_.CatalogFound = !catalog.empty();
-    std::vector<TTablePlan> plans = PlanTables(catalog);
-    if (plans.empty()) return false;
+    return PlanTables(catalog);
+  }
 
+  bool WriteTables(std::vector<TTablePlan>& plans) {
     const std::string stem = options_.OutputDir + "/" + report_.Name;
     std::unique_ptr<TSqliteWriter> sqlite;
     if (options_.WriteSqlite) {
@@ -381,7 +415,7 @@ class TDatabaseRecovery {
     std::int64_t done = 0;
     bool usageMapsRead = true;
     for (TTablePlan& plan : plans) {
-      if (progress_.StopRequested()) {
+      if (stopped_ || progress_.StopRequested()) {
         stopped_ = true;
         break;
       }
@@ -396,16 +430,6 @@ class TDatabaseRecovery {
     return true;
   }
 
-  bool Stopped() const { return stopped_; }
-
-  // The store indices of the pages read as this database's (its tables and long values).
-  std::vector<std::size_t> PagesUsed() const {
-    std::vector<std::size_t> used;
-    for (const auto& [number, index] : database_.Pages) used.push_back(index);
-    return used;
-  }
-
- private:
   std::map<std::uint32_t, TTablePlan> PagesByOwner() const {
     std::map<std::uint32_t, TTablePlan> byOwner;
     for (const auto& [number, index] : database_.Pages) {
@@ -499,8 +523,11 @@ class TDatabaseRecovery {
           return;
         }
         std::size_t total = 0;
+        // A chain that comes back to a row it passed is broken, as one that runs over is.
+        std::unordered_set<std::uint32_t> visited;
         for (std::size_t parts = 0; part && parts < 1u << 16; ++parts) {
-          if (part->size() < 4 || total + part->size() - 4 > length) {
+          if (part->size() < 4 || total + part->size() - 4 > length ||
+              !visited.insert(number << 8 | rowNumber).second) {
             total = SIZE_MAX;
             break;
           }
@@ -846,40 +873,46 @@ class TDatabaseRecovery {
     for (std::size_t part = 0; part < parts.size(); ++part) {
       bool begun = false;
       if (part == 0) Begin(parts[0], begun, columns, sqlite);
-      for (const auto& [number, index] : plan.Pages) {
-        const TPage page = *reader_.PageByIndex(index);
-        const bool stale = owned && !owned->contains(number);
-        for (const TSlot& slot : SlotsOf(page)) {
-          if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
-          const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
-          if (kind != part) continue;
-          const auto bytes =
-              std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-          std::optional<std::vector<TValue>> decoded = DecodeRow(
-              bytes, *plan.Definition,
-              outOfOrder_ && !longValuesChecked_.contains(plan.Owner)
-                  ? static_cast<const ILongValueRows&>(noLongValues_)
-                  : static_cast<const ILongValueRows&>(reader_));
-          if (!decoded) {
-            if (part == 0) ++table.UnreadableRows;
-            continue;
+      // A stop ends the table where it is: the rows written so far are kept, whole.
+      try {
+        for (const auto& [number, index] : plan.Pages) {
+          if (stopped_) break;
+          const TPage page = *reader_.PageByIndex(index);
+          const bool stale = owned && !owned->contains(number);
+          for (const TSlot& slot : SlotsOf(page)) {
+            if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
+            const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
+            if (kind != part) continue;
+            const auto bytes =
+                std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+            std::optional<std::vector<TValue>> decoded = DecodeRow(
+                bytes, *plan.Definition,
+                outOfOrder_ && !longValuesChecked_.contains(plan.Owner)
+                    ? static_cast<const ILongValueRows&>(noLongValues_)
+                    : static_cast<const ILongValueRows&>(reader_));
+            if (!decoded) {
+              if (part == 0) ++table.UnreadableRows;
+              continue;
+            }
+            std::vector<TValue> values = std::move(*decoded);
+            if (part == 0) {
+              ++table.Rows;
+              table.Values += static_cast<std::int64_t>(values.size());
+              for (const TValue& value : values)
+                table.ValuesNotFound += value.Kind == TValue::TKind::NotFound ? 1 : 0;
+            } else if (part == 1) {
+              ++table.DeletedRows;
+            } else {
+              ++table.StaleRows;
+            }
+            if (!begun) Begin(parts[part], begun, columns, sqlite);
+            ++parts[part].Rows;
+            if (sqlite) sqlite->Insert(values);
+            if (parts[part].Csv) parts[part].Csv->Row(values);
           }
-          std::vector<TValue> values = std::move(*decoded);
-          if (part == 0) {
-            ++table.Rows;
-            table.Values += static_cast<std::int64_t>(values.size());
-            for (const TValue& value : values)
-              table.ValuesNotFound += value.Kind == TValue::TKind::NotFound ? 1 : 0;
-          } else if (part == 1) {
-            ++table.DeletedRows;
-          } else {
-            ++table.StaleRows;
-          }
-          if (!begun) Begin(parts[part], begun, columns, sqlite);
-          ++parts[part].Rows;
-          if (sqlite) sqlite->Insert(values);
-          if (parts[part].Csv) parts[part].Csv->Row(values);
         }
+      } catch (const TDecodingStopped&) {
+        stopped_ = true;
       }
       if (parts[part].Csv) parts[part].Csv->Finish();
       if (begun) table.Parts.push_back({parts[part].Name, parts[part].CsvPath, parts[part].Rows});
@@ -961,7 +994,11 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     databaseReport.Name = "database-" + std::to_string(databaseReport.Number);
     TDatabaseRecovery recovery(pages, entries, database, fileSystem, options, progress,
                                databaseReport);
-    if (!recovery.Run()) continue;  // no table in it: nothing to give
+    if (!recovery.Run()) {
+      if (!recovery.Stopped()) continue;  // no table in it: nothing to give
+      report.Stopped = true;
+      break;
+    }
     placed += databaseReport.Pages;
     for (const std::size_t index : recovery.PagesUsed()) used[index] = true;
     report.Stopped |= recovery.Stopped();
