@@ -279,6 +279,7 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   try {
     const TDecodeResult decoded = DecodeFragments(*store, outputs, shown(source), progress);
     const recover::TRecoveryReport& report = decoded.Report;
+    if (recover::TablesNotWritten(report) > 0) status = kExitFailure;
     const std::string& reportPath = decoded.ReportPath;
     if (!decoded.ReportError.empty()) {
       // The tables are written and complete; only the page that shows them is missing.

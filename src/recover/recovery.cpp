@@ -420,7 +420,20 @@ class TDatabaseRecovery {
         break;
       }
       progress_.Progress("table " + plan.Name, done++, static_cast<std::int64_t>(plans.size()));
-      usageMapsRead &= WriteTable(plan, sqlite.get(), used);
+      // A table the output refuses costs only itself; a database file that can take no
+      // more costs them all.
+      try {
+        usageMapsRead &= WriteTable(plan, sqlite.get(), used);
+      } catch (const EQuillonError& error) {
+        if (sqlite && sqlite->Broken()) throw;
+        TTableReport failed;
+        failed.Name = plan.Name;
+        failed.DefinitionPage = plan.Owner;
+        failed.Typed = plan.Definition.has_value();
+        failed.NamedFromCatalog = plan.NamedFromCatalog;
+        failed.Failure = error.what();
+        report_.Tables.push_back(std::move(failed));
+      }
     }
     report_.UsageMapsRead = usageMapsRead;
     if (sqlite) sqlite->Finish();
@@ -823,9 +836,9 @@ class TDatabaseRecovery {
         for (const TOutputColumn& column : columns)
           table.ColumnList.push_back({column.Name, column.DeclaredType});
         TBegunPart part;
-        part.Name = UniqueName(plan.Name, used);
+        part.Name = UniqueName(SqliteTableName(plan.Name), used);
         bool begun = false;
-        Begin(part, begun, columns, sqlite);
+        Begin(part, begun, columns, sqlite, table);
         if (part.Csv) part.Csv->Finish();
         table.Parts.push_back({part.Name, part.CsvPath, 0});
       } else {
@@ -833,9 +846,9 @@ class TDatabaseRecovery {
             *untyped_, *read, plan.Name, sqlite,
             [&](const std::string& name, const std::vector<TOutputColumn>& columns) {
               TBegunPart part;
-              part.Name = UniqueName(name, used);
+              part.Name = UniqueName(SqliteTableName(name), used);
               bool begun = false;
-              Begin(part, begun, columns, sqlite);
+              Begin(part, begun, columns, sqlite, table);
               return part;
             },
             table);
@@ -843,9 +856,12 @@ class TDatabaseRecovery {
       report_.Tables.push_back(std::move(table));
       return true;
     }
+    std::vector<std::string> columnNames;
+    for (const TColumn& column : plan.Definition->Columns) columnNames.push_back(column.Name);
+    MakeColumnNamesSqliteTakes(columnNames, table.NameChanges);
     std::vector<TOutputColumn> columns;
-    for (const TColumn& column : plan.Definition->Columns)
-      columns.push_back({column.Name, DeclaredTypeOf(column)});
+    for (std::size_t i = 0; i < columnNames.size(); ++i)
+      columns.push_back({columnNames[i], DeclaredTypeOf(plan.Definition->Columns[i])});
     table.Columns = columns.size();
     for (const TOutputColumn& column : columns)
       table.ColumnList.push_back({column.Name, column.DeclaredType});
@@ -867,12 +883,14 @@ class TDatabaseRecovery {
       std::int64_t Rows = 0;
     };
     std::array<TPart, 3> parts;
-    parts[0].Name = UniqueName(plan.Name, used);
-    parts[1].Name = UniqueName(plan.Name + " (deleted)", used);
-    parts[2].Name = UniqueName(plan.Name + " (stale)", used);
+    const std::string sqliteName = SqliteTableName(plan.Name);
+    if (sqliteName != plan.Name) table.NameChanges.push_back({"table", plan.Name, sqliteName});
+    parts[0].Name = UniqueName(sqliteName, used);
+    parts[1].Name = UniqueName(sqliteName + " (deleted)", used);
+    parts[2].Name = UniqueName(sqliteName + " (stale)", used);
     for (std::size_t part = 0; part < parts.size(); ++part) {
       bool begun = false;
-      if (part == 0) Begin(parts[0], begun, columns, sqlite);
+      if (part == 0) Begin(parts[0], begun, columns, sqlite, table);
       // A stop ends the table where it is: the rows written so far are kept, whole.
       try {
         for (const auto& [number, index] : plan.Pages) {
@@ -905,7 +923,7 @@ class TDatabaseRecovery {
             } else {
               ++table.StaleRows;
             }
-            if (!begun) Begin(parts[part], begun, columns, sqlite);
+            if (!begun) Begin(parts[part], begun, columns, sqlite, table);
             ++parts[part].Rows;
             if (sqlite) sqlite->Insert(values);
             if (parts[part].Csv) parts[part].Csv->Row(values);
@@ -923,12 +941,17 @@ class TDatabaseRecovery {
 
   template <class TPart>
   void Begin(TPart& part, bool& begun, const std::vector<TOutputColumn>& columns,
-             TSqliteWriter* sqlite) {
+             TSqliteWriter* sqlite, TTableReport& table) {
     begun = true;
     if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options_.WriteCsv) {
-      part.CsvPath =
-          report_.CsvFolder + "/" + UniqueName(FileNameOf(part.Name), csvNames_) + ".csv";
+      // Unique also where the folder's file system folds case in ways FileNameKey does not.
+      std::string file = UniqueFileName(FileNameOf(part.Name), csvNames_);
+      while (fileSystem_.Facts(SystemPath(report_.CsvFolder + "/" + file + ".csv")).Kind !=
+             TPathKind::Missing)
+        file = UniqueFileName(file, csvNames_);
+      if (file != part.Name) table.NameChanges.push_back({"file", part.Name, file + ".csv"});
+      part.CsvPath = report_.CsvFolder + "/" + file + ".csv";
       part.Csv = std::make_unique<TCsvWriter>(fileSystem_, SystemPath(part.CsvPath), part.CsvPath,
                                               columns);
     }

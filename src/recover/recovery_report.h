@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "recover/output_names.h"
+
 namespace quillon::recover {
 
 struct TColumnReport {
@@ -36,6 +38,8 @@ struct TTableReport {
   std::string LastUpdate;           // the catalog's DateUpdate, "" when unknown
   std::vector<TColumnReport> ColumnList;
   std::vector<TTablePartReport> Parts;  // those written, live rows first
+  std::vector<TNameChange> NameChanges;  // names the output could not take as they are
+  std::string Failure;  // why the table could not be written (whole or in part); "" when it was
 };
 
 struct TDatabaseReport {
@@ -64,5 +68,8 @@ struct TRecoveryReport {
   bool Stopped = false;             // stopped on request: what was decoded so far is written
   std::vector<TDatabaseReport> Databases;
 };
+
+// One line for a name the output changed: table "sqlite_sequence" written as "_sqlite_sequence".
+std::string NameChangeText(const TNameChange& change);
 
 }  // namespace quillon::recover

@@ -352,6 +352,9 @@ class TReportWriter {
     if (table.ValuesNotFound > 0)
       Warning(std::to_string(table.ValuesNotFound) +
               " 个长值未找到，显示为空 (NULL)。 long values were not found and are empty (NULL).");
+    for (const TNameChange& change : table.NameChanges)
+      Warning("名称已更改 name changed: " + HtmlText(NameChangeText(change)));
+    if (!table.Failure.empty()) Warning("未能完整写出 not written whole: " + HtmlText(table.Failure));
     for (std::size_t i = 0; i < table.Parts.size(); ++i) Part(database, table, table.Parts[i], i);
     out_ << "</section>\n";
   }

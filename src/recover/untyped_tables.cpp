@@ -176,10 +176,10 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   const TBeginPart begin = [&](const std::string& name,
                                const std::vector<TOutputColumn>& columns) {
     TBegunPart part;
-    part.Name = UniqueName(name, used);
+    part.Name = UniqueName(SqliteTableName(name), used);
     if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options.WriteCsv) {
-      part.CsvPath = report.CsvFolder + "/" + UniqueName(FileNameOf(part.Name), csvNames) + ".csv";
+      part.CsvPath = report.CsvFolder + "/" + UniqueFileName(FileNameOf(part.Name), csvNames) + ".csv";
       part.Csv = std::make_unique<TCsvWriter>(fileSystem, SystemPathOf(fileSystem, part.CsvPath),
                                               part.CsvPath, columns);
     }

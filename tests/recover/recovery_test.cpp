@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -190,6 +191,91 @@ TEST_F(RecoveredSample, AFullDiskIsReportedWithTheFileNeverAsSuccess) {
   }
 }
 
+
+// Overwrites the UTF-16 text `from` with `to` (as long) on the one page of db that holds it.
+void ReplaceUtf16(std::vector<std::uint8_t>& db, std::size_t page, const std::u16string& from,
+                  const std::u16string& to) {
+  ASSERT_EQ(from.size(), to.size());
+  std::vector<std::uint8_t> wanted, written;
+  for (const char16_t c : from) wanted.insert(wanted.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
+  for (const char16_t c : to) written.insert(written.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
+  const auto begin = db.begin() + static_cast<std::ptrdiff_t>(page * kPageSize);
+  const auto at = std::search(begin, begin + kPageSize, wanted.begin(), wanted.end());
+  ASSERT_NE(at, begin + kPageSize);
+  std::copy(written.begin(), written.end(), at);
+}
+
+TEST(RecoverDatabases, NamesTheOutputCannotTakeAreChangedAndTold) {
+  // The sample's Authors named "sqlite_" in the catalog (page 14); in its definition (page
+  // 24) its first column renamed "FULLNAME" (as its second, but for case) and a NUL put
+  // into "Country".
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4.mdb");
+  ReplaceUtf16(db, 14, u"Authors", u"sqlite_");
+  ReplaceUtf16(db, 24, u"AuthorID", u"FULLNAME");
+  ReplaceUtf16(db, 24, u"Country", std::u16string(u"Coun\0ry", 7));
+  db.insert(db.begin(), kPageSize, 0x00);
+  const testing::TImagePageStore store(std::move(db));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_EQ(report.Databases.size(), 1u);
+  const std::vector<TTableReport>& tables = report.Databases[0].Tables;
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables[0].Name, "sqlite_");
+  EXPECT_EQ(tables[0].Rows, 767);
+  EXPECT_EQ(tables[0].Failure, "");
+  EXPECT_EQ(tables[1].Rows, 211);
+  EXPECT_EQ(TablesNotWritten(report), 0);
+  std::vector<std::string> changes;
+  for (const TNameChange& change : tables[0].NameChanges) changes.push_back(NameChangeText(change));
+  EXPECT_EQ(changes, (std::vector<std::string>{
+                         "column \"FullName\" written as \"FullName (2)\"",
+                         "column \"Coun\\0ry\" written as \"Coun_ry\"",
+                         "table \"sqlite_\" written as \"_sqlite_\"",
+                     }));
+  const std::string summary = RecoveryReportText(report);
+  EXPECT_NE(summary.find("    table \"sqlite_\" written as \"_sqlite_\"\n"), std::string::npos)
+      << summary;
+  const nlohmann::json json = RecoveryReportJson(report);
+  EXPECT_EQ(json["databases"][0]["tables"][0]["renamed"][2]["original"], "sqlite_");
+  EXPECT_EQ(json["databases"][0]["tables"][0]["renamed"][2]["written"], "_sqlite_");
+  const auto csv = files.Find("out/database-1/_sqlite_.csv");
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(std::string(csv->Data.begin(), csv->Data.begin() + 46),
+            "\xEF\xBB\xBF" "FULLNAME,FullName (2),Coun_ry,Born,Rating\r\n");
+  const auto sqlite = files.Find("out/database-1.sqlite");
+  ASSERT_TRUE(sqlite);
+  EXPECT_GT(sqlite->Data.size(), 100000u);
+}
+
+TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
+  // Authors named in letters a single-byte code page cannot hold: its CSV file cannot be
+  // named on such a system.
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4.mdb");
+  ReplaceUtf16(db, 14, u"Authors", u"作者Autho");
+  db.insert(db.begin(), kPageSize, 0x00);
+  const testing::TImagePageStore store(std::move(db));
+  quillon::testing::TMemoryFileSystem files;
+  files.SingleByteCodePage = true;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_EQ(report.Databases.size(), 1u);
+  const std::vector<TTableReport>& tables = report.Databases[0].Tables;
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_NE(tables[0].Failure.find("out/database-1/作者Autho.csv"), std::string::npos)
+      << tables[0].Failure;
+  EXPECT_EQ(tables[1].Name, "Articles");
+  EXPECT_EQ(tables[1].Rows, 211);
+  EXPECT_TRUE(files.Find("out/database-1/Articles.csv"));
+  EXPECT_EQ(TablesNotWritten(report), 1);
+  EXPECT_NE(RecoveryReportText(report).find("1 table could not be written whole"),
+            std::string::npos);
+  EXPECT_EQ(RecoveryReportJson(report)["tables_not_written"], 1);
+}
 
 TEST(RecoverDatabases, TellsTwoDatabasesOnOneSourceApartInTheirOrder) {
   // An old copy at a 512-byte offset, then another database on the 4096-byte grid.
