@@ -4,6 +4,7 @@
 // a name longer than a file system takes, a device name of Windows. Each is changed into
 // one the output can take (and the change is told), never made fatal.
 
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -35,6 +36,27 @@ std::string FileNameKey(const std::string& name);
 // stem, or "stem (2)", "stem (3)" ...: the first whose FileNameKey is not yet in used,
 // which it is added to.
 std::string UniqueFileName(const std::string& stem, std::set<std::string>& used);
+
+// Keeps the `most` items of `items` with the largest size(item), in their order (the
+// earlier first among equals); returns how many were dropped.
+template <class TItem, class TSize>
+std::size_t KeepLargest(std::vector<TItem>& items, std::size_t most, TSize size) {
+  if (items.size() <= most) return 0;
+  std::vector<std::size_t> order(items.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return size(items[a]) > size(items[b]); });
+  std::vector<bool> kept(items.size(), false);
+  for (std::size_t i = 0; i < most; ++i) kept[order[i]] = true;
+  std::vector<TItem> result;
+  result.reserve(most);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (kept[i]) result.push_back(std::move(items[i]));
+  }
+  const std::size_t dropped = items.size() - result.size();
+  items = std::move(result);
+  return dropped;
+}
 
 // A name of the output that is not the one the database gives.
 struct TNameChange {

@@ -399,6 +399,8 @@ class TDatabaseRecovery {
   }
 
   bool WriteTables(std::vector<TTablePlan>& plans) {
+    report_.TablesLeftOut = static_cast<std::int64_t>(KeepLargest(plans, kMaxTablesWritten,
+        [](const TTablePlan& plan) { return plan.Pages.size(); }));
     const std::string stem = options_.OutputDir + "/" + report_.Name;
     std::unique_ptr<TSqliteWriter> sqlite;
     if (options_.WriteSqlite) {

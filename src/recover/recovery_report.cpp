@@ -65,6 +65,10 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
               "apart and stay among the live ones\n";
     else if (!database.UsageMapsRead && !database.Unplaced)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
+    if (database.TablesLeftOut > 0)
+      text += "  " + Count(database.TablesLeftOut, "more table", "more tables") +
+              " with the fewest pages left out: no more than " +
+              std::to_string(kMaxTablesWritten) + " tables are written for one database\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
     if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
     for (const TTableReport& table : database.Tables) {
@@ -164,6 +168,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
          {"sqlite", database.SqlitePath},
          {"csv_folder", database.CsvFolder},
+         {"tables_left_out", database.TablesLeftOut},
          {"tables", tables}});
   }
   return {{"pages", report.PagesInStore},

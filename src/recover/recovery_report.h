@@ -42,6 +42,11 @@ struct TTableReport {
   std::string Failure;  // why the table could not be written (whole or in part); "" when it was
 };
 
+// The most tables written for one database (the unplaced pages count as one). An Access
+// database rarely holds more than a few hundred; pages forged or torn from thousands of
+// owners would otherwise give a file, a SQLite table and a part of the report for each.
+inline constexpr std::size_t kMaxTablesWritten = 2000;
+
 struct TDatabaseReport {
   int Number = 0;                 // database-N; 0 for the unplaced pages
   std::string Name;               // "database-N", or "unplaced": its files' names
@@ -59,6 +64,8 @@ struct TDatabaseReport {
   std::string SqlitePath;         // "" when not written
   std::string CsvFolder;
   std::vector<TTableReport> Tables;
+  // Tables past kMaxTablesWritten, those with the fewest pages: not written at all.
+  std::int64_t TablesLeftOut = 0;
 };
 
 struct TRecoveryReport {

@@ -311,6 +311,11 @@ class TReportWriter {
     if (!database.UsageMapsRead)
       Warning("部分使用映射已丢失：这些表的过期行无法区分。 Some usage maps are lost: stale rows "
               "of those tables cannot be told apart.");
+    if (database.TablesLeftOut > 0)
+      Warning(std::to_string(database.TablesLeftOut) + " 个页数最少的表未写出：每个数据库最多写出 " +
+              std::to_string(kMaxTablesWritten) + " 个表。 more tables with the fewest pages "
+              "are left out: no more than " + std::to_string(kMaxTablesWritten) +
+              " tables are written for one database.");
 
     out_ << "<h3>表 <span class=\"en\">Tables</span></h3>\n<div class=\"scroll short\"><table "
             "class=\"overview\"><thead><tr><th>表名 Name</th><th>列 Columns</th><th>行 Rows</th>"

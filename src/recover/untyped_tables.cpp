@@ -160,6 +160,8 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
     chosen.push_back(i);
   }
   if (chosen.empty()) return false;
+  report.TablesLeftOut = static_cast<std::int64_t>(KeepLargest(
+      chosen, kMaxTablesWritten, [&](std::size_t i) { return tables[i].DataPages.size(); }));
 
   const std::string stem = options.OutputDir + "/" + report.Name;
   std::unique_ptr<TSqliteWriter> sqlite;
