@@ -435,6 +435,8 @@ class TDatabaseRecovery {
         failed.NamedFromCatalog = plan.NamedFromCatalog;
         failed.Failure = error.what();
         report_.Tables.push_back(std::move(failed));
+      } catch (const TDecodingStopped&) {
+        stopped_ = true;  // before the table's first row: nothing of it was written
       }
     }
     report_.UsageMapsRead = usageMapsRead;
