@@ -154,6 +154,12 @@ void TMain::RunRecovery(const std::string& outDir) {
     lastRecovery_.Tables += static_cast<int>(database.Tables.size());
     for (const recover::TTableReport& table : database.Tables) lastRecovery_.Rows += table.Rows;
   }
+  for (const recover::TDatabaseReport& database : report.Databases) {
+    for (const recover::TTableReport& table : database.Tables) {
+      if (!table.Failure.empty())
+        view_.AppendLogLine(texts::kRecoveryTableNotWritten + table.Name + ": " + table.Failure);
+    }
+  }
   if (!decoded.ReportError.empty()) view_.AppendLogLine(decoded.ReportError);
   lastRecovery_.ReportPath =
       decoded.ReportPath.empty() ? std::string() : outputs.PathOf(kRecoverReportFileName);

@@ -67,6 +67,8 @@ inline constexpr const char* kRecoveryDatabases = " 个数据库，";
 inline constexpr const char* kRecoveryTables = " 张表，";
 inline constexpr const char* kRecoveryRows = " 行数据，保存在: ";
 inline constexpr const char* kRecoveryReportPrefix = "恢复报告: ";
+// A table the output refused (the others are written); its name and the cause follow.
+inline constexpr const char* kRecoveryTableNotWritten = "未能完整写出的表 (table not written whole): ";
 inline constexpr const char* kRecoveryReportNotOpened = "无法自动打开恢复报告，请用浏览器打开上面的文件。";
 
 // Label1, the instructions: ten lines, the odd ones empty.
