@@ -70,8 +70,8 @@ class TNoLongValues : public ILongValueRows {
 struct TDecodingStopped {};
 
 // Reads pages of one database by their page numbers, keeping the last few read. Every page
-// read from the store first asks whether a stop was requested (TDecodingStopped), so a stop
-// is seen however long a walk over the pages would be.
+// read from the store first asks whether a stop was requested (TDecodingStopped, until
+// QuietStops), so a stop is seen however long a walk over the pages would be.
 class TDatabaseReader : public ILongValueRows {
  public:
   TDatabaseReader(const IPageStore& store, const std::vector<TPageEntry>& entries,
@@ -89,7 +89,10 @@ class TDatabaseReader : public ILongValueRows {
     for (auto& cached : cache_) {
       if (cached.first == index) return &cached.second;
     }
-    if (progress_.StopRequested()) throw TDecodingStopped{};
+    if (!stopSeen_ && progress_.StopRequested()) {
+      stopSeen_ = true;
+      if (!quietStops_) throw TDecodingStopped{};
+    }
     auto& slot = cache_[next_++ % cache_.size()];
     slot.first = SIZE_MAX;  // until the read below has filled it
     store_.Read(index, slot.second);
@@ -99,6 +102,7 @@ class TDatabaseReader : public ILongValueRows {
 
   std::optional<std::vector<std::uint8_t>> RowOf(std::uint32_t number, std::uint8_t row,
                                                  bool longValue) const {
+    if (stopSeen_ && quietStops_) return std::nullopt;
     const auto found = database_.Pages.find(number);
     if (found == database_.Pages.end()) return std::nullopt;
     const TPageEntry& entry = entries_[found->second];
@@ -116,11 +120,18 @@ class TDatabaseReader : public ILongValueRows {
     return RowOf(page, row, true);
   }
 
+  // From now on a stop throws no more: pages are still given, rows no more, and StopSeen
+  // tells the writer to end the table at the row it is on, keeping what it wrote whole.
+  void QuietStops() { quietStops_ = true; }
+  bool StopSeen() const { return stopSeen_; }
+
  private:
   const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;
   const TDatabasePages& database_;
   IRecoveryProgress& progress_;
+  bool quietStops_ = false;
+  mutable bool stopSeen_ = false;
   mutable std::array<std::pair<std::size_t, TPage>, 8> cache_{{{SIZE_MAX, {}},
                                                                {SIZE_MAX, {}},
                                                                {SIZE_MAX, {}},
@@ -363,7 +374,7 @@ class TDatabaseRecovery {
     return WriteTables(plans);
   }
 
-  bool Stopped() const { return stopped_; }
+  bool Stopped() const { return stopped_ || reader_.StopSeen(); }
 
   // The store indices of the pages read as this database's (its tables and long values).
   std::vector<std::size_t> PagesUsed() const {
@@ -399,8 +410,9 @@ class TDatabaseRecovery {
   }
 
   bool WriteTables(std::vector<TTablePlan>& plans) {
-    report_.TablesLeftOut = static_cast<std::int64_t>(KeepLargest(plans, kMaxTablesWritten,
-        [](const TTablePlan& plan) { return plan.Pages.size(); }));
+    const std::size_t leftOut = KeepLargest(
+        plans, kMaxTablesWritten, [](const TTablePlan& plan) { return plan.Pages.size(); });
+    report_.TablesLeftOut = static_cast<std::int64_t>(leftOut);
     const std::string stem = options_.OutputDir + "/" + report_.Name;
     std::unique_ptr<TSqliteWriter> sqlite;
     if (options_.WriteSqlite) {
@@ -413,11 +425,12 @@ class TDatabaseRecovery {
       fileSystem_.CreateFolder(SystemPath(stem));
     }
     ReadUntypedTables(plans);
+    reader_.QuietStops();
     std::set<std::string> used;
     std::int64_t done = 0;
     bool usageMapsRead = true;
     for (TTablePlan& plan : plans) {
-      if (stopped_ || progress_.StopRequested()) {
+      if (reader_.StopSeen() || progress_.StopRequested()) {
         stopped_ = true;
         break;
       }
@@ -435,8 +448,6 @@ class TDatabaseRecovery {
         failed.NamedFromCatalog = plan.NamedFromCatalog;
         failed.Failure = error.what();
         report_.Tables.push_back(std::move(failed));
-      } catch (const TDecodingStopped&) {
-        stopped_ = true;  // before the table's first row: nothing of it was written
       }
     }
     report_.UsageMapsRead = usageMapsRead;
@@ -895,46 +906,42 @@ class TDatabaseRecovery {
     for (std::size_t part = 0; part < parts.size(); ++part) {
       bool begun = false;
       if (part == 0) Begin(parts[0], begun, columns, sqlite, table);
-      // A stop ends the table where it is: the rows written so far are kept, whole.
-      try {
-        for (const auto& [number, index] : plan.Pages) {
-          if (stopped_) break;
-          const TPage page = *reader_.PageByIndex(index);
-          const bool stale = owned && !owned->contains(number);
-          for (const TSlot& slot : SlotsOf(page)) {
-            if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
-            const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
-            if (kind != part) continue;
-            const auto bytes =
-                std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-            std::optional<std::vector<TValue>> decoded = DecodeRow(
-                bytes, *plan.Definition,
-                outOfOrder_ && !longValuesChecked_.contains(plan.Owner)
-                    ? static_cast<const ILongValueRows&>(noLongValues_)
-                    : static_cast<const ILongValueRows&>(reader_));
-            if (!decoded) {
-              if (part == 0) ++table.UnreadableRows;
-              continue;
-            }
-            std::vector<TValue> values = std::move(*decoded);
-            if (part == 0) {
-              ++table.Rows;
-              table.Values += static_cast<std::int64_t>(values.size());
-              for (const TValue& value : values)
-                table.ValuesNotFound += value.Kind == TValue::TKind::NotFound ? 1 : 0;
-            } else if (part == 1) {
-              ++table.DeletedRows;
-            } else {
-              ++table.StaleRows;
-            }
-            if (!begun) Begin(parts[part], begun, columns, sqlite, table);
-            ++parts[part].Rows;
-            if (sqlite) sqlite->Insert(values);
-            if (parts[part].Csv) parts[part].Csv->Row(values);
+      for (const auto& [number, index] : plan.Pages) {
+        if (reader_.StopSeen()) break;
+        const TPage page = *reader_.PageByIndex(index);
+        const bool stale = owned && !owned->contains(number);
+        for (const TSlot& slot : SlotsOf(page)) {
+          if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
+          const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
+          if (kind != part) continue;
+          const auto bytes =
+              std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+          std::optional<std::vector<TValue>> decoded = DecodeRow(
+              bytes, *plan.Definition,
+              outOfOrder_ && !longValuesChecked_.contains(plan.Owner)
+                  ? static_cast<const ILongValueRows&>(noLongValues_)
+                  : static_cast<const ILongValueRows&>(reader_));
+          if (reader_.StopSeen()) break;  // its long values were not all looked for
+          if (!decoded) {
+            if (part == 0) ++table.UnreadableRows;
+            continue;
           }
+          std::vector<TValue> values = std::move(*decoded);
+          if (part == 0) {
+            ++table.Rows;
+            table.Values += static_cast<std::int64_t>(values.size());
+            for (const TValue& value : values)
+              table.ValuesNotFound += value.Kind == TValue::TKind::NotFound ? 1 : 0;
+          } else if (part == 1) {
+            ++table.DeletedRows;
+          } else {
+            ++table.StaleRows;
+          }
+          if (!begun) Begin(parts[part], begun, columns, sqlite, table);
+          ++parts[part].Rows;
+          if (sqlite) sqlite->Insert(values);
+          if (parts[part].Csv) parts[part].Csv->Row(values);
         }
-      } catch (const TDecodingStopped&) {
-        stopped_ = true;
       }
       if (parts[part].Csv) parts[part].Csv->Finish();
       if (begun) table.Parts.push_back({parts[part].Name, parts[part].CsvPath, parts[part].Rows});
