@@ -196,6 +196,8 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
     table.Name = table.NamedFromCatalog ? tables[i].Name
                                         : "table-" + std::to_string(tables[i].Owner);
     progress.Progress("table " + table.Name, done++, static_cast<std::int64_t>(chosen.size()));
+    if (const std::string written = SqliteTableName(table.Name); written != table.Name)
+      table.NameChanges.push_back({"table", table.Name, written});
     WriteUntypedTable(rows, i, table.Name, sqlite.get(), begin, table);
     report.Tables.push_back(std::move(table));
   }
