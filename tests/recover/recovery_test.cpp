@@ -507,7 +507,8 @@ TEST(RecoverDatabases, AStopIsSeenWithinAFewPagesWhereverDecodingIs) {
   const std::vector<std::uint8_t> image = SampleWithLongValueLoop(heads);
   const std::size_t pages = TCountingStore(image).Count();
   // Stops at several points of the decoding: numbering, the catalog, the tables' rows.
-  for (const std::size_t after : {pages / 2, pages, 2 * pages, 3 * pages}) {
+  bool stoppedWhileWriting = false;
+  for (std::size_t after = pages / 2; after < 8 * pages; after += pages / 2) {
     const TCountingStore store(image);
     quillon::testing::TMemoryFileSystem files;
     TRecoveryOptions options;
@@ -517,6 +518,7 @@ TEST(RecoverDatabases, AStopIsSeenWithinAFewPagesWhereverDecodingIs) {
     if (store.Reads < after) continue;  // decoding ended before
     EXPECT_TRUE(report.Stopped) << after;
     EXPECT_LE(store.Reads, after + 1) << after;
+    stoppedWhileWriting |= !report.Databases.empty() && !report.Databases[0].Tables.empty();
     // What was written is whole: a SQLite file is finished, each CSV has its header.
     for (const TDatabaseReport& database : report.Databases) {
       for (const TTableReport& table : database.Tables) {
@@ -529,6 +531,7 @@ TEST(RecoverDatabases, AStopIsSeenWithinAFewPagesWhereverDecodingIs) {
       }
     }
   }
+  EXPECT_TRUE(stoppedWhileWriting);
 }
 
 }  // namespace
