@@ -2,6 +2,7 @@
 // same reading and decoding (recovery_run.h), with the scan's gauge, stop and pump.
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -36,10 +37,21 @@ class TMain::TRecoveryProgress : public recover::IRecoveryProgress {
     main_.SetGaugePosition(step);
     main_.view_.ProcessPendingMessages();
   }
-  bool StopRequested() override { return main_.StopRequested; }
+  // Decoding asks this before every page it reads: the window's messages are let through
+  // every tenth of a second, so that a click on stop reaches the flag during long walks
+  // that report no progress.
+  bool StopRequested() override {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ >= std::chrono::milliseconds(100)) {
+      lastPump_ = now;
+      main_.view_.ProcessPendingMessages();
+    }
+    return main_.StopRequested;
+  }
 
  private:
   TMain& main_;
+  std::chrono::steady_clock::time_point lastPump_ = std::chrono::steady_clock::now();
   std::int64_t lastStep_ = -1;
   std::string lastWhat_;
 };
@@ -151,6 +163,12 @@ void TMain::RunRecovery(TRecoverFolder& folder) {
       }
       ++lastRecovery_.Tables;
       lastRecovery_.Rows += table.Rows;
+    }
+  }
+  for (const recover::TDatabaseReport& database : report.Databases) {
+    for (const recover::TTableReport& table : database.Tables) {
+      if (!table.Failure.empty())
+        view_.AppendLogLine(texts::kRecoveryTableNotWritten + table.Name + ": " + table.Failure);
     }
   }
   if (!decoded.ReportError.empty()) view_.AppendLogLine(decoded.ReportError);

@@ -71,6 +71,8 @@ inline constexpr const char* kRecoveryReportPrefix = "恢复报告: ";
 // "未找到的表（目录中有，但没有找到它的任何页）: A, B"
 inline constexpr const char* kRecoveryLostTablesPrefix =
     "未找到的表（目录中有，但没有找到它的任何页）: ";
+// A table the output refused (the others are written); its name and the cause follow.
+inline constexpr const char* kRecoveryTableNotWritten = "未能完整写出的表 (table not written whole): ";
 inline constexpr const char* kRecoveryReportNotOpened = "无法自动打开恢复报告，请用浏览器打开上面的文件。";
 
 // Label1, the instructions: ten lines, the odd ones empty.

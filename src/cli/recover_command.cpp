@@ -357,6 +357,8 @@ int RunRecoverCommand(const TRecoverOptions& options) {
     return Failed(error.what());
   }
   const recover::TRecoveryReport& report = decoded->Report;
+  // A table the output refused costs only itself, but the run is not complete.
+  if (recover::TablesNotWritten(report) > 0) status = kExitFailure;
   const std::string& reportPath = decoded->ReportPath;
   if (!decoded->ReportError.empty()) {
     // The tables are written and complete; only the page that shows them is missing.

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/rows_output.h"
+#include "recover/output_names.h"
 #include "rows/jet_text.h"
 
 namespace quillon {
@@ -25,24 +26,9 @@ std::string TableTitle(const TRecoveredTable& table) {
 
 std::string TableCsvName(const TRecoveredTable& table) {
   std::string name = "table-" + std::to_string(table.Owner);
-  if (!table.Name.empty()) {
-    name += '-';
-    // Characters a file system refuses as "_"; long names cut at a character's start.
-    constexpr std::size_t kMaxNameBytes = 120;
-    std::size_t cut = std::min(table.Name.size(), kMaxNameBytes);
-    const auto continuation = [&](std::size_t at) {
-      return (static_cast<unsigned char>(table.Name[at]) & 0xC0) == 0x80;
-    };
-    while (cut < table.Name.size() && continuation(cut)) --cut;
-    for (const char c : table.Name.substr(0, cut)) {
-      const auto u = static_cast<unsigned char>(c);
-      const bool refused = u < 0x20 || u == 0x7F ||
-                           std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos;
-      name += refused ? '_' : c;
-    }
-    // Windows drops dots and spaces at the end of a name.
-    while (name.back() == '.' || name.back() == ' ') name.back() = '_';
-  }
+  // The owner page keeps the names apart; the table's name is made one a file system takes
+  // as recover makes it.
+  if (!table.Name.empty()) name += "-" + recover::FileNameOf(table.Name);
   return name + ".csv";
 }
 

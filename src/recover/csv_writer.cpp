@@ -51,16 +51,6 @@ std::string UniqueName(const std::string& name, std::set<std::string>& used) {
   return candidate;
 }
 
-std::string FileNameOf(const std::string& tableName) {
-  std::string name = tableName;
-  for (char& c : name) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos) c = '_';
-  }
-  if (name.empty() || name == "." || name == "..") name = "_" + name;
-  return name;
-}
-
 TCsvWriter::TCsvWriter(IFileSystem& fileSystem, const std::string& systemPath,
                        const std::string& displayPath, const std::vector<TOutputColumn>& columns)
     : stream_(fileSystem.Open(systemPath, TOpenMode::CreateNew)), displayPath_(displayPath) {

@@ -1,9 +1,12 @@
 #pragma once
 // Random access to the fragments of a fragment file, whose body is one zlib stream: points
-// where inflating can start again (the bit position and the 32 KiB window before it) are
-// taken once while the body is inflated, and a page is read by inflating from the nearest
-// point before it. At most kMaxPoints are kept, so memory stays bounded whatever the size:
-// when they would be more, every other one is dropped and the spacing doubles.
+// where inflating can start again are taken once while the body is inflated, and a page is
+// read by inflating from the nearest point before it. A point is a copy of the whole
+// inflate state (its 32 KiB window, the block's code tables, the bits held), so it can be
+// taken anywhere in the stream: a body written as one long deflate block gets as many
+// points as any other, and a page costs at most one spacing of inflating whatever the
+// compression. At most kMaxPoints are kept, so memory stays bounded (about 40 KiB a point,
+// 80 MiB in all): when they would be more, every other one is dropped and the spacing doubles.
 
 #include <zlib.h>
 
@@ -19,8 +22,8 @@ namespace quillon::recover {
 
 class TInflateIndex {
  public:
-  static constexpr std::size_t kMaxPoints = 4096;
-  static constexpr std::uint64_t kFirstSpacing = 1 << 20;  // bytes of inflated body
+  static constexpr std::size_t kMaxPoints = 2048;
+  static constexpr std::uint64_t kFirstSpacing = 128 << 10;  // bytes of inflated body
 
   // file: the fragment file, read from byte 512 on; shownPath names it in error texts.
   TInflateIndex(TStream& file, std::string shownPath);
@@ -38,23 +41,30 @@ class TInflateIndex {
   std::size_t Points() const { return points_.size(); }
 
  private:
+  // An inflate state whose memory zlib owns; it must not move (zlib keeps its address).
+  struct TState {
+    z_stream Stream{};
+    bool Open = false;
+    ~TState();
+  };
   struct TPoint {
     std::uint64_t Out = 0;  // inflated bytes before the point
-    std::uint64_t In = 0;   // body bytes before it (the first of them partly, Bits bits)
-    int Bits = 0;
-    std::vector<std::uint8_t> Window;  // the 32 KiB inflated before it; empty at the start
+    std::uint64_t In = 0;   // body bytes the state has taken in
+    std::unique_ptr<TState> State;
   };
   void StartAt(const TPoint& point);
   // Inflates n bytes to out, or drops them when out is null.
   void Inflate(std::uint8_t* out, std::uint64_t n);
+  // Gives the stream more of the body when it has taken all it had.
+  void Refill();
   [[noreturn]] void Fail(const std::string& cause) const;
 
   TStream& file_;
   std::string shownPath_;
   std::vector<TPoint> points_;
-  z_stream stream_{};
-  bool open_ = false;
+  TState current_;
   std::uint64_t out_ = 0;  // inflated bytes before the stream's next output
+  std::uint64_t in_ = 0;   // body bytes before the stream's next input
   std::vector<std::uint8_t> input_;
 };
 

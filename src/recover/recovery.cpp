@@ -62,12 +62,17 @@ class TNoLongValues : public ILongValueRows {
   }
 };
 
-// Reads pages of one database by their page numbers, keeping the last few read.
+// Thrown by the reader when a stop was asked for: decoding leaves whatever it was doing.
+struct TDecodingStopped {};
+
+// Reads pages of one database by their page numbers, keeping the last few read. Every page
+// read from the store first asks whether a stop was requested (TDecodingStopped, until
+// QuietStops), so a stop is seen however long a walk over the pages would be.
 class TDatabaseReader : public ILongValueRows {
  public:
   TDatabaseReader(const IPageStore& store, const std::vector<TPageEntry>& entries,
-                  const TDatabasePages& database)
-      : store_(store), entries_(entries), database_(database) {}
+                  const TDatabasePages& database, IRecoveryProgress& progress)
+      : store_(store), entries_(entries), database_(database), progress_(progress) {}
 
   const TPage* PageByNumber(std::uint32_t number) const {
     const auto found = database_.Pages.find(number);
@@ -80,14 +85,20 @@ class TDatabaseReader : public ILongValueRows {
     for (auto& cached : cache_) {
       if (cached.first == index) return &cached.second;
     }
+    if (!stopSeen_ && progress_.StopRequested()) {
+      stopSeen_ = true;
+      if (!quietStops_) throw TDecodingStopped{};
+    }
     auto& slot = cache_[next_++ % cache_.size()];
-    slot.first = index;
+    slot.first = SIZE_MAX;  // until the read below has filled it
     store_.Read(index, slot.second);
+    slot.first = index;
     return &slot.second;
   }
 
   std::optional<std::vector<std::uint8_t>> RowOf(std::uint32_t number, std::uint8_t row,
                                                  bool longValue) const {
+    if (stopSeen_ && quietStops_) return std::nullopt;
     const auto found = database_.Pages.find(number);
     if (found == database_.Pages.end()) return std::nullopt;
     const TPageEntry& entry = entries_[found->second];
@@ -105,10 +116,18 @@ class TDatabaseReader : public ILongValueRows {
     return RowOf(page, row, true);
   }
 
+  // From now on a stop throws no more: pages are still given, rows no more, and StopSeen
+  // tells the writer to end the table at the row it is on, keeping what it wrote whole.
+  void QuietStops() { quietStops_ = true; }
+  bool StopSeen() const { return stopSeen_; }
+
  private:
   const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;
   const TDatabasePages& database_;
+  IRecoveryProgress& progress_;
+  bool quietStops_ = false;
+  mutable bool stopSeen_ = false;
   mutable std::array<std::pair<std::size_t, TPage>, 8> cache_{{{SIZE_MAX, {}},
                                                                {SIZE_MAX, {}},
                                                                {SIZE_MAX, {}},
@@ -338,13 +357,38 @@ class TDatabaseRecovery {
       : store_(store),
         entries_(entries),
         database_(database),
-        reader_(store, entries, database_),
+        reader_(store, entries, database_, progress),
         fileSystem_(fileSystem),
         options_(options),
         progress_(progress),
         report_(report) {}
 
+  // Reads the database and writes its tables; false when it gave no table, or when a stop
+  // came before its first table was written (Stopped() tells).
   bool Run() {
+    std::vector<TTablePlan> plans;
+    try {
+      plans = ReadTables();
+    } catch (const TDecodingStopped&) {
+      stopped_ = true;
+      return false;
+    }
+    if (plans.empty()) return false;
+    return WriteTables(plans);
+  }
+
+  bool Stopped() const { return stopped_ || reader_.StopSeen(); }
+
+  // The store indices of the pages read as this database's (its tables and long values).
+  std::vector<std::size_t> PagesUsed() const {
+    std::vector<std::size_t> used;
+    for (const auto& [number, index] : database_.Pages) used.push_back(index);
+    return used;
+  }
+
+ private:
+  // Numbers the pages, reads the catalog and plans the tables.
+  std::vector<TTablePlan> ReadTables() {
     report_.BaseOffset = database_.Base;
     report_.FirstPageOffset = database_.FirstOffset;
     report_.LastPageOffset = database_.LastOffset;
@@ -370,9 +414,13 @@ class TDatabaseRecovery {
         catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
         [&](std::uint32_t number) { return IsStale(catalogPages, number); });
     report_.CatalogFound = !catalog.empty();
-    std::vector<TTablePlan> plans = PlanTables(catalog);
-    if (plans.empty()) return false;
+    return PlanTables(catalog);
+  }
 
+  bool WriteTables(std::vector<TTablePlan>& plans) {
+    const std::size_t leftOut = KeepLargest(
+        plans, kMaxTablesWritten, [](const TTablePlan& plan) { return plan.Pages.size(); });
+    report_.TablesLeftOut = static_cast<std::int64_t>(leftOut);
     const std::string stem = options_.OutputDir + "/" + report_.Name;
     std::unique_ptr<TSqliteWriter> sqlite;
     if (options_.WriteSqlite) {
@@ -385,16 +433,30 @@ class TDatabaseRecovery {
       fileSystem_.CreateFolder(SystemPath(stem));
     }
     ReadUntypedTables(plans);
+    reader_.QuietStops();
     std::set<std::string> used;
     std::int64_t done = 0;
     bool usageMapsRead = true;
     for (TTablePlan& plan : plans) {
-      if (progress_.StopRequested()) {
+      if (reader_.StopSeen() || progress_.StopRequested()) {
         stopped_ = true;
         break;
       }
       progress_.Progress("table " + plan.Name, done++, static_cast<std::int64_t>(plans.size()));
-      usageMapsRead &= WriteTable(plan, sqlite.get(), used);
+      // A table the output refuses costs only itself; a database file that can take no
+      // more costs them all.
+      try {
+        usageMapsRead &= WriteTable(plan, sqlite.get(), used);
+      } catch (const EQuillonError& error) {
+        if (sqlite && sqlite->Broken()) throw;
+        TTableReport failed;
+        failed.Name = plan.Name;
+        failed.DefinitionPage = plan.Owner;
+        failed.Typed = plan.Definition.has_value();
+        failed.NamedFromCatalog = plan.NamedFromCatalog;
+        failed.Failure = error.what();
+        report_.Tables.push_back(std::move(failed));
+      }
     }
     report_.UsageMapsRead = usageMapsRead;
     if (!stopped_) AccountForCatalog(CatalogTables(catalog), report_);
@@ -405,16 +467,6 @@ class TDatabaseRecovery {
     return true;
   }
 
-  bool Stopped() const { return stopped_; }
-
-  // The store indices of the pages read as this database's (its tables and long values).
-  std::vector<std::size_t> PagesUsed() const {
-    std::vector<std::size_t> used;
-    for (const auto& [number, index] : database_.Pages) used.push_back(index);
-    return used;
-  }
-
- private:
   std::map<std::uint32_t, TTablePlan> PagesByOwner() const {
     std::map<std::uint32_t, TTablePlan> byOwner;
     for (const auto& [number, index] : database_.Pages) {
@@ -548,8 +600,11 @@ class TDatabaseRecovery {
           return;
         }
         std::size_t total = 0;
+        // A chain that comes back to a row it passed is broken, as one that runs over is.
+        std::unordered_set<std::uint32_t> visited;
         for (std::size_t parts = 0; part && parts < 1u << 16; ++parts) {
-          if (part->size() < 4 || total + part->size() - 4 > length) {
+          if (part->size() < 4 || total + part->size() - 4 > length ||
+              !visited.insert(number << 8 | rowNumber).second) {
             total = SIZE_MAX;
             break;
           }
@@ -940,9 +995,9 @@ class TDatabaseRecovery {
         for (const TOutputColumn& column : columns)
           table.ColumnList.push_back({column.Name, column.DeclaredType});
         TBegunPart part;
-        part.Name = UniqueName(plan.Name, used);
+        part.Name = UniqueName(SqliteTableName(plan.Name), used);
         bool begun = false;
-        Begin(part, begun, columns, sqlite);
+        Begin(part, begun, columns, sqlite, table);
         if (part.Csv) part.Csv->Finish();
         table.Parts.push_back({part.Name, part.CsvPath, 0});
       } else {
@@ -950,9 +1005,9 @@ class TDatabaseRecovery {
             *untyped_, *read, plan.Name, sqlite,
             [&](const std::string& name, const std::vector<TOutputColumn>& columns) {
               TBegunPart part;
-              part.Name = UniqueName(name, used);
+              part.Name = UniqueName(SqliteTableName(name), used);
               bool begun = false;
-              Begin(part, begun, columns, sqlite);
+              Begin(part, begun, columns, sqlite, table);
               return part;
             },
             table);
@@ -960,9 +1015,12 @@ class TDatabaseRecovery {
       report_.Tables.push_back(std::move(table));
       return true;
     }
+    std::vector<std::string> columnNames;
+    for (const TColumn& column : plan.Definition->Columns) columnNames.push_back(column.Name);
+    MakeColumnNamesSqliteTakes(columnNames, table.NameChanges);
     std::vector<TOutputColumn> columns;
-    for (const TColumn& column : plan.Definition->Columns)
-      columns.push_back({column.Name, DeclaredTypeOf(column)});
+    for (std::size_t i = 0; i < columnNames.size(); ++i)
+      columns.push_back({columnNames[i], DeclaredTypeOf(plan.Definition->Columns[i])});
     table.Columns = columns.size();
     for (const TOutputColumn& column : columns)
       table.ColumnList.push_back({column.Name, column.DeclaredType});
@@ -993,13 +1051,16 @@ class TDatabaseRecovery {
       std::int64_t Rows = 0;
     };
     std::array<TPart, 3> parts;
-    parts[0].Name = UniqueName(plan.Name, used);
-    parts[1].Name = UniqueName(plan.Name + " (deleted)", used);
-    parts[2].Name = UniqueName(plan.Name + " (stale)", used);
+    const std::string sqliteName = SqliteTableName(plan.Name);
+    if (sqliteName != plan.Name) table.NameChanges.push_back({"table", plan.Name, sqliteName});
+    parts[0].Name = UniqueName(sqliteName, used);
+    parts[1].Name = UniqueName(sqliteName + " (deleted)", used);
+    parts[2].Name = UniqueName(sqliteName + " (stale)", used);
     for (std::size_t part = 0; part < parts.size(); ++part) {
       bool begun = false;
-      if (part == 0) Begin(parts[0], begun, columns, sqlite);
+      if (part == 0) Begin(parts[0], begun, columns, sqlite, table);
       for (const auto& [number, index] : plan.Pages) {
+        if (reader_.StopSeen()) break;
         const TPage page = *reader_.PageByIndex(index);
         const bool stale = IsStale(owned, number);
         for (const TSlot& slot : SlotsOf(page)) {
@@ -1013,6 +1074,7 @@ class TDatabaseRecovery {
               outOfOrder_ && !longValuesChecked_.contains(plan.Owner)
                   ? static_cast<const ILongValueRows&>(noLongValues_)
                   : static_cast<const ILongValueRows&>(reader_));
+          if (reader_.StopSeen()) break;  // its long values were not all looked for
           if (!decoded) {
             ++(part == 0 ? table.UnreadableRows : table.UnreadableRowsKeptApart);
             continue;
@@ -1028,7 +1090,7 @@ class TDatabaseRecovery {
           } else {
             ++table.StaleRows;
           }
-          if (!begun) Begin(parts[part], begun, columns, sqlite);
+          if (!begun) Begin(parts[part], begun, columns, sqlite, table);
           ++parts[part].Rows;
           if (sqlite) sqlite->Insert(values);
           if (parts[part].Csv) parts[part].Csv->Row(values);
@@ -1049,12 +1111,17 @@ class TDatabaseRecovery {
 
   template <class TPart>
   void Begin(TPart& part, bool& begun, const std::vector<TOutputColumn>& columns,
-             TSqliteWriter* sqlite) {
+             TSqliteWriter* sqlite, TTableReport& table) {
     begun = true;
     if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options_.WriteCsv) {
-      part.CsvPath =
-          report_.CsvFolder + "/" + UniqueName(FileNameOf(part.Name), csvNames_) + ".csv";
+      // Unique also where the folder's file system folds case in ways FileNameKey does not.
+      std::string file = UniqueFileName(FileNameOf(part.Name), csvNames_);
+      while (fileSystem_.Facts(SystemPath(report_.CsvFolder + "/" + file + ".csv")).Kind !=
+             TPathKind::Missing)
+        file = UniqueFileName(file, csvNames_);
+      if (file != part.Name) table.NameChanges.push_back({"file", part.Name, file + ".csv"});
+      part.CsvPath = report_.CsvFolder + "/" + file + ".csv";
       part.Csv = std::make_unique<TCsvWriter>(fileSystem_, SystemPath(part.CsvPath), part.CsvPath,
                                               columns);
     }
@@ -1122,7 +1189,11 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     databaseReport.Name = "database-" + std::to_string(databaseReport.Number);
     TDatabaseRecovery recovery(pages, entries, database, fileSystem, options, progress,
                                databaseReport);
-    if (!recovery.Run()) continue;  // no table in it: nothing to give
+    if (!recovery.Run()) {
+      if (!recovery.Stopped()) continue;  // no table in it: nothing to give
+      report.Stopped = true;
+      break;
+    }
     placed += databaseReport.Pages;
     for (const std::size_t index : recovery.PagesUsed()) used[index] = true;
     report.Stopped |= recovery.Stopped();

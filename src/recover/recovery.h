@@ -38,5 +38,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
 // The summary for the terminal (UTF-8 lines) and the same as JSON.
 std::string RecoveryReportText(const TRecoveryReport& report);
 nlohmann::json RecoveryReportJson(const TRecoveryReport& report);
+// The tables that could not be written whole: a recovery with any is not a success.
+std::int64_t TablesNotWritten(const TRecoveryReport& report);
 
 }  // namespace quillon::recover

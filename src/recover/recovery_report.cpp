@@ -12,11 +12,33 @@ std::string Count(std::int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// A name is shown in double quotes; a NUL in it as "\0", so that the line stays one line.
+std::string Quoted(const std::string& name) {
+  std::string text = "\"";
+  for (const char c : name) {
+    if (c == '\0') text += "\\0";
+    else text.push_back(c);
+  }
+  return text + "\"";
+}
+
 std::string OffsetText(std::int64_t offset) {
   return offset < 0 ? std::string("unknown") : std::to_string(offset);
 }
 
 }  // namespace
+
+std::string NameChangeText(const TNameChange& change) {
+  return change.Kind + " " + Quoted(change.Original) + " written as " + Quoted(change.Written);
+}
+
+std::int64_t TablesNotWritten(const TRecoveryReport& report) {
+  std::int64_t failed = 0;
+  for (const TDatabaseReport& database : report.Databases) {
+    for (const TTableReport& table : database.Tables) failed += table.Failure.empty() ? 0 : 1;
+  }
+  return failed;
+}
 
 std::string RecoveryReportText(const TRecoveryReport& report) {
   std::string text;
@@ -45,6 +67,10 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
               "apart and stay among the live ones\n";
     else if (!database.UsageMapsRead && !database.Unplaced)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
+    if (database.TablesLeftOut > 0)
+      text += "  " + Count(database.TablesLeftOut, "more table", "more tables") +
+              " with the fewest pages left out: no more than " +
+              std::to_string(kMaxTablesWritten) + " tables are written for one database\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
     if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
     for (const TTableReport& table : database.Tables) {
@@ -89,6 +115,9 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
           text += ", " + Count(table.ValuesMissing, "value", "values") + " missing";
       }
       text += "\n";
+      for (const TNameChange& change : table.NameChanges)
+        text += "    " + NameChangeText(change) + "\n";
+      if (!table.Failure.empty()) text += "    not written whole: " + table.Failure + "\n";
     }
   }
   std::int64_t databases = 0;
@@ -115,6 +144,8 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
   if (!report.OffsetsKnown)
     text += "The pages' offsets on the source are not known: without them no table can be typed\n";
   if (report.Stopped) text += "Stopped: the files hold what was decoded until then\n";
+  if (const std::int64_t failed = TablesNotWritten(report); failed > 0)
+    text += Count(failed, "table", "tables") + " could not be written whole (see above)\n";
   return text;
 }
 
@@ -123,6 +154,10 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
   for (const TDatabaseReport& database : report.Databases) {
     nlohmann::json tables = nlohmann::json::array();
     for (const TTableReport& table : database.Tables) {
+      nlohmann::json renamed = nlohmann::json::array();
+      for (const TNameChange& change : table.NameChanges)
+        renamed.push_back(
+            {{"kind", change.Kind}, {"original", change.Original}, {"written", change.Written}});
       tables.push_back(
           {{"name", table.Name},
            {"definition_page", table.DefinitionPage},
@@ -142,7 +177,9 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"pages_missing", table.PagesMissing},
            {"values_missing", table.ValuesMissing},
            {"last_update",
-            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)}});
+            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)},
+           {"renamed", renamed},
+           {"failure", table.Failure.empty() ? nlohmann::json() : nlohmann::json(table.Failure)}});
     }
     databases.push_back(
         {{"name", database.Name},
@@ -162,12 +199,14 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
          {"sqlite", database.SqlitePath},
          {"csv_folder", database.CsvFolder},
+         {"tables_left_out", database.TablesLeftOut},
          {"tables", tables}});
   }
   return {{"pages", report.PagesInStore},
           {"pages_unplaced", report.PagesUnplaced},
           {"offsets_known", report.OffsetsKnown},
           {"stopped", report.Stopped},
+          {"tables_not_written", TablesNotWritten(report)},
           {"databases", databases}};
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "recover/output_names.h"
+
 namespace quillon::recover {
 
 struct TColumnReport {
@@ -50,7 +52,14 @@ struct TTableReport {
   std::int64_t ValuesMissing = 0;   // values not found, and those of rows missing or unreadable
   std::vector<TColumnReport> ColumnList;
   std::vector<TTablePartReport> Parts;  // those written, live rows first
+  std::vector<TNameChange> NameChanges;  // names the output could not take as they are
+  std::string Failure;  // why the table could not be written (whole or in part); "" when it was
 };
+
+// The most tables written for one database (the unplaced pages count as one). An Access
+// database rarely holds more than a few hundred; pages forged or torn from thousands of
+// owners would otherwise give a file, a SQLite table and a part of the report for each.
+inline constexpr std::size_t kMaxTablesWritten = 2000;
 
 struct TDatabaseReport {
   int Number = 0;                 // database-N; 0 for the unplaced pages
@@ -69,6 +78,8 @@ struct TDatabaseReport {
   std::string SqlitePath;         // "" when not written
   std::string CsvFolder;
   std::vector<TTableReport> Tables;
+  // Tables past kMaxTablesWritten, those with the fewest pages: not written at all.
+  std::int64_t TablesLeftOut = 0;
 };
 
 struct TRecoveryReport {
@@ -78,5 +89,8 @@ struct TRecoveryReport {
   bool Stopped = false;             // stopped on request: what was decoded so far is written
   std::vector<TDatabaseReport> Databases;
 };
+
+// One line for a name the output changed: table "sqlite_sequence" written as "_sqlite_sequence".
+std::string NameChangeText(const TNameChange& change);
 
 }  // namespace quillon::recover

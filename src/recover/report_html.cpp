@@ -319,6 +319,11 @@ class TReportWriter {
     if (!database.UsageMapsRead)
       Warning("部分使用映射已丢失：这些表的过期行无法区分。 Some usage maps are lost: stale rows "
               "of those tables cannot be told apart.");
+    if (database.TablesLeftOut > 0)
+      Warning(std::to_string(database.TablesLeftOut) + " 个页数最少的表未写出：每个数据库最多写出 " +
+              std::to_string(kMaxTablesWritten) + " 个表。 more tables with the fewest pages "
+              "are left out: no more than " + std::to_string(kMaxTablesWritten) +
+              " tables are written for one database.");
 
     out_ << "<h3>表 <span class=\"en\">Tables</span></h3>\n<div class=\"scroll short\"><table "
             "class=\"overview\"><thead><tr><th>表名 Name</th><th>列 Columns</th><th>行 Rows</th>"
@@ -376,6 +381,9 @@ class TReportWriter {
     if (table.ValuesNotFound > 0)
       Warning(std::to_string(table.ValuesNotFound) +
               " 个长值未找到，显示为空 (NULL)。 long values were not found and are empty (NULL).");
+    for (const TNameChange& change : table.NameChanges)
+      Warning("名称已更改 name changed: " + HtmlText(NameChangeText(change)));
+    if (!table.Failure.empty()) Warning("未能完整写出 not written whole: " + HtmlText(table.Failure));
     for (std::size_t i = 0; i < table.Parts.size(); ++i) Part(database, table, table.Parts[i], i);
     out_ << "</section>\n";
   }

@@ -1,6 +1,8 @@
 #include "recover/row_values.h"
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "recover/jet_values.h"
 #include "rows/byte_reading.h"
@@ -13,6 +15,9 @@ constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFF;
 constexpr std::uint8_t kLongValueInline = 0x80;
 constexpr std::uint8_t kLongValueSingle = 0x40;
 constexpr std::size_t kMaxChainParts = 1u << 16;  // a value of 1 GiB fits in 16 Ki pages
+// Memory taken ahead for a chain's value: its stated length is the disk's word, not yet
+// borne out by any part.
+constexpr std::size_t kMaxReserve = 1u << 20;
 
 template <typename T>
 T LoadAs(std::span<const std::uint8_t> bytes, std::size_t at) {
@@ -142,12 +147,16 @@ TValue DecodeLongValue(std::span<const std::uint8_t> field, bool text,
     return LongValueOf(std::span(*row).first(length), text);
   }
   if (flags != 0) return NotFound();
-  // A chain: each part begins with the pointer to the next, 0 at the last.
+  // A chain: each part begins with the pointer to the next, 0 at the last. A chain that
+  // comes back to a row it passed is broken (its rows were reused or forged): followed, it
+  // would go round until the part limit, reading a page for every turn.
   std::vector<std::uint8_t> value;
-  value.reserve(length);
+  value.reserve(std::min<std::size_t>(length, kMaxReserve));
   std::uint32_t page = firstPage;
   std::uint8_t rowNumber = firstRow;
+  std::unordered_set<std::uint32_t> visited;
   for (std::size_t part = 0; part < kMaxChainParts; ++part) {
+    if (!visited.insert(page << 8 | rowNumber).second) return NotFound();
     const std::optional<std::vector<std::uint8_t>> row = longValues.Row(page, rowNumber);
     if (!row || row->size() < 4) return NotFound();
     const std::size_t take = row->size() - 4;

@@ -291,6 +291,10 @@ TSqliteWriter::TSqliteWriter(IFileSystem& fileSystem, const std::string& systemP
 
 TSqliteWriter::~TSqliteWriter() { state_->Close(); }
 
+bool TSqliteWriter::Broken() const {
+  return state_->WriteFailed || !state_->OpenError.empty() || state_->Db == nullptr;
+}
+
 void TSqliteWriter::BeginTable(const std::string& name, const std::vector<TOutputColumn>& columns) {
   TState& s = *state_;
   if (s.Insert != nullptr) sqlite3_finalize(s.Insert);

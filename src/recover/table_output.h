@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/stream.h"
+#include "recover/output_names.h"
 #include "recover/row_values.h"
 
 namespace quillon::recover {
@@ -35,6 +36,8 @@ class TSqliteWriter {
   void Insert(const std::vector<TValue>& values);
   // Commits and closes the file; until then the file is incomplete.
   void Finish();
+  // A write or the file itself failed: nothing more can be written to it.
+  bool Broken() const;
 
  private:
   struct TState;
@@ -64,8 +67,5 @@ class TCsvWriter {
 // name, or "name (2)", "name (3)" ...: the first not yet in used, which it is added to
 // (compared without case, as SQLite compares table names).
 std::string UniqueName(const std::string& name, std::set<std::string>& used);
-
-// A table name as a file name: characters no file system takes become '_'.
-std::string FileNameOf(const std::string& tableName);
 
 }  // namespace quillon::recover

@@ -160,6 +160,8 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
     chosen.push_back(i);
   }
   if (chosen.empty()) return false;
+  report.TablesLeftOut = static_cast<std::int64_t>(KeepLargest(
+      chosen, kMaxTablesWritten, [&](std::size_t i) { return tables[i].DataPages.size(); }));
 
   const std::string stem = options.OutputDir + "/" + report.Name;
   std::unique_ptr<TSqliteWriter> sqlite;
@@ -176,10 +178,10 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   const TBeginPart begin = [&](const std::string& name,
                                const std::vector<TOutputColumn>& columns) {
     TBegunPart part;
-    part.Name = UniqueName(name, used);
+    part.Name = UniqueName(SqliteTableName(name), used);
     if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options.WriteCsv) {
-      part.CsvPath = report.CsvFolder + "/" + UniqueName(FileNameOf(part.Name), csvNames) + ".csv";
+      part.CsvPath = report.CsvFolder + "/" + UniqueFileName(FileNameOf(part.Name), csvNames) + ".csv";
       part.Csv = std::make_unique<TCsvWriter>(fileSystem, SystemPathOf(fileSystem, part.CsvPath),
                                               part.CsvPath, columns);
     }
@@ -194,6 +196,8 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
     table.Name = table.NamedFromCatalog ? tables[i].Name
                                         : "table-" + std::to_string(tables[i].Owner);
     progress.Progress("table " + table.Name, done++, static_cast<std::int64_t>(chosen.size()));
+    if (const std::string written = SqliteTableName(table.Name); written != table.Name)
+      table.NameChanges.push_back({"table", table.Name, written});
     WriteUntypedTable(rows, i, table.Name, sqlite.get(), begin, table);
     report.Tables.push_back(std::move(table));
   }

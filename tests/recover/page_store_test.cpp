@@ -12,9 +12,11 @@
 #include "core/fragment_file_writer.h"
 #include "core/kept_page_test.h"
 #include "recover/fragment_page_store.h"
+#include "recover/inflate_index.h"
 #include "recover/page_map_reader.h"
 #include "recover/page_map_writer.h"
 #include "support/memory_file_system.h"
+#include "support/zlib_helpers.h"
 
 namespace quillon::recover {
 namespace {
@@ -128,6 +130,39 @@ TEST(PageStore, ReadsEveryPageInAnyOrderWithItsSourceOffset) {
     ASSERT_EQ(page, scan.Fragments[f]) << "fragment " << f;
     EXPECT_EQ(entry.Owner, f % 7 + 20);
   }
+}
+
+// A body written as one deflate block still gets restart points: pages read in any order
+// cost about one spacing of inflating each, not the body up to them.
+TEST(InflateIndex, RestartsInsideOneLongDeflateBlock) {
+  std::mt19937 random(11);
+  std::vector<std::uint8_t> body(1200 * 4096);
+  for (auto& byte : body) byte = static_cast<std::uint8_t>(random());
+  std::vector<std::uint8_t> file(512, 0);
+  const std::vector<std::uint8_t> stream = quillon::testing::DeflateAsOneBlock(body);
+  file.insert(file.end(), stream.begin(), stream.end());
+  quillon::testing::TMemoryFileSystem files;
+  const auto stored = files.Put("one-block.frag", file);
+  const auto opened = files.Open("one-block.frag", TOpenMode::ReadShared);
+  TInflateIndex index(*opened, "one-block.frag");
+  index.Build(body.size());
+  EXPECT_GE(index.Points(), body.size() / (2 * TInflateIndex::kFirstSpacing));
+
+  std::vector<std::size_t> order(body.size() / 4096);
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(5));
+  order.resize(300);
+  stored->Reads.clear();
+  std::array<std::uint8_t, 4096> page{};
+  for (const std::size_t i : order) {
+    index.Read(i * 4096, page);
+    ASSERT_TRUE(std::equal(page.begin(), page.end(), body.begin() + i * 4096)) << "page " << i;
+  }
+  std::uint64_t read = 0;
+  for (const TByteRange& range : stored->Reads) read += range.Length;
+  // A spacing (and one output buffer) of inflated bytes takes about 9/8 of it in this body,
+  // plus one input buffer; from the body's start, half the body on average.
+  EXPECT_LT(read, order.size() * (2 * TInflateIndex::kFirstSpacing + 65536));
 }
 
 TEST(PageStore, WithoutPageMapKeepsTheFileOrderAndSaysSo) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -191,6 +192,91 @@ TEST_F(RecoveredSample, AFullDiskIsReportedWithTheFileNeverAsSuccess) {
 }
 
 
+// Overwrites the UTF-16 text `from` with `to` (as long) on the one page of db that holds it.
+void ReplaceUtf16(std::vector<std::uint8_t>& db, std::size_t page, const std::u16string& from,
+                  const std::u16string& to) {
+  ASSERT_EQ(from.size(), to.size());
+  std::vector<std::uint8_t> wanted, written;
+  for (const char16_t c : from) wanted.insert(wanted.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
+  for (const char16_t c : to) written.insert(written.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
+  const auto begin = db.begin() + static_cast<std::ptrdiff_t>(page * kPageSize);
+  const auto at = std::search(begin, begin + kPageSize, wanted.begin(), wanted.end());
+  ASSERT_NE(at, begin + kPageSize);
+  std::copy(written.begin(), written.end(), at);
+}
+
+TEST(RecoverDatabases, NamesTheOutputCannotTakeAreChangedAndTold) {
+  // The sample's Authors named "sqlite_" in the catalog (page 14); in its definition (page
+  // 24) its first column renamed "FULLNAME" (as its second, but for case) and a NUL put
+  // into "Country".
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4.mdb");
+  ReplaceUtf16(db, 14, u"Authors", u"sqlite_");
+  ReplaceUtf16(db, 24, u"AuthorID", u"FULLNAME");
+  ReplaceUtf16(db, 24, u"Country", std::u16string(u"Coun\0ry", 7));
+  db.insert(db.begin(), kPageSize, 0x00);
+  const testing::TImagePageStore store(std::move(db));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_EQ(report.Databases.size(), 1u);
+  const std::vector<TTableReport>& tables = report.Databases[0].Tables;
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables[0].Name, "sqlite_");
+  EXPECT_EQ(tables[0].Rows, 767);
+  EXPECT_EQ(tables[0].Failure, "");
+  EXPECT_EQ(tables[1].Rows, 211);
+  EXPECT_EQ(TablesNotWritten(report), 0);
+  std::vector<std::string> changes;
+  for (const TNameChange& change : tables[0].NameChanges) changes.push_back(NameChangeText(change));
+  EXPECT_EQ(changes, (std::vector<std::string>{
+                         "column \"FullName\" written as \"FullName (2)\"",
+                         "column \"Coun\\0ry\" written as \"Coun_ry\"",
+                         "table \"sqlite_\" written as \"_sqlite_\"",
+                     }));
+  const std::string summary = RecoveryReportText(report);
+  EXPECT_NE(summary.find("    table \"sqlite_\" written as \"_sqlite_\"\n"), std::string::npos)
+      << summary;
+  const nlohmann::json json = RecoveryReportJson(report);
+  EXPECT_EQ(json["databases"][0]["tables"][0]["renamed"][2]["original"], "sqlite_");
+  EXPECT_EQ(json["databases"][0]["tables"][0]["renamed"][2]["written"], "_sqlite_");
+  const auto csv = files.Find("out/database-1/_sqlite_.csv");
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(std::string(csv->Data.begin(), csv->Data.begin() + 46),
+            "\xEF\xBB\xBF" "FULLNAME,FullName (2),Coun_ry,Born,Rating\r\n");
+  const auto sqlite = files.Find("out/database-1.sqlite");
+  ASSERT_TRUE(sqlite);
+  EXPECT_GT(sqlite->Data.size(), 100000u);
+}
+
+TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
+  // Authors named in letters a single-byte code page cannot hold: its CSV file cannot be
+  // named on such a system.
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4.mdb");
+  ReplaceUtf16(db, 14, u"Authors", u"作者Autho");
+  db.insert(db.begin(), kPageSize, 0x00);
+  const testing::TImagePageStore store(std::move(db));
+  quillon::testing::TMemoryFileSystem files;
+  files.SingleByteCodePage = true;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_EQ(report.Databases.size(), 1u);
+  const std::vector<TTableReport>& tables = report.Databases[0].Tables;
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_NE(tables[0].Failure.find("out/database-1/作者Autho.csv"), std::string::npos)
+      << tables[0].Failure;
+  EXPECT_EQ(tables[1].Name, "Articles");
+  EXPECT_EQ(tables[1].Rows, 211);
+  EXPECT_TRUE(files.Find("out/database-1/Articles.csv"));
+  EXPECT_EQ(TablesNotWritten(report), 1);
+  EXPECT_NE(RecoveryReportText(report).find("1 table could not be written whole"),
+            std::string::npos);
+  EXPECT_EQ(RecoveryReportJson(report)["tables_not_written"], 1);
+}
+
 TEST(RecoverDatabases, TellsTwoDatabasesOnOneSourceApartInTheirOrder) {
   // An old copy at a 512-byte offset, then another database on the 4096-byte grid.
   std::vector<std::uint8_t> image(512, 0x00);
@@ -316,6 +402,136 @@ TEST(RecoverDatabases, KeepsTheLiveRowsOfMovedPiecesLiveAndTyped) {
     EXPECT_TRUE(tables[1].Typed) << order.size();
     EXPECT_EQ(tables[1].Rows, 59) << order.size();
   }
+}
+
+// The small sample with its last nine LVAL pages made into a loop: each holds one row of
+// exactly a next pointer and no data, the ninth pointing back to the first, and every
+// long-value head of the data pages pointing into the loop as a chain.
+std::vector<std::uint8_t> SampleWithLongValueLoop(std::size_t& heads) {
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4-small.mdb");
+  const auto at = [&](std::uint32_t page) { return db.begin() + page * kPageSize; };
+  std::vector<std::uint32_t> longValuePages;
+  for (std::uint32_t page = 0; page < db.size() / kPageSize; ++page) {
+    if (at(page)[0] == 0x01 && std::equal(at(page) + 4, at(page) + 8, "LVAL"))
+      longValuePages.push_back(page);
+  }
+  const std::vector<std::uint32_t> loop(longValuePages.end() - 9, longValuePages.end());
+  for (std::size_t i = 0; i < loop.size(); ++i) {
+    const auto page = at(loop[i]);
+    std::fill(page + 8, page + kPageSize, 0);
+    page[12] = 1;                        // one row
+    page[14] = 0xFC, page[15] = 0x0F;    // at 4092
+    const std::uint32_t next = loop[(i + 1) % loop.size()];
+    page[4092] = 0;                      // row 0 of the next page
+    page[4093] = static_cast<std::uint8_t>(next);
+    page[4094] = static_cast<std::uint8_t>(next >> 8);
+    page[4095] = static_cast<std::uint8_t>(next >> 16);
+  }
+  heads = 0;
+  for (std::uint32_t page = 0; page < db.size() / kPageSize; ++page) {
+    if (at(page)[0] != 0x01 || std::equal(at(page) + 4, at(page) + 8, "LVAL")) continue;
+    for (auto head = at(page) + 14; head + 12 <= at(page + 1); ++head) {
+      // A pointing head: a length below 64 KiB, a row, an LVAL page, four zero bytes.
+      const std::uint32_t target = head[5] | head[6] << 8 | head[7] << 16;
+      if ((head[3] & 0x3F) != 0 || head[2] != 0 || (head[3] & 0xC0) == 0x80 ||
+          std::find(longValuePages.begin(), longValuePages.end(), target) ==
+              longValuePages.end() ||
+          head[8] | head[9] | head[10] | head[11])
+        continue;
+      head[3] = 0;  // a chain
+      head[4] = 0;
+      head[5] = static_cast<std::uint8_t>(loop[0]);
+      head[6] = static_cast<std::uint8_t>(loop[0] >> 8);
+      head[7] = 0;
+      ++heads;
+      head += 11;
+    }
+  }
+  db.insert(db.begin(), kPageSize, 0x00);  // page 0 one page in
+  return db;
+}
+
+// Counts the pages read, and asks for a stop once StopAfter of them were.
+class TCountingStore : public IPageStore {
+ public:
+  explicit TCountingStore(std::vector<std::uint8_t> image) : inner_(std::move(image)) {}
+  std::size_t Count() const override { return inner_.Count(); }
+  TPageEntry Entry(std::size_t index) const override { return inner_.Entry(index); }
+  bool HasOffsets() const override { return true; }
+  void Read(std::size_t index, std::span<std::uint8_t, kPageSize> out) const override {
+    ++Reads;
+    inner_.Read(index, out);
+  }
+  mutable std::size_t Reads = 0;
+
+ private:
+  testing::TImagePageStore inner_;
+};
+
+// A stop asked for once the store has read `reads` pages (as a signal comes, whether or
+// not anyone asks).
+class TStopAfterReads : public IRecoveryProgress {
+ public:
+  TStopAfterReads(const TCountingStore& store, std::size_t reads) : store_(store), reads_(reads) {}
+  void Progress(const std::string&, std::int64_t, std::int64_t) override {}
+  bool StopRequested() override { return store_.Reads >= reads_; }
+
+ private:
+  const TCountingStore& store_;
+  std::size_t reads_;
+};
+
+TEST(RecoverDatabases, ALoopOfLongValueRowsIsABrokenChainFollowedOnce) {
+  std::size_t heads = 0;
+  const TCountingStore store(SampleWithLongValueLoop(heads));
+  ASSERT_GE(heads, 20u);
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_FALSE(report.Databases.empty());
+  const std::vector<TTableReport>& tables = report.Databases[0].Tables;
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables[1].Name, "Memos");
+  EXPECT_EQ(tables[1].Rows, 59);
+  EXPECT_GE(tables[1].ValuesNotFound, static_cast<std::int64_t>(heads) / 2);
+  // Followed round the loop until a part limit, each turn reads its nine pages again
+  // (more than the reader keeps): tens of thousands of reads a head.
+  EXPECT_LT(store.Reads, 40 * store.Count()) << store.Reads << " pages read";
+  EXPECT_FALSE(report.Stopped);
+}
+
+TEST(RecoverDatabases, AStopIsSeenWithinAFewPagesWhereverDecodingIs) {
+  std::size_t heads = 0;
+  const std::vector<std::uint8_t> image = SampleWithLongValueLoop(heads);
+  const std::size_t pages = TCountingStore(image).Count();
+  // Stops at several points of the decoding: numbering, the catalog, the tables' rows.
+  bool stoppedWhileWriting = false;
+  for (std::size_t after = pages / 2; after < 8 * pages; after += pages / 2) {
+    const TCountingStore store(image);
+    quillon::testing::TMemoryFileSystem files;
+    TRecoveryOptions options;
+    options.OutputDir = "out";
+    TStopAfterReads progress(store, after);
+    const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+    if (store.Reads < after) continue;  // decoding ended before
+    EXPECT_TRUE(report.Stopped) << after;
+    EXPECT_LE(store.Reads, after + 1) << after;
+    stoppedWhileWriting |= !report.Databases.empty() && !report.Databases[0].Tables.empty();
+    // What was written is whole: a SQLite file is finished, each CSV has its header.
+    for (const TDatabaseReport& database : report.Databases) {
+      for (const TTableReport& table : database.Tables) {
+        for (const auto& part : table.Parts) {
+          if (part.CsvPath.empty()) continue;
+          const auto csv = files.Find(part.CsvPath);
+          ASSERT_TRUE(csv) << part.CsvPath;
+          EXPECT_GE(csv->Data.size(), 3u) << part.CsvPath;
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(stoppedWhileWriting);
 }
 
 }  // namespace

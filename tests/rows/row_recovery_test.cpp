@@ -212,6 +212,30 @@ TEST(RowRecovery, PointersThatFitSeveralRowsOrNoneAreSaidToBeSo) {
 
 // Every length, offset and pointer comes from the page: garbage costs skipped rows, and a
 // chain that points back at itself ends.
+TEST(RowRecovery, ALoopOfLongValueRowsFindsNoValue) {
+  // Nine LVAL pages (20 to 28) whose one row each is just a pointer to the next, the last
+  // back to the first; fifty memo heads point into the loop as chains of 100 bytes.
+  std::vector<TJetPage> pages;
+  TJetPage rows(24);
+  for (std::uint8_t i = 0; i < 50; ++i)
+    rows.Row(JetRow(2, {i, 0, 0, 0}, {MemoHead(0, 100, 20 + i % 9, 0)}));
+  pages.push_back(rows);
+  for (std::uint32_t page = 20; page <= 28; ++page) {
+    TJetPage loop(kLval);
+    loop.Row(ChainPart(page == 28 ? 20 : page + 1, 0, {}));
+    pages.push_back(loop);
+  }
+  TPageCatalog catalog;
+  AddPages(catalog, pages);
+  const TRowRecovery recovery(catalog);
+  const auto found = RowsOf(recovery, 24);
+  ASSERT_EQ(found.size(), 50u);
+  for (const TRecoveredRow& row : found) {
+    ASSERT_EQ(row.Values.size(), 1u);
+    EXPECT_NE(row.Values[0].Status, TMatchStatus::Found);
+  }
+}
+
 TEST(RowRecovery, GarbagePagesCostSkippedRowsNeverACrash) {
   std::mt19937 random(7);
   TPageCatalog catalog;

@@ -35,4 +35,37 @@ inline TInflated InflateStream(const std::vector<std::uint8_t>& data, std::size_
   return result;
 }
 
+// A zlib stream of `data` in ONE deflate block of fixed codes, literals only, however long:
+// what zlib itself never writes (it ends a block every few thousand symbols), so a reader
+// that restarts only between blocks finds no place to restart.
+inline std::vector<std::uint8_t> DeflateAsOneBlock(const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> out{0x78, 0x01};
+  std::uint32_t bits = 0;
+  int count = 0;
+  const auto put = [&](std::uint32_t value, int n) {  // n bits, least significant first
+    bits |= value << count;
+    count += n;
+    while (count >= 8) {
+      out.push_back(static_cast<std::uint8_t>(bits));
+      bits >>= 8;
+      count -= 8;
+    }
+  };
+  const auto putCode = [&](std::uint32_t code, int n) {  // Huffman codes go most significant first
+    for (int i = n - 1; i >= 0; --i) put((code >> i) & 1, 1);
+  };
+  put(1, 1);  // the last block
+  put(1, 2);  // of fixed codes
+  for (const std::uint8_t byte : data) {
+    if (byte < 144) putCode(0x30 + byte, 8);
+    else putCode(0x190 + (byte - 144), 9);
+  }
+  putCode(0, 7);  // the block's end
+  if (count > 0) put(0, 8 - count);
+  const auto sum = static_cast<std::uint32_t>(adler32(adler32(0, nullptr, 0), data.data(),
+                                                      static_cast<uInt>(data.size())));
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(sum >> shift));
+  return out;
+}
+
 }  // namespace quillon::testing
