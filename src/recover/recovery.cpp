@@ -414,6 +414,7 @@ class TDatabaseRecovery {
         catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
         [&](std::uint32_t number) { return IsStale(catalogPages, number); });
     report_.CatalogFound = !catalog.empty();
+    catalogTables_ = CatalogTables(catalog);
     return PlanTables(catalog);
   }
 
@@ -459,7 +460,7 @@ class TDatabaseRecovery {
       }
     }
     report_.UsageMapsRead = usageMapsRead;
-    if (!stopped_) AccountForCatalog(CatalogTables(catalog), report_);
+    if (!stopped_) AccountForCatalog(catalogTables_, report_);
     if (sqlite) sqlite->Finish();
     for (const TTableReport& table : report_.Tables) {
       report_.LastUpdate = std::max(report_.LastUpdate, table.LastUpdate);
@@ -1149,6 +1150,8 @@ class TDatabaseRecovery {
   IRecoveryProgress& progress_;
   TDatabaseReport& report_;
   bool stopped_ = false;
+  // The user tables the catalog lists, read with the tables' plans, accounted for at the end.
+  std::vector<TCatalogTable> catalogTables_;
   std::unique_ptr<TUntypedRows> untyped_;  // the tables no definition fits
 };
 
