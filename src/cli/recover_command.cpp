@@ -16,6 +16,7 @@
 #include "cli/console_view.h"
 #include "cli/json_output.h"
 #include "cli/platform_console.h"
+#include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 #include "app/recover_output.h"
 #include "core/errors.h"
@@ -35,8 +36,8 @@ namespace {
 using recover::TFragmentPageStore;
 using recover::TPageMapScanEnd;
 
-// Whether the file at path begins as a fragment file does: recover then decodes it instead
-// of scanning it.
+// Whether path names something below dir, judged by the text alone (either separator):
+// both must be spelled alike, full paths say.
 bool LiesInside(const std::string& path, const std::string& dir) {
   return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
          (path[dir.size()] == '/' || path[dir.size()] == '\\');
@@ -57,21 +58,16 @@ class TConsoleRecoveryProgress : public recover::IRecoveryProgress {
       return;
     }
     lastDraw_ = now;
-    shown_ = true;
-    WriteText(stderr, ("\r" + meter_.Line(done, what, now) + "\033[K").c_str());
-    std::fflush(stderr);
+    line_.Show(meter_.FittedLine(done, what, now, TProgressLine::kMaxColumns));
   }
   bool StopRequested() override { return StopWasRequested(); }
-  void Clear() {
-    if (shown_) WriteText(stderr, "\r\033[K");
-    shown_ = false;
-  }
+  void Clear() { line_.Clear(); }
 
  private:
   bool show_;
   TProgressMeter meter_;
+  TProgressLine line_{stderr};
   std::string what_;
-  bool shown_ = false;
   TProgressMeter::TClock::time_point lastDraw_{};
 };
 

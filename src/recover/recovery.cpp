@@ -817,8 +817,10 @@ class TDatabaseRecovery {
       return true;
     }
     std::vector<TOutputColumn> columns;
-    for (const TColumn& column : plan.Definition->Columns)
-      columns.push_back({column.Name, DeclaredTypeOf(column)});
+    for (const TColumn& column : plan.Definition->Columns) {
+      const bool text = column.Type == TColumnType::Text || column.Type == TColumnType::Memo;
+      columns.push_back({column.Name, DeclaredTypeOf(column), text});
+    }
     table.Columns = columns.size();
     for (const TOutputColumn& column : columns)
       table.ColumnList.push_back({column.Name, column.DeclaredType});

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/utf8_text.h"
 #include "recover/recovery.h"
 
 namespace quillon::recover {
@@ -98,7 +99,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
     nlohmann::json tables = nlohmann::json::array();
     for (const TTableReport& table : database.Tables) {
       tables.push_back(
-          {{"name", table.Name},
+          {{"name", RepairedUtf8(table.Name)},
            {"definition_page", table.DefinitionPage},
            {"typed", table.Typed},
            {"named_from_catalog", table.NamedFromCatalog},
@@ -111,10 +112,10 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"deleted_rows", table.DeletedRows},
            {"stale_rows", table.StaleRows},
            {"last_update",
-            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)}});
+            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(table.LastUpdate))}});
     }
     databases.push_back(
-        {{"name", database.Name},
+        {{"name", RepairedUtf8(database.Name)},
          {"unplaced", database.Unplaced},
          {"untyped_reason",
           database.Unplaced ? nlohmann::json("no database header or table definitions could be "
@@ -128,9 +129,9 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"usage_maps_read", database.UsageMapsRead},
          {"pages_in_order", database.InOrder},
          {"last_update",
-          database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
-         {"sqlite", database.SqlitePath},
-         {"csv_folder", database.CsvFolder},
+          database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},
+         {"sqlite", RepairedUtf8(database.SqlitePath)},
+         {"csv_folder", RepairedUtf8(database.CsvFolder)},
          {"tables", tables}});
   }
   return {{"pages", report.PagesInStore},

@@ -30,14 +30,8 @@ class TRowLayout {
   bool AllFixed() const { return allFixed_; }
 
  private:
+  // The two decoders below fill the fields.
   friend std::optional<TRowLayout> DecodeRowLayout(std::span<const std::uint8_t> row);
-
-// The row as one of fixed-length columns only; nothing when the column count is not 1 to
-// 255 or the row is shorter than the count and the null mask.
-std::optional<TRowLayout> DecodeFixedRowLayout(std::span<const std::uint8_t> row);
-
-// The layout a table's rows of this column count have been judged to have.
-std::optional<TRowLayout> DecodeRowLayout(std::span<const std::uint8_t> row, bool allFixed);
   friend std::optional<TRowLayout> DecodeFixedRowLayout(std::span<const std::uint8_t> row);
   std::uint16_t VarOffset(std::uint16_t k) const;
 
