@@ -34,6 +34,8 @@ import subprocess
 import sys
 import unittest
 
+from quillon_test_support import run_tests, skip_part
+
 PAGE = 4096
 CHUNK = 262144
 CUT_AIM = 0.99
@@ -229,8 +231,7 @@ class RecoverAgainstMdbtools(unittest.TestCase):
             found += sorted(glob.glob(os.path.join(real, "*.mdb")) +
                             glob.glob(os.path.join(real, "*.accdb")))
         else:
-            print(f"note: {real} is not there: the Access-written databases are skipped",
-                  file=sys.stderr)
+            skip_part(f"{real} is not there: the Access-written databases were not recovered")
         return found
 
     def recover_and_compare(self, expected, name, kind, image):
@@ -438,7 +439,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--make-image", help="quillon-make-image, for the sample disk image")
     ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    run_tests([sys.argv[0], *rest])
 
 
 if __name__ == "__main__":
