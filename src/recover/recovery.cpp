@@ -190,8 +190,8 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(const TDatabaseReader& reader
       if (flags != SIZE_MAX) catalogEntry.Flags = (*values)[flags].Integer;
       if (updated != SIZE_MAX && (*values)[updated].Kind == TValue::TKind::Text)
         catalogEntry.DateUpdate = (*values)[updated].Bytes;
-      const auto page = static_cast<std::uint32_t>((*values)[id].Integer & 0x00FFFFFF);
-      if (catalogEntry.Type == 1) catalog[page] = std::move(catalogEntry);
+      const auto tablePage = static_cast<std::uint32_t>((*values)[id].Integer & 0x00FFFFFF);
+      if (catalogEntry.Type == 1) catalog[tablePage] = std::move(catalogEntry);
     }
   }
   return catalog;
