@@ -36,8 +36,9 @@ namespace {
 using recover::TFragmentPageStore;
 using recover::TPageMapScanEnd;
 
-// Whether path names something below dir, judged by the text alone (either separator):
-// both must be spelled alike, full paths say.
+// Whether path lies below dir, judged by their text alone (dir, then a slash or a
+// backslash): both must be full paths spelled alike; a link or another spelling of the same
+// folder is not seen.
 bool LiesInside(const std::string& path, const std::string& dir) {
   return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
          (path[dir.size()] == '/' || path[dir.size()] == '\\');
