@@ -22,7 +22,6 @@ import shutil
 import subprocess
 import sys
 import unittest
-import zlib
 
 from quillon_test_support import FragmentFile, formula_defused, run_tests
 

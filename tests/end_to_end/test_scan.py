@@ -17,7 +17,7 @@ import sys
 import time
 import unittest
 
-from quillon_test_support import read_fragment_file, run_tests  # noqa: F401 (used by others)
+from quillon_test_support import read_fragment_file, run_tests
 
 CHUNK = 262144
 STEP = 512

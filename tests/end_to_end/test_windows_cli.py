@@ -13,7 +13,6 @@ import json
 import os
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import time
