@@ -23,7 +23,7 @@ fi
 
 scripts/fetch-sqlite.sh  # SQLite compiled into the programs, from Debian's sources
 cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64.cmake -DQUILLON_WINDOWS_ARCH=x86_64 \
-  "${launcher[@]}"
+  -DQUILLON_WERROR=ON "${launcher[@]}"
 cmake --build "$build" -j "$(nproc)"
 scripts/check-windows-imports.sh --arch x86_64 "$build/src/cli/quillon-cli.exe" \
   "$build/src/gui_win32/quillon.exe"
@@ -34,7 +34,7 @@ if [ -x /usr/lib/wine/wine ]; then  # the 32-bit loader, from wine32:i386
   wine32=yes
 fi
 cmake -S . -B "$build32" -G Ninja --toolchain cmake/mingw-w64.cmake -DQUILLON_WINDOWS_ARCH=i686 \
-  -DQUILLON_BUILD_TESTS=$([ $wine32 = yes ] && echo ON || echo OFF) "${launcher[@]}"
+  -DQUILLON_WERROR=ON -DQUILLON_BUILD_TESTS=$([ $wine32 = yes ] && echo ON || echo OFF) "${launcher[@]}"
 cmake --build "$build32" -j "$(nproc)" --target quillon quillon-cli \
   $([ $wine32 = yes ] && echo all)
 scripts/check-windows-imports.sh --arch i686 "$build32/src/cli/quillon-cli.exe" \

@@ -232,12 +232,15 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
   earlyFinishFailure_ = nullptr;
   TChunkLoopResult loop;
   std::exception_ptr failure;
+  // Noted here, not asked of the writer later: FinishFileNow may have closed it by then.
+  bool created = false;
   try {
     LockControls();
     // A path the header cannot hold is refused before the output is created.
     TFragmentFileWriter::CheckSourcePathFits(SourcePath, Shown(SourcePath));
     source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
     writer.Create(outputPath);
+    created = true;
     const std::int64_t sourceLength = source->Length();
     writer.WriteHeader(SourcePath, sourceLength);
     openWriter_ = &writer;  // from here until the end of the try, FinishFileNow may finish it
@@ -271,7 +274,6 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     UnlockControls();
   }
   SetGaugePosition(0);
-  const bool created = writer.IsCreated();
   const std::string partialPath = created ? writer.PartialPath() : std::string();
   // A scan that lost its source finished its file, but did not reach the end: it takes
   // the output's place only where no earlier file would be lost.
@@ -322,12 +324,15 @@ void TMain::FinishFileNow() {
   StopRequested = true;
   if (openWriter_ == nullptr || finishedEarly_) return;
   finishedEarly_ = true;
+  // Both steps may throw (a full disk; an output changed meanwhile, or a failed move):
+  // the failure is kept for the scan to report once the pump returns to it.
   try {
     openWriter_->Finish();
+    openWriter_->Close();
   } catch (...) {
     earlyFinishFailure_ = std::current_exception();
+    openWriter_->CloseKeepingPartial();
   }
-  openWriter_->Close();
 }
 
 void TMain::ShowDoneMessage() {

@@ -1,6 +1,6 @@
 #pragma once
-// What TMain needs from the window that shows it. The Qt window, the command line's
-// console and the tests' scripted view implement it.
+// What TMain needs from the window that shows it. The Qt and the Win32 windows, the command
+// line's console and the tests' scripted view implement it.
 
 #include <optional>
 #include <string>

@@ -12,8 +12,7 @@ using TJson = nlohmann::ordered_json;
 
 // Text for a JSON string. Valid UTF-8 stays as it is; every byte that is not part of a
 // valid UTF-8 sequence (a path written on a system with another code page, GBK say) becomes
-// the character U+00XX of the same value, so the output stays valid JSON and the bytes stay
-// visible: a JSON reader gets the same string as from a "\u00XX" escape.
+// U+FFFD, as in the report page (core/utf8_text.h), so the output stays valid JSON.
 std::string JsonSafeText(const std::string& bytes);
 
 // One line of compact JSON, non-ASCII characters as UTF-8.

@@ -1,7 +1,9 @@
 // quillon-cli: scan a source for Jet 4 database pages into a fragment file, check a
-// fragment file before handing it on, and show the rows it holds.
+// fragment file before handing it on, show the rows it holds, recover the databases from a
+// source or a fragment file into a folder, and list the sources this machine offers.
 //
-// Exit status: 0 a scan ended normally, or the inspected (or read) file is complete;
+// Exit status (the same for every command; a recovery's reading counts as a scan):
+//              0 a scan ended normally, or the inspected (or read) file is complete;
 //              1 a failure (the text is on stderr; an earlier OUTPUT is as it was), a
 //                refusal (nothing was created), or an incomplete, corrupt or unreadable
 //                file (rows still shows what could be read from it);

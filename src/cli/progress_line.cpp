@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "cli/platform_console.h"
+#include "core/utf8_text.h"
 
 namespace quillon {
 namespace {
@@ -17,16 +18,12 @@ class TPlatformConsoleOutput : public IConsoleOutput {
   bool TakesEscapes(std::FILE* stream) override { return TerminalTakesEscapes(stream); }
 };
 
-// The code point starting at text[at] and its length in bytes; a stray byte counts alone.
+// The code point starting at text[at] and its length in bytes. A bad byte (core/utf8_text.h)
+// counts alone, as the one column of the U+FFFD a terminal shows for it.
 std::uint32_t NextCodePoint(std::string_view text, std::size_t at, std::size_t* length) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char first = byte(at);
-  std::size_t size = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
-  if (at + size > text.size()) size = 1;
-  std::uint32_t code = size == 1 ? first : first & (0x7F >> size);
-  for (std::size_t i = 1; i < size; ++i) code = (code << 6) | (byte(at + i) & 0x3F);
-  *length = size;
-  return code;
+  const std::size_t size = Utf8SequenceLength(text, at);
+  *length = size == 0 ? 1 : size;
+  return size == 0 ? 0xFFFD : Utf8CodePoint(text, at, size);
 }
 
 bool IsWide(std::uint32_t code) {
@@ -64,7 +61,9 @@ std::string_view FitColumns(std::string_view text, int columns) {
 }
 
 void TProgressLine::Show(std::string_view line) {
-  const std::string_view fitted = FitColumns(line, kMaxColumns);
+  // A path in the line may hold bytes of another code page: the terminal gets U+FFFD.
+  const std::string repaired = RepairedUtf8(line);
+  const std::string_view fitted = FitColumns(repaired, kMaxColumns);
   const int columns = TerminalColumns(fitted);
   std::string text = "\r" + std::string(fitted);
   if (output_.TakesEscapes(stream_)) {

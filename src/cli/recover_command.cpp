@@ -16,6 +16,7 @@
 #include "cli/console_view.h"
 #include "cli/json_output.h"
 #include "cli/platform_console.h"
+#include "cli/progress_line.h"
 #include "cli/progress_meter.h"
 #include "app/recover_output.h"
 #include "core/errors.h"
@@ -50,21 +51,16 @@ class TConsoleRecoveryProgress : public recover::IRecoveryProgress {
       return;
     }
     lastDraw_ = now;
-    shown_ = true;
-    WriteText(stderr, ("\r" + meter_.Line(done, what, now) + "\033[K").c_str());
-    std::fflush(stderr);
+    line_.Show(meter_.FittedLine(done, what, now, TProgressLine::kMaxColumns));
   }
   bool StopRequested() override { return StopWasRequested(); }
-  void Clear() {
-    if (shown_) WriteText(stderr, "\r\033[K");
-    shown_ = false;
-  }
+  void Clear() { line_.Clear(); }
 
  private:
   bool show_;
   TProgressMeter meter_;
+  TProgressLine line_{stderr};
   std::string what_;
-  bool shown_ = false;
   TProgressMeter::TClock::time_point lastDraw_{};
 };
 

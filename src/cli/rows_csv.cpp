@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/rows_output.h"
+#include "core/csv_formula.h"
 #include "recover/output_names.h"
 #include "rows/jet_text.h"
 
@@ -46,7 +47,8 @@ void WriteTableCsv(std::ostream& out, const TRowRecovery& recovery, std::size_t 
     line += HexText(row.Fixed);
     for (std::size_t k = 0; k < varColumns; ++k) {
       line += ',';
-      if (k < row.Values.size()) line += CsvField(ValueFieldText(row.Values[k]));
+      // Text from the disk: a value a spreadsheet would run as a formula gets an apostrophe.
+      if (k < row.Values.size()) line += CsvField(FormulaDefused(ValueFieldText(row.Values[k])));
     }
     line += ',';
     line += CsvField(RowNotes(row));

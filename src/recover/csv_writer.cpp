@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/csv_formula.h"
 #include "core/errors.h"
 #include "recover/jet_values.h"
 #include "recover/table_output.h"
@@ -58,6 +59,7 @@ TCsvWriter::TCsvWriter(IFileSystem& fileSystem, const std::string& systemPath,
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (i > 0) buffer_.push_back(',');
     AppendField(buffer_, columns[i].Name);
+    defuse_.push_back(columns[i].DefuseFormulas);
   }
   buffer_ += "\r\n";
 }
@@ -79,7 +81,11 @@ void TCsvWriter::Row(const std::vector<TValue>& values) {
         buffer_ += RealText(value.Real);
         break;
       case TValue::TKind::Text:
-        AppendField(buffer_, value.Bytes);
+        if (i < defuse_.size() && defuse_[i] && ReadsAsFormula(value.Bytes)) {
+          AppendField(buffer_, "'" + value.Bytes);
+        } else {
+          AppendField(buffer_, value.Bytes);
+        }
         break;
       case TValue::TKind::Blob: {
         static constexpr char kHex[] = "0123456789abcdef";

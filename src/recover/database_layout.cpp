@@ -143,8 +143,9 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
     if (!anchorsAgree(start, first, count)) return false;
     for (auto at = owners.lower_bound(first); at != owners.end() && at->first < first + count;
          ++at) {
-      const auto page = byOffset.find(start + static_cast<std::int64_t>(at->first - first) * kPage);
-      if (page == byOffset.end() || entries[page->second].Kind != TPageKind::Definition)
+      const auto definition =
+          byOffset.find(start + static_cast<std::int64_t>(at->first - first) * kPage);
+      if (definition == byOffset.end() || entries[definition->second].Kind != TPageKind::Definition)
         return false;
     }
     if (!agrees) return true;

@@ -208,8 +208,8 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
       if (flags != SIZE_MAX) catalogEntry.Flags = (*values)[flags].Integer;
       if (updated != SIZE_MAX && (*values)[updated].Kind == TValue::TKind::Text)
         catalogEntry.DateUpdate = (*values)[updated].Bytes;
-      const auto page = static_cast<std::uint32_t>((*values)[id].Integer & 0x00FFFFFF);
-      if (catalogEntry.Type == 1) catalog[page] = std::move(catalogEntry);
+      const auto tablePage = static_cast<std::uint32_t>((*values)[id].Integer & 0x00FFFFFF);
+      if (catalogEntry.Type == 1) catalog[tablePage] = std::move(catalogEntry);
     }
   }
   return catalog;
@@ -1020,8 +1020,11 @@ class TDatabaseRecovery {
     for (const TColumn& column : plan.Definition->Columns) columnNames.push_back(column.Name);
     MakeColumnNamesSqliteTakes(columnNames, table.NameChanges);
     std::vector<TOutputColumn> columns;
-    for (std::size_t i = 0; i < columnNames.size(); ++i)
-      columns.push_back({columnNames[i], DeclaredTypeOf(plan.Definition->Columns[i])});
+    for (std::size_t i = 0; i < columnNames.size(); ++i) {
+      const TColumn& column = plan.Definition->Columns[i];
+      const bool text = column.Type == TColumnType::Text || column.Type == TColumnType::Memo;
+      columns.push_back({columnNames[i], DeclaredTypeOf(column), text});
+    }
     table.Columns = columns.size();
     for (const TOutputColumn& column : columns)
       table.ColumnList.push_back({column.Name, column.DeclaredType});

@@ -35,7 +35,8 @@ struct TRecoveryReport;  // defined in recovery_report.h: databases, tables, row
 TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSystem,
                                  const TRecoveryOptions& options, IRecoveryProgress& progress);
 
-// The summary for the terminal (UTF-8 lines) and the same as JSON.
+// The summary for the terminal (UTF-8 lines) and the same as JSON, whose strings (paths,
+// names from the disk) are repaired to valid UTF-8 (core/utf8_text.h).
 std::string RecoveryReportText(const TRecoveryReport& report);
 nlohmann::json RecoveryReportJson(const TRecoveryReport& report);
 // The tables that could not be written whole: a recovery with any is not a success.

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "recover/catalog_accounting.h"
+#include "core/utf8_text.h"
 #include "recover/recovery.h"
 
 namespace quillon::recover {
@@ -159,7 +160,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
         renamed.push_back(
             {{"kind", change.Kind}, {"original", change.Original}, {"written", change.Written}});
       tables.push_back(
-          {{"name", table.Name},
+          {{"name", RepairedUtf8(table.Name)},
            {"definition_page", table.DefinitionPage},
            {"typed", table.Typed},
            {"named_from_catalog", table.NamedFromCatalog},
@@ -177,12 +178,12 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"pages_missing", table.PagesMissing},
            {"values_missing", table.ValuesMissing},
            {"last_update",
-            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(table.LastUpdate)},
+            table.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(table.LastUpdate))},
            {"renamed", renamed},
-           {"failure", table.Failure.empty() ? nlohmann::json() : nlohmann::json(table.Failure)}});
+           {"failure", table.Failure.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(table.Failure))}});
     }
     databases.push_back(
-        {{"name", database.Name},
+        {{"name", RepairedUtf8(database.Name)},
          {"unplaced", database.Unplaced},
          {"untyped_reason",
           database.Unplaced ? nlohmann::json("no database header or table definitions could be "
@@ -196,9 +197,9 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"usage_maps_read", database.UsageMapsRead},
          {"pages_in_order", database.InOrder},
          {"last_update",
-          database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(database.LastUpdate)},
-         {"sqlite", database.SqlitePath},
-         {"csv_folder", database.CsvFolder},
+          database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},
+         {"sqlite", RepairedUtf8(database.SqlitePath)},
+         {"csv_folder", RepairedUtf8(database.CsvFolder)},
          {"tables_left_out", database.TablesLeftOut},
          {"tables", tables}});
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/utf8_text.h"
 #include "recover/report_html_page.h"
 
 namespace quillon::recover {
@@ -12,51 +13,14 @@ namespace {
 
 constexpr std::size_t kFlushAt = 1 << 20;
 constexpr std::size_t kHexDigitsShown = 64;
-constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// The length of the UTF-8 sequence at text[at], 0 when it is not one.
-std::size_t SequenceLength(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return lead == 0 ? 0 : 1;
-  std::size_t length = 0;
-  std::uint32_t min = 0, code = 0;
-  if ((lead & 0xE0) == 0xC0) length = 2, min = 0x80, code = lead & 0x1F;
-  else if ((lead & 0xF0) == 0xE0) length = 3, min = 0x800, code = lead & 0x0F;
-  else if ((lead & 0xF8) == 0xF0) length = 4, min = 0x10000, code = lead & 0x07;
-  else return 0;
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(at + i) & 0x3F);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
-// Calls out(piece) for each valid sequence of text and out(U+FFFD) for each bad byte.
+// Calls out(piece) for each character of text, repaired as every output repairs text
+// (core/utf8_text.h); NUL, which a page must not hold, becomes U+FFFD too.
 template <class TOut>
 void EachCharacter(std::string_view text, TOut out) {
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = SequenceLength(text, at);
-    if (length == 0) {
-      out(std::string_view(kReplacement));
-      ++at;
-    } else {
-      out(text.substr(at, length));
-      at += length;
-    }
-  }
-}
-
-// The length of text without a last character that the cut left incomplete.
-std::size_t CharacterBoundary(const std::string& text) {
-  std::size_t lead = text.size();
-  while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
-  if (lead == 0) return text.size();
-  const unsigned char b = static_cast<unsigned char>(text[--lead]);
-  const std::size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
-  return lead + need > text.size() ? lead : text.size();
+  ForEachRepairedCharacter(text, [&](std::string_view piece) {
+    out(piece.size() == 1 && piece[0] == 0 ? kReplacementCharacter : piece);
+  });
 }
 
 std::string OffsetText(std::int64_t offset) {
@@ -142,7 +106,7 @@ class TCsvRows {
     const auto endField = [&] {
       if (length > limit.Bytes) {
         anyCut_ = true;
-        field.resize(CharacterBoundary(field));  // never half of a character
+        field.resize(CompleteCharactersLength(field));  // never half of a character
         field += "\xE2\x80\xA6";  // …
         if (limit.Hex) field += " (" + std::to_string(length / 2) + " 字节 bytes)";
       }
@@ -269,7 +233,13 @@ class TReportWriter {
     if (report_.Databases.empty())
       Warning("未找到任何表。 No table was found.");
     out_ << "<p class=\"hint\">在搜索框中输入文字以筛选行。 Type in a search box to filter the "
-            "rows.</p></header>\n<main>\n";
+            "rows.</p>\n";
+    // The rows below are read from the CSV files, so they show the apostrophe too.
+    out_ << "<p class=\"hint\">CSV 文件及本页中，以 = + - @、制表符或回车开头的文本值前加了一个撇号 (')，"
+            "以免电子表格把它当作公式执行；SQLite 文件保存原值。 In the CSV files and on this page, a "
+            "text value that begins with = + - @, a tab or a carriage return starts with an added "
+            "apostrophe (') so that no spreadsheet runs it as a formula; the SQLite file holds "
+            "the exact value.</p></header>\n<main>\n";
     for (const TDatabaseReport& database : report_.Databases) Database(database);
     out_ << "</main>\n" << kReportScript << "</body>\n</html>\n";
   }
@@ -483,8 +453,7 @@ std::string ValidUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   EachCharacter(text, [&](std::string_view piece) {
-    if (piece.size() == 1 && piece[0] == 0) out += kReplacement;
-    else out += piece;
+    out += piece;
   });
   return out;
 }

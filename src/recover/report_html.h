@@ -38,8 +38,7 @@ std::string HtmlText(std::string_view text);
 // U+2029 and control characters are written as \u escapes, so that nothing in it can end
 // the script element or the string.
 std::string JsonText(std::string_view text);
-// text with every byte sequence that is not UTF-8 (overlong, surrogate, beyond U+10FFFF,
-// cut short) replaced by U+FFFD.
+// text repaired as core/utf8_text.h says (each bad byte U+FFFD), and NUL as U+FFFD too.
 std::string ValidUtf8(std::string_view text);
 
 }  // namespace quillon::recover

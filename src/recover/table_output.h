@@ -16,6 +16,9 @@ namespace quillon::recover {
 struct TOutputColumn {
   std::string Name;
   std::string DeclaredType;  // the Access type, as SQLite declares it
+  // Text from the disk (a text or memo column): in the CSV file a value that a spreadsheet
+  // would run as a formula gets a leading apostrophe (core/csv_formula.h).
+  bool DefuseFormulas = false;
 };
 
 // The declared type of a column in SQLite. Each keeps the affinity its values need:
@@ -53,7 +56,8 @@ class TCsvWriter {
   TCsvWriter(const TCsvWriter&) = delete;
   TCsvWriter& operator=(const TCsvWriter&) = delete;
 
-  // Nulls are empty fields; blobs are hexadecimal digits.
+  // Nulls are empty fields; blobs are hexadecimal digits; text in a column that defuses
+  // formulas begins with an apostrophe where it would read as one.
   void Row(const std::vector<TValue>& values);
   void Finish();
 
@@ -62,6 +66,7 @@ class TCsvWriter {
   std::unique_ptr<TStream> stream_;
   std::string displayPath_;
   std::string buffer_;
+  std::vector<bool> defuse_;  // by column: DefuseFormulas
 };
 
 // name, or "name (2)", "name (3)" ...: the first not yet in used, which it is added to

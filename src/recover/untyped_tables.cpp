@@ -33,10 +33,12 @@ TValue TextOrNull(std::string text) {
 }  // namespace
 
 std::vector<TOutputColumn> UntypedColumns(std::size_t varColumns) {
-  std::vector<TOutputColumn> columns = {{"row", "TEXT"}, {"state", "TEXT"}, {"fixed", "TEXT"}};
+  // Only the variable columns hold text from the disk; the others are the program's own.
+  std::vector<TOutputColumn> columns = {
+      {"row", "TEXT", false}, {"state", "TEXT", false}, {"fixed", "TEXT", false}};
   for (std::size_t k = 1; k <= varColumns; ++k)
-    columns.push_back({"var" + std::to_string(k), "TEXT"});
-  columns.push_back({"notes", "TEXT"});
+    columns.push_back({"var" + std::to_string(k), "TEXT", true});
+  columns.push_back({"notes", "TEXT", false});
   return columns;
 }
 

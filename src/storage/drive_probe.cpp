@@ -1,5 +1,6 @@
 #include "storage/drive_probe.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -58,26 +59,47 @@ std::string DiskSizeText(std::uint64_t bytes) {
   return text;
 }
 
+namespace {
+
+// The drive's media type and size as its requests give them. A request that throws counts
+// as one that failed ("UNKNOWN", 0 bytes): the drive opened, so it is listed, and the drives
+// after it are still probed.
+void DescribeDrive(IDevice& drive, TProbedDrive& entry) {
+  try {
+    entry.MediaTypeName = GetMediaTypeName(drive);
+  } catch (const std::exception&) {
+    entry.MediaTypeName = MediaTypeName(-1);
+  }
+  try {
+    entry.Size = std::max<std::int64_t>(GetDriveSize(drive), 0);
+  } catch (const std::exception&) {
+    entry.Size = 0;
+  }
+}
+
+}  // namespace
+
 int ProbeDrives(IDeviceQueries& queries, const TPathConstants& constants,
                 const std::function<void(const TProbedDrive&)>& onDrive) {
   int listed = 0;
   for (int number = 0; number < kMaxDrives; ++number) {
     TProbedDrive entry;
+    entry.Number = number;
+    entry.EntryName = constants.DrivePrefix + std::to_string(number);
+    std::unique_ptr<IDevice> drive;
     try {
-      const std::string name = constants.DrivePrefix + std::to_string(number);
-      // The first drive that does not open ends the probe: the normal end of every probe.
-      const std::unique_ptr<IDevice> drive =
-          queries.OpenDevice(constants.DevicePrefix + name, TOpenMode::ReadWriteShared);
-      entry.Number = number;
-      entry.EntryName = name;
-      entry.MediaTypeName = GetMediaTypeName(*drive);
-      entry.Size = GetDriveSize(*drive);
-      entry.Caption = "HD" + std::to_string(number) + ", " + entry.MediaTypeName + ", [" +
-                      DiskSizeText(static_cast<std::uint64_t>(entry.Size)) + "]";
-      onDrive(entry);
+      drive = queries.OpenDevice(constants.DevicePrefix + entry.EntryName,
+                                 TOpenMode::ReadWriteShared);
     } catch (const std::exception&) {
+      // The first drive that does not open ends the probe: the normal end of every probe.
       break;  // no message: the drives already handed on stay listed
     }
+    DescribeDrive(*drive, entry);
+    drive.reset();
+    entry.Caption = "HD" + std::to_string(number) + ", " + entry.MediaTypeName + ", [" +
+                    DiskSizeText(static_cast<std::uint64_t>(entry.Size)) + "]";
+    // Outside the probe's own checks: what the receiver throws is its caller's to see.
+    onDrive(entry);
     ++listed;
   }
   return listed;

@@ -41,7 +41,9 @@ std::string DiskSizeText(std::uint64_t bytes);
 
 // Opens drive 0, 1, ... (at most kMaxDrives) in mode ReadWriteShared, as the system needs
 // for its requests, and hands each one that opens to onDrive at once, before the next is
-// tried. Stops silently at the first drive that does not open. Nothing is ever written.
+// tried. Stops silently at the first drive that does not open; a drive that opens but
+// whose requests fail (or throw) is listed as "UNKNOWN" of 0 bytes, and the probe goes on.
+// Nothing is ever written.
 // Returns the number of drives handed on.
 int ProbeDrives(IDeviceQueries& queries, const TPathConstants& constants,
                 const std::function<void(const TProbedDrive&)>& onDrive);

@@ -42,8 +42,10 @@ void TNTVolumeInfo::ReadDiskLocation() {
   const int driveType = queries_.DriveType(RootPath());
   DriveTypeCode = DriveTypeCodeOf(driveType);
   if (driveType != DriveRemovable && driveType != DriveFixed) return;
-  // The device is opened for reading and writing as the system requires for the extents
-  // request; nothing is written through it.
+  // The device is opened for reading and writing, as the volume list always opened it,
+  // although the extents request itself needs no access rights (DisksOfVolume asks for
+  // none): without administrator rights the open fails and the volume stays on drive 255.
+  // Nothing is written through it.
   std::unique_ptr<IDevice> device;
   try {
     device = queries_.OpenDevice(DevicePath(), TOpenMode::ReadWriteShared);

@@ -170,7 +170,9 @@ TEST_F(RecoveryCommandTest, AStopWhileReadingDecodesWhatWasReadAndASecondStopEnd
 
 TEST_F(RecoveryCommandTest, ACloseRequestLetsTheRecoveryFinishAndOpensNothing) {
   view_.OnProcessMessages = [&](int call) {
-    if (call == 2) EXPECT_FALSE(main_.FormCloseQuery());
+    if (call == 2) {
+      EXPECT_FALSE(main_.FormCloseQuery());
+    }
   };
   main_.RecoverBtnClick();
   EXPECT_TRUE(main_.CloseRequested());

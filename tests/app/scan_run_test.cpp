@@ -235,6 +235,45 @@ TEST_F(ScanRunTest, AFileFinishedAtOnceIsCompleteBeforeThePumpReturns) {
   EXPECT_TRUE(Complete());
 }
 
+// The session ends while another program has written the output: the final move is refused
+// inside FinishFileNow, which runs in the system's end-of-session message and must not
+// throw. The scan reports the failure once the pump returns to it, the other program's file
+// stays as it is, and this scan's complete file is kept under its partial name and logged.
+TEST_F(ScanRunTest, AFinishAtOnceWhoseMoveFailsThrowsNothingAndTheScanReportsIt) {
+  TImage image(4 * kChunkSize);
+  for (int chunk = 0; chunk < 4; ++chunk) image.PutPage(chunk * kChunkSize + 1024);
+  Choose(image);
+  const std::vector<std::uint8_t> theirs{'t', 'h', 'e', 'i', 'r', 's'};
+  bool threw = false;
+  int openInside = -1;
+  view_.OnProcessMessages = [&](int call) {
+    if (call != 2) return;
+    fs_.Put("/out.frag", theirs);
+    try {
+      main_.FinishFileNow();
+      main_.FinishFileNow();
+    } catch (...) {
+      threw = true;
+    }
+    openInside = fs_.OpenStreams() - 1;  // the source stays open until the scan's cleanup
+  };
+  try {
+    main_.button2Click();
+    ADD_FAILURE() << "the failed move was not reported";
+  } catch (const EQuillonError& error) {
+    EXPECT_NE(std::string(error.what()).find("was changed by another program"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(threw);
+  EXPECT_EQ(openInside, 0) << "the output is closed";
+  EXPECT_EQ(Output(), theirs);
+  EXPECT_TRUE(Complete("/out.frag.partial"));
+  EXPECT_EQ(main_.LastScan().PartialPath, "/out.frag.partial");
+  EXPECT_EQ(view_.Log.back(), "未完成的扫描文件保留为: /out.frag.partial");
+  EXPECT_EQ(fs_.OpenStreams(), 0);
+}
+
 TEST_F(ScanRunTest, StopPressedWhileIdleDoesNotStopTheNextScan) {
   TImage image(2 * kChunkSize);
   image.PutPage(kChunkSize + 4096);

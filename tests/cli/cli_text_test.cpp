@@ -95,16 +95,32 @@ TEST(ProgressLine, AClassicConsoleGetsSpacesInsteadOfEscapes) {
 }
 
 // The JSON library does the escaping; bytes that are not UTF-8 must neither make it throw
-// nor vanish: each becomes U+00XX, the value a "\u00XX" escape stands for.
+// nor vanish unmarked: each becomes U+FFFD, as on the report page.
 TEST(JsonString, EscapesQuotesControlsAndStrayBytes) {
   const auto line = [](const std::string& text) { return JsonLine(TJson(JsonSafeText(text))); };
   EXPECT_EQ(line("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(line("tab\there\x01"), "\"tab\\there\\u0001\"");
   EXPECT_EQ(line("扫描"), "\"扫描\"");
   // GBK bytes, not UTF-8; and a UTF-8 encoded surrogate, which is not valid UTF-8 either.
-  EXPECT_EQ(TJson::parse(line("\xB4\xC5")).get<std::string>(), "\u00b4\u00c5");
-  EXPECT_EQ(TJson::parse(line("a\xED\xA0\x80")).get<std::string>(), "a\u00ed\u00a0\u0080");
-  EXPECT_EQ(TJson::parse(line("\xE6\x89")).get<std::string>(), "\u00e6\u0089");  // cut short
+  EXPECT_EQ(TJson::parse(line("\xB4\xC5")).get<std::string>(), "\ufffd\ufffd");
+  EXPECT_EQ(TJson::parse(line("a\xED\xA0\x80")).get<std::string>(), "a\ufffd\ufffd\ufffd");
+  EXPECT_EQ(TJson::parse(line("\xE6\x89")).get<std::string>(), "\ufffd\ufffd");  // cut short
+  // A string that skipped JsonSafeText still gives a line, repaired by the same rule.
+  TJson raw;
+  raw["path"] = std::string("/tmp/\xCA\xFD\xBE\xDD");  // GBK for 数据
+  EXPECT_EQ(TJson::parse(JsonLine(raw))["path"].get<std::string>(),
+            "/tmp/\ufffd\ufffd\ufffd\ufffd");
+}
+
+// A line with a path of another code page is shown repaired and fitted by whole characters.
+TEST(ProgressLine, BytesThatAreNotUtf8AreShownAsReplacements) {
+  TRecordedConsole modern(true);
+  TProgressLine drawn(stderr, modern);
+  drawn.Show("out/\xBB\xD6\xE4\xB8");
+  ASSERT_EQ(modern.Written.size(), 1u);
+  EXPECT_EQ(modern.Written[0], "\rout/\uFFFD\uFFFD\uFFFD\uFFFD\033[K");
+  EXPECT_EQ(TerminalColumns("a\xE4\xB8"), 3);  // a cut sequence: two bad bytes
+  EXPECT_EQ(FitColumns("\xE4\xB8" "ab", 1), "\xE4");
 }
 
 TEST(CsvField, QuotesOnlyWhatNeedsIt) {

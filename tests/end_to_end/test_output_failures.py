@@ -18,6 +18,8 @@ import sys
 import tempfile
 import unittest
 
+from quillon_test_support import run_tests
+
 ARGS = None
 NOBODY = 65534
 
@@ -129,8 +131,7 @@ def main():
         os.chmod(folder, 0o755)
         ARGS.cli = shutil.copy2(ARGS.cli, os.path.join(folder, "quillon-cli"))
         os.chmod(ARGS.cli, 0o755)
-        program = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False)
-    sys.exit(not program.result.wasSuccessful())
+        run_tests([sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

@@ -19,23 +19,14 @@ import time
 import unittest
 import zlib
 
+from quillon_test_support import fragment_count, run_tests
+
 ARGS = None
 
 
 def run(*args, **kwargs):
     return subprocess.run([ARGS.cli, *args], capture_output=True, text=True, timeout=300,
                           **kwargs)
-
-
-def fragment_count(path):
-    """The number of fragments of a complete fragment file, read with Python's zlib."""
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:8] == b"\x07recover", "signature of %s" % path
-    inflater = zlib.decompressobj()
-    content = inflater.decompress(data[512:])
-    assert inflater.eof and inflater.unused_data.endswith(b"TEMP"), "trailer of %s" % path
-    return len(content) // 4096
 
 
 def read(path):
@@ -516,9 +507,7 @@ def main():
     parser.add_argument("--faulty-file", default="")
     parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "quillon-safety"))
     ARGS, rest = parser.parse_known_args()
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-    program = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False)
-    sys.exit(not program.result.wasSuccessful())
+    run_tests([sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

@@ -36,6 +36,8 @@ import subprocess
 import sys
 import unittest
 
+from quillon_test_support import run_tests, skip_part
+
 PAGE = 4096
 CHUNK = 262144
 CUT_AIM = 0.99
@@ -723,7 +725,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--make-image", help="quillon-make-image, for the sample disk image")
     ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    run_tests([sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

@@ -23,6 +23,8 @@ import sys
 import unittest
 import zlib
 
+from quillon_test_support import FragmentFile, run_tests, skip_part
+
 PAGE = 4096
 ARGS = None
 DEFINITION, HEADER, USAGE_MAP, CONTINUATION = 2, 3, 4, 5
@@ -72,8 +74,7 @@ def databases():
         found += sorted(glob.glob(os.path.join(real, "*.mdb")) +
                         glob.glob(os.path.join(real, "*.accdb")))
     else:
-        print(f"note: {real} is absent; the Access-written databases are not tested",
-              file=sys.stderr)
+        skip_part(f"{real} is absent; the Access-written databases are not tested")
     return found
 
 
@@ -108,7 +109,7 @@ class RecoverReading(unittest.TestCase):
                     offsets, pages, closing = read_page_map(os.path.join(out, "fragments.pagemap"))
                     self.assertEqual(offsets,
                                      [base + PAGE * p for p in manifest["candidate_pages"]])
-                    fragments = zlib.decompressobj().decompress(read(scanned)[512:])
+                    fragments = FragmentFile(read(scanned)).content
                     self.assertEqual(closing[4], zlib.crc32(fragments[:len(offsets) * PAGE]))
                     self.assertEqual(closing[2], len(db) + base + 64 * PAGE)
                     # The database's own pages, found here by their first bytes alone.
@@ -247,7 +248,7 @@ def main():
     parser.add_argument("--real", default="", help="Access-written databases; skipped if absent")
     parser.add_argument("--work", required=True)
     ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    run_tests([sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

@@ -16,7 +16,8 @@ import subprocess
 import sys
 import time
 import unittest
-import zlib
+
+from quillon_test_support import read_fragment_file, run_tests
 
 CHUNK = 262144
 STEP = 512
@@ -64,28 +65,6 @@ def short_row_page(owner, rows, row_length=14):
         struct.pack_into("<H", page, offset, 2)  # two columns
         page[offset + 2:offset + row_length] = bytes([k % 256]) * (row_length - 2)
     return bytes(page)
-
-
-def read_fragment_file(data):
-    """Checks the layout and returns (source path, source length, fragments)."""
-    assert data[0:8] == b"\x07recover", "signature"
-    assert data[8:12] == b"\x03AES" and data[12] == 0 and data[13:19] == b"\x05fixFI"
-    assert data[19:23] == bytes(4)
-    source_length = struct.unpack_from("<q", data, 23)[0]
-    assert struct.unpack_from("<6I", data, 31) == (0, 0, 512, 0, 0, 0)
-    path = data[55:512].split(b"\0", 1)[0].decode("utf-8")
-    assert data[512:514] == b"\x78\x01", "zlib header of level 1"
-    inflater = zlib.decompressobj()
-    content = inflater.decompress(data[512:])
-    assert inflater.eof, "the body's zlib stream does not end"
-    trailer = inflater.unused_data
-    body_end = len(data) - len(trailer)
-    pad = (4 - (body_end + 4) % 4) % 4
-    assert trailer == bytes(4 + pad) + b"TEMP", "trailer %r" % trailer[:16]
-    assert len(data) % 4 == 0
-    assert len(content) % FRAGMENT == 0
-    fragments = [content[k:k + FRAGMENT] for k in range(0, len(content), FRAGMENT)]
-    return path, source_length, fragments
 
 
 def run(*args, **kwargs):
@@ -353,7 +332,7 @@ def main():
     parser.add_argument("--samples", required=True)
     parser.add_argument("--work", required=True)
     ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    run_tests([sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

@@ -19,7 +19,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_scan import expected_fragments, read_fragment_file  # noqa: E402
+from quillon_test_support import read_fragment_file, run_tests  # noqa: E402
+from test_scan import expected_fragments  # noqa: E402
 
 ARGS = None
 
@@ -158,7 +159,7 @@ def main():
     parser.add_argument("--samples", required=True)
     parser.add_argument("--work", required=True)
     ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    run_tests([sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

@@ -13,12 +13,12 @@ import json
 import os
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import time
 import unittest
-import zlib
+
+from quillon_test_support import SKIP_RETURN_CODE, FragmentFile, run_tests
 
 ARGS = None
 FRAGMENT = 4096
@@ -26,15 +26,8 @@ FRAGMENT = 4096
 
 def read_fragment_file(data):
     """(source path bytes, source length, fragments) of a complete fragment file."""
-    assert data[0:8] == b"\x07recover", "signature"
-    source_length = struct.unpack_from("<q", data, 23)[0]
-    path = data[55:512].split(b"\0", 1)[0]
-    inflater = zlib.decompressobj()
-    content = inflater.decompress(data[512:])
-    assert inflater.eof, "the body's zlib stream does not end"
-    pad = (4 - (len(data) - len(inflater.unused_data) + 4) % 4) % 4
-    assert inflater.unused_data == bytes(4 + pad) + b"TEMP"
-    return path, source_length, [content[k:k + FRAGMENT] for k in range(0, len(content), FRAGMENT)]
+    fragment_file = FragmentFile(data)
+    return fragment_file.path_bytes, fragment_file.source_length, fragment_file.fragments
 
 
 def windows_path(path):
@@ -196,11 +189,10 @@ def main():
     ARGS.work = os.path.abspath(ARGS.work)
     ARGS.image = os.path.abspath(ARGS.image)
     if shutil.which("wine") is None:
-        print("skipped: Wine is not installed")
-        return 0
+        print("SKIPPED: Wine is not installed")
+        return SKIP_RETURN_CODE
     print("code page:", code_page())
-    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
-    return 0 if program.result.wasSuccessful() else 1
+    run_tests([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

@@ -582,7 +582,9 @@ TEST(NumberFromAnchors, NumbersAPieceFromOneAnchorUnlessAnythingInItDisagrees) {
   const TDatabasePages refused = NumberFromAnchors(source.Entries, source.Grid, anchors);
   EXPECT_EQ(source.NumberOf(4, refused), 20u);
   for (std::size_t i = 0; i < 16; ++i) {
-    if (i != 4) EXPECT_GE(source.NumberOf(i, refused), kUnnumberedPage) << i;
+    if (i != 4) {
+      EXPECT_GE(source.NumberOf(i, refused), kUnnumberedPage) << i;
+    }
   }
   EXPECT_EQ(source.NumberOf(26, refused), 40u);
   EXPECT_EQ(source.NumberOf(18, refused), 32u);

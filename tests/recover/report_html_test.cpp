@@ -160,7 +160,7 @@ TEST_F(ReportOfMadeUpRecovery, AReportThatCannotBeWrittenWholeIsReportedAndLeftN
   fileSystem_.NewFileFaults["out/report.html.partial"].WriteLimit = 1000;
   TNoProgress progress;
   try {
-    WriteReportHtml(report_, fileSystem_, {.OutputDir = "out"}, progress);
+    WriteReportHtml(report_, fileSystem_, {.OutputDir = "out", .Source = ""}, progress);
     FAIL() << "a write that fell short was not reported";
   } catch (const EQuillonError& error) {
     EXPECT_NE(std::string(error.what()).find("out/report.html.partial"), std::string::npos)
@@ -172,7 +172,7 @@ TEST_F(ReportOfMadeUpRecovery, AReportThatCannotBeWrittenWholeIsReportedAndLeftN
   // A CSV file gone between writing and reporting: named, and no report either.
   fileSystem_.NewFileFaults.clear();
   fileSystem_.Remove("out/database-1/t (1).csv");
-  EXPECT_THROW(WriteReportHtml(report_, fileSystem_, {.OutputDir = "out"}, progress),
+  EXPECT_THROW(WriteReportHtml(report_, fileSystem_, {.OutputDir = "out", .Source = ""}, progress),
                EQuillonError);
   EXPECT_FALSE(fileSystem_.Find("out/report.html"));
   EXPECT_FALSE(fileSystem_.Find("out/report.html.partial"));

@@ -56,6 +56,33 @@ TEST(DriveProbeTest, StopsAtTheFirstDriveThatDoesNotOpen) {
   EXPECT_EQ(gap.Opened.back(), "\\\\.\\physicaldrive1");
 }
 
+// A drive that opens but cannot be sized is listed as unknown, and the drives after it are
+// still probed and listed.
+TEST(DriveProbeTest, ADriveThatCannotBeSizedHidesNoDriveAfterIt) {
+  TFakeDeviceQueries machine;
+  machine.Drives[0] = Drive(10);
+  machine.Drives[1] = Drive(10);
+  machine.Drives[1].RequestsThrow = true;
+  machine.Drives[2] = Drive(1000, kRemovableMedia);
+  const auto found = Probe(machine);
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[1].Caption, "HD1, UNKNOWN, [0 B]");
+  EXPECT_EQ(found[1].Size, 0);
+  EXPECT_EQ(found[2].Caption, "HD2, Removable Drive, [7.66 GB]");
+  EXPECT_EQ(machine.Opened.size(), 4u);
+}
+
+// What the receiver of a drive throws is not taken for the end of the drives: it reaches
+// the caller of the probe.
+TEST(DriveProbeTest, AFailureOfTheReceiverIsNotSwallowed) {
+  TFakeDeviceQueries machine;
+  machine.Drives[0] = Drive(10);
+  machine.Drives[1] = Drive(10);
+  EXPECT_THROW(ProbeDrives(machine, testing::WindowPathConstants(),
+                           [](const TProbedDrive&) { throw EQuillonError("menu full"); }),
+               EQuillonError);
+}
+
 TEST(DriveProbeTest, AtMost256DrivesAreTried) {
   TFakeDeviceQueries machine;
   for (int n = 0; n <= 256; ++n) machine.Drives[n] = Drive(1);

@@ -25,6 +25,7 @@ struct TFakeDrive {
   std::optional<TDiskGeometry> Geometry;
   std::optional<TDiskGeometryEx> GeometryEx;
   std::optional<std::int64_t> Length;
+  bool RequestsThrow = false;  // the geometry requests throw, as a failing driver may make them
 };
 
 class TFakeDeviceQueries : public IDeviceQueries {
@@ -76,8 +77,14 @@ class TFakeDeviceQueries : public IDeviceQueries {
   class TDevice : public IDevice {
    public:
     TDevice(TFakeDrive drive, std::optional<TDiskExtent> extent) : drive_(drive), extent_(extent) {}
-    std::optional<TDiskGeometry> DriveGeometry() override { return drive_.Geometry; }
-    std::optional<TDiskGeometryEx> DriveGeometryEx() override { return drive_.GeometryEx; }
+    std::optional<TDiskGeometry> DriveGeometry() override {
+      if (drive_.RequestsThrow) throw EQuillonError("The request is not supported.");
+      return drive_.Geometry;
+    }
+    std::optional<TDiskGeometryEx> DriveGeometryEx() override {
+      if (drive_.RequestsThrow) throw EQuillonError("The request is not supported.");
+      return drive_.GeometryEx;
+    }
     std::optional<TDiskExtent> FirstDiskExtent() override { return extent_; }
     std::optional<std::int64_t> Length() override { return drive_.Length; }
 

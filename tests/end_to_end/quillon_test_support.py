@@ -1,0 +1,107 @@
+"""What the end-to-end tests share: one reader of fragment files, written from the file's
+layout with Python's zlib so that it checks the program independently, and one way to end
+a test run that tells ctest a skip from a pass.
+
+A fragment file: a 512-byte header ("\\x07recover", "\\x03AES", 0, "\\x05fixFI", 4 zero
+bytes, the source length as a signed 64-bit number at 23, six 32-bit fields at 31 that are
+(0, 0, 512, 0, 0, 0), the source path at 55 up to a NUL), a zlib stream of level 1 holding
+the 4096-byte fragments, then zero bytes that bring the end to a multiple of 4 after four of
+them, and "TEMP".
+"""
+
+import struct
+import sys
+import unittest
+import zlib
+
+FRAGMENT = 4096
+
+# How a text value from a disk stands in a CSV file we write: one that a spreadsheet would
+# take for a formula begins with an apostrophe.
+FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
+
+
+def formula_defused(value):
+    return "'" + value if value.startswith(FORMULA_STARTS) else value
+
+
+# ctest reports a test that exits with this code as skipped (SKIP_RETURN_CODE).
+SKIP_RETURN_CODE = 77
+
+
+class FragmentFile:
+    """A complete fragment file, every part of its layout checked (AssertionError names the
+    first that is wrong)."""
+
+    def __init__(self, data):
+        assert data[0:8] == b"\x07recover", "signature"
+        assert data[8:12] == b"\x03AES" and data[12] == 0 and data[13:19] == b"\x05fixFI", \
+            "header words"
+        assert data[19:23] == bytes(4), "reserved header bytes"
+        self.source_length = struct.unpack_from("<q", data, 23)[0]
+        assert struct.unpack_from("<6I", data, 31) == (0, 0, 512, 0, 0, 0), "header fields"
+        self.path_bytes = data[55:512].split(b"\0", 1)[0]
+        assert data[512:514] == b"\x78\x01", "zlib header of level 1"
+        inflater = zlib.decompressobj()
+        content = inflater.decompress(data[512:])
+        assert inflater.eof, "the body's zlib stream does not end"
+        trailer = inflater.unused_data
+        body_end = len(data) - len(trailer)
+        pad = (4 - (body_end + 4) % 4) % 4
+        assert trailer == bytes(4 + pad) + b"TEMP", "trailer %r" % trailer[:16]
+        assert len(data) % 4 == 0, "length not a multiple of 4"
+        assert len(content) % FRAGMENT == 0, "body not whole fragments"
+        self.content = content
+        self.fragments = [content[k:k + FRAGMENT] for k in range(0, len(content), FRAGMENT)]
+
+    @classmethod
+    def read(cls, path):
+        with open(path, "rb") as f:
+            return cls(f.read())
+
+    @property
+    def path(self):
+        return self.path_bytes.decode("utf-8")
+
+
+def read_fragment_file(data):
+    """(source path, source length, fragments) of a complete fragment file's bytes."""
+    fragment_file = FragmentFile(data)
+    return fragment_file.path, fragment_file.source_length, fragment_file.fragments
+
+
+def fragment_count(path):
+    """The number of fragments of the complete fragment file at path."""
+    return len(FragmentFile.read(path).fragments)
+
+
+# Parts of cases that could not run (a folder of fixtures is absent): the cases pass on what
+# they did check, and the run is reported as skipped all the same.
+_skipped_parts = []
+
+
+def skip_part(reason):
+    """Notes that part of a case was left out for reason; the run then ends as skipped."""
+    print("SKIPPED PART: " + reason, file=sys.stderr)
+    _skipped_parts.append(reason)
+
+
+def run_tests(argv, verbosity=2):
+    """Runs the unittest cases of __main__ and exits: 1 when any failed, SKIP_RETURN_CODE
+    when none failed but any case or part was skipped (each is listed with its reason: what
+    it needed was missing, so it proved nothing), 0 when every case ran whole and passed."""
+    program = unittest.main(argv=argv, exit=False, verbosity=verbosity)
+    result = program.result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    if result.testsRun == 0:
+        print("FAILED: no test ran", file=sys.stderr)
+        sys.exit(1)
+    if result.skipped or _skipped_parts:
+        sys.stdout.flush()
+        for test, reason in result.skipped:
+            print("SKIPPED: %s: %s" % (test.id(), reason), file=sys.stderr)
+        for reason in _skipped_parts:
+            print("SKIPPED: " + reason, file=sys.stderr)
+        sys.exit(SKIP_RETURN_CODE)
+    sys.exit(0)
