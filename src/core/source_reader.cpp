@@ -33,14 +33,92 @@ std::int64_t TSourceReader::AlignUp(std::int64_t value) const {
   return (value + alignment_ - 1) / alignment_ * alignment_;
 }
 
+TSourceReader::~TSourceReader() {
+  if (!aheadThread_.joinable()) return;
+  {
+    std::lock_guard lock(aheadLock_);
+    aheadQuit_ = true;
+  }
+  aheadChanged_.notify_all();
+  aheadThread_.join();
+}
+
 std::int64_t TSourceReader::NextData(std::int64_t from) {
+  std::lock_guard lock(streamLock_);
   const std::int64_t next = source_.NextDataOffset(from);
   return next < from ? from : next;
 }
 
+TSourceReader::TRawRead TSourceReader::LockedRead(std::int64_t offset, std::uint8_t* buffer,
+                                                  std::size_t n) {
+  std::lock_guard lock(streamLock_);
+  TRawRead read;
+  if (source_.Seek(offset, TSeekOrigin::Begin) != offset) {
+    read.Failure = source_.LastReadFailure();
+    return read;
+  }
+  read.Got = source_.Read(buffer, n);
+  read.Failure = read.Got == n ? TReadFailure::None : source_.LastReadFailure();
+  return read;
+}
+
 std::size_t TSourceReader::RawRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n) {
-  if (source_.Seek(offset, TSeekOrigin::Begin) != offset) return 0;
-  return source_.Read(buffer, n);
+  const TRawRead read = LockedRead(offset, buffer, n);
+  lastFailure_ = read.Failure;
+  return read.Got;
+}
+
+std::int64_t TSourceReader::ReadLengthOf(std::int64_t offset, std::size_t n) const {
+  // Chunk offsets are multiples of every sector size; only the length may need widening.
+  std::int64_t length = AlignUp(static_cast<std::int64_t>(n));
+  if (sourceLength_ >= 0) length = std::min(length, std::max<std::int64_t>(sourceLength_ - offset, 0));
+  return length;
+}
+
+void TSourceReader::ReadAhead(std::int64_t offset, std::size_t n) {
+  if (loss_ != TSourceLoss::None || stopped_ || n == 0) return;
+  const std::int64_t length = ReadLengthOf(offset, n);
+  // A chunk with a known bad place is read in pieces at once, on the scan's thread.
+  if (length <= 0 || unreadable_.Overlaps(offset, length)) return;
+  if (!aheadBuffer_) {
+    // Sized for the first chunk asked for: later ones are never longer.
+    aheadBuffer_ = std::make_unique<TAlignedBuffer>(
+        static_cast<std::size_t>(AlignUp(static_cast<std::int64_t>(n))));
+    aheadThread_ = std::thread([this] { ReadAheadLoop(); });
+  }
+  if (static_cast<std::size_t>(length) > aheadBuffer_->size()) return;
+  std::unique_lock lock(aheadLock_);
+  aheadChanged_.wait(lock, [&] { return ahead_.Offset < 0 || ahead_.Done; });
+  ahead_ = TAhead{offset, n, length, false, {}};
+  lock.unlock();
+  aheadChanged_.notify_all();
+}
+
+void TSourceReader::ReadAheadLoop() {
+  std::unique_lock lock(aheadLock_);
+  for (;;) {
+    aheadChanged_.wait(lock, [&] { return aheadQuit_ || (ahead_.Offset >= 0 && !ahead_.Done); });
+    if (aheadQuit_) return;
+    const std::int64_t offset = ahead_.Offset;
+    const auto length = static_cast<std::size_t>(ahead_.Length);
+    lock.unlock();
+    const TRawRead read = LockedRead(offset, aheadBuffer_->data(), length);
+    lock.lock();
+    ahead_.Read = read;
+    ahead_.Done = true;
+    aheadChanged_.notify_all();
+  }
+}
+
+bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, TRawRead& read) {
+  if (!aheadThread_.joinable()) return false;
+  std::unique_lock lock(aheadLock_);
+  if (ahead_.Offset < 0) return false;
+  aheadChanged_.wait(lock, [&] { return ahead_.Done; });
+  const bool same = ahead_.Offset == offset && ahead_.N == n;
+  read = ahead_.Read;
+  ahead_.Offset = -1;
+  return same;
 }
 
 bool TSourceReader::KeepReading(std::int64_t offset) {
@@ -52,7 +130,7 @@ bool TSourceReader::KeepReading(std::int64_t offset) {
 }
 
 bool TSourceReader::LostAt(std::int64_t position) {
-  switch (source_.LastReadFailure()) {
+  switch (LastFailure()) {
     case TReadFailure::Unreadable: return false;
     case TReadFailure::DeviceGone:
       loss_ = TSourceLoss::Gone;
@@ -62,7 +140,11 @@ bool TSourceReader::LostAt(std::int64_t position) {
   }
   // A short read where the source still holds bytes is a failure like any other: the
   // place is read again in pieces.
-  const std::int64_t length = source_.Length();
+  std::int64_t length = 0;
+  {
+    std::lock_guard lock(streamLock_);
+    length = source_.Length();
+  }
   if (length > position) return false;
   // The end came early. Reads never reach past the length the source had when the scan
   // began, so the source has become shorter (or a device ends before its reported size).
@@ -93,7 +175,7 @@ bool TSourceReader::ReadLevel(std::int64_t offset, std::uint8_t* buffer, std::si
       // A sector that delivers nothing without an error, before the end, is asked once
       // more before it counts as unreadable: such a read may be a passing hiccup.
       const bool lastLevel = level + 1 == units_.size();
-      if (got != length && lastLevel && source_.LastReadFailure() == TReadFailure::None) {
+      if (got != length && lastLevel && LastFailure() == TReadFailure::None) {
         if (!KeepReading(part)) return false;
         got = RawRead(part, at, length);
         if (got != length && LostAt(part + static_cast<std::int64_t>(got))) return false;
@@ -140,7 +222,7 @@ bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd)
     const std::size_t want = static_cast<std::size_t>(
         alignment_ > 1 ? sector : length);  // a raw device reads whole sectors only
     if (RawRead(at, probe, want) > 0) return true;
-    if (source_.LastReadFailure() == TReadFailure::DeviceGone) return false;
+    if (LastFailure() == TReadFailure::DeviceGone) return false;
   }
   return false;
 }
@@ -149,10 +231,26 @@ std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, 
                                      std::int64_t runEnd) {
   if (loss_ != TSourceLoss::None || stopped_ || n == 0) return 0;
   readSomething_ = false;
-  // Chunk offsets are multiples of every sector size; only the length may need widening.
-  std::int64_t length = AlignUp(static_cast<std::int64_t>(n));
-  if (sourceLength_ >= 0) length = std::min(length, std::max<std::int64_t>(sourceLength_ - offset, 0));
-  if (!ReadRecovering(offset, buffer, static_cast<std::size_t>(length))) {
+  const std::int64_t length = ReadLengthOf(offset, n);
+  TRawRead ahead;
+  bool read = false;
+  if (TakeReadAhead(offset, n, ahead) &&
+      !unreadable_.Overlaps(offset, length)) {  // nothing found bad since it was asked for
+    // The plain first read was made in the background: its bytes, or its failure, stand
+    // for ReadRecovering's own first read.
+    const auto wanted = static_cast<std::size_t>(length);
+    std::memcpy(buffer, aheadBuffer_->data(), std::min(ahead.Got, wanted));
+    lastFailure_ = ahead.Failure;
+    if (ahead.Got == wanted) {
+      readSomething_ = wanted > 0;
+      read = true;
+    } else if (!LostAt(offset + static_cast<std::int64_t>(ahead.Got))) {
+      read = ReadLevel(offset, buffer, wanted, 0);
+    }
+  } else {
+    read = ReadRecovering(offset, buffer, static_cast<std::size_t>(length));
+  }
+  if (!read) {
     return static_cast<std::size_t>(std::clamp<std::int64_t>(InterruptedAt() - offset, 0,
                                                              static_cast<std::int64_t>(n)));
   }

@@ -17,11 +17,20 @@
 // Reading a failing place again may take minutes (each failed read of a dying disk takes
 // seconds), so between any two of those reads the reader asks whether to go on: the scan
 // can be stopped there, and the window keeps answering meanwhile.
+//
+// Read-ahead: ReadAhead asks for the next chunk on the reader's own thread while the scan
+// tests the current one, so that the disk never waits. It makes only the one plain read
+// that ReadChunk would make first; ReadChunk takes its bytes, or, where it fell short, goes
+// on exactly as after its own first read (pieces, sectors, probes) on the calling thread.
+// The stream is used by one thread at a time.
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "core/aligned_buffer.h"
@@ -45,6 +54,15 @@ class TSourceReader {
   // sourceLength: the source's length when the scan began, or -1 where the system does not
   // tell it (a raw Windows device); no read reaches past a known length.
   TSourceReader(TStream& source, std::int64_t sourceLength);
+  // Waits for a read-ahead still under way.
+  ~TSourceReader();
+  TSourceReader(const TSourceReader&) = delete;
+  TSourceReader& operator=(const TSourceReader&) = delete;
+
+  // Starts reading the chunk of n bytes at offset (a chunk boundary) in the background, for
+  // the ReadChunk that asks for the same chunk next. Does nothing once the source is lost
+  // or the reading stopped, or where a part of the chunk is known to be unreadable.
+  void ReadAhead(std::int64_t offset, std::size_t n);
 
   // Asked before every read that a failure made necessary (the re-reading of a chunk in
   // pieces and sectors, the probes, a fragment's failing tail); false stops the reading at
@@ -78,7 +96,21 @@ class TSourceReader {
   std::int64_t StopOffset() const { return stopOffset_; }  // everything before it was read
 
  private:
+  struct TRawRead {
+    std::size_t Got = 0;
+    TReadFailure Failure = TReadFailure::None;  // why it fell short
+  };
+  // One plain read; the stream's lock is held for it alone. Safe from either thread.
+  TRawRead LockedRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
+  // One plain read on the scan's thread; LastFailure() then says why it fell short.
   std::size_t RawRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
+  TReadFailure LastFailure() const { return lastFailure_; }
+  // The length of the chunk of n bytes at offset as it is read: widened to whole sectors,
+  // never past the source's known end.
+  std::int64_t ReadLengthOf(std::int64_t offset, std::size_t n) const;
+  // Waits for the read-ahead's read; true when one for exactly this chunk was made.
+  bool TakeReadAhead(std::int64_t offset, std::size_t n, TRawRead& read);
+  void ReadAheadLoop();
   // Reads [offset, offset + n) (aligned, or at the source's end) with recovery. Returns
   // false when the source was lost or the reading stopped inside it; InterruptedAt() then
   // says how far it got.
@@ -96,6 +128,8 @@ class TSourceReader {
   std::int64_t AlignUp(std::int64_t value) const;
 
   TStream& source_;
+  std::mutex streamLock_;  // the stream's position and last failure belong to one read
+  TReadFailure lastFailure_ = TReadFailure::None;  // of the scan thread's last RawRead
   std::int64_t sourceLength_;
   std::int64_t alignment_;
   std::vector<std::int64_t> units_;  // recovery units: pieces, then sectors
@@ -108,6 +142,21 @@ class TSourceReader {
   bool stopped_ = false;
   std::int64_t stopOffset_ = 0;
   std::unique_ptr<TAlignedBuffer> bounce_;  // for reads that must be widened to sectors
+
+  // The read-ahead: at most one chunk, requested by the scan thread, read by aheadThread_.
+  struct TAhead {
+    std::int64_t Offset = -1;  // -1: nothing requested
+    std::size_t N = 0;
+    std::int64_t Length = 0;   // what is read: ReadLengthOf(Offset, N)
+    bool Done = false;
+    TRawRead Read;
+  };
+  std::unique_ptr<TAlignedBuffer> aheadBuffer_;
+  std::mutex aheadLock_;
+  std::condition_variable aheadChanged_;
+  TAhead ahead_;              // guarded by aheadLock_
+  bool aheadQuit_ = false;    // guarded by aheadLock_
+  std::thread aheadThread_;   // started at the first ReadAhead
 };
 
 }  // namespace quillon
