@@ -27,7 +27,7 @@ class TParallelDeflater {
   using TSink = std::function<void(const std::uint8_t* data, std::size_t n)>;
 
   // Input bytes per block: large enough that the dictionary and the flush cost little.
-  static constexpr std::size_t kBlockSize = 256 * 1024;
+  static constexpr std::size_t kBlockSize = 1024 * 1024;
 
   // Starts the workers. level, memLevel and strategy are deflate's; the window is 32 KiB.
   TParallelDeflater(unsigned workers, int level, int memLevel, int strategy);
