@@ -29,18 +29,6 @@ bool IsCandidateAt(const std::uint8_t* stepStart) {
   return IsCandidatePage(record);
 }
 
-// Whether testing the chunk may read beyond it: a step in its last 4096 bytes may begin a
-// candidate (or a kept page), whose bytes then run past the chunk.
-bool MayReadPastChunk(const std::uint8_t* chunk, std::size_t delivered, bool keepsOtherPages) {
-  const std::size_t firstStep =
-      delivered > kFragmentSize ? (delivered - kFragmentSize) / kStepSize * kStepSize + kStepSize : 0;
-  for (std::size_t step = firstStep; step < delivered; step += kStepSize) {
-    if (StartsLikePage(chunk + step)) return true;
-    if (keepsOtherPages && MayBeginKeptPage(chunk + step)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
@@ -95,18 +83,12 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
 
     const std::size_t delivered =
         reader.ReadChunk(position, chunk.data(), static_cast<std::size_t>(chunkLength), endNow);
-    // The next chunk is read while this one is tested. Where a page near the chunk's end
-    // may need bytes beyond it, those are read first, as without read-ahead: the source
-    // then sees the same reads in the same order (a bad place found by the page's read is
-    // never read again by the chunk's).
+    // The next chunk is read while this one is tested; a page near this chunk's end takes
+    // its bytes beyond the chunk from that read.
     const std::int64_t next = position + chunkLength;
-    const bool readAhead = delivered == static_cast<std::size_t>(chunkLength) && next < endNow;
-    const auto startReadAhead = [&] {
+    if (delivered == static_cast<std::size_t>(chunkLength) && next < endNow) {
       reader.ReadAhead(next, static_cast<std::size_t>(std::min(kChunkSize, endNow - next)));
-    };
-    const bool readsPastChunk =
-        readAhead && MayReadPastChunk(chunk.data(), delivered, keepsOtherPages);
-    if (readAhead && !readsPastChunk) startReadAhead();
+    }
     // Step records never see stale bytes of an earlier chunk past what was delivered.
     std::memset(chunk.data() + delivered, 0, kPageHeadSize);
 
@@ -139,7 +121,6 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
       writer.AddFragment(bytes);
       host.FragmentAdded(result.Fragments - 1, at, bytes);
     }
-    if (readsPastChunk) startReadAhead();
     if (reader.Loss() != TSourceLoss::None) {
       position = reader.LossOffset();
       break;

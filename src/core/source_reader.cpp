@@ -110,6 +110,26 @@ void TSourceReader::ReadAheadLoop() {
   }
 }
 
+TSourceReader::TAheadPart TSourceReader::FromReadAhead(std::int64_t offset, std::uint8_t* buffer,
+                                                       std::size_t n) {
+  if (!aheadThread_.joinable()) return TAheadPart::NotThere;
+  const auto length = static_cast<std::int64_t>(n);
+  std::unique_lock lock(aheadLock_);
+  if (ahead_.Offset < 0 || offset < ahead_.Offset ||
+      offset + length > ahead_.Offset + ahead_.Length ||
+      unreadable_.Overlaps(offset, length)) {
+    return TAheadPart::NotThere;
+  }
+  aheadChanged_.wait(lock, [&] { return ahead_.Done; });
+  const std::int64_t from = offset - ahead_.Offset;
+  if (static_cast<std::int64_t>(ahead_.Read.Got) >= from + length) {
+    std::memcpy(buffer, aheadBuffer_->data() + from, n);
+    return TAheadPart::Copied;
+  }
+  return ahead_.Read.Failure == TReadFailure::Unreadable ? TAheadPart::Unreadable
+                                                         : TAheadPart::NotThere;
+}
+
 bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, TRawRead& read) {
   if (!aheadThread_.joinable()) return false;
   std::unique_lock lock(aheadLock_);
@@ -287,7 +307,14 @@ void TSourceReader::ReadFragment(std::int64_t offset,
   if (!bounce_) bounce_ = std::make_unique<TAlignedBuffer>(kFragmentSize + 2 * kMaxAlignment);
   const auto readLength = static_cast<std::size_t>(readTo - readFrom);
   std::int64_t delivered = readTo;
-  if (!ReadRecovering(readFrom, bounce_->data(), readLength)) delivered = InterruptedAt();
+  bool read = true;
+  switch (FromReadAhead(readFrom, bounce_->data(), readLength)) {
+    case TAheadPart::Copied: break;
+    // The read-ahead stands for the plain read, which failed: on to pieces and sectors.
+    case TAheadPart::Unreadable: read = ReadLevel(readFrom, bounce_->data(), readLength, 0); break;
+    case TAheadPart::NotThere: read = ReadRecovering(readFrom, bounce_->data(), readLength); break;
+  }
+  if (!read) delivered = InterruptedAt();
   const std::int64_t usable = std::min(to, delivered) - from;
   if (usable > 0) {
     std::memcpy(fragment.data() + chunkHas, bounce_->data() + (from - readFrom),

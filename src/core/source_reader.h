@@ -22,7 +22,9 @@
 // tests the current one, so that the disk never waits. It makes only the one plain read
 // that ReadChunk would make first; ReadChunk takes its bytes, or, where it fell short, goes
 // on exactly as after its own first read (pieces, sectors, probes) on the calling thread.
-// The stream is used by one thread at a time.
+// A fragment's bytes beyond the current chunk come from that read too: where it failed
+// there, they are read at once in pieces and sectors, so a bad place costs the same reads
+// as without read-ahead. The stream is used by one thread at a time.
 
 #include <condition_variable>
 #include <cstdint>
@@ -110,6 +112,14 @@ class TSourceReader {
   std::int64_t ReadLengthOf(std::int64_t offset, std::size_t n) const;
   // Waits for the read-ahead's read; true when one for exactly this chunk was made.
   bool TakeReadAhead(std::int64_t offset, std::size_t n, TRawRead& read);
+  enum class TAheadPart {
+    Copied,      // the bytes came from the read-ahead
+    Unreadable,  // the read-ahead failed inside them with a read error
+    NotThere,    // no read-ahead holds them, or a bad place is known there since
+  };
+  // For n bytes at offset that a fragment needs: waits for the read-ahead when it holds
+  // them, and copies them to buffer where it read them.
+  TAheadPart FromReadAhead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
   void ReadAheadLoop();
   // Reads [offset, offset + n) (aligned, or at the source's end) with recovery. Returns
   // false when the source was lost or the reading stopped inside it; InterruptedAt() then
