@@ -44,7 +44,10 @@ TSourceReader::~TSourceReader() {
 }
 
 std::int64_t TSourceReader::NextData(std::int64_t from) {
-  std::lock_guard lock(streamLock_);
+  // While the read-ahead reads, the answer is "cannot tell": waiting for that read would
+  // hold up the chunk's test, and a chunk of a hole read meanwhile is read quickly.
+  std::unique_lock lock(streamLock_, std::try_to_lock);
+  if (!lock.owns_lock()) return from;
   const std::int64_t next = source_.NextDataOffset(from);
   return next < from ? from : next;
 }
@@ -80,16 +83,24 @@ void TSourceReader::ReadAhead(std::int64_t offset, std::size_t n) {
   const std::int64_t length = ReadLengthOf(offset, n);
   // A chunk with a known bad place is read in pieces at once, on the scan's thread.
   if (length <= 0 || unreadable_.Overlaps(offset, length)) return;
-  if (!aheadBuffer_) {
-    // Sized for the first chunk asked for: later ones are never longer.
-    aheadBuffer_ = std::make_unique<TAlignedBuffer>(
-        static_cast<std::size_t>(AlignUp(static_cast<std::int64_t>(n))));
-    aheadThread_ = std::thread([this] { ReadAheadLoop(); });
-  }
-  if (static_cast<std::size_t>(length) > aheadBuffer_->size()) return;
+  if (!aheadThread_.joinable()) aheadThread_ = std::thread([this] { ReadAheadLoop(); });
   std::unique_lock lock(aheadLock_);
-  aheadChanged_.wait(lock, [&] { return ahead_.Offset < 0 || ahead_.Done; });
-  ahead_ = TAhead{offset, n, length, false, {}};
+  if (ahead_.size() >= kReadAheadDepth) return;
+  for (const TAhead& asked : ahead_) {
+    if (asked.Offset == offset) return;
+  }
+  TAhead chunk;
+  chunk.Offset = offset;
+  chunk.N = n;
+  chunk.Length = length;
+  if (!spareBuffers_.empty()) {
+    chunk.Buffer = std::move(spareBuffers_.back());
+    spareBuffers_.pop_back();
+  }
+  if (!chunk.Buffer || chunk.Buffer->size() < static_cast<std::size_t>(length)) {
+    chunk.Buffer = std::make_unique<TAlignedBuffer>(static_cast<std::size_t>(length));
+  }
+  ahead_.push_back(std::move(chunk));
   lock.unlock();
   aheadChanged_.notify_all();
 }
@@ -97,47 +108,73 @@ void TSourceReader::ReadAhead(std::int64_t offset, std::size_t n) {
 void TSourceReader::ReadAheadLoop() {
   std::unique_lock lock(aheadLock_);
   for (;;) {
-    aheadChanged_.wait(lock, [&] { return aheadQuit_ || (ahead_.Offset >= 0 && !ahead_.Done); });
+    TAhead* next = nullptr;
+    aheadChanged_.wait(lock, [&] {
+      for (TAhead& asked : ahead_) {
+        if (!asked.Reading) {
+          next = &asked;
+          break;
+        }
+      }
+      return aheadQuit_ || next != nullptr;
+    });
     if (aheadQuit_) return;
-    const std::int64_t offset = ahead_.Offset;
-    const auto length = static_cast<std::size_t>(ahead_.Length);
+    // The entry stays where it is: the scan thread drops only chunks that are done.
+    next->Reading = true;
+    const std::int64_t offset = next->Offset;
+    const auto length = static_cast<std::size_t>(next->Length);
+    std::uint8_t* buffer = next->Buffer->data();
     lock.unlock();
-    const TRawRead read = LockedRead(offset, aheadBuffer_->data(), length);
+    const TRawRead read = LockedRead(offset, buffer, length);
     lock.lock();
-    ahead_.Read = read;
-    ahead_.Done = true;
+    next->Read = read;
+    next->Done = true;
     aheadChanged_.notify_all();
   }
 }
 
-TSourceReader::TAheadPart TSourceReader::FromReadAhead(std::int64_t offset, std::uint8_t* buffer,
-                                                       std::size_t n) {
-  if (!aheadThread_.joinable()) return TAheadPart::NotThere;
-  const auto length = static_cast<std::int64_t>(n);
-  std::unique_lock lock(aheadLock_);
-  if (ahead_.Offset < 0 || offset < ahead_.Offset ||
-      offset + length > ahead_.Offset + ahead_.Length ||
-      unreadable_.Overlaps(offset, length)) {
-    return TAheadPart::NotThere;
-  }
-  aheadChanged_.wait(lock, [&] { return ahead_.Done; });
-  const std::int64_t from = offset - ahead_.Offset;
-  if (static_cast<std::int64_t>(ahead_.Read.Got) >= from + length) {
-    std::memcpy(buffer, aheadBuffer_->data() + from, n);
-    return TAheadPart::Copied;
-  }
-  return ahead_.Read.Failure == TReadFailure::Unreadable ? TAheadPart::Unreadable
-                                                         : TAheadPart::NotThere;
+void TSourceReader::WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead) {
+  aheadChanged_.wait(lock, [&] { return ahead.Done; });
 }
 
-bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, TRawRead& read) {
-  if (!aheadThread_.joinable()) return false;
+void TSourceReader::DropOldest(std::unique_lock<std::mutex>& lock) {
+  WaitFor(lock, ahead_.front());
+  spareBuffers_.push_back(std::move(ahead_.front().Buffer));
+  ahead_.pop_front();
+}
+
+TSourceReader::TAheadPart TSourceReader::FromReadAhead(std::int64_t offset, std::uint8_t* buffer,
+                                                       std::size_t n) {
+  const auto length = static_cast<std::int64_t>(n);
+  if (unreadable_.Overlaps(offset, length)) return TAheadPart::NotThere;
   std::unique_lock lock(aheadLock_);
-  if (ahead_.Offset < 0) return false;
-  aheadChanged_.wait(lock, [&] { return ahead_.Done; });
-  const bool same = ahead_.Offset == offset && ahead_.N == n;
-  read = ahead_.Read;
-  ahead_.Offset = -1;
+  for (const TAhead& asked : ahead_) {
+    if (offset < asked.Offset || offset + length > asked.Offset + asked.Length) continue;
+    WaitFor(lock, asked);
+    const std::int64_t from = offset - asked.Offset;
+    if (static_cast<std::int64_t>(asked.Read.Got) >= from + length) {
+      std::memcpy(buffer, asked.Buffer->data() + from, n);
+      return TAheadPart::Copied;
+    }
+    return asked.Read.Failure == TReadFailure::Unreadable ? TAheadPart::Unreadable
+                                                          : TAheadPart::NotThere;
+  }
+  return TAheadPart::NotThere;
+}
+
+bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
+                                  std::uint8_t* buffer, TRawRead& read) {
+  std::unique_lock lock(aheadLock_);
+  while (!ahead_.empty() && ahead_.front().Offset < offset) DropOldest(lock);
+  if (ahead_.empty() || ahead_.front().Offset != offset) return false;
+  const TAhead& chunk = ahead_.front();
+  WaitFor(lock, chunk);
+  const bool same = chunk.N == n;
+  if (same) {
+    read = chunk.Read;
+    std::memcpy(buffer, chunk.Buffer->data(), std::min(read.Got, length));
+  }
+  DropOldest(lock);
   return same;
 }
 
@@ -252,14 +289,13 @@ std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, 
   if (loss_ != TSourceLoss::None || stopped_ || n == 0) return 0;
   readSomething_ = false;
   const std::int64_t length = ReadLengthOf(offset, n);
+  const auto wanted = static_cast<std::size_t>(length);
   TRawRead ahead;
   bool read = false;
-  if (TakeReadAhead(offset, n, ahead) &&
+  if (TakeReadAhead(offset, n, wanted, buffer, ahead) &&
       !unreadable_.Overlaps(offset, length)) {  // nothing found bad since it was asked for
     // The plain first read was made in the background: its bytes, or its failure, stand
     // for ReadRecovering's own first read.
-    const auto wanted = static_cast<std::size_t>(length);
-    std::memcpy(buffer, aheadBuffer_->data(), std::min(ahead.Got, wanted));
     lastFailure_ = ahead.Failure;
     if (ahead.Got == wanted) {
       readSomething_ = wanted > 0;

@@ -28,6 +28,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,8 @@ namespace quillon {
 
 inline constexpr std::int64_t kRecoveryPieceSize = 4096;
 inline constexpr std::int64_t kSectorSize = 512;
+// Chunks read ahead at most: two keep a request waiting at the disk while one is served.
+inline constexpr std::size_t kReadAheadDepth = 2;
 
 enum class TSourceLoss {
   None,
@@ -62,8 +65,10 @@ class TSourceReader {
   TSourceReader& operator=(const TSourceReader&) = delete;
 
   // Starts reading the chunk of n bytes at offset (a chunk boundary) in the background, for
-  // the ReadChunk that asks for the same chunk next. Does nothing once the source is lost
-  // or the reading stopped, or where a part of the chunk is known to be unreadable.
+  // a ReadChunk that asks for the same chunk later; up to kReadAheadDepth chunks are read
+  // ahead, in the order asked. Does nothing when that chunk is already asked for, when as
+  // many are, once the source is lost or the reading stopped, or where a part of the chunk
+  // is known to be unreadable.
   void ReadAhead(std::int64_t offset, std::size_t n);
 
   // Asked before every read that a failure made necessary (the re-reading of a chunk in
@@ -87,7 +92,8 @@ class TSourceReader {
                     std::int64_t chunkOffset, const std::uint8_t* chunk, std::size_t chunkBytes);
 
   // The first offset at or after from that may hold anything but zeros (holes of a sparse
-  // file are skipped); from itself when the system cannot tell.
+  // file are skipped); from itself when the system cannot tell, or while the read-ahead
+  // is reading.
   std::int64_t NextData(std::int64_t from);
 
   const TByteRanges& Unreadable() const { return unreadable_; }
@@ -110,8 +116,11 @@ class TSourceReader {
   // The length of the chunk of n bytes at offset as it is read: widened to whole sectors,
   // never past the source's known end.
   std::int64_t ReadLengthOf(std::int64_t offset, std::size_t n) const;
-  // Waits for the read-ahead's read; true when one for exactly this chunk was made.
-  bool TakeReadAhead(std::int64_t offset, std::size_t n, TRawRead& read);
+  // Drops the read-ahead's chunks before offset; when the next one is exactly this chunk,
+  // waits for its read, copies what it delivered (up to length bytes) to buffer and
+  // returns true with the read's outcome.
+  bool TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
+                     std::uint8_t* buffer, TRawRead& read);
   enum class TAheadPart {
     Copied,      // the bytes came from the read-ahead
     Unreadable,  // the read-ahead failed inside them with a read error
@@ -153,19 +162,26 @@ class TSourceReader {
   std::int64_t stopOffset_ = 0;
   std::unique_ptr<TAlignedBuffer> bounce_;  // for reads that must be widened to sectors
 
-  // The read-ahead: at most one chunk, requested by the scan thread, read by aheadThread_.
+  // The read-ahead: chunks asked for by the scan thread, read in order by aheadThread_.
   struct TAhead {
-    std::int64_t Offset = -1;  // -1: nothing requested
+    std::int64_t Offset = 0;
     std::size_t N = 0;
-    std::int64_t Length = 0;   // what is read: ReadLengthOf(Offset, N)
+    std::int64_t Length = 0;  // what is read: ReadLengthOf(Offset, N)
+    bool Reading = false;     // taken by aheadThread_
     bool Done = false;
     TRawRead Read;
+    std::unique_ptr<TAlignedBuffer> Buffer;
   };
-  std::unique_ptr<TAlignedBuffer> aheadBuffer_;
+  // Waits until the chunk's read is done; called with aheadLock_ held.
+  void WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead);
+  // Drops the oldest chunk once it is read; called with aheadLock_ held.
+  void DropOldest(std::unique_lock<std::mutex>& lock);
+
   std::mutex aheadLock_;
   std::condition_variable aheadChanged_;
-  TAhead ahead_;              // guarded by aheadLock_
-  bool aheadQuit_ = false;    // guarded by aheadLock_
+  std::deque<TAhead> ahead_;  // oldest first; guarded by aheadLock_, as are the two below
+  std::vector<std::unique_ptr<TAlignedBuffer>> spareBuffers_;
+  bool aheadQuit_ = false;
   std::thread aheadThread_;   // started at the first ReadAhead
 };
 
