@@ -45,8 +45,9 @@ namespace quillon {
 
 inline constexpr std::int64_t kRecoveryPieceSize = 4096;
 inline constexpr std::int64_t kSectorSize = 512;
-// Chunks read ahead at most: two keep a request waiting at the disk while one is served.
-inline constexpr std::size_t kReadAheadDepth = 2;
+// Chunks read ahead at most: a few keep the disk busy through the moments when the scan's
+// threads wait for a core (1 MiB of buffers).
+inline constexpr std::size_t kReadAheadDepth = 4;
 
 enum class TSourceLoss {
   None,
