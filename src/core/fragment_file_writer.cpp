@@ -64,6 +64,8 @@ void TFragmentFileWriter::WriteHeader(const std::string& sourcePath, std::int64_
 
   outBuffer_.resize(kOutputBufferSize);
   if (workers_ > 1) {
+    // The workers' output is gathered in outBuffer_ through zs_'s output fields, as the
+    // one-thread stream's is, so both write the file in the same whole pieces.
     parallel_ = std::make_unique<TParallelDeflater>(workers_, kDeflateLevel, kDeflateMemLevel,
                                                     Z_DEFAULT_STRATEGY);
     compressing_ = true;
@@ -106,12 +108,13 @@ void TFragmentFileWriter::Finish() {
                                    static_cast<std::uint8_t>(adler >> 8),
                                    static_cast<std::uint8_t>(adler)};  // big-endian
     TakeCompressed(check, sizeof check);
-  }
-  while (!parallel_) {
-    const int rc = deflate(&zs_, Z_FINISH);
-    ThrowIfZlibFailed(rc);
-    if (rc == Z_STREAM_END) break;
-    if (zs_.avail_out == 0) FlushFullBuffer();
+  } else {
+    for (;;) {
+      const int rc = deflate(&zs_, Z_FINISH);
+      ThrowIfZlibFailed(rc);
+      if (rc == Z_STREAM_END) break;
+      if (zs_.avail_out == 0) FlushFullBuffer();
+    }
   }
   const std::size_t pending = outBuffer_.size() - zs_.avail_out;
   if (pending > 0) WriteAll(outBuffer_.data(), pending);
