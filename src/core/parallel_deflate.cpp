@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <new>
 
 #include "core/errors.h"
 
@@ -149,7 +150,11 @@ void TParallelDeflater::WorkerLoop() {
       job = todo_.front();
       todo_.pop_front();
     }
-    const bool ok = ready && DeflateBlock(zs, job->Dictionary, job->Input, job->Last, job->Output);
+    bool ok = false;
+    try {  // out of memory for the output fails the block, not the program
+      ok = ready && DeflateBlock(zs, job->Dictionary, job->Input, job->Last, job->Output);
+    } catch (const std::bad_alloc&) {
+    }
     job->Adler = static_cast<std::uint32_t>(
         adler32(1, job->Input.data(), static_cast<uInt>(job->Input.size())));
     {
