@@ -5,6 +5,7 @@
 #include <optional>
 #include <limits>
 #include <memory>
+#include <thread>
 
 #include "app/branding.h"
 #include "app/source_menu.h"
@@ -227,7 +228,9 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
   StopRequested = false;
   lastScan_ = {};
   std::unique_ptr<TStream> source;
-  TFragmentFileWriter writer(outputFileSystem != nullptr ? *outputFileSystem : fileSystem_);
+  // The body is compressed on every core: a dense source is otherwise bound by one.
+  TFragmentFileWriter writer(outputFileSystem != nullptr ? *outputFileSystem : fileSystem_,
+                             std::max(1u, std::thread::hardware_concurrency()));
   finishedEarly_ = false;
   earlyFinishFailure_ = nullptr;
   TChunkLoopResult loop;

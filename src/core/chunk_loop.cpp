@@ -83,6 +83,14 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
 
     const std::size_t delivered =
         reader.ReadChunk(position, chunk.data(), static_cast<std::size_t>(chunkLength), endNow);
+    // The next chunks are read while this one is tested; a page near this chunk's end
+    // takes its bytes beyond the chunk from that read.
+    if (delivered == static_cast<std::size_t>(chunkLength)) {
+      std::int64_t next = position + chunkLength;
+      for (std::size_t k = 0; k < kReadAheadDepth && next < endNow; ++k, next += kChunkSize) {
+        reader.ReadAhead(next, static_cast<std::size_t>(std::min(kChunkSize, endNow - next)));
+      }
+    }
     // Step records never see stale bytes of an earlier chunk past what was delivered.
     std::memset(chunk.data() + delivered, 0, kPageHeadSize);
 

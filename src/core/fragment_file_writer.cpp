@@ -22,7 +22,8 @@ void ThrowIfZlibFailed(int rc) {
 
 }  // namespace
 
-TFragmentFileWriter::TFragmentFileWriter(IFileSystem& fileSystem) : output_(fileSystem) {}
+TFragmentFileWriter::TFragmentFileWriter(IFileSystem& fileSystem, unsigned workers)
+    : workers_(std::max(1u, workers)), output_(fileSystem) {}
 
 TFragmentFileWriter::~TFragmentFileWriter() {
   // Never a move from here: a writer that is destroyed without Close did not end well.
@@ -62,6 +63,18 @@ void TFragmentFileWriter::WriteHeader(const std::string& sourcePath, std::int64_
   WriteAll(header, sizeof header);
 
   outBuffer_.resize(kOutputBufferSize);
+  if (workers_ > 1) {
+    // The workers' output is gathered in outBuffer_ through zs_'s output fields, as the
+    // one-thread stream's is, so both write the file in the same whole pieces.
+    parallel_ = std::make_unique<TParallelDeflater>(workers_, kDeflateLevel, kDeflateMemLevel,
+                                                    Z_DEFAULT_STRATEGY);
+    compressing_ = true;
+    zs_.next_out = outBuffer_.data();
+    zs_.avail_out = static_cast<uInt>(outBuffer_.size());
+    const auto head = TParallelDeflater::StreamHeader(kDeflateLevel);
+    TakeCompressed(head.data(), head.size());
+    return;
+  }
   zs_ = z_stream{};
   ThrowIfZlibFailed(deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, kDeflateWindowBits,
                                  kDeflateMemLevel, Z_DEFAULT_STRATEGY));
@@ -71,6 +84,12 @@ void TFragmentFileWriter::WriteHeader(const std::string& sourcePath, std::int64_
 }
 
 void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment) {
+  if (parallel_) {
+    parallel_->Add(fragment.data(), fragment.size(),
+                   [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); });
+    ++fragmentCount_;
+    return;
+  }
   zs_.next_in = const_cast<Bytef*>(fragment.data());  // zlib's API is not const-correct
   zs_.avail_in = static_cast<uInt>(fragment.size());
   while (zs_.avail_in > 0) {
@@ -81,11 +100,21 @@ void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSiz
 }
 
 void TFragmentFileWriter::Finish() {
-  for (;;) {
-    const int rc = deflate(&zs_, Z_FINISH);
-    ThrowIfZlibFailed(rc);
-    if (rc == Z_STREAM_END) break;
-    if (zs_.avail_out == 0) FlushFullBuffer();
+  if (parallel_) {
+    const std::uint32_t adler = parallel_->Finish(
+        [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); });
+    const std::uint8_t check[4] = {static_cast<std::uint8_t>(adler >> 24),
+                                   static_cast<std::uint8_t>(adler >> 16),
+                                   static_cast<std::uint8_t>(adler >> 8),
+                                   static_cast<std::uint8_t>(adler)};  // big-endian
+    TakeCompressed(check, sizeof check);
+  } else {
+    for (;;) {
+      const int rc = deflate(&zs_, Z_FINISH);
+      ThrowIfZlibFailed(rc);
+      if (rc == Z_STREAM_END) break;
+      if (zs_.avail_out == 0) FlushFullBuffer();
+    }
   }
   const std::size_t pending = outBuffer_.size() - zs_.avail_out;
   if (pending > 0) WriteAll(outBuffer_.data(), pending);
@@ -129,7 +158,23 @@ void TFragmentFileWriter::FlushFullBuffer() {
 void TFragmentFileWriter::EndCompressor() {
   if (!compressing_) return;
   compressing_ = false;
-  deflateEnd(&zs_);
+  if (parallel_) {
+    parallel_.reset();
+  } else {
+    deflateEnd(&zs_);
+  }
+}
+
+void TFragmentFileWriter::TakeCompressed(const std::uint8_t* data, std::size_t n) {
+  while (n > 0) {
+    const std::size_t take = std::min<std::size_t>(n, zs_.avail_out);
+    std::memcpy(zs_.next_out, data, take);
+    zs_.next_out += take;
+    zs_.avail_out -= static_cast<uInt>(take);
+    data += take;
+    n -= take;
+    if (zs_.avail_out == 0) FlushFullBuffer();
+  }
 }
 
 void TFragmentFileWriter::WriteAll(const void* data, std::size_t n) {

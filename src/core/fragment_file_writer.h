@@ -1,5 +1,9 @@
 #pragma once
 // Writes one fragment file: Create, WriteHeader, AddFragment..., Finish, Close.
+//
+// With more than one worker the body is compressed on that many threads of the writer's
+// own (see TParallelDeflater): still one zlib stream of the same fragments in the same
+// order, at the same level. All calls come from one thread, which also does the writing.
 
 #include <zlib.h>
 
@@ -10,6 +14,7 @@
 #include <vector>
 
 #include "core/fragment_file_format.h"
+#include "core/parallel_deflate.h"
 #include "core/replacing_file.h"
 #include "core/stream.h"
 
@@ -17,7 +22,8 @@ namespace quillon {
 
 class TFragmentFileWriter {
  public:
-  explicit TFragmentFileWriter(IFileSystem& fileSystem);
+  // workers: threads that compress the body; 1 compresses on the calling thread.
+  explicit TFragmentFileWriter(IFileSystem& fileSystem, unsigned workers = 1);
   ~TFragmentFileWriter();
   TFragmentFileWriter(const TFragmentFileWriter&) = delete;
   TFragmentFileWriter& operator=(const TFragmentFileWriter&) = delete;
@@ -32,7 +38,8 @@ class TFragmentFileWriter {
   void WriteHeader(const std::string& sourcePath, std::int64_t sourceLength);
 
   // Hands one fragment to the compressor. Output reaches the file only in whole
-  // 65536-byte pieces; the rest waits in the buffer until Finish.
+  // 65536-byte pieces; the rest waits in the buffer until Finish. With workers, a
+  // fragment may wait for them while the blocks in flight take their maximum memory.
   void AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment);
 
   // Ends the body, writes the trailer and brings the file to stable storage; a failed
@@ -63,6 +70,11 @@ class TFragmentFileWriter {
   void WriteAll(const void* data, std::size_t n);  // throws "Stream write error" when short
   void FlushFullBuffer();
   void EndCompressor();
+  // Takes compressed bytes from the workers into the buffer, writing every full one.
+  void TakeCompressed(const std::uint8_t* data, std::size_t n);
+
+  unsigned workers_;
+  std::unique_ptr<TParallelDeflater> parallel_;  // while compressing with workers
 
   TReplacingFile output_;
   bool finished_ = false;  // Finish succeeded: Close moves the file into place

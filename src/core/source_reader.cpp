@@ -33,14 +33,149 @@ std::int64_t TSourceReader::AlignUp(std::int64_t value) const {
   return (value + alignment_ - 1) / alignment_ * alignment_;
 }
 
+TSourceReader::~TSourceReader() {
+  if (!aheadThread_.joinable()) return;
+  {
+    std::lock_guard lock(aheadLock_);
+    aheadQuit_ = true;
+  }
+  aheadChanged_.notify_all();
+  aheadThread_.join();
+}
+
 std::int64_t TSourceReader::NextData(std::int64_t from) {
+  // While the read-ahead reads, the answer is "cannot tell": waiting for that read would
+  // hold up the chunk's test, and a chunk of a hole read meanwhile is read quickly.
+  std::unique_lock lock(streamLock_, std::try_to_lock);
+  if (!lock.owns_lock()) return from;
   const std::int64_t next = source_.NextDataOffset(from);
   return next < from ? from : next;
 }
 
+TSourceReader::TRawRead TSourceReader::LockedRead(std::int64_t offset, std::uint8_t* buffer,
+                                                  std::size_t n) {
+  std::lock_guard lock(streamLock_);
+  TRawRead read;
+  if (source_.Seek(offset, TSeekOrigin::Begin) != offset) {
+    read.Failure = source_.LastReadFailure();
+    return read;
+  }
+  read.Got = source_.Read(buffer, n);
+  read.Failure = read.Got == n ? TReadFailure::None : source_.LastReadFailure();
+  return read;
+}
+
 std::size_t TSourceReader::RawRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n) {
-  if (source_.Seek(offset, TSeekOrigin::Begin) != offset) return 0;
-  return source_.Read(buffer, n);
+  const TRawRead read = LockedRead(offset, buffer, n);
+  lastFailure_ = read.Failure;
+  return read.Got;
+}
+
+std::int64_t TSourceReader::ReadLengthOf(std::int64_t offset, std::size_t n) const {
+  // Chunk offsets are multiples of every sector size; only the length may need widening.
+  std::int64_t length = AlignUp(static_cast<std::int64_t>(n));
+  if (sourceLength_ >= 0) length = std::min(length, std::max<std::int64_t>(sourceLength_ - offset, 0));
+  return length;
+}
+
+void TSourceReader::ReadAhead(std::int64_t offset, std::size_t n) {
+  if (loss_ != TSourceLoss::None || stopped_ || n == 0) return;
+  const std::int64_t length = ReadLengthOf(offset, n);
+  // A chunk with a known bad place is read in pieces at once, on the scan's thread.
+  if (length <= 0 || unreadable_.Overlaps(offset, length)) return;
+  if (!aheadThread_.joinable()) aheadThread_ = std::thread([this] { ReadAheadLoop(); });
+  std::unique_lock lock(aheadLock_);
+  if (ahead_.size() >= kReadAheadDepth) return;
+  for (const TAhead& asked : ahead_) {
+    if (asked.Offset == offset) return;
+  }
+  TAhead chunk;
+  chunk.Offset = offset;
+  chunk.N = n;
+  chunk.Length = length;
+  if (!spareBuffers_.empty()) {
+    chunk.Buffer = std::move(spareBuffers_.back());
+    spareBuffers_.pop_back();
+  }
+  if (!chunk.Buffer || chunk.Buffer->size() < static_cast<std::size_t>(length)) {
+    chunk.Buffer = std::make_unique<TAlignedBuffer>(static_cast<std::size_t>(length));
+  }
+  ahead_.push_back(std::move(chunk));
+  lock.unlock();
+  aheadChanged_.notify_all();
+}
+
+void TSourceReader::ReadAheadLoop() {
+  std::unique_lock lock(aheadLock_);
+  for (;;) {
+    TAhead* next = nullptr;
+    aheadChanged_.wait(lock, [&] {
+      for (TAhead& asked : ahead_) {
+        if (!asked.Reading) {
+          next = &asked;
+          break;
+        }
+      }
+      return aheadQuit_ || next != nullptr;
+    });
+    if (aheadQuit_) return;
+    // The entry stays where it is: the scan thread drops only chunks that are done.
+    next->Reading = true;
+    const std::int64_t offset = next->Offset;
+    const auto length = static_cast<std::size_t>(next->Length);
+    std::uint8_t* buffer = next->Buffer->data();
+    lock.unlock();
+    const TRawRead read = LockedRead(offset, buffer, length);
+    lock.lock();
+    next->Read = read;
+    next->Done = true;
+    aheadChanged_.notify_all();
+  }
+}
+
+void TSourceReader::WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead) {
+  aheadChanged_.wait(lock, [&] { return ahead.Done; });
+}
+
+void TSourceReader::DropOldest(std::unique_lock<std::mutex>& lock) {
+  WaitFor(lock, ahead_.front());
+  spareBuffers_.push_back(std::move(ahead_.front().Buffer));
+  ahead_.pop_front();
+}
+
+TSourceReader::TAheadPart TSourceReader::FromReadAhead(std::int64_t offset, std::uint8_t* buffer,
+                                                       std::size_t n) {
+  const auto length = static_cast<std::int64_t>(n);
+  if (unreadable_.Overlaps(offset, length)) return TAheadPart::NotThere;
+  std::unique_lock lock(aheadLock_);
+  for (const TAhead& asked : ahead_) {
+    if (offset < asked.Offset || offset + length > asked.Offset + asked.Length) continue;
+    WaitFor(lock, asked);
+    const std::int64_t from = offset - asked.Offset;
+    if (static_cast<std::int64_t>(asked.Read.Got) >= from + length) {
+      std::memcpy(buffer, asked.Buffer->data() + from, n);
+      return TAheadPart::Copied;
+    }
+    return asked.Read.Failure == TReadFailure::Unreadable ? TAheadPart::Unreadable
+                                                          : TAheadPart::NotThere;
+  }
+  return TAheadPart::NotThere;
+}
+
+bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
+                                  std::uint8_t* buffer, TRawRead& read) {
+  std::unique_lock lock(aheadLock_);
+  while (!ahead_.empty() && ahead_.front().Offset < offset) DropOldest(lock);
+  if (ahead_.empty() || ahead_.front().Offset != offset) return false;
+  const TAhead& chunk = ahead_.front();
+  WaitFor(lock, chunk);
+  const bool same = chunk.N == n;
+  if (same) {
+    read = chunk.Read;
+    std::memcpy(buffer, chunk.Buffer->data(), std::min(read.Got, length));
+  }
+  DropOldest(lock);
+  return same;
 }
 
 bool TSourceReader::KeepReading(std::int64_t offset) {
@@ -52,7 +187,7 @@ bool TSourceReader::KeepReading(std::int64_t offset) {
 }
 
 bool TSourceReader::LostAt(std::int64_t position) {
-  switch (source_.LastReadFailure()) {
+  switch (LastFailure()) {
     case TReadFailure::Unreadable: return false;
     case TReadFailure::DeviceGone:
       loss_ = TSourceLoss::Gone;
@@ -62,7 +197,11 @@ bool TSourceReader::LostAt(std::int64_t position) {
   }
   // A short read where the source still holds bytes is a failure like any other: the
   // place is read again in pieces.
-  const std::int64_t length = source_.Length();
+  std::int64_t length = 0;
+  {
+    std::lock_guard lock(streamLock_);
+    length = source_.Length();
+  }
   if (length > position) return false;
   // The end came early. Reads never reach past the length the source had when the scan
   // began, so the source has become shorter (or a device ends before its reported size).
@@ -93,7 +232,7 @@ bool TSourceReader::ReadLevel(std::int64_t offset, std::uint8_t* buffer, std::si
       // A sector that delivers nothing without an error, before the end, is asked once
       // more before it counts as unreadable: such a read may be a passing hiccup.
       const bool lastLevel = level + 1 == units_.size();
-      if (got != length && lastLevel && source_.LastReadFailure() == TReadFailure::None) {
+      if (got != length && lastLevel && LastFailure() == TReadFailure::None) {
         if (!KeepReading(part)) return false;
         got = RawRead(part, at, length);
         if (got != length && LostAt(part + static_cast<std::int64_t>(got))) return false;
@@ -140,7 +279,7 @@ bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd)
     const std::size_t want = static_cast<std::size_t>(
         alignment_ > 1 ? sector : length);  // a raw device reads whole sectors only
     if (RawRead(at, probe, want) > 0) return true;
-    if (source_.LastReadFailure() == TReadFailure::DeviceGone) return false;
+    if (LastFailure() == TReadFailure::DeviceGone) return false;
   }
   return false;
 }
@@ -149,10 +288,25 @@ std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, 
                                      std::int64_t runEnd) {
   if (loss_ != TSourceLoss::None || stopped_ || n == 0) return 0;
   readSomething_ = false;
-  // Chunk offsets are multiples of every sector size; only the length may need widening.
-  std::int64_t length = AlignUp(static_cast<std::int64_t>(n));
-  if (sourceLength_ >= 0) length = std::min(length, std::max<std::int64_t>(sourceLength_ - offset, 0));
-  if (!ReadRecovering(offset, buffer, static_cast<std::size_t>(length))) {
+  const std::int64_t length = ReadLengthOf(offset, n);
+  const auto wanted = static_cast<std::size_t>(length);
+  TRawRead ahead;
+  bool read = false;
+  if (TakeReadAhead(offset, n, wanted, buffer, ahead) &&
+      !unreadable_.Overlaps(offset, length)) {  // nothing found bad since it was asked for
+    // The plain first read was made in the background: its bytes, or its failure, stand
+    // for ReadRecovering's own first read.
+    lastFailure_ = ahead.Failure;
+    if (ahead.Got == wanted) {
+      readSomething_ = wanted > 0;
+      read = true;
+    } else if (!LostAt(offset + static_cast<std::int64_t>(ahead.Got))) {
+      read = ReadLevel(offset, buffer, wanted, 0);
+    }
+  } else {
+    read = ReadRecovering(offset, buffer, static_cast<std::size_t>(length));
+  }
+  if (!read) {
     return static_cast<std::size_t>(std::clamp<std::int64_t>(InterruptedAt() - offset, 0,
                                                              static_cast<std::int64_t>(n)));
   }
@@ -189,7 +343,14 @@ void TSourceReader::ReadFragment(std::int64_t offset,
   if (!bounce_) bounce_ = std::make_unique<TAlignedBuffer>(kFragmentSize + 2 * kMaxAlignment);
   const auto readLength = static_cast<std::size_t>(readTo - readFrom);
   std::int64_t delivered = readTo;
-  if (!ReadRecovering(readFrom, bounce_->data(), readLength)) delivered = InterruptedAt();
+  bool read = true;
+  switch (FromReadAhead(readFrom, bounce_->data(), readLength)) {
+    case TAheadPart::Copied: break;
+    // The read-ahead stands for the plain read, which failed: on to pieces and sectors.
+    case TAheadPart::Unreadable: read = ReadLevel(readFrom, bounce_->data(), readLength, 0); break;
+    case TAheadPart::NotThere: read = ReadRecovering(readFrom, bounce_->data(), readLength); break;
+  }
+  if (!read) delivered = InterruptedAt();
   const std::int64_t usable = std::min(to, delivered) - from;
   if (usable > 0) {
     std::memcpy(fragment.data() + chunkHas, bounce_->data() + (from - readFrom),

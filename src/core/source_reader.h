@@ -17,11 +17,23 @@
 // Reading a failing place again may take minutes (each failed read of a dying disk takes
 // seconds), so between any two of those reads the reader asks whether to go on: the scan
 // can be stopped there, and the window keeps answering meanwhile.
+//
+// Read-ahead: ReadAhead asks for the next chunk on the reader's own thread while the scan
+// tests the current one, so that the disk never waits. It makes only the one plain read
+// that ReadChunk would make first; ReadChunk takes its bytes, or, where it fell short, goes
+// on exactly as after its own first read (pieces, sectors, probes) on the calling thread.
+// A fragment's bytes beyond the current chunk come from that read too: where it failed
+// there, they are read at once in pieces and sectors, so a bad place costs the same reads
+// as without read-ahead. The stream is used by one thread at a time.
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "core/aligned_buffer.h"
@@ -33,6 +45,9 @@ namespace quillon {
 
 inline constexpr std::int64_t kRecoveryPieceSize = 4096;
 inline constexpr std::int64_t kSectorSize = 512;
+// Chunks read ahead at most: a few keep the disk busy through the moments when the scan's
+// threads wait for a core (1 MiB of buffers).
+inline constexpr std::size_t kReadAheadDepth = 4;
 
 enum class TSourceLoss {
   None,
@@ -45,6 +60,17 @@ class TSourceReader {
   // sourceLength: the source's length when the scan began, or -1 where the system does not
   // tell it (a raw Windows device); no read reaches past a known length.
   TSourceReader(TStream& source, std::int64_t sourceLength);
+  // Waits for a read-ahead still under way.
+  ~TSourceReader();
+  TSourceReader(const TSourceReader&) = delete;
+  TSourceReader& operator=(const TSourceReader&) = delete;
+
+  // Starts reading the chunk of n bytes at offset (a chunk boundary) in the background, for
+  // a ReadChunk that asks for the same chunk later; up to kReadAheadDepth chunks are read
+  // ahead, in the order asked. Does nothing when that chunk is already asked for, when as
+  // many are, once the source is lost or the reading stopped, or where a part of the chunk
+  // is known to be unreadable.
+  void ReadAhead(std::int64_t offset, std::size_t n);
 
   // Asked before every read that a failure made necessary (the re-reading of a chunk in
   // pieces and sectors, the probes, a fragment's failing tail); false stops the reading at
@@ -67,7 +93,8 @@ class TSourceReader {
                     std::int64_t chunkOffset, const std::uint8_t* chunk, std::size_t chunkBytes);
 
   // The first offset at or after from that may hold anything but zeros (holes of a sparse
-  // file are skipped); from itself when the system cannot tell.
+  // file are skipped); from itself when the system cannot tell, or while the read-ahead
+  // is reading.
   std::int64_t NextData(std::int64_t from);
 
   const TByteRanges& Unreadable() const { return unreadable_; }
@@ -78,7 +105,32 @@ class TSourceReader {
   std::int64_t StopOffset() const { return stopOffset_; }  // everything before it was read
 
  private:
+  struct TRawRead {
+    std::size_t Got = 0;
+    TReadFailure Failure = TReadFailure::None;  // why it fell short
+  };
+  // One plain read; the stream's lock is held for it alone. Safe from either thread.
+  TRawRead LockedRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
+  // One plain read on the scan's thread; LastFailure() then says why it fell short.
   std::size_t RawRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
+  TReadFailure LastFailure() const { return lastFailure_; }
+  // The length of the chunk of n bytes at offset as it is read: widened to whole sectors,
+  // never past the source's known end.
+  std::int64_t ReadLengthOf(std::int64_t offset, std::size_t n) const;
+  // Drops the read-ahead's chunks before offset; when the next one is exactly this chunk,
+  // waits for its read, copies what it delivered (up to length bytes) to buffer and
+  // returns true with the read's outcome.
+  bool TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
+                     std::uint8_t* buffer, TRawRead& read);
+  enum class TAheadPart {
+    Copied,      // the bytes came from the read-ahead
+    Unreadable,  // the read-ahead failed inside them with a read error
+    NotThere,    // no read-ahead holds them, or a bad place is known there since
+  };
+  // For n bytes at offset that a fragment needs: waits for the read-ahead when it holds
+  // them, and copies them to buffer where it read them.
+  TAheadPart FromReadAhead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
+  void ReadAheadLoop();
   // Reads [offset, offset + n) (aligned, or at the source's end) with recovery. Returns
   // false when the source was lost or the reading stopped inside it; InterruptedAt() then
   // says how far it got.
@@ -96,6 +148,8 @@ class TSourceReader {
   std::int64_t AlignUp(std::int64_t value) const;
 
   TStream& source_;
+  std::mutex streamLock_;  // the stream's position and last failure belong to one read
+  TReadFailure lastFailure_ = TReadFailure::None;  // of the scan thread's last RawRead
   std::int64_t sourceLength_;
   std::int64_t alignment_;
   std::vector<std::int64_t> units_;  // recovery units: pieces, then sectors
@@ -108,6 +162,28 @@ class TSourceReader {
   bool stopped_ = false;
   std::int64_t stopOffset_ = 0;
   std::unique_ptr<TAlignedBuffer> bounce_;  // for reads that must be widened to sectors
+
+  // The read-ahead: chunks asked for by the scan thread, read in order by aheadThread_.
+  struct TAhead {
+    std::int64_t Offset = 0;
+    std::size_t N = 0;
+    std::int64_t Length = 0;  // what is read: ReadLengthOf(Offset, N)
+    bool Reading = false;     // taken by aheadThread_
+    bool Done = false;
+    TRawRead Read;
+    std::unique_ptr<TAlignedBuffer> Buffer;
+  };
+  // Waits until the chunk's read is done; called with aheadLock_ held.
+  void WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead);
+  // Drops the oldest chunk once it is read; called with aheadLock_ held.
+  void DropOldest(std::unique_lock<std::mutex>& lock);
+
+  std::mutex aheadLock_;
+  std::condition_variable aheadChanged_;
+  std::deque<TAhead> ahead_;  // oldest first; guarded by aheadLock_, as are the two below
+  std::vector<std::unique_ptr<TAlignedBuffer>> spareBuffers_;
+  bool aheadQuit_ = false;
+  std::thread aheadThread_;   // started at the first ReadAhead
 };
 
 }  // namespace quillon

@@ -35,8 +35,9 @@ class FragmentFileWriterTest : public ::testing::Test {
   // Writes a whole file with the given fragments and returns its bytes.
   std::vector<std::uint8_t> WriteFile(const std::vector<TFragment>& fragments,
                                       const std::string& sourcePath = "/images/disk.img",
-                                      std::int64_t sourceLength = 123456789) {
-    TFragmentFileWriter writer(fs_);
+                                      std::int64_t sourceLength = 123456789,
+                                      unsigned workers = 1) {
+    TFragmentFileWriter writer(fs_, workers);
     writer.Create("/out.frag");
     writer.WriteHeader(sourcePath, sourceLength);
     for (const TFragment& f : fragments) writer.AddFragment(f);
@@ -241,6 +242,93 @@ TEST_F(FragmentFileWriterTest, AnExistingFileIsReplacedOnlyByACompleteOne) {
   EXPECT_THROW(overtaken.Close(), EQuillonError);
   EXPECT_EQ(fs_.Find("/out.frag")->Data, (std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_EQ(fs_.Find("/out.frag.partial")->Data.size(), 528u);
+}
+
+// Fragments that compress like a disk's: runs of zeros, repeated pages, random bytes, and
+// pages that repeat bytes from far back (beyond one block, inside the 32 KiB window).
+std::vector<TFragment> MixedFragments(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<TFragment> fragments;
+  for (std::size_t i = 0; i < count; ++i) {
+    TFragment fragment = {};
+    switch (random() % 4) {
+      case 0: break;
+      case 1: fragment = RandomFragment(random); break;
+      case 2:
+        if (i > 0) fragment = fragments[i - 1 - random() % std::min<std::size_t>(i, 8)];
+        break;
+      default:
+        for (std::size_t at = 0; at < kFragmentSize; ++at) {
+          fragment[at] = static_cast<std::uint8_t>(at % 7 == 0 ? random() : at / 64);
+        }
+    }
+    fragments.push_back(fragment);
+  }
+  return fragments;
+}
+
+// With workers the body is still one zlib stream of the same fragments in the same order,
+// with a valid Adler-32, for counts that end a block exactly, just after and just before.
+TEST_F(FragmentFileWriterTest, WorkersWriteOneStreamOfTheSameFragments) {
+  const std::size_t perBlock = TParallelDeflater::kBlockSize / kFragmentSize;
+  for (const std::size_t count :
+       {std::size_t{0}, std::size_t{1}, perBlock - 1, perBlock, perBlock + 1, 9 * perBlock + 5}) {
+    const auto fragments = MixedFragments(count, static_cast<unsigned>(count));
+    for (const unsigned workers : {2u, 3u, 8u}) {
+      const auto data = WriteFile(fragments, "/images/disk.img", 123456789, workers);
+      const auto single = WriteFile(fragments);
+      ASSERT_EQ(std::vector<std::uint8_t>(data.begin(), data.begin() + 514),
+                std::vector<std::uint8_t>(single.begin(), single.begin() + 514));
+      const auto body = InflateStream(data, 512);  // checks the Adler-32 and the end
+      EXPECT_EQ(body.Content, InflateStream(single, 512).Content) << count << " " << workers;
+      ASSERT_EQ(body.Content.size(), count * kFragmentSize);
+      const std::size_t pad = (4 - (516 + body.CompressedLength) % 4) % 4;
+      EXPECT_EQ(data.size(), 520 + body.CompressedLength + pad);
+      EXPECT_EQ(std::string(data.end() - 4, data.end()), "TEMP");
+      // Level 1 with each block primed by the 32 KiB before it: close to one thread's size.
+      EXPECT_LE(data.size(), single.size() + single.size() / 50 + 64 * (count / perBlock + 1));
+    }
+  }
+}
+
+TEST_F(FragmentFileWriterTest, WorkersWriteWholeBuffersAndBoundWhatIsInFlight) {
+  TFragmentFileWriter writer(fs_, 2);
+  writer.Create("/out.frag");
+  writer.WriteHeader("/src", 1);
+  const auto file = fs_.Find("/out.frag.partial");
+  std::mt19937 random(9);
+  // Random bytes do not shrink: with at most two blocks per worker in flight and one being
+  // filled, the rest of 24 MiB has reached the file before Finish.
+  const int count = 6144;
+  for (int i = 0; i < count; ++i) writer.AddFragment(RandomFragment(random));
+  EXPECT_GE(file->Data.size(), count * kFragmentSize - 5 * TParallelDeflater::kBlockSize);
+  for (std::size_t i = 1; i < file->WriteSizes.size(); ++i) EXPECT_EQ(file->WriteSizes[i], 65536u);
+  writer.Finish();
+  writer.Close();
+  EXPECT_EQ(InflateStream(fs_.Find("/out.frag")->Data, 512).Content.size(), count * kFragmentSize);
+}
+
+// A write that fails while the workers run surfaces as the write error; nothing is written
+// after it and the partial file stays incomplete.
+TEST_F(FragmentFileWriterTest, WorkersReportAFailedWriteAndCloseAddsNothing) {
+  std::mt19937 random(5);
+  TFragmentFileWriter writer(fs_, 2);
+  writer.Create("/out.frag");
+  const auto file = fs_.Find("/out.frag.partial");
+  file->WriteLimit = 512 + 65536 + 100;
+  writer.WriteHeader("/src", 1);
+  try {
+    for (int i = 0; i < 1000; ++i) writer.AddFragment(RandomFragment(random));
+    writer.Finish();
+    FAIL() << "no write error";
+  } catch (const EWriteError& error) {
+    EXPECT_EQ(error.Path(), "/out.frag.partial");
+  }
+  const std::size_t writes = file->WriteSizes.size();
+  writer.Close();
+  EXPECT_EQ(file->WriteSizes.size(), writes);
+  EXPECT_NE(std::string(file->Data.end() - 4, file->Data.end()), "TEMP");
+  EXPECT_EQ(fs_.Find("/out.frag"), nullptr);
 }
 
 }  // namespace

@@ -90,10 +90,10 @@ class OutputSafety(unittest.TestCase):
                          ["copy.img", "index.tsv", "out.frag", "sample.frag"])
 
     def test_two_scans_writing_one_output_at_once(self):
-        # Enough pages to keep the first scan busy for a while.
+        # Enough pages to keep the first scan busy for a while, also on every core.
         image = self.path("busy.img")
         with open(image, "wb") as f:
-            for _ in range(96 * 1024 ** 2 // len(self.database)):
+            for _ in range(256 * 1024 ** 2 // len(self.database)):
                 f.write(self.database)
         out = self.path("shared.frag")
         first = subprocess.Popen([ARGS.cli, "scan", "--force", image, out],
@@ -108,7 +108,7 @@ class OutputSafety(unittest.TestCase):
         self.assertEqual(second.returncode, 1, second.stdout + second.stderr)
         self.assertIn("another scan may be writing", second.stderr)
         self.assertNotIn("fragments", second.stdout)
-        self.assertEqual(fragment_count(out), 96 * 1024 ** 2 // len(self.database) * 235)
+        self.assertEqual(fragment_count(out), 256 * 1024 ** 2 // len(self.database) * 235)
         self.assertEqual(run("inspect", out).returncode, 0)
         self.assertFalse(os.path.exists(out + ".partial"))
 

@@ -13,6 +13,9 @@
 //   --shrink-when=PATH        the trigger: from the moment PATH exists
 //   --slow=MS                 every read that fails with EIO takes MS milliseconds first,
 //                             as a dying disk's retries do
+//   --rate=MBPS               a disk of MBPS megabytes (10^6 bytes) a second that serves
+//                             one request at a time: each read waits for those before it,
+//                             then for its own bytes at that rate (for benchmarks)
 //   --name=NAME               the file's name in the mount (default disk.img)
 //   --log=PATH                appends one line per read: offset, size, and the result
 //
@@ -60,6 +63,7 @@ struct options {
   char* shrink_to;
   char* shrink_after;
   char* slow;
+  char* rate;
   int show_help;
   struct faulty_file* file;  // --bad ranges go straight here
 };
@@ -77,6 +81,9 @@ struct faulty_file {
   int64_t shrink_after;  // -1: no byte trigger
   const char* shrink_when;
   int64_t slow_ms;       // how long a failing read takes; -1: at once
+  int64_t rate_mbps;     // the disk's rate; -1: as fast as the backing image
+  pthread_mutex_t disk;  // guards busy_until
+  struct timespec busy_until;  // when the disk has served every request so far
   FILE* log;
   pthread_mutex_t lock;  // guards served, gone and shrunk
   uint64_t served;
@@ -149,6 +156,27 @@ static int faulty_open(const char* path, struct fuse_file_info* fi) {
   return 0;
 }
 
+static int64_t nanoseconds(const struct timespec* t) {
+  return (int64_t)t->tv_sec * 1000000000LL + t->tv_nsec;
+}
+
+// With --rate: waits as a disk that serves one request at a time would for n bytes.
+static void wait_for_disk(struct faulty_file* f, uint64_t n) {
+  if (f->rate_mbps <= 0) return;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  pthread_mutex_lock(&f->disk);
+  int64_t start = nanoseconds(&f->busy_until);
+  if (start < nanoseconds(&now)) start = nanoseconds(&now);
+  const int64_t done = start + (int64_t)(n * 1000 / (uint64_t)f->rate_mbps);  // ns
+  f->busy_until.tv_sec = done / 1000000000LL;
+  f->busy_until.tv_nsec = done % 1000000000LL;
+  const struct timespec until = f->busy_until;
+  pthread_mutex_unlock(&f->disk);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL) == EINTR) {
+  }
+}
+
 static int touches_bad_range(const struct faulty_file* f, uint64_t first, uint64_t end) {
   for (int i = 0; i < f->bad_count; ++i) {
     if (first < f->bad[i].end && f->bad[i].first < end) return 1;
@@ -182,6 +210,7 @@ static int faulty_read(const char* path, char* buf, size_t size, off_t offset,
     }
     result = -EIO;
   } else {
+    wait_for_disk(f, end - first);
     const ssize_t got = pread(f->backing, buf, (size_t)(end - first), offset);
     result = got < 0 ? -errno : (int)got;
   }
@@ -232,12 +261,13 @@ static const struct fuse_opt option_table[] = {
     OPTION("--shrink-after=%s", shrink_after),
     OPTION("--shrink-when=%s", shrink_when),
     OPTION("--slow=%s", slow),
+    OPTION("--rate=%s", rate),
     OPTION("-h", show_help),
     OPTION("--help", show_help),
     FUSE_OPT_END,
 };
 
-// A decimal count (bytes, or milliseconds for --slow), or -1 when text is NULL; exits on
+// A decimal count (bytes, milliseconds for --slow, MB/s for --rate), or -1 when text is NULL; exits on
 // anything else.
 static int64_t parse_bytes(const char* text, const char* what) {
   if (text == NULL) return -1;
@@ -278,6 +308,7 @@ static int take_bad_range(void* data, const char* arg, int key, struct fuse_args
 
 static void usage(const char* program) {
   printf("usage: %s --image=BACKING [--name=NAME] [--bad=OFFSET:LENGTH]... [--slow=MS]\n"
+         "       [--rate=MBPS]\n"
          "       [--gone-after=BYTES | --gone-when=PATH]\n"
          "       [--shrink-to=SIZE [--shrink-after=BYTES | --shrink-when=PATH]]\n"
          "       [--log=PATH] MOUNTPOINT [-f] [FUSE options]\n\n",
@@ -325,6 +356,8 @@ int main(int argc, char* argv[]) {
   f.shrink_after = parse_bytes(options.shrink_after, "--shrink-after");
   f.shrink_when = options.shrink_when;
   f.slow_ms = parse_bytes(options.slow, "--slow");
+  f.rate_mbps = parse_bytes(options.rate, "--rate");
+  pthread_mutex_init(&f.disk, NULL);
   if (f.shrink_to >= 0 && f.shrink_after < 0 && f.shrink_when == NULL) f.shrink_after = 0;
   if (options.log != NULL) {
     f.log = fopen(options.log, "a");

@@ -1,0 +1,170 @@
+#include "core/parallel_deflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <new>
+
+#include "core/errors.h"
+
+namespace quillon {
+namespace {
+
+constexpr std::size_t kWindowSize = 32768;
+
+// Deflates one block as raw deflate data with the given dictionary, ended by a sync flush
+// (so that the next block starts on a byte boundary) or, for the last, by the final block.
+// The stream is reused from block to block. Returns false when zlib fails.
+bool DeflateBlock(z_stream& zs, const std::vector<std::uint8_t>& dictionary,
+                  const std::vector<std::uint8_t>& input, bool last,
+                  std::vector<std::uint8_t>& output) {
+  if (deflateReset(&zs) != Z_OK) return false;
+  if (!dictionary.empty() &&
+      deflateSetDictionary(&zs, dictionary.data(), static_cast<uInt>(dictionary.size())) != Z_OK) {
+    return false;
+  }
+  // Room for the worst case and the flush markers; grown if ever too little.
+  output.resize(deflateBound(&zs, static_cast<uLong>(input.size())) + 64);
+  zs.next_in = const_cast<Bytef*>(input.data());  // zlib's API is not const-correct
+  zs.avail_in = static_cast<uInt>(input.size());
+  std::size_t produced = 0;
+  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+  for (;;) {
+    zs.next_out = output.data() + produced;
+    zs.avail_out = static_cast<uInt>(output.size() - produced);
+    const int rc = deflate(&zs, flush);
+    if (rc < 0 && rc != Z_BUF_ERROR) return false;
+    produced = output.size() - zs.avail_out;
+    const bool complete = last ? rc == Z_STREAM_END : (zs.avail_in == 0 && zs.avail_out > 0);
+    if (complete) break;
+    output.resize(output.size() * 2);
+  }
+  output.resize(produced);
+  return true;
+}
+
+}  // namespace
+
+TParallelDeflater::TParallelDeflater(unsigned workers, int level, int memLevel, int strategy)
+    : level_(level), memLevel_(memLevel), strategy_(strategy),
+      maxInFlight_(2 * static_cast<std::size_t>(std::max(1u, workers))) {
+  for (unsigned i = 0; i < std::max(1u, workers); ++i) workers_.emplace_back([this] { WorkerLoop(); });
+}
+
+TParallelDeflater::~TParallelDeflater() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  workAvailable_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+std::array<std::uint8_t, 2> TParallelDeflater::StreamHeader(int level) {
+  // CMF: deflate with a 32 KiB window; FLG: the level's class as zlib writes it, no
+  // dictionary, and the check bits that make CMF * 256 + FLG a multiple of 31.
+  const int levelClass = level == 1 ? 0 : level < 6 ? 1 : level == 6 || level == -1 ? 2 : 3;
+  const unsigned cmf = 0x78;
+  unsigned flg = static_cast<unsigned>(levelClass) << 6;
+  flg += 31 - (cmf * 256 + flg) % 31;
+  return {static_cast<std::uint8_t>(cmf), static_cast<std::uint8_t>(flg)};
+}
+
+void TParallelDeflater::Add(const std::uint8_t* data, std::size_t n, const TSink& sink) {
+  while (n > 0) {
+    if (!filling_) {
+      filling_ = std::make_unique<TJob>();
+      filling_->Input.reserve(kBlockSize);
+    }
+    const std::size_t take = std::min(n, kBlockSize - filling_->Input.size());
+    filling_->Input.insert(filling_->Input.end(), data, data + take);
+    data += take;
+    n -= take;
+    if (filling_->Input.size() == kBlockSize) {
+      Submit(false);
+      Deliver(false, sink);
+      while (inOrder_.size() >= maxInFlight_) Deliver(true, sink);
+    }
+  }
+}
+
+std::uint32_t TParallelDeflater::Finish(const TSink& sink) {
+  if (!filling_) filling_ = std::make_unique<TJob>();
+  Submit(true);
+  while (!inOrder_.empty()) Deliver(true, sink);
+  return adler_;
+}
+
+void TParallelDeflater::Submit(bool last) {
+  std::unique_ptr<TJob> job = std::move(filling_);
+  job->Last = last;
+  job->Dictionary = history_;
+  // The next block's dictionary: the last 32 KiB of the stream so far.
+  const std::vector<std::uint8_t>& input = job->Input;
+  if (input.size() >= kWindowSize) {
+    history_.assign(input.end() - kWindowSize, input.end());
+  } else {
+    history_.insert(history_.end(), input.begin(), input.end());
+    if (history_.size() > kWindowSize) {
+      history_.erase(history_.begin(), history_.end() - kWindowSize);
+    }
+  }
+  TJob* raw = job.get();
+  inOrder_.push_back(std::move(job));
+  {
+    std::lock_guard lock(mutex_);
+    todo_.push_back(raw);
+  }
+  workAvailable_.notify_one();
+}
+
+void TParallelDeflater::Deliver(bool wait, const TSink& sink) {
+  while (!inOrder_.empty()) {
+    TJob& job = *inOrder_.front();
+    {
+      std::unique_lock lock(mutex_);
+      if (wait) {
+        jobDone_.wait(lock, [&] { return job.Done; });
+      } else if (!job.Done) {
+        return;
+      }
+    }
+    if (job.Failed) throw EQuillonError(kCompressionError);
+    adler_ = adler32_combine(adler_, job.Adler, static_cast<z_off_t>(job.Input.size()));
+    if (!job.Output.empty()) sink(job.Output.data(), job.Output.size());
+    inOrder_.pop_front();
+    wait = false;
+  }
+}
+
+void TParallelDeflater::WorkerLoop() {
+  z_stream zs{};
+  const bool ready =
+      deflateInit2(&zs, level_, Z_DEFLATED, -15, memLevel_, strategy_) == Z_OK;  // raw deflate
+  for (;;) {
+    TJob* job = nullptr;
+    {
+      std::unique_lock lock(mutex_);
+      workAvailable_.wait(lock, [&] { return stopping_ || !todo_.empty(); });
+      if (stopping_) break;
+      job = todo_.front();
+      todo_.pop_front();
+    }
+    bool ok = false;
+    try {  // out of memory for the output fails the block, not the program
+      ok = ready && DeflateBlock(zs, job->Dictionary, job->Input, job->Last, job->Output);
+    } catch (const std::bad_alloc&) {
+    }
+    job->Adler = static_cast<std::uint32_t>(
+        adler32(1, job->Input.data(), static_cast<uInt>(job->Input.size())));
+    {
+      std::lock_guard lock(mutex_);
+      job->Failed = !ok;
+      job->Done = true;
+    }
+    jobDone_.notify_all();
+  }
+  if (ready) deflateEnd(&zs);
+}
+
+}  // namespace quillon
