@@ -21,6 +21,7 @@ packages=(
   clang libclang-rt-dev          # the fuzz targets: clang with libFuzzer and the sanitizers
   fuse3 libfuse3-dev             # the failing-disk rig (FUSE)
   testdisk                       # PhotoRec, the benchmark's comparison
+  ntfs-3g faketime               # NTFS volume images written through a real allocator
   chromium                       # a real browser, headless, loads recover's report.html
   lintian desktop-file-utils     # check the Debian package and its menu entry (scripts/test-deb.sh)
   nsis zip                       # the Windows installer (makensis) and the Windows zips

@@ -49,6 +49,8 @@ FROZEN_TIME = "2024-03-01 12:00:00"
 FILLER_SIZES = (128 * 1024, 1024 * 1024)
 # Free space left when filling, so that ntfs-3g can still grow its MFT and directories.
 FILL_MARGIN = 2 * MIB
+# Free space left by the wall that fills a volume before files are deleted and replaced.
+WALL_MARGIN = 256 * 1024
 TOOLS = ("mkntfs", "ntfs-3g", "ntfsinfo")
 FAKETIME_LIBRARIES = ("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
                       "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
@@ -190,11 +192,14 @@ def fill_with_holes(volume, rng):
 
 
 def fill_up(volume, rng, prefix):
-    """Takes all the free space but the margin, so that files written next reuse what is freed."""
+    """Takes all the free space it can, so that files written next reuse what is freed."""
     count = 0
-    while volume.free() > FILL_MARGIN + CLUSTER:
-        size = min(volume.free() - FILL_MARGIN, 4 * MIB)
-        volume.append(f"{prefix}-{count:03d}.bin", rng.randbytes(size - size % CLUSTER))
+    while volume.free() > WALL_MARGIN:
+        size = min(volume.free() - WALL_MARGIN // 2, 4 * MIB)
+        try:
+            volume.append(f"{prefix}-{count:03d}.bin", rng.randbytes(size - size % CLUSTER))
+        except OSError:  # full: what could be written stays
+            break
         count += 1
 
 
@@ -266,12 +271,14 @@ def make_image(kind, databases, out_dir, seed):
     mountpoint = tempfile.mkdtemp(prefix="ntfs-mount-")
     try:
         with Volume(image, mountpoint) as volume:
-            fillers = fill_with_holes(volume, rng)
             if kind == "older":
-                # The older copy first; the compact writes its new copy later.
-                write_interleaved(volume, rng, [files[0][:2]], fillers)
+                # The older copy first, whole, on a young volume; years later the compact
+                # writes its new copy into the holes of a full one.
+                volume.append(files[0][0], files[0][1])
+                fillers = fill_with_holes(volume, rng)
                 write_interleaved(volume, rng, [files[1][:2]], fillers)
             else:
+                fillers = fill_with_holes(volume, rng)
                 write_interleaved(volume, rng, [(n, d) for n, d, _, _ in files], fillers)
         offsets = {name: page_offsets(image, name, len(data)) for name, data, _, _ in files}
         with Volume(image, mountpoint) as volume:

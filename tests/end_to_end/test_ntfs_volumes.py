@@ -1,0 +1,251 @@
+#!/usr/bin/env python3
+"""End to end: recover on NTFS volumes made the way a disk gets them, against mdbtools.
+
+tests/tools/make_ntfs_images.py writes three images with ntfs-3g (see docs/testing.md):
+every fixture database in several fragments interleaved with each other and with growing
+files, then quick-formatted ("quick"); the same with the databases deleted and about half
+their clusters reused ("deleted"); a database beside the older copy a compact left behind,
+deleted, its head overwritten ("older"). Each image is recovered with quillon-cli recover,
+and each database written to it is compared value by value with mdb-export against the one
+recovered database that is its own: the pairing is one to one, the pair with the most values
+back first. Rows pair by their first column (the id in every fixture) where they are not
+equal as a whole, so a value in another row than its own counts as wrong.
+
+Printed per image and database: values back, wrong values, tables missing and untyped, and
+the recovered database it was paired with.
+
+Typed tables that land in another recovered database than their own's are compared too
+(against the same-named table of the original they match best): a value shown is a value
+claimed, wherever it is.
+
+Fails on any wrong value, except in the cases listed in KNOWN_WRONG (printed "known"; a
+known case that comes back without a wrong value is reported so that it can leave the list). The shares of values back
+in AIMS are not held yet: they are printed beside the figures ("aim met" or "below aim").
+Skips (exit 77) where ntfs-3g, FUSE, libfaketime, root, mdbtools or the fixture folder of
+Access-written databases is missing.
+"""
+
+import argparse
+import glob
+import json
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tools"))
+import make_ntfs_images  # noqa: E402
+from test_recover import compare, oracle  # noqa: E402
+
+SKIP = 77
+# The line for typed tables found in a recovered database other than their own's.
+STRAY = "(tables elsewhere)"
+# The share of values that must come back, per image kind and database role, once pages are
+# placed by what they say. Not held yet: printed only.
+AIMS = {("quick", "live"): 0.995, ("deleted", "live"): 0.35, ("older", "live"): 0.999}
+# (image kind, database name, or STRAY for tables outside their own database) whose wrong
+# values are known and tolerated while the engine is mended: printed as "known" instead of
+# failing. Empty: recover gives no wrong value on these images today (values it cannot place
+# come out untyped or not at all), so every wrong value fails.
+KNOWN_WRONG = set()
+# The database whose older copy the "older" image holds: Access-written, with an id in
+# every table and few enough pages to keep the image small.
+OLDER_FROM = "sales-cn.accdb"
+
+
+def pair_databases(scores):
+    """One-to-one pairs of (original, recovered) from {(original, recovered): counts}, the
+    pair with the most values back first (then the most tables named, then the fewest wrong
+    values), so that a database whose tables all came out untyped still finds its own."""
+    order = sorted(scores, key=lambda key: (-scores[key]["recovered"], -scores[key]["named"],
+                                            scores[key]["wrong"], key))
+    paired, used_originals, used_recovered = {}, set(), set()
+    for original, recovered in order:
+        if original in used_originals or recovered in used_recovered:
+            continue
+        if scores[(original, recovered)]["named"] == 0:
+            break
+        paired[original] = recovered
+        used_originals.add(original)
+        used_recovered.add(recovered)
+    return paired
+
+
+def recovered_databases(outdir):
+    """{name: sqlite path} of the typed databases recover wrote (unplaced pages aside)."""
+    return {os.path.basename(path)[:-len(".sqlite")]: path
+            for path in sorted(glob.glob(os.path.join(outdir, "database-*.sqlite")))}
+
+
+def measure_image(cli, description, expected_of, outdir):
+    """Recovers one image; returns (rows of figures, failures, seconds)."""
+    shutil.rmtree(outdir, ignore_errors=True)
+    started = time.monotonic()
+    run = subprocess.run([cli, "recover", description["image"], outdir], capture_output=True,
+                         text=True)
+    seconds = time.monotonic() - started
+    kind = description["kind"]
+    if run.returncode != 0:
+        return [], [f"{kind}: recover exit {run.returncode}: {run.stderr.strip()[:500]}"], seconds
+    found = recovered_databases(outdir)
+    scores = {}
+    for db in description["databases"]:
+        for name, path in found.items():
+            scores[(db["name"], name)] = compare(expected_of(db["file"]), path)
+    paired = pair_databases(scores)
+    figures, failures = [], []
+    for db in description["databases"]:
+        expected = expected_of(db["file"])
+        if db["name"] in paired:
+            r = scores[(db["name"], paired[db["name"]])]
+        else:  # nothing of it came back: every table missing
+            r = compare(expected, os.path.join(outdir, "no-such.sqlite"))
+        share = r["recovered"] / r["values"] if r["values"] else 1.0
+        known = (kind, db["name"]) in KNOWN_WRONG
+        figures.append({"kind": kind, "name": db["name"], "role": db["role"],
+                        "paired": paired.get(db["name"], "-"), "share": share,
+                        "recovered": r["recovered"], "values": r["values"], "wrong": r["wrong"],
+                        "missing": r["tables"] - r["named"], "untyped": r["named"] - r["tied"],
+                        "tables": r["tables"], "known": known, "problems": r["problems"],
+                        "fragments": len(db["fragments"]),
+                        "intact": f"{db['intact_pages']}/{db['pages']}"})
+        if r["wrong"] and not known:
+            failures.append(f"{kind} {db['name']}: {r['wrong']} wrong values: "
+                            f"{r['problems'][:5]}")
+    stray = stray_tables(description, expected_of, found, paired)
+    if stray["values"]:
+        known = (kind, STRAY) in KNOWN_WRONG
+        figures.append({"kind": kind, "name": STRAY, "role": "elsewhere", "paired": "-",
+                        "share": stray["recovered"] / stray["values"], "recovered": stray["recovered"], "values": stray["values"],
+                        "wrong": stray["wrong"], "missing": 0, "untyped": 0,
+                        "tables": stray["tables"], "known": known, "problems": stray["problems"],
+                        "fragments": 0, "intact": "-"})
+        if stray["wrong"] and not known:
+            failures.append(f"{kind}: {stray['wrong']} wrong values in tables outside their "
+                            f"own database: {stray['problems'][:5]}")
+    return figures, failures, seconds
+
+
+def stray_tables(description, expected_of, found, paired):
+    """Typed tables that recover wrote into a database other than their own's pair, each
+    compared with the same-named table of the original it matches best: a value shown there
+    is shown as certain, so it must be right too."""
+    owner_of = {recovered: original for original, recovered in paired.items()}
+    originals = {db["name"]: expected_of(db["file"]) for db in description["databases"]}
+    total = {"tables": 0, "values": 0, "recovered": 0, "wrong": 0, "problems": []}
+    for name, path in found.items():
+        db = sqlite3.connect(path)
+        tables = [t for (t,) in db.execute("SELECT name FROM sqlite_master WHERE type='table'")]
+        columns_of = {t: [c[1] for c in db.execute(f'PRAGMA table_info("{t}")')]
+                      for t in tables}
+        db.close()
+        own = originals.get(owner_of.get(name), {})
+        for table in tables:
+            if table in own and own[table][0] == columns_of[table]:
+                continue  # its own database's table, counted there
+            candidates = [{table: expected[table]} for expected in originals.values()
+                          if table in expected and expected[table][0] == columns_of[table]]
+            if not candidates:
+                continue  # untyped, or a table no original has (deleted rows apart)
+            best = min((compare(c, path) for c in candidates),
+                       key=lambda r: (r["wrong"], -r["recovered"]))
+            total["tables"] += 1
+            rows = sqlite3.connect(path).execute(f'SELECT COUNT(*) FROM "{table}"').fetchone()[0]
+            total["values"] += rows * len(columns_of[table])
+            total["recovered"] += best["recovered"]
+            total["wrong"] += best["wrong"]
+            total["problems"] += [f"{name}/{p}" for p in best["problems"]]
+    return total
+
+
+def print_figures(figures):
+    print(f"{'image':8} {'database':24} {'role':10} {'frags':>5} {'intact':>8} {'paired':12} "
+          f"{'values back':>17} {'share':>8} {'wrong':>6} {'missing':>7} {'untyped':>7}")
+    for f in figures:
+        mark = " known" if f["known"] and f["wrong"] else ""
+        print(f"{f['kind']:8} {f['name']:24} {f['role']:10} {f['fragments']:>5} "
+              f"{f['intact']:>8} {f['paired']:12} {f['recovered']:>8}/{f['values']:<8} "
+              f"{100 * f['share']:7.2f}% {f['wrong']:>6} {f['missing']:>3}/{f['tables']:<3} "
+              f"{f['untyped']:>7}{mark}")
+    print()
+    for (kind, role), aim in AIMS.items():
+        chosen = [f for f in figures if f["kind"] == kind and f["role"] == role]
+        if not chosen:
+            continue
+        back = sum(f["recovered"] for f in chosen)
+        values = sum(f["values"] for f in chosen)
+        wrong = sum(f["wrong"] for f in chosen)
+        share = back / values if values else 1.0
+        verdict = "aim met" if share >= aim else "below aim, not held yet"
+        print(f"{kind:8} {role:10} values back {back}/{values} = {100 * share:.2f}% "
+              f"(aim {100 * aim:.1f}%: {verdict}), wrong values {wrong}")
+    fixed = [f"{f['kind']} {f['name']}" for f in figures if f["known"] and not f["wrong"]]
+    if fixed:
+        print("known cases without a wrong value now (take them off KNOWN_WRONG): "
+              + ", ".join(fixed))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True, help="quillon-cli")
+    parser.add_argument("--samples", required=True, help="the library-written databases")
+    parser.add_argument("--real", required=True, help="the Access-written databases")
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+
+    why = make_ntfs_images.missing_tools()
+    if why is None and (shutil.which("mdb-export") is None or shutil.which("mdb-schema") is None):
+        why = "mdbtools (mdb-export, mdb-schema) is not installed"
+    if why is None and not os.path.isdir(args.real):
+        why = f"{args.real} is not there: no Access-written databases"
+    if why:
+        print(f"skipped: {why}")
+        return SKIP
+
+    databases = sorted(glob.glob(os.path.join(args.samples, "*.mdb")))
+    databases += sorted(glob.glob(os.path.join(args.real, "*.mdb")) +
+                        glob.glob(os.path.join(args.real, "*.accdb")))
+    images = os.path.join(args.work, "images")
+    shutil.rmtree(images, ignore_errors=True)
+    os.makedirs(images)
+    older_from = os.path.join(args.real, OLDER_FROM)
+    oracles = {}
+
+    def expected_of(path):
+        if path not in oracles:
+            oracles[path] = oracle(path)
+        return oracles[path]
+
+    figures, failures = [], []
+    for kind in ("quick", "deleted", "older"):
+        chosen = [older_from] if kind == "older" else databases
+        try:
+            described = make_ntfs_images.make_image(kind, chosen, images, args.seed)
+        except (RuntimeError, OSError) as error:
+            failures.append(f"{kind}: the image could not be made: {error}")
+            continue
+        with open(described) as f:
+            description = json.load(f)
+        got, failed, seconds = measure_image(args.cli, description, expected_of,
+                                             os.path.join(args.work, f"{kind}-out"))
+        print(f"{kind}: {os.path.basename(description['image'])}, "
+              f"{description['bytes'] // make_ntfs_images.MIB} MiB, recovered in {seconds:.1f} s")
+        figures += got
+        failures += failed
+        os.remove(description["image"])
+    print()
+    print_figures(figures)
+    if failures:
+        print("\nFAILED:\n" + "\n".join(failures))
+        return 1
+    print("\nno wrong value outside the known cases")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
