@@ -162,6 +162,24 @@ def stray_tables(description, expected_of, found, paired):
     return total
 
 
+def premise_broken(description):
+    """What the image should hold and does not, as failures of the harness: on "quick" every
+    page of every database, on "older" every page of the live database, still in place."""
+    failures = []
+    for db in description["databases"]:
+        whole = description["kind"] == "quick" or (description["kind"] == "older" and
+                                                   db["role"] == "live")
+        if whole and db["intact_pages"] != db["pages"]:
+            failures.append(f"{description['kind']} image: {db['name']} has "
+                            f"{db['intact_pages']} of {db['pages']} pages in place, not all "
+                            f"(harness, not recover: see make_ntfs_images.py)")
+        # The older copy alone is written whole, on a young volume.
+        if db["role"] == "live" and not 2 <= len(db["fragments"]) <= 9:
+            failures.append(f"{description['kind']} image: {db['name']} lies in "
+                                f"{len(db['fragments'])} runs, not 2 to 9 (harness)")
+    return failures
+
+
 def print_figures(figures):
     print(f"{'image':8} {'database':24} {'role':10} {'frags':>5} {'intact':>8} {'paired':12} "
           f"{'values back':>17} {'share':>8} {'wrong':>6} {'missing':>7} {'untyped':>7}")
@@ -231,6 +249,7 @@ def main():
             continue
         with open(described) as f:
             description = json.load(f)
+        failures += premise_broken(description)
         got, failed, seconds = measure_image(args.cli, description, expected_of,
                                              os.path.join(args.work, f"{kind}-out"))
         print(f"{kind}: {os.path.basename(description['image'])}, "
