@@ -176,7 +176,7 @@ def premise_broken(description):
         # The older copy alone is written whole, on a young volume.
         if db["role"] == "live" and not 2 <= len(db["fragments"]) <= 9:
             failures.append(f"{description['kind']} image: {db['name']} lies in "
-                                f"{len(db['fragments'])} runs, not 2 to 9 (harness)")
+                            f"{len(db['fragments'])} runs, not 2 to 9 (harness)")
     return failures
 
 
