@@ -204,6 +204,11 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
       const std::int64_t next = entries[anchors[j].Index].SourceOffset;
       if ((next - offset) % page != 0) continue;
       if (next - page * anchors[j].Number != base) break;
+      // Two anchors more than a piece apart say nothing of the pieces between them: pieces
+      // shuffled can leave two far apart at their places from page 0 (the header's piece
+      // and one seven pieces on), while the six between came from elsewhere and would be
+      // numbered as if they had not moved, however little in them disagrees.
+      if (next - offset > page * piecePages) break;
       // Pieces between two agreeing anchors may still have been exchanged among themselves:
       // the stretch is numbered only where nothing in it disagrees.
       if (!stretchHolds(offset, anchors[i].Number,

@@ -12,6 +12,7 @@
 #include "jet/row_slots.h"
 #include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
+#include "recover/map_ties.h"
 #include "recover/page_order.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
@@ -790,8 +791,15 @@ class TDatabaseRecovery {
       if (!fits.contains(owner)) tryFrom(to, byColumnCount.end());
     }
     TieSameShapesByTheirPieces(fits, fitsOf);
+    // Definitions still of one shape with others: each (definition, owner) it may be, told
+    // apart later by their usage maps once pieces around them are numbered.
+    std::vector<TShapeCandidate> sameShapes;
     for (auto& [owner, candidates] : fits) {
-      if (candidates.size() != 1 || fitsOf[candidates[0].first].size() != 1) continue;
+      if (candidates.size() != 1 || fitsOf[candidates[0].first].size() != 1) {
+        for (auto& [index, definition] : candidates)
+          sameShapes.push_back({index, owner, std::move(definition)});
+        continue;
+      }
       anchors.push_back({candidates[0].first, owner});
       shapeTies_.emplace(owner, std::move(candidates[0].second));
     }
@@ -862,10 +870,106 @@ class TDatabaseRecovery {
         LongValueAnchors(plan, *definition, longValueRows, anchored,
                          exact ? &anchors : nullptr, targets);
       }
-      if (round > 0 && read == 0) break;
+      // Only from the second round on are the numbers certain ones (the first numbering
+      // comes from anchors; before it, pages carry their places on the grid).
+      const std::size_t tied = round > 0 ? TieSameShapesByMaps(sameShapes, anchors) : 0;
+      if (round > 0 && read == 0 && tied == 0) break;
       database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
     }
     longValuesChecked_ = std::move(pointersRead);
+  }
+
+  // A definition that may be any of several tables' (definitions of one shape), and one
+  // table it may be.
+  struct TShapeCandidate {
+    std::size_t Definition = 0;  // store index of its first page
+    std::uint32_t Owner = 0;
+    TTableDefinition Parsed;
+  };
+
+  // Ties definitions of one shape to their tables by their usage maps, read against the
+  // pages numbered so far (see TieByUsageMaps); each tie anchors the definition at its
+  // owner's number. Tied candidates, and the others of their definition or owner, leave
+  // `open`. Returns how many were tied.
+  std::size_t TieSameShapesByMaps(std::vector<TShapeCandidate>& open,
+                                  std::vector<TPageAnchor>& anchors) {
+    if (open.empty()) return 0;
+    TOwnerAt numbered;
+    std::unordered_map<std::size_t, std::uint32_t> numberOf;  // store index → certain number
+    std::unordered_map<std::int64_t, std::size_t> byOffset;
+    for (const auto& [number, index] : database_.Pages) {
+      byOffset.emplace(entries_[index].SourceOffset, index);
+      if (number >= kUnnumberedPage) continue;
+      const TPageEntry& entry = entries_[index];
+      numbered.emplace(number, entry.Kind == TPageKind::Data ? entry.Owner : kNotDataPage);
+      numberOf.emplace(index, number);
+    }
+    std::vector<TMapHypothesis> hypotheses;
+    std::vector<std::size_t> from;  // hypothesis → index into `open`
+    for (std::size_t i = 0; i < open.size(); ++i) {
+      const TShapeCandidate& candidate = open[i];
+      // A definition already numbered is tied, or not, by its number.
+      if (numberOf.contains(candidate.Definition)) continue;
+      const std::int64_t offset = entries_[candidate.Definition].SourceOffset;
+      // The page at `number` if the definition lay at its owner's number: the page numbered
+      // so where that is certain, else the one at its distance from the definition, unless
+      // that one is numbered otherwise.
+      const auto pageAt = [&](std::uint32_t number) -> std::optional<std::size_t> {
+        if (const auto found = database_.Pages.find(number);
+            number < kUnnumberedPage && found != database_.Pages.end())
+          return found->second;
+        const std::int64_t at =
+            offset + static_cast<std::int64_t>(kPageSize) *
+                         (static_cast<std::int64_t>(number) -
+                          static_cast<std::int64_t>(candidate.Owner));
+        const auto found = byOffset.find(at);
+        if (found == byOffset.end() || numberOf.contains(found->second)) return std::nullopt;
+        return found->second;
+      };
+      TMapHypothesis& hypothesis = hypotheses.emplace_back();
+      from.push_back(i);
+      hypothesis.Definition = candidate.Definition;
+      hypothesis.Owner = candidate.Owner;
+      const std::optional<std::size_t> mapPage = pageAt(candidate.Parsed.UsageMapPointer >> 8);
+      if (!mapPage || entries_[*mapPage].Kind != TPageKind::Data ||
+          entries_[*mapPage].Owner == kLongValueOwner)
+        continue;
+      const TPage page = *reader_.PageByIndex(*mapPage);
+      const std::vector<TSlot> slots = SlotsOf(page);
+      const std::size_t row = candidate.Parsed.UsageMapPointer & 0xFF;
+      if (row >= slots.size() || slots[row].End == 0) continue;
+      const std::vector<std::uint8_t> map(page.begin() + slots[row].Start,
+                                          page.begin() + slots[row].End);
+      hypothesis.Listed =
+          ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
+            const std::optional<std::size_t> bitmap = pageAt(number);
+            if (!bitmap || entries_[*bitmap].Kind != TPageKind::UsageMap) return nullptr;
+            return reader_.PageByIndex(*bitmap)->data();
+          });
+      if (!hypothesis.Listed) continue;
+      for (const std::uint32_t number : *hypothesis.Listed) {
+        if (numbered.contains(number)) continue;
+        const std::optional<std::size_t> data = pageAt(number);
+        if (data && entries_[*data].Kind == TPageKind::Data &&
+            entries_[*data].Owner == candidate.Owner)
+          hypothesis.HeldNearby.insert(number);
+      }
+    }
+    const std::vector<std::size_t> tied = TieByUsageMaps(hypotheses, numbered);
+    std::set<std::size_t> tiedDefinitions;
+    std::set<std::uint32_t> tiedOwners;
+    for (const std::size_t h : tied) {
+      TShapeCandidate& candidate = open[from[h]];
+      anchors.push_back({candidate.Definition, candidate.Owner});
+      tiedDefinitions.insert(candidate.Definition);
+      tiedOwners.insert(candidate.Owner);
+      shapeTies_.emplace(candidate.Owner, std::move(candidate.Parsed));
+    }
+    std::erase_if(open, [&](const TShapeCandidate& candidate) {
+      return tiedDefinitions.contains(candidate.Definition) ||
+             tiedOwners.contains(candidate.Owner);
+    });
+    return tied.size();
   }
 
   // Where the long-value pointers of a table's rows say their rows are (into `targets`) and,
@@ -880,7 +984,10 @@ class TDatabaseRecovery {
     for (const auto& [number, index] : plan.Pages) {
       const TPage page = *reader_.PageByIndex(index);
       for (const TSlot& slot : SlotsOf(page)) {
-        if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
+        // Live rows only: a deleted row's long value was freed with it, and its LVAL row (or
+        // the whole page) may since hold something else, so its pointer says nothing of
+        // where a page lies.
+        if (slot.End == 0 || !IsLive(slot)) continue;
         const auto row =
             std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
         ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {

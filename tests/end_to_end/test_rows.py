@@ -116,6 +116,22 @@ def csv_fields(directory):
     return fields, rows
 
 
+def in_fixed_part(value, fixed_parts):
+    """Is a Text value among the fixed-length columns' bytes that `rows` shows as hex? A Text
+    column can be fixed-length (Access stores its value there, as UTF-16LE padded with
+    spaces: counters.lastip of news-art-cn.mdb). Without the definition nothing says where
+    in the fixed part a column lies, nor that its bytes are text and not integers or dates,
+    so `rows` cannot show it as a field of its own; its bytes must still be there."""
+    encoded = value.encode("utf-16-le").hex()
+    for part in fixed_parts:
+        at = part.find(encoded)
+        while at >= 0:
+            if at % 2 == 0:  # on a byte's boundary, not half way through one
+                return True
+            at = part.find(encoded, at + 1)
+    return False
+
+
 class RowsAgainstMdbtools(unittest.TestCase):
     shares = []
 
@@ -259,13 +275,19 @@ class AccessWrittenDatabases(unittest.TestCase):
                             for value in row.get("values", []):
                                 if "text" in value and len(value["text"]) > 1:
                                     texts.add(value["text"])
+                    fixed_parts = [line[2] for body in rows.values() for line in body]
                     shares = []
                     for what in ("text", "memo"):
                         values = expected[what]
-                        found = sum(1 for v in values if v in fields)
+                        found = sum(1 for v in values if v in fields or
+                                    (what == "text" and in_fixed_part(v, fixed_parts)))
                         shares.append((found, len(values)))
-                    named = sum(1 for t in expected["tables"] if t in live)
-                    equal = sum(1 for t, n in expected["tables"].items() if live.get(t) == n)
+                    # A table without rows may have no data page at all (newsfile and
+                    # uploadpic of news-art-cn.mdb have none): `rows` shows the tables that
+                    # data pages hold, so such a table has nothing to be named by.
+                    named = sum(1 for t, n in expected["tables"].items() if t in live or n == 0)
+                    equal = sum(1 for t, n in expected["tables"].items()
+                                if live.get(t, 0) == n)
                     # Texts of a named table's live rows that mdb-export does not show in
                     # that table.
                     foreign = sum(len(texts - expected["all"].get(t, set()))

@@ -598,6 +598,29 @@ TEST(NumberFromAnchors, NumbersAPieceFromOneAnchorUnlessAnythingInItDisagrees) {
   EXPECT_EQ(source.NumberOf(16, pointed), 48u);
 }
 
+TEST(NumberFromAnchors, AnchorsFarApartDoNotNumberThePiecesBetweenThem) {
+  // Pieces of 16 pages shuffled so that the first (a header at page 0) and the fourth
+  // (pages 48 to 63, with an anchor at 50) lie at their places from page 0, while the two
+  // between them were exchanged: pages 32 to 47 come before pages 16 to 31. Nothing in
+  // those two disagrees with the base the anchors share, yet their pages are not 16 to 47.
+  TPieces source;
+  std::vector<std::uint32_t> truth;
+  for (const std::uint32_t piece : {0u, 2u, 1u, 3u}) {
+    for (std::uint32_t n = piece * 16; n < piece * 16 + 16; ++n) {
+      source.Add(n == 0 ? TPageKind::Header : TPageKind::Data);
+      truth.push_back(n);
+    }
+  }
+  const TDatabasePages numbered =
+      NumberFromAnchors(source.Entries, source.Grid, {{0, 0}, {50, 50}});
+  for (std::size_t i = 0; i < truth.size(); ++i) {
+    const std::uint32_t number = source.NumberOf(i, numbered);
+    if (i < 16 || i >= 48)
+      EXPECT_EQ(number, truth[i]) << i;
+    else
+      EXPECT_GE(number, kUnnumberedPage) << i;  // never the number its place would give
+  }
+}
 
 TEST(NumberFromAnchors, NarrowsThePieceToWhatTheAnchorsBearOut) {
   // A file cut in 16 KiB pieces (4 pages) and shuffled after 4 pages of something else, one
