@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/little_endian.h"
+
 namespace quillon {
 namespace {
 
@@ -28,11 +30,8 @@ constexpr std::uint16_t kMaxColumnCount = 1024;
 constexpr std::uint32_t kMaxIndexCount = 1024;
 constexpr std::uint32_t kMaxDefinitionLength = 16u << 20;
 
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(LittleEndianAt<2>(p)); }
+std::uint32_t U32(const std::uint8_t* p) { return static_cast<std::uint32_t>(LittleEndianAt<4>(p)); }
 
 bool IsColumnType(std::uint8_t type) {
   // 0x01 yes/no ... 0x10 decimal, without the unused 0x0D and 0x0E; ACE's 0x11 to 0x14.
