@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <span>
 
+#include "core/page_head.h"
+
 namespace quillon::jet {
 
-inline constexpr std::size_t kPageSize = 4096;
-inline constexpr std::size_t kRowCountAt = 12;
-inline constexpr std::size_t kRowTableAt = 14;
+// The header offsets and the page size are the scan's too: they live in core/page_head.h.
+using quillon::kPageSize;
+using quillon::kRowCountAt;
+using quillon::kRowTableAt;
 inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
 // Flags of a slot entry. 0x8000 alone: the data of a moved row (live, reached through a
 // pointer elsewhere); 0xC000: a deleted row; 0x4000 alone: a 4-byte pointer to where the

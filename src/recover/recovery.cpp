@@ -9,7 +9,9 @@
 #include <unordered_set>
 
 #include "core/errors.h"
+#include "jet/long_value.h"
 #include "jet/row_slots.h"
+#include "jet/usage_map.h"
 #include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
 #include "recover/page_order.h"
@@ -17,7 +19,6 @@
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
-#include "recover/usage_map.h"
 #include "recover/untyped_tables.h"
 #include "rows/byte_reading.h"
 
@@ -227,7 +228,7 @@ std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
   const auto row = static_cast<std::uint8_t>(pointer & 0xFF);
   std::optional<std::vector<std::uint8_t>> map = reader.RowOf(mapPage, row, false);
   if (!map) return std::nullopt;
-  return ParseUsageMap(
+  return jet::ParseUsageMap(
       *map,
       [&](std::uint32_t number) -> const std::uint8_t* {
         const auto found = database.Pages.find(number);
@@ -274,16 +275,8 @@ bool FitsRows(const TDatabaseReader& reader, const TTablePlan& plan,
   return true;
 }
 
-// A long-value pointer in a memo or OLE column of a row: its 12 bytes' head (flags in the
-// top two bits, the value's length below), and the LVAL row it names.
-struct TLongValuePointer {
-  std::uint32_t Flags = 0;  // 0x80 inline, 0x40 one row, 0 a chain of rows
-  std::size_t Length = 0;
-  std::uint32_t Page = 0;
-  std::uint8_t Row = 0;
-};
-
-// Calls visit with every long-value pointer of a row that fits definition's shape.
+// Calls visit with the head of every long value of a row that fits definition's shape and
+// lies in LVAL rows (one, or a chain).
 template <class TVisit>
 void ForEachLongValuePointer(std::span<const std::uint8_t> row, const TTableDefinition& definition,
                              TVisit&& visit) {
@@ -293,10 +286,9 @@ void ForEachLongValuePointer(std::span<const std::uint8_t> row, const TTableDefi
     if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) || column.Fixed)
       continue;
     const jet::TColumnField field = jet::FieldOf(*layout, PlaceOf(column));
-    if (field.State == jet::TFieldState::Absent || field.Bytes.size() < 12) continue;
-    const std::uint32_t head = LoadU32(field.Bytes, 0);
-    visit(TLongValuePointer{(head >> 24) & 0xC0, head & 0x3FFFFFFF, LoadU24(field.Bytes, 5),
-                            field.Bytes[4]});
+    if (field.State == jet::TFieldState::Absent) continue;
+    const std::optional<jet::TLongValueHead> head = jet::ReadLongValueHead(field.Bytes);
+    if (head && head->Kind != jet::TLongValueKind::Inline) visit(*head);
   }
 }
 
@@ -588,36 +580,20 @@ class TDatabaseRecovery {
       if (slot.End == 0 || !IsLive(slot)) continue;
       const auto row =
           std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-      ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {
-        const std::uint32_t flags = pointer.Flags;
-        const std::size_t length = pointer.Length;
-        if (flags != 0 && flags != 0x40) return;
-        std::uint32_t number = pointer.Page;
-        std::uint8_t rowNumber = pointer.Row;
-        std::optional<std::vector<std::uint8_t>> part = rowAt(number, rowNumber);
-        if (!part) return;
-        if (flags == 0x40) {
-          misplaced += part->size() != length ? 1 : 0;
+      ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
+        if (head.Kind == jet::TLongValueKind::SingleRow) {
+          const std::optional<std::vector<std::uint8_t>> part =
+              rowAt(head.Where.Page, head.Where.Row);
+          misplaced += part && part->size() != head.Length ? 1 : 0;
           return;
-        }
-        std::size_t total = 0;
-        // A chain that comes back to a row it passed is broken, as one that runs over is.
-        std::unordered_set<std::uint32_t> visited;
-        for (std::size_t parts = 0; part && parts < 1u << 16; ++parts) {
-          if (part->size() < 4 || total + part->size() - 4 > length ||
-              !visited.insert(number << 8 | rowNumber).second) {
-            total = SIZE_MAX;
-            break;
-          }
-          total += part->size() - 4;
-          rowNumber = (*part)[0];
-          number = LoadU24(*part, 1);
-          if (number == 0 && rowNumber == 0) break;
-          part = rowAt(number, rowNumber);
         }
         // A chain cut short by a lost page proves nothing; one that runs over or ends
         // early does.
-        if (part && total != length) ++misplaced;
+        const jet::TChainEnd end = jet::FollowChain(
+            head.Where, head.Length,
+            [&](jet::TRowPointer at) { return rowAt(at.Page, at.Row); },
+            [](std::span<const std::uint8_t>) {});
+        if (end == jet::TChainEnd::Broken) ++misplaced;
       });
     }
     return misplaced;
@@ -729,7 +705,7 @@ class TDatabaseRecovery {
     const std::vector<std::uint8_t> map(page.begin() + slots[row].Start,
                                         page.begin() + slots[row].End);
     const std::optional<std::set<std::uint32_t>> listed =
-        ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
+        jet::ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
           const std::optional<std::size_t> bitmap = pageAt(number);
           if (!bitmap || entries_[*bitmap].Kind != TPageKind::UsageMap) return nullptr;
           return reader_.PageByIndex(*bitmap)->data();
@@ -883,19 +859,20 @@ class TDatabaseRecovery {
         if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
         const auto row =
             std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-        ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {
+        ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
+          const bool chain = head.Kind == jet::TLongValueKind::Chain;
           // A chain's first part is at least its pointer; a single row, the whole value.
-          if (pointer.Flags == 0 || pointer.Flags == 0x40)
-            targets.emplace(pointer.Page,
-                            std::pair<std::uint8_t, std::size_t>{
-                                pointer.Row, pointer.Flags == 0 ? kChainPart : pointer.Length});
-          if (pointer.Flags != 0x40 || !anchors) return;
-          const auto found = longValueRows.find({pointer.Row, pointer.Length});
+          targets.emplace(head.Where.Page,
+                          std::pair<std::uint8_t, std::size_t>{
+                              head.Where.Row, chain ? kChainPart : head.Length});
+          if (chain || !anchors) return;
+          const auto found =
+              longValueRows.find({head.Where.Row, static_cast<std::size_t>(head.Length)});
           if (found == longValueRows.end() || found->second.size() != 1 ||
               !inDatabase_.contains(found->second[0]))
             return;
           if (anchored.insert(found->second[0]).second) {
-            anchors->push_back({found->second[0], pointer.Page});
+            anchors->push_back({found->second[0], head.Where.Page});
             ++added;
           }
         });

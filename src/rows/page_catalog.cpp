@@ -143,8 +143,8 @@ void TPageCatalog::FinishAdding() { FlushPending(); }
 void TPageCatalog::Spill(TPageBytes bytes) {
   // The free space between the row-offset table and the rows is zeros on most pages: it is
   // left out, so that less is written and read back. The record says what was left out.
-  const std::size_t claimed = LoadU16(bytes, kRowCountOffset);
-  const std::size_t head = std::min(kFragmentSize, kRowTableOffset + 2 * claimed);
+  const std::size_t claimed = LoadU16(bytes, kRowCountAt);
+  const std::size_t head = std::min(kFragmentSize, kRowTableAt + 2 * claimed);
   std::size_t tail = head;
   while (tail % 8 != 0 && tail < kFragmentSize && bytes[tail] == 0) ++tail;
   if (tail % 8 == 0) {  // eight bytes at a time: a page is mostly free space
@@ -219,13 +219,14 @@ void TPageCatalog::Add(std::uint64_t fragmentIndex, TPageBytes bytes) {
   const auto index = static_cast<TPageIndex>(pages_.size());
   const std::uint32_t store = Store(bytes);
 
-  const std::uint32_t owner = LoadU32(bytes, kOwnerOffset);
-  const std::size_t fitting = (kFragmentSize - kRowTableOffset) / 2;
-  const std::uint16_t claimed = LoadU16(bytes, kRowCountOffset);
+  const std::uint32_t owner = LoadU32(bytes, kOwnerAt);
+  const std::size_t fitting = (kFragmentSize - kRowTableAt) / 2;
+  const std::uint16_t claimed = LoadU16(bytes, kRowCountAt);
   const auto slots = static_cast<std::uint16_t>(claimed < fitting ? claimed : fitting);
-  const TPageKind kind = owner == kLvalOwner ? TPageKind::LongValue : TPageKind::Data;
+  const TCatalogPageKind kind =
+      owner == kLvalOwner ? TCatalogPageKind::LongValue : TCatalogPageKind::Data;
   pages_.push_back({fragmentIndex, store, owner, slots, kind});
-  if (kind == TPageKind::LongValue) {
+  if (kind == TCatalogPageKind::LongValue) {
     longValuePages_.push_back(index);
   } else {
     tables_[owner].push_back(index);

@@ -98,7 +98,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         }
         records.push_back({page, slot, TRecordKind::Moved, TRowState::Moved, false, false,
                            static_cast<std::uint32_t>(moves_.size())});
-        moves_.push_back({owner, RowPointerFrom(LoadU32(bytes, 0)), {}, page, slot});
+        moves_.push_back({owner, *jet::RowPointerAt(bytes, 0), {}, page, slot});
         ++rowsRecorded_;
         continue;
       }
@@ -130,7 +130,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
 void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot,
                                       const jet::TRowLayout& layout, bool live) {
   for (std::uint16_t k = 0; k < layout.VarCount(); ++k) {
-    const auto head = ParseLongValueHead(layout.Var(k));
+    const auto head = jet::ParseLongValueHead(layout.Var(k));
     if (!head || head->Kind == TLongValueKind::Inline) continue;
     if (longValues_.size() >= limits_.LongValueHeads) {
       totals_.LongValueLimitReached = true;
@@ -291,7 +291,7 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
   value.LongIsText = false;
   value.Candidates = 0;
   if (bytes.empty()) return;
-  const auto head = ParseLongValueHead(bytes);
+  const auto head = jet::ParseLongValueHead(bytes);
   const TLongValueUse* use =
       head && head->Kind != TLongValueKind::Inline ? LongValueAt(page, slot, column) : nullptr;
   if (head && (head->Kind == TLongValueKind::Inline || use != nullptr)) {

@@ -250,8 +250,8 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
     for (std::size_t at = 16; at < kFragmentSize; ++at) {
       odd[1][at] = static_cast<std::uint8_t>(at % 251 + 1);
     }
-    odd[2][kRowCountOffset] = 0xFF;
-    odd[2][kRowCountOffset + 1] = 0xFF;
+    odd[2][kRowCountAt] = 0xFF;
+    odd[2][kRowCountAt + 1] = 0xFF;
     odd[2][kFragmentSize - 1] = 0;
     odd[2][kFragmentSize / 2] = 7;
     for (const auto& bytes : odd) catalog.Add(catalog.PageCount(), TPageBytes(bytes));
