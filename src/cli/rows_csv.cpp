@@ -5,7 +5,7 @@
 
 #include "cli/rows_output.h"
 #include "recover/output_names.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 
 namespace quillon {
 
@@ -43,7 +43,7 @@ void WriteTableCsv(std::ostream& out, const TRowRecovery& recovery, std::size_t 
     line += ',';
     line += RowStateName(row.State);
     line += ',';
-    line += HexText(row.Fixed);
+    line += jet::HexText(row.Fixed);
     for (std::size_t k = 0; k < varColumns; ++k) {
       line += ',';
       if (k < row.Values.size()) line += CsvField(ValueFieldText(row.Values[k]));

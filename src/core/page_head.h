@@ -27,6 +27,26 @@ inline constexpr std::size_t kRowCountAt = 12;   // u16 rows in the slot table
 inline constexpr std::size_t kRowTableAt = 14;   // u16 per row: its offset and flags
 inline constexpr std::uint32_t kLvalOwner = 0x4C41564C;  // the bytes "LVAL" read little-endian
 
+// The first page of a table definition (type 0x02): offsets from the start of the page,
+// which are also offsets into a definition's bytes read whole (its continuation pages
+// follow without their 8-byte heads).
+inline constexpr std::size_t kDefinitionNextPageAt = 0x04;    // u32 continuation page; 0: none
+inline constexpr std::size_t kDefinitionLengthAt = 0x08;      // u32 bytes of the definition
+inline constexpr std::size_t kDefinitionRowCountAt = 0x10;    // u32 rows (may be stale)
+inline constexpr std::size_t kTableTypeAt = 0x28;             // kUserTable or kSystemTable
+inline constexpr std::size_t kHighestColumnCountAt = 0x29;    // u16, deleted columns counted
+inline constexpr std::size_t kVarColumnCountAt = 0x2B;        // u16, deleted ones counted
+inline constexpr std::size_t kColumnCountAt = 0x2D;           // u16 columns now
+inline constexpr std::size_t kIndexCountAt = 0x2F;            // u32
+inline constexpr std::size_t kRealIndexCountAt = 0x33;        // u32
+inline constexpr std::size_t kUsageMapPointerAt = 0x37;       // u32 row pointer
+inline constexpr std::size_t kRealIndexEntriesAt = 0x3F;      // then the column entries
+inline constexpr std::size_t kRealIndexEntrySize = 12;
+inline constexpr std::size_t kColumnEntrySize = 25;
+inline constexpr std::size_t kDefinitionPageHeadSize = 8;     // not repeated in the bytes read whole
+inline constexpr std::uint8_t kUserTable = 0x4E;
+inline constexpr std::uint8_t kSystemTable = 0x53;
+
 inline constexpr std::size_t kPageHeadSize = 526;  // a step's 512 bytes and the 14 that follow
 inline constexpr std::size_t kRowOffsetEntries = 256;
 

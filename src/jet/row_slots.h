@@ -37,6 +37,9 @@ struct TRowSlot {
 
 // The row count the page states (0 when the page is too short to state one).
 std::uint16_t StatedRowCount(std::span<const std::uint8_t> page);
+// The owner the page states: its table's definition page, or kLvalOwner (0 when the page
+// is too short to state one).
+std::uint32_t StatedOwner(std::span<const std::uint8_t> page);
 
 // Slot `slot` of a page whose slot table is taken to hold slotCount entries (callers
 // bound it by what fits the page). A slot whose entry lies outside the page is not Valid.

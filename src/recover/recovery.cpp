@@ -20,7 +20,6 @@
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
 #include "recover/untyped_tables.h"
-#include "rows/byte_reading.h"
 
 namespace quillon::recover {
 namespace {
@@ -634,7 +633,7 @@ class TDatabaseRecovery {
       for (const TSlot& slot : SlotsOf(page)) {
         if (slot.End >= slot.Start + 2 && slot.End != 0 &&
             IsLive(slot))
-          return LoadU16(page, slot.Start);
+          return jet::TByteView(page).U16(slot.Start);
       }
     }
     return std::nullopt;
@@ -747,7 +746,9 @@ class TDatabaseRecovery {
     // where none fits, those with more columns (columns added after the row was written).
     std::multimap<std::uint16_t, std::size_t> byColumnCount;
     for (const std::size_t index : definitionPages)
-      byColumnCount.emplace(LoadU16(*reader_.PageByIndex(index), 41), index);
+      byColumnCount.emplace(
+          jet::TByteView(*reader_.PageByIndex(index)).U16(kHighestColumnCountAt).value_or(0),
+          index);
     for (const auto& [owner, plan] : byOwner) {
       const std::optional<std::uint16_t> columns = FirstRowColumnCount(plan);
       if (!columns) continue;

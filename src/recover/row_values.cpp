@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "jet/long_value.h"
+#include "jet/text.h"
 #include "recover/jet_values.h"
 
 namespace quillon::recover {
@@ -48,7 +49,7 @@ TValue NotFound() {
 }
 
 TValue LongValueOf(std::span<const std::uint8_t> bytes, bool text) {
-  return text ? TextValue(JetTextToUtf8(bytes)) : BlobValue(bytes);
+  return text ? TextValue(*jet::DecodeJetText(bytes, jet::TTextPolicy::Lenient)) : BlobValue(bytes);
 }
 
 // A value of a type with a size of its own, from exactly its bytes.
@@ -103,7 +104,7 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
       if (needs(17)) return TextValue(DecimalText(field.first<17>(), column.Scale));
       break;
     case T::Text:
-      return TextValue(JetTextToUtf8(field));
+      return TextValue(*jet::DecodeJetText(field, jet::TTextPolicy::Lenient));
     case T::ExtendedDate:
       return TextValue(std::string(field.begin(), field.end()));
     case T::Binary:
@@ -193,7 +194,8 @@ std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
           values.push_back(IntegerValue(field.Bit ? 1 : 0));
         } else if (column.Type == TColumnType::Text) {
           // Text that does not decode: the row is not what its definition says.
-          std::optional<std::string> text = JetTextExactly(field.Bytes);
+          std::optional<std::string> text =
+              jet::DecodeJetText(field.Bytes, jet::TTextPolicy::Exact);
           if (!text) return std::nullopt;
           values.push_back(TextValue(std::move(*text)));
         } else {

@@ -3,8 +3,8 @@
 #include <set>
 
 #include "jet/row_layout.h"
-#include "rows/byte_reading.h"
-#include "rows/jet_text.h"
+#include "jet/byte_view.h"
+#include "jet/text.h"
 
 namespace quillon {
 namespace {
@@ -27,12 +27,13 @@ std::optional<TCatalogObject> ReadCatalogObject(std::span<const std::uint8_t> ro
   if (fixed.size() < kFixedBytes) return std::nullopt;
   const auto name = layout->Var(0);
   if (name.empty()) return std::nullopt;
-  auto text = DecodeJetText(name);
+  auto text = jet::DecodeJetText(name, jet::TTextPolicy::TextOnly);
   if (!text || text->empty()) return std::nullopt;
   TCatalogObject object;
-  object.Id = LoadU32(fixed, kIdAt);
-  object.ParentId = LoadU32(fixed, kParentIdAt);
-  object.Type = static_cast<std::int16_t>(LoadU16(fixed, kTypeAt));
+  const jet::TByteView view(fixed);  // kFixedBytes long at least: checked above
+  object.Id = *view.U32(kIdAt);
+  object.ParentId = *view.U32(kParentIdAt);
+  object.Type = static_cast<std::int16_t>(*view.U16(kTypeAt));
   object.Name = std::move(*text);
   return object;
 }

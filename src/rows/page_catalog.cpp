@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/little_endian.h"
 #include "core/page_head.h"
-#include "rows/byte_reading.h"
 
 namespace quillon {
 namespace {
@@ -115,8 +115,8 @@ const std::uint8_t* TPageCatalog::SpilledRecord(std::uint32_t store, std::uint64
 
 void TPageCatalog::ExpandSpilledPage(const std::uint8_t* record, std::size_t length,
                                      std::uint8_t* page) const {
-  const std::size_t head = LoadU16(std::span<const std::uint8_t>(record, 4), 0);
-  const std::size_t tail = LoadU16(std::span<const std::uint8_t>(record, 4), 2);
+  const std::size_t head = LittleEndianAt<2>(record);
+  const std::size_t tail = LittleEndianAt<2>(record + 2);
   if (head > tail || tail > kFragmentSize || length != 4 + head + (kFragmentSize - tail)) {
     throw EQuillonError("The temporary file \"" + spillName_ +
                         "\" that holds the pages read so far has been changed meanwhile.");
@@ -143,7 +143,7 @@ void TPageCatalog::FinishAdding() { FlushPending(); }
 void TPageCatalog::Spill(TPageBytes bytes) {
   // The free space between the row-offset table and the rows is zeros on most pages: it is
   // left out, so that less is written and read back. The record says what was left out.
-  const std::size_t claimed = LoadU16(bytes, kRowCountAt);
+  const std::size_t claimed = jet::StatedRowCount(bytes);
   const std::size_t head = std::min(kFragmentSize, kRowTableAt + 2 * claimed);
   std::size_t tail = head;
   while (tail % 8 != 0 && tail < kFragmentSize && bytes[tail] == 0) ++tail;
@@ -219,9 +219,9 @@ void TPageCatalog::Add(std::uint64_t fragmentIndex, TPageBytes bytes) {
   const auto index = static_cast<TPageIndex>(pages_.size());
   const std::uint32_t store = Store(bytes);
 
-  const std::uint32_t owner = LoadU32(bytes, kOwnerAt);
+  const std::uint32_t owner = jet::StatedOwner(bytes);
   const std::size_t fitting = (kFragmentSize - kRowTableAt) / 2;
-  const std::uint16_t claimed = LoadU16(bytes, kRowCountAt);
+  const std::uint16_t claimed = jet::StatedRowCount(bytes);
   const auto slots = static_cast<std::uint16_t>(claimed < fitting ? claimed : fitting);
   const TCatalogPageKind kind =
       owner == kLvalOwner ? TCatalogPageKind::LongValue : TCatalogPageKind::Data;

@@ -5,9 +5,8 @@
 #include <unordered_map>
 
 #include "jet/row_layout.h"
-#include "rows/byte_reading.h"
 #include "rows/catalog_objects.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 
 namespace quillon {
 namespace {
@@ -66,7 +65,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
       if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
       const auto bytes = pageBytes.subspan(s.Start, s.End - s.Start);
       if (bytes.size() < 2) continue;
-      TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
+      TLayoutEvidence& e = evidence[*jet::StatedColumnCount(bytes)];
       ++e.Rows;
       const auto layout = jet::ReadRowLayout(bytes, false);
       if (layout && layout->EndsAtOffsetTable()) ++e.Exact;
@@ -102,7 +101,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         ++rowsRecorded_;
         continue;
       }
-      const auto found = evidence.find(LoadU16(bytes, 0));
+      const auto found = evidence.find(jet::StatedColumnCount(bytes).value_or(0));
       const bool allFixed = found != evidence.end() && found->second.AllFixed();
       const auto layout = jet::ReadRowLayout(bytes, allFixed);
       if (!layout) {
@@ -308,20 +307,20 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
       if (use->Match.Status != TMatchStatus::Found) return;
       data = AssembleLongValue(catalog_, use->Match.Parts);
     }
-    if (auto text = DecodeJetText(data)) {
+    if (auto text = jet::DecodeJetText(data, jet::TTextPolicy::TextOnly)) {
       value.LongIsText = true;
       value.Text = std::move(*text);
     } else {
-      value.Text = HexText(data);
+      value.Text = jet::HexText(data);
     }
     return;
   }
-  if (auto text = DecodeJetText(bytes)) {
+  if (auto text = jet::DecodeJetText(bytes, jet::TTextPolicy::TextOnly)) {
     value.Kind = TValueKind::Text;
     value.Text = std::move(*text);
   } else {
     value.Kind = TValueKind::Hex;
-    value.Text = HexText(bytes);
+    value.Text = jet::HexText(bytes);
   }
 }
 

@@ -8,7 +8,7 @@
 
 #include "core/errors.h"
 #include "rows/catalog_objects.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 #include "rows/page_catalog.h"
 #include "rows/row_recovery.h"
 #include "rows/jet_page_builder.h"
@@ -217,7 +217,7 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
     std::string text;
     for (std::size_t t = 0; t < recovery.Tables().size(); ++t) {
       recovery.ForEachRow(t, [&](const TRecoveredRow& row) {
-        text += HexText(row.Fixed);
+        text += jet::HexText(row.Fixed);
         for (const TRecoveredValue& value : row.Values) text += "|" + value.Text;
         text += "\n";
       });
