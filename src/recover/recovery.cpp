@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "core/errors.h"
+#include "jet/catalog.h"
 #include "jet/long_value.h"
 #include "jet/row_slots.h"
 #include "jet/usage_map.h"
@@ -26,7 +27,7 @@ namespace {
 
 using TPage = std::array<std::uint8_t, kPageSize>;
 
-constexpr std::uint32_t kCatalogPage = 2;
+constexpr std::uint32_t kCatalogPage = jet::kCatalogOwner;
 constexpr std::size_t kMaxDefinitionPages = 64;
 constexpr std::uint16_t kSlotDeleted = jet::kRowDeleted;
 constexpr std::uint16_t kSlotPointer = jet::kRowOverflowFlag;
@@ -152,8 +153,9 @@ std::optional<TTableDefinition> DefinitionAt(const TDatabaseReader& reader,
     if (found == database.Pages.end() || entries[found->second].Kind != TPageKind::Definition)
       return std::nullopt;
     const TPage& bytesOfPage = *reader.PageByIndex(found->second);
-    if (bytesOfPage[0] != 0x02 || bytesOfPage[1] != 0x01) return std::nullopt;
-    bytes.insert(bytes.end(), bytesOfPage.begin() + (i == 0 ? 0 : 8), bytesOfPage.end());
+    if (!jet::IsDefinitionPage(bytesOfPage)) return std::nullopt;
+    const auto part = jet::DefinitionBytesOf(bytesOfPage, i == 0);
+    bytes.insert(bytes.end(), part.begin(), part.end());
     TDefinitionResult result = ParseTableDefinition(bytes);
     if (result.Status == TDefinitionParse::Ok) return std::move(result.Definition);
     if (result.Status == TDefinitionParse::Invalid) return std::nullopt;
@@ -208,8 +210,9 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
       if (flags != SIZE_MAX) catalogEntry.Flags = (*values)[flags].Integer;
       if (updated != SIZE_MAX && (*values)[updated].Kind == TValue::TKind::Text)
         catalogEntry.DateUpdate = (*values)[updated].Bytes;
-      const auto page = static_cast<std::uint32_t>((*values)[id].Integer & 0x00FFFFFF);
-      if (catalogEntry.Type == 1) catalog[page] = std::move(catalogEntry);
+      const std::uint32_t page =
+          jet::DefinitionPageOfId(static_cast<std::uint32_t>((*values)[id].Integer));
+      if (catalogEntry.Type == jet::kLocalTableType) catalog[page] = std::move(catalogEntry);
     }
   }
   return catalog;
@@ -609,8 +612,9 @@ class TDatabaseRecovery {
     const std::int64_t offset = entries_[index].SourceOffset;
     for (std::size_t i = 0; i < kMaxDefinitionPages && seen.insert(at).second; ++i) {
       const TPage page = *reader_.PageByIndex(at);
-      if (page[0] != 0x02 || page[1] != 0x01) return std::nullopt;
-      bytes.insert(bytes.end(), page.begin() + (i == 0 ? 0 : 8), page.end());
+      if (!jet::IsDefinitionPage(page)) return std::nullopt;
+      const auto part = jet::DefinitionBytesOf(page, i == 0);
+      bytes.insert(bytes.end(), part.begin(), part.end());
       TDefinitionResult result = ParseTableDefinition(bytes);
       if (result.Status == TDefinitionParse::Ok) return std::move(result.Definition);
       if (result.Status == TDefinitionParse::Invalid) return std::nullopt;
@@ -914,7 +918,7 @@ class TDatabaseRecovery {
       const std::map<std::uint32_t, TCatalogEntry>& catalog) {
     std::vector<TCatalogTable> tables;
     for (const auto& [page, entry] : catalog) {
-      if (IsSystemName(entry.Name) || (entry.Flags & 0x80000002) != 0) continue;
+      if (IsSystemName(entry.Name) || (entry.Flags & jet::kSystemOrHiddenFlags) != 0) continue;
       tables.push_back({page, entry.Name, entry.DateUpdate});
     }
     return tables;
@@ -932,7 +936,9 @@ class TDatabaseRecovery {
       std::sort(plan.Pages.begin(), plan.Pages.end());
       const auto named = catalog.find(owner);
       if (named != catalog.end()) {
-        if (IsSystemName(named->second.Name) || (named->second.Flags & 0x80000002) != 0) continue;
+        if (IsSystemName(named->second.Name) ||
+            (named->second.Flags & jet::kSystemOrHiddenFlags) != 0)
+          continue;
         plan.Name = named->second.Name;
         plan.NamedFromCatalog = true;
         plan.DateUpdate = named->second.DateUpdate;

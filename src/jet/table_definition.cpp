@@ -1,4 +1,4 @@
-#include "recover/table_definition.h"
+#include "jet/table_definition.h"
 
 #include <algorithm>
 #include <set>
@@ -7,7 +7,7 @@
 #include "jet/byte_view.h"
 #include "jet/text.h"
 
-namespace quillon::recover {
+namespace quillon::jet {
 namespace {
 
 constexpr std::size_t kMaxColumns = 255;
@@ -41,16 +41,25 @@ std::uint16_t NaturalSize(TColumnType type) {
   }
 }
 
+bool IsDefinitionPage(std::span<const std::uint8_t> page) {
+  return page.size() >= 2 && page[0] == kDefinitionPageType && page[1] == 0x01;
+}
+
+std::span<const std::uint8_t> DefinitionBytesOf(std::span<const std::uint8_t> page, bool first) {
+  if (first) return page;
+  return page.size() > kDefinitionPageHeadSize ? page.subspan(kDefinitionPageHeadSize)
+                                               : std::span<const std::uint8_t>{};
+}
+
 std::uint32_t NextDefinitionPage(std::span<const std::uint8_t> page) {
-  return jet::TByteView(page).U32(kDefinitionNextPageAt).value_or(0);
+  return TByteView(page).U32(kDefinitionNextPageAt).value_or(0);
 }
 
 TDefinitionResult ParseTableDefinition(std::span<const std::uint8_t> bytes) {
   TDefinitionResult result;
   // Every field of the head lies before the real-index entries: checked once here.
-  const jet::TByteView view(bytes);
-  if (bytes.size() < kRealIndexEntriesAt || bytes[0] != kDefinitionPageType || bytes[1] != 0x01)
-    return result;
+  const TByteView view(bytes);
+  if (bytes.size() < kRealIndexEntriesAt || !IsDefinitionPage(bytes)) return result;
   const std::uint8_t tableType = bytes[kTableTypeAt];
   if (tableType != kUserTable && tableType != kSystemTable) return result;
   TTableDefinition definition;
@@ -109,7 +118,7 @@ TDefinitionResult ParseTableDefinition(std::span<const std::uint8_t> bytes) {
       result.Status = TDefinitionParse::NeedsMore;
       return result;
     }
-    std::optional<std::string> name = jet::DecodeUtf16(bytes.subspan(at + 2, length), jet::TTextPolicy::Exact);
+    std::optional<std::string> name = DecodeUtf16(bytes.subspan(at + 2, length), TTextPolicy::Exact);
     if (!name) return result;
     column.Name = std::move(*name);
     at += 2 + length;
@@ -184,4 +193,4 @@ std::uint32_t SystemDefinitionPage(const TTableDefinition& definition) {
   return 0;
 }
 
-}  // namespace quillon::recover
+}  // namespace quillon::jet
