@@ -212,7 +212,7 @@ std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
 }
 
 void TPageCatalog::Add(std::uint64_t fragmentIndex, TPageBytes bytes) {
-  if (bytes[0] != 1 || bytes[1] != 1) {
+  if (bytes[kPageTypeAt] != kDataPageType || bytes[kPageTypeAt + 1] != 0x01) {
     ++ignored_;
     return;
   }
