@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -28,9 +29,9 @@ TBytes Head(std::uint32_t flags, std::uint32_t length, TRowPointer where,
 
 // An LVAL row of a chain: the pointer to the next part, then the part's data.
 TBytes Part(TRowPointer next, const std::string& data) {
-  TBytes row(kChainPointerSize);
+  TBytes row(kChainPointerSize + data.size());
   PutLittleEndian<4>(row.data(), next.Page << 8 | next.Row);
-  row.insert(row.end(), data.begin(), data.end());
+  std::copy(data.begin(), data.end(), row.begin() + kChainPointerSize);
   return row;
 }
 
