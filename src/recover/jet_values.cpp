@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/little_endian.h"
+
 namespace quillon::recover {
 namespace {
 
@@ -61,8 +63,7 @@ std::string DecimalText(std::span<const std::uint8_t, 17> bytes, std::uint8_t sc
   std::uint32_t words[4];
   for (int word = 0; word < 4; ++word) {
     const std::size_t at = 1 + 4 * word;
-    words[word] = bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
-                  (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+    words[word] = static_cast<std::uint32_t>(LittleEndianAt<4>(bytes.data() + at));
   }
   std::string digits;
   bool nonzero = true;

@@ -158,10 +158,8 @@ void TPageCatalog::Spill(TPageBytes bytes) {
   if (pendingBytes_ + length > kWriteBytes) FlushPending();
   if (!pending_) pending_ = std::make_unique_for_overwrite<std::uint8_t[]>(kWriteBytes);
   std::uint8_t* record = pending_.get() + pendingBytes_;
-  record[0] = static_cast<std::uint8_t>(head);
-  record[1] = static_cast<std::uint8_t>(head >> 8);
-  record[2] = static_cast<std::uint8_t>(tail);
-  record[3] = static_cast<std::uint8_t>(tail >> 8);
+  PutLittleEndian<2>(record, head);
+  PutLittleEndian<2>(record + 2, tail);
   std::memcpy(record + 4, bytes.data(), head);
   std::memcpy(record + 4 + head, bytes.data() + tail, kFragmentSize - tail);
   pendingBytes_ += length;
