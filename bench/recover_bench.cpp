@@ -26,20 +26,27 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/little_endian.h"
+#include "jet/long_value.h"
 #include "jet/row_layout.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
 #include "recover/report_html.h"
-#include "rows/byte_reading.h"
-#include "rows/long_value_head.h"
 #include "storage/file_system.h"
 
 namespace {
 
 using namespace quillon::recover;
+using quillon::kPageSize;
 
-using quillon::LoadU16;
-using quillon::LoadU32;
+// The bench reads whole pages it built or kept, at offsets inside them: a read past one
+// is a fault of the bench, and throws.
+std::uint16_t LoadU16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return quillon::ReadU16(bytes, at).value();
+}
+std::uint32_t LoadU32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return quillon::ReadU32(bytes, at).value();
+}
 
 std::pair<std::size_t, std::size_t> RowSpan(const std::uint8_t* page, std::size_t slot) {
   const std::span<const std::uint8_t> bytes(page, kPageSize);
@@ -72,11 +79,11 @@ std::vector<std::vector<std::size_t>> FindPointers(const std::vector<std::uint8_
       const auto layout = quillon::jet::ReadRowLayout(row, false);
       if (!layout) continue;
       for (std::uint16_t k = 0; k < layout->VarCount(); ++k) {
-        const auto head = quillon::ParseLongValueHead(layout->Var(k));
-        if (!head || head->Kind == quillon::TLongValueKind::Inline) continue;
+        const auto head = quillon::jet::ParseLongValueHead(layout->Var(k));
+        if (!head || head->Kind == quillon::jet::TLongValueKind::Inline) continue;
         places[n].push_back(static_cast<std::size_t>(layout->Var(k).data() - row.data()) + start +
                             4);
-        if (head->Kind == quillon::TLongValueKind::Chain)
+        if (head->Kind == quillon::jet::TLongValueKind::Chain)
           chains.emplace_back(head->Where.Page, head->Where.Row);
       }
     }

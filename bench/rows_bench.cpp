@@ -30,11 +30,11 @@
 
 #include "core/fragment_file_reader.h"
 #include "core/fragment_file_writer.h"
+#include "core/little_endian.h"
 #include "core/page_head.h"
+#include "jet/long_value.h"
 #include "jet/row_layout.h"
-#include "rows/byte_reading.h"
 #include "rows/catalog_reading.h"
-#include "rows/long_value_head.h"
 #include "rows/page_catalog.h"
 #include "rows/row_recovery.h"
 #include "storage/file_system.h"
@@ -42,8 +42,19 @@
 namespace {
 
 using namespace quillon;
+using jet::ParseLongValueHead;
+using jet::RowPointerFrom;
 using TClock = std::chrono::steady_clock;
 using TPage = std::vector<std::uint8_t>;
+
+// The bench reads whole pages it built or kept, at offsets inside them: a read past one
+// is a fault of the bench, and throws.
+std::uint16_t LoadU16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return quillon::ReadU16(bytes, at).value();
+}
+std::uint32_t LoadU32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return quillon::ReadU32(bytes, at).value();
+}
 
 double Since(TClock::time_point start) {
   return std::chrono::duration<double>(TClock::now() - start).count();
@@ -66,7 +77,7 @@ void AddToPointer(TPage& page, std::size_t at, std::uint32_t shift) {
 
 std::pair<std::uint16_t, std::uint16_t> RowSpan(const TPage& page, std::uint16_t slot) {
   const auto entry = [&](std::uint16_t s) {
-    return static_cast<std::uint16_t>(LoadU16(page, kRowTableOffset + 2u * s) & kRowOffsetMask);
+    return static_cast<std::uint16_t>(LoadU16(page, kRowTableAt + 2u * s) & kRowOffsetMask);
   };
   return {entry(slot), slot == 0 ? static_cast<std::uint16_t>(kFragmentSize) : entry(slot - 1)};
 }
@@ -88,12 +99,12 @@ TPointerPlaces FindPointers(const std::vector<std::uint8_t>& database) {
   std::vector<TRowPointer> chainStarts;
   for (std::size_t n = 0; n < pages; ++n) {
     const TPage page = pageOf(n);
-    if (page[0] != 1 || page[1] != 1 || LoadU32(page, kOwnerOffset) == kLvalOwner) continue;
-    const std::uint16_t rows = LoadU16(page, kRowCountOffset);
+    if (page[0] != 1 || page[1] != 1 || LoadU32(page, kOwnerAt) == kLvalOwner) continue;
+    const std::uint16_t rows = LoadU16(page, kRowCountAt);
     for (std::uint16_t slot = 0; slot < rows; ++slot) {
       const auto [start, end] = RowSpan(page, slot);
       if (start >= end || end > kFragmentSize) continue;
-      const std::uint16_t flags = LoadU16(page, kRowTableOffset + 2u * slot) & 0xC000;
+      const std::uint16_t flags = LoadU16(page, kRowTableAt + 2u * slot) & 0xC000;
       if (flags == kRowOverflowFlag) {
         places.ByPage[n].push_back(start);
         continue;
@@ -114,7 +125,7 @@ TPointerPlaces FindPointers(const std::vector<std::uint8_t>& database) {
     while (where.Page != 0 && where.Page < pages &&
            chainParts.insert({where.Page, where.Row}).second) {
       const TPage page = pageOf(where.Page);
-      if (where.Row >= LoadU16(page, kRowCountOffset)) break;
+      if (where.Row >= LoadU16(page, kRowCountAt)) break;
       const auto [start, end] = RowSpan(page, where.Row);
       if (start + 4 > end || end > kFragmentSize) break;
       places.ByPage[where.Page].push_back(start);
@@ -152,11 +163,11 @@ std::uint64_t WriteBenchFile(const std::string& path, const std::vector<std::uin
       for (const std::size_t at : places.ByPage[n]) {
         if (LoadU32(page, at) != 0) AddToPointer(page, at, shift);
       }
-      const std::uint32_t owner = LoadU32(page, kOwnerOffset);
+      const std::uint32_t owner = LoadU32(page, kOwnerAt);
       if (owner != kLvalOwner) {
         const std::uint32_t varied = owner + (copy % 200) * 100;
         for (int i = 0; i < 4; ++i) {
-          page[kOwnerOffset + i] = static_cast<std::uint8_t>(varied >> (8 * i));
+          page[kOwnerAt + i] = static_cast<std::uint8_t>(varied >> (8 * i));
         }
       }
       writer.AddFragment(std::span<const std::uint8_t, kFragmentSize>(page.data(), kFragmentSize));

@@ -18,6 +18,7 @@
 namespace {
 
 using namespace quillon::recover;
+using quillon::kPageSize;
 
 class TFuzzStore : public IPageStore {
  public:

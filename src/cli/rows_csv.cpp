@@ -6,7 +6,7 @@
 #include "cli/rows_output.h"
 #include "core/csv_formula.h"
 #include "recover/output_names.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 
 namespace quillon {
 
@@ -44,7 +44,7 @@ void WriteTableCsv(std::ostream& out, const TRowRecovery& recovery, std::size_t 
     line += ',';
     line += RowStateName(row.State);
     line += ',';
-    line += HexText(row.Fixed);
+    line += jet::HexText(row.Fixed);
     for (std::size_t k = 0; k < varColumns; ++k) {
       line += ',';
       // Text from the disk: a value a spreadsheet would run as a formula gets an apostrophe.

@@ -3,7 +3,7 @@
 #include "cli/json_output.h"
 #include "cli/platform_console.h"
 #include "cli/rows_output.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 
 namespace quillon {
 namespace {
@@ -68,7 +68,7 @@ TJson RowJson(const TRecoveredRow& row) {
   }
   if (row.HasData) {
     json["columns"] = row.ColumnCount;
-    json["fixed"] = HexText(row.Fixed);
+    json["fixed"] = jet::HexText(row.Fixed);
     TJson values = TJson::array();
     for (const TRecoveredValue& value : row.Values) values.push_back(ValueJson(value));
     json["values"] = std::move(values);

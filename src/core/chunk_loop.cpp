@@ -7,6 +7,7 @@
 
 #include "core/aligned_buffer.h"
 #include "core/kept_page_test.h"
+#include "core/page_head.h"
 #include "core/page_test.h"
 
 namespace quillon {
@@ -18,7 +19,7 @@ constexpr std::size_t kChunkBufferSize = kChunkSize + kPageHeadSize;
 
 // The first two bytes reject nearly every step.
 bool StartsLikePage(const std::uint8_t* stepStart) {
-  return stepStart[0] == 0x01 && stepStart[1] == 0x01;
+  return stepStart[kPageTypeAt] == kDataPageType && stepStart[kPageTypeAt + 1] == 0x01;
 }
 
 bool IsCandidateAt(const std::uint8_t* stepStart) {

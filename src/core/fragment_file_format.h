@@ -7,10 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/page_head.h"
+
 namespace quillon {
 
 inline constexpr std::size_t kHeaderSize = 512;
-inline constexpr std::size_t kFragmentSize = 4096;
+// A fragment is one page of the database it came from.
+inline constexpr std::size_t kFragmentSize = kPageSize;
 
 inline constexpr std::array<std::uint8_t, 8> kSignature = {7, 'r', 'e', 'c', 'o', 'v', 'e', 'r'};
 inline constexpr std::array<std::uint8_t, 4> kAesTag = {3, 'A', 'E', 'S'};

@@ -6,14 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "core/little_endian.h"
+
 namespace quillon {
 namespace {
-
-std::uint64_t LoadLe(const std::uint8_t* at, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | at[i];
-  return v;
-}
 
 template <std::size_t N>
 bool Matches(const std::uint8_t* at, const std::array<std::uint8_t, N>& expected) {
@@ -25,9 +21,9 @@ std::string CheckHeader(const std::uint8_t* header) {
   if (!Matches(header + kSignatureOffset, kSignature)) return "no fragment file signature";
   if (!Matches(header + kAesTagOffset, kAesTag)) return "header: wrong tag at offset 8";
   if (!Matches(header + kFixTagOffset, kFixTag)) return "header: wrong tag at offset 13";
-  if (header[12] != 0 || LoadLe(header + 19, 4) != 0) return "header: nonzero reserved bytes";
+  if (header[12] != 0 || LittleEndianAt<4>(header + 19) != 0) return "header: nonzero reserved bytes";
   for (std::size_t i = 0; i < kHeaderInts.size(); ++i) {
-    if (LoadLe(header + kHeaderIntsOffset + 4 * i, 4) != kHeaderInts[i]) {
+    if (LittleEndianAt<4>(header + kHeaderIntsOffset + 4 * i) != kHeaderInts[i]) {
       return "header: unexpected value at offset " + std::to_string(kHeaderIntsOffset + 4 * i);
     }
   }
@@ -180,7 +176,7 @@ TFragmentFileReport ReadFragmentFile(TStream& file, const TFragmentVisitor& onFr
   }
   const auto* pathStart = reinterpret_cast<const char*>(header + kSourcePathOffset);
   report.SourcePath.assign(pathStart, strnlen(pathStart, kMaxSourcePathBytes));
-  report.SourceLength = static_cast<std::int64_t>(LoadLe(header + kSourceLengthOffset, 8));
+  report.SourceLength = static_cast<std::int64_t>(LittleEndianAt<8>(header + kSourceLengthOffset));
 
   TBodyInflater inflater(onFragment);
   std::vector<std::uint8_t> buffer(65536);

@@ -3,24 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/little_endian.h"
+
 namespace quillon {
 namespace {
 
-// Offsets on a definition page.
-constexpr std::size_t kFreeSpace = 0x02;
-constexpr std::size_t kNextPage = 0x04;
-constexpr std::size_t kLength = 0x08;
-constexpr std::size_t kTableType = 0x28;
-constexpr std::size_t kMaxColumns = 0x29;
-constexpr std::size_t kVariableColumns = 0x2B;
-constexpr std::size_t kColumns = 0x2D;
-constexpr std::size_t kIndexes = 0x2F;
-constexpr std::size_t kRealIndexes = 0x33;
-constexpr std::size_t kIndexEntries = 63;
-constexpr std::size_t kRealIndexSize = 12;
-constexpr std::size_t kColumnSize = 25;
-
-constexpr std::size_t kDefinitionBytesPerPage = kKeptPageSize - 8;  // after the 8-byte head
+constexpr std::size_t kDefinitionBytesPerPage = kKeptPageSize - kDefinitionPageHeadSize;
 // A database holds at most 2 GiB, 524,288 pages: a page number at or past it is no pointer.
 constexpr std::uint32_t kPagesInLargestDatabase = 524288;
 // Access allows 255 columns; deleted columns count on until a compaction, hence some room.
@@ -28,11 +16,8 @@ constexpr std::uint16_t kMaxColumnCount = 1024;
 constexpr std::uint32_t kMaxIndexCount = 1024;
 constexpr std::uint32_t kMaxDefinitionLength = 16u << 20;
 
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(LittleEndianAt<2>(p)); }
+std::uint32_t U32(const std::uint8_t* p) { return static_cast<std::uint32_t>(LittleEndianAt<4>(p)); }
 
 bool IsColumnType(std::uint8_t type) {
   // 0x01 yes/no ... 0x10 decimal, without the unused 0x0D and 0x0E; ACE's 0x11 to 0x14.
@@ -41,30 +26,30 @@ bool IsColumnType(std::uint8_t type) {
 
 // The first page of a table definition.
 bool IsDefinitionHead(const std::uint8_t* page) {
-  const std::uint16_t freeSpace = U16(page + kFreeSpace);
-  const std::uint32_t next = U32(page + kNextPage);
-  const std::uint32_t length = U32(page + kLength);
+  const std::uint16_t freeSpace = U16(page + kFreeSpaceAt);
+  const std::uint32_t next = U32(page + kDefinitionNextPageAt);
+  const std::uint32_t length = U32(page + kDefinitionLengthAt);
   if (freeSpace > kDefinitionBytesPerPage || next >= kPagesInLargestDatabase) return false;
-  if (page[kTableType] != 0x4E && page[kTableType] != 0x53) return false;
-  const std::uint16_t maxColumns = U16(page + kMaxColumns);
-  const std::uint16_t variableColumns = U16(page + kVariableColumns);
-  const std::uint16_t columns = U16(page + kColumns);
-  const std::uint32_t indexes = U32(page + kIndexes);
-  const std::uint32_t realIndexes = U32(page + kRealIndexes);
+  if (page[kTableTypeAt] != kUserTable && page[kTableTypeAt] != kSystemTable) return false;
+  const std::uint16_t maxColumns = U16(page + kHighestColumnCountAt);
+  const std::uint16_t variableColumns = U16(page + kVarColumnCountAt);
+  const std::uint16_t columns = U16(page + kColumnCountAt);
+  const std::uint32_t indexes = U32(page + kIndexCountAt);
+  const std::uint32_t realIndexes = U32(page + kRealIndexCountAt);
   if (columns == 0 || columns > maxColumns || maxColumns > kMaxColumnCount) return false;
   if (variableColumns > maxColumns) return false;
   if (realIndexes > indexes || indexes > kMaxIndexCount) return false;
-  const std::size_t columnsStart = kIndexEntries + kRealIndexSize * realIndexes;
+  const std::size_t columnsStart = kRealIndexEntriesAt + kRealIndexEntrySize * realIndexes;
   // The descriptors and at least a two-byte length for each name.
-  const std::size_t leastLength = columnsStart + (kColumnSize + 2) * columns;
+  const std::size_t leastLength = columnsStart + (kColumnEntrySize + 2) * columns;
   if (length < leastLength || length > kMaxDefinitionLength) return false;
   // The page's own share of the definition fills it up to its free space: all of it when
   // the definition ends here, the whole page when it goes on.
   const std::size_t onPage = kDefinitionBytesPerPage - freeSpace;
   if (next == 0 ? onPage != length : onPage >= length) return false;
   for (std::size_t c = 0; c < columns; ++c) {
-    const std::size_t at = columnsStart + kColumnSize * c;
-    if (at + kColumnSize > kKeptPageSize) break;  // the rest is on a continuation page
+    const std::size_t at = columnsStart + kColumnEntrySize * c;
+    if (at + kColumnEntrySize > kKeptPageSize) break;  // the rest is on a continuation page
     if (!IsColumnType(page[at])) return false;
     if (U16(page + at + 5) >= maxColumns) return false;  // the column's number
   }
@@ -75,8 +60,8 @@ bool IsDefinitionHead(const std::uint8_t* page) {
 // its head can be judged: the marks, a free space within the page and a page pointer that
 // a database can hold. A last page (no next page) holds at least a byte.
 bool IsDefinitionContinuation(const std::uint8_t* page) {
-  const std::uint16_t freeSpace = U16(page + kFreeSpace);
-  const std::uint32_t next = U32(page + kNextPage);
+  const std::uint16_t freeSpace = U16(page + kFreeSpaceAt);
+  const std::uint32_t next = U32(page + kDefinitionNextPageAt);
   if (next >= kPagesInLargestDatabase) return false;
   return next == 0 ? freeSpace < kDefinitionBytesPerPage : freeSpace <= kDefinitionBytesPerPage;
 }

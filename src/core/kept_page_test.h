@@ -9,9 +9,11 @@
 #include <optional>
 #include <span>
 
+#include "core/page_head.h"
+
 namespace quillon {
 
-inline constexpr std::size_t kKeptPageSize = 4096;
+inline constexpr std::size_t kKeptPageSize = kPageSize;
 
 enum class TKeptPageKind : std::uint8_t {
   Definition = 2,  // a table definition's first page

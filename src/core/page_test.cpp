@@ -12,7 +12,7 @@ bool CheckRowOffsets(std::span<const std::uint16_t> table, std::uint16_t rowCoun
 }
 
 bool IsCandidatePage(const PageHead& head) {
-  if (head.PageType != 0x01) return false;
+  if (head.PageType != kDataPageType) return false;
   if (head.PageMark != 0x01) return false;
   if (head.FreeSpace >= kMaxFreeSpace) return false;
   if (head.OwnerPage >= kMaxOwnerPage && head.OwnerPage != kLvalOwner) return false;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 
+#include "core/little_endian.h"
+
 namespace quillon::jet {
 
 class TByteView {
@@ -23,20 +25,9 @@ class TByteView {
   }
 
   // Little-endian integers; nothing where their bytes are not all inside the view.
-  std::optional<std::uint16_t> U16(std::size_t at) const {
-    if (!Holds(at, 2)) return std::nullopt;
-    return static_cast<std::uint16_t>(bytes_[at] | (bytes_[at + 1] << 8));
-  }
-  std::optional<std::uint32_t> U24(std::size_t at) const {
-    if (!Holds(at, 3)) return std::nullopt;
-    return static_cast<std::uint32_t>(bytes_[at]) |
-           (static_cast<std::uint32_t>(bytes_[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(bytes_[at + 2]) << 16);
-  }
-  std::optional<std::uint32_t> U32(std::size_t at) const {
-    if (!Holds(at, 4)) return std::nullopt;
-    return *U24(at) | (static_cast<std::uint32_t>(bytes_[at + 3]) << 24);
-  }
+  std::optional<std::uint16_t> U16(std::size_t at) const { return ReadU16(bytes_, at); }
+  std::optional<std::uint32_t> U24(std::size_t at) const { return ReadU24(bytes_, at); }
+  std::optional<std::uint32_t> U32(std::size_t at) const { return ReadU32(bytes_, at); }
 
   // count bytes from at; nothing where they are not all inside the view.
   std::optional<std::span<const std::uint8_t>> Sub(std::size_t at, std::size_t count) const {

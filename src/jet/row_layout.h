@@ -18,6 +18,8 @@
 #include <optional>
 #include <span>
 
+#include "core/little_endian.h"
+
 namespace quillon::jet {
 
 // The most columns a row read without its definition may count: Jet's limit per table.
@@ -56,6 +58,11 @@ class TRowLayout {
   std::size_t fixedEnd_ = 2;        // where the fixed part ends
   bool allFixed_ = false;
 };
+
+// The column count a row states in its first two bytes; nothing for a row shorter.
+inline std::optional<std::uint16_t> StatedColumnCount(std::span<const std::uint8_t> row) {
+  return ReadU16(row, 0);
+}
 
 // The row's layout, or nothing when it cannot be one: a column count of 0 or above
 // maxColumns, a row shorter than its count and null mask, and with a variable section

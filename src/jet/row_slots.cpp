@@ -8,6 +8,10 @@ std::uint16_t StatedRowCount(std::span<const std::uint8_t> page) {
   return TByteView(page).U16(kRowCountAt).value_or(0);
 }
 
+std::uint32_t StatedOwner(std::span<const std::uint8_t> page) {
+  return TByteView(page).U32(kOwnerAt).value_or(0);
+}
+
 TRowSlot RowSlotAt(std::span<const std::uint8_t> page, std::uint16_t slotCount,
                    std::uint16_t slot) {
   const TByteView view(page);

@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <span>
 
+#include "core/page_head.h"
+
 namespace quillon::jet {
 
-inline constexpr std::size_t kPageSize = 4096;
-inline constexpr std::size_t kRowCountAt = 12;
-inline constexpr std::size_t kRowTableAt = 14;
+// The header offsets and the page size are the scan's too: they live in core/page_head.h.
+using quillon::kPageSize;
+using quillon::kRowCountAt;
+using quillon::kRowTableAt;
 inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
 // Flags of a slot entry. 0x8000 alone: the data of a moved row (live, reached through a
 // pointer elsewhere); 0xC000: a deleted row; 0x4000 alone: a 4-byte pointer to where the
@@ -34,6 +37,9 @@ struct TRowSlot {
 
 // The row count the page states (0 when the page is too short to state one).
 std::uint16_t StatedRowCount(std::span<const std::uint8_t> page);
+// The owner the page states: its table's definition page, or kLvalOwner (0 when the page
+// is too short to state one).
+std::uint32_t StatedOwner(std::span<const std::uint8_t> page);
 
 // Slot `slot` of a page whose slot table is taken to hold slotCount entries (callers
 // bound it by what fits the page). A slot whose entry lies outside the page is not Valid.

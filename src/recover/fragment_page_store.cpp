@@ -9,6 +9,8 @@
 
 #include "core/errors.h"
 #include "core/fragment_file_format.h"
+#include "core/little_endian.h"
+#include "core/page_head.h"
 
 namespace quillon::recover {
 namespace {
@@ -90,8 +92,7 @@ TFragmentPageStore::TFragmentPageStore(std::unique_ptr<TStream> fragmentFile,
   fragmentFile_->Seek(0, TSeekOrigin::Begin);
   notes_.FragmentFile = ReadFragmentFile(
       *fragmentFile_, [&](std::uint64_t, std::span<const std::uint8_t, kFragmentSize> page) {
-        owners.push_back(static_cast<std::uint32_t>(page[4]) | page[5] << 8 | page[6] << 16 |
-                         static_cast<std::uint32_t>(page[7]) << 24);
+        owners.push_back(*ReadU32(page, kOwnerAt));
         crc = static_cast<std::uint32_t>(crc32(crc, page.data(), kFragmentSize));
       });
   const TFragmentFileReport& report = notes_.FragmentFile;

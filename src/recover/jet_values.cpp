@@ -4,70 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/little_endian.h"
+
 namespace quillon::recover {
 namespace {
-
-// Writes code as UTF-8 at out; returns the end. At most 4 bytes.
-char* PutUtf8(char* out, std::uint32_t code) {
-  if (code < 0x80) {
-    *out++ = static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (code >> 6));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (code >> 12));
-    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (code >> 18));
-    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  }
-  return out;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  char bytes[4];
-  out.append(bytes, PutUtf8(bytes, code));
-}
-
-constexpr std::uint32_t kReplacement = 0xFFFD;
-
-std::optional<std::string> DecodeJetText(std::span<const std::uint8_t> bytes, bool lenient);
-
-// Appends UTF-16LE units; false at a broken pair unless lenient.
-bool AppendUtf16(std::string& out, std::span<const std::uint8_t> bytes, bool lenient) {
-  const std::size_t units = bytes.size() / 2;
-  const std::size_t start = out.size();
-  out.resize(start + 3 * units);  // no unit takes more than 3 bytes; a pair takes 4 for 2
-  char* at = out.data() + start;
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint32_t unit = bytes[2 * i] | (bytes[2 * i + 1] << 8);
-    if (unit < 0x80) {
-      *at++ = static_cast<char>(unit);
-      continue;
-    }
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-      const std::uint32_t low = bytes[2 * i + 2] | (bytes[2 * i + 3] << 8);
-      if (low >= 0xDC00 && low < 0xE000) {
-        at = PutUtf8(at, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (unit >= 0xD800 && unit < 0xE000) {
-      if (!lenient) {
-        out.resize(start);
-        return false;
-      }
-      unit = kReplacement;
-    }
-    at = PutUtf8(at, unit);
-  }
-  out.resize(static_cast<std::size_t>(at - out.data()));
-  return true;
-}
 
 // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
 void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
@@ -81,66 +21,6 @@ void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
   d = doy - (153 * mp + 2) / 5 + 1;
   m = mp < 10 ? mp + 3 : mp - 9;
   if (m <= 2) ++y;
-}
-
-}  // namespace
-
-std::optional<std::string> Utf16ToUtf8(std::span<const std::uint8_t> bytes, bool lenient) {
-  if (bytes.size() % 2 != 0 && !lenient) return std::nullopt;
-  std::string out;
-  out.reserve(bytes.size());
-  if (!AppendUtf16(out, bytes, lenient)) return std::nullopt;
-  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacement);
-  return out;
-}
-
-std::string JetTextToUtf8(std::span<const std::uint8_t> bytes) {
-  return *DecodeJetText(bytes, true);
-}
-
-std::optional<std::string> JetTextExactly(std::span<const std::uint8_t> bytes) {
-  return DecodeJetText(bytes, false);
-}
-
-namespace {
-
-std::optional<std::string> DecodeJetText(std::span<const std::uint8_t> bytes, bool lenient) {
-  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
-    return Utf16ToUtf8(bytes, lenient);
-  }
-  std::string out;
-  out.reserve(bytes.size());
-  bool compressed = true;
-  std::size_t at = 2;
-  while (at < bytes.size()) {
-    if (bytes[at] == 0x00) {
-      compressed = !compressed;
-      ++at;
-      continue;
-    }
-    if (compressed) {
-      // One-byte characters up to the next 0x00.
-      std::size_t end = at;
-      while (end < bytes.size() && bytes[end] != 0x00) ++end;
-      const std::size_t start = out.size();
-      out.resize(start + 2 * (end - at));
-      char* put = out.data() + start;
-      for (; at < end; ++at) put = PutUtf8(put, bytes[at]);
-      out.resize(static_cast<std::size_t>(put - out.data()));
-      continue;
-    }
-    // Two-byte characters up to the next unit that begins with 0x00.
-    std::size_t end = at;
-    while (end + 1 < bytes.size() && bytes[end] != 0x00) end += 2;
-    if (!AppendUtf16(out, bytes.subspan(at, end - at), lenient)) return std::nullopt;
-    if (end < bytes.size() && bytes[end] != 0x00) {
-      if (!lenient) return std::nullopt;
-      AppendUtf8(out, kReplacement);  // an odd byte at the end
-      end = bytes.size();
-    }
-    at = end;
-  }
-  return out;
 }
 
 }  // namespace
@@ -183,8 +63,7 @@ std::string DecimalText(std::span<const std::uint8_t, 17> bytes, std::uint8_t sc
   std::uint32_t words[4];
   for (int word = 0; word < 4; ++word) {
     const std::size_t at = 1 + 4 * word;
-    words[word] = bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
-                  (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+    words[word] = static_cast<std::uint32_t>(LittleEndianAt<4>(bytes.data() + at));
   }
   std::string digits;
   bool nonzero = true;

@@ -1,6 +1,6 @@
 #pragma once
-// Jet values as text: dates, currency, decimals and GUIDs in the forms the outputs give,
-// and Jet text (UTF-16LE or compressed) as UTF-8.
+// Jet values as text: dates, currency, decimals and GUIDs in the forms the outputs give.
+// Jet text itself is read by jet/text.h.
 
 #include <cstdint>
 #include <optional>
@@ -8,17 +8,6 @@
 #include <string>
 
 namespace quillon::recover {
-
-// UTF-16LE as UTF-8. An odd length or a broken surrogate pair: nothing, or with lenient a
-// U+FFFD in its place (a value is kept as the database holds it, a name must be sound).
-std::optional<std::string> Utf16ToUtf8(std::span<const std::uint8_t> bytes, bool lenient);
-
-// A Text or Memo value's bytes as UTF-8: compressed text (FF FE, one-byte characters, each
-// 0x00 switching between one- and two-byte characters) or UTF-16LE. Never fails: what
-// cannot be read becomes U+FFFD.
-std::string JetTextToUtf8(std::span<const std::uint8_t> bytes);
-// The same, but nothing where JetTextToUtf8 would put a U+FFFD: bytes that are not text.
-std::optional<std::string> JetTextExactly(std::span<const std::uint8_t> bytes);
 
 // "YYYY-MM-DD HH:MM:SS" for days since 1899-12-30 (the fraction the time of day, also for
 // days before: -1.25 is 1899-12-29 06:00:00), to the nearest second; nothing for a value

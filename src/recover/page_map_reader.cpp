@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/kept_page_test.h"
+#include "core/little_endian.h"
 
 namespace quillon::recover {
 namespace {
@@ -16,13 +17,8 @@ static_assert(KindValue(TKeptPageKind::Header) == KindValue(TPageKind::Header));
 static_assert(KindValue(TKeptPageKind::UsageMap) == KindValue(TPageKind::UsageMap));
 static_assert(KindValue(TKeptPageKind::DefinitionContinuation) == kContinuationKind);
 
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint64_t U64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(U32(p)) | static_cast<std::uint64_t>(U32(p + 4)) << 32;
-}
+std::uint32_t U32(const std::uint8_t* p) { return static_cast<std::uint32_t>(LittleEndianAt<4>(p)); }
+std::uint64_t U64(const std::uint8_t* p) { return LittleEndianAt<8>(p); }
 
 bool ReadAll(TStream& file, void* buffer, std::size_t n) { return file.Read(buffer, n) == n; }
 

@@ -5,16 +5,13 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/little_endian.h"
 
 namespace quillon::recover {
 namespace {
 
-void PutU32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-void PutU64(std::uint8_t* at, std::uint64_t value) {
-  for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+void PutU32(std::uint8_t* at, std::uint32_t value) { PutLittleEndian<4>(at, value); }
+void PutU64(std::uint8_t* at, std::uint64_t value) { PutLittleEndian<8>(at, value); }
 
 std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* bytes, std::size_t n) {
   return static_cast<std::uint32_t>(crc32(crc, bytes, static_cast<uInt>(n)));

@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <span>
 
+#include "core/page_head.h"
+
 namespace quillon::recover {
 
-inline constexpr std::size_t kPageSize = 4096;
-inline constexpr std::uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL" where a data page names its table
+inline constexpr std::uint32_t kLongValueOwner = kLvalOwner;  // where a data page names its table
 
 enum class TPageKind : std::uint8_t {
   Data = 1,        // a data or long-value page (type 0x01): what the fragment file holds

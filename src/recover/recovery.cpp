@@ -9,7 +9,10 @@
 #include <unordered_set>
 
 #include "core/errors.h"
+#include "jet/catalog.h"
+#include "jet/long_value.h"
 #include "jet/row_slots.h"
+#include "jet/usage_map.h"
 #include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
 #include "recover/map_ties.h"
@@ -18,16 +21,14 @@
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
-#include "recover/usage_map.h"
 #include "recover/untyped_tables.h"
-#include "rows/byte_reading.h"
 
 namespace quillon::recover {
 namespace {
 
 using TPage = std::array<std::uint8_t, kPageSize>;
 
-constexpr std::uint32_t kCatalogPage = 2;
+constexpr std::uint32_t kCatalogPage = jet::kCatalogOwner;
 constexpr std::size_t kMaxDefinitionPages = 64;
 constexpr std::uint16_t kSlotDeleted = jet::kRowDeleted;
 constexpr std::uint16_t kSlotPointer = jet::kRowOverflowFlag;
@@ -153,8 +154,9 @@ std::optional<TTableDefinition> DefinitionAt(const TDatabaseReader& reader,
     if (found == database.Pages.end() || entries[found->second].Kind != TPageKind::Definition)
       return std::nullopt;
     const TPage& bytesOfPage = *reader.PageByIndex(found->second);
-    if (bytesOfPage[0] != 0x02 || bytesOfPage[1] != 0x01) return std::nullopt;
-    bytes.insert(bytes.end(), bytesOfPage.begin() + (i == 0 ? 0 : 8), bytesOfPage.end());
+    if (!jet::IsDefinitionPage(bytesOfPage)) return std::nullopt;
+    const auto part = jet::DefinitionBytesOf(bytesOfPage, i == 0);
+    bytes.insert(bytes.end(), part.begin(), part.end());
     TDefinitionResult result = ParseTableDefinition(bytes);
     if (result.Status == TDefinitionParse::Ok) return std::move(result.Definition);
     if (result.Status == TDefinitionParse::Invalid) return std::nullopt;
@@ -209,8 +211,9 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
       if (flags != SIZE_MAX) catalogEntry.Flags = (*values)[flags].Integer;
       if (updated != SIZE_MAX && (*values)[updated].Kind == TValue::TKind::Text)
         catalogEntry.DateUpdate = (*values)[updated].Bytes;
-      const auto tablePage = static_cast<std::uint32_t>((*values)[id].Integer & 0x00FFFFFF);
-      if (catalogEntry.Type == 1) catalog[tablePage] = std::move(catalogEntry);
+      const std::uint32_t tablePage =
+          jet::DefinitionPageOfId(static_cast<std::uint32_t>((*values)[id].Integer));
+      if (catalogEntry.Type == jet::kLocalTableType) catalog[tablePage] = std::move(catalogEntry);
     }
   }
   return catalog;
@@ -228,7 +231,7 @@ std::optional<std::set<std::uint32_t>> UsageMapOf(const TDatabaseReader& reader,
   const auto row = static_cast<std::uint8_t>(pointer & 0xFF);
   std::optional<std::vector<std::uint8_t>> map = reader.RowOf(mapPage, row, false);
   if (!map) return std::nullopt;
-  return ParseUsageMap(
+  return jet::ParseUsageMap(
       *map,
       [&](std::uint32_t number) -> const std::uint8_t* {
         const auto found = database.Pages.find(number);
@@ -275,16 +278,8 @@ bool FitsRows(const TDatabaseReader& reader, const TTablePlan& plan,
   return true;
 }
 
-// A long-value pointer in a memo or OLE column of a row: its 12 bytes' head (flags in the
-// top two bits, the value's length below), and the LVAL row it names.
-struct TLongValuePointer {
-  std::uint32_t Flags = 0;  // 0x80 inline, 0x40 one row, 0 a chain of rows
-  std::size_t Length = 0;
-  std::uint32_t Page = 0;
-  std::uint8_t Row = 0;
-};
-
-// Calls visit with every long-value pointer of a row that fits definition's shape.
+// Calls visit with the head of every long value of a row that fits definition's shape and
+// lies in LVAL rows (one, or a chain).
 template <class TVisit>
 void ForEachLongValuePointer(std::span<const std::uint8_t> row, const TTableDefinition& definition,
                              TVisit&& visit) {
@@ -294,10 +289,9 @@ void ForEachLongValuePointer(std::span<const std::uint8_t> row, const TTableDefi
     if ((column.Type != TColumnType::Memo && column.Type != TColumnType::Ole) || column.Fixed)
       continue;
     const jet::TColumnField field = jet::FieldOf(*layout, PlaceOf(column));
-    if (field.State == jet::TFieldState::Absent || field.Bytes.size() < 12) continue;
-    const std::uint32_t head = LoadU32(field.Bytes, 0);
-    visit(TLongValuePointer{(head >> 24) & 0xC0, head & 0x3FFFFFFF, LoadU24(field.Bytes, 5),
-                            field.Bytes[4]});
+    if (field.State == jet::TFieldState::Absent) continue;
+    const std::optional<jet::TLongValueHead> head = jet::ReadLongValueHead(field.Bytes);
+    if (head && head->Kind != jet::TLongValueKind::Inline) visit(*head);
   }
 }
 
@@ -589,36 +583,20 @@ class TDatabaseRecovery {
       if (slot.End == 0 || !IsLive(slot)) continue;
       const auto row =
           std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-      ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {
-        const std::uint32_t flags = pointer.Flags;
-        const std::size_t length = pointer.Length;
-        if (flags != 0 && flags != 0x40) return;
-        std::uint32_t number = pointer.Page;
-        std::uint8_t rowNumber = pointer.Row;
-        std::optional<std::vector<std::uint8_t>> part = rowAt(number, rowNumber);
-        if (!part) return;
-        if (flags == 0x40) {
-          misplaced += part->size() != length ? 1 : 0;
+      ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
+        if (head.Kind == jet::TLongValueKind::SingleRow) {
+          const std::optional<std::vector<std::uint8_t>> part =
+              rowAt(head.Where.Page, head.Where.Row);
+          misplaced += part && part->size() != head.Length ? 1 : 0;
           return;
-        }
-        std::size_t total = 0;
-        // A chain that comes back to a row it passed is broken, as one that runs over is.
-        std::unordered_set<std::uint32_t> visited;
-        for (std::size_t parts = 0; part && parts < 1u << 16; ++parts) {
-          if (part->size() < 4 || total + part->size() - 4 > length ||
-              !visited.insert(number << 8 | rowNumber).second) {
-            total = SIZE_MAX;
-            break;
-          }
-          total += part->size() - 4;
-          rowNumber = (*part)[0];
-          number = LoadU24(*part, 1);
-          if (number == 0 && rowNumber == 0) break;
-          part = rowAt(number, rowNumber);
         }
         // A chain cut short by a lost page proves nothing; one that runs over or ends
         // early does.
-        if (part && total != length) ++misplaced;
+        const jet::TChainEnd end = jet::FollowChain(
+            head.Where, head.Length,
+            [&](jet::TRowPointer at) { return rowAt(at.Page, at.Row); },
+            [](std::span<const std::uint8_t>) {});
+        if (end == jet::TChainEnd::Broken) ++misplaced;
       });
     }
     return misplaced;
@@ -635,8 +613,9 @@ class TDatabaseRecovery {
     const std::int64_t offset = entries_[index].SourceOffset;
     for (std::size_t i = 0; i < kMaxDefinitionPages && seen.insert(at).second; ++i) {
       const TPage page = *reader_.PageByIndex(at);
-      if (page[0] != 0x02 || page[1] != 0x01) return std::nullopt;
-      bytes.insert(bytes.end(), page.begin() + (i == 0 ? 0 : 8), page.end());
+      if (!jet::IsDefinitionPage(page)) return std::nullopt;
+      const auto part = jet::DefinitionBytesOf(page, i == 0);
+      bytes.insert(bytes.end(), part.begin(), part.end());
       TDefinitionResult result = ParseTableDefinition(bytes);
       if (result.Status == TDefinitionParse::Ok) return std::move(result.Definition);
       if (result.Status == TDefinitionParse::Invalid) return std::nullopt;
@@ -659,7 +638,7 @@ class TDatabaseRecovery {
       for (const TSlot& slot : SlotsOf(page)) {
         if (slot.End >= slot.Start + 2 && slot.End != 0 &&
             IsLive(slot))
-          return LoadU16(page, slot.Start);
+          return jet::TByteView(page).U16(slot.Start);
       }
     }
     return std::nullopt;
@@ -730,7 +709,7 @@ class TDatabaseRecovery {
     const std::vector<std::uint8_t> map(page.begin() + slots[row].Start,
                                         page.begin() + slots[row].End);
     const std::optional<std::set<std::uint32_t>> listed =
-        ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
+        jet::ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
           const std::optional<std::size_t> bitmap = pageAt(number);
           if (!bitmap || entries_[*bitmap].Kind != TPageKind::UsageMap) return nullptr;
           return reader_.PageByIndex(*bitmap)->data();
@@ -772,7 +751,9 @@ class TDatabaseRecovery {
     // where none fits, those with more columns (columns added after the row was written).
     std::multimap<std::uint16_t, std::size_t> byColumnCount;
     for (const std::size_t index : definitionPages)
-      byColumnCount.emplace(LoadU16(*reader_.PageByIndex(index), 41), index);
+      byColumnCount.emplace(
+          jet::TByteView(*reader_.PageByIndex(index)).U16(kHighestColumnCountAt).value_or(0),
+          index);
     for (const auto& [owner, plan] : byOwner) {
       const std::optional<std::uint16_t> columns = FirstRowColumnCount(plan);
       if (!columns) continue;
@@ -990,19 +971,20 @@ class TDatabaseRecovery {
         if (slot.End == 0 || !IsLive(slot)) continue;
         const auto row =
             std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-        ForEachLongValuePointer(row, definition, [&](const TLongValuePointer& pointer) {
+        ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
+          const bool chain = head.Kind == jet::TLongValueKind::Chain;
           // A chain's first part is at least its pointer; a single row, the whole value.
-          if (pointer.Flags == 0 || pointer.Flags == 0x40)
-            targets.emplace(pointer.Page,
-                            std::pair<std::uint8_t, std::size_t>{
-                                pointer.Row, pointer.Flags == 0 ? kChainPart : pointer.Length});
-          if (pointer.Flags != 0x40 || !anchors) return;
-          const auto found = longValueRows.find({pointer.Row, pointer.Length});
+          targets.emplace(head.Where.Page,
+                          std::pair<std::uint8_t, std::size_t>{
+                              head.Where.Row, chain ? kChainPart : head.Length});
+          if (chain || !anchors) return;
+          const auto found =
+              longValueRows.find({head.Where.Row, static_cast<std::size_t>(head.Length)});
           if (found == longValueRows.end() || found->second.size() != 1 ||
               !inDatabase_.contains(found->second[0]))
             return;
           if (anchored.insert(found->second[0]).second) {
-            anchors->push_back({found->second[0], pointer.Page});
+            anchors->push_back({found->second[0], head.Where.Page});
             ++added;
           }
         });
@@ -1043,7 +1025,7 @@ class TDatabaseRecovery {
       const std::map<std::uint32_t, TCatalogEntry>& catalog) {
     std::vector<TCatalogTable> tables;
     for (const auto& [page, entry] : catalog) {
-      if (IsSystemName(entry.Name) || (entry.Flags & 0x80000002) != 0) continue;
+      if (IsSystemName(entry.Name) || (entry.Flags & jet::kSystemOrHiddenFlags) != 0) continue;
       tables.push_back({page, entry.Name, entry.DateUpdate});
     }
     return tables;
@@ -1061,7 +1043,9 @@ class TDatabaseRecovery {
       std::sort(plan.Pages.begin(), plan.Pages.end());
       const auto named = catalog.find(owner);
       if (named != catalog.end()) {
-        if (IsSystemName(named->second.Name) || (named->second.Flags & 0x80000002) != 0) continue;
+        if (IsSystemName(named->second.Name) ||
+            (named->second.Flags & jet::kSystemOrHiddenFlags) != 0)
+          continue;
         plan.Name = named->second.Name;
         plan.NamedFromCatalog = true;
         plan.DateUpdate = named->second.DateUpdate;

@@ -2,19 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
+#include "jet/long_value.h"
+#include "jet/text.h"
 #include "recover/jet_values.h"
-#include "rows/byte_reading.h"
 
 namespace quillon::recover {
 namespace {
 
-constexpr std::size_t kLongValueHeadSize = 12;
-constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFF;
-constexpr std::uint8_t kLongValueInline = 0x80;
-constexpr std::uint8_t kLongValueSingle = 0x40;
-constexpr std::size_t kMaxChainParts = 1u << 16;  // a value of 1 GiB fits in 16 Ki pages
 // Memory taken ahead for a chain's value: its stated length is the disk's word, not yet
 // borne out by any part.
 constexpr std::size_t kMaxReserve = 1u << 20;
@@ -54,7 +49,7 @@ TValue NotFound() {
 }
 
 TValue LongValueOf(std::span<const std::uint8_t> bytes, bool text) {
-  return text ? TextValue(JetTextToUtf8(bytes)) : BlobValue(bytes);
+  return text ? TextValue(*jet::DecodeJetText(bytes, jet::TTextPolicy::Lenient)) : BlobValue(bytes);
 }
 
 // A value of a type with a size of its own, from exactly its bytes.
@@ -109,7 +104,7 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
       if (needs(17)) return TextValue(DecimalText(field.first<17>(), column.Scale));
       break;
     case T::Text:
-      return TextValue(JetTextToUtf8(field));
+      return TextValue(*jet::DecodeJetText(field, jet::TTextPolicy::Lenient));
     case T::ExtendedDate:
       return TextValue(std::string(field.begin(), field.end()));
     case T::Binary:
@@ -131,42 +126,31 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
 TValue DecodeLongValue(std::span<const std::uint8_t> field, bool text,
                        const ILongValueRows& longValues) {
   if (field.empty()) return LongValueOf(field, text);
-  if (field.size() < kLongValueHeadSize) return NotFound();
-  const std::uint32_t head = LoadU32(field, 0);
-  const std::size_t length = head & kLongValueLengthMask;
-  const std::uint8_t flags = static_cast<std::uint8_t>(head >> 24) & 0xC0;
-  const std::uint8_t firstRow = field[4];
-  const std::uint32_t firstPage = LoadU24(field, 5);
-  if (flags == kLongValueInline) {
-    if (kLongValueHeadSize + length > field.size()) return NotFound();
-    return LongValueOf(field.subspan(kLongValueHeadSize, length), text);
+  const std::optional<jet::TLongValueHead> head = jet::ReadLongValueHead(field);
+  if (!head) return NotFound();
+  const std::size_t length = head->Length;
+  switch (head->Kind) {
+    case jet::TLongValueKind::Inline:
+      if (head->InlineData.size() < length) return NotFound();
+      return LongValueOf(head->InlineData.first(length), text);
+    case jet::TLongValueKind::SingleRow: {
+      const std::optional<std::vector<std::uint8_t>> row =
+          longValues.Row(head->Where.Page, head->Where.Row);
+      if (!row || row->size() < length) return NotFound();
+      return LongValueOf(std::span(*row).first(length), text);
+    }
+    case jet::TLongValueKind::Chain:
+      break;
   }
-  if (flags == kLongValueSingle) {
-    const std::optional<std::vector<std::uint8_t>> row = longValues.Row(firstPage, firstRow);
-    if (!row || row->size() < length) return NotFound();
-    return LongValueOf(std::span(*row).first(length), text);
-  }
-  if (flags != 0) return NotFound();
-  // A chain: each part begins with the pointer to the next, 0 at the last. A chain that
-  // comes back to a row it passed is broken (its rows were reused or forged): followed, it
-  // would go round until the part limit, reading a page for every turn.
+  // Any chain but a whole one (a part lost, parts that run over or do not add up, a row
+  // passed twice) is not certain.
   std::vector<std::uint8_t> value;
   value.reserve(std::min<std::size_t>(length, kMaxReserve));
-  std::uint32_t page = firstPage;
-  std::uint8_t rowNumber = firstRow;
-  std::unordered_set<std::uint32_t> visited;
-  for (std::size_t part = 0; part < kMaxChainParts; ++part) {
-    if (!visited.insert(page << 8 | rowNumber).second) return NotFound();
-    const std::optional<std::vector<std::uint8_t>> row = longValues.Row(page, rowNumber);
-    if (!row || row->size() < 4) return NotFound();
-    const std::size_t take = row->size() - 4;
-    if (value.size() + take > length) return NotFound();  // parts longer than the value
-    value.insert(value.end(), row->begin() + 4, row->end());
-    rowNumber = (*row)[0];
-    page = LoadU24(*row, 1);
-    if (page == 0 && rowNumber == 0) break;
-  }
-  if (value.size() != length) return NotFound();  // parts that do not add up: not certain
+  const jet::TChainEnd end = jet::FollowChain(
+      head->Where, length,
+      [&](jet::TRowPointer at) { return longValues.Row(at.Page, at.Row); },
+      [&](std::span<const std::uint8_t> part) { value.insert(value.end(), part.begin(), part.end()); });
+  if (end != jet::TChainEnd::Whole) return NotFound();
   return LongValueOf(value, text);
 }
 
@@ -210,7 +194,8 @@ std::optional<std::vector<TValue>> DecodeRow(std::span<const std::uint8_t> row,
           values.push_back(IntegerValue(field.Bit ? 1 : 0));
         } else if (column.Type == TColumnType::Text) {
           // Text that does not decode: the row is not what its definition says.
-          std::optional<std::string> text = JetTextExactly(field.Bytes);
+          std::optional<std::string> text =
+              jet::DecodeJetText(field.Bytes, jet::TTextPolicy::Exact);
           if (!text) return std::nullopt;
           values.push_back(TextValue(std::move(*text)));
         } else {

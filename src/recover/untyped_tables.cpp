@@ -6,7 +6,7 @@
 
 #include "core/errors.h"
 #include "rows/catalog_objects.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 #include "rows/row_fields.h"
 
 namespace quillon::recover {
@@ -47,7 +47,7 @@ std::vector<TValue> UntypedValues(const TRecoveredRow& row, std::size_t varColum
   values.reserve(varColumns + 4);
   values.push_back(TextOrNull(RowReference(row)));
   values.push_back(TextOrNull(RowStateName(row.State)));
-  values.push_back(TextOrNull(HexText(row.Fixed)));
+  values.push_back(TextOrNull(jet::HexText(row.Fixed)));
   for (std::size_t k = 0; k < varColumns; ++k)
     values.push_back(k < row.Values.size() ? TextOrNull(ValueFieldText(row.Values[k])) : TValue{});
   values.push_back(TextOrNull(RowNotes(row)));

@@ -2,40 +2,7 @@
 
 #include <set>
 
-#include "jet/row_layout.h"
-#include "rows/byte_reading.h"
-#include "rows/jet_text.h"
-
 namespace quillon {
-namespace {
-
-// Measured in every file: 17 columns, Name the first variable-length column.
-constexpr std::uint16_t kCatalogColumns = 17;
-constexpr std::size_t kIdAt = 0;
-constexpr std::size_t kParentIdAt = 4;
-constexpr std::size_t kTypeAt = 8;
-constexpr std::size_t kFixedBytes = 30;  // through Flags
-
-}  // namespace
-
-std::optional<TCatalogObject> ReadCatalogObject(std::span<const std::uint8_t> row) {
-  const auto layout = jet::ReadRowLayout(row, false);
-  if (!layout || layout->ColumnCount() != kCatalogColumns || layout->VarCount() == 0) {
-    return std::nullopt;
-  }
-  const auto fixed = layout->Fixed();
-  if (fixed.size() < kFixedBytes) return std::nullopt;
-  const auto name = layout->Var(0);
-  if (name.empty()) return std::nullopt;
-  auto text = DecodeJetText(name);
-  if (!text || text->empty()) return std::nullopt;
-  TCatalogObject object;
-  object.Id = LoadU32(fixed, kIdAt);
-  object.ParentId = LoadU32(fixed, kParentIdAt);
-  object.Type = static_cast<std::int16_t>(LoadU16(fixed, kTypeAt));
-  object.Name = std::move(*text);
-  return object;
-}
 
 std::map<std::uint32_t, std::string> ReadTableNames(const TPageCatalog& catalog) {
   std::map<std::uint32_t, std::set<std::string>> found;

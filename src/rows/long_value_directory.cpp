@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "rows/byte_reading.h"
 
 namespace quillon {
 namespace {
@@ -34,7 +33,7 @@ TLongValueDirectory::TLongValueDirectory(const TPageCatalog& catalog, std::uint6
       row.Length = static_cast<std::uint16_t>(bytes.size());
       if (bytes.size() >= 4) {
         row.HasPointer = true;
-        row.Next = RowPointerFrom(LoadU32(bytes, 0));
+        row.Next = *jet::RowPointerAt(bytes, 0);
       }
       const auto id = static_cast<TLongValueRowId>(rows_.size());
       rows_.push_back(row);

@@ -9,10 +9,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "rows/long_value_head.h"
+#include "jet/long_value.h"
 #include "rows/page_catalog.h"
 
 namespace quillon {
+
+using jet::TLongValueKind;
+using jet::TRowPointer;
 
 struct TLongValueRow {
   TPageIndex Page = 0;

@@ -26,13 +26,16 @@
 #include <span>
 #include <vector>
 
+#include "jet/long_value.h"
 #include "rows/long_value_directory.h"
-#include "rows/long_value_head.h"
 #include "rows/match_status.h"
 #include "rows/page_anchors.h"
 #include "rows/page_catalog.h"
 
 namespace quillon {
+
+using jet::TLongValueKind;
+using jet::TRowPointer;
 
 struct TLongValueRef {
   TLongValueKind Kind = TLongValueKind::SingleRow;  // SingleRow or Chain

@@ -11,12 +11,15 @@
 #include <unordered_map>
 #include <vector>
 
-#include "rows/long_value_head.h"
+#include "jet/long_value.h"
 #include "rows/match_status.h"
 #include "rows/page_anchors.h"
 #include "rows/page_catalog.h"
 
 namespace quillon {
+
+using jet::TLongValueKind;
+using jet::TRowPointer;
 
 struct TOverflowMatch {
   TMatchStatus Status = TMatchStatus::NotFound;

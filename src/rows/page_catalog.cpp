@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/little_endian.h"
 #include "core/page_head.h"
-#include "rows/byte_reading.h"
 
 namespace quillon {
 namespace {
@@ -115,8 +115,8 @@ const std::uint8_t* TPageCatalog::SpilledRecord(std::uint32_t store, std::uint64
 
 void TPageCatalog::ExpandSpilledPage(const std::uint8_t* record, std::size_t length,
                                      std::uint8_t* page) const {
-  const std::size_t head = LoadU16(std::span<const std::uint8_t>(record, 4), 0);
-  const std::size_t tail = LoadU16(std::span<const std::uint8_t>(record, 4), 2);
+  const std::size_t head = LittleEndianAt<2>(record);
+  const std::size_t tail = LittleEndianAt<2>(record + 2);
   if (head > tail || tail > kFragmentSize || length != 4 + head + (kFragmentSize - tail)) {
     throw EQuillonError("The temporary file \"" + spillName_ +
                         "\" that holds the pages read so far has been changed meanwhile.");
@@ -143,8 +143,8 @@ void TPageCatalog::FinishAdding() { FlushPending(); }
 void TPageCatalog::Spill(TPageBytes bytes) {
   // The free space between the row-offset table and the rows is zeros on most pages: it is
   // left out, so that less is written and read back. The record says what was left out.
-  const std::size_t claimed = LoadU16(bytes, kRowCountOffset);
-  const std::size_t head = std::min(kFragmentSize, kRowTableOffset + 2 * claimed);
+  const std::size_t claimed = jet::StatedRowCount(bytes);
+  const std::size_t head = std::min(kFragmentSize, kRowTableAt + 2 * claimed);
   std::size_t tail = head;
   while (tail % 8 != 0 && tail < kFragmentSize && bytes[tail] == 0) ++tail;
   if (tail % 8 == 0) {  // eight bytes at a time: a page is mostly free space
@@ -158,10 +158,8 @@ void TPageCatalog::Spill(TPageBytes bytes) {
   if (pendingBytes_ + length > kWriteBytes) FlushPending();
   if (!pending_) pending_ = std::make_unique_for_overwrite<std::uint8_t[]>(kWriteBytes);
   std::uint8_t* record = pending_.get() + pendingBytes_;
-  record[0] = static_cast<std::uint8_t>(head);
-  record[1] = static_cast<std::uint8_t>(head >> 8);
-  record[2] = static_cast<std::uint8_t>(tail);
-  record[3] = static_cast<std::uint8_t>(tail >> 8);
+  PutLittleEndian<2>(record, head);
+  PutLittleEndian<2>(record + 2, tail);
   std::memcpy(record + 4, bytes.data(), head);
   std::memcpy(record + 4 + head, bytes.data() + tail, kFragmentSize - tail);
   pendingBytes_ += length;
@@ -212,20 +210,21 @@ std::uint32_t TPageCatalog::Store(TPageBytes bytes) {
 }
 
 void TPageCatalog::Add(std::uint64_t fragmentIndex, TPageBytes bytes) {
-  if (bytes[0] != 1 || bytes[1] != 1) {
+  if (bytes[kPageTypeAt] != kDataPageType || bytes[kPageTypeAt + 1] != 0x01) {
     ++ignored_;
     return;
   }
   const auto index = static_cast<TPageIndex>(pages_.size());
   const std::uint32_t store = Store(bytes);
 
-  const std::uint32_t owner = LoadU32(bytes, kOwnerOffset);
-  const std::size_t fitting = (kFragmentSize - kRowTableOffset) / 2;
-  const std::uint16_t claimed = LoadU16(bytes, kRowCountOffset);
+  const std::uint32_t owner = jet::StatedOwner(bytes);
+  const std::size_t fitting = (kFragmentSize - kRowTableAt) / 2;
+  const std::uint16_t claimed = jet::StatedRowCount(bytes);
   const auto slots = static_cast<std::uint16_t>(claimed < fitting ? claimed : fitting);
-  const TPageKind kind = owner == kLvalOwner ? TPageKind::LongValue : TPageKind::Data;
+  const TCatalogPageKind kind =
+      owner == kLvalOwner ? TCatalogPageKind::LongValue : TCatalogPageKind::Data;
   pages_.push_back({fragmentIndex, store, owner, slots, kind});
-  if (kind == TPageKind::LongValue) {
+  if (kind == TCatalogPageKind::LongValue) {
     longValuePages_.push_back(index);
   } else {
     tables_[owner].push_back(index);

@@ -26,16 +26,13 @@ namespace quillon {
 using jet::kRowOffsetMask;
 using jet::kRowDeletedFlag;
 using jet::kRowOverflowFlag;
-inline constexpr std::size_t kRowTableOffset = jet::kRowTableAt;
-inline constexpr std::size_t kRowCountOffset = jet::kRowCountAt;
-inline constexpr std::size_t kOwnerOffset = 4;
 
 using TPageBytes = std::span<const std::uint8_t, kFragmentSize>;
 
 // A page's place in the catalog: pages are numbered 0, 1, 2, ... in file order.
 using TPageIndex = std::uint32_t;
 
-enum class TPageKind : std::uint8_t {
+enum class TCatalogPageKind : std::uint8_t {
   Data,       // a table's data page: rows of one table
   LongValue,  // an LVAL page: parts of memo and OLE values
 };
@@ -72,7 +69,7 @@ class TPageCatalog {
   // stream cannot be read.
   TPageBytes Bytes(TPageIndex page) const;
   std::uint64_t FragmentOf(TPageIndex page) const { return pages_[page].Fragment; }
-  TPageKind KindOf(TPageIndex page) const { return pages_[page].Kind; }
+  TCatalogPageKind KindOf(TPageIndex page) const { return pages_[page].Kind; }
   std::uint32_t OwnerOf(TPageIndex page) const { return pages_[page].Owner; }
   // Pages with the same stored copy hold the same bytes.
   std::uint32_t StoredCopyOf(TPageIndex page) const { return pages_[page].Store; }
@@ -98,7 +95,7 @@ class TPageCatalog {
     std::uint32_t Store;  // the stored copy: index among the distinct pages
     std::uint32_t Owner;
     std::uint16_t Slots;
-    TPageKind Kind;
+    TCatalogPageKind Kind;
   };
   static constexpr std::size_t kPagesPerBlock = 256;  // 1 MiB blocks: no copying on growth
   static constexpr std::size_t kCachePages = 4096;    // spilled pages read back: 16 MiB

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "rows/long_value_head.h"
+#include "jet/long_value.h"
 #include "rows/match_status.h"
 
 namespace quillon {
+
+using jet::TLongValueKind;
+using jet::TRowPointer;
 
 enum class TRowState : std::uint8_t {
   Live,

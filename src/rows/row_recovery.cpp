@@ -5,9 +5,8 @@
 #include <unordered_map>
 
 #include "jet/row_layout.h"
-#include "rows/byte_reading.h"
 #include "rows/catalog_objects.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 
 namespace quillon {
 namespace {
@@ -66,7 +65,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
       if (!s.Valid || (s.Flags & kRowOverflowFlag) != 0) continue;
       const auto bytes = pageBytes.subspan(s.Start, s.End - s.Start);
       if (bytes.size() < 2) continue;
-      TLayoutEvidence& e = evidence[LoadU16(bytes, 0)];
+      TLayoutEvidence& e = evidence[*jet::StatedColumnCount(bytes)];
       ++e.Rows;
       const auto layout = jet::ReadRowLayout(bytes, false);
       if (layout && layout->EndsAtOffsetTable()) ++e.Exact;
@@ -98,11 +97,11 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
         }
         records.push_back({page, slot, TRecordKind::Moved, TRowState::Moved, false, false,
                            static_cast<std::uint32_t>(moves_.size())});
-        moves_.push_back({owner, RowPointerFrom(LoadU32(bytes, 0)), {}, page, slot});
+        moves_.push_back({owner, *jet::RowPointerAt(bytes, 0), {}, page, slot});
         ++rowsRecorded_;
         continue;
       }
-      const auto found = evidence.find(LoadU16(bytes, 0));
+      const auto found = evidence.find(jet::StatedColumnCount(bytes).value_or(0));
       const bool allFixed = found != evidence.end() && found->second.AllFixed();
       const auto layout = jet::ReadRowLayout(bytes, allFixed);
       if (!layout) {
@@ -130,7 +129,7 @@ void TRowRecovery::ReadTable(std::uint32_t owner, const std::vector<TPageIndex>&
 void TRowRecovery::FindLongValueHeads(TPageIndex page, std::uint16_t slot,
                                       const jet::TRowLayout& layout, bool live) {
   for (std::uint16_t k = 0; k < layout.VarCount(); ++k) {
-    const auto head = ParseLongValueHead(layout.Var(k));
+    const auto head = jet::ParseLongValueHead(layout.Var(k));
     if (!head || head->Kind == TLongValueKind::Inline) continue;
     if (longValues_.size() >= limits_.LongValueHeads) {
       totals_.LongValueLimitReached = true;
@@ -291,7 +290,7 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
   value.LongIsText = false;
   value.Candidates = 0;
   if (bytes.empty()) return;
-  const auto head = ParseLongValueHead(bytes);
+  const auto head = jet::ParseLongValueHead(bytes);
   const TLongValueUse* use =
       head && head->Kind != TLongValueKind::Inline ? LongValueAt(page, slot, column) : nullptr;
   if (head && (head->Kind == TLongValueKind::Inline || use != nullptr)) {
@@ -308,20 +307,20 @@ void TRowRecovery::FillValue(TPageIndex page, std::uint16_t slot, std::uint16_t 
       if (use->Match.Status != TMatchStatus::Found) return;
       data = AssembleLongValue(catalog_, use->Match.Parts);
     }
-    if (auto text = DecodeJetText(data)) {
+    if (auto text = jet::DecodeJetText(data, jet::TTextPolicy::TextOnly)) {
       value.LongIsText = true;
       value.Text = std::move(*text);
     } else {
-      value.Text = HexText(data);
+      value.Text = jet::HexText(data);
     }
     return;
   }
-  if (auto text = DecodeJetText(bytes)) {
+  if (auto text = jet::DecodeJetText(bytes, jet::TTextPolicy::TextOnly)) {
     value.Kind = TValueKind::Text;
     value.Text = std::move(*text);
   } else {
     value.Kind = TValueKind::Hex;
-    value.Text = HexText(bytes);
+    value.Text = jet::HexText(bytes);
   }
 }
 

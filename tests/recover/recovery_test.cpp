@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/errors.h"
+#include "jet/text.h"
 #include "recover/database_layout.h"
 #include "recover/image_page_store.h"
 #include "recover/jet_values.h"
@@ -62,9 +63,9 @@ TEST(JetValues, DatesCurrencyDecimalsGuidsAndTextAreExact) {
   // Compressed: "ab", then two-byte 中文, then back to one-byte "c".
   const std::uint8_t compressed[] = {0xFF, 0xFE, 'a', 'b', 0x00, 0x2D, 0x4E,
                                      0x87, 0x65, 0x00, 'c'};
-  EXPECT_EQ(JetTextToUtf8(compressed), "ab\xE4\xB8\xAD\xE6\x96\x87" "c");
+  EXPECT_EQ(jet::DecodeJetText(compressed, jet::TTextPolicy::Lenient), "ab\xE4\xB8\xAD\xE6\x96\x87" "c");
   const std::uint8_t pair[] = {0x3D, 0xD8, 0x00, 0xDE, 0x3D, 0xD8};  // 😀 and a lone half
-  EXPECT_EQ(JetTextToUtf8(pair), "\xF0\x9F\x98\x80\xEF\xBF\xBD");
+  EXPECT_EQ(jet::DecodeJetText(pair, jet::TTextPolicy::Lenient), "\xF0\x9F\x98\x80\xEF\xBF\xBD");
 }
 
 TEST(TableDefinition, ReadsARealDefinitionAndRefusesWhatIsNotOne) {

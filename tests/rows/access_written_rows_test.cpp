@@ -8,7 +8,7 @@
 
 #include "core/errors.h"
 #include "rows/catalog_objects.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 #include "rows/page_catalog.h"
 #include "rows/row_recovery.h"
 #include "rows/jet_page_builder.h"
@@ -217,7 +217,7 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
     std::string text;
     for (std::size_t t = 0; t < recovery.Tables().size(); ++t) {
       recovery.ForEachRow(t, [&](const TRecoveredRow& row) {
-        text += HexText(row.Fixed);
+        text += jet::HexText(row.Fixed);
         for (const TRecoveredValue& value : row.Values) text += "|" + value.Text;
         text += "\n";
       });
@@ -250,8 +250,8 @@ TEST(AccessWrittenRows, SpilledPagesReadTheSameAsPagesInMemory) {
     for (std::size_t at = 16; at < kFragmentSize; ++at) {
       odd[1][at] = static_cast<std::uint8_t>(at % 251 + 1);
     }
-    odd[2][kRowCountOffset] = 0xFF;
-    odd[2][kRowCountOffset + 1] = 0xFF;
+    odd[2][kRowCountAt] = 0xFF;
+    odd[2][kRowCountAt + 1] = 0xFF;
     odd[2][kFragmentSize - 1] = 0;
     odd[2][kFragmentSize / 2] = 7;
     for (const auto& bytes : odd) catalog.Add(catalog.PageCount(), TPageBytes(bytes));

@@ -9,7 +9,7 @@
 
 #include "jet/row_layout.h"
 #include "rows/jet_page_builder.h"
-#include "rows/jet_text.h"
+#include "jet/text.h"
 #include "rows/page_catalog.h"
 #include "rows/row_recovery.h"
 
@@ -17,6 +17,10 @@ namespace quillon {
 namespace {
 
 using namespace quillon::testing;
+
+std::optional<std::string> TextOnly(std::span<const std::uint8_t> bytes) {
+  return jet::DecodeJetText(bytes, jet::TTextPolicy::TextOnly);
+}
 
 constexpr std::uint16_t kDeleted = 0x8000;
 constexpr std::uint16_t kOverflow = 0x4000;
@@ -78,7 +82,7 @@ TEST(RowRecovery, ReadsRowsAndMemosOfHandBuiltPages) {
   // The moved row is shown once, where its data lies; its pointer is tied to it, not listed.
   ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[0].State, TRowState::Live);
-  EXPECT_EQ(HexText(rows[0].Fixed), "01000000");
+  EXPECT_EQ(jet::HexText(rows[0].Fixed), "01000000");
   ASSERT_EQ(rows[0].Values.size(), 3u);
   EXPECT_EQ(rows[0].Values[0].Kind, TValueKind::Text);
   EXPECT_EQ(rows[0].Values[0].Text, "Ivan");
@@ -140,7 +144,7 @@ TEST(RowRecovery, RowsOfOlderColumnCountsAreEachReadAsWritten) {
   EXPECT_EQ(rows[0].Values[1].Text, "added");
   EXPECT_EQ(rows[1].State, TRowState::Deleted);
   EXPECT_EQ(rows[1].ColumnCount, 3u);
-  EXPECT_EQ(HexText(rows[1].Fixed), "02000000");
+  EXPECT_EQ(jet::HexText(rows[1].Fixed), "02000000");
   ASSERT_EQ(rows[1].Values.size(), 1u);
   EXPECT_EQ(rows[1].Values[0].Text, "old");
   const TRecoveredTable* table = TableOf(recovery, 50);
@@ -151,9 +155,9 @@ TEST(RowRecovery, RowsOfOlderColumnCountsAreEachReadAsWritten) {
 
   const auto fixedRows = RowsOf(recovery, 60);
   ASSERT_EQ(fixedRows.size(), 2u);
-  EXPECT_EQ(HexText(fixedRows[0].Fixed), "01000000");
+  EXPECT_EQ(jet::HexText(fixedRows[0].Fixed), "01000000");
   EXPECT_TRUE(fixedRows[0].Values.empty());
-  EXPECT_EQ(HexText(fixedRows[1].Fixed), "0500000007000000");
+  EXPECT_EQ(jet::HexText(fixedRows[1].Fixed), "0500000007000000");
   EXPECT_TRUE(fixedRows[1].Values.empty());
 }
 
@@ -267,23 +271,23 @@ TEST(RowRecovery, GarbagePagesCostSkippedRowsNeverACrash) {
   const auto rows = RowsOf(recovery, 9);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].Values[0].Status, TMatchStatus::NotFound);
-  EXPECT_EQ(HexText(rows[1].Fixed), "ffff00");
+  EXPECT_EQ(jet::HexText(rows[1].Fixed), "ffff00");
   EXPECT_EQ(TableOf(recovery, 9)->SkippedRows, 1u);
   EXPECT_EQ(visited, recovery.Totals().LiveRows + recovery.Totals().DeletedRows +
                          recovery.Totals().MovedRowsNotFound);
 }
 
 TEST(JetText, DecodesBothFormsAndRefusesWhatIsNotText) {
-  EXPECT_EQ(DecodeJetText(Compressed("Z\xFCrich")), "Zürich");
-  EXPECT_EQ(DecodeJetText(Compressed(std::string("\0\x17\x53", 3))), "北");
-  EXPECT_EQ(DecodeJetText(Utf16(u"\U0001F600 ok")), "\U0001F600 ok");
-  EXPECT_EQ(DecodeJetText(Utf16(u"tab\tand\r\nlines")), "tab\tand\r\nlines");
-  EXPECT_EQ(DecodeJetText(TBytes{}), "");
-  EXPECT_FALSE(DecodeJetText(TBytes{0x41, 0x00, 0x42}));                  // odd length
-  EXPECT_FALSE(DecodeJetText(TBytes{0x01, 0x00, 0x00, 0x00}));            // controls
-  EXPECT_FALSE(DecodeJetText(Utf16(std::u16string(1, char16_t{0xD800}))));  // lone surrogate
-  EXPECT_FALSE(DecodeJetText(Utf16(u"\uE000\uE001")));  // private use, as binary bytes give
-  EXPECT_FALSE(DecodeJetText(Compressed(std::string("A\0\x42", 3)) ));  // half a character
+  EXPECT_EQ(TextOnly(Compressed("Z\xFCrich")), "Zürich");
+  EXPECT_EQ(TextOnly(Compressed(std::string("\0\x17\x53", 3))), "北");
+  EXPECT_EQ(TextOnly(Utf16(u"\U0001F600 ok")), "\U0001F600 ok");
+  EXPECT_EQ(TextOnly(Utf16(u"tab\tand\r\nlines")), "tab\tand\r\nlines");
+  EXPECT_EQ(TextOnly(TBytes{}), "");
+  EXPECT_FALSE(TextOnly(TBytes{0x41, 0x00, 0x42}));                  // odd length
+  EXPECT_FALSE(TextOnly(TBytes{0x01, 0x00, 0x00, 0x00}));            // controls
+  EXPECT_FALSE(TextOnly(Utf16(std::u16string(1, char16_t{0xD800}))));  // lone surrogate
+  EXPECT_FALSE(TextOnly(Utf16(u"\uE000\uE001")));  // private use, as binary bytes give
+  EXPECT_FALSE(TextOnly(Compressed(std::string("A\0\x42", 3)) ));  // half a character
 }
 
 TEST(RowLayout, ChecksEveryCountAndOffsetAgainstTheRow) {
@@ -291,9 +295,9 @@ TEST(RowLayout, ChecksEveryCountAndOffsetAgainstTheRow) {
   const auto layout = jet::ReadRowLayout(good, false);
   ASSERT_TRUE(layout);
   EXPECT_EQ(layout->ColumnCount(), 3u);
-  EXPECT_EQ(HexText(layout->Fixed()), "0909");
+  EXPECT_EQ(jet::HexText(layout->Fixed()), "0909");
   ASSERT_EQ(layout->VarCount(), 2u);
-  EXPECT_EQ(HexText(layout->Var(0)), "fffe6162");
+  EXPECT_EQ(jet::HexText(layout->Var(0)), "fffe6162");
   EXPECT_TRUE(layout->Var(1).empty());
 
   TBytes outOfOrder = good;

@@ -1,24 +1,15 @@
-#include "recover/table_definition.h"
+#include "jet/table_definition.h"
 
 #include <algorithm>
 #include <set>
 
-#include "recover/jet_values.h"
-#include "rows/byte_reading.h"
+#include "core/page_head.h"
+#include "jet/byte_view.h"
+#include "jet/text.h"
 
-namespace quillon::recover {
+namespace quillon::jet {
 namespace {
 
-constexpr std::size_t kTableTypeAt = 40;
-constexpr std::size_t kHighestColumnsAt = 41;
-constexpr std::size_t kVarColumnsAt = 43;
-constexpr std::size_t kColumnCountAt = 45;
-constexpr std::size_t kRealIndexCountAt = 51;
-constexpr std::size_t kUsageMapAt = 55;
-constexpr std::size_t kRowCountAt = 16;
-constexpr std::size_t kRealIndexStart = 63;
-constexpr std::size_t kRealIndexSize = 12;
-constexpr std::size_t kColumnEntrySize = 25;
 constexpr std::size_t kMaxColumns = 255;
 constexpr std::size_t kMaxNameBytes = 128;  // 64 UTF-16 characters
 constexpr std::size_t kMaxRealIndexes = 64;
@@ -50,30 +41,42 @@ std::uint16_t NaturalSize(TColumnType type) {
   }
 }
 
+bool IsDefinitionPage(std::span<const std::uint8_t> page) {
+  return page.size() >= 2 && page[0] == kDefinitionPageType && page[1] == 0x01;
+}
+
+std::span<const std::uint8_t> DefinitionBytesOf(std::span<const std::uint8_t> page, bool first) {
+  if (first) return page;
+  return page.size() > kDefinitionPageHeadSize ? page.subspan(kDefinitionPageHeadSize)
+                                               : std::span<const std::uint8_t>{};
+}
+
 std::uint32_t NextDefinitionPage(std::span<const std::uint8_t> page) {
-  return page.size() >= 8 ? LoadU32(page, 4) : 0;
+  return TByteView(page).U32(kDefinitionNextPageAt).value_or(0);
 }
 
 TDefinitionResult ParseTableDefinition(std::span<const std::uint8_t> bytes) {
   TDefinitionResult result;
-  if (bytes.size() < kRealIndexStart || bytes[0] != 0x02 || bytes[1] != 0x01) return result;
+  // Every field of the head lies before the real-index entries: checked once here.
+  const TByteView view(bytes);
+  if (bytes.size() < kRealIndexEntriesAt || !IsDefinitionPage(bytes)) return result;
   const std::uint8_t tableType = bytes[kTableTypeAt];
-  if (tableType != 0x4E && tableType != 0x53) return result;
+  if (tableType != kUserTable && tableType != kSystemTable) return result;
   TTableDefinition definition;
-  definition.System = tableType == 0x53;
-  definition.HighestColumnCount = LoadU16(bytes, kHighestColumnsAt);
-  definition.VarColumnCount = LoadU16(bytes, kVarColumnsAt);
-  definition.StoredRowCount = LoadU32(bytes, kRowCountAt);
-  definition.UsageMapPointer = LoadU32(bytes, kUsageMapAt);
-  const std::size_t columnCount = LoadU16(bytes, kColumnCountAt);
-  const std::size_t realIndexes = LoadU32(bytes, kRealIndexCountAt);
+  definition.System = tableType == kSystemTable;
+  definition.HighestColumnCount = *view.U16(kHighestColumnCountAt);
+  definition.VarColumnCount = *view.U16(kVarColumnCountAt);
+  definition.StoredRowCount = *view.U32(kDefinitionRowCountAt);
+  definition.UsageMapPointer = *view.U32(kUsageMapPointerAt);
+  const std::size_t columnCount = *view.U16(kColumnCountAt);
+  const std::size_t realIndexes = *view.U32(kRealIndexCountAt);
   if (columnCount == 0 || columnCount > kMaxColumns ||
       definition.HighestColumnCount < columnCount || definition.HighestColumnCount > 4096 ||
       definition.VarColumnCount > definition.HighestColumnCount ||
       realIndexes > kMaxRealIndexes) {
     return result;
   }
-  std::size_t at = kRealIndexStart + realIndexes * kRealIndexSize;
+  std::size_t at = kRealIndexEntriesAt + realIndexes * kRealIndexEntrySize;
   std::set<std::uint16_t> numbers;
   for (std::size_t i = 0; i < columnCount; ++i, at += kColumnEntrySize) {
     if (at + kColumnEntrySize > bytes.size()) {
@@ -84,13 +87,13 @@ TDefinitionResult ParseTableDefinition(std::span<const std::uint8_t> bytes) {
     if (!KnownType(type)) return result;
     TColumn column;
     column.Type = static_cast<TColumnType>(type);
-    column.Number = LoadU16(bytes, at + 5);
-    column.VarIndex = LoadU16(bytes, at + 7);
+    column.Number = *view.U16(at + 5);
+    column.VarIndex = *view.U16(at + 7);
     column.Precision = bytes[at + 11];
     column.Scale = bytes[at + 12];
     column.Fixed = (bytes[at + 15] & 0x01) != 0;
-    column.FixedOffset = LoadU16(bytes, at + 21);
-    column.Size = LoadU16(bytes, at + 23);
+    column.FixedOffset = *view.U16(at + 21);
+    column.Size = *view.U16(at + 23);
     if (column.Number >= definition.HighestColumnCount || !numbers.insert(column.Number).second)
       return result;
     if (column.Fixed && column.Type != TColumnType::YesNo) {
@@ -109,13 +112,13 @@ TDefinitionResult ParseTableDefinition(std::span<const std::uint8_t> bytes) {
       result.Status = TDefinitionParse::NeedsMore;
       return result;
     }
-    const std::size_t length = LoadU16(bytes, at);
+    const std::size_t length = *view.U16(at);
     if (length == 0 || length > kMaxNameBytes || length % 2 != 0) return result;
     if (at + 2 + length > bytes.size()) {
       result.Status = TDefinitionParse::NeedsMore;
       return result;
     }
-    std::optional<std::string> name = Utf16ToUtf8(bytes.subspan(at + 2, length), false);
+    std::optional<std::string> name = DecodeUtf16(bytes.subspan(at + 2, length), TTextPolicy::Exact);
     if (!name) return result;
     column.Name = std::move(*name);
     at += 2 + length;
@@ -190,4 +193,4 @@ std::uint32_t SystemDefinitionPage(const TTableDefinition& definition) {
   return 0;
 }
 
-}  // namespace quillon::recover
+}  // namespace quillon::jet

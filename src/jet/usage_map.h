@@ -7,11 +7,12 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <vector>
 
-namespace quillon::recover {
+namespace quillon::jet {
 
-// The bytes of the usage-bitmap page (type 0x05) whose page number is given, or nullptr
-// when no such page is there.
+// The bytes of the usage-bitmap page (type 0x05) whose page number is given, a whole page
+// of kPageSize bytes, or nullptr when no such page is there.
 using TBitmapPageAt = std::function<const std::uint8_t*(std::uint32_t number)>;
 
 // The page numbers a usage map row lists: type 0, an inline bitmap (u32 first page number,
@@ -22,4 +23,4 @@ std::optional<std::set<std::uint32_t>> ParseUsageMap(
     std::span<const std::uint8_t> row, const TBitmapPageAt& bitmapPageAt,
     std::vector<std::uint32_t>* bitmapPagesRead = nullptr);
 
-}  // namespace quillon::recover
+}  // namespace quillon::jet

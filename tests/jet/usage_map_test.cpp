@@ -5,9 +5,9 @@
 #include <array>
 #include <vector>
 
-#include "recover/usage_map.h"
+#include "jet/usage_map.h"
 
-namespace quillon::recover {
+namespace quillon::jet {
 namespace {
 
 TEST(UsageMap, AnInlineBitmapListsPagesFromItsFirstNumber) {
@@ -43,4 +43,4 @@ TEST(UsageMap, BitmapPagesEachCoverTheirOwnSpanAndNoneMayBeMissing) {
 }
 
 }  // namespace
-}  // namespace quillon::recover
+}  // namespace quillon::jet
