@@ -922,7 +922,7 @@ class TDatabaseRecovery {
       const std::vector<std::uint8_t> map(page.begin() + slots[row].Start,
                                           page.begin() + slots[row].End);
       hypothesis.Listed =
-          ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
+          jet::ParseUsageMap(map, [&](std::uint32_t number) -> const std::uint8_t* {
             const std::optional<std::size_t> bitmap = pageAt(number);
             if (!bitmap || entries_[*bitmap].Kind != TPageKind::UsageMap) return nullptr;
             return reader_.PageByIndex(*bitmap)->data();
