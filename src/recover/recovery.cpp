@@ -511,36 +511,23 @@ class TDatabaseRecovery {
     return listed && !listed->contains(number) && (!outOfOrder_ || inPlace_.contains(number));
   }
 
-  // Before the order is known: the pages the catalog's usage map lists, where every place it
-  // lists holds a catalog page (a catalog page moved elsewhere is then not taken for stale).
-  std::optional<std::set<std::uint32_t>> CatalogPagesListed(
-      const TTableDefinition& definition) const {
-    std::optional<std::set<std::uint32_t>> listed =
-        UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer);
-    if (!listed || listed->empty()) return std::nullopt;
-    for (const std::uint32_t number : *listed) {
-      const auto found = database_.Pages.find(number);
-      if (found == database_.Pages.end() || entries_[found->second].Kind != TPageKind::Data ||
-          entries_[found->second].Owner != kCatalogPage)
-        return std::nullopt;
-    }
-    return listed;
-  }
-
   // Do the pages lie in order? What each table says of it: its definition at its owner
   // value's number, its rows' fit, its usage map's places (see PagesLieInOrder). The LVAL
   // pages carry no owner or map of their own: the long-value pointers of listed rows must
   // each find their value where its page number lies, or a piece of LVAL pages moved in
   // behind the data pages would give memos of rows that happen to have the length asked for.
+  // Every catalog page at the database's places is read here, those its usage map does not
+  // list too: another database's pages that landed among these carry their own catalog's
+  // pages, and only those name the foreign tables, whose pages must then count against the
+  // order rather than pass as a dropped table's remains (which says nothing). Left unread,
+  // a database with a neighbour's pieces behind its own was judged in order and the
+  // neighbour's tables were lost.
   bool NumberingHolds() const {
     const std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
-    const std::optional<std::set<std::uint32_t>> catalogPages =
-        catalogDefinition ? CatalogPagesListed(*catalogDefinition) : std::nullopt;
     const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
         reader_, entries_, database_,
-        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
-        [&](std::uint32_t number) { return catalogPages && !catalogPages->contains(number); });
+        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
     TOwnerAt ownerAt;
     for (const auto& [number, index] : database_.Pages) {
       const TPageEntry& entry = entries_[index];
