@@ -13,6 +13,7 @@
 #include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
 #include "recover/page_order.h"
+#include "recover/page_versions.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
@@ -403,6 +404,10 @@ class TDatabaseRecovery {
       const TDatabasePages grid = database_;
       Renumber();
       inPlace_ = NumbersInPlace(grid, database_);
+      versions_ = FindPageVersions(entries_, grid, database_, [&](std::size_t index) {
+        return LiveRowsOf(index);
+      });
+      report_.PageNumbersDisputed = static_cast<std::int64_t>(versions_.NumbersDisputed);
     }
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
@@ -503,6 +508,17 @@ class TDatabaseRecovery {
         !std::all_of(listed->begin(), listed->end(), holdsOwn))
       listed.reset();
     return listed;
+  }
+
+  // The live rows of store page `index`, byte for byte.
+  std::vector<std::string> LiveRowsOf(std::size_t index) const {
+    std::vector<std::string> rows;
+    const TPage page = *reader_.PageByIndex(index);
+    for (const TSlot& slot : SlotsOf(page)) {
+      if (slot.End == 0 || slot.Flags == kSlotPointer || slot.Flags == kSlotDeleted) continue;
+      rows.emplace_back(page.begin() + slot.Start, page.begin() + slot.End);
+    }
+    return rows;
   }
 
   // Is the page at `number` stale by the usage map that lists `listed`? Out of order, only a
@@ -1054,8 +1070,13 @@ class TDatabaseRecovery {
         if (reader_.StopSeen()) break;
         const TPage page = *reader_.PageByIndex(index);
         const bool stale = IsStale(owned, number);
+        const bool disputed = versions_.Disputed.contains(index);
         for (const TSlot& slot : SlotsOf(page)) {
           if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
+          if (disputed || versions_.Repeated.contains(index)) {
+            if (part == 0 && disputed && slot.Flags != kSlotDeleted) ++table.RowsOfTwoVersions;
+            continue;
+          }
           const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
           if (kind != part) continue;
           const auto bytes =
@@ -1125,6 +1146,8 @@ class TDatabaseRecovery {
   bool outOfOrder_ = false;
   // Out of order: the page numbers whose pages lie at their places all the same.
   std::set<std::uint32_t> inPlace_;
+  // Out of order: pages of which another version was found (an older copy's), left unread.
+  TPageVersions versions_;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // Out of order: the tables whose long-value pointers the numbering agrees with. Another
   // table's pointers could land on a page numbered without them: its long values are not
