@@ -908,12 +908,20 @@ class TDatabaseRecovery {
   }
 
   // The tables no definition fits, read as `rows` reads them: their data pages and the
-  // database's LVAL pages, in the order the store holds them.
+  // database's LVAL pages, in the order the store holds them. Pages found in two versions
+  // are left out as they are from typed tables.
   void ReadUntypedTables(const std::vector<TTablePlan>& plans) {
     std::set<std::size_t> pages;
     for (const TTablePlan& plan : plans) {
       if (plan.Definition) continue;
-      for (const auto& [number, index] : plan.Pages) pages.insert(index);
+      for (const auto& [number, index] : plan.Pages) {
+        if (versions_.Disputed.contains(index)) {
+          untypedRowsOfTwoVersions_[plan.Owner] +=
+              static_cast<std::int64_t>(LiveRowsOf(index).size());
+          continue;
+        }
+        if (!versions_.Repeated.contains(index)) pages.insert(index);
+      }
     }
     if (pages.empty()) return;
     for (const auto& [number, index] : database_.Pages) {
@@ -991,6 +999,9 @@ class TDatabaseRecovery {
 
     if (!plan.Definition) {
       // Untyped: the columns `rows` shows, its rows read as it reads them.
+      if (const auto left = untypedRowsOfTwoVersions_.find(plan.Owner);
+          left != untypedRowsOfTwoVersions_.end())
+        table.RowsOfTwoVersions = left->second;
       const std::optional<std::size_t> read =
           untyped_ ? untyped_->TableOf(plan.Owner) : std::nullopt;
       if (!read) {  // no row left: the table's columns are not known either
@@ -1148,6 +1159,7 @@ class TDatabaseRecovery {
   std::set<std::uint32_t> inPlace_;
   // Out of order: pages of which another version was found (an older copy's), left unread.
   TPageVersions versions_;
+  std::map<std::uint32_t, std::int64_t> untypedRowsOfTwoVersions_;  // owner → rows left out
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // Out of order: the tables whose long-value pointers the numbering agrees with. Another
   // table's pointers could land on a page numbered without them: its long values are not
