@@ -10,7 +10,7 @@ void SetTableState(TTableReport& table) {
   table.ValuesMissing =
       table.ValuesNotFound + (table.RowsMissing + table.UnreadableRows) * columns;
   const bool partial = !table.Typed || table.ValuesMissing > 0 || table.PagesMissing > 0 ||
-                       table.MovedRowsNotTied > 0;
+                       table.MovedRowsNotTied > 0 || table.RowsOfTwoVersions > 0;
   table.State = partial ? TTableState::Partial : TTableState::Recovered;
 }
 

@@ -17,6 +17,7 @@
 #include "recover/database_layout.h"
 #include "recover/map_ties.h"
 #include "recover/page_order.h"
+#include "recover/page_versions.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
@@ -398,6 +399,10 @@ class TDatabaseRecovery {
       const TDatabasePages grid = database_;
       Renumber();
       inPlace_ = NumbersInPlace(grid, database_);
+      versions_ = FindPageVersions(entries_, grid, database_, [&](std::size_t index) {
+        return LiveRowsOf(index);
+      });
+      report_.PageNumbersDisputed = static_cast<std::int64_t>(versions_.NumbersDisputed);
     }
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
@@ -500,26 +505,21 @@ class TDatabaseRecovery {
     return listed;
   }
 
+  // The live rows of store page `index`, byte for byte.
+  std::vector<std::string> LiveRowsOf(std::size_t index) const {
+    std::vector<std::string> rows;
+    const TPage page = *reader_.PageByIndex(index);
+    for (const TSlot& slot : SlotsOf(page)) {
+      if (slot.End == 0 || slot.Flags == kSlotPointer || slot.Flags == kSlotDeleted) continue;
+      rows.emplace_back(page.begin() + slot.Start, page.begin() + slot.End);
+    }
+    return rows;
+  }
+
   // Is the page at `number` stale by the usage map that lists `listed`? Out of order, only a
   // page in place can be told to be.
   bool IsStale(const std::optional<std::set<std::uint32_t>>& listed, std::uint32_t number) const {
     return listed && !listed->contains(number) && (!outOfOrder_ || inPlace_.contains(number));
-  }
-
-  // Before the order is known: the pages the catalog's usage map lists, where every place it
-  // lists holds a catalog page (a catalog page moved elsewhere is then not taken for stale).
-  std::optional<std::set<std::uint32_t>> CatalogPagesListed(
-      const TTableDefinition& definition) const {
-    std::optional<std::set<std::uint32_t>> listed =
-        UsageMapOf(reader_, entries_, database_, definition.UsageMapPointer);
-    if (!listed || listed->empty()) return std::nullopt;
-    for (const std::uint32_t number : *listed) {
-      const auto found = database_.Pages.find(number);
-      if (found == database_.Pages.end() || entries_[found->second].Kind != TPageKind::Data ||
-          entries_[found->second].Owner != kCatalogPage)
-        return std::nullopt;
-    }
-    return listed;
   }
 
   // Do the pages lie in order? What each table says of it: its definition at its owner
@@ -527,15 +527,18 @@ class TDatabaseRecovery {
   // pages carry no owner or map of their own: the long-value pointers of listed rows must
   // each find their value where its page number lies, or a piece of LVAL pages moved in
   // behind the data pages would give memos of rows that happen to have the length asked for.
+  // Every catalog page at the database's places is read here, those its usage map does not
+  // list too: another database's pages that landed among these carry their own catalog's
+  // pages, and only those name the foreign tables, whose pages must then count against the
+  // order rather than pass as a dropped table's remains (which says nothing). Left unread,
+  // a database with a neighbour's pieces behind its own was judged in order and the
+  // neighbour's tables were lost.
   bool NumberingHolds() const {
     const std::optional<TTableDefinition> catalogDefinition =
         DefinitionAt(reader_, entries_, database_, kCatalogPage);
-    const std::optional<std::set<std::uint32_t>> catalogPages =
-        catalogDefinition ? CatalogPagesListed(*catalogDefinition) : std::nullopt;
     const std::map<std::uint32_t, TCatalogEntry> catalog = ReadCatalog(
         reader_, entries_, database_,
-        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
-        [&](std::uint32_t number) { return catalogPages && !catalogPages->contains(number); });
+        catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition());
     TOwnerAt ownerAt;
     for (const auto& [number, index] : database_.Pages) {
       const TPageEntry& entry = entries_[index];
@@ -994,12 +997,20 @@ class TDatabaseRecovery {
   }
 
   // The tables no definition fits, read as `rows` reads them: their data pages and the
-  // database's LVAL pages, in the order the store holds them.
+  // database's LVAL pages, in the order the store holds them. Pages found in two versions
+  // are left out as they are from typed tables.
   void ReadUntypedTables(const std::vector<TTablePlan>& plans) {
     std::set<std::size_t> pages;
     for (const TTablePlan& plan : plans) {
       if (plan.Definition) continue;
-      for (const auto& [number, index] : plan.Pages) pages.insert(index);
+      for (const auto& [number, index] : plan.Pages) {
+        if (versions_.Disputed.contains(index)) {
+          untypedRowsOfTwoVersions_[plan.Owner] +=
+              static_cast<std::int64_t>(LiveRowsOf(index).size());
+          continue;
+        }
+        if (!versions_.Repeated.contains(index)) pages.insert(index);
+      }
     }
     if (pages.empty()) return;
     for (const auto& [number, index] : database_.Pages) {
@@ -1079,6 +1090,9 @@ class TDatabaseRecovery {
 
     if (!plan.Definition) {
       // Untyped: the columns `rows` shows, its rows read as it reads them.
+      if (const auto left = untypedRowsOfTwoVersions_.find(plan.Owner);
+          left != untypedRowsOfTwoVersions_.end())
+        table.RowsOfTwoVersions = left->second;
       const std::optional<std::size_t> read =
           untyped_ ? untyped_->TableOf(plan.Owner) : std::nullopt;
       if (!read) {  // no row left: the table's columns are not known either
@@ -1158,8 +1172,13 @@ class TDatabaseRecovery {
         if (reader_.StopSeen()) break;
         const TPage page = *reader_.PageByIndex(index);
         const bool stale = IsStale(owned, number);
+        const bool disputed = versions_.Disputed.contains(index);
         for (const TSlot& slot : SlotsOf(page)) {
           if (slot.End == 0 || slot.Flags == kSlotPointer) continue;
+          if (disputed || versions_.Repeated.contains(index)) {
+            if (part == 0 && disputed && slot.Flags != kSlotDeleted) ++table.RowsOfTwoVersions;
+            continue;
+          }
           const std::size_t kind = slot.Flags == kSlotDeleted ? 1 : stale ? 2 : 0;
           if (kind != part) continue;
           const auto bytes =
@@ -1229,6 +1248,9 @@ class TDatabaseRecovery {
   bool outOfOrder_ = false;
   // Out of order: the page numbers whose pages lie at their places all the same.
   std::set<std::uint32_t> inPlace_;
+  // Out of order: pages of which another version was found (an older copy's), left unread.
+  TPageVersions versions_;
+  std::map<std::uint32_t, std::int64_t> untypedRowsOfTwoVersions_;  // owner → rows left out
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // Out of order: the tables whose long-value pointers the numbering agrees with. Another
   // table's pointers could land on a page numbered without them: its long values are not

@@ -68,6 +68,10 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
               "apart and stay among the live ones\n";
     else if (!database.UsageMapsRead && !database.Unplaced)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
+    if (database.PageNumbersDisputed > 0)
+      text += "  " + Count(database.PageNumbersDisputed, "page number is", "page numbers are") +
+              " held by two versions of a page with other rows (an older copy of the database "
+              "among its pages?): the rows of both are left out\n";
     if (database.TablesLeftOut > 0)
       text += "  " + Count(database.TablesLeftOut, "more table", "more tables") +
               " with the fewest pages left out: no more than " +
@@ -98,6 +102,9 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       if (table.MovedRowsNotTied > 0)
         text += ", " + Count(table.MovedRowsNotTied, "moved row", "moved rows") +
                 " whose data is not tied to it for certain";
+      if (table.RowsOfTwoVersions > 0)
+        text += ", " + Count(table.RowsOfTwoVersions, "row", "rows") +
+                " of pages found in two versions left out";
       if (table.DeletedRows > 0)
         text += ", " + std::to_string(table.DeletedRows) + " deleted kept apart";
       if (table.StaleRows > 0) text += ", " + std::to_string(table.StaleRows) + " stale kept apart";
@@ -171,6 +178,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"unreadable_rows", table.UnreadableRows},
            {"unreadable_rows_kept_apart", table.UnreadableRowsKeptApart},
            {"moved_rows_not_tied", table.MovedRowsNotTied},
+           {"rows_of_two_versions", table.RowsOfTwoVersions},
            {"deleted_rows", table.DeletedRows},
            {"stale_rows", table.StaleRows},
            {"state", TableStateName(table.State)},
@@ -196,6 +204,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"catalog_found", database.CatalogFound},
          {"usage_maps_read", database.UsageMapsRead},
          {"pages_in_order", database.InOrder},
+         {"page_numbers_disputed", database.PageNumbersDisputed},
          {"last_update",
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},
          {"sqlite", RepairedUtf8(database.SqlitePath)},

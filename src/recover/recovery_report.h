@@ -43,6 +43,9 @@ struct TTableReport {
   // that carry the same owner value): left out of the companions.
   std::int64_t UnreadableRowsKeptApart = 0;
   std::int64_t MovedRowsNotTied = 0;  // untyped: moved rows whose data is not tied for certain
+  // Live rows of pages whose number another page of the database claims with other rows
+  // (an older copy's version of the page): which is current is not known, so none is shown.
+  std::int64_t RowsOfTwoVersions = 0;
   std::int64_t Values = 0;          // values written in live rows (nulls included)
   std::int64_t ValuesNotFound = 0;  // long values not found or not certain: NULL
   std::string LastUpdate;           // the catalog's DateUpdate, "" when unknown
@@ -74,6 +77,9 @@ struct TDatabaseReport {
   bool CatalogFound = false;
   bool UsageMapsRead = false;     // stale pages could be told apart
   bool InOrder = true;            // its pages lay at their numbers' places on the source
+  // Page numbers two of its pages claim with rows that disagree (an older copy's among its
+  // own): the rows of both are left out.
+  std::int64_t PageNumbersDisputed = 0;
   std::string LastUpdate;         // the newest DateUpdate of its tables
   std::string SqlitePath;         // "" when not written
   std::string CsvFolder;

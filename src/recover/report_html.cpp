@@ -289,6 +289,11 @@ class TReportWriter {
     if (!database.UsageMapsRead)
       Warning("部分使用映射已丢失：这些表的过期行无法区分。 Some usage maps are lost: stale rows "
               "of those tables cannot be told apart.");
+    if (database.PageNumbersDisputed > 0)
+      Warning(std::to_string(database.PageNumbersDisputed) +
+              " 个页号各有两个行不同的页版本（数据库的旧副本？）：两者的行均已略去。 page numbers "
+              "are held by two versions of a page with other rows (an older copy of the "
+              "database?): the rows of both are left out.");
     if (database.TablesLeftOut > 0)
       Warning(std::to_string(database.TablesLeftOut) + " 个页数最少的表未写出：每个数据库最多写出 " +
               std::to_string(kMaxTablesWritten) + " 个表。 more tables with the fewest pages "
@@ -348,6 +353,10 @@ class TReportWriter {
     if (table.UnreadableRows > 0)
       Warning(std::to_string(table.UnreadableRows) +
               " 行不符合表的定义，已略去。 rows do not fit the definition and are left out.");
+    if (table.RowsOfTwoVersions > 0)
+      Warning(std::to_string(table.RowsOfTwoVersions) +
+              " 行位于有两个版本的页上，已略去。 rows lie on pages found in two versions and are "
+              "left out.");
     if (table.ValuesNotFound > 0)
       Warning(std::to_string(table.ValuesNotFound) +
               " 个长值未找到，显示为空 (NULL)。 long values were not found and are empty (NULL).");

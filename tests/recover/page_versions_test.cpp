@@ -1,0 +1,81 @@
+// Two versions of one page number among a database's pages: an older copy's page numbered
+// from an anchor while the live file's page lies at that number by the database's base.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "recover/page_versions.h"
+
+namespace quillon::recover {
+namespace {
+
+constexpr std::int64_t kPage = 4096;
+
+// Store pages: data pages of owner 40 unless said otherwise, at the given 4 KiB places.
+struct TFixture {
+  std::vector<TPageEntry> Entries;
+  std::map<std::size_t, std::vector<std::string>> Rows;
+
+  std::size_t Add(std::int64_t place, std::vector<std::string> rows, std::uint32_t owner = 40,
+                  TPageKind kind = TPageKind::Data) {
+    Entries.push_back({place * kPage, kind, owner});
+    Rows[Entries.size() - 1] = std::move(rows);
+    return Entries.size() - 1;
+  }
+  TRowsOfPage RowsOf() const {
+    return [this](std::size_t index) { return Rows.at(index); };
+  }
+};
+
+TEST(PageVersions, CopiesOfOnePageNumberAreToldApartFromExchangedPieces) {
+  TFixture store;
+  // The live file from place 100 (its base); the older copy's page 70 at place 10, numbered
+  // 70 from an anchor in it. The live page 70 lies at place 170, left without a number.
+  const std::size_t older = store.Add(10, {"id1 old", "id2", "id3"});
+  const std::size_t live = store.Add(170, {"id1 new", "id2", "id3"});
+  TDatabasePages grid, numbered;
+  grid.Pages = {{70, live}, {kUnnumberedPage, older}};
+  numbered.Pages = {{70, older}, {kUnnumberedPage, live}};
+  TPageVersions versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  EXPECT_EQ(versions.Disputed, (std::set<std::size_t>{older, live}));
+  EXPECT_TRUE(versions.Repeated.empty());
+  EXPECT_EQ(versions.NumbersDisputed, 1u);
+
+  // The same rows in both: the page is read once, at its number.
+  store.Rows[live] = store.Rows[older];
+  versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  EXPECT_TRUE(versions.Disputed.empty());
+  EXPECT_EQ(versions.Repeated, (std::set<std::size_t>{live}));
+
+  // A page of the same table that lies there because pieces were exchanged shares no row:
+  // both are read.
+  store.Rows[live] = {"id7", "id8"};
+  versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  EXPECT_TRUE(versions.Disputed.empty());
+  EXPECT_TRUE(versions.Repeated.empty());
+}
+
+TEST(PageVersions, PagesWithNumbersOfTheirOwnOrOfOtherTablesAreNoVersions) {
+  TFixture store;
+  const std::size_t anchored = store.Add(10, {"a", "b"});
+  const std::size_t elsewhere = store.Add(170, {"a", "b", "c"});
+  const std::size_t otherTable = store.Add(171, {"x"}, 41);
+  const std::size_t anchoredToo = store.Add(11, {"x", "y"}, 40);
+  const std::size_t longValues = store.Add(172, {"lv"}, kLongValueOwner);
+  const std::size_t longValuesToo = store.Add(12, {"lv", "lw"}, kLongValueOwner);
+  TDatabasePages grid, numbered;
+  // The page at 70 by the base was numbered 90 by an anchor of its own: it moved, no copy.
+  grid.Pages = {{70, elsewhere}, {71, otherTable}, {72, longValues}};
+  numbered.Pages = {{70, anchored}, {90, elsewhere}, {71, anchoredToo},
+                    {kUnnumberedPage, otherTable}, {72, longValuesToo},
+                    {kUnnumberedPage + 1, longValues}};
+  const TPageVersions versions =
+      FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  EXPECT_TRUE(versions.Disputed.empty());
+  EXPECT_TRUE(versions.Repeated.empty());
+  EXPECT_EQ(versions.NumbersDisputed, 0u);
+}
+
+}  // namespace
+}  // namespace quillon::recover
