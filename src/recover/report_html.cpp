@@ -295,6 +295,12 @@ class TReportWriter {
               "are left out: no more than " + std::to_string(kMaxTablesWritten) +
               " tables are written for one database.");
 
+    if (database.TablesWithoutRows > 0)
+      Warning(std::to_string(database.TablesWithoutRows) + " 个没有任何行的表未写出：这些页看似表页，却不含行。 " +
+              std::to_string(database.TablesWithoutRows) +
+              " tables without a single row are left out: pages that look like a table's but "
+              "hold no row.");
+
     out_ << "<h3>表 <span class=\"en\">Tables</span></h3>\n<div class=\"scroll short\"><table "
             "class=\"overview\"><thead><tr><th>表名 Name</th><th>列 Columns</th><th>行 Rows</th>"
             "<th>已删除 Deleted</th><th>过期 Stale</th><th>无法读取 Unreadable</th>"

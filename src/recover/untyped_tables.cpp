@@ -159,9 +159,15 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   for (std::size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].Owner == kCatalogOwner) report.CatalogFound = true;
     if (tables[i].Owner <= kLastSystemPage || tables[i].Name.rfind("MSys", 0) == 0) continue;
+    // Pages with a data page's head but no row in them (random bytes that look like one, a
+    // page torn from its rows) are no table anyone had: counted, not written.
+    if (tables[i].LiveRows == 0 && tables[i].DeletedRows == 0) {
+      ++report.TablesWithoutRows;
+      continue;
+    }
     chosen.push_back(i);
   }
-  if (chosen.empty()) return false;
+  if (chosen.empty()) return report.TablesWithoutRows > 0;  // said, with no file
   report.TablesLeftOut = static_cast<std::int64_t>(KeepLargest(
       chosen, kMaxTablesWritten, [&](std::size_t i) { return tables[i].DataPages.size(); }));
 

@@ -250,6 +250,43 @@ TEST(RecoverDatabases, NamesTheOutputCannotTakeAreChangedAndTold) {
   EXPECT_GT(sqlite->Data.size(), 100000u);
 }
 
+TEST(RecoverDatabases, PagesThatOnlyLookLikeATablesAreCountedNotWrittenAsOne) {
+  // Random bytes with two pages that pass the candidate test: a data page's head, owner
+  // 25599, row offsets that point at bytes no row is made of. No database is placed for
+  // them, and no table of theirs has a row.
+  std::vector<std::uint8_t> image(64 * kPageSize);
+  std::uint32_t state = 12345;
+  for (std::uint8_t& byte : image) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  for (const std::size_t page : {std::size_t{8}, std::size_t{40}}) {
+    std::uint8_t* head = image.data() + page * kPageSize;
+    const std::uint8_t bytes[] = {0x01, 0x01, 0x00, 0x01, 0xFF, 0x63, 0x00, 0x00,
+                                  0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x0F};
+    std::copy(std::begin(bytes), std::end(bytes), head);
+    std::fill(head + 0xF00, head + kPageSize, 0xFF);  // no row slot makes sense of these
+  }
+  const testing::TImagePageStore store(std::move(image));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  std::int64_t left = 0;
+  for (const TDatabaseReport& database : report.Databases) {
+    EXPECT_TRUE(database.Tables.empty()) << database.Tables[0].Name;
+    EXPECT_EQ(database.SqlitePath, "");
+    left += database.TablesWithoutRows;
+  }
+  EXPECT_EQ(left, 1);
+  EXPECT_FALSE(files.Find("out/unplaced.sqlite"));
+  const std::string summary = RecoveryReportText(report);
+  EXPECT_NE(summary.find("1 table without a single row left out"), std::string::npos) << summary;
+  EXPECT_EQ(summary.find("table-25599"), std::string::npos) << summary;
+  EXPECT_EQ(RecoveryReportJson(report)["databases"][0]["tables_without_rows_left_out"], 1);
+}
+
 TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
   // Authors named in letters a single-byte code page cannot hold: its CSV file cannot be
   // named on such a system.
