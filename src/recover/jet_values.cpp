@@ -228,4 +228,12 @@ std::string SingleText(float value) {
   return std::string(text, result.ptr);
 }
 
+double SingleAsDecimal(float value) {
+  if (!std::isfinite(value)) return value;
+  const std::string text = SingleText(value);
+  double decimal = value;
+  std::from_chars(text.data(), text.data() + text.size(), decimal);
+  return decimal;
+}
+
 }  // namespace quillon::recover

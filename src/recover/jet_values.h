@@ -38,5 +38,9 @@ std::string GuidText(std::span<const std::uint8_t, 16> bytes);
 // The shortest text that reads back as the same number.
 std::string RealText(double value);
 std::string SingleText(float value);
+// A single as the double nearest its shortest decimal (3.3261771f gives 3.3261771, not
+// 3.3261771202087402): the number the person typed, which every output then writes as
+// such. NaN and infinities stay what they are.
+double SingleAsDecimal(float value);
 
 }  // namespace quillon::recover

@@ -83,7 +83,7 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
       if (needs(4)) {
         TValue value;
         value.Kind = TValue::TKind::Real;
-        value.Real = LoadAs<float>(field, 0);
+        value.Real = SingleAsDecimal(LoadAs<float>(field, 0));
         return value;
       }
       break;

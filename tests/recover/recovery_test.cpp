@@ -42,6 +42,13 @@ TEST(JetValues, DatesCurrencyDecimalsGuidsAndTextAreExact) {
   EXPECT_EQ(DateTimeText(1.0 - 1e-9), "1899-12-31 00:00:00");  // rounds into the next day
   EXPECT_EQ(DateTimeText(1e300), std::nullopt);
 
+  // A single is written as the shortest decimal that reads back as the same single.
+  EXPECT_EQ(RealText(SingleAsDecimal(3.3261771f)), "3.3261771");
+  EXPECT_EQ(RealText(SingleAsDecimal(0.1f)), "0.1");
+  EXPECT_EQ(RealText(SingleAsDecimal(16777216.0f)), "16777216");
+  EXPECT_EQ(RealText(SingleAsDecimal(-1.5e-45f)), "-1e-45");  // the smallest subnormal
+  EXPECT_EQ(static_cast<float>(SingleAsDecimal(3.3261771f)), 3.3261771f);
+
   EXPECT_EQ(CurrencyText(123400), "12.3400");
   EXPECT_EQ(CurrencyText(-5), "-0.0005");
   EXPECT_EQ(CurrencyText(INT64_MIN), "-922337203685477.5808");

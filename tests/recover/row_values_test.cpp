@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "jet/row_slots.h"
 #include "recover/row_values.h"
 #include "rows/jet_page_builder.h"
@@ -152,6 +154,23 @@ TEST(RowsUnderOlderDefinitions, TablesOfFixedColumnsOnlyAreReadWithoutAVariableS
   const auto values = DecodeRow(row, definition, none);
   ASSERT_TRUE(values);
   EXPECT_EQ(Texts(*values), (TTexts{"9", "5", "null"}));
+}
+
+// A single as every output is given it: the decimal that was typed, not the float's own
+// binary value.
+TEST(TypedValues, SinglesAreTheirShortDecimal) {
+  TTableDefinition definition;
+  definition.HighestColumnCount = 1;
+  definition.FixedLength = 4;
+  definition.Columns = {Column("Rate", TColumnType::Single, 0, true, 0, 0, 4)};
+  const TNoLongValueRows none;
+  TBytes fixed(4);
+  const float single = 3.3261771f;
+  std::memcpy(fixed.data(), &single, 4);
+  const auto values = DecodeRow(WithMask(JetRow(1, fixed, {}), NullMask(1, {0})), definition, none);
+  ASSERT_TRUE(values);
+  ASSERT_EQ((*values)[0].Kind, TValue::TKind::Real);
+  EXPECT_EQ((*values)[0].Real, 3.3261771);  // not 3.3261771202087402, the float's own value
 }
 
 }  // namespace
