@@ -111,7 +111,9 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
     case T::Text:
       return TextValue(JetTextToUtf8(field));
     case T::ExtendedDate:
-      return TextValue(std::string(field.begin(), field.end()));
+      if (std::optional<std::string> text = ExtendedDateTimeText(field))
+        return TextValue(std::move(*text));
+      return NotFound();  // not the stored form of a date: not a value to show as one
     case T::Binary:
     case T::Unknown0D:
     case T::Unknown11:

@@ -42,6 +42,23 @@ TEST(JetValues, DatesCurrencyDecimalsGuidsAndTextAreExact) {
   EXPECT_EQ(DateTimeText(1.0 - 1e-9), "1899-12-31 00:00:00");  // rounds into the next day
   EXPECT_EQ(DateTimeText(1e300), std::nullopt);
 
+  // Access 2019's extended date/time: days since 0001-01-01, 100-ns ticks, precision.
+  auto extended = [](const std::string& text) {
+    return ExtendedDateTimeText(std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                          text.size()));
+  };
+  EXPECT_EQ(extended("0000000000000738520:0000000000000000000:7"), "2023-01-01 00:00:00");
+  EXPECT_EQ(extended("0000000000000000000:0000000000000000000:7"), "0001-01-01 00:00:00");
+  EXPECT_EQ(extended("0000000000003652058:0000000863999999999:7"), "9999-12-31 23:59:59.9999999");
+  EXPECT_EQ(extended("0000000000000730119:0000000453051250000:3"), "2000-01-01 12:35:05.125");
+  EXPECT_EQ(extended("0000000000000730119:0000000453051250000:0"), "2000-01-01 12:35:05");
+  EXPECT_EQ(extended("0000000000003652059:0000000000000000000:7"), std::nullopt);  // year 10000
+  EXPECT_EQ(extended("0000000000000730119:0000000864000000000:7"), std::nullopt);  // a whole day
+  EXPECT_EQ(extended("0000000000000730119:00000000000000000x0:7"), std::nullopt);
+  EXPECT_EQ(extended("0000000000000730119:0000000000000000000:8"), std::nullopt);
+  EXPECT_EQ(extended("0000000000000730119:0000000000000000000"), std::nullopt);
+  EXPECT_EQ(extended(""), std::nullopt);
+
   // A single is written as the shortest decimal that reads back as the same single.
   EXPECT_EQ(RealText(SingleAsDecimal(3.3261771f)), "3.3261771");
   EXPECT_EQ(RealText(SingleAsDecimal(0.1f)), "0.1");

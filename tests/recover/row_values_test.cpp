@@ -156,21 +156,36 @@ TEST(RowsUnderOlderDefinitions, TablesOfFixedColumnsOnlyAreReadWithoutAVariableS
   EXPECT_EQ(Texts(*values), (TTexts{"9", "5", "null"}));
 }
 
-// A single as every output is given it: the decimal that was typed, not the float's own
-// binary value.
-TEST(TypedValues, SinglesAreTheirShortDecimal) {
+// A single and an Access 2019 extended date/time, as every output is given them: the single
+// as the decimal that was typed, the date as a date; stored text that is not a date is left
+// out (not found), never shown.
+TEST(TypedValues, SinglesAreTheirShortDecimalAndExtendedDatesAreDates) {
   TTableDefinition definition;
-  definition.HighestColumnCount = 1;
+  definition.HighestColumnCount = 2;
+  definition.VarColumnCount = 1;
   definition.FixedLength = 4;
-  definition.Columns = {Column("Rate", TColumnType::Single, 0, true, 0, 0, 4)};
+  using T = TColumnType;
+  definition.Columns = {Column("Rate", T::Single, 0, true, 0, 0, 4),
+                        Column("At", T::ExtendedDate, 1, false, 0, 0, 42)};
   const TNoLongValueRows none;
-  TBytes fixed(4);
-  const float single = 3.3261771f;
-  std::memcpy(fixed.data(), &single, 4);
-  const auto values = DecodeRow(WithMask(JetRow(1, fixed, {}), NullMask(1, {0})), definition, none);
+  auto rowOf = [](float single, const std::string& stored) {
+    TBytes fixed(4);
+    std::memcpy(fixed.data(), &single, 4);
+    return WithMask(JetRow(2, fixed, {TBytes(stored.begin(), stored.end())}), NullMask(2, {0, 1}));
+  };
+  const auto values =
+      DecodeRow(rowOf(3.3261771f, "0000000000000738520:0000000000000000000:7"), definition, none);
   ASSERT_TRUE(values);
   ASSERT_EQ((*values)[0].Kind, TValue::TKind::Real);
   EXPECT_EQ((*values)[0].Real, 3.3261771);  // not 3.3261771202087402, the float's own value
+  ASSERT_EQ((*values)[1].Kind, TValue::TKind::Text);
+  EXPECT_EQ((*values)[1].Bytes, "2023-01-01 00:00:00");
+
+  const auto broken =
+      DecodeRow(rowOf(0.1f, "0000000000000738520:0000000864000000000:7"), definition, none);
+  ASSERT_TRUE(broken);
+  EXPECT_EQ((*broken)[0].Real, 0.1);
+  EXPECT_EQ((*broken)[1].Kind, TValue::TKind::NotFound);  // a time of day of a whole day
 }
 
 }  // namespace
