@@ -1,5 +1,7 @@
 #include "gui_qt/window_dialogs.h"
 
+#include "gui_qt/folder_dialog.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -58,9 +60,10 @@ std::optional<QString> TQtWindowDialogs::FileDialog(QWidget* parent,
 }
 
 std::optional<QString> TQtWindowDialogs::FolderDialog(QWidget* parent) {
-  const QString folder = QFileDialog::getExistingDirectory(parent, QString(), lastDirectory_);
-  if (folder.isEmpty()) return std::nullopt;
-  return QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath());
+  TNewFolderDialog dialog(parent);
+  if (!lastDirectory_.isEmpty()) dialog.setDirectory(lastDirectory_);
+  if (dialog.exec() != QDialog::Accepted || dialog.ChosenFolder().isEmpty()) return std::nullopt;
+  return dialog.ChosenFolder();
 }
 
 QAction* TQtWindowDialogs::PopupMenu(QMenu& menu, const QPoint& globalPosition) {

@@ -37,7 +37,8 @@ class IWindowDialogs {
   // Returns the full path of the confirmed file, or nothing when cancelled.
   virtual std::optional<QString> FileDialog(QWidget* parent,
                                             const TFileDialogSettings& settings) = 0;
-  // The system's folder dialog: the chosen folder's full path, or nothing when cancelled.
+  // A folder dialog: the chosen folder's full path, one that does not exist yet too (typed
+  // or made in the dialog), or nothing when cancelled.
   virtual std::optional<QString> FolderDialog(QWidget* parent) = 0;
   // Opens menu at a global position and waits. Returns the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPosition) = 0;
