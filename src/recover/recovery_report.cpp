@@ -76,7 +76,11 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       text += "  " + Count(database.TablesWithoutRows, "table", "tables") +
               " without a single row left out: pages that look like a table's but hold no row\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
-    if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
+    if (!database.CsvFolder.empty()) {
+      // Ended as a folder with the separator its path already uses.
+      const bool windows = database.CsvFolder.find('\\') != std::string::npos;
+      text += "  " + database.CsvFolder + (windows ? "\\\n" : "/\n");
+    }
     for (const TTableReport& table : database.Tables) {
       if (table.State == TTableState::Lost) {
         ++lost;

@@ -171,7 +171,7 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   report.TablesLeftOut = static_cast<std::int64_t>(KeepLargest(
       chosen, kMaxTablesWritten, [&](std::size_t i) { return tables[i].DataPages.size(); }));
 
-  const std::string stem = options.OutputDir + "/" + report.Name;
+  const std::string stem = options.OutputDir + options.Separator + report.Name;
   std::unique_ptr<TSqliteWriter> sqlite;
   if (options.WriteSqlite) {
     report.SqlitePath = stem + ".sqlite";
@@ -189,7 +189,7 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
     part.Name = UniqueName(SqliteTableName(name), used);
     if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options.WriteCsv) {
-      part.CsvPath = report.CsvFolder + "/" + UniqueFileName(FileNameOf(part.Name), csvNames) + ".csv";
+      part.CsvPath = report.CsvFolder + options.Separator + UniqueFileName(FileNameOf(part.Name), csvNames) + ".csv";
       part.Csv = std::make_unique<TCsvWriter>(fileSystem, SystemPathOf(fileSystem, part.CsvPath),
                                               part.CsvPath, columns);
     }

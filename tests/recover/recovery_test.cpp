@@ -18,6 +18,7 @@
 #include "recover/jet_values.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
+#include "recover/report_html.h"
 #include "recover/table_definition.h"
 #include "support/memory_file_system.h"
 
@@ -336,6 +337,39 @@ TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
   EXPECT_NE(RecoveryReportText(report).find("1 table could not be written whole"),
             std::string::npos);
   EXPECT_EQ(RecoveryReportJson(report)["tables_not_written"], 1);
+}
+
+TEST(RecoverDatabases, PathsInsideOutdirTakeItsSeparator) {
+  // OUTDIR as Windows names it: every path made inside it uses '\\' alone, and the report's
+  // links still read as links.
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4-small.mdb");
+  db.insert(db.begin(), kPageSize, 0x00);
+  const testing::TImagePageStore store(std::move(db));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "恢复64";
+  options.Separator = '\\';
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_EQ(report.Databases.size(), 1u);
+  const TDatabaseReport& database = report.Databases[0];
+  EXPECT_EQ(database.SqlitePath, "恢复64\\database-1.sqlite");
+  EXPECT_EQ(database.CsvFolder, "恢复64\\database-1");
+  ASSERT_FALSE(database.Tables.empty());
+  ASSERT_FALSE(database.Tables[0].Parts.empty());
+  const std::string& csv = database.Tables[0].Parts[0].CsvPath;
+  EXPECT_EQ(csv.rfind("恢复64\\database-1\\", 0), 0u) << csv;
+  EXPECT_TRUE(files.Find(csv)) << csv;
+  EXPECT_EQ(RecoveryReportText(report).find('/'), std::string::npos) << RecoveryReportText(report);
+
+  const std::string html = WriteReportHtml(report, files, {.OutputDir = "恢复64", .Separator = '\\'},
+                                           progress);
+  EXPECT_EQ(html, "恢复64\\report.html");
+  const auto page = files.Find(html);
+  ASSERT_TRUE(page);
+  const std::string text(page->Data.begin(), page->Data.end());
+  EXPECT_NE(text.find("href=\"database-1/"), std::string::npos);
+  EXPECT_EQ(text.find("%5C"), std::string::npos);
 }
 
 TEST(RecoverDatabases, TellsTwoDatabasesOnOneSourceApartInTheirOrder) {
