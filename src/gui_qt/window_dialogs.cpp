@@ -1,5 +1,6 @@
 #include "gui_qt/window_dialogs.h"
 
+#include "gui_qt/desktop_user.h"
 #include "gui_qt/folder_dialog.h"
 
 #include <QDesktopServices>
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTimer>
 #include <QUrl>
 
@@ -70,6 +72,14 @@ QAction* TQtWindowDialogs::PopupMenu(QMenu& menu, const QPoint& globalPosition) 
   return menu.exec(globalPosition);
 }
 
-bool TQtWindowDialogs::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool TQtWindowDialogs::OpenUrl(const QUrl& url) {
+  const TProcessFacts facts = ThisProcessFacts();
+  if (!facts.Root) return QDesktopServices::openUrl(url);
+  // A browser started as root refuses to run, and says so nowhere the person sees: open
+  // the page as the person who started the program, or report a failure so that the
+  // window tells them to open it themselves.
+  const std::optional<TCommand> command = OpenAsDesktopUserCommand(url, facts);
+  return command && QProcess::startDetached(command->Program, command->Arguments);
+}
 
 }  // namespace quillon

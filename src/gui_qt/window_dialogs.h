@@ -42,7 +42,9 @@ class IWindowDialogs {
   virtual std::optional<QString> FolderDialog(QWidget* parent) = 0;
   // Opens menu at a global position and waits. Returns the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPosition) = 0;
-  // Hands url to the desktop's default handler without waiting. Returns false on failure.
+  // Hands url to the desktop's default handler without waiting; as root, as the person who
+  // started the program (desktop_user.h). Returns false on failure, or as root where no
+  // such person is known.
   virtual bool OpenUrl(const QUrl& url) = 0;
 };
 
