@@ -254,7 +254,9 @@ std::optional<std::uint64_t> DigitsValue(std::string_view text) {
 }  // namespace
 
 std::optional<std::string> ExtendedDateTimeText(std::span<const std::uint8_t> stored) {
-  const std::string_view text(reinterpret_cast<const char*>(stored.data()), stored.size());
+  std::string_view text(reinterpret_cast<const char*>(stored.data()), stored.size());
+  // A fixed-length field may be padded after the text.
+  while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.remove_suffix(1);
   const std::size_t first = text.find(':');
   if (first == std::string_view::npos) return std::nullopt;
   const std::size_t second = text.find(':', first + 1);
