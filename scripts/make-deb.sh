@@ -35,7 +35,7 @@ else
 fi
 
 echo "== Building quillon and quillon-cli =="
-cmake --build "$build" --target quillon quillon-cli quillon-install-files -j "$jobs"
+cmake --build "$build" --target quillon quillon-cli -j "$jobs"
 
 echo "== Packaging =="
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")

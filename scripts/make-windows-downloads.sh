@@ -82,6 +82,13 @@ for arch in win64 win32; do
     echo "make-windows-downloads.sh: README.txt keeps a placeholder: $(grep -o '@[A-Z_]*@' "$stage/README.txt" | head -1)" >&2
     exit 1
   fi
+  # The first hour's way to the tables: the fifth button and the report it opens.
+  for needed in 恢复数据 report.html; do
+    if ! grep -q "$needed" "$stage/README.txt" || ! grep -q "$needed" packaging/windows/quillon.nsi; then
+      echo "make-windows-downloads.sh: README.txt or the installer never mentions $needed" >&2
+      exit 1
+    fi
+  done
   touch -d "@$epoch" "$stage" "$stage"/*
   # zip stores local times: UTC, so that the zip does not depend on the machine's zone.
   (cd "$work" && TZ=UTC zip -q -X -r "$name.zip" "$name")

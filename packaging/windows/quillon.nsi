@@ -59,6 +59,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Quillon"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\quillon.exe"
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+; What to do first, the fifth button and its report among it.
+!define MUI_FINISHPAGE_TEXT "$(FinishText)"
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
@@ -83,6 +85,8 @@ LangString ShortcutReadMe ${LANG_SIMPCHINESE} "Quillon 使用说明"
 LangString ShortcutReadMe ${LANG_ENGLISH} "How to use Quillon"
 LangString FilesKept ${LANG_SIMPCHINESE} "文件夹 $INSTDIR 中还有其他文件，已保留。"
 LangString FilesKept ${LANG_ENGLISH} "The folder $INSTDIR holds other files; it was kept."
+LangString FinishText ${LANG_SIMPCHINESE} "Quillon 已安装。$\r$\n$\r$\n选择磁盘、保存文件、开始扫描，然后点“恢复数据”并选择一个新的空文件夹：Quillon 把找到的数据表写入其中，并在浏览器中打开恢复报告 report.html。请把结果保存到另一块硬盘或 U 盘上。"
+LangString FinishText ${LANG_ENGLISH} "Quillon is installed.$\r$\n$\r$\nChoose disk (选择磁盘), save file (保存文件), start scan (开始扫描); then 恢复数据 (recover data) with a new, empty folder: Quillon writes the tables it finds there and opens the recovery report, report.html, in your browser. Save the results on another disk or a USB stick."
 
 ; Sets the "run as administrator" flag (SLDF_RUNAS_USER, 0x2000 of the link flags at offset
 ; 0x14) of the shell link FILE: Windows then asks for the rights each time it is started.

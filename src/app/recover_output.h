@@ -122,6 +122,8 @@ class TRecoverOutputs : public IFileSystem {
 
   // OUTDIR as the system holds it, without a trailing separator.
   const std::string& Dir() const { return folder_.Dir(); }
+  // The separator of OUTDIR's paths: '\\' where OUTDIR is a Windows path.
+  char Separator() const { return folder_.Separator(); }
   // The system path of name (a file name, '/' between folders) inside OUTDIR.
   std::string PathOf(const std::string& name) const { return folder_.Join(Dir(), name); }
   // Creates name inside OUTDIR, listed first. The one way recover's own files are made.

@@ -65,11 +65,12 @@ TDecodeResult DecodeFragments(const TFragmentPageStore& store, TRecoverOutputs& 
                               const std::string& source, recover::IRecoveryProgress& progress) {
   recover::TRecoveryOptions options;
   options.OutputDir = outputs.ToDisplayText(outputs.Dir());
+  options.Separator = outputs.Separator();
   TDecodeResult result;
   result.Report = recover::RecoverDatabases(store, outputs, options, progress);
   try {
     result.ReportPath = recover::WriteReportHtml(
-        result.Report, outputs, {.OutputDir = options.OutputDir, .Source = source}, progress);
+        result.Report, outputs, {.OutputDir = options.OutputDir, .Separator = options.Separator, .Source = source}, progress);
   } catch (const EQuillonError& error) {
     result.ReportError = error.what();
   }

@@ -75,7 +75,8 @@ inline constexpr const char* kRecoveryLostTablesPrefix =
 inline constexpr const char* kRecoveryTableNotWritten = "未能完整写出的表 (table not written whole): ";
 inline constexpr const char* kRecoveryReportNotOpened = "无法自动打开恢复报告，请用浏览器打开上面的文件。";
 
-// Label1, the instructions: ten lines, the odd ones empty.
+// Label1, the instructions: twelve lines, the odd ones empty. The fifth step is the
+// toolbar's fifth button, which turns a scan's result into tables on this computer.
 inline constexpr const char* kInstructionLines[] = {
     "",
     "第一步:选择磁盘,选择需要扫描的分区或镜像文件.",
@@ -85,6 +86,8 @@ inline constexpr const char* kInstructionLines[] = {
     "第三步:开始扫描,等待扫描进度结束.",
     "",
     "第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.",
+    "",
+    "第五步:恢复数据,选择保存位置,打开恢复报告.",
     "",
     "请以管理员权限运行此程序.",
 };

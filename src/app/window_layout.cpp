@@ -103,11 +103,12 @@ std::string InstructionText(const std::string& lineBreak) {
 }
 
 std::vector<TLink> Links() {
+  // Below the instructions' twelve lines (kLabelHeight), 24 pixels apart.
   return {
-      {"RzURLLabel2", std::string(branding::kServiceLabel) + branding::kServiceNumber, 200},
+      {"RzURLLabel2", std::string(branding::kServiceLabel) + branding::kServiceNumber, 232},
       {"RzURLLabel3", std::string(texts::kSupportTelephonePrefix) + branding::kSupportTelephone,
-       224},
-      {"RzURLLabel1", std::string(branding::kProductName) + ":" + branding::kWebAddress, 248},
+       256},
+      {"RzURLLabel1", std::string(branding::kProductName) + ":" + branding::kWebAddress, 280},
   };
 }
 

@@ -24,7 +24,7 @@ inline constexpr int kToolIconSize = 20;   // as shown on a button
 inline constexpr int kSegLabelWidth = 200;
 inline constexpr int kMemoWidth = 499;     // docked to the content area's right edge
 inline constexpr int kLabelWidth = 289;    // Label1 at (0, 0); it grows taller for a
-inline constexpr int kLabelHeight = 169;   // fallback font with taller lines
+inline constexpr int kLabelHeight = 201;   // fallback font with taller lines
 inline constexpr int kLinkLeft = 16;
 inline constexpr int kFontPixels = 12;
 inline constexpr int kLinkFontPixels = 13;
@@ -58,7 +58,7 @@ const TToolButton& ToolButton(TCommand command);
 // Whether the command's button is enabled: a scan and a recovery never run at once.
 bool Enabled(TCommand command, TWindowState state);
 
-// Label1's ten lines joined by lineBreak ("\n" for Qt, "\r\n" for a Win32 static).
+// Label1's twelve lines joined by lineBreak ("\n" for Qt, "\r\n" for a Win32 static).
 std::string InstructionText(const std::string& lineBreak);
 
 struct TLink {

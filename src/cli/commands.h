@@ -50,6 +50,11 @@ struct TSourcesOptions {
   bool Json = false;
 };
 
+// The warning `sources` gives when drives and volumes could not be opened: systemText is
+// what the system said for a device ("/dev/sda: Operation not permitted"; empty when it said
+// nothing more), rightsWouldHelp whether administrator rights lift that refusal.
+std::string DevicesRefusedText(const std::string& systemText, bool rightsWouldHelp);
+
 int RunScanCommand(const TScanOptions& options);
 int RunInspectCommand(const TInspectOptions& options);
 // Shows the tables and rows of a fragment file; an incomplete file is read as far as it

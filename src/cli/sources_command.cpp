@@ -58,6 +58,23 @@ TJson DriveJson(const TProbedDrive& drive, const std::string& caption) {
 
 }  // namespace
 
+std::string DevicesRefusedText(const std::string& systemText, bool rightsWouldHelp) {
+  if (rightsWouldHelp) {
+    std::string text =
+        "Drives and volumes could not be opened: that needs administrator (root) rights. "
+        "Physical drives and volumes without a label are missing from this list; run "
+        "quillon-cli as administrator (root) to see them all.";
+    if (!systemText.empty()) text += " (" + systemText + ")";
+    return text;
+  }
+  // Administrator rights are there or would not help: the system's own words are the cause.
+  return "Drives and volumes could not be opened: " +
+         (systemText.empty() ? std::string("the system refused") : systemText) +
+         ". Physical drives and volumes without a label are missing from this list; "
+         "administrator (root) rights do not lift this refusal (the system's or a "
+         "container's device rules).";
+}
+
 int RunSourcesCommand(const TSourcesOptions& options) {
   // The volume sizes show the decimal separator of the user's locale, as the menu does.
   std::setlocale(LC_NUMERIC, "");
@@ -70,10 +87,8 @@ int RunSourcesCommand(const TSourcesOptions& options) {
   const TPathConstants constants = main.PathConstants();
 
   if (!queries->MayOpenDevices()) {
-    ConsolePrintf(stderr,
-                  "Drives and volumes could not be opened: that needs administrator (root) "
-                  "rights. Physical drives and volumes without a label are missing from this "
-                  "list; run quillon-cli as administrator (root) to see them all.\n");
+    const IDeviceQueries::TDeviceRefusal refusal = queries->LastDeviceRefusal();
+    ConsolePrintf(stderr, "%s\n", DevicesRefusedText(refusal.Text, refusal.RightsWouldHelp).c_str());
   }
 
   TJson entries = TJson::array();

@@ -1,11 +1,15 @@
 #include "gui_qt/window_dialogs.h"
 
+#include "gui_qt/desktop_user.h"
+#include "gui_qt/folder_dialog.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTimer>
 #include <QUrl>
 
@@ -58,15 +62,24 @@ std::optional<QString> TQtWindowDialogs::FileDialog(QWidget* parent,
 }
 
 std::optional<QString> TQtWindowDialogs::FolderDialog(QWidget* parent) {
-  const QString folder = QFileDialog::getExistingDirectory(parent, QString(), lastDirectory_);
-  if (folder.isEmpty()) return std::nullopt;
-  return QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath());
+  TNewFolderDialog dialog(parent);
+  if (!lastDirectory_.isEmpty()) dialog.setDirectory(lastDirectory_);
+  if (dialog.exec() != QDialog::Accepted || dialog.ChosenFolder().isEmpty()) return std::nullopt;
+  return dialog.ChosenFolder();
 }
 
 QAction* TQtWindowDialogs::PopupMenu(QMenu& menu, const QPoint& globalPosition) {
   return menu.exec(globalPosition);
 }
 
-bool TQtWindowDialogs::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool TQtWindowDialogs::OpenUrl(const QUrl& url) {
+  const TProcessFacts facts = ThisProcessFacts();
+  if (!facts.Root) return QDesktopServices::openUrl(url);
+  // A browser started as root refuses to run, and says so nowhere the person sees: open
+  // the page as the person who started the program, or report a failure so that the
+  // window tells them to open it themselves.
+  const std::optional<TCommand> command = OpenAsDesktopUserCommand(url, facts);
+  return command && QProcess::startDetached(command->Program, command->Arguments);
+}
 
 }  // namespace quillon

@@ -37,11 +37,14 @@ class IWindowDialogs {
   // Returns the full path of the confirmed file, or nothing when cancelled.
   virtual std::optional<QString> FileDialog(QWidget* parent,
                                             const TFileDialogSettings& settings) = 0;
-  // The system's folder dialog: the chosen folder's full path, or nothing when cancelled.
+  // A folder dialog: the chosen folder's full path, one that does not exist yet too (typed
+  // or made in the dialog), or nothing when cancelled.
   virtual std::optional<QString> FolderDialog(QWidget* parent) = 0;
   // Opens menu at a global position and waits. Returns the chosen action or nullptr.
   virtual QAction* PopupMenu(QMenu& menu, const QPoint& globalPosition) = 0;
-  // Hands url to the desktop's default handler without waiting. Returns false on failure.
+  // Hands url to the desktop's default handler without waiting; as root, as the person who
+  // started the program (desktop_user.h). Returns false on failure, or as root where no
+  // such person is known.
   virtual bool OpenUrl(const QUrl& url) = 0;
 };
 

@@ -6,6 +6,8 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "gui_win32/popup_menu.h"
@@ -34,6 +36,44 @@ std::wstring DialogFilter(const std::wstring& filter) {
   pairs.push_back(L'\0');
   pairs.push_back(L'\0');
   return pairs;
+}
+
+// What the folder dialog's callback keeps between its messages.
+struct TFolderBrowse {
+  std::wstring Selected;               // the folder selected in the tree; empty: none
+  std::optional<std::wstring> Typed;   // a typed folder that does not exist yet
+};
+
+bool IsAbsolutePath(const std::wstring& path) {
+  const auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  return (path.size() >= 3 && path[1] == L':' && slash(path[2])) ||
+         (path.size() >= 2 && slash(path[0]) && slash(path[1]));
+}
+
+// The folder dialog's callback: follows the selection, and takes a typed name the dialog
+// finds no folder for (one the recovery is to make) instead of refusing it. A relative name
+// lies in the selected folder.
+int CALLBACK FolderBrowseCallback(HWND, UINT message, LPARAM lParam, LPARAM data) {
+  auto& browse = *reinterpret_cast<TFolderBrowse*>(data);
+  if (message == BFFM_SELCHANGED) {
+    wchar_t path[MAX_PATH] = {};
+    const bool known = ::SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path);
+    browse.Selected = known ? path : L"";
+    return 0;
+  }
+  if (message != BFFM_VALIDATEFAILEDW) return 0;
+  std::wstring typed = reinterpret_cast<const wchar_t*>(lParam);
+  while (!typed.empty() && typed.back() == L' ') typed.pop_back();
+  if (typed.empty()) return 1;  // nothing typed: the dialog stays open
+  if (!IsAbsolutePath(typed)) {
+    if (browse.Selected.empty()) return 1;
+    typed = browse.Selected + (browse.Selected.back() == L'\\' ? L"" : L"\\") + typed;
+  }
+  for (wchar_t& c : typed) {
+    if (c == L'/') c = L'\\';
+  }
+  browse.Typed = std::move(typed);
+  return 0;  // the dialog closes with it
 }
 
 }  // namespace
@@ -101,15 +141,21 @@ UINT TWin32WindowDialogs::PopupMenu(const TPopupMenu& menu, HWND owner, const RE
 std::optional<std::wstring> TWin32WindowDialogs::FolderDialog(HWND owner) {
   // The new-style dialog needs COM on this thread; balanced however it ends.
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  TFolderBrowse browse;
   BROWSEINFOW info{};
   info.hwndOwner = owner;
-  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  // The edit box takes a typed folder; one that does not exist yet comes back through the
+  // callback, as the "Make New Folder" button's folders come back through the tree.
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_EDITBOX | BIF_VALIDATE;
+  info.lpfn = FolderBrowseCallback;
+  info.lParam = reinterpret_cast<LPARAM>(&browse);
   std::optional<std::wstring> chosen;
   if (PIDLIST_ABSOLUTE list = ::SHBrowseForFolderW(&info)) {
     wchar_t path[MAX_PATH] = {};
     if (::SHGetPathFromIDListW(list, path)) chosen = path;
     ::CoTaskMemFree(list);
   }
+  if (browse.Typed) chosen = browse.Typed;
   if (SUCCEEDED(com)) ::CoUninitialize();
   return chosen;
 }

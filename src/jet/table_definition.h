@@ -30,7 +30,7 @@ enum class TColumnType : std::uint8_t {
   Unknown11 = 0x11,    // a fixed binary field (3992 bytes) of system tables; kept as bytes
   Complex = 0x12,      // ACE: a 32-bit key into a hidden table
   BigInt = 0x13,       // ACE
-  ExtendedDate = 0x14, // ACE: the date as ASCII text
+  ExtendedDate = 0x14, // ACE 2019: "days:ticks:precision" as ASCII digits
 };
 
 struct TColumn {

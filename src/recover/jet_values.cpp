@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "core/little_endian.h"
 
@@ -105,6 +106,71 @@ std::string SingleText(float value) {
   char text[64];
   const auto result = std::to_chars(text, text + sizeof text, value);
   return std::string(text, result.ptr);
+}
+
+double SingleAsDecimal(float value) {
+  if (!std::isfinite(value)) return value;
+  const std::string text = SingleText(value);
+  double decimal = value;
+  std::from_chars(text.data(), text.data() + text.size(), decimal);
+  return decimal;
+}
+
+namespace {
+
+// The digits of text as a number; nothing for an empty text, another character, or more
+// than 19 digits.
+std::optional<std::uint64_t> DigitsValue(std::string_view text) {
+  if (text.empty() || text.size() > 19) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::string> ExtendedDateTimeText(std::span<const std::uint8_t> stored) {
+  std::string_view text(reinterpret_cast<const char*>(stored.data()), stored.size());
+  // A fixed-length field may be padded after the text.
+  while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.remove_suffix(1);
+  const std::size_t first = text.find(':');
+  if (first == std::string_view::npos) return std::nullopt;
+  const std::size_t second = text.find(':', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  const std::optional<std::uint64_t> days = DigitsValue(text.substr(0, first));
+  const std::optional<std::uint64_t> ticks =
+      DigitsValue(text.substr(first + 1, second - first - 1));
+  const std::string_view precisionText = text.substr(second + 1);
+  if (!days || !ticks || precisionText.size() != 1 || precisionText[0] < '0' ||
+      precisionText[0] > '7') {
+    return std::nullopt;
+  }
+  constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+  constexpr std::uint64_t kTicksPerDay = 86'400 * kTicksPerSecond;
+  // 0001-01-01 is 719162 days before 1970-01-01; 9999-12-31 is day 3652058.
+  if (*ticks >= kTicksPerDay || *days > 3'652'058) return std::nullopt;
+  std::int64_t year;
+  unsigned month, day;
+  CivilFromDays(static_cast<std::int64_t>(*days) - 719'162, year, month, day);
+  const std::uint64_t seconds = *ticks / kTicksPerSecond;
+  char out[64];
+  int length = std::snprintf(out, sizeof out, "%04d-%02u-%02u %02u:%02u:%02u",
+                             static_cast<int>(year), month, day,
+                             static_cast<unsigned>(seconds / 3600),
+                             static_cast<unsigned>(seconds / 60 % 60),
+                             static_cast<unsigned>(seconds % 60));
+  const unsigned precision = static_cast<unsigned>(precisionText[0] - '0');
+  const std::uint64_t fraction = *ticks % kTicksPerSecond;
+  if (precision > 0 && fraction != 0) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%07u", static_cast<unsigned>(fraction));
+    length += std::snprintf(out + length, sizeof out - static_cast<std::size_t>(length),
+                            ".%.*s", static_cast<int>(precision), digits);
+  }
+  return std::string(out, static_cast<std::size_t>(length));
 }
 
 }  // namespace quillon::recover

@@ -27,5 +27,17 @@ std::string GuidText(std::span<const std::uint8_t, 16> bytes);
 // The shortest text that reads back as the same number.
 std::string RealText(double value);
 std::string SingleText(float value);
+// A single as the double nearest its shortest decimal (3.3261771f gives 3.3261771, not
+// 3.3261771202087402): the number the person typed, which every output then writes as
+// such. NaN and infinities stay what they are.
+double SingleAsDecimal(float value);
+
+// An extended date/time (ACE column type 0x14) from its stored text
+// "DDDDDDDDDDDDDDDDDDD:TTTTTTTTTTTTTTTTTTT:P" (days since 0001-01-01, the time of day in
+// 100-nanosecond units, the digits of a second kept) as "YYYY-MM-DD HH:MM:SS", with as
+// many decimals of the second as the precision keeps where the time has a fraction; NULs or
+// spaces padding a fixed-length field after the text are passed over.
+// Nothing for text of another form, a time of day of a day or more, or a year past 9999.
+std::optional<std::string> ExtendedDateTimeText(std::span<const std::uint8_t> stored);
 
 }  // namespace quillon::recover

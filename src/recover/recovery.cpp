@@ -422,7 +422,7 @@ class TDatabaseRecovery {
     const std::size_t leftOut = KeepLargest(
         plans, kMaxTablesWritten, [](const TTablePlan& plan) { return plan.Pages.size(); });
     report_.TablesLeftOut = static_cast<std::int64_t>(leftOut);
-    const std::string stem = options_.OutputDir + "/" + report_.Name;
+    const std::string stem = options_.OutputDir + options_.Separator + report_.Name;
     std::unique_ptr<TSqliteWriter> sqlite;
     if (options_.WriteSqlite) {
       report_.SqlitePath = stem + ".sqlite";
@@ -1020,7 +1020,7 @@ class TDatabaseRecovery {
     progress_.Progress("reading the untyped tables of " + report_.Name, 0, 1);
     untyped_ = std::make_unique<TUntypedRows>(
         store_, std::vector<std::size_t>(pages.begin(), pages.end()), fileSystem_,
-        options_.OutputDir + "/" + report_.Name + ".pages.tmp");
+        options_.OutputDir + options_.Separator + report_.Name + ".pages.tmp");
   }
 
   std::string SystemPath(const std::string& displayPath) {
@@ -1231,11 +1231,11 @@ class TDatabaseRecovery {
     if (options_.WriteCsv) {
       // Unique also where the folder's file system folds case in ways FileNameKey does not.
       std::string file = UniqueFileName(FileNameOf(part.Name), csvNames_);
-      while (fileSystem_.Facts(SystemPath(report_.CsvFolder + "/" + file + ".csv")).Kind !=
+      while (fileSystem_.Facts(SystemPath(report_.CsvFolder + options_.Separator + file + ".csv")).Kind !=
              TPathKind::Missing)
         file = UniqueFileName(file, csvNames_);
       if (file != part.Name) table.NameChanges.push_back({"file", part.Name, file + ".csv"});
-      part.CsvPath = report_.CsvFolder + "/" + file + ".csv";
+      part.CsvPath = report_.CsvFolder + options_.Separator + file + ".csv";
       part.Csv = std::make_unique<TCsvWriter>(fileSystem_, SystemPath(part.CsvPath), part.CsvPath,
                                               columns);
     }

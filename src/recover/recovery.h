@@ -23,6 +23,7 @@ class IRecoveryProgress {
 
 struct TRecoveryOptions {
   std::string OutputDir;  // UTF-8 display path of OUTDIR, which exists and is ours to fill
+  char Separator = '/';   // between the parts of the paths made inside OUTDIR ('\\' on Windows)
   bool WriteCsv = true;
   bool WriteSqlite = true;
 };

@@ -76,8 +76,15 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       text += "  " + Count(database.TablesLeftOut, "more table", "more tables") +
               " with the fewest pages left out: no more than " +
               std::to_string(kMaxTablesWritten) + " tables are written for one database\n";
+    if (database.TablesWithoutRows > 0)
+      text += "  " + Count(database.TablesWithoutRows, "table", "tables") +
+              " without a single row left out: pages that look like a table's but hold no row\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
-    if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
+    if (!database.CsvFolder.empty()) {
+      // Ended as a folder with the separator its path already uses.
+      const bool windows = database.CsvFolder.find('\\') != std::string::npos;
+      text += "  " + database.CsvFolder + (windows ? "\\\n" : "/\n");
+    }
     for (const TTableReport& table : database.Tables) {
       if (table.State == TTableState::Lost) {
         ++lost;
@@ -210,6 +217,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"sqlite", RepairedUtf8(database.SqlitePath)},
          {"csv_folder", RepairedUtf8(database.CsvFolder)},
          {"tables_left_out", database.TablesLeftOut},
+         {"tables_without_rows_left_out", database.TablesWithoutRows},
          {"tables", tables}});
   }
   return {{"pages", report.PagesInStore},

@@ -86,6 +86,8 @@ struct TDatabaseReport {
   std::vector<TTableReport> Tables;
   // Tables past kMaxTablesWritten, those with the fewest pages: not written at all.
   std::int64_t TablesLeftOut = 0;
+  // Unplaced tables whose pages hold no live or deleted row: not written, only counted.
+  std::int64_t TablesWithoutRows = 0;
 };
 
 struct TRecoveryReport {

@@ -30,12 +30,13 @@ std::string OffsetText(std::int64_t offset) {
   return std::to_string(offset) + " (" + hex + ")";
 }
 
-// A path inside OUTDIR as a relative link: each byte but the unreserved ones and '/'
-// percent-encoded, so that the link names the file and nothing else.
+// A path inside OUTDIR as a relative link: a Windows separator made '/', each byte but the
+// unreserved ones and '/' percent-encoded, so that the link names the file and nothing else.
 std::string RelativeHref(const std::string& relative) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string href;
-  for (const char c : relative) {
+  for (char c : relative) {
+    if (c == '\\') c = '/';  // no name inside OUTDIR holds one: FileNameOf replaces it
     const unsigned char u = static_cast<unsigned char>(c);
     if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
         std::string_view("-._~/").find(c) != std::string_view::npos) {
@@ -300,6 +301,12 @@ class TReportWriter {
               "are left out: no more than " + std::to_string(kMaxTablesWritten) +
               " tables are written for one database.");
 
+    if (database.TablesWithoutRows > 0)
+      Warning(std::to_string(database.TablesWithoutRows) + " 个没有任何行的表未写出：这些页看似表页，却不含行。 " +
+              std::to_string(database.TablesWithoutRows) +
+              " tables without a single row are left out: pages that look like a table's but "
+              "hold no row.");
+
     out_ << "<h3>表 <span class=\"en\">Tables</span></h3>\n<div class=\"scroll short\"><table "
             "class=\"overview\"><thead><tr><th>表名 Name</th><th>列 Columns</th><th>行 Rows</th>"
             "<th>已删除 Deleted</th><th>过期 Stale</th><th>无法读取 Unreadable</th>"
@@ -513,7 +520,7 @@ std::string JsonText(std::string_view text) {
 
 std::string WriteReportHtml(const TRecoveryReport& report, IFileSystem& fileSystem,
                             const TReportHtmlOptions& options, IRecoveryProgress& progress) {
-  const std::string display = options.OutputDir + "/" + kReportHtmlName;
+  const std::string display = options.OutputDir + options.Separator + kReportHtmlName;
   const std::string partialDisplay = display + ".partial";
   const std::optional<std::string> path = fileSystem.FromDisplayText(display);
   const std::optional<std::string> partial = fileSystem.FromDisplayText(partialDisplay);

@@ -20,6 +20,7 @@ inline constexpr const char* kReportHtmlName = "report.html";
 
 struct TReportHtmlOptions {
   std::string OutputDir;   // UTF-8 display path of OUTDIR, as TRecoveryOptions has it
+  char Separator = '/';    // as TRecoveryOptions has it
   std::string Source;      // UTF-8 display text of what was read, shown at the top
   std::size_t RowsPerTable = 5000;  // rows embedded per table; the rest stay in CSV and SQLite
   std::size_t CellBytes = 2000;     // a longer value is cut (at a character) and marked "…"

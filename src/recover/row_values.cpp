@@ -78,7 +78,7 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
       if (needs(4)) {
         TValue value;
         value.Kind = TValue::TKind::Real;
-        value.Real = LoadAs<float>(field, 0);
+        value.Real = SingleAsDecimal(LoadAs<float>(field, 0));
         return value;
       }
       break;
@@ -106,7 +106,9 @@ TValue DecodeSized(const TColumn& column, std::span<const std::uint8_t> field,
     case T::Text:
       return TextValue(*jet::DecodeJetText(field, jet::TTextPolicy::Lenient));
     case T::ExtendedDate:
-      return TextValue(std::string(field.begin(), field.end()));
+      if (std::optional<std::string> text = ExtendedDateTimeText(field))
+        return TextValue(std::move(*text));
+      return NotFound();  // not the stored form of a date: not a value to show as one
     case T::Binary:
     case T::Unknown0D:
     case T::Unknown11:

@@ -175,6 +175,7 @@ std::string DeclaredTypeOf(const TColumn& column) {
     case TColumnType::Double:
       return "DOUBLE";
     case TColumnType::DateTime:
+    case TColumnType::ExtendedDate:  // decoded to the same text as a date/time
       return "DATETIME";
     case TColumnType::Binary:
       return "BINARY(" + std::to_string(column.Size) + ")";
@@ -193,8 +194,6 @@ std::string DeclaredTypeOf(const TColumn& column) {
       return "COMPLEX";
     case TColumnType::BigInt:
       return "BIGINT";
-    case TColumnType::ExtendedDate:
-      return "DATETIME2";
     case TColumnType::Unknown0D:
     case TColumnType::Unknown11:
       return "BINARY(" + std::to_string(column.Size) + ")";

@@ -159,13 +159,19 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   for (std::size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].Owner == kCatalogOwner) report.CatalogFound = true;
     if (tables[i].Owner <= kLastSystemPage || tables[i].Name.rfind("MSys", 0) == 0) continue;
+    // Pages with a data page's head but no row in them (random bytes that look like one, a
+    // page torn from its rows) are no table anyone had: counted, not written.
+    if (tables[i].LiveRows == 0 && tables[i].DeletedRows == 0) {
+      ++report.TablesWithoutRows;
+      continue;
+    }
     chosen.push_back(i);
   }
-  if (chosen.empty()) return false;
+  if (chosen.empty()) return report.TablesWithoutRows > 0;  // said, with no file
   report.TablesLeftOut = static_cast<std::int64_t>(KeepLargest(
       chosen, kMaxTablesWritten, [&](std::size_t i) { return tables[i].DataPages.size(); }));
 
-  const std::string stem = options.OutputDir + "/" + report.Name;
+  const std::string stem = options.OutputDir + options.Separator + report.Name;
   std::unique_ptr<TSqliteWriter> sqlite;
   if (options.WriteSqlite) {
     report.SqlitePath = stem + ".sqlite";
@@ -183,7 +189,7 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
     part.Name = UniqueName(SqliteTableName(name), used);
     if (sqlite) sqlite->BeginTable(part.Name, columns);
     if (options.WriteCsv) {
-      part.CsvPath = report.CsvFolder + "/" + UniqueFileName(FileNameOf(part.Name), csvNames) + ".csv";
+      part.CsvPath = report.CsvFolder + options.Separator + UniqueFileName(FileNameOf(part.Name), csvNames) + ".csv";
       part.Csv = std::make_unique<TCsvWriter>(fileSystem, SystemPathOf(fileSystem, part.CsvPath),
                                               part.CsvPath, columns);
     }

@@ -79,7 +79,9 @@ void WriteUntypedTable(const TUntypedRows& rows, std::size_t table, const std::s
 // from, and the LVAL pages) to OUTDIR/unplaced.sqlite and OUTDIR/unplaced/TABLE.csv, named
 // from the catalog where its rows are among them. No definition is used: none can be tied
 // to these pages for certain, and a definition tied by shape alone could give wrong values.
-// False, and nothing written, when no table's rows are among them.
+// A table without a live or deleted row is not written, only counted in
+// report.TablesWithoutRows. False, and nothing written or counted, when no table but the
+// system tables is among them; true with no file when every table was without rows.
 bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t>& pages,
                           IFileSystem& fileSystem, const TRecoveryOptions& options,
                           IRecoveryProgress& progress, TDatabaseReport& report);

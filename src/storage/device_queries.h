@@ -94,6 +94,15 @@ class IDeviceQueries {
 
   // False when this process plainly lacks the rights to open drive and volume devices.
   virtual bool MayOpenDevices() = 0;
+  // What the system said when MayOpenDevices last returned false, naming the device
+  // ("/dev/sda: Operation not permitted"), and whether administrator rights would lift it
+  // (not for a refusal that holds for root too, such as a container's device rules).
+  // Empty text where the system says no more than that the rights are missing.
+  struct TDeviceRefusal {
+    std::string Text;
+    bool RightsWouldHelp = true;
+  };
+  virtual TDeviceRefusal LastDeviceRefusal() const { return {}; }
 
   // Whether a file at filePath (existing or about to be created) would be stored on the
   // device of devicePath ("\\.\C:", "\\.\physicaldrive0", or a device node named as a

@@ -277,8 +277,15 @@ bool TLinuxDeviceQueries::MayOpenDevices() {
   // Being root is not enough inside a container whose device rules forbid the disks, so
   // the disks are tried: opened for reading and closed at once.
   for (const TBlockDevice& disk : ReadBlockLayout(roots_).Disks) {
-    const int fd = ::open(NodeOf(disk, roots_).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 && (errno == EACCES || errno == EPERM)) return false;
+    const std::string node = NodeOf(disk, roots_);
+    const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+      // EACCES: the node's permissions, which root passes. EPERM: a rule root is held to
+      // as well (a container's device list, a security module).
+      refusal_.Text = node + ": " + std::strerror(errno);
+      refusal_.RightsWouldHelp = errno == EACCES && ::geteuid() != 0;
+      return false;
+    }
     if (fd >= 0) ::close(fd);
   }
   return true;

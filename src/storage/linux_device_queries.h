@@ -22,6 +22,7 @@ class TLinuxDeviceQueries : public IDeviceQueries {
   std::string VolumeDeviceName(const std::string& rootPath) override;
   std::unique_ptr<IDevice> OpenDevice(const std::string& devicePath, TOpenMode mode) override;
   bool MayOpenDevices() override;
+  TDeviceRefusal LastDeviceRefusal() const override { return refusal_; }
   bool FileLiesOnDevice(const std::string& filePath, const std::string& devicePath) override;
 
   // The /dev node behind a device-form path, or nothing for any other path.
@@ -35,6 +36,7 @@ class TLinuxDeviceQueries : public IDeviceQueries {
   bool FileBacksDevice(const std::string& filePath, const TBlockDevice& device) const;
 
   TLinuxRoots roots_;
+  TDeviceRefusal refusal_;  // set where MayOpenDevices returns false
 };
 
 // Where the device with major:minor devNumber, or named node, is mounted; empty if nowhere.

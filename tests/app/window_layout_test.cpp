@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "app/texts.h"
 #include "app/window_layout.h"
 
 namespace quillon::window {
@@ -45,7 +46,7 @@ TEST(WindowLayoutTest, RegionsAndControlsHaveTheirSizes) {
   EXPECT_EQ(kStartHeight - kToolbarHeight - kStatusBarHeight, 337);  // the content area
   EXPECT_EQ(kStartWidth - kSegLabelWidth, 589);                      // gg at start
   EXPECT_EQ(kLabelWidth, 289);
-  EXPECT_EQ(kLabelHeight, 169);
+  EXPECT_EQ(kLabelHeight, 201);
   EXPECT_EQ(kMemoWidth, 499);
   EXPECT_EQ(kLinkLeft, 16);
   EXPECT_EQ(kFontPixels, 12);
@@ -71,14 +72,18 @@ TEST(WindowLayoutTest, AScanAndARecoveryEachLockBothStarts) {
 TEST(WindowLayoutTest, TextsAreJoinedOnce) {
   const std::string text = InstructionText("\r\n");
   EXPECT_EQ(text.rfind("\r\n第一步:选择磁盘,", 0), 0u);
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 9);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+  // The fifth step names the fifth button, after the four steps and before the last line.
+  EXPECT_NE(text.find(std::string("\r\n\r\n第五步:") + texts::kRecoverCaption + ","),
+            std::string::npos);
+  EXPECT_LT(text.find("第四步:"), text.find("第五步:"));
   EXPECT_TRUE(text.ends_with("\r\n请以管理员权限运行此程序."));
   const std::vector<TLink> links = Links();
   ASSERT_EQ(links.size(), 3u);
-  EXPECT_EQ(links[0].Top, 200);
+  EXPECT_EQ(links[0].Top, 232);
   EXPECT_EQ(links[1].Caption, std::string("技术支持电话:") + QUILLON_SUPPORT_TELEPHONE);
   EXPECT_EQ(links[2].Caption, std::string("Quillon:") + QUILLON_WEB_ADDRESS);
-  EXPECT_EQ(links[2].Top, 248);
+  EXPECT_EQ(links[2].Top, 280);
 }
 
 TEST(WindowLayoutTest, EveryIconHasShapesThatTheGridHolds) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/rows_output.h"
 #include "cli/progress_line.h"
@@ -129,6 +130,19 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
   EXPECT_EQ(CsvField("two\r\nlines"), "\"two\r\nlines\"");
   EXPECT_EQ(CsvField(""), "");
+}
+
+TEST(SourcesWarning, SaysWhatTheSystemSaidAndOnlyAsksForRightsWhereTheyHelp) {
+  // Root in a container whose device rules forbid the disks: EPERM, not a want of rights.
+  const std::string held = DevicesRefusedText("/dev/sda: Operation not permitted", false);
+  EXPECT_EQ(held.find("/dev/sda: Operation not permitted"), 40u) << held;
+  EXPECT_EQ(held.find("needs administrator"), std::string::npos) << held;
+  EXPECT_NE(held.find("do not lift"), std::string::npos) << held;
+  // A user without the rights: the request for them, with the system's words after it.
+  const std::string user = DevicesRefusedText("/dev/sda: Permission denied", true);
+  EXPECT_EQ(user.rfind("Drives and volumes could not be opened: that needs administrator (root) rights.", 0), 0u);
+  EXPECT_TRUE(user.ends_with(" (/dev/sda: Permission denied)")) << user;
+  EXPECT_TRUE(DevicesRefusedText("", true).ends_with("to see them all."));
 }
 
 }  // namespace

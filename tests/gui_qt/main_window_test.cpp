@@ -145,13 +145,14 @@ class TMainWindowTest : public QObject {
                           "第二步:保存文件,选择一个存放扫描结果的位置,输入文件名之后保存.",
                           "", "第三步:开始扫描,等待扫描进度结束.", "",
                           "第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.",
-                          "", "请以管理员权限运行此程序."}));
+                          "", "第五步:恢复数据,选择保存位置,打开恢复报告.", "",
+                          "请以管理员权限运行此程序."}));
     // The last instruction is not cut off, whichever CJK font is installed.
     QVERIFY(label->heightForWidth(kLabelWidth) <= label->height());
-    QVERIFY(label->geometry().bottom() < frame + 200);
+    QVERIFY(label->geometry().bottom() < frame + 232);
 
     const std::pair<const char*, int> links[] = {
-        {"RzURLLabel2", 200}, {"RzURLLabel3", 224}, {"RzURLLabel1", 248}};
+        {"RzURLLabel2", 232}, {"RzURLLabel3", 256}, {"RzURLLabel1", 280}};
     for (const auto& [name, top] : links) {
       auto* link = rig.Find<TUrlLabel>(name);
       QVERIFY2(link != nullptr, name);
@@ -192,7 +193,7 @@ class TMainWindowTest : public QObject {
     QCOMPARE(rig.Find("RzStatusBar1")->geometry(), QRect(0, 681, 1200, 19));
     QCOMPARE(rig.Find("memo2")->geometry(), QRect(1200 - frame - 499, frame, 499, 637 - 2 * frame));
     QCOMPARE(rig.Find("Label1")->pos(), QPoint(frame, frame));
-    QCOMPARE(rig.Find("RzURLLabel1")->pos(), QPoint(frame + 16, frame + 248));
+    QCOMPARE(rig.Find("RzURLLabel1")->pos(), QPoint(frame + 16, frame + 280));
     QCOMPARE(rig.Find("gg")->width(), 1000);
   }
 

@@ -324,13 +324,14 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   EXPECT_EQ(labelPlace.top, 0);
   EXPECT_EQ(labelPlace.right, kLabelWidth);
   EXPECT_GE(labelPlace.bottom, kLabelHeight);
-  EXPECT_LT(labelPlace.bottom, 200) << "the instructions end above the first link";
+  EXPECT_LT(labelPlace.bottom, 232) << "the instructions end above the first link";
   EXPECT_EQ(SplitLines(WindowText(label)),
             (std::vector<std::wstring>{
                 L"", L"第一步:选择磁盘,选择需要扫描的分区或镜像文件.", L"",
                 L"第二步:保存文件,选择一个存放扫描结果的位置,输入文件名之后保存.", L"",
                 L"第三步:开始扫描,等待扫描进度结束.", L"",
                 L"第四步:扫描后的文件是加密状态需要将文件发送我们进行解析恢复您所需要的数据.", L"",
+                L"第五步:恢复数据,选择保存位置,打开恢复报告.", L"",
                 L"请以管理员权限运行此程序."}));
   // The last instruction is not cut off, whichever CJK font the system substitutes.
   {
@@ -345,7 +346,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   }
 
   const std::pair<int, int> links[] = {
-      {ids::kRzURLLabel2, 200}, {ids::kRzURLLabel3, 224}, {ids::kRzURLLabel1, 248}};
+      {ids::kRzURLLabel2, 232}, {ids::kRzURLLabel3, 256}, {ids::kRzURLLabel1, 280}};
   for (const auto& [id, top] : links) {
     const HWND link = rig.Control(id);
     const RECT place = RectIn(link, panel);
@@ -412,7 +413,7 @@ TEST_F(Win32MainWindowTest, MaximisingRedocksTheRegions) {
   EXPECT_EQ(RectIn(rig.Control(ids::kLabel1), panel).left, 0);
   EXPECT_EQ(RectIn(rig.Control(ids::kLabel1), panel).top, 0);
   EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).left, 16);
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).top, 248);
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).top, 280);
   EXPECT_EQ(ClientSize(rig.Control(ids::kGg)).cx, gaugeBefore + client.cx - 789)
       << "the gauge takes the extra width";
 }

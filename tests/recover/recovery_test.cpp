@@ -19,6 +19,7 @@
 #include "recover/jet_values.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
+#include "recover/report_html.h"
 #include "recover/table_definition.h"
 #include "support/memory_file_system.h"
 
@@ -42,6 +43,32 @@ TEST(JetValues, DatesCurrencyDecimalsGuidsAndTextAreExact) {
   EXPECT_EQ(DateTimeText(36526.5), "2000-01-01 12:00:00");
   EXPECT_EQ(DateTimeText(1.0 - 1e-9), "1899-12-31 00:00:00");  // rounds into the next day
   EXPECT_EQ(DateTimeText(1e300), std::nullopt);
+
+  // Access 2019's extended date/time: days since 0001-01-01, 100-ns ticks, precision.
+  auto extended = [](const std::string& text) {
+    return ExtendedDateTimeText(std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                          text.size()));
+  };
+  EXPECT_EQ(extended("0000000000000738520:0000000000000000000:7"), "2023-01-01 00:00:00");
+  EXPECT_EQ(extended("0000000000000000000:0000000000000000000:7"), "0001-01-01 00:00:00");
+  EXPECT_EQ(extended("0000000000003652058:0000000863999999999:7"), "9999-12-31 23:59:59.9999999");
+  EXPECT_EQ(extended("0000000000000730119:0000000453051250000:3"), "2000-01-01 12:35:05.125");
+  EXPECT_EQ(extended("0000000000000730119:0000000453051250000:0"), "2000-01-01 12:35:05");
+  EXPECT_EQ(extended(std::string("0000000000000738520:0000000000000000000:7\0", 42)),
+            "2023-01-01 00:00:00");  // padded to the field's size
+  EXPECT_EQ(extended("0000000000003652059:0000000000000000000:7"), std::nullopt);  // year 10000
+  EXPECT_EQ(extended("0000000000000730119:0000000864000000000:7"), std::nullopt);  // a whole day
+  EXPECT_EQ(extended("0000000000000730119:00000000000000000x0:7"), std::nullopt);
+  EXPECT_EQ(extended("0000000000000730119:0000000000000000000:8"), std::nullopt);
+  EXPECT_EQ(extended("0000000000000730119:0000000000000000000"), std::nullopt);
+  EXPECT_EQ(extended(""), std::nullopt);
+
+  // A single is written as the shortest decimal that reads back as the same single.
+  EXPECT_EQ(RealText(SingleAsDecimal(3.3261771f)), "3.3261771");
+  EXPECT_EQ(RealText(SingleAsDecimal(0.1f)), "0.1");
+  EXPECT_EQ(RealText(SingleAsDecimal(16777216.0f)), "16777216");
+  EXPECT_EQ(RealText(SingleAsDecimal(-1.5e-45f)), "-1e-45");  // the smallest subnormal
+  EXPECT_EQ(static_cast<float>(SingleAsDecimal(3.3261771f)), 3.3261771f);
 
   EXPECT_EQ(CurrencyText(123400), "12.3400");
   EXPECT_EQ(CurrencyText(-5), "-0.0005");
@@ -251,6 +278,43 @@ TEST(RecoverDatabases, NamesTheOutputCannotTakeAreChangedAndTold) {
   EXPECT_GT(sqlite->Data.size(), 100000u);
 }
 
+TEST(RecoverDatabases, PagesThatOnlyLookLikeATablesAreCountedNotWrittenAsOne) {
+  // Random bytes with two pages that pass the candidate test: a data page's head, owner
+  // 25599, row offsets that point at bytes no row is made of. No database is placed for
+  // them, and no table of theirs has a row.
+  std::vector<std::uint8_t> image(64 * kPageSize);
+  std::uint32_t state = 12345;
+  for (std::uint8_t& byte : image) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  for (const std::size_t page : {std::size_t{8}, std::size_t{40}}) {
+    std::uint8_t* head = image.data() + page * kPageSize;
+    const std::uint8_t bytes[] = {0x01, 0x01, 0x00, 0x01, 0xFF, 0x63, 0x00, 0x00,
+                                  0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x0F};
+    std::copy(std::begin(bytes), std::end(bytes), head);
+    std::fill(head + 0xF00, head + kPageSize, 0xFF);  // no row slot makes sense of these
+  }
+  const testing::TImagePageStore store(std::move(image));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  std::int64_t left = 0;
+  for (const TDatabaseReport& database : report.Databases) {
+    EXPECT_TRUE(database.Tables.empty()) << database.Tables[0].Name;
+    EXPECT_EQ(database.SqlitePath, "");
+    left += database.TablesWithoutRows;
+  }
+  EXPECT_EQ(left, 1);
+  EXPECT_FALSE(files.Find("out/unplaced.sqlite"));
+  const std::string summary = RecoveryReportText(report);
+  EXPECT_NE(summary.find("1 table without a single row left out"), std::string::npos) << summary;
+  EXPECT_EQ(summary.find("table-25599"), std::string::npos) << summary;
+  EXPECT_EQ(RecoveryReportJson(report)["databases"][0]["tables_without_rows_left_out"], 1);
+}
+
 TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
   // Authors named in letters a single-byte code page cannot hold: its CSV file cannot be
   // named on such a system.
@@ -276,6 +340,39 @@ TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
   EXPECT_NE(RecoveryReportText(report).find("1 table could not be written whole"),
             std::string::npos);
   EXPECT_EQ(RecoveryReportJson(report)["tables_not_written"], 1);
+}
+
+TEST(RecoverDatabases, PathsInsideOutdirTakeItsSeparator) {
+  // OUTDIR as Windows names it: every path made inside it uses '\\' alone, and the report's
+  // links still read as links.
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4-small.mdb");
+  db.insert(db.begin(), kPageSize, 0x00);
+  const testing::TImagePageStore store(std::move(db));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "恢复64";
+  options.Separator = '\\';
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_EQ(report.Databases.size(), 1u);
+  const TDatabaseReport& database = report.Databases[0];
+  EXPECT_EQ(database.SqlitePath, "恢复64\\database-1.sqlite");
+  EXPECT_EQ(database.CsvFolder, "恢复64\\database-1");
+  ASSERT_FALSE(database.Tables.empty());
+  ASSERT_FALSE(database.Tables[0].Parts.empty());
+  const std::string& csv = database.Tables[0].Parts[0].CsvPath;
+  EXPECT_EQ(csv.rfind("恢复64\\database-1\\", 0), 0u) << csv;
+  EXPECT_TRUE(files.Find(csv)) << csv;
+  EXPECT_EQ(RecoveryReportText(report).find('/'), std::string::npos) << RecoveryReportText(report);
+
+  const std::string html = WriteReportHtml(report, files, {.OutputDir = "恢复64", .Separator = '\\'},
+                                           progress);
+  EXPECT_EQ(html, "恢复64\\report.html");
+  const auto page = files.Find(html);
+  ASSERT_TRUE(page);
+  const std::string text(page->Data.begin(), page->Data.end());
+  EXPECT_NE(text.find("href=\"database-1/"), std::string::npos);
+  EXPECT_EQ(text.find("%5C"), std::string::npos);
 }
 
 TEST(RecoverDatabases, TellsTwoDatabasesOnOneSourceApartInTheirOrder) {

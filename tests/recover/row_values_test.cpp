@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "jet/row_slots.h"
 #include "recover/row_values.h"
 #include "rows/jet_page_builder.h"
@@ -152,6 +154,38 @@ TEST(RowsUnderOlderDefinitions, TablesOfFixedColumnsOnlyAreReadWithoutAVariableS
   const auto values = DecodeRow(row, definition, none);
   ASSERT_TRUE(values);
   EXPECT_EQ(Texts(*values), (TTexts{"9", "5", "null"}));
+}
+
+// A single and an Access 2019 extended date/time, as every output is given them: the single
+// as the decimal that was typed, the date as a date; stored text that is not a date is left
+// out (not found), never shown.
+TEST(TypedValues, SinglesAreTheirShortDecimalAndExtendedDatesAreDates) {
+  TTableDefinition definition;
+  definition.HighestColumnCount = 2;
+  definition.VarColumnCount = 1;
+  definition.FixedLength = 4;
+  using T = TColumnType;
+  definition.Columns = {Column("Rate", T::Single, 0, true, 0, 0, 4),
+                        Column("At", T::ExtendedDate, 1, false, 0, 0, 42)};
+  const TNoLongValueRows none;
+  auto rowOf = [](float single, const std::string& stored) {
+    TBytes fixed(4);
+    std::memcpy(fixed.data(), &single, 4);
+    return WithMask(JetRow(2, fixed, {TBytes(stored.begin(), stored.end())}), NullMask(2, {0, 1}));
+  };
+  const auto values =
+      DecodeRow(rowOf(3.3261771f, "0000000000000738520:0000000000000000000:7"), definition, none);
+  ASSERT_TRUE(values);
+  ASSERT_EQ((*values)[0].Kind, TValue::TKind::Real);
+  EXPECT_EQ((*values)[0].Real, 3.3261771);  // not 3.3261771202087402, the float's own value
+  ASSERT_EQ((*values)[1].Kind, TValue::TKind::Text);
+  EXPECT_EQ((*values)[1].Bytes, "2023-01-01 00:00:00");
+
+  const auto broken =
+      DecodeRow(rowOf(0.1f, "0000000000000738520:0000000864000000000:7"), definition, none);
+  ASSERT_TRUE(broken);
+  EXPECT_EQ((*broken)[0].Real, 0.1);
+  EXPECT_EQ((*broken)[1].Kind, TValue::TKind::NotFound);  // a time of day of a whole day
 }
 
 }  // namespace
