@@ -365,7 +365,7 @@ TEST(RecoverDatabases, PathsInsideOutdirTakeItsSeparator) {
   EXPECT_TRUE(files.Find(csv)) << csv;
   EXPECT_EQ(RecoveryReportText(report).find('/'), std::string::npos) << RecoveryReportText(report);
 
-  const std::string html = WriteReportHtml(report, files, {.OutputDir = "恢复64", .Separator = '\\'},
+  const std::string html = WriteReportHtml(report, files, {.OutputDir = "恢复64", .Separator = '\\', .Source = ""},
                                            progress);
   EXPECT_EQ(html, "恢复64\\report.html");
   const auto page = files.Find(html);
