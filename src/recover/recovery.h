@@ -25,6 +25,9 @@ struct TRecoveryOptions {
   std::string OutputDir;  // UTF-8 display path of OUTDIR, which exists and is ours to fill
   bool WriteCsv = true;
   bool WriteSqlite = true;
+  // OUTDIR/database-N.xlsx as well: the file system must be one whose files a library can
+  // open by name (IFileSystem::PathOfCreated).
+  bool WriteXlsx = false;
 };
 
 struct TRecoveryReport;  // defined in recovery_report.h: databases, tables, rows, values not found

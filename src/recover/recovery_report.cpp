@@ -74,6 +74,7 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
               std::to_string(kMaxTablesWritten) + " tables are written for one database\n";
     if (!database.SqlitePath.empty()) text += "  " + database.SqlitePath + "\n";
     if (!database.CsvFolder.empty()) text += "  " + database.CsvFolder + "/\n";
+    if (!database.XlsxPath.empty()) text += "  " + database.XlsxPath + "\n";
     for (const TTableReport& table : database.Tables) {
       if (table.State == TTableState::Lost) {
         ++lost;
@@ -200,6 +201,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},
          {"sqlite", RepairedUtf8(database.SqlitePath)},
          {"csv_folder", RepairedUtf8(database.CsvFolder)},
+         {"xlsx", RepairedUtf8(database.XlsxPath)},
          {"tables_left_out", database.TablesLeftOut},
          {"tables", tables}});
   }
