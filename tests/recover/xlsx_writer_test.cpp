@@ -50,8 +50,9 @@ class XlsxWriterTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Every sheet's cells as openpyxl reads them: [sheet, [[value, type, note]...]...]; null
-  // when python3 with openpyxl is not there.
+  // Every sheet's cells as openpyxl reads them: [sheet, [[value, type, note, format]...]...],
+  // then ["strings", the stored shared strings]; null when python3 with openpyxl is not
+  // there.
   nlohmann::json ReadBack(const fs::path& book) {
     const fs::path script = dir_ / "read.py";
     std::ofstream(script) << R"(import json, sys
@@ -66,6 +67,8 @@ for sheet in book.worksheets:
               c.data_type, c.comment.text if c.comment else None, c.number_format] for c in row]
             for row in sheet.iter_rows()]
     out.append([sheet.title, rows])
+import zipfile
+out.append(["strings", zipfile.ZipFile(sys.argv[1]).read("xl/sharedStrings.xml").decode()])
 print(json.dumps(out))
 )";
     const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + book.string() + "'";
@@ -109,7 +112,7 @@ TEST_F(XlsxWriterTest, EachValueKeepsItsTypeAndWhatACellCannotHoldIsSaid) {
   EXPECT_FALSE(fs::exists(dir_ / "database-1.xlsx.part"));
   const nlohmann::json sheets = ReadBack(book);
   if (sheets.is_null()) GTEST_SKIP() << "python3-openpyxl is not installed";
-  ASSERT_EQ(sheets.size(), 3u);
+  ASSERT_EQ(sheets.size(), 4u);
   EXPECT_EQ(sheets[0][0], "Tables");
   EXPECT_EQ(sheets[0][1][1][0][0], "People_Staff");
   EXPECT_EQ(sheets[0][1][1][1][0], "People/Staff");
@@ -158,10 +161,12 @@ TEST_F(XlsxWriterTest, ALiteralEscapeInTextStaysLiteral) {
     writer.Insert({Of(TValue::TKind::Text, "a_x0041_b")});
     writer.Finish();
   }
-  // Stored "_x005F_x0041_", which a spreadsheet shows as "_x0041_", not as "A".
+  // A spreadsheet reads "_xHHHH_" in stored text as the character HHHH: stored as
+  // "_x005F_x0041_" it shows "_x0041_", not "A" (openpyxl shows either as stored).
   const nlohmann::json sheets = ReadBack(book);
   if (sheets.is_null()) GTEST_SKIP() << "python3-openpyxl is not installed";
   EXPECT_EQ(sheets[1][1][1][0][0], "a_x0041_b");
+  EXPECT_NE(sheets.back()[1].get<std::string>().find("<t>a_x005F_x0041_b</t>"), std::string::npos);
 }
 
 TEST_F(XlsxWriterTest, AWorkbookNotFinishedLeavesNoFile) {
