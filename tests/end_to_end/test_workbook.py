@@ -19,6 +19,7 @@ import json
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 import unittest
@@ -183,6 +184,35 @@ class WorkbookTest(unittest.TestCase):
             for a, b in zip(mine, theirs):
                 self.assertTrue(all(same_value(k, x, y) for k, x, y in zip(column_kinds, a, b)),
                                 "%s: %r != %r" % (table, a, b))
+
+    def test_untyped_table_has_its_sheet_as_sqlite_has_it(self):
+        """A table whose definition is lost comes out in rows' columns: its sheet holds the
+        SQLite table's rows, each text as text."""
+        sample = os.path.join(ARGS.samples, "sample-jet4.mdb")
+        outdir, recovered = self.recover(sample)
+        page = {t["name"]: t["definition_page"] for t in recovered["tables"]}["Articles"]
+        with open(sample, "rb") as f:
+            db = bytearray(f.read())
+        db[page * 4096:(page + 1) * 4096] = bytes(4096)
+        os.makedirs(os.path.join(ARGS.work, "images"), exist_ok=True)
+        lost = os.path.join(ARGS.work, "images", "lost-definition.mdb")
+        with open(lost, "wb") as f:
+            f.write(db)
+        outdir, recovered = self.recover(lost)
+        typed = {t["name"]: t["typed"] for t in recovered["tables"]}
+        self.assertFalse(typed["Articles"])
+        with sqlite3.connect(os.path.join(outdir, "database-1.sqlite")) as connection:
+            cursor = connection.execute('SELECT * FROM "Articles"')
+            columns = [d[0] for d in cursor.description]
+            expected = sorted(tuple("" if v is None else v for v in row) for row in cursor)
+        book = openpyxl.load_workbook(os.path.join(outdir, "database-1.xlsx"))
+        rows = sheet_rows(book, ["Articles"], columns)
+        for row in rows:
+            for value in row:
+                self.assertTrue(value is None or isinstance(value, str), value)
+        self.assertGreater(len(expected), 0)
+        self.assertEqual(sorted(tuple("" if v is None else unescaped(v) for v in row)
+                                for row in rows), expected)
 
 
 def main():
