@@ -360,7 +360,8 @@ void TXlsxWriter::BeginTable(const std::string& name, const std::vector<TOutputC
 void TXlsxWriter::Insert(const std::vector<TValue>& values) {
   TState& s = *state_;
   if (!s.Sheet) return;
-  if (s.Row >= s.SheetRows) s.AddSheet(s.TableName + " (part " + std::to_string(++s.Continuation) + ")");
+  if (s.Row >= s.SheetRows)
+    s.AddSheet(s.TableName + " (part " + std::to_string(++s.Continuation) + ")");
   for (std::size_t i = 0; i < values.size() && i < s.Cells.size(); ++i)
     s.Cell(static_cast<lxw_col_t>(i), values[i], s.Cells[i]);
   ++s.Row;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "recover/xlsx_writer.h"
@@ -43,8 +45,9 @@ TValue Of(TValue::TKind kind, std::string bytes = {}, std::int64_t integer = 0, 
 class XlsxWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("quillon-xlsx-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
+    dir_ = fs::temp_directory_path() / ("quillon-xlsx-" + std::to_string(::getpid()) + "-" +
+                                        unit.current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -52,7 +55,7 @@ class XlsxWriterTest : public ::testing::Test {
 
   // Every sheet's cells as openpyxl reads them: [sheet, [[value, type, note, format]...]...],
   // then ["strings", the stored shared strings]; null when python3 with openpyxl is not
-  // there.
+  // there (a workbook it cannot read fails the test).
   nlohmann::json ReadBack(const fs::path& book) {
     const fs::path script = dir_ / "read.py";
     std::ofstream(script) << R"(import json, sys
@@ -63,22 +66,29 @@ except ImportError:
 book = openpyxl.load_workbook(sys.argv[1])
 out = []
 for sheet in book.worksheets:
-    rows = [[[c.value if isinstance(c.value, (int, float, str, bool, type(None))) else str(c.value),
-              c.data_type, c.comment.text if c.comment else None, c.number_format] for c in row]
+    plain = (int, float, str, bool, type(None))
+    rows = [[[c.value if isinstance(c.value, plain) else str(c.value), c.data_type,
+              c.comment.text if c.comment else None, c.number_format] for c in row]
             for row in sheet.iter_rows()]
     out.append([sheet.title, rows])
 import zipfile
 out.append(["strings", zipfile.ZipFile(sys.argv[1]).read("xl/sharedStrings.xml").decode()])
 print(json.dumps(out))
 )";
-    const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + book.string() + "'";
+    const std::string command =
+        "/usr/bin/python3 '" + script.string() + "' '" + book.string() + "'";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return nullptr;
     std::string text;
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    if (::pclose(pipe) != 0) return nullptr;
-    return nlohmann::json::parse(text);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      text.append(buffer, n);
+    const int status = ::pclose(pipe);
+    // 77: no openpyxl, 127: no python3. Anything else is a workbook that could not be read.
+    if (WIFEXITED(status) && (WEXITSTATUS(status) == 77 || WEXITSTATUS(status) == 127))
+      return nullptr;
+    EXPECT_EQ(status, 0) << "reading " << book << " back failed";
+    return nlohmann::json::parse(text, nullptr, false);
   }
 
   fs::path dir_;
