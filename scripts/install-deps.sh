@@ -13,6 +13,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev  # quillon-cli's options and its --json output
   libblkid-dev                   # labels and file systems of the volumes in the source menu
   libsqlite3-dev                 # the recovered databases' SQLite files
+  libxlsxwriter-dev              # the recovered databases' workbooks (.xlsx)
   qt6-base-dev                   # the window (Qt 6 Widgets)
   fonts-wqy-microhei             # a Chinese font for the window where SimSun is not installed
 )

@@ -11,6 +11,7 @@ packages=(
   python3                        # the end-to-end tests, checked with Python's zlib
   mount e2fsprogs util-linux     # loop devices, a file system to scan, setpriv for the tests
   mdbtools                       # an independent Access reader, the rows and recover tests' oracle
+  python3-openpyxl               # reads the recovered workbooks back (test_workbook.py)
   xvfb xauth                     # an X server for the window's tests and its pictures
   tcl                            # tclsh: scripts/fetch-sqlite.sh makes SQLite's amalgamation
   # Windows: the cross compilers (64-bit and 32-bit, POSIX threads), zlib for both, and Wine

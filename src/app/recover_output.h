@@ -102,6 +102,9 @@ class TRecoverOutputs : public IFileSystem {
   void CreateFolder(const std::string& path) override;
   TPathFacts Facts(const std::string& path) override;
   std::string FinalPath(const std::string& path) override;
+  std::string PathOfCreated(const std::string& path) override {
+    return inner_.PathOfCreated(Staged(path));
+  }
   // A file moved into place inside OUTDIR is listed under its final name as well.
   void Replace(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;

@@ -1,6 +1,7 @@
 #include "app/recovery_run.h"
 
 #include "recover/report_html.h"
+#include "recover/xlsx_writer.h"
 
 #include <algorithm>
 
@@ -66,6 +67,7 @@ TDecodeResult DecodeFragments(const TFragmentPageStore& store, TRecoverOutputs& 
   recover::TRecoveryOptions options;
   options.OutputDir = outputs.ToDisplayText(outputs.Dir());
   options.Separator = outputs.Separator();
+  options.WriteXlsx = recover::WorkbooksWritten();
   TDecodeResult result;
   result.Report = recover::RecoverDatabases(store, outputs, options, progress);
   try {

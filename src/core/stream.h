@@ -123,6 +123,9 @@ class IFileSystem {
   // path with every link along it followed to its end, also a link whose target does not
   // exist yet: the file that a write through path would reach. Never throws.
   virtual std::string FinalPath(const std::string& path) = 0;
+  // The path to give a library that opens files by name itself, for a file made through Open
+  // at path: where this file system keeps that file elsewhere, that place. Never throws.
+  virtual std::string PathOfCreated(const std::string& path) { return path; }
   // Moves the file at from over to, replacing a file there, and brings the move to stable
   // storage. Throws EQuillonError naming both paths and the system's reason.
   virtual void Replace(const std::string& from, const std::string& to) = 0;

@@ -22,6 +22,7 @@
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
+#include "recover/xlsx_writer.h"
 #include "recover/untyped_tables.h"
 
 namespace quillon::recover {
@@ -433,6 +434,11 @@ class TDatabaseRecovery {
       report_.CsvFolder = stem;
       fileSystem_.CreateFolder(SystemPath(stem));
     }
+    if (options_.WriteXlsx) {
+      report_.XlsxPath = stem + ".xlsx";
+      xlsx_ = std::make_unique<TXlsxWriter>(fileSystem_, SystemPath(report_.XlsxPath),
+                                            report_.XlsxPath);
+    }
     ReadUntypedTables(plans);
     reader_.QuietStops();
     std::set<std::string> used;
@@ -462,6 +468,7 @@ class TDatabaseRecovery {
     report_.UsageMapsRead = usageMapsRead;
     if (!stopped_) AccountForCatalog(catalogTables_, report_);
     if (sqlite) sqlite->Finish();
+    if (xlsx_) xlsx_->Finish();
     for (const TTableReport& table : report_.Tables) {
       report_.LastUpdate = std::max(report_.LastUpdate, table.LastUpdate);
     }
@@ -1208,6 +1215,7 @@ class TDatabaseRecovery {
           ++parts[part].Rows;
           if (sqlite) sqlite->Insert(values);
           if (parts[part].Csv) parts[part].Csv->Row(values);
+          if (xlsx_) xlsx_->Insert(values);
         }
       }
       if (parts[part].Csv) parts[part].Csv->Finish();
@@ -1228,6 +1236,8 @@ class TDatabaseRecovery {
              TSqliteWriter* sqlite, TTableReport& table) {
     begun = true;
     if (sqlite) sqlite->BeginTable(part.Name, columns);
+    if (xlsx_) xlsx_->BeginTable(part.Name, columns);
+    if constexpr (requires { part.Xlsx; }) part.Xlsx = xlsx_.get();
     if (options_.WriteCsv) {
       // Unique also where the folder's file system folds case in ways FileNameKey does not.
       std::string file = UniqueFileName(FileNameOf(part.Name), csvNames_);
@@ -1269,6 +1279,7 @@ class TDatabaseRecovery {
   // The user tables the catalog lists, read with the tables' plans, accounted for at the end.
   std::vector<TCatalogTable> catalogTables_;
   std::unique_ptr<TUntypedRows> untyped_;  // the tables no definition fits
+  std::unique_ptr<TXlsxWriter> xlsx_;       // the workbook, where one is written
 };
 
 }  // namespace

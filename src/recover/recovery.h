@@ -26,6 +26,9 @@ struct TRecoveryOptions {
   char Separator = '/';   // between the parts of the paths made inside OUTDIR ('\\' on Windows)
   bool WriteCsv = true;
   bool WriteSqlite = true;
+  // OUTDIR/database-N.xlsx as well: the file system must be one whose files a library can
+  // open by name (IFileSystem::PathOfCreated).
+  bool WriteXlsx = false;
 };
 
 struct TRecoveryReport;  // defined in recovery_report.h: databases, tables, rows, values not found

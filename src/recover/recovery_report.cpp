@@ -85,6 +85,7 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       const bool windows = database.CsvFolder.find('\\') != std::string::npos;
       text += "  " + database.CsvFolder + (windows ? "\\\n" : "/\n");
     }
+    if (!database.XlsxPath.empty()) text += "  " + database.XlsxPath + "\n";
     for (const TTableReport& table : database.Tables) {
       if (table.State == TTableState::Lost) {
         ++lost;
@@ -216,6 +217,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},
          {"sqlite", RepairedUtf8(database.SqlitePath)},
          {"csv_folder", RepairedUtf8(database.CsvFolder)},
+         {"xlsx", RepairedUtf8(database.XlsxPath)},
          {"tables_left_out", database.TablesLeftOut},
          {"tables_without_rows_left_out", database.TablesWithoutRows},
          {"tables", tables}});

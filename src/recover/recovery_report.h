@@ -83,6 +83,7 @@ struct TDatabaseReport {
   std::string LastUpdate;         // the newest DateUpdate of its tables
   std::string SqlitePath;         // "" when not written
   std::string CsvFolder;
+  std::string XlsxPath;           // "" when not written
   std::vector<TTableReport> Tables;
   // Tables past kMaxTablesWritten, those with the fewest pages: not written at all.
   std::int64_t TablesLeftOut = 0;

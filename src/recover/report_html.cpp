@@ -283,6 +283,8 @@ class TReportWriter {
     if (!database.SqlitePath.empty()) files += FileLink(database.SqlitePath);
     if (!database.CsvFolder.empty())
       files += (files.empty() ? "" : "，") + HtmlText(Relative(database.CsvFolder)) + "/*.csv";
+    if (!database.XlsxPath.empty())
+      files += (files.empty() ? "" : "，") + FileLink(database.XlsxPath);
     Fact("文件 Files", files.empty() ? "无 none" : files);
     out_ << "</dl>\n";
     if (!database.CatalogFound)

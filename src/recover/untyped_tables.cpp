@@ -8,6 +8,7 @@
 #include "rows/catalog_objects.h"
 #include "jet/text.h"
 #include "rows/row_fields.h"
+#include "recover/xlsx_writer.h"
 
 namespace quillon::recover {
 namespace {
@@ -128,6 +129,7 @@ void WriteUntypedTable(const TUntypedRows& rows, std::size_t table, const std::s
       ++written;
       if (sqlite) sqlite->Insert(values);
       if (part.Csv) part.Csv->Row(values);
+      if (part.Xlsx) part.Xlsx->Insert(values);
     });
     if (part.Csv) part.Csv->Finish();
     if (begun) report.Parts.push_back({part.Name, part.CsvPath, written});

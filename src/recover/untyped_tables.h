@@ -22,6 +22,8 @@
 
 namespace quillon::recover {
 
+class TXlsxWriter;
+
 // The columns `rows` gives a table: row, state, fixed, var1 ... varN, notes; all TEXT.
 std::vector<TOutputColumn> UntypedColumns(std::size_t varColumns);
 
@@ -63,6 +65,7 @@ struct TBegunPart {
   std::string Name;
   std::unique_ptr<TCsvWriter> Csv;
   std::string CsvPath;
+  TXlsxWriter* Xlsx = nullptr;  // the workbook its rows also go to, where one is written
 };
 // Begins the output part called name with these columns in SQLite and CSV.
 using TBeginPart = std::function<TBegunPart(const std::string& name,
