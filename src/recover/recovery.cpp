@@ -764,7 +764,11 @@ class TDatabaseRecovery {
       byColumnCount.emplace(
           jet::TByteView(*reader_.PageByIndex(index)).U16(kHighestColumnCountAt).value_or(0),
           index);
-    for (const auto& [owner, plan] : byOwner) {
+    for (const auto& ownerAndPlan : byOwner) {
+      // Named outside the lambda below: clang 14 does not let a lambda capture a structured
+      // binding.
+      const std::uint32_t owner = ownerAndPlan.first;
+      const TTablePlan& plan = ownerAndPlan.second;
       const std::optional<std::uint16_t> columns = FirstRowColumnCount(plan);
       if (!columns) continue;
       const auto tryFrom = [&](auto from, auto to) {
