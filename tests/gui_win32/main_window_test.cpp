@@ -812,7 +812,7 @@ TEST_F(Win32MainWindowTest, TheLayoutScalesWithTheSystemDpi) {
             Rect(0, scaled(400) - scaled(19), width, scaled(19)));
   const HWND panel = rig.Control(ids::kRzPanel1);
   EXPECT_EQ(RectIn(rig.Control(ids::kMemo2), panel).left, ClientSize(panel).cx - scaled(499));
-  EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).top, scaled(248));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).top, scaled(280));
   EXPECT_EQ(RectIn(rig.Control(ids::kLabel1), panel).right, scaled(289));
   LOGFONTW font{};
   ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(rig.Control(ids::kRzURLLabel1), WM_GETFONT,
