@@ -47,7 +47,19 @@ std::int64_t TSourceReader::NextData(std::int64_t from) {
   // While the read-ahead reads, the answer is "cannot tell": waiting for that read would
   // hold up the chunk's test, and a chunk of a hole read meanwhile is read quickly.
   std::unique_lock lock(streamLock_, std::try_to_lock);
-  if (!lock.owns_lock()) return from;
+  if (!lock.owns_lock()) {
+    // The read-ahead asks for the chunk it reads before reading it; the chunk being read
+    // has its answer at once, so the holes are passed over as without read-ahead.
+    std::unique_lock ahead(aheadLock_);
+    for (const TAhead& asked : ahead_) {
+      if (asked.Offset != from) continue;
+      if (asked.Reading && !asked.Done) {
+        aheadChanged_.wait(ahead, [&] { return asked.NextData >= 0 || asked.Done; });
+      }
+      return asked.NextData >= 0 ? asked.NextData : from;
+    }
+    return from;
+  }
   const std::int64_t next = source_.NextDataOffset(from);
   return next < from ? from : next;
 }
@@ -124,6 +136,15 @@ void TSourceReader::ReadAheadLoop() {
     const std::int64_t offset = next->Offset;
     const auto length = static_cast<std::size_t>(next->Length);
     std::uint8_t* buffer = next->Buffer->data();
+    lock.unlock();
+    std::int64_t nextData = offset;
+    {
+      std::lock_guard stream(streamLock_);
+      nextData = std::max(offset, source_.NextDataOffset(offset));
+    }
+    lock.lock();
+    next->NextData = nextData;
+    aheadChanged_.notify_all();
     lock.unlock();
     const TRawRead read = LockedRead(offset, buffer, length);
     lock.lock();

@@ -169,6 +169,10 @@ class TSourceReader {
     std::size_t N = 0;
     std::int64_t Length = 0;  // what is read: ReadLengthOf(Offset, N)
     bool Reading = false;     // taken by aheadThread_
+    // The first offset at or after Offset that may hold data, asked by aheadThread_ just
+    // before its read (-1 until then): the scan's hole check answers from it while the
+    // stream is busy with the read.
+    std::int64_t NextData = -1;
     bool Done = false;
     TRawRead Read;
     std::unique_ptr<TAlignedBuffer> Buffer;
