@@ -301,19 +301,24 @@ std::string TPosixFileSystem::FinalPath(const std::string& path) {
   return at;  // a loop of links: opening it fails with its own error
 }
 
-void TPosixFileSystem::Replace(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    throw EQuillonError("Cannot move \"" + from + "\" to \"" + to + "\". " +
-                        std::strerror(errno));
-  }
-  // The new name is on stable storage too, not only the file's bytes.
-  const std::size_t slash = to.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+// Puts the folder holding path on stable storage, so that a name just given there survives a
+// power cut as well as the file's bytes do. Best effort: a folder that cannot be opened is left.
+static void SyncFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     ::fsync(fd);
     ::close(fd);
   }
+}
+
+void TPosixFileSystem::Replace(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    throw EQuillonError("Cannot move \"" + from + "\" to \"" + to + "\". " +
+                        std::strerror(errno));
+  }
+  SyncFolderOf(to);
 }
 
 bool TPosixFileSystem::Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -398,13 +403,7 @@ void TPosixFileSystem::MoveNew(const std::string& from, const std::string& to) {
     throw EQuillonError("Cannot move \"" + from + "\" to \"" + to + "\". " +
                         std::strerror(errno));
   }
-  const std::size_t slash = to.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
+  SyncFolderOf(to);
 }
 
 std::unique_ptr<IFileSystem> MakePlatformFileSystem() {
