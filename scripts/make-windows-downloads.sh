@@ -36,6 +36,7 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 scripts/fetch-sqlite.sh  # SQLite compiled into the programs, from Debian's sources
+scripts/fetch-xlsxwriter.sh  # libxlsxwriter too (the workbooks), from Debian's sources
 for arch in x86_64 i686; do
   build=$([ $arch = x86_64 ] && echo "$build64" || echo "$build32")
   echo "== Building the $arch programs in $build =="
