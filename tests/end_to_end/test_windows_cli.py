@@ -290,6 +290,11 @@ class WindowsCli(unittest.TestCase):
         inspect = wine("inspect", windows_path(out))
         self.assertEqual(inspect.returncode, 0)
         self.assertIn(windows_path(image), inspect.stdout.decode("utf-8"))
+        # The workbook library opens its files by their names in the code page too.
+        recovered = os.path.join(folder, local + " 2")
+        result = wine("recover", "-q", windows_path(ARGS.database), windows_path(recovered))
+        self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
+        self.assertTrue(zipfile.is_zipfile(os.path.join(recovered, "database-1.xlsx")))
 
     def test_a_name_outside_the_code_page_is_refused_before_anything_is_created(self):
         outside = "结果.frag" if code_page() == "cp1252" else "결과.frag"
