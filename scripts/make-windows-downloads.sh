@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Makes the Windows downloads from one command: cross-builds quillon.exe and quillon-cli.exe
 # for 64-bit and 32-bit Windows, checks that they import only system DLLs, and writes
-#   Quillon-VERSION-win64.zip, Quillon-VERSION-win32.zip     the two programs and README.txt
+#   Quillon-VERSION-win64.zip, Quillon-VERSION-win32.zip     the two programs, README.txt
+#                                                            and LICENSES.txt
 #   Quillon-VERSION-win64-setup.exe, ...-win32-setup.exe     installers (makensis)
 #   SHA256SUMS
 # into OUT_DIR. VERSION is the project's, from the top CMakeLists.txt. README.txt is
 # packaging/windows/README.txt in Chinese and English, with CRLF line ends and a UTF-8
-# byte-order mark so that Notepad shows the Chinese. The files in a zip carry the time of
+# byte-order mark so that Notepad shows the Chinese; LICENSES.txt, the notices of the
+# libraries compiled in (scripts/windows-notices.sh), likewise. The files in a zip carry the time of
 # the last commit, so the same sources give the same zips.
 #
 # Usage: scripts/make-windows-downloads.sh [OUT_DIR]   (default: dist)
@@ -83,6 +85,9 @@ for arch in win64 win32; do
     echo "make-windows-downloads.sh: README.txt keeps a placeholder: $(grep -o '@[A-Z_]*@' "$stage/README.txt" | head -1)" >&2
     exit 1
   fi
+  { printf '\xef\xbb\xbf'
+    scripts/windows-notices.sh "$version" | sed -e 's/\r$//' -e 's/$/\r/'
+  } > "$stage/LICENSES.txt"
   # The first hour's way to the tables: the fifth button and the report it opens.
   for needed in 恢复数据 report.html; do
     if ! grep -q "$needed" "$stage/README.txt" || ! grep -q "$needed" packaging/windows/quillon.nsi; then

@@ -3,7 +3,8 @@
 ;   -DVERSION=2.0.0        the project's version (CMakeLists.txt)
 ;   -DARCH=win64|win32     win64: a 64-bit installer putting the 64-bit programs in
 ;                          $PROGRAMFILES64; win32: a 32-bit one for $PROGRAMFILES
-;   -DSTAGE=DIR            the folder holding quillon.exe, quillon-cli.exe and README.txt
+;   -DSTAGE=DIR            the folder holding quillon.exe, quillon-cli.exe, README.txt and
+;                          LICENSES.txt
 ;   -DICON=FILE            the programs' icon
 ;   -DOUT_FILE=FILE        the installer to write
 ;
@@ -122,6 +123,7 @@ Section "Quillon"
   File "${STAGE}\quillon.exe"
   File "${STAGE}\quillon-cli.exe"
   File "${STAGE}\README.txt"
+  File "${STAGE}\LICENSES.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${START_FOLDER}"
@@ -180,6 +182,7 @@ Section "Uninstall"
   Delete "$INSTDIR\quillon.exe"
   Delete "$INSTDIR\quillon-cli.exe"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSES.txt"
   Delete "$INSTDIR\uninstall.exe"
   ClearErrors
   RMDir "$INSTDIR"
