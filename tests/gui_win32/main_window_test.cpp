@@ -695,6 +695,7 @@ TEST_F(Win32MainWindowTest, TheRecoverButtonRecoversTheSampleAndOpensTheReport) 
   EXPECT_EQ(fs::path(rig.dialogs.OpenedUrls[0]), fs::path(report));
   EXPECT_TRUE(fs::is_regular_file(report));
   EXPECT_TRUE(fs::is_regular_file(folder + L"/database-1.sqlite"));
+  EXPECT_TRUE(fs::is_regular_file(folder + L"/database-1.xlsx"));  // the workbook too
   EXPECT_EQ(rig.StatusText(), L"碎片：235");
   EXPECT_EQ(rig.States().Gauge, L"0%");
   const std::vector<std::wstring> log = rig.LogLines();
