@@ -29,83 +29,8 @@ class TPageRenumbering {
                    TDatabasePages& database)
       : reader_(reader), entries_(entries), database_(database) {}
 
+  // What Run found; the renumbering is spent.
   TRenumbering Result() { return {std::move(shapeTies_), std::move(longValuesChecked_)}; }
-
-  // The column count of the first live row of the table's pages.
-  std::optional<std::uint16_t> FirstRowColumnCount(const TTablePlan& plan) const {
-    for (const auto& [number, index] : plan.Pages) {
-      const TPage page = *reader_.PageByIndex(index);
-      for (const TSlot& slot : SlotsOf(page)) {
-        if (slot.End >= slot.Start + 2 && slot.End != 0 &&
-            IsLive(slot))
-          return jet::TByteView(page).U16(slot.Start);
-      }
-    }
-    return std::nullopt;
-  }
-
-  // Definitions of one shape: the rows of several tables fit each of them exactly. Where
-  // the pages around such a definition agree with its lying at one owner's number, and at
-  // no other's, it is that owner's: its usage map, read from the page at the map pointer's
-  // distance from it, lists pages that at their distances from it are all that owner's.
-  // Every other pair of them is dropped from `fits` and `fitsOf`.
-  void TieSameShapesByTheirPieces(
-      std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>>& fits,
-      std::map<std::size_t, std::vector<std::uint32_t>>& fitsOf) const {
-    std::unordered_map<std::int64_t, std::size_t> byOffset;  // this database's pages
-    for (const auto& [number, index] : database_.Pages)
-      byOffset.emplace(entries_[index].SourceOffset, index);
-    std::map<std::size_t, std::vector<std::uint32_t>> agreesWith;  // definition → owners
-    std::map<std::uint32_t, std::vector<std::size_t>> agreeing;    // owner → definitions
-    for (const auto& [owner, candidates] : fits) {
-      const bool ambiguous =
-          candidates.size() > 1 ||
-          (candidates.size() == 1 && fitsOf[candidates[0].first].size() > 1);
-      if (!ambiguous) continue;
-      for (const auto& [index, definition] : candidates) {
-        if (!PieceAgrees(byOffset, index, owner, definition)) continue;
-        agreesWith[index].push_back(owner);
-        agreeing[owner].push_back(index);
-      }
-    }
-    for (const auto& [owner, indices] : agreeing) {
-      if (indices.size() != 1 || agreesWith[indices[0]].size() != 1) continue;
-      const std::size_t index = indices[0];
-      auto& candidates = fits[owner];
-      std::erase_if(candidates, [&](const auto& candidate) { return candidate.first != index; });
-      for (auto& [other, owners] : fitsOf) {
-        if (other != index) std::erase(owners, owner);
-      }
-      fitsOf[index] = {owner};
-      for (auto& [otherOwner, otherCandidates] : fits) {
-        if (otherOwner != owner)
-          std::erase_if(otherCandidates,
-                        [&](const auto& candidate) { return candidate.first == index; });
-      }
-    }
-  }
-
-  // Do the pages around definition page `index` agree with its lying at number `owner`?
-  bool PieceAgrees(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
-                   std::size_t index, std::uint32_t owner,
-                   const TTableDefinition& definition) const {
-    const std::int64_t offset = entries_[index].SourceOffset;
-    auto pageAt = [&](std::uint32_t number) -> std::optional<std::size_t> {
-      const std::int64_t at =
-          offset + static_cast<std::int64_t>(kPageSize) *
-                       (static_cast<std::int64_t>(number) - static_cast<std::int64_t>(owner));
-      const auto found = byOffset.find(at);
-      if (found == byOffset.end()) return std::nullopt;
-      return found->second;
-    };
-    const std::optional<std::set<std::uint32_t>> listed =
-        UsageMapAtPlaces(reader_, entries_, definition.UsageMapPointer, pageAt);
-    if (!listed || listed->empty()) return false;
-    return std::all_of(listed->begin(), listed->end(), [&](std::uint32_t number) {
-      const std::optional<std::size_t> data = pageAt(number);
-      return data && entries_[*data].Kind == TPageKind::Data && entries_[*data].Owner == owner;
-    });
-  }
 
   // Numbers the pages again from what is certain: header and system definitions, each
   // definition that exactly one table's rows fit by shape (and that fits no other table),
@@ -251,6 +176,83 @@ class TPageRenumbering {
     longValuesChecked_ = std::move(pointersRead);
   }
 
+ private:
+  // The column count of the first live row of the table's pages.
+  std::optional<std::uint16_t> FirstRowColumnCount(const TTablePlan& plan) const {
+    for (const auto& [number, index] : plan.Pages) {
+      const TPage page = *reader_.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(page)) {
+        if (slot.End >= slot.Start + 2 && slot.End != 0 &&
+            IsLive(slot))
+          return jet::TByteView(page).U16(slot.Start);
+      }
+    }
+    return std::nullopt;
+  }
+
+  // Definitions of one shape: the rows of several tables fit each of them exactly. Where
+  // the pages around such a definition agree with its lying at one owner's number, and at
+  // no other's, it is that owner's: its usage map, read from the page at the map pointer's
+  // distance from it, lists pages that at their distances from it are all that owner's.
+  // Every other pair of them is dropped from `fits` and `fitsOf`.
+  void TieSameShapesByTheirPieces(
+      std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>>& fits,
+      std::map<std::size_t, std::vector<std::uint32_t>>& fitsOf) const {
+    std::unordered_map<std::int64_t, std::size_t> byOffset;  // this database's pages
+    for (const auto& [number, index] : database_.Pages)
+      byOffset.emplace(entries_[index].SourceOffset, index);
+    std::map<std::size_t, std::vector<std::uint32_t>> agreesWith;  // definition → owners
+    std::map<std::uint32_t, std::vector<std::size_t>> agreeing;    // owner → definitions
+    for (const auto& [owner, candidates] : fits) {
+      const bool ambiguous =
+          candidates.size() > 1 ||
+          (candidates.size() == 1 && fitsOf[candidates[0].first].size() > 1);
+      if (!ambiguous) continue;
+      for (const auto& [index, definition] : candidates) {
+        if (!PieceAgrees(byOffset, index, owner, definition)) continue;
+        agreesWith[index].push_back(owner);
+        agreeing[owner].push_back(index);
+      }
+    }
+    for (const auto& [owner, indices] : agreeing) {
+      if (indices.size() != 1 || agreesWith[indices[0]].size() != 1) continue;
+      const std::size_t index = indices[0];
+      auto& candidates = fits[owner];
+      std::erase_if(candidates, [&](const auto& candidate) { return candidate.first != index; });
+      for (auto& [other, owners] : fitsOf) {
+        if (other != index) std::erase(owners, owner);
+      }
+      fitsOf[index] = {owner};
+      for (auto& [otherOwner, otherCandidates] : fits) {
+        if (otherOwner != owner)
+          std::erase_if(otherCandidates,
+                        [&](const auto& candidate) { return candidate.first == index; });
+      }
+    }
+  }
+
+  // Do the pages around definition page `index` agree with its lying at number `owner`?
+  bool PieceAgrees(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                   std::size_t index, std::uint32_t owner,
+                   const TTableDefinition& definition) const {
+    const std::int64_t offset = entries_[index].SourceOffset;
+    auto pageAt = [&](std::uint32_t number) -> std::optional<std::size_t> {
+      const std::int64_t at =
+          offset + static_cast<std::int64_t>(kPageSize) *
+                       (static_cast<std::int64_t>(number) - static_cast<std::int64_t>(owner));
+      const auto found = byOffset.find(at);
+      if (found == byOffset.end()) return std::nullopt;
+      return found->second;
+    };
+    const std::optional<std::set<std::uint32_t>> listed =
+        UsageMapAtPlaces(reader_, entries_, definition.UsageMapPointer, pageAt);
+    if (!listed || listed->empty()) return false;
+    return std::all_of(listed->begin(), listed->end(), [&](std::uint32_t number) {
+      const std::optional<std::size_t> data = pageAt(number);
+      return data && entries_[*data].Kind == TPageKind::Data && entries_[*data].Owner == owner;
+    });
+  }
+
   // A definition that may be any of several tables' (definitions of one shape), and one
   // table it may be.
   struct TShapeCandidate {
@@ -370,7 +372,6 @@ class TPageRenumbering {
     return added;
   }
 
- private:
   const TDatabaseReader& reader_;
   const std::vector<TPageEntry>& entries_;
   TDatabasePages& database_;  // the reader's: renumbered in place
