@@ -9,6 +9,7 @@ the 4096-byte fragments, then zero bytes that bring the end to a multiple of 4 a
 them, and "TEMP".
 """
 
+import argparse
 import struct
 import sys
 import unittest
@@ -84,6 +85,21 @@ def skip_part(reason):
     """Notes that part of a case was left out for reason; the run then ends as skipped."""
     print("SKIPPED PART: " + reason, file=sys.stderr)
     _skipped_parts.append(reason)
+
+
+def parse_arguments(*extra):
+    """The command line of an end-to-end script: --cli (quillon-cli), --samples (the bundled
+    databases) and --work (a folder of its own), all required, and the options `extra` names
+    as (flag, keyword arguments of add_argument). Returns (arguments, argv for run_tests):
+    what argparse does not know is unittest's."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True, help="quillon-cli")
+    parser.add_argument("--samples", required=True, help="the library-written databases")
+    parser.add_argument("--work", required=True, help="a folder for the test's own files")
+    for flag, keywords in extra:
+        parser.add_argument(flag, **keywords)
+    arguments, rest = parser.parse_known_args()
+    return arguments, [sys.argv[0], *rest]
 
 
 def run_tests(argv, verbosity=2):
