@@ -15,6 +15,10 @@
 //                                       (bench/compare.sh uses it next to other programs)
 //        quillon-bench --scan FILE OUT [WORKERS]
 //                                       one scan of FILE into OUT: "<MB/s> <fragments>"
+//        quillon-bench --zlib FRAGMENTS SOURCE_BYTES
+//                                       zlib level 1 on one core over the fragments of a
+//                                       fragment file made from SOURCE_BYTES of source:
+//                                       "<MB/s of source> <bytes of fragments>"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -180,6 +184,17 @@ int main(int argc, char** argv) {
     std::int64_t bytes = 0;
     const double rate = PlainRead(argv[2], &bytes);
     std::printf("%.0f %lld\n", rate, static_cast<long long>(bytes));
+    return 0;
+  }
+  if (argc == 4 && std::string(argv[1]) == "--zlib") {
+    std::int64_t fragmentBytes = 0;
+    const double seconds = DeflateFragmentsSeconds(argv[2], fragmentBytes);
+    if (fragmentBytes == 0) {
+      std::fprintf(stderr, "No fragments in \"%s\"\n", argv[2]);
+      return 1;
+    }
+    std::printf("%.0f %lld\n", static_cast<double>(std::stoll(argv[3])) / seconds / 1e6,
+                static_cast<long long>(fragmentBytes));
     return 0;
   }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
