@@ -17,8 +17,9 @@
 #
 # On the dense image the scan is also set against its yardstick, in the same run: zlib level 1
 # on one core over the scan's own fragments (quillon-bench --zlib, best of REPEAT), times the
-# cores the writer's workers use; with the scan's processor time (all threads), which on a
-# shared machine says what the scan cost where its MB/s say what share of the cores it got.
+# cores the writer's workers use; with the scan's processor time (all threads) against the
+# deflating's own, which on a shared machine say what the scan costs where its MB/s say
+# what share of the cores it got.
 #
 # PhotoRec carves each database from its first page to the next database's first page (or
 # the end of the image); that is why the sparse image's copies lie close together at its
@@ -113,15 +114,20 @@ for i in "${!images[@]}"; do
   fragments=${summary%% fragments*}
   notes+=("${images[$i]}: Quillon wrote $fragments fragments ($(stat -c %s "$dir/out.frag") bytes)")
   if [ "${images[$i]}" = dense ]; then
-    zlib_rate=0
+    zlib_rate=0 zlib_cpu_rate=0
     for ((r = 0; r < repeat; r++)); do
-      zlib_rate=$(best "$zlib_rate" "$("$bench" --zlib "$dir/out.frag" "$bytes" | cut -d' ' -f1)")
+      read -r one_rate _ one_cpu_rate < <("$bench" --zlib "$dir/out.frag" "$bytes")
+      zlib_rate=$(best "$zlib_rate" "$one_rate")
+      zlib_cpu_rate=$(best "$zlib_cpu_rate" "$one_cpu_rate")
     done
     cores=$(nproc)
     yardstick="dense: Quillon $scan_rate MB/s = $(ratio "$scan_rate" "$((cores * zlib_rate))") ×"
     yardstick+=" ($cores cores × one-core zlib level 1 on its fragments, $zlib_rate MB/s of source);"
     yardstick+=" per core $((scan_rate / cores)) MB/s; the scan's processor time $cpu s (all"
-    yardstick+=" threads), $(rate "$bytes" "$cpu") MB of source per processor second"
+    cpu_share=$(ratio "$(rate "$bytes" "$cpu")" "$zlib_cpu_rate")
+    yardstick+=" threads), $(rate "$bytes" "$cpu") MB of source per processor second against"
+    yardstick+=" one-core zlib's $zlib_cpu_rate ($cpu_share): on idle cores at most $cpu_share ×"
+    yardstick+=" ($cores × one-core zlib)"
     notes+=("$yardstick")
   fi
   rm -f "$dir/out.frag" "$dir/scan.out" "$dir/scan.time"
