@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -32,6 +33,9 @@ namespace {
 using namespace window;
 
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
+
+// How long a new status text waits for the message pump: ten texts a second at most.
+constexpr int kStatusDelayMilliseconds = 100;
 
 QToolButton* MakeToolButton(QToolButton* button, const TToolButton& from) {
   button->setObjectName(QString::fromLatin1(from.Name));
@@ -156,6 +160,7 @@ void TMainWindow::BuildStatusBar() {
   RzStatusBar1->setObjectName(QStringLiteral("RzStatusBar1"));
   RzStatusBar1->setFixedHeight(kStatusBarHeight);
 
+  statusText_ = shownStatusText_ = texts::kInitialStatus;
   SegLabel = new QLabel(QString::fromUtf8(texts::kInitialStatus), RzStatusBar1);
   SegLabel->setObjectName(QStringLiteral("SegLabel"));
   SegLabel->setTextFormat(Qt::PlainText);
@@ -170,6 +175,11 @@ void TMainWindow::BuildStatusBar() {
   layout->setSpacing(0);
   layout->addWidget(SegLabel);
   layout->addWidget(gg, 1);
+
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setSingleShot(true);
+  statusTimer_->setInterval(kStatusDelayMilliseconds);
+  connect(statusTimer_, &QTimer::timeout, this, [this] { ShowStatusText(); });
 }
 
 void TMainWindow::ShowCentred() {
@@ -196,6 +206,8 @@ void TMainWindow::CommandClicked(TCommand command) {
       case TCommand::Recover: main_.RecoverBtnClick(); break;
     }
   });
+  // The status text of the command's end shows at once, not a timer's run later.
+  ShowStatusText();
   // A close request taken during a scan or a recovery: its files are finished, so the
   // program ends now. Nested inside one, the outer command carries it out.
   if (main_.ClosesAfterCommand()) close();
@@ -232,19 +244,34 @@ void TMainWindow::AppendLogLine(const std::string& line) {
   memo2->ensureCursorVisible();
 }
 
-void TMainWindow::SetStatusText(const std::string& text) { SegLabel->setText(FromUtf8(text)); }
+void TMainWindow::SetStatusText(const std::string& text) {
+  statusText_ = text;
+  if (!statusTimer_->isActive()) statusTimer_->start();
+}
+
+void TMainWindow::ShowStatusText() {
+  statusTimer_->stop();
+  if (statusText_ == shownStatusText_) return;
+  shownStatusText_ = statusText_;
+  SegLabel->setText(FromUtf8(shownStatusText_));
+  ++statusTextShows_;
+}
 
 void TMainWindow::ShowGauge(const TGauge& gauge) { gg->SetGauge(gauge); }
 
 void TMainWindow::ShowMessage(const std::string& text) {
+  // The box opens over the figures as they are now: the completion over the final count.
+  ShowStatusText();
   dialogs_.Message(TitleText(), FromUtf8(text), false);
 }
 
 bool TMainWindow::AskYesNo(const std::string& text) {
+  ShowStatusText();
   return dialogs_.Question(TitleText(), FromUtf8(text));
 }
 
 void TMainWindow::ShowSelfClosingMessage(const std::string& text) {
+  ShowStatusText();
   dialogs_.Message(TitleText(), FromUtf8(text), true);
 }
 

@@ -2,6 +2,7 @@
 // and real scans of the sample image driven from the toolbar with the dialogs answered.
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QLabel>
 #include <QFileInfo>
@@ -303,6 +304,70 @@ class TMainWindowTest : public QObject {
     rig.Click("button2");
     QCOMPARE(rig.States().Status, count);
     QCOMPARE(rig.States().Gauge, QStringLiteral("0%"));
+  }
+
+  // A scan sets the status text for every fragment: SegLabel takes a new one at most ten
+  // times a second, at the pump, yet shows the count during the scan, the final count
+  // under the completion box and after the command.
+  void theFragmentCountShowsAtThePumpNotForEveryFragment() {
+    TWindowRig rig;
+    rig.Choose(kSample);
+    const int showsBefore = rig.window.StatusTextShows();
+    QString shownDuringScan;
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk != 3) return;
+      QTest::qSleep(150);  // the timer set at the first fragment has run out
+      rig.window.TMainWindow::ProcessPendingMessages();
+      shownDuringScan = rig.States().Status;
+    });
+    QString shownUnderTheBox;
+    rig.dialogs.OnMessage = [&](const QString& text) {
+      if (text == QStringLiteral("完成！")) shownUnderTheBox = rig.States().Status;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    rig.Click("button2");
+    const qint64 elapsed = clock.elapsed();
+
+    const std::int64_t fragments = rig.window.Main().LastScan().Fragments;
+    QVERIFY(fragments > 20);
+    const QString final = QStringLiteral("碎片：") + QString::number(fragments);
+    QVERIFY2(shownDuringScan.startsWith(QStringLiteral("碎片：")), qPrintable(shownDuringScan));
+    QVERIFY2(shownDuringScan != final, "a count from the middle of the scan");
+    QCOMPARE(shownUnderTheBox, final);
+    QCOMPARE(rig.States().Status, final);
+    // Once at the pump after the sleep, once before the box, and at most once more for
+    // every further tenth of a second the scan took (a loaded machine); the command's end
+    // finds nothing new.
+    const int shows = rig.window.StatusTextShows() - showsBefore;
+    QVERIFY2(shows >= 2 && shows <= 2 + (elapsed - 150) / 100,
+             qPrintable(QString::number(shows) + " texts in " + QString::number(elapsed) + " ms"));
+  }
+
+  // A flood of texts between pumps: at most one a tenth of a second reaches SegLabel, and
+  // the last is never lost, with or without a command's end.
+  void aFloodOfStatusTextsEndsWithTheLastShown() {
+    TWindowRig rig;
+    const int showsBefore = rig.window.StatusTextShows();
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int kTexts = 200000;
+    for (int i = 1; i <= kTexts; ++i) {
+      rig.window.SetStatusText("碎片：" + std::to_string(i));
+      if (i % 1000 == 0) QCoreApplication::processEvents();
+    }
+    const qint64 elapsed = clock.elapsed();
+    const int shownDuringFlood = rig.window.StatusTextShows() - showsBefore;
+    QVERIFY2(shownDuringFlood <= elapsed / 100 + 1,
+             qPrintable(QString::number(shownDuringFlood) + " texts in " +
+                        QString::number(elapsed) + " ms"));
+    // The timer still pending shows the last text without any command.
+    QTRY_COMPARE(rig.States().Status, QStringLiteral("碎片：") + QString::number(kTexts));
+    QCOMPARE(rig.window.StatusTextShows() - showsBefore, shownDuringFlood + 1);
+    // Nothing more comes: the same text again is no new text.
+    rig.window.SetStatusText("碎片：" + std::to_string(kTexts));
+    QTest::qWait(150);
+    QCOMPARE(rig.window.StatusTextShows() - showsBefore, shownDuringFlood + 1);
   }
 
   void stopDuringAScanFinishesTheFile() {
