@@ -58,6 +58,11 @@ int main(int argc, char** argv) {
     return *status;
   }
 
+  // The language is settled once, here: the window's texts that scan and recover log.
+  const TLanguage language = line.Language.value_or(SystemLanguage());
+  line.Scan.Language = language;
+  line.Recover.Language = language;
+
   // Failures the commands expect end in their own messages; anything else (memory
   // exhausted, say) still ends with a message and status 1, never an abort.
   try {
