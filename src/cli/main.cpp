@@ -1,6 +1,8 @@
 // quillon-cli: scan a source for Jet 4 database pages into a fragment file, check a
 // fragment file before handing it on, show the rows it holds, recover the databases from a
 // source or a fragment file into a folder, and list the sources this machine offers.
+// scan and recover log the window's lines in the window's language (the locale's, or
+// --lang zh|en); the program's own messages are English in both.
 //
 // Exit status (the same for every command; a recovery's reading counts as a scan):
 //              0 a scan ended normally, or the inspected (or read) file is complete;

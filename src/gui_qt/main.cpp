@@ -8,8 +8,6 @@
 // a running scan at its next chunk and let it finish its file first.
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +16,7 @@
 #include "app/branding.h"
 #include "app/language.h"
 #include "gui_qt/main_window.h"
+#include "gui_qt/qt_translations.h"
 #include "gui_qt/termination_signals.h"
 #include "gui_qt/window_dialogs.h"
 #include "gui_qt/window_font.h"
@@ -62,15 +61,10 @@ int main(int argc, char** argv) {
   const TLanguage language = chosenLanguage.value_or(SystemLanguage());
   QApplication application(argc, argv);
   QApplication::setFont(WindowFont(12));
-  // Qt's own texts (the file and folder dialogs, the message boxes' buttons) in Chinese
-  // too, from Qt's translations where they are installed (qt6-translations-l10n); without
-  // them those stay in English.
-  QTranslator qtTexts;
-  if (language == TLanguage::Chinese &&
-      qtTexts.load(QStringLiteral("qtbase_zh_CN"),
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtTexts);
-  }
+  // Without Qt's translations its dialogs stay English; the window itself still speaks
+  // Chinese, so the program goes on.
+  TQtTranslations qtTexts;
+  qtTexts.Install(language);
 
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
   TQtWindowDialogs dialogs;

@@ -29,13 +29,19 @@
 
 namespace {
 
-// The answer to --version or --help, or the refusal of a wrong --lang; empty when the
-// window is to open. language: what --lang chose, left alone without it.
-std::wstring CommandLineAnswer(std::optional<quillon::TLanguage>& language) {
+struct TAnswer {
+  std::wstring Text;  // empty when the window is to open
+  int Status = 0;     // the program's exit status after showing Text
+};
+
+// The answer to --version or --help, or the refusal of a wrong --lang. language: what
+// --lang chose, left alone without it.
+TAnswer CommandLineAnswer(std::optional<quillon::TLanguage>& language) {
   int count = 0;
   wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (arguments == nullptr) return {};
   std::wstring answer;
+  int status = 0;
   for (int i = 1; i < count && answer.empty(); ++i) {
     const wchar_t* argument = arguments[i];
     const bool separate = std::wcscmp(argument, L"--lang") == 0;
@@ -44,7 +50,10 @@ std::wstring CommandLineAnswer(std::optional<quillon::TLanguage>& language) {
       language = name == L"zh"   ? std::optional(quillon::TLanguage::Chinese)
                  : name == L"en" ? std::optional(quillon::TLanguage::English)
                                  : std::nullopt;
-      if (!language) answer = L"quillon: --lang takes zh or en, not \"" + name + L"\"\r\n";
+      if (!language) {
+        answer = L"quillon: --lang takes zh or en, not \"" + name + L"\"\r\n";
+        status = 1;
+      }
     } else if (std::wcscmp(argument, L"--version") == 0) {
       answer = L"quillon " + quillon::WideFromUtf8(quillon::branding::kVersion) + L"\r\n";
     } else if (std::wcscmp(argument, L"--help") == 0 || std::wcscmp(argument, L"/?") == 0 ||
@@ -61,7 +70,7 @@ std::wstring CommandLineAnswer(std::optional<quillon::TLanguage>& language) {
     }
   }
   ::LocalFree(arguments);
-  return answer;
+  return {answer, status};
 }
 
 // A program of the window subsystem has no console of its own: the text goes to the one it
@@ -86,9 +95,9 @@ void ShowAnswer(const std::wstring& text) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   using namespace quillon;
   std::optional<TLanguage> chosenLanguage;
-  if (const std::wstring answer = CommandLineAnswer(chosenLanguage); !answer.empty()) {
-    ShowAnswer(answer);
-    return answer.rfind(L"quillon: --lang", 0) == 0 ? 1 : 0;
+  if (const TAnswer answer = CommandLineAnswer(chosenLanguage); !answer.Text.empty()) {
+    ShowAnswer(answer.Text);
+    return answer.Status;
   }
   const TLanguage language = chosenLanguage.value_or(SystemLanguage());
   // An empty card reader or CD drive must not raise the system's "no disk" box while the
