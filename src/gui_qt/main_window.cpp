@@ -37,9 +37,9 @@ QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
 // How long a new status text waits for the message pump: ten texts a second at most.
 constexpr int kStatusDelayMilliseconds = 100;
 
-QToolButton* MakeToolButton(QToolButton* button, const TToolButton& from) {
+QToolButton* MakeToolButton(QToolButton* button, const TToolButton& from, TLanguage language) {
   button->setObjectName(QString::fromLatin1(from.Name));
-  button->setText(QString::fromUtf8(from.Caption));
+  button->setText(QString::fromUtf8(from.Caption.In(language)));
   button->setIcon(ToolIcon(IconOf(from.Command)));
   button->setIconSize(QSize(kToolIconSize, kToolIconSize));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -57,8 +57,8 @@ QString MenuCaption(const std::string& caption) {
 }  // namespace
 
 TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices,
-                         IWindowDialogs& dialogs, QWidget* parent)
-    : QWidget(parent), dialogs_(dialogs), main_(*this, fileSystem, devices) {
+                         IWindowDialogs& dialogs, TLanguage language, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), main_(*this, fileSystem, devices, language) {
   setObjectName(QStringLiteral("Main"));
   // The caption and the application title, which also captions every message box.
   setWindowTitle(TitleText());
@@ -97,7 +97,8 @@ void TMainWindow::BuildToolbar() {
 
   for (const TToolButton& from : ToolButtons()) {
     QToolButton* button = MakeToolButton(
-        from.DropDown ? new TDropDownToolButton(RzToolbar1) : new QToolButton(RzToolbar1), from);
+        from.DropDown ? new TDropDownToolButton(RzToolbar1) : new QToolButton(RzToolbar1), from,
+        main_.Language());
     connect(button, &QToolButton::clicked, this,
             [this, command = from.Command] { CommandClicked(command); });
     switch (from.Command) {
@@ -117,7 +118,7 @@ void TMainWindow::BuildPanel() {
   RzPanel1->setLineWidth(1);
   const int frame = RzPanel1->frameWidth();
 
-  Label1 = new QLabel(FromUtf8(InstructionText("\n")), RzPanel1);
+  Label1 = new QLabel(FromUtf8(InstructionText("\n", main_.Language())), RzPanel1);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setTextFormat(Qt::PlainText);
   Label1->setWordWrap(true);
@@ -131,7 +132,7 @@ void TMainWindow::BuildPanel() {
   QFont linkFont = WindowFont(kLinkFontPixels);
   linkFont.setUnderline(true);
   TUrlLabel** const labels[] = {&RzURLLabel2, &RzURLLabel3, &RzURLLabel1};
-  const std::vector<TLink> links = Links();
+  const std::vector<TLink> links = Links(main_.Language());
   for (std::size_t i = 0; i < links.size(); ++i) {
     auto* link = new TUrlLabel(FromUtf8(links[i].Caption), address, dialogs_, RzPanel1);
     link->setObjectName(QString::fromLatin1(links[i].Name));
@@ -160,8 +161,8 @@ void TMainWindow::BuildStatusBar() {
   RzStatusBar1->setObjectName(QStringLiteral("RzStatusBar1"));
   RzStatusBar1->setFixedHeight(kStatusBarHeight);
 
-  statusText_ = shownStatusText_ = texts::kInitialStatus;
-  SegLabel = new QLabel(QString::fromUtf8(texts::kInitialStatus), RzStatusBar1);
+  statusText_ = shownStatusText_ = main_.Say(texts::kInitialStatus);
+  SegLabel = new QLabel(FromUtf8(shownStatusText_), RzStatusBar1);
   SegLabel->setObjectName(QStringLiteral("SegLabel"));
   SegLabel->setTextFormat(Qt::PlainText);
   SegLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);

@@ -28,8 +28,9 @@ class TMainWindow : public QWidget, public IMainView {
   Q_OBJECT
 
  public:
+  // language: of every text the window shows, for the whole session.
   TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs,
-              QWidget* parent = nullptr);
+              TLanguage language = TLanguage::Chinese, QWidget* parent = nullptr);
 
   TMain& Main() { return main_; }
 

@@ -10,6 +10,7 @@ them, and "TEMP".
 """
 
 import argparse
+import os
 import struct
 import sys
 import unittest
@@ -24,6 +25,14 @@ FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
 
 def formula_defused(value):
     return "'" + value if value.startswith(FORMULA_STARTS) else value
+
+
+def use_chinese_texts():
+    """Makes the programs this test starts speak Chinese, whatever the locale it runs in:
+    its checks compare the window's log lines that the users know. LANGUAGE is the first
+    variable the program reads and changes nothing else (test_language.py checks the
+    choice itself)."""
+    os.environ["LANGUAGE"] = "zh_CN"
 
 
 # ctest reports a test that exits with this code as skipped (SKIP_RETURN_CODE).

@@ -21,8 +21,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from quillon_test_support import parse_arguments, read_fragment_file, run_tests  # noqa: E402
+from quillon_test_support import parse_arguments, read_fragment_file, run_tests, use_chinese_texts  # noqa: E402
 from test_scan import CHUNK, FRAGMENT, expected_fragments  # noqa: E402
+
+use_chinese_texts()
 
 SECTOR = 512
 ARGS = None

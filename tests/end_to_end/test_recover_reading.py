@@ -22,7 +22,9 @@ import sys
 import unittest
 import zlib
 
-from quillon_test_support import FragmentFile, parse_arguments, run_tests, skip_part
+from quillon_test_support import FragmentFile, parse_arguments, run_tests, skip_part, use_chinese_texts
+
+use_chinese_texts()
 
 PAGE = 4096
 ARGS = None

@@ -16,7 +16,9 @@ import sys
 import time
 import unittest
 
-from quillon_test_support import parse_arguments, read_fragment_file, run_tests
+from quillon_test_support import parse_arguments, read_fragment_file, run_tests, use_chinese_texts
+
+use_chinese_texts()
 
 CHUNK = 262144
 STEP = 512

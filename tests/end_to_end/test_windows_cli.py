@@ -108,6 +108,14 @@ def code_page():
     return "cp936" if language.startswith("zh_CN") else "cp1252"
 
 
+def scan_texts():
+    """The window's lines a scan logs, in the language of the Wine session: Windows' display
+    language follows the locale Wine runs in."""
+    if code_page() == "cp936":
+        return "开始扫描!", "完成！"
+    return "Scan started!", "Done!"
+
+
 class WindowsCli(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -123,13 +131,21 @@ class WindowsCli(unittest.TestCase):
     def work(self, *names):
         return os.path.join(ARGS.work, *names)
 
+    def test_lang_chooses_the_language_and_chinese_reaches_the_console_readably(self):
+        for lang, started in (("zh", "开始扫描!"), ("en", "Scan started!")):
+            out = self.work("lang-%s.frag" % lang)
+            result = wine("--lang", lang, "scan", windows_path(ARGS.image), windows_path(out))
+            self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
+            self.assertIn(started, result.stdout.decode("utf-8"))
+
     def test_scan_equals_the_linux_scan_and_inspect_agrees(self):
         out = self.work("windows.frag")
         result = wine("scan", windows_path(ARGS.image), windows_path(out))
         self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
         stdout = result.stdout.decode("utf-8")
-        self.assertIn("开始扫描!", stdout)  # Chinese reaches the console readably
-        self.assertIn("完成！", stdout)
+        started, done = scan_texts()
+        self.assertIn(started, stdout)
+        self.assertIn(done, stdout)
         with open(out, "rb") as f:
             path, length, fragments = read_fragment_file(f.read())
         self.assertEqual(path, windows_path(ARGS.image).encode("ascii"))
@@ -264,7 +280,7 @@ class WindowsCli(unittest.TestCase):
         process.send_signal(signal.SIGINT)
         stdout, stderr = process.communicate(timeout=120)
         self.assertEqual(process.returncode, 130, stderr)
-        self.assertIn("完成！", stdout.decode("utf-8"))
+        self.assertIn(scan_texts()[1], stdout.decode("utf-8"))
         with open(out, "rb") as f:
             _, _, fragments = read_fragment_file(f.read())
         self.assertLess(len(fragments), 256 * 1024 ** 2 // len(sample) * len(self.linux_fragments))

@@ -59,7 +59,8 @@ struct TStates {
 
 class TWindowRig {
  public:
-  TWindowRig() : fileSystem(MakePlatformFileSystem()), window(*fileSystem, devices, dialogs) {
+  explicit TWindowRig(TLanguage language = TLanguage::Chinese)
+      : fileSystem(MakePlatformFileSystem()), window(*fileSystem, devices, dialogs, language) {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     output = dir.filePath(QStringLiteral("out.frag"));
@@ -125,7 +126,7 @@ class TMainWindowTest : public QObject {
     for (const window::TToolButton& expected : window::ToolButtons()) {
       auto* button = rig.Find<QToolButton>(expected.Name);
       QVERIFY2(button != nullptr, expected.Name);
-      QCOMPARE(button->text(), QString::fromUtf8(expected.Caption));
+      QCOMPARE(button->text(), QString::fromUtf8(expected.Caption.Chinese));
       QCOMPARE(button->geometry(), QRect(expected.Rect.X, expected.Rect.Y, expected.Rect.Width,
                                          expected.Rect.Height));
       QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
@@ -183,6 +184,51 @@ class TMainWindowTest : public QObject {
     // Chinese text is drawn with a font that has the characters, not as empty boxes.
     QVERIFY(QFontMetrics(label->font()).inFontUcs4(U'扫'));
     QVERIFY(QFontMetrics(rig.Find<QLabel>("RzURLLabel3")->font()).inFontUcs4(U'技'));
+  }
+
+  // The English window: the same controls in the same places, every text in English, the
+  // instructions still above the first link; a scan logs and shows English.
+  void theEnglishWindowSpeaksEnglishInTheSamePlaces() {
+    using namespace window;
+    TWindowRig rig(TLanguage::English);
+    QCOMPARE(rig.window.windowTitle(), kTitle);
+    const char* const captions[] = {"Disk", "Save", "Start", "Stop", "Recover"};
+    for (std::size_t i = 0; i < std::size(captions); ++i) {
+      const TToolButton& expected = ToolButtons()[i];
+      auto* button = rig.Find<QToolButton>(expected.Name);
+      QCOMPARE(button->text(), QString::fromLatin1(captions[i]));
+      QCOMPARE(button->geometry(), QRect(expected.Rect.X, expected.Rect.Y, expected.Rect.Width,
+                                         expected.Rect.Height));
+      // The caption fits its button.
+      QVERIFY2(button->fontMetrics().horizontalAdvance(button->text()) <=
+                   expected.Rect.Width - (expected.DropDown ? 12 : 4),
+               captions[i]);
+    }
+    auto* label = rig.Find<QLabel>("Label1");
+    const int frame = rig.Find<QFrame>("RzPanel1")->frameWidth();
+    QCOMPARE(label->text(), QString::fromUtf8(InstructionText("\n", TLanguage::English)));
+    QCOMPARE(label->width(), kLabelWidth);
+    QVERIFY(label->heightForWidth(kLabelWidth) <= label->height());
+    QVERIFY2(label->geometry().bottom() < frame + 232, "the instructions end above the links");
+    QCOMPARE(rig.Find<QLabel>("RzURLLabel2")->text(),
+             QStringLiteral(QUILLON_SERVICE_LABEL_EN QUILLON_SERVICE_NUMBER));
+    QCOMPARE(rig.Find<QLabel>("RzURLLabel3")->text(),
+             QStringLiteral("Support telephone:" QUILLON_SUPPORT_TELEPHONE));
+    QCOMPARE(rig.Find("RzURLLabel1")->pos(), QPoint(frame + kLinkLeft, frame + 280));
+    QCOMPARE(rig.Find<QLabel>("SegLabel")->text(), QStringLiteral("Files:"));
+
+    rig.Choose(kSample);
+    rig.Click("button2");
+    const TFragmentFileReport report = rig.ReadOutput();
+    QCOMPARE(report.State, TFragmentFileState::Complete);
+    QCOMPARE(rig.States().Status, QStringLiteral("Fragments: ") + QString::number(report.Fragments));
+    QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("Done!"));
+    const QStringList log = rig.LogLines();
+    QCOMPARE(log.size(), 5);
+    QCOMPARE(log[0], QStringLiteral("Source to scan: ") + kSample);
+    QVERIFY(log[1].startsWith(QStringLiteral("The database fragments are saved to: ")));
+    QCOMPARE(log[3], QStringLiteral("Scan started!"));
+    QVERIFY(log[4].startsWith(QStringLiteral("Scan finished. ")));
   }
 
   void maximisingRedocksTheRegions() {
