@@ -15,6 +15,7 @@
 #include "app/text_holder.h"
 #include "app/window_layout.h"
 #include "core/byte_ranges.h"
+#include "core/scan_restart.h"
 #include "core/fragment_file_format.h"
 #include "core/fragment_file_writer.h"
 #include "core/source_path.h"
@@ -153,6 +154,9 @@ class TMain {
 
   // Sees every fragment of the next scans; empty for none.
   void SetFragmentObserver(TFragmentObserver observer) { fragmentObserver_ = std::move(observer); }
+  // Keeps the next scans resumable, or continues an interrupted one (the command line's
+  // scan); null for none. The keeper outlives the scans.
+  void SetRestartKeeper(TScanRestartKeeper* keeper) { restartKeeper_ = keeper; }
   // Sees the steps that may begin other kept pages in the next scans; empty for none.
   void SetOtherPageObserver(TOtherPageObserver observer) {
     otherPageObserver_ = std::move(observer);
@@ -197,6 +201,7 @@ class TMain {
   TFragmentObserver fragmentObserver_;
   TReplaceRule replaceRule_ = TReplaceRule::Any;
   TOtherPageObserver otherPageObserver_;
+  TScanRestartKeeper* restartKeeper_ = nullptr;
   bool scanning_ = false;
   bool recovering_ = false;
   TRecoveryRunReport lastRecovery_;

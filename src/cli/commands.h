@@ -21,6 +21,8 @@ struct TScanOptions {
   bool AllowSameDevice = false;  // write the output onto the device being scanned
   bool Verbose = false;  // list the unreadable ranges
   std::string Index;     // a side index of the fragments; empty for none
+  bool Resume = false;   // continue the interrupted scan that OUTPUT.resume describes
+  double RestartIntervalSeconds = 10;  // the least time between two restart points
 };
 
 struct TInspectOptions {

@@ -1,0 +1,221 @@
+// Restart points of the fragment file and the state file that records them: a body cut at
+// a restart point and continued by another writer inflates to the same fragments, and a
+// state file that is cut short, changed or of another version is refused, never trusted.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "core/errors.h"
+#include "core/fragment_file_writer.h"
+#include "core/scan_state.h"
+#include "core/source_identity.h"
+#include "support/memory_file_system.h"
+#include "support/zlib_helpers.h"
+
+namespace quillon {
+namespace {
+
+using testing::InflateStream;
+using testing::TMemoryFileSystem;
+
+using TFragment = std::array<std::uint8_t, kFragmentSize>;
+
+// Fragments that compress as pages do: repeated runs with some noise.
+std::vector<TFragment> SomeFragments(int count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<TFragment> fragments(static_cast<std::size_t>(count));
+  for (TFragment& f : fragments) {
+    for (std::size_t i = 0; i < f.size(); ++i) {
+      f[i] = random() % 4 == 0 ? static_cast<std::uint8_t>(random()) : static_cast<std::uint8_t>(i / 64);
+    }
+  }
+  return fragments;
+}
+
+std::vector<std::uint8_t> Joined(const std::vector<TFragment>& fragments) {
+  std::vector<std::uint8_t> all;
+  for (const TFragment& f : fragments) all.insert(all.end(), f.begin(), f.end());
+  return all;
+}
+
+class RestartPointTest : public ::testing::TestWithParam<unsigned> {
+ protected:
+  TMemoryFileSystem fs_;
+};
+
+// Written in three runs, each cut off after a restart point with more written past it (as a
+// killed run leaves it), each continued from the one before: the file is one zlib stream of
+// all the fragments in order, checked by its own Adler-32.
+TEST_P(RestartPointTest, ContinuedFilesInflateToTheUninterruptedRunsFragments) {
+  const unsigned workers = GetParam();
+  const std::vector<TFragment> fragments = SomeFragments(700, 7);  // several 1 MiB blocks
+  // Points at the start, twice with nothing between, and one fragment apart.
+  const std::vector<int> cuts = {0, 260, 260, 261, 530};
+  TRestartPoint point;
+  std::string earlier;
+  std::size_t next = 0;
+  for (int run = 0; run < 3; ++run) {
+    const std::string path = "/run" + std::to_string(run) + ".frag";
+    TFragmentFileWriter writer(fs_, workers);
+    if (run == 0) {
+      writer.Create(path);
+      writer.WriteHeader("/images/disk.img", 1 << 30);
+    } else {
+      const std::unique_ptr<TStream> from = fs_.Open(earlier, TOpenMode::ReadShared);
+      writer.CreateContinuing(path, *from, point, earlier);
+      EXPECT_EQ(writer.FragmentCount(), static_cast<std::uint64_t>(point.Fragments));
+    }
+    for (; next < fragments.size(); ++next) {
+      for (const int cut : cuts) {
+        if (static_cast<std::size_t>(cut) == next && (run == 0 ? cut <= 260 : cut > 260)) {
+          point = writer.TakeRestartPoint(static_cast<std::int64_t>(next) * 4096);
+        }
+      }
+      if (run < 2 && next == static_cast<std::size_t>(run == 0 ? 300 : 600)) break;
+      writer.AddFragment(fragments[next]);
+    }
+    if (run < 2) {
+      // Cut off: nothing finished; the next run goes on from the last restart point.
+      writer.CloseKeepingPartial();
+      earlier = path + ".partial";
+      next = static_cast<std::size_t>(point.Fragments);
+      continue;
+    }
+    writer.Finish();
+    writer.Close();
+    const std::vector<std::uint8_t> file = fs_.Find(path)->Data;
+    const testing::TInflated body = InflateStream(file, kHeaderSize);  // checks the Adler-32
+    EXPECT_EQ(body.Content, Joined(fragments));
+    // The trailer follows the stream as in any file: four zeros, the pad, "TEMP".
+    const std::size_t streamEnd = kHeaderSize + body.CompressedLength;
+    EXPECT_EQ(file.size(), streamEnd + 4 + TrailerPadFor(streamEnd + 4) + 4);
+    EXPECT_EQ(std::string(file.end() - 4, file.end()), "TEMP");
+    // The header is the first run's.
+    const std::vector<std::uint8_t> first = fs_.Find("/run0.frag.partial")->Data;
+    EXPECT_TRUE(std::equal(first.begin(), first.begin() + kHeaderSize, file.begin()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, RestartPointTest, ::testing::Values(1u, 2u, 3u));
+
+TEST(RestartPointRefusals, AnEarlierFileThatIsShortOrChangedIsRefused) {
+  TMemoryFileSystem fs;
+  TRestartPoint point;
+  {
+    TFragmentFileWriter writer(fs, 1);
+    writer.Create("/a.frag");
+    writer.WriteHeader("/disk.img", 1 << 20);
+    for (const TFragment& f : SomeFragments(20, 3)) writer.AddFragment(f);
+    point = writer.TakeRestartPoint(20 * 4096);
+    writer.CloseKeepingPartial();
+  }
+  std::vector<std::uint8_t>& data = fs.Find("/a.frag.partial")->Data;
+  ASSERT_EQ(static_cast<std::int64_t>(data.size()), point.FileBytes);
+
+  data[600] ^= 1;  // changed inside the part the point names
+  {
+    TFragmentFileWriter writer(fs, 1);
+    const std::unique_ptr<TStream> from = fs.Open("/a.frag.partial", TOpenMode::ReadShared);
+    EXPECT_THROW(writer.CreateContinuing("/b.frag", *from, point, "/a.frag.partial"),
+                 EQuillonError);
+    writer.CloseKeepingPartial();
+  }
+  data[600] ^= 1;
+  data.resize(data.size() - 1);  // cut short
+  fs.Remove("/b.frag.partial");
+  TFragmentFileWriter writer(fs, 1);
+  const std::unique_ptr<TStream> from = fs.Open("/a.frag.partial", TOpenMode::ReadShared);
+  try {
+    writer.CreateContinuing("/b.frag", *from, point, "/a.frag.partial");
+    FAIL() << "a short file was continued";
+  } catch (const EQuillonError& error) {
+    EXPECT_NE(std::string(error.what()).find("/a.frag.partial"), std::string::npos);
+  }
+}
+
+TScanState SampleState() {
+  TScanState state;
+  state.SourcePath = std::string("/dev/sdb with \"quotes\"\nand a line break", 38);
+  state.SourceSize = 4000000000000;
+  state.SourceIdentity = "crc32-first-last:01234567:89abcdef";
+  state.Restart = {262144 * 1000, 1234, 567890, 0xdeadbeef, 0x12345678};
+  state.Unreadable = {{512, 512}, {1048576, 4096}, {262144 * 999, 262144}};
+  return state;
+}
+
+TEST(ScanStateFile, ReadsBackWhatWasWritten) {
+  const TScanState state = SampleState();
+  std::string problem;
+  const std::optional<TScanState> back = ParseScanState(FormatScanState(state), &problem);
+  ASSERT_TRUE(back) << problem;
+  EXPECT_EQ(*back, state);
+  TScanState none = state;
+  none.Unreadable.clear();
+  EXPECT_EQ(ParseScanState(FormatScanState(none), nullptr), none);
+}
+
+TEST(ScanStateFile, RefusesWhatIsNoSoundState) {
+  const std::string text = FormatScanState(SampleState());
+  const auto refusal = [](const std::string& candidate) {
+    std::string problem;
+    const bool read = ParseScanState(candidate, &problem).has_value();
+    return read ? std::string("(read)") : problem;
+  };
+  EXPECT_EQ(refusal(""), "it is not a scan state file");
+  EXPECT_EQ(refusal("PK\x03\x04 something else\n"), "it is not a scan state file");
+  // Every cut short: at each byte, the end line lost or half there.
+  for (std::size_t n = 0; n < text.size(); ++n) {
+    EXPECT_NE(refusal(text.substr(0, n)), "(read)") << "cut at " << n;
+  }
+  // Any one byte changed is caught, by the form or by the checksum.
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    std::string changed = text;
+    changed[at] = static_cast<char>(changed[at] ^ 0x04);
+    EXPECT_NE(refusal(changed), "(read)") << "changed at " << at;
+  }
+  EXPECT_EQ(refusal(text + "unreadable 1 1\n"), "it holds more after its end");
+
+  std::string later = text;
+  later.replace(later.find("quillon-scan-state 1"), 20, "quillon-scan-state 2");
+  EXPECT_NE(refusal(later).find("version 2"), std::string::npos);
+}
+
+TEST(ScanStateFile, RefusesRangesOutOfOrderOrBeyondTheOffsetReached) {
+  for (const std::vector<TByteRange>& ranges :
+       std::vector<std::vector<TByteRange>>{{{4096, 512}, {512, 512}},
+                                            {{512, 1024}, {1024, 512}},
+                                            {{512, 0}},
+                                            {{262144 * 1000 - 512, 1024}}}) {
+    TScanState state = SampleState();
+    state.Unreadable = ranges;
+    std::string problem;
+    EXPECT_FALSE(ParseScanState(FormatScanState(state), &problem));
+    EXPECT_NE(problem.find("unreadable ranges"), std::string::npos) << problem;
+  }
+  TScanState state = SampleState();
+  state.Restart.SourceOffset = state.SourceSize + 1;
+  state.Unreadable.clear();
+  EXPECT_FALSE(ParseScanState(FormatScanState(state), nullptr));
+}
+
+TEST(SourceIdentity, TellsSourcesOfOneSizeApartByTheirEnds) {
+  TMemoryFileSystem fs;
+  std::vector<std::uint8_t> image(3 * 1024 * 1024, 0x5a);
+  fs.Put("/a.img", image);
+  image[1024 * 1024 + 5] ^= 1;  // the middle: not looked at
+  fs.Put("/b.img", image);
+  image[image.size() - 1] ^= 1;
+  fs.Put("/c.img", image);
+  const auto identity = [&](const std::string& path) {
+    const std::unique_ptr<TStream> s = fs.Open(path, TOpenMode::ReadShared);
+    return SourceIdentityOf(*s, s->Length());
+  };
+  EXPECT_EQ(identity("/a.img"), identity("/b.img"));
+  EXPECT_NE(identity("/a.img"), identity("/c.img"));
+  fs.Put("/small.img", std::vector<std::uint8_t>(1000, 1));
+  EXPECT_EQ(identity("/small.img").size(), identity("/a.img").size());
+}
+
+}  // namespace
+}  // namespace quillon
