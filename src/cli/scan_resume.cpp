@@ -66,15 +66,24 @@ std::string ScanStatePathFor(const std::string& output) { return output + kScanS
 void ClearEarlierState(IFileSystem& fileSystem, const std::string& output, bool force) {
   const std::string statePath = ScanStatePathFor(output);
   if (fileSystem.Facts(statePath).Kind == TPathKind::Missing) return;
-  const std::string shown = fileSystem.ToDisplayText(statePath);
-  if (!force) {
+  // An unfinished OUTPUT.partial refuses the scan as ever; the state stays for --resume.
+  if (fileSystem.Facts(output + kPartialSuffix).Kind != TPathKind::Missing) return;
+  const std::string interrupted = output + kInterruptedSuffix;
+  const bool setAside = fileSystem.Facts(interrupted).Kind != TPathKind::Missing;
+  if (setAside && !force) {
     throw EQuillonError("An interrupted scan into \"" + fileSystem.ToDisplayText(output) +
-                        "\" can be continued: its state is \"" + shown +
-                        "\". Add --resume to continue it, or --force to start over (which "
-                        "discards that state).");
+                        "\" can be continued from \"" + fileSystem.ToDisplayText(interrupted) +
+                        "\" (its state is \"" + fileSystem.ToDisplayText(statePath) +
+                        "\"). Add --resume to continue it, or --force to start over (which "
+                        "discards both).");
   }
-  if (!fileSystem.Remove(statePath)) {
-    throw EQuillonError("Cannot remove the earlier scan state \"" + shown + "\".");
+  // Otherwise the state names nothing a run could continue from (OUTPUT is gone, or --force
+  // replaces it): this scan starts over and writes its own.
+  for (const std::string& path : {interrupted, statePath}) {
+    if (fileSystem.Facts(path).Kind != TPathKind::Missing && !fileSystem.Remove(path)) {
+      throw EQuillonError("Cannot remove \"" + fileSystem.ToDisplayText(path) +
+                          "\", left by an earlier scan; move or delete it.");
+    }
   }
 }
 
@@ -84,7 +93,7 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   const std::string statePath = ScanStatePathFor(output);
   const TScanState state = ReadState(fileSystem, statePath, shown(statePath), shown(output));
 
-  // The same source, or nothing: its size, then its first and last MiB.
+  // The same source, or nothing: its size, then its first and last 64 KiB.
   {
     const std::unique_ptr<TStream> source = fileSystem.Open(sourcePath, TOpenMode::ReadShared);
     const std::int64_t size = source->Length();
@@ -97,7 +106,7 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
                           std::to_string(state.SourceSize) + ". Resume with the same source.");
     }
     if (SourceIdentityOf(*source, size) != state.SourceIdentity) {
-      throw EQuillonError(refused + "it is as long, but its first or last MiB differ. Resume "
+      throw EQuillonError(refused + "it is as long, but its first or last 64 KiB differ. Resume "
                           "with the same source.");
     }
   }

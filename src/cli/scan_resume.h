@@ -20,8 +20,11 @@ inline constexpr const char* kInterruptedSuffix = ".interrupted";
 
 std::string ScanStatePathFor(const std::string& output);
 
-// Before a scan without --resume: an interrupted scan's state at OUTPUT.resume is refused
-// unless force (start over), and then removed. Throws EQuillonError with the refusal.
+// Before a scan without --resume, once OUTPUT itself is known free or to be replaced: an
+// earlier state that names nothing left to continue from is removed, as is one that force
+// starts over; one whose earlier body was set aside is refused without force. With
+// OUTPUT.partial there, nothing is touched: the scan refuses that file as ever. Throws
+// EQuillonError with the refusal.
 void ClearEarlierState(IFileSystem& fileSystem, const std::string& output, bool force);
 
 // Before a scan with --resume: reads the state, checks that the source at sourcePath (shown

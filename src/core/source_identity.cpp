@@ -35,7 +35,8 @@ std::uint32_t CrcOfRange(TStream& source, std::int64_t offset, std::int64_t leng
 
 std::string SourceIdentityOf(TStream& source, std::int64_t size) {
   const std::int64_t first = std::min(size, kIdentitySampleBytes);
-  // On a multiple of 4096 from the start, as a raw device's reads must be.
+  // On a multiple of 4096 from the start, as a raw device's reads must be; the last sample
+  // may then be up to 4095 bytes longer.
   const std::int64_t lastStart =
       std::max<std::int64_t>(0, size - kIdentitySampleBytes) / 4096 * 4096;
   char text[64];

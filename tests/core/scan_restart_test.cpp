@@ -201,7 +201,7 @@ TEST(ScanStateFile, RefusesRangesOutOfOrderOrBeyondTheOffsetReached) {
 
 TEST(SourceIdentity, TellsSourcesOfOneSizeApartByTheirEnds) {
   TMemoryFileSystem fs;
-  std::vector<std::uint8_t> image(3 * 1024 * 1024, 0x5a);
+  std::vector<std::uint8_t> image(3 * 1024 * 1024 + 100, 0x5a);
   fs.Put("/a.img", image);
   image[1024 * 1024 + 5] ^= 1;  // the middle: not looked at
   fs.Put("/b.img", image);

@@ -161,11 +161,11 @@ class Resume(unittest.TestCase):
         shorter = os.path.join(ARGS.work, "shorter.img")
         with open(shorter, "wb") as f:
             f.write(data[:-4096])
-        data[-1] ^= 1  # same size, another last MiB
+        data[-1] ^= 1  # same size, other last bytes
         changed = os.path.join(ARGS.work, "changed.img")
         with open(changed, "wb") as f:
             f.write(data)
-        for source, cause in ((shorter, "bytes long"), (changed, "first or last MiB differ")):
+        for source, cause in ((shorter, "bytes long"), (changed, "first or last 64 KiB differ")):
             result = subprocess.run([ARGS.cli, "scan", "--resume", source, out],
                                     capture_output=True, text=True, timeout=300)
             self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
