@@ -139,7 +139,11 @@ std::optional<TScanState> ParseScanState(std::string_view text, std::string* pro
   const auto version = lines.Next(kFirstLine);
   if (!version) return Refuse(problem, "it is not a scan state file");
   if (*version != std::to_string(kScanStateVersion)) {
-    return Refuse(problem, "it is of version " + std::string(version->substr(0, 20)) +
+    // Only a number is repeated: the file's bytes never reach the terminal as they are.
+    const bool number = !version->empty() && version->size() <= 9 &&
+                        version->find_first_not_of("0123456789") == std::string_view::npos;
+    return Refuse(problem, "it is of " +
+                               (number ? "version " + std::string(*version) : "another version") +
                                ", which this program does not read (it reads version " +
                                std::to_string(kScanStateVersion) + ")");
   }
