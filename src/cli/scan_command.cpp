@@ -114,6 +114,7 @@ int RunScanCommand(const TScanOptions& options) {
     view.ShowError(ErrorDisplayText(error.what()));
     return kExitFailure;
   }
+  if (keeper && keeper->Continues()) view.SetBytesAlreadyDone(keeper->StartOffset());
   if (keeper && keeper->Continues() && !options.Quiet) {
     ConsolePrintf(stdout, "Resuming the scan at byte %lld with %lld fragments already in the file.\n",
                   static_cast<long long>(keeper->StartOffset()),
@@ -180,7 +181,10 @@ int RunScanCommand(const TScanOptions& options) {
                     shown(ScanStatePathFor(output)).c_str(),
                     shown(output + kInterruptedSuffix).c_str());
     }
-    if (report.End != TScanEnd::Completed && keeper->SavedOffset() >= 0) {
+    // A stop asked for with --quiet needs no hint; a failure gets one all the same.
+    const bool failed = report.End != TScanEnd::Completed && report.End != TScanEnd::Stopped;
+    if (report.End != TScanEnd::Completed && keeper->SavedOffset() >= 0 &&
+        (!options.Quiet || failed)) {
       ConsolePrintf(stderr, "The same command with --resume continues the scan from byte %lld "
                     "(the state is in \"%s\").\n", static_cast<long long>(keeper->SavedOffset()),
                     shown(keeper->StatePath()).c_str());
