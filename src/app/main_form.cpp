@@ -244,7 +244,8 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
     const std::int64_t sourceLength = source->Length();
     if (restartKeeper_ != nullptr) {
-      restartKeeper_->StartFile(writer, outputPath, SourcePath, *source, sourceLength);
+      restartKeeper_->StartFile(writer, outputPath, SourcePath, *source, sourceLength,
+                                SourceSize);
       created = true;
     } else {
       writer.Create(outputPath);

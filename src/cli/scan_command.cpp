@@ -104,7 +104,8 @@ int RunScanCommand(const TScanOptions& options) {
       keeper = std::make_unique<TScanRestartKeeper>(*fileSystem, ScanStatePathFor(output),
                                                     interval);
       if (options.Resume) {
-        PrepareResume(*fileSystem, *keeper, output, main.SourcePath, options.Source);
+        PrepareResume(*fileSystem, *keeper, output, main.SourcePath, main.SourceSize,
+                      options.Source);
       } else {
         ClearEarlierState(*fileSystem, output, options.Force);
       }

@@ -88,7 +88,8 @@ void ClearEarlierState(IFileSystem& fileSystem, const std::string& output, bool 
 }
 
 void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const std::string& output,
-                   const std::string& sourcePath, const std::string& shownSource) {
+                   const std::string& sourcePath, std::int64_t size,
+                   const std::string& shownSource) {
   const auto shown = [&](const std::string& path) { return fileSystem.ToDisplayText(path); };
   const std::string statePath = ScanStatePathFor(output);
   const TScanState state = ReadState(fileSystem, statePath, shown(statePath), shown(output));
@@ -96,7 +97,6 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   // The same source, or nothing: its size, then its first and last 64 KiB.
   {
     const std::unique_ptr<TStream> source = fileSystem.Open(sourcePath, TOpenMode::ReadShared);
-    const std::int64_t size = source->Length();
     const std::string refused = "Refused: \"" + shownSource +
                                 "\" is not the source of the interrupted scan that \"" +
                                 shown(statePath) + "\" describes (\"" +

@@ -28,11 +28,12 @@ std::string ScanStatePathFor(const std::string& output);
 void ClearEarlierState(IFileSystem& fileSystem, const std::string& output, bool force);
 
 // Before a scan with --resume: reads the state, checks that the source at sourcePath (shown
-// as shownSource) is the one it describes, finds the file that holds the earlier body
+// as shownSource), which the scan covers to sourceSize, is the one it describes, finds the file that holds the earlier body
 // (setting aside or removing the leftovers of earlier attempts) and gives all that to
 // keeper. Throws EQuillonError with the refusal, naming the file and the cause.
 void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const std::string& output,
-                   const std::string& sourcePath, const std::string& shownSource);
+                   const std::string& sourcePath, std::int64_t sourceSize,
+                   const std::string& shownSource);
 
 // After a run that left a complete file at OUTPUT (completed: the state goes too): the
 // earlier body set aside as OUTPUT.interrupted is in OUTPUT now, and is removed. Returns

@@ -17,7 +17,7 @@ void TScanRestartKeeper::ContinueFrom(TScanState state, std::string earlierPath,
 
 void TScanRestartKeeper::StartFile(TFragmentFileWriter& writer, const std::string& outputPath,
                                    const std::string& sourcePath, TStream& source,
-                                   std::int64_t sourceLength) {
+                                   std::int64_t sourceLength, std::int64_t scanSize) {
   if (earlier_) {
     const std::unique_ptr<TStream> earlier = fileSystem_.Open(earlier_->Path, TOpenMode::ReadShared);
     writer.CreateContinuing(outputPath, *earlier, earlier_->State.Restart, earlier_->Shown);
@@ -27,8 +27,8 @@ void TScanRestartKeeper::StartFile(TFragmentFileWriter& writer, const std::strin
   writer.WriteHeader(sourcePath, sourceLength);
   state_ = TScanState{};
   state_.SourcePath = sourcePath;
-  state_.SourceSize = sourceLength;
-  state_.SourceIdentity = SourceIdentityOf(source, sourceLength);
+  state_.SourceSize = scanSize;
+  state_.SourceIdentity = SourceIdentityOf(source, scanSize);
 }
 
 std::int64_t TScanRestartKeeper::StartOffset() const {

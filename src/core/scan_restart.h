@@ -24,10 +24,13 @@ class TScanRestartKeeper : public IRestartKeeper {
   void ContinueFrom(TScanState state, std::string earlierPath, std::string shownEarlier);
   bool Continues() const { return earlier_.has_value(); }
 
-  // Creates the fragment file for outputPath in writer: a new file with its header, or the
-  // continuation of the earlier one. Throws what the writer throws.
+  // Creates the fragment file for outputPath in writer: a new file with its header (which
+  // holds sourceLength), or the continuation of the earlier one. scanSize is the size the
+  // scan covers, which the state records (a raw device may report no length of its own).
+  // Throws what the writer throws.
   void StartFile(TFragmentFileWriter& writer, const std::string& outputPath,
-                 const std::string& sourcePath, TStream& source, std::int64_t sourceLength);
+                 const std::string& sourcePath, TStream& source, std::int64_t sourceLength,
+                 std::int64_t scanSize);
 
   std::int64_t StartOffset() const override;
   std::int64_t StartFragments() const override;
