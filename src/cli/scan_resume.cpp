@@ -142,7 +142,7 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   if (earlier != partial && fileSystem.Facts(partial).Kind != TPathKind::Missing &&
       fileSystem.Facts(partial).Length >= state.Restart.FileBytes) {
     // Longer than a copy that stopped short: perhaps a scan that runs right now.
-    throw EQuillonError("Cannot resume: "" + shown(partial) + "" exists and is not the "
+    throw EQuillonError("Cannot resume: \"" + shown(partial) + "\" exists and is not the "
                         "interrupted scan's file (another scan may be writing it right now). "
                         "Move or delete it, then resume again.");
   }

@@ -104,6 +104,7 @@ class Resume(unittest.TestCase):
         return how
 
     def test_scans_stopped_at_random_resume_to_the_uninterrupted_runs_fragments(self):
+        resumed = 0
         for round_number in range(ARGS.rounds):
             seed = ARGS.seed + round_number
             rng = random.Random(seed)
@@ -120,6 +121,7 @@ class Resume(unittest.TestCase):
                                                      "seed %d, resume %d" % (seed, k + 1)))
                 print("seed %d: stops %s" % (seed, [s.name if s else "none" for s in stops]),
                       file=sys.stderr)
+                resumed += sum(1 for stop in stops if stop is not None)
                 if stops[-1] is not None:
                     final = subprocess.run([ARGS.cli, "scan", "--resume", self.image, out],
                                            capture_output=True, text=True, timeout=300)
@@ -133,6 +135,44 @@ class Resume(unittest.TestCase):
                     read_fragment_file(f.read())  # the project's own reader of the layout
                 for leftover in (".partial", ".interrupted", STATE, STATE + ".new"):
                     self.assertFalse(os.path.exists(out + leftover), out + leftover)
+        self.assertGreaterEqual(resumed, ARGS.rounds, "too few stops came before the end")
+
+    def test_the_leftovers_of_a_resume_that_was_cut_off_are_handled(self):
+        # A scan killed, then a resume killed while it copied the earlier file: the earlier
+        # file set aside whole, a new partial file that holds only its first bytes.
+        out = self.work_path("cut-copy.frag")
+        scan = subprocess.Popen([ARGS.cli, "scan", "-q", "--restart-interval", "0.05",
+                                 self.image, out], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        time.sleep(0.4)
+        scan.kill()
+        scan.wait(timeout=300)
+        if scan.returncode == 0:
+            self.skipTest("the scan ended within 0.4 s: nothing was cut off")
+        os.rename(out + ".partial", out + ".interrupted")
+        with open(out + ".interrupted", "rb") as f:
+            head = f.read(1000)
+        with open(out + ".partial", "wb") as f:
+            f.write(head)
+        result = subprocess.run([ARGS.cli, "scan", "-q", "--resume", self.image, out],
+                                capture_output=True, text=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(inflated_body(out)[1] == self.body)
+        for leftover in (".partial", ".interrupted", STATE):
+            self.assertFalse(os.path.exists(out + leftover), out + leftover)
+
+    def test_a_partial_file_that_is_not_the_scans_is_left_alone(self):
+        out, files = self.stopped_scan("foreign-partial.frag")
+        foreign = b"another scan's file, longer than the restart point\n" * 100000
+        with open(out + ".partial", "wb") as f:
+            f.write(foreign)
+        files[out + ".partial"] = foreign
+        result = subprocess.run([ARGS.cli, "scan", "--resume", self.image, out],
+                                capture_output=True, text=True, timeout=300)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn("another scan may be writing it", result.stderr)
+        self.assertIn(out + ".partial", result.stderr)
+        self.assert_unchanged(files)
 
     def stopped_scan(self, name):
         """A scan into name stopped with SIGINT partway, and the bytes of its files."""
