@@ -139,7 +139,7 @@ def scan_state(ranges=((512, 512), (1048576, 4096)), reached=2359296, version=1)
     text += "quillon-scan-state %d\n" % version
     text += "source-path %s\n" % b"/images/card.img".hex()
     text += "source-size %d\n" % (64 * 1024 * 1024)
-    text += "source-identity %s\n" % b"crc32-first-last:82e73a55:8b904d62".hex()
+    text += "source-identity %s\n" % b"crc32-4k:82e73a55:--------:8b904d62".hex()
     text += "reached %d\nfragments 510\nfile-bytes 377272\n" % reached
     text += "file-crc32 a768a173\nbody-adler32 b98b1ecf\n"
     for offset, length in ranges:

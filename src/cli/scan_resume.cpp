@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "cli/platform_console.h"
 #include "core/errors.h"
 #include "core/replacing_file.h"
 #include "core/scan_state.h"
@@ -105,9 +106,19 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
       throw EQuillonError(refused + "it is " + std::to_string(size) + " bytes long, that one " +
                           std::to_string(state.SourceSize) + ". Resume with the same source.");
     }
-    if (SourceIdentityOf(*source, size) != state.SourceIdentity) {
-      throw EQuillonError(refused + "it is as long, but its first or last 64 KiB differ. Resume "
-                          "with the same source.");
+    switch (CompareSourceIdentities(state.SourceIdentity, SourceIdentityOf(*source, size))) {
+      case TIdentityMatch::Same:
+        break;
+      case TIdentityMatch::Different:
+        throw EQuillonError(refused + "it is as long, but its first or last 64 KiB differ. "
+                            "Resume with the same source.");
+      case TIdentityMatch::Unchecked:
+        // A failing disk whose first and last sectors cannot be read now or could not then:
+        // its size is all there is to go by, and the user is told so.
+        ConsolePrintf(stderr, "Note: the first and last 64 KiB of \"%s\" could not be read "
+                      "in both runs, so only its size shows that it is the source of the "
+                      "interrupted scan.\n", shownSource.c_str());
+        break;
     }
   }
 

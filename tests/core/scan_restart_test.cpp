@@ -138,7 +138,7 @@ TScanState SampleState() {
   TScanState state;
   state.SourcePath = std::string("/dev/sdb with \"quotes\"\nand a line break", 38);
   state.SourceSize = 4000000000000;
-  state.SourceIdentity = "crc32-first-last:01234567:89abcdef";
+  state.SourceIdentity = "crc32-4k:01234567:--------:89abcdef";
   state.Restart = {262144 * 1000, 1234, 567890, 0xdeadbeef, 0x12345678};
   state.Unreadable = {{512, 512}, {1048576, 4096}, {262144 * 999, 262144}};
   return state;
@@ -211,10 +211,46 @@ TEST(SourceIdentity, TellsSourcesOfOneSizeApartByTheirEnds) {
     const std::unique_ptr<TStream> s = fs.Open(path, TOpenMode::ReadShared);
     return SourceIdentityOf(*s, s->Length());
   };
-  EXPECT_EQ(identity("/a.img"), identity("/b.img"));
-  EXPECT_NE(identity("/a.img"), identity("/c.img"));
+  EXPECT_EQ(CompareSourceIdentities(identity("/a.img"), identity("/b.img")), TIdentityMatch::Same);
+  EXPECT_EQ(CompareSourceIdentities(identity("/a.img"), identity("/c.img")),
+            TIdentityMatch::Different);
   fs.Put("/small.img", std::vector<std::uint8_t>(1000, 1));
-  EXPECT_EQ(identity("/small.img").size(), identity("/a.img").size());
+  EXPECT_EQ(CompareSourceIdentities(identity("/small.img"), identity("/small.img")),
+            TIdentityMatch::Same);
+  EXPECT_EQ(CompareSourceIdentities(identity("/small.img"), identity("/a.img")),
+            TIdentityMatch::Different);
+  EXPECT_EQ(CompareSourceIdentities("crc32-4k:00000000", "not an identity"),
+            TIdentityMatch::Different);
+}
+
+// A failing disk: a sector unreadable in one run and readable in the next spoils only its
+// block; a disk whose ends cannot be read at all is said to be unchecked, not the same.
+TEST(SourceIdentity, OnAFailingDiskComparesTheBlocksBothRunsCouldRead) {
+  TMemoryFileSystem fs;
+  const std::vector<std::uint8_t> image(1024 * 1024, 0x33);
+  const auto identity = [&](std::vector<TByteRange> bad) {
+    auto file = fs.Put("/disk", image);
+    file->BadRanges = std::move(bad);
+    file->Alignment = 512;
+    const std::unique_ptr<TStream> s = fs.Open("/disk", TOpenMode::ReadShared);
+    return SourceIdentityOf(*s, s->Length());
+  };
+  const std::string healthy = identity({});
+  const std::string oneBad = identity({{8192 + 512, 512}});
+  // One block of 32 has no CRC.
+  EXPECT_NE(oneBad.find(":--------"), std::string::npos);
+  EXPECT_EQ(oneBad.find(":--------"), oneBad.rfind(":--------"));
+  EXPECT_EQ(oneBad.size(), healthy.size());
+  EXPECT_EQ(CompareSourceIdentities(healthy, oneBad), TIdentityMatch::Same);
+  EXPECT_EQ(CompareSourceIdentities(oneBad, healthy), TIdentityMatch::Same);
+  const std::string endsDead = identity({{0, 65536}, {1024 * 1024 - 65536, 65536}});
+  EXPECT_EQ(CompareSourceIdentities(healthy, endsDead), TIdentityMatch::Unchecked);
+  std::vector<std::uint8_t> other = image;
+  other[100] ^= 1;
+  fs.Put("/other", other);
+  const std::unique_ptr<TStream> s = fs.Open("/other", TOpenMode::ReadShared);
+  EXPECT_EQ(CompareSourceIdentities(oneBad, SourceIdentityOf(*s, s->Length())),
+            TIdentityMatch::Different);
 }
 
 }  // namespace
