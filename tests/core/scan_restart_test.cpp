@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 
+#include "core/chunk_loop.h"
 #include "core/errors.h"
 #include "core/fragment_file_writer.h"
+#include "core/scan_restart.h"
 #include "core/scan_state.h"
 #include "core/source_identity.h"
 #include "support/memory_file_system.h"
@@ -131,6 +135,102 @@ TEST(RestartPointRefusals, AnEarlierFileThatIsShortOrChangedIsRefused) {
     FAIL() << "a short file was continued";
   } catch (const EQuillonError& error) {
     EXPECT_NE(std::string(error.what()).find("/a.frag.partial"), std::string::npos);
+  }
+}
+
+// A host that asks for a stop once the loop shows stopAt (never with -1).
+class TStoppingHost : public IScanHost {
+ public:
+  TStoppingHost(std::int64_t size, std::int64_t stopAt) : size_(size), stopAt_(stopAt) {}
+  void ProcessPendingMessages() override {}
+  void ShowProgress(std::int64_t position) override { position_ = position; }
+  bool StopRequested() override { return stopAt_ >= 0 && position_ >= stopAt_; }
+  std::int64_t SourceSize() override { return size_; }
+  void ShowFragmentCount(std::int64_t) override {}
+  void FragmentAdded(std::int64_t number, std::int64_t, std::span<const std::uint8_t, kFragmentSize>) override {
+    numbers.push_back(number);
+  }
+  std::vector<std::int64_t> numbers;
+
+ private:
+  std::int64_t size_;
+  std::int64_t stopAt_;
+  std::int64_t position_ = 0;
+};
+
+// The sample database three times over a patterned image with bad sectors, one of them a
+// range across a chunk boundary.
+std::vector<std::uint8_t> DiskImage() {
+  std::ifstream in(QUILLON_SAMPLES_DIR "/sample-jet4-small.mdb", std::ios::binary);
+  const std::vector<std::uint8_t> database{std::istreambuf_iterator<char>(in),
+                                           std::istreambuf_iterator<char>()};
+  std::vector<std::uint8_t> image(12 * kChunkSize + 1536, 0x5A);
+  for (const std::int64_t at : {std::int64_t{4096}, 4 * kChunkSize + 512, 9 * kChunkSize - 8192}) {
+    std::copy(database.begin(), database.end(), image.begin() + at);
+  }
+  return image;
+}
+
+// A run stopped at a chunk boundary, then continued from its state by a new run (as
+// "scan --resume" does), ends with the fragments, numbers and unreadable ranges of one
+// uninterrupted run; also when the first run is cut off after a later restart point.
+TEST(ResumedChunkLoop, EndsAsOneUninterruptedRun) {
+  const std::vector<std::uint8_t> image = DiskImage();
+  const std::vector<TByteRange> bad = {{1024, 512}, {3 * kChunkSize - 512, 1024},
+                                       {9 * kChunkSize - 4096, 4096}};
+  const auto size = static_cast<std::int64_t>(image.size());
+  const auto scan = [&](TMemoryFileSystem& fs, TScanRestartKeeper* keeper,
+                        const std::string& out, TStoppingHost& host) {
+    fs.Put("/disk", image)->BadRanges = bad;
+    const std::unique_ptr<TStream> source = fs.Open("/disk", TOpenMode::ReadShared);
+    TFragmentFileWriter writer(fs, 2);
+    if (keeper != nullptr) {
+      keeper->StartFile(writer, out, "/disk", *source, size, size);
+    } else {
+      writer.Create(out);
+      writer.WriteHeader("/disk", size);
+    }
+    const TChunkLoopResult loop = RunChunkLoop(host, *source, size, writer, keeper);
+    writer.Finish();
+    writer.Close();
+    return loop;
+  };
+
+  TMemoryFileSystem whole;
+  TStoppingHost wholeHost(size, -1);
+  const TChunkLoopResult reference = scan(whole, nullptr, "/whole.frag", wholeHost);
+  const std::vector<std::uint8_t> expected = InflateStream(whole.Find("/whole.frag")->Data, kHeaderSize).Content;
+  ASSERT_EQ(reference.Unreadable.Count(), 3u);
+
+  for (const std::int64_t stopAt : {std::int64_t{0}, 3 * kChunkSize, 5 * kChunkSize, 9 * kChunkSize}) {
+    SCOPED_TRACE(stopAt);
+    TMemoryFileSystem fs;
+    TScanRestartKeeper first(fs, "/out.frag.resume", std::chrono::hours(1));
+    TStoppingHost firstHost(size, stopAt);
+    const TChunkLoopResult stopped = scan(fs, &first, "/out.frag", firstHost);
+    ASSERT_TRUE(stopped.Stopped);
+    ASSERT_EQ(first.SavedOffset(), stopAt);
+
+    const std::string text(fs.Find("/out.frag.resume")->Data.begin(), fs.Find("/out.frag.resume")->Data.end());
+    const std::optional<TScanState> state = ParseScanState(text, nullptr);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->Restart.SourceOffset, stopAt);
+    for (const TByteRange& range : state->Unreadable) EXPECT_LE(range.Offset + range.Length, stopAt);
+
+    TScanRestartKeeper second(fs, "/out.frag.resume", std::chrono::hours(1));
+    second.ContinueFrom(*state, "/out.frag", "/out.frag");
+    fs.Remove("/out.frag.partial");
+    TStoppingHost secondHost(size, -1);
+    const TChunkLoopResult resumed = scan(fs, &second, "/again.frag", secondHost);
+    EXPECT_FALSE(resumed.Stopped);
+    EXPECT_EQ(InflateStream(fs.Find("/again.frag")->Data, kHeaderSize).Content, expected);
+    EXPECT_EQ(resumed.Fragments, reference.Fragments);
+    EXPECT_EQ(resumed.Unreadable.Ranges(), reference.Unreadable.Ranges());
+    // The numbers go on from the earlier run's.
+    std::vector<std::int64_t> numbers = firstHost.numbers;
+    numbers.resize(static_cast<std::size_t>(state->Restart.Fragments));
+    numbers.insert(numbers.end(), secondHost.numbers.begin(), secondHost.numbers.end());
+    EXPECT_EQ(numbers, wholeHost.numbers);
   }
 }
 
