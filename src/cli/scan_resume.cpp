@@ -174,8 +174,11 @@ bool TidyAfterScan(IFileSystem& fileSystem, const std::string& output, bool comp
     ok = fileSystem.Remove(interrupted) && ok;
   }
   const std::string statePath = ScanStatePathFor(output);
-  if (completed && fileSystem.Facts(statePath).Kind != TPathKind::Missing) {
-    ok = fileSystem.Remove(statePath) && ok;
+  // With the state goes a newer one that a run cut off while it wrote it left unfinished.
+  for (const std::string& path : {statePath, statePath + ".new"}) {
+    if (completed && fileSystem.Facts(path).Kind != TPathKind::Missing) {
+      ok = fileSystem.Remove(path) && ok;
+    }
   }
   return ok;
 }
