@@ -170,17 +170,21 @@ class Resume(unittest.TestCase):
             self.assertFalse(os.path.exists(out + leftover), out + leftover)
 
     def test_a_partial_file_that_is_not_the_scans_is_left_alone(self):
-        out, files = self.stopped_scan("foreign-partial.frag")
-        foreign = b"another scan's file, longer than the restart point\n" * 100000
-        with open(out + ".partial", "wb") as f:
-            f.write(foreign)
-        files[out + ".partial"] = foreign
-        result = subprocess.run([ARGS.cli, "scan", "--resume", self.image, out],
-                                capture_output=True, text=True, timeout=300)
-        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
-        self.assertIn("another scan may be writing it", result.stderr)
-        self.assertIn(out + ".partial", result.stderr)
-        self.assert_unchanged(files)
+        # Longer than the restart point (a scan running now, perhaps) and shorter (where a
+        # copy that stopped short would be): neither agrees with the earlier body.
+        for repeats in (100000, 3):
+            with self.subTest(repeats=repeats):
+                out, files = self.stopped_scan("foreign-partial-%d.frag" % repeats)
+                foreign = b"another scan's file, not this one's\n" * repeats
+                with open(out + ".partial", "wb") as f:
+                    f.write(foreign)
+                files[out + ".partial"] = foreign
+                result = subprocess.run([ARGS.cli, "scan", "--resume", self.image, out],
+                                        capture_output=True, text=True, timeout=300)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn("another scan may be writing it", result.stderr)
+                self.assertIn(out + ".partial", result.stderr)
+                self.assert_unchanged(files)
 
     def stopped_scan(self, name):
         """A scan into name stopped with SIGINT partway, and the bytes of its files."""
