@@ -16,6 +16,7 @@
 #include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
 #include "recover/map_ties.h"
+#include "recover/older_copies.h"
 #include "recover/page_order.h"
 #include "recover/page_versions.h"
 #include "recover/recovery_report.h"
@@ -1313,25 +1314,48 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   const std::vector<TDatabasePages> databases = TellDatabasesApart(entries, definitions);
   std::int64_t placed = 0;
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
+  int number = 0;
   for (const TDatabasePages& database : databases) {
-    if (progress.StopRequested()) {
+    if (report.Stopped || progress.StopRequested()) {
       report.Stopped = true;
       break;
     }
-    TDatabaseReport databaseReport;
-    databaseReport.Number = static_cast<int>(report.Databases.size()) + 1;
-    databaseReport.Name = "database-" + std::to_string(databaseReport.Number);
-    TDatabaseRecovery recovery(pages, entries, database, fileSystem, options, progress,
-                               databaseReport);
-    if (!recovery.Run()) {
-      if (!recovery.Stopped()) continue;  // no table in it: nothing to give
-      report.Stopped = true;
-      break;
+    // An older copy among its pages is written as a database of its own, after it.
+    const TCopiesOfDatabase copies = SplitOlderCopy(pages, entries, database);
+    const std::string name = "database-" + std::to_string(number + 1);
+    const std::size_t first = report.Databases.size();
+    std::vector<std::size_t> written;  // per copy, its report's index; SIZE_MAX when none
+    for (const TDatabaseCopy& copy : copies.Copies) {
+      written.push_back(SIZE_MAX);
+      TDatabaseReport databaseReport;
+      databaseReport.Number = number + 1;
+      databaseReport.Name = name;
+      if (&copy != &copies.Copies.front()) {
+        const bool known = copies.Evidence != TNewerEvidence::None;
+        databaseReport.Name += known ? " (older copy)" : " (other copy)";
+        databaseReport.CopyOf = name;
+      }
+      TDatabaseRecovery recovery(pages, entries, copy.Pages, fileSystem, options, progress,
+                                 databaseReport);
+      if (!recovery.Run()) {
+        if (!recovery.Stopped()) continue;  // no table in it: nothing to give
+        report.Stopped = true;
+        break;
+      }
+      placed += databaseReport.Pages;
+      for (const std::size_t index : recovery.PagesUsed()) used[index] = true;
+      report.Stopped |= recovery.Stopped();
+      written.back() = report.Databases.size();
+      report.Databases.push_back(std::move(databaseReport));
     }
-    placed += databaseReport.Pages;
-    for (const std::size_t index : recovery.PagesUsed()) used[index] = true;
-    report.Stopped |= recovery.Stopped();
-    report.Databases.push_back(std::move(databaseReport));
+    if (report.Databases.size() == first) continue;
+    number += 1;
+    if (copies.Copies.size() > 1) {
+      std::vector<TDatabaseReport*> reports;
+      for (const std::size_t index : written)
+        reports.push_back(index == SIZE_MAX ? nullptr : &report.Databases[index]);
+      AccountForCopies(copies, reports);
+    }
   }
   report.PagesUnplaced = report.PagesInStore - placed;
   // The data pages no database was written from still come out, untyped.
