@@ -121,7 +121,8 @@ std::vector<std::int64_t> OtherBases(const std::vector<TPageEntry>& entries,
 // past the database's base or do not repeat rows of the database's pages at their numbers.
 struct TCandidate {
   TDatabasePages Pages;
-  std::vector<std::pair<std::size_t, std::size_t>> Pairs;  // (copy page, own page) of a number
+  // (copy page, own page) of one number, data pages of one table
+  std::vector<std::pair<std::size_t, std::size_t>> Pairs;
 };
 
 std::optional<TCandidate> CopyAt(const IPageStore& store, const std::vector<TPageEntry>& entries,
@@ -178,11 +179,19 @@ std::optional<TCandidate> CopyAt(const IPageStore& store, const std::vector<TPag
     for (TRow& row : RowsOf(store, own->second)) mine.insert(std::move(row.Bytes));
     bool shared = false;
     for (const TRow& row : RowsOf(store, index)) shared |= mine.contains(row.Bytes);
-    if (!shared) continue;
-    ++repeated;
-    candidate.Pairs.emplace_back(index, own->second);
+    repeated += shared ? 1 : 0;
   }
   if (repeated == 0 || repeated * 2 < compared) return std::nullopt;
+  // Every page number both copies hold data pages of one table at: where rows deleted since
+  // are looked for.
+  candidate.Pairs.clear();
+  for (const auto& [number, index] : candidate.Pages.Pages) {
+    const auto own = database.Pages.find(number);
+    if (own != database.Pages.end() && !taken.contains(own->second) &&
+        entries[index].Kind == TPageKind::Data && entries[own->second].Kind == TPageKind::Data &&
+        entries[own->second].Owner == entries[index].Owner)
+      candidate.Pairs.emplace_back(index, own->second);
+  }
   return candidate;
 }
 
@@ -261,8 +270,9 @@ std::string NewerBecauseText(const TCopiesOfDatabase& copies) {
   switch (copies.Evidence) {
     case TNewerEvidence::DeletedRows:
       return std::to_string(copies.RowsDeletedSince) +
-             (copies.RowsDeletedSince == 1 ? " row" : " rows") +
-             " live in the older copy are deleted in the newer one at the same page numbers";
+             (copies.RowsDeletedSince == 1 ? " row live in the older copy is"
+                                           : " rows live in the older copy are") +
+             " deleted in the newer one at the same page numbers";
     case TNewerEvidence::CatalogDates:
       return "the newer copy's catalog was last changed " + copies.NewerDate +
              ", the older copy's " + copies.OlderDate;
