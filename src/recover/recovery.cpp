@@ -19,6 +19,7 @@
 #include "recover/older_copies.h"
 #include "recover/page_order.h"
 #include "recover/page_versions.h"
+#include "recover/pages_set_apart.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
 #include "recover/table_definition.h"
@@ -384,6 +385,9 @@ class TDatabaseRecovery {
     return used;
   }
 
+  // The store indices of the pages found among its own that it set apart as none of its own.
+  const std::vector<std::size_t>& PagesSetApart() const { return setApart_; }
+
  private:
   // Numbers the pages, reads the catalog and plans the tables.
   std::vector<TTablePlan> ReadTables() {
@@ -393,6 +397,9 @@ class TDatabaseRecovery {
     report_.Pages = static_cast<std::int64_t>(database_.Pages.size());
     if (NumberingHolds()) {
       // In order: pages before its page 0 are none of its own.
+      for (const auto& [number, index] : database_.Pages) {
+        if (number >= kUnnumberedPage) setApart_.push_back(index);
+      }
       std::erase_if(database_.Pages,
                     [](const auto& page) { return page.first >= kUnnumberedPage; });
     } else {
@@ -1263,6 +1270,7 @@ class TDatabaseRecovery {
   bool outOfOrder_ = false;
   // Out of order: the page numbers whose pages lie at their places all the same.
   std::set<std::uint32_t> inPlace_;
+  std::vector<std::size_t> setApart_;  // pages found among its own that are none of its own
   // Out of order: pages of which another version was found (an older copy's), left unread.
   TPageVersions versions_;
   std::map<std::uint32_t, std::int64_t> untypedRowsOfTwoVersions_;  // owner → rows left out
@@ -1314,6 +1322,8 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   const std::vector<TDatabasePages> databases = TellDatabasesApart(entries, definitions);
   std::int64_t placed = 0;
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
+  std::vector<std::size_t> usedBy(entries.size(), SIZE_MAX);  // the first report written from it
+  std::vector<std::vector<std::size_t>> setApart;            // per report, the pages it set apart
   int number = 0;
   for (const TDatabasePages& database : databases) {
     if (report.Stopped || progress.StopRequested()) {
@@ -1343,7 +1353,11 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
         break;
       }
       placed += databaseReport.Pages;
-      for (const std::size_t index : recovery.PagesUsed()) used[index] = true;
+      for (const std::size_t index : recovery.PagesUsed()) {
+        used[index] = true;
+        if (usedBy[index] == SIZE_MAX) usedBy[index] = report.Databases.size();
+      }
+      setApart.push_back(recovery.PagesSetApart());
       report.Stopped |= recovery.Stopped();
       written.back() = report.Databases.size();
       report.Databases.push_back(std::move(databaseReport));
@@ -1373,6 +1387,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   } else {
     report.Stopped = true;
   }
+  SayWherePagesSetApartWent(entries, setApart, usedBy, report.Databases);
   return report;
 }
 

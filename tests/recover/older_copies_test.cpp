@@ -8,6 +8,7 @@
 #include <map>
 
 #include "recover/older_copies.h"
+#include "recover/pages_set_apart.h"
 #include "recover/recovery_report.h"
 
 namespace quillon::recover {
@@ -177,6 +178,33 @@ TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
   EXPECT_TRUE(alone.OlderCopies.empty());
   ASSERT_EQ(alone.PagesSetApart.size(), 1u);
   EXPECT_EQ(alone.PagesSetApart[0].Database, "");
+}
+
+TEST(PagesSetApart, EachDatabaseSaysWhereThePagesItSetApartWent) {
+  // Store pages 0 to 3: 0 and 1 went to database-2, 2 to the unplaced pages (no database
+  // took it as its own), 3 nowhere.
+  const std::vector<TPageEntry> entries = {{4 * kPage, TPageKind::Data, 40},
+                                           {9 * kPage, TPageKind::Data, 40},
+                                           {2 * kPage, TPageKind::Data, 41},
+                                           {3 * kPage, TPageKind::Definition, 0}};
+  std::vector<TDatabaseReport> databases(3);
+  databases[0].Name = "database-1";
+  databases[1].Name = "database-2";
+  databases[2].Name = "unplaced";
+  databases[2].Unplaced = true;
+  SayWherePagesSetApartWent(entries, {{0, 1, 2, 3}, {}}, {1, 1, 2, SIZE_MAX}, databases);
+  ASSERT_EQ(databases[0].PagesSetApart.size(), 2u);
+  const TPagesSetApart& none = databases[0].PagesSetApart[0];
+  EXPECT_EQ(none.Database, "");
+  EXPECT_EQ(none.Pages, 2);
+  EXPECT_EQ(none.FirstOffset, 2 * kPage);
+  EXPECT_EQ(none.LastOffset, 3 * kPage);
+  const TPagesSetApart& second = databases[0].PagesSetApart[1];
+  EXPECT_EQ(second.Database, "database-2");
+  EXPECT_EQ(second.Pages, 2);
+  EXPECT_EQ(second.FirstOffset, 4 * kPage);
+  EXPECT_EQ(second.LastOffset, 9 * kPage);
+  EXPECT_TRUE(databases[1].PagesSetApart.empty());
 }
 
 }  // namespace
