@@ -24,6 +24,9 @@ constexpr std::size_t kMaxVotePairs = 4'000'000;  // owners × definitions worth
 // Pages of one copy lie within this many pages of each other: index, usage-map and other
 // pages the store does not keep sit between them, but not a megabyte of something else.
 constexpr std::int64_t kLargestGapPages = 64;
+// Bases tried, those most owner values agree on first: pairs of definitions as far apart as
+// two owners agree on a base too, and each costs a walk over the database's pages.
+constexpr std::size_t kMostBasesTried = 16;
 
 // A row of a page: its bytes and whether it was deleted.
 struct TRow {
@@ -116,17 +119,72 @@ std::vector<std::int64_t> OtherBases(const std::vector<TPageEntry>& entries,
   return bases;
 }
 
+// Where the rows of a database's data pages lie (deleted ones too: a row deleted since is
+// byte for byte the row it was), to find the other version of a page wherever it lies.
+class TRowIndex {
+ public:
+  TRowIndex(const IPageStore& store, const std::vector<TPageEntry>& entries,
+            const TDatabasePages& database)
+      : store_(store), entries_(entries) {
+    for (const auto& [number, index] : database.Pages) {
+      const TPageEntry& entry = entries[index];
+      if (entry.Kind != TPageKind::Data || entry.Owner == kLongValueOwner) continue;
+      for (const TRow& row : RowsOf(store, index))
+        pages_[Key(entry.Owner, row.Bytes)].push_back(index);
+    }
+  }
+
+  // The page outside `apart` of the same table that holds the most rows of page `index`,
+  // checked byte for byte; nothing when none holds one.
+  std::optional<std::size_t> Repeating(std::size_t index,
+                                       const std::unordered_set<std::size_t>& apart) const {
+    const std::vector<TRow> rows = RowsOf(store_, index);
+    std::map<std::size_t, int> votes;
+    for (const TRow& row : rows) {
+      const auto found = pages_.find(Key(entries_[index].Owner, row.Bytes));
+      if (found == pages_.end()) continue;
+      for (const std::size_t other : found->second) {
+        if (other != index && !apart.contains(other)) ++votes[other];
+      }
+    }
+    std::optional<std::size_t> best;
+    int bestCount = 0;
+    for (const auto& [other, count] : votes) {
+      if (count > bestCount) {
+        best = other;
+        bestCount = count;
+      }
+    }
+    if (!best) return std::nullopt;
+    std::set<std::string> theirs;
+    for (TRow& row : RowsOf(store_, *best)) theirs.insert(std::move(row.Bytes));
+    for (const TRow& row : rows) {
+      if (theirs.contains(row.Bytes)) return best;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  static std::size_t Key(std::uint32_t owner, const std::string& bytes) {
+    return std::hash<std::string>{}(bytes) * 31 + owner;
+  }
+  const IPageStore& store_;
+  const std::vector<TPageEntry>& entries_;
+  std::unordered_map<std::size_t, std::vector<std::size_t>> pages_;  // key → pages holding it
+};
+
 // The copy at `base`: the pages its owner values and definitions agree on, from the base on
-// to where its pages stop (a gap, or the database's own base); nothing when those pages reach
-// past the database's base or do not repeat rows of the database's pages at their numbers.
+// to where its pages stop (a gap, or the database's own base); nothing when fewer than half
+// of its tied data pages repeat rows of the database's other pages of the same tables.
 struct TCandidate {
   TDatabasePages Pages;
-  // (copy page, own page) of one number, data pages of one table
+  // (copy page, the database's version of it): data pages of one table sharing rows
   std::vector<std::pair<std::size_t, std::size_t>> Pairs;
 };
 
-std::optional<TCandidate> CopyAt(const IPageStore& store, const std::vector<TPageEntry>& entries,
-                                 const TDatabasePages& database, std::int64_t base) {
+std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
+                                 const TDatabasePages& database, const TRowIndex& rows,
+                                 std::int64_t base) {
   // A copy before the database's own page 0 ends there.
   const std::int64_t limit =
       database.Base > base ? database.Base : std::numeric_limits<std::int64_t>::max();
@@ -161,36 +219,27 @@ std::optional<TCandidate> CopyAt(const IPageStore& store, const std::vector<TPag
     candidate.Pages.LastOffset = offset;
     last = offset;
   }
-  // The same page numbers in the database, held by other pages of the same tables that
-  // repeat rows of them byte for byte: two versions of those pages.
+  // Pages of the same tables elsewhere among the database's that repeat rows of the copy's
+  // byte for byte: the same pages in two versions. (The database's own pages at the copy's
+  // numbers are not always at those numbers yet: its pieces are numbered later.)
   std::unordered_set<std::size_t> taken;
   for (const auto& [number, index] : candidate.Pages.Pages) taken.insert(index);
-  std::size_t compared = 0, repeated = 0;
+  std::size_t compared = 0;
   for (const std::size_t index : tied) {
     if (!taken.contains(index)) continue;
-    const auto number = static_cast<std::uint32_t>((entries[index].SourceOffset - base) / kPage);
-    const auto own = database.Pages.find(number);
-    if (own == database.Pages.end() || taken.contains(own->second) ||
-        entries[own->second].Kind != TPageKind::Data ||
-        entries[own->second].Owner != entries[index].Owner)
-      continue;
     ++compared;
-    std::set<std::string> mine;
-    for (TRow& row : RowsOf(store, own->second)) mine.insert(std::move(row.Bytes));
-    bool shared = false;
-    for (const TRow& row : RowsOf(store, index)) shared |= mine.contains(row.Bytes);
-    repeated += shared ? 1 : 0;
+    if (const std::optional<std::size_t> own = rows.Repeating(index, taken))
+      candidate.Pairs.emplace_back(index, *own);
   }
-  if (repeated == 0 || repeated * 2 < compared) return std::nullopt;
-  // Every page number both copies hold data pages of one table at: where rows deleted since
-  // are looked for.
+  if (candidate.Pairs.empty() || candidate.Pairs.size() * 2 < compared) return std::nullopt;
+  // Every data page of the copy that has a version among the database's: where rows
+  // deleted since are looked for.
   candidate.Pairs.clear();
   for (const auto& [number, index] : candidate.Pages.Pages) {
-    const auto own = database.Pages.find(number);
-    if (own != database.Pages.end() && !taken.contains(own->second) &&
-        entries[index].Kind == TPageKind::Data && entries[own->second].Kind == TPageKind::Data &&
-        entries[own->second].Owner == entries[index].Owner)
-      candidate.Pairs.emplace_back(index, own->second);
+    if (entries[index].Kind != TPageKind::Data || entries[index].Owner == kLongValueOwner)
+      continue;
+    if (const std::optional<std::size_t> own = rows.Repeating(index, taken))
+      candidate.Pairs.emplace_back(index, *own);
   }
   return candidate;
 }
@@ -201,8 +250,11 @@ TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPag
                                  const TDatabasePages& database) {
   TCopiesOfDatabase result;
   std::optional<TCandidate> found;
-  for (const std::int64_t base : OtherBases(entries, database)) {
-    found = CopyAt(store, entries, database, base);
+  const std::vector<std::int64_t> bases = OtherBases(entries, database);
+  std::optional<TRowIndex> rows;
+  if (!bases.empty()) rows.emplace(store, entries, database);
+  for (std::size_t i = 0; i < bases.size() && i < kMostBasesTried; ++i) {
+    found = CopyAt(entries, database, *rows, bases[i]);
     if (found) break;
   }
   if (!found) {
