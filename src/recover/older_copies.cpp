@@ -324,7 +324,7 @@ std::string NewerBecauseText(const TCopiesOfDatabase& copies) {
       return std::to_string(copies.RowsDeletedSince) +
              (copies.RowsDeletedSince == 1 ? " row live in the older copy is"
                                            : " rows live in the older copy are") +
-             " deleted in the newer one at the same page numbers";
+             " deleted in the newer one, byte for byte the same";
     case TNewerEvidence::CatalogDates:
       return "the newer copy's catalog was last changed " + copies.NewerDate +
              ", the older copy's " + copies.OlderDate;

@@ -42,10 +42,10 @@ struct TCopiesOfDatabase {
 };
 
 // Looks among `database`'s pages for an older copy: a base other than its own at which at
-// least two owner values land on definition pages, whose data pages hold rows byte for byte
-// the same as the database's own pages at the same page numbers. The copy takes the pages
-// from that base up to where its own pages end. Returns the database alone when there is
-// none.
+// least two owner values land on definition pages, whose data pages (half of them at least)
+// hold rows byte for byte the same as the database's other pages of the same tables. The
+// copy takes the pages from that base up to where its own pages end. Returns the database
+// alone when there is none.
 TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPageEntry>& entries,
                                  const TDatabasePages& database);
 

@@ -1,5 +1,5 @@
 // Older copies of a database told apart from it: a second base whose pages repeat rows of
-// the database's own at the same page numbers, and which of the two copies is the newer.
+// the database's other pages of the same tables, and which of the two copies is the newer.
 
 #include <gtest/gtest.h>
 
@@ -114,7 +114,7 @@ TEST(OlderCopies, ACopyAtItsOwnBaseIsSplitOffAndRowsDeletedSinceTellTheNewer) {
   EXPECT_EQ(live.Pages.Pages.size(), 5u);
   EXPECT_EQ(live.Pages.FirstOffset, 100 * kPage);
   EXPECT_EQ(NewerBecauseText(copies),
-            "1 row live in the older copy is deleted in the newer one at the same page numbers");
+            "1 row live in the older copy is deleted in the newer one, byte for byte the same");
 }
 
 TEST(OlderCopies, TheCopySplitOffCanBeTheNewerAndTheHeaderDecidesWhereRowsSayNothing) {
