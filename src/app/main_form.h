@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/gauge.h"
+#include "app/language.h"
 #include "app/main_view.h"
 #include "app/text_holder.h"
 #include "app/window_layout.h"
@@ -75,7 +76,9 @@ using TOtherPageObserver =
 
 class TMain {
  public:
-  TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices);
+  // language: the one every text it shows is in, for the whole session.
+  TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices,
+        TLanguage language = TLanguage::Chinese);
   TMain(const TMain&) = delete;
   TMain& operator=(const TMain&) = delete;
 
@@ -143,6 +146,11 @@ class TMain {
   void UnlockControls();
 
   std::string Title() const { return title_; }
+  TLanguage Language() const { return language_; }
+  // A text of app/texts.h in the session's language, its parts filled in.
+  std::string Say(const TText& text, TFillValues values = {}) const {
+    return Fill(text, language_, values);
+  }
   const TGauge& gg() const { return gg_; }
   const TScanReport& LastScan() const { return lastScan_; }
   TPathConstants PathConstants() const;
@@ -190,6 +198,7 @@ class TMain {
   IMainView& view_;
   IFileSystem& fileSystem_;
   IDeviceQueries& devices_;
+  const TLanguage language_;
   std::string title_;
   TGauge gg_;
   std::int64_t gaugeUnit_ = 1024;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "app/language.h"
+
 namespace quillon {
 
 // Exit statuses, also listed in --help.
@@ -21,6 +23,7 @@ struct TScanOptions {
   bool AllowSameDevice = false;  // write the output onto the device being scanned
   bool Verbose = false;  // list the unreadable ranges
   std::string Index;     // a side index of the fragments; empty for none
+  TLanguage Language = TLanguage::English;  // of the window's texts in the log
 };
 
 struct TInspectOptions {
@@ -44,6 +47,7 @@ struct TRecoverOptions {
   bool Force = false;            // replace what an earlier recover wrote in OutputDir
   bool AllowSameDevice = false;  // write OutputDir onto the device being read
   bool Verbose = false;          // list the unreadable ranges
+  TLanguage Language = TLanguage::English;  // of the window's texts in the log
 };
 
 struct TSourcesOptions {

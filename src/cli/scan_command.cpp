@@ -49,7 +49,7 @@ int RunScanCommand(const TScanOptions& options) {
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
   TConsoleView view(options.Quiet, !options.Quiet && IsTerminal(stderr));
   const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
-  TMain main(view, *fileSystem, *devices);
+  TMain main(view, *fileSystem, *devices, options.Language);
   view.Attach(main);
   view.SetQuestionAnswer(options.AllowSameDevice);
   // An existing output is replaced only with --force, and then only a file of our own kind.

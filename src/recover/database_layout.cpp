@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "jet/row_slots.h"
 namespace quillon::recover {
 namespace {
 
@@ -38,7 +39,7 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
   std::set<std::uint32_t> owners;
   if (bases.empty()) {
     for (const TPageEntry& entry : entries) {
-      if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner > 5)
+      if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner > 5)
         owners.insert(entry.Owner);
     }
   }
@@ -120,7 +121,7 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
   std::map<std::uint32_t, std::size_t> owners;  // owner value → a data page carrying it
   for (const auto& [offset, index] : byOffset) {
     const TPageEntry& entry = entries[index];
-    if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner >= 2)
+    if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner >= 2)
       owners.emplace(entry.Owner, index);
   }
   std::map<std::int64_t, std::uint32_t> anchorAt;  // offset → number

@@ -97,7 +97,7 @@ std::vector<std::int64_t> OtherBases(const std::vector<TPageEntry>& entries,
   for (const auto& [number, index] : database.Pages) {
     const TPageEntry& entry = entries[index];
     if (entry.SourceOffset < 0) continue;
-    if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner > 5)
+    if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner > 5)
       owners.insert(entry.Owner);
     if (entry.Kind == TPageKind::Definition) definitions.push_back(entry.SourceOffset);
   }
@@ -128,7 +128,7 @@ class TRowIndex {
       : store_(store), entries_(entries) {
     for (const auto& [number, index] : database.Pages) {
       const TPageEntry& entry = entries[index];
-      if (entry.Kind != TPageKind::Data || entry.Owner == kLongValueOwner) continue;
+      if (entry.Kind != TPageKind::Data || entry.Owner == jet::kLvalOwner) continue;
       for (const TRow& row : RowsOf(store, index))
         pages_[Key(entry.Owner, row.Bytes)].push_back(index);
     }
@@ -201,7 +201,7 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
   std::vector<std::size_t> tied;
   for (const auto& [offset, index] : onGrid) {
     const TPageEntry& entry = entries[index];
-    if (entry.Kind != TPageKind::Data || entry.Owner == kLongValueOwner || entry.Owner <= 5 ||
+    if (entry.Kind != TPageKind::Data || entry.Owner == jet::kLvalOwner || entry.Owner <= 5 ||
         !definitionAt.contains(base + kPage * entry.Owner))
       continue;
     tied.push_back(index);
@@ -236,7 +236,7 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
   // deleted since are looked for.
   candidate.Pairs.clear();
   for (const auto& [number, index] : candidate.Pages.Pages) {
-    if (entries[index].Kind != TPageKind::Data || entries[index].Owner == kLongValueOwner)
+    if (entries[index].Kind != TPageKind::Data || entries[index].Owner == jet::kLvalOwner)
       continue;
     if (const std::optional<std::size_t> own = rows.Repeating(index, taken))
       candidate.Pairs.emplace_back(index, *own);

@@ -18,7 +18,9 @@ import sys
 import tempfile
 import unittest
 
-from quillon_test_support import run_tests
+from quillon_test_support import run_tests, use_chinese_texts
+
+use_chinese_texts()
 
 ARGS = None
 NOBODY = 65534
