@@ -365,3 +365,28 @@ void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDataba
 }
 
 }  // namespace quillon::recover
+
+namespace quillon::recover {
+
+void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other) {
+  std::map<std::uint32_t, const TTableReport*> byPage;
+  for (const TTableReport& table : other.Tables) {
+    if (table.Typed && table.NamedFromCatalog && table.Failure.empty())
+      byPage.emplace(table.DefinitionPage, &table);
+  }
+  for (TTablePlan& plan : plans) {
+    if (plan.NamedFromCatalog || !plan.Definition) continue;
+    const auto found = byPage.find(plan.Owner);
+    if (found == byPage.end()) continue;
+    const TTableReport& table = *found->second;
+    const std::vector<TColumn>& columns = plan.Definition->Columns;
+    bool same = columns.size() == table.ColumnList.size();
+    for (std::size_t i = 0; same && i < columns.size(); ++i)
+      same = columns[i].Name == table.ColumnList[i].Name;
+    if (!same) continue;
+    plan.Name = table.Name;
+    plan.NamedFromCatalog = true;  // from the other copy's catalog
+  }
+}
+
+}  // namespace quillon::recover

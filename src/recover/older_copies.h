@@ -64,3 +64,15 @@ struct TDatabaseReport;
 void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDatabaseReport*>& reports);
 
 }  // namespace quillon::recover
+
+#include "recover/table_plan.h"
+
+namespace quillon::recover {
+
+// Names the tables of a copy that its own catalog does not name (the catalog's pages lay in
+// its head, written over) after the other copy's tables at the same definition pages, where
+// the other copy's catalog named them and their columns are the same, by name and in order:
+// at one page number, with the same columns, they are one table in two versions.
+void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other);
+
+}  // namespace quillon::recover

@@ -71,6 +71,10 @@ class TDatabaseRecovery {
     return used;
   }
 
+  // A copy of the database whose report is `other` (written before it): its tables that its
+  // own catalog does not name take the names of the other copy's same tables.
+  void NameTablesAfter(const TDatabaseReport& other) { otherCopy_ = &other; }
+
   // The store indices of the pages found among its own that it set apart as none of its own.
   const std::vector<std::size_t>& PagesSetApart() const { return setApart_; }
 
@@ -112,8 +116,10 @@ class TDatabaseRecovery {
         [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     report_.CatalogFound = !catalog.empty();
     catalogTables_ = CatalogTables(catalog);
-    return PlanTables(reader_, entries_, database_, catalog, renumbering_.ShapeTies,
-                      report_.CatalogFound);
+    std::vector<TTablePlan> plans = PlanTables(reader_, entries_, database_, catalog,
+                                               renumbering_.ShapeTies, report_.CatalogFound);
+    if (otherCopy_) NameFromOtherCopy(plans, *otherCopy_);
+    return plans;
   }
 
   bool WriteTables(std::vector<TTablePlan>& plans) {
@@ -187,6 +193,7 @@ class TDatabaseRecovery {
   TDatabaseReader reader_;
   TPlacement placement_;
   std::vector<std::size_t> setApart_;  // pages found among its own that are none of its own
+  const TDatabaseReport* otherCopy_ = nullptr;  // the other copy, written before it
   // Out of order: pages of which another version was found (an older copy's), left unread.
   TPageVersions versions_;
   // Out of order: the definitions tied by shape and the tables whose long values are read.
@@ -252,6 +259,8 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       }
       TDatabaseRecovery recovery(pages, entries, copy.Pages, fileSystem, options, progress,
                                  databaseReport);
+      if (&copy != &copies.Copies.front() && written.front() != SIZE_MAX)
+        recovery.NameTablesAfter(report.Databases[written.front()]);
       if (!recovery.Run()) {
         if (!recovery.Stopped()) continue;  // no table in it: nothing to give
         report.Stopped = true;

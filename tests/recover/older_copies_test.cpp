@@ -180,6 +180,40 @@ TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
   EXPECT_EQ(alone.PagesSetApart[0].Database, "");
 }
 
+TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereColumnsAgree) {
+  auto definition = [](std::vector<std::string> names) {
+    TTableDefinition parsed;
+    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name)});
+    return parsed;
+  };
+  TDatabaseReport newer;
+  newer.Tables.resize(3);
+  newer.Tables[0] = {.Name = "Orders", .DefinitionPage = 30, .Typed = true,
+                     .NamedFromCatalog = true,
+                     .ColumnList = {{"Id", "INTEGER"}, {"Customer", "TEXT"}}};
+  newer.Tables[1] = {.Name = "Notes", .DefinitionPage = 40, .Typed = true,
+                     .NamedFromCatalog = true, .ColumnList = {{"Id", "INTEGER"}}};
+  newer.Tables[2] = {.Name = "table-50", .DefinitionPage = 50, .Typed = true,
+                     .ColumnList = {{"Id", "INTEGER"}}};
+  std::vector<TTablePlan> plans(5);
+  plans[0] = {.Owner = 30, .Name = "table-30",
+              .Definition = definition({"Id", "Customer"})};  // the same table
+  plans[1] = {.Owner = 40, .Name = "table-40",
+              .Definition = definition({"Id", "Text"})};  // other columns: dropped, made anew
+  plans[2] = {.Owner = 50, .Name = "table-50",
+              .Definition = definition({"Id"})};  // the other copy has no name for it either
+  plans[3] = {.Owner = 30, .Name = "table-30"};    // untyped: its columns are not known
+  plans[4] = {.Owner = 30, .Name = "Kept", .NamedFromCatalog = true,
+              .Definition = definition({"Id", "Customer"})};  // its own catalog names it
+  NameFromOtherCopy(plans, newer);
+  EXPECT_EQ(plans[0].Name, "Orders");
+  EXPECT_TRUE(plans[0].NamedFromCatalog);
+  EXPECT_EQ(plans[1].Name, "table-40");
+  EXPECT_EQ(plans[2].Name, "table-50");
+  EXPECT_EQ(plans[3].Name, "table-30");
+  EXPECT_EQ(plans[4].Name, "Kept");
+}
+
 TEST(PagesSetApart, EachDatabaseSaysWhereThePagesItSetApartWent) {
   // Store pages 0 to 3: 0 and 1 went to database-2, 2 to the unplaced pages (no database
   // took it as its own), 3 nowhere.
