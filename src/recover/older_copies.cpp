@@ -221,15 +221,28 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
   }
   // Pages of the same tables elsewhere among the database's that repeat rows of the copy's
   // byte for byte: the same pages in two versions. (The database's own pages at the copy's
-  // numbers are not always at those numbers yet: its pieces are numbered later.)
+  // numbers are not always at those numbers yet: its pieces are numbered later.) A file
+  // holds old versions of its own pages too (stale pages), so a piece of the database's own
+  // file, moved about, finds repeats as well; but the other versions of a copy's pages lie
+  // in the database's pieces at the copy's page numbers: each piece puts its page n at its
+  // base + 4096 × n, and a piece holds many of them. Repeats whose other version lies where
+  // no other repeat puts its piece's base are not counted.
   std::unordered_set<std::size_t> taken;
   for (const auto& [number, index] : candidate.Pages.Pages) taken.insert(index);
   std::size_t compared = 0;
+  std::map<std::int64_t, std::size_t> pieceBases;  // where the other version's piece starts
+  std::vector<std::pair<std::size_t, std::size_t>> repeats;
   for (const std::size_t index : tied) {
     if (!taken.contains(index)) continue;
     ++compared;
-    if (const std::optional<std::size_t> own = rows.Repeating(index, taken))
-      candidate.Pairs.emplace_back(index, *own);
+    if (const std::optional<std::size_t> own = rows.Repeating(index, taken)) {
+      repeats.emplace_back(index, *own);
+      ++pieceBases[entries[*own].SourceOffset - (entries[index].SourceOffset - base)];
+    }
+  }
+  for (const auto& [index, own] : repeats) {
+    if (pieceBases[entries[own].SourceOffset - (entries[index].SourceOffset - base)] >= 2)
+      candidate.Pairs.emplace_back(index, own);
   }
   if (candidate.Pairs.empty() || candidate.Pairs.size() * 2 < compared) return std::nullopt;
   // Every data page of the copy that has a version among the database's: where rows

@@ -141,19 +141,24 @@ TEST(OlderCopies, TheCopySplitOffCanBeTheNewerAndTheHeaderDecidesWhereRowsSayNot
   EXPECT_EQ(NewerBecauseText(copies), "");
 }
 
-TEST(OlderCopies, PagesThatRepeatNoRowAtTheirNumbersAreNoCopy) {
-  // Another database of the same shape (or pieces of this one moved about): the tables'
-  // pages at the same numbers share no row, so nothing is split off.
-  const TCopiesOfDatabase copies =
-      TTwoCopies({{"a", 0}, {"b", 0}}, {{"id1", 0}, {"id2", 0}}).Split();
-  // Table 12's pages repeat their rows: one of the two tables does not make a copy.
-  EXPECT_EQ(copies.Copies.size(), 2u);
+TEST(OlderCopies, PagesWhoseRepeatsDoNotLieAsAPieceOfTheDatabaseAreNoCopy) {
+  // Both tables' pages repeat rows of the live file's, whose pages lie as one piece (its
+  // page n at its base + n): a copy.
+  EXPECT_EQ(TTwoCopies({{"id1", 0}, {"id2", 0}}, {{"id1", 0}, {"id2", 0}}).Split().Copies.size(),
+            2u);
 
-  TTwoCopies apart({{"a", 0}, {"b", 0}}, {{"id1", 0}, {"id2", 0}});
-  apart.Store.Bytes[apart.Older[3]] = DataPage(12, {{"y1", 0}});
-  const TCopiesOfDatabase none = apart.Split();
+  // Another database of the same shape (or pieces of this one moved about): table 10's
+  // pages share no row, and one repeat alone shows no piece of the database.
+  EXPECT_EQ(TTwoCopies({{"a", 0}, {"b", 0}}, {{"id1", 0}, {"id2", 0}}).Split().Copies.size(), 1u);
+
+  // Rows repeated on pages that lie where no piece would put the copy's page numbers (old
+  // versions a file keeps of its own pages, stale ones): a piece of the database's own
+  // file moved about, not a copy.
+  TTwoCopies stale({{"id1", 0}, {"id2", 0}}, {{"id1", 0}, {"id2", 0}});
+  stale.Store.Entries[stale.Database.Pages.at(21)].SourceOffset = 150 * kPage;
+  const TCopiesOfDatabase none = stale.Split();
   ASSERT_EQ(none.Copies.size(), 1u);
-  EXPECT_EQ(none.Copies[0].Pages.Pages, apart.Database.Pages);
+  EXPECT_EQ(none.Copies[0].Pages.Pages, stale.Database.Pages);
 }
 
 TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
