@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <limits>
-#include <optional>
-#include <unordered_map>
 #include <map>
+#include <optional>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "jet/catalog.h"
@@ -245,14 +246,18 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
       candidate.Pairs.emplace_back(index, own);
   }
   if (candidate.Pairs.empty() || candidate.Pairs.size() * 2 < compared) return std::nullopt;
-  // Every data page of the copy that has a version among the database's: where rows
-  // deleted since are looked for.
+  // Every data page of the copy whose other version lies in one of those pieces: where rows
+  // deleted since are looked for (a stale page's old rows would say nothing of which copy
+  // came later).
   candidate.Pairs.clear();
   for (const auto& [number, index] : candidate.Pages.Pages) {
     if (entries[index].Kind != TPageKind::Data || entries[index].Owner == jet::kLvalOwner)
       continue;
-    if (const std::optional<std::size_t> own = rows.Repeating(index, taken))
-      candidate.Pairs.emplace_back(index, *own);
+    const std::optional<std::size_t> own = rows.Repeating(index, taken);
+    if (!own) continue;
+    const auto piece =
+        pieceBases.find(entries[*own].SourceOffset - (entries[index].SourceOffset - base));
+    if (piece != pieceBases.end() && piece->second >= 2) candidate.Pairs.emplace_back(index, *own);
   }
   return candidate;
 }
