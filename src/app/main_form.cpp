@@ -248,10 +248,16 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     // A path the header cannot hold is refused before the output is created.
     TFragmentFileWriter::CheckSourcePathFits(SourcePath, Shown(SourcePath));
     source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
-    writer.Create(outputPath);
-    created = true;
     const std::int64_t sourceLength = source->Length();
-    writer.WriteHeader(SourcePath, sourceLength);
+    if (restartKeeper_ != nullptr) {
+      restartKeeper_->StartFile(writer, outputPath, SourcePath, *source, sourceLength,
+                                SourceSize);
+      created = true;
+    } else {
+      writer.Create(outputPath);
+      created = true;
+      writer.WriteHeader(SourcePath, sourceLength);
+    }
     openWriter_ = &writer;  // from here until the end of the try, FinishFileNow may finish it
     source->Seek(0, TSeekOrigin::Begin);
     gaugeUnit_ = GaugeUnitFor(SourceSize);
@@ -263,7 +269,8 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     // The run ends at the source's end. A raw Windows device may report no end of its own
     // (0); its size is then the one chosen.
     const bool isFile = SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile;
-    loop = RunChunkLoop(host, *source, isFile || sourceLength > 0 ? sourceLength : -1, writer);
+    loop = RunChunkLoop(host, *source, isFile || sourceLength > 0 ? sourceLength : -1, writer,
+                        restartKeeper_);
     const bool reachedEnd = !loop.Stopped && loop.Loss == TSourceLoss::None;
     if (!loop.Unreadable.Empty()) {
       view_.AppendLogLine(UnreadableLogLine(loop.Unreadable, reachedEnd, language_));
@@ -273,6 +280,8 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     if (earlyFinishFailure_) std::rethrow_exception(earlyFinishFailure_);
   } catch (...) {
     failure = std::current_exception();
+    // A continued file that failed while its earlier part was copied is still this run's.
+    created = created || writer.IsCreated();
   }
   openWriter_ = nullptr;
   // The cleanup runs after a normal end, a stop and a failure alike; both files are

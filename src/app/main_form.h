@@ -18,6 +18,7 @@
 #include "core/byte_ranges.h"
 #include "core/fragment_file_format.h"
 #include "core/fragment_file_writer.h"
+#include "core/scan_restart.h"
 #include "core/source_path.h"
 #include "core/stream.h"
 #include "storage/device_queries.h"
@@ -161,6 +162,9 @@ class TMain {
 
   // Sees every fragment of the next scans; empty for none.
   void SetFragmentObserver(TFragmentObserver observer) { fragmentObserver_ = std::move(observer); }
+  // Keeps the next scans resumable, or continues an interrupted one (the command line's
+  // scan); null for none. The keeper outlives the scans.
+  void SetRestartKeeper(TScanRestartKeeper* keeper) { restartKeeper_ = keeper; }
   // Sees the steps that may begin other kept pages in the next scans; empty for none.
   void SetOtherPageObserver(TOtherPageObserver observer) {
     otherPageObserver_ = std::move(observer);
@@ -206,6 +210,7 @@ class TMain {
   TFragmentObserver fragmentObserver_;
   TReplaceRule replaceRule_ = TReplaceRule::Any;
   TOtherPageObserver otherPageObserver_;
+  TScanRestartKeeper* restartKeeper_ = nullptr;
   bool scanning_ = false;
   bool recovering_ = false;
   TRecoveryRunReport lastRecovery_;

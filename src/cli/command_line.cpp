@@ -99,6 +99,15 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments,
   scanCommand->add_option("--index", line.Scan.Index,
                           "Also write FILE: one tab-separated line per fragment: number, source "
                           "offset, page type (data or LVAL), owner page, row count");
+  scanCommand->add_flag("--resume", line.Scan.Resume,
+                        "Continue the scan into OUTPUT that was stopped or cut off, from what "
+                        "OUTPUT.resume says (a scan keeps it beside OUTPUT while it runs); "
+                        "SOURCE must be the same source");
+  scanCommand
+      ->add_option("--restart-interval", line.Scan.RestartIntervalSeconds,
+                   "Seconds between two restart points written to OUTPUT.resume (default "
+                   "10; 0 at every 256 KiB chunk)")
+      ->check(CLI::Range(0.0, 86400.0));
 
   CLI::App* inspectCommand =
       app.add_subcommand("inspect", "Read a fragment file back and check that it is complete");

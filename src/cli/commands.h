@@ -24,6 +24,8 @@ struct TScanOptions {
   bool Verbose = false;  // list the unreadable ranges
   std::string Index;     // a side index of the fragments; empty for none
   TLanguage Language = TLanguage::English;  // of the window's texts in the log
+  bool Resume = false;   // continue the interrupted scan that OUTPUT.resume describes
+  double RestartIntervalSeconds = 10;  // the least time between two restart points
 };
 
 struct TInspectOptions {
