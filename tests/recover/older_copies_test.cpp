@@ -193,23 +193,38 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   };
   TDatabaseReport newer;
   newer.Tables.resize(3);
-  newer.Tables[0] = {.Name = "Orders", .DefinitionPage = 30, .Typed = true,
-                     .NamedFromCatalog = true,
-                     .ColumnList = {{"Id", "INTEGER"}, {"Customer", "TEXT"}}};
-  newer.Tables[1] = {.Name = "Notes", .DefinitionPage = 40, .Typed = true,
-                     .NamedFromCatalog = true, .ColumnList = {{"Id", "INTEGER"}}};
-  newer.Tables[2] = {.Name = "table-50", .DefinitionPage = 50, .Typed = true,
-                     .ColumnList = {{"Id", "INTEGER"}}};
+  // Tables as a database's report lists them: the name, where the definition lies, whether
+  // the catalog named it, and its columns.
+  const auto table = [](std::string name, std::uint32_t definitionPage, bool fromCatalog,
+                        std::vector<std::pair<std::string, std::string>> columns) {
+    TTableReport report;
+    report.Name = std::move(name);
+    report.DefinitionPage = definitionPage;
+    report.Typed = true;
+    report.NamedFromCatalog = fromCatalog;
+    for (auto& [column, type] : columns) report.ColumnList.push_back({column, type});
+    return report;
+  };
+  newer.Tables[0] = table("Orders", 30, true, {{"Id", "INTEGER"}, {"Customer", "TEXT"}});
+  newer.Tables[1] = table("Notes", 40, true, {{"Id", "INTEGER"}});
+  newer.Tables[2] = table("table-50", 50, false, {{"Id", "INTEGER"}});
+  const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
+                       std::optional<TTableDefinition> parsed) {
+    TTablePlan made;
+    made.Owner = owner;
+    made.Name = std::move(name);
+    made.NamedFromCatalog = fromCatalog;
+    made.Definition = std::move(parsed);
+    return made;
+  };
   std::vector<TTablePlan> plans(5);
-  plans[0] = {.Owner = 30, .Name = "table-30",
-              .Definition = definition({"Id", "Customer"})};  // the same table
-  plans[1] = {.Owner = 40, .Name = "table-40",
-              .Definition = definition({"Id", "Text"})};  // other columns: dropped, made anew
-  plans[2] = {.Owner = 50, .Name = "table-50",
-              .Definition = definition({"Id"})};  // the other copy has no name for it either
-  plans[3] = {.Owner = 30, .Name = "table-30"};    // untyped: its columns are not known
-  plans[4] = {.Owner = 30, .Name = "Kept", .NamedFromCatalog = true,
-              .Definition = definition({"Id", "Customer"})};  // its own catalog names it
+  plans[0] = plan(30, "table-30", false, definition({"Id", "Customer"}));  // the same table
+  // Other columns: dropped and made anew.
+  plans[1] = plan(40, "table-40", false, definition({"Id", "Text"}));
+  // The other copy has no name for it either.
+  plans[2] = plan(50, "table-50", false, definition({"Id"}));
+  plans[3] = plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
+  plans[4] = plan(30, "Kept", true, definition({"Id", "Customer"}));  // its own catalog names it
   NameFromOtherCopy(plans, newer);
   EXPECT_EQ(plans[0].Name, "Orders");
   EXPECT_TRUE(plans[0].NamedFromCatalog);
