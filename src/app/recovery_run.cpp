@@ -11,12 +11,20 @@ namespace quillon {
 using recover::TFragmentPageStore;
 using recover::TPageMapScanEnd;
 
-TRecoveryReading::TRecoveryReading(TMain& main, TRecoverOutputs& outputs)
+TRecoveryReading::TRecoveryReading(TMain& main, TRecoverOutputs& outputs,
+                                   const TPageMapContinuation* from)
     : main_(main),
       outputs_(outputs),
       shownMap_(outputs.ToDisplayText(outputs.PathOf(kRecoverPageMapFileName))) {
-  map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
-  map_->WriteHeader();
+  if (from != nullptr) {
+    const std::unique_ptr<TStream> earlier =
+        outputs.Open(from->EarlierPath, TOpenMode::ReadShared);
+    map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
+    map_->ContinueFrom(*earlier, from->Point, outputs.ToDisplayText(from->EarlierPath));
+  } else {
+    map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
+    map_->WriteHeader();
+  }
   main.SetFragmentObserver([this](std::int64_t, std::int64_t offset,
                                   std::span<const std::uint8_t, kFragmentSize> page) {
     map_->AddFragment(offset, page);
