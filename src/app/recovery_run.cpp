@@ -21,6 +21,14 @@ TRecoveryReading::TRecoveryReading(TMain& main, TRecoverOutputs& outputs,
         outputs.Open(from->EarlierPath, TOpenMode::ReadShared);
     map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
     map_->ContinueFrom(*earlier, from->Point, outputs.ToDisplayText(from->EarlierPath));
+    // Once the copy is on the disk the earlier map has done its part. It goes before the
+    // first new restart point: past its point it holds what the earlier run wrote (a closing
+    // record, or records cut at other points), so it would not agree with the new map there.
+    map_->TakeRestartPoint(from->Point.SourceOffset);
+    if (!outputs.Remove(from->EarlierPath)) {
+      throw EQuillonError("Cannot remove \"" + outputs.ToDisplayText(from->EarlierPath) +
+                          "\", the page map copied into \"" + shownMap_ + "\".");
+    }
   } else {
     map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
     map_->WriteHeader();

@@ -57,16 +57,12 @@ bool BeginsWith(IFileSystem& fileSystem, const std::string& path, std::uint64_t 
   return sum == crc;
 }
 
-// Is leftover a copy of earlier as far as both go, within limit bytes, and no longer than
-// limit? A copy that stopped short agrees with the earlier map byte for byte; any other file
-// under that name is not ours to remove.
+// Does leftover agree with earlier byte for byte as far as both go, within limit bytes? A
+// copy that stopped short does, and so does the map a copy was taken from (up to the point
+// copied); any other file under that name is not ours to remove.
 bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std::string& earlier,
                 std::uint64_t limit) {
-  const TPathFacts facts = fileSystem.Facts(leftover);
-  if (facts.Kind != TPathKind::File || facts.Length < 0 ||
-      static_cast<std::uint64_t>(facts.Length) > limit) {
-    return false;
-  }
+  if (fileSystem.Facts(leftover).Kind != TPathKind::File) return false;
   std::unique_ptr<TStream> a, b;
   try {
     a = fileSystem.Open(leftover, TOpenMode::ReadShared);
