@@ -176,6 +176,8 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
                  {"unreadable_bytes", report.UnreadableBytes},
                  {"end", lost ? "source lost" : end == TPageMapScanEnd::Stopped ? "stopped"
                                                                                : "completed"}};
+  // Where a resumed reading began; what it read before came from the interrupted run.
+  if (keeper.Continues()) result.Json["resumed_at"] = keeper.StartOffset();
   if (report.End == TScanEnd::Stopped) {
     result.StoppedAt = report.BytesScanned;
     result.Status = kExitStopped;
