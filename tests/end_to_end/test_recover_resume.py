@@ -5,8 +5,9 @@ anything) at random moments, each stop resumed, the last resume left to end: the
 equal an uninterrupted run's (each database's SQLite .dump, every CSV, the manifest, the
 fragments inflated), with nothing left beside it. A resume against another source, with a
 damaged page map state or a file that is not the interrupted run's, is refused with a message
-naming the file, and changes nothing; a resume with no interrupted run says so; a run without
---resume still refuses an interrupted one's folder.
+naming the file, and changes nothing; what a killed decoding wrote is removed and decoded
+again; a resume with no interrupted run says so; a run without --resume still refuses an
+interrupted one's folder.
 
 The stops are timed as shares of a measured scan of the same image (the reading is the same
 loop), never as fixed delays. The random moments come from a seed printed with each case
@@ -279,6 +280,20 @@ class RecoverResume(unittest.TestCase):
         final = self.recover("-q", "--resume", self.image, out)
         self.assertEqual(final.returncode, 0, final.stderr)
         self.assert_result_equals_reference(out, "after a cut copy")
+
+    def test_what_an_interrupted_decoding_wrote_is_removed_and_decoded_again(self):
+        # As a run killed while it decodes leaves it: files and a folder its manifest lists.
+        out, _ = self.interrupted("killed-decoding")
+        staging = os.path.join(out, STAGING)
+        with open(os.path.join(staging, "quillon-recover.manifest"), "ab") as f:
+            f.write(b"database-1.sqlite\ndatabase-1/Authors.csv\ndatabase-1.xlsx.part\n")
+        os.mkdir(os.path.join(staging, "database-1"))
+        for name in ("database-1.sqlite", "database-1/Authors.csv", "database-1.xlsx.part"):
+            with open(os.path.join(staging, name), "wb") as f:
+                f.write(b"half written")
+        final = self.recover("-q", "--resume", self.image, out)
+        self.assertEqual(final.returncode, 0, final.stderr)
+        self.assert_result_equals_reference(out, "after a killed decoding")
 
     def test_a_resume_with_nothing_to_resume_says_so(self):
         out = self.fresh("never-run")
