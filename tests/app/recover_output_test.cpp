@@ -187,7 +187,9 @@ TEST_F(RecoverFolderTest, AResumedRunTakesOverTheInterruptedStagingFolderAndKeep
   EXPECT_EQ(without.find("--resume"), std::string::npos) << "no state: nothing to resume";
   files_.Put("/out/.quillon-recover.partial/fragments.frag.resume", Bytes("state"));
   EXPECT_NE(Refusal(files_, "/out", {}).find("with --resume"), std::string::npos);
-  EXPECT_EQ(Refusal(files_, "/out", {.ForceOffered = false}).find("--resume"), std::string::npos)
+  TRecoverFolderRules window;
+  window.ForceOffered = false;
+  EXPECT_EQ(Refusal(files_, "/out", window).find("--resume"), std::string::npos)
       << "the window has no --resume";
 
   TRecoverFolderRules resume;
