@@ -15,6 +15,7 @@
 #include "jet/usage_map.h"
 #include "recover/catalog_accounting.h"
 #include "recover/database_layout.h"
+#include "recover/run_placement.h"
 #include "recover/map_ties.h"
 #include "recover/page_order.h"
 #include "recover/page_versions.h"
@@ -35,7 +36,9 @@ constexpr std::size_t kMaxDefinitionPages = 64;
 constexpr std::uint16_t kSlotDeleted = jet::kRowDeleted;
 constexpr std::uint16_t kSlotPointer = jet::kRowOverflowFlag;
 constexpr int kNumberingRounds = 8;
-constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first part, of any length
+constexpr std::size_t kChainPart = SIZE_MAX;
+// Rows of a page judged when placing it: a few that fit exactly say whose it is.
+constexpr std::size_t kRowsJudgedForPlacement = 8;  // a pointer to a chain's first part, of any length
 
 struct TSlot {
   std::uint16_t Start = 0, End = 0, Flags = 0;
@@ -741,7 +744,9 @@ class TDatabaseRecovery {
     for (const auto& [number, index] : database_.Pages) {
       inDatabase_.insert(index);
       const TPageEntry& entry = entries_[index];
-      if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
+      // A page moved here by evidence (run_placement.h) is an anchor at its number.
+      if (database_.Certain.contains(number)) anchors.push_back({index, number});
+      else if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
       if (entry.Kind != TPageKind::Definition) continue;
       definitionPages.push_back(index);
       definitionByOffset_.emplace(entry.SourceOffset, index);
@@ -1310,7 +1315,35 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     if (parsed.Definition) found.SystemPage = SystemDefinitionPage(*parsed.Definition);
     definitions.push_back(found);
   }
-  const std::vector<TDatabasePages> databases = TellDatabasesApart(entries, definitions);
+  // Pages go to a database by what they say: their rows fit its definitions exactly, and
+  // their long values' pointers find their rows.
+  const auto judge = [&](std::size_t index, const TTableDefinition& definition) {
+    TPageJudgement judgement;
+    pages.Read(index, page);
+    std::size_t tried = 0;
+    for (const TSlot& slot : SlotsOf(page)) {
+      // Live rows only: a deleted row's long value was freed with it.
+      if (slot.End == 0 || !IsLive(slot)) continue;
+      const auto row = std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+      if (tried++ < kRowsJudgedForPlacement && !HasExactShape(row, definition)) {
+        judgement.Fits = false;
+        judgement.Targets.clear();
+        return judgement;
+      }
+      ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
+        judgement.Targets.push_back({head.Where.Page, head.Where.Row, head.Length,
+                                     head.Kind == jet::TLongValueKind::Chain});
+      });
+    }
+    if (tried > 0) judgement.Fits = true;
+    return judgement;
+  };
+  const std::vector<std::int64_t> bases = FindDatabaseBases(entries, definitions);
+  std::vector<TDatabasePages> databases = TellDatabasesApart(entries, bases);
+  MovePlacedPages(databases,
+                  PlaceRuns(pages, entries, bases,
+                            {judge, [&progress] { return progress.StopRequested(); }}),
+                  entries);
   std::int64_t placed = 0;
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
   for (const TDatabasePages& database : databases) {
