@@ -35,6 +35,8 @@ constexpr int kPlacingRounds = 6;
 // Page numbers a piece may start at, tried per piece: a usage map lists at most this many
 // places for the piece's first page of its table (bounds the work on a huge table).
 constexpr std::size_t kMaxStartsTried = 1 << 16;
+// Pages judged at all the places tried for one piece, at most.
+constexpr std::size_t kMaxPlacingWork = 1 << 24;
 // Times a piece that no single place holds is cut at its widest gap and tried again.
 constexpr int kMaxSplits = 4;
 // Pages of each table in a piece whose maps give the places tried.
@@ -60,8 +62,8 @@ enum class TSays : std::uint8_t {
   Nothing,  // no definition of its table there to judge by, or no live row to judge
   For,      // its owner value lands on a definition there that its rows fit exactly
   Against,  // its owner value lands on a page there that is no definition its rows fit
-  Unsure,   // its rows fit the definition there, but its table's usage map does not list
-            // the page's number, or another database's definition fits them as well
+  Unsure,   // its rows fit the definition there, but so do they another database's
+            // definition at that number (a copy, or a database of the same design)
 };
 
 struct TDatabase {
@@ -277,7 +279,9 @@ class TPlacer {
     if (entry.Owner <= kLastSystemPage) return TSays::Nothing;
     if (number) {
       const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
-      if (listed) return listed->contains(*number) ? TSays::For : TSays::Unsure;
+      // Not listed: a stale page of the table's own, or another's. Either way it says
+      // nothing of where the database's own pages end.
+      if (listed) return listed->contains(*number) ? TSays::For : TSays::Nothing;
       // No map to ask: the rows must fit no other database's definition at that number (a
       // copy, or a database of the same design, has the same tables at the same pages).
       for (TDatabase& other : databases_) {
@@ -773,6 +777,9 @@ class TPlacer {
     // The place where the fewest of its pages would be stale ones, where no other place
     // comes near it: every other place has at least kStaleMargin more, and more of its
     // pages are listed there than not.
+    // Each place costs a pass over the piece: a huge piece of a huge table is left alone
+    // rather than tried at every place its map lists.
+    if (starts.size() * (piece.Last - piece.First + 1) > kMaxPlacingWork) return std::nullopt;
     std::optional<std::uint32_t> found;
     std::optional<TBearing> best;
     std::size_t secondUnlisted = SIZE_MAX;
