@@ -979,14 +979,10 @@ class TPlacer {
           const std::uint32_t start = owner - distance + Distance(run[0], run[first]);
           for (const std::size_t d : catalogs.at(owner)) {
             // The database with the definition at its number: the map is read there.
-            // The whole run at the numbers this gives it: none may fall on a page the
-            // database has, and the table's map (which Access keeps beside its definition,
+            // The run at the numbers this gives it, where those are free (it can hold other
+            // files' pieces too): the table's map (which Access keeps beside its definition,
             // so in the run) may list none of the database's pages but its own.
             const TDatabase& database = databases_[d];
-            bool free = true;
-            for (std::size_t i = 0; i < run.size() && free; ++i)
-              free = !database.Pages.contains(owner - distance + Distance(run[0], run[i]));
-            if (!free) continue;
             TDatabase trial = database;
             Forget(trial);
             for (std::size_t i = 0; i < run.size(); ++i)
