@@ -996,6 +996,16 @@ class TPlacer {
                                                entries_[there].Owner != owner);
             }
             if (foreign) continue;
+            // Every definition page in the piece at a number the catalog names (a table's
+            // first page, or one its definition goes on to): definitions of one shape fit
+            // more than one table, and only one numbering names them all.
+            const std::set<std::uint32_t>& named = NamedPagesOf(trial);
+            bool unnamed = false;
+            for (std::size_t i = first; i <= last && !unnamed; ++i) {
+              unnamed = entries_[run[i]].Kind == TPageKind::Definition &&
+                        !named.contains(start + Distance(run[first], run[i]));
+            }
+            if (unnamed) continue;
             const std::optional<TBearing> bearing = BearingOf(trial, run, first, last, start);
             if (bearing && bearing->Listed > bearing->Unlisted)
               candidates.push_back({d, r, first, last, start});
