@@ -126,5 +126,49 @@ TEST(PlaceRuns, APieceAfterAnotherDatabasesHeaderIsReadAsItsOwnDatabases) {
     EXPECT_TRUE(table.Name == "Contacts" || table.Name == "Memos") << table.Name;
 }
 
+TEST(MovePlacedPages, EvidenceOverridesPositionAndWhatItDisplacesKeepsNoNumber) {
+  // Two bases, A at 0 and B at 100 pages; pages at 0 to 9 and 100 to 109 on the grid.
+  std::vector<TPageEntry> entries;
+  for (const std::int64_t page : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100, 101, 102, 103, 104, 105,
+                                  106, 107, 108, 109})
+    entries.push_back({page * static_cast<std::int64_t>(kPageSize), TPageKind::Data, 24});
+  const std::int64_t baseB = 100 * static_cast<std::int64_t>(kPageSize);
+  std::vector<TDatabasePages> databases = TellDatabasesApart(entries, {0, baseB});
+  ASSERT_EQ(databases.size(), 2u);
+  EXPECT_EQ(databases[1].Pages.at(5), 15u);  // page 105 is B's number 5 by position
+  // Evidence: B's pages 104 and 105 are A's pages 20 and 21, and A's page 3 is B's 5.
+  TDatabasePages a, b;
+  a.Base = 0;
+  a.Pages = {{20, 14}, {21, 15}, {0, 0}};  // page 0 where position put it already
+  b.Base = baseB;
+  b.Pages = {{5, 3}};
+  MovePlacedPages(databases, {a, b}, entries);
+  EXPECT_EQ(databases[0].Pages.at(20), 14u);
+  EXPECT_EQ(databases[0].Pages.at(21), 15u);
+  EXPECT_EQ(databases[0].Certain, (std::set<std::uint32_t>{20, 21}));
+  EXPECT_FALSE(databases[0].Pages.contains(3));  // moved to B
+  EXPECT_EQ(databases[1].Pages.at(5), 3u);
+  EXPECT_EQ(databases[1].Certain, (std::set<std::uint32_t>{5}));
+  // B's page 105 moved away; 104 too; page 3 displaced nothing at B's 5 (105 had gone).
+  EXPECT_FALSE(databases[1].Pages.contains(4));
+  std::size_t pagesInB = 0, unnumberedInB = 0;
+  for (const auto& [number, index] : databases[1].Pages) {
+    ++pagesInB;
+    unnumberedInB += number >= kUnnumberedPage ? 1 : 0;
+  }
+  EXPECT_EQ(pagesInB, 9u);
+  EXPECT_EQ(unnumberedInB, 0u);
+  // A page that lay at a number evidence gives another stays, unnumbered.
+  TDatabasePages again;
+  again.Base = baseB;
+  again.Pages = {{6, 2}};  // A's page 2 is B's 6, where page 106 lies by position
+  MovePlacedPages(databases, {again}, entries);
+  EXPECT_EQ(databases[1].Pages.at(6), 2u);
+  bool displacedKept = false;
+  for (const auto& [number, index] : databases[1].Pages)
+    displacedKept |= index == 16 && number >= kUnnumberedPage;
+  EXPECT_TRUE(displacedKept);
+}
+
 }  // namespace
 }  // namespace quillon::recover
