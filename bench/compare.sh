@@ -15,6 +15,12 @@
 # page of a hole it hands out. The plain read and the scan are the best of REPEAT runs (one on
 # the sparse image); PhotoRec runs once.
 #
+# On the dense image the scan is also set against its yardstick, in the same run: zlib level 1
+# on one core over the scan's own fragments (quillon-bench --zlib, best of REPEAT), times the
+# cores the writer's workers use; with the scan's processor time (all threads) against the
+# deflating's own, which on a shared machine say what the scan costs where its MB/s say
+# what share of the cores it got.
+#
 # PhotoRec carves each database from its first page to the next database's first page (or
 # the end of the image); that is why the sparse image's copies lie close together at its
 # end: spread over 64 GiB, PhotoRec would write 64 GB of carved files.
@@ -58,6 +64,7 @@ mkdir -p "$dir"
 trap 'rm -rf "$dir"' EXIT
 
 now() { date +%s.%N; }
+TIMEFORMAT='%3U %3S'  # what `time` prints: user and system seconds
 rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.0f", b / s / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
@@ -93,16 +100,37 @@ for i in "${!images[@]}"; do
   scan_rate=0
   runs=$repeat
   [ "${images[$i]}" = sparse ] && runs=1  # it is far larger than the page cache: one run
+  cpu=""
   for ((r = 0; r < runs; r++)); do
     read_rate=$(best "$read_rate" "$("$bench" --read "$image" | cut -d' ' -f1)")
     start=$(now)
-    summary=$("$cli" scan --force "$image" "$dir/out.frag" | tail -n 1)
+    { time "$cli" scan --force "$image" "$dir/out.frag" >"$dir/scan.out"; } 2>"$dir/scan.time"
     scan_rate=$(best "$scan_rate" "$(rate "$bytes" "$(awk -v a="$start" -v b="$(now)" \
       'BEGIN { print b - a }')")")
+    one_cpu=$(tail -n 1 "$dir/scan.time" | awk '{ printf "%.2f", $1 + $2 }')
+    cpu=$(awk -v a="$one_cpu" -v b="$cpu" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }')
   done
+  summary=$(tail -n 1 "$dir/scan.out")
   fragments=${summary%% fragments*}
   notes+=("${images[$i]}: Quillon wrote $fragments fragments ($(stat -c %s "$dir/out.frag") bytes)")
-  rm -f "$dir/out.frag"
+  if [ "${images[$i]}" = dense ]; then
+    zlib_rate=0 zlib_cpu_rate=0
+    for ((r = 0; r < repeat; r++)); do
+      read -r one_rate _ one_cpu_rate < <("$bench" --zlib "$dir/out.frag" "$bytes")
+      zlib_rate=$(best "$zlib_rate" "$one_rate")
+      zlib_cpu_rate=$(best "$zlib_cpu_rate" "$one_cpu_rate")
+    done
+    cores=$(nproc)
+    yardstick="dense: Quillon $scan_rate MB/s = $(ratio "$scan_rate" "$((cores * zlib_rate))") ×"
+    yardstick+=" ($cores cores × one-core zlib level 1 on its fragments, $zlib_rate MB/s of source);"
+    yardstick+=" per core $((scan_rate / cores)) MB/s; the scan's processor time $cpu s (all"
+    cpu_share=$(ratio "$(rate "$bytes" "$cpu")" "$zlib_cpu_rate")
+    yardstick+=" threads), $(rate "$bytes" "$cpu") MB of source per processor second against"
+    yardstick+=" one-core zlib's $zlib_cpu_rate ($cpu_share): on idle cores at most $cpu_share ×"
+    yardstick+=" ($cores × one-core zlib)"
+    notes+=("$yardstick")
+  fi
+  rm -f "$dir/out.frag" "$dir/scan.out" "$dir/scan.time"
 
   photorec_cells="| - | -"
   if [ "$photorec" = 1 ]; then

@@ -29,6 +29,7 @@
 #include "core/little_endian.h"
 #include "jet/long_value.h"
 #include "jet/row_layout.h"
+#include "jet/row_slots.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
 #include "recover/report_html.h"
@@ -65,7 +66,7 @@ std::vector<std::vector<std::size_t>> FindPointers(const std::vector<std::uint8_
   for (std::size_t n = 0; n < pages; ++n) {
     const std::uint8_t* page = database.data() + n * kPageSize;
     const std::span<const std::uint8_t> bytes(page, kPageSize);
-    if (page[0] != 1 || page[1] != 1 || LoadU32(bytes, 4) == kLongValueOwner) continue;
+    if (page[0] != 1 || page[1] != 1 || LoadU32(bytes, 4) == quillon::jet::kLvalOwner) continue;
     const std::size_t rows = LoadU16(bytes, 12);
     for (std::size_t slot = 0; slot < rows && 14 + 2 * slot < kPageSize; ++slot) {
       const auto [start, end] = RowSpan(page, slot);

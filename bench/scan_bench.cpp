@@ -15,6 +15,11 @@
 //                                       (bench/compare.sh uses it next to other programs)
 //        quillon-bench --scan FILE OUT [WORKERS]
 //                                       one scan of FILE into OUT: "<MB/s> <fragments>"
+//        quillon-bench --zlib FRAGMENTS SOURCE_BYTES
+//                                       zlib level 1 on one core over the fragments of a
+//                                       fragment file made from SOURCE_BYTES of source:
+//                                       "<MB/s of source> <bytes of fragments>
+//                                       <MB of source per processor second>"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -125,10 +130,19 @@ double DeflateOnly(const std::vector<std::uint8_t>& pattern, std::int64_t size) 
   return static_cast<double>(size) / seconds / 1e6;
 }
 
+// The processor time of the calling thread.
+double ThreadCpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 // zlib level 1 on one core over the fragments of a fragment file, as the single-threaded
 // writer compresses them: the body is inflated piece by piece (not timed) and each piece
-// deflated (timed). Returns the seconds spent deflating; fragmentBytes gets their amount.
-double DeflateFragmentsSeconds(const std::string& fragmentFile, std::int64_t& fragmentBytes) {
+// deflated (timed). Returns the seconds spent deflating; fragmentBytes gets their amount,
+// cpuSeconds (where given) the processor time the deflating took.
+double DeflateFragmentsSeconds(const std::string& fragmentFile, std::int64_t& fragmentBytes,
+                               double* cpuSeconds = nullptr) {
   std::ifstream in(fragmentFile, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(kHeaderSize));
   z_stream inflater{};
@@ -140,6 +154,7 @@ double DeflateFragmentsSeconds(const std::string& fragmentFile, std::int64_t& fr
   std::vector<std::uint8_t> piece(8 << 20);
   std::vector<std::uint8_t> out(65536);
   TClock::duration spent{};
+  double cpu = 0;
   fragmentBytes = 0;
   int rc = Z_OK;
   while (rc != Z_STREAM_END) {
@@ -159,6 +174,7 @@ double DeflateFragmentsSeconds(const std::string& fragmentFile, std::int64_t& fr
     if (n == 0) break;
     fragmentBytes += static_cast<std::int64_t>(n);
     const auto start = TClock::now();
+    const double cpuStart = ThreadCpuSeconds();
     deflater.next_in = piece.data();
     deflater.avail_in = static_cast<uInt>(n);
     while (deflater.avail_in > 0) {
@@ -167,9 +183,11 @@ double DeflateFragmentsSeconds(const std::string& fragmentFile, std::int64_t& fr
       deflate(&deflater, Z_NO_FLUSH);
     }
     spent += TClock::now() - start;
+    cpu += ThreadCpuSeconds() - cpuStart;
   }
   inflateEnd(&inflater);
   deflateEnd(&deflater);
+  if (cpuSeconds != nullptr) *cpuSeconds = cpu;
   return std::chrono::duration<double>(spent).count();
 }
 
@@ -180,6 +198,19 @@ int main(int argc, char** argv) {
     std::int64_t bytes = 0;
     const double rate = PlainRead(argv[2], &bytes);
     std::printf("%.0f %lld\n", rate, static_cast<long long>(bytes));
+    return 0;
+  }
+  if (argc == 4 && std::string(argv[1]) == "--zlib") {
+    std::int64_t fragmentBytes = 0;
+    double cpuSeconds = 0;
+    const double seconds = DeflateFragmentsSeconds(argv[2], fragmentBytes, &cpuSeconds);
+    if (fragmentBytes == 0) {
+      std::fprintf(stderr, "No fragments in \"%s\"\n", argv[2]);
+      return 1;
+    }
+    const auto sourceBytes = static_cast<double>(std::stoll(argv[3]));
+    std::printf("%.0f %lld %.0f\n", sourceBytes / seconds / 1e6,
+                static_cast<long long>(fragmentBytes), sourceBytes / cpuSeconds / 1e6);
     return 0;
   }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());

@@ -132,6 +132,33 @@ def page_test_seeds():
     return seeds
 
 
+def scan_state(ranges=((512, 512), (1048576, 4096)), reached=2359296, version=1):
+    """A scan state file as a stopped scan writes it (see src/core/scan_state.cpp)."""
+    text = ("# The state of an unfinished scan: \"quillon-cli scan --resume\" continues it. "
+            "Do not edit.\n")
+    text += "quillon-scan-state %d\n" % version
+    text += "source-path %s\n" % b"/images/card.img".hex()
+    text += "source-size %d\n" % (64 * 1024 * 1024)
+    text += "source-identity %s\n" % b"crc32-4k:82e73a55:--------:8b904d62".hex()
+    text += "reached %d\nfragments 510\nfile-bytes 377272\n" % reached
+    text += "file-crc32 a768a173\nbody-adler32 b98b1ecf\n"
+    for offset, length in ranges:
+        text += "unreadable %d %d\n" % (offset, length)
+    text += "end %08x\n" % zlib.crc32(text.encode())
+    return text.encode()
+
+
+def scan_state_seeds():
+    whole = scan_state()
+    return {
+        "stopped.resume": whole,
+        "no-unreadable.resume": scan_state(ranges=()),
+        "version-2.resume": scan_state(version=2),
+        "cut-short.resume": whole[:len(whole) // 2],
+        "ranges-out-of-order.resume": scan_state(ranges=((4096, 512), (512, 512))),
+    }
+
+
 def write(target, seeds):
     folder = os.path.join(SEEDS, target)
     os.makedirs(folder, exist_ok=True)
@@ -144,6 +171,7 @@ def write(target, seeds):
 def main():
     write("fragment_file_reader_fuzz", reader_seeds())
     write("page_test_fuzz", page_test_seeds())
+    write("scan_state_fuzz", scan_state_seeds())
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@ packages=(
   libxlsxwriter-dev              # the recovered databases' workbooks (.xlsx)
   qt6-base-dev                   # the window (Qt 6 Widgets)
   fonts-wqy-microhei             # a Chinese font for the window where SimSun is not installed
+  qt6-translations-l10n          # Qt's own Chinese texts: the Chinese window's file dialogs
 )
 
 install_packages "${packages[@]}"

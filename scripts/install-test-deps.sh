@@ -14,6 +14,7 @@ packages=(
   python3-openpyxl               # reads the recovered workbooks back (test_workbook.py)
   xvfb xauth                     # an X server for the window's tests and its pictures
   tcl                            # tclsh: scripts/fetch-sqlite.sh makes SQLite's amalgamation
+  dpkg-dev                       # dpkg-source: scripts/fetch-xlsxwriter.sh unpacks libxlsxwriter's sources
   # Windows: the cross compilers (64-bit and 32-bit, POSIX threads), zlib for both, and Wine
   # to run what they build; fonts-wine: Wine's own fonts (Marlett draws the caption buttons
   # and menu arrows). 32-bit Wine (wine32:i386) runs the 32-bit tests where it installs.

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Makes the Windows downloads from one command: cross-builds quillon.exe and quillon-cli.exe
 # for 64-bit and 32-bit Windows, checks that they import only system DLLs, and writes
-#   Quillon-VERSION-win64.zip, Quillon-VERSION-win32.zip     the two programs and README.txt
+#   Quillon-VERSION-win64.zip, Quillon-VERSION-win32.zip     the two programs, README.txt
+#                                                            and LICENSES.txt
 #   Quillon-VERSION-win64-setup.exe, ...-win32-setup.exe     installers (makensis)
 #   SHA256SUMS
 # into OUT_DIR. VERSION is the project's, from the top CMakeLists.txt. README.txt is
 # packaging/windows/README.txt in Chinese and English, with CRLF line ends and a UTF-8
-# byte-order mark so that Notepad shows the Chinese. The files in a zip carry the time of
+# byte-order mark so that Notepad shows the Chinese; LICENSES.txt, the notices of the
+# libraries compiled in (scripts/windows-notices.sh), likewise. The files in a zip carry the time of
 # the last commit, so the same sources give the same zips.
 #
 # Usage: scripts/make-windows-downloads.sh [OUT_DIR]   (default: dist)
@@ -36,6 +38,7 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 scripts/fetch-sqlite.sh  # SQLite compiled into the programs, from Debian's sources
+scripts/fetch-xlsxwriter.sh  # libxlsxwriter too (the workbooks), from Debian's sources
 for arch in x86_64 i686; do
   build=$([ $arch = x86_64 ] && echo "$build64" || echo "$build32")
   echo "== Building the $arch programs in $build =="
@@ -82,6 +85,9 @@ for arch in win64 win32; do
     echo "make-windows-downloads.sh: README.txt keeps a placeholder: $(grep -o '@[A-Z_]*@' "$stage/README.txt" | head -1)" >&2
     exit 1
   fi
+  { printf '\xef\xbb\xbf'
+    scripts/windows-notices.sh "$version" | sed -e 's/\r$//' -e 's/$/\r/'
+  } > "$stage/LICENSES.txt"
   # The first hour's way to the tables: the fifth button and the report it opens.
   for needed in 恢复数据 report.html; do
     if ! grep -q "$needed" "$stage/README.txt" || ! grep -q "$needed" packaging/windows/quillon.nsi; then

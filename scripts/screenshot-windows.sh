@@ -5,7 +5,8 @@
 # a recovery from the window into docs/images/window-recover-windows.png. The scan is started from the toolbar like a
 # user does; the menu and the dialogs are answered with a disk image made here: the sample
 # database between random bytes, as it would lie on a used disk. Wine runs with the
-# Western code page, where the Chinese texts must still show.
+# Simplified Chinese code page (936) and user interface language, as a Chinese system does:
+# the window shows its Chinese texts, as on the people's machines.
 #
 # Usage: scripts/screenshot-windows.sh [BUILD_DIR]     (default: build-win)
 set -eu
@@ -18,6 +19,9 @@ rm -rf "$work"
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
+# SQLite and libxlsxwriter are compiled in from Debian's sources (kept once fetched).
+"$repo/scripts/fetch-sqlite.sh" >/dev/null
+"$repo/scripts/fetch-xlsxwriter.sh" >/dev/null
 cmake -S "$repo" -B "$build" -G Ninja --toolchain "$repo/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$build" --target quillon-window-screenshot
 
@@ -29,7 +33,7 @@ head -c 1048576 /dev/urandom >>"$image"
 export WINEPREFIX="${WINEPREFIX:-$build/wine-prefix}" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 [ -d "$WINEPREFIX" ] || "$repo/scripts/wine-prefix.sh"
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 
 mkdir -p "$repo/docs"
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '

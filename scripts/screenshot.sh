@@ -1,8 +1,10 @@
 #!/bin/sh
 # Draws the window after a finished scan of the sample database into
-# docs/screenshot-scan.png, and after a recovery from the window into
-# docs/images/window-recover.png. The scan is started from the toolbar like a user does; the
-# menu and the dialogs are answered with a disk image made here: the sample database
+# docs/screenshot-scan.png, with its source menu open into docs/screenshot-menu.png, and
+# after a recovery from the window into docs/images/window-recover.png; then the same in
+# English into docs/screenshot-scan-en.png, docs/screenshot-menu-en.png and
+# docs/images/window-recover-en.png. The scan is started from the toolbar like a user does;
+# the menu and the dialogs are answered with a disk image made here: the sample database
 # between random bytes, as it would lie on a used disk.
 #
 # Usage: scripts/screenshot.sh [BUILD_DIR]     (default: build-screenshot)
@@ -27,13 +29,18 @@ head -c 1048576 /dev/urandom >>"$image"
 
 mkdir -p "$repo/docs/images"
 tool="$build/tests/gui_qt/quillon-window-screenshot"
-if [ "${QUILLON_SCREENSHOT_XVFB:-0}" = 1 ]; then
-  xvfb-run -a -s "-screen 0 1024x768x24" "$tool" "$image" "$work/card.frag" \
-    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png" \
-    "$work/recovered" "$repo/docs/images/window-recover.png"
-else
-  QT_QPA_PLATFORM=offscreen "$tool" "$image" "$work/card.frag" \
-    "$repo/docs/screenshot-scan.png" "$repo/docs/screenshot-menu.png" \
-    "$work/recovered" "$repo/docs/images/window-recover.png"
-fi
-echo "wrote $repo/docs/screenshot-scan.png, $repo/docs/screenshot-menu.png and $repo/docs/images/window-recover.png"
+# draw LANG SUFFIX: the three pictures in that language, their names ending in SUFFIX.
+draw() {
+  rm -rf "$work/card.frag" "$work/recovered"
+  set -- --lang "$1" "$image" "$work/card.frag" "$repo/docs/screenshot-scan$2.png" \
+    "$repo/docs/screenshot-menu$2.png" "$work/recovered" "$repo/docs/images/window-recover$2.png"
+  if [ "${QUILLON_SCREENSHOT_XVFB:-0}" = 1 ]; then
+    xvfb-run -a -s "-screen 0 1024x768x24" "$tool" "$@"
+  else
+    QT_QPA_PLATFORM=offscreen "$tool" "$@"
+  fi
+}
+draw zh ""
+draw en -en
+echo "wrote $repo/docs/screenshot-scan.png, $repo/docs/screenshot-menu.png," \
+  "$repo/docs/images/window-recover.png and their English forms (-en.png)"

@@ -22,6 +22,7 @@ if command -v ccache >/dev/null; then
 fi
 
 scripts/fetch-sqlite.sh  # SQLite compiled into the programs, from Debian's sources
+scripts/fetch-xlsxwriter.sh  # libxlsxwriter too (the workbooks), from Debian's sources
 cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64.cmake -DQUILLON_WINDOWS_ARCH=x86_64 \
   -DQUILLON_WERROR=ON "${launcher[@]}"
 cmake --build "$build" -j "$(nproc)"

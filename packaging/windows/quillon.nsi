@@ -3,7 +3,8 @@
 ;   -DVERSION=2.0.0        the project's version (CMakeLists.txt)
 ;   -DARCH=win64|win32     win64: a 64-bit installer putting the 64-bit programs in
 ;                          $PROGRAMFILES64; win32: a 32-bit one for $PROGRAMFILES
-;   -DSTAGE=DIR            the folder holding quillon.exe, quillon-cli.exe and README.txt
+;   -DSTAGE=DIR            the folder holding quillon.exe, quillon-cli.exe, README.txt and
+;                          LICENSES.txt
 ;   -DICON=FILE            the programs' icon
 ;   -DOUT_FILE=FILE        the installer to write
 ;
@@ -69,9 +70,11 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Quillon"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
-; The first language is the one used where the system's is neither.
-!insertmacro MUI_LANGUAGE "SimpChinese"
+; The installer speaks the language of the system's display language, as the programs do:
+; Chinese on a Chinese system (.onInit), English on any other. The first language is the
+; one used where the system's is neither.
 !insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "SimpChinese"
 
 LangString NeedAdmin ${LANG_SIMPCHINESE} "安装 Quillon 需要管理员权限。请右键单击安装程序，选择“以管理员身份运行”。"
 LangString NeedAdmin ${LANG_ENGLISH} "Installing Quillon needs administrator rights. Right-click the installer and choose $\"Run as administrator$\"."
@@ -86,7 +89,7 @@ LangString ShortcutReadMe ${LANG_ENGLISH} "How to use Quillon"
 LangString FilesKept ${LANG_SIMPCHINESE} "文件夹 $INSTDIR 中还有其他文件，已保留。"
 LangString FilesKept ${LANG_ENGLISH} "The folder $INSTDIR holds other files; it was kept."
 LangString FinishText ${LANG_SIMPCHINESE} "Quillon 已安装。$\r$\n$\r$\n选择磁盘、保存文件、开始扫描，然后点“恢复数据”并选择一个新的空文件夹：Quillon 把找到的数据表写入其中，并在浏览器中打开恢复报告 report.html。请把结果保存到另一块硬盘或 U 盘上。"
-LangString FinishText ${LANG_ENGLISH} "Quillon is installed.$\r$\n$\r$\nChoose disk (选择磁盘), save file (保存文件), start scan (开始扫描); then 恢复数据 (recover data) with a new, empty folder: Quillon writes the tables it finds there and opens the recovery report, report.html, in your browser. Save the results on another disk or a USB stick."
+LangString FinishText ${LANG_ENGLISH} "Quillon is installed.$\r$\n$\r$\nDisk, Save, Start; then Recover (恢复数据 on a Chinese system) with a new, empty folder: Quillon writes the tables it finds there and opens the recovery report, report.html, in your browser. Save the results on another disk or a USB stick."
 
 ; Sets the "run as administrator" flag (SLDF_RUNAS_USER, 0x2000 of the link flags at offset
 ; 0x14) of the shell link FILE: Windows then asks for the rights each time it is started.
@@ -103,7 +106,18 @@ LangString FinishText ${LANG_ENGLISH} "Quillon is installed.$\r$\n$\r$\nChoose d
   ${EndIf}
 !macroend
 
+; Chinese for every Chinese display language, traditional ones too (their primary language
+; is Chinese as well), as the programs choose; NSIS itself would match only the simplified.
+!macro ChooseLanguage
+  System::Call 'kernel32::GetUserDefaultUILanguage() i .r0'
+  IntOp $0 $0 & 0x3FF  ; PRIMARYLANGID
+  ${If} $0 = 0x04      ; LANG_CHINESE
+    StrCpy $LANGUAGE ${LANG_SIMPCHINESE}
+  ${EndIf}
+!macroend
+
 Function .onInit
+  !insertmacro ChooseLanguage
   UserInfo::GetAccountType
   Pop $0
   ${If} $0 != "admin"
@@ -122,6 +136,7 @@ Section "Quillon"
   File "${STAGE}\quillon.exe"
   File "${STAGE}\quillon-cli.exe"
   File "${STAGE}\README.txt"
+  File "${STAGE}\LICENSES.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${START_FOLDER}"
@@ -158,6 +173,7 @@ Section "Quillon"
 SectionEnd
 
 Function un.onInit
+  !insertmacro ChooseLanguage
   UserInfo::GetAccountType
   Pop $0
   ${If} $0 != "admin"
@@ -180,6 +196,7 @@ Section "Uninstall"
   Delete "$INSTDIR\quillon.exe"
   Delete "$INSTDIR\quillon-cli.exe"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSES.txt"
   Delete "$INSTDIR\uninstall.exe"
   ClearErrors
   RMDir "$INSTDIR"

@@ -5,11 +5,16 @@
 #ifndef QUILLON_VERSION
 #error "QUILLON_VERSION and QUILLON_VERSION_SHORT come from the build (quillon_app's definitions)"
 #endif
+
+#include "app/language.h"
 #ifndef QUILLON_WEB_ADDRESS
 #define QUILLON_WEB_ADDRESS "https://quillon.example.com"
 #endif
 #ifndef QUILLON_SERVICE_LABEL
 #define QUILLON_SERVICE_LABEL "在线客服:"
+#endif
+#ifndef QUILLON_SERVICE_LABEL_EN
+#define QUILLON_SERVICE_LABEL_EN "Online customer service:"
 #endif
 #ifndef QUILLON_SERVICE_NUMBER
 #define QUILLON_SERVICE_NUMBER "000000"
@@ -27,7 +32,7 @@ inline constexpr const char* kProductVersion = "Quillon " QUILLON_VERSION_SHORT;
 inline constexpr const char* kProductName = "Quillon";
 inline constexpr const char* kWebAddress = QUILLON_WEB_ADDRESS;
 // The customer-service label names the instant-messaging service; the number follows it.
-inline constexpr const char* kServiceLabel = QUILLON_SERVICE_LABEL;
+inline constexpr TText kServiceLabel{QUILLON_SERVICE_LABEL, QUILLON_SERVICE_LABEL_EN};
 inline constexpr const char* kServiceNumber = QUILLON_SERVICE_NUMBER;
 inline constexpr const char* kSupportTelephone = QUILLON_SUPPORT_TELEPHONE;
 

@@ -32,7 +32,7 @@ class TMain::TScanHost : public IScanHost {
   bool StopRequested() override { return main_.StopRequested; }
   std::int64_t SourceSize() override { return main_.SourceSize; }
   void ShowFragmentCount(std::int64_t count) override {
-    main_.view_.SetStatusText(texts::kFragmentsPrefix + std::to_string(count));
+    main_.view_.SetStatusText(main_.Say(texts::kFragments, {{"N", std::to_string(count)}}));
   }
   void FragmentAdded(std::int64_t number, std::int64_t offset,
                      std::span<const std::uint8_t, kFragmentSize> fragment) override {
@@ -48,8 +48,13 @@ class TMain::TScanHost : public IScanHost {
   TMain& main_;
 };
 
-TMain::TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices)
-    : Source([this] { SourceChange(); }), view_(view), fileSystem_(fileSystem), devices_(devices) {
+TMain::TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices,
+             TLanguage language)
+    : Source([this] { SourceChange(); }),
+      view_(view),
+      fileSystem_(fileSystem),
+      devices_(devices),
+      language_(language) {
   FormCreate();
 }
 
@@ -89,7 +94,7 @@ std::string TMain::SystemPath(const std::string& chosenPath) const {
 
 void TMain::SourceChange() {
   SourcePath = Source.Text();
-  view_.AppendLogLine(texts::kSourceChosenPrefix + Shown(Source.Text()));
+  view_.AppendLogLine(Say(texts::kSourceChosen, {{"PATH", Shown(Source.Text())}}));
   if (SourcePath.empty()) return;
   const TPathConstants constants = PathConstants();
   SourcePath = ToSourcePath(SourcePath, constants);
@@ -144,10 +149,10 @@ std::int64_t TMain::DeviceSize(IDevice& device, TSourceKind kind) {
 }
 
 void TMain::button2Click() {
-  view_.AppendLogLine(texts::kRuleLine);
-  view_.AppendLogLine(texts::kScanStarted);
+  view_.AppendLogLine(Say(texts::kRuleLine));
+  view_.AppendLogLine(Say(texts::kScanStarted));
   if (Source.Text().empty() || Destination.Text().empty()) {
-    view_.ShowMessage(texts::kMissingInput);
+    view_.ShowMessage(Say(texts::kMissingInput));
     lastScan_ = TScanReport{};
     lastScan_.End = TScanEnd::MissingInput;
   } else {
@@ -159,7 +164,7 @@ void TMain::button2Click() {
     }
     RunScan(plan.Path);
   }
-  view_.AppendLogLine(texts::kScanClosing);
+  view_.AppendLogLine(Say(texts::kScanClosing));
 }
 
 TOutputPlan TMain::PlanOutput() {
@@ -175,18 +180,18 @@ TOutputPlan TMain::PlanOutput() {
 }
 
 bool TMain::OutputPlacementAccepted(const std::string& outputPath) {
-  return view_.AskYesNo(texts::kOutputOnSourceDevicePrefix + Shown(outputPath) +
-                        texts::kOutputOnSourceDeviceMiddle + Shown(Source.Text()) +
-                        texts::kOutputOnSourceDeviceEnd);
+  return view_.AskYesNo(Say(texts::kOutputOnSourceDevice,
+                            {{"PATH", Shown(outputPath)}, {"DISK", Shown(Source.Text())}}));
 }
 
 namespace {
 
 // "Everything else was scanned" only when the scan reached the end of the source.
-std::string UnreadableLogLine(const TByteRanges& unreadable, bool reachedEnd) {
-  return texts::kUnreadablePrefix + std::to_string(unreadable.Bytes()) + texts::kUnreadableBytes +
-         std::to_string(unreadable.Count()) +
-         (reachedEnd ? texts::kUnreadableRanges : texts::kUnreadableRangesBeforeEnd);
+std::string UnreadableLogLine(const TByteRanges& unreadable, bool reachedEnd,
+                              TLanguage language) {
+  return Fill(reachedEnd ? texts::kUnreadable : texts::kUnreadableBeforeEnd, language,
+              {{"N", std::to_string(unreadable.Bytes())},
+               {"M", std::to_string(unreadable.Count())}});
 }
 
 // The whole percentage of size that position is, never 100 before the end.
@@ -196,10 +201,11 @@ std::int64_t PercentOf(std::int64_t position, std::int64_t size) {
   return position < size ? std::min<std::int64_t>(percent, 99) : 100;
 }
 
-std::string StoppedLogLine(std::int64_t position, std::int64_t size) {
-  return texts::kStoppedPrefix + std::to_string(position) + texts::kStoppedOf +
-         std::to_string(size) + texts::kStoppedBytes + std::to_string(PercentOf(position, size)) +
-         texts::kStoppedEnd;
+std::string StoppedLogLine(std::int64_t position, std::int64_t size, TLanguage language) {
+  return Fill(texts::kStopped, language,
+              {{"X", std::to_string(position)},
+               {"Y", std::to_string(size)},
+               {"Z", std::to_string(PercentOf(position, size))}});
 }
 
 std::string SourceLossText(const TChunkLoopResult& loop, const std::string& shownSource) {
@@ -242,10 +248,16 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     // A path the header cannot hold is refused before the output is created.
     TFragmentFileWriter::CheckSourcePathFits(SourcePath, Shown(SourcePath));
     source = fileSystem_.Open(SourcePath, TOpenMode::ReadShared);
-    writer.Create(outputPath);
-    created = true;
     const std::int64_t sourceLength = source->Length();
-    writer.WriteHeader(SourcePath, sourceLength);
+    if (restartKeeper_ != nullptr) {
+      restartKeeper_->StartFile(writer, outputPath, SourcePath, *source, sourceLength,
+                                SourceSize);
+      created = true;
+    } else {
+      writer.Create(outputPath);
+      created = true;
+      writer.WriteHeader(SourcePath, sourceLength);
+    }
     openWriter_ = &writer;  // from here until the end of the try, FinishFileNow may finish it
     source->Seek(0, TSeekOrigin::Begin);
     gaugeUnit_ = GaugeUnitFor(SourceSize);
@@ -257,16 +269,19 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     // The run ends at the source's end. A raw Windows device may report no end of its own
     // (0); its size is then the one chosen.
     const bool isFile = SourceKindOf(SourcePath, PathConstants()) == TSourceKind::ImageFile;
-    loop = RunChunkLoop(host, *source, isFile || sourceLength > 0 ? sourceLength : -1, writer);
+    loop = RunChunkLoop(host, *source, isFile || sourceLength > 0 ? sourceLength : -1, writer,
+                        restartKeeper_);
     const bool reachedEnd = !loop.Stopped && loop.Loss == TSourceLoss::None;
     if (!loop.Unreadable.Empty()) {
-      view_.AppendLogLine(UnreadableLogLine(loop.Unreadable, reachedEnd));
+      view_.AppendLogLine(UnreadableLogLine(loop.Unreadable, reachedEnd, language_));
     }
-    if (loop.Stopped) view_.AppendLogLine(StoppedLogLine(loop.EndPosition, SourceSize));
+    if (loop.Stopped) view_.AppendLogLine(StoppedLogLine(loop.EndPosition, SourceSize, language_));
     if (!finishedEarly_) writer.Finish();
     if (earlyFinishFailure_) std::rethrow_exception(earlyFinishFailure_);
   } catch (...) {
     failure = std::current_exception();
+    // A continued file that failed while its earlier part was copied is still this run's.
+    created = created || writer.IsCreated();
   }
   openWriter_ = nullptr;
   // The cleanup runs after a normal end, a stop and a failure alike; both files are
@@ -299,7 +314,7 @@ void TMain::RunScan(const std::string& outputPath, bool showMessages,
     lastScan_.PartialPath = partialPath;
     // The window's recovery discards an unfinished file with the rest of a failed run.
     if (outputFileSystem == nullptr) {
-      view_.AppendLogLine(texts::kPartialKeptPrefix + Shown(partialPath));
+      view_.AppendLogLine(Say(texts::kPartialKept, {{"PATH", Shown(partialPath)}}));
     }
   }
   lastScan_.Fragments = loop.Fragments;
@@ -341,9 +356,9 @@ void TMain::FinishFileNow() {
 void TMain::ShowDoneMessage() {
   // After a close request nobody waits for the box: the program ends once the file is done.
   if (closeRequested_) {
-    view_.ShowSelfClosingMessage(texts::kDone);
+    view_.ShowSelfClosingMessage(Say(texts::kDone));
   } else {
-    view_.ShowMessage(texts::kDone);
+    view_.ShowMessage(Say(texts::kDone));
   }
 }
 
@@ -359,7 +374,7 @@ void TMain::RecBtnClick() {
 void TMain::RecBtnDropDown() {
   view_.ProcessPendingMessages();
   view_.ClearSourceMenu();
-  view_.AddSourceMenuEntry(source_menu::kOpenImageName, texts::kOpenImageCaption,
+  view_.AddSourceMenuEntry(source_menu::kOpenImageName, Say(texts::kOpenImageCaption),
                            source_menu::kOpenImageImageIndex);
   const TNTVolumeList volumes(devices_, PathConstants());
   if (volumes.Count() > 0) view_.AddSourceMenuSeparator();
@@ -405,7 +420,7 @@ void TMain::SaveBtnClick() {
       refusal = std::current_exception();
     }
   }
-  view_.AppendLogLine(texts::kDestinationChosenPrefix + Shown(Destination.Text()));
+  view_.AppendLogLine(Say(texts::kDestinationChosen, {{"PATH", Shown(Destination.Text())}}));
   if (refusal) std::rethrow_exception(refusal);
 }
 

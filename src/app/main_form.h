@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "app/gauge.h"
+#include "app/language.h"
 #include "app/main_view.h"
 #include "app/text_holder.h"
 #include "app/window_layout.h"
 #include "core/byte_ranges.h"
 #include "core/fragment_file_format.h"
 #include "core/fragment_file_writer.h"
+#include "core/scan_restart.h"
 #include "core/source_path.h"
 #include "core/stream.h"
 #include "storage/device_queries.h"
@@ -75,7 +77,9 @@ using TOtherPageObserver =
 
 class TMain {
  public:
-  TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices);
+  // language: the one every text it shows is in, for the whole session.
+  TMain(IMainView& view, IFileSystem& fileSystem, IDeviceQueries& devices,
+        TLanguage language = TLanguage::Chinese);
   TMain(const TMain&) = delete;
   TMain& operator=(const TMain&) = delete;
 
@@ -143,6 +147,11 @@ class TMain {
   void UnlockControls();
 
   std::string Title() const { return title_; }
+  TLanguage Language() const { return language_; }
+  // A text of app/texts.h in the session's language, its parts filled in.
+  std::string Say(const TText& text, TFillValues values = {}) const {
+    return Fill(text, language_, values);
+  }
   const TGauge& gg() const { return gg_; }
   const TScanReport& LastScan() const { return lastScan_; }
   TPathConstants PathConstants() const;
@@ -153,6 +162,9 @@ class TMain {
 
   // Sees every fragment of the next scans; empty for none.
   void SetFragmentObserver(TFragmentObserver observer) { fragmentObserver_ = std::move(observer); }
+  // Keeps the next scans resumable, or continues an interrupted one (the command line's
+  // scan); null for none. The keeper outlives the scans.
+  void SetRestartKeeper(TScanRestartKeeper* keeper) { restartKeeper_ = keeper; }
   // Sees the steps that may begin other kept pages in the next scans; empty for none.
   void SetOtherPageObserver(TOtherPageObserver observer) {
     otherPageObserver_ = std::move(observer);
@@ -190,6 +202,7 @@ class TMain {
   IMainView& view_;
   IFileSystem& fileSystem_;
   IDeviceQueries& devices_;
+  const TLanguage language_;
   std::string title_;
   TGauge gg_;
   std::int64_t gaugeUnit_ = 1024;
@@ -197,6 +210,7 @@ class TMain {
   TFragmentObserver fragmentObserver_;
   TReplaceRule replaceRule_ = TReplaceRule::Any;
   TOtherPageObserver otherPageObserver_;
+  TScanRestartKeeper* restartKeeper_ = nullptr;
   bool scanning_ = false;
   bool recovering_ = false;
   TRecoveryRunReport lastRecovery_;

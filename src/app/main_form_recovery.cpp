@@ -58,10 +58,10 @@ class TMain::TRecoveryProgress : public recover::IRecoveryProgress {
 
 void TMain::RecoverBtnClick() {
   if (Busy()) return;  // the button is disabled meanwhile; a click that slipped through waits
-  view_.AppendLogLine(texts::kRuleLine);
-  view_.AppendLogLine(texts::kRecoveryStarted);
+  view_.AppendLogLine(Say(texts::kRuleLine));
+  view_.AppendLogLine(Say(texts::kRecoveryStarted));
   if (Source.Text().empty()) {
-    view_.ShowMessage(texts::kRecoveryMissingSource);
+    view_.ShowMessage(Say(texts::kRecoveryMissingSource));
     return;
   }
   const std::optional<std::string> chosen = view_.ShowFolderDialog();
@@ -110,8 +110,8 @@ void TMain::RunRecovery(TRecoverFolder& folder) {
   lastRecovery_ = {};
   lastRecovery_.Ran = true;
   lastRecovery_.OutputDir = outDir;
-  view_.AppendLogLine(texts::kRecoveryReadingPrefix + Shown(Source.Text()) +
-                      texts::kRecoveryReadingInto + Shown(outDir));
+  view_.AppendLogLine(Say(texts::kRecoveryReading,
+                          {{"SOURCE", Shown(Source.Text())}, {"OUTDIR", Shown(outDir)}}));
 
   folder.Open();
   TRecoverOutputs outputs(folder);
@@ -133,11 +133,10 @@ void TMain::RunRecovery(TRecoverFolder& folder) {
     // What was read so far is decoded; a second stop ends the decoding too.
     lastRecovery_.Stopped = true;
     StopRequested = false;
-    view_.AppendLogLine(texts::kRecoveryReadStopped);
+    view_.AppendLogLine(Say(texts::kRecoveryReadStopped));
   }
-  view_.AppendLogLine(texts::kRecoveryReadPrefix + std::to_string(lastScan_.BytesScanned) +
-                      texts::kRecoveryReadBytes + std::to_string(lastScan_.Fragments) +
-                      texts::kRecoveryReadFragments);
+  view_.AppendLogLine(Say(texts::kRecoveryRead, {{"N", std::to_string(lastScan_.BytesScanned)},
+                                                 {"M", std::to_string(lastScan_.Fragments)}}));
 
   TRecoveryProgress progress(*this);
   std::unique_ptr<recover::TFragmentPageStore> store = OpenFragmentStore(
@@ -168,25 +167,26 @@ void TMain::RunRecovery(TRecoverFolder& folder) {
   for (const recover::TDatabaseReport& database : report.Databases) {
     for (const recover::TTableReport& table : database.Tables) {
       if (!table.Failure.empty())
-        view_.AppendLogLine(texts::kRecoveryTableNotWritten + table.Name + ": " + table.Failure);
+        view_.AppendLogLine(
+            Say(texts::kRecoveryTableNotWritten, {{"TABLE", table.Name}, {"CAUSE", table.Failure}}));
     }
   }
   if (!decoded.ReportError.empty()) view_.AppendLogLine(decoded.ReportError);
   lastRecovery_.ReportPath =
       decoded.ReportPath.empty() ? std::string() : outputs.PathOf(kRecoverReportFileName);
-  view_.AppendLogLine((lastRecovery_.Stopped ? texts::kRecoveryStoppedPrefix
-                                             : texts::kRecoveryDonePrefix) +
-                      std::to_string(lastRecovery_.Databases) + texts::kRecoveryDatabases +
-                      std::to_string(lastRecovery_.Tables) + texts::kRecoveryTables +
-                      std::to_string(lastRecovery_.Rows) + texts::kRecoveryRows + Shown(outDir));
-  if (!lost.empty()) view_.AppendLogLine(texts::kRecoveryLostTablesPrefix + lost);
+  view_.AppendLogLine(Say(lastRecovery_.Stopped ? texts::kRecoveryStopped : texts::kRecoveryDone,
+                          {{"D", std::to_string(lastRecovery_.Databases)},
+                           {"T", std::to_string(lastRecovery_.Tables)},
+                           {"R", std::to_string(lastRecovery_.Rows)},
+                           {"PATH", Shown(outDir)}}));
+  if (!lost.empty()) view_.AppendLogLine(Say(texts::kRecoveryLostTables, {{"TABLES", lost}}));
   if (!lastRecovery_.ReportPath.empty())
-    view_.AppendLogLine(texts::kRecoveryReportPrefix + Shown(lastRecovery_.ReportPath));
+    view_.AppendLogLine(Say(texts::kRecoveryReport, {{"PATH", Shown(lastRecovery_.ReportPath)}}));
   ShowDoneMessage();
   // Once the window is going away nobody would look at the page.
   if (!closeRequested_ && !lastRecovery_.ReportPath.empty() &&
       !view_.OpenDocument(lastRecovery_.ReportPath)) {
-    view_.AppendLogLine(texts::kRecoveryReportNotOpened);
+    view_.AppendLogLine(Say(texts::kRecoveryReportNotOpened));
   }
   if (sourceLost) std::rethrow_exception(sourceLost);
 }

@@ -1,7 +1,6 @@
 #include "app/recovery_run.h"
 
 #include "recover/report_html.h"
-#include "recover/xlsx_writer.h"
 
 #include <algorithm>
 
@@ -67,7 +66,8 @@ TDecodeResult DecodeFragments(const TFragmentPageStore& store, TRecoverOutputs& 
   recover::TRecoveryOptions options;
   options.OutputDir = outputs.ToDisplayText(outputs.Dir());
   options.Separator = outputs.Separator();
-  options.WriteXlsx = recover::WorkbooksWritten();
+  // The outputs are real files, which the workbook library can open by name.
+  options.WriteXlsx = true;
   TDecodeResult result;
   result.Report = recover::RecoverDatabases(store, outputs, options, progress);
   try {

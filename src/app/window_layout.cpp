@@ -93,20 +93,22 @@ bool Enabled(TCommand command, TWindowState state) {
   }
 }
 
-std::string InstructionText(const std::string& lineBreak) {
+std::string InstructionText(const std::string& lineBreak, TLanguage language) {
   std::string text;
   for (std::size_t i = 0; i < std::size(texts::kInstructionLines); ++i) {
     if (i > 0) text += lineBreak;
-    text += texts::kInstructionLines[i];
+    text += lineBreak + texts::kInstructionLines[i].In(language);
   }
   return text;
 }
 
-std::vector<TLink> Links() {
+std::vector<TLink> Links(TLanguage language) {
   // Below the instructions' twelve lines (kLabelHeight), 24 pixels apart.
   return {
-      {"RzURLLabel2", std::string(branding::kServiceLabel) + branding::kServiceNumber, 232},
-      {"RzURLLabel3", std::string(texts::kSupportTelephonePrefix) + branding::kSupportTelephone,
+      {"RzURLLabel2",
+       std::string(branding::kServiceLabel.In(language)) + branding::kServiceNumber, 232},
+      {"RzURLLabel3",
+       std::string(texts::kSupportTelephonePrefix.In(language)) + branding::kSupportTelephone,
        256},
       {"RzURLLabel1", std::string(branding::kProductName) + ":" + branding::kWebAddress, 280},
   };

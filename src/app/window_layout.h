@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/language.h"
+
 namespace quillon::window {
 
 // Sizes in pixels at 96 dots per inch.
@@ -46,7 +48,7 @@ enum class TWindowState { Idle, Scanning, Recovering };
 struct TToolButton {
   TCommand Command;
   const char* Name;     // the control's name
-  const char* Caption;
+  TText Caption;
   TRect Rect;           // inside the toolbar
   bool DropDown;        // with an arrow part; a click anywhere on it opens its menu
 };
@@ -58,8 +60,9 @@ const TToolButton& ToolButton(TCommand command);
 // Whether the command's button is enabled: a scan and a recovery never run at once.
 bool Enabled(TCommand command, TWindowState state);
 
-// Label1's twelve lines joined by lineBreak ("\n" for Qt, "\r\n" for a Win32 static).
-std::string InstructionText(const std::string& lineBreak);
+// Label1's twelve lines, the odd ones empty, joined by lineBreak ("\n" for Qt, "\r\n" for a
+// Win32 static).
+std::string InstructionText(const std::string& lineBreak, TLanguage language);
 
 struct TLink {
   const char* Name;
@@ -67,7 +70,7 @@ struct TLink {
   int Top;  // from the content area's top; all lead to the vendor's web address
 };
 // RzURLLabel2, RzURLLabel3, RzURLLabel1, top to bottom.
-std::vector<TLink> Links();
+std::vector<TLink> Links(TLanguage language);
 
 // The toolbar icons, drawn on a 240 x 240 grid (tenths of a pixel of the 24-pixel icon),
 // each shape outlined and filled in one of four colours of its icon; the greyed form

@@ -99,6 +99,15 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments,
   scanCommand->add_option("--index", line.Scan.Index,
                           "Also write FILE: one tab-separated line per fragment: number, source "
                           "offset, page type (data or LVAL), owner page, row count");
+  scanCommand->add_flag("--resume", line.Scan.Resume,
+                        "Continue the scan into OUTPUT that was stopped or cut off, from what "
+                        "OUTPUT.resume says (a scan keeps it beside OUTPUT while it runs); "
+                        "SOURCE must be the same source");
+  scanCommand
+      ->add_option("--restart-interval", line.Scan.RestartIntervalSeconds,
+                   "Seconds between two restart points written to OUTPUT.resume (default "
+                   "10; 0 at every 256 KiB chunk)")
+      ->check(CLI::Range(0.0, 86400.0));
 
   CLI::App* inspectCommand =
       app.add_subcommand("inspect", "Read a fragment file back and check that it is complete");
@@ -149,8 +158,21 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments,
       "sources", "List the volumes and physical drives a scan can read, as the window's menu does");
   sourcesCommand->add_flag("--json", line.Sources.Json, "Print the list as JSON");
 
-  for (CLI::App* command : app.get_subcommands({}))
+  // --lang before the command or among its options.
+  std::string languageName;
+  const auto addLanguageOption = [&languageName](CLI::App& owner) {
+    owner.add_option("--lang", languageName,
+                     "The language of the log that scan and recover show: zh (Chinese) or en "
+                     "(English). Without it: the system's (LANGUAGE, LC_ALL, LC_MESSAGES, LANG "
+                     "on Linux)")
+        ->check(CLI::IsMember({"zh", "en"}))
+        ->type_name("zh|en");
+  };
+  addLanguageOption(app);
+  for (CLI::App* command : app.get_subcommands({})) {
+    addLanguageOption(*command);
     if (command->get_footer().empty()) command->footer(kExitStatusHelp);
+  }
 
   std::vector<std::string> words{"quillon-cli"};
   words.insert(words.end(), arguments.begin(), arguments.end());
@@ -174,6 +196,7 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments,
     return kExitUsage;
   }
 
+  if (!languageName.empty()) line.Language = LanguageNamed(languageName);
   if (scanCommand->parsed()) line.Command = TCliCommand::Scan;
   else if (inspectCommand->parsed()) line.Command = TCliCommand::Inspect;
   else if (rowsCommand->parsed()) line.Command = TCliCommand::Rows;

@@ -21,6 +21,9 @@ struct TCommandLine {
   TRowsOptions Rows;
   TRecoverOptions Recover;
   TSourcesOptions Sources;
+  // --lang: the language of the window's texts that scan and recover show; nothing when
+  // not given (the system's language then).
+  std::optional<TLanguage> Language;
 };
 
 // Parses the arguments that follow the program's name (UTF-8). Returns nothing when

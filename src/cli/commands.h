@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "app/language.h"
+
 namespace quillon {
 
 // Exit statuses, also listed in --help.
@@ -21,6 +23,9 @@ struct TScanOptions {
   bool AllowSameDevice = false;  // write the output onto the device being scanned
   bool Verbose = false;  // list the unreadable ranges
   std::string Index;     // a side index of the fragments; empty for none
+  TLanguage Language = TLanguage::English;  // of the window's texts in the log
+  bool Resume = false;   // continue the interrupted scan that OUTPUT.resume describes
+  double RestartIntervalSeconds = 10;  // the least time between two restart points
 };
 
 struct TInspectOptions {
@@ -44,6 +49,7 @@ struct TRecoverOptions {
   bool Force = false;            // replace what an earlier recover wrote in OutputDir
   bool AllowSameDevice = false;  // write OutputDir onto the device being read
   bool Verbose = false;          // list the unreadable ranges
+  TLanguage Language = TLanguage::English;  // of the window's texts in the log
 };
 
 struct TSourcesOptions {

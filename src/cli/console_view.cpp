@@ -24,7 +24,7 @@ void TConsoleView::ShowGauge(const TGauge& gauge) {
   const auto now = TProgressMeter::TClock::now();
   if (!meter_.Started()) {
     if (gauge.Max() <= 0) return;  // the scan has not set its range yet
-    meter_.Start(main_->SourceSize, now);
+    meter_.Start(main_->SourceSize, now, bytesAlreadyDone_);
   }
   if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
   lastDraw_ = now;

@@ -33,6 +33,8 @@ class TConsoleView : public IMainView {
   // A question is answered by a command-line option, given to SetQuestionAnswer.
   bool AskYesNo(const std::string& text) override;
   void SetQuestionAnswer(bool yes) { questionAnswer_ = yes; }
+  // Bytes of the source an earlier run scanned, for a resumed scan's rate and time left.
+  void SetBytesAlreadyDone(std::int64_t bytes) { bytesAlreadyDone_ = bytes; }
   // A log line of the scan that is not true of the command showing it: never printed.
   void LeaveOutLogLine(std::string line) { leftOut_ = std::move(line); }
   // Leaves out every log line that starts with prefix.
@@ -66,6 +68,7 @@ class TConsoleView : public IMainView {
   TProgressLine progress_;
   TMain* main_ = nullptr;
   TProgressMeter meter_;
+  std::int64_t bytesAlreadyDone_ = 0;
   std::string status_;
   bool stopAnnounced_ = false;
   bool questionAnswer_ = false;

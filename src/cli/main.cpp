@@ -1,6 +1,8 @@
 // quillon-cli: scan a source for Jet 4 database pages into a fragment file, check a
 // fragment file before handing it on, show the rows it holds, recover the databases from a
 // source or a fragment file into a folder, and list the sources this machine offers.
+// scan and recover log the window's lines in the window's language (the locale's, or
+// --lang zh|en); the program's own messages are English in both.
 //
 // Exit status (the same for every command; a recovery's reading counts as a scan):
 //              0 a scan ended normally, or the inspected (or read) file is complete;
@@ -57,6 +59,11 @@ int main(int argc, char** argv) {
     ConsolePrintf(stderr, "%s", err.str().c_str());
     return *status;
   }
+
+  // The language is settled once, here: the window's texts that scan and recover log.
+  const TLanguage language = line.Language.value_or(SystemLanguage());
+  line.Scan.Language = language;
+  line.Recover.Language = language;
 
   // Failures the commands expect end in their own messages; anything else (memory
   // exhausted, say) still ends with a message and status 1, never an abort.

@@ -7,10 +7,12 @@
 
 namespace quillon {
 
-void TProgressMeter::Start(std::int64_t totalBytes, TClock::time_point now) {
+void TProgressMeter::Start(std::int64_t totalBytes, TClock::time_point now,
+                           std::int64_t alreadyDone) {
   started_ = true;
   total_ = totalBytes;
   start_ = now;
+  alreadyDone_ = alreadyDone;
 }
 
 std::string DurationText(std::int64_t seconds) {
@@ -35,8 +37,8 @@ std::string TProgressMeter::Line(std::int64_t doneBytes, const std::string& stat
 
   const double seconds = std::chrono::duration<double>(now - start_).count();
   char text[160];
-  if (seconds > 0.2 && doneBytes > 0) {
-    const double rate = static_cast<double>(doneBytes) / seconds;
+  if (seconds > 0.2 && doneBytes > alreadyDone_) {
+    const double rate = static_cast<double>(doneBytes - alreadyDone_) / seconds;
     const auto left = static_cast<std::int64_t>(static_cast<double>(total_ - doneBytes) / rate);
     std::snprintf(text, sizeof text, " %3d%%  %7.1f MB/s  %s left", static_cast<int>(fraction * 100),
                   rate / 1e6, DurationText(std::max<std::int64_t>(left, 0)).c_str());

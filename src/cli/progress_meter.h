@@ -11,8 +11,10 @@ class TProgressMeter {
  public:
   using TClock = std::chrono::steady_clock;
 
-  // Starts timing a scan of totalBytes.
-  void Start(std::int64_t totalBytes, TClock::time_point now = TClock::now());
+  // Starts timing a scan of totalBytes, of which alreadyDone were done by an earlier run
+  // (a resumed scan): the rate counts only what this run does.
+  void Start(std::int64_t totalBytes, TClock::time_point now = TClock::now(),
+             std::int64_t alreadyDone = 0);
   bool Started() const { return started_; }
 
   // The line for doneBytes at time now, without line end; width is the bar's width.
@@ -26,6 +28,7 @@ class TProgressMeter {
  private:
   bool started_ = false;
   std::int64_t total_ = 0;
+  std::int64_t alreadyDone_ = 0;
   TClock::time_point start_;
 };
 

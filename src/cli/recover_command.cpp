@@ -84,15 +84,16 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
                           TRecoverOutputs& outputs, IDeviceQueries& devices) {
   TReadingResult result;
   TConsoleView view(options.Quiet || options.Json, !options.Quiet && IsTerminal(stderr));
-  TMain main(view, outputs, devices);
+  TMain main(view, outputs, devices, options.Language);
   view.Attach(main);
   // The placement was judged before OUTDIR was made; TMain asks again and is answered so.
   view.SetQuestionAnswer(options.AllowSameDevice);
   // The scan's closing line asks for the fragment file to be sent for analysis: recover
   // decodes it itself, and its summary follows.
-  view.LeaveOutLogLine(texts::kScanClosing);
+  view.LeaveOutLogLine(main.Say(texts::kScanClosing));
   // An unfinished fragment file goes with the rest of a run that fails: it is not kept.
-  view.LeaveOutLogLinesStartingWith(texts::kPartialKeptPrefix);
+  view.LeaveOutLogLinesStartingWith(
+      std::string(FixedStart(texts::kPartialKept.In(main.Language()))));
   std::optional<TRecoveryReading> reading;
   try {
     reading.emplace(main, outputs);

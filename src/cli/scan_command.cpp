@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -8,7 +9,9 @@
 #include "cli/console_view.h"
 #include "cli/fragment_index.h"
 #include "cli/platform_console.h"
+#include "cli/scan_resume.h"
 #include "core/errors.h"
+#include "core/scan_restart.h"
 #include "storage/device_queries.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
@@ -49,17 +52,21 @@ int RunScanCommand(const TScanOptions& options) {
   const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
   TConsoleView view(options.Quiet, !options.Quiet && IsTerminal(stderr));
   const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
-  TMain main(view, *fileSystem, *devices);
+  TMain main(view, *fileSystem, *devices, options.Language);
   view.Attach(main);
   view.SetQuestionAnswer(options.AllowSameDevice);
-  // An existing output is replaced only with --force, and then only a file of our own kind.
-  const TReplaceRule rule = options.Force ? TReplaceRule::Recognised : TReplaceRule::Never;
+  // An existing output is replaced only with --force, and then only a file of our own kind;
+  // a continued scan replaces the file it continues.
+  const TReplaceRule rule =
+      options.Force || options.Resume ? TReplaceRule::Recognised : TReplaceRule::Never;
   main.SetReplaceRule(rule);
   const auto shown = [&](const std::string& path) { return fileSystem->ToDisplayText(path); };
 
   std::string output;
   std::string index;
   TFragmentIndexWriter indexWriter(*fileSystem);
+  // A scan is resumable unless it writes an index too (the index has no restart points).
+  std::unique_ptr<TScanRestartKeeper> keeper;
   try {
     output = FullPath(main.SystemPath(options.Output));
     if (!options.Index.empty()) index = FullPath(main.SystemPath(options.Index));
@@ -81,15 +88,38 @@ int RunScanCommand(const TScanOptions& options) {
                             "--allow-same-device.");
       }
       index = plan.Path;
+      if (options.Resume) {
+        throw EQuillonError("A scan with --index cannot be resumed: its index has no restart "
+                            "points. Resume without --index, or start over.");
+      }
       indexWriter.Create(index);
       main.SetFragmentObserver([&indexWriter](std::int64_t number, std::int64_t offset,
                                               std::span<const std::uint8_t, kFragmentSize> page) {
         indexWriter.Add(number, offset, page);
       });
     }
+    if (index.empty()) {
+      const auto interval = std::chrono::duration_cast<TScanClock::duration>(
+          std::chrono::duration<double>(options.RestartIntervalSeconds));
+      keeper = std::make_unique<TScanRestartKeeper>(*fileSystem, ScanStatePathFor(output),
+                                                    interval);
+      if (options.Resume) {
+        PrepareResume(*fileSystem, *keeper, output, main.SourcePath, main.SourceSize,
+                      options.Source);
+      } else {
+        ClearEarlierState(*fileSystem, output, options.Force);
+      }
+      main.SetRestartKeeper(keeper.get());
+    }
   } catch (const EQuillonError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
     return kExitFailure;
+  }
+  if (keeper && keeper->Continues()) view.SetBytesAlreadyDone(keeper->StartOffset());
+  if (keeper && keeper->Continues() && !options.Quiet) {
+    ConsolePrintf(stdout, "Resuming the scan at byte %lld with %lld fragments already in the file.\n",
+                  static_cast<long long>(keeper->StartOffset()),
+                  static_cast<long long>(keeper->StartFragments()));
   }
   InstallStopRequestHandler();
 
@@ -140,6 +170,27 @@ int RunScanCommand(const TScanOptions& options) {
     }
   }
 
+  if (keeper) {
+    // The file in place holds the earlier body now: what was set aside goes, and with the
+    // scan complete, its state too. Otherwise the state stays for --resume.
+    const bool fileInPlace = report.PartialPath.empty() &&
+                             (report.End == TScanEnd::Completed ||
+                              report.End == TScanEnd::Stopped ||
+                              report.End == TScanEnd::SourceLost);
+    if (fileInPlace && !TidyAfterScan(*fileSystem, output, report.End == TScanEnd::Completed)) {
+      ConsolePrintf(stderr, "Cannot remove \"%s\" or \"%s\", which this scan no longer needs.\n",
+                    shown(ScanStatePathFor(output)).c_str(),
+                    shown(output + kInterruptedSuffix).c_str());
+    }
+    // A stop asked for with --quiet needs no hint; a failure gets one all the same.
+    const bool failed = report.End != TScanEnd::Completed && report.End != TScanEnd::Stopped;
+    if (report.End != TScanEnd::Completed && keeper->SavedOffset() >= 0 &&
+        (!options.Quiet || failed)) {
+      ConsolePrintf(stderr, "The same command with --resume continues the scan from byte %lld "
+                    "(the state is in \"%s\").\n", static_cast<long long>(keeper->SavedOffset()),
+                    shown(keeper->StatePath()).c_str());
+    }
+  }
   if (options.Verbose) {
     for (const TByteRange& range : report.Unreadable) {
       ConsolePrintf(stdout, "unreadable\t%lld\t%lld\n", static_cast<long long>(range.Offset),

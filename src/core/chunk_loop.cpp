@@ -33,12 +33,13 @@ bool IsCandidateAt(const std::uint8_t* stepStart) {
 }  // namespace
 
 TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
-                              TFragmentFileWriter& writer) {
+                              TFragmentFileWriter& writer, IRestartKeeper* keeper) {
   TAlignedBuffer chunk(kChunkBufferSize);
   std::uint8_t fragment[kFragmentSize];
   TSourceReader reader(source, sourceLength);
   TChunkLoopResult result;
-  std::int64_t position = 0;
+  std::int64_t position = keeper != nullptr ? keeper->StartOffset() : 0;
+  if (keeper != nullptr) result.Fragments = keeper->StartFragments();
   const bool keepsOtherPages = host.KeepsOtherPages();
 
   // A failing chunk is read again in pieces and sectors, each failed read taking seconds
@@ -61,10 +62,13 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
   };
   for (;;) {
     if (position >= endOfRun()) break;
+    if (keeper != nullptr) keeper->AtChunkBoundary(position, reader.Unreadable(), writer, false);
     host.ProcessPendingMessages();
     lastPump = host.Now();
     host.ShowProgress(position);
     if (host.StopRequested()) {
+      // Stopped on a chunk boundary: a later run continues right here.
+      if (keeper != nullptr) keeper->AtChunkBoundary(position, reader.Unreadable(), writer, true);
       result.Stopped = true;
       break;
     }
@@ -139,6 +143,11 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
   }
   result.EndPosition = position;
   result.Unreadable = reader.Unreadable();
+  if (keeper != nullptr) {
+    for (const TByteRange& range : keeper->StartUnreadable()) {
+      result.Unreadable.Add(range.Offset, range.Length);
+    }
+  }
   result.Loss = reader.Loss();
   result.LengthNow = reader.LengthNow();
   return result;

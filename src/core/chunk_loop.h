@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "core/byte_ranges.h"
 #include "core/fragment_file_format.h"
@@ -56,6 +57,24 @@ class IScanHost {
                              std::span<const std::uint8_t, kFragmentSize> /*page*/) {}
 };
 
+// Keeps a scan resumable: where a continued run starts, and a restart point now and then.
+// Called on the loop's own thread.
+class IRestartKeeper {
+ public:
+  virtual ~IRestartKeeper() = default;
+  // Where the loop starts (0, or a chunk boundary an earlier run reached), and the
+  // fragments and unreadable ranges that the earlier run found below there.
+  virtual std::int64_t StartOffset() const = 0;
+  virtual std::int64_t StartFragments() const = 0;
+  virtual std::vector<TByteRange> StartUnreadable() const = 0;
+  // At every chunk boundary the loop reaches before the end, before that chunk is read:
+  // every fragment from below position is in writer. unreadable is what this run could not
+  // read so far (the read-ahead may have put ranges at or past position among them). last:
+  // the loop ends here (a stop), so a restart point is due whatever the time.
+  virtual void AtChunkBoundary(std::int64_t position, const TByteRanges& unreadable,
+                               TFragmentFileWriter& writer, bool last) = 0;
+};
+
 struct TChunkLoopResult {
   std::int64_t EndPosition = 0;  // the offset the loop reached
   std::int64_t Fragments = 0;
@@ -66,11 +85,12 @@ struct TChunkLoopResult {
   std::int64_t LengthNow = -1;           // after a TSourceLoss::Shrunk: the new length
 };
 
-// Runs the loop from offset 0. sourceLength is the length of the opened source, or -1
+// Runs the loop from offset 0, or from where keeper says, then telling it every chunk
+// boundary; the result counts what the earlier run found as well. sourceLength is the length of the opened source, or -1
 // where the system cannot tell it (a raw device): the loop ends there even when
 // SourceSize() reaches beyond it. Throws what the writer throws.
 TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
-                              TFragmentFileWriter& writer);
+                              TFragmentFileWriter& writer, IRestartKeeper* keeper = nullptr);
 
 // The gauge's unit for a source of the given size: KiB, or a coarser power of two for
 // sources whose size in KiB would not fit a signed 32-bit gauge (2 TiB and more).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/errors.h"
 
@@ -38,6 +39,7 @@ void TFragmentFileWriter::Create(const std::string& path) {
   output_.Create(path);
   bytesWritten_ = 0;
   fragmentCount_ = 0;
+  fileCrc_ = 0;
 }
 
 void TFragmentFileWriter::CheckSourcePathFits(const std::string& sourcePath,
@@ -62,7 +64,12 @@ void TFragmentFileWriter::WriteHeader(const std::string& sourcePath, std::int64_
   }
   WriteAll(header, sizeof header);
 
+  StartCompressor(false, 1);
+}
+
+void TFragmentFileWriter::StartCompressor(bool continuing, std::uint32_t adlerSoFar) {
   outBuffer_.resize(kOutputBufferSize);
+  raw_ = false;
   if (workers_ > 1) {
     // The workers' output is gathered in outBuffer_ through zs_'s output fields, as the
     // one-thread stream's is, so both write the file in the same whole pieces.
@@ -71,16 +78,90 @@ void TFragmentFileWriter::WriteHeader(const std::string& sourcePath, std::int64_
     compressing_ = true;
     zs_.next_out = outBuffer_.data();
     zs_.avail_out = static_cast<uInt>(outBuffer_.size());
-    const auto head = TParallelDeflater::StreamHeader(kDeflateLevel);
-    TakeCompressed(head.data(), head.size());
+    if (continuing) {
+      parallel_->ContinueAfter(adlerSoFar);
+    } else {
+      const auto head = TParallelDeflater::StreamHeader(kDeflateLevel);
+      TakeCompressed(head.data(), head.size());
+    }
     return;
   }
   zs_ = z_stream{};
-  ThrowIfZlibFailed(deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED, kDeflateWindowBits,
+  // A continued body is raw deflate data after the earlier one's: no second zlib header,
+  // and the check value is this writer's to keep.
+  raw_ = continuing;
+  bodyAdler_ = adlerSoFar;
+  ThrowIfZlibFailed(deflateInit2(&zs_, kDeflateLevel, Z_DEFLATED,
+                                 continuing ? -kDeflateWindowBits : kDeflateWindowBits,
                                  kDeflateMemLevel, Z_DEFAULT_STRATEGY));
   compressing_ = true;
   zs_.next_out = outBuffer_.data();
   zs_.avail_out = static_cast<uInt>(outBuffer_.size());
+}
+
+void TFragmentFileWriter::CreateContinuing(const std::string& path, TStream& earlier,
+                                           const TRestartPoint& point,
+                                           const std::string& shownEarlier) {
+  Create(path);
+  const auto refuse = [&](const std::string& why) {
+    throw EQuillonError("Cannot continue from \"" + shownEarlier + "\": " + why);
+  };
+  if (earlier.Seek(0, TSeekOrigin::Begin) != 0) refuse("it cannot be read");
+  std::vector<std::uint8_t> piece(1024 * 1024);
+  std::uint32_t crc = 0;
+  for (std::int64_t left = point.FileBytes; left > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, piece.size()));
+    const std::size_t got = earlier.Read(piece.data(), want);
+    if (got != want) {
+      refuse("it ends before byte " + std::to_string(point.FileBytes) +
+             ", where the scan state says its restart point is");
+    }
+    crc = static_cast<std::uint32_t>(crc32(crc, piece.data(), static_cast<uInt>(got)));
+    WriteAll(piece.data(), got);
+    left -= static_cast<std::int64_t>(got);
+  }
+  if (crc != point.FileCrc32) {
+    refuse("its first " + std::to_string(point.FileBytes) +
+           " bytes are not those the scan state describes (it was changed since)");
+  }
+  fragmentCount_ = static_cast<std::uint64_t>(point.Fragments);
+  StartCompressor(true, point.BodyAdler32);
+}
+
+TRestartPoint TFragmentFileWriter::TakeRestartPoint(std::int64_t sourceOffset) {
+  std::uint32_t adler = 1;
+  if (parallel_) {
+    adler = parallel_->Flush(
+        [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); });
+  } else {
+    zs_.next_in = nullptr;
+    zs_.avail_in = 0;
+    // A full flush ends on a byte boundary and forgets the window: what follows can be
+    // compressed by another stream. A second flush with nothing new is refused with
+    // Z_BUF_ERROR, which is no failure.
+    for (;;) {
+      const int rc = deflate(&zs_, Z_FULL_FLUSH);
+      if (rc != Z_BUF_ERROR) ThrowIfZlibFailed(rc);
+      if (zs_.avail_out != 0) break;
+      FlushFullBuffer();
+    }
+    adler = raw_ ? bodyAdler_ : static_cast<std::uint32_t>(zs_.adler);
+  }
+  const std::size_t pending = outBuffer_.size() - zs_.avail_out;
+  if (pending > 0) WriteAll(outBuffer_.data(), pending);
+  zs_.next_out = outBuffer_.data();
+  zs_.avail_out = static_cast<uInt>(outBuffer_.size());
+  // The state that names this point is written only after the bytes it names are stable.
+  if (!output_.Stream().Flush()) {
+    throw EWriteError(output_.PartialPath(), output_.Stream().LastErrorText());
+  }
+  TRestartPoint point;
+  point.SourceOffset = sourceOffset;
+  point.Fragments = static_cast<std::int64_t>(fragmentCount_);
+  point.FileBytes = static_cast<std::int64_t>(bytesWritten_);
+  point.FileCrc32 = fileCrc_;
+  point.BodyAdler32 = adler;
+  return point;
 }
 
 void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment) {
@@ -89,6 +170,10 @@ void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSiz
                    [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); });
     ++fragmentCount_;
     return;
+  }
+  if (raw_) {
+    bodyAdler_ = static_cast<std::uint32_t>(
+        adler32(bodyAdler_, fragment.data(), static_cast<uInt>(fragment.size())));
   }
   zs_.next_in = const_cast<Bytef*>(fragment.data());  // zlib's API is not const-correct
   zs_.avail_in = static_cast<uInt>(fragment.size());
@@ -114,6 +199,13 @@ void TFragmentFileWriter::Finish() {
       ThrowIfZlibFailed(rc);
       if (rc == Z_STREAM_END) break;
       if (zs_.avail_out == 0) FlushFullBuffer();
+    }
+    if (raw_) {
+      const std::uint8_t check[4] = {static_cast<std::uint8_t>(bodyAdler_ >> 24),
+                                     static_cast<std::uint8_t>(bodyAdler_ >> 16),
+                                     static_cast<std::uint8_t>(bodyAdler_ >> 8),
+                                     static_cast<std::uint8_t>(bodyAdler_)};  // big-endian
+      TakeCompressed(check, sizeof check);
     }
   }
   const std::size_t pending = outBuffer_.size() - zs_.avail_out;
@@ -180,6 +272,8 @@ void TFragmentFileWriter::TakeCompressed(const std::uint8_t* data, std::size_t n
 void TFragmentFileWriter::WriteAll(const void* data, std::size_t n) {
   const std::size_t written = output_.Stream().Write(data, n);
   bytesWritten_ += written;
+  fileCrc_ = static_cast<std::uint32_t>(
+      crc32(fileCrc_, static_cast<const Bytef*>(data), static_cast<uInt>(written)));
   if (written != n) throw EWriteError(output_.PartialPath(), output_.Stream().LastErrorText());
 }
 

@@ -16,6 +16,7 @@
 #include "core/fragment_file_format.h"
 #include "core/parallel_deflate.h"
 #include "core/replacing_file.h"
+#include "core/scan_state.h"
 #include "core/stream.h"
 
 namespace quillon {
@@ -37,6 +38,19 @@ class TFragmentFileWriter {
   // the header holds is refused before anything is written.
   void WriteHeader(const std::string& sourcePath, std::int64_t sourceLength);
 
+  // Starts the file for path as Create does, as the continuation of an earlier file that was
+  // cut at point: its first point.FileBytes bytes (the header and the body up to there) are
+  // copied from earlier, and checked against point's CRC-32 while they are. Then fragments
+  // are added as after WriteHeader. Throws when earlier is shorter or differs (shownEarlier
+  // names it), or the copy fails; the new partial file then stays unfinished.
+  void CreateContinuing(const std::string& path, TStream& earlier, const TRestartPoint& point,
+                        const std::string& shownEarlier);
+
+  // Cuts the body here so that a later run can continue it (see TRestartPoint): everything
+  // added so far is compressed and written, the file is brought to stable storage, and the
+  // point returned holds sourceOffset. Throws the write or compression error.
+  TRestartPoint TakeRestartPoint(std::int64_t sourceOffset);
+
   // Hands one fragment to the compressor. Output reaches the file only in whole
   // 65536-byte pieces; the rest waits in the buffer until Finish. With workers, a
   // fragment may wait for them while the blocks in flight take their maximum memory.
@@ -56,6 +70,9 @@ class TFragmentFileWriter {
   void CloseKeepingPartial();
 
   bool IsCreated() const { return output_.IsOpen(); }
+  // Between WriteHeader (or CreateContinuing) and Finish: fragments and restart points may
+  // still be added.
+  bool CanContinue() const { return compressing_ && output_.IsOpen(); }
   // Whether a file was at the path given to Create when the run began.
   bool ReplacesAFile() const { return output_.ReplacesAFile(); }
   // Where the file is while it is written, and where it stays when it is not finished.
@@ -68,6 +85,7 @@ class TFragmentFileWriter {
 
  private:
   void WriteAll(const void* data, std::size_t n);  // throws "Stream write error" when short
+  void StartCompressor(bool continuing, std::uint32_t adlerSoFar);
   void FlushFullBuffer();
   void EndCompressor();
   // Takes compressed bytes from the workers into the buffer, writing every full one.
@@ -83,6 +101,11 @@ class TFragmentFileWriter {
   std::vector<std::uint8_t> outBuffer_;
   std::uint64_t bytesWritten_ = 0;
   std::uint64_t fragmentCount_ = 0;
+  std::uint32_t fileCrc_ = 0;  // CRC-32 of the bytesWritten_ bytes, for restart points
+  // One thread, continuing an earlier body: zs_ writes raw deflate data, and the Adler-32
+  // that ends the stream is kept here, from the earlier body's on.
+  bool raw_ = false;
+  std::uint32_t bodyAdler_ = 1;
 };
 
 }  // namespace quillon

@@ -95,6 +95,15 @@ std::uint32_t TParallelDeflater::Finish(const TSink& sink) {
   return adler_;
 }
 
+std::uint32_t TParallelDeflater::Flush(const TSink& sink) {
+  if (filling_ && !filling_->Input.empty()) Submit(false);
+  filling_.reset();
+  while (!inOrder_.empty()) Deliver(true, sink);
+  // The next block starts without a dictionary: nothing after the cut refers back over it.
+  history_.clear();
+  return adler_;
+}
+
 void TParallelDeflater::Submit(bool last) {
   std::unique_ptr<TJob> job = std::move(filling_);
   job->Last = last;

@@ -43,6 +43,16 @@ class TParallelDeflater {
   // compression error when a block failed, and what the sink throws.
   void Add(const std::uint8_t* data, std::size_t n, const TSink& sink);
 
+  // Cuts the stream here: the input added so far is compressed and handed to the sink,
+  // ending on a byte boundary, and what follows refers to nothing before (as a full flush
+  // does), so the stream can be continued from this point by another compressor. Returns
+  // the Adler-32 of all the input so far.
+  std::uint32_t Flush(const TSink& sink);
+
+  // For a stream continued after a Flush of an earlier one: the Adler-32 of the input
+  // before this compressor's. Call before the first Add.
+  void ContinueAfter(std::uint32_t adlerSoFar) { adler_ = adlerSoFar; }
+
   // Ends the stream: every block's output goes to the sink, the last one ending the deflate
   // data. Returns the Adler-32 of all the input, which the caller stores after the output.
   std::uint32_t Finish(const TSink& sink);

@@ -11,6 +11,8 @@ const QColor kBarColour(0, 0, 128);  // navy
 
 TGaugeWidget::TGaugeWidget(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  delayedRepaint_.setSingleShot(true);
+  connect(&delayedRepaint_, &QTimer::timeout, this, [this] { update(); });
 }
 
 void TGaugeWidget::SetGauge(const TGauge& gauge) {
@@ -18,12 +20,19 @@ void TGaugeWidget::SetGauge(const TGauge& gauge) {
   gauge_ = gauge;
   if (gauge_.Percent() == before) return;
   ++repaintRequests_;
-  update();
+  if (delayedRepaint_.isActive()) return;  // it paints gauge_ as it is by then
+  const qint64 since = sincePaint_.isValid() ? sincePaint_.elapsed() : kRepaintIntervalMs;
+  if (since >= kRepaintIntervalMs) {
+    update();
+  } else {
+    delayedRepaint_.start(static_cast<int>(kRepaintIntervalMs - since));
+  }
 }
 
 QString TGaugeWidget::Text() const { return QString::number(gauge_.Percent()) + '%'; }
 
 void TGaugeWidget::paintEvent(QPaintEvent*) {
+  sincePaint_.start();
   QPainter painter(this);
   const QRect frame = rect().adjusted(0, 0, -1, -1);
   painter.fillRect(rect(), Qt::white);

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -33,9 +34,12 @@ using namespace window;
 
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
 
-QToolButton* MakeToolButton(QToolButton* button, const TToolButton& from) {
+// How long a new status text waits for the message pump: ten texts a second at most.
+constexpr int kStatusDelayMilliseconds = 100;
+
+QToolButton* MakeToolButton(QToolButton* button, const TToolButton& from, TLanguage language) {
   button->setObjectName(QString::fromLatin1(from.Name));
-  button->setText(QString::fromUtf8(from.Caption));
+  button->setText(QString::fromUtf8(from.Caption.In(language)));
   button->setIcon(ToolIcon(IconOf(from.Command)));
   button->setIconSize(QSize(kToolIconSize, kToolIconSize));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -53,8 +57,8 @@ QString MenuCaption(const std::string& caption) {
 }  // namespace
 
 TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices,
-                         IWindowDialogs& dialogs, QWidget* parent)
-    : QWidget(parent), dialogs_(dialogs), main_(*this, fileSystem, devices) {
+                         IWindowDialogs& dialogs, TLanguage language, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), main_(*this, fileSystem, devices, language) {
   setObjectName(QStringLiteral("Main"));
   // The caption and the application title, which also captions every message box.
   setWindowTitle(TitleText());
@@ -93,7 +97,8 @@ void TMainWindow::BuildToolbar() {
 
   for (const TToolButton& from : ToolButtons()) {
     QToolButton* button = MakeToolButton(
-        from.DropDown ? new TDropDownToolButton(RzToolbar1) : new QToolButton(RzToolbar1), from);
+        from.DropDown ? new TDropDownToolButton(RzToolbar1) : new QToolButton(RzToolbar1), from,
+        main_.Language());
     connect(button, &QToolButton::clicked, this,
             [this, command = from.Command] { CommandClicked(command); });
     switch (from.Command) {
@@ -113,7 +118,7 @@ void TMainWindow::BuildPanel() {
   RzPanel1->setLineWidth(1);
   const int frame = RzPanel1->frameWidth();
 
-  Label1 = new QLabel(FromUtf8(InstructionText("\n")), RzPanel1);
+  Label1 = new QLabel(FromUtf8(InstructionText("\n", main_.Language())), RzPanel1);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setTextFormat(Qt::PlainText);
   Label1->setWordWrap(true);
@@ -127,7 +132,7 @@ void TMainWindow::BuildPanel() {
   QFont linkFont = WindowFont(kLinkFontPixels);
   linkFont.setUnderline(true);
   TUrlLabel** const labels[] = {&RzURLLabel2, &RzURLLabel3, &RzURLLabel1};
-  const std::vector<TLink> links = Links();
+  const std::vector<TLink> links = Links(main_.Language());
   for (std::size_t i = 0; i < links.size(); ++i) {
     auto* link = new TUrlLabel(FromUtf8(links[i].Caption), address, dialogs_, RzPanel1);
     link->setObjectName(QString::fromLatin1(links[i].Name));
@@ -156,7 +161,8 @@ void TMainWindow::BuildStatusBar() {
   RzStatusBar1->setObjectName(QStringLiteral("RzStatusBar1"));
   RzStatusBar1->setFixedHeight(kStatusBarHeight);
 
-  SegLabel = new QLabel(QString::fromUtf8(texts::kInitialStatus), RzStatusBar1);
+  statusText_ = shownStatusText_ = main_.Say(texts::kInitialStatus);
+  SegLabel = new QLabel(FromUtf8(shownStatusText_), RzStatusBar1);
   SegLabel->setObjectName(QStringLiteral("SegLabel"));
   SegLabel->setTextFormat(Qt::PlainText);
   SegLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -170,6 +176,11 @@ void TMainWindow::BuildStatusBar() {
   layout->setSpacing(0);
   layout->addWidget(SegLabel);
   layout->addWidget(gg, 1);
+
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setSingleShot(true);
+  statusTimer_->setInterval(kStatusDelayMilliseconds);
+  connect(statusTimer_, &QTimer::timeout, this, [this] { ShowStatusText(); });
 }
 
 void TMainWindow::ShowCentred() {
@@ -196,6 +207,8 @@ void TMainWindow::CommandClicked(TCommand command) {
       case TCommand::Recover: main_.RecoverBtnClick(); break;
     }
   });
+  // The status text of the command's end shows at once, not a timer's run later.
+  ShowStatusText();
   // A close request taken during a scan or a recovery: its files are finished, so the
   // program ends now. Nested inside one, the outer command carries it out.
   if (main_.ClosesAfterCommand()) close();
@@ -232,19 +245,34 @@ void TMainWindow::AppendLogLine(const std::string& line) {
   memo2->ensureCursorVisible();
 }
 
-void TMainWindow::SetStatusText(const std::string& text) { SegLabel->setText(FromUtf8(text)); }
+void TMainWindow::SetStatusText(const std::string& text) {
+  statusText_ = text;
+  if (!statusTimer_->isActive()) statusTimer_->start();
+}
+
+void TMainWindow::ShowStatusText() {
+  statusTimer_->stop();
+  if (statusText_ == shownStatusText_) return;
+  shownStatusText_ = statusText_;
+  SegLabel->setText(FromUtf8(shownStatusText_));
+  ++statusTextShows_;
+}
 
 void TMainWindow::ShowGauge(const TGauge& gauge) { gg->SetGauge(gauge); }
 
 void TMainWindow::ShowMessage(const std::string& text) {
+  // The box opens over the figures as they are now: the completion over the final count.
+  ShowStatusText();
   dialogs_.Message(TitleText(), FromUtf8(text), false);
 }
 
 bool TMainWindow::AskYesNo(const std::string& text) {
+  ShowStatusText();
   return dialogs_.Question(TitleText(), FromUtf8(text));
 }
 
 void TMainWindow::ShowSelfClosingMessage(const std::string& text) {
+  ShowStatusText();
   dialogs_.Message(TitleText(), FromUtf8(text), true);
 }
 

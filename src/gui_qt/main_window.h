@@ -15,6 +15,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QTextEdit;
+class QTimer;
 class QToolButton;
 
 namespace quillon {
@@ -27,8 +28,9 @@ class TMainWindow : public QWidget, public IMainView {
   Q_OBJECT
 
  public:
+  // language: of every text the window shows, for the whole session.
   TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs,
-              QWidget* parent = nullptr);
+              TLanguage language = TLanguage::Chinese, QWidget* parent = nullptr);
 
   TMain& Main() { return main_; }
 
@@ -41,6 +43,8 @@ class TMainWindow : public QWidget, public IMainView {
 
   // IMainView
   void AppendLogLine(const std::string& line) override;
+  // Kept; SegLabel takes the latest text at the message pump once the status timer has run
+  // out, at most ten times a second, at the end of every command and before a box opens.
   void SetStatusText(const std::string& text) override;
   void ShowGauge(const TGauge& gauge) override;
   void ShowMessage(const std::string& text) override;
@@ -60,6 +64,9 @@ class TMainWindow : public QWidget, public IMainView {
   std::optional<std::string> ShowOpenDialog() override;
   std::optional<std::string> ShowSaveDialog(const std::string& fileName) override;
 
+  // How many times SegLabel has taken a new text since the window was made.
+  int StatusTextShows() const { return statusTextShows_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -73,6 +80,8 @@ class TMainWindow : public QWidget, public IMainView {
   // Runs a toolbar command, then closes the window where a close request waits for it.
   void CommandClicked(window::TCommand command);
   QString TitleText() const;
+  // SegLabel takes the text last set, if it differs from what it shows.
+  void ShowStatusText();
 
   IWindowDialogs& dialogs_;
   TMain main_;
@@ -95,6 +104,15 @@ class TMainWindow : public QWidget, public IMainView {
   QMenu* pop = nullptr;
   TFileDialogSettings od;
   TFileDialogSettings sd;
+
+  // A scan sets the status text for every fragment, tens of thousands of times a second on
+  // dense data, and each new text of a label lays out and repaints the status bar: the
+  // text is kept here and shown when statusTimer_ (single-shot, never more than one
+  // pending) runs out.
+  std::string statusText_;
+  std::string shownStatusText_;
+  QTimer* statusTimer_ = nullptr;
+  int statusTextShows_ = 0;
 };
 
 }  // namespace quillon

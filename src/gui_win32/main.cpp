@@ -1,5 +1,6 @@
-// quillon.exe: the desktop window for Windows. Its only arguments are --version and --help
-// (also /?), answered on the console it was started from, or in a box when there is none.
+// quillon.exe: the desktop window for Windows. Its arguments are --version and --help (also
+// /?), answered on the console it was started from, or in a box when there is none, and
+// --lang zh|en, the window's language (without it the user's display language decides).
 //
 // Exit status: 0 when the window was closed, also when a close request waited for a
 // running scan to finish its file, and when the session ended during a scan (which then
@@ -14,9 +15,11 @@
 #include <cwchar>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/branding.h"
+#include "app/language.h"
 #include "gui_win32/main_window.h"
 #include "gui_win32/wide_text.h"
 #include "storage/device_queries.h"
@@ -26,29 +29,48 @@
 
 namespace {
 
-// The answer to --version or --help; empty when the window is to open.
-std::wstring CommandLineAnswer() {
+struct TAnswer {
+  std::wstring Text;  // empty when the window is to open
+  int Status = 0;     // the program's exit status after showing Text
+};
+
+// The answer to --version or --help, or the refusal of a wrong --lang. language: what
+// --lang chose, left alone without it.
+TAnswer CommandLineAnswer(std::optional<quillon::TLanguage>& language) {
   int count = 0;
   wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (arguments == nullptr) return {};
   std::wstring answer;
+  int status = 0;
   for (int i = 1; i < count && answer.empty(); ++i) {
     const wchar_t* argument = arguments[i];
-    if (std::wcscmp(argument, L"--version") == 0) {
+    const bool separate = std::wcscmp(argument, L"--lang") == 0;
+    if (separate || std::wcsncmp(argument, L"--lang=", 7) == 0) {
+      const std::wstring name = separate ? (i + 1 < count ? arguments[++i] : L"") : argument + 7;
+      language = name == L"zh"   ? std::optional(quillon::TLanguage::Chinese)
+                 : name == L"en" ? std::optional(quillon::TLanguage::English)
+                                 : std::nullopt;
+      if (!language) {
+        answer = L"quillon: --lang takes zh or en, not \"" + name + L"\"\r\n";
+        status = 1;
+      }
+    } else if (std::wcscmp(argument, L"--version") == 0) {
       answer = L"quillon " + quillon::WideFromUtf8(quillon::branding::kVersion) + L"\r\n";
     } else if (std::wcscmp(argument, L"--help") == 0 || std::wcscmp(argument, L"/?") == 0 ||
                std::wcscmp(argument, L"-h") == 0) {
       answer =
-          L"Usage: quillon [--version] [--help]\r\n"
+          L"Usage: quillon [--lang zh|en] [--version] [--help]\r\n"
           L"Opens the window that scans a disk, a volume or a disk image for the pages of\r\n"
           L"lost Access (Jet 4) databases. Volumes and disks need administrator rights (Run as\r\n"
           L"administrator); disk image files do not. quillon-cli.exe does the same from a\r\n"
           L"Command Prompt (quillon-cli --help).\r\n\r\n"
+          L"--lang zh|en  the window's language; without it Chinese when Windows shows\r\n"
+          L"              its menus in Chinese, else English\r\n\r\n"
           L"Exit status: 0 when the window was closed; 1 when it could not start.\r\n";
     }
   }
   ::LocalFree(arguments);
-  return answer;
+  return {answer, status};
 }
 
 // A program of the window subsystem has no console of its own: the text goes to the one it
@@ -72,10 +94,12 @@ void ShowAnswer(const std::wstring& text) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   using namespace quillon;
-  if (const std::wstring answer = CommandLineAnswer(); !answer.empty()) {
-    ShowAnswer(answer);
-    return 0;
+  std::optional<TLanguage> chosenLanguage;
+  if (const TAnswer answer = CommandLineAnswer(chosenLanguage); !answer.Text.empty()) {
+    ShowAnswer(answer.Text);
+    return answer.Status;
   }
+  const TLanguage language = chosenLanguage.value_or(SystemLanguage());
   // An empty card reader or CD drive must not raise the system's "no disk" box while the
   // volumes are listed: the failure comes back as an error code instead.
   LoadLibrariesFromSystemFolderOnly();
@@ -89,7 +113,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     const std::unique_ptr<IFileSystem> fileSystem = MakePlatformFileSystem();
     const std::unique_ptr<IDeviceQueries> devices = MakePlatformDeviceQueries();
     TWin32WindowDialogs dialogs;
-    TMainWindow window(*fileSystem, *devices, dialogs);
+    TMainWindow window(*fileSystem, *devices, dialogs, language);
     window.ShowCentred(showCommand);
     MSG message;
     BOOL got;

@@ -137,9 +137,10 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs)
+TMainWindow::TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs,
+                         TLanguage language)
     : dialogs_(dialogs),
-      main_(*this, fileSystem, devices),
+      main_(*this, fileSystem, devices, language),
       dpi_(SystemDpi()),
       font_(WindowFont(Scaled(kFontPixels))),
       linkFont_(WindowFont(Scaled(kLinkFontPixels), true)) {
@@ -177,7 +178,7 @@ void TMainWindow::BuildToolbar() {
   bar.SetLayout(Scaled(kButtonLeft), Scaled(kButtonHeight));
   int image = 0;  // the image lists hold the icons in the buttons' order
   for (const TToolButton& button : ToolButtons()) {
-    bar.AddButton(CommandId(button.Command), WideFromUtf8(button.Caption), image++,
+    bar.AddButton(CommandId(button.Command), WideFromUtf8(button.Caption.In(main_.Language())), image++,
                   Scaled(button.Rect.Width), button.DropDown);
   }
 }
@@ -185,7 +186,7 @@ void TMainWindow::BuildToolbar() {
 void TMainWindow::BuildPanel() {
   RzPanel1 = MakePanel(Handle(), control_ids::kRzPanel1, WS_EX_STATICEDGE);
 
-  const std::wstring instructions = WideFromUtf8(InstructionText("\r\n"));
+  const std::wstring instructions = WideFromUtf8(InstructionText("\r\n", main_.Language()));
   // 289 x 169 holds the ten lines in 宋体; a substitute font with taller lines gets the
   // height it needs, which still ends above the first link.
   const int labelHeight = std::max(
@@ -201,7 +202,7 @@ void TMainWindow::BuildPanel() {
   std::unique_ptr<TUrlLabel>* const labels[] = {&RzURLLabel2, &RzURLLabel3, &RzURLLabel1};
   const int ids[] = {control_ids::kRzURLLabel2, control_ids::kRzURLLabel3,
                      control_ids::kRzURLLabel1};
-  const std::vector<TLink> links = Links();
+  const std::vector<TLink> links = Links(main_.Language());
   for (std::size_t i = 0; i < links.size(); ++i) {
     *labels[i] = std::make_unique<TUrlLabel>(WideFromUtf8(links[i].Caption), address, dialogs_,
                                              RzPanel1, ids[i], Scaled(kLinkLeft),
@@ -229,7 +230,7 @@ void TMainWindow::BuildStatusBar() {
   SetFont(RzStatusBar1, font_.get());
   int edges[2] = {Scaled(kSegLabelWidth), -1};  // -1: to the right edge
   ::SendMessageW(RzStatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
-  statusText_ = WideFromUtf8(texts::kInitialStatus);
+  statusText_ = WideFromUtf8(main_.Say(texts::kInitialStatus));
   ShowStatusText();
   gg = std::make_unique<TGaugeControl>(RzStatusBar1, control_ids::kGg, font_.get());
 }
@@ -473,7 +474,7 @@ void TMainWindow::SetStartEnabled(bool enabled) {
   // Disabled exactly while a scan runs: shutting Windows down then names the reason to wait.
   if (!enabled) {
     shutdownBlocked_ =
-        ::ShutdownBlockReasonCreate(Handle(), WideFromUtf8(texts::kShutdownBlockReason).c_str());
+        ::ShutdownBlockReasonCreate(Handle(), WideFromUtf8(main_.Say(texts::kShutdownBlockReason)).c_str());
   } else if (shutdownBlocked_) {
     ::ShutdownBlockReasonDestroy(Handle());
     shutdownBlocked_ = false;

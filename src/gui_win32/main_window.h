@@ -41,8 +41,9 @@ class TMainWindow : public TWindowBase, public IMainView {
   static constexpr int kStartHeight = window::kStartHeight;
 
   // Makes the window and its controls, hidden. Throws EQuillonError when the system
-  // refuses a window.
-  TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs);
+  // refuses a window. language: of every text the window shows, for the whole session.
+  TMainWindow(IFileSystem& fileSystem, IDeviceQueries& devices, IWindowDialogs& dialogs,
+              TLanguage language = TLanguage::Chinese);
   ~TMainWindow() override;
 
   TMain& Main() { return main_; }

@@ -12,6 +12,7 @@
 namespace quillon::jet {
 
 // The header offsets and the page size are the scan's too: they live in core/page_head.h.
+using quillon::kLvalOwner;  // the owner an LVAL page states
 using quillon::kPageSize;
 using quillon::kRowCountAt;
 using quillon::kRowTableAt;

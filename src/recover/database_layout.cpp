@@ -6,6 +6,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "jet/row_slots.h"
 namespace quillon::recover {
 namespace {
 
@@ -39,7 +40,7 @@ std::vector<std::int64_t> FindDatabaseBases(const std::vector<TPageEntry>& entri
   std::set<std::uint32_t> owners;
   if (bases.empty()) {
     for (const TPageEntry& entry : entries) {
-      if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner > 5)
+      if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner > 5)
         owners.insert(entry.Owner);
     }
   }
@@ -164,7 +165,7 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
   std::map<std::uint32_t, std::size_t> owners;  // owner value → a data page carrying it
   for (const auto& [offset, index] : byOffset) {
     const TPageEntry& entry = entries[index];
-    if (entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner >= 2)
+    if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner >= 2)
       owners.emplace(entry.Owner, index);
   }
   std::map<std::int64_t, std::uint32_t> anchorAt;  // offset → number

@@ -10,8 +10,6 @@
 
 namespace quillon::recover {
 
-inline constexpr std::uint32_t kLongValueOwner = kLvalOwner;  // where a data page names its table
-
 enum class TPageKind : std::uint8_t {
   Data = 1,        // a data or long-value page (type 0x01): what the fragment file holds
   Definition = 2,  // a table-definition page (type 0x02), first or continuation
@@ -22,7 +20,7 @@ enum class TPageKind : std::uint8_t {
 struct TPageEntry {
   std::int64_t SourceOffset = -1;  // where the page began on the source; -1 when not known
   TPageKind Kind = TPageKind::Data;
-  std::uint32_t Owner = 0;  // bytes 4..7 of a data page (kLongValueOwner for LVAL); else 0
+  std::uint32_t Owner = 0;  // bytes 4..7 of a data page (jet::kLvalOwner for LVAL); else 0
 };
 
 // Entries are in source order (by SourceOffset) where offsets are known, else in the order

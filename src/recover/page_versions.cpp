@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "jet/row_slots.h"
 namespace quillon::recover {
 
 TPageVersions FindPageVersions(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
@@ -20,7 +21,7 @@ TPageVersions FindPageVersions(const std::vector<TPageEntry>& entries, const TDa
     const TPageEntry& mine = entries[index];
     const TPageEntry& theirs = entries[other];
     if (mine.Kind != TPageKind::Data || theirs.Kind != TPageKind::Data ||
-        mine.Owner != theirs.Owner || mine.Owner == kLongValueOwner)
+        mine.Owner != theirs.Owner || mine.Owner == jet::kLvalOwner)
       continue;
     std::vector<std::string> rows = rowsOf(index);
     std::vector<std::string> otherRows = rowsOf(other);

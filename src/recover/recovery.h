@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "core/stream.h"
 #include "recover/page_store.h"
 
@@ -38,12 +36,5 @@ struct TRecoveryReport;  // defined in recovery_report.h: databases, tables, row
 // the cause when an output cannot be written.
 TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSystem,
                                  const TRecoveryOptions& options, IRecoveryProgress& progress);
-
-// The summary for the terminal (UTF-8 lines) and the same as JSON, whose strings (paths,
-// names from the disk) are repaired to valid UTF-8 (core/utf8_text.h).
-std::string RecoveryReportText(const TRecoveryReport& report);
-nlohmann::json RecoveryReportJson(const TRecoveryReport& report);
-// The tables that could not be written whole: a recovery with any is not a success.
-std::int64_t TablesNotWritten(const TRecoveryReport& report);
 
 }  // namespace quillon::recover

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "recover/output_names.h"
 
 namespace quillon::recover {
@@ -101,5 +103,12 @@ struct TRecoveryReport {
 
 // One line for a name the output changed: table "sqlite_sequence" written as "_sqlite_sequence".
 std::string NameChangeText(const TNameChange& change);
+
+// The summary for the terminal (UTF-8 lines) and the same as JSON, whose strings (paths,
+// names from the disk) are repaired to valid UTF-8 (core/utf8_text.h).
+std::string RecoveryReportText(const TRecoveryReport& report);
+nlohmann::json RecoveryReportJson(const TRecoveryReport& report);
+// The tables that could not be written whole: a recovery with any is not a success.
+std::int64_t TablesNotWritten(const TRecoveryReport& report);
 
 }  // namespace quillon::recover

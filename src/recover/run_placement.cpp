@@ -11,11 +11,10 @@
 #include "jet/catalog.h"
 #include "jet/row_slots.h"
 #include "jet/usage_map.h"
+#include "recover/page_slots.h"
 
 namespace quillon::recover {
 namespace {
-
-using TPage = std::array<std::uint8_t, kPageSize>;
 
 struct TPlacementStopped {};
 
@@ -49,12 +48,12 @@ constexpr std::size_t kPagesJudged = 4;
 constexpr std::size_t kStaleMargin = 2;
 
 bool IsLongValuePage(const TPageEntry& entry) {
-  return entry.Kind == TPageKind::Data && entry.Owner == kLongValueOwner;
+  return entry.Kind == TPageKind::Data && entry.Owner == jet::kLvalOwner;
 }
 
 // A data page of a table (not LVAL, not the catalog's own page 0 or 1).
 bool IsTablePage(const TPageEntry& entry) {
-  return entry.Kind == TPageKind::Data && entry.Owner != kLongValueOwner && entry.Owner >= 2;
+  return entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner >= 2;
 }
 
 // What a page says of its belonging to a database.
@@ -704,7 +703,7 @@ class TPlacer {
     std::vector<std::vector<std::size_t>> forOf(run.size()), againstOf(run.size());
     for (std::size_t i = 0; i < run.size(); ++i) {
       const TPageEntry& entry = entries_[run[i]];
-      if (entry.Kind != TPageKind::Data || entry.Owner == kLongValueOwner || entry.Owner < 2)
+      if (entry.Kind != TPageKind::Data || entry.Owner == jet::kLvalOwner || entry.Owner < 2)
         continue;
       // Only databases with a page at the owner value's number can say anything.
       const auto holders = holdersOf_.find(entry.Owner);

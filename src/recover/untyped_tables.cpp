@@ -5,6 +5,7 @@
 #include <set>
 
 #include "core/errors.h"
+#include "jet/row_slots.h"
 #include "rows/catalog_objects.h"
 #include "jet/text.h"
 #include "rows/row_fields.h"
@@ -142,7 +143,7 @@ bool RecoverUnplacedPages(const IPageStore& store, const std::vector<std::size_t
   std::size_t tablePages = 0;
   for (const std::size_t index : pages) {
     const TPageEntry entry = store.Entry(index);
-    if (entry.Owner == kLongValueOwner) continue;
+    if (entry.Owner == jet::kLvalOwner) continue;
     ++tablePages;
     if (entry.SourceOffset < 0) continue;
     if (report.FirstPageOffset < 0 || entry.SourceOffset < report.FirstPageOffset)

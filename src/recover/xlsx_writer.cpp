@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
+#include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
@@ -101,22 +104,28 @@ std::optional<double> ExactNumber(const std::string& text) {
     trailingZeros = point && c == '0' ? trailingZeros + 1 : 0;
   }
   if (digits - trailingZeros > kExactDigits) return std::nullopt;
-  return std::strtod(text.c_str(), nullptr);
+  // from_chars, not strtod: the decimal point is '.' whatever the process's locale.
+  double number = 0;
+  std::from_chars(text.data(), text.data() + text.size(), number);
+  return number;
 }
 
 // "YYYY-MM-DD HH:MM:SS" (a fraction of a second may follow) as a date the sheet holds: from
 // 1900-03-01 on, where the spreadsheet's day numbers run true.
 std::optional<lxw_datetime> SheetDate(const std::string& text) {
   lxw_datetime date{};
-  double seconds = 0;
   char dash1 = 0, dash2 = 0, space = 0, colon1 = 0, colon2 = 0;
   int used = 0;
-  if (std::sscanf(text.c_str(), "%4d%c%2d%c%2d%c%2d%c%2d%c%lf%n", &date.year, &dash1,
+  if (std::sscanf(text.c_str(), "%4d%c%2d%c%2d%c%2d%c%2d%c%n", &date.year, &dash1,
                   &date.month, &dash2, &date.day, &space, &date.hour, &colon1, &date.min,
-                  &colon2, &seconds, &used) != 11 ||
-      static_cast<std::size_t>(used) != text.size() || dash1 != '-' || dash2 != '-' ||
-      space != ' ' || colon1 != ':' || colon2 != ':')
+                  &colon2, &used) != 10 ||
+      dash1 != '-' || dash2 != '-' || space != ' ' || colon1 != ':' || colon2 != ':')
     return std::nullopt;
+  // The seconds with from_chars, not "%lf": their point is '.' whatever the locale.
+  double seconds = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data() + used, end, seconds);
+  if (error != std::errc() || stop != end) return std::nullopt;
   if (date.year < 1900 || date.year > 9999 || (date.year == 1900 && date.month < 3))
     return std::nullopt;
   date.sec = seconds;
@@ -151,14 +160,36 @@ std::string KeepEscapesLiteral(const std::string& text) {
   return kept;
 }
 
+// The C locale's numbers for as long as it lives, the locale's own afterwards. The library
+// writes numbers with printf ("%.16G"), whose decimal point follows LC_NUMERIC: under a
+// locale with a decimal comma (a German desktop, which the Qt window takes on) a workbook
+// would hold "3,25", which no spreadsheet reads. The workbook is written on the thread that
+// runs the recovery, and no other thread formats numbers meanwhile.
+class TCNumbers {
+ public:
+  TCNumbers() {
+    const char* current = std::setlocale(LC_NUMERIC, nullptr);
+    if (current != nullptr && std::strcmp(current, "C") != 0) {
+      previous_ = current;
+      std::setlocale(LC_NUMERIC, "C");
+    }
+  }
+  ~TCNumbers() {
+    if (previous_) std::setlocale(LC_NUMERIC, previous_->c_str());
+  }
+  TCNumbers(const TCNumbers&) = delete;
+  TCNumbers& operator=(const TCNumbers&) = delete;
+
+ private:
+  std::optional<std::string> previous_;  // the locale to go back to, where it was not "C"
+};
+
 std::string FoldCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
 }  // namespace
-
-bool WorkbooksWritten() { return true; }
 
 std::string XlsxSheetName(const std::string& name) {
   std::string clean;
@@ -320,9 +351,20 @@ TXlsxWriter::TXlsxWriter(IFileSystem& fileSystem, const std::string& systemPath,
   // system (new, listed), then given to it; the file takes its own name once complete.
   s.TemporaryPath = systemPath + ".part";
   fileSystem.Open(s.TemporaryPath, TOpenMode::CreateNew).reset();
+  const std::string libraryPath = fileSystem.PathOfCreated(s.TemporaryPath);
+  // The library assembles each part of the workbook in a temporary file of its own before
+  // it zips them. Left to itself it makes them in $TMPDIR or %TEMP%, which may be on the
+  // disk being recovered from; in the workbook's own folder they stay where the output
+  // goes. (Each is removed as it closes: unlinked at once on POSIX, opened delete-on-close
+  // on Windows.) The file name is ours, in ASCII: the last '/' or '\\' ends the folder, and
+  // no trail byte of a double-byte code page can be taken for it.
+  const std::size_t separator = libraryPath.find_last_of("/\\");
+  std::string temporaryFolder =
+      separator == std::string::npos ? std::string(".") : libraryPath.substr(0, separator);
+  if (temporaryFolder.empty()) temporaryFolder = "/";
   lxw_workbook_options options{};
   options.use_zip64 = LXW_TRUE;
-  const std::string libraryPath = fileSystem.PathOfCreated(s.TemporaryPath);
+  options.tmpdir = temporaryFolder.data();
   s.Book = workbook_new_opt(libraryPath.c_str(), &options);
   if (!s.Book) {
     fileSystem.Remove(s.TemporaryPath);
@@ -371,7 +413,11 @@ void TXlsxWriter::Finish() {
   TState& s = *state_;
   lxw_workbook* book = s.Book;
   s.Book = nullptr;
-  const lxw_error closed = workbook_close(book);
+  lxw_error closed;
+  {
+    const TCNumbers numbers;  // every number of the workbook is written out here
+    closed = workbook_close(book);
+  }
   if (closed != LXW_NO_ERROR) {
     s.FileSystem->Remove(s.TemporaryPath);
     s.Fail(lxw_strerror(closed));

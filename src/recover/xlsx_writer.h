@@ -24,9 +24,6 @@ inline constexpr std::size_t kXlsxSheetRows = 1048576;
 // kept whole where the name must be cut.
 std::string XlsxSheetName(const std::string& name);
 
-// Whether this build writes workbooks (it has the workbook library).
-bool WorkbooksWritten();
-
 class TXlsxWriter {
  public:
   // Starts the workbook that Finish writes to systemPath (displayPath for messages); a table

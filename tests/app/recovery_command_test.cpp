@@ -208,3 +208,44 @@ TEST_F(RecoveryCommandTest, NothingIsMadeWithoutASourceOrAFolderOrInsideTheSourc
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The same recovery in English: every log line and the completion box.
+TEST(RecoveryCommandEnglishTest, TheRecoverySpeaksEnglish) {
+  const fs::path dir = fs::temp_directory_path() /
+                       ("quillon-recover-english-" +
+                        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  fs::create_directories(dir);
+  const std::string out = (dir / "out").string();
+  const std::unique_ptr<IFileSystem> files = MakePlatformFileSystem();
+  TScriptedView view;
+  testing::TFakeDeviceQueries devices;
+  TMain main(view, *files, devices, TLanguage::English);
+
+  main.RecoverBtnClick();
+  EXPECT_EQ(view.Messages,
+            std::vector<std::string>{"Please choose the disk or image file to recover first!"});
+
+  main.Source.SetText(kSample);
+  view.Log.clear();
+  view.Messages.clear();
+  view.FolderAnswer = out;
+  main.RecoverBtnClick();
+  const char separator = out.find('\\') != std::string::npos ? '\\' : '/';
+  EXPECT_EQ(view.Log, (std::vector<std::string>{
+                          "======================================================",
+                          "Recovery started!",
+                          std::string("Reading ") + kSample + "; the recovered data goes to: " + out,
+                          "Read 1052672 bytes, fragments found: 235; decoding the databases...",
+                          "Recovery finished (databases: 1, tables: 2, rows: 978), saved in: " + out,
+                          "Recovery report: " + out + separator + "report.html",
+                      }));
+  EXPECT_EQ(view.Messages, std::vector<std::string>{"Done!"});
+  EXPECT_EQ(view.Status, "Fragments: 235");
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace quillon

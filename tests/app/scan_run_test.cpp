@@ -580,3 +580,64 @@ TEST_F(FailingSourceScanTest, PathsTheCodePageCannotHoldAreRefusedBeforeAnything
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The same session in English: every line, message and status the scan shows, with the
+// values filled in where the Chinese ones have them.
+TEST(ScanRunEnglishTest, TheWholeScanSpeaksEnglish) {
+  TMemoryFileSystem fs;
+  TScriptedView view;
+  testing::TFakeDeviceQueries devices;
+  TMain main(view, fs, devices, TLanguage::English);
+  EXPECT_EQ(main.Language(), TLanguage::English);
+
+  main.button2Click();
+  EXPECT_EQ(view.Messages,
+            std::vector<std::string>{"Please choose the data source and the save file first!"});
+
+  TImage image(4 * kChunkSize);
+  for (int chunk = 0; chunk < 4; ++chunk) image.PutPage(chunk * kChunkSize + 1024);
+  fs.Put("/img", image.bytes);
+  fs.Find("/img")->BadRanges.push_back({102400, 512});
+  view.Log.clear();
+  view.Messages.clear();
+  main.Source.SetText("/img");
+  view.SaveAnswer = "/out.frag";
+  main.SaveBtnClick();
+  view.OnProcessMessages = [&](int call) {
+    if (call == 2) main.Button1Click();
+  };
+  main.button2Click();
+  EXPECT_EQ(view.Log,
+            (std::vector<std::string>{
+                "Source to scan: /img", "The database fragments are saved to: /out.frag", kRule,
+                "Scan started!",
+                "512 bytes could not be read (unreadable places: 1) and were scanned as zeros.",
+                "The scan stopped at byte 262144 of 1048576 (25%); the data after it was not "
+                "scanned.",
+                "Scan finished. Please contact customer service and send them the encrypted "
+                "scan file, so that they can see how much of the data can be recovered."}));
+  EXPECT_EQ(view.Status, "Fragments: 1");
+  EXPECT_EQ(view.Messages.back(), "Done!");
+  EXPECT_EQ(main.LastScan().End, TScanEnd::Stopped);
+}
+
+// The source menu's first entry is in the session's language.
+TEST(ScanRunEnglishTest, TheSourceMenuSpeaksTheSessionsLanguage) {
+  TMemoryFileSystem fs;
+  TScriptedView view;
+  testing::TFakeDeviceQueries devices;
+  TMain main(view, fs, devices, TLanguage::English);
+  main.RecBtnDropDown();
+  ASSERT_FALSE(view.Menu.empty());
+  EXPECT_EQ(view.Menu.front().Caption, "Open disk image");
+
+  TMain chinese(view, fs, devices);
+  chinese.RecBtnDropDown();
+  EXPECT_EQ(view.Menu.front().Caption, "打开磁盘镜像");
+}
+
+}  // namespace
+}  // namespace quillon

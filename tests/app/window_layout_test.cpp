@@ -16,18 +16,20 @@ TEST(WindowLayoutTest, ToolbarButtonsFollowEachOtherWithTheirCaptions) {
   struct TExpected {
     const char* Name;
     const char* Caption;
+    const char* EnglishCaption;
     TRect Rect;
   };
-  const TExpected expected[] = {{"RecBtn", "选择磁盘", {4, 2, 74, 40}},
-                                {"SaveBtn", "保存文件", {78, 2, 60, 40}},
-                                {"button2", "开始扫描", {138, 2, 60, 40}},
-                                {"Button1", "停止扫描", {198, 2, 60, 40}},
-                                {"RecoverBtn", "恢复数据", {258, 2, 60, 40}}};
+  const TExpected expected[] = {{"RecBtn", "选择磁盘", "Disk", {4, 2, 74, 40}},
+                                {"SaveBtn", "保存文件", "Save", {78, 2, 60, 40}},
+                                {"button2", "开始扫描", "Start", {138, 2, 60, 40}},
+                                {"Button1", "停止扫描", "Stop", {198, 2, 60, 40}},
+                                {"RecoverBtn", "恢复数据", "Recover", {258, 2, 60, 40}}};
   ASSERT_EQ(ToolButtons().size(), std::size(expected));
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     const TToolButton& button = ToolButtons()[i];
     EXPECT_STREQ(button.Name, expected[i].Name);
-    EXPECT_STREQ(button.Caption, expected[i].Caption);
+    EXPECT_STREQ(button.Caption.In(TLanguage::Chinese), expected[i].Caption);
+    EXPECT_STREQ(button.Caption.In(TLanguage::English), expected[i].EnglishCaption);
     EXPECT_EQ(button.Rect, expected[i].Rect) << button.Name;
     EXPECT_EQ(button.DropDown, i == 0);
     EXPECT_EQ(&ToolButton(button.Command), &button);
@@ -52,7 +54,7 @@ TEST(WindowLayoutTest, RegionsAndControlsHaveTheirSizes) {
   EXPECT_EQ(kFontPixels, 12);
   EXPECT_EQ(kLinkFontPixels, 13);
   // The first link lies below the instructions.
-  EXPECT_LT(kLabelHeight, Links().front().Top);
+  EXPECT_LT(kLabelHeight, Links(TLanguage::Chinese).front().Top);
 }
 
 TEST(WindowLayoutTest, AScanAndARecoveryEachLockBothStarts) {
@@ -70,20 +72,60 @@ TEST(WindowLayoutTest, AScanAndARecoveryEachLockBothStarts) {
 }
 
 TEST(WindowLayoutTest, TextsAreJoinedOnce) {
-  const std::string text = InstructionText("\r\n");
+  const std::string text = InstructionText("\r\n", TLanguage::Chinese);
   EXPECT_EQ(text.rfind("\r\n第一步:选择磁盘,", 0), 0u);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
   // The fifth step names the fifth button, after the four steps and before the last line.
-  EXPECT_NE(text.find(std::string("\r\n\r\n第五步:") + texts::kRecoverCaption + ","),
+  EXPECT_NE(text.find(std::string("\r\n\r\n第五步:") + texts::kRecoverCaption.Chinese + ","),
             std::string::npos);
   EXPECT_LT(text.find("第四步:"), text.find("第五步:"));
   EXPECT_TRUE(text.ends_with("\r\n请以管理员权限运行此程序."));
-  const std::vector<TLink> links = Links();
+  const std::vector<TLink> links = Links(TLanguage::Chinese);
   ASSERT_EQ(links.size(), 3u);
   EXPECT_EQ(links[0].Top, 232);
+  EXPECT_EQ(links[0].Caption, std::string(QUILLON_SERVICE_LABEL) + QUILLON_SERVICE_NUMBER);
   EXPECT_EQ(links[1].Caption, std::string("技术支持电话:") + QUILLON_SUPPORT_TELEPHONE);
   EXPECT_EQ(links[2].Caption, std::string("Quillon:") + QUILLON_WEB_ADDRESS);
   EXPECT_EQ(links[2].Top, 280);
+}
+
+// In English the same lines in the same places, each step naming its button's English
+// caption; the links keep their places.
+TEST(WindowLayoutTest, TheEnglishWindowHasTheSameLinesAndPlaces) {
+  const std::string text = InstructionText("\n", TLanguage::English);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+  EXPECT_EQ(text.rfind(std::string("\nStep 1: ") + texts::kRecBtnCaption.English + ":", 0), 0u);
+  std::vector<std::string> lines{""};
+  for (const char c : text) {
+    if (c == '\n') lines.emplace_back(); else lines.back() += c;
+  }
+  const char* const starts[] = {"Step 1: Disk:", "Step 2: Save:", "Step 3: Start,", "Step 4: ",
+                                "Step 5: Recover ", "Please run"};
+  ASSERT_EQ(lines.size(), 2 * std::size(starts));
+  for (std::size_t i = 0; i < std::size(starts); ++i) {
+    EXPECT_EQ(lines[2 * i], "");
+    EXPECT_EQ(lines[2 * i + 1].rfind(starts[i], 0), 0u) << lines[2 * i + 1];
+  }
+  EXPECT_TRUE(text.ends_with("\n\nPlease run this program as administrator."));
+  EXPECT_EQ(text.find_first_of("\xE4\xE5\xE6\xE7\xE8\xE9"), std::string::npos)
+      << "no Chinese character in the English instructions";
+  // Each line takes as many rows as its Chinese one, also in a font whose Latin letters
+  // are all half as wide as its Chinese ones (宋体: 6 of 12 pixels): one row for 48
+  // letters in the label's 289 pixels, 47 with room to spare.
+  for (std::size_t i = 1; i < lines.size(); i += 2) {
+    EXPECT_LE(lines[i].size(), i == 3 || i == 7 ? 90u : 47u) << lines[i];
+  }
+
+  const std::vector<TLink> links = Links(TLanguage::English);
+  const std::vector<TLink> chinese = Links(TLanguage::Chinese);
+  ASSERT_EQ(links.size(), chinese.size());
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    EXPECT_STREQ(links[i].Name, chinese[i].Name);
+    EXPECT_EQ(links[i].Top, chinese[i].Top);
+  }
+  EXPECT_EQ(links[0].Caption, std::string(QUILLON_SERVICE_LABEL_EN) + QUILLON_SERVICE_NUMBER);
+  EXPECT_EQ(links[1].Caption, std::string("Support telephone:") + QUILLON_SUPPORT_TELEPHONE);
+  EXPECT_EQ(links[2].Caption, chinese[2].Caption);
 }
 
 TEST(WindowLayoutTest, EveryIconHasShapesThatTheGridHolds) {

@@ -26,6 +26,18 @@ TEST(ProgressMeter, LineShowsBarPercentRateAndTimeLeft) {
             "[####] 100%");
 }
 
+// A resumed scan: the bar counts the earlier run's bytes, the rate and time left only this
+// run's.
+TEST(ProgressMeter, AResumedScansRateCountsOnlyWhatThisRunScanned) {
+  TProgressMeter meter;
+  const auto start = TProgressMeter::TClock::time_point{};
+  meter.Start(1'000'000'000, start, 600'000'000);
+  EXPECT_EQ(meter.Line(700'000'000, "", start + std::chrono::seconds(1), 10),
+            "[#######...]  70%    100.0 MB/s  0:03 left");
+  EXPECT_EQ(meter.Line(600'000'000, "", start + std::chrono::seconds(1), 10),
+            "[######....]  60%");
+}
+
 TEST(ProgressMeter, Durations) {
   EXPECT_EQ(DurationText(0), "0:00");
   EXPECT_EQ(DurationText(125), "2:05");

@@ -104,3 +104,30 @@ TEST(NearestName, SlipsAreFoundAndDistantWordsAreNot) {
 
 }  // namespace
 }  // namespace quillon
+
+namespace quillon {
+namespace {
+
+// --lang before the command or among its options; without it nothing is chosen here (the
+// program then takes the system's); any other word is a usage error that names it.
+TEST(CommandLine, LangChoosesTheLanguageBeforeOrAfterTheCommand) {
+  EXPECT_EQ(Parse({"scan", "a", "b"}).Line.Language, std::nullopt);
+  const TParsed before = Parse({"--lang", "en", "scan", "a", "b"});
+  EXPECT_EQ(before.Status, std::nullopt) << before.Err;
+  EXPECT_EQ(before.Line.Language, TLanguage::English);
+  const TParsed after = Parse({"recover", "a", "b", "--lang=zh"});
+  EXPECT_EQ(after.Status, std::nullopt) << after.Err;
+  EXPECT_EQ(after.Line.Command, TCliCommand::Recover);
+  EXPECT_EQ(after.Line.Language, TLanguage::Chinese);
+  EXPECT_EQ(Parse({"sources", "--lang", "en"}).Line.Language, TLanguage::English);
+
+  for (const char* wrong : {"fr", "zh_CN", "EN", ""}) {
+    const TParsed refused = Parse({"scan", "--lang", wrong, "a", "b"});
+    EXPECT_EQ(refused.Status, kExitUsage) << wrong;
+    EXPECT_NE(refused.Err.find("--lang"), std::string::npos) << refused.Err;
+  }
+  EXPECT_NE(Parse({"scan", "--help"}).Out.find("--lang"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -9,6 +9,8 @@ the 4096-byte fragments, then zero bytes that bring the end to a multiple of 4 a
 them, and "TEMP".
 """
 
+import argparse
+import os
 import struct
 import sys
 import unittest
@@ -23,6 +25,14 @@ FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
 
 def formula_defused(value):
     return "'" + value if value.startswith(FORMULA_STARTS) else value
+
+
+def use_chinese_texts():
+    """Makes the programs this test starts speak Chinese, whatever the locale it runs in:
+    its checks compare the window's log lines that the users know. LANGUAGE is the first
+    variable the program reads and changes nothing else (test_language.py checks the
+    choice itself)."""
+    os.environ["LANGUAGE"] = "zh_CN"
 
 
 # ctest reports a test that exits with this code as skipped (SKIP_RETURN_CODE).
@@ -84,6 +94,21 @@ def skip_part(reason):
     """Notes that part of a case was left out for reason; the run then ends as skipped."""
     print("SKIPPED PART: " + reason, file=sys.stderr)
     _skipped_parts.append(reason)
+
+
+def parse_arguments(*extra):
+    """The command line of an end-to-end script: --cli (quillon-cli), --samples (the bundled
+    databases) and --work (a folder of its own), all required, and the options `extra` names
+    as (flag, keyword arguments of add_argument). Returns (arguments, argv for run_tests):
+    what argparse does not know is unittest's."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True, help="quillon-cli")
+    parser.add_argument("--samples", required=True, help="the library-written databases")
+    parser.add_argument("--work", required=True, help="a folder for the test's own files")
+    for flag, keywords in extra:
+        parser.add_argument(flag, **keywords)
+    arguments, rest = parser.parse_known_args()
+    return arguments, [sys.argv[0], *rest]
 
 
 def run_tests(argv, verbosity=2):

@@ -10,7 +10,6 @@ the scan with a failure and a complete fragment file holding what was found befo
 stop while a dead chunk is read again, slowly, takes effect at once.
 """
 
-import argparse
 import json
 import os
 import shutil
@@ -22,8 +21,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from quillon_test_support import read_fragment_file, run_tests  # noqa: E402
+from quillon_test_support import parse_arguments, read_fragment_file, run_tests, use_chinese_texts  # noqa: E402
 from test_scan import CHUNK, FRAGMENT, expected_fragments  # noqa: E402
+
+use_chinese_texts()
 
 SECTOR = 512
 ARGS = None
@@ -274,14 +275,9 @@ class FailingDisk(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--make-image", required=True)
-    parser.add_argument("--faulty-file", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    ARGS, rest = parser.parse_known_args()
-    run_tests([sys.argv[0], *rest])
+    ARGS, argv = parse_arguments(("--make-image", {"required": True}),
+                                 ("--faulty-file", {"required": True}))
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -19,7 +19,9 @@ import time
 import unittest
 import zlib
 
-from quillon_test_support import fragment_count, run_tests
+from quillon_test_support import fragment_count, run_tests, use_chinese_texts
+
+use_chinese_texts()
 
 ARGS = None
 

@@ -11,7 +11,6 @@ image, nothing from the random bytes. Then the OUTDIR rules, --force, a cut or d
 page map and a fragment file without its page map.
 """
 
-import argparse
 import glob
 import json
 import os
@@ -23,7 +22,9 @@ import sys
 import unittest
 import zlib
 
-from quillon_test_support import FragmentFile, run_tests, skip_part
+from quillon_test_support import FragmentFile, parse_arguments, run_tests, skip_part, use_chinese_texts
+
+use_chinese_texts()
 
 PAGE = 4096
 ARGS = None
@@ -242,13 +243,9 @@ class RecoverReading(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--real", default="", help="Access-written databases; skipped if absent")
-    parser.add_argument("--work", required=True)
-    ARGS, rest = parser.parse_known_args()
-    run_tests([sys.argv[0], *rest])
+    ARGS, argv = parse_arguments(("--real", {"default": "",
+                                             "help": "Access-written databases; skipped if absent"}))
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,6 @@ Each image is scanned with quillon-cli scan, and quillon-cli rows --csv must giv
 printed per image.
 """
 
-import argparse
 import csv
 import glob
 import io
@@ -23,7 +22,7 @@ import subprocess
 import sys
 import unittest
 
-from quillon_test_support import FragmentFile, formula_defused, run_tests
+from quillon_test_support import FragmentFile, formula_defused, parse_arguments, run_tests
 
 PAGE = 4096
 TEXT_AIM = 0.99
@@ -381,15 +380,11 @@ class RowsCommand(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--real", default=os.path.join(os.path.dirname(__file__), "..", "..",
-                                                       "..", "shared", "fixtures", "real"),
-                        help="databases that Access wrote (skipped where absent)")
-    ARGS, rest = parser.parse_known_args()
-    run_tests([sys.argv[0], *rest])
+    ARGS, argv = parse_arguments(("--real", {
+        "default": os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "fixtures",
+                                "real"),
+        "help": "databases that Access wrote (skipped where absent)"}))
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -6,7 +6,6 @@ reader, and compared with what an independent candidate test finds in the image;
 page that a database's manifest lists as a candidate must come back byte for byte.
 """
 
-import argparse
 import json
 import os
 import shutil
@@ -17,7 +16,9 @@ import sys
 import time
 import unittest
 
-from quillon_test_support import read_fragment_file, run_tests
+from quillon_test_support import parse_arguments, read_fragment_file, run_tests, use_chinese_texts
+
+use_chinese_texts()
 
 CHUNK = 262144
 STEP = 512
@@ -326,13 +327,8 @@ class RealDevice(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--make-image", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    ARGS, rest = parser.parse_known_args()
-    run_tests([sys.argv[0], *rest])
+    ARGS, argv = parse_arguments(("--make-image", {"required": True}))
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,6 @@ it starts: each time the fragment file must be complete, checked with Python's z
 hold what an independent candidate test finds; rows must still write every CSV file.
 """
 
-import argparse
 import fcntl
 import os
 import re
@@ -19,7 +18,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from quillon_test_support import read_fragment_file, run_tests  # noqa: E402
+from quillon_test_support import parse_arguments, read_fragment_file, run_tests  # noqa: E402
 from test_scan import expected_fragments  # noqa: E402
 
 ARGS = None
@@ -154,12 +153,8 @@ class Signals(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    ARGS, rest = parser.parse_known_args()
-    run_tests([sys.argv[0], *rest])
+    ARGS, argv = parse_arguments()
+    run_tests(argv)
 
 
 if __name__ == "__main__":

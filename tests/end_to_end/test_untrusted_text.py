@@ -10,7 +10,6 @@ of rows must do the same. recover --json into a folder whose name is GBK, not UT
 write every file and print one line of valid JSON.
 """
 
-import argparse
 import csv
 import glob
 import json
@@ -21,7 +20,7 @@ import subprocess
 import sys
 import unittest
 
-from quillon_test_support import FORMULA_STARTS, formula_defused, run_tests
+from quillon_test_support import FORMULA_STARTS, formula_defused, parse_arguments, run_tests
 
 ARGS = None
 # Same-length replacements of compressed Jet text (0xFF 0xFE, then one byte a character).
@@ -138,12 +137,8 @@ class UntrustedText(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    ARGS, rest = parser.parse_known_args()
-    run_tests([sys.argv[0], *rest])
+    ARGS, argv = parse_arguments()
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -21,7 +21,7 @@ import zipfile
 ARGS = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-PROGRAMS = ["quillon.exe", "quillon-cli.exe", "README.txt"]
+PROGRAMS = ["quillon.exe", "quillon-cli.exe", "README.txt", "LICENSES.txt"]
 SLDF_RUNAS_USER = 0x2000
 UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
@@ -117,6 +117,15 @@ class WindowsInstaller(unittest.TestCase):
         self.assertIn("English", text_of_readme)
         self.assertIn("Quillon " + ARGS.version, text_of_readme)
         self.assertIsNone(re.search(r"@[A-Z_]+@", text_of_readme), "a placeholder is left")
+        # The notices of the libraries compiled in; libxlsxwriter's names its sources.
+        notices = self.zipped["LICENSES.txt"]
+        self.assertTrue(notices.startswith(b"\xef\xbb\xbf"), "LICENSES.txt has no byte-order mark")
+        self.assertEqual(notices.count(b"\n"), notices.count(b"\r\n"), "LICENSES.txt has bare LF")
+        text_of_notices = notices[3:].decode("utf-8")
+        for needed in ("Libxlsxwriter is released under a FreeBSD license",
+                       "https://sources.debian.org/src/libxlsxwriter/", "Mozilla Public License",
+                       "SQLite", "zlib", "mingw-w64"):
+            self.assertIn(needed, text_of_notices)
 
         with open(os.path.join(self.start_menu, "Quillon.lnk"), "rb") as f:
             link = f.read()

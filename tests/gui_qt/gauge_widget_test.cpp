@@ -1,10 +1,30 @@
 // gg: the percentage it shows and when it repaints.
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include "gui_qt/gauge_widget.h"
 
 namespace quillon {
+namespace {
+
+// The text each paint of the gauge draws, in order.
+class TPaintRecorder : public QObject {
+ public:
+  explicit TPaintRecorder(TGaugeWidget& widget) : widget_(widget) { widget.installEventFilter(this); }
+  QStringList Painted;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == &widget_ && event->type() == QEvent::Paint) Painted.append(widget_.Text());
+    return false;
+  }
+
+ private:
+  TGaugeWidget& widget_;
+};
+
+}  // namespace
 
 class TGaugeWidgetTest : public QObject {
   Q_OBJECT
@@ -57,6 +77,36 @@ class TGaugeWidgetTest : public QObject {
     widget.SetGauge(gauge);
     QCOMPARE(widget.RepaintRequests(), 100);
     QCOMPARE(widget.Text(), QStringLiteral("0%"));
+  }
+
+  // A fast scan moves the percentage at every pump: the gauge paints at most ten times a
+  // second, and its last paint draws the last percentage.
+  void paintsAtMostTenTimesASecondEndingOnTheLastPercent() {
+    TGaugeWidget widget;
+    widget.resize(202, 19);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QCoreApplication::processEvents();
+    TPaintRecorder recorder(widget);
+    TGauge gauge;
+    gauge.SetMax(100);
+    QElapsedTimer clock;
+    clock.start();
+    for (int percent = 1; percent <= 100; ++percent) {
+      gauge.SetPosition(percent);
+      widget.SetGauge(gauge);
+      QCoreApplication::processEvents();
+      QTest::qSleep(3);
+    }
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(widget.RepaintRequests(), 100);
+    QVERIFY2(recorder.Painted.size() <= elapsed / TGaugeWidget::kRepaintIntervalMs + 1,
+             qPrintable(recorder.Painted.join(' ') + " in " + QString::number(elapsed) + " ms"));
+    QTRY_COMPARE(recorder.Painted.last(), QStringLiteral("100%"));
+    // Back to 0% at the end of a run, right after a paint: drawn too, a moment later.
+    gauge.SetPosition(0);
+    widget.SetGauge(gauge);
+    QTRY_COMPARE(recorder.Painted.last(), QStringLiteral("0%"));
   }
 
   void paintsTheBarInNavyUpToThePercent() {

@@ -2,6 +2,7 @@
 // and real scans of the sample image driven from the toolbar with the dialogs answered.
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QLabel>
 #include <QFileInfo>
@@ -58,7 +59,8 @@ struct TStates {
 
 class TWindowRig {
  public:
-  TWindowRig() : fileSystem(MakePlatformFileSystem()), window(*fileSystem, devices, dialogs) {
+  explicit TWindowRig(TLanguage language = TLanguage::Chinese)
+      : fileSystem(MakePlatformFileSystem()), window(*fileSystem, devices, dialogs, language) {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     output = dir.filePath(QStringLiteral("out.frag"));
@@ -124,7 +126,7 @@ class TMainWindowTest : public QObject {
     for (const window::TToolButton& expected : window::ToolButtons()) {
       auto* button = rig.Find<QToolButton>(expected.Name);
       QVERIFY2(button != nullptr, expected.Name);
-      QCOMPARE(button->text(), QString::fromUtf8(expected.Caption));
+      QCOMPARE(button->text(), QString::fromUtf8(expected.Caption.Chinese));
       QCOMPARE(button->geometry(), QRect(expected.Rect.X, expected.Rect.Y, expected.Rect.Width,
                                          expected.Rect.Height));
       QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
@@ -182,6 +184,51 @@ class TMainWindowTest : public QObject {
     // Chinese text is drawn with a font that has the characters, not as empty boxes.
     QVERIFY(QFontMetrics(label->font()).inFontUcs4(U'扫'));
     QVERIFY(QFontMetrics(rig.Find<QLabel>("RzURLLabel3")->font()).inFontUcs4(U'技'));
+  }
+
+  // The English window: the same controls in the same places, every text in English, the
+  // instructions still above the first link; a scan logs and shows English.
+  void theEnglishWindowSpeaksEnglishInTheSamePlaces() {
+    using namespace window;
+    TWindowRig rig(TLanguage::English);
+    QCOMPARE(rig.window.windowTitle(), kTitle);
+    const char* const captions[] = {"Disk", "Save", "Start", "Stop", "Recover"};
+    for (std::size_t i = 0; i < std::size(captions); ++i) {
+      const TToolButton& expected = ToolButtons()[i];
+      auto* button = rig.Find<QToolButton>(expected.Name);
+      QCOMPARE(button->text(), QString::fromLatin1(captions[i]));
+      QCOMPARE(button->geometry(), QRect(expected.Rect.X, expected.Rect.Y, expected.Rect.Width,
+                                         expected.Rect.Height));
+      // The caption fits its button.
+      QVERIFY2(button->fontMetrics().horizontalAdvance(button->text()) <=
+                   expected.Rect.Width - (expected.DropDown ? 12 : 4),
+               captions[i]);
+    }
+    auto* label = rig.Find<QLabel>("Label1");
+    const int frame = rig.Find<QFrame>("RzPanel1")->frameWidth();
+    QCOMPARE(label->text(), QString::fromUtf8(InstructionText("\n", TLanguage::English)));
+    QCOMPARE(label->width(), kLabelWidth);
+    QVERIFY(label->heightForWidth(kLabelWidth) <= label->height());
+    QVERIFY2(label->geometry().bottom() < frame + 232, "the instructions end above the links");
+    QCOMPARE(rig.Find<QLabel>("RzURLLabel2")->text(),
+             QStringLiteral(QUILLON_SERVICE_LABEL_EN QUILLON_SERVICE_NUMBER));
+    QCOMPARE(rig.Find<QLabel>("RzURLLabel3")->text(),
+             QStringLiteral("Support telephone:" QUILLON_SUPPORT_TELEPHONE));
+    QCOMPARE(rig.Find("RzURLLabel1")->pos(), QPoint(frame + kLinkLeft, frame + 280));
+    QCOMPARE(rig.Find<QLabel>("SegLabel")->text(), QStringLiteral("Files:"));
+
+    rig.Choose(kSample);
+    rig.Click("button2");
+    const TFragmentFileReport report = rig.ReadOutput();
+    QCOMPARE(report.State, TFragmentFileState::Complete);
+    QCOMPARE(rig.States().Status, QStringLiteral("Fragments: ") + QString::number(report.Fragments));
+    QCOMPARE(rig.dialogs.Messages.back().Text, QStringLiteral("Done!"));
+    const QStringList log = rig.LogLines();
+    QCOMPARE(log.size(), 5);
+    QCOMPARE(log[0], QStringLiteral("Source to scan: ") + kSample);
+    QVERIFY(log[1].startsWith(QStringLiteral("The database fragments are saved to: ")));
+    QCOMPARE(log[3], QStringLiteral("Scan started!"));
+    QVERIFY(log[4].startsWith(QStringLiteral("Scan finished. ")));
   }
 
   void maximisingRedocksTheRegions() {
@@ -303,6 +350,70 @@ class TMainWindowTest : public QObject {
     rig.Click("button2");
     QCOMPARE(rig.States().Status, count);
     QCOMPARE(rig.States().Gauge, QStringLiteral("0%"));
+  }
+
+  // A scan sets the status text for every fragment: SegLabel takes a new one at most ten
+  // times a second, at the pump, yet shows the count during the scan, the final count
+  // under the completion box and after the command.
+  void theFragmentCountShowsAtThePumpNotForEveryFragment() {
+    TWindowRig rig;
+    rig.Choose(kSample);
+    const int showsBefore = rig.window.StatusTextShows();
+    QString shownDuringScan;
+    rig.window.SetOnChunk([&](int chunk) {
+      if (chunk != 3) return;
+      QTest::qSleep(150);  // the timer set at the first fragment has run out
+      rig.window.TMainWindow::ProcessPendingMessages();
+      shownDuringScan = rig.States().Status;
+    });
+    QString shownUnderTheBox;
+    rig.dialogs.OnMessage = [&](const QString& text) {
+      if (text == QStringLiteral("完成！")) shownUnderTheBox = rig.States().Status;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    rig.Click("button2");
+    const qint64 elapsed = clock.elapsed();
+
+    const std::int64_t fragments = rig.window.Main().LastScan().Fragments;
+    QVERIFY(fragments > 20);
+    const QString final = QStringLiteral("碎片：") + QString::number(fragments);
+    QVERIFY2(shownDuringScan.startsWith(QStringLiteral("碎片：")), qPrintable(shownDuringScan));
+    QVERIFY2(shownDuringScan != final, "a count from the middle of the scan");
+    QCOMPARE(shownUnderTheBox, final);
+    QCOMPARE(rig.States().Status, final);
+    // Once at the pump after the sleep, once before the box, and at most once more for
+    // every further tenth of a second the scan took (a loaded machine); the command's end
+    // finds nothing new.
+    const int shows = rig.window.StatusTextShows() - showsBefore;
+    QVERIFY2(shows >= 2 && shows <= 2 + (elapsed - 150) / 100,
+             qPrintable(QString::number(shows) + " texts in " + QString::number(elapsed) + " ms"));
+  }
+
+  // A flood of texts between pumps: at most one a tenth of a second reaches SegLabel, and
+  // the last is never lost, with or without a command's end.
+  void aFloodOfStatusTextsEndsWithTheLastShown() {
+    TWindowRig rig;
+    const int showsBefore = rig.window.StatusTextShows();
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int kTexts = 200000;
+    for (int i = 1; i <= kTexts; ++i) {
+      rig.window.SetStatusText("碎片：" + std::to_string(i));
+      if (i % 1000 == 0) QCoreApplication::processEvents();
+    }
+    const qint64 elapsed = clock.elapsed();
+    const int shownDuringFlood = rig.window.StatusTextShows() - showsBefore;
+    QVERIFY2(shownDuringFlood <= elapsed / 100 + 1,
+             qPrintable(QString::number(shownDuringFlood) + " texts in " +
+                        QString::number(elapsed) + " ms"));
+    // The timer still pending shows the last text without any command.
+    QTRY_COMPARE(rig.States().Status, QStringLiteral("碎片：") + QString::number(kTexts));
+    QCOMPARE(rig.window.StatusTextShows() - showsBefore, shownDuringFlood + 1);
+    // Nothing more comes: the same text again is no new text.
+    rig.window.SetStatusText("碎片：" + std::to_string(kTexts));
+    QTest::qWait(150);
+    QCOMPARE(rig.window.StatusTextShows() - showsBefore, shownDuringFlood + 1);
   }
 
   void stopDuringAScanFinishesTheFile() {

@@ -1,5 +1,6 @@
 // Draws the window for the documentation (scripts/screenshot.sh):
-//   quillon-window-screenshot IMAGE OUTPUT SCAN_PNG MENU_PNG [FOLDER RECOVER_PNG]
+//   quillon-window-screenshot [--lang zh|en] IMAGE OUTPUT SCAN_PNG MENU_PNG [FOLDER RECOVER_PNG]
+// --lang: the window's language, Chinese without it.
 // SCAN_PNG: the window after a finished scan, started from the toolbar with the dialogs
 // answered by IMAGE and OUTPUT. MENU_PNG: the window with the source menu open, on a
 // made-up machine with three volumes and two physical drives. RECOVER_PNG: a window after
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <cstdio>
+#include <cstring>
 
 #include "fake_dialogs.h"
 #include "gui_qt/main_window.h"
@@ -74,8 +76,21 @@ bool Save(const QPixmap& picture, const char* path) {
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  TLanguage language = TLanguage::Chinese;
+  if (argc > 2 && std::strcmp(argv[1], "--lang") == 0) {
+    const std::optional<TLanguage> named = LanguageNamed(argv[2]);
+    if (!named) {
+      std::fprintf(stderr, "--lang takes zh or en\n");
+      return 2;
+    }
+    language = *named;
+    argv[2] = argv[0];
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 5 && argc != 7) {
-    std::fprintf(stderr, "usage: %s IMAGE OUTPUT SCAN_PNG MENU_PNG [FOLDER RECOVER_PNG]\n",
+    std::fprintf(stderr,
+                 "usage: %s [--lang zh|en] IMAGE OUTPUT SCAN_PNG MENU_PNG [FOLDER RECOVER_PNG]\n",
                  argv[0]);
     return 2;
   }
@@ -87,7 +102,7 @@ int main(int argc, char** argv) {
   dialogs.SaveAnswer = QString::fromLocal8Bit(argv[2]);
 
   testing::TFakeDeviceQueries devices;
-  TMainWindow window(*fileSystem, devices, dialogs);
+  TMainWindow window(*fileSystem, devices, dialogs, language);
   window.ShowCentred();
   QApplication::processEvents();
   for (const char* name : {"RecBtn", "SaveBtn", "button2"}) {
@@ -119,7 +134,7 @@ int main(int argc, char** argv) {
   recoveryDialogs.OpenAnswer = QString::fromLocal8Bit(argv[1]);
   recoveryDialogs.FolderAnswer = QString::fromLocal8Bit(argv[5]);
   testing::TFakeDeviceQueries noDevices;
-  TMainWindow recovering(*fileSystem, noDevices, recoveryDialogs);
+  TMainWindow recovering(*fileSystem, noDevices, recoveryDialogs, language);
   recovering.ShowCentred();
   QApplication::processEvents();
   for (const char* name : {"RecBtn", "RecoverBtn"}) {

@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <memory>
 #include <string>
@@ -140,11 +142,11 @@ struct TStates {
 
 class TWindowRig {
  public:
-  TWindowRig()
+  explicit TWindowRig(TLanguage language = TLanguage::Chinese)
       : folder(MakeFolder()),
         output((folder / L"out.frag").wstring()),
         fileSystem(MakePlatformFileSystem()),
-        window(*fileSystem, devices, dialogs) {
+        window(*fileSystem, devices, dialogs, language) {
     window.ShowCentred();
     Pump();
   }
@@ -294,7 +296,7 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   std::vector<TButton> buttons;
   for (std::size_t i = 0; i < std::size(buttonIds); ++i) {
     const window::TToolButton& button = window::ToolButtons()[i];
-    buttons.push_back({buttonIds[i], WideFromUtf8(button.Caption),
+    buttons.push_back({buttonIds[i], WideFromUtf8(button.Caption.Chinese),
                        Rect(button.Rect.X, button.Rect.Y, button.Rect.Width, button.Rect.Height)});
   }
   const TToolbar& toolbar = rig.window.Toolbar();
@@ -393,6 +395,71 @@ TEST_F(Win32MainWindowTest, ControlsHaveTheirCaptionsPlacesAndSizes) {
   // Chinese text is drawn with a font that has the characters, not as empty boxes.
   EXPECT_TRUE(FontHasGlyphs(label, L"扫描磁盘"));
   EXPECT_TRUE(FontHasGlyphs(rig.Control(ids::kRzURLLabel3), L"技术支持电话"));
+}
+
+// The English window: the same controls in the same places, every text in English, each
+// caption inside its button and the instructions above the first link in whatever font
+// the system gives; a scan logs and shows English.
+TEST_F(Win32MainWindowTest, TheEnglishWindowSpeaksEnglishInTheSamePlaces) {
+  using namespace window;
+  TWindowRig rig(TLanguage::English);
+  EXPECT_EQ(WindowText(rig.Main()), kTitle);
+  const int buttonIds[] = {ids::kRecBtn, ids::kSaveBtn, ids::kButton2, ids::kButton1,
+                           ids::kRecoverBtn};
+  const wchar_t* const captions[] = {L"Disk", L"Save", L"Start", L"Stop", L"Recover"};
+  const TToolbar& toolbar = rig.window.Toolbar();
+  const HDC dc = ::GetDC(toolbar.Handle());
+  ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(toolbar.Handle(), WM_GETFONT, 0, 0)));
+  for (std::size_t i = 0; i < std::size(buttonIds); ++i) {
+    const window::TToolButton& button = window::ToolButtons()[i];
+    EXPECT_EQ(toolbar.Caption(buttonIds[i]), captions[i]);
+    RECT place = toolbar.ButtonRect(buttonIds[i]);
+    ::MapWindowPoints(toolbar.Handle(), rig.Control(ids::kRzToolbar1),
+                      reinterpret_cast<POINT*>(&place), 2);
+    EXPECT_EQ(place.left, button.Rect.X) << i;
+    EXPECT_EQ(place.right - place.left, button.Rect.Width) << i;
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, captions[i], static_cast<int>(std::wcslen(captions[i])), &extent);
+    EXPECT_LE(extent.cx, button.Rect.Width - (button.DropDown ? 12 : 4)) << i;
+  }
+  ::ReleaseDC(toolbar.Handle(), dc);
+
+  const HWND panel = rig.Control(ids::kRzPanel1);
+  const HWND label = rig.Control(ids::kLabel1);
+  EXPECT_EQ(WindowText(label), WideFromUtf8(window::InstructionText("\r\n", TLanguage::English)));
+  const RECT labelPlace = RectIn(label, panel);
+  EXPECT_EQ(labelPlace.right, kLabelWidth);
+  EXPECT_LT(labelPlace.bottom, 232) << "the instructions end above the first link";
+  {
+    const std::wstring text = WindowText(label);
+    RECT needed{0, 0, kLabelWidth, 0};
+    const HDC labelDc = ::GetDC(label);
+    ::SelectObject(labelDc, reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+    ::DrawTextW(labelDc, text.c_str(), static_cast<int>(text.size()), &needed,
+                DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ::ReleaseDC(label, labelDc);
+    EXPECT_LE(needed.bottom, labelPlace.bottom);
+  }
+  EXPECT_EQ(WindowText(rig.Control(ids::kRzURLLabel2)),
+            WideFromUtf8(QUILLON_SERVICE_LABEL_EN QUILLON_SERVICE_NUMBER));
+  EXPECT_EQ(WindowText(rig.Control(ids::kRzURLLabel3)),
+            L"Support telephone:" + WideFromUtf8(QUILLON_SUPPORT_TELEPHONE));
+  EXPECT_EQ(RectIn(rig.Control(ids::kRzURLLabel1), panel).top, 280);
+  EXPECT_EQ(rig.StatusText(), L"Files:");
+
+  rig.Choose(SamplePath());
+  rig.Click(ids::kButton2);
+  const TFragmentFileReport report = rig.ReadOutput();
+  EXPECT_EQ(report.State, TFragmentFileState::Complete) << report.Problem;
+  EXPECT_EQ(rig.StatusText(), L"Fragments: " + std::to_wstring(report.Fragments));
+  ASSERT_FALSE(rig.dialogs.Messages.empty());
+  EXPECT_EQ(rig.dialogs.Messages.back().Text, L"Done!");
+  const std::vector<std::wstring> log = rig.LogLines();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[0].rfind(L"Source to scan: ", 0), 0u) << Utf8FromWide(log[0]);
+  EXPECT_EQ(log[1].rfind(L"The database fragments are saved to: ", 0), 0u);
+  EXPECT_EQ(log[3], L"Scan started!");
+  EXPECT_EQ(log[4].rfind(L"Scan finished. ", 0), 0u);
 }
 
 TEST_F(Win32MainWindowTest, MaximisingRedocksTheRegions) {
@@ -695,6 +762,7 @@ TEST_F(Win32MainWindowTest, TheRecoverButtonRecoversTheSampleAndOpensTheReport) 
   EXPECT_EQ(fs::path(rig.dialogs.OpenedUrls[0]), fs::path(report));
   EXPECT_TRUE(fs::is_regular_file(report));
   EXPECT_TRUE(fs::is_regular_file(folder + L"/database-1.sqlite"));
+  EXPECT_TRUE(fs::is_regular_file(folder + L"/database-1.xlsx"));  // the workbook too
   EXPECT_EQ(rig.StatusText(), L"碎片：235");
   EXPECT_EQ(rig.States().Gauge, L"0%");
   const std::vector<std::wstring> log = rig.LogLines();

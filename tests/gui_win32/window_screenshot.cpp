@@ -1,5 +1,6 @@
 // Draws the window for the documentation (scripts/screenshot-windows.sh):
-//   quillon-window-screenshot IMAGE OUTPUT SCAN_BMP MENU_BMP [FOLDER RECOVER_BMP]
+//   quillon-window-screenshot [--lang zh|en] IMAGE OUTPUT SCAN_BMP MENU_BMP [FOLDER RECOVER_BMP]
+// --lang: the window's language, Chinese without it.
 // SCAN_BMP: the window after a finished scan, started from the toolbar with the source menu
 // and the dialogs answered by IMAGE and OUTPUT (Windows paths). MENU_BMP: the window with
 // the real source menu open, on a made-up machine with three volumes and two drives.
@@ -8,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <memory>
 
 #include "bitmap_file.h"
@@ -86,9 +88,20 @@ void Pump() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  TLanguage language = TLanguage::Chinese;
+  if (argc > 2 && std::wcscmp(argv[1], L"--lang") == 0) {
+    if (std::wcscmp(argv[2], L"zh") != 0 && std::wcscmp(argv[2], L"en") != 0) {
+      std::fwprintf(stderr, L"--lang takes zh or en\n");
+      return 2;
+    }
+    if (std::wcscmp(argv[2], L"en") == 0) language = TLanguage::English;
+    argv[2] = argv[0];
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 5 && argc != 7) {
-    std::fwprintf(stderr, L"usage: quillon-window-screenshot IMAGE OUTPUT SCAN_BMP MENU_BMP "
-                          L"[FOLDER RECOVER_BMP]\n");
+    std::fwprintf(stderr, L"usage: quillon-window-screenshot [--lang zh|en] IMAGE OUTPUT "
+                          L"SCAN_BMP MENU_BMP [FOLDER RECOVER_BMP]\n");
     return 2;
   }
   PrepareWindowControls();
@@ -98,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
   dialogs.OpenAnswer = argv[1];
   dialogs.SaveAnswer = argv[2];
   testing::TFakeDeviceQueries devices;
-  TMainWindow window(*fileSystem, devices, dialogs);
+  TMainWindow window(*fileSystem, devices, dialogs, language);
   window.ShowCentred();
   Pump();
   for (const int command : {control_ids::kRecBtn, control_ids::kSaveBtn, control_ids::kButton2}) {
@@ -134,7 +147,7 @@ int wmain(int argc, wchar_t** argv) {
   recoveryDialogs.OpenAnswer = argv[1];
   recoveryDialogs.FolderAnswer = argv[5];
   testing::TFakeDeviceQueries noDevices;
-  TMainWindow recovering(*fileSystem, noDevices, recoveryDialogs);
+  TMainWindow recovering(*fileSystem, noDevices, recoveryDialogs, language);
   recovering.ShowCentred();
   Pump();
   for (const int command : {control_ids::kRecBtn, control_ids::kRecoverBtn}) {

@@ -5,6 +5,7 @@
 
 #include <map>
 
+#include "jet/row_slots.h"
 #include "recover/page_versions.h"
 
 namespace quillon::recover {
@@ -62,8 +63,8 @@ TEST(PageVersions, PagesWithNumbersOfTheirOwnOrOfOtherTablesAreNoVersions) {
   const std::size_t elsewhere = store.Add(170, {"a", "b", "c"});
   const std::size_t otherTable = store.Add(171, {"x"}, 41);
   const std::size_t anchoredToo = store.Add(11, {"x", "y"}, 40);
-  const std::size_t longValues = store.Add(172, {"lv"}, kLongValueOwner);
-  const std::size_t longValuesToo = store.Add(12, {"lv", "lw"}, kLongValueOwner);
+  const std::size_t longValues = store.Add(172, {"lv"}, jet::kLvalOwner);
+  const std::size_t longValuesToo = store.Add(12, {"lv", "lw"}, jet::kLvalOwner);
   TDatabasePages grid, numbered;
   // The page at 70 by the base was numbered 90 by an anchor of its own: it moved, no copy.
   grid.Pages = {{70, elsewhere}, {71, otherTable}, {72, longValues}};

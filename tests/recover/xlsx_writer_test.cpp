@@ -4,9 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
@@ -179,6 +186,27 @@ TEST_F(XlsxWriterTest, ALiteralEscapeInTextStaysLiteral) {
   EXPECT_NE(sheets.back()[1].get<std::string>().find("<t>a_x005F_x0041_b</t>"), std::string::npos);
 }
 
+TEST_F(XlsxWriterTest, NumbersKeepTheirPointUnderALocaleWithADecimalComma) {
+  // The Qt window runs under the desktop's locale; a German one has a decimal comma.
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no de_DE.UTF-8 locale";
+  auto fileSystem = MakePlatformFileSystem();
+  const fs::path book = dir_ / "d.xlsx";
+  {
+    TXlsxWriter writer(*fileSystem, book.string(), book.string());
+    writer.BeginTable("T", {{"A", "DOUBLE", false}, {"B", "CURRENCY TEXT", false}});
+    writer.Insert({Of(TValue::TKind::Real, {}, 0, 3.25), Of(TValue::TKind::Text, "-1234.5600")});
+    writer.Finish();
+  }
+  const std::string after = std::setlocale(LC_NUMERIC, nullptr);
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  EXPECT_EQ(after, "de_DE.UTF-8");  // the process's locale is its own again
+  const nlohmann::json sheets = ReadBack(book);
+  if (sheets.is_null()) GTEST_SKIP() << "python3-openpyxl is not installed";
+  EXPECT_EQ(sheets[1][1][1][0][0], 3.25);
+  EXPECT_EQ(sheets[1][1][1][1][0], -1234.56);
+}
+
 TEST_F(XlsxWriterTest, AWorkbookNotFinishedLeavesNoFile) {
   auto fileSystem = MakePlatformFileSystem();
   const fs::path book = dir_ / "c.xlsx";
@@ -187,6 +215,62 @@ TEST_F(XlsxWriterTest, AWorkbookNotFinishedLeavesNoFile) {
     writer.BeginTable("T", {{"A", "LONG", false}});
   }
   EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+// The names of the files made in folder while make runs (inotify sees a file the library
+// unlinks at once), or nothing when the folder cannot be watched.
+template <class F>
+std::optional<std::vector<std::string>> FilesMadeIn(const fs::path& folder, F make) {
+  const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watcher < 0) return std::nullopt;
+  if (::inotify_add_watch(watcher, folder.c_str(), IN_CREATE) < 0) {
+    ::close(watcher);
+    return std::nullopt;
+  }
+  make();
+  std::vector<std::string> names;
+  alignas(inotify_event) char buffer[64 * 1024];
+  for (ssize_t n; (n = ::read(watcher, buffer, sizeof buffer)) > 0;) {
+    for (char* at = buffer; at < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      if (event->len > 0) names.emplace_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  ::close(watcher);
+  return names;
+}
+
+TEST_F(XlsxWriterTest, TheLibrarysTemporaryFilesAreMadeInTheWorkbooksFolder) {
+  // $TMPDIR, where the library would make them by itself, may lie on the disk recovered from.
+  const fs::path elsewhere = dir_ / "elsewhere";
+  const fs::path out = dir_ / "out";
+  fs::create_directories(elsewhere);
+  fs::create_directories(out);
+  const char* const previous = std::getenv("TMPDIR");
+  const std::string kept = previous ? previous : "";
+  ::setenv("TMPDIR", elsewhere.c_str(), 1);
+  auto fileSystem = MakePlatformFileSystem();
+  const fs::path book = out / "database-1.xlsx";
+  std::optional<std::vector<std::string>> elsewhereMade;
+  const auto outMade = FilesMadeIn(out, [&] {
+    elsewhereMade = FilesMadeIn(elsewhere, [&] {
+      TXlsxWriter writer(*fileSystem, book.string(), book.string());
+      writer.BeginTable("T", {{"A", "LONG", false}});
+      writer.Insert({Of(TValue::TKind::Integer, {}, 7)});
+      writer.Finish();
+    });
+  });
+  if (previous) ::setenv("TMPDIR", kept.c_str(), 1); else ::unsetenv("TMPDIR");
+  if (!outMade || !elsewhereMade) GTEST_SKIP() << "inotify cannot watch " << dir_;
+  EXPECT_TRUE(elsewhereMade->empty()) << elsewhereMade->front();
+  const auto temporary = std::count_if(outMade->begin(), outMade->end(),
+                                       [](const std::string& name) { return name.starts_with("tmp."); });
+  EXPECT_GT(temporary, 0) << "the workbook's parts were assembled somewhere else";
+  // Each was gone as soon as it was made: the folder holds the workbook alone.
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(out)) left.push_back(entry.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"database-1.xlsx"});
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "recover/catalog_reading.h"
+
+#include <algorithm>
+#include <span>
+
+#include "jet/catalog.h"
+
+namespace quillon::recover {
+
+std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
+    const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+    const TDatabasePages& database, const TTableDefinition& definition,
+    const std::function<bool(std::uint32_t)>& stale) {
+  std::map<std::uint32_t, TCatalogEntry> catalog;
+  auto columnOf = [&](const char* name) {
+    for (std::size_t i = 0; i < definition.Columns.size(); ++i) {
+      if (definition.Columns[i].Name == name) return i;
+    }
+    return SIZE_MAX;
+  };
+  const std::size_t id = columnOf("Id"), name = columnOf("Name"), type = columnOf("Type"),
+                    flags = columnOf("Flags"), updated = columnOf("DateUpdate");
+  if (id == SIZE_MAX || name == SIZE_MAX || type == SIZE_MAX) return catalog;
+  std::vector<std::pair<std::uint32_t, std::size_t>> pages(database.Pages.begin(),
+                                                           database.Pages.end());
+  std::sort(pages.begin(), pages.end());
+  for (const auto& [number, index] : pages) {
+    const TPageEntry& entry = entries[index];
+    if (entry.Kind != TPageKind::Data || entry.Owner != jet::kCatalogOwner) continue;
+    if (stale && stale(number)) continue;
+    const TPage page = *reader.PageByIndex(index);
+    for (const TSlot& slot : SlotsOf(page)) {
+      if (slot.End == 0 || !IsLive(slot)) continue;
+      const std::optional<std::vector<TValue>> values =
+          DecodeRow(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition, reader);
+      if (!values || (*values)[id].Kind != TValue::TKind::Integer ||
+          (*values)[name].Kind != TValue::TKind::Text)
+        continue;
+      TCatalogEntry catalogEntry;
+      catalogEntry.Name = (*values)[name].Bytes;
+      catalogEntry.Type = static_cast<int>((*values)[type].Integer);
+      if (flags != SIZE_MAX) catalogEntry.Flags = (*values)[flags].Integer;
+      if (updated != SIZE_MAX && (*values)[updated].Kind == TValue::TKind::Text)
+        catalogEntry.DateUpdate = (*values)[updated].Bytes;
+      const std::uint32_t tablePage =
+          jet::DefinitionPageOfId(static_cast<std::uint32_t>((*values)[id].Integer));
+      if (catalogEntry.Type == jet::kLocalTableType) catalog[tablePage] = std::move(catalogEntry);
+    }
+  }
+  return catalog;
+}
+
+bool IsSystemName(const std::string& name) { return name.rfind("MSys", 0) == 0; }
+
+bool IsSystemOrHidden(const TCatalogEntry& entry) {
+  return IsSystemName(entry.Name) || (entry.Flags & jet::kSystemOrHiddenFlags) != 0;
+}
+
+std::vector<TCatalogTable> CatalogTables(const std::map<std::uint32_t, TCatalogEntry>& catalog) {
+  std::vector<TCatalogTable> tables;
+  for (const auto& [page, entry] : catalog) {
+    if (IsSystemOrHidden(entry)) continue;
+    tables.push_back({page, entry.Name, entry.DateUpdate});
+  }
+  return tables;
+}
+
+}  // namespace quillon::recover

@@ -1,0 +1,396 @@
+#include "recover/page_renumbering.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "jet/byte_view.h"
+#include "jet/long_value.h"
+#include "recover/definition_chain.h"
+#include "recover/map_ties.h"
+#include "recover/page_order.h"
+#include "recover/row_fit.h"
+#include "recover/table_plan.h"
+#include "recover/usage_maps.h"
+
+namespace quillon::recover {
+namespace {
+
+constexpr int kNumberingRounds = 8;
+constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first part, of any length
+
+// One renumbering of one database: the anchors found, the definitions tied by shape, and
+// the long-value pointers read so far, over the rounds that number the pages again.
+class TPageRenumbering {
+ public:
+  TPageRenumbering(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+                   TDatabasePages& database)
+      : reader_(reader), entries_(entries), database_(database) {}
+
+  // What Run found; the renumbering is spent.
+  TRenumbering Result() { return {std::move(shapeTies_), std::move(longValuesChecked_)}; }
+
+  // Numbers the pages again from what is certain: header and system definitions, each
+  // definition that exactly one table's rows fit by shape (and that fits no other table),
+  // and the LVAL pages that single-row long values point to where only one LVAL row on
+  // the source has the value's length.
+  void Run() {
+    std::vector<TPageAnchor> anchors;
+    std::vector<std::size_t> definitionPages;
+    for (const auto& [number, index] : database_.Pages) {
+      inDatabase_.insert(index);
+      const TPageEntry& entry = entries_[index];
+      // A page moved here by evidence (run_placement.h) is an anchor at its number.
+      if (database_.Certain.contains(number)) anchors.push_back({index, number});
+      else if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
+      if (entry.Kind != TPageKind::Definition) continue;
+      definitionPages.push_back(index);
+      definitionByOffset_.emplace(entry.SourceOffset, index);
+      const TPage page = *reader_.PageByIndex(index);
+      const TDefinitionResult alone = ParseTableDefinition(page);
+      if (alone.Definition) {
+        if (const std::uint32_t system = SystemDefinitionPage(*alone.Definition))
+          anchors.push_back({index, system});
+      }
+    }
+    // Ties by shape: owner → the definition pages its rows fit exactly.
+    std::map<std::uint32_t, TTablePlan> byOwner = PagesByOwner(entries_, database_);
+    std::map<std::size_t, std::vector<std::uint32_t>> fitsOf;  // definition page → owners
+    std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>> fits;
+    // Each definition's highest column count, from its first page, against the column
+    // count of each table's first row: those that agree are parsed and tried first; only
+    // where none fits, those with more columns (columns added after the row was written).
+    std::multimap<std::uint16_t, std::size_t> byColumnCount;
+    for (const std::size_t index : definitionPages)
+      byColumnCount.emplace(
+          jet::TByteView(*reader_.PageByIndex(index)).U16(kHighestColumnCountAt).value_or(0),
+          index);
+    for (const auto& ownerAndPlan : byOwner) {
+      // Named outside the lambda below: clang 14 does not let a lambda capture a structured
+      // binding.
+      const std::uint32_t owner = ownerAndPlan.first;
+      const TTablePlan& plan = ownerAndPlan.second;
+      const std::optional<std::uint16_t> columns = FirstRowColumnCount(plan);
+      if (!columns) continue;
+      const auto tryFrom = [&](auto from, auto to) {
+        for (auto candidate = from; candidate != to; ++candidate) {
+          const std::size_t index = candidate->second;
+          std::optional<TTableDefinition> definition =
+              DefinitionFromPage(reader_, entries_, definitionByOffset_, index, owner);
+          if (!definition || definition->System || !FitsExactly(reader_, plan, *definition))
+            continue;
+          fitsOf[index].push_back(owner);
+          fits[owner].emplace_back(index, std::move(*definition));
+        }
+      };
+      const auto [from, to] = byColumnCount.equal_range(*columns);
+      tryFrom(from, to);
+      if (!fits.contains(owner)) tryFrom(to, byColumnCount.end());
+    }
+    TieSameShapesByTheirPieces(fits, fitsOf);
+    // Definitions still of one shape with others: each (definition, owner) it may be, told
+    // apart later by their usage maps once pieces around them are numbered.
+    std::vector<TShapeCandidate> sameShapes;
+    for (auto& [owner, candidates] : fits) {
+      if (candidates.size() != 1 || fitsOf[candidates[0].first].size() != 1) {
+        for (auto& [index, definition] : candidates)
+          sameShapes.push_back({index, owner, std::move(definition)});
+        continue;
+      }
+      anchors.push_back({candidates[0].first, owner});
+      shapeTies_.emplace(owner, std::move(candidates[0].second));
+    }
+    // Long-value rows by (row number, length), to find the one a pointer means. Unique
+    // must mean unique on the whole source: a file moved about in pieces can be told apart
+    // as more than one database (a piece holding system definitions gives a base of its
+    // own), and the row a pointer means may lie among the other one's pages.
+    std::vector<std::size_t> longValuePages;
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+      if (entries_[index].Kind == TPageKind::Data && entries_[index].Owner == jet::kLvalOwner)
+        longValuePages.push_back(index);
+    }
+    std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>> longValueRows;
+    for (const std::size_t index : longValuePages) {
+      const std::vector<TSlot> slots = SlotsOf(*reader_.PageByIndex(index));
+      for (std::size_t row = 0; row < slots.size() && row < 256; ++row) {
+        if (slots[row].End != 0)
+          longValueRows[{static_cast<std::uint8_t>(row), slots[row].End - slots[row].Start}]
+              .push_back(index);
+      }
+    }
+    // Each round numbers the pieces of the anchors found so far; the definitions that then
+    // lie at their owners' numbers give the pointers of further long values.
+    const TDatabasePages grid = database_;
+    std::set<std::size_t> anchored;
+    std::set<std::uint32_t> pointersRead;
+    // Where the long-value pointers of tied tables say their rows are: a piece is numbered
+    // only where its pages hold them.
+    std::map<std::size_t, std::map<std::uint8_t, std::size_t>> lengthsOf;  // page → row → length
+    for (const auto& [rowAndLength, pages] : longValueRows) {
+      for (const std::size_t index : pages) lengthsOf[index][rowAndLength.first] = rowAndLength.second;
+    }
+    std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>> targets;
+    const TNumberCheck agrees = [&](std::size_t index, std::uint32_t number) {
+      for (auto [at, end] = targets.equal_range(number); at != end; ++at) {
+        const auto rows = lengthsOf.find(index);
+        if (rows == lengthsOf.end()) return false;
+        const auto row = rows->second.find(at->second.first);
+        if (row == rows->second.end()) return false;
+        // A single-row value fills its row exactly; a chain's first part holds at least the
+        // pointer to the next.
+        if (at->second.second == kChainPart ? row->second < 4 : row->second != at->second.second)
+          return false;
+      }
+      return true;
+    };
+    // Every table whose rows will be decoded adds its pointers to what a numbering must
+    // agree with, including those whose definitions fit too loosely to give anchors: the
+    // rounds end when a numbering has taken all of them into account.
+    for (int round = 0; round < kNumberingRounds; ++round) {
+      std::size_t read = 0;
+      for (const auto& [owner, plan] : byOwner) {
+        if (pointersRead.contains(owner)) continue;
+        std::optional<TTableDefinition> definition;
+        bool exact = false;
+        if (const auto tied = shapeTies_.find(owner); tied != shapeTies_.end()) {
+          definition = tied->second;
+          exact = true;
+        } else if (round > 0) {
+          definition = DefinitionAt(reader_, entries_, database_, owner);
+          if (definition && definition->System) definition.reset();
+          exact = definition && FitsExactly(reader_, plan, *definition);
+          if (definition && !exact && !FitsRows(reader_, plan, *definition)) definition.reset();
+        }
+        if (!definition) continue;
+        pointersRead.insert(owner);
+        ++read;
+        LongValueAnchors(plan, *definition, longValueRows, anchored,
+                         exact ? &anchors : nullptr, targets);
+      }
+      // Only from the second round on are the numbers certain ones (the first numbering
+      // comes from anchors; before it, pages carry their places on the grid).
+      const std::size_t tied = round > 0 ? TieSameShapesByMaps(sameShapes, anchors) : 0;
+      if (round > 0 && read == 0 && tied == 0) break;
+      database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
+    }
+    longValuesChecked_ = std::move(pointersRead);
+  }
+
+ private:
+  // The column count of the first live row of the table's pages.
+  std::optional<std::uint16_t> FirstRowColumnCount(const TTablePlan& plan) const {
+    for (const auto& [number, index] : plan.Pages) {
+      const TPage page = *reader_.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(page)) {
+        if (slot.End >= slot.Start + 2 && slot.End != 0 &&
+            IsLive(slot))
+          return jet::TByteView(page).U16(slot.Start);
+      }
+    }
+    return std::nullopt;
+  }
+
+  // Definitions of one shape: the rows of several tables fit each of them exactly. Where
+  // the pages around such a definition agree with its lying at one owner's number, and at
+  // no other's, it is that owner's: its usage map, read from the page at the map pointer's
+  // distance from it, lists pages that at their distances from it are all that owner's.
+  // Every other pair of them is dropped from `fits` and `fitsOf`.
+  void TieSameShapesByTheirPieces(
+      std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>>& fits,
+      std::map<std::size_t, std::vector<std::uint32_t>>& fitsOf) const {
+    std::unordered_map<std::int64_t, std::size_t> byOffset;  // this database's pages
+    for (const auto& [number, index] : database_.Pages)
+      byOffset.emplace(entries_[index].SourceOffset, index);
+    std::map<std::size_t, std::vector<std::uint32_t>> agreesWith;  // definition → owners
+    std::map<std::uint32_t, std::vector<std::size_t>> agreeing;    // owner → definitions
+    for (const auto& [owner, candidates] : fits) {
+      const bool ambiguous =
+          candidates.size() > 1 ||
+          (candidates.size() == 1 && fitsOf[candidates[0].first].size() > 1);
+      if (!ambiguous) continue;
+      for (const auto& [index, definition] : candidates) {
+        if (!PieceAgrees(byOffset, index, owner, definition)) continue;
+        agreesWith[index].push_back(owner);
+        agreeing[owner].push_back(index);
+      }
+    }
+    for (const auto& [owner, indices] : agreeing) {
+      if (indices.size() != 1 || agreesWith[indices[0]].size() != 1) continue;
+      const std::size_t index = indices[0];
+      auto& candidates = fits[owner];
+      std::erase_if(candidates, [&](const auto& candidate) { return candidate.first != index; });
+      for (auto& [other, owners] : fitsOf) {
+        if (other != index) std::erase(owners, owner);
+      }
+      fitsOf[index] = {owner};
+      for (auto& [otherOwner, otherCandidates] : fits) {
+        if (otherOwner != owner)
+          std::erase_if(otherCandidates,
+                        [&](const auto& candidate) { return candidate.first == index; });
+      }
+    }
+  }
+
+  // Do the pages around definition page `index` agree with its lying at number `owner`?
+  bool PieceAgrees(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                   std::size_t index, std::uint32_t owner,
+                   const TTableDefinition& definition) const {
+    const std::int64_t offset = entries_[index].SourceOffset;
+    auto pageAt = [&](std::uint32_t number) -> std::optional<std::size_t> {
+      const std::int64_t at =
+          offset + static_cast<std::int64_t>(kPageSize) *
+                       (static_cast<std::int64_t>(number) - static_cast<std::int64_t>(owner));
+      const auto found = byOffset.find(at);
+      if (found == byOffset.end()) return std::nullopt;
+      return found->second;
+    };
+    const std::optional<std::set<std::uint32_t>> listed =
+        UsageMapAtPlaces(reader_, entries_, definition.UsageMapPointer, pageAt);
+    if (!listed || listed->empty()) return false;
+    return std::all_of(listed->begin(), listed->end(), [&](std::uint32_t number) {
+      const std::optional<std::size_t> data = pageAt(number);
+      return data && entries_[*data].Kind == TPageKind::Data && entries_[*data].Owner == owner;
+    });
+  }
+
+  // A definition that may be any of several tables' (definitions of one shape), and one
+  // table it may be.
+  struct TShapeCandidate {
+    std::size_t Definition = 0;  // store index of its first page
+    std::uint32_t Owner = 0;
+    TTableDefinition Parsed;
+  };
+
+  // Ties definitions of one shape to their tables by their usage maps, read against the
+  // pages numbered so far (see TieByUsageMaps); each tie anchors the definition at its
+  // owner's number. Tied candidates, and the others of their definition or owner, leave
+  // `open`. Returns how many were tied.
+  std::size_t TieSameShapesByMaps(std::vector<TShapeCandidate>& open,
+                                  std::vector<TPageAnchor>& anchors) {
+    if (open.empty()) return 0;
+    TOwnerAt numbered;
+    std::unordered_map<std::size_t, std::uint32_t> numberOf;  // store index → certain number
+    std::unordered_map<std::int64_t, std::size_t> byOffset;
+    for (const auto& [number, index] : database_.Pages) {
+      byOffset.emplace(entries_[index].SourceOffset, index);
+      if (number >= kUnnumberedPage) continue;
+      const TPageEntry& entry = entries_[index];
+      numbered.emplace(number, entry.Kind == TPageKind::Data ? entry.Owner : kNotDataPage);
+      numberOf.emplace(index, number);
+    }
+    std::vector<TMapHypothesis> hypotheses;
+    std::vector<std::size_t> from;  // hypothesis → index into `open`
+    for (std::size_t i = 0; i < open.size(); ++i) {
+      const TShapeCandidate& candidate = open[i];
+      // A definition already numbered is tied, or not, by its number.
+      if (numberOf.contains(candidate.Definition)) continue;
+      const std::int64_t offset = entries_[candidate.Definition].SourceOffset;
+      // The page at `number` if the definition lay at its owner's number: the page numbered
+      // so where that is certain, else the one at its distance from the definition, unless
+      // that one is numbered otherwise.
+      const auto pageAt = [&](std::uint32_t number) -> std::optional<std::size_t> {
+        if (const auto found = database_.Pages.find(number);
+            number < kUnnumberedPage && found != database_.Pages.end())
+          return found->second;
+        const std::int64_t at =
+            offset + static_cast<std::int64_t>(kPageSize) *
+                         (static_cast<std::int64_t>(number) -
+                          static_cast<std::int64_t>(candidate.Owner));
+        const auto found = byOffset.find(at);
+        if (found == byOffset.end() || numberOf.contains(found->second)) return std::nullopt;
+        return found->second;
+      };
+      TMapHypothesis& hypothesis = hypotheses.emplace_back();
+      from.push_back(i);
+      hypothesis.Definition = candidate.Definition;
+      hypothesis.Owner = candidate.Owner;
+      hypothesis.Listed =
+          UsageMapAtPlaces(reader_, entries_, candidate.Parsed.UsageMapPointer, pageAt);
+      if (!hypothesis.Listed) continue;
+      for (const std::uint32_t number : *hypothesis.Listed) {
+        if (numbered.contains(number)) continue;
+        const std::optional<std::size_t> data = pageAt(number);
+        if (data && entries_[*data].Kind == TPageKind::Data &&
+            entries_[*data].Owner == candidate.Owner)
+          hypothesis.HeldNearby.insert(number);
+      }
+    }
+    const std::vector<std::size_t> tied = TieByUsageMaps(hypotheses, numbered);
+    std::set<std::size_t> tiedDefinitions;
+    std::set<std::uint32_t> tiedOwners;
+    for (const std::size_t h : tied) {
+      TShapeCandidate& candidate = open[from[h]];
+      anchors.push_back({candidate.Definition, candidate.Owner});
+      tiedDefinitions.insert(candidate.Definition);
+      tiedOwners.insert(candidate.Owner);
+      shapeTies_.emplace(candidate.Owner, std::move(candidate.Parsed));
+    }
+    std::erase_if(open, [&](const TShapeCandidate& candidate) {
+      return tiedDefinitions.contains(candidate.Definition) ||
+             tiedOwners.contains(candidate.Owner);
+    });
+    return tied.size();
+  }
+
+  // Where the long-value pointers of a table's rows say their rows are (into `targets`) and,
+  // given `anchors`, anchors from them: the LVAL page of a single-row value where only one
+  // LVAL row on the source has the value's row number and length.
+  std::size_t LongValueAnchors(
+      const TTablePlan& plan, const TTableDefinition& definition,
+      const std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>>& longValueRows,
+      std::set<std::size_t>& anchored, std::vector<TPageAnchor>* anchors,
+      std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) const {
+    std::size_t added = 0;
+    for (const auto& [number, index] : plan.Pages) {
+      const TPage page = *reader_.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(page)) {
+        // Live rows only: a deleted row's long value was freed with it, and its LVAL row (or
+        // the whole page) may since hold something else, so its pointer says nothing of
+        // where a page lies.
+        if (slot.End == 0 || !IsLive(slot)) continue;
+        const auto row =
+            std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+        ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
+          const bool chain = head.Kind == jet::TLongValueKind::Chain;
+          // A chain's first part is at least its pointer; a single row, the whole value.
+          targets.emplace(head.Where.Page,
+                          std::pair<std::uint8_t, std::size_t>{
+                              head.Where.Row, chain ? kChainPart : head.Length});
+          if (chain || !anchors) return;
+          const auto found =
+              longValueRows.find({head.Where.Row, static_cast<std::size_t>(head.Length)});
+          if (found == longValueRows.end() || found->second.size() != 1 ||
+              !inDatabase_.contains(found->second[0]))
+            return;
+          if (anchored.insert(found->second[0]).second) {
+            anchors->push_back({found->second[0], head.Where.Page});
+            ++added;
+          }
+        });
+      }
+    }
+    return added;
+  }
+
+  const TDatabaseReader& reader_;
+  const std::vector<TPageEntry>& entries_;
+  TDatabasePages& database_;  // the reader's: renumbered in place
+  std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
+  // The tables whose long-value pointers the numbering agrees with.
+  std::set<std::uint32_t> longValuesChecked_;
+  std::unordered_map<std::int64_t, std::size_t> definitionByOffset_;
+  std::unordered_set<std::size_t> inDatabase_;  // store indices of this database's pages
+};
+
+}  // namespace
+
+TRenumbering Renumber(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+                      TDatabasePages& database) {
+  TPageRenumbering renumbering(reader, entries, database);
+  renumbering.Run();
+  return renumbering.Result();
+}
+
+}  // namespace quillon::recover
