@@ -48,7 +48,7 @@ std::string ParentOf(const std::string& relative) {
 
 TRecoverFolder::TRecoverFolder(IFileSystem& fileSystem, std::string dir,
                                const TRecoverFolderRules& rules)
-    : fileSystem_(fileSystem), dir_(std::move(dir)) {
+    : fileSystem_(fileSystem), dir_(std::move(dir)), resume_(rules.Resume) {
   separator_ = dir_.find('\\') != std::string::npos ? '\\' : '/';
   while (dir_.size() > 1 && (dir_.back() == '/' || dir_.back() == '\\')) dir_.pop_back();
   const std::string named = "The output folder \"" + fileSystem_.ToDisplayText(dir_) + "\"";
@@ -142,13 +142,22 @@ void TRecoverFolder::CheckEntries(const std::string& relativeFolder, const std::
                           "\" lies inside the output folder \"" + fileSystem_.ToDisplayText(dir_) +
                           "\". Choose an output folder that does not hold the source.");
     }
-    if (relativeFolder.empty() && entry.Name == kRecoverStagingName && open_) continue;
+    if (relativeFolder.empty() && entry.Name == kRecoverStagingName && (open_ || resume_)) {
+      continue;
+    }
     if (relativeFolder.empty() && entry.Name == kRecoverStagingName) {
+      // An interrupted reading keeps its state there: say that it can be continued.
+      const bool resumable =
+          fileSystem_.Facts(Join(Join(dir_, kRecoverStagingName), kRecoverResumableMark))
+              .Kind == TPathKind::File;
       throw EQuillonError(
           named + " holds \"" + kRecoverStagingName +
           "\": another recover is writing into it right now, or an earlier one that did not "
           "finish left it (it holds only what that run wrote). Wait for the other run, or "
-          "delete that folder, or choose another folder.");
+          "delete that folder, or choose another folder." +
+          (resumable && rules.ForceOffered
+               ? " An interrupted recover is continued by the same command with --resume."
+               : ""));
     }
     if (relativeFolder.empty() && entry.Name == kRecoverManifestName) continue;
     const bool listedFile = !entry.IsLink && entry.Kind == TPathKind::File &&
@@ -188,6 +197,10 @@ void TRecoverFolder::Open() {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     fileSystem_.CreateFolder(*it);
     created_.push_back(*it);
+  }
+  if (resume_ && fileSystem_.Facts(StagingDir()).Kind == TPathKind::Directory) {
+    open_ = true;
+    return;
   }
   try {
     fileSystem_.CreateNewFolder(StagingDir());
@@ -302,7 +315,7 @@ void TRecoverFolder::RemoveTree(const std::string& base, const std::string& rela
 }
 
 void TRecoverFolder::Abandon() noexcept {
-  if (committed_ || swapping_ || keptAside_) return;
+  if (committed_ || swapping_ || keptAside_ || resume_) return;
   try {
     if (open_) RemoveTree(dir_, kRecoverStagingName);
     open_ = false;
@@ -325,7 +338,7 @@ TRecoverOutputs::TRecoverOutputs(TRecoverFolder& folder)
 
 void TRecoverOutputs::Begin() {
   manifest_ = inner_.Open(folder_.Join(folder_.StagingDir(), kRecoverManifestName),
-                          TOpenMode::CreateNew);
+                          folder_.Resumes() ? TOpenMode::CreateExclusive : TOpenMode::CreateNew);
   const std::string first = std::string(kRecoverManifestFirstLine) + "\n";
   if (manifest_->Write(first.data(), first.size()) != first.size() || !manifest_->Flush()) {
     throw EQuillonError("Cannot write the manifest \"" +

@@ -19,6 +19,8 @@ inline constexpr const char* kRecoverManifestName = "quillon-recover.manifest";
 inline constexpr const char* kRecoverManifestFirstLine = "quillon-cli recover, version 1";
 // The folder inside OUTDIR a run writes into until its result is complete.
 inline constexpr const char* kRecoverStagingName = ".quillon-recover.partial";
+// The reading's scan state in the staging folder: while it is there, the run can be resumed.
+inline constexpr const char* kRecoverResumableMark = "fragments.frag.resume";
 
 struct TRecoverFolderRules {
   bool Force = false;         // an earlier recovery may be replaced
@@ -26,6 +28,9 @@ struct TRecoverFolderRules {
   // The source when it is a file: OUTDIR may not hold it under any name or link.
   std::optional<TFileIdentity> Source;
   std::string ShownSource;    // the source as the person named it, for the refusal
+  // Continue an interrupted run: its staging folder is taken over rather than refused, and
+  // kept whatever happens until a Commit (it holds what the earlier run read).
+  bool Resume = false;
 };
 
 // OUTDIR from its checks to the new result in place. Construct, Open, write through
@@ -40,20 +45,23 @@ class TRecoverFolder {
   TRecoverFolder& operator=(const TRecoverFolder&) = delete;
 
   // Creates OUTDIR where it is missing, and the staging folder. Throws EQuillonError;
-  // another run writing into the same folder is refused here.
+  // another run writing into the same folder is refused here. A resumed run takes over the
+  // staging folder that is there.
   void Open();
   // Removes the earlier recovery's files and moves the new ones into their places, the
   // manifest last. Throws EQuillonError naming what could not be moved; the manifest then
   // lists everything of both runs that is in OUTDIR.
   void Commit();
-  // Removes the staging folder with all in it, and OUTDIR when this run made it. Never
-  // throws.
+  // Removes the staging folder with all in it, and OUTDIR when this run made it; a resumed
+  // run's staging folder stays. Never throws.
   void Abandon() noexcept;
   // Leaves this run's files in the staging folder, and OUTDIR as it was: for a result that
   // is not whole (a source lost half way) where it would replace an earlier recovery.
   void KeepAside() { keptAside_ = true; }
   // Whether OUTDIR holds an earlier recovery that a Commit replaces.
   bool ReplacesEarlier() const { return hasManifest_; }
+  // Whether this run took over an interrupted run's staging folder.
+  bool Resumes() const { return resume_; }
 
   IFileSystem& FileSystem() const { return fileSystem_; }
   const std::string& Dir() const { return dir_; }
@@ -75,6 +83,7 @@ class TRecoverFolder {
   std::vector<std::string> listed_;   // the earlier manifest's files, '/' between folders
   std::vector<std::string> created_;  // folders made for OUTDIR, innermost last
   bool open_ = false;
+  bool resume_ = false;    // the staging folder is an interrupted run's, taken over
   bool swapping_ = false;  // the earlier recovery is going: the staging folder stays
   bool keptAside_ = false;
   bool committed_ = false;
@@ -87,7 +96,9 @@ class TRecoverFolder {
 class TRecoverOutputs : public IFileSystem {
  public:
   explicit TRecoverOutputs(TRecoverFolder& folder);
-  // Creates the manifest in the staging folder. Throws EQuillonError naming it.
+  // Creates the manifest in the staging folder (for a resumed run, anew over the earlier
+  // run's: what that run wrote is either written again or removed). Throws EQuillonError
+  // naming it.
   void Begin();
   // Closes the manifest and puts this run's result in place (TRecoverFolder::Commit).
   void Commit();

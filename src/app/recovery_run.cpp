@@ -11,12 +11,28 @@ namespace quillon {
 using recover::TFragmentPageStore;
 using recover::TPageMapScanEnd;
 
-TRecoveryReading::TRecoveryReading(TMain& main, TRecoverOutputs& outputs)
+TRecoveryReading::TRecoveryReading(TMain& main, TRecoverOutputs& outputs,
+                                   const TPageMapContinuation* from)
     : main_(main),
       outputs_(outputs),
       shownMap_(outputs.ToDisplayText(outputs.PathOf(kRecoverPageMapFileName))) {
-  map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
-  map_->WriteHeader();
+  if (from != nullptr) {
+    const std::unique_ptr<TStream> earlier =
+        outputs.Open(from->EarlierPath, TOpenMode::ReadShared);
+    map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
+    map_->ContinueFrom(*earlier, from->Point, outputs.ToDisplayText(from->EarlierPath));
+    // Once the copy is on the disk the earlier map has done its part. It goes before the
+    // first new restart point: past its point it holds what the earlier run wrote (a closing
+    // record, or records cut at other points), so it would not agree with the new map there.
+    map_->TakeRestartPoint(from->Point.SourceOffset);
+    if (!outputs.Remove(from->EarlierPath)) {
+      throw EQuillonError("Cannot remove \"" + outputs.ToDisplayText(from->EarlierPath) +
+                          "\", the page map copied into \"" + shownMap_ + "\".");
+    }
+  } else {
+    map_.emplace(outputs.Create(kRecoverPageMapFileName), shownMap_);
+    map_->WriteHeader();
+  }
   main.SetFragmentObserver([this](std::int64_t, std::int64_t offset,
                                   std::span<const std::uint8_t, kFragmentSize> page) {
     map_->AddFragment(offset, page);

@@ -23,13 +23,22 @@ inline constexpr const char* kRecoverFragmentFileName = "fragments.frag";
 inline constexpr const char* kRecoverPageMapFileName = "fragments.pagemap";
 inline constexpr const char* kRecoverReportFileName = "report.html";
 
+// Where a continued reading takes the page map from: the earlier map (a path inside OUTDIR,
+// read through the outputs) and the point of it the run goes on from.
+struct TPageMapContinuation {
+  std::string EarlierPath;
+  recover::TPageMapRestartPoint Point;
+};
+
 // From the creation of the page map to its end: main's scans feed it every fragment and
 // every page that may begin a definition, header or usage map. The observers are removed
 // again when it goes.
 class TRecoveryReading {
  public:
-  // Creates OUTDIR's page map and writes its header. Throws EQuillonError naming it.
-  TRecoveryReading(TMain& main, TRecoverOutputs& outputs);
+  // Creates OUTDIR's page map and writes its header, or, with from, the earlier map's bytes
+  // up to its point. Throws EQuillonError naming the file.
+  TRecoveryReading(TMain& main, TRecoverOutputs& outputs,
+                   const TPageMapContinuation* from = nullptr);
   ~TRecoveryReading();
   TRecoveryReading(const TRecoveryReading&) = delete;
   TRecoveryReading& operator=(const TRecoveryReading&) = delete;
@@ -37,6 +46,7 @@ class TRecoveryReading {
   std::string FragmentPath() const { return outputs_.PathOf(kRecoverFragmentFileName); }
   const std::string& ShownMapPath() const { return shownMap_; }
   std::uint64_t KeptPages() const { return map_->KeptPages(); }
+  recover::TPageMapWriter& Map() { return *map_; }
   // How the scan ended, in the page map's terms.
   static recover::TPageMapScanEnd MapEndOf(TScanEnd end);
   // Ends the page map at the scan's end. Throws EQuillonError naming it.

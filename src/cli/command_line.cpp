@@ -153,6 +153,16 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments,
                            "(it overwrites free space that may hold what you want to recover)");
   recoverCommand->add_flag("-v,--verbose", line.Recover.Verbose,
                            "List the ranges of the source that could not be read");
+  recoverCommand->add_flag("--resume", line.Recover.Resume,
+                           "Continue the reading of a recover into OUTDIR that was stopped or "
+                           "cut off, from the restart points it kept in OUTDIR/"
+                           ".quillon-recover.partial, then decode everything; SOURCE must be "
+                           "the same source");
+  recoverCommand
+      ->add_option("--restart-interval", line.Recover.RestartIntervalSeconds,
+                   "Seconds between two restart points of the reading (default 10; 0 at "
+                   "every 256 KiB chunk)")
+      ->check(CLI::Range(0.0, 86400.0));
 
   CLI::App* sourcesCommand = app.add_subcommand(
       "sources", "List the volumes and physical drives a scan can read, as the window's menu does");

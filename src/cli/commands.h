@@ -49,6 +49,8 @@ struct TRecoverOptions {
   bool Force = false;            // replace what an earlier recover wrote in OutputDir
   bool AllowSameDevice = false;  // write OutputDir onto the device being read
   bool Verbose = false;          // list the unreadable ranges
+  bool Resume = false;  // continue the interrupted reading in OutputDir's staging folder
+  double RestartIntervalSeconds = 10;  // the least time between two restart points
   TLanguage Language = TLanguage::English;  // of the window's texts in the log
 };
 

@@ -3,6 +3,7 @@
 // file as SOURCE is decoded directly, with its page map where one lies beside it.
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,7 +19,9 @@
 #include "cli/platform_console.h"
 #include "cli/progress_line.h"
 #include "cli/progress_meter.h"
+#include "cli/recover_resume.h"
 #include "app/recover_output.h"
+#include "app/recover_restart.h"
 #include "core/errors.h"
 #include "core/fragment_file_format.h"
 #include "recover/fragment_page_store.h"
@@ -72,16 +75,27 @@ struct TReadingResult {
   bool SourceLost = false;      // the source could not be read to its end
 };
 
+// What a run that ends without a result leaves: nothing, or for a resumed run the
+// interrupted run's staging folder, which stays for another --resume.
+std::string NothingKeptText(const TRecoverFolder& folder) {
+  if (!folder.Resumes()) return "Nothing of this run was kept: the output folder is as it was.";
+  return "The output folder is as it was; what the interrupted recover read stays in \"" +
+         folder.FileSystem().ToDisplayText(folder.StagingDir()) +
+         "\" for another run with --resume.";
+}
+
 // Says why a run that had begun to write ends without a result.
-int Failed(const std::string& text) {
-  ConsolePrintf(stderr, "%s\nNothing of this run was kept: the output folder is as it was.\n",
-                ErrorDisplayText(text).c_str());
+int Failed(const std::string& text, const TRecoverFolder& folder) {
+  ConsolePrintf(stderr, "%s\n%s\n", ErrorDisplayText(text).c_str(),
+                NothingKeptText(folder).c_str());
   return kExitFailure;
 }
 
 // Scans the source into OUTDIR's fragment file and page map through TMain, as scan does.
+// keeper keeps the reading resumable; from: where a resumed reading takes the page map from.
 TReadingResult ReadSource(const TRecoverOptions& options, const std::string& source,
-                          TRecoverOutputs& outputs, IDeviceQueries& devices) {
+                          TRecoverOutputs& outputs, IDeviceQueries& devices,
+                          TRecoverRestartKeeper& keeper, const TPageMapContinuation* from) {
   TReadingResult result;
   TConsoleView view(options.Quiet || options.Json, !options.Quiet && IsTerminal(stderr));
   TMain main(view, outputs, devices, options.Language);
@@ -96,10 +110,22 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
       std::string(FixedStart(texts::kPartialKept.In(main.Language()))));
   std::optional<TRecoveryReading> reading;
   try {
-    reading.emplace(main, outputs);
+    reading.emplace(main, outputs, from);
   } catch (const EQuillonError& error) {
     view.ShowError(ErrorDisplayText(error.what()));
     return {kExitFailure, false, {}};
+  }
+  keeper.SetMap(&reading->Map());
+  main.SetRestartKeeper(&keeper);
+  if (keeper.Continues()) {
+    // The stopped run's finished fragment file is replaced by the continued one.
+    main.SetReplaceRule(TReplaceRule::Recognised);
+    view.SetBytesAlreadyDone(keeper.StartOffset());
+    if (!options.Quiet && !options.Json) {
+      ConsolePrintf(stdout, "Resuming the reading at byte %lld with %lld fragments already in "
+                    "the file.\n", static_cast<long long>(keeper.StartOffset()),
+                    static_cast<long long>(keeper.StartFragments()));
+    }
   }
   const std::string& shownMap = reading->ShownMapPath();
 
@@ -150,6 +176,8 @@ TReadingResult ReadSource(const TRecoverOptions& options, const std::string& sou
                  {"unreadable_bytes", report.UnreadableBytes},
                  {"end", lost ? "source lost" : end == TPageMapScanEnd::Stopped ? "stopped"
                                                                                : "completed"}};
+  // Where a resumed reading began; what it read before came from the interrupted run.
+  if (keeper.Continues()) result.Json["resumed_at"] = keeper.StartOffset();
   if (report.End == TScanEnd::Stopped) {
     result.StoppedAt = report.BytesScanned;
     result.Status = kExitStopped;
@@ -198,6 +226,7 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   TRecoverFolderRules rules;
   rules.Force = options.Force;
   rules.ShownSource = shown(source);
+  rules.Resume = options.Resume;
   if (!readsDevice) {
     if (!PathExists(source)) {
       ConsolePrintf(stderr, "Cannot open file \"%s\". It does not exist.\n", shown(source).c_str());
@@ -237,11 +266,39 @@ int RunRecoverCommand(const TRecoverOptions& options) {
                  shown(outDir).c_str(), options.Source.c_str());
     return kExitFailure;
   }
+  if (options.Resume && fromFragments) {
+    return refuse("Refused: \"" + shown(source) + "\" is a fragment file, which recover decodes "
+                  "without reading a source: there is no reading to resume. Run the same "
+                  "command without --resume.");
+  }
   std::optional<TRecoverFolder> folder;
   try {
     folder.emplace(*fileSystem, outDir, rules);
   } catch (const EQuillonError& error) {
     return refuse(error.what());
+  }
+  // The reading keeps restart points in the staging folder, through the folder's own file
+  // system: they are not part of the result, and go before it is put in place.
+  std::unique_ptr<TRecoverRestartKeeper> keeper;
+  std::optional<TPageMapContinuation> continuation;
+  if (!fromFragments) {
+    const TRecoverStagingFiles staged = RecoverStagingFiles(*folder);
+    keeper = std::make_unique<TRecoverRestartKeeper>(
+        *fileSystem, staged.ScanState, staged.MapState,
+        std::chrono::duration_cast<TScanClock::duration>(
+            std::chrono::duration<double>(options.RestartIntervalSeconds)));
+    if (options.Resume) {
+      try {
+        // Sized as the scan sizes it, so that the size compared is the one the scan covers.
+        TConsoleView sizingView(true, false);
+        TMain sizing(sizingView, *fileSystem, *devices);
+        sizing.Source.SetText(source);
+        continuation = PrepareRecoverResume(*fileSystem, *folder, *keeper, sizing.SourcePath,
+                                            sizing.SourceSize, shown(source));
+      } catch (const EQuillonError& error) {
+        return refuse(error.what());
+      }
+    }
   }
 
   const bool showProgress = !options.Quiet && IsTerminal(stderr);
@@ -277,23 +334,39 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   int status = kExitOk;
   std::string fragmentPath = source;
   if (!fromFragments) {
-    TReadingResult read = ReadSource(options, source, outputs, *devices);
+    TReadingResult read = ReadSource(options, source, outputs, *devices, *keeper,
+                                     continuation ? &*continuation : nullptr);
     status = read.Status;
     if (!read.Decode) {
       if (read.StoppedAt < 0) {
-        ConsolePrintf(stderr, "Nothing of this run was kept: the output folder is as it was.\n");
+        ConsolePrintf(stderr, "%s\n", NothingKeptText(*folder).c_str());
         return status;
       }
-      try {
-        outputs.Commit();
-      } catch (const EQuillonError& error) {
-        return refuse(error.what());
+      if (keeper->SavedOffset() >= 0) {
+        // Kept where it is, with its restart points, for --resume; and complete up to the
+        // stop, so that it can be decoded as it is too.
+        outputs.KeepAside();
+        ConsolePrintf(stderr,
+                      "Stopped: the fragment file and the page map are complete up to offset "
+                      "%lld. Decode them with: quillon-cli recover \"%s\" ANOTHER_FOLDER\n"
+                      "The same command with --resume continues the reading from byte %lld and "
+                      "then decodes everything (the state is in \"%s\").\n",
+                      static_cast<long long>(read.StoppedAt),
+                      shown(folder->Join(folder->StagingDir(), kRecoverFragmentFileName)).c_str(),
+                      static_cast<long long>(keeper->SavedOffset()),
+                      shown(keeper->StatePath()).c_str());
+      } else {
+        try {
+          outputs.Commit();
+        } catch (const EQuillonError& error) {
+          return refuse(error.what());
+        }
+        ConsolePrintf(stderr,
+                      "Stopped: the fragment file and the page map are complete up to offset "
+                      "%lld. Decode them with: quillon-cli recover \"%s\" ANOTHER_FOLDER\n",
+                      static_cast<long long>(read.StoppedAt),
+                      shown(outputs.PathOf(kRecoverFragmentFileName)).c_str());
       }
-      ConsolePrintf(stderr,
-                    "Stopped: the fragment file and the page map are complete up to offset %lld. "
-                    "Decode them with: quillon-cli recover \"%s\" ANOTHER_FOLDER\n",
-                    static_cast<long long>(read.StoppedAt),
-                    shown(outputs.PathOf(kRecoverFragmentFileName)).c_str());
       if (options.Json && !read.Json.is_null()) {
         json["reading"] = read.Json;
         ConsolePrintf(stdout, "%s\n", JsonLine(json).c_str());
@@ -321,7 +394,7 @@ int RunRecoverCommand(const TRecoverOptions& options) {
       store = OpenFragmentStore(outputs, fragmentPath, reading);
     } catch (const EQuillonError& error) {
       progress.Clear();
-      return Failed(error.what());
+      return Failed(error.what(), *folder);
     }
     progress.Clear();
   }
@@ -348,10 +421,15 @@ int RunRecoverCommand(const TRecoverOptions& options) {
     progress.Clear();
     // Only a result that is whole in the staging folder takes the earlier one's place.
     store.reset();
+    // The restart points and the earlier files set aside are not part of the result.
+    if (keeper && !TidyRecoverStaging(*fileSystem, *folder)) {
+      throw EQuillonError("Cannot remove the restart points of the reading from \"" +
+                          shown(folder->StagingDir()) + "\".");
+    }
     outputs.Commit();
   } catch (const EQuillonError& error) {
     progress.Clear();
-    return Failed(error.what());
+    return Failed(error.what(), *folder);
   }
   const recover::TRecoveryReport& report = decoded->Report;
   // A table the output refused costs only itself, but the run is not complete.

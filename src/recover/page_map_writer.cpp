@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/little_endian.h"
@@ -29,6 +31,55 @@ void TPageMapWriter::Write(const void* bytes, std::size_t n) {
     throw EQuillonError("Cannot write the page map \"" + shownPath_ +
                         "\": the write failed (is the disk full?).");
   }
+  fileCrc_ = Crc(fileCrc_, static_cast<const std::uint8_t*>(bytes), n);
+  bytes_ += n;
+}
+
+void TPageMapWriter::ContinueFrom(TStream& earlier, const TPageMapRestartPoint& point,
+                                  const std::string& shownEarlier) {
+  // Checked before a byte of it is written: the copy is only ever of what the point names.
+  const auto refuse = [&] {
+    throw EQuillonError("Cannot continue the page map from \"" + shownEarlier +
+                        "\": it does not hold the " + std::to_string(point.Bytes) +
+                        " bytes its restart point names (it was cut short or changed).");
+  };
+  if (point.Bytes < kPageMapHeaderSize) refuse();
+  std::vector<std::uint8_t> piece(1024 * 1024);
+  std::uint32_t crc = 0;
+  earlier.Seek(0, TSeekOrigin::Begin);
+  for (std::uint64_t left = point.Bytes; left > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+    if (earlier.Read(piece.data(), want) != want) refuse();
+    crc = Crc(crc, piece.data(), want);
+    left -= want;
+  }
+  if (crc != point.FileCrc32) refuse();
+  earlier.Seek(0, TSeekOrigin::Begin);
+  for (std::uint64_t left = point.Bytes; left > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+    if (earlier.Read(piece.data(), want) != want) refuse();
+    Write(piece.data(), want);
+    left -= want;
+  }
+  // Read twice, checked both times: a file changed between the two reads is not trusted.
+  if (fileCrc_ != point.FileCrc32) refuse();
+  fragments_ = point.Fragments;
+  keptPages_ = point.KeptPages;
+  fragmentsCrc_ = point.FragmentsCrc32;
+}
+
+TPageMapRestartPoint TPageMapWriter::TakeRestartPoint(std::int64_t sourceOffset) {
+  FlushOffsets();
+  if (!file_->Flush()) {
+    throw EQuillonError("Cannot write the page map \"" + shownPath_ +
+                        "\": it could not be brought to the disk.");
+  }
+  return {.SourceOffset = sourceOffset,
+          .Bytes = bytes_,
+          .FileCrc32 = fileCrc_,
+          .Fragments = fragments_,
+          .KeptPages = keptPages_,
+          .FragmentsCrc32 = fragmentsCrc_};
 }
 
 void TPageMapWriter::WriteHeader() {

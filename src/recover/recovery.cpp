@@ -13,10 +13,12 @@
 #include "recover/database_reader.h"
 #include "recover/definition_chain.h"
 #include "recover/numbering_check.h"
+#include "recover/older_copies.h"
 #include "recover/page_order.h"
 #include "recover/page_placement.h"
 #include "recover/page_renumbering.h"
 #include "recover/page_versions.h"
+#include "recover/pages_set_apart.h"
 #include "recover/recovery_report.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
@@ -70,6 +72,13 @@ class TDatabaseRecovery {
     return used;
   }
 
+  // A copy of the database whose report is `other` (written before it): its tables that its
+  // own catalog does not name take the names of the other copy's same tables.
+  void NameTablesAfter(const TDatabaseReport& other) { otherCopy_ = &other; }
+
+  // The store indices of the pages found among its own that it set apart as none of its own.
+  const std::vector<std::size_t>& PagesSetApart() const { return setApart_; }
+
  private:
   // Numbers the pages, reads the catalog and plans the tables.
   std::vector<TTablePlan> ReadTables() {
@@ -79,6 +88,9 @@ class TDatabaseRecovery {
     report_.Pages = static_cast<std::int64_t>(database_.Pages.size());
     if (NumberingHolds(reader_, entries_, database_)) {
       // In order: pages before its page 0 are none of its own.
+      for (const auto& [number, index] : database_.Pages) {
+        if (number >= kUnnumberedPage) setApart_.push_back(index);
+      }
       std::erase_if(database_.Pages,
                     [](const auto& page) { return page.first >= kUnnumberedPage; });
     } else {
@@ -105,8 +117,10 @@ class TDatabaseRecovery {
         [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     report_.CatalogFound = !catalog.empty();
     catalogTables_ = CatalogTables(catalog);
-    return PlanTables(reader_, entries_, database_, catalog, renumbering_.ShapeTies,
-                      report_.CatalogFound);
+    std::vector<TTablePlan> plans = PlanTables(reader_, entries_, database_, catalog,
+                                               renumbering_.ShapeTies, report_.CatalogFound);
+    if (otherCopy_) NameFromOtherCopy(plans, *otherCopy_);
+    return plans;
   }
 
   bool WriteTables(std::vector<TTablePlan>& plans) {
@@ -179,6 +193,8 @@ class TDatabaseRecovery {
   TDatabasePages database_;  // renumbered from anchors when its pages lie out of order
   TDatabaseReader reader_;
   TPlacement placement_;
+  std::vector<std::size_t> setApart_;  // pages found among its own that are none of its own
+  const TDatabaseReport* otherCopy_ = nullptr;  // the other copy, written before it
   // Out of order: pages of which another version was found (an older copy's), left unread.
   TPageVersions versions_;
   // Out of order: the definitions tied by shape and the tables whose long values are read.
@@ -220,25 +236,56 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       pages, entries, definitions, [&progress] { return progress.StopRequested(); });
   std::int64_t placed = 0;
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
+  std::vector<std::size_t> usedBy(entries.size(), SIZE_MAX);  // the first report written from it
+  std::vector<std::vector<std::size_t>> setApart;            // per report, the pages it set apart
+  int number = 0;
   for (const TDatabasePages& database : databases) {
-    if (progress.StopRequested()) {
+    if (report.Stopped || progress.StopRequested()) {
       report.Stopped = true;
       break;
     }
-    TDatabaseReport databaseReport;
-    databaseReport.Number = static_cast<int>(report.Databases.size()) + 1;
-    databaseReport.Name = "database-" + std::to_string(databaseReport.Number);
-    TDatabaseRecovery recovery(pages, entries, database, fileSystem, options, progress,
-                               databaseReport);
-    if (!recovery.Run()) {
-      if (!recovery.Stopped()) continue;  // no table in it: nothing to give
-      report.Stopped = true;
-      break;
+    // An older copy among its pages is written as a database of its own, after it.
+    const TCopiesOfDatabase copies = SplitOlderCopy(pages, entries, database);
+    const std::string name = "database-" + std::to_string(number + 1);
+    const std::size_t first = report.Databases.size();
+    std::vector<std::size_t> written;  // per copy, its report's index; SIZE_MAX when none
+    for (const TDatabaseCopy& copy : copies.Copies) {
+      written.push_back(SIZE_MAX);
+      TDatabaseReport databaseReport;
+      databaseReport.Number = number + 1;
+      databaseReport.Name = name;
+      if (&copy != &copies.Copies.front()) {
+        const bool known = copies.Evidence != TNewerEvidence::None;
+        databaseReport.Name += known ? " (older copy)" : " (other copy)";
+        databaseReport.CopyOf = name;
+      }
+      TDatabaseRecovery recovery(pages, entries, copy.Pages, fileSystem, options, progress,
+                                 databaseReport);
+      if (&copy != &copies.Copies.front() && written.front() != SIZE_MAX)
+        recovery.NameTablesAfter(report.Databases[written.front()]);
+      if (!recovery.Run()) {
+        if (!recovery.Stopped()) continue;  // no table in it: nothing to give
+        report.Stopped = true;
+        break;
+      }
+      placed += databaseReport.Pages;
+      for (const std::size_t index : recovery.PagesUsed()) {
+        used[index] = true;
+        if (usedBy[index] == SIZE_MAX) usedBy[index] = report.Databases.size();
+      }
+      setApart.push_back(recovery.PagesSetApart());
+      report.Stopped |= recovery.Stopped();
+      written.back() = report.Databases.size();
+      report.Databases.push_back(std::move(databaseReport));
     }
-    placed += databaseReport.Pages;
-    for (const std::size_t index : recovery.PagesUsed()) used[index] = true;
-    report.Stopped |= recovery.Stopped();
-    report.Databases.push_back(std::move(databaseReport));
+    if (report.Databases.size() == first) continue;
+    number += 1;
+    if (copies.Copies.size() > 1) {
+      std::vector<TDatabaseReport*> reports;
+      for (const std::size_t index : written)
+        reports.push_back(index == SIZE_MAX ? nullptr : &report.Databases[index]);
+      AccountForCopies(copies, reports);
+    }
   }
   report.PagesUnplaced = report.PagesInStore - placed;
   // The data pages no database was written from still come out, untyped.
@@ -256,6 +303,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   } else {
     report.Stopped = true;
   }
+  SayWherePagesSetApartWent(entries, setApart, usedBy, report.Databases);
   return report;
 }
 

@@ -61,6 +61,24 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       text += database.LastUpdate.empty() ? std::string(", last change unknown\n")
                                           : ", tables last changed " + database.LastUpdate + "\n";
     }
+    if (!database.CopyOf.empty())
+      text += "  an older copy of " + database.CopyOf +
+              ": its pages hold the same page numbers as that database's, with rows of their "
+              "own" +
+              (database.NewerBecause.empty()
+                   ? std::string("; which of the two is newer is not known\n")
+                   : "; " + database.CopyOf + " is the newer: " + database.NewerBecause + "\n");
+    for (const std::string& copy : database.OlderCopies)
+      text += "  older copy found: " + copy + ", written apart" +
+              (database.NewerBecause.empty() ? std::string("\n")
+                                             : "; this one is the newer: " +
+                                                   database.NewerBecause + "\n");
+    for (const TPagesSetApart& apart : database.PagesSetApart)
+      text += "  " + Count(apart.Pages, "page", "pages") + " from offset " +
+              OffsetText(apart.FirstOffset) + " to " + OffsetText(apart.LastOffset) +
+              " found among its own set apart: " +
+              (apart.Database.empty() ? std::string("they are none of its own\n")
+                                      : "they are " + apart.Database + "'s\n");
     if (!database.CatalogFound) text += "  no catalog found: tables are named by their pages\n";
     if (!database.InOrder)
       text += "  its pages do not all lie where their numbers and usage maps say (pieces moved "
@@ -198,6 +216,15 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"renamed", renamed},
            {"failure", table.Failure.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(table.Failure))}});
     }
+    nlohmann::json older = nlohmann::json::array();
+    for (const std::string& copy : database.OlderCopies) older.push_back(RepairedUtf8(copy));
+    nlohmann::json apart = nlohmann::json::array();
+    for (const TPagesSetApart& pages : database.PagesSetApart)
+      apart.push_back({{"database", pages.Database.empty() ? nlohmann::json()
+                                                           : nlohmann::json(RepairedUtf8(pages.Database))},
+                       {"pages", pages.Pages},
+                       {"first_page_offset", pages.FirstOffset},
+                       {"last_page_offset", pages.LastOffset}});
     databases.push_back(
         {{"name", RepairedUtf8(database.Name)},
          {"unplaced", database.Unplaced},
@@ -215,6 +242,13 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"page_numbers_disputed", database.PageNumbersDisputed},
          {"last_update",
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},
+         {"copy_of",
+          database.CopyOf.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.CopyOf))},
+         {"older_copies", older},
+         {"newer_because", database.NewerBecause.empty()
+                               ? nlohmann::json()
+                               : nlohmann::json(RepairedUtf8(database.NewerBecause))},
+         {"pages_set_apart", apart},
          {"sqlite", RepairedUtf8(database.SqlitePath)},
          {"csv_folder", RepairedUtf8(database.CsvFolder)},
          {"xlsx", RepairedUtf8(database.XlsxPath)},

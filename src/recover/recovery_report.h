@@ -9,6 +9,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "recover/output_names.h"
+#include "recover/pages_set_apart.h"
 
 namespace quillon::recover {
 
@@ -83,6 +84,15 @@ struct TDatabaseReport {
   // own): the rows of both are left out.
   std::int64_t PageNumbersDisputed = 0;
   std::string LastUpdate;         // the newest DateUpdate of its tables
+  // Another database's older copy, written apart from it: that database's name ("" when this
+  // is no copy). Named "NAME (older copy)", or "NAME (other copy)" when which of the two is
+  // newer is not known.
+  std::string CopyOf;
+  std::vector<std::string> OlderCopies;  // the copies of it found, by name
+  // Why the newer of two copies is the newer ("" when not known or when there is no copy).
+  std::string NewerBecause;
+  // Other databases' pages (an older copy's among them) found among its own and set apart.
+  std::vector<TPagesSetApart> PagesSetApart;
   std::string SqlitePath;         // "" when not written
   std::string CsvFolder;
   std::string XlsxPath;           // "" when not written

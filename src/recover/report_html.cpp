@@ -264,9 +264,17 @@ class TReportWriter {
   }
 
   void Database(const TDatabaseReport& database) {
-    const std::string name = "database-" + std::to_string(database.Number);
-    out_ << "<section class=\"database\" id=\"" << name << "\">\n<h2>数据库 <span class=\"en\">"
-         << "Database</span> " << name << "</h2>\n<dl class=\"facts\">";
+    // An older copy shares its database's number: its name tells the two apart, and its
+    // section's id is that name with what an id cannot hold made '-'.
+    const std::string name = database.CopyOf.empty()
+                                 ? "database-" + std::to_string(database.Number)
+                                 : database.Name;
+    std::string id;
+    for (const char c : name) id.push_back(c == ' ' || c == '(' || c == ')' ? '-' : c);
+    while (!id.empty() && id.back() == '-') id.pop_back();
+    out_ << "<section class=\"database\" id=\"" << HtmlText(id)
+         << "\">\n<h2>数据库 <span class=\"en\">"
+         << "Database</span> " << HtmlText(name) << "</h2>\n<dl class=\"facts\">";
     std::string where;
     if (database.FirstPageOffset < 0) {
       where = "未知 unknown";
@@ -287,6 +295,41 @@ class TReportWriter {
       files += (files.empty() ? "" : "，") + FileLink(database.XlsxPath);
     Fact("文件 Files", files.empty() ? "无 none" : files);
     out_ << "</dl>\n";
+    if (!database.CopyOf.empty())
+      Warning("数据库 " + HtmlText(database.CopyOf) +
+              " 的旧副本：其页与该数据库的页持有相同的页号，行各不相同；" +
+              (database.NewerBecause.empty()
+                   ? std::string("无法判断两者中哪个较新。")
+                   : HtmlText(database.CopyOf) + " 较新。") +
+              " An older copy of " + HtmlText(database.CopyOf) +
+              ": its pages hold the same page numbers as that database's, with rows of their "
+              "own" +
+              (database.NewerBecause.empty()
+                   ? std::string("; which of the two is newer is not known.")
+                   : "; " + HtmlText(database.CopyOf) +
+                         " is the newer: " + HtmlText(database.NewerBecause) + "."));
+    for (const std::string& copy : database.OlderCopies)
+      Warning("找到旧副本 " + HtmlText(copy) + "，已分开写出" +
+              (database.NewerBecause.empty() ? "。" : "；此数据库较新。") +
+              " Older copy found: " +
+              HtmlText(copy) + ", written apart" +
+              (database.NewerBecause.empty()
+                   ? std::string(".")
+                   : "; this one is the newer: " + HtmlText(database.NewerBecause) + "."));
+    for (const TPagesSetApart& apart : database.PagesSetApart) {
+      const std::string range = std::to_string(apart.Pages) + " " +
+                                (apart.Pages == 1 ? "page" : "pages") + " from offset " +
+                                OffsetText(apart.FirstOffset) + " to " +
+                                OffsetText(apart.LastOffset);
+      Warning(std::to_string(apart.Pages) + " 个在其页中找到的页（从偏移 " +
+              OffsetText(apart.FirstOffset) + " 到 " + OffsetText(apart.LastOffset) +
+              "）已分开：" +
+              (apart.Database.empty() ? std::string("它们不属于此数据库。")
+                                      : "它们属于 " + HtmlText(apart.Database) + "。") +
+              " " + range + " found among its own set apart: " +
+              (apart.Database.empty() ? std::string("they are none of its own.")
+                                      : "they are " + HtmlText(apart.Database) + "'s."));
+    }
     if (!database.CatalogFound)
       Warning("未找到目录：表以其页命名。 No catalog found: tables are named by their pages.");
     if (!database.UsageMapsRead)

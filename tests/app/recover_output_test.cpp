@@ -175,6 +175,55 @@ TEST_F(RecoverFolderTest, TwoRunsIntoOneFolderOneFailsAndNeitherDestroysTheOther
   }
 }
 
+// An interrupted reading's staging folder: refused without --resume (which the refusal
+// offers when the reading kept its state there), taken over with it, kept through a failure
+// of the resumed run, and replaced by the result only at its commit.
+TEST_F(RecoverFolderTest, AResumedRunTakesOverTheInterruptedStagingFolderAndKeepsItUntilDone) {
+  files_.Put("/out/.quillon-recover.partial/quillon-recover.manifest",
+             Bytes("quillon-cli recover, version 1\nfragments.pagemap\n"));
+  files_.Put("/out/.quillon-recover.partial/fragments.pagemap", Bytes("read so far"));
+  const std::string without = Refusal(files_, "/out", {});
+  EXPECT_NE(without.find("did not finish left it"), std::string::npos) << without;
+  EXPECT_EQ(without.find("--resume"), std::string::npos) << "no state: nothing to resume";
+  files_.Put("/out/.quillon-recover.partial/fragments.frag.resume", Bytes("state"));
+  EXPECT_NE(Refusal(files_, "/out", {}).find("with --resume"), std::string::npos);
+  EXPECT_EQ(Refusal(files_, "/out", {.ForceOffered = false}).find("--resume"), std::string::npos)
+      << "the window has no --resume";
+
+  TRecoverFolderRules resume;
+  resume.Resume = true;
+  {
+    TRecoverFolder failing(files_, "/out", resume);
+    failing.Open();
+    TRecoverOutputs outputs(failing);
+    outputs.Begin();
+    Write(*outputs.Create("database-1.sqlite"), "half");
+  }  // gone without a commit: the interrupted run's files stay for another resume
+  EXPECT_EQ(Text(files_.Find("/out/.quillon-recover.partial/fragments.pagemap")->Data),
+            "read so far");
+  EXPECT_EQ(Text(files_.Find("/out/.quillon-recover.partial/quillon-recover.manifest")->Data),
+            "quillon-cli recover, version 1\ndatabase-1.sqlite\n");
+
+  files_.Remove("/out/.quillon-recover.partial/fragments.frag.resume");
+  files_.Remove("/out/.quillon-recover.partial/database-1.sqlite");
+  TRecoverFolder done(files_, "/out", resume);
+  done.Open();
+  TRecoverOutputs outputs(done);
+  outputs.Begin();
+  // As the reading continues the page map: the earlier one aside, copied, then removed.
+  files_.MoveNew("/out/.quillon-recover.partial/fragments.pagemap",
+                 "/out/.quillon-recover.partial/fragments.pagemap.interrupted");
+  Write(*outputs.Create("fragments.pagemap"), "read so far, and the rest");
+  EXPECT_TRUE(outputs.Remove("/out/fragments.pagemap.interrupted"));
+  Write(*outputs.Create("database-1.sqlite"), "whole");
+  outputs.Commit();
+  EXPECT_EQ(files_.Facts("/out/.quillon-recover.partial").Kind, TPathKind::Missing);
+  EXPECT_EQ(Text(files_.Find("/out/database-1.sqlite")->Data), "whole");
+  EXPECT_EQ(Text(files_.Find("/out/quillon-recover.manifest")->Data),
+            "quillon-cli recover, version 1\nfragments.pagemap\ndatabase-1.sqlite\n");
+  EXPECT_EQ(Text(files_.Find("/out/fragments.pagemap")->Data), "read so far, and the rest");
+}
+
 TEST_F(RecoverFolderTest, WhatAnotherRunPutInPlaceMeanwhileIsNeverReplaced) {
   TRecoverFolder folder(files_, "/out", {});
   folder.Open();

@@ -301,8 +301,9 @@ class WindowsCli(unittest.TestCase):
             path, _, fragments = read_fragment_file(f.read())
         self.assertEqual(path, windows_path(image).encode(code_page()))
         self.assertTrue(fragments == self.linux_fragments)
-        # The log shows the name as it is.
-        self.assertIn("扫描存储介质: " + windows_path(image), result.stdout.decode("utf-8"))
+        # The log shows the name as it is, in the system's language.
+        shown = "扫描存储介质: " if code_page() == "cp936" else "Source to scan: "
+        self.assertIn(shown + windows_path(image), result.stdout.decode("utf-8"))
         inspect = wine("inspect", windows_path(out))
         self.assertEqual(inspect.returncode, 0)
         self.assertIn(windows_path(image), inspect.stdout.decode("utf-8"))

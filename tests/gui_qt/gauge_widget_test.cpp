@@ -100,7 +100,9 @@ class TGaugeWidgetTest : public QObject {
     }
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(widget.RepaintRequests(), 100);
-    QVERIFY2(recorder.Painted.size() <= elapsed / TGaugeWidget::kRepaintIntervalMs + 1,
+    // One paint at once and one per interval after it; the window system may ask for one of
+    // its own on a loaded machine (a late expose), which says nothing of the gauge.
+    QVERIFY2(recorder.Painted.size() <= elapsed / TGaugeWidget::kRepaintIntervalMs + 2,
              qPrintable(recorder.Painted.join(' ') + " in " + QString::number(elapsed) + " ms"));
     QTRY_COMPARE(recorder.Painted.last(), QStringLiteral("100%"));
     // Back to 0% at the end of a run, right after a paint: drawn too, a moment later.

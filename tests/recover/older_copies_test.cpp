@@ -1,0 +1,265 @@
+// Older copies of a database told apart from it: a second base whose pages repeat rows of
+// the database's other pages of the same tables, and which of the two copies is the newer.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <map>
+
+#include "recover/older_copies.h"
+#include "recover/pages_set_apart.h"
+#include "recover/recovery_report.h"
+
+namespace quillon::recover {
+namespace {
+
+constexpr std::int64_t kPage = 4096;
+constexpr std::uint16_t kDeleted = 0xC000;
+
+using TBytes = std::array<std::uint8_t, kPageSize>;
+
+// A data page of `owner` holding `rows` (text, slot flags) from its end, as Jet lays them.
+TBytes DataPage(std::uint32_t owner, const std::vector<std::pair<std::string, std::uint16_t>>& rows) {
+  TBytes page{};
+  page[0] = page[1] = 0x01;
+  std::memcpy(&page[4], &owner, 4);
+  const auto count = static_cast<std::uint16_t>(rows.size());
+  std::memcpy(&page[12], &count, 2);
+  std::size_t end = kPageSize;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string& row = rows[i].first;
+    end -= row.size();
+    std::memcpy(&page[end], row.data(), row.size());
+    const auto slot = static_cast<std::uint16_t>(end | rows[i].second);
+    std::memcpy(&page[14 + 2 * i], &slot, 2);
+  }
+  return page;
+}
+
+class TMemoryStore : public IPageStore {
+ public:
+  std::vector<TPageEntry> Entries;
+  std::vector<TBytes> Bytes;
+
+  std::size_t Add(std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes bytes = {}) {
+    Entries.push_back({place * kPage, kind, owner});
+    Bytes.push_back(bytes);
+    return Entries.size() - 1;
+  }
+  std::size_t Count() const override { return Entries.size(); }
+  TPageEntry Entry(std::size_t index) const override { return Entries[index]; }
+  bool HasOffsets() const override { return true; }
+  void Read(std::size_t index, std::span<std::uint8_t, kPageSize> out) const override {
+    std::memcpy(out.data(), Bytes[index].data(), kPageSize);
+  }
+};
+
+// The live file from place 100 (its header there), the older copy from place 0 with its head
+// written over: tables at definition pages 10 and 12, their data at pages 20 and 21. As
+// databases are told apart by their headers, the older copy's pages lie before the live
+// base, without numbers.
+struct TTwoCopies {
+  TMemoryStore Store;
+  TDatabasePages Database;
+  std::vector<std::size_t> Older;
+
+  TTwoCopies(const std::vector<std::pair<std::string, std::uint16_t>>& olderRows,
+             const std::vector<std::pair<std::string, std::uint16_t>>& liveRows,
+             bool olderHeader = false) {
+    Database.Base = 100 * kPage;
+    std::uint32_t unnumbered = kUnnumberedPage;
+    auto older = [&](std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+      Older.push_back(Store.Add(place, kind, owner, b));
+      Database.Pages.emplace(unnumbered++, Older.back());
+    };
+    if (olderHeader) older(0, TPageKind::Header);
+    older(10, TPageKind::Definition);
+    older(12, TPageKind::Definition);
+    older(20, TPageKind::Data, 10, DataPage(10, olderRows));
+    older(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+    auto live = [&](std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+      Database.Pages.emplace(number, Store.Add(100 + number, kind, owner, b));
+    };
+    live(0, TPageKind::Header);
+    live(10, TPageKind::Definition);
+    live(12, TPageKind::Definition);
+    live(20, TPageKind::Data, 10, DataPage(10, liveRows));
+    live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+    Database.FirstOffset = 0;
+    Database.LastOffset = 121 * kPage;
+  }
+  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
+};
+
+TEST(OlderCopies, ACopyAtItsOwnBaseIsSplitOffAndRowsDeletedSinceTellTheNewer) {
+  const TTwoCopies disk({{"id1", 0}, {"id2", 0}, {"id3", 0}},
+                        {{"id1", 0}, {"id2", kDeleted}, {"id3", 0}});
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::DeletedRows);
+  EXPECT_EQ(copies.RowsDeletedSince, 1);
+  const TDatabaseCopy& live = copies.Copies[0];
+  const TDatabaseCopy& older = copies.Copies[1];
+  EXPECT_TRUE(live.Newer);
+  EXPECT_FALSE(live.Split);
+  EXPECT_TRUE(older.Split);
+  // The older copy numbered from its own base, every one of its pages taken from the live.
+  EXPECT_EQ(older.Pages.Base, 0);
+  EXPECT_EQ(older.Pages.Pages, (std::unordered_map<std::uint32_t, std::size_t>{
+                                   {10, disk.Older[0]}, {12, disk.Older[1]},
+                                   {20, disk.Older[2]}, {21, disk.Older[3]}}));
+  EXPECT_EQ(older.Pages.FirstOffset, 10 * kPage);
+  EXPECT_EQ(older.Pages.LastOffset, 21 * kPage);
+  EXPECT_EQ(live.Pages.Pages.size(), 5u);
+  EXPECT_EQ(live.Pages.FirstOffset, 100 * kPage);
+  EXPECT_EQ(NewerBecauseText(copies),
+            "1 row live in the older copy is deleted in the newer one, byte for byte the same");
+}
+
+TEST(OlderCopies, TheCopySplitOffCanBeTheNewerAndTheHeaderDecidesWhereRowsSayNothing) {
+  // Rows the live file holds live that the copy deleted: the copy found apart is the newer.
+  TCopiesOfDatabase copies = TTwoCopies({{"id1", kDeleted}, {"id2", 0}},
+                                        {{"id1", 0}, {"id2", 0}}).Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::DeletedRows);
+  EXPECT_TRUE(copies.Copies[0].Split);
+  EXPECT_TRUE(copies.Copies[0].Newer);
+  EXPECT_FALSE(copies.Copies[1].Newer);
+
+  // The same rows in both (one changed, one not): only the live file's header survives.
+  copies = TTwoCopies({{"id1", 0}, {"id2 old", 0}}, {{"id1", 0}, {"id2 new", 0}}).Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::Header);
+  EXPECT_FALSE(copies.Copies[0].Split);
+
+  // Both headers there: nothing tells them apart, and the copy keeps the second place.
+  copies = TTwoCopies({{"id1", 0}, {"id2 old", 0}}, {{"id1", 0}, {"id2 new", 0}}, true).Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::None);
+  EXPECT_FALSE(copies.Copies[0].Split);
+  EXPECT_EQ(NewerBecauseText(copies), "");
+}
+
+TEST(OlderCopies, PagesWhoseRepeatsDoNotLieAsAPieceOfTheDatabaseAreNoCopy) {
+  // Both tables' pages repeat rows of the live file's, whose pages lie as one piece (its
+  // page n at its base + n): a copy.
+  EXPECT_EQ(TTwoCopies({{"id1", 0}, {"id2", 0}}, {{"id1", 0}, {"id2", 0}}).Split().Copies.size(),
+            2u);
+
+  // Another database of the same shape (or pieces of this one moved about): table 10's
+  // pages share no row, and one repeat alone shows no piece of the database.
+  EXPECT_EQ(TTwoCopies({{"a", 0}, {"b", 0}}, {{"id1", 0}, {"id2", 0}}).Split().Copies.size(), 1u);
+
+  // Rows repeated on pages that lie where no piece would put the copy's page numbers (old
+  // versions a file keeps of its own pages, stale ones): a piece of the database's own
+  // file moved about, not a copy.
+  TTwoCopies stale({{"id1", 0}, {"id2", 0}}, {{"id1", 0}, {"id2", 0}});
+  stale.Store.Entries[stale.Database.Pages.at(21)].SourceOffset = 150 * kPage;
+  const TCopiesOfDatabase none = stale.Split();
+  ASSERT_EQ(none.Copies.size(), 1u);
+  EXPECT_EQ(none.Copies[0].Pages.Pages, stale.Database.Pages);
+}
+
+TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
+  const TCopiesOfDatabase copies = TTwoCopies({{"id1", 0}, {"id2", 0}},
+                                              {{"id1", 0}, {"id2", kDeleted}}).Split();
+  TDatabaseReport live, older;
+  live.Name = "database-1";
+  older.Name = "database-1 (older copy)";
+  AccountForCopies(copies, {&live, &older});
+  EXPECT_EQ(live.OlderCopies, std::vector<std::string>{"database-1 (older copy)"});
+  ASSERT_EQ(live.PagesSetApart.size(), 1u);
+  EXPECT_EQ(live.PagesSetApart[0].Database, "database-1 (older copy)");
+  EXPECT_EQ(live.PagesSetApart[0].Pages, 4);
+  EXPECT_EQ(live.PagesSetApart[0].FirstOffset, 10 * kPage);
+  EXPECT_FALSE(live.NewerBecause.empty());
+  EXPECT_EQ(older.NewerBecause, live.NewerBecause);
+  EXPECT_TRUE(older.PagesSetApart.empty());
+
+  // The copy gave no table: its pages were still set apart, as no database's.
+  TDatabaseReport alone;
+  AccountForCopies(copies, {&alone, nullptr});
+  EXPECT_TRUE(alone.OlderCopies.empty());
+  ASSERT_EQ(alone.PagesSetApart.size(), 1u);
+  EXPECT_EQ(alone.PagesSetApart[0].Database, "");
+}
+
+TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereColumnsAgree) {
+  auto definition = [](std::vector<std::string> names) {
+    TTableDefinition parsed;
+    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name)});
+    return parsed;
+  };
+  TDatabaseReport newer;
+  newer.Tables.resize(3);
+  // Tables as a database's report lists them: the name, where the definition lies, whether
+  // the catalog named it, and its columns.
+  const auto table = [](std::string name, std::uint32_t definitionPage, bool fromCatalog,
+                        std::vector<std::pair<std::string, std::string>> columns) {
+    TTableReport report;
+    report.Name = std::move(name);
+    report.DefinitionPage = definitionPage;
+    report.Typed = true;
+    report.NamedFromCatalog = fromCatalog;
+    for (auto& [column, type] : columns) report.ColumnList.push_back({column, type});
+    return report;
+  };
+  newer.Tables[0] = table("Orders", 30, true, {{"Id", "INTEGER"}, {"Customer", "TEXT"}});
+  newer.Tables[1] = table("Notes", 40, true, {{"Id", "INTEGER"}});
+  newer.Tables[2] = table("table-50", 50, false, {{"Id", "INTEGER"}});
+  const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
+                       std::optional<TTableDefinition> parsed) {
+    TTablePlan made;
+    made.Owner = owner;
+    made.Name = std::move(name);
+    made.NamedFromCatalog = fromCatalog;
+    made.Definition = std::move(parsed);
+    return made;
+  };
+  std::vector<TTablePlan> plans(5);
+  plans[0] = plan(30, "table-30", false, definition({"Id", "Customer"}));  // the same table
+  // Other columns: dropped and made anew.
+  plans[1] = plan(40, "table-40", false, definition({"Id", "Text"}));
+  // The other copy has no name for it either.
+  plans[2] = plan(50, "table-50", false, definition({"Id"}));
+  plans[3] = plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
+  plans[4] = plan(30, "Kept", true, definition({"Id", "Customer"}));  // its own catalog names it
+  NameFromOtherCopy(plans, newer);
+  EXPECT_EQ(plans[0].Name, "Orders");
+  EXPECT_TRUE(plans[0].NamedFromCatalog);
+  EXPECT_EQ(plans[1].Name, "table-40");
+  EXPECT_EQ(plans[2].Name, "table-50");
+  EXPECT_EQ(plans[3].Name, "table-30");
+  EXPECT_EQ(plans[4].Name, "Kept");
+}
+
+TEST(PagesSetApart, EachDatabaseSaysWhereThePagesItSetApartWent) {
+  // Store pages 0 to 3: 0 and 1 went to database-2, 2 to the unplaced pages (no database
+  // took it as its own), 3 nowhere.
+  const std::vector<TPageEntry> entries = {{4 * kPage, TPageKind::Data, 40},
+                                           {9 * kPage, TPageKind::Data, 40},
+                                           {2 * kPage, TPageKind::Data, 41},
+                                           {3 * kPage, TPageKind::Definition, 0}};
+  std::vector<TDatabaseReport> databases(3);
+  databases[0].Name = "database-1";
+  databases[1].Name = "database-2";
+  databases[2].Name = "unplaced";
+  databases[2].Unplaced = true;
+  SayWherePagesSetApartWent(entries, {{0, 1, 2, 3}, {}}, {1, 1, 2, SIZE_MAX}, databases);
+  ASSERT_EQ(databases[0].PagesSetApart.size(), 2u);
+  const TPagesSetApart& none = databases[0].PagesSetApart[0];
+  EXPECT_EQ(none.Database, "");
+  EXPECT_EQ(none.Pages, 2);
+  EXPECT_EQ(none.FirstOffset, 2 * kPage);
+  EXPECT_EQ(none.LastOffset, 3 * kPage);
+  const TPagesSetApart& second = databases[0].PagesSetApart[1];
+  EXPECT_EQ(second.Database, "database-2");
+  EXPECT_EQ(second.Pages, 2);
+  EXPECT_EQ(second.FirstOffset, 4 * kPage);
+  EXPECT_EQ(second.LastOffset, 9 * kPage);
+  EXPECT_TRUE(databases[1].PagesSetApart.empty());
+}
+
+}  // namespace
+}  // namespace quillon::recover
