@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "jet/row_slots.h"
 namespace quillon::recover {
@@ -23,8 +24,8 @@ constexpr int kShortPiecesAllowed = 1;
 
 }  // namespace
 
-std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
-                                               const std::vector<TFoundDefinition>& definitions) {
+std::vector<std::int64_t> FindDatabaseBases(const std::vector<TPageEntry>& entries,
+                                           const std::vector<TFoundDefinition>& definitions) {
   std::set<std::int64_t> bases;
   for (const TPageEntry& entry : entries) {
     if (entry.Kind == TPageKind::Header && entry.SourceOffset >= 0)
@@ -65,9 +66,15 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
     if (bases.empty() && best >= 0) bases.insert(best);
   }
 
+  return {bases.begin(), bases.end()};
+}
+
+std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
+                                               const std::vector<std::int64_t>& bases) {
   // Bases on each 4096-byte grid, in order, so that a page finds the nearest one before it.
   std::map<std::int64_t, std::vector<std::int64_t>> byGrid;
   for (const std::int64_t base : bases) byGrid[base % kPage].push_back(base);
+  for (auto& [grid, onGrid] : byGrid) std::sort(onGrid.begin(), onGrid.end());
   std::map<std::int64_t, TDatabasePages> databases;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::int64_t offset = entries[i].SourceOffset;
@@ -94,6 +101,43 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
     return a.FirstOffset < b.FirstOffset;
   });
   return result;
+}
+
+void MovePlacedPages(std::vector<TDatabasePages>& databases,
+                     const std::vector<TDatabasePages>& placed,
+                     const std::vector<TPageEntry>& entries) {
+  std::map<std::int64_t, std::size_t> byBase;
+  for (std::size_t d = 0; d < databases.size(); ++d) byBase.emplace(databases[d].Base, d);
+  // Where each page lies now: its database and number.
+  std::unordered_map<std::size_t, std::pair<std::size_t, std::uint32_t>> where;
+  for (std::size_t d = 0; d < databases.size(); ++d) {
+    for (const auto& [number, index] : databases[d].Pages) where.emplace(index, std::pair{d, number});
+  }
+  for (const TDatabasePages& evidence : placed) {
+    const auto home = byBase.find(evidence.Base);
+    if (home == byBase.end()) continue;
+    TDatabasePages& database = databases[home->second];
+    for (const auto& [number, index] : evidence.Pages) {
+      const auto now = where.find(index);
+      // Given to this database already: its reading numbers it as before.
+      if (now != where.end() && now->second.first == home->second) continue;
+      if (now != where.end()) databases[now->second.first].Pages.erase(now->second.second);
+      // A page that lay at this number by position alone gives way, unnumbered.
+      if (const auto taken = database.Pages.find(number); taken != database.Pages.end()) {
+        const std::size_t displaced = taken->second;
+        database.Pages.erase(taken);
+        const auto unnumbered = kUnnumberedPage + kBeforeBase + static_cast<std::uint32_t>(displaced);
+        database.Pages.emplace(unnumbered, displaced);
+        where[displaced] = {home->second, unnumbered};
+      }
+      database.Pages.emplace(number, index);
+      database.Certain.insert(number);
+      where[index] = {home->second, number};
+      const std::int64_t offset = entries[index].SourceOffset;
+      if (database.FirstOffset < 0 || offset < database.FirstOffset) database.FirstOffset = offset;
+      database.LastOffset = std::max(database.LastOffset, offset);
+    }
+  }
 }
 
 }  // namespace quillon::recover

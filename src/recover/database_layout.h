@@ -1,9 +1,10 @@
 #pragma once
 // Databases told apart on the source: each is a base offset (where its page 0 lies or
-// would lie) and the pages of the store that sit at base + 4096 × n for it.
+// would lie) and the pages of the store given to it, by page number.
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct TDatabasePages {
   std::unordered_map<std::uint32_t, std::size_t> Pages;  // page number → store index
   std::int64_t FirstOffset = -1;                         // the first of its pages on the source
   std::int64_t LastOffset = -1;
+  // Numbers that evidence gave pages moved here from where position put them: anchors.
+  std::set<std::uint32_t> Certain;
 };
 
 // A definition page found in the store, parsed alone (a definition longer than one page is
@@ -29,12 +32,26 @@ struct TFoundDefinition {
   std::uint32_t SystemPage = 0;  // 2 to 5 for the system tables' definitions, else 0
 };
 
-// Bases from header pages and from the system tables' definitions at their fixed pages 2
-// to 5; failing both, from ties of definitions to data pages' owner values that at least
-// two tables agree on. Every page goes to the nearest base at or before it on the same 4096-byte
-// grid. Databases come in the order of their first page on the source.
+// Where each database's page 0 lies or would lie, in order: from header pages and from the
+// system tables' definitions at their fixed pages 2 to 5; failing both, from ties of
+// definitions to data pages' owner values that at least two tables agree on. Which pages
+// are each database's is for run_placement.h to say: position alone places nothing.
+std::vector<std::int64_t> FindDatabaseBases(const std::vector<TPageEntry>& entries,
+                                            const std::vector<TFoundDefinition>& definitions);
+
+// Every page given to the database whose base lies nearest before it on its 4096-byte
+// grid, numbered from that base (pages before a grid's first base go to it unnumbered):
+// what position alone says, for reading to confirm or refuse (see NumberFromAnchors).
 std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
-                                               const std::vector<TFoundDefinition>& definitions);
+                                               const std::vector<std::int64_t>& bases);
+
+// The pages that evidence placed (run_placement.h) in another database than position gave
+// them to, moved there at the numbers evidence gave them, which become certain there; a
+// page lying at such a number by position alone stays, unnumbered. Pages evidence placed
+// where position put them already are left as they are.
+void MovePlacedPages(std::vector<TDatabasePages>& databases,
+                     const std::vector<TDatabasePages>& placed,
+                     const std::vector<TPageEntry>& entries);
 
 }  // namespace quillon::recover
 

@@ -42,7 +42,9 @@ class TPageRenumbering {
     for (const auto& [number, index] : database_.Pages) {
       inDatabase_.insert(index);
       const TPageEntry& entry = entries_[index];
-      if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
+      // A page moved here by evidence (run_placement.h) is an anchor at its number.
+      if (database_.Certain.contains(number)) anchors.push_back({index, number});
+      else if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
       if (entry.Kind != TPageKind::Definition) continue;
       definitionPages.push_back(index);
       definitionByOffset_.emplace(entry.SourceOffset, index);

@@ -15,6 +15,7 @@
 #include "recover/numbering_check.h"
 #include "recover/older_copies.h"
 #include "recover/page_order.h"
+#include "recover/page_placement.h"
 #include "recover/page_renumbering.h"
 #include "recover/page_versions.h"
 #include "recover/pages_set_apart.h"
@@ -231,7 +232,8 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     if (parsed.Definition) found.SystemPage = SystemDefinitionPage(*parsed.Definition);
     definitions.push_back(found);
   }
-  const std::vector<TDatabasePages> databases = TellDatabasesApart(entries, definitions);
+  const std::vector<TDatabasePages> databases = PlaceDatabasePages(
+      pages, entries, definitions, [&progress] { return progress.StopRequested(); });
   std::int64_t placed = 0;
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
   std::vector<std::size_t> usedBy(entries.size(), SIZE_MAX);  // the first report written from it

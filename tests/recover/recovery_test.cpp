@@ -604,9 +604,10 @@ TEST(RecoverDatabases, AStopIsSeenWithinAFewPagesWhereverDecodingIs) {
   std::size_t heads = 0;
   const std::vector<std::uint8_t> image = SampleWithLongValueLoop(heads);
   const std::size_t pages = TCountingStore(image).Count();
-  // Stops at several points of the decoding: numbering, the catalog, the tables' rows.
+  // Stops at several points of the decoding: placing pages, numbering, the catalog, the
+  // tables' rows.
   bool stoppedWhileWriting = false;
-  for (std::size_t after = pages / 2; after < 8 * pages; after += pages / 2) {
+  for (std::size_t after = pages / 2; after < 12 * pages; after += pages / 2) {
     const TCountingStore store(image);
     quillon::testing::TMemoryFileSystem files;
     TRecoveryOptions options;

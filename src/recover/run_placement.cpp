@@ -1,0 +1,1210 @@
+#include "recover/run_placement.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+#include "jet/table_definition.h"
+#include "jet/catalog.h"
+#include "jet/row_slots.h"
+#include "jet/usage_map.h"
+#include "recover/page_slots.h"
+
+namespace quillon::recover {
+namespace {
+
+struct TPlacementStopped {};
+
+constexpr std::int64_t kPage = static_cast<std::int64_t>(kPageSize);
+constexpr std::size_t kMaxDefinitionPages = 64;
+// The system tables' definitions lie at pages 2 to 5: a base whose page 0 and 1 are lost
+// has its home from the first of them that is left.
+constexpr std::int64_t kLastSystemPage = 5;
+// Pages that a database's own stretch can lack in the store (index pages are not kept): a
+// run goes on over a gap this wide at most.
+constexpr std::int64_t kMaxGapPages = 96;
+// A base from votes alone has its home at its first page within this many pages of it.
+constexpr std::int64_t kMaxVotedHomeGap = 64;
+// Rounds of placing pieces: a piece placed can hold the definition or the usage map by
+// which the next is placed.
+constexpr int kPlacingRounds = 6;
+// Page numbers a piece may start at, tried per piece: a usage map lists at most this many
+// places for the piece's first page of its table (bounds the work on a huge table).
+constexpr std::size_t kMaxStartsTried = 1 << 16;
+// Pages judged at all the places tried for one piece, at most.
+constexpr std::size_t kMaxPlacingWork = 1 << 24;
+// Times a piece that no single place holds is cut at its widest gap and tried again.
+constexpr int kMaxSplits = 4;
+// Pages of each table in a piece whose maps give the places tried.
+constexpr int kGuidesPerTable = 4;
+// Pages of a table judged against a definition found beside them.
+constexpr std::size_t kPagesJudged = 4;
+// How many more stale pages every other place for a piece must make than the one chosen,
+// where that one makes some: Access leaves stale pages among a table's own, so the right
+// place need not make none.
+constexpr std::size_t kStaleMargin = 2;
+
+bool IsLongValuePage(const TPageEntry& entry) {
+  return entry.Kind == TPageKind::Data && entry.Owner == jet::kLvalOwner;
+}
+
+// A data page of a table (not LVAL, not the catalog's own page 0 or 1).
+bool IsTablePage(const TPageEntry& entry) {
+  return entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner >= 2;
+}
+
+// What a page says of its belonging to a database.
+enum class TSays : std::uint8_t {
+  Nothing,  // no definition of its table there to judge by, or no live row to judge
+  For,      // its owner value lands on a definition there that its rows fit exactly
+  Against,  // its owner value lands on a page there that is no definition its rows fit
+  Unsure,   // its rows fit the definition there, but so do they another database's
+            // definition at that number (a copy, or a database of the same design)
+};
+
+struct TDatabase {
+  std::int64_t Base = 0;
+  std::map<std::uint32_t, std::size_t> Pages;  // page number → store index
+  // Parsed definitions by page number (nothing: no whole definition there), and usage
+  // maps by owner value; both forgotten when pages are added.
+  std::map<std::uint32_t, std::optional<TTableDefinition>> Definitions;
+  std::map<std::uint32_t, std::optional<std::set<std::uint32_t>>> Listed;
+  // What its placed pages say of the numbers it has no page at yet, also forgotten when
+  // pages are added: the owner value of the table whose usage map lists each (numbers
+  // that two maps list are left out), and the long values its live rows point to there.
+  std::optional<std::map<std::uint32_t, std::uint32_t>> ListedOwner;
+  std::optional<std::multimap<std::uint32_t, TLongValueTarget>> Wanted;
+  std::optional<std::set<std::uint32_t>> Catalog;  // see NamedPagesOf
+  std::optional<std::multimap<std::uint32_t, TLongValueTarget>> Pointed;  // see PointedOf
+  std::set<std::uint32_t> BitmapPages;  // the bitmap pages its usage maps were read from
+  std::set<std::uint32_t> Tables;       // its user tables' definition pages, by its catalog
+};
+
+class TPlacer {
+ public:
+  TPlacer(const IPageStore& store, const std::vector<TPageEntry>& entries,
+          const TPlacementReading& reading)
+      : store_(store),
+        entries_(entries),
+        judge_(reading.Judge),
+        stopRequested_(reading.StopRequested) {}
+
+  std::vector<TDatabasePages> Place(const std::vector<std::int64_t>& bases,
+                                    TPlacementCounts* counts) {
+    CutRuns(bases);
+    if (counts) counts->Runs = runs_.size();
+    std::vector<std::int64_t> sorted = bases;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    for (const std::int64_t base : sorted) {
+      if (base < 0) continue;
+      databases_.push_back({});
+      databases_.back().Base = base;
+    }
+    PlaceHomes();
+    PlacePieces(counts);
+    return Result();
+  }
+
+ private:
+  // Runs of pages on one 4096-byte grid. The store holds no index pages, so a database's
+  // own pages can lie up to kMaxGapPages apart in it; what lies between two runs is then
+  // something else. A header page, or a page at a base's offset, begins a run of its own
+  // (nothing of a file lies just before its page 0).
+  void CutRuns(const std::vector<std::int64_t>& bases) {
+    const std::set<std::int64_t> baseSet(bases.begin(), bases.end());
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].SourceOffset >= 0) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return entries_[a].SourceOffset < entries_[b].SourceOffset;
+    });
+    std::unordered_map<std::int64_t, std::pair<std::int64_t, std::size_t>> lastOnGrid;
+    for (const std::size_t index : order) {
+      const std::int64_t offset = entries_[index].SourceOffset;
+      // Two pages at one offset: the first is kept; the other is placed nowhere.
+      if (!byOffset_.emplace(offset, index).second) continue;
+      sortedOffsets_.insert(offset);
+      const auto before = lastOnGrid.find(offset % kPage);
+      std::size_t run = runs_.size();
+      if (before != lastOnGrid.end() && offset - before->second.first <= kMaxGapPages * kPage &&
+          entries_[index].Kind != TPageKind::Header && !baseSet.contains(offset))
+        run = before->second.second;
+      if (run == runs_.size()) runs_.emplace_back();
+      runs_[run].push_back(index);
+      runOf_.emplace(offset, run);
+      lastOnGrid[offset % kPage] = {offset, run};
+    }
+  }
+
+  // Pages from page `from` to page `to` of a run, on the source.
+  std::uint32_t Distance(std::size_t from, std::size_t to) const {
+    return static_cast<std::uint32_t>(
+        (entries_[to].SourceOffset - entries_[from].SourceOffset) / kPage);
+  }
+
+  // The page of `database` at `number`, SIZE_MAX when it has none.
+  static std::size_t PageAt(const TDatabase& database, std::uint32_t number) {
+    const auto found = database.Pages.find(number);
+    return found == database.Pages.end() ? SIZE_MAX : found->second;
+  }
+
+  TPage Read(std::size_t index) const {
+    StopIfAsked();
+    TPage page{};
+    store_.Read(index, page);
+    return page;
+  }
+
+  // Before a page is read, here or by the fit and pointer readers.
+  void StopIfAsked() const {
+    if (stopRequested_ && stopRequested_()) throw TPlacementStopped{};
+  }
+
+  // What data page `index` says against the definition whose first page is store page
+  // `definitionIndex` (parsed as `definition`): asked once per pair, for a page is judged
+  // against the same definition again as placing goes on.
+  const TPageJudgement& JudgementOf(std::size_t index, std::size_t definitionIndex,
+                                    const TTableDefinition& definition) {
+    const auto found = judgements_.find({index, definitionIndex});
+    if (found != judgements_.end()) return found->second;
+    StopIfAsked();
+    return judgements_[{index, definitionIndex}] = judge_(index, definition);
+  }
+
+  std::optional<bool> FitOf(std::size_t index, std::size_t definitionIndex,
+                            const TTableDefinition& definition) {
+    return JudgementOf(index, definitionIndex, definition).Fits;
+  }
+
+  const std::vector<TLongValueTarget>& TargetsOf(std::size_t index, std::size_t definitionIndex,
+                                                 const TTableDefinition& definition) {
+    return JudgementOf(index, definitionIndex, definition).Targets;
+  }
+
+  // The whole definition whose first page is `database`'s page `number`, continuation
+  // pages found by their numbers; nothing when there is none.
+  const std::optional<TTableDefinition>& DefinitionOf(TDatabase& database, std::uint32_t number) {
+    const auto cached = database.Definitions.find(number);
+    if (cached != database.Definitions.end()) return cached->second;
+    std::optional<TTableDefinition>& result = database.Definitions[number];
+    std::vector<std::uint8_t> bytes;
+    std::set<std::uint32_t> seen;
+    std::uint32_t at = number;
+    for (std::size_t i = 0; i < kMaxDefinitionPages && seen.insert(at).second; ++i) {
+      const std::size_t index = PageAt(database, at);
+      if (index == SIZE_MAX || entries_[index].Kind != TPageKind::Definition) break;
+      // A definition of one page is the same wherever its page is numbered: parsed once.
+      if (i == 0) {
+        if (const auto alone = wholeDefinitions_.find(index); alone != wholeDefinitions_.end()) {
+          result = alone->second;
+          break;
+        }
+      }
+      const TPage page = Read(index);
+      if (!jet::IsDefinitionPage(page)) break;
+      const auto part = jet::DefinitionBytesOf(page, i == 0);
+      bytes.insert(bytes.end(), part.begin(), part.end());
+      TDefinitionResult parsed = ParseTableDefinition(bytes);
+      if (parsed.Status == TDefinitionParse::Ok) {
+        if (i == 0) wholeDefinitions_.emplace(index, parsed.Definition);
+        result = std::move(parsed.Definition);
+        break;
+      }
+      if (i == 0 && parsed.Status == TDefinitionParse::Invalid)
+        wholeDefinitions_.emplace(index, std::nullopt);
+      if (parsed.Status == TDefinitionParse::Invalid) break;
+      at = jet::NextDefinitionPage(page);
+      if (at == 0) break;
+    }
+    return result;
+  }
+
+  // The page numbers the usage map of `owner`'s table lists, read from `database`'s pages;
+  // nothing when its definition or any part of its map is not there.
+  const std::optional<std::set<std::uint32_t>>& ListedOf(TDatabase& database, std::uint32_t owner) {
+    const auto cached = database.Listed.find(owner);
+    if (cached != database.Listed.end()) return cached->second;
+    std::optional<std::set<std::uint32_t>> listed;
+    if (const std::optional<TTableDefinition>& definition = DefinitionOf(database, owner)) {
+      const std::size_t mapIndex = PageAt(database, definition->UsageMapPointer >> 8);
+      if (mapIndex != SIZE_MAX && entries_[mapIndex].Kind == TPageKind::Data) {
+        const TPage page = Read(mapIndex);
+        const std::uint16_t count = jet::StatedRowCount(page);
+        const std::uint16_t row = definition->UsageMapPointer & 0xFF;
+        if (row < count && jet::kRowTableAt + 2u * count <= kPageSize) {
+          const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
+          std::vector<TPage> bitmaps;
+          bitmaps.reserve(64);
+          std::vector<std::uint32_t> bitmapPages;
+          if (slot.Valid)
+            listed = jet::ParseUsageMap(
+                std::span(page).subspan(slot.Start, slot.End - slot.Start),
+                [&](std::uint32_t number) -> const std::uint8_t* {
+                  const std::size_t index = PageAt(database, number);
+                  if (index == SIZE_MAX || entries_[index].Kind != TPageKind::UsageMap ||
+                      bitmaps.size() == bitmaps.capacity())
+                    return nullptr;
+                  bitmaps.push_back(Read(index));
+                  return bitmaps.back().data();
+                },
+                &bitmapPages);
+          if (listed) database.BitmapPages.insert(bitmapPages.begin(), bitmapPages.end());
+        }
+      }
+    }
+    return database.Listed[owner] = std::move(listed);
+  }
+
+  // What data page `index` says of belonging to `database`, at page number `number` where
+  // that is known: rows of a few columns can fit another table's definition by chance, so
+  // where the table's usage map can be read, it must list the number too (a page it does
+  // not list may be a stale one of the table's own: that says nothing).
+  TSays SaysOf(TDatabase& database, std::size_t index,
+               std::optional<std::uint32_t> number = std::nullopt) {
+    const TPageEntry& entry = entries_[index];
+    if (!IsTablePage(entry) || !database.Pages.contains(entry.Owner)) return TSays::Nothing;
+    const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
+    if (!definition) return TSays::Against;
+    const std::optional<bool> fit = FitOf(index, PageAt(database, entry.Owner), *definition);
+    if (!fit) return TSays::Nothing;
+    if (!*fit) return TSays::Against;
+    // The system tables have one shape in every database: their rows say nothing of whose
+    // they are.
+    if (entry.Owner <= kLastSystemPage) return TSays::Nothing;
+    if (number) {
+      const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
+      // Not listed: a stale page of the table's own, or another's. Either way it says
+      // nothing of where the database's own pages end.
+      if (listed) return listed->contains(*number) ? TSays::For : TSays::Nothing;
+      // No map to ask: the rows must fit no other database's definition at that number (a
+      // copy, or a database of the same design, has the same tables at the same pages).
+      for (TDatabase& other : databases_) {
+        if (&other == &database || !other.Pages.contains(entry.Owner)) continue;
+        const std::optional<TTableDefinition>& twin = DefinitionOf(other, entry.Owner);
+        if (twin && FitOf(index, PageAt(other, entry.Owner), *twin) == true) return TSays::Unsure;
+      }
+    }
+    return TSays::For;
+  }
+
+  void Add(TDatabase& database, std::uint32_t number, std::size_t index) {
+    database.Pages.emplace(number, index);
+    placed_.insert(index);
+    Forget(database);
+  }
+
+  // Number → owner value, for every number a readable usage map of `database` lists.
+  const std::map<std::uint32_t, std::uint32_t>& ListedOwnerOf(TDatabase& database) {
+    if (database.ListedOwner) return *database.ListedOwner;
+    std::map<std::uint32_t, std::uint32_t> owners;
+    std::set<std::uint32_t> twice;
+    // The catalog's tables: a dropped table's definition can outlive it, its map listing
+    // pages that other tables own since. Without a catalog, every definition there.
+    NamedPagesOf(database);
+    std::vector<std::uint32_t> definitions(database.Tables.begin(), database.Tables.end());
+    if (definitions.empty()) {
+      for (const auto& [number, index] : database.Pages) {
+        if (entries_[index].Kind == TPageKind::Definition) definitions.push_back(number);
+      }
+    }
+    for (const std::uint32_t number : definitions) {
+      const std::optional<TTableDefinition>& definition = DefinitionOf(database, number);
+      if (!definition || definition->System) continue;
+      const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, number);
+      if (!listed) continue;
+      for (const std::uint32_t page : *listed) {
+        if (!owners.emplace(page, number).second && owners[page] != number) twice.insert(page);
+      }
+    }
+    for (const std::uint32_t page : twice) owners.erase(page);
+    return *(database.ListedOwner = std::move(owners));
+  }
+
+  // The long values that the live rows of `database`'s placed pages point to, at numbers
+  // it has no page at yet.
+  const std::multimap<std::uint32_t, TLongValueTarget>& WantedOf(TDatabase& database) {
+    if (database.Wanted) return *database.Wanted;
+    std::multimap<std::uint32_t, TLongValueTarget> wanted;
+    {
+      for (const auto& [number, index] : database.Pages) {
+        const TPageEntry& entry = entries_[index];
+        if (!IsTablePage(entry)) continue;
+        const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
+        const std::size_t at = PageAt(database, entry.Owner);
+        if (!definition || definition->System || FitOf(index, at, *definition) != true) continue;
+        for (const TLongValueTarget& target : TargetsOf(index, at, *definition)) {
+          if (!database.Pages.contains(target.Page)) wanted.emplace(target.Page, target);
+        }
+      }
+    }
+    return *(database.Wanted = std::move(wanted));
+  }
+
+  // Whether an LVAL row that only one row in the store matches by row number and length.
+  bool UniqueLongValueRow(std::uint8_t row, std::uint32_t length) {
+    if (!longValueRowsCounted_) {
+      longValueRowsCounted_ = true;
+      for (std::size_t index = 0; index < entries_.size(); ++index) {
+        if (!IsLongValuePage(entries_[index])) continue;
+        for (const auto& [r, l] : LongValueRowsOf(index)) ++longValueRowCount_[{r, l}];
+      }
+    }
+    const auto seen = longValueRowCount_.find({row, length});
+    return seen != longValueRowCount_.end() && seen->second == 1;
+  }
+
+  // Does LVAL row `rows` hold what `target` asks of it: a single-row value fills its row
+  // exactly; a chain's first part holds at least the pointer to the next.
+  static bool Holds(const std::map<std::uint8_t, std::uint32_t>& rows,
+                    const TLongValueTarget& target) {
+    const auto row = rows.find(target.Row);
+    if (row == rows.end()) return false;
+    return target.Chain ? row->second >= 4 : row->second == target.Length;
+  }
+
+  // Does `database` bear out its pages from `first` to `last` of `run` at numbers from
+  // `start` on? Every number free; each data page at a number its table's map lists
+  // (where readable); each number that a map lists holding that table's data page; each
+  // long value pointed to there found in an LVAL row of its length. True only where at
+  // least one of these says so positively.
+  struct TBearing {
+    std::size_t Listed = 0;    // data pages at numbers their tables' maps list
+    std::size_t Unlisted = 0;  // data pages at numbers their maps do not list (stale ones)
+  };
+
+  bool Bears(TDatabase& database, const std::vector<std::size_t>& run, std::size_t first,
+             std::size_t last, std::uint32_t start) {
+    const std::optional<TBearing> bearing = BearingOf(database, run, first, last, start);
+    return bearing && bearing->Unlisted == 0;
+  }
+
+  std::optional<TBearing> BearingOf(TDatabase& database, const std::vector<std::size_t>& run,
+                                    std::size_t first, std::size_t last, std::uint32_t start) {
+    TBearing bearing;
+    const std::size_t origin = run[first];
+    const std::uint32_t span = Distance(origin, run[last]);
+    if (start >= kUnnumberedPage || span >= kUnnumberedPage - start) return std::nullopt;
+    std::unordered_map<std::uint32_t, std::size_t> at;  // distance → store index
+    bool positive = false;
+    for (std::size_t i = first; i <= last; ++i) {
+      const std::uint32_t distance = Distance(origin, run[i]);
+      const std::uint32_t number = start + distance;
+      if (const std::size_t there = PageAt(database, number); there != SIZE_MAX && there != run[i])
+        return std::nullopt;
+      at.emplace(distance, run[i]);
+      const TPageEntry& entry = entries_[run[i]];
+      if (!IsTablePage(entry) || !database.Pages.contains(entry.Owner)) continue;
+      // A page its table's map does not list is a stale one (or lies elsewhere: the
+      // numbers that maps list are checked below).
+      const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
+      // The system tables' maps list few pages, and one place in them says little.
+      if (!listed || entry.Owner <= kLastSystemPage) continue;
+      if (listed->contains(number)) {
+        ++bearing.Listed;
+        positive = true;
+      } else {
+        ++bearing.Unlisted;
+      }
+    }
+    const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+    for (auto listed = owners.lower_bound(start); listed != owners.end() &&
+                                                  listed->first <= start + span;
+         ++listed) {
+      // A number the store has no page at says nothing (an index page, or one lost).
+      const auto page = at.find(listed->first - start);
+      if (page == at.end() || IsLongValuePage(entries_[page->second])) continue;
+      if (!IsTablePage(entries_[page->second]) || entries_[page->second].Owner != listed->second)
+        return std::nullopt;
+    }
+    const std::multimap<std::uint32_t, TLongValueTarget>& wanted = WantedOf(database);
+    std::map<std::size_t, std::map<std::uint8_t, std::uint32_t>> rowsOf;
+    for (auto target = wanted.lower_bound(start);
+         target != wanted.end() && target->first <= start + span; ++target) {
+      const auto page = at.find(target->first - start);
+      if (page == at.end() || !IsLongValuePage(entries_[page->second])) return std::nullopt;
+      auto rows = rowsOf.find(page->second);
+      if (rows == rowsOf.end()) rows = rowsOf.emplace(page->second, LongValueRowsOf(page->second)).first;
+      if (!Holds(rows->second, target->second)) return std::nullopt;
+      positive = true;
+    }
+    if (!positive) return std::nullopt;
+    return bearing;
+  }
+
+  void Forget(TDatabase& database) {
+    database.Definitions.clear();
+    database.Listed.clear();
+    database.ListedOwner.reset();
+    database.Wanted.reset();
+    database.Catalog.reset();
+    database.Pointed.reset();
+  }
+
+  // What `database`'s catalog and definitions name: the definition pages of its tables
+  // (first pages by the catalog's ids, then their continuations), the pages holding their
+  // usage maps, and the bitmap pages those maps read.
+  const std::set<std::uint32_t>& NamedPagesOf(TDatabase& database) {
+    if (database.Catalog) return *database.Catalog;
+    std::set<std::uint32_t> named;
+    std::vector<std::uint32_t> tables;
+    for (const auto& [number, index] : database.Pages) {
+      const TPageEntry& entry = entries_[index];
+      if (entry.Kind != TPageKind::Data || entry.Owner != jet::kCatalogOwner) continue;
+      const TPage page = Read(index);
+      const std::uint16_t count = jet::StatedRowCount(page);
+      if (jet::kRowTableAt + 2u * count > kPageSize) continue;
+      for (std::uint16_t row = 0; row < count; ++row) {
+        const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
+        if (!slot.Valid || (slot.Flags & jet::kRowFlagsMask) != 0) continue;
+        const std::optional<jet::TCatalogObject> object =
+            jet::ReadCatalogObject(std::span(page).subspan(slot.Start, slot.End - slot.Start));
+        if (object && object->Type == jet::kLocalTableType)
+          tables.push_back(object->DefinitionPage());
+      }
+    }
+    database.Tables.clear();
+    for (const std::uint32_t table : tables) {
+      if (table > kLastSystemPage) database.Tables.insert(table);
+    }
+    for (std::uint32_t number = 2; number <= kLastSystemPage; ++number) tables.push_back(number);
+    for (const std::uint32_t table : tables) {
+      std::uint32_t at = table;
+      for (std::size_t i = 0; i < kMaxDefinitionPages && at != 0 && named.insert(at).second; ++i) {
+        const std::size_t index = PageAt(database, at);
+        if (index == SIZE_MAX || entries_[index].Kind != TPageKind::Definition) break;
+        at = jet::NextDefinitionPage(Read(index));
+      }
+      const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);
+      if (!definition) continue;
+      named.insert(definition->UsageMapPointer >> 8);
+      ListedOf(database, table);
+    }
+    named.insert(database.BitmapPages.begin(), database.BitmapPages.end());
+    return *(database.Catalog = std::move(named));
+  }
+
+  // Every long value the live rows of `database`'s pages point to, by page number.
+  const std::multimap<std::uint32_t, TLongValueTarget>& PointedOf(TDatabase& database) {
+    if (database.Pointed) return *database.Pointed;
+    std::multimap<std::uint32_t, TLongValueTarget> pointed;
+    {
+      for (const auto& [number, index] : database.Pages) {
+        const TPageEntry& entry = entries_[index];
+        if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
+        const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
+        const std::size_t at = PageAt(database, entry.Owner);
+        if (!definition || definition->System || FitOf(index, at, *definition) != true) continue;
+        for (const TLongValueTarget& target : TargetsOf(index, at, *definition))
+          pointed.emplace(target.Page, target);
+      }
+    }
+    return *(database.Pointed = std::move(pointed));
+  }
+
+  // What a page of a home says at its number: a table's data page as SaysOf; the header
+  // and the system definitions, and the pages the catalog and definitions name, are the
+  // database's; an LVAL page is where the long values pointed to there are found in it
+  // (every one, at least one of a single row); anything else says nothing.
+  TSays SaysOfHomePage(TDatabase& database, std::size_t index, std::uint32_t number) {
+    const TPageEntry& entry = entries_[index];
+    if (entry.Kind == TPageKind::Header) return number == 0 ? TSays::For : TSays::Nothing;
+    if (IsTablePage(entry) && entry.Owner > kLastSystemPage) return SaysOf(database, index, number);
+    if (entry.Kind == TPageKind::Definition && number >= 2 && number <= kLastSystemPage)
+      return TSays::For;
+    if (IsLongValuePage(entry)) {
+      const std::multimap<std::uint32_t, TLongValueTarget>& pointed = PointedOf(database);
+      const auto [from, to] = pointed.equal_range(number);
+      if (from == to) return TSays::Nothing;
+      const std::map<std::uint8_t, std::uint32_t>& rows = LongValueRowsOf(index);
+      bool single = false;
+      for (auto at = from; at != to; ++at) {
+        if (!Holds(rows, at->second)) return TSays::Nothing;
+        single |= !at->second.Chain;
+      }
+      return single ? TSays::For : TSays::Nothing;
+    }
+    return NamedPagesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+  }
+
+  // Each database's home: the run from its page 0 (or its first system definition left),
+  // numbered from its base, as far as its pages bear it out. A run can go on into another
+  // file's piece with no gap: the home ends before the first page whose table's definition
+  // there it does not fit, and at the last page whose definition there it does fit.
+  void PlaceHomes() {
+    std::set<std::size_t> homeStarts;  // store indices where a home begins
+    std::vector<std::optional<std::pair<std::size_t, std::size_t>>> starts;  // run, position
+    for (const TDatabase& database : databases_) {
+      std::optional<std::pair<std::size_t, std::size_t>> start;
+      for (std::int64_t k = 0; k <= kLastSystemPage && !start; ++k) {
+        const auto run = runOf_.find(database.Base + k * kPage);
+        if (run == runOf_.end()) continue;
+        const std::vector<std::size_t>& pages = runs_[run->second];
+        std::size_t at = 0;
+        while (entries_[pages[at]].SourceOffset < database.Base) ++at;
+        start = {run->second, at};
+        homeStarts.insert(pages[at]);
+      }
+      // A base from votes alone (no header or system definition left): its home begins at
+      // its first page on the grid, kept only as far as evidence bears it out.
+      if (!start) {
+        const auto next = sortedOffsets_.lower_bound(database.Base);
+        if (next != sortedOffsets_.end() && (*next - database.Base) % kPage == 0 &&
+            *next - database.Base < kPage * kMaxVotedHomeGap) {
+          const std::size_t run = runOf_.at(*next);
+          const std::vector<std::size_t>& pages = runs_[run];
+          std::size_t at = 0;
+          while (entries_[pages[at]].SourceOffset < *next) ++at;
+          start = {run, at};
+          homeStarts.insert(pages[at]);
+          voted_.insert(static_cast<std::size_t>(&database - databases_.data()));
+        }
+      }
+      starts.push_back(start);
+    }
+    // Every home at its widest first: a page that fits another database's definition as
+    // well as this one's says nothing (see SaysOf).
+    std::vector<std::size_t> ends(databases_.size(), 0);  // one past each home's last page
+    for (std::size_t d = 0; d < databases_.size(); ++d) {
+      if (!starts[d]) continue;
+      TDatabase& database = databases_[d];
+      const std::vector<std::size_t>& run = runs_[starts[d]->first];
+      std::size_t& end = ends[d];
+      end = starts[d]->second + 1;
+      while (end < run.size() && !homeStarts.contains(run[end])) ++end;
+      for (std::size_t i = starts[d]->second; i < end; ++i)
+        database.Pages.emplace(
+            static_cast<std::uint32_t>((entries_[run[i]].SourceOffset - database.Base) / kPage),
+            run[i]);
+    }
+    for (std::size_t d = 0; d < databases_.size(); ++d) {
+      if (!starts[d]) continue;
+      TDatabase& database = databases_[d];
+      const std::vector<std::size_t>& run = runs_[starts[d]->first];
+      std::size_t end = ends[d];
+      auto numberOf = [&](std::size_t index) {
+        return static_cast<std::uint32_t>((entries_[index].SourceOffset - database.Base) / kPage);
+      };
+      // Shrinks until what is numbered bears out its own extent.
+      const bool voted = voted_.contains(d);
+      for (int pass = 0; pass < 4; ++pass) {
+        database.Pages.clear();
+        Forget(database);
+        for (std::size_t i = starts[d]->second; i < end; ++i)
+          database.Pages.emplace(numberOf(run[i]), run[i]);
+        // Its page 0 or first system definition is its own; a voted base's first page is
+        // kept only by evidence, like the rest.
+        std::optional<std::size_t> lastOwn;
+        if (!voted) lastOwn = starts[d]->second;
+        for (std::size_t i = starts[d]->second; i < end; ++i) {
+          const std::size_t index = run[i];
+          const TSays says = SaysOfHomePage(database, index, numberOf(index));
+          if (says == TSays::Against || says == TSays::Unsure) break;
+          if (says == TSays::For) lastOwn = i;
+        }
+        // What lies after the last page that says it is the database's is left out: another
+        // file's piece can follow with no gap, or after a gap no wider than the database's
+        // own gaps (its index pages, which the store does not keep).
+        const std::size_t kept = lastOwn ? *lastOwn + 1 : starts[d]->second;
+        if (kept == end) break;
+        end = kept;
+      }
+      database.Pages.clear();
+      for (std::size_t i = starts[d]->second; i < end; ++i) Add(database, numberOf(run[i]), run[i]);
+      homes_.push_back({d, starts[d]->first, starts[d]->second, ends[d]});
+    }
+  }
+
+  // The pages of `d`'s home run that no database took, put into `trial` at their numbers
+  // from its base where those are free.
+  void AddHomeTails(std::size_t d, TDatabase& trial) const {
+    for (const THome& home : homes_) {
+      if (home.Database != d) continue;
+      const std::vector<std::size_t>& run = runs_[home.Run];
+      for (std::size_t i = home.First; i < home.End; ++i) {
+        if (placed_.contains(run[i])) continue;
+        trial.Pages.emplace(
+            static_cast<std::uint32_t>((entries_[run[i]].SourceOffset - trial.Base) / kPage),
+            run[i]);
+      }
+    }
+  }
+
+  // Each home taken further along its run where what has been placed since bears it out:
+  // the pages after it are tried at their numbers from the base again, now that pieces
+  // placed elsewhere may hold their tables' definitions and maps. Returns the pages added.
+  std::size_t ExtendHomes() {
+    std::size_t added = 0;
+    for (const THome& home : homes_) {
+      TDatabase& database = databases_[home.Database];
+      const std::vector<std::size_t>& run = runs_[home.Run];
+      auto numberOf = [&](std::size_t index) {
+        return static_cast<std::uint32_t>((entries_[index].SourceOffset - database.Base) / kPage);
+      };
+      std::vector<std::size_t> tried;  // positions put in for the walk
+      for (std::size_t i = home.First; i < home.End; ++i) {
+        if (placed_.contains(run[i])) continue;
+        if (database.Pages.emplace(numberOf(run[i]), run[i]).second) tried.push_back(i);
+      }
+      if (tried.empty()) continue;
+      Forget(database);
+      std::size_t lastOwn = home.First;
+      for (std::size_t i = home.First; i < home.End; ++i) {
+        const std::size_t index = run[i];
+        if (PageAt(database, numberOf(index)) != index) break;  // another page has its number
+        const TSays says = SaysOfHomePage(database, index, numberOf(index));
+        if (says == TSays::Against || says == TSays::Unsure) break;
+        if (says == TSays::For) lastOwn = i;
+      }
+      for (const std::size_t i : tried) {
+        database.Pages.erase(numberOf(run[i]));
+        if (i <= lastOwn) {
+          Add(database, numberOf(run[i]), run[i]);
+          ++added;
+        }
+      }
+      Forget(database);
+    }
+    return added;
+  }
+
+  // The pages of the runs that no home took, as runs again (a home can end inside a run).
+  std::vector<std::vector<std::size_t>> LooseRuns() const {
+    std::vector<std::vector<std::size_t>> loose;
+    for (const std::vector<std::size_t>& run : runs_) {
+      bool open = false;
+      for (const std::size_t index : run) {
+        if (placed_.contains(index)) {
+          open = false;
+          continue;
+        }
+        if (!open) loose.emplace_back();
+        open = true;
+        loose.back().push_back(index);
+      }
+    }
+    return loose;
+  }
+
+  // A piece of a loose run that the data pages in it say is `database`'s: from its first
+  // page that says so to its last, no page in it saying so of another database only, nor
+  // against it.
+  struct TPiece {
+    std::size_t Database = 0;
+    std::size_t First = 0, Last = 0;  // positions in the run, inclusive
+  };
+
+  std::vector<TPiece> PiecesOf(const std::vector<std::size_t>& run) {
+    // Per page, the databases it says it belongs to and those it says it does not.
+    std::vector<std::vector<std::size_t>> forOf(run.size()), againstOf(run.size());
+    for (std::size_t i = 0; i < run.size(); ++i) {
+      const TPageEntry& entry = entries_[run[i]];
+      if (entry.Kind != TPageKind::Data || entry.Owner == jet::kLvalOwner || entry.Owner < 2)
+        continue;
+      // Only databases with a page at the owner value's number can say anything.
+      const auto holders = holdersOf_.find(entry.Owner);
+      if (holders == holdersOf_.end()) continue;
+      for (const std::size_t d : holders->second) {
+        const TSays says = SaysOf(databases_[d], run[i]);
+        if (says == TSays::For) forOf[i].push_back(d);
+        if (says == TSays::Against) againstOf[i].push_back(d);
+      }
+    }
+    std::vector<TPiece> pieces;
+    std::optional<TPiece> open;
+    for (std::size_t i = 0; i < run.size(); ++i) {
+      if (forOf[i].empty() && againstOf[i].empty()) continue;
+      const bool continues =
+          open && std::find(forOf[i].begin(), forOf[i].end(), open->Database) != forOf[i].end();
+      if (continues) {
+        open->Last = i;
+        continue;
+      }
+      if (open) pieces.push_back(*open);
+      open.reset();
+      if (forOf[i].size() == 1) open = TPiece{forOf[i][0], i, i};
+    }
+    if (open) pieces.push_back(*open);
+    return pieces;
+  }
+
+  // The one page number at which the piece's first page lies in `database` (see Bears).
+  // The numbers tried come from the usage map of the piece's table that lists the fewest,
+  // and from the long values that point to rows of a length only one LVAL row has. Nothing
+  // when no number or more than one holds.
+  std::optional<std::uint32_t> StartOf(TDatabase& database, const std::vector<std::size_t>& run,
+                                       const TPiece& piece) {
+    const std::size_t origin = run[piece.First];
+    std::set<std::uint32_t> starts;
+    // Each table's first few pages in the piece (one may be stale, at a number its map no
+    // longer lists), at each number its map lists.
+    std::map<std::uint32_t, int> owners;
+    for (std::size_t i = piece.First; i <= piece.Last && starts.size() < kMaxStartsTried; ++i) {
+      const TPageEntry& entry = entries_[run[i]];
+      if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage ||
+          !database.Pages.contains(entry.Owner) || ++owners[entry.Owner] > kGuidesPerTable)
+        continue;
+      const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
+      if (!listed) continue;
+      const std::uint32_t distance = Distance(origin, run[i]);
+      for (const std::uint32_t number : *listed) {
+        if (number >= distance && starts.size() < kMaxStartsTried) starts.insert(number - distance);
+      }
+    }
+    const std::multimap<std::uint32_t, TLongValueTarget>& wanted = WantedOf(database);
+    if (!wanted.empty()) {
+      std::map<std::pair<std::uint8_t, std::uint32_t>, std::uint32_t> unique;  // → number
+      for (const auto& [number, target] : wanted) {
+        if (!target.Chain && UniqueLongValueRow(target.Row, target.Length))
+          unique.emplace(std::pair{target.Row, target.Length}, number);
+      }
+      for (std::size_t i = piece.First; i <= piece.Last && !unique.empty(); ++i) {
+        if (!IsLongValuePage(entries_[run[i]])) continue;
+        const std::uint32_t distance = Distance(origin, run[i]);
+        for (const auto& [row, length] : LongValueRowsOf(run[i])) {
+          const auto number = unique.find({row, length});
+          if (number != unique.end() && number->second >= distance &&
+              starts.size() < kMaxStartsTried)
+            starts.insert(number->second - distance);
+        }
+      }
+    }
+    // The place where the fewest of its pages would be stale ones, where no other place
+    // comes near it: every other place has at least kStaleMargin more, and more of its
+    // pages are listed there than not.
+    // Each place costs a pass over the piece: a huge piece of a huge table is left alone
+    // rather than tried at every place its map lists.
+    if (starts.size() * (piece.Last - piece.First + 1) > kMaxPlacingWork) return std::nullopt;
+    std::optional<std::uint32_t> found;
+    std::optional<TBearing> best;
+    std::size_t secondUnlisted = SIZE_MAX;
+    for (const std::uint32_t start : starts) {
+      const std::optional<TBearing> bearing =
+          BearingOf(database, run, piece.First, piece.Last, start);
+      if (!bearing) continue;
+      if (!best || bearing->Unlisted < best->Unlisted) {
+        if (best) secondUnlisted = best->Unlisted;
+        best = bearing;
+        found = start;
+      } else {
+        secondUnlisted = std::min(secondUnlisted, bearing->Unlisted);
+      }
+    }
+    if (!best || best->Listed <= best->Unlisted) return std::nullopt;
+    // A place where none is stale stands apart from any where one is.
+    const std::size_t margin = best->Unlisted == 0 ? 1 : kStaleMargin;
+    if (secondUnlisted != SIZE_MAX && secondUnlisted < best->Unlisted + margin)
+      return std::nullopt;
+    return found;
+  }
+
+  void IndexHolders() {
+    holdersOf_.clear();
+    for (std::size_t d = 0; d < databases_.size(); ++d) {
+      for (const auto& [number, index] : databases_[d].Pages) {
+        if (entries_[index].Kind == TPageKind::Definition) holdersOf_[number].push_back(d);
+      }
+    }
+  }
+
+  // A piece to place: its pages from positions First to Last of loose run Run, the first
+  // at page number Start of its database.
+  struct TPlan {
+    std::size_t Run = 0;
+    TPiece Piece;
+    std::uint32_t Start = 0;
+  };
+
+  // Plans for `piece`: one where a single place holds for it; else, where it spans a gap in
+  // the store (two pieces of the file that happen to lie near each other), the plans for
+  // its two parts either side of its widest gap, each from its first page that says it is
+  // the database's to its last.
+  void PlanPiece(std::size_t r, const std::vector<std::size_t>& run, const TPiece& piece,
+                 int depth, std::vector<TPlan>& plans) {
+    TDatabase& database = databases_[piece.Database];
+    if (const std::optional<std::uint32_t> start = StartOf(database, run, piece)) {
+      plans.push_back({r, piece, *start});
+      return;
+    }
+    if (depth >= kMaxSplits || piece.First == piece.Last) return;
+    std::size_t cut = piece.First;  // the last page before the widest gap
+    std::uint32_t widest = 0;
+    for (std::size_t i = piece.First; i < piece.Last; ++i) {
+      const std::uint32_t gap = Distance(run[i], run[i + 1]);
+      if (gap > widest) {
+        widest = gap;
+        cut = i;
+      }
+    }
+    if (widest <= 1) return;
+    const auto says = [&](std::size_t i) {
+      return SaysOf(database, run[i]) == TSays::For;
+    };
+    for (const auto& [from, to] : {std::pair{piece.First, cut}, std::pair{cut + 1, piece.Last}}) {
+      std::size_t first = from, last = to;
+      while (first <= last && !says(first)) ++first;
+      while (last > first && !says(last)) --last;
+      if (first <= last && says(first))
+        PlanPiece(r, run, {piece.Database, first, last}, depth + 1, plans);
+    }
+  }
+
+  // Pieces outside the homes, placed where their tables' definitions and usage maps say.
+  // Two pieces that would take one number in one database are two copies: neither is
+  // placed by that round.
+  void PlacePieces(TPlacementCounts* counts) {
+    for (int round = 0; round < kPlacingRounds; ++round) {
+      // A source whose databases each lie whole in their homes has nothing more to place.
+      if (LooseRuns().empty()) break;
+      const std::size_t homesExtended = round > 0 ? ExtendHomes() : 0;
+      IndexHolders();
+      const std::vector<std::vector<std::size_t>> loose = LooseRuns();
+      std::vector<TPlan> plans;
+      for (std::size_t r = 0; r < loose.size(); ++r) {
+        for (const TPiece& piece : PiecesOf(loose[r])) PlanPiece(r, loose[r], piece, 0, plans);
+      }
+      const auto numberOf = [&](const TPlan& plan, std::size_t i) {
+        return plan.Start + Distance(loose[plan.Run][plan.Piece.First], loose[plan.Run][i]);
+      };
+      // Numbers claimed by more than one plan.
+      std::map<std::pair<std::size_t, std::uint32_t>, int> claims;
+      for (const TPlan& plan : plans) {
+        for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
+          ++claims[{plan.Piece.Database, numberOf(plan, i)}];
+      }
+      std::size_t placedNow = 0;
+      for (const TPlan& plan : plans) {
+        bool alone = true;
+        for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last && alone; ++i)
+          alone = claims[{plan.Piece.Database, numberOf(plan, i)}] == 1;
+        if (!alone) continue;
+        TDatabase& database = databases_[plan.Piece.Database];
+        for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
+          Add(database, numberOf(plan, i), loose[plan.Run][i]);
+        ++placedNow;
+      }
+      if (placedNow == 0) placedNow = PlaceDefinitionPieces();
+      if (placedNow == 0) placedNow = PlaceLongValuePieces();
+      if (counts) counts->PiecesPlaced += placedNow;
+      if (placedNow == 0 && homesExtended == 0 && round > 0) break;
+    }
+    if (counts) {
+      for (const std::vector<std::size_t>& run : LooseRuns())
+        counts->PiecesLeftApart += PiecesOf(run).size();
+    }
+  }
+
+  // Pieces that carry their own table's definition: a definition page of a loose run whose
+  // table's data pages lie in the same run, rows fitting it exactly, where one database's
+  // catalog names that table (its id is the definition's page number, the pages' owner
+  // value) and has no page at that number yet. The piece from the definition to the table's
+  // pages is placed with the definition at that number where the database bears it out
+  // there (its map lists more of the pages than not, nothing contradicts), and nothing else
+  // would take any of its pages. Returns how many pieces were placed.
+  std::size_t PlaceDefinitionPieces() {
+    struct TCandidate {
+      std::size_t Database = 0, Run = 0;
+      std::size_t First = 0, Last = 0;
+      std::uint32_t Start = 0;  // the number of position First
+    };
+    std::map<std::uint32_t, std::vector<std::size_t>> catalogs;  // table → databases naming it
+    for (std::size_t d = 0; d < databases_.size(); ++d) {
+      for (const std::uint32_t table : NamedTablesOf(databases_[d])) {
+        if (!databases_[d].Pages.contains(table)) catalogs[table].push_back(d);
+      }
+    }
+    if (catalogs.empty()) return 0;
+    const std::vector<std::vector<std::size_t>> loose = LooseRuns();
+    std::vector<TCandidate> candidates;
+    for (std::size_t r = 0; r < loose.size(); ++r) {
+      const std::vector<std::size_t>& run = loose[r];
+      std::map<std::uint32_t, std::vector<std::size_t>> pagesOf;  // owner → positions
+      for (std::size_t i = 0; i < run.size(); ++i) {
+        const TPageEntry& entry = entries_[run[i]];
+        // Only where one database's catalog names the table: ids repeat across databases.
+        const auto named = catalogs.find(entry.Owner);
+        if (IsTablePage(entry) && entry.Owner > kLastSystemPage && named != catalogs.end() &&
+            named->second.size() == 1)
+          pagesOf[entry.Owner].push_back(i);
+      }
+      if (pagesOf.empty()) continue;
+      std::unordered_map<std::uint32_t, std::size_t> at;  // distance from run[0] → position
+      for (std::size_t i = 0; i < run.size(); ++i) at.emplace(Distance(run[0], run[i]), i);
+      for (std::size_t p = 0; p < run.size(); ++p) {
+        if (entries_[run[p]].Kind != TPageKind::Definition) continue;
+        const TPage page = Read(run[p]);
+        if (!jet::IsDefinitionPage(page)) continue;
+        const TDefinitionResult alone = ParseTableDefinition(page);
+        if (alone.Status == TDefinitionParse::Invalid) continue;
+        for (const auto& [owner, positions] : pagesOf) {
+          const std::uint32_t distance = Distance(run[0], run[p]);
+          if (owner < distance) continue;
+          // A definition longer than a page goes on at the pages its chain names, found in
+          // the run at their distances from it were it at `owner`.
+          std::optional<TTableDefinition> definition = alone.Definition;
+          if (alone.Status == TDefinitionParse::NeedsMore) {
+            std::vector<std::uint8_t> bytes(page.begin(), page.end());
+            std::uint32_t next = jet::NextDefinitionPage(page);
+            for (std::size_t k = 1; k < kMaxDefinitionPages && next != 0 && next >= owner - distance; ++k) {
+              const auto found = at.find(next - (owner - distance));
+              if (found == at.end() || entries_[run[found->second]].Kind != TPageKind::Definition)
+                break;
+              const TPage part = Read(run[found->second]);
+              if (!jet::IsDefinitionPage(part)) break;
+              const auto more = jet::DefinitionBytesOf(part, false);
+              bytes.insert(bytes.end(), more.begin(), more.end());
+              TDefinitionResult parsed = ParseTableDefinition(bytes);
+              if (parsed.Status == TDefinitionParse::Ok) definition = std::move(parsed.Definition);
+              if (parsed.Status != TDefinitionParse::NeedsMore) break;
+              next = jet::NextDefinitionPage(part);
+            }
+          }
+          if (!definition || definition->System) continue;
+          const std::optional<TTableDefinition> parsed = definition;
+          // Its rows fit the definition exactly, on every page judged.
+          bool fit = false, misfit = false;
+          for (std::size_t k = 0; k < positions.size() && k < kPagesJudged && !misfit; ++k) {
+            const std::optional<bool> fits = FitOf(run[positions[k]], run[p], *parsed);
+            fit |= fits == true;
+            misfit |= fits == false;
+          }
+          if (!fit || misfit) continue;
+          const std::size_t first = std::min(p, positions.front());
+          const std::size_t last = std::max(p, positions.back());
+          const std::uint32_t start = owner - distance + Distance(run[0], run[first]);
+          for (const std::size_t d : catalogs.at(owner)) {
+            // The database with the definition at its number: the map is read there.
+            // The run at the numbers this gives it, where those are free (it can hold other
+            // files' pieces too): the table's map (which Access keeps beside its definition,
+            // so in the run) may list none of the database's pages but its own.
+            const TDatabase& database = databases_[d];
+            TDatabase trial = database;
+            Forget(trial);
+            for (std::size_t i = 0; i < run.size(); ++i)
+              trial.Pages.emplace(owner - distance + Distance(run[0], run[i]), run[i]);
+            const std::optional<std::set<std::uint32_t>>& listed = ListedOf(trial, owner);
+            if (!listed) continue;
+            bool foreign = false;
+            for (const std::uint32_t number : *listed) {
+              const std::size_t there = PageAt(database, number);
+              foreign |= there != SIZE_MAX && (!IsTablePage(entries_[there]) ||
+                                               entries_[there].Owner != owner);
+            }
+            if (foreign) continue;
+            // Every definition page in the piece at a number the catalog names (a table's
+            // first page, or one its definition goes on to): definitions of one shape fit
+            // more than one table, and only one numbering names them all.
+            const std::set<std::uint32_t>& named = NamedPagesOf(trial);
+            bool unnamed = false;
+            for (std::size_t i = first; i <= last && !unnamed; ++i) {
+              unnamed = entries_[run[i]].Kind == TPageKind::Definition &&
+                        !named.contains(start + Distance(run[first], run[i]));
+            }
+            if (unnamed) continue;
+            const std::optional<TBearing> bearing = BearingOf(trial, run, first, last, start);
+            if (bearing && bearing->Listed > bearing->Unlisted)
+              candidates.push_back({d, r, first, last, start});
+          }
+        }
+      }
+    }
+    // A page that more than one candidate would place, or a number that two would take,
+    // stays as it is.
+    std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>> claims;
+    std::map<std::pair<std::size_t, std::uint32_t>, std::set<std::size_t>> taken;
+    for (const TCandidate& candidate : candidates) {
+      const std::vector<std::size_t>& run = loose[candidate.Run];
+      for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
+        const std::uint32_t number = candidate.Start + Distance(run[candidate.First], run[j]);
+        claims[run[j]].insert({candidate.Database, number});
+        taken[{candidate.Database, number}].insert(run[j]);
+      }
+    }
+    std::size_t placedNow = 0;
+    std::set<std::size_t> done;
+    for (const TCandidate& candidate : candidates) {
+      const std::vector<std::size_t>& run = loose[candidate.Run];
+      bool alone = true;
+      for (std::size_t j = candidate.First; j <= candidate.Last && alone; ++j)
+        alone = claims[run[j]].size() == 1 && !done.contains(run[j]) &&
+                taken[{candidate.Database,
+                       candidate.Start + Distance(run[candidate.First], run[j])}].size() == 1;
+      if (!alone) continue;
+      TDatabase& database = databases_[candidate.Database];
+      for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
+        Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
+        done.insert(run[j]);
+      }
+      ++placedNow;
+    }
+    return placedNow;
+  }
+
+  // The user tables `database`'s catalog names, by their definitions' page numbers.
+  const std::set<std::uint32_t>& NamedTablesOf(TDatabase& database) {
+    NamedPagesOf(database);
+    return database.Tables;
+  }
+
+  // The LVAL rows of a page: row number → length (0 for a row that cannot be read).
+  const std::map<std::uint8_t, std::uint32_t>& LongValueRowsOf(std::size_t index) const {
+    const auto [cached, added] = longValueRowsOf_.try_emplace(index);
+    if (!added) return cached->second;
+    std::map<std::uint8_t, std::uint32_t>& rows = cached->second;
+    const TPage page = Read(index);
+    const std::uint16_t count = jet::StatedRowCount(page);
+    if (jet::kRowTableAt + 2u * count > kPageSize) return rows;
+    for (std::uint16_t row = 0; row < count && row < 256; ++row) {
+      const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
+      if (slot.Valid) rows[static_cast<std::uint8_t>(row)] = slot.End - slot.Start;
+    }
+    return rows;
+  }
+
+  // Pieces of LVAL pages placed by the long values of each database's placed rows: a
+  // stretch of LVAL pages of a loose run, from a page holding a row of a length only one
+  // LVAL row has (pointed to by a row of the database) as far as the pages go on being LVAL
+  // pages, cut back to the last page pointed to, where the database bears it out (see
+  // Bears) at one place only, and no other database or place would take any of its pages.
+  // Returns how many pieces were placed.
+  std::size_t PlaceLongValuePieces() {
+    struct TCandidate {
+      std::size_t Database = 0, Run = 0;
+      std::size_t First = 0, Last = 0;  // positions in the run
+      std::uint32_t Start = 0;          // the number of position First
+    };
+    const std::vector<std::vector<std::size_t>> loose = LooseRuns();
+    std::vector<TCandidate> candidates;
+    for (std::size_t d = 0; d < databases_.size(); ++d) {
+      TDatabase& database = databases_[d];
+      const std::multimap<std::uint32_t, TLongValueTarget>& wanted = WantedOf(database);
+      if (wanted.empty()) continue;
+      std::map<std::pair<std::uint8_t, std::uint32_t>, std::uint32_t> unique;  // → number
+      for (const auto& [number, target] : wanted) {
+        if (!target.Chain && UniqueLongValueRow(target.Row, target.Length))
+          unique.emplace(std::pair{target.Row, target.Length}, number);
+      }
+      if (unique.empty()) continue;
+      for (std::size_t r = 0; r < loose.size(); ++r) {
+        const std::vector<std::size_t>& run = loose[r];
+        for (std::size_t i = 0; i < run.size(); ++i) {
+          if (!IsLongValuePage(entries_[run[i]])) continue;
+          for (const auto& [row, length] : LongValueRowsOf(run[i])) {
+            const auto number = unique.find({row, length});
+            if (number == unique.end()) continue;
+            // The stretch of LVAL pages around page i, numbered from it.
+            std::size_t first = i, last = i;
+            while (first > 0 && IsLongValuePage(entries_[run[first - 1]]) &&
+                   Distance(run[first - 1], run[i]) <= number->second)
+              --first;
+            while (last + 1 < run.size() && IsLongValuePage(entries_[run[last + 1]])) ++last;
+            // Numbered from page i, which holds the row pointed to.
+            const auto numberAt = [&](std::size_t j) {
+              return j <= i ? number->second - Distance(run[j], run[i])
+                            : number->second + Distance(run[i], run[j]);
+            };
+            // Cut back to the pages pointed to: the rest says nothing of where it lies.
+            while (first < i && !wanted.contains(numberAt(first))) ++first;
+            while (last > i && !wanted.contains(numberAt(last))) --last;
+            const std::uint32_t numberOfFirst = numberAt(first);
+            if (Bears(database, run, first, last, numberOfFirst))
+              candidates.push_back({d, r, first, last, numberOfFirst});
+          }
+        }
+      }
+    }
+    // A page that more than one candidate would place, or one candidate at two places,
+    // stays where it is.
+    std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>> claims;
+    for (const TCandidate& candidate : candidates) {
+      const std::vector<std::size_t>& run = loose[candidate.Run];
+      for (std::size_t j = candidate.First; j <= candidate.Last; ++j)
+        claims[run[j]].insert(
+            {candidate.Database, candidate.Start + Distance(run[candidate.First], run[j])});
+    }
+    std::size_t placedNow = 0;
+    std::set<std::size_t> done;
+    for (const TCandidate& candidate : candidates) {
+      const std::vector<std::size_t>& run = loose[candidate.Run];
+      bool alone = true;
+      for (std::size_t j = candidate.First; j <= candidate.Last && alone; ++j)
+        alone = claims[run[j]].size() == 1 && !done.contains(run[j]);
+      if (!alone) continue;
+      TDatabase& database = databases_[candidate.Database];
+      for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
+        Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
+        done.insert(run[j]);
+      }
+      ++placedNow;
+    }
+    return placedNow;
+  }
+
+  std::vector<TDatabasePages> Result() const {
+    std::vector<TDatabasePages> result;
+    for (const TDatabase& database : databases_) {
+      if (database.Pages.empty()) continue;
+      TDatabasePages& pages = result.emplace_back();
+      pages.Base = database.Base;
+      for (const auto& [number, index] : database.Pages) {
+        pages.Pages.emplace(number, index);
+        const std::int64_t offset = entries_[index].SourceOffset;
+        if (pages.FirstOffset < 0 || offset < pages.FirstOffset) pages.FirstOffset = offset;
+        pages.LastOffset = std::max(pages.LastOffset, offset);
+      }
+    }
+    std::sort(result.begin(), result.end(), [](const TDatabasePages& a, const TDatabasePages& b) {
+      return a.FirstOffset < b.FirstOffset;
+    });
+    return result;
+  }
+
+  const IPageStore& store_;
+  const std::vector<TPageEntry>& entries_;
+  const std::function<TPageJudgement(std::size_t, const TTableDefinition&)> judge_;
+  const std::function<bool()> stopRequested_;
+  std::vector<std::vector<std::size_t>> runs_;  // store indices, by offset within each
+  std::unordered_map<std::int64_t, std::size_t> runOf_;     // offset → run
+  std::unordered_map<std::int64_t, std::size_t> byOffset_;  // offset → store index
+  std::vector<TDatabase> databases_;
+  // (row number, length) → how many LVAL rows of the store have it.
+  std::map<std::pair<std::uint8_t, std::uint32_t>, std::size_t> longValueRowCount_;
+  bool longValueRowsCounted_ = false;
+  // Where each home lies: its database, its run, and its first and one-past-last position
+  // there at the widest.
+  struct THome {
+    std::size_t Database = 0, Run = 0, First = 0, End = 0;
+  };
+  std::vector<THome> homes_;
+  // First definition pages that are a whole definition alone (or none at all), parsed.
+  std::unordered_map<std::size_t, std::optional<TTableDefinition>> wholeDefinitions_;
+  std::map<std::pair<std::size_t, std::size_t>, TPageJudgement> judgements_;  // see JudgementOf
+  mutable std::unordered_map<std::size_t, std::map<std::uint8_t, std::uint32_t>> longValueRowsOf_;
+  std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
+  std::set<std::size_t> voted_;           // databases whose base came from votes alone
+  std::set<std::size_t> placed_;          // store indices given to a database
+  // Page number → the databases with a definition page at it: only they can say anything
+  // of a data page whose owner value is that number.
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> holdersOf_;
+};
+
+}  // namespace
+
+std::vector<TDatabasePages> PlaceRuns(const IPageStore& store,
+                                      const std::vector<TPageEntry>& entries,
+                                      const std::vector<std::int64_t>& bases,
+                                      const TPlacementReading& reading,
+                                      TPlacementCounts* counts) {
+  TPlacer placer(store, entries, reading);
+  try {
+    return placer.Place(bases, counts);
+  } catch (const TPlacementStopped&) {
+    return {};
+  }
+}
+
+}  // namespace quillon::recover

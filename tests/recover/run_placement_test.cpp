@@ -1,0 +1,174 @@
+// Placing pages by what they say, on sources made of the two sample databases cut into
+// pieces: every page placed must be its own database's at its own number, and pieces that
+// position would give to the wrong database go back to their own.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <iterator>
+
+#include "jet/row_layout.h"
+#include "jet/row_slots.h"
+#include "recover/database_layout.h"
+#include "recover/image_page_store.h"
+#include "recover/recovery.h"
+#include "recover/recovery_report.h"
+#include "recover/run_placement.h"
+#include "support/memory_file_system.h"
+
+namespace quillon::recover {
+namespace {
+
+std::vector<std::uint8_t> ReadSample(const char* name) {
+  std::ifstream in(std::string(QUILLON_SAMPLES_DIR) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class TNoProgress : public IRecoveryProgress {
+ public:
+  void Progress(const std::string&, std::int64_t, std::int64_t) override {}
+};
+
+// The larger sample's pages 0 to 44 (its header, definitions and first tables), the
+// smaller sample whole, then the larger one's pages 45 on: position gives those to the
+// smaller one, whose header lies nearest before them.
+constexpr std::size_t kLargeHead = 45;
+
+std::vector<std::uint8_t> LargeAroundSmall(std::size_t& smallPages, std::size_t& largePages) {
+  const std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = ReadSample("sample-jet4-small.mdb");
+  smallPages = small.size() / kPageSize;
+  largePages = large.size() / kPageSize;
+  std::vector<std::uint8_t> image(large.begin(), large.begin() + kLargeHead * kPageSize);
+  image.insert(image.end(), small.begin(), small.end());
+  image.insert(image.end(), large.begin() + kLargeHead * kPageSize, large.end());
+  return image;
+}
+
+TEST(PlaceRuns, EveryPagePlacedIsItsOwnDatabasesAtItsOwnNumber) {
+  std::size_t smallPages = 0, largePages = 0;
+  const testing::TImagePageStore store(LargeAroundSmall(smallPages, largePages));
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::int64_t smallBase = kLargeHead * kPageSize;
+  // A judge that tells the samples' tables apart by their rows' column counts only (each
+  // table has its own), and reads no long value: whatever it places must be right.
+  TPlacementReading reading;
+  reading.Judge = [&](std::size_t index, const TTableDefinition& definition) {
+    std::array<std::uint8_t, kPageSize> page{};
+    store.Read(index, page);
+    TPageJudgement judgement;
+    const std::uint16_t count = jet::StatedRowCount(page);
+    for (std::uint16_t row = 0; row < count && jet::kRowTableAt + 2u * count <= kPageSize; ++row) {
+      const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
+      if (!slot.Valid || (slot.Flags & jet::kRowFlagsMask) != 0) continue;
+      const auto columns = jet::StatedColumnCount(
+          std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start));
+      judgement.Fits = columns == definition.HighestColumnCount;
+      if (!*judgement.Fits) break;
+    }
+    return judgement;
+  };
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0, smallBase}, reading);
+  ASSERT_EQ(placed.size(), 2u);
+  EXPECT_EQ(placed[0].Base, 0);
+  EXPECT_EQ(placed[1].Base, smallBase);
+  std::size_t largeMoved = 0;
+  for (const auto& [number, index] : placed[0].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    // Its own pages: before the smaller sample, or after it at their distance.
+    const std::int64_t own =
+        offset < smallBase ? offset / kPageSize
+                           : offset / kPageSize - static_cast<std::int64_t>(smallPages);
+    EXPECT_FALSE(offset >= smallBase && offset < smallBase + static_cast<std::int64_t>(
+                                                                 smallPages * kPageSize))
+        << "a page of the smaller sample in the larger one's, at " << number;
+    EXPECT_EQ(number, own) << "offset " << offset;
+    largeMoved += offset >= smallBase ? 1 : 0;
+  }
+  for (const auto& [number, index] : placed[1].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    ASSERT_GE(offset, smallBase);
+    ASSERT_LT(offset, smallBase + static_cast<std::int64_t>(smallPages * kPageSize))
+        << "a page of the larger sample in the smaller one's, at " << number;
+    EXPECT_EQ(number, (offset - smallBase) / kPageSize);
+  }
+  // Its home is its first pages, all of them: nothing after them says otherwise.
+  EXPECT_GE(placed[0].Pages.size() - largeMoved, 30u);
+}
+
+TEST(PlaceRuns, APieceAfterAnotherDatabasesHeaderIsReadAsItsOwnDatabases) {
+  std::size_t smallPages = 0, largePages = 0;
+  const testing::TImagePageStore store(LargeAroundSmall(smallPages, largePages));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  options.WriteCsv = false;
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_GE(report.Databases.size(), 2u);
+  // The larger sample's Authors lie after the smaller one's header: read by position they
+  // were lost; placed by their definition and usage map, every row comes back.
+  const TDatabaseReport& large = report.Databases[0];
+  EXPECT_EQ(large.BaseOffset, 0);
+  const auto authors = std::find_if(large.Tables.begin(), large.Tables.end(),
+                                    [](const TTableReport& table) { return table.Name == "Authors"; });
+  ASSERT_NE(authors, large.Tables.end());
+  EXPECT_TRUE(authors->Typed);
+  EXPECT_EQ(authors->Rows, 767);
+  EXPECT_EQ(authors->ValuesNotFound, 0);
+  const TDatabaseReport& small = report.Databases[1];
+  EXPECT_EQ(small.BaseOffset, static_cast<std::int64_t>(kLargeHead * kPageSize));
+  for (const TTableReport& table : small.Tables)
+    EXPECT_TRUE(table.Name == "Contacts" || table.Name == "Memos") << table.Name;
+}
+
+TEST(MovePlacedPages, EvidenceOverridesPositionAndWhatItDisplacesKeepsNoNumber) {
+  // Two bases, A at 0 and B at 100 pages; pages at 0 to 9 and 100 to 109 on the grid.
+  std::vector<TPageEntry> entries;
+  for (const std::int64_t page : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 100, 101, 102, 103, 104, 105,
+                                  106, 107, 108, 109})
+    entries.push_back({page * static_cast<std::int64_t>(kPageSize), TPageKind::Data, 24});
+  const std::int64_t baseB = 100 * static_cast<std::int64_t>(kPageSize);
+  std::vector<TDatabasePages> databases = TellDatabasesApart(entries, {0, baseB});
+  ASSERT_EQ(databases.size(), 2u);
+  EXPECT_EQ(databases[1].Pages.at(5), 15u);  // page 105 is B's number 5 by position
+  // Evidence: B's pages 104 and 105 are A's pages 20 and 21, and A's page 3 is B's 5.
+  TDatabasePages a, b;
+  a.Base = 0;
+  a.Pages = {{20, 14}, {21, 15}, {0, 0}};  // page 0 where position put it already
+  b.Base = baseB;
+  b.Pages = {{5, 3}};
+  MovePlacedPages(databases, {a, b}, entries);
+  EXPECT_EQ(databases[0].Pages.at(20), 14u);
+  EXPECT_EQ(databases[0].Pages.at(21), 15u);
+  EXPECT_EQ(databases[0].Certain, (std::set<std::uint32_t>{20, 21}));
+  EXPECT_FALSE(databases[0].Pages.contains(3));  // moved to B
+  EXPECT_EQ(databases[1].Pages.at(5), 3u);
+  EXPECT_EQ(databases[1].Certain, (std::set<std::uint32_t>{5}));
+  // B's page 105 moved away; 104 too; page 3 displaced nothing at B's 5 (105 had gone).
+  EXPECT_FALSE(databases[1].Pages.contains(4));
+  std::size_t pagesInB = 0, unnumberedInB = 0;
+  for (const auto& [number, index] : databases[1].Pages) {
+    ++pagesInB;
+    unnumberedInB += number >= kUnnumberedPage ? 1 : 0;
+  }
+  EXPECT_EQ(pagesInB, 9u);
+  EXPECT_EQ(unnumberedInB, 0u);
+  // A page that lay at a number evidence gives another stays, unnumbered.
+  TDatabasePages again;
+  again.Base = baseB;
+  again.Pages = {{6, 2}};  // A's page 2 is B's 6, where page 106 lies by position
+  MovePlacedPages(databases, {again}, entries);
+  EXPECT_EQ(databases[1].Pages.at(6), 2u);
+  bool displacedKept = false;
+  for (const auto& [number, index] : databases[1].Pages)
+    displacedKept |= index == 16 && number >= kUnnumberedPage;
+  EXPECT_TRUE(displacedKept);
+}
+
+}  // namespace
+}  // namespace quillon::recover
