@@ -14,7 +14,7 @@
 set -eu
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$repo/build-win"}
+build=$(realpath -m "${1:-"$repo/build-win"}")  # absolute: Wine takes no other prefix
 language=${2:-zh}
 case $language in
   zh) locale=zh_CN.UTF-8 suffix= ;;
