@@ -246,9 +246,11 @@ class TPlacer {
                 std::span(page).subspan(slot.Start, slot.End - slot.Start),
                 [&](std::uint32_t number) -> const std::uint8_t* {
                   const std::size_t index = PageAt(database, number);
-                  if (index == SIZE_MAX || entries_[index].Kind != TPageKind::UsageMap ||
-                      bitmaps.size() == bitmaps.capacity())
+                  if (index == SIZE_MAX || entries_[index].Kind != TPageKind::UsageMap) {
+                    missingBitmap_ = number;
                     return nullptr;
+                  }
+                  if (bitmaps.size() == bitmaps.capacity()) return nullptr;
                   bitmaps.push_back(Read(index));
                   return bitmaps.back().data();
                 },
@@ -274,8 +276,13 @@ class TPlacer {
     if (!fit) return TSays::Nothing;
     if (!*fit) return TSays::Against;
     // The system tables have one shape in every database: their rows say nothing of whose
-    // they are.
-    if (entry.Owner <= kLastSystemPage) return TSays::Nothing;
+    // they are. The catalog's pages alone are placed by its usage map (which every
+    // database keeps at page 1, beside its header), in a database that has no catalog page
+    // yet (one whose home ends before its catalog), where the tables they name do not
+    // contradict the database's own pages.
+    if (entry.Owner <= kLastSystemPage &&
+        (entry.Owner != jet::kCatalogOwner || !CatalogFits(database, index)))
+      return TSays::Nothing;
     if (number) {
       const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
       // Not listed: a stale page of the table's own, or another's. Either way it says
@@ -290,6 +297,47 @@ class TPlacer {
       }
     }
     return TSays::For;
+  }
+
+  // Whether catalog page `index` can be `database`'s: its usage map for the catalog can be
+  // read, and every table the page names has a definition page at its id there, or no page
+  // at all yet (a catalog of another database names tables where this one keeps other
+  // pages).
+  bool CatalogFits(TDatabase& database, std::size_t index) {
+    if (HasCatalogPage(database) || !ListedOf(database, jet::kCatalogOwner)) return false;
+    const std::vector<std::uint32_t>& tables = CatalogTablesOf(index);
+    if (tables.empty()) return false;
+    for (const std::uint32_t table : tables) {
+      const std::size_t there = PageAt(database, table);
+      if (there != SIZE_MAX && entries_[there].Kind != TPageKind::Definition) return false;
+    }
+    return true;
+  }
+
+  // Whether `database` has a page of its catalog's rows already.
+  bool HasCatalogPage(const TDatabase& database) const {
+    return std::any_of(database.Pages.begin(), database.Pages.end(), [&](const auto& page) {
+      const TPageEntry& entry = entries_[page.second];
+      return entry.Kind == TPageKind::Data && entry.Owner == jet::kCatalogOwner;
+    });
+  }
+
+  // The definition pages of the tables whose live rows catalog page `index` holds.
+  const std::vector<std::uint32_t>& CatalogTablesOf(std::size_t index) {
+    const auto [cached, added] = catalogTablesOf_.try_emplace(index);
+    if (!added) return cached->second;
+    const TPage page = Read(index);
+    const std::uint16_t count = jet::StatedRowCount(page);
+    if (jet::kRowTableAt + 2u * count > kPageSize) return cached->second;
+    for (std::uint16_t row = 0; row < count; ++row) {
+      const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
+      if (!slot.Valid || (slot.Flags & jet::kRowFlagsMask) != 0) continue;
+      const std::optional<jet::TCatalogObject> object =
+          jet::ReadCatalogObject(std::span(page).subspan(slot.Start, slot.End - slot.Start));
+      if (object && object->Type == jet::kLocalTableType)
+        cached->second.push_back(object->DefinitionPage());
+    }
+    return cached->second;
   }
 
   void Add(TDatabase& database, std::uint32_t number, std::size_t index) {
@@ -402,8 +450,10 @@ class TPlacer {
       // A page its table's map does not list is a stale one (or lies elsewhere: the
       // numbers that maps list are checked below).
       const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
-      // The system tables' maps list few pages, and one place in them says little.
-      if (!listed || entry.Owner <= kLastSystemPage) continue;
+      // The system tables' maps list few pages, and one place in them says little; the
+      // catalog's pages are placed by its map (see SaysOf).
+      if (!listed || (entry.Owner <= kLastSystemPage && entry.Owner != jet::kCatalogOwner))
+        continue;
       if (listed->contains(number)) {
         ++bearing.Listed;
         positive = true;
@@ -745,7 +795,8 @@ class TPlacer {
     std::map<std::uint32_t, int> owners;
     for (std::size_t i = piece.First; i <= piece.Last && starts.size() < kMaxStartsTried; ++i) {
       const TPageEntry& entry = entries_[run[i]];
-      if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage ||
+      if (!IsTablePage(entry) ||
+          (entry.Owner <= kLastSystemPage && entry.Owner != jet::kCatalogOwner) ||
           !database.Pages.contains(entry.Owner) || ++owners[entry.Owner] > kGuidesPerTable)
         continue;
       const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
@@ -910,6 +961,8 @@ class TPlacer {
       std::size_t Database = 0, Run = 0;
       std::size_t First = 0, Last = 0;
       std::uint32_t Start = 0;  // the number of position First
+      // The bitmap page of the table's map found in another loose piece: number, page.
+      std::optional<std::pair<std::uint32_t, std::size_t>> Bitmap;
     };
     std::map<std::uint32_t, std::vector<std::size_t>> catalogs;  // table → databases naming it
     for (std::size_t d = 0; d < databases_.size(); ++d) {
@@ -932,25 +985,37 @@ class TPlacer {
           pagesOf[entry.Owner].push_back(i);
       }
       if (pagesOf.empty()) continue;
-      std::unordered_map<std::uint32_t, std::size_t> at;  // distance from run[0] → position
-      for (std::size_t i = 0; i < run.size(); ++i) at.emplace(Distance(run[0], run[i]), i);
+      std::unordered_map<std::int64_t, std::size_t> at;  // source offset → position
+      for (std::size_t i = 0; i < run.size(); ++i) at.emplace(entries_[run[i]].SourceOffset, i);
       for (std::size_t p = 0; p < run.size(); ++p) {
         if (entries_[run[p]].Kind != TPageKind::Definition) continue;
         const TPage page = Read(run[p]);
         if (!jet::IsDefinitionPage(page)) continue;
         const TDefinitionResult alone = ParseTableDefinition(page);
         if (alone.Status == TDefinitionParse::Invalid) continue;
-        for (const auto& [owner, positions] : pagesOf) {
-          const std::uint32_t distance = Distance(run[0], run[p]);
-          if (owner < distance) continue;
+        for (const auto& [owner, all] : pagesOf) {
+          // Numbered from the definition at `owner`: a loose run can hold other pieces
+          // before it, at no number of this numbering (before its page 0).
+          const std::int64_t zero =
+              entries_[run[p]].SourceOffset - static_cast<std::int64_t>(owner) * kPage;
+          const auto numberAt = [&](std::size_t i) {
+            return static_cast<std::uint32_t>((entries_[run[i]].SourceOffset - zero) / kPage);
+          };
+          std::size_t lo = 0;  // the first position at a number
+          while (entries_[run[lo]].SourceOffset < zero) ++lo;
+          std::vector<std::size_t> positions;
+          for (const std::size_t i : all) {
+            if (i >= lo) positions.push_back(i);
+          }
+          if (positions.empty()) continue;
           // A definition longer than a page goes on at the pages its chain names, found in
           // the run at their distances from it were it at `owner`.
           std::optional<TTableDefinition> definition = alone.Definition;
           if (alone.Status == TDefinitionParse::NeedsMore) {
             std::vector<std::uint8_t> bytes(page.begin(), page.end());
             std::uint32_t next = jet::NextDefinitionPage(page);
-            for (std::size_t k = 1; k < kMaxDefinitionPages && next != 0 && next >= owner - distance; ++k) {
-              const auto found = at.find(next - (owner - distance));
+            for (std::size_t k = 1; k < kMaxDefinitionPages && next != 0; ++k) {
+              const auto found = at.find(zero + static_cast<std::int64_t>(next) * kPage);
               if (found == at.end() || entries_[run[found->second]].Kind != TPageKind::Definition)
                 break;
               const TPage part = Read(run[found->second]);
@@ -973,9 +1038,19 @@ class TPlacer {
             misfit |= fits == false;
           }
           if (!fit || misfit) continue;
-          const std::size_t first = std::min(p, positions.front());
-          const std::size_t last = std::max(p, positions.back());
-          const std::uint32_t start = owner - distance + Distance(run[0], run[first]);
+          // The table's pages nearest the definition on either side, as far as its map
+          // lists them at their numbers here: a loose run can go on into other pieces,
+          // where its pages lie at other numbers.
+          const auto nearListed = [&](const std::set<std::uint32_t>& listed) {
+            std::vector<std::size_t> near;
+            for (auto i = std::lower_bound(positions.begin(), positions.end(), p);
+                 i != positions.begin() && listed.contains(numberAt(*(i - 1))); --i)
+              near.insert(near.begin(), *(i - 1));
+            for (auto i = std::upper_bound(positions.begin(), positions.end(), p);
+                 i != positions.end() && listed.contains(numberAt(*i)); ++i)
+              near.push_back(*i);
+            return near;
+          };
           for (const std::size_t d : catalogs.at(owner)) {
             // The database with the definition at its number: the map is read there.
             // The run at the numbers this gives it, where those are free (it can hold other
@@ -984,10 +1059,41 @@ class TPlacer {
             const TDatabase& database = databases_[d];
             TDatabase trial = database;
             Forget(trial);
-            for (std::size_t i = 0; i < run.size(); ++i)
-              trial.Pages.emplace(owner - distance + Distance(run[0], run[i]), run[i]);
-            const std::optional<std::set<std::uint32_t>>& listed = ListedOf(trial, owner);
+            for (std::size_t i = lo; i < run.size(); ++i) trial.Pages.emplace(numberAt(i), run[i]);
+            missingBitmap_.reset();
+            std::optional<std::set<std::uint32_t>> listed = ListedOf(trial, owner);
+            // A map kept on a bitmap page of its own: that page can lie in another loose
+            // piece. It is the one loose bitmap page whose listing holds the table's pages
+            // nearest the definition at their numbers here.
+            std::optional<std::pair<std::uint32_t, std::size_t>> bitmap;
+            if (!listed && missingBitmap_ && !trial.Pages.contains(*missingBitmap_)) {
+              const std::uint32_t number = *missingBitmap_;
+              for (const std::size_t u : LooseBitmapPages()) {
+                TDatabase withBitmap = trial;
+                withBitmap.Listed.clear();
+                withBitmap.Pages.emplace(number, u);
+                const std::optional<std::set<std::uint32_t>>& found = ListedOf(withBitmap, owner);
+                if (!found) continue;
+                if (nearListed(*found).empty()) continue;
+                if (bitmap) {  // two would do: neither is known to be the table's
+                  bitmap.reset();
+                  listed.reset();
+                  break;
+                }
+                bitmap = {number, u};
+                listed = found;
+              }
+              if (bitmap) {
+                trial.Pages.emplace(bitmap->first, bitmap->second);
+                Forget(trial);  // its map was read without the bitmap page
+              }
+            }
             if (!listed) continue;
+            const std::vector<std::size_t> near = nearListed(*listed);
+            if (near.empty()) continue;
+            const std::size_t first = std::min(p, near.front());
+            const std::size_t last = std::max(p, near.back());
+            const std::uint32_t start = numberAt(first);
             bool foreign = false;
             for (const std::uint32_t number : *listed) {
               const std::size_t there = PageAt(database, number);
@@ -1007,7 +1113,7 @@ class TPlacer {
             if (unnamed) continue;
             const std::optional<TBearing> bearing = BearingOf(trial, run, first, last, start);
             if (bearing && bearing->Listed > bearing->Unlisted)
-              candidates.push_back({d, r, first, last, start});
+              candidates.push_back({d, r, first, last, start, bitmap});
           }
         }
       }
@@ -1023,6 +1129,10 @@ class TPlacer {
         claims[run[j]].insert({candidate.Database, number});
         taken[{candidate.Database, number}].insert(run[j]);
       }
+      if (candidate.Bitmap) {
+        claims[candidate.Bitmap->second].insert({candidate.Database, candidate.Bitmap->first});
+        taken[{candidate.Database, candidate.Bitmap->first}].insert(candidate.Bitmap->second);
+      }
     }
     std::size_t placedNow = 0;
     std::set<std::size_t> done;
@@ -1033,15 +1143,35 @@ class TPlacer {
         alone = claims[run[j]].size() == 1 && !done.contains(run[j]) &&
                 taken[{candidate.Database,
                        candidate.Start + Distance(run[candidate.First], run[j])}].size() == 1;
+      if (candidate.Bitmap)
+        alone = alone && claims[candidate.Bitmap->second].size() == 1 &&
+                !done.contains(candidate.Bitmap->second) &&
+                taken[{candidate.Database, candidate.Bitmap->first}].size() == 1 &&
+                !databases_[candidate.Database].Pages.contains(candidate.Bitmap->first);
       if (!alone) continue;
       TDatabase& database = databases_[candidate.Database];
       for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
         Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
         done.insert(run[j]);
       }
+      if (candidate.Bitmap) {
+        Add(database, candidate.Bitmap->first, candidate.Bitmap->second);
+        done.insert(candidate.Bitmap->second);
+      }
       ++placedNow;
     }
     return placedNow;
+  }
+
+  // The usage-map bitmap pages (type 0x05) that no database took.
+  std::vector<std::size_t> LooseBitmapPages() const {
+    std::vector<std::size_t> loose;
+    for (const auto& [offset, index] : byOffset_) {
+      if (entries_[index].Kind == TPageKind::UsageMap && !placed_.contains(index))
+        loose.push_back(index);
+    }
+    std::sort(loose.begin(), loose.end());
+    return loose;
   }
 
   // The user tables `database`'s catalog names, by their definitions' page numbers.
@@ -1184,6 +1314,9 @@ class TPlacer {
   std::unordered_map<std::size_t, std::optional<TTableDefinition>> wholeDefinitions_;
   std::map<std::pair<std::size_t, std::size_t>, TPageJudgement> judgements_;  // see JudgementOf
   mutable std::unordered_map<std::size_t, std::map<std::uint8_t, std::uint32_t>> longValueRowsOf_;
+  std::unordered_map<std::size_t, std::vector<std::uint32_t>> catalogTablesOf_;  // see CatalogTablesOf
+  // The number of the last bitmap page a usage map asked for that was not there.
+  std::optional<std::uint32_t> missingBitmap_;
   std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
   std::set<std::size_t> placed_;          // store indices given to a database
