@@ -136,6 +136,7 @@ class TPlacer {
         run = before->second.second;
       if (run == runs_.size()) runs_.emplace_back();
       runs_[run].push_back(index);
+      runPosition_.emplace(index, std::pair{run, runs_[run].size() - 1});
       runOf_.emplace(offset, run);
       lastOnGrid[offset % kPage] = {offset, run};
     }
@@ -665,7 +666,7 @@ class TPlacer {
       }
       database.Pages.clear();
       for (std::size_t i = starts[d]->second; i < end; ++i) Add(database, numberOf(run[i]), run[i]);
-      homes_.push_back({d, starts[d]->first, starts[d]->second, ends[d]});
+      homes_.push_back({d, starts[d]->first, starts[d]->second, ends[d], database.Base});
     }
   }
 
@@ -684,6 +685,27 @@ class TPlacer {
     }
   }
 
+  // What a page after a placed piece says at its number: as a home's page says, but a
+  // piece's run goes on into other pieces more often than a home's, so only what names the
+  // page in particular counts: a table's data page its map lists, a definition at a table's
+  // id in the catalog, the page holding a table's usage map, an LVAL page holding the long
+  // values pointed to there.
+  TSays SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint32_t number) {
+    const TPageEntry& entry = entries_[index];
+    if (entry.Kind == TPageKind::Header) return TSays::Against;
+    if (IsTablePage(entry) && entry.Owner > kLastSystemPage) return SaysOf(database, index, number);
+    if (IsLongValuePage(entry)) return SaysOfHomePage(database, index, number);
+    if (entry.Kind == TPageKind::Definition)
+      return NamedTablesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+    if (entry.Kind == TPageKind::Data && entry.Owner < 2) {
+      for (const std::uint32_t table : NamedTablesOf(database)) {
+        const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);
+        if (definition && (definition->UsageMapPointer >> 8) == number) return TSays::For;
+      }
+    }
+    return TSays::Nothing;
+  }
+
   // Each home taken further along its run where what has been placed since bears it out:
   // the pages after it are tried at their numbers from the base again, now that pieces
   // placed elsewhere may hold their tables' definitions and maps. Returns the pages added.
@@ -693,7 +715,7 @@ class TPlacer {
       TDatabase& database = databases_[home.Database];
       const std::vector<std::size_t>& run = runs_[home.Run];
       auto numberOf = [&](std::size_t index) {
-        return static_cast<std::uint32_t>((entries_[index].SourceOffset - database.Base) / kPage);
+        return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
       };
       std::vector<std::size_t> tried;  // positions put in for the walk
       for (std::size_t i = home.First; i < home.End; ++i) {
@@ -706,7 +728,8 @@ class TPlacer {
       for (std::size_t i = home.First; i < home.End; ++i) {
         const std::size_t index = run[i];
         if (PageAt(database, numberOf(index)) != index) break;  // another page has its number
-        const TSays says = SaysOfHomePage(database, index, numberOf(index));
+        const TSays says = home.Piece ? SaysOfPiecePage(database, index, numberOf(index))
+                                      : SaysOfHomePage(database, index, numberOf(index));
         if (says == TSays::Against || says == TSays::Unsure) break;
         if (says == TSays::For) lastOwn = i;
       }
@@ -720,6 +743,15 @@ class TPlacer {
       Forget(database);
     }
     return added;
+  }
+
+  // A piece placed in database `d` from store page `index` at `number` on: the rest of its
+  // run is tried after it as a home's is (see ExtendHomes).
+  void FollowPiece(std::size_t d, std::size_t index, std::uint32_t number) {
+    const auto [run, position] = runPosition_.at(index);
+    homes_.push_back({d, run, position, runs_[run].size(),
+                      entries_[index].SourceOffset - static_cast<std::int64_t>(number) * kPage,
+                      true});
   }
 
   // The pages of the runs that no home took, as runs again (a home can end inside a run).
@@ -911,7 +943,7 @@ class TPlacer {
     for (int round = 0; round < kPlacingRounds; ++round) {
       // A source whose databases each lie whole in their homes has nothing more to place.
       if (LooseRuns().empty()) break;
-      const std::size_t homesExtended = round > 0 ? ExtendHomes() : 0;
+      const std::size_t homesExtended = round > 0 ? ExtendHomes() + PlaceLooseBitmaps() : 0;
       IndexHolders();
       const std::vector<std::vector<std::size_t>> loose = LooseRuns();
       std::vector<TPlan> plans;
@@ -936,6 +968,7 @@ class TPlacer {
         TDatabase& database = databases_[plan.Piece.Database];
         for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
           Add(database, numberOf(plan, i), loose[plan.Run][i]);
+        FollowPiece(plan.Piece.Database, loose[plan.Run][plan.Piece.First], plan.Start);
         ++placedNow;
       }
       if (placedNow == 0) placedNow = PlaceDefinitionPieces();
@@ -1158,9 +1191,55 @@ class TPlacer {
         Add(database, candidate.Bitmap->first, candidate.Bitmap->second);
         done.insert(candidate.Bitmap->second);
       }
+      FollowPiece(candidate.Database, run[candidate.First], candidate.Start);
       ++placedNow;
     }
     return placedNow;
+  }
+
+  // Bitmap pages of the usage maps of each database's tables found in loose pieces: for a
+  // table whose map names a bitmap page the database has no page at, the one loose bitmap
+  // page whose listing holds more of the table's placed data pages at their numbers than
+  // not (at least one). Returns the pages placed.
+  std::size_t PlaceLooseBitmaps() {
+    std::size_t added = 0;
+    for (TDatabase& database : databases_) {
+      for (const std::uint32_t table : std::set<std::uint32_t>(NamedTablesOf(database))) {
+        if (const auto cached = database.Listed.find(table);
+            cached != database.Listed.end() && cached->second)
+          continue;
+        database.Listed.erase(table);  // read again, to learn which bitmap page is missing
+        missingBitmap_.reset();
+        if (ListedOf(database, table) || !missingBitmap_ ||
+            database.Pages.contains(*missingBitmap_))
+          continue;
+        const std::uint32_t number = *missingBitmap_;
+        std::vector<std::uint32_t> own;  // the numbers of the table's placed data pages
+        for (const auto& [at, index] : database.Pages) {
+          if (IsTablePage(entries_[index]) && entries_[index].Owner == table) own.push_back(at);
+        }
+        if (own.empty()) continue;
+        std::optional<std::size_t> found;
+        bool twice = false;
+        for (const std::size_t u : LooseBitmapPages()) {
+          TDatabase withBitmap = database;
+          withBitmap.Listed.clear();
+          withBitmap.Pages.emplace(number, u);
+          const std::optional<std::set<std::uint32_t>>& listed = ListedOf(withBitmap, table);
+          if (!listed) continue;
+          std::size_t in = 0;
+          for (const std::uint32_t at : own) in += listed->contains(at) ? 1 : 0;
+          if (in == 0 || in * 2 <= own.size()) continue;
+          twice = found.has_value();
+          found = u;
+          if (twice) break;
+        }
+        if (!found || twice) continue;
+        Add(database, number, *found);
+        ++added;
+      }
+    }
+    return added;
   }
 
   // The usage-map bitmap pages (type 0x05) that no database took.
@@ -1306,10 +1385,16 @@ class TPlacer {
   bool longValueRowsCounted_ = false;
   // Where each home lies: its database, its run, and its first and one-past-last position
   // there at the widest.
+  // A piece placed outside a home is taken further along its run the same way, numbered
+  // as it was placed. Origin: where the database's page 0 would lie on the source.
   struct THome {
     std::size_t Database = 0, Run = 0, First = 0, End = 0;
+    std::int64_t Origin = 0;
+    bool Piece = false;
   };
   std::vector<THome> homes_;
+  // Store index → its run and its position there.
+  std::unordered_map<std::size_t, std::pair<std::size_t, std::size_t>> runPosition_;
   // First definition pages that are a whole definition alone (or none at all), parsed.
   std::unordered_map<std::size_t, std::optional<TTableDefinition>> wholeDefinitions_;
   std::map<std::pair<std::size_t, std::size_t>, TPageJudgement> judgements_;  // see JudgementOf
