@@ -36,6 +36,10 @@ constexpr int kPlacingRounds = 6;
 constexpr std::size_t kMaxStartsTried = 1 << 16;
 // Pages judged at all the places tried for one piece, at most.
 constexpr std::size_t kMaxPlacingWork = 1 << 24;
+// Long values of a piece's own rows that must be found at a place to place it by them
+// (see PlaceByOwnLongValues), and the places tried for one piece at most.
+constexpr std::size_t kMinOwnLongValues = 2;
+constexpr std::size_t kMaxOwnLongValuePlaces = 256;
 // Times a piece that no single place holds is cut at its widest gap and tried again.
 constexpr int kMaxSplits = 4;
 // Pages of each table in a piece whose maps give the places tried.
@@ -902,6 +906,94 @@ class TPlacer {
     std::uint32_t Start = 0;
   };
 
+  // A piece whose tables' maps cannot be read, placed by its own rows' long values: the
+  // rows point to LVAL rows by page number, row and length, and the LVAL pages of the
+  // same run hold them at one place only. The place tried for each pointer is where an
+  // LVAL page of the run holding a row of that number and length would lie at the number
+  // pointed to; it holds where every pointer whose number lies in the piece, widened to
+  // the LVAL pages it names, finds its row there (at least kMinOwnLongValues of them),
+  // the numbers are free and no map lists one of them for another table. Nothing when no
+  // place or more than one holds.
+  std::optional<TPlan> PlaceByOwnLongValues(std::size_t r, const std::vector<std::size_t>& run,
+                                            const TPiece& piece) {
+    TDatabase& database = databases_[piece.Database];
+    struct TPointer {
+      std::size_t From = 0;  // position of the data page
+      TLongValueTarget Target;
+    };
+    std::vector<TPointer> pointers;
+    for (std::size_t i = piece.First; i <= piece.Last; ++i) {
+      const TPageEntry& entry = entries_[run[i]];
+      if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
+      if (ListedOf(database, entry.Owner)) return std::nullopt;  // placed by its map
+      const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
+      const std::size_t at = PageAt(database, entry.Owner);
+      if (!definition || FitOf(run[i], at, *definition) != true) continue;
+      for (const TLongValueTarget& target : TargetsOf(run[i], at, *definition))
+        pointers.push_back({i, target});
+    }
+    if (pointers.empty()) return std::nullopt;
+    // Positions of the run's LVAL pages near the piece (a file's long values lie near
+    // its rows), by the numbers a place would give them.
+    const std::size_t from = piece.First > kMaxGapPages ? piece.First - kMaxGapPages : 0;
+    const std::size_t to = std::min(run.size(), piece.Last + kMaxGapPages + 1);
+    const std::int64_t firstOffset = entries_[run[piece.First]].SourceOffset;
+    std::set<std::int64_t> origins;  // where number 0 would lie on the source
+    for (const TPointer& pointer : pointers) {
+      if (pointer.Target.Chain) continue;
+      for (std::size_t j = from; j < to; ++j) {
+        if (!IsLongValuePage(entries_[run[j]])) continue;
+        if (!Holds(LongValueRowsOf(run[j]), pointer.Target)) continue;
+        origins.insert(entries_[run[j]].SourceOffset -
+                       static_cast<std::int64_t>(pointer.Target.Page) * kPage);
+      }
+      if (origins.size() > kMaxOwnLongValuePlaces) return std::nullopt;
+    }
+    std::optional<TPlan> found;
+    for (const std::int64_t origin : origins) {
+      if (origin > firstOffset) continue;
+      std::unordered_map<std::uint32_t, std::size_t> byNumber;  // number → position
+      for (std::size_t j = from; j < to; ++j) {
+        const std::int64_t offset = entries_[run[j]].SourceOffset;
+        if (offset >= origin) byNumber.emplace(static_cast<std::uint32_t>((offset - origin) / kPage), j);
+      }
+      std::size_t first = piece.First, last = piece.Last, matched = 0;
+      bool holds = true;
+      for (const TPointer& pointer : pointers) {
+        const auto page = byNumber.find(pointer.Target.Page);
+        if (page == byNumber.end()) continue;  // lies elsewhere
+        if (!IsLongValuePage(entries_[run[page->second]]) ||
+            !Holds(LongValueRowsOf(run[page->second]), pointer.Target)) {
+          holds = false;
+          break;
+        }
+        ++matched;
+        first = std::min(first, page->second);
+        last = std::max(last, page->second);
+      }
+      if (!holds || matched < kMinOwnLongValues) continue;
+      // The widened piece: its numbers free, none that a map lists for a table of other
+      // pages, and no page in it that says it is not the database's.
+      const auto numberAt = [&](std::size_t j) {
+        return static_cast<std::uint32_t>((entries_[run[j]].SourceOffset - origin) / kPage);
+      };
+      const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+      for (std::size_t j = first; j <= last && holds; ++j) {
+        const std::uint32_t number = numberAt(j);
+        const std::size_t there = PageAt(database, number);
+        holds = there == SIZE_MAX || there == run[j];
+        if (const auto listed = owners.find(number); holds && listed != owners.end())
+          holds = IsTablePage(entries_[run[j]]) && entries_[run[j]].Owner == listed->second;
+        if (holds && IsTablePage(entries_[run[j]]))
+          holds = SaysOf(database, run[j]) != TSays::Against;
+      }
+      if (!holds) continue;
+      if (found) return std::nullopt;  // two places hold
+      found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
+    }
+    return found;
+  }
+
   // Plans for `piece`: one where a single place holds for it; else, where it spans a gap in
   // the store (two pieces of the file that happen to lie near each other), the plans for
   // its two parts either side of its widest gap, each from its first page that says it is
@@ -911,6 +1003,10 @@ class TPlacer {
     TDatabase& database = databases_[piece.Database];
     if (const std::optional<std::uint32_t> start = StartOf(database, run, piece)) {
       plans.push_back({r, piece, *start});
+      return;
+    }
+    if (const std::optional<TPlan> plan = PlaceByOwnLongValues(r, run, piece)) {
+      plans.push_back(*plan);
       return;
     }
     if (depth >= kMaxSplits || piece.First == piece.Last) return;

@@ -608,9 +608,11 @@ class SampleImage(unittest.TestCase):
     comes out typed is the sample's own, value for value, with no wrong value; the tables
     whose pieces are placed come out whole."""
 
-    # Tables placed today; Articles' pieces hold its definition without its rows and its
-    # usage map on a bitmap page in another piece, and stay apart, untyped.
+    # Tables that come out whole, and the share of all values that comes back at least
+    # (what recover reaches: some of Articles' pages lie in runs with nothing that places
+    # them, a single page between other data or LVAL pages no row points to).
     WHOLE = {"Authors"}
+    FLOOR = 0.95
 
     def test_the_sample_image_gives_the_samples_tables(self):
         if shutil.which("mdb-export") is None or shutil.which("mdb-schema") is None:
@@ -633,6 +635,7 @@ class SampleImage(unittest.TestCase):
         for table in self.WHOLE:
             values, recovered, wrong = result["per_table"][table]
             self.assertEqual((recovered, wrong), (values, 0), f"{table}: {result}")
+        self.assertGreaterEqual(result["recovered"], self.FLOOR * result["values"], result)
 
 
 class UntypedTables(unittest.TestCase):
