@@ -40,6 +40,7 @@ constexpr std::size_t kMaxPlacingWork = 1 << 24;
 // (see PlaceByOwnLongValues), and the places tried for one piece at most.
 constexpr std::size_t kMinOwnLongValues = 2;
 constexpr std::size_t kMaxOwnLongValuePlaces = 256;
+constexpr std::size_t kOwnLongValueGuides = 64;
 // Times a piece that no single place holds is cut at its widest gap and tried again.
 constexpr int kMaxSplits = 4;
 // Pages of each table in a piece whose maps give the places tried.
@@ -939,9 +940,13 @@ class TPlacer {
     const std::size_t to = std::min(run.size(), piece.Last + kMaxGapPages + 1);
     const std::int64_t firstOffset = entries_[run[piece.First]].SourceOffset;
     std::set<std::int64_t> origins;  // where number 0 would lie on the source
+    std::size_t guides = 0;
     for (const TPointer& pointer : pointers) {
       if (pointer.Target.Chain) continue;
-      for (std::size_t j = from; j < to; ++j) {
+      // The first pointers guide, each to the LVAL pages near its own row's page.
+      if (++guides > kOwnLongValueGuides) break;
+      const std::size_t near = pointer.From > kMaxGapPages ? pointer.From - kMaxGapPages : 0;
+      for (std::size_t j = near; j < std::min(to, pointer.From + kMaxGapPages + 1); ++j) {
         if (!IsLongValuePage(entries_[run[j]])) continue;
         if (!Holds(LongValueRowsOf(run[j]), pointer.Target)) continue;
         origins.insert(entries_[run[j]].SourceOffset -
@@ -949,6 +954,8 @@ class TPlacer {
       }
       if (origins.size() > kMaxOwnLongValuePlaces) return std::nullopt;
     }
+    // Each place costs a pass over the piece and the pages around it.
+    if (origins.size() * (to - from) > kMaxPlacingWork) return std::nullopt;
     std::optional<TPlan> found;
     for (const std::int64_t origin : origins) {
       if (origin > firstOffset) continue;
@@ -1318,10 +1325,12 @@ class TPlacer {
         std::optional<std::size_t> found;
         bool twice = false;
         for (const std::size_t u : LooseBitmapPages()) {
-          TDatabase withBitmap = database;
-          withBitmap.Listed.clear();
-          withBitmap.Pages.emplace(number, u);
-          const std::optional<std::set<std::uint32_t>>& listed = ListedOf(withBitmap, table);
+          // Tried in place, the database as it was after (no copy of a large database).
+          database.Pages.emplace(number, u);
+          database.Listed.erase(table);
+          const std::optional<std::set<std::uint32_t>> listed = ListedOf(database, table);
+          database.Pages.erase(number);
+          database.Listed.erase(table);
           if (!listed) continue;
           std::size_t in = 0;
           for (const std::uint32_t at : own) in += listed->contains(at) ? 1 : 0;
