@@ -1075,6 +1075,7 @@ class TPlacer {
         ++placedNow;
       }
       if (placedNow == 0) placedNow = PlaceDefinitionPieces();
+      if (placedNow == 0) placedNow = PlaceLooseDefinitions();
       if (placedNow == 0) placedNow = PlaceLongValuePieces();
       if (counts) counts->PiecesPlaced += placedNow;
       if (placedNow == 0 && homesExtended == 0 && round > 0) break;
@@ -1345,6 +1346,74 @@ class TPlacer {
       }
     }
     return added;
+  }
+
+  // Definitions that lie apart from their tables' pages: a table that one database's
+  // catalog names (its id, the owner value of its pages) and no other's, at whose number the
+  // database has no page yet, takes the one loose definition page (whole alone) whose shape
+  // the table's loose data pages fit exactly, each one judged (a few at most), where no
+  // other loose definition fits them. The piece then follows from it along its run.
+  // Returns the definitions placed.
+  std::size_t PlaceLooseDefinitions() {
+    std::map<std::uint32_t, std::vector<std::size_t>> catalogs;  // table → databases naming it
+    for (std::size_t d = 0; d < databases_.size(); ++d) {
+      for (const std::uint32_t table : NamedTablesOf(databases_[d])) catalogs[table].push_back(d);
+    }
+    std::map<std::uint32_t, std::vector<std::size_t>> pagesOf;  // owner → loose data pages
+    std::vector<std::size_t> definitions;                      // loose first definition pages
+    for (const auto& [offset, index] : byOffset_) {
+      if (placed_.contains(index)) continue;
+      const TPageEntry& entry = entries_[index];
+      if (IsTablePage(entry) && entry.Owner > kLastSystemPage) {
+        const auto named = catalogs.find(entry.Owner);
+        if (named != catalogs.end() && named->second.size() == 1 &&
+            !databases_[named->second.front()].Pages.contains(entry.Owner) &&
+            pagesOf[entry.Owner].size() < kPagesJudged)
+          pagesOf[entry.Owner].push_back(index);
+      }
+      if (entry.Kind == TPageKind::Definition) definitions.push_back(index);
+    }
+    if (pagesOf.empty() || definitions.empty()) return 0;
+    std::size_t placedNow = 0;
+    std::set<std::size_t> taken;
+    for (const auto& [owner, pages] : pagesOf) {
+      std::optional<std::size_t> found;
+      bool twice = false;
+      for (const std::size_t index : definitions) {
+        if (taken.contains(index)) continue;
+        const auto parsed = wholeDefinitions_.find(index);
+        std::optional<TTableDefinition> definition;
+        if (parsed != wholeDefinitions_.end()) {
+          definition = parsed->second;
+        } else {
+          const TPage page = Read(index);
+          if (!jet::IsDefinitionPage(page)) continue;
+          TDefinitionResult result = ParseTableDefinition(page);
+          if (result.Status == TDefinitionParse::Ok) definition = std::move(result.Definition);
+          if (result.Status != TDefinitionParse::NeedsMore)
+            wholeDefinitions_.emplace(index, definition);
+        }
+        if (!definition || definition->System) continue;
+        bool fit = true;
+        bool judged = false;
+        for (const std::size_t page : pages) {
+          const std::optional<bool> fits = FitOf(page, index, *definition);
+          if (fits == false) fit = false;
+          judged |= fits.has_value();
+        }
+        if (!fit || !judged) continue;
+        twice = found.has_value();
+        found = index;
+        if (twice) break;
+      }
+      if (!found || twice) continue;
+      const std::size_t d = catalogs.at(owner).front();
+      Add(databases_[d], owner, *found);
+      taken.insert(*found);
+      FollowPiece(d, *found, owner);
+      ++placedNow;
+    }
+    return placedNow;
   }
 
   // The usage-map bitmap pages (type 0x05) that no database took.
