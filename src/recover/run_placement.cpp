@@ -1001,6 +1001,117 @@ class TPlacer {
     return found;
   }
 
+  // A piece whose table's map is kept on a bitmap page the database lacks, where a bitmap
+  // page lies among its pages or just beside them: numbered so that page is at the number the map
+  // names, the map it completes lists every page of that table in the piece at its number
+  // and every one the database has (two at least). The piece, widened to the bitmap page, must then hold
+  // as in PlaceByOwnLongValues; nothing when no place or more than one holds.
+  std::optional<TPlan> PlaceByBitmapInRun(std::size_t r, const std::vector<std::size_t>& run,
+                                          const TPiece& piece) {
+    TDatabase& database = databases_[piece.Database];
+    std::optional<std::uint32_t> owner;
+    for (std::size_t i = piece.First; i <= piece.Last && !owner; ++i) {
+      if (IsTablePage(entries_[run[i]]) && entries_[run[i]].Owner > kLastSystemPage)
+        owner = entries_[run[i]].Owner;
+    }
+    if (!owner || !DefinitionOf(database, *owner)) return std::nullopt;
+    database.Listed.erase(*owner);
+    missingBitmap_.reset();
+    if (ListedOf(database, *owner) || !missingBitmap_ ||
+        database.Pages.contains(*missingBitmap_))
+      return std::nullopt;
+    const std::uint32_t bitmap = *missingBitmap_;
+    // Within the piece or just beside it: widened further, it would take pages that say
+    // nothing at numbers their own database may need.
+    const std::size_t from = piece.First > 0 ? piece.First - 1 : 0;
+    const std::size_t to = std::min(run.size(), piece.Last + 2);
+    std::optional<TPlan> found;
+    for (std::size_t j = from; j < to; ++j) {
+      if (entries_[run[j]].Kind != TPageKind::UsageMap) continue;
+      const std::int64_t origin =
+          entries_[run[j]].SourceOffset - static_cast<std::int64_t>(bitmap) * kPage;
+      if (origin > entries_[run[std::min(j, piece.First)]].SourceOffset) continue;
+      const auto numberAt = [&](std::size_t k) {
+        return static_cast<std::uint32_t>((entries_[run[k]].SourceOffset - origin) / kPage);
+      };
+      // The map with this page, tried in place (the database as it was after).
+      database.Pages.emplace(bitmap, run[j]);
+      database.Listed.erase(*owner);
+      const std::optional<std::set<std::uint32_t>> listed = ListedOf(database, *owner);
+      database.Pages.erase(bitmap);
+      database.Listed.erase(*owner);
+      if (!listed) continue;
+      std::size_t in = 0, out = 0;
+      for (std::size_t i = piece.First; i <= piece.Last; ++i) {
+        if (IsTablePage(entries_[run[i]]) && entries_[run[i]].Owner == *owner)
+          (listed->contains(numberAt(i)) ? in : out) += 1;
+      }
+      // The pages of the table placed already are listed too: a map of another table or
+      // another database's would leave some of them out.
+      for (const auto& [number, index] : database.Pages) {
+        if (IsTablePage(entries_[index]) && entries_[index].Owner == *owner)
+          (listed->contains(number) ? in : out) += 1;
+      }
+      if (in < 2 || out > 0) continue;
+      const std::size_t first = std::min(piece.First, j), last = std::max(piece.Last, j);
+      const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+      bool holds = true;
+      for (std::size_t k = first; k <= last && holds; ++k) {
+        const std::uint32_t number = numberAt(k);
+        const std::size_t there = PageAt(database, number);
+        holds = there == SIZE_MAX || there == run[k];
+        if (const auto other = owners.find(number); holds && other != owners.end())
+          holds = IsTablePage(entries_[run[k]]) && entries_[run[k]].Owner == other->second;
+        if (holds && IsTablePage(entries_[run[k]]))
+          holds = SaysOf(database, run[k]) != TSays::Against;
+      }
+      if (!holds) continue;
+      if (found) return std::nullopt;  // two places hold
+      found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
+    }
+    return found;
+  }
+
+  // Pieces placed by a bitmap page among them (see PlaceByBitmapInRun), once nothing else
+  // places any: a map completed so can leave another piece's pages unlisted that other
+  // evidence would have placed. Two plans that would take one number place neither.
+  std::size_t PlaceBitmapPieces() {
+    IndexHolders();
+    const std::vector<std::vector<std::size_t>> loose = LooseRuns();
+    std::vector<TPlan> plans;
+    for (std::size_t r = 0; r < loose.size(); ++r) {
+      for (const TPiece& piece : PiecesOf(loose[r])) {
+        if (const std::optional<TPlan> plan = PlaceByBitmapInRun(r, loose[r], piece))
+          plans.push_back(*plan);
+      }
+    }
+    std::map<std::pair<std::size_t, std::uint32_t>, int> claims;
+    std::map<std::size_t, int> pagesClaimed;
+    const auto numberOf = [&](const TPlan& plan, std::size_t i) {
+      return plan.Start + Distance(loose[plan.Run][plan.Piece.First], loose[plan.Run][i]);
+    };
+    for (const TPlan& plan : plans) {
+      for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i) {
+        ++claims[{plan.Piece.Database, numberOf(plan, i)}];
+        ++pagesClaimed[loose[plan.Run][i]];
+      }
+    }
+    std::size_t placedNow = 0;
+    for (const TPlan& plan : plans) {
+      bool alone = true;
+      for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last && alone; ++i)
+        alone = claims[{plan.Piece.Database, numberOf(plan, i)}] == 1 &&
+                pagesClaimed[loose[plan.Run][i]] == 1;
+      if (!alone) continue;
+      TDatabase& database = databases_[plan.Piece.Database];
+      for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
+        Add(database, numberOf(plan, i), loose[plan.Run][i]);
+      FollowPiece(plan.Piece.Database, loose[plan.Run][plan.Piece.First], plan.Start);
+      ++placedNow;
+    }
+    return placedNow;
+  }
+
   // Plans for `piece`: one where a single place holds for it; else, where it spans a gap in
   // the store (two pieces of the file that happen to lie near each other), the plans for
   // its two parts either side of its widest gap, each from its first page that says it is
@@ -1076,6 +1187,7 @@ class TPlacer {
       }
       if (placedNow == 0) placedNow = PlaceDefinitionPieces();
       if (placedNow == 0) placedNow = PlaceLooseDefinitions();
+      if (placedNow == 0) placedNow = PlaceBitmapPieces();
       if (placedNow == 0) placedNow = PlaceLongValuePieces();
       if (counts) counts->PiecesPlaced += placedNow;
       if (placedNow == 0 && homesExtended == 0 && round > 0) break;
