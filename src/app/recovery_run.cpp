@@ -1,5 +1,6 @@
 #include "app/recovery_run.h"
 
+#include "recover/page_cache.h"
 #include "recover/report_html.h"
 
 #include <algorithm>
@@ -85,7 +86,10 @@ TDecodeResult DecodeFragments(const TFragmentPageStore& store, TRecoverOutputs& 
   // The outputs are real files, which the workbook library can open by name.
   options.WriteXlsx = true;
   TDecodeResult result;
-  result.Report = recover::RecoverDatabases(store, outputs, options, progress);
+  // Recovery reads pages in no order and often again; each of a fragment file's costs an
+  // inflate from the nearest point before it, so the pages read are kept for a while.
+  const recover::TPageCache pages(store);
+  result.Report = recover::RecoverDatabases(pages, outputs, options, progress);
   try {
     result.ReportPath = recover::WriteReportHtml(
         result.Report, outputs, {.OutputDir = options.OutputDir, .Separator = options.Separator, .Source = source}, progress);

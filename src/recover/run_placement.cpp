@@ -36,6 +36,11 @@ constexpr int kPlacingRounds = 6;
 constexpr std::size_t kMaxStartsTried = 1 << 16;
 // Pages judged at all the places tried for one piece, at most.
 constexpr std::size_t kMaxPlacingWork = 1 << 24;
+// Long values of a piece's own rows that must be found at a place to place it by them
+// (see PlaceByOwnLongValues), and the places tried for one piece at most.
+constexpr std::size_t kMinOwnLongValues = 2;
+constexpr std::size_t kMaxOwnLongValuePlaces = 256;
+constexpr std::size_t kOwnLongValueGuides = 64;
 // Times a piece that no single place holds is cut at its widest gap and tried again.
 constexpr int kMaxSplits = 4;
 // Pages of each table in a piece whose maps give the places tried.
@@ -136,6 +141,7 @@ class TPlacer {
         run = before->second.second;
       if (run == runs_.size()) runs_.emplace_back();
       runs_[run].push_back(index);
+      runPosition_.emplace(index, std::pair{run, runs_[run].size() - 1});
       runOf_.emplace(offset, run);
       lastOnGrid[offset % kPage] = {offset, run};
     }
@@ -246,9 +252,11 @@ class TPlacer {
                 std::span(page).subspan(slot.Start, slot.End - slot.Start),
                 [&](std::uint32_t number) -> const std::uint8_t* {
                   const std::size_t index = PageAt(database, number);
-                  if (index == SIZE_MAX || entries_[index].Kind != TPageKind::UsageMap ||
-                      bitmaps.size() == bitmaps.capacity())
+                  if (index == SIZE_MAX || entries_[index].Kind != TPageKind::UsageMap) {
+                    missingBitmap_ = number;
                     return nullptr;
+                  }
+                  if (bitmaps.size() == bitmaps.capacity()) return nullptr;
                   bitmaps.push_back(Read(index));
                   return bitmaps.back().data();
                 },
@@ -274,8 +282,13 @@ class TPlacer {
     if (!fit) return TSays::Nothing;
     if (!*fit) return TSays::Against;
     // The system tables have one shape in every database: their rows say nothing of whose
-    // they are.
-    if (entry.Owner <= kLastSystemPage) return TSays::Nothing;
+    // they are. The catalog's pages alone are placed by its usage map (which every
+    // database keeps at page 1, beside its header), in a database that has no catalog page
+    // yet (one whose home ends before its catalog), where the tables they name do not
+    // contradict the database's own pages.
+    if (entry.Owner <= kLastSystemPage &&
+        (entry.Owner != jet::kCatalogOwner || !CatalogFits(database, index)))
+      return TSays::Nothing;
     if (number) {
       const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
       // Not listed: a stale page of the table's own, or another's. Either way it says
@@ -290,6 +303,47 @@ class TPlacer {
       }
     }
     return TSays::For;
+  }
+
+  // Whether catalog page `index` can be `database`'s: its usage map for the catalog can be
+  // read, and every table the page names has a definition page at its id there, or no page
+  // at all yet (a catalog of another database names tables where this one keeps other
+  // pages).
+  bool CatalogFits(TDatabase& database, std::size_t index) {
+    if (HasCatalogPage(database) || !ListedOf(database, jet::kCatalogOwner)) return false;
+    const std::vector<std::uint32_t>& tables = CatalogTablesOf(index);
+    if (tables.empty()) return false;
+    for (const std::uint32_t table : tables) {
+      const std::size_t there = PageAt(database, table);
+      if (there != SIZE_MAX && entries_[there].Kind != TPageKind::Definition) return false;
+    }
+    return true;
+  }
+
+  // Whether `database` has a page of its catalog's rows already.
+  bool HasCatalogPage(const TDatabase& database) const {
+    return std::any_of(database.Pages.begin(), database.Pages.end(), [&](const auto& page) {
+      const TPageEntry& entry = entries_[page.second];
+      return entry.Kind == TPageKind::Data && entry.Owner == jet::kCatalogOwner;
+    });
+  }
+
+  // The definition pages of the tables whose live rows catalog page `index` holds.
+  const std::vector<std::uint32_t>& CatalogTablesOf(std::size_t index) {
+    const auto [cached, added] = catalogTablesOf_.try_emplace(index);
+    if (!added) return cached->second;
+    const TPage page = Read(index);
+    const std::uint16_t count = jet::StatedRowCount(page);
+    if (jet::kRowTableAt + 2u * count > kPageSize) return cached->second;
+    for (std::uint16_t row = 0; row < count; ++row) {
+      const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
+      if (!slot.Valid || (slot.Flags & jet::kRowFlagsMask) != 0) continue;
+      const std::optional<jet::TCatalogObject> object =
+          jet::ReadCatalogObject(std::span(page).subspan(slot.Start, slot.End - slot.Start));
+      if (object && object->Type == jet::kLocalTableType)
+        cached->second.push_back(object->DefinitionPage());
+    }
+    return cached->second;
   }
 
   void Add(TDatabase& database, std::uint32_t number, std::size_t index) {
@@ -402,8 +456,10 @@ class TPlacer {
       // A page its table's map does not list is a stale one (or lies elsewhere: the
       // numbers that maps list are checked below).
       const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
-      // The system tables' maps list few pages, and one place in them says little.
-      if (!listed || entry.Owner <= kLastSystemPage) continue;
+      // The system tables' maps list few pages, and one place in them says little; the
+      // catalog's pages are placed by its map (see SaysOf).
+      if (!listed || (entry.Owner <= kLastSystemPage && entry.Owner != jet::kCatalogOwner))
+        continue;
       if (listed->contains(number)) {
         ++bearing.Listed;
         positive = true;
@@ -615,7 +671,7 @@ class TPlacer {
       }
       database.Pages.clear();
       for (std::size_t i = starts[d]->second; i < end; ++i) Add(database, numberOf(run[i]), run[i]);
-      homes_.push_back({d, starts[d]->first, starts[d]->second, ends[d]});
+      homes_.push_back({d, starts[d]->first, starts[d]->second, ends[d], database.Base});
     }
   }
 
@@ -634,6 +690,27 @@ class TPlacer {
     }
   }
 
+  // What a page after a placed piece says at its number: as a home's page says, but a
+  // piece's run goes on into other pieces more often than a home's, so only what names the
+  // page in particular counts: a table's data page its map lists, a definition at a table's
+  // id in the catalog, the page holding a table's usage map, an LVAL page holding the long
+  // values pointed to there.
+  TSays SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint32_t number) {
+    const TPageEntry& entry = entries_[index];
+    if (entry.Kind == TPageKind::Header) return TSays::Against;
+    if (IsTablePage(entry) && entry.Owner > kLastSystemPage) return SaysOf(database, index, number);
+    if (IsLongValuePage(entry)) return SaysOfHomePage(database, index, number);
+    if (entry.Kind == TPageKind::Definition)
+      return NamedTablesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+    if (entry.Kind == TPageKind::Data && entry.Owner < 2) {
+      for (const std::uint32_t table : NamedTablesOf(database)) {
+        const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);
+        if (definition && (definition->UsageMapPointer >> 8) == number) return TSays::For;
+      }
+    }
+    return TSays::Nothing;
+  }
+
   // Each home taken further along its run where what has been placed since bears it out:
   // the pages after it are tried at their numbers from the base again, now that pieces
   // placed elsewhere may hold their tables' definitions and maps. Returns the pages added.
@@ -643,7 +720,7 @@ class TPlacer {
       TDatabase& database = databases_[home.Database];
       const std::vector<std::size_t>& run = runs_[home.Run];
       auto numberOf = [&](std::size_t index) {
-        return static_cast<std::uint32_t>((entries_[index].SourceOffset - database.Base) / kPage);
+        return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
       };
       std::vector<std::size_t> tried;  // positions put in for the walk
       for (std::size_t i = home.First; i < home.End; ++i) {
@@ -656,7 +733,8 @@ class TPlacer {
       for (std::size_t i = home.First; i < home.End; ++i) {
         const std::size_t index = run[i];
         if (PageAt(database, numberOf(index)) != index) break;  // another page has its number
-        const TSays says = SaysOfHomePage(database, index, numberOf(index));
+        const TSays says = home.Piece ? SaysOfPiecePage(database, index, numberOf(index))
+                                      : SaysOfHomePage(database, index, numberOf(index));
         if (says == TSays::Against || says == TSays::Unsure) break;
         if (says == TSays::For) lastOwn = i;
       }
@@ -670,6 +748,15 @@ class TPlacer {
       Forget(database);
     }
     return added;
+  }
+
+  // A piece placed in database `d` from store page `index` at `number` on: the rest of its
+  // run is tried after it as a home's is (see ExtendHomes).
+  void FollowPiece(std::size_t d, std::size_t index, std::uint32_t number) {
+    const auto [run, position] = runPosition_.at(index);
+    homes_.push_back({d, run, position, runs_[run].size(),
+                      entries_[index].SourceOffset - static_cast<std::int64_t>(number) * kPage,
+                      true});
   }
 
   // The pages of the runs that no home took, as runs again (a home can end inside a run).
@@ -745,7 +832,8 @@ class TPlacer {
     std::map<std::uint32_t, int> owners;
     for (std::size_t i = piece.First; i <= piece.Last && starts.size() < kMaxStartsTried; ++i) {
       const TPageEntry& entry = entries_[run[i]];
-      if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage ||
+      if (!IsTablePage(entry) ||
+          (entry.Owner <= kLastSystemPage && entry.Owner != jet::kCatalogOwner) ||
           !database.Pages.contains(entry.Owner) || ++owners[entry.Owner] > kGuidesPerTable)
         continue;
       const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
@@ -819,6 +907,211 @@ class TPlacer {
     std::uint32_t Start = 0;
   };
 
+  // A piece whose tables' maps cannot be read, placed by its own rows' long values: the
+  // rows point to LVAL rows by page number, row and length, and the LVAL pages of the
+  // same run hold them at one place only. The place tried for each pointer is where an
+  // LVAL page of the run holding a row of that number and length would lie at the number
+  // pointed to; it holds where every pointer whose number lies in the piece, widened to
+  // the LVAL pages it names, finds its row there (at least kMinOwnLongValues of them),
+  // the numbers are free and no map lists one of them for another table. Nothing when no
+  // place or more than one holds.
+  std::optional<TPlan> PlaceByOwnLongValues(std::size_t r, const std::vector<std::size_t>& run,
+                                            const TPiece& piece) {
+    TDatabase& database = databases_[piece.Database];
+    struct TPointer {
+      std::size_t From = 0;  // position of the data page
+      TLongValueTarget Target;
+    };
+    std::vector<TPointer> pointers;
+    for (std::size_t i = piece.First; i <= piece.Last; ++i) {
+      const TPageEntry& entry = entries_[run[i]];
+      if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
+      if (ListedOf(database, entry.Owner)) return std::nullopt;  // placed by its map
+      const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
+      const std::size_t at = PageAt(database, entry.Owner);
+      if (!definition || FitOf(run[i], at, *definition) != true) continue;
+      for (const TLongValueTarget& target : TargetsOf(run[i], at, *definition))
+        pointers.push_back({i, target});
+    }
+    if (pointers.empty()) return std::nullopt;
+    // Positions of the run's LVAL pages near the piece (a file's long values lie near
+    // its rows), by the numbers a place would give them.
+    const std::size_t from = piece.First > kMaxGapPages ? piece.First - kMaxGapPages : 0;
+    const std::size_t to = std::min(run.size(), piece.Last + kMaxGapPages + 1);
+    const std::int64_t firstOffset = entries_[run[piece.First]].SourceOffset;
+    std::set<std::int64_t> origins;  // where number 0 would lie on the source
+    std::size_t guides = 0;
+    for (const TPointer& pointer : pointers) {
+      if (pointer.Target.Chain) continue;
+      // The first pointers guide, each to the LVAL pages near its own row's page.
+      if (++guides > kOwnLongValueGuides) break;
+      const std::size_t near = pointer.From > kMaxGapPages ? pointer.From - kMaxGapPages : 0;
+      for (std::size_t j = near; j < std::min(to, pointer.From + kMaxGapPages + 1); ++j) {
+        if (!IsLongValuePage(entries_[run[j]])) continue;
+        if (!Holds(LongValueRowsOf(run[j]), pointer.Target)) continue;
+        origins.insert(entries_[run[j]].SourceOffset -
+                       static_cast<std::int64_t>(pointer.Target.Page) * kPage);
+      }
+      if (origins.size() > kMaxOwnLongValuePlaces) return std::nullopt;
+    }
+    // Each place costs a pass over the piece and the pages around it.
+    if (origins.size() * (to - from) > kMaxPlacingWork) return std::nullopt;
+    std::optional<TPlan> found;
+    for (const std::int64_t origin : origins) {
+      if (origin > firstOffset) continue;
+      std::unordered_map<std::uint32_t, std::size_t> byNumber;  // number → position
+      for (std::size_t j = from; j < to; ++j) {
+        const std::int64_t offset = entries_[run[j]].SourceOffset;
+        if (offset >= origin) byNumber.emplace(static_cast<std::uint32_t>((offset - origin) / kPage), j);
+      }
+      std::size_t first = piece.First, last = piece.Last, matched = 0;
+      bool holds = true;
+      for (const TPointer& pointer : pointers) {
+        const auto page = byNumber.find(pointer.Target.Page);
+        if (page == byNumber.end()) continue;  // lies elsewhere
+        if (!IsLongValuePage(entries_[run[page->second]]) ||
+            !Holds(LongValueRowsOf(run[page->second]), pointer.Target)) {
+          holds = false;
+          break;
+        }
+        ++matched;
+        first = std::min(first, page->second);
+        last = std::max(last, page->second);
+      }
+      if (!holds || matched < kMinOwnLongValues) continue;
+      // The widened piece: its numbers free, none that a map lists for a table of other
+      // pages, and no page in it that says it is not the database's.
+      const auto numberAt = [&](std::size_t j) {
+        return static_cast<std::uint32_t>((entries_[run[j]].SourceOffset - origin) / kPage);
+      };
+      const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+      for (std::size_t j = first; j <= last && holds; ++j) {
+        const std::uint32_t number = numberAt(j);
+        const std::size_t there = PageAt(database, number);
+        holds = there == SIZE_MAX || there == run[j];
+        if (const auto listed = owners.find(number); holds && listed != owners.end())
+          holds = IsTablePage(entries_[run[j]]) && entries_[run[j]].Owner == listed->second;
+        if (holds && IsTablePage(entries_[run[j]]))
+          holds = SaysOf(database, run[j]) != TSays::Against;
+      }
+      if (!holds) continue;
+      if (found) return std::nullopt;  // two places hold
+      found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
+    }
+    return found;
+  }
+
+  // A piece whose table's map is kept on a bitmap page the database lacks, where a bitmap
+  // page lies among its pages or just beside them: numbered so that page is at the number the map
+  // names, the map it completes lists every page of that table in the piece at its number
+  // and every one the database has (two at least). The piece, widened to the bitmap page, must then hold
+  // as in PlaceByOwnLongValues; nothing when no place or more than one holds.
+  std::optional<TPlan> PlaceByBitmapInRun(std::size_t r, const std::vector<std::size_t>& run,
+                                          const TPiece& piece) {
+    TDatabase& database = databases_[piece.Database];
+    std::optional<std::uint32_t> owner;
+    for (std::size_t i = piece.First; i <= piece.Last && !owner; ++i) {
+      if (IsTablePage(entries_[run[i]]) && entries_[run[i]].Owner > kLastSystemPage)
+        owner = entries_[run[i]].Owner;
+    }
+    if (!owner || !DefinitionOf(database, *owner)) return std::nullopt;
+    database.Listed.erase(*owner);
+    missingBitmap_.reset();
+    if (ListedOf(database, *owner) || !missingBitmap_ ||
+        database.Pages.contains(*missingBitmap_))
+      return std::nullopt;
+    const std::uint32_t bitmap = *missingBitmap_;
+    // Within the piece or just beside it: widened further, it would take pages that say
+    // nothing at numbers their own database may need.
+    const std::size_t from = piece.First > 0 ? piece.First - 1 : 0;
+    const std::size_t to = std::min(run.size(), piece.Last + 2);
+    std::optional<TPlan> found;
+    for (std::size_t j = from; j < to; ++j) {
+      if (entries_[run[j]].Kind != TPageKind::UsageMap) continue;
+      const std::int64_t origin =
+          entries_[run[j]].SourceOffset - static_cast<std::int64_t>(bitmap) * kPage;
+      if (origin > entries_[run[std::min(j, piece.First)]].SourceOffset) continue;
+      const auto numberAt = [&](std::size_t k) {
+        return static_cast<std::uint32_t>((entries_[run[k]].SourceOffset - origin) / kPage);
+      };
+      // The map with this page, tried in place (the database as it was after).
+      database.Pages.emplace(bitmap, run[j]);
+      database.Listed.erase(*owner);
+      const std::optional<std::set<std::uint32_t>> listed = ListedOf(database, *owner);
+      database.Pages.erase(bitmap);
+      database.Listed.erase(*owner);
+      if (!listed) continue;
+      std::size_t in = 0, out = 0;
+      for (std::size_t i = piece.First; i <= piece.Last; ++i) {
+        if (IsTablePage(entries_[run[i]]) && entries_[run[i]].Owner == *owner)
+          (listed->contains(numberAt(i)) ? in : out) += 1;
+      }
+      // The pages of the table placed already are listed too: a map of another table or
+      // another database's would leave some of them out.
+      for (const auto& [number, index] : database.Pages) {
+        if (IsTablePage(entries_[index]) && entries_[index].Owner == *owner)
+          (listed->contains(number) ? in : out) += 1;
+      }
+      if (in < 2 || out > 0) continue;
+      const std::size_t first = std::min(piece.First, j), last = std::max(piece.Last, j);
+      const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+      bool holds = true;
+      for (std::size_t k = first; k <= last && holds; ++k) {
+        const std::uint32_t number = numberAt(k);
+        const std::size_t there = PageAt(database, number);
+        holds = there == SIZE_MAX || there == run[k];
+        if (const auto other = owners.find(number); holds && other != owners.end())
+          holds = IsTablePage(entries_[run[k]]) && entries_[run[k]].Owner == other->second;
+        if (holds && IsTablePage(entries_[run[k]]))
+          holds = SaysOf(database, run[k]) != TSays::Against;
+      }
+      if (!holds) continue;
+      if (found) return std::nullopt;  // two places hold
+      found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
+    }
+    return found;
+  }
+
+  // Pieces placed by a bitmap page among them (see PlaceByBitmapInRun), once nothing else
+  // places any: a map completed so can leave another piece's pages unlisted that other
+  // evidence would have placed. Two plans that would take one number place neither.
+  std::size_t PlaceBitmapPieces() {
+    IndexHolders();
+    const std::vector<std::vector<std::size_t>> loose = LooseRuns();
+    std::vector<TPlan> plans;
+    for (std::size_t r = 0; r < loose.size(); ++r) {
+      for (const TPiece& piece : PiecesOf(loose[r])) {
+        if (const std::optional<TPlan> plan = PlaceByBitmapInRun(r, loose[r], piece))
+          plans.push_back(*plan);
+      }
+    }
+    std::map<std::pair<std::size_t, std::uint32_t>, int> claims;
+    std::map<std::size_t, int> pagesClaimed;
+    const auto numberOf = [&](const TPlan& plan, std::size_t i) {
+      return plan.Start + Distance(loose[plan.Run][plan.Piece.First], loose[plan.Run][i]);
+    };
+    for (const TPlan& plan : plans) {
+      for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i) {
+        ++claims[{plan.Piece.Database, numberOf(plan, i)}];
+        ++pagesClaimed[loose[plan.Run][i]];
+      }
+    }
+    std::size_t placedNow = 0;
+    for (const TPlan& plan : plans) {
+      bool alone = true;
+      for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last && alone; ++i)
+        alone = claims[{plan.Piece.Database, numberOf(plan, i)}] == 1 &&
+                pagesClaimed[loose[plan.Run][i]] == 1;
+      if (!alone) continue;
+      TDatabase& database = databases_[plan.Piece.Database];
+      for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
+        Add(database, numberOf(plan, i), loose[plan.Run][i]);
+      FollowPiece(plan.Piece.Database, loose[plan.Run][plan.Piece.First], plan.Start);
+      ++placedNow;
+    }
+    return placedNow;
+  }
+
   // Plans for `piece`: one where a single place holds for it; else, where it spans a gap in
   // the store (two pieces of the file that happen to lie near each other), the plans for
   // its two parts either side of its widest gap, each from its first page that says it is
@@ -828,6 +1121,10 @@ class TPlacer {
     TDatabase& database = databases_[piece.Database];
     if (const std::optional<std::uint32_t> start = StartOf(database, run, piece)) {
       plans.push_back({r, piece, *start});
+      return;
+    }
+    if (const std::optional<TPlan> plan = PlaceByOwnLongValues(r, run, piece)) {
+      plans.push_back(*plan);
       return;
     }
     if (depth >= kMaxSplits || piece.First == piece.Last) return;
@@ -860,7 +1157,7 @@ class TPlacer {
     for (int round = 0; round < kPlacingRounds; ++round) {
       // A source whose databases each lie whole in their homes has nothing more to place.
       if (LooseRuns().empty()) break;
-      const std::size_t homesExtended = round > 0 ? ExtendHomes() : 0;
+      const std::size_t homesExtended = round > 0 ? ExtendHomes() + PlaceLooseBitmaps() : 0;
       IndexHolders();
       const std::vector<std::vector<std::size_t>> loose = LooseRuns();
       std::vector<TPlan> plans;
@@ -885,9 +1182,12 @@ class TPlacer {
         TDatabase& database = databases_[plan.Piece.Database];
         for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
           Add(database, numberOf(plan, i), loose[plan.Run][i]);
+        FollowPiece(plan.Piece.Database, loose[plan.Run][plan.Piece.First], plan.Start);
         ++placedNow;
       }
       if (placedNow == 0) placedNow = PlaceDefinitionPieces();
+      if (placedNow == 0) placedNow = PlaceLooseDefinitions();
+      if (placedNow == 0) placedNow = PlaceBitmapPieces();
       if (placedNow == 0) placedNow = PlaceLongValuePieces();
       if (counts) counts->PiecesPlaced += placedNow;
       if (placedNow == 0 && homesExtended == 0 && round > 0) break;
@@ -910,6 +1210,8 @@ class TPlacer {
       std::size_t Database = 0, Run = 0;
       std::size_t First = 0, Last = 0;
       std::uint32_t Start = 0;  // the number of position First
+      // The bitmap page of the table's map found in another loose piece: number, page.
+      std::optional<std::pair<std::uint32_t, std::size_t>> Bitmap;
     };
     std::map<std::uint32_t, std::vector<std::size_t>> catalogs;  // table → databases naming it
     for (std::size_t d = 0; d < databases_.size(); ++d) {
@@ -932,25 +1234,37 @@ class TPlacer {
           pagesOf[entry.Owner].push_back(i);
       }
       if (pagesOf.empty()) continue;
-      std::unordered_map<std::uint32_t, std::size_t> at;  // distance from run[0] → position
-      for (std::size_t i = 0; i < run.size(); ++i) at.emplace(Distance(run[0], run[i]), i);
+      std::unordered_map<std::int64_t, std::size_t> at;  // source offset → position
+      for (std::size_t i = 0; i < run.size(); ++i) at.emplace(entries_[run[i]].SourceOffset, i);
       for (std::size_t p = 0; p < run.size(); ++p) {
         if (entries_[run[p]].Kind != TPageKind::Definition) continue;
         const TPage page = Read(run[p]);
         if (!jet::IsDefinitionPage(page)) continue;
         const TDefinitionResult alone = ParseTableDefinition(page);
         if (alone.Status == TDefinitionParse::Invalid) continue;
-        for (const auto& [owner, positions] : pagesOf) {
-          const std::uint32_t distance = Distance(run[0], run[p]);
-          if (owner < distance) continue;
+        for (const auto& [owner, all] : pagesOf) {
+          // Numbered from the definition at `owner`: a loose run can hold other pieces
+          // before it, at no number of this numbering (before its page 0).
+          const std::int64_t zero =
+              entries_[run[p]].SourceOffset - static_cast<std::int64_t>(owner) * kPage;
+          const auto numberAt = [&](std::size_t i) {
+            return static_cast<std::uint32_t>((entries_[run[i]].SourceOffset - zero) / kPage);
+          };
+          std::size_t lo = 0;  // the first position at a number
+          while (entries_[run[lo]].SourceOffset < zero) ++lo;
+          std::vector<std::size_t> positions;
+          for (const std::size_t i : all) {
+            if (i >= lo) positions.push_back(i);
+          }
+          if (positions.empty()) continue;
           // A definition longer than a page goes on at the pages its chain names, found in
           // the run at their distances from it were it at `owner`.
           std::optional<TTableDefinition> definition = alone.Definition;
           if (alone.Status == TDefinitionParse::NeedsMore) {
             std::vector<std::uint8_t> bytes(page.begin(), page.end());
             std::uint32_t next = jet::NextDefinitionPage(page);
-            for (std::size_t k = 1; k < kMaxDefinitionPages && next != 0 && next >= owner - distance; ++k) {
-              const auto found = at.find(next - (owner - distance));
+            for (std::size_t k = 1; k < kMaxDefinitionPages && next != 0; ++k) {
+              const auto found = at.find(zero + static_cast<std::int64_t>(next) * kPage);
               if (found == at.end() || entries_[run[found->second]].Kind != TPageKind::Definition)
                 break;
               const TPage part = Read(run[found->second]);
@@ -973,9 +1287,19 @@ class TPlacer {
             misfit |= fits == false;
           }
           if (!fit || misfit) continue;
-          const std::size_t first = std::min(p, positions.front());
-          const std::size_t last = std::max(p, positions.back());
-          const std::uint32_t start = owner - distance + Distance(run[0], run[first]);
+          // The table's pages nearest the definition on either side, as far as its map
+          // lists them at their numbers here: a loose run can go on into other pieces,
+          // where its pages lie at other numbers.
+          const auto nearListed = [&](const std::set<std::uint32_t>& listed) {
+            std::vector<std::size_t> near;
+            for (auto i = std::lower_bound(positions.begin(), positions.end(), p);
+                 i != positions.begin() && listed.contains(numberAt(*(i - 1))); --i)
+              near.insert(near.begin(), *(i - 1));
+            for (auto i = std::upper_bound(positions.begin(), positions.end(), p);
+                 i != positions.end() && listed.contains(numberAt(*i)); ++i)
+              near.push_back(*i);
+            return near;
+          };
           for (const std::size_t d : catalogs.at(owner)) {
             // The database with the definition at its number: the map is read there.
             // The run at the numbers this gives it, where those are free (it can hold other
@@ -984,10 +1308,41 @@ class TPlacer {
             const TDatabase& database = databases_[d];
             TDatabase trial = database;
             Forget(trial);
-            for (std::size_t i = 0; i < run.size(); ++i)
-              trial.Pages.emplace(owner - distance + Distance(run[0], run[i]), run[i]);
-            const std::optional<std::set<std::uint32_t>>& listed = ListedOf(trial, owner);
+            for (std::size_t i = lo; i < run.size(); ++i) trial.Pages.emplace(numberAt(i), run[i]);
+            missingBitmap_.reset();
+            std::optional<std::set<std::uint32_t>> listed = ListedOf(trial, owner);
+            // A map kept on a bitmap page of its own: that page can lie in another loose
+            // piece. It is the one loose bitmap page whose listing holds the table's pages
+            // nearest the definition at their numbers here.
+            std::optional<std::pair<std::uint32_t, std::size_t>> bitmap;
+            if (!listed && missingBitmap_ && !trial.Pages.contains(*missingBitmap_)) {
+              const std::uint32_t number = *missingBitmap_;
+              for (const std::size_t u : LooseBitmapPages()) {
+                TDatabase withBitmap = trial;
+                withBitmap.Listed.clear();
+                withBitmap.Pages.emplace(number, u);
+                const std::optional<std::set<std::uint32_t>>& found = ListedOf(withBitmap, owner);
+                if (!found) continue;
+                if (nearListed(*found).empty()) continue;
+                if (bitmap) {  // two would do: neither is known to be the table's
+                  bitmap.reset();
+                  listed.reset();
+                  break;
+                }
+                bitmap = {number, u};
+                listed = found;
+              }
+              if (bitmap) {
+                trial.Pages.emplace(bitmap->first, bitmap->second);
+                Forget(trial);  // its map was read without the bitmap page
+              }
+            }
             if (!listed) continue;
+            const std::vector<std::size_t> near = nearListed(*listed);
+            if (near.empty()) continue;
+            const std::size_t first = std::min(p, near.front());
+            const std::size_t last = std::max(p, near.back());
+            const std::uint32_t start = numberAt(first);
             bool foreign = false;
             for (const std::uint32_t number : *listed) {
               const std::size_t there = PageAt(database, number);
@@ -1007,7 +1362,7 @@ class TPlacer {
             if (unnamed) continue;
             const std::optional<TBearing> bearing = BearingOf(trial, run, first, last, start);
             if (bearing && bearing->Listed > bearing->Unlisted)
-              candidates.push_back({d, r, first, last, start});
+              candidates.push_back({d, r, first, last, start, bitmap});
           }
         }
       }
@@ -1023,6 +1378,10 @@ class TPlacer {
         claims[run[j]].insert({candidate.Database, number});
         taken[{candidate.Database, number}].insert(run[j]);
       }
+      if (candidate.Bitmap) {
+        claims[candidate.Bitmap->second].insert({candidate.Database, candidate.Bitmap->first});
+        taken[{candidate.Database, candidate.Bitmap->first}].insert(candidate.Bitmap->second);
+      }
     }
     std::size_t placedNow = 0;
     std::set<std::size_t> done;
@@ -1033,15 +1392,151 @@ class TPlacer {
         alone = claims[run[j]].size() == 1 && !done.contains(run[j]) &&
                 taken[{candidate.Database,
                        candidate.Start + Distance(run[candidate.First], run[j])}].size() == 1;
+      if (candidate.Bitmap)
+        alone = alone && claims[candidate.Bitmap->second].size() == 1 &&
+                !done.contains(candidate.Bitmap->second) &&
+                taken[{candidate.Database, candidate.Bitmap->first}].size() == 1 &&
+                !databases_[candidate.Database].Pages.contains(candidate.Bitmap->first);
       if (!alone) continue;
       TDatabase& database = databases_[candidate.Database];
       for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
         Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
         done.insert(run[j]);
       }
+      if (candidate.Bitmap) {
+        Add(database, candidate.Bitmap->first, candidate.Bitmap->second);
+        done.insert(candidate.Bitmap->second);
+      }
+      FollowPiece(candidate.Database, run[candidate.First], candidate.Start);
       ++placedNow;
     }
     return placedNow;
+  }
+
+  // Bitmap pages of the usage maps of each database's tables found in loose pieces: for a
+  // table whose map names a bitmap page the database has no page at, the one loose bitmap
+  // page whose listing holds more of the table's placed data pages at their numbers than
+  // not (at least one). Returns the pages placed.
+  std::size_t PlaceLooseBitmaps() {
+    std::size_t added = 0;
+    for (TDatabase& database : databases_) {
+      for (const std::uint32_t table : std::set<std::uint32_t>(NamedTablesOf(database))) {
+        if (const auto cached = database.Listed.find(table);
+            cached != database.Listed.end() && cached->second)
+          continue;
+        database.Listed.erase(table);  // read again, to learn which bitmap page is missing
+        missingBitmap_.reset();
+        if (ListedOf(database, table) || !missingBitmap_ ||
+            database.Pages.contains(*missingBitmap_))
+          continue;
+        const std::uint32_t number = *missingBitmap_;
+        std::vector<std::uint32_t> own;  // the numbers of the table's placed data pages
+        for (const auto& [at, index] : database.Pages) {
+          if (IsTablePage(entries_[index]) && entries_[index].Owner == table) own.push_back(at);
+        }
+        if (own.empty()) continue;
+        std::optional<std::size_t> found;
+        bool twice = false;
+        for (const std::size_t u : LooseBitmapPages()) {
+          // Tried in place, the database as it was after (no copy of a large database).
+          database.Pages.emplace(number, u);
+          database.Listed.erase(table);
+          const std::optional<std::set<std::uint32_t>> listed = ListedOf(database, table);
+          database.Pages.erase(number);
+          database.Listed.erase(table);
+          if (!listed) continue;
+          std::size_t in = 0;
+          for (const std::uint32_t at : own) in += listed->contains(at) ? 1 : 0;
+          if (in == 0 || in * 2 <= own.size()) continue;
+          twice = found.has_value();
+          found = u;
+          if (twice) break;
+        }
+        if (!found || twice) continue;
+        Add(database, number, *found);
+        ++added;
+      }
+    }
+    return added;
+  }
+
+  // Definitions that lie apart from their tables' pages: a table that one database's
+  // catalog names (its id, the owner value of its pages) and no other's, at whose number the
+  // database has no page yet, takes the one loose definition page (whole alone) whose shape
+  // the table's loose data pages fit exactly, each one judged (a few at most), where no
+  // other loose definition fits them. The piece then follows from it along its run.
+  // Returns the definitions placed.
+  std::size_t PlaceLooseDefinitions() {
+    std::map<std::uint32_t, std::vector<std::size_t>> catalogs;  // table → databases naming it
+    for (std::size_t d = 0; d < databases_.size(); ++d) {
+      for (const std::uint32_t table : NamedTablesOf(databases_[d])) catalogs[table].push_back(d);
+    }
+    std::map<std::uint32_t, std::vector<std::size_t>> pagesOf;  // owner → loose data pages
+    std::vector<std::size_t> definitions;                      // loose first definition pages
+    for (const auto& [offset, index] : byOffset_) {
+      if (placed_.contains(index)) continue;
+      const TPageEntry& entry = entries_[index];
+      if (IsTablePage(entry) && entry.Owner > kLastSystemPage) {
+        const auto named = catalogs.find(entry.Owner);
+        if (named != catalogs.end() && named->second.size() == 1 &&
+            !databases_[named->second.front()].Pages.contains(entry.Owner) &&
+            pagesOf[entry.Owner].size() < kPagesJudged)
+          pagesOf[entry.Owner].push_back(index);
+      }
+      if (entry.Kind == TPageKind::Definition) definitions.push_back(index);
+    }
+    if (pagesOf.empty() || definitions.empty()) return 0;
+    std::size_t placedNow = 0;
+    std::set<std::size_t> taken;
+    for (const auto& [owner, pages] : pagesOf) {
+      std::optional<std::size_t> found;
+      bool twice = false;
+      for (const std::size_t index : definitions) {
+        if (taken.contains(index)) continue;
+        const auto parsed = wholeDefinitions_.find(index);
+        std::optional<TTableDefinition> definition;
+        if (parsed != wholeDefinitions_.end()) {
+          definition = parsed->second;
+        } else {
+          const TPage page = Read(index);
+          if (!jet::IsDefinitionPage(page)) continue;
+          TDefinitionResult result = ParseTableDefinition(page);
+          if (result.Status == TDefinitionParse::Ok) definition = std::move(result.Definition);
+          if (result.Status != TDefinitionParse::NeedsMore)
+            wholeDefinitions_.emplace(index, definition);
+        }
+        if (!definition || definition->System) continue;
+        bool fit = true;
+        bool judged = false;
+        for (const std::size_t page : pages) {
+          const std::optional<bool> fits = FitOf(page, index, *definition);
+          if (fits == false) fit = false;
+          judged |= fits.has_value();
+        }
+        if (!fit || !judged) continue;
+        twice = found.has_value();
+        found = index;
+        if (twice) break;
+      }
+      if (!found || twice) continue;
+      const std::size_t d = catalogs.at(owner).front();
+      Add(databases_[d], owner, *found);
+      taken.insert(*found);
+      FollowPiece(d, *found, owner);
+      ++placedNow;
+    }
+    return placedNow;
+  }
+
+  // The usage-map bitmap pages (type 0x05) that no database took.
+  std::vector<std::size_t> LooseBitmapPages() const {
+    std::vector<std::size_t> loose;
+    for (const auto& [offset, index] : byOffset_) {
+      if (entries_[index].Kind == TPageKind::UsageMap && !placed_.contains(index))
+        loose.push_back(index);
+    }
+    std::sort(loose.begin(), loose.end());
+    return loose;
   }
 
   // The user tables `database`'s catalog names, by their definitions' page numbers.
@@ -1176,14 +1671,23 @@ class TPlacer {
   bool longValueRowsCounted_ = false;
   // Where each home lies: its database, its run, and its first and one-past-last position
   // there at the widest.
+  // A piece placed outside a home is taken further along its run the same way, numbered
+  // as it was placed. Origin: where the database's page 0 would lie on the source.
   struct THome {
     std::size_t Database = 0, Run = 0, First = 0, End = 0;
+    std::int64_t Origin = 0;
+    bool Piece = false;
   };
   std::vector<THome> homes_;
+  // Store index → its run and its position there.
+  std::unordered_map<std::size_t, std::pair<std::size_t, std::size_t>> runPosition_;
   // First definition pages that are a whole definition alone (or none at all), parsed.
   std::unordered_map<std::size_t, std::optional<TTableDefinition>> wholeDefinitions_;
   std::map<std::pair<std::size_t, std::size_t>, TPageJudgement> judgements_;  // see JudgementOf
   mutable std::unordered_map<std::size_t, std::map<std::uint8_t, std::uint32_t>> longValueRowsOf_;
+  std::unordered_map<std::size_t, std::vector<std::uint32_t>> catalogTablesOf_;  // see CatalogTablesOf
+  // The number of the last bitmap page a usage map asked for that was not there.
+  std::optional<std::uint32_t> missingBitmap_;
   std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
   std::set<std::size_t> placed_;          // store indices given to a database
