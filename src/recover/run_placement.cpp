@@ -30,7 +30,7 @@ constexpr std::int64_t kMaxGapPages = 96;
 constexpr std::int64_t kMaxVotedHomeGap = 64;
 // Rounds of placing pieces: a piece placed can hold the definition or the usage map by
 // which the next is placed.
-constexpr int kPlacingRounds = 6;
+constexpr int kPlacingRounds = 7;
 // Page numbers a piece may start at, tried per piece: a usage map lists at most this many
 // places for the piece's first page of its table (bounds the work on a huge table).
 constexpr std::size_t kMaxStartsTried = 1 << 16;
@@ -1463,8 +1463,8 @@ class TPlacer {
   // Definitions that lie apart from their tables' pages: a table that one database's
   // catalog names (its id, the owner value of its pages) and no other's, at whose number the
   // database has no page yet, takes the one loose definition page (whole alone) whose shape
-  // the table's loose data pages fit exactly, each one judged (a few at most), where no
-  // other loose definition fits them. The piece then follows from it along its run.
+  // the table's data pages (loose, or already placed in that database) fit exactly, each
+  // one judged (a few at most), where no other loose definition fits them. The piece then follows from it along its run.
   // Returns the definitions placed.
   std::size_t PlaceLooseDefinitions() {
     std::map<std::uint32_t, std::vector<std::size_t>> catalogs;  // table → databases naming it
@@ -1484,6 +1484,19 @@ class TPlacer {
           pagesOf[entry.Owner].push_back(index);
       }
       if (entry.Kind == TPageKind::Definition) definitions.push_back(index);
+    }
+    // The table's pages that evidence already placed in the database naming it count as
+    // well: a home can hold a table's data pages while its definition, written later, lies
+    // in a piece of the file that nothing else in it places (its other pages say nothing).
+    for (const auto& [table, named] : catalogs) {
+      if (table <= kLastSystemPage || named.size() != 1) continue;
+      const TDatabase& database = databases_[named.front()];
+      if (database.Pages.contains(table)) continue;
+      for (const auto& [number, index] : database.Pages) {
+        const TPageEntry& entry = entries_[index];
+        if (!IsTablePage(entry) || entry.Owner != table) continue;
+        if (pagesOf[table].size() < kPagesJudged) pagesOf[table].push_back(index);
+      }
     }
     if (pagesOf.empty() || definitions.empty()) return 0;
     std::size_t placedNow = 0;
