@@ -1464,7 +1464,8 @@ class TPlacer {
   // catalog names (its id, the owner value of its pages) and no other's, at whose number the
   // database has no page yet, takes the one loose definition page (whole alone) whose shape
   // the table's data pages (loose, or already placed in that database) fit exactly, each
-  // one judged (a few at most), where no other loose definition fits them. The piece then follows from it along its run.
+  // one judged (a few at most), where no other loose definition fits them. The piece then
+  // follows from it along its run.
   // Returns the definitions placed.
   std::size_t PlaceLooseDefinitions() {
     std::map<std::uint32_t, std::vector<std::size_t>> catalogs;  // table → databases naming it
