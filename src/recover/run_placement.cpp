@@ -937,7 +937,8 @@ class TPlacer {
     // Positions of the run's LVAL pages near the piece (a file's long values lie near
     // its rows), by the numbers a place would give them.
     const std::size_t from = piece.First > kMaxGapPages ? piece.First - kMaxGapPages : 0;
-    const std::size_t to = std::min(run.size(), piece.Last + kMaxGapPages + 1);
+    const std::size_t to =
+        std::min<std::size_t>(run.size(), piece.Last + static_cast<std::size_t>(kMaxGapPages) + 1);
     const std::int64_t firstOffset = entries_[run[piece.First]].SourceOffset;
     std::set<std::int64_t> origins;  // where number 0 would lie on the source
     std::size_t guides = 0;
@@ -946,7 +947,9 @@ class TPlacer {
       // The first pointers guide, each to the LVAL pages near its own row's page.
       if (++guides > kOwnLongValueGuides) break;
       const std::size_t near = pointer.From > kMaxGapPages ? pointer.From - kMaxGapPages : 0;
-      for (std::size_t j = near; j < std::min(to, pointer.From + kMaxGapPages + 1); ++j) {
+      const std::size_t end =
+          std::min<std::size_t>(to, pointer.From + static_cast<std::size_t>(kMaxGapPages) + 1);
+      for (std::size_t j = near; j < end; ++j) {
         if (!IsLongValuePage(entries_[run[j]])) continue;
         if (!Holds(LongValueRowsOf(run[j]), pointer.Target)) continue;
         origins.insert(entries_[run[j]].SourceOffset -
