@@ -57,35 +57,6 @@ bool BeginsWith(IFileSystem& fileSystem, const std::string& path, std::uint64_t 
   return sum == crc;
 }
 
-// Does leftover agree with earlier byte for byte as far as both go, within limit bytes? A
-// copy that stopped short does, and so does the map a copy was taken from (up to the point
-// copied); any other file under that name is not ours to remove.
-bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std::string& earlier,
-                std::uint64_t limit) {
-  if (fileSystem.Facts(leftover).Kind != TPathKind::File) return false;
-  std::unique_ptr<TStream> a, b;
-  try {
-    a = fileSystem.Open(leftover, TOpenMode::ReadShared);
-    b = fileSystem.Open(earlier, TOpenMode::ReadShared);
-  } catch (const EQuillonError&) {
-    return false;
-  }
-  std::vector<std::uint8_t> pieceA(1024 * 1024), pieceB(pieceA.size());
-  for (std::uint64_t left = limit; left > 0;) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, pieceA.size()));
-    const std::size_t gotA = a->Read(pieceA.data(), want);
-    const std::size_t gotB = b->Read(pieceB.data(), want);
-    const std::size_t both = std::min(gotA, gotB);
-    if (!std::equal(pieceA.begin(), pieceA.begin() + static_cast<std::ptrdiff_t>(both),
-                    pieceB.begin())) {
-      return false;
-    }
-    if (both < want) return true;
-    left -= want;
-  }
-  return true;
-}
-
 // What the interrupted run's manifest lists ('/' between folders), or nothing when the
 // manifest is not recover's.
 std::optional<std::vector<std::string>> ListedIn(IFileSystem& fileSystem,
@@ -223,7 +194,7 @@ TPageMapContinuation PrepareRecoverResume(IFileSystem& fileSystem, const TRecove
   }
   const std::string otherMap = earlierMap == files.Map ? files.MapInterrupted : files.Map;
   if (fileSystem.Facts(otherMap).Kind != TPathKind::Missing &&
-      !AgreesWith(fileSystem, otherMap, earlierMap, point->Bytes)) {
+      !AgreesWith(fileSystem, otherMap, earlierMap, static_cast<std::int64_t>(point->Bytes))) {
     throw EQuillonError("Cannot resume: \"" + shown(otherMap) + "\" exists and is not the "
                         "interrupted recover's page map (another recover may be writing it "
                         "right now). Move or delete it, then resume again.");

@@ -34,34 +34,6 @@ bool HoldsRestartPoint(IFileSystem& fileSystem, const std::string& path, const T
   return crc == point.FileCrc32;
 }
 
-// Is `leftover` a copy of `earlier` as far as both go, up to `limit` bytes? A copy that
-// stopped short, or the body a copy was made from, agrees with the earlier file byte for
-// byte; any other file under that name is not ours to remove.
-bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std::string& earlier,
-                std::int64_t limit) {
-  if (fileSystem.Facts(leftover).Kind != TPathKind::File) return false;
-  std::unique_ptr<TStream> a, b;
-  try {
-    a = fileSystem.Open(leftover, TOpenMode::ReadShared);
-    b = fileSystem.Open(earlier, TOpenMode::ReadShared);
-  } catch (const EQuillonError&) {
-    return false;
-  }
-  std::vector<std::uint8_t> pieceA(1024 * 1024), pieceB(pieceA.size());
-  for (std::int64_t left = limit; left > 0;) {
-    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, pieceA.size()));
-    const std::size_t gotA = a->Read(pieceA.data(), want);
-    const std::size_t gotB = b->Read(pieceB.data(), want);
-    const std::size_t both = std::min(gotA, gotB);
-    if (!std::equal(pieceA.begin(), pieceA.begin() + static_cast<std::ptrdiff_t>(both),
-                    pieceB.begin()))
-      return false;
-    if (both < want) return true;  // one of them ends here: they agree as far as both go
-    left -= static_cast<std::int64_t>(want);
-  }
-  return true;
-}
-
 TScanState ReadState(IFileSystem& fileSystem, const std::string& statePath,
                      const std::string& shownState, const std::string& shownOutput) {
   if (fileSystem.Facts(statePath).Kind == TPathKind::Missing) {
@@ -89,6 +61,31 @@ TScanState ReadState(IFileSystem& fileSystem, const std::string& statePath,
 }
 
 }  // namespace
+
+bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std::string& earlier,
+                std::int64_t limit) {
+  if (fileSystem.Facts(leftover).Kind != TPathKind::File) return false;
+  std::unique_ptr<TStream> a, b;
+  try {
+    a = fileSystem.Open(leftover, TOpenMode::ReadShared);
+    b = fileSystem.Open(earlier, TOpenMode::ReadShared);
+  } catch (const EQuillonError&) {
+    return false;
+  }
+  std::vector<std::uint8_t> pieceA(1024 * 1024), pieceB(pieceA.size());
+  for (std::int64_t left = limit; left > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, pieceA.size()));
+    const std::size_t gotA = a->Read(pieceA.data(), want);
+    const std::size_t gotB = b->Read(pieceB.data(), want);
+    const std::size_t both = std::min(gotA, gotB);
+    if (!std::equal(pieceA.begin(), pieceA.begin() + static_cast<std::ptrdiff_t>(both),
+                    pieceB.begin()))
+      return false;
+    if (both < want) return true;  // one of them ends here: they agree as far as both go
+    left -= static_cast<std::int64_t>(want);
+  }
+  return true;
+}
 
 std::string ScanStatePathFor(const std::string& output) { return output + kScanStateSuffix; }
 

@@ -20,6 +20,12 @@ inline constexpr const char* kInterruptedSuffix = ".interrupted";
 
 std::string ScanStatePathFor(const std::string& output);
 
+// Does the file at `leftover` agree byte for byte with the one at `earlier` as far as both
+// go, within `limit` bytes? A copy that stopped short does, and so does the file a copy was
+// taken from; a leftover that does not is another program's, not ours to remove.
+bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std::string& earlier,
+                std::int64_t limit);
+
 // Before a scan without --resume, once OUTPUT itself is known free or to be replaced: an
 // earlier state that names nothing left to continue from is removed, as is one that force
 // starts over; one whose earlier body was set aside is refused without force. With
