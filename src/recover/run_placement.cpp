@@ -915,6 +915,27 @@ class TPlacer {
   // the LVAL pages it names, finds its row there (at least kMinOwnLongValues of them),
   // the numbers are free and no map lists one of them for another table. Nothing when no
   // place or more than one holds.
+  // Does the stretch first..last of `run`, numbered from `origin` (where the database's page
+  // 0 would lie on the source), hold in `database`: each number free or this very page, none
+  // that a usage map lists for another table's pages, and no page in it that says it is not
+  // the database's?
+  bool StretchHolds(TDatabase& database, const std::vector<std::size_t>& run, std::size_t first,
+                    std::size_t last, std::int64_t origin) {
+    const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+    for (std::size_t j = first; j <= last; ++j) {
+      const std::uint32_t number =
+          static_cast<std::uint32_t>((entries_[run[j]].SourceOffset - origin) / kPage);
+      const std::size_t there = PageAt(database, number);
+      if (there != SIZE_MAX && there != run[j]) return false;
+      const bool tablePage = IsTablePage(entries_[run[j]]);
+      if (const auto listed = owners.find(number);
+          listed != owners.end() && (!tablePage || entries_[run[j]].Owner != listed->second))
+        return false;
+      if (tablePage && SaysOf(database, run[j]) == TSays::Against) return false;
+    }
+    return true;
+  }
+
   std::optional<TPlan> PlaceByOwnLongValues(std::size_t r, const std::vector<std::size_t>& run,
                                             const TPiece& piece) {
     TDatabase& database = databases_[piece.Database];
@@ -987,17 +1008,7 @@ class TPlacer {
       const auto numberAt = [&](std::size_t j) {
         return static_cast<std::uint32_t>((entries_[run[j]].SourceOffset - origin) / kPage);
       };
-      const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
-      for (std::size_t j = first; j <= last && holds; ++j) {
-        const std::uint32_t number = numberAt(j);
-        const std::size_t there = PageAt(database, number);
-        holds = there == SIZE_MAX || there == run[j];
-        if (const auto listed = owners.find(number); holds && listed != owners.end())
-          holds = IsTablePage(entries_[run[j]]) && entries_[run[j]].Owner == listed->second;
-        if (holds && IsTablePage(entries_[run[j]]))
-          holds = SaysOf(database, run[j]) != TSays::Against;
-      }
-      if (!holds) continue;
+      if (!StretchHolds(database, run, first, last, origin)) continue;
       if (found) return std::nullopt;  // two places hold
       found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
     }
@@ -1057,18 +1068,7 @@ class TPlacer {
       }
       if (in < 2 || out > 0) continue;
       const std::size_t first = std::min(piece.First, j), last = std::max(piece.Last, j);
-      const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
-      bool holds = true;
-      for (std::size_t k = first; k <= last && holds; ++k) {
-        const std::uint32_t number = numberAt(k);
-        const std::size_t there = PageAt(database, number);
-        holds = there == SIZE_MAX || there == run[k];
-        if (const auto other = owners.find(number); holds && other != owners.end())
-          holds = IsTablePage(entries_[run[k]]) && entries_[run[k]].Owner == other->second;
-        if (holds && IsTablePage(entries_[run[k]]))
-          holds = SaysOf(database, run[k]) != TSays::Against;
-      }
-      if (!holds) continue;
+      if (!StretchHolds(database, run, first, last, origin)) continue;
       if (found) return std::nullopt;  // two places hold
       found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
     }
