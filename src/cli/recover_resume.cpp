@@ -1,7 +1,5 @@
 #include "cli/recover_resume.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -34,27 +32,6 @@ std::optional<std::string> ReadSmallFile(IFileSystem& fileSystem, const std::str
     if (text.size() > limit) return std::nullopt;
   }
   return text;
-}
-
-// Whether the file at path begins with bytes bytes whose CRC-32 is crc.
-bool BeginsWith(IFileSystem& fileSystem, const std::string& path, std::uint64_t bytes,
-                std::uint32_t crc) {
-  if (fileSystem.Facts(path).Kind != TPathKind::File) return false;
-  std::unique_ptr<TStream> file;
-  try {
-    file = fileSystem.Open(path, TOpenMode::ReadShared);
-  } catch (const EQuillonError&) {
-    return false;
-  }
-  std::vector<std::uint8_t> piece(1024 * 1024);
-  std::uint32_t sum = 0;
-  for (std::uint64_t left = bytes; left > 0;) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
-    if (file->Read(piece.data(), want) != want) return false;
-    sum = static_cast<std::uint32_t>(crc32(sum, piece.data(), static_cast<uInt>(want)));
-    left -= want;
-  }
-  return sum == crc;
 }
 
 // What the interrupted run's manifest lists ('/' between folders), or nothing when the
@@ -179,7 +156,8 @@ TPageMapContinuation PrepareRecoverResume(IFileSystem& fileSystem, const TRecove
   // stopped short.
   std::string earlierMap;
   for (const std::string& candidate : {files.Map, files.MapInterrupted}) {
-    if (BeginsWith(fileSystem, candidate, point->Bytes, point->FileCrc32)) {
+    if (BeginsWith(fileSystem, candidate, static_cast<std::int64_t>(point->Bytes),
+                   point->FileCrc32)) {
       earlierMap = candidate;
       break;
     }

@@ -14,26 +14,6 @@
 namespace quillon {
 namespace {
 
-// Whether the file at path begins with the bytes the restart point names.
-bool HoldsRestartPoint(IFileSystem& fileSystem, const std::string& path, const TRestartPoint& point) {
-  if (fileSystem.Facts(path).Kind != TPathKind::File) return false;
-  std::unique_ptr<TStream> file;
-  try {
-    file = fileSystem.Open(path, TOpenMode::ReadShared);
-  } catch (const EQuillonError&) {
-    return false;
-  }
-  std::vector<std::uint8_t> piece(1024 * 1024);
-  std::uint32_t crc = 0;
-  for (std::int64_t left = point.FileBytes; left > 0;) {
-    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, piece.size()));
-    if (file->Read(piece.data(), want) != want) return false;
-    crc = static_cast<std::uint32_t>(crc32(crc, piece.data(), static_cast<uInt>(want)));
-    left -= static_cast<std::int64_t>(want);
-  }
-  return crc == point.FileCrc32;
-}
-
 TScanState ReadState(IFileSystem& fileSystem, const std::string& statePath,
                      const std::string& shownState, const std::string& shownOutput) {
   if (fileSystem.Facts(statePath).Kind == TPathKind::Missing) {
@@ -61,6 +41,26 @@ TScanState ReadState(IFileSystem& fileSystem, const std::string& statePath,
 }
 
 }  // namespace
+
+bool BeginsWith(IFileSystem& fileSystem, const std::string& path, std::int64_t bytes,
+                std::uint32_t crc) {
+  if (fileSystem.Facts(path).Kind != TPathKind::File) return false;
+  std::unique_ptr<TStream> file;
+  try {
+    file = fileSystem.Open(path, TOpenMode::ReadShared);
+  } catch (const EQuillonError&) {
+    return false;
+  }
+  std::vector<std::uint8_t> piece(1024 * 1024);
+  std::uint32_t sum = 0;
+  for (std::int64_t left = bytes; left > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, piece.size()));
+    if (file->Read(piece.data(), want) != want) return false;
+    sum = static_cast<std::uint32_t>(crc32(sum, piece.data(), static_cast<uInt>(want)));
+    left -= static_cast<std::int64_t>(want);
+  }
+  return sum == crc;
+}
 
 bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std::string& earlier,
                 std::int64_t limit) {
@@ -152,7 +152,7 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   const std::string interrupted = output + kInterruptedSuffix;
   std::string earlier;
   for (const std::string& candidate : {partial, interrupted, output}) {
-    if (HoldsRestartPoint(fileSystem, candidate, state.Restart)) {
+    if (BeginsWith(fileSystem, candidate, state.Restart.FileBytes, state.Restart.FileCrc32)) {
       earlier = candidate;
       break;
     }

@@ -20,6 +20,11 @@ inline constexpr const char* kInterruptedSuffix = ".interrupted";
 
 std::string ScanStatePathFor(const std::string& output);
 
+// Does the file at `path` begin with `bytes` bytes whose CRC-32 is `crc` (what a restart
+// point names of the file it was taken in)?
+bool BeginsWith(IFileSystem& fileSystem, const std::string& path, std::int64_t bytes,
+                std::uint32_t crc);
+
 // Does the file at `leftover` agree byte for byte with the one at `earlier` as far as both
 // go, within `limit` bytes? A copy that stopped short does, and so does the file a copy was
 // taken from; a leftover that does not is another program's, not ours to remove.
