@@ -77,6 +77,9 @@ int RunScanCommand(const TScanOptions& options) {
     TOutputGuard guard(*fileSystem, *devices);
     guard.AddSource(main.SourcePath);
     output = guard.Check(output, "output file", rule).Path;
+    // From here to the end another run onto the same file is refused: what an earlier run
+    // left beside it is looked at and changed below, and the scan writes it.
+    main.LockOutput(output);
     if (!index.empty()) {
       const TOutputPlan plan =
           guard.Check(index, "index file", rule, IsFragmentIndexFile, "fragment index file");
