@@ -168,7 +168,8 @@ void TMain::button2Click() {
     std::unique_ptr<TRunLock> lock;
     if (lockedOutput_ != plan.Path) {
       try {
-        lock = LockForRun(fileSystem_, ScanLockPathFor(plan.Path), Shown(plan.Path), language_);
+        lock = LockForRunWherePossible(fileSystem_, ScanLockPathFor(plan.Path), Shown(plan.Path),
+                                       language_);
       } catch (...) {
         lastScan_ = TScanReport{};
         lastScan_.End = TScanEnd::Refused;
@@ -184,8 +185,9 @@ void TMain::LockOutput(const std::string& outputPath) {
   if (lockedOutput_ == outputPath) return;
   outputLock_.reset();
   lockedOutput_.clear();
-  outputLock_ = LockForRun(fileSystem_, ScanLockPathFor(outputPath), Shown(outputPath), language_);
-  lockedOutput_ = outputPath;
+  outputLock_ = LockForRunWherePossible(fileSystem_, ScanLockPathFor(outputPath),
+                                        Shown(outputPath), language_);
+  if (outputLock_) lockedOutput_ = outputPath;
 }
 
 TOutputPlan TMain::PlanOutput() {

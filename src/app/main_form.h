@@ -175,7 +175,8 @@ class TMain {
   // check gives it) and holds it until this object goes: for a front end that looks at
   // what an earlier run left beside the output before the scan. Each scan takes the lock
   // of its output itself for its length, unless it is held here. Throws EQuillonError
-  // naming the output when another run holds it.
+  // naming the output when another run holds it; holds nothing where no lock file can be
+  // made (the scan's own create then fails with its cause).
   void LockOutput(const std::string& outputPath);
 
   // A path chosen by the user (UTF-8, as dialogs and the command line give it) in the form

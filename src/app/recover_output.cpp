@@ -80,14 +80,10 @@ std::string TRecoverFolder::Join(const std::string& folder, const std::string& r
 
 void TRecoverFolder::TakeLock(bool required) {
   if (lock_) return;
-  try {
-    lock_ = LockForRun(fileSystem_, Join(dir_, kRecoverLockName), fileSystem_.ToDisplayText(dir_),
-                       language_);
-  } catch (const EQuillonError&) {
-    if (required || fileSystem_.Facts(Join(dir_, kRecoverLockName)).Kind != TPathKind::Missing) {
-      throw;
-    }
-  }
+  const std::string path = Join(dir_, kRecoverLockName);
+  const std::string shown = fileSystem_.ToDisplayText(dir_);
+  lock_ = required ? LockForRun(fileSystem_, path, shown, language_)
+                   : LockForRunWherePossible(fileSystem_, path, shown, language_);
 }
 
 void TRecoverFolder::ReadManifest(const std::string& named) {

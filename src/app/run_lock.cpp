@@ -17,4 +17,17 @@ std::unique_ptr<TRunLock> LockForRun(IFileSystem& fileSystem, const std::string&
   return lock;
 }
 
+std::unique_ptr<TRunLock> LockForRunWherePossible(IFileSystem& fileSystem,
+                                                  const std::string& lockPath,
+                                                  const std::string& shownOutput,
+                                                  TLanguage language) {
+  try {
+    return LockForRun(fileSystem, lockPath, shownOutput, language);
+  } catch (const EQuillonError&) {
+    // Refused by another run, or something at the path that is no lock file: said as it is.
+    if (fileSystem.Facts(lockPath).Kind != TPathKind::Missing) throw;
+    return nullptr;
+  }
+}
+
 }  // namespace quillon

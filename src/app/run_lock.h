@@ -23,5 +23,12 @@ std::string ScanLockPathFor(const std::string& output);
 // run holds it, or with the system's reason when it cannot be taken.
 std::unique_ptr<TRunLock> LockForRun(IFileSystem& fileSystem, const std::string& lockPath,
                                      const std::string& shownOutput, TLanguage language);
+// The same, but nothing where no lock file can be made at all (its folder is missing or
+// takes no new file): the run's own files cannot be made there either, and their failure
+// says why in the run's own words.
+std::unique_ptr<TRunLock> LockForRunWherePossible(IFileSystem& fileSystem,
+                                                  const std::string& lockPath,
+                                                  const std::string& shownOutput,
+                                                  TLanguage language);
 
 }  // namespace quillon
