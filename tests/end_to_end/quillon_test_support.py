@@ -132,6 +132,23 @@ def start_and_hold(command, ready, seconds=120):
     return run
 
 
+def assert_refused_as_in_use(case, run, shown_output, lock, unchanged):
+    """Checks that a second run onto an output another run holds is refused at once however
+    it is asked for (fresh, resumed, forced; in English and in Chinese): exit 1 and a message
+    that names the output and the lock. run(options) runs it with the options given;
+    unchanged() checks that the holder's files are as they were."""
+    for language, options, words in (("en", [], "is in use by another scan or recover"),
+                                      ("en", ["--resume"], "is in use by another scan or recover"),
+                                      ("en", ["--force"], "is in use by another scan or recover"),
+                                      ("zh", ["--resume"], "正被另一个扫描或恢复使用")):
+        second = run(["--lang", language, *options])
+        note = "%s %s: %s" % (language, options, second.stdout + second.stderr)
+        case.assertEqual(second.returncode, 1, note)
+        case.assertIn('"%s" %s' % (shown_output, words), second.stderr, note)
+        case.assertIn(lock, second.stderr, note)
+        unchanged()
+
+
 # Parts of cases that could not run (a folder of fixtures is absent): the cases pass on what
 # they did check, and the run is reported as skipped all the same.
 _skipped_parts = []

@@ -14,7 +14,6 @@ loop), never as fixed delays. The random moments come from a seed printed with e
 (--seed repeats a run).
 """
 
-import argparse
 import os
 import random
 import shutil
@@ -28,7 +27,8 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from quillon_test_support import (  # noqa: E402
-    RETRY, RETRY_SOONER, run_tests, start_and_hold, stop_at_random)
+    RETRY, RETRY_SOONER, assert_refused_as_in_use, parse_arguments, run_tests, start_and_hold,
+    stop_at_random)
 
 ARGS = None
 STAGING = ".quillon-recover.partial"
@@ -239,16 +239,9 @@ class RecoverResume(unittest.TestCase):
             self.skipTest("the recover ended before its first restart point")
         try:
             files = snapshot(out)
-            for options in (["--lang", "en"], ["--lang", "en", "--resume"],
-                            ["--lang", "en", "--force"], ["--lang", "zh", "--resume"]):
-                second = self.recover(*options, self.image, out)
-                note = "%s: %s" % (options, second.stdout + second.stderr)
-                self.assertEqual(second.returncode, 1, note)
-                self.assertIn('"%s"' % out, second.stderr, note)
-                self.assertIn(lock, second.stderr, note)
-                self.assertIn("正被另一个扫描或恢复使用" if "zh" in options
-                              else "is in use by another scan or recover", second.stderr, note)
-                self.assert_unchanged(out, files)
+            assert_refused_as_in_use(
+                self, lambda options: self.recover(*options, self.image, out), out, lock,
+                lambda: self.assert_unchanged(out, files))
         finally:
             first.kill()
             first.wait()
@@ -344,16 +337,11 @@ class RecoverResume(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--rounds", type=int, default=4)
-    parser.add_argument("--image-mib", type=int, default=768)
-    parser.add_argument("--seed", type=int, default=int(time.time()) % 100000)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, argv = parse_arguments(("--rounds", {"type": int, "default": 4}),
+                                 ("--image-mib", {"type": int, "default": 768}),
+                                 ("--seed", {"type": int, "default": int(time.time()) % 100000}))
     print("seed %d, %d rounds" % (ARGS.seed, ARGS.rounds), file=sys.stderr)
-    run_tests([sys.argv[0], *rest])
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -23,7 +23,8 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from quillon_test_support import (  # noqa: E402
-    RETRY, RETRY_SOONER, read_fragment_file, run_tests, start_and_hold, stop_at_random)
+    RETRY, RETRY_SOONER, assert_refused_as_in_use, parse_arguments, read_fragment_file,
+    run_tests, start_and_hold, stop_at_random)
 import test_failing_disk  # noqa: E402
 from test_failing_disk import FaultyMount  # noqa: E402
 
@@ -157,18 +158,11 @@ class Resume(unittest.TestCase):
             for path in (out + ".partial", out + STATE):
                 with open(path, "rb") as f:
                     files[path] = f.read()
-            # Fresh, resumed or forced, in either language: refused at once, nothing touched.
-            for options in (["--lang", "en"], ["--lang", "en", "--resume"],
-                            ["--lang", "en", "--force"], ["--lang", "zh", "--resume"]):
-                second = subprocess.run([ARGS.cli, "scan", *options, self.image, out],
-                                        capture_output=True, text=True, timeout=60)
-                note = "%s: %s" % (options, second.stdout + second.stderr)
-                self.assertEqual(second.returncode, 1, note)
-                self.assertIn('"%s"' % out, second.stderr, note)
-                self.assertIn(out + LOCK, second.stderr, note)
-                self.assertIn("正被另一个扫描或恢复使用" if "zh" in options
-                              else "is in use by another scan or recover", second.stderr, note)
-                self.assert_unchanged(files)
+            assert_refused_as_in_use(
+                self, lambda options: subprocess.run(
+                    [ARGS.cli, "scan", *options, self.image, out], capture_output=True,
+                    text=True, timeout=60),
+                out, out + LOCK, lambda: self.assert_unchanged(files))
         finally:
             first.kill()  # SIGKILL: it lets go of nothing itself
             first.wait()
@@ -337,16 +331,11 @@ class Resume(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--faulty-file", default="")
-    parser.add_argument("--rounds", type=int, default=6)
-    parser.add_argument("--seed", type=int, default=int(time.time()) % 100000)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, argv = parse_arguments(("--faulty-file", {"default": ""}),
+                                 ("--rounds", {"type": int, "default": 6}),
+                                 ("--seed", {"type": int, "default": int(time.time()) % 100000}))
     print("seed %d, %d rounds" % (ARGS.seed, ARGS.rounds), file=sys.stderr)
-    run_tests([sys.argv[0], *rest])
+    run_tests(argv)
 
 
 if __name__ == "__main__":
