@@ -296,6 +296,20 @@ class RecoverResume(unittest.TestCase):
         self.assertIn(other_map, refused.stderr)
         self.assert_unchanged(out, files)
         os.remove(other_map)
+        del files[other_map]
+
+        # A fragment file where the resume writes its own, which the interrupted run did not
+        # write: refused in recover's words, not in those of the scan it resumes with.
+        partial = os.path.join(staging, "fragments.frag.partial")
+        with open(partial, "wb") as f:
+            f.write(b"another run's fragment file\n" * 3)
+        files[partial] = snapshot(out)[partial]
+        refused = self.recover("--resume", self.image, out)
+        self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
+        self.assertIn('"%s" exists and is not the interrupted recover\'s file (another recover '
+                      'may be writing it' % partial, refused.stderr)
+        self.assert_unchanged(out, files)
+        os.remove(partial)
 
         # A copy of the page map cut short by a resume that was itself cut off is ours.
         with open(os.path.join(staging, "fragments.pagemap"), "rb") as f:
