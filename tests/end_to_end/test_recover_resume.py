@@ -276,40 +276,27 @@ class RecoverResume(unittest.TestCase):
             f.write(text)
         files[map_state] = text
 
-        # A file the interrupted run did not write, and a page map that is not its copy.
-        foreign = os.path.join(staging, "notes.txt")
-        with open(foreign, "wb") as f:
-            f.write(b"mine\n")
-        files[foreign] = b"mine\n"
-        refused = self.recover("--resume", self.image, out)
-        self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
-        self.assertIn(foreign, refused.stderr)
-        self.assert_unchanged(out, files)
-        os.remove(foreign)
-        del files[foreign]
-        other_map = os.path.join(staging, "fragments.pagemap.interrupted")
-        with open(other_map, "wb") as f:
-            f.write(b"QPAGEMAP but not this run's" * 10)
-        files[other_map] = snapshot(out)[other_map]
-        refused = self.recover("--resume", self.image, out)
-        self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
-        self.assertIn(other_map, refused.stderr)
-        self.assert_unchanged(out, files)
-        os.remove(other_map)
-        del files[other_map]
+        def refused_for(name, data, said):
+            """Puts data at name in the staging folder: --resume is refused saying said (the
+            path in it) and changes nothing; the file goes again."""
+            path = os.path.join(staging, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            refused = self.recover("--resume", self.image, out)
+            self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
+            self.assertIn(said % path, refused.stderr)
+            self.assert_unchanged(out, dict(files, **{path: data}))
+            os.remove(path)
 
+        # A file the interrupted run did not write, and a page map that is not its copy.
+        refused_for("notes.txt", b"mine\n", "%s")
+        refused_for("fragments.pagemap.interrupted", b"QPAGEMAP but not this run's" * 10, "%s")
         # A fragment file where the resume writes its own, which the interrupted run did not
         # write: refused in recover's words, not in those of the scan it resumes with.
-        partial = os.path.join(staging, "fragments.frag.partial")
-        with open(partial, "wb") as f:
-            f.write(b"another run's fragment file\n" * 3)
-        files[partial] = snapshot(out)[partial]
-        refused = self.recover("--resume", self.image, out)
-        self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
-        self.assertIn('"%s" exists and is not the interrupted recover\'s file (another recover '
-                      'may be writing it' % partial, refused.stderr)
-        self.assert_unchanged(out, files)
-        os.remove(partial)
+        refused_for("fragments.frag.partial", b"another run's fragment file\n" * 3,
+                    '"%s" exists and is not the interrupted recover\'s file (another recover '
+                    'may be writing it')
+        other_map = os.path.join(staging, "fragments.pagemap.interrupted")
 
         # A copy of the page map cut short by a resume that was itself cut off is ours.
         with open(os.path.join(staging, "fragments.pagemap"), "rb") as f:
