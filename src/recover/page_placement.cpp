@@ -1,7 +1,11 @@
 #include "recover/page_placement.h"
 
+#include <algorithm>
+#include <optional>
+#include <set>
 #include <span>
 
+#include "recover/base_from_evidence.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
@@ -9,6 +13,8 @@
 namespace quillon::recover {
 namespace {
 
+// Bases sought from evidence at most, each one a placing of every run again.
+constexpr std::size_t kMostBasesFromEvidence = 16;
 // Rows of a page judged when placing it: a few that fit exactly say whose it is.
 constexpr std::size_t kRowsJudgedForPlacement = 8;
 
@@ -38,20 +44,65 @@ TPageJudgement JudgePage(const IPageStore& store, std::size_t index,
   return judgement;
 }
 
+// Databases whose header and system definitions are all lost get a base from what their
+// pages say (base_from_evidence.h), one at a time, each placed before the next is sought:
+// the pages the new base's placing takes are no longer loose, so another piece of the same
+// database is placed in it instead of becoming a database of its own. A base is kept only
+// where its placing takes at least the definitions that gave it; `bases`, the reading's home
+// starts and `placed` then grow to include it.
+void AddBasesFromEvidence(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                          const std::vector<TFoundDefinition>& definitions,
+                          std::vector<std::int64_t>& bases, TPlacementReading& reading,
+                          std::vector<TDatabasePages>& placed) {
+  std::set<std::int64_t> tried(bases.begin(), bases.end());
+  for (std::size_t round = 0; round < kMostBasesFromEvidence; ++round) {
+    if (reading.StopRequested && reading.StopRequested()) return;
+    std::set<std::size_t> taken;
+    for (const TDatabasePages& database : placed) {
+      for (const auto& [number, index] : database.Pages) taken.insert(index);
+    }
+    const std::optional<TEvidenceBase> found =
+        BaseFromEvidence(store, entries, definitions, taken, tried);
+    if (!found) return;
+    tried.insert(found->Base);
+    if (CopiesAPlacedDatabase(store, entries, *found, placed)) continue;
+    bases.push_back(found->Base);
+    reading.HomeStarts[found->Base] = found->HomeStart;
+    std::vector<TDatabasePages> again = PlaceRuns(store, entries, bases, reading);
+    const auto own = std::find_if(again.begin(), again.end(), [&](const TDatabasePages& d) {
+      return d.Base == found->Base;
+    });
+    std::size_t held = 0;
+    if (own != again.end()) {
+      for (const auto& [number, index] : own->Pages) {
+        held += std::count(found->Definitions.begin(), found->Definitions.end(), index) > 0;
+      }
+    }
+    if (held < kMinAgreeingDefinitions) {  // its pages do not bear it out: left as it was
+      bases.pop_back();
+      reading.HomeStarts.erase(found->Base);
+      continue;
+    }
+    placed = std::move(again);
+  }
+}
+
 }  // namespace
 
 std::vector<TDatabasePages> PlaceDatabasePages(const IPageStore& store,
                                                const std::vector<TPageEntry>& entries,
                                                const std::vector<TFoundDefinition>& definitions,
                                                const std::function<bool()>& stopRequested) {
-  const std::vector<std::int64_t> bases = FindDatabaseBases(entries, definitions);
-  std::vector<TDatabasePages> databases = TellDatabasesApart(entries, bases);
+  std::vector<std::int64_t> bases = FindDatabaseBases(entries, definitions);
   TPlacementReading reading;
   reading.Judge = [&store](std::size_t index, const TTableDefinition& definition) {
     return JudgePage(store, index, definition);
   };
   reading.StopRequested = stopRequested;
-  MovePlacedPages(databases, PlaceRuns(store, entries, bases, reading), entries);
+  std::vector<TDatabasePages> placed = PlaceRuns(store, entries, bases, reading);
+  AddBasesFromEvidence(store, entries, definitions, bases, reading, placed);
+  std::vector<TDatabasePages> databases = TellDatabasesApart(entries, bases);
+  MovePlacedPages(databases, placed, entries);
   return databases;
 }
 

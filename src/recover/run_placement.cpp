@@ -95,7 +95,8 @@ class TPlacer {
       : store_(store),
         entries_(entries),
         judge_(reading.Judge),
-        stopRequested_(reading.StopRequested) {}
+        stopRequested_(reading.StopRequested),
+        homeStarts_(reading.HomeStarts) {}
 
   std::vector<TDatabasePages> Place(const std::vector<std::int64_t>& bases,
                                     TPlacementCounts* counts) {
@@ -596,6 +597,18 @@ class TPlacer {
     std::vector<std::optional<std::pair<std::size_t, std::size_t>>> starts;  // run, position
     for (const TDatabase& database : databases_) {
       std::optional<std::pair<std::size_t, std::size_t>> start;
+      // A base from evidence has its home where that evidence lies: what lies at its page 0
+      // to 5 is another file's.
+      const auto given = homeStarts_.find(database.Base);
+      if (given != homeStarts_.end()) {
+        if (const auto at = byOffset_.find(given->second); at != byOffset_.end()) {
+          start = runPosition_.at(at->second);
+          homeStarts.insert(at->second);
+          voted_.insert(static_cast<std::size_t>(&database - databases_.data()));
+        }
+        starts.push_back(start);
+        continue;
+      }
       for (std::int64_t k = 0; k <= kLastSystemPage && !start; ++k) {
         const auto run = runOf_.find(database.Base + k * kPage);
         if (run == runOf_.end()) continue;
@@ -1707,6 +1720,7 @@ class TPlacer {
   std::optional<std::uint32_t> missingBitmap_;
   std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
+  const std::map<std::int64_t, std::int64_t> homeStarts_;  // see TPlacementReading
   std::set<std::size_t> placed_;          // store indices given to a database
   // Page number → the databases with a definition page at it: only they can say anything
   // of a data page whose owner value is that number.

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct TPlacementReading {
   // Asked before each page is read: true when a stop was asked for. Placement then ends
   // at once and places nothing.
   std::function<bool()> StopRequested;
+  // Bases that evidence gave where no header or system definition is left
+  // (base_from_evidence.h), each with the offset of the page its home begins at: that home
+  // is kept only as far as evidence bears it out, as a voted base's is.
+  std::map<std::int64_t, std::int64_t> HomeStarts;
 };
 
 // What placement did, for the report and the tests.
