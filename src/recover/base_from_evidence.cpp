@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "jet/catalog.h"
 #include "jet/row_slots.h"
 #include "jet/table_definition.h"
 #include "recover/page_slots.h"
@@ -151,6 +152,27 @@ bool CopiesAPlacedDatabase(const IPageStore& store, const std::vector<TPageEntry
   return std::any_of(same.begin(), same.end(), [&](const auto& count) {
     return 2 * count.second > found.Definitions.size();
   });
+}
+
+std::size_t NamedByItsCatalog(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                              const TEvidenceBase& found, const TDatabasePages& database) {
+  std::set<std::uint32_t> named;
+  for (const auto& [number, index] : database.Pages) {
+    const TPageEntry& entry = entries[index];
+    if (entry.Kind != TPageKind::Data || entry.Owner != jet::kCatalogOwner) continue;
+    TPage page{};
+    store.Read(index, page);
+    for (const std::string& row : LiveRowsOf(page)) {
+      const std::optional<jet::TCatalogObject> object = jet::ReadCatalogObject(
+          std::span(reinterpret_cast<const std::uint8_t*>(row.data()), row.size()));
+      if (object && object->Type == jet::kLocalTableType) named.insert(object->DefinitionPage());
+    }
+  }
+  return static_cast<std::size_t>(std::count_if(
+      found.Definitions.begin(), found.Definitions.end(), [&](std::size_t index) {
+        return named.contains(
+            static_cast<std::uint32_t>((entries[index].SourceOffset - found.Base) / kPage));
+      }));
 }
 
 }  // namespace quillon::recover

@@ -50,4 +50,11 @@ std::optional<TEvidenceBase> BaseFromEvidence(const IPageStore& store,
 bool CopiesAPlacedDatabase(const IPageStore& store, const std::vector<TPageEntry>& entries,
                            const TEvidenceBase& found, const std::vector<TDatabasePages>& placed);
 
+// How many of the base's agreeing definitions the catalog (MSysObjects) pages among
+// `database`'s pages name: a live row of a local table whose id is the number the
+// definition lies at. A base is kept only where its own catalog names its tables so: a
+// piece of system tables alike in every database of a version fits anyone's numbers.
+std::size_t NamedByItsCatalog(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                              const TEvidenceBase& found, const TDatabasePages& database);
+
 }  // namespace quillon::recover

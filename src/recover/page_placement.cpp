@@ -78,7 +78,9 @@ void AddBasesFromEvidence(const IPageStore& store, const std::vector<TPageEntry>
         held += std::count(found->Definitions.begin(), found->Definitions.end(), index) > 0;
       }
     }
-    if (held < kMinAgreeingDefinitions) {  // its pages do not bear it out: left as it was
+    // Its pages must bear it out: its definitions placed in it, and named by its catalog.
+    if (held < kMinAgreeingDefinitions ||
+        NamedByItsCatalog(store, entries, *found, *own) < kMinAgreeingDefinitions) {
       bases.pop_back();
       reading.HomeStarts.erase(found->Base);
       continue;
