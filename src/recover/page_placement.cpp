@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <iterator>
 #include <set>
 #include <span>
 
@@ -30,10 +31,14 @@ TPageJudgement JudgePage(const IPageStore& store, std::size_t index,
     // Live rows only: a deleted row's long value was freed with it.
     if (slot.End == 0 || !IsLive(slot)) continue;
     const auto row = std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-    if (tried++ < kRowsJudgedForPlacement && !HasExactShape(row, definition)) {
-      judgement.Fits = false;
-      judgement.Targets.clear();
-      return judgement;
+    if (tried++ < kRowsJudgedForPlacement) {
+      if (!HasExactShape(row, definition)) {
+        judgement.Fits = false;
+        judgement.Targets.clear();
+        return judgement;
+      }
+      if (const std::optional<jet::TRowLayout> layout = LayoutOfRow(row, definition))
+        judgement.Whole |= layout->ColumnCount() == definition.HighestColumnCount;
     }
     ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
       judgement.Targets.push_back({head.Where.Page, head.Where.Row, head.Length,
@@ -102,9 +107,32 @@ std::vector<TDatabasePages> PlaceDatabasePages(const IPageStore& store,
   };
   reading.StopRequested = stopRequested;
   std::vector<TDatabasePages> placed = PlaceRuns(store, entries, bases, reading);
-  AddBasesFromEvidence(store, entries, definitions, bases, reading, placed);
+  // Position offers pages only to the bases that a header or system definition gave: a
+  // base from evidence has no page 0 to say where its file begins, so it takes only what
+  // evidence places in it.
   std::vector<TDatabasePages> databases = TellDatabasesApart(entries, bases);
+  AddBasesFromEvidence(store, entries, definitions, bases, reading, placed);
+  for (const auto& [base, start] : reading.HomeStarts) {
+    TDatabasePages database;
+    database.Base = base;
+    databases.push_back(std::move(database));
+  }
   MovePlacedPages(databases, placed, entries);
+  // Each database from evidence in order of its first page among the others.
+  const auto fromEvidence = std::stable_partition(
+      databases.begin(), databases.end(),
+      [&](const TDatabasePages& d) { return !reading.HomeStarts.contains(d.Base); });
+  std::vector<TDatabasePages> added(std::make_move_iterator(fromEvidence),
+                                    std::make_move_iterator(databases.end()));
+  databases.erase(fromEvidence, databases.end());
+  for (TDatabasePages& database : added) {
+    if (database.Pages.empty()) continue;
+    const auto at = std::upper_bound(databases.begin(), databases.end(), database.FirstOffset,
+                                     [](std::int64_t offset, const TDatabasePages& d) {
+                                       return offset < d.FirstOffset;
+                                     });
+    databases.insert(at, std::move(database));
+  }
   return databases;
 }
 

@@ -1480,7 +1480,8 @@ class TPlacer {
   // catalog names (its id, the owner value of its pages) and no other's, at whose number the
   // database has no page yet, takes the one loose definition page (whole alone) whose shape
   // the table's data pages (loose, or already placed in that database) fit exactly, each
-  // one judged (a few at most), where no other loose definition fits them. The piece then
+  // one judged (a few at most), one row of them at least counting all its columns, where
+  // no other loose definition fits them. The piece then
   // follows from it along its run.
   // Returns the definitions placed.
   std::size_t PlaceLooseDefinitions() {
@@ -1538,12 +1539,17 @@ class TPlacer {
         if (!definition || definition->System) continue;
         bool fit = true;
         bool judged = false;
+        bool whole = false;
         for (const std::size_t page : pages) {
-          const std::optional<bool> fits = FitOf(page, index, *definition);
-          if (fits == false) fit = false;
-          judged |= fits.has_value();
+          const TPageJudgement& judgement = JudgementOf(page, index, *definition);
+          if (judgement.Fits == false) fit = false;
+          judged |= judgement.Fits.has_value();
+          whole |= judgement.Fits == true && judgement.Whole;
         }
-        if (!fit || !judged) continue;
+        // Its shape must be seen whole in a row: a row written under an older definition
+        // counts only its first columns, and a few columns fit any definition that begins
+        // with columns of their types.
+        if (!fit || !judged || !whole) continue;
         twice = found.has_value();
         found = index;
         if (twice) break;

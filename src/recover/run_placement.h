@@ -39,6 +39,9 @@ struct TPageJudgement {
   // variable columns); nothing when the page has no live row to judge by.
   std::optional<bool> Fits;
   std::vector<TLongValueTarget> Targets;  // their long values' pointers, where they fit
+  // Whether one of them counts every column of the definition (is written under it, not
+  // under an older one with fewer columns).
+  bool Whole = false;
 };
 
 // How placement reads what pages say.
