@@ -154,8 +154,9 @@ bool CopiesAPlacedDatabase(const IPageStore& store, const std::vector<TPageEntry
   });
 }
 
-std::size_t NamedByItsCatalog(const IPageStore& store, const std::vector<TPageEntry>& entries,
-                              const TEvidenceBase& found, const TDatabasePages& database) {
+std::set<std::uint32_t> TablesItsCatalogNames(const IPageStore& store,
+                                              const std::vector<TPageEntry>& entries,
+                                              const TDatabasePages& database) {
   std::set<std::uint32_t> named;
   for (const auto& [number, index] : database.Pages) {
     const TPageEntry& entry = entries[index];
@@ -168,6 +169,12 @@ std::size_t NamedByItsCatalog(const IPageStore& store, const std::vector<TPageEn
       if (object && object->Type == jet::kLocalTableType) named.insert(object->DefinitionPage());
     }
   }
+  return named;
+}
+
+std::size_t NamedByItsCatalog(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                              const TEvidenceBase& found, const TDatabasePages& database) {
+  const std::set<std::uint32_t> named = TablesItsCatalogNames(store, entries, database);
   return static_cast<std::size_t>(std::count_if(
       found.Definitions.begin(), found.Definitions.end(), [&](std::size_t index) {
         return named.contains(

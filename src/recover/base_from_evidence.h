@@ -50,6 +50,12 @@ std::optional<TEvidenceBase> BaseFromEvidence(const IPageStore& store,
 bool CopiesAPlacedDatabase(const IPageStore& store, const std::vector<TPageEntry>& entries,
                            const TEvidenceBase& found, const std::vector<TDatabasePages>& placed);
 
+// The definition pages of the tables that the catalog (MSysObjects) pages among
+// `database`'s pages name: live rows of local tables, read with the catalog's fixed layout.
+std::set<std::uint32_t> TablesItsCatalogNames(const IPageStore& store,
+                                              const std::vector<TPageEntry>& entries,
+                                              const TDatabasePages& database);
+
 // How many of the base's agreeing definitions the catalog (MSysObjects) pages among
 // `database`'s pages name: a live row of a local table whose id is the number the
 // definition lies at. A base is kept only where its own catalog names its tables so: a

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <optional>
 #include <iterator>
+#include <map>
 #include <set>
 #include <span>
 
+#include "jet/catalog.h"
 #include "recover/base_from_evidence.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
@@ -49,6 +51,35 @@ TPageJudgement JudgePage(const IPageStore& store, std::size_t index,
   return judgement;
 }
 
+// Whether the database at `base`, new in `after`, took every catalog (MSysObjects) page
+// that a database placed before (`before`) had: none of them left in it at its number. A
+// database's catalog pages are placed by its own system numbering and usage maps, so a base
+// that takes them all is a piece of that database that placing did not reach (pieces of one
+// file moved about), not a database of its own. One that takes some and leaves others took
+// pages that had been placed with a piece of its own file.
+bool TakesEveryCatalogPage(const std::vector<TPageEntry>& entries,
+                           const std::vector<TDatabasePages>& before,
+                           const std::vector<TDatabasePages>& after, std::int64_t base) {
+  std::map<std::int64_t, const TDatabasePages*> now;
+  for (const TDatabasePages& database : after) {
+    if (database.Base != base) now.emplace(database.Base, &database);
+  }
+  for (const TDatabasePages& database : before) {
+    const auto there = now.find(database.Base);
+    std::size_t had = 0, kept = 0;
+    for (const auto& [number, index] : database.Pages) {
+      const TPageEntry& entry = entries[index];
+      if (entry.Kind != TPageKind::Data || entry.Owner != jet::kCatalogOwner) continue;
+      ++had;
+      if (there == now.end()) continue;
+      const auto page = there->second->Pages.find(number);
+      kept += page != there->second->Pages.end() && page->second == index;
+    }
+    if (had > 0 && kept == 0) return true;
+  }
+  return false;
+}
+
 // Databases whose header and system definitions are all lost get a base from what their
 // pages say (base_from_evidence.h), one at a time, each placed before the next is sought:
 // the pages the new base's placing takes are no longer loose, so another piece of the same
@@ -83,9 +114,11 @@ void AddBasesFromEvidence(const IPageStore& store, const std::vector<TPageEntry>
         held += std::count(found->Definitions.begin(), found->Definitions.end(), index) > 0;
       }
     }
-    // Its pages must bear it out: its definitions placed in it, and named by its catalog.
+    // Its pages must bear it out: its definitions placed in it, and named by its catalog;
+    // and it leaves every other database a catalog page.
     if (held < kMinAgreeingDefinitions ||
-        NamedByItsCatalog(store, entries, *found, *own) < kMinAgreeingDefinitions) {
+        NamedByItsCatalog(store, entries, *found, *own) < kMinAgreeingDefinitions ||
+        TakesEveryCatalogPage(entries, placed, again, found->Base)) {
       bases.pop_back();
       reading.HomeStarts.erase(found->Base);
       continue;

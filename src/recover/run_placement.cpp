@@ -47,6 +47,10 @@ constexpr int kMaxSplits = 4;
 constexpr int kGuidesPerTable = 4;
 // Pages of a table judged against a definition found beside them.
 constexpr std::size_t kPagesJudged = 4;
+// Loose data pages of one owner value judged against a definition lying apart: every one,
+// up to this many. Loose pages of one owner value can be two databases' (a table at the
+// same page number in each), and a definition must fit them all to be tied to either.
+constexpr std::size_t kLoosePagesJudged = 64;
 // How many more stale pages every other place for a piece must make than the one chosen,
 // where that one makes some: Access leaves stale pages among a table's own, so the right
 // place need not make none.
@@ -1480,7 +1484,7 @@ class TPlacer {
   // catalog names (its id, the owner value of its pages) and no other's, at whose number the
   // database has no page yet, takes the one loose definition page (whole alone) whose shape
   // the table's data pages (loose, or already placed in that database) fit exactly, each
-  // one judged (a few at most), one row of them at least counting all its columns, where
+  // loose one judged (up to kLoosePagesJudged), one row of them at least counting all its columns, where
   // no other loose definition fits them. The piece then
   // follows from it along its run.
   // Returns the definitions placed.
@@ -1498,7 +1502,7 @@ class TPlacer {
         const auto named = catalogs.find(entry.Owner);
         if (named != catalogs.end() && named->second.size() == 1 &&
             !databases_[named->second.front()].Pages.contains(entry.Owner) &&
-            pagesOf[entry.Owner].size() < kPagesJudged)
+            pagesOf[entry.Owner].size() < kLoosePagesJudged)
           pagesOf[entry.Owner].push_back(index);
       }
       if (entry.Kind == TPageKind::Definition) definitions.push_back(index);
