@@ -8,6 +8,7 @@
 
 #include "jet/catalog.h"
 #include "jet/row_slots.h"
+#include "jet/usage_map.h"
 #include "jet/table_definition.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
@@ -116,13 +117,15 @@ std::optional<TEvidenceBase> BaseFromEvidence(const IPageStore& store,
   if (!best) return std::nullopt;
 
   // Its home: from the earliest agreeing definition back over the pages on its grid that
-  // lie no farther apart than a run's, not before the base.
+  // lie no farther apart than a run's, not before its page 6 (what lies at its header and
+  // system pages is another file's: had they been there, they would have given the base).
   std::int64_t start = std::numeric_limits<std::int64_t>::max();
   for (const std::size_t index : best->Definitions)
     start = std::min(start, entries[index].SourceOffset);
   std::set<std::int64_t> onGrid;
   for (const TPageEntry& entry : entries) {
-    if (entry.SourceOffset >= best->Base && entry.SourceOffset < start &&
+    if (entry.SourceOffset >= best->Base + kPage * (kLastSystemPage + 1) &&
+        entry.SourceOffset < start &&
         (entry.SourceOffset - best->Base) % kPage == 0)
       onGrid.insert(entry.SourceOffset);
   }
@@ -180,6 +183,43 @@ std::size_t NamedByItsCatalog(const IPageStore& store, const std::vector<TPageEn
         return named.contains(
             static_cast<std::uint32_t>((entries[index].SourceOffset - found.Base) / kPage));
       }));
+}
+
+bool HoldsCatalogPageListedBy(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                              const TDatabasePages& database, const TDatabasePages& other) {
+  std::map<std::uint32_t, TPage> read;  // other's pages by number, as asked for
+  const auto pageOf = [&](std::uint32_t number) -> const TPage* {
+    const auto there = other.Pages.find(number);
+    if (there == other.Pages.end()) return nullptr;
+    const auto [at, added] = read.try_emplace(number);
+    if (added) store.Read(there->second, at->second);
+    return &at->second;
+  };
+  const TPage* catalogDefinition = pageOf(jet::kCatalogOwner);
+  if (!catalogDefinition || !jet::IsDefinitionPage(*catalogDefinition)) return false;
+  const TDefinitionResult parsed = ParseTableDefinition(*catalogDefinition);
+  if (!parsed.Definition) return false;
+  const std::uint32_t pointer = parsed.Definition->UsageMapPointer;
+  const TPage* mapPage = pageOf(pointer >> 8);
+  if (!mapPage) return false;
+  const std::vector<TSlot> slots = SlotsOf(*mapPage);
+  const std::size_t row = pointer & 0xFF;
+  if (row >= slots.size() || slots[row].End <= slots[row].Start) return false;
+  const std::optional<std::set<std::uint32_t>> listed = jet::ParseUsageMap(
+      std::span<const std::uint8_t>(*mapPage).subspan(slots[row].Start,
+                                                      slots[row].End - slots[row].Start),
+      [&](std::uint32_t number) -> const std::uint8_t* {
+        const TPage* page = pageOf(number);
+        return page ? page->data() : nullptr;
+      });
+  if (!listed) return false;
+  for (const auto& [number, index] : database.Pages) {
+    const TPageEntry& entry = entries[index];
+    if (entry.Kind == TPageKind::Data && entry.Owner == jet::kCatalogOwner &&
+        listed->contains(number) && !other.Pages.contains(number))
+      return true;
+  }
+  return false;
 }
 
 }  // namespace quillon::recover

@@ -63,4 +63,11 @@ std::set<std::uint32_t> TablesItsCatalogNames(const IPageStore& store,
 std::size_t NamedByItsCatalog(const IPageStore& store, const std::vector<TPageEntry>& entries,
                               const TEvidenceBase& found, const TDatabasePages& database);
 
+// Does `other`'s catalog usage map (the map of the definition at its page 2) list a page
+// number at which `database` holds a catalog page and `other` holds none? Then that page is
+// `other`'s catalog's, lying in a piece of its file that placing did not reach: a database
+// of one file, not two. False when `other` lacks its catalog's definition or map.
+bool HoldsCatalogPageListedBy(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                              const TDatabasePages& database, const TDatabasePages& other);
+
 }  // namespace quillon::recover

@@ -16,6 +16,9 @@
 namespace quillon::recover {
 namespace {
 
+// Databases with a header or system definitions that a source must hold before a base is
+// sought from evidence (see AddBasesFromEvidence).
+constexpr std::size_t kMinBasesForEvidence = 2;
 // Bases sought from evidence at most, each one a placing of every run again.
 constexpr std::size_t kMostBasesFromEvidence = 16;
 // Rows of a page judged when placing it: a few that fit exactly say whose it is.
@@ -90,6 +93,11 @@ void AddBasesFromEvidence(const IPageStore& store, const std::vector<TPageEntry>
                           const std::vector<TFoundDefinition>& definitions,
                           std::vector<std::int64_t>& bases, TPlacementReading& reading,
                           std::vector<TDatabasePages>& placed) {
+  // On a source holding one database's header or system definitions, loose pieces that
+  // carry definitions are that database's own, moved about (a file in pieces): a base of
+  // their own would split it in two. Only among several databases (a disk with a history)
+  // may they be a database whose header is gone.
+  if (bases.size() < kMinBasesForEvidence) return;
   std::set<std::int64_t> tried(bases.begin(), bases.end());
   for (std::size_t round = 0; round < kMostBasesFromEvidence; ++round) {
     if (reading.StopRequested && reading.StopRequested()) return;
@@ -118,7 +126,10 @@ void AddBasesFromEvidence(const IPageStore& store, const std::vector<TPageEntry>
     // and it leaves every other database a catalog page.
     if (held < kMinAgreeingDefinitions ||
         NamedByItsCatalog(store, entries, *found, *own) < kMinAgreeingDefinitions ||
-        TakesEveryCatalogPage(entries, placed, again, found->Base)) {
+        TakesEveryCatalogPage(entries, placed, again, found->Base) ||
+        std::any_of(placed.begin(), placed.end(), [&](const TDatabasePages& other) {
+          return HoldsCatalogPageListedBy(store, entries, *own, other);
+        })) {
       bases.pop_back();
       reading.HomeStarts.erase(found->Base);
       continue;

@@ -28,14 +28,25 @@ std::vector<std::uint8_t> ReadSample(const char* name) {
 }
 
 // `first` whole, then the larger sample with its first kLostHead pages zeroed (deleted, and
-// written over by another file): `base` gets where that one's page 0 lay.
+// written over by another file), then the head of a third file (its header and system
+// definitions: a database whose other pages were written over), as on a disk with a
+// history: `base` gets where the larger sample's page 0 lay.
 std::vector<std::uint8_t> HeadlessAfter(const char* first, std::int64_t& base) {
   std::vector<std::uint8_t> image = ReadSample(first);
   base = static_cast<std::int64_t>(image.size());
   std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
   std::fill(large.begin(), large.begin() + kLostHead * kPageSize, 0);
   image.insert(image.end(), large.begin(), large.end());
+  const std::vector<std::uint8_t> third = ReadSample("sample-jet4-small.mdb");
+  image.insert(image.end(), third.begin(), third.begin() + kLostHead * kPageSize);
   return image;
+}
+
+const TDatabaseReport* DatabaseAt(const TRecoveryReport& report, std::int64_t base) {
+  for (const TDatabaseReport& database : report.Databases) {
+    if (database.BaseOffset == base) return &database;
+  }
+  return nullptr;
 }
 
 class TNoProgress : public IRecoveryProgress {
@@ -80,9 +91,11 @@ TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows
   for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
   const std::vector<TFoundDefinition> definitions = DefinitionsOf(store, entries);
   // Nothing placed yet: the smaller sample's definitions lie at their own numbers too, so
-  // its base (0) is found as well; the larger one's is the one asked for here.
+  // its base (0) would be found as well, and the third file's; the larger one's is the one
+  // asked for here.
+  const std::int64_t third = base + static_cast<std::int64_t>(ReadSample("sample-jet4.mdb").size());
   const std::optional<TEvidenceBase> first =
-      BaseFromEvidence(store, entries, definitions, {}, {0});
+      BaseFromEvidence(store, entries, definitions, {}, {0, third});
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->Base, base);
   EXPECT_GE(first->Definitions.size(), kMinAgreeingDefinitions);
@@ -91,23 +104,24 @@ TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows
   EXPECT_GE(first->HomeStart, base);
   // A base once tried is not given again.
   const std::optional<TEvidenceBase> again =
-      BaseFromEvidence(store, entries, definitions, {}, {0, base});
+      BaseFromEvidence(store, entries, definitions, {}, {0, third, base});
   EXPECT_FALSE(again && again->Base == base);
 
   // Recovered: its tables typed and whole, in a database of their own at that base; the
   // smaller sample's tables are its own only.
   const TRecoveryReport report = Recover(store);
-  ASSERT_EQ(report.Databases.size(), 2u);
-  const TDatabaseReport& headless = report.Databases[1];
-  EXPECT_EQ(headless.BaseOffset, base);
+  const TDatabaseReport* found = DatabaseAt(report, base);
+  ASSERT_NE(found, nullptr);
+  const TDatabaseReport& headless = *found;
   const TTableReport* authors = TableNamed(headless, "Authors");
   ASSERT_NE(authors, nullptr);
   EXPECT_TRUE(authors->Typed);
   EXPECT_EQ(authors->Rows, 767);
   EXPECT_EQ(authors->ValuesNotFound, 0);
-  for (const TTableReport& table : report.Databases[0].Tables)
+  ASSERT_NE(DatabaseAt(report, 0), nullptr);
+  for (const TTableReport& table : DatabaseAt(report, 0)->Tables)
     EXPECT_TRUE(table.Name == "Contacts" || table.Name == "Memos") << table.Name;
-  const TTableReport* contacts = TableNamed(report.Databases[0], "Contacts");
+  const TTableReport* contacts = TableNamed(*DatabaseAt(report, 0), "Contacts");
   ASSERT_NE(contacts, nullptr);
   EXPECT_EQ(contacts->Rows, 1464);
 }
@@ -129,7 +143,7 @@ TEST(BaseFromEvidence, AnotherCopyOfAPlacedDatabaseIsNoDatabaseOfItsOwn) {
   std::set<std::size_t> placed;
   for (const auto& [number, index] : live.Pages) placed.insert(index);
   const std::optional<TEvidenceBase> found =
-      BaseFromEvidence(store, entries, definitions, placed, {0});
+      BaseFromEvidence(store, entries, definitions, placed, {0, 2 * base});
   ASSERT_TRUE(found.has_value());
   EXPECT_EQ(found->Base, base);
   EXPECT_TRUE(CopiesAPlacedDatabase(store, entries, *found, {live}));
@@ -143,8 +157,10 @@ TEST(BaseFromEvidence, AnotherCopyOfAPlacedDatabaseIsNoDatabaseOfItsOwn) {
   // Recovered: the headless copy is kept apart as the older copy, never merged and never a
   // database of its own.
   const TRecoveryReport report = Recover(store);
-  ASSERT_EQ(report.Databases.size(), 2u);
+  ASSERT_GE(report.Databases.size(), 2u);
   EXPECT_EQ(report.Databases[1].Name, "database-1 (older copy)");
+  ASSERT_NE(DatabaseAt(report, base), nullptr);
+  EXPECT_EQ(DatabaseAt(report, base)->Name, "database-1 (older copy)");
 }
 
 TEST(BaseFromEvidence, ABaseIsKeptOnlyWhereItsOwnCatalogNamesItsTables) {
@@ -161,8 +177,7 @@ TEST(BaseFromEvidence, ABaseIsKeptOnlyWhereItsOwnCatalogNamesItsTables) {
   }
   const testing::TImagePageStore store(std::move(image));
   const TRecoveryReport report = Recover(store);
-  for (const TDatabaseReport& database : report.Databases)
-    EXPECT_NE(database.BaseOffset, base) << database.Name;
+  EXPECT_EQ(DatabaseAt(report, base), nullptr);
 }
 
 }  // namespace
