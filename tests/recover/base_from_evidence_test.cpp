@@ -180,5 +180,32 @@ TEST(BaseFromEvidence, ABaseIsKeptOnlyWhereItsOwnCatalogNamesItsTables) {
   EXPECT_EQ(DatabaseAt(report, base), nullptr);
 }
 
+TEST(BaseFromEvidence, CatalogPagesThatAnotherDatabasesMapListsAreThatDatabases) {
+  const testing::TImagePageStore store(ReadSample("sample-jet4.mdb"));
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  // The file's own pages at their numbers, its catalog pages apart in another "database".
+  TDatabasePages whole, catalog;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].SourceOffset % kPageSize != 0) continue;
+    const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
+    whole.Pages.emplace(number, i);
+    if (entries[i].Kind == TPageKind::Data && entries[i].Owner == 2) catalog.Pages.emplace(number, i);
+  }
+  ASSERT_FALSE(catalog.Pages.empty());
+  TDatabasePages rest = whole;
+  for (const auto& [number, index] : catalog.Pages) rest.Pages.erase(number);
+  EXPECT_TRUE(HoldsCatalogPageListedBy(store, entries, catalog, rest));
+  // Where the other database holds its catalog pages, or its map is not there, they are not.
+  EXPECT_FALSE(HoldsCatalogPageListedBy(store, entries, catalog, whole));
+  TDatabasePages noMap = rest;
+  noMap.Pages.erase(2);
+  EXPECT_FALSE(HoldsCatalogPageListedBy(store, entries, catalog, noMap));
+  // At numbers its map does not list, they are not either.
+  TDatabasePages moved;
+  for (const auto& [number, index] : catalog.Pages) moved.Pages.emplace(number + 1000, index);
+  EXPECT_FALSE(HoldsCatalogPageListedBy(store, entries, moved, rest));
+}
+
 }  // namespace
 }  // namespace quillon::recover
