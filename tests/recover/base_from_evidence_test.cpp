@@ -207,5 +207,44 @@ TEST(BaseFromEvidence, CatalogPagesThatAnotherDatabasesMapListsAreThatDatabases)
   EXPECT_FALSE(HoldsCatalogPageListedBy(store, entries, moved, rest));
 }
 
+// The larger sample with the definition of one table (page 41) moved far past its end and
+// zeros in its place: a definition lying apart, which its catalog names.
+constexpr std::uint32_t kMovedDefinition = 41;
+
+std::int64_t PlaceMovedDefinition(bool rowsShowItWhole) {
+  std::vector<std::uint8_t> image = ReadSample("sample-jet4.mdb");
+  const auto at = static_cast<std::ptrdiff_t>(kMovedDefinition * kPageSize);
+  std::vector<std::uint8_t> definition(image.begin() + at, image.begin() + at + kPageSize);
+  std::fill(image.begin() + at, image.begin() + at + kPageSize, 0);
+  image.resize(image.size() + 200 * kPageSize, 0);  // far past any run's gap
+  image.insert(image.end(), definition.begin(), definition.end());
+  const testing::TImagePageStore store(std::move(image));
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  TPlacementReading reading;
+  // Every page's rows fit every definition; whether one of them shows all its columns is
+  // what is asked.
+  reading.Judge = [&](std::size_t, const TTableDefinition&) {
+    TPageJudgement judgement;
+    judgement.Fits = true;
+    judgement.Whole = rowsShowItWhole;
+    return judgement;
+  };
+  const std::vector<TDatabasePages> placed = PlaceRuns(store, entries, {0}, reading);
+  for (const TDatabasePages& database : placed) {
+    const auto there = database.Pages.find(kMovedDefinition);
+    if (there != database.Pages.end()) return entries[there->second].SourceOffset;
+  }
+  return -1;
+}
+
+TEST(PlaceRuns, ADefinitionLyingApartIsTiedOnlyByRowsThatShowItWhole) {
+  const std::int64_t whole = PlaceMovedDefinition(true);
+  EXPECT_GT(whole, static_cast<std::int64_t>(ReadSample("sample-jet4.mdb").size()));
+  // Rows that count only its first columns fit any definition that begins with columns of
+  // their types: they tie nothing.
+  EXPECT_EQ(PlaceMovedDefinition(false), -1);
+}
+
 }  // namespace
 }  // namespace quillon::recover
