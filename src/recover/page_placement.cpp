@@ -1,7 +1,10 @@
 #include "recover/page_placement.h"
 
+#include <map>
 #include <span>
+#include <unordered_map>
 
+#include "recover/definition_numbers.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
@@ -51,7 +54,32 @@ std::vector<TDatabasePages> PlaceDatabasePages(const IPageStore& store,
     return JudgePage(store, index, definition);
   };
   reading.StopRequested = stopRequested;
-  MovePlacedPages(databases, PlaceRuns(store, entries, bases, reading), entries);
+  const auto placedRuns = PlaceRuns(store, entries, bases, reading);
+  // Definitions parsed alone by their first page, once each: asked of the few pages
+  // evidence numbers otherwise than position inside one database.
+  std::map<std::size_t, std::optional<TTableDefinition>> parsed;
+  const TExactFit fits = [&](std::size_t data, std::size_t definition) -> std::optional<bool> {
+    auto [at, added] = parsed.try_emplace(definition);
+    if (added) {
+      TPage page{};
+      store.Read(definition, page);
+      TDefinitionResult result = ParseTableDefinition(page);
+      if (result.Status == TDefinitionParse::Ok && !result.Definition->System)
+        at->second = std::move(result.Definition);
+    }
+    if (!at->second) return std::nullopt;
+    return JudgePage(store, data, *at->second).Fits;
+  };
+  std::unordered_map<std::size_t, std::int64_t> placedIn;  // store index → evidence's base
+  for (const TDatabasePages& database : placedRuns) {
+    for (const auto& [number, index] : database.Pages) placedIn.emplace(index, database.Base);
+  }
+  MovePlacedPages(databases, placedRuns, entries,
+                  [&](const TDatabasePages& database, std::size_t index,
+                      std::uint32_t positionNumber, std::uint32_t evidenceNumber) {
+                    return DefinitionNumberOverruled(entries, database, index, positionNumber,
+                                                     evidenceNumber, fits, placedIn);
+                  });
   return databases;
 }
 
