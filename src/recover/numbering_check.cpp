@@ -70,6 +70,7 @@ bool NumberingHolds(const TDatabaseReader& reader, const std::vector<TPageEntry>
     TTableOrderEvidence& table = tables.emplace_back();
     table.Owner = owner;
     table.Cataloged = catalog.contains(owner);
+    table.PiecesMovedIn = database.Certain.size() > database.Overruled.size();
     for (const auto& [number, index] : plan.Pages) table.Numbers.push_back(number);
     TTablePlan numbered = plan;
     std::erase_if(numbered.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
