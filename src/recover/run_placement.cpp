@@ -932,9 +932,9 @@ class TPlacer {
   // LVAL page of the run holding a row of that number and length would lie at the number
   // pointed to; it holds where every pointer whose number lies in the piece, widened to
   // the LVAL pages it names, finds its row there (at least kMinOwnLongValues of them),
-  // the numbers are free, no map lists one of them for another table, and a readable map
-  // of the piece's table lists its pages there. Nothing when no place or more than one
-  // holds.
+  // the numbers are free, no map lists one of them for another table, and, where a map of
+  // the piece's tables can be read, the database bears the place out (see Bears). Nothing
+  // when no place or more than one holds.
   // Does the stretch first..last of `run`, numbered from `origin` (where the database's page
   // 0 would lie on the source), hold in `database`: each number free or this very page, none
   // that a usage map lists for another table's pages, and no page in it that says it is not
@@ -964,9 +964,11 @@ class TPlacer {
       TLongValueTarget Target;
     };
     std::vector<TPointer> pointers;
+    bool mapped = false;  // a table of the piece has a usage map that can be read
     for (std::size_t i = piece.First; i <= piece.Last; ++i) {
       const TPageEntry& entry = entries_[run[i]];
       if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
+      mapped |= ListedOf(database, entry.Owner).has_value();
       const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
       const std::size_t at = PageAt(database, entry.Owner);
       if (!definition || FitOf(run[i], at, *definition) != true) continue;
@@ -1028,16 +1030,10 @@ class TPlacer {
         return static_cast<std::uint32_t>((entries_[run[j]].SourceOffset - origin) / kPage);
       };
       if (!StretchHolds(database, run, first, last, origin)) continue;
-      // Where the piece's table's map can be read (yet too many places hold by it alone
-      // for StartOf to choose one), it must list the piece's data pages there too.
-      bool listedThere = true;
-      for (std::size_t i = piece.First; i <= piece.Last && listedThere; ++i) {
-        const TPageEntry& entry = entries_[run[i]];
-        if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
-        const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
-        listedThere = !listed || listed->contains(numberAt(i));
-      }
-      if (!listedThere) continue;
+      // A piece whose map can be read (though it lists the piece's pages at too many places
+      // for StartOf to choose one) must be borne out there as a mapped piece is: its data
+      // pages listed, and the long values the database's placed rows point to there found.
+      if (mapped && !Bears(database, run, first, last, numberAt(first))) continue;
       if (found) return std::nullopt;  // two places hold
       found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
     }
