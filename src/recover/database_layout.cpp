@@ -105,7 +105,7 @@ std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& en
 
 void MovePlacedPages(std::vector<TDatabasePages>& databases,
                      const std::vector<TDatabasePages>& placed,
-                     const std::vector<TPageEntry>& entries) {
+                     const std::vector<TPageEntry>& entries, const TOverruleCheck& overrules) {
   std::map<std::int64_t, std::size_t> byBase;
   for (std::size_t d = 0; d < databases.size(); ++d) byBase.emplace(databases[d].Base, d);
   // Where each page lies now: its database and number.
@@ -119,9 +119,15 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
     TDatabasePages& database = databases[home->second];
     for (const auto& [number, index] : evidence.Pages) {
       const auto now = where.find(index);
-      // Given to this database already: its reading numbers it as before.
-      if (now != where.end() && now->second.first == home->second) continue;
+      // Given to this database already: its reading numbers it as before, unless the pages
+      // overrule position's number (see TOverruleCheck).
+      if (now != where.end() && now->second.first == home->second &&
+          (now->second.second == number || !overrules ||
+           !overrules(database, index, now->second.second, number)))
+        continue;
       if (now != where.end()) databases[now->second.first].Pages.erase(now->second.second);
+      if (now != where.end() && now->second.first == home->second)
+        database.Overruled.insert(number);
       // A page that lay at this number by position alone gives way, unnumbered.
       if (const auto taken = database.Pages.find(number); taken != database.Pages.end()) {
         const std::size_t displaced = taken->second;

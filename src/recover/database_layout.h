@@ -22,6 +22,9 @@ struct TDatabasePages {
   std::int64_t LastOffset = -1;
   // Numbers that evidence gave pages moved here from where position put them: anchors.
   std::set<std::uint32_t> Certain;
+  // Of those, the numbers of pages that position had given this database at another number
+  // (see MovePlacedPages): they say nothing of whether its other pages lie in order.
+  std::set<std::uint32_t> Overruled;
 };
 
 // A definition page found in the store, parsed alone (a definition longer than one page is
@@ -45,13 +48,22 @@ std::vector<std::int64_t> FindDatabaseBases(const std::vector<TPageEntry>& entri
 std::vector<TDatabasePages> TellDatabasesApart(const std::vector<TPageEntry>& entries,
                                                const std::vector<std::int64_t>& bases);
 
+// Does evidence's number for store page `index`, which position gave to `database` at
+// another number, overrule position's? Asked with the database as position numbered it.
+using TOverruleCheck = std::function<bool(const TDatabasePages& database, std::size_t index,
+                                          std::uint32_t positionNumber,
+                                          std::uint32_t evidenceNumber)>;
+
 // The pages that evidence placed (run_placement.h) in another database than position gave
 // them to, moved there at the numbers evidence gave them, which become certain there; a
 // page lying at such a number by position alone stays, unnumbered. Pages evidence placed
-// where position put them already are left as they are.
+// in the database position gave them to keep position's number (a run followed along past
+// the end of a piece of the file numbers by position too, and is no surer), except where
+// `overrules` says the pages contradict it: then they move to evidence's number as above.
 void MovePlacedPages(std::vector<TDatabasePages>& databases,
                      const std::vector<TDatabasePages>& placed,
-                     const std::vector<TPageEntry>& entries);
+                     const std::vector<TPageEntry>& entries,
+                     const TOverruleCheck& overrules = {});
 
 }  // namespace quillon::recover
 

@@ -70,12 +70,15 @@ bool NumberingHolds(const TDatabaseReader& reader, const std::vector<TPageEntry>
     TTableOrderEvidence& table = tables.emplace_back();
     table.Owner = owner;
     table.Cataloged = catalog.contains(owner);
+    table.PiecesMovedIn = database.Certain.size() > database.Overruled.size();
     for (const auto& [number, index] : plan.Pages) table.Numbers.push_back(number);
     TTablePlan numbered = plan;
     std::erase_if(numbered.Pages, [](const auto& page) { return page.first >= kUnnumberedPage; });
     const std::optional<TTableDefinition> definition =
         DefinitionAt(reader, entries, database, owner);
-    if (!definition) continue;
+    // A definition that lies at its number because its table's pages overruled position's
+    // number for it (see MovePlacedPages) vouches for nothing: position put it elsewhere.
+    if (!definition || database.Overruled.contains(owner)) continue;
     table.DefinitionThere = true;
     table.DefinitionFits = FitsRows(reader, numbered.Pages.empty() ? plan : numbered, *definition);
     table.Listed = UsageMapOf(reader, entries, database, definition->UsageMapPointer);

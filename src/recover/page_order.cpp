@@ -6,6 +6,12 @@ namespace quillon::recover {
 
 bool PagesLieInOrder(const std::vector<TTableOrderEvidence>& tables, const TOwnerAt& ownerAt) {
   std::size_t judged = 0, vouched = 0, silent = 0;
+  // The highest number any usage map lists: as far as the file reaches, as its maps see it.
+  std::uint32_t lastListed = 0;
+  for (const TTableOrderEvidence& table : tables) {
+    if (table.Listed && !table.Listed->empty())
+      lastListed = std::max(lastListed, *table.Listed->rbegin());
+  }
   for (const TTableOrderEvidence& table : tables) {
     if (!table.DefinitionThere && !table.Cataloged) {
       silent += table.Numbers.size();
@@ -40,8 +46,17 @@ bool PagesLieInOrder(const std::vector<TTableOrderEvidence>& tables, const TOwne
     // Pages of the table the map does not list, or before page 0, while a page the map lists
     // has another page at its place: pieces were exchanged. A listed page missing at its
     // place while pages of the table lie before page 0: a piece moved ahead, not the
-    // remains of an older copy.
-    if (table.Listed && (before || unlisted) && (!placesHold || (before && placeMissing)))
+    // remains of an older copy. Where evidence moved pieces of the file in from elsewhere,
+    // the same while pages of the table lie past the last page any map lists: a piece that
+    // position numbered from the base while it lies beyond other files, not stale pages
+    // (those lie within the file) beside a page lost.
+    const bool pastTheEnd =
+        table.PiecesMovedIn &&
+        std::any_of(numbered.begin(), numbered.end(), [&](std::uint32_t number) {
+          return number > lastListed;
+        });
+    const bool movedAhead = before || pastTheEnd;
+    if (table.Listed && (before || unlisted) && (!placesHold || (movedAhead && placeMissing)))
       return false;
     if (!table.Listed || placesHold) {
       vouched += numbered.size();

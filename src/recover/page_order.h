@@ -24,6 +24,9 @@ struct TTableOrderEvidence {
   bool Cataloged = false;        // the catalog lists a table whose definition is the owner
   std::optional<std::set<std::uint32_t>> Listed;  // what its usage map lists, if readable
   std::size_t LongValuesMisplaced = 0;  // long values of listed rows not at their numbers
+  // Evidence moved pages of its database in from elsewhere on the source (run_placement.h):
+  // the file lies in pieces there, so position's numbers are no more than a guess.
+  bool PiecesMovedIn = false;
 };
 
 // What lies at a page number: the owner value of a data page, kNotDataPage for any other
@@ -37,7 +40,8 @@ using TOwnerAt = std::unordered_map<std::uint32_t, std::uint32_t>;
 // unlisted pages are older copies, not pages moved about). Pages whose owner has neither a
 // definition at its place nor an entry in the catalog (a dropped table's remains) say
 // nothing either way. Out of order: a long value not at its number, a page the map lists
-// while another page lies at its place or the table has pages before page 0, fewer than
+// while another page lies at its place or the table has pages before page 0 (or, where
+// pieces were moved in, past the last page any map lists), fewer than
 // 80% of the judged pages vouched for, or no page vouched for at all.
 bool PagesLieInOrder(const std::vector<TTableOrderEvidence>& tables, const TOwnerAt& ownerAt);
 

@@ -1,14 +1,16 @@
 #include "recover/page_placement.h"
 
 #include <algorithm>
-#include <optional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
+#include <unordered_map>
 
 #include "jet/catalog.h"
 #include "recover/base_from_evidence.h"
+#include "recover/definition_numbers.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
@@ -161,7 +163,31 @@ std::vector<TDatabasePages> PlaceDatabasePages(const IPageStore& store,
     database.Base = base;
     databases.push_back(std::move(database));
   }
-  MovePlacedPages(databases, placed, entries);
+  // Definitions parsed alone by their first page, once each: asked of the few pages
+  // evidence numbers otherwise than position inside one database.
+  std::map<std::size_t, std::optional<TTableDefinition>> parsed;
+  const TExactFit fits = [&](std::size_t data, std::size_t definition) -> std::optional<bool> {
+    auto [at, added] = parsed.try_emplace(definition);
+    if (added) {
+      TPage page{};
+      store.Read(definition, page);
+      TDefinitionResult result = ParseTableDefinition(page);
+      if (result.Status == TDefinitionParse::Ok && !result.Definition->System)
+        at->second = std::move(result.Definition);
+    }
+    if (!at->second) return std::nullopt;
+    return JudgePage(store, data, *at->second).Fits;
+  };
+  std::unordered_map<std::size_t, std::int64_t> placedIn;  // store index → evidence's base
+  for (const TDatabasePages& database : placed) {
+    for (const auto& [number, index] : database.Pages) placedIn.emplace(index, database.Base);
+  }
+  MovePlacedPages(databases, placed, entries,
+                  [&](const TDatabasePages& database, std::size_t index,
+                      std::uint32_t positionNumber, std::uint32_t evidenceNumber) {
+                    return DefinitionNumberOverruled(entries, database, index, positionNumber,
+                                                     evidenceNumber, fits, placedIn);
+                  });
   // Each database from evidence in order of its first page among the others.
   const auto fromEvidence = std::stable_partition(
       databases.begin(), databases.end(),

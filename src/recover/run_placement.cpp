@@ -29,8 +29,9 @@ constexpr std::int64_t kMaxGapPages = 96;
 // A base from votes alone has its home at its first page within this many pages of it.
 constexpr std::int64_t kMaxVotedHomeGap = 64;
 // Rounds of placing pieces: a piece placed can hold the definition or the usage map by
-// which the next is placed.
-constexpr int kPlacingRounds = 7;
+// which the next is placed. A bound on the work only (the rounds end once one places
+// nothing): ten files in two to nine pieces each, interleaved on a volume, took eleven.
+constexpr int kPlacingRounds = 16;
 // Page numbers a piece may start at, tried per piece: a usage map lists at most this many
 // places for the piece's first page of its table (bounds the work on a huge table).
 constexpr std::size_t kMaxStartsTried = 1 << 16;
@@ -728,6 +729,17 @@ class TPlacer {
     return TSays::Nothing;
   }
 
+  // Whether a usage map (`owners`, see ListedOwnerOf) lists `number` for a table that page
+  // `index` is not a data page of: a map lists its own table's data pages only (no LVAL
+  // page, definition or another table's page), so the page cannot lie at that number.
+  bool ListedForAnother(const std::map<std::uint32_t, std::uint32_t>& owners, std::size_t index,
+                        std::uint32_t number) const {
+    const auto listed = owners.find(number);
+    if (listed == owners.end()) return false;
+    const TPageEntry& entry = entries_[index];
+    return !IsTablePage(entry) || entry.Owner != listed->second;
+  }
+
   // Each home taken further along its run where what has been placed since bears it out:
   // the pages after it are tried at their numbers from the base again, now that pieces
   // placed elsewhere may hold their tables' definitions and maps. Returns the pages added.
@@ -739,6 +751,9 @@ class TPlacer {
       auto numberOf = [&](std::size_t index) {
         return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
       };
+      // The maps as the pages placed so far give them: pages put in for the walk could
+      // give a map read through a page at a wrong number.
+      const std::map<std::uint32_t, std::uint32_t> listedBefore = ListedOwnerOf(database);
       std::vector<std::size_t> tried;  // positions put in for the walk
       for (std::size_t i = home.First; i < home.End; ++i) {
         if (placed_.contains(run[i])) continue;
@@ -750,6 +765,9 @@ class TPlacer {
       for (std::size_t i = home.First; i < home.End; ++i) {
         const std::size_t index = run[i];
         if (PageAt(database, numberOf(index)) != index) break;  // another page has its number
+        // Past the end of the piece (a run can go on over a gap into another piece of the
+        // file, numbered by distance alone): a usage map lists this number for another page.
+        if (ListedForAnother(listedBefore, index, numberOf(index))) break;
         const TSays says = home.Piece ? SaysOfPiecePage(database, index, numberOf(index))
                                       : SaysOfHomePage(database, index, numberOf(index));
         if (says == TSays::Against || says == TSays::Unsure) break;
@@ -924,14 +942,16 @@ class TPlacer {
     std::uint32_t Start = 0;
   };
 
-  // A piece whose tables' maps cannot be read, placed by its own rows' long values: the
+  // A piece that its tables' maps cannot place (unreadable, or listing the piece's pages at
+  // too many places), placed by its own rows' long values: the
   // rows point to LVAL rows by page number, row and length, and the LVAL pages of the
   // same run hold them at one place only. The place tried for each pointer is where an
   // LVAL page of the run holding a row of that number and length would lie at the number
   // pointed to; it holds where every pointer whose number lies in the piece, widened to
   // the LVAL pages it names, finds its row there (at least kMinOwnLongValues of them),
-  // the numbers are free and no map lists one of them for another table. Nothing when no
-  // place or more than one holds.
+  // the numbers are free, no map lists one of them for another table, and, where a map of
+  // the piece's tables can be read, the database bears the place out (see Bears). Nothing
+  // when no place or more than one holds.
   // Does the stretch first..last of `run`, numbered from `origin` (where the database's page
   // 0 would lie on the source), hold in `database`: each number free or this very page, none
   // that a usage map lists for another table's pages, and no page in it that says it is not
@@ -961,10 +981,11 @@ class TPlacer {
       TLongValueTarget Target;
     };
     std::vector<TPointer> pointers;
+    bool mapped = false;  // a table of the piece has a usage map that can be read
     for (std::size_t i = piece.First; i <= piece.Last; ++i) {
       const TPageEntry& entry = entries_[run[i]];
       if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
-      if (ListedOf(database, entry.Owner)) return std::nullopt;  // placed by its map
+      mapped |= ListedOf(database, entry.Owner).has_value();
       const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
       const std::size_t at = PageAt(database, entry.Owner);
       if (!definition || FitOf(run[i], at, *definition) != true) continue;
@@ -1026,6 +1047,10 @@ class TPlacer {
         return static_cast<std::uint32_t>((entries_[run[j]].SourceOffset - origin) / kPage);
       };
       if (!StretchHolds(database, run, first, last, origin)) continue;
+      // A piece whose map can be read (though it lists the piece's pages at too many places
+      // for StartOf to choose one) must be borne out there as a mapped piece is: its data
+      // pages listed, and the long values the database's placed rows point to there found.
+      if (mapped && !Bears(database, run, first, last, numberAt(first))) continue;
       if (found) return std::nullopt;  // two places hold
       found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
     }

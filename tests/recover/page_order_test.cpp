@@ -74,6 +74,25 @@ TEST(PageOrder, PiecesMovedAheadOrLongValuesElsewhereAreOutOfOrder) {
   EXPECT_FALSE(PagesLieInOrder(unknown, OwnersOf(unknown)));
 }
 
+TEST(PageOrder, WithPiecesMovedInPagesPastTheLastListedOneWhileAListedOneIsMissingAreOutOfOrder) {
+  // Table 20's map lists 40 to 43; 42 and 43 are not there, and two of its pages lie at
+  // 142 and 143, past every number any map lists: numbered from the base by position,
+  // though they lie beyond other files.
+  std::vector<TTableOrderEvidence> tables = {
+      Table(20, {40, 41, 142, 143}, std::set<std::uint32_t>{40, 41, 42, 43}),
+      Table(30, {50, 51}, std::set<std::uint32_t>{50, 51})};
+  // A whole file (nothing moved in): pages past the end are stale ones, a listed page lost.
+  EXPECT_TRUE(PagesLieInOrder(tables, OwnersOf(tables)));
+  for (TTableOrderEvidence& table : tables) table.PiecesMovedIn = true;
+  EXPECT_FALSE(PagesLieInOrder(tables, OwnersOf(tables)));
+  // Stale pages within the file (below table 30's last listed page) say nothing of pieces.
+  tables[0].Numbers = {40, 41, 44, 45};
+  EXPECT_TRUE(PagesLieInOrder(tables, OwnersOf(tables)));
+  // Past the end, but nothing the map lists is missing: stale pages beside the file whole.
+  tables[0].Numbers = {40, 41, 42, 43, 142};
+  EXPECT_TRUE(PagesLieInOrder(tables, OwnersOf(tables)));
+}
+
 TEST(PageOrder, OnlyPagesNumberedAsTheyLieAreInPlace) {
   TDatabasePages grid, numbered;
   grid.Pages = {{0, 100}, {1, 101}, {2, 102}, {3, 103}};

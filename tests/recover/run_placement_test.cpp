@@ -12,6 +12,7 @@
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
 #include "recover/database_layout.h"
+#include "recover/definition_numbers.h"
 #include "recover/image_page_store.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
@@ -170,6 +171,127 @@ TEST(MovePlacedPages, EvidenceOverridesPositionAndWhatItDisplacesKeepsNoNumber) 
   for (const auto& [number, index] : databases[1].Pages)
     displacedKept |= index == 16 && number >= kUnnumberedPage;
   EXPECT_TRUE(displacedKept);
+}
+
+// A database as position numbered it: pages at numbers 0 to 9 and a later piece of the
+// file at 40 to 43 whose definition is really page 20 (its table's data page, owner 20,
+// lies beside it), with `extra` (number, entry) pages added.
+struct TPieceOutOfPlace {
+  std::vector<TPageEntry> Entries;
+  TDatabasePages Database;
+  std::size_t Definition = 0;  // store index of the definition position numbered 40
+};
+
+TPieceOutOfPlace DefinitionAtFortyThatIsTwenty(
+    const std::vector<std::pair<std::uint32_t, TPageEntry>>& extra = {}) {
+  TPieceOutOfPlace source;
+  auto add = [&](std::uint32_t number, TPageEntry entry) {
+    entry.SourceOffset = static_cast<std::int64_t>(number) * kPageSize;
+    source.Database.Pages.emplace(number, source.Entries.size());
+    source.Entries.push_back(entry);
+  };
+  add(0, {0, TPageKind::Header, 0});
+  for (std::uint32_t number = 2; number <= 5; ++number) add(number, {0, TPageKind::Definition, 0});
+  add(6, {0, TPageKind::Data, 2});  // the catalog
+  add(7, {0, TPageKind::Definition, 0});  // table 7's definition, its pages at 8 and 9
+  add(8, {0, TPageKind::Data, 7});
+  add(9, {0, TPageKind::Data, 7});
+  source.Definition = source.Entries.size();
+  add(40, {0, TPageKind::Definition, 0});
+  add(41, {0, TPageKind::Data, 20});
+  for (const auto& [number, entry] : extra) add(number, entry);
+  return source;
+}
+
+TEST(DefinitionNumberOverruled, OnlyWhereItsTablesPagesNameEvidencesNumberAndNothingNamesPositions) {
+  // Rows fit a definition by table: table 20's rows fit the definition at 40 only, table
+  // 7's the one at 7 only, unless `twins` makes them all one shape.
+  bool twins = false;
+  auto fitsFor = [&](const TPieceOutOfPlace& source) -> TExactFit {
+    return [&](std::size_t data, std::size_t definition) -> std::optional<bool> {
+      if (twins) return true;
+      const std::uint32_t owner = source.Entries[data].Owner;
+      return owner == 20 ? definition == source.Definition
+                         : definition == source.Database.Pages.at(7);
+    };
+  };
+  const std::unordered_map<std::size_t, std::int64_t> nowhere;
+  {
+    const TPieceOutOfPlace source = DefinitionAtFortyThatIsTwenty();
+    EXPECT_TRUE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                          40, 20, fitsFor(source), nowhere));
+    // Evidence naming a number whose pages are no table's, or are another table's.
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                           40, 21, fitsFor(source), nowhere));
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                           40, 7, fitsFor(source), nowhere));
+    // A data page is never renumbered so, nor a system definition.
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database,
+                                           source.Database.Pages.at(41), 41, 21,
+                                           fitsFor(source), nowhere));
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database,
+                                           source.Database.Pages.at(2), 2, 20, fitsFor(source),
+                                           nowhere));
+    // Of one shape with table 7's definition: the rows cannot tell which is theirs.
+    twins = true;
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                           40, 20, fitsFor(source), nowhere));
+    twins = false;
+  }
+  {
+    // Position's number names a table: a data page carries 40 as its owner value.
+    const TPieceOutOfPlace source =
+        DefinitionAtFortyThatIsTwenty({{42, {0, TPageKind::Data, 40}}});
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                           40, 20, fitsFor(source), nowhere));
+    // Unless evidence placed that page in another database: then it is that one's.
+    const std::unordered_map<std::size_t, std::int64_t> elsewhere{
+        {source.Database.Pages.at(42), std::int64_t{1} << 30}};
+    EXPECT_TRUE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                          40, 20, fitsFor(source), elsewhere));
+  }
+  {
+    // Another definition already lies at 20 by position.
+    const TPieceOutOfPlace source =
+        DefinitionAtFortyThatIsTwenty({{20, {0, TPageKind::Definition, 0}}});
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                           40, 20, fitsFor(source), nowhere));
+  }
+  {
+    // Table 20's rows fit none of it: nothing to overrule with.
+    const TPieceOutOfPlace source = DefinitionAtFortyThatIsTwenty();
+    const TExactFit none = [](std::size_t, std::size_t) { return std::optional<bool>{}; };
+    EXPECT_FALSE(DefinitionNumberOverruled(source.Entries, source.Database, source.Definition,
+                                           40, 20, none, nowhere));
+  }
+}
+
+TEST(MovePlacedPages, EvidenceRenumbersAPageInItsOwnDatabaseOnlyWhereThePagesOverrulePosition) {
+  const TPieceOutOfPlace source = DefinitionAtFortyThatIsTwenty();
+  std::vector<TDatabasePages> databases = {source.Database};
+  // Evidence: the definition is page 20, and the data page beside it 21 (a run followed on
+  // past a piece's end numbers by position too: no surer than position).
+  TDatabasePages evidence;
+  evidence.Pages = {{20, source.Definition}, {21, source.Definition + 1}};
+  std::vector<std::pair<std::size_t, std::uint32_t>> asked;
+  MovePlacedPages(databases, {evidence}, source.Entries,
+                  [&](const TDatabasePages&, std::size_t index, std::uint32_t position,
+                      std::uint32_t number) {
+                    asked.push_back({index, position});
+                    return number == 20;
+                  });
+  EXPECT_EQ(asked.size(), 2u);
+  EXPECT_EQ(databases[0].Pages.at(20), source.Definition);
+  EXPECT_FALSE(databases[0].Pages.contains(40));
+  EXPECT_EQ(databases[0].Pages.at(41), source.Definition + 1);  // position's number kept
+  EXPECT_FALSE(databases[0].Pages.contains(21));
+  EXPECT_EQ(databases[0].Certain, (std::set<std::uint32_t>{20}));
+  EXPECT_EQ(databases[0].Overruled, (std::set<std::uint32_t>{20}));
+  // Without the check, position's numbers stand.
+  std::vector<TDatabasePages> unchecked = {source.Database};
+  MovePlacedPages(unchecked, {evidence}, source.Entries);
+  EXPECT_EQ(unchecked[0].Pages.at(40), source.Definition);
+  EXPECT_TRUE(unchecked[0].Certain.empty());
 }
 
 // The larger sample cut into runs of 1 to 24 pages (its first nine pages one run), the runs in a shuffled order with other
