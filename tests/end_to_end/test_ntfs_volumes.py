@@ -5,7 +5,8 @@ tests/tools/make_ntfs_images.py writes three images with ntfs-3g (see docs/testi
 every fixture database in several fragments interleaved with each other and with growing
 files, then quick-formatted ("quick"); the same with the databases deleted and about half
 their clusters reused ("deleted"); a database beside the older copy a compact left behind,
-deleted, its head overwritten ("older"). Each image is recovered with quillon-cli recover,
+deleted, its head overwritten ("older"); a database compacted twice, the live file and its
+two older copies in pieces among each other's ("copies"). Each image is recovered with quillon-cli recover,
 and each database written to it is compared value by value with mdb-export against the one
 recovered database that is its own: the pairing is one to one, the pair with the most values
 back first. Rows pair by their primary key where mdbtools names one (test_recover.py's
@@ -17,6 +18,9 @@ the recovered database it was paired with.
 On "older" the older copy must come back as a database of its own, "NAME (older copy)"
 beside the live NAME, and the summary, --json and report.html must say that it was found,
 which copy is the newer and that its pages were set apart from the live database's.
+
+On "copies" each copy must come back as a database of its own, nothing of two copies
+merged: each copy is compared with what it held, and the pairing is one to one.
 
 Typed tables that land in another recovered database than their own's are compared too
 (against the same-named table of the original they match best): a value shown is a value
@@ -216,11 +220,12 @@ def stray_tables(description, expected_of, found, paired):
 
 def premise_broken(description):
     """What the image should hold and does not, as failures of the harness: on "quick" every
-    page of every database, on "older" every page of the live database, still in place."""
+    page of every database, on "older" and "copies" every page of the live database, still
+    in place."""
     failures = []
     for db in description["databases"]:
-        whole = description["kind"] == "quick" or (description["kind"] == "older" and
-                                                   db["role"] == "live")
+        whole = description["kind"] == "quick" or (description["kind"] in ("older", "copies")
+                                                   and db["role"] == "live")
         if whole and db["intact_pages"] != db["pages"]:
             failures.append(f"{description['kind']} image: {db['name']} has "
                             f"{db['intact_pages']} of {db['pages']} pages in place, not all "
@@ -282,6 +287,8 @@ def main():
     parser.add_argument("--real", required=True, help="the Access-written databases")
     parser.add_argument("--work", required=True)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--kinds", default="quick,deleted,older,copies",
+                        help="the images to make and measure, comma-separated")
     args = parser.parse_args()
 
     why = make_ntfs_images.missing_tools()
@@ -308,8 +315,8 @@ def main():
         return oracles[path]
 
     figures, failures = [], []
-    for kind in ("quick", "deleted", "older"):
-        chosen = [older_from] if kind == "older" else databases
+    for kind in args.kinds.split(","):
+        chosen = [older_from] if kind in ("older", "copies") else databases
         try:
             described = make_ntfs_images.make_image(kind, chosen, images, args.seed)
         except (RuntimeError, OSError) as error:
