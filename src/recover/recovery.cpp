@@ -238,14 +238,21 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
   std::vector<std::size_t> usedBy(entries.size(), SIZE_MAX);  // the first report written from it
   std::vector<std::vector<std::size_t>> setApart;            // per report, the pages it set apart
-  int number = 0;
+  // Older copies among a database's pages, and databases that are copies of one another,
+  // are written as databases of their own, after the newest.
+  progress.Progress("telling copies apart", 0, static_cast<std::int64_t>(databases.size()));
+  std::vector<TCopiesOfDatabase> groups;
   for (const TDatabasePages& database : databases) {
+    if (progress.StopRequested()) break;
+    groups.push_back(SplitOlderCopy(pages, entries, database));
+  }
+  groups = JoinCopiesOfOneDatabase(pages, entries, std::move(groups));
+  int number = 0;
+  for (const TCopiesOfDatabase& copies : groups) {
     if (report.Stopped || progress.StopRequested()) {
       report.Stopped = true;
       break;
     }
-    // An older copy among its pages is written as a database of its own, after it.
-    const TCopiesOfDatabase copies = SplitOlderCopy(pages, entries, database);
     const std::string name = "database-" + std::to_string(number + 1);
     const std::size_t first = report.Databases.size();
     std::vector<std::size_t> written;  // per copy, its report's index; SIZE_MAX when none
@@ -255,8 +262,8 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       databaseReport.Number = number + 1;
       databaseReport.Name = name;
       if (&copy != &copies.Copies.front()) {
-        const bool known = copies.Evidence != TNewerEvidence::None;
-        databaseReport.Name += known ? " (older copy)" : " (other copy)";
+        databaseReport.Name =
+            CopyName(copies, static_cast<std::size_t>(&copy - copies.Copies.data()), name);
         databaseReport.CopyOf = name;
       }
       TDatabaseRecovery recovery(pages, entries, copy.Pages, fileSystem, options, progress,
