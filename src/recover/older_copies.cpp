@@ -25,8 +25,8 @@ constexpr std::size_t kMaxVotePairs = 4'000'000;  // owners × definitions worth
 // Pages of one copy lie within this many pages of each other: index, usage-map and other
 // pages the store does not keep sit between them, but not a megabyte of something else.
 constexpr std::int64_t kLargestGapPages = 64;
-// Databases told apart by their headers compared for being copies of one: each comparison
-// reads both databases' data pages again.
+// Databases told apart by their headers compared for being copies of one, after a first
+// row of theirs was found in both: each comparison reads both databases' data pages again.
 constexpr std::size_t kMostDatabasePairsCompared = 256;
 // Bases tried, those most owner values agree on first: pairs of definitions as far apart as
 // two owners agree on a base too, and each costs a walk over the database's pages.
@@ -524,6 +524,22 @@ std::vector<TCopiesOfDatabase> JoinCopiesOfOneDatabase(const IPageStore& store,
     while (root[i] != i) i = root[i] = root[root[i]];
     return i;
   };
+  // The first row of each data page of its user tables, hashed with the table's owner value,
+  // read once per database and only for databases that share two tables with another: a
+  // cheap look before the comparison that reads every page.
+  std::vector<std::optional<std::unordered_set<std::size_t>>> firstRows(count);
+  const auto firstRowsOf = [&](std::size_t i) -> const std::unordered_set<std::size_t>& {
+    if (!firstRows[i]) {
+      firstRows[i].emplace();
+      for (const auto& [number, index] : groups[i].Copies[0].Pages.Pages) {
+        if (number >= kUnnumberedPage || !IsUserData(entries[index])) continue;
+        const std::vector<TRow> rows = RowsOf(store, index);
+        if (!rows.empty())
+          firstRows[i]->insert(std::hash<std::string>{}(rows.front().Bytes) * 31 + entries[index].Owner);
+      }
+    }
+    return *firstRows[i];
+  };
   std::size_t compared = 0;
   for (std::size_t i = 0; i < count; ++i) {
     for (std::size_t j = i + 1; j < count && compared < kMostDatabasePairsCompared; ++j) {
@@ -531,6 +547,10 @@ std::vector<TCopiesOfDatabase> JoinCopiesOfOneDatabase(const IPageStore& store,
       std::size_t shared = 0;
       for (const std::uint32_t owner : tables[i]) shared += tables[j].contains(owner) ? 1 : 0;
       if (shared < 2) continue;
+      const std::unordered_set<std::size_t>& mine = firstRowsOf(i);
+      const std::unordered_set<std::size_t>& theirs = firstRowsOf(j);
+      if (std::ranges::none_of(mine, [&](std::size_t row) { return theirs.contains(row); }))
+        continue;
       ++compared;
       if (AreCopies(store, entries, groups[i].Copies[0].Pages, groups[j].Copies[0].Pages))
         root[rootOf(j)] = rootOf(i);
