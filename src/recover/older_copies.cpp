@@ -356,9 +356,10 @@ std::optional<bool> NewerOfTwo(const IPageStore& store, const std::vector<TPageE
   return aNewer;
 }
 
-// Puts the copies in order: first the one found newer than every other (failing one, the
-// first as found), then the others by how many copies each is found newer than, the found
-// order kept among equals. Each copy after the first gets why the first is newer than it.
+// Puts the copies in order: first the one found newer than another and older than none
+// (failing one such, the first as found), then the others by how many copies each is found
+// newer than, the found order kept among equals. Each copy after the first gets why the
+// first is newer than it (nothing where that is not found).
 TCopiesOfDatabase OrderCopies(const IPageStore& store, const std::vector<TPageEntry>& entries,
                               std::vector<TDatabaseCopy> copies) {
   const std::size_t count = copies.size();
@@ -375,10 +376,23 @@ TCopiesOfDatabase OrderCopies(const IPageStore& store, const std::vector<TPageEn
       if (newer[j][i] == true) ++wins[j];
     }
   }
-  std::size_t newest = 0;
+  // The newest: the one copy found newer than another and older than none (a copy that
+  // nothing tells from the others, such as a few pages without a row in common, leaves
+  // the order of the rest as it is).
+  std::vector<std::size_t> losses(count, 0);
   for (std::size_t i = 0; i < count; ++i) {
-    if (wins[i] + 1 == count) newest = i;
+    for (std::size_t j = 0; j < count; ++j) {
+      if (newer[j][i] == true) ++losses[i];
+    }
   }
+  std::size_t newest = 0, candidates = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (wins[i] > 0 && losses[i] == 0) {
+      newest = i;
+      ++candidates;
+    }
+  }
+  if (candidates != 1) newest = 0;
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < count; ++i) {
     if (i != newest) order.push_back(i);
@@ -415,6 +429,17 @@ void SetOffsets(const std::vector<TPageEntry>& entries, TDatabasePages& pages) {
     if (pages.FirstOffset < 0 || offset < pages.FirstOffset) pages.FirstOffset = offset;
     pages.LastOffset = std::max(pages.LastOffset, offset);
   }
+}
+
+// The pages of a copy that lie before `limit` where its base lies before it (the copy ends
+// where the next one begins), and only those of the other copy's pages it does not hold.
+TDatabasePages Before(const std::vector<TPageEntry>& entries, const TDatabasePages& pages,
+                      std::int64_t limit) {
+  TDatabasePages kept = pages;
+  if (pages.Base < limit)
+    std::erase_if(kept.Pages,
+                  [&](const auto& page) { return entries[page.second].SourceOffset >= limit; });
+  return kept;
 }
 
 // The user tables (by owner value) of a database's numbered data pages.
@@ -472,6 +497,15 @@ TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPag
       std::optional<TCandidate> candidate = CopyAt(entries, database, rows, bases[i]);
       if (!candidate || std::ranges::any_of(candidate->Definitions, [&](std::size_t definition) {
             return used.contains(definition);
+          }))
+        continue;
+      // A second base can be another piece of a copy found already: a copy in pieces has a
+      // base for each. Another copy holds other versions of that copy's pages: it is taken
+      // only where its pages repeat rows of every copy found, at their page numbers.
+      if (std::ranges::any_of(found, [&](const TCandidate& before) {
+            const TDatabasePages mine = Before(entries, candidate->Pages, before.Pages.Base);
+            const TDatabasePages theirs = Before(entries, before.Pages, candidate->Pages.Base);
+            return PairedPages(store, entries, mine, theirs).size() < 2;
           }))
         continue;
       used.insert(candidate->Definitions.begin(), candidate->Definitions.end());
@@ -578,14 +612,9 @@ std::vector<TCopiesOfDatabase> JoinCopiesOfOneDatabase(const IPageStore& store,
   return joined;
 }
 
-std::string CopyName(const TCopiesOfDatabase& copies, std::size_t position, const std::string& name) {
-  const bool known = copies.Copies[position].Reason.Evidence != TNewerEvidence::None;
-  std::size_t same = 0;  // this copy's place among the copies named alike
-  for (std::size_t k = 1; k <= position; ++k) {
-    if ((copies.Copies[k].Reason.Evidence != TNewerEvidence::None) == known) ++same;
-  }
+std::string CopyName(const std::string& name, bool known, std::size_t ordinal) {
   return name + (known ? " (older copy" : " (other copy") +
-         (same > 1 ? " " + std::to_string(same) : std::string()) + ")";
+         (ordinal > 1 ? " " + std::to_string(ordinal) : std::string()) + ")";
 }
 
 std::string NewerBecauseText(const TCopiesOfDatabase& copies) {

@@ -60,7 +60,8 @@ struct TCopiesOfDatabase {
 // hold rows byte for byte the same as the database's other pages of the same tables. A copy
 // takes the pages from its base up to where its own pages end or another copy's base lies.
 // A base whose ties use a definition that a copy found first uses too is that copy seen at
-// other numbers, not a copy. Returns the database alone when there is none.
+// other numbers, not a copy; one whose pages repeat no rows of a copy found first may be
+// another piece of it, and is not split off. Returns the database alone when there is none.
 TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPageEntry>& entries,
                                  const TDatabasePages& database);
 
@@ -74,10 +75,11 @@ std::vector<TCopiesOfDatabase> JoinCopiesOfOneDatabase(const IPageStore& store,
                                                        const std::vector<TPageEntry>& entries,
                                                        std::vector<TCopiesOfDatabase> groups);
 
-// The name of the copy at `position` (1 or more) of `copies` whose first copy is `name`:
-// "NAME (older copy)", "NAME (older copy 2)", ... where its age is known, "NAME (other
-// copy)", "NAME (other copy 2)", ... where it is not, counted apart.
-std::string CopyName(const TCopiesOfDatabase& copies, std::size_t position, const std::string& name);
+// The name of a copy of the database `name` other than the first: "NAME (older copy)",
+// "NAME (older copy 2)", ... where the first is known to be newer (`known`), "NAME (other
+// copy)", "NAME (other copy 2)", ... where it is not; `ordinal` counts from 1 among the
+// copies written so named, from newer to older.
+std::string CopyName(const std::string& name, bool known, std::size_t ordinal);
 
 // The reason for the report, in words: "" when which copy is newer is not known.
 std::string NewerBecauseText(const TNewerReason& reason);

@@ -256,14 +256,16 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     const std::string name = "database-" + std::to_string(number + 1);
     const std::size_t first = report.Databases.size();
     std::vector<std::size_t> written;  // per copy, its report's index; SIZE_MAX when none
+    std::size_t older = 0, other = 0;  // copies written as older copies and as other copies
     for (const TDatabaseCopy& copy : copies.Copies) {
       written.push_back(SIZE_MAX);
       TDatabaseReport databaseReport;
       databaseReport.Number = number + 1;
       databaseReport.Name = name;
+      // Copies are numbered among those written: one that gives no table takes no number.
+      const bool known = copy.Reason.Evidence != TNewerEvidence::None;
       if (&copy != &copies.Copies.front()) {
-        databaseReport.Name =
-            CopyName(copies, static_cast<std::size_t>(&copy - copies.Copies.data()), name);
+        databaseReport.Name = CopyName(name, known, (known ? older : other) + 1);
         databaseReport.CopyOf = name;
       }
       TDatabaseRecovery recovery(pages, entries, copy.Pages, fileSystem, options, progress,
@@ -284,6 +286,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       report.Stopped |= recovery.Stopped();
       written.back() = report.Databases.size();
       report.Databases.push_back(std::move(databaseReport));
+      if (&copy != &copies.Copies.front()) ++(known ? older : other);
     }
     if (report.Databases.size() == first) continue;
     number += 1;

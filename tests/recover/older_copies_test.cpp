@@ -308,7 +308,8 @@ TEST(OlderCopies, WhereRowsSayNothingTheCatalogsNewestDateTellsTheNewer) {
   ASSERT_EQ(copies.Copies.size(), 2u);
   EXPECT_EQ(copies.Evidence, TNewerEvidence::None);
   EXPECT_FALSE(copies.Copies[0].Split);
-  EXPECT_EQ(CopyName(copies, 1, "database-1"), "database-1 (other copy)");
+  EXPECT_EQ(CopyName("database-1", false, 1), "database-1 (other copy)");
+  EXPECT_EQ(CopyName("database-1", false, 2), "database-1 (other copy 2)");
 }
 
 // Two older copies without their heads before the live file, the second right after the
@@ -360,8 +361,8 @@ TEST(OlderCopies, EveryOlderCopyIsSplitOffEndingWhereTheNextBeginsAndTheyAreOrde
   // Each reason says what the live file deleted of that copy's live rows.
   EXPECT_EQ(middle.Reason.RowsDeletedSince, 1);
   EXPECT_EQ(oldest.Reason.RowsDeletedSince, 2);
-  EXPECT_EQ(CopyName(copies, 1, "database-1"), "database-1 (older copy)");
-  EXPECT_EQ(CopyName(copies, 2, "database-1"), "database-1 (older copy 2)");
+  EXPECT_EQ(CopyName("database-1", true, 1), "database-1 (older copy)");
+  EXPECT_EQ(CopyName("database-1", true, 2), "database-1 (older copy 2)");
 
   // Each report says each copy with its own reason, and the pages of both set apart.
   TDatabaseReport first, second, third;
