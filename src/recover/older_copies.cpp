@@ -518,24 +518,44 @@ TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPag
     return alone;
   }
   // A copy's pages end where the next copy's base lies: copies deleted one after another
-  // can lie side by side.
-  std::ranges::sort(found, {}, [](const TCandidate& c) { return c.Pages.Base; });
-  for (std::size_t i = 0; i + 1 < found.size(); ++i) {
-    const std::int64_t next = found[i + 1].Pages.Base;
-    std::erase_if(found[i].Pages.Pages,
-                  [&](const auto& page) { return entries[page.second].SourceOffset >= next; });
-    SetOffsets(entries, found[i].Pages);
+  // can lie side by side. Each copy holds other versions of the database's own pages: one
+  // whose pages repeat rows only of the other copies' (such as the database itself seen from
+  // a base a few pages on, its ties chance ones) is none, the last found of them dropped
+  // first, until every copy left repeats rows of the database's own pages.
+  std::vector<TCandidate> copiesCut;
+  TDatabasePages own;
+  while (!found.empty()) {
+    copiesCut = found;
+    std::ranges::sort(copiesCut, {}, [](const TCandidate& c) { return c.Pages.Base; });
+    for (std::size_t i = 0; i + 1 < copiesCut.size(); ++i) {
+      const TDatabasePages cut = Before(entries, copiesCut[i].Pages, copiesCut[i + 1].Pages.Base);
+      copiesCut[i].Pages = cut;
+      SetOffsets(entries, copiesCut[i].Pages);
+    }
+    own = database;
+    std::unordered_set<std::size_t> taken;
+    for (const TCandidate& copy : copiesCut) {
+      for (const auto& [number, index] : copy.Pages.Pages) taken.insert(index);
+    }
+    std::erase_if(own.Pages, [&](const auto& page) { return taken.contains(page.second); });
+    SetOffsets(entries, own);
+    std::optional<std::size_t> none;
+    for (std::size_t i = found.size(); i-- > 0 && !none;) {
+      const auto cut = std::ranges::find(copiesCut, found[i].Pages.Base,
+                                         [](const TCandidate& c) { return c.Pages.Base; });
+      if (PairedPages(store, entries, cut->Pages, own).size() < 2) none = i;
+    }
+    if (!none) break;
+    found.erase(found.begin() + static_cast<std::ptrdiff_t>(*none));
+  }
+  if (found.empty()) {
+    TCopiesOfDatabase alone;
+    alone.Copies.push_back({.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
+    return alone;
   }
   std::vector<TDatabaseCopy> copies;
-  TDatabaseCopy own{.Pages = database, .Newer = false, .Split = false, .SplitFrom = 0, .Reason = {}};
-  std::unordered_set<std::size_t> taken;
-  for (const TCandidate& copy : found) {
-    for (const auto& [number, index] : copy.Pages.Pages) taken.insert(index);
-  }
-  std::erase_if(own.Pages.Pages, [&](const auto& page) { return taken.contains(page.second); });
-  SetOffsets(entries, own.Pages);
-  copies.push_back(std::move(own));
-  for (TCandidate& copy : found) {
+  copies.push_back({.Pages = std::move(own), .Newer = false, .Split = false, .SplitFrom = 0, .Reason = {}});
+  for (TCandidate& copy : copiesCut) {
     if (copy.Pages.Pages.empty()) continue;
     copies.push_back({.Pages = std::move(copy.Pages), .Newer = false, .Split = true,
                       .SplitFrom = 0, .Reason = {}});
