@@ -420,6 +420,104 @@ TEST(OlderCopies, ABaseWhoseTiesUseAnotherCopysDefinitionsIsThatCopyAtOtherNumbe
   EXPECT_EQ(copies.Copies[1].Pages.Pages.size(), 7u);
 }
 
+// Pages of a database as places: `live` numbered from its base, the others unnumbered.
+struct TDisk {
+  TMemoryStore Store;
+  TDatabasePages Database;
+  std::uint32_t Unnumbered = kUnnumberedPage;
+
+  explicit TDisk(std::int64_t base) { Database.Base = base * kPage; }
+  std::size_t Apart(std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(place, kind, owner, b);
+    Database.Pages.emplace(Unnumbered++, index);
+    return index;
+  }
+  std::size_t Live(std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(Database.Base / kPage + number, kind, owner, b);
+    Database.Pages.emplace(number, index);
+    return index;
+  }
+  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
+};
+
+TEST(OlderCopies, ASecondBaseWhosePagesRepeatNoRowOfTheCopyFoundIsAnotherPieceOfItNotACopy) {
+  // The older copy in two pieces: its pages 10 to 21 from place 0, its pages 30 to 41 from
+  // place 80 (whose base would be place 50). Each piece ties to definitions of its own, but
+  // they hold other tables: no row of one repeats in the other.
+  TDisk disk(200);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Apart(80, TPageKind::Definition);
+  disk.Apart(82, TPageKind::Definition);
+  disk.Apart(90, TPageKind::Data, 30, DataPage(30, {{"p1", 0}, {"p2", 0}}));
+  disk.Apart(91, TPageKind::Data, 32, DataPage(32, {{"q1", 0}, {"q2", 0}}));
+  disk.Live(0, TPageKind::Header);
+  for (const std::uint32_t number : {10u, 12u, 30u, 32u}) disk.Live(number, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(40, TPageKind::Data, 30, DataPage(30, {{"p1", 0}, {"p2", 0}}));
+  disk.Live(41, TPageKind::Data, 32, DataPage(32, {{"q1", 0}, {"q2", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Copies[1].Pages.Base, 0);
+  EXPECT_EQ(copies.Copies[1].Pages.Pages.size(), 8u);  // both pieces, from place 0
+}
+
+TEST(OlderCopies, TheDatabaseSeenFromABaseAFewPagesOnIsNoCopyOfItself) {
+  // The live file's definitions at 10, 12, 13 and 15: seen from place 103, its pages 20 and
+  // 21 (tables 10 and 12) land on definitions 13 and 15 by chance, and their rows repeat on
+  // the older copy's pages. A copy holds other versions of the database's own pages: what
+  // that base would take leaves the database only its header, so it is none.
+  TDisk disk(100);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  const std::size_t old20 = disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(0, TPageKind::Header);
+  for (const std::uint32_t number : {10u, 12u, 13u, 15u}) disk.Live(number, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Copies[0].Pages.Pages.size(), 7u);
+  EXPECT_EQ(copies.Copies[1].Pages.Base, 0);
+  EXPECT_EQ(copies.Copies[1].Pages.Pages.at(20), old20);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::DeletedRows);
+}
+
+TEST(OlderCopies, TheNewestIsTheCopyFoundNewerThanAnotherAndOlderThanNone) {
+  // Copy A (place 0) deleted a row the live file holds: A is the newer of the two. Copy B
+  // (place 30) lacks that row: nothing tells it from A, and the live file's header makes
+  // the live file the newer of it and B. A is the newest; B is named as another copy.
+  TDisk disk(200);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Apart(40, TPageKind::Definition);
+  disk.Apart(42, TPageKind::Definition);
+  disk.Apart(50, TPageKind::Data, 10, DataPage(10, {{"id1", 0}}));
+  disk.Apart(51, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(0, TPageKind::Header);
+  disk.Live(10, TPageKind::Definition);
+  disk.Live(12, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 3u);
+  EXPECT_EQ(copies.Copies[0].Pages.Base, 0);
+  EXPECT_TRUE(copies.Copies[0].Split);
+  EXPECT_FALSE(copies.Copies[1].Split);  // the live file, older than A
+  EXPECT_EQ(copies.Copies[1].Reason.Evidence, TNewerEvidence::DeletedRows);
+  EXPECT_EQ(copies.Copies[2].Pages.Base, 30 * kPage);
+  EXPECT_EQ(copies.Copies[2].Reason.Evidence, TNewerEvidence::None);
+  // Both were split off the live file, which now stands second.
+  EXPECT_EQ(copies.Copies[0].SplitFrom, 1u);
+  EXPECT_EQ(copies.Copies[2].SplitFrom, 1u);
+}
+
 TEST(OlderCopies, DatabasesWithHeadersOfTheirOwnThatRepeatEachOthersRowsAreJoinedAsCopies) {
   TMemoryStore store;
   std::vector<TDatabasePages> databases(3);
