@@ -363,7 +363,8 @@ std::optional<bool> NewerOfTwo(const IPageStore& store, const std::vector<TPageE
 TCopiesOfDatabase OrderCopies(const IPageStore& store, const std::vector<TPageEntry>& entries,
                               std::vector<TDatabaseCopy> copies) {
   const std::size_t count = copies.size();
-  std::vector<std::vector<std::optional<bool>>> newer(count, std::vector<std::optional<bool>>(count));
+  using TNewerRow = std::vector<std::optional<bool>>;
+  std::vector<TNewerRow> newer(count, TNewerRow(count));
   std::vector<std::vector<TNewerReason>> why(count, std::vector<TNewerReason>(count));
   std::vector<std::size_t> wins(count, 0);
   for (std::size_t i = 0; i < count; ++i) {
@@ -514,7 +515,8 @@ TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPag
   }
   if (found.empty()) {
     TCopiesOfDatabase alone;
-    alone.Copies.push_back({.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
+    alone.Copies.push_back(
+        {.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
     return alone;
   }
   // A copy's pages end where the next copy's base lies: copies deleted one after another
@@ -550,11 +552,13 @@ TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPag
   }
   if (found.empty()) {
     TCopiesOfDatabase alone;
-    alone.Copies.push_back({.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
+    alone.Copies.push_back(
+        {.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
     return alone;
   }
   std::vector<TDatabaseCopy> copies;
-  copies.push_back({.Pages = std::move(own), .Newer = false, .Split = false, .SplitFrom = 0, .Reason = {}});
+  copies.push_back(
+      {.Pages = std::move(own), .Newer = false, .Split = false, .SplitFrom = 0, .Reason = {}});
   for (TCandidate& copy : copiesCut) {
     if (copy.Pages.Pages.empty()) continue;
     copies.push_back({.Pages = std::move(copy.Pages), .Newer = false, .Split = true,
@@ -589,7 +593,8 @@ std::vector<TCopiesOfDatabase> JoinCopiesOfOneDatabase(const IPageStore& store,
         if (number >= kUnnumberedPage || !IsUserData(entries[index])) continue;
         const std::vector<TRow> rows = RowsOf(store, index);
         if (!rows.empty())
-          firstRows[i]->insert(std::hash<std::string>{}(rows.front().Bytes) * 31 + entries[index].Owner);
+          firstRows[i]->insert(std::hash<std::string>{}(rows.front().Bytes) * 31 +
+                               entries[index].Owner);
       }
     }
     return *firstRows[i];

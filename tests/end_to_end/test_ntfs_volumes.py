@@ -5,9 +5,9 @@ tests/tools/make_ntfs_images.py writes three images with ntfs-3g (see docs/testi
 every fixture database in several fragments interleaved with each other and with growing
 files, then quick-formatted ("quick"); the same with the databases deleted and about half
 their clusters reused ("deleted"); a database beside the older copy a compact left behind,
-deleted, its head overwritten ("older"); a database compacted twice, the live file and its
-two older copies in pieces among each other's ("copies"). Each image is recovered with quillon-cli recover,
-and each database written to it is compared value by value with mdb-export against the one
+deleted, its head overwritten ("older"); a database in three versions, the live file and
+its two older copies in pieces among each other's ("copies"). Each image is recovered with
+quillon-cli recover, and each database written to it is compared value by value with mdb-export against the one
 recovered database that is its own: the pairing is one to one, the pair with the most values
 back first. Rows pair by their primary key where mdbtools names one (test_recover.py's
 comparison), so a value in another row than its own, or a second row of one id, is wrong.
@@ -174,8 +174,9 @@ def copies_not_said(cli, description, paired, summary, outdir):
     for older in olders:
         said["summary"] += [f"older copy found: {older}, written apart; this one is the newer: ",
                             f"an older copy of {live}: "]
-        said["report.html"] += [f"Older copy found: {older}, written apart; this one is the newer: ",
-                                f"An older copy of {live}: "]
+        said["report.html"] += [
+            f"Older copy found: {older}, written apart; this one is the newer: ",
+            f"An older copy of {live}: "]
         if split:
             said["summary"].append(f"found among its own set apart: they are {older}'s")
             said["report.html"].append(f"found among its own set apart: they are {older}'s")

@@ -96,7 +96,8 @@ TCopyPages AddCopy(TMemoryStore& store, TDatabasePages& pages, std::int64_t base
   add(12, TPageKind::Definition);
   add(20, TPageKind::Data, 10, DataPage(10, rows10));
   add(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
-  if (catalogDays > 0) add(30, TPageKind::Data, 2, DataPage(2, {{CatalogRowUpdated(catalogDays), 0}}));
+  if (catalogDays > 0)
+    add(30, TPageKind::Data, 2, DataPage(2, {{CatalogRowUpdated(catalogDays), 0}}));
   return copy;
 }
 
@@ -473,7 +474,8 @@ TEST(OlderCopies, TheDatabaseSeenFromABaseAFewPagesOnIsNoCopyOfItself) {
   TDisk disk(100);
   disk.Apart(10, TPageKind::Definition);
   disk.Apart(12, TPageKind::Definition);
-  const std::size_t old20 = disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  const std::size_t old20 =
+      disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
   disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
   disk.Live(0, TPageKind::Header);
   for (const std::uint32_t number : {10u, 12u, 13u, 15u}) disk.Live(number, TPageKind::Definition);

@@ -16,13 +16,14 @@ which rewrites the metadata and leaves the data clusters as they were:
             file written over its first clusters.
   copies    one database in three versions, rows deleted between them as before each of two
             compacts: the versions written in pieces in turn among growing files, so that
-            each one's pieces lie between the others', then the two older ones deleted. The volume holds the live file and two
-            older copies whose pieces lie among each other's.
+            each one's pieces lie between the others', then the two older ones deleted. The
+            volume holds the live file and two older copies whose pieces lie among each
+            other's.
 
 Beside each image, IMAGE.json says where every page of every database lay on the volume
 (its byte offset), which pages still hold their bytes after the quick format, and the path
-of each database as it was written (the changed version of "older" is saved beside the
-image), so that a test can read the originals with mdbtools.
+of each database as it was written (the changed versions of "older" and "copies" are
+saved beside the image), so that a test can read the originals with mdbtools.
 
 Deterministic: the file contents come from a seeded generator, mkntfs runs with -T (time
 zero, which also fixes its serial number) and ntfs-3g with libfaketime's frozen clock;
@@ -383,7 +384,8 @@ def make_image(kind, databases, out_dir, seed):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--out", required=True, help="folder for the images")
-    parser.add_argument("--kind", choices=["quick", "deleted", "older", "copies", "all"], default="all")
+    parser.add_argument("--kind", choices=["quick", "deleted", "older", "copies", "all"],
+                        default="all")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--older-from", help="the database of the older-copy image "
                         "and of the copies image (default: the first given)")
