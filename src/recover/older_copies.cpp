@@ -25,6 +25,9 @@ constexpr std::size_t kMaxVotePairs = 4'000'000;  // owners × definitions worth
 // Pages of one copy lie within this many pages of each other: index, usage-map and other
 // pages the store does not keep sit between them, but not a megabyte of something else.
 constexpr std::int64_t kLargestGapPages = 64;
+// Databases told apart by their headers compared for being copies of one, after a first
+// row of theirs was found in both: each comparison reads both databases' data pages again.
+constexpr std::size_t kMostDatabasePairsCompared = 256;
 // Bases tried, those most owner values agree on first: pairs of definitions as far apart as
 // two owners agree on a base too, and each costs a walk over the database's pages.
 constexpr std::size_t kMostBasesTried = 16;
@@ -82,6 +85,18 @@ std::string NewestCatalogDate(const IPageStore& store, const std::vector<TPageEn
     }
   }
   return newest;
+}
+
+// Whether each row of a page is deleted, by its bytes; nothing for bytes that more than one
+// row of the page holds: which of them is the other version of a row is not known.
+std::map<std::string, std::optional<bool>> DeletedByBytes(const IPageStore& store,
+                                                          std::size_t index) {
+  std::map<std::string, std::optional<bool>> rows;
+  for (TRow& row : RowsOf(store, index)) {
+    const auto [at, added] = rows.emplace(std::move(row.Bytes), row.Deleted);
+    if (!added) at->second.reset();
+  }
+  return rows;
 }
 
 bool HasHeader(const std::vector<TPageEntry>& entries, const TDatabasePages& pages) {
@@ -181,6 +196,7 @@ struct TCandidate {
   TDatabasePages Pages;
   // (copy page, the database's version of it): data pages of one table sharing rows
   std::vector<std::pair<std::size_t, std::size_t>> Pairs;
+  std::set<std::size_t> Definitions;  // the definition pages its owner values land on
 };
 
 std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
@@ -198,6 +214,7 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
     if (entries[index].Kind == TPageKind::Definition) definitionAt.emplace(offset, index);
   }
   // Data pages whose owner value lands on a definition from this base: what ties it.
+  TCandidate candidate;
   std::int64_t highest = -1;
   std::vector<std::size_t> tied;
   for (const auto& [offset, index] : onGrid) {
@@ -207,10 +224,10 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
       continue;
     tied.push_back(index);
     const std::int64_t definition = base + kPage * entry.Owner;
+    candidate.Definitions.insert(definitionAt.at(definition));
     highest = std::max({highest, offset, definition});
   }
   if (tied.empty()) return std::nullopt;
-  TCandidate candidate;
   candidate.Pages.Base = base;
   std::int64_t last = -1;
   for (const auto& [offset, index] : onGrid) {
@@ -262,90 +279,383 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
   return candidate;
 }
 
-}  // namespace
+bool IsUserData(const TPageEntry& entry) {
+  return entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner > 5;
+}
 
-TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPageEntry>& entries,
-                                 const TDatabasePages& database) {
-  TCopiesOfDatabase result;
-  std::optional<TCandidate> found;
-  const std::vector<std::int64_t> bases = OtherBases(entries, database);
-  std::optional<TRowIndex> rows;
-  if (!bases.empty()) rows.emplace(store, entries, database);
-  for (std::size_t i = 0; i < bases.size() && i < kMostBasesTried; ++i) {
-    found = CopyAt(entries, database, *rows, bases[i]);
-    if (found) break;
+// Data pages of `a` (at its page numbers) paired with the page of `b` of the same table that
+// repeats the most of their rows byte for byte, where the other version lies in a piece of
+// `b` that puts its page n where `a` has it: its base (that page's offset less 4096 × the
+// number) shared by two repeats at least. A stale page's old rows, repeated anywhere, would
+// say nothing of which copy came later.
+std::vector<std::pair<std::size_t, std::size_t>> PairedPages(const IPageStore& store,
+                                                             const std::vector<TPageEntry>& entries,
+                                                             const TDatabasePages& a,
+                                                             const TDatabasePages& b) {
+  const TRowIndex rows(store, entries, b);
+  const std::unordered_set<std::size_t> none;
+  std::map<std::int64_t, std::size_t> pieceBases;
+  std::vector<std::tuple<std::size_t, std::size_t, std::int64_t>> repeats;
+  for (const auto& [number, index] : a.Pages) {
+    const TPageEntry& entry = entries[index];
+    if (number >= kUnnumberedPage || entry.Kind != TPageKind::Data ||
+        entry.Owner == jet::kLvalOwner || entry.SourceOffset < 0)
+      continue;
+    const std::optional<std::size_t> other = rows.Repeating(index, none);
+    if (!other || entries[*other].SourceOffset < 0) continue;
+    const std::int64_t pieceBase = entries[*other].SourceOffset - kPage * number;
+    ++pieceBases[pieceBase];
+    repeats.emplace_back(index, *other, pieceBase);
   }
-  if (!found) {
-    result.Copies.push_back({database, true, false});
-    return result;
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  for (const auto& [index, other, pieceBase] : repeats) {
+    if (pieceBases[pieceBase] >= 2) pairs.emplace_back(index, other);
   }
-  TDatabaseCopy own{database, false, false};
-  std::unordered_set<std::size_t> taken;
-  for (const auto& [number, index] : found->Pages.Pages) taken.insert(index);
-  std::erase_if(own.Pages.Pages, [&](const auto& page) { return taken.contains(page.second); });
-  own.Pages.FirstOffset = own.Pages.LastOffset = -1;
-  for (const auto& [number, index] : own.Pages.Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
-    if (own.Pages.FirstOffset < 0 || offset < own.Pages.FirstOffset) own.Pages.FirstOffset = offset;
-    own.Pages.LastOffset = std::max(own.Pages.LastOffset, offset);
-  }
-  TDatabaseCopy split{std::move(found->Pages), false, true};
+  return pairs;
+}
 
+// Which of two copies is the newer, asked in the order of TNewerEvidence: true when `a` is,
+// nothing when nothing tells. `pairs` are their versions of the same pages (a's first).
+std::optional<bool> NewerOfTwo(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                               const TDatabasePages& a, const TDatabasePages& b,
+                               const std::vector<std::pair<std::size_t, std::size_t>>& pairs,
+                               TNewerReason& reason) {
   // Rows deleted in one copy that the other holds live at the same page number: a deleted
   // row is never made live again, so the copy that deleted them was written later.
-  std::int64_t deletedInOwn = 0, deletedInSplit = 0;
-  for (const auto& [splitPage, ownPage] : found->Pairs) {
-    std::map<std::string, bool> ownRows;
-    for (TRow& row : RowsOf(store, ownPage)) ownRows.emplace(std::move(row.Bytes), row.Deleted);
-    for (const TRow& row : RowsOf(store, splitPage)) {
-      const auto there = ownRows.find(row.Bytes);
-      if (there == ownRows.end() || there->second == row.Deleted) continue;
-      ++(row.Deleted ? deletedInSplit : deletedInOwn);
+  std::int64_t deletedInA = 0, deletedInB = 0;
+  for (const auto& [aPage, bPage] : pairs) {
+    const std::map<std::string, std::optional<bool>> aRows = DeletedByBytes(store, aPage);
+    const std::map<std::string, std::optional<bool>> bRows = DeletedByBytes(store, bPage);
+    for (const auto& [bytes, deleted] : aRows) {
+      const auto there = bRows.find(bytes);
+      if (!deleted || there == bRows.end() || !there->second || *there->second == *deleted)
+        continue;
+      ++(*deleted ? deletedInA : deletedInB);
     }
   }
-  const std::string ownDate = NewestCatalogDate(store, entries, own.Pages);
-  const std::string splitDate = NewestCatalogDate(store, entries, split.Pages);
-  const bool ownHeader = HasHeader(entries, own.Pages), splitHeader = HasHeader(entries, split.Pages);
-  bool ownNewer = true;
-  if ((deletedInOwn > 0) != (deletedInSplit > 0)) {
-    result.Evidence = TNewerEvidence::DeletedRows;
-    ownNewer = deletedInOwn > 0;
-    result.RowsDeletedSince = ownNewer ? deletedInOwn : deletedInSplit;
-  } else if (!ownDate.empty() && !splitDate.empty() && ownDate != splitDate) {
-    result.Evidence = TNewerEvidence::CatalogDates;
-    ownNewer = ownDate > splitDate;
-  } else if (ownHeader != splitHeader) {
+  const std::string aDate = NewestCatalogDate(store, entries, a);
+  const std::string bDate = NewestCatalogDate(store, entries, b);
+  const bool aHeader = HasHeader(entries, a), bHeader = HasHeader(entries, b);
+  std::optional<bool> aNewer;
+  reason = {};
+  if ((deletedInA > 0) != (deletedInB > 0)) {
+    reason.Evidence = TNewerEvidence::DeletedRows;
+    aNewer = deletedInA > 0;
+    reason.RowsDeletedSince = *aNewer ? deletedInA : deletedInB;
+  } else if (!aDate.empty() && !bDate.empty() && aDate != bDate) {
+    reason.Evidence = TNewerEvidence::CatalogDates;
+    aNewer = aDate > bDate;
+  } else if (aHeader != bHeader) {
     // A file's clusters are written over only once it is deleted: the copy whose head is
     // gone is the one deleted, the old file a compact or a save replaced.
-    result.Evidence = TNewerEvidence::Header;
-    ownNewer = ownHeader;
+    reason.Evidence = TNewerEvidence::Header;
+    aNewer = aHeader;
   }
-  result.NewerDate = ownNewer ? ownDate : splitDate;
-  result.OlderDate = ownNewer ? splitDate : ownDate;
-  own.Newer = ownNewer;
-  split.Newer = !ownNewer;
-  if (ownNewer || result.Evidence == TNewerEvidence::None) {
-    own.Newer = true;
-    split.Newer = false;
-    result.Copies.push_back(std::move(own));
-    result.Copies.push_back(std::move(split));
-  } else {
-    result.Copies.push_back(std::move(split));
-    result.Copies.push_back(std::move(own));
+  reason.NewerDate = aNewer.value_or(true) ? aDate : bDate;
+  reason.OlderDate = aNewer.value_or(true) ? bDate : aDate;
+  return aNewer;
+}
+
+// Puts the copies in order: first the one found newer than another and older than none
+// (failing one such, the first as found), then the others by how many copies each is found
+// newer than, the found order kept among equals. Each copy after the first gets why the
+// first is newer than it (nothing where that is not found).
+TCopiesOfDatabase OrderCopies(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                              std::vector<TDatabaseCopy> copies) {
+  const std::size_t count = copies.size();
+  using TNewerRow = std::vector<std::optional<bool>>;
+  std::vector<TNewerRow> newer(count, TNewerRow(count));
+  std::vector<std::vector<TNewerReason>> why(count, std::vector<TNewerReason>(count));
+  std::vector<std::size_t> wins(count, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t j = i + 1; j < count; ++j) {
+      const auto pairs = PairedPages(store, entries, copies[i].Pages, copies[j].Pages);
+      newer[i][j] = NewerOfTwo(store, entries, copies[i].Pages, copies[j].Pages, pairs, why[i][j]);
+      why[j][i] = why[i][j];
+      if (newer[i][j]) newer[j][i] = !*newer[i][j];
+      if (newer[i][j] == true) ++wins[i];
+      if (newer[j][i] == true) ++wins[j];
+    }
+  }
+  // The newest: the one copy found newer than another and older than none (a copy that
+  // nothing tells from the others, such as a few pages without a row in common, leaves
+  // the order of the rest as it is).
+  std::vector<std::size_t> losses(count, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t j = 0; j < count; ++j) {
+      if (newer[j][i] == true) ++losses[i];
+    }
+  }
+  std::size_t newest = 0, candidates = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (wins[i] > 0 && losses[i] == 0) {
+      newest = i;
+      ++candidates;
+    }
+  }
+  if (candidates != 1) newest = 0;
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != newest) order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t x, std::size_t y) { return wins[x] > wins[y]; });
+  order.insert(order.begin(), newest);
+  std::vector<std::size_t> position(count);
+  for (std::size_t k = 0; k < count; ++k) position[order[k]] = k;
+  TCopiesOfDatabase result;
+  for (std::size_t k = 0; k < count; ++k) {
+    TDatabaseCopy copy = std::move(copies[order[k]]);
+    copy.SplitFrom = position[copy.SplitFrom];
+    copy.Newer = k == 0;
+    copy.Reason = {};
+    if (k > 0 && newer[newest][order[k]] == true) copy.Reason = why[newest][order[k]];
+    result.Copies.push_back(std::move(copy));
+  }
+  if (count > 1) {
+    const TNewerReason& second = result.Copies[1].Reason;
+    result.Evidence = second.Evidence;
+    result.RowsDeletedSince = second.RowsDeletedSince;
+    result.NewerDate = second.NewerDate;
+    result.OlderDate = second.OlderDate;
   }
   return result;
 }
 
+void SetOffsets(const std::vector<TPageEntry>& entries, TDatabasePages& pages) {
+  pages.FirstOffset = pages.LastOffset = -1;
+  for (const auto& [number, index] : pages.Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    if (offset < 0) continue;
+    if (pages.FirstOffset < 0 || offset < pages.FirstOffset) pages.FirstOffset = offset;
+    pages.LastOffset = std::max(pages.LastOffset, offset);
+  }
+}
+
+// The pages of a copy that lie before `limit` where its base lies before it (the copy ends
+// where the next one begins), and only those of the other copy's pages it does not hold.
+TDatabasePages Before(const std::vector<TPageEntry>& entries, const TDatabasePages& pages,
+                      std::int64_t limit) {
+  TDatabasePages kept = pages;
+  if (pages.Base < limit)
+    std::erase_if(kept.Pages,
+                  [&](const auto& page) { return entries[page.second].SourceOffset >= limit; });
+  return kept;
+}
+
+// The user tables (by owner value) of a database's numbered data pages.
+std::set<std::uint32_t> UserTables(const std::vector<TPageEntry>& entries,
+                                   const TDatabasePages& pages) {
+  std::set<std::uint32_t> owners;
+  for (const auto& [number, index] : pages.Pages) {
+    if (number < kUnnumberedPage && IsUserData(entries[index])) owners.insert(entries[index].Owner);
+  }
+  return owners;
+}
+
+// Whether two databases are copies of one: data pages of the same tables that repeat rows
+// of each other's byte for byte, on two pages at least and on half at least of the smaller's
+// pages of the tables both have.
+bool AreCopies(const IPageStore& store, const std::vector<TPageEntry>& entries,
+               const TDatabasePages& first, const TDatabasePages& second) {
+  const bool firstSmaller = first.Pages.size() <= second.Pages.size();
+  const TDatabasePages& a = firstSmaller ? first : second;
+  const TDatabasePages& b = firstSmaller ? second : first;
+  const std::set<std::uint32_t> theirs = UserTables(entries, b);
+  std::size_t comparable = 0;
+  for (const auto& [number, index] : a.Pages) {
+    if (number < kUnnumberedPage && IsUserData(entries[index]) &&
+        theirs.contains(entries[index].Owner))
+      ++comparable;
+  }
+  std::size_t repeated = 0;
+  for (const auto& [aPage, bPage] : PairedPages(store, entries, a, b)) {
+    if (IsUserData(entries[aPage])) ++repeated;
+  }
+  return repeated >= 2 && repeated * 2 >= comparable;
+}
+
+}  // namespace
+
+TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPageEntry>& entries,
+                                 const TDatabasePages& database) {
+  std::vector<TCandidate> found;
+  const std::vector<std::int64_t> bases = OtherBases(entries, database);
+  if (!bases.empty()) {
+    const TRowIndex rows(store, entries, database);
+    // The definitions the database's own owner values land on, and those of each copy
+    // found: a definition serves one copy, so a base whose ties use one is a copy (or the
+    // database) seen at other numbers.
+    std::set<std::size_t> used;
+    for (const auto& [number, index] : database.Pages) {
+      if (!IsUserData(entries[index])) continue;
+      const auto definition = database.Pages.find(entries[index].Owner);
+      if (definition != database.Pages.end() &&
+          entries[definition->second].Kind == TPageKind::Definition)
+        used.insert(definition->second);
+    }
+    for (std::size_t i = 0; i < bases.size() && i < kMostBasesTried; ++i) {
+      std::optional<TCandidate> candidate = CopyAt(entries, database, rows, bases[i]);
+      if (!candidate || std::ranges::any_of(candidate->Definitions, [&](std::size_t definition) {
+            return used.contains(definition);
+          }))
+        continue;
+      // A second base can be another piece of a copy found already: a copy in pieces has a
+      // base for each. Another copy holds other versions of that copy's pages: it is taken
+      // only where its pages repeat rows of every copy found, at their page numbers.
+      if (std::ranges::any_of(found, [&](const TCandidate& before) {
+            const TDatabasePages mine = Before(entries, candidate->Pages, before.Pages.Base);
+            const TDatabasePages theirs = Before(entries, before.Pages, candidate->Pages.Base);
+            return PairedPages(store, entries, mine, theirs).size() < 2;
+          }))
+        continue;
+      used.insert(candidate->Definitions.begin(), candidate->Definitions.end());
+      found.push_back(std::move(*candidate));
+    }
+  }
+  if (found.empty()) {
+    TCopiesOfDatabase alone;
+    alone.Copies.push_back(
+        {.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
+    return alone;
+  }
+  // A copy's pages end where the next copy's base lies: copies deleted one after another
+  // can lie side by side. Each copy holds other versions of the database's own pages: one
+  // whose pages repeat rows only of the other copies' (such as the database itself seen from
+  // a base a few pages on, its ties chance ones) is none, the last found of them dropped
+  // first, until every copy left repeats rows of the database's own pages.
+  std::vector<TCandidate> copiesCut;
+  TDatabasePages own;
+  while (!found.empty()) {
+    copiesCut = found;
+    std::ranges::sort(copiesCut, {}, [](const TCandidate& c) { return c.Pages.Base; });
+    for (std::size_t i = 0; i + 1 < copiesCut.size(); ++i) {
+      const TDatabasePages cut = Before(entries, copiesCut[i].Pages, copiesCut[i + 1].Pages.Base);
+      copiesCut[i].Pages = cut;
+      SetOffsets(entries, copiesCut[i].Pages);
+    }
+    own = database;
+    std::unordered_set<std::size_t> taken;
+    for (const TCandidate& copy : copiesCut) {
+      for (const auto& [number, index] : copy.Pages.Pages) taken.insert(index);
+    }
+    std::erase_if(own.Pages, [&](const auto& page) { return taken.contains(page.second); });
+    SetOffsets(entries, own);
+    std::optional<std::size_t> none;
+    for (std::size_t i = found.size(); i-- > 0 && !none;) {
+      const auto cut = std::ranges::find(copiesCut, found[i].Pages.Base,
+                                         [](const TCandidate& c) { return c.Pages.Base; });
+      if (PairedPages(store, entries, cut->Pages, own).size() < 2) none = i;
+    }
+    if (!none) break;
+    found.erase(found.begin() + static_cast<std::ptrdiff_t>(*none));
+  }
+  if (found.empty()) {
+    TCopiesOfDatabase alone;
+    alone.Copies.push_back(
+        {.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
+    return alone;
+  }
+  std::vector<TDatabaseCopy> copies;
+  copies.push_back(
+      {.Pages = std::move(own), .Newer = false, .Split = false, .SplitFrom = 0, .Reason = {}});
+  for (TCandidate& copy : copiesCut) {
+    if (copy.Pages.Pages.empty()) continue;
+    copies.push_back({.Pages = std::move(copy.Pages), .Newer = false, .Split = true,
+                      .SplitFrom = 0, .Reason = {}});
+  }
+  return OrderCopies(store, entries, std::move(copies));
+}
+
+std::vector<TCopiesOfDatabase> JoinCopiesOfOneDatabase(const IPageStore& store,
+                                                       const std::vector<TPageEntry>& entries,
+                                                       std::vector<TCopiesOfDatabase> groups) {
+  const std::size_t count = groups.size();
+  std::vector<std::set<std::uint32_t>> tables(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!groups[i].Copies.empty()) tables[i] = UserTables(entries, groups[i].Copies[0].Pages);
+  }
+  // Each group joined to the first group it is found a copy of (a union of sets).
+  std::vector<std::size_t> root(count);
+  for (std::size_t i = 0; i < count; ++i) root[i] = i;
+  const auto rootOf = [&](std::size_t i) {
+    while (root[i] != i) i = root[i] = root[root[i]];
+    return i;
+  };
+  // The first row of each data page of its user tables, hashed with the table's owner value,
+  // read once per database and only for databases that share two tables with another: a
+  // cheap look before the comparison that reads every page.
+  std::vector<std::optional<std::unordered_set<std::size_t>>> firstRows(count);
+  const auto firstRowsOf = [&](std::size_t i) -> const std::unordered_set<std::size_t>& {
+    if (!firstRows[i]) {
+      firstRows[i].emplace();
+      for (const auto& [number, index] : groups[i].Copies[0].Pages.Pages) {
+        if (number >= kUnnumberedPage || !IsUserData(entries[index])) continue;
+        const std::vector<TRow> rows = RowsOf(store, index);
+        if (!rows.empty())
+          firstRows[i]->insert(std::hash<std::string>{}(rows.front().Bytes) * 31 +
+                               entries[index].Owner);
+      }
+    }
+    return *firstRows[i];
+  };
+  std::size_t compared = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t j = i + 1; j < count && compared < kMostDatabasePairsCompared; ++j) {
+      if (rootOf(i) == rootOf(j)) continue;
+      std::size_t shared = 0;
+      for (const std::uint32_t owner : tables[i]) shared += tables[j].contains(owner) ? 1 : 0;
+      if (shared < 2) continue;
+      const std::unordered_set<std::size_t>& mine = firstRowsOf(i);
+      const std::unordered_set<std::size_t>& theirs = firstRowsOf(j);
+      if (std::ranges::none_of(mine, [&](std::size_t row) { return theirs.contains(row); }))
+        continue;
+      ++compared;
+      if (AreCopies(store, entries, groups[i].Copies[0].Pages, groups[j].Copies[0].Pages))
+        root[rootOf(j)] = rootOf(i);
+    }
+  }
+  std::vector<TCopiesOfDatabase> joined;
+  std::vector<std::vector<std::size_t>> members(count);
+  for (std::size_t i = 0; i < count; ++i) members[rootOf(i)].push_back(i);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (rootOf(i) != i) continue;
+    if (members[i].size() == 1) {
+      joined.push_back(std::move(groups[i]));
+      continue;
+    }
+    std::vector<TDatabaseCopy> copies;
+    for (const std::size_t member : members[i]) {
+      const std::size_t first = copies.size();
+      for (TDatabaseCopy& copy : groups[member].Copies) {
+        copy.SplitFrom += first;
+        copies.push_back(std::move(copy));
+      }
+    }
+    joined.push_back(OrderCopies(store, entries, std::move(copies)));
+  }
+  return joined;
+}
+
+std::string CopyName(const std::string& name, bool known, std::size_t ordinal) {
+  return name + (known ? " (older copy" : " (other copy") +
+         (ordinal > 1 ? " " + std::to_string(ordinal) : std::string()) + ")";
+}
+
 std::string NewerBecauseText(const TCopiesOfDatabase& copies) {
-  switch (copies.Evidence) {
+  return copies.Copies.size() < 2 ? std::string() : NewerBecauseText(copies.Copies[1].Reason);
+}
+
+std::string NewerBecauseText(const TNewerReason& reason) {
+  switch (reason.Evidence) {
     case TNewerEvidence::DeletedRows:
-      return std::to_string(copies.RowsDeletedSince) +
-             (copies.RowsDeletedSince == 1 ? " row live in the older copy is"
+      return std::to_string(reason.RowsDeletedSince) +
+             (reason.RowsDeletedSince == 1 ? " row live in the older copy is"
                                            : " rows live in the older copy are") +
              " deleted in the newer one, byte for byte the same";
     case TNewerEvidence::CatalogDates:
-      return "the newer copy's catalog was last changed " + copies.NewerDate +
-             ", the older copy's " + copies.OlderDate;
+      return "the newer copy's catalog was last changed " + reason.NewerDate +
+             ", the older copy's " + reason.OlderDate;
     case TNewerEvidence::Header:
       return "only the newer copy's header page survives: the older copy's first pages were "
              "written over, as those of a deleted file are";
@@ -361,25 +671,27 @@ namespace quillon::recover {
 
 void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDatabaseReport*>& reports) {
   if (copies.Copies.size() < 2 || reports.size() != copies.Copies.size()) return;
-  const std::string why = NewerBecauseText(copies);
-  TDatabaseReport* newer = reports[0];
-  TDatabaseReport* older = reports[1];
-  if (newer && older) {
-    newer->OlderCopies.push_back(older->Name);
-    newer->NewerBecause = why;
+  TDatabaseReport* newest = reports[0];
+  for (std::size_t k = 1; k < copies.Copies.size(); ++k) {
+    TDatabaseReport* older = reports[k];
+    if (!newest || !older) continue;
+    const std::string why = NewerBecauseText(copies.Copies[k].Reason);
+    newest->OlderCopies.push_back(older->Name);
+    newest->OlderCopiesNewerBecause.push_back(why);
+    if (newest->OlderCopies.size() == 1) newest->NewerBecause = why;
     older->NewerBecause = why;
   }
-  // The copy split off was set apart from the one it was found in.
-  const std::size_t split = copies.Copies[0].Split ? 0 : 1;
-  TDatabaseReport* from = reports[1 - split];
-  if (!from) return;
-  const TDatabasePages& pages = copies.Copies[split].Pages;
-  TPagesSetApart apart;
-  apart.Database = reports[split] ? reports[split]->Name : std::string();
-  apart.Pages = static_cast<std::int64_t>(pages.Pages.size());
-  apart.FirstOffset = pages.FirstOffset;
-  apart.LastOffset = pages.LastOffset;
-  from->PagesSetApart.push_back(std::move(apart));
+  // Each copy split off was set apart from the one it was found in.
+  for (std::size_t k = 0; k < copies.Copies.size(); ++k) {
+    const TDatabaseCopy& copy = copies.Copies[k];
+    if (!copy.Split || copy.SplitFrom >= reports.size() || !reports[copy.SplitFrom]) continue;
+    TPagesSetApart apart;
+    apart.Database = reports[k] ? reports[k]->Name : std::string();
+    apart.Pages = static_cast<std::int64_t>(copy.Pages.Pages.size());
+    apart.FirstOffset = copy.Pages.FirstOffset;
+    apart.LastOffset = copy.Pages.LastOffset;
+    reports[copy.SplitFrom]->PagesSetApart.push_back(std::move(apart));
+  }
 }
 
 }  // namespace quillon::recover

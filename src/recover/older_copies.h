@@ -1,10 +1,11 @@
 #pragma once
 // Older copies of a database told apart from it. A compact or a save writes a new file and
 // deletes the old one, whose pages stay on the source wherever nothing was written over
-// them. Where the old file's pages carry the same page numbers as the new one's (the same
-// owner values on their data pages, the same rows on them), read as one database they would
-// give every row twice and rows deleted since as live. The older copy is given as a database
-// of its own instead, and which of the two is the newer is said with the reason.
+// them; a database compacted every week leaves one such copy each time. Where an old file's
+// pages carry the same page numbers as the new one's (the same owner values on their data
+// pages, the same rows on them), read as one database they would give every row twice and
+// rows deleted since as live. Each older copy is given as a database of its own instead,
+// and which is the newer is said with the reason.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,32 +25,65 @@ enum class TNewerEvidence {
   Header,        // only one copy's page 0 survives; the other's head was written over
 };
 
-struct TDatabaseCopy {
-  TDatabasePages Pages;
-  bool Newer = false;       // the newer of the two (the database keeps its name)
-  // The copy split off; the other one (Split false) keeps the pages not taken from it.
-  bool Split = false;
+// Why one copy is newer than another, with the figures the words give.
+struct TNewerReason {
+  TNewerEvidence Evidence = TNewerEvidence::None;
+  // Rows deleted in the newer copy that the older holds live.
+  std::int64_t RowsDeletedSince = 0;
+  std::string NewerDate, OlderDate;  // the copies' newest catalog dates
 };
 
-// A database found to hold two copies: the two, the one kept first.
+struct TDatabaseCopy {
+  TDatabasePages Pages;
+  bool Newer = false;       // the newest of the copies (the database keeps its name)
+  // Split off from the pages of another copy (the one at SplitFrom among the copies), which
+  // keeps the pages not taken from it.
+  bool Split = false;
+  std::size_t SplitFrom = 0;
+  // After the first copy: why the first is newer than this one (None: not known, and this
+  // one is named as the other copy, not the older).
+  TNewerReason Reason;
+};
+
+// The copies of one database: those found among its pages, and other databases found to be
+// copies of it. The newest first, then the others from newer to older where that is known.
 struct TCopiesOfDatabase {
-  std::vector<TDatabaseCopy> Copies;  // the newer first; two, or one when no copy was found
+  std::vector<TDatabaseCopy> Copies;  // one when no copy was found
+  // Why the first copy is newer than the second (the second's Reason), for the reports.
   TNewerEvidence Evidence = TNewerEvidence::None;
-  // Figures for the reason: rows deleted in the newer copy that the older holds live; the
-  // copies' newest catalog dates (the newer's first).
   std::int64_t RowsDeletedSince = 0;
   std::string NewerDate, OlderDate;
 };
 
-// Looks among `database`'s pages for an older copy: a base other than its own at which at
+// Looks among `database`'s pages for older copies: bases other than its own at which at
 // least two owner values land on definition pages, whose data pages (half of them at least)
-// hold rows byte for byte the same as the database's other pages of the same tables. The
-// copy takes the pages from that base up to where its own pages end. Returns the database
-// alone when there is none.
+// hold rows byte for byte the same as the database's other pages of the same tables. A copy
+// takes the pages from its base up to where its own pages end or another copy's base lies.
+// A base whose ties use a definition that a copy found first uses too is that copy seen at
+// other numbers, not a copy; one whose pages repeat no rows of a copy found first may be
+// another piece of it, and is not split off. Returns the database alone when there is none.
 TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPageEntry>& entries,
                                  const TDatabasePages& database);
 
+// Databases told apart by their headers that are copies of one database (the file a
+// compact or a save left behind beside the file it wrote): data pages of the same tables, in
+// both, hold rows byte for byte the same, on at least two pages and on at least half the
+// pages of those tables in the smaller. Their copies are joined into the group of the first
+// of them, ordered newest first; each other group is left as it was. The groups keep the
+// order of their first databases.
+std::vector<TCopiesOfDatabase> JoinCopiesOfOneDatabase(const IPageStore& store,
+                                                       const std::vector<TPageEntry>& entries,
+                                                       std::vector<TCopiesOfDatabase> groups);
+
+// The name of a copy of the database `name` other than the first: "NAME (older copy)",
+// "NAME (older copy 2)", ... where the first is known to be newer (`known`), "NAME (other
+// copy)", "NAME (other copy 2)", ... where it is not; `ordinal` counts from 1 among the
+// copies written so named, from newer to older.
+std::string CopyName(const std::string& name, bool known, std::size_t ordinal);
+
 // The reason for the report, in words: "" when which copy is newer is not known.
+std::string NewerBecauseText(const TNewerReason& reason);
+// The same for the first copy against the second.
 std::string NewerBecauseText(const TCopiesOfDatabase& copies);
 
 }  // namespace quillon::recover
@@ -59,8 +93,8 @@ namespace quillon::recover {
 struct TDatabaseReport;
 
 // Says in the reports of the copies (one per copy, in their order; null where a copy gave no
-// table and was not written) which older copy was found, why the newer is the newer, and
-// which pages were set apart from the database the copy was found in.
+// table and was not written) which older copies were found, why the newest is the newer of
+// each, and which pages were set apart from the database each copy was split off from.
 void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDatabaseReport*>& reports);
 
 }  // namespace quillon::recover

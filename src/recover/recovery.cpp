@@ -238,25 +238,34 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
   std::vector<std::size_t> usedBy(entries.size(), SIZE_MAX);  // the first report written from it
   std::vector<std::vector<std::size_t>> setApart;            // per report, the pages it set apart
-  int number = 0;
+  // Older copies among a database's pages, and databases that are copies of one another,
+  // are written as databases of their own, after the newest.
+  progress.Progress("telling copies apart", 0, static_cast<std::int64_t>(databases.size()));
+  std::vector<TCopiesOfDatabase> groups;
   for (const TDatabasePages& database : databases) {
+    if (progress.StopRequested()) break;
+    groups.push_back(SplitOlderCopy(pages, entries, database));
+  }
+  groups = JoinCopiesOfOneDatabase(pages, entries, std::move(groups));
+  int number = 0;
+  for (const TCopiesOfDatabase& copies : groups) {
     if (report.Stopped || progress.StopRequested()) {
       report.Stopped = true;
       break;
     }
-    // An older copy among its pages is written as a database of its own, after it.
-    const TCopiesOfDatabase copies = SplitOlderCopy(pages, entries, database);
     const std::string name = "database-" + std::to_string(number + 1);
     const std::size_t first = report.Databases.size();
     std::vector<std::size_t> written;  // per copy, its report's index; SIZE_MAX when none
+    std::size_t older = 0, other = 0;  // copies written as older copies and as other copies
     for (const TDatabaseCopy& copy : copies.Copies) {
       written.push_back(SIZE_MAX);
       TDatabaseReport databaseReport;
       databaseReport.Number = number + 1;
       databaseReport.Name = name;
+      // Copies are numbered among those written: one that gives no table takes no number.
+      const bool known = copy.Reason.Evidence != TNewerEvidence::None;
       if (&copy != &copies.Copies.front()) {
-        const bool known = copies.Evidence != TNewerEvidence::None;
-        databaseReport.Name += known ? " (older copy)" : " (other copy)";
+        databaseReport.Name = CopyName(name, known, (known ? older : other) + 1);
         databaseReport.CopyOf = name;
       }
       TDatabaseRecovery recovery(pages, entries, copy.Pages, fileSystem, options, progress,
@@ -277,6 +286,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       report.Stopped |= recovery.Stopped();
       written.back() = report.Databases.size();
       report.Databases.push_back(std::move(databaseReport));
+      if (&copy != &copies.Copies.front()) ++(known ? older : other);
     }
     if (report.Databases.size() == first) continue;
     number += 1;

@@ -68,11 +68,11 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
               (database.NewerBecause.empty()
                    ? std::string("; which of the two is newer is not known\n")
                    : "; " + database.CopyOf + " is the newer: " + database.NewerBecause + "\n");
-    for (const std::string& copy : database.OlderCopies)
-      text += "  older copy found: " + copy + ", written apart" +
-              (database.NewerBecause.empty() ? std::string("\n")
-                                             : "; this one is the newer: " +
-                                                   database.NewerBecause + "\n");
+    for (std::size_t k = 0; k < database.OlderCopies.size(); ++k) {
+      const std::string& why = OlderCopyBecause(database, k);
+      text += "  older copy found: " + database.OlderCopies[k] + ", written apart" +
+              (why.empty() ? std::string("\n") : "; this one is the newer: " + why + "\n");
+    }
     for (const TPagesSetApart& apart : database.PagesSetApart)
       text += "  " + Count(apart.Pages, "page", "pages") + " from offset " +
               OffsetText(apart.FirstOffset) + " to " + OffsetText(apart.LastOffset) +
@@ -217,7 +217,12 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
            {"failure", table.Failure.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(table.Failure))}});
     }
     nlohmann::json older = nlohmann::json::array();
-    for (const std::string& copy : database.OlderCopies) older.push_back(RepairedUtf8(copy));
+    nlohmann::json olderBecause = nlohmann::json::array();
+    for (std::size_t k = 0; k < database.OlderCopies.size(); ++k) {
+      older.push_back(RepairedUtf8(database.OlderCopies[k]));
+      const std::string& why = OlderCopyBecause(database, k);
+      olderBecause.push_back(why.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(why)));
+    }
     nlohmann::json apart = nlohmann::json::array();
     for (const TPagesSetApart& pages : database.PagesSetApart)
       apart.push_back({{"database", pages.Database.empty() ? nlohmann::json()
@@ -245,6 +250,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"copy_of",
           database.CopyOf.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.CopyOf))},
          {"older_copies", older},
+         {"older_copies_newer_because", olderBecause},
          {"newer_because", database.NewerBecause.empty()
                                ? nlohmann::json()
                                : nlohmann::json(RepairedUtf8(database.NewerBecause))},

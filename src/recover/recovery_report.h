@@ -85,11 +85,15 @@ struct TDatabaseReport {
   std::int64_t PageNumbersDisputed = 0;
   std::string LastUpdate;         // the newest DateUpdate of its tables
   // Another database's older copy, written apart from it: that database's name ("" when this
-  // is no copy). Named "NAME (older copy)", or "NAME (other copy)" when which of the two is
-  // newer is not known.
+  // is no copy). Named "NAME (older copy)", "NAME (older copy 2)" and so on from newer to
+  // older, or "NAME (other copy)", "NAME (other copy 2)" where which is newer is not known.
   std::string CopyOf;
-  std::vector<std::string> OlderCopies;  // the copies of it found, by name
-  // Why the newer of two copies is the newer ("" when not known or when there is no copy).
+  std::vector<std::string> OlderCopies;  // the copies of it found, by name, newest first
+  // Beside each of OlderCopies: why this database is the newer ("" when not known).
+  std::vector<std::string> OlderCopiesNewerBecause;
+  // Why the newer of two copies is the newer ("" when not known or when there is no copy):
+  // in an older copy, why the database it is a copy of is newer; in the newest, why it is
+  // newer than its first older copy.
   std::string NewerBecause;
   // Other databases' pages (an older copy's among them) found among its own and set apart.
   std::vector<TPagesSetApart> PagesSetApart;
@@ -102,6 +106,12 @@ struct TDatabaseReport {
   // Unplaced tables whose pages hold no live or deleted row: not written, only counted.
   std::int64_t TablesWithoutRows = 0;
 };
+
+// Why `database` is newer than its older copy number k (OlderCopies[k]): "" when not known.
+inline const std::string& OlderCopyBecause(const TDatabaseReport& database, std::size_t k) {
+  return k < database.OlderCopiesNewerBecause.size() ? database.OlderCopiesNewerBecause[k]
+                                                     : database.NewerBecause;
+}
 
 struct TRecoveryReport {
   std::int64_t PagesInStore = 0;

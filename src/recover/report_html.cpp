@@ -308,14 +308,14 @@ class TReportWriter {
                    ? std::string("; which of the two is newer is not known.")
                    : "; " + HtmlText(database.CopyOf) +
                          " is the newer: " + HtmlText(database.NewerBecause) + "."));
-    for (const std::string& copy : database.OlderCopies)
+    for (std::size_t k = 0; k < database.OlderCopies.size(); ++k) {
+      const std::string& copy = database.OlderCopies[k];
+      const std::string& why = OlderCopyBecause(database, k);
       Warning("找到旧副本 " + HtmlText(copy) + "，已分开写出" +
-              (database.NewerBecause.empty() ? "。" : "；此数据库较新。") +
-              " Older copy found: " +
+              (why.empty() ? "。" : "；此数据库较新。") + " Older copy found: " +
               HtmlText(copy) + ", written apart" +
-              (database.NewerBecause.empty()
-                   ? std::string(".")
-                   : "; this one is the newer: " + HtmlText(database.NewerBecause) + "."));
+              (why.empty() ? std::string(".") : "; this one is the newer: " + HtmlText(why) + "."));
+    }
     for (const TPagesSetApart& apart : database.PagesSetApart) {
       const std::string range = std::to_string(apart.Pages) + " " +
                                 (apart.Pages == 1 ? "page" : "pages") + " from offset " +

@@ -5,11 +5,13 @@
 
 #include <array>
 #include <cstring>
+#include <algorithm>
 #include <map>
 
 #include "recover/older_copies.h"
 #include "recover/pages_set_apart.h"
 #include "recover/recovery_report.h"
+#include "rows/jet_page_builder.h"
 
 namespace quillon::recover {
 namespace {
@@ -18,6 +20,7 @@ constexpr std::int64_t kPage = 4096;
 constexpr std::uint16_t kDeleted = 0xC000;
 
 using TBytes = std::array<std::uint8_t, kPageSize>;
+using TRows = std::vector<std::pair<std::string, std::uint16_t>>;
 
 // A data page of `owner` holding `rows` (text, slot flags) from its end, as Jet lays them.
 TBytes DataPage(std::uint32_t owner, const std::vector<std::pair<std::string, std::uint16_t>>& rows) {
@@ -54,6 +57,49 @@ class TMemoryStore : public IPageStore {
     std::memcpy(out.data(), Bytes[index].data(), kPageSize);
   }
 };
+
+// A catalog row (17 columns, its fixed part through Flags, the name among the variable
+// columns) last changed `days` after 1899-12-30, as the catalog's DateUpdate counts.
+std::string CatalogRowUpdated(double days) {
+  testing::TBytes fixed;
+  testing::PutU32(fixed, 0x0F000001);
+  testing::PutU32(fixed, 0x0F000000);
+  testing::PutU16(fixed, 1);
+  for (const double date : {days, days}) {
+    std::uint8_t bytes[8];
+    std::memcpy(bytes, &date, 8);
+    fixed.insert(fixed.end(), bytes, bytes + 8);
+  }
+  testing::PutU32(fixed, 0);
+  const testing::TBytes row = testing::JetRow(17, fixed, {testing::Utf16(u"Orders"), {0xC0, 0x75}});
+  return std::string(row.begin(), row.end());
+}
+
+// A database on the source from place `base` (in pages) on: its header (unless `header` is false),
+// definitions at pages 10 and 12, their data at pages 20 and 21, and where `catalogDays` is
+// given the catalog's data page 30, holding one row last changed then. Its pages are
+// added to `pages` by page number (`numbered`) or as places without numbers.
+struct TCopyPages {
+  std::vector<std::size_t> Indexes;  // in the store, in the order above
+};
+
+TCopyPages AddCopy(TMemoryStore& store, TDatabasePages& pages, std::int64_t base, bool numbered,
+                   bool header, const TRows& rows10, double catalogDays = 0) {
+  static std::uint32_t unnumbered = kUnnumberedPage;
+  TCopyPages copy;
+  auto add = [&](std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes bytes = {}) {
+    copy.Indexes.push_back(store.Add(base + number, kind, owner, bytes));
+    pages.Pages.emplace(numbered ? number : unnumbered++, copy.Indexes.back());
+  };
+  if (header) add(0, TPageKind::Header);
+  add(10, TPageKind::Definition);
+  add(12, TPageKind::Definition);
+  add(20, TPageKind::Data, 10, DataPage(10, rows10));
+  add(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  if (catalogDays > 0)
+    add(30, TPageKind::Data, 2, DataPage(2, {{CatalogRowUpdated(catalogDays), 0}}));
+  return copy;
+}
 
 // The live file from place 100 (its header there), the older copy from place 0 with its head
 // written over: tables at definition pages 10 and 12, their data at pages 20 and 21. As
@@ -232,6 +278,281 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   EXPECT_EQ(plans[2].Name, "table-50");
   EXPECT_EQ(plans[3].Name, "table-30");
   EXPECT_EQ(plans[4].Name, "Kept");
+}
+
+TEST(OlderCopies, WhereRowsSayNothingTheCatalogsNewestDateTellsTheNewer) {
+  // Both heads survive and no row was deleted between them: the copy found before the live
+  // file's base was changed later (its catalog's newest DateUpdate), so it is the newer.
+  TMemoryStore store;
+  TDatabasePages database;
+  database.Base = 100 * kPage;
+  const TRows rows = {{"id1", 0}, {"id2", 0}};
+  const TCopyPages split = AddCopy(store, database, 0, false, true, rows, 44256.5);
+  AddCopy(store, database, 100, true, true, rows, 44228.5);
+  TCopiesOfDatabase copies = SplitOlderCopy(store, store.Entries, database);
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::CatalogDates);
+  EXPECT_TRUE(copies.Copies[0].Split);
+  EXPECT_EQ(copies.Copies[0].Pages.Pages.at(30), split.Indexes.back());
+  EXPECT_EQ(copies.Copies[1].Reason.Evidence, TNewerEvidence::CatalogDates);
+  EXPECT_EQ(NewerBecauseText(copies),
+            "the newer copy's catalog was last changed 2021-03-01 12:00:00, the older copy's "
+            "2021-02-01 12:00:00");
+
+  // The same dates: nothing tells, and the copy split off is named as the other copy.
+  TMemoryStore same;
+  TDatabasePages both;
+  both.Base = 100 * kPage;
+  AddCopy(same, both, 0, false, true, rows, 44228.5);
+  AddCopy(same, both, 100, true, true, rows, 44228.5);
+  copies = SplitOlderCopy(same, same.Entries, both);
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::None);
+  EXPECT_FALSE(copies.Copies[0].Split);
+  EXPECT_EQ(CopyName("database-1", false, 1), "database-1 (other copy)");
+  EXPECT_EQ(CopyName("database-1", false, 2), "database-1 (other copy 2)");
+}
+
+// Two older copies without their heads before the live file, the second right after the
+// first (nothing between them): each deleted rows the one before it had live.
+struct TThreeCopies {
+  TMemoryStore Store;
+  TDatabasePages Database;
+  TCopyPages Oldest, Middle, Live;
+
+  TThreeCopies() {
+    Database.Base = 200 * kPage;
+    Oldest = AddCopy(Store, Database, 0, false, false, {{"id1", 0}, {"id2", 0}, {"id3", 0}});
+    Middle = AddCopy(Store, Database, 30, false, false,
+                     {{"id1", 0}, {"id2", kDeleted}, {"id3", 0}});
+    Live = AddCopy(Store, Database, 200, true, true,
+                   {{"id1", 0}, {"id2", kDeleted}, {"id3", kDeleted}});
+  }
+};
+
+std::vector<std::size_t> IndexesOf(const TDatabasePages& pages) {
+  std::vector<std::size_t> indexes;
+  for (const auto& [number, index] : pages.Pages) indexes.push_back(index);
+  std::sort(indexes.begin(), indexes.end());
+  return indexes;
+}
+
+TEST(OlderCopies, EveryOlderCopyIsSplitOffEndingWhereTheNextBeginsAndTheyAreOrderedNewestFirst) {
+  const TThreeCopies disk;
+  const TCopiesOfDatabase copies = SplitOlderCopy(disk.Store, disk.Store.Entries, disk.Database);
+  ASSERT_EQ(copies.Copies.size(), 3u);
+  const TDatabaseCopy& live = copies.Copies[0];
+  const TDatabaseCopy& middle = copies.Copies[1];
+  const TDatabaseCopy& oldest = copies.Copies[2];
+  EXPECT_TRUE(live.Newer);
+  EXPECT_FALSE(live.Split);
+  EXPECT_EQ(IndexesOf(live.Pages), disk.Live.Indexes);
+  // The oldest copy stops where the middle one's base lies, though no gap parts them.
+  EXPECT_EQ(IndexesOf(middle.Pages), disk.Middle.Indexes);
+  EXPECT_EQ(IndexesOf(oldest.Pages), disk.Oldest.Indexes);
+  EXPECT_EQ(middle.Pages.Base, 30 * kPage);
+  EXPECT_EQ(oldest.Pages.Base, 0);
+  EXPECT_EQ(oldest.Pages.LastOffset, 21 * kPage);
+  for (const TDatabaseCopy* copy : {&middle, &oldest}) {
+    EXPECT_TRUE(copy->Split);
+    EXPECT_EQ(copy->SplitFrom, 0u);
+    EXPECT_FALSE(copy->Newer);
+    EXPECT_EQ(copy->Reason.Evidence, TNewerEvidence::DeletedRows);
+  }
+  // Each reason says what the live file deleted of that copy's live rows.
+  EXPECT_EQ(middle.Reason.RowsDeletedSince, 1);
+  EXPECT_EQ(oldest.Reason.RowsDeletedSince, 2);
+  EXPECT_EQ(CopyName("database-1", true, 1), "database-1 (older copy)");
+  EXPECT_EQ(CopyName("database-1", true, 2), "database-1 (older copy 2)");
+
+  // Each report says each copy with its own reason, and the pages of both set apart.
+  TDatabaseReport first, second, third;
+  first.Name = "database-1";
+  second.Name = "database-1 (older copy)";
+  third.Name = "database-1 (older copy 2)";
+  AccountForCopies(copies, {&first, &second, &third});
+  EXPECT_EQ(first.OlderCopies, (std::vector<std::string>{second.Name, third.Name}));
+  ASSERT_EQ(first.OlderCopiesNewerBecause.size(), 2u);
+  EXPECT_EQ(first.OlderCopiesNewerBecause[1],
+            "2 rows live in the older copy are deleted in the newer one, byte for byte the same");
+  EXPECT_EQ(OlderCopyBecause(first, 0), second.NewerBecause);
+  EXPECT_EQ(first.NewerBecause, second.NewerBecause);
+  EXPECT_EQ(third.NewerBecause, first.OlderCopiesNewerBecause[1]);
+  ASSERT_EQ(first.PagesSetApart.size(), 2u);
+  EXPECT_EQ(first.PagesSetApart[0].Database, second.Name);
+  EXPECT_EQ(first.PagesSetApart[1].Database, third.Name);
+  EXPECT_TRUE(second.PagesSetApart.empty());
+}
+
+TEST(OlderCopies, ABaseWhoseTiesUseAnotherCopysDefinitionsIsThatCopyAtOtherNumbers) {
+  // The older copy has definitions at its pages 10, 12 and 14. Seen from place 2, its pages
+  // 20 to 23 of tables 10 and 12 land on definitions too (at 12 and 14): two votes, as many
+  // as its true base 0 has. The ties from place 2 use definitions the copy at base 0 uses:
+  // it is that copy numbered wrongly, and it neither cuts the copy short nor is split off.
+  TMemoryStore store;
+  TDatabasePages database;
+  database.Base = 100 * kPage;
+  std::uint32_t unnumbered = kUnnumberedPage;
+  auto older = [&](std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    database.Pages.emplace(unnumbered++, store.Add(place, kind, owner, b));
+  };
+  older(10, TPageKind::Definition);
+  older(12, TPageKind::Definition);
+  older(14, TPageKind::Definition);
+  older(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  older(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  // Seen from base 2, pages 22 and 23 of table 10 and 12 tie to definitions 12 and 14.
+  older(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
+  older(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
+  auto live = [&](std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    database.Pages.emplace(number, store.Add(100 + number, kind, owner, b));
+  };
+  live(0, TPageKind::Header);
+  live(10, TPageKind::Definition);
+  live(12, TPageKind::Definition);
+  live(14, TPageKind::Definition);
+  live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  live(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
+  live(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
+  const TCopiesOfDatabase copies = SplitOlderCopy(store, store.Entries, database);
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Copies[1].Pages.Base, 0);
+  EXPECT_EQ(copies.Copies[1].Pages.Pages.size(), 7u);
+}
+
+// Pages of a database as places: `live` numbered from its base, the others unnumbered.
+struct TDisk {
+  TMemoryStore Store;
+  TDatabasePages Database;
+  std::uint32_t Unnumbered = kUnnumberedPage;
+
+  explicit TDisk(std::int64_t base) { Database.Base = base * kPage; }
+  std::size_t Apart(std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(place, kind, owner, b);
+    Database.Pages.emplace(Unnumbered++, index);
+    return index;
+  }
+  std::size_t Live(std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(Database.Base / kPage + number, kind, owner, b);
+    Database.Pages.emplace(number, index);
+    return index;
+  }
+  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
+};
+
+TEST(OlderCopies, ASecondBaseWhosePagesRepeatNoRowOfTheCopyFoundIsAnotherPieceOfItNotACopy) {
+  // The older copy in two pieces: its pages 10 to 21 from place 0, its pages 30 to 41 from
+  // place 80 (whose base would be place 50). Each piece ties to definitions of its own, but
+  // they hold other tables: no row of one repeats in the other.
+  TDisk disk(200);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Apart(80, TPageKind::Definition);
+  disk.Apart(82, TPageKind::Definition);
+  disk.Apart(90, TPageKind::Data, 30, DataPage(30, {{"p1", 0}, {"p2", 0}}));
+  disk.Apart(91, TPageKind::Data, 32, DataPage(32, {{"q1", 0}, {"q2", 0}}));
+  disk.Live(0, TPageKind::Header);
+  for (const std::uint32_t number : {10u, 12u, 30u, 32u}) disk.Live(number, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(40, TPageKind::Data, 30, DataPage(30, {{"p1", 0}, {"p2", 0}}));
+  disk.Live(41, TPageKind::Data, 32, DataPage(32, {{"q1", 0}, {"q2", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Copies[1].Pages.Base, 0);
+  EXPECT_EQ(copies.Copies[1].Pages.Pages.size(), 8u);  // both pieces, from place 0
+}
+
+TEST(OlderCopies, TheDatabaseSeenFromABaseAFewPagesOnIsNoCopyOfItself) {
+  // The live file's definitions at 10, 12, 13 and 15: seen from place 103, its pages 20 and
+  // 21 (tables 10 and 12) land on definitions 13 and 15 by chance, and their rows repeat on
+  // the older copy's pages. A copy holds other versions of the database's own pages: what
+  // that base would take leaves the database only its header, so it is none.
+  TDisk disk(100);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  const std::size_t old20 =
+      disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(0, TPageKind::Header);
+  for (const std::uint32_t number : {10u, 12u, 13u, 15u}) disk.Live(number, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Copies[0].Pages.Pages.size(), 7u);
+  EXPECT_EQ(copies.Copies[1].Pages.Base, 0);
+  EXPECT_EQ(copies.Copies[1].Pages.Pages.at(20), old20);
+  EXPECT_EQ(copies.Evidence, TNewerEvidence::DeletedRows);
+}
+
+TEST(OlderCopies, TheNewestIsTheCopyFoundNewerThanAnotherAndOlderThanNone) {
+  // Copy A (place 0) deleted a row the live file holds: A is the newer of the two. Copy B
+  // (place 30) lacks that row: nothing tells it from A, and the live file's header makes
+  // the live file the newer of it and B. A is the newest; B is named as another copy.
+  TDisk disk(200);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Apart(40, TPageKind::Definition);
+  disk.Apart(42, TPageKind::Definition);
+  disk.Apart(50, TPageKind::Data, 10, DataPage(10, {{"id1", 0}}));
+  disk.Apart(51, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(0, TPageKind::Header);
+  disk.Live(10, TPageKind::Definition);
+  disk.Live(12, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 3u);
+  EXPECT_EQ(copies.Copies[0].Pages.Base, 0);
+  EXPECT_TRUE(copies.Copies[0].Split);
+  EXPECT_FALSE(copies.Copies[1].Split);  // the live file, older than A
+  EXPECT_EQ(copies.Copies[1].Reason.Evidence, TNewerEvidence::DeletedRows);
+  EXPECT_EQ(copies.Copies[2].Pages.Base, 30 * kPage);
+  EXPECT_EQ(copies.Copies[2].Reason.Evidence, TNewerEvidence::None);
+  // Both were split off the live file, which now stands second.
+  EXPECT_EQ(copies.Copies[0].SplitFrom, 1u);
+  EXPECT_EQ(copies.Copies[2].SplitFrom, 1u);
+}
+
+TEST(OlderCopies, DatabasesWithHeadersOfTheirOwnThatRepeatEachOthersRowsAreJoinedAsCopies) {
+  TMemoryStore store;
+  std::vector<TDatabasePages> databases(3);
+  databases[0].Base = 0;
+  databases[1].Base = 100 * kPage;
+  databases[2].Base = 200 * kPage;
+  const TCopyPages older = AddCopy(store, databases[0], 0, true, true, {{"id1", 0}, {"id2", 0}});
+  // Another database of the same shape whose rows are its own: no copy.
+  AddCopy(store, databases[1], 100, true, true, {{"a", 0}, {"b", 0}});
+  // Its page 21 holds rows of its own too.
+  store.Bytes.back() = DataPage(12, {{"y1", 0}, {"y2", 0}});
+  const TCopyPages newer =
+      AddCopy(store, databases[2], 200, true, true, {{"id1", 0}, {"id2", kDeleted}});
+  std::vector<TCopiesOfDatabase> groups;
+  for (const TDatabasePages& database : databases)
+    groups.push_back(SplitOlderCopy(store, store.Entries, database));
+  groups = JoinCopiesOfOneDatabase(store, store.Entries, std::move(groups));
+  ASSERT_EQ(groups.size(), 2u);
+  // The group of the first database, the newer first; the other database alone after it.
+  ASSERT_EQ(groups[0].Copies.size(), 2u);
+  EXPECT_EQ(IndexesOf(groups[0].Copies[0].Pages), newer.Indexes);
+  EXPECT_EQ(IndexesOf(groups[0].Copies[1].Pages), older.Indexes);
+  EXPECT_FALSE(groups[0].Copies[1].Split);
+  EXPECT_EQ(groups[0].Evidence, TNewerEvidence::DeletedRows);
+  ASSERT_EQ(groups[1].Copies.size(), 1u);
+  EXPECT_EQ(groups[1].Copies[0].Pages.Base, 100 * kPage);
+
+  // One page of rows in common is not enough.
+  store.Bytes[older.Indexes[4]] = DataPage(12, {{"z1", 0}, {"z2", 0}});
+  groups.clear();
+  for (const TDatabasePages& database : databases)
+    groups.push_back(SplitOlderCopy(store, store.Entries, database));
+  EXPECT_EQ(JoinCopiesOfOneDatabase(store, store.Entries, std::move(groups)).size(), 3u);
 }
 
 TEST(PagesSetApart, EachDatabaseSaysWhereThePagesItSetApartWent) {

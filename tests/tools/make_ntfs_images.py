@@ -14,18 +14,23 @@ which rewrites the metadata and leaves the data clusters as they were:
   older     one database written, then a changed version of it (some rows deleted, as a
             compact that follows deletions writes it), then the older copy deleted and a new
             file written over its first clusters.
+  copies    one database in three versions, rows deleted between them as before each of two
+            compacts: the versions written in pieces in turn among growing files, so that
+            each one's pieces lie between the others', then the two older ones deleted. The
+            volume holds the live file and two older copies whose pieces lie among each
+            other's.
 
 Beside each image, IMAGE.json says where every page of every database lay on the volume
 (its byte offset), which pages still hold their bytes after the quick format, and the path
-of each database as it was written (the changed version of "older" is saved beside the
-image), so that a test can read the originals with mdbtools.
+of each database as it was written (the changed versions of "older" and "copies" are
+saved beside the image), so that a test can read the originals with mdbtools.
 
 Deterministic: the file contents come from a seeded generator, mkntfs runs with -T (time
 zero, which also fixes its serial number) and ntfs-3g with libfaketime's frozen clock;
 the same inputs give the same image bytes. Needs root, /dev/fuse, mkntfs, ntfs-3g, ntfsinfo
 and faketime (Debian: ntfs-3g, faketime).
 
-  make_ntfs_images.py --out DIR [--kind quick|deleted|older|all] [--seed N] DATABASE...
+  make_ntfs_images.py --out DIR [--kind quick|deleted|older|copies|all] [--seed N] DATABASE...
 """
 
 import argparse
@@ -51,6 +56,8 @@ FILLER_SIZES = (128 * 1024, 1024 * 1024)
 FILL_MARGIN = 2 * MIB
 # Free space left by the wall that fills a volume before files are deleted and replaced.
 WALL_MARGIN = 256 * 1024
+# The page number of the catalog's definition, the owner value of its data pages.
+CATALOG_PAGE = 2
 TOOLS = ("mkntfs", "ntfs-3g", "ntfsinfo")
 FAKETIME_LIBRARIES = ("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
                       "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
@@ -192,7 +199,8 @@ def fill_with_holes(volume, rng):
 
 
 def fill_up(volume, rng, prefix):
-    """Takes all the free space it can, so that files written next reuse what is freed."""
+    """Takes all the free space it can, so that files written next reuse what is freed;
+    returns the names of the files written."""
     count = 0
     while volume.free() > WALL_MARGIN:
         size = min(volume.free() - WALL_MARGIN // 2, 4 * MIB)
@@ -201,6 +209,7 @@ def fill_up(volume, rng, prefix):
         except OSError:  # full: what could be written stays
             break
         count += 1
+    return [f"{prefix}-{k:03d}.bin" for k in range(count)]
 
 
 def write_interleaved(volume, rng, files, fillers):
@@ -219,15 +228,18 @@ def write_interleaved(volume, rng, files, fillers):
                 volume.append(rng.choice(fillers), rng.randbytes(rng.randrange(4, 17) * CLUSTER))
 
 
-def with_rows_deleted(data, rng, share=0.15):
+def with_rows_deleted(data, rng, share=0.15, spared=()):
     """A changed version of a database: a seeded share of the plain rows of each data page
     flagged deleted (0xC000 in their offset slot), as a compact after deletions leaves them.
-    Moved rows and their pointers are left alone, so every remaining row reads as before."""
+    Moved rows and their pointers are left alone, so every remaining row reads as before;
+    so are the pages of the tables whose definitions lie at the page numbers `spared`."""
     changed = bytearray(data)
     pages = len(data) // PAGE
     for page in range(1, pages):
         at = page * PAGE
         if changed[at] != 0x01 or changed[at + 1] != 0x01:
+            continue
+        if int.from_bytes(changed[at + 4:at + 8], "little") in spared:
             continue
         rows = int.from_bytes(changed[at + 12:at + 14], "little")
         if rows > 1024:
@@ -240,9 +252,79 @@ def with_rows_deleted(data, rng, share=0.15):
     return bytes(changed)
 
 
+def versions_of(source, out_dir, rng):
+    """The three versions of a database compacted twice, oldest first, as (name on the
+    volume, bytes, path of the bytes for mdbtools, role): each one a share of the previous
+    one's rows deleted. The changed versions are saved in OUT_DIR for mdbtools."""
+    with open(source, "rb") as f:
+        first = f.read()
+    # The catalog's rows stay: a user deletes rows, not tables.
+    second = with_rows_deleted(first, rng, share=0.3, spared=(CATALOG_PAGE,))
+    third = with_rows_deleted(second, rng, share=0.3, spared=(CATALOG_PAGE,))
+    base = os.path.basename(source)
+    versions = [(f"first-{base}", first, source, "older copy 2")]
+    for data, role, name in ((second, "older copy", f"second-{base}"), (third, "live", base)):
+        path = os.path.join(out_dir, f"{role.replace(' ', '-')}-{base}")
+        with open(path, "wb") as f:
+            f.write(data)
+        versions.append((name, data, path, role))
+    return versions
+
+
+def write_copies(image, mountpoint, rng, files):
+    """Writes the three versions a chunk at a time in turn, among growing files, so that
+    each one's pieces lie between the others' (as where the copies were written while the
+    volume was busy, and as the holes of a full volume leave them), then deletes the two
+    older ones; returns where each file's pages lay ({name: offsets}), read before the
+    deletion with the volume unmounted."""
+    with Volume(image, mountpoint) as volume:
+        fillers = fill_with_holes(volume, rng)
+        write_interleaved(volume, rng, [(n, d) for n, d, _, _ in files], fillers)
+    offsets = {name: page_offsets(image, name, len(data)) for name, data, _, _ in files}
+    with Volume(image, mountpoint) as volume:
+        for name, _, _, role in files:
+            if role != "live":
+                os.remove(volume.path(name))
+    return offsets
+
+
 def volume_size(total):
     """Room for the databases about three times over, in whole MiB."""
     return max(24 * MIB, (3 * total + 8 * MIB) // MIB * MIB)
+
+
+def write_files(kind, image, mountpoint, rng, files, total):
+    """Writes the files of a "quick", "deleted" or "older" image and changes the volume as its
+    kind says; returns where each file's pages lay ({name: offsets})."""
+    with Volume(image, mountpoint) as volume:
+        if kind == "older":
+            # The older copy first, whole, on a young volume; years later the compact
+            # writes its new copy into the holes of a full one.
+            volume.append(files[0][0], files[0][1])
+            fillers = fill_with_holes(volume, rng)
+            write_interleaved(volume, rng, [files[1][:2]], fillers)
+        else:
+            fillers = fill_with_holes(volume, rng)
+            write_interleaved(volume, rng, [(n, d) for n, d, _, _ in files], fillers)
+    offsets = {name: page_offsets(image, name, len(data)) for name, data, _, _ in files}
+    with Volume(image, mountpoint) as volume:
+        if kind == "deleted":
+            fill_up(volume, rng, "wall")
+            for name, _, _, _ in files:
+                os.remove(volume.path(name))
+            # New files into about half of what the databases freed.
+            reuse = total // 2
+            count = 0
+            while reuse > 0:
+                size = min(reuse, rng.randrange(64 * 1024, 512 * 1024, CLUSTER))
+                volume.append(f"new-{count:03d}.bin", rng.randbytes(size))
+                reuse -= size
+                count += 1
+        elif kind == "older":
+            fill_up(volume, rng, "wall")
+            os.remove(volume.path(files[0][0]))
+            volume.append("new-000.bin", rng.randbytes(64 * 1024))
+    return offsets
 
 
 def make_image(kind, databases, out_dir, seed):
@@ -260,6 +342,8 @@ def make_image(kind, databases, out_dir, seed):
         with open(new_path, "wb") as f:
             f.write(new)
         files = [(f"old-{base}", old, source, "older copy"), (base, new, new_path, "live")]
+    elif kind == "copies":
+        files = versions_of(databases[0], out_dir, rng)
     else:
         for path in databases:
             with open(path, "rb") as f:
@@ -270,34 +354,10 @@ def make_image(kind, databases, out_dir, seed):
     format_volume(image)
     mountpoint = tempfile.mkdtemp(prefix="ntfs-mount-")
     try:
-        with Volume(image, mountpoint) as volume:
-            if kind == "older":
-                # The older copy first, whole, on a young volume; years later the compact
-                # writes its new copy into the holes of a full one.
-                volume.append(files[0][0], files[0][1])
-                fillers = fill_with_holes(volume, rng)
-                write_interleaved(volume, rng, [files[1][:2]], fillers)
-            else:
-                fillers = fill_with_holes(volume, rng)
-                write_interleaved(volume, rng, [(n, d) for n, d, _, _ in files], fillers)
-        offsets = {name: page_offsets(image, name, len(data)) for name, data, _, _ in files}
-        with Volume(image, mountpoint) as volume:
-            if kind == "deleted":
-                fill_up(volume, rng, "wall")
-                for name, _, _, _ in files:
-                    os.remove(volume.path(name))
-                # New files into about half of what the databases freed.
-                reuse = total // 2
-                count = 0
-                while reuse > 0:
-                    size = min(reuse, rng.randrange(64 * 1024, 512 * 1024, CLUSTER))
-                    volume.append(f"new-{count:03d}.bin", rng.randbytes(size))
-                    reuse -= size
-                    count += 1
-            elif kind == "older":
-                fill_up(volume, rng, "wall")
-                os.remove(volume.path(files[0][0]))
-                volume.append("new-000.bin", rng.randbytes(64 * 1024))
+        if kind == "copies":
+            offsets = write_copies(image, mountpoint, rng, files)
+        else:
+            offsets = write_files(kind, image, mountpoint, rng, files, total)
     finally:
         os.rmdir(mountpoint)
     format_volume(image)
@@ -324,10 +384,11 @@ def make_image(kind, databases, out_dir, seed):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--out", required=True, help="folder for the images")
-    parser.add_argument("--kind", choices=["quick", "deleted", "older", "all"], default="all")
+    parser.add_argument("--kind", choices=["quick", "deleted", "older", "copies", "all"],
+                        default="all")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--older-from", help="the database of the older-copy image "
-                        "(default: the first given)")
+                        "and of the copies image (default: the first given)")
     parser.add_argument("databases", nargs="+")
     args = parser.parse_args()
     why = missing_tools()
@@ -335,9 +396,10 @@ def main():
         print(f"make_ntfs_images: {why}", file=sys.stderr)
         return 77
     os.makedirs(args.out, exist_ok=True)
-    kinds = ["quick", "deleted", "older"] if args.kind == "all" else [args.kind]
+    kinds = ["quick", "deleted", "older", "copies"] if args.kind == "all" else [args.kind]
     for kind in kinds:
-        chosen = [args.older_from or args.databases[0]] if kind == "older" else args.databases
+        one = kind in ("older", "copies")
+        chosen = [args.older_from or args.databases[0]] if one else args.databases
         described = make_image(kind, chosen, args.out, args.seed)
         with open(described) as f:
             d = json.load(f)
