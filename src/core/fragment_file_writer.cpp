@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/adler32.h"
 #include "core/errors.h"
 
 namespace quillon {
@@ -172,8 +173,7 @@ void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSiz
     return;
   }
   if (raw_) {
-    bodyAdler_ = static_cast<std::uint32_t>(
-        adler32(bodyAdler_, fragment.data(), static_cast<uInt>(fragment.size())));
+    bodyAdler_ = Adler32(bodyAdler_, fragment.data(), fragment.size());
   }
   zs_.next_in = const_cast<Bytef*>(fragment.data());  // zlib's API is not const-correct
   zs_.avail_in = static_cast<uInt>(fragment.size());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "core/adler32.h"
 #include "core/errors.h"
 
 namespace quillon {
@@ -14,17 +15,20 @@ constexpr std::size_t kWindowSize = 32768;
 
 // Deflates one block as raw deflate data with the given dictionary, ended by a sync flush
 // (so that the next block starts on a byte boundary) or, for the last, by the final block.
-// The stream is reused from block to block. Returns false when zlib fails.
+// The stream is reused from block to block. The output's first outputSize bytes are the
+// block's; output is only ever grown (a used job keeps its size, so nothing is cleared
+// again). Returns false when zlib fails.
 bool DeflateBlock(z_stream& zs, const std::vector<std::uint8_t>& dictionary,
                   const std::vector<std::uint8_t>& input, bool last,
-                  std::vector<std::uint8_t>& output) {
+                  std::vector<std::uint8_t>& output, std::size_t& outputSize) {
   if (deflateReset(&zs) != Z_OK) return false;
   if (!dictionary.empty() &&
       deflateSetDictionary(&zs, dictionary.data(), static_cast<uInt>(dictionary.size())) != Z_OK) {
     return false;
   }
   // Room for the worst case and the flush markers; grown if ever too little.
-  output.resize(deflateBound(&zs, static_cast<uLong>(input.size())) + 64);
+  const std::size_t room = deflateBound(&zs, static_cast<uLong>(input.size())) + 64;
+  if (output.size() < room) output.resize(room);
   zs.next_in = const_cast<Bytef*>(input.data());  // zlib's API is not const-correct
   zs.avail_in = static_cast<uInt>(input.size());
   std::size_t produced = 0;
@@ -39,7 +43,7 @@ bool DeflateBlock(z_stream& zs, const std::vector<std::uint8_t>& dictionary,
     if (complete) break;
     output.resize(output.size() * 2);
   }
-  output.resize(produced);
+  outputSize = produced;
   return true;
 }
 
@@ -70,12 +74,27 @@ std::array<std::uint8_t, 2> TParallelDeflater::StreamHeader(int level) {
   return {static_cast<std::uint8_t>(cmf), static_cast<std::uint8_t>(flg)};
 }
 
+std::unique_ptr<TParallelDeflater::TJob> TParallelDeflater::NewJob() {
+  std::unique_ptr<TJob> job;
+  if (spareJobs_.empty()) {
+    job = std::make_unique<TJob>();
+    job->Input.reserve(kBlockSize);
+  } else {
+    job = std::move(spareJobs_.back());
+    spareJobs_.pop_back();
+    job->Input.clear();
+    job->Last = false;
+    job->OutputSize = 0;
+    job->Adler = 1;
+    job->Done = false;
+    job->Failed = false;
+  }
+  return job;
+}
+
 void TParallelDeflater::Add(const std::uint8_t* data, std::size_t n, const TSink& sink) {
   while (n > 0) {
-    if (!filling_) {
-      filling_ = std::make_unique<TJob>();
-      filling_->Input.reserve(kBlockSize);
-    }
+    if (!filling_) filling_ = NewJob();
     const std::size_t take = std::min(n, kBlockSize - filling_->Input.size());
     filling_->Input.insert(filling_->Input.end(), data, data + take);
     data += take;
@@ -89,7 +108,7 @@ void TParallelDeflater::Add(const std::uint8_t* data, std::size_t n, const TSink
 }
 
 std::uint32_t TParallelDeflater::Finish(const TSink& sink) {
-  if (!filling_) filling_ = std::make_unique<TJob>();
+  if (!filling_) filling_ = NewJob();
   Submit(true);
   while (!inOrder_.empty()) Deliver(true, sink);
   return adler_;
@@ -140,7 +159,8 @@ void TParallelDeflater::Deliver(bool wait, const TSink& sink) {
     }
     if (job.Failed) throw EQuillonError(kCompressionError);
     adler_ = adler32_combine(adler_, job.Adler, static_cast<z_off_t>(job.Input.size()));
-    if (!job.Output.empty()) sink(job.Output.data(), job.Output.size());
+    if (job.OutputSize > 0) sink(job.Output.data(), job.OutputSize);
+    spareJobs_.push_back(std::move(inOrder_.front()));
     inOrder_.pop_front();
     wait = false;
   }
@@ -161,11 +181,11 @@ void TParallelDeflater::WorkerLoop() {
     }
     bool ok = false;
     try {  // out of memory for the output fails the block, not the program
-      ok = ready && DeflateBlock(zs, job->Dictionary, job->Input, job->Last, job->Output);
+      ok = ready && DeflateBlock(zs, job->Dictionary, job->Input, job->Last, job->Output,
+                                 job->OutputSize);
     } catch (const std::bad_alloc&) {
     }
-    job->Adler = static_cast<std::uint32_t>(
-        adler32(1, job->Input.data(), static_cast<uInt>(job->Input.size())));
+    job->Adler = Adler32(1, job->Input.data(), job->Input.size());
     {
       std::lock_guard lock(mutex_);
       job->Failed = !ok;

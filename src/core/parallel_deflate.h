@@ -58,16 +58,21 @@ class TParallelDeflater {
   std::uint32_t Finish(const TSink& sink);
 
  private:
+  // Jobs are used again once delivered, buffers and all: a block's input, dictionary and
+  // output are filled in memory that is already there, never allocated and cleared anew.
   struct TJob {
     std::vector<std::uint8_t> Input;
     std::vector<std::uint8_t> Dictionary;  // up to 32 KiB that precede Input in the stream
     bool Last = false;
-    std::vector<std::uint8_t> Output;
+    std::vector<std::uint8_t> Output;  // its first OutputSize bytes are the block's output
+    std::size_t OutputSize = 0;
     std::uint32_t Adler = 1;
     bool Done = false;
     bool Failed = false;
   };
 
+  // A job to fill: a delivered one where there is one.
+  std::unique_ptr<TJob> NewJob();
   void Submit(bool last);
   // Hands the finished jobs at the front to the sink; with wait, waits for the first one.
   void Deliver(bool wait, const TSink& sink);
@@ -80,6 +85,7 @@ class TParallelDeflater {
   std::unique_ptr<TJob> filling_;                 // the block being filled by Add
   std::vector<std::uint8_t> history_;             // the last 32 KiB of input submitted
   std::deque<std::unique_ptr<TJob>> inOrder_;     // submitted, not yet delivered, in order
+  std::vector<std::unique_ptr<TJob>> spareJobs_;  // delivered, to be filled again
   std::uint32_t adler_ = 1;                       // of the input delivered so far
 
   std::mutex mutex_;

@@ -110,7 +110,8 @@ void TSourceReader::ReadAhead(std::int64_t offset, std::size_t n) {
     spareBuffers_.pop_back();
   }
   if (!chunk.Buffer || chunk.Buffer->size() < static_cast<std::size_t>(length)) {
-    chunk.Buffer = std::make_unique<TAlignedBuffer>(static_cast<std::size_t>(length));
+    chunk.Buffer = std::make_unique<TAlignedBuffer>(
+        std::max(static_cast<std::size_t>(length), chunkBufferSize_));
   }
   ahead_.push_back(std::move(chunk));
   lock.unlock();
@@ -184,16 +185,21 @@ TSourceReader::TAheadPart TSourceReader::FromReadAhead(std::int64_t offset, std:
 }
 
 bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
-                                  std::uint8_t* buffer, TRawRead& read) {
+                                  std::unique_ptr<TAlignedBuffer>& buffer, TRawRead& read) {
   std::unique_lock lock(aheadLock_);
   while (!ahead_.empty() && ahead_.front().Offset < offset) DropOldest(lock);
   if (ahead_.empty() || ahead_.front().Offset != offset) return false;
-  const TAhead& chunk = ahead_.front();
+  TAhead& chunk = ahead_.front();
   WaitFor(lock, chunk);
   const bool same = chunk.N == n;
   if (same) {
     read = chunk.Read;
-    std::memcpy(buffer, chunk.Buffer->data(), std::min(read.Got, length));
+    // The caller's buffer goes to the spares in the read-ahead's place (DropOldest).
+    if (chunk.Buffer->size() >= buffer->size()) {
+      std::swap(chunk.Buffer, buffer);
+    } else {
+      std::memcpy(buffer->data(), chunk.Buffer->data(), std::min(read.Got, length));
+    }
   }
   DropOldest(lock);
   return same;
@@ -305,15 +311,16 @@ bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd)
   return false;
 }
 
-std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
-                                     std::int64_t runEnd) {
+std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::unique_ptr<TAlignedBuffer>& chunk,
+                                     std::size_t n, std::int64_t runEnd) {
   if (loss_ != TSourceLoss::None || stopped_ || n == 0) return 0;
+  chunkBufferSize_ = chunk->size();
   readSomething_ = false;
   const std::int64_t length = ReadLengthOf(offset, n);
   const auto wanted = static_cast<std::size_t>(length);
   TRawRead ahead;
   bool read = false;
-  if (TakeReadAhead(offset, n, wanted, buffer, ahead) &&
+  if (TakeReadAhead(offset, n, wanted, chunk, ahead) &&
       !unreadable_.Overlaps(offset, length)) {  // nothing found bad since it was asked for
     // The plain first read was made in the background: its bytes, or its failure, stand
     // for ReadRecovering's own first read.
@@ -322,10 +329,10 @@ std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, 
       readSomething_ = wanted > 0;
       read = true;
     } else if (!LostAt(offset + static_cast<std::int64_t>(ahead.Got))) {
-      read = ReadLevel(offset, buffer, wanted, 0);
+      read = ReadLevel(offset, chunk->data(), wanted, 0);
     }
   } else {
-    read = ReadRecovering(offset, buffer, static_cast<std::size_t>(length));
+    read = ReadRecovering(offset, chunk->data(), static_cast<std::size_t>(length));
   }
   if (!read) {
     return static_cast<std::size_t>(std::clamp<std::int64_t>(InterruptedAt() - offset, 0,

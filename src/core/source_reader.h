@@ -81,9 +81,11 @@ class TSourceReader {
   // room for n rounded up to the source's read alignment. Returns the bytes delivered: n,
   // or fewer when the source was lost at that point (Loss() says how) or the reading was
   // stopped there (Stopped()). runEnd is where the scan ends; it places the probes after a
-  // chunk that could not be read at all.
-  std::size_t ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
-                        std::int64_t runEnd);
+  // chunk that could not be read at all. Where the read-ahead holds the chunk, its buffer
+  // is handed over in exchange for buffer's (no copy of the chunk): buffer may then be
+  // another one of the same size, and what it holds past the bytes delivered is undefined.
+  std::size_t ReadChunk(std::int64_t offset, std::unique_ptr<TAlignedBuffer>& buffer,
+                        std::size_t n, std::int64_t runEnd);
 
   // The 4096 bytes at offset: from the chunk in memory where they lie wholly inside what
   // it delivered, otherwise from the source. What lies past the source's end, what cannot
@@ -118,10 +120,10 @@ class TSourceReader {
   // never past the source's known end.
   std::int64_t ReadLengthOf(std::int64_t offset, std::size_t n) const;
   // Drops the read-ahead's chunks before offset; when the next one is exactly this chunk,
-  // waits for its read, copies what it delivered (up to length bytes) to buffer and
-  // returns true with the read's outcome.
+  // waits for its read, exchanges its buffer for buffer (copies what it delivered, up to
+  // length bytes, where its buffer is the smaller) and returns true with the read's outcome.
   bool TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
-                     std::uint8_t* buffer, TRawRead& read);
+                     std::unique_ptr<TAlignedBuffer>& buffer, TRawRead& read);
   enum class TAheadPart {
     Copied,      // the bytes came from the read-ahead
     Unreadable,  // the read-ahead failed inside them with a read error
@@ -186,6 +188,9 @@ class TSourceReader {
   std::condition_variable aheadChanged_;
   std::deque<TAhead> ahead_;  // oldest first; guarded by aheadLock_, as are the two below
   std::vector<std::unique_ptr<TAlignedBuffer>> spareBuffers_;
+  // The size of the caller's chunk buffer: read-ahead buffers are made as large, so that a
+  // chunk read ahead is handed over by exchanging buffers rather than copied.
+  std::size_t chunkBufferSize_ = 0;
   bool aheadQuit_ = false;
   std::thread aheadThread_;   // started at the first ReadAhead
 };
