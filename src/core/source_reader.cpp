@@ -60,8 +60,21 @@ std::int64_t TSourceReader::NextData(std::int64_t from) {
     }
     return from;
   }
-  const std::int64_t next = source_.NextDataOffset(from);
-  return next < from ? from : next;
+  return AskNextData(from);
+}
+
+std::int64_t TSourceReader::AskNextData(std::int64_t from) {
+  if (from >= dataFrom_ && from < dataEnd_) return from;
+  const std::int64_t next = std::max(from, source_.NextDataOffset(from));
+  if (!holesUnknown_ && (sourceLength_ < 0 || next < sourceLength_)) {
+    const std::int64_t hole = source_.NextHoleOffset(next);
+    if (hole < 0) holesUnknown_ = true;
+    if (hole > next) {
+      dataFrom_ = next;
+      dataEnd_ = hole;
+    }
+  }
+  return next;
 }
 
 TSourceReader::TRawRead TSourceReader::LockedRead(std::int64_t offset, std::uint8_t* buffer,
@@ -141,7 +154,7 @@ void TSourceReader::ReadAheadLoop() {
     std::int64_t nextData = offset;
     {
       std::lock_guard stream(streamLock_);
-      nextData = std::max(offset, source_.NextDataOffset(offset));
+      nextData = AskNextData(offset);
     }
     lock.lock();
     next->NextData = nextData;

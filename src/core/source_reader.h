@@ -111,6 +111,10 @@ class TSourceReader {
     std::size_t Got = 0;
     TReadFailure Failure = TReadFailure::None;  // why it fell short
   };
+  // The first offset at or after from that may hold data; called with streamLock_ held.
+  // Inside a stretch known to be data the system is not asked again: on a source served
+  // over FUSE or a network each question costs a round trip while the disk waits.
+  std::int64_t AskNextData(std::int64_t from);
   // One plain read; the stream's lock is held for it alone. Safe from either thread.
   TRawRead LockedRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
   // One plain read on the scan's thread; LastFailure() then says why it fell short.
@@ -151,6 +155,11 @@ class TSourceReader {
 
   TStream& source_;
   std::mutex streamLock_;  // the stream's position and last failure belong to one read
+  // [dataFrom_, dataEnd_): data without a hole, as the system said; guarded by streamLock_,
+  // as is holesUnknown_ (the system cannot tell where holes begin: not asked again).
+  std::int64_t dataFrom_ = 0;
+  std::int64_t dataEnd_ = 0;
+  bool holesUnknown_ = false;
   TReadFailure lastFailure_ = TReadFailure::None;  // of the scan thread's last RawRead
   std::int64_t sourceLength_;
   std::int64_t alignment_;

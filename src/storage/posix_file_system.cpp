@@ -106,6 +106,13 @@ class TPosixStream : public TStream {
     return from;
   }
 
+  std::int64_t NextHoleOffset(std::int64_t from) override {
+    // ENXIO (from at or past the end) and a device or file system that cannot tell alike:
+    // no answer.
+    const off_t hole = ::lseek(fd_, static_cast<off_t>(from), SEEK_HOLE);
+    return hole >= 0 ? static_cast<std::int64_t>(hole) : -1;
+  }
+
   bool Flush() override {
     if (::fsync(fd_) == 0) return true;
     // A pipe or a character device has nothing to bring to stable storage.
