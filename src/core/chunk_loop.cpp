@@ -35,8 +35,9 @@ bool IsCandidateAt(const std::uint8_t* stepStart) {
 
 TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
                               TFragmentFileWriter& writer, IRestartKeeper* keeper) {
-  // The reader may hand over its read-ahead's buffer in exchange for this one at every chunk.
-  auto chunk = std::make_unique<TAlignedBuffer>(kChunkBufferSize);
+  // The reader may hand over its read-ahead's buffer in exchange for this one at every chunk;
+  // the writer may hold it while it compresses the fragments that lie in it.
+  auto chunk = std::make_shared<TAlignedBuffer>(kChunkBufferSize);
   std::uint8_t fragment[kFragmentSize];
   TSourceReader reader(source, sourceLength);
   TChunkLoopResult result;
@@ -125,16 +126,18 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
       }
       ++result.Fragments;
       host.ShowFragmentCount(result.Fragments);
-      // A fragment wholly inside the chunk goes to the writer from the chunk itself (on dense
-      // data a copy of nearly every byte read saved); one that runs past the chunk takes
-      // that part from the source.
+      // A fragment wholly inside the chunk goes to the writer from the chunk itself, which it
+      // may compress there (on dense data two copies of nearly every byte read saved); one
+      // that runs past the chunk takes that part from the source.
       const std::uint8_t* page = bytes + step;
+      std::shared_ptr<const void> holder = chunk;
       if (step + kFragmentSize > delivered) {
         if (!reachesPast) reader.ReadFragment(at, fragmentBytes, position, bytes, delivered);
         page = fragment;
+        holder = nullptr;
       }
       const std::span<const std::uint8_t, kFragmentSize> pageBytes(page, kFragmentSize);
-      writer.AddFragment(pageBytes);
+      writer.AddFragment(pageBytes, holder);
       host.FragmentAdded(result.Fragments - 1, at, pageBytes);
     }
     if (reader.Loss() != TSourceLoss::None) {

@@ -165,10 +165,15 @@ TRestartPoint TFragmentFileWriter::TakeRestartPoint(std::int64_t sourceOffset) {
   return point;
 }
 
-void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment) {
+void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment,
+                                      const std::shared_ptr<const void>& holder) {
   if (parallel_) {
-    parallel_->Add(fragment.data(), fragment.size(),
-                   [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); });
+    const auto sink = [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); };
+    if (holder) {
+      parallel_->AddHeld(fragment.data(), fragment.size(), holder, sink);
+    } else {
+      parallel_->Add(fragment.data(), fragment.size(), sink);
+    }
     ++fragmentCount_;
     return;
   }

@@ -118,14 +118,7 @@ void TSourceReader::ReadAhead(std::int64_t offset, std::size_t n) {
   chunk.Offset = offset;
   chunk.N = n;
   chunk.Length = length;
-  if (!spareBuffers_.empty()) {
-    chunk.Buffer = std::move(spareBuffers_.back());
-    spareBuffers_.pop_back();
-  }
-  if (!chunk.Buffer || chunk.Buffer->size() < static_cast<std::size_t>(length)) {
-    chunk.Buffer = std::make_unique<TAlignedBuffer>(
-        std::max(static_cast<std::size_t>(length), chunkBufferSize_));
-  }
+  chunk.Buffer = FreeBuffer(std::max(static_cast<std::size_t>(length), chunkBufferSize_));
   ahead_.push_back(std::move(chunk));
   lock.unlock();
   aheadChanged_.notify_all();
@@ -168,6 +161,19 @@ void TSourceReader::ReadAheadLoop() {
   }
 }
 
+TSourceReader::TSharedBuffer TSourceReader::FreeBuffer(std::size_t size) {
+  // Holders release their buffers on the scan's thread, which is the one asking here: a
+  // buffer found free stays free.
+  for (auto it = spareBuffers_.begin(); it != spareBuffers_.end(); ++it) {
+    if (it->use_count() == 1 && (*it)->size() >= size) {
+      TSharedBuffer free = std::move(*it);
+      spareBuffers_.erase(it);
+      return free;
+    }
+  }
+  return std::make_shared<TAlignedBuffer>(size);
+}
+
 void TSourceReader::WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead) {
   aheadChanged_.wait(lock, [&] { return ahead.Done; });
 }
@@ -198,7 +204,7 @@ TSourceReader::TAheadPart TSourceReader::FromReadAhead(std::int64_t offset, std:
 }
 
 bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
-                                  std::unique_ptr<TAlignedBuffer>& buffer, TRawRead& read) {
+                                  TSharedBuffer& buffer, TRawRead& read) {
   std::unique_lock lock(aheadLock_);
   while (!ahead_.empty() && ahead_.front().Offset < offset) DropOldest(lock);
   if (ahead_.empty() || ahead_.front().Offset != offset) return false;
@@ -324,8 +330,13 @@ bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd)
   return false;
 }
 
-std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::unique_ptr<TAlignedBuffer>& chunk,
-                                     std::size_t n, std::int64_t runEnd) {
+std::size_t TSourceReader::ReadChunk(std::int64_t offset, TSharedBuffer& chunk, std::size_t n,
+                                     std::int64_t runEnd) {
+  if (chunk.use_count() > 1) {
+    std::lock_guard lock(aheadLock_);
+    spareBuffers_.push_back(chunk);
+    chunk = FreeBuffer(chunk->size());
+  }
   if (loss_ != TSourceLoss::None || stopped_ || n == 0) return 0;
   chunkBufferSize_ = chunk->size();
   readSomething_ = false;

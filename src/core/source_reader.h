@@ -84,8 +84,11 @@ class TSourceReader {
   // chunk that could not be read at all. Where the read-ahead holds the chunk, its buffer
   // is handed over in exchange for buffer's (no copy of the chunk): buffer may then be
   // another one of the same size, and what it holds past the bytes delivered is undefined.
-  std::size_t ReadChunk(std::int64_t offset, std::unique_ptr<TAlignedBuffer>& buffer,
-                        std::size_t n, std::int64_t runEnd);
+  // A buffer that someone else still holds (the fragment writer, until it has compressed
+  // what lies in it) is never written: it is exchanged for a free one first.
+  using TSharedBuffer = std::shared_ptr<TAlignedBuffer>;
+  std::size_t ReadChunk(std::int64_t offset, TSharedBuffer& buffer, std::size_t n,
+                        std::int64_t runEnd);
 
   // The 4096 bytes at offset: from the chunk in memory where they lie wholly inside what
   // it delivered, otherwise from the source. What lies past the source's end, what cannot
@@ -127,7 +130,10 @@ class TSourceReader {
   // waits for its read, exchanges its buffer for buffer (copies what it delivered, up to
   // length bytes, where its buffer is the smaller) and returns true with the read's outcome.
   bool TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
-                     std::unique_ptr<TAlignedBuffer>& buffer, TRawRead& read);
+                     TSharedBuffer& buffer, TRawRead& read);
+  // A spare buffer of at least size bytes that nobody else holds, or a new one; called with
+  // aheadLock_ held.
+  TSharedBuffer FreeBuffer(std::size_t size);
   enum class TAheadPart {
     Copied,      // the bytes came from the read-ahead
     Unreadable,  // the read-ahead failed inside them with a read error
@@ -186,7 +192,7 @@ class TSourceReader {
     std::int64_t NextData = -1;
     bool Done = false;
     TRawRead Read;
-    std::unique_ptr<TAlignedBuffer> Buffer;
+    TSharedBuffer Buffer;
   };
   // Waits until the chunk's read is done; called with aheadLock_ held.
   void WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead);
@@ -196,7 +202,8 @@ class TSourceReader {
   std::mutex aheadLock_;
   std::condition_variable aheadChanged_;
   std::deque<TAhead> ahead_;  // oldest first; guarded by aheadLock_, as are the two below
-  std::vector<std::unique_ptr<TAlignedBuffer>> spareBuffers_;
+  // Buffers given back; one is used again once nobody else holds it.
+  std::vector<TSharedBuffer> spareBuffers_;
   // The size of the caller's chunk buffer: read-ahead buffers are made as large, so that a
   // chunk read ahead is handed over by exchanging buffers rather than copied.
   std::size_t chunkBufferSize_ = 0;
