@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <span>
 
 #include "core/aligned_buffer.h"
@@ -34,7 +35,9 @@ bool IsCandidateAt(const std::uint8_t* stepStart) {
 
 TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sourceLength,
                               TFragmentFileWriter& writer, IRestartKeeper* keeper) {
-  TAlignedBuffer chunk(kChunkBufferSize);
+  // The reader may hand over its read-ahead's buffer in exchange for this one at every chunk;
+  // the writer may hold it while it compresses the fragments that lie in it.
+  auto chunk = std::make_shared<TAlignedBuffer>(kChunkBufferSize);
   std::uint8_t fragment[kFragmentSize];
   TSourceReader reader(source, sourceLength);
   TChunkLoopResult result;
@@ -87,7 +90,8 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
     }
 
     const std::size_t delivered =
-        reader.ReadChunk(position, chunk.data(), static_cast<std::size_t>(chunkLength), endNow);
+        reader.ReadChunk(position, chunk, static_cast<std::size_t>(chunkLength), endNow);
+    std::uint8_t* const bytes = chunk->data();
     // The next chunks are read while this one is tested; a page near this chunk's end
     // takes its bytes beyond the chunk from that read.
     if (delivered == static_cast<std::size_t>(chunkLength)) {
@@ -97,7 +101,7 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
       }
     }
     // Step records never see stale bytes of an earlier chunk past what was delivered.
-    std::memset(chunk.data() + delivered, 0, kPageHeadSize);
+    std::memset(bytes + delivered, 0, kPageHeadSize);
 
     const std::span<std::uint8_t, kFragmentSize> fragmentBytes(fragment, kFragmentSize);
     for (std::size_t step = 0; step < delivered; step += kStepSize) {
@@ -108,25 +112,33 @@ TChunkLoopResult RunChunkLoop(IScanHost& host, TStream& source, std::int64_t sou
       const bool reachesPast = step + kPageHeadSize > delivered;
       bool candidate = false;
       if (!reachesPast) {
-        candidate = IsCandidateAt(chunk.data() + step);
-      } else if (StartsLikePage(chunk.data() + step)) {
-        reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
+        candidate = IsCandidateAt(bytes + step);
+      } else if (StartsLikePage(bytes + step)) {
+        reader.ReadFragment(at, fragmentBytes, position, bytes, delivered);
         candidate = IsCandidateAt(fragment);
       }
       if (!candidate) {
-        if (keepsOtherPages && MayBeginKeptPage(chunk.data() + step)) {
-          reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
+        if (keepsOtherPages && MayBeginKeptPage(bytes + step)) {
+          reader.ReadFragment(at, fragmentBytes, position, bytes, delivered);
           host.OtherPageSeen(at, fragmentBytes);
         }
         continue;
       }
       ++result.Fragments;
       host.ShowFragmentCount(result.Fragments);
-      // A fragment may run past the chunk; that part comes from the source.
-      if (!reachesPast) reader.ReadFragment(at, fragmentBytes, position, chunk.data(), delivered);
-      const std::span<const std::uint8_t, kFragmentSize> bytes(fragment, kFragmentSize);
-      writer.AddFragment(bytes);
-      host.FragmentAdded(result.Fragments - 1, at, bytes);
+      // A fragment wholly inside the chunk goes to the writer from the chunk itself, which it
+      // may compress there (on dense data two copies of nearly every byte read saved); one
+      // that runs past the chunk takes that part from the source.
+      const std::uint8_t* page = bytes + step;
+      std::shared_ptr<const void> holder = chunk;
+      if (step + kFragmentSize > delivered) {
+        if (!reachesPast) reader.ReadFragment(at, fragmentBytes, position, bytes, delivered);
+        page = fragment;
+        holder = nullptr;
+      }
+      const std::span<const std::uint8_t, kFragmentSize> pageBytes(page, kFragmentSize);
+      writer.AddFragment(pageBytes, holder);
+      host.FragmentAdded(result.Fragments - 1, at, pageBytes);
     }
     if (reader.Loss() != TSourceLoss::None) {
       position = reader.LossOffset();

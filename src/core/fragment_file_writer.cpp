@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/adler32.h"
 #include "core/errors.h"
 
 namespace quillon {
@@ -164,16 +165,20 @@ TRestartPoint TFragmentFileWriter::TakeRestartPoint(std::int64_t sourceOffset) {
   return point;
 }
 
-void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment) {
+void TFragmentFileWriter::AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment,
+                                      const std::shared_ptr<const void>& holder) {
   if (parallel_) {
-    parallel_->Add(fragment.data(), fragment.size(),
-                   [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); });
+    const auto sink = [this](const std::uint8_t* data, std::size_t n) { TakeCompressed(data, n); };
+    if (holder) {
+      parallel_->AddHeld(fragment.data(), fragment.size(), holder, sink);
+    } else {
+      parallel_->Add(fragment.data(), fragment.size(), sink);
+    }
     ++fragmentCount_;
     return;
   }
   if (raw_) {
-    bodyAdler_ = static_cast<std::uint32_t>(
-        adler32(bodyAdler_, fragment.data(), static_cast<uInt>(fragment.size())));
+    bodyAdler_ = Adler32(bodyAdler_, fragment.data(), fragment.size());
   }
   zs_.next_in = const_cast<Bytef*>(fragment.data());  // zlib's API is not const-correct
   zs_.avail_in = static_cast<uInt>(fragment.size());

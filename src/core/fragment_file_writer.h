@@ -54,7 +54,11 @@ class TFragmentFileWriter {
   // Hands one fragment to the compressor. Output reaches the file only in whole
   // 65536-byte pieces; the rest waits in the buffer until Finish. With workers, a
   // fragment may wait for them while the blocks in flight take their maximum memory.
-  void AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment);
+  // With holder (what keeps the fragment's memory, which the caller then leaves unchanged
+  // while it holds it too), the workers may compress the fragment where it lies instead of
+  // a copy, holding holder until then.
+  void AddFragment(std::span<const std::uint8_t, kFragmentSize> fragment,
+                   const std::shared_ptr<const void>& holder = nullptr);
 
   // Ends the body, writes the trailer and brings the file to stable storage; a failed
   // flush is a write error. The file stays open.

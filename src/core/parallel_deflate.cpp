@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "core/adler32.h"
 #include "core/errors.h"
 
 namespace quillon {
@@ -14,32 +15,46 @@ constexpr std::size_t kWindowSize = 32768;
 
 // Deflates one block as raw deflate data with the given dictionary, ended by a sync flush
 // (so that the next block starts on a byte boundary) or, for the last, by the final block.
-// The stream is reused from block to block. Returns false when zlib fails.
+// The stream is reused from block to block. The output's first outputSize bytes are the
+// block's; output is only ever grown (a used job keeps its size, so nothing is cleared
+// again). Returns false when zlib fails.
+template <typename TPieces>
 bool DeflateBlock(z_stream& zs, const std::vector<std::uint8_t>& dictionary,
-                  const std::vector<std::uint8_t>& input, bool last,
-                  std::vector<std::uint8_t>& output) {
+                  const TPieces& pieces, std::size_t inputSize, bool last,
+                  std::vector<std::uint8_t>& output, std::size_t& outputSize) {
   if (deflateReset(&zs) != Z_OK) return false;
   if (!dictionary.empty() &&
       deflateSetDictionary(&zs, dictionary.data(), static_cast<uInt>(dictionary.size())) != Z_OK) {
     return false;
   }
   // Room for the worst case and the flush markers; grown if ever too little.
-  output.resize(deflateBound(&zs, static_cast<uLong>(input.size())) + 64);
-  zs.next_in = const_cast<Bytef*>(input.data());  // zlib's API is not const-correct
-  zs.avail_in = static_cast<uInt>(input.size());
+  const std::size_t room = deflateBound(&zs, static_cast<uLong>(inputSize)) + 64;
+  if (output.size() < room) output.resize(room);
   std::size_t produced = 0;
-  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
-  for (;;) {
-    zs.next_out = output.data() + produced;
-    zs.avail_out = static_cast<uInt>(output.size() - produced);
-    const int rc = deflate(&zs, flush);
-    if (rc < 0 && rc != Z_BUF_ERROR) return false;
-    produced = output.size() - zs.avail_out;
-    const bool complete = last ? rc == Z_STREAM_END : (zs.avail_in == 0 && zs.avail_out > 0);
-    if (complete) break;
-    output.resize(output.size() * 2);
+  // Deflates what is in zs.next_in with flush; false when zlib fails. Without a flush the
+  // output does not depend on how the input is cut into pieces.
+  const auto run = [&](int flush) {
+    for (;;) {
+      zs.next_out = output.data() + produced;
+      zs.avail_out = static_cast<uInt>(output.size() - produced);
+      const int rc = deflate(&zs, flush);
+      if (rc < 0 && rc != Z_BUF_ERROR) return false;
+      produced = output.size() - zs.avail_out;
+      const bool complete = flush == Z_FINISH ? rc == Z_STREAM_END
+                                              : (zs.avail_in == 0 && zs.avail_out > 0);
+      if (complete) return true;
+      output.resize(output.size() * 2);
+    }
+  };
+  for (const auto& piece : pieces) {
+    zs.next_in = const_cast<Bytef*>(piece.Data);  // zlib's API is not const-correct
+    zs.avail_in = static_cast<uInt>(piece.Size);
+    if (!run(Z_NO_FLUSH)) return false;
   }
-  output.resize(produced);
+  zs.next_in = nullptr;
+  zs.avail_in = 0;
+  if (!run(last ? Z_FINISH : Z_SYNC_FLUSH)) return false;
+  outputSize = produced;
   return true;
 }
 
@@ -70,33 +85,92 @@ std::array<std::uint8_t, 2> TParallelDeflater::StreamHeader(int level) {
   return {static_cast<std::uint8_t>(cmf), static_cast<std::uint8_t>(flg)};
 }
 
+std::unique_ptr<TParallelDeflater::TJob> TParallelDeflater::NewJob() {
+  std::unique_ptr<TJob> job;
+  if (spareJobs_.empty()) {
+    job = std::make_unique<TJob>();
+    job->Input.reserve(kBlockSize);
+  } else {
+    job = std::move(spareJobs_.back());
+    spareJobs_.pop_back();
+    job->Pieces.clear();
+    job->Size = 0;
+    job->Input.clear();
+    job->Last = false;
+    job->OutputSize = 0;
+    job->Adler = 1;
+    job->Done = false;
+    job->Failed = false;
+  }
+  return job;
+}
+
+void TParallelDeflater::Append(const std::uint8_t* data, std::size_t n) {
+  TJob& job = *filling_;
+  if (!job.Pieces.empty() && job.Pieces.back().Data + job.Pieces.back().Size == data) {
+    job.Pieces.back().Size += n;
+  } else {
+    job.Pieces.push_back({data, n});
+  }
+  job.Size += n;
+}
+
+void TParallelDeflater::SubmitIfFull(const TSink& sink) {
+  if (filling_->Size < kBlockSize) return;
+  Submit(false);
+  Deliver(false, sink);
+  while (inOrder_.size() >= maxInFlight_) Deliver(true, sink);
+}
+
 void TParallelDeflater::Add(const std::uint8_t* data, std::size_t n, const TSink& sink) {
   while (n > 0) {
-    if (!filling_) {
-      filling_ = std::make_unique<TJob>();
-      filling_->Input.reserve(kBlockSize);
-    }
-    const std::size_t take = std::min(n, kBlockSize - filling_->Input.size());
-    filling_->Input.insert(filling_->Input.end(), data, data + take);
+    if (!filling_) filling_ = NewJob();
+    // The block's copied bytes never outgrow the room reserved for them (kBlockSize), so
+    // the pieces that point into them stay valid.
+    const std::size_t take = std::min(n, kBlockSize - filling_->Size);
+    std::vector<std::uint8_t>& input = filling_->Input;
+    const std::size_t at = input.size();
+    input.insert(input.end(), data, data + take);
+    Append(input.data() + at, take);
     data += take;
     n -= take;
-    if (filling_->Input.size() == kBlockSize) {
-      Submit(false);
-      Deliver(false, sink);
-      while (inOrder_.size() >= maxInFlight_) Deliver(true, sink);
+    SubmitIfFull(sink);
+  }
+}
+
+void TParallelDeflater::AddHeld(const std::uint8_t* data, std::size_t n,
+                                const std::shared_ptr<const void>& holder, const TSink& sink) {
+  while (n > 0) {
+    if (!filling_) filling_ = NewJob();
+    std::vector<std::shared_ptr<const void>>& holders = filling_->Holders;
+    const bool held = !holders.empty() && holders.back() == holder;
+    if (!held && holders.size() >= kMaxHolders) {
+      // Bytes from many places (pages scattered over many chunks): copied, so that a block
+      // keeps no more than a few chunks from being read into again.
+      const std::size_t take = std::min(n, kBlockSize - filling_->Size);
+      Add(data, take, sink);
+      data += take;
+      n -= take;
+      continue;
     }
+    if (!held) holders.push_back(holder);
+    const std::size_t take = std::min(n, kBlockSize - filling_->Size);
+    Append(data, take);
+    data += take;
+    n -= take;
+    SubmitIfFull(sink);
   }
 }
 
 std::uint32_t TParallelDeflater::Finish(const TSink& sink) {
-  if (!filling_) filling_ = std::make_unique<TJob>();
+  if (!filling_) filling_ = NewJob();
   Submit(true);
   while (!inOrder_.empty()) Deliver(true, sink);
   return adler_;
 }
 
 std::uint32_t TParallelDeflater::Flush(const TSink& sink) {
-  if (filling_ && !filling_->Input.empty()) Submit(false);
+  if (filling_ && filling_->Size > 0) Submit(false);
   filling_.reset();
   while (!inOrder_.empty()) Deliver(true, sink);
   // The next block starts without a dictionary: nothing after the cut refers back over it.
@@ -108,15 +182,20 @@ void TParallelDeflater::Submit(bool last) {
   std::unique_ptr<TJob> job = std::move(filling_);
   job->Last = last;
   job->Dictionary = history_;
-  // The next block's dictionary: the last 32 KiB of the stream so far.
-  const std::vector<std::uint8_t>& input = job->Input;
-  if (input.size() >= kWindowSize) {
-    history_.assign(input.end() - kWindowSize, input.end());
-  } else {
-    history_.insert(history_.end(), input.begin(), input.end());
-    if (history_.size() > kWindowSize) {
-      history_.erase(history_.begin(), history_.end() - kWindowSize);
+  // The next block's dictionary: the last 32 KiB of the stream so far, from this block's
+  // last pieces (and the history before it, where the block is shorter).
+  std::size_t skip = job->Size > kWindowSize ? job->Size - kWindowSize : 0;
+  if (skip > 0) history_.clear();
+  for (const TPiece& piece : job->Pieces) {
+    if (skip >= piece.Size) {
+      skip -= piece.Size;
+      continue;
     }
+    history_.insert(history_.end(), piece.Data + skip, piece.Data + piece.Size);
+    skip = 0;
+  }
+  if (history_.size() > kWindowSize) {
+    history_.erase(history_.begin(), history_.end() - kWindowSize);
   }
   TJob* raw = job.get();
   inOrder_.push_back(std::move(job));
@@ -139,8 +218,11 @@ void TParallelDeflater::Deliver(bool wait, const TSink& sink) {
       }
     }
     if (job.Failed) throw EQuillonError(kCompressionError);
-    adler_ = adler32_combine(adler_, job.Adler, static_cast<z_off_t>(job.Input.size()));
-    if (!job.Output.empty()) sink(job.Output.data(), job.Output.size());
+    adler_ = adler32_combine(adler_, job.Adler, static_cast<z_off_t>(job.Size));
+    if (job.OutputSize > 0) sink(job.Output.data(), job.OutputSize);
+    // The block is done with the memory it held: its holders may write there again.
+    job.Holders.clear();
+    spareJobs_.push_back(std::move(inOrder_.front()));
     inOrder_.pop_front();
     wait = false;
   }
@@ -161,11 +243,13 @@ void TParallelDeflater::WorkerLoop() {
     }
     bool ok = false;
     try {  // out of memory for the output fails the block, not the program
-      ok = ready && DeflateBlock(zs, job->Dictionary, job->Input, job->Last, job->Output);
+      ok = ready && DeflateBlock(zs, job->Dictionary, job->Pieces, job->Size, job->Last,
+                                 job->Output, job->OutputSize);
     } catch (const std::bad_alloc&) {
     }
-    job->Adler = static_cast<std::uint32_t>(
-        adler32(1, job->Input.data(), static_cast<uInt>(job->Input.size())));
+    std::uint32_t adler = 1;
+    for (const TPiece& piece : job->Pieces) adler = Adler32(adler, piece.Data, piece.Size);
+    job->Adler = adler;
     {
       std::lock_guard lock(mutex_);
       job->Failed = !ok;

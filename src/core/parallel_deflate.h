@@ -43,6 +43,14 @@ class TParallelDeflater {
   // compression error when a block failed, and what the sink throws.
   void Add(const std::uint8_t* data, std::size_t n, const TSink& sink);
 
+  // As Add, without copying the bytes where that is cheap: they are compressed where they
+  // lie, and holder is held until their block's output has gone to the sink, so the caller
+  // must not change them while it holds holder too. A block holds at most kMaxHolders;
+  // past that the bytes are copied as by Add.
+  void AddHeld(const std::uint8_t* data, std::size_t n, const std::shared_ptr<const void>& holder,
+               const TSink& sink);
+  static constexpr std::size_t kMaxHolders = 6;
+
   // Cuts the stream here: the input added so far is compressed and handed to the sink,
   // ending on a byte boundary, and what follows refers to nothing before (as a full flush
   // does), so the stream can be continued from this point by another compressor. Returns
@@ -58,16 +66,33 @@ class TParallelDeflater {
   std::uint32_t Finish(const TSink& sink);
 
  private:
+  // Jobs are used again once delivered, buffers and all: a block's input, dictionary and
+  // output are filled in memory that is already there, never allocated and cleared anew.
+  // A stretch of a block's input: in the job's own Input, or in memory a holder keeps.
+  struct TPiece {
+    const std::uint8_t* Data = nullptr;
+    std::size_t Size = 0;
+  };
   struct TJob {
-    std::vector<std::uint8_t> Input;
-    std::vector<std::uint8_t> Dictionary;  // up to 32 KiB that precede Input in the stream
+    std::vector<TPiece> Pieces;  // the block's input, in order
+    std::size_t Size = 0;        // of all the pieces
+    std::vector<std::uint8_t> Input;  // copied bytes; never grown past kBlockSize (pieces point in)
+    std::vector<std::shared_ptr<const void>> Holders;  // keep the other pieces' memory
+    std::vector<std::uint8_t> Dictionary;  // up to 32 KiB that precede the input in the stream
     bool Last = false;
-    std::vector<std::uint8_t> Output;
+    std::vector<std::uint8_t> Output;  // its first OutputSize bytes are the block's output
+    std::size_t OutputSize = 0;
     std::uint32_t Adler = 1;
     bool Done = false;
     bool Failed = false;
   };
 
+  // A job to fill: a delivered one where there is one.
+  std::unique_ptr<TJob> NewJob();
+  // Appends a piece to the block being filled, joined to the last one where it follows it.
+  void Append(const std::uint8_t* data, std::size_t n);
+  // Submits the block being filled once it is full, and delivers what is done.
+  void SubmitIfFull(const TSink& sink);
   void Submit(bool last);
   // Hands the finished jobs at the front to the sink; with wait, waits for the first one.
   void Deliver(bool wait, const TSink& sink);
@@ -80,6 +105,7 @@ class TParallelDeflater {
   std::unique_ptr<TJob> filling_;                 // the block being filled by Add
   std::vector<std::uint8_t> history_;             // the last 32 KiB of input submitted
   std::deque<std::unique_ptr<TJob>> inOrder_;     // submitted, not yet delivered, in order
+  std::vector<std::unique_ptr<TJob>> spareJobs_;  // delivered, to be filled again
   std::uint32_t adler_ = 1;                       // of the input delivered so far
 
   std::mutex mutex_;

@@ -60,8 +60,21 @@ std::int64_t TSourceReader::NextData(std::int64_t from) {
     }
     return from;
   }
-  const std::int64_t next = source_.NextDataOffset(from);
-  return next < from ? from : next;
+  return AskNextData(from);
+}
+
+std::int64_t TSourceReader::AskNextData(std::int64_t from) {
+  if (from >= dataFrom_ && from < dataEnd_) return from;
+  const std::int64_t next = std::max(from, source_.NextDataOffset(from));
+  if (!holesUnknown_ && (sourceLength_ < 0 || next < sourceLength_)) {
+    const std::int64_t hole = source_.NextHoleOffset(next);
+    if (hole < 0) holesUnknown_ = true;
+    if (hole > next) {
+      dataFrom_ = next;
+      dataEnd_ = hole;
+    }
+  }
+  return next;
 }
 
 TSourceReader::TRawRead TSourceReader::LockedRead(std::int64_t offset, std::uint8_t* buffer,
@@ -105,13 +118,7 @@ void TSourceReader::ReadAhead(std::int64_t offset, std::size_t n) {
   chunk.Offset = offset;
   chunk.N = n;
   chunk.Length = length;
-  if (!spareBuffers_.empty()) {
-    chunk.Buffer = std::move(spareBuffers_.back());
-    spareBuffers_.pop_back();
-  }
-  if (!chunk.Buffer || chunk.Buffer->size() < static_cast<std::size_t>(length)) {
-    chunk.Buffer = std::make_unique<TAlignedBuffer>(static_cast<std::size_t>(length));
-  }
+  chunk.Buffer = FreeBuffer(std::max(static_cast<std::size_t>(length), chunkBufferSize_));
   ahead_.push_back(std::move(chunk));
   lock.unlock();
   aheadChanged_.notify_all();
@@ -140,7 +147,7 @@ void TSourceReader::ReadAheadLoop() {
     std::int64_t nextData = offset;
     {
       std::lock_guard stream(streamLock_);
-      nextData = std::max(offset, source_.NextDataOffset(offset));
+      nextData = AskNextData(offset);
     }
     lock.lock();
     next->NextData = nextData;
@@ -152,6 +159,19 @@ void TSourceReader::ReadAheadLoop() {
     next->Done = true;
     aheadChanged_.notify_all();
   }
+}
+
+TSourceReader::TSharedBuffer TSourceReader::FreeBuffer(std::size_t size) {
+  // Holders release their buffers on the scan's thread, which is the one asking here: a
+  // buffer found free stays free.
+  for (auto it = spareBuffers_.begin(); it != spareBuffers_.end(); ++it) {
+    if (it->use_count() == 1 && (*it)->size() >= size) {
+      TSharedBuffer free = std::move(*it);
+      spareBuffers_.erase(it);
+      return free;
+    }
+  }
+  return std::make_shared<TAlignedBuffer>(size);
 }
 
 void TSourceReader::WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead) {
@@ -184,16 +204,21 @@ TSourceReader::TAheadPart TSourceReader::FromReadAhead(std::int64_t offset, std:
 }
 
 bool TSourceReader::TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
-                                  std::uint8_t* buffer, TRawRead& read) {
+                                  TSharedBuffer& buffer, TRawRead& read) {
   std::unique_lock lock(aheadLock_);
   while (!ahead_.empty() && ahead_.front().Offset < offset) DropOldest(lock);
   if (ahead_.empty() || ahead_.front().Offset != offset) return false;
-  const TAhead& chunk = ahead_.front();
+  TAhead& chunk = ahead_.front();
   WaitFor(lock, chunk);
   const bool same = chunk.N == n;
   if (same) {
     read = chunk.Read;
-    std::memcpy(buffer, chunk.Buffer->data(), std::min(read.Got, length));
+    // The caller's buffer goes to the spares in the read-ahead's place (DropOldest).
+    if (chunk.Buffer->size() >= buffer->size()) {
+      std::swap(chunk.Buffer, buffer);
+    } else {
+      std::memcpy(buffer->data(), chunk.Buffer->data(), std::min(read.Got, length));
+    }
   }
   DropOldest(lock);
   return same;
@@ -305,15 +330,21 @@ bool TSourceReader::AnyProbeReadable(std::int64_t chunkEnd, std::int64_t runEnd)
   return false;
 }
 
-std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
+std::size_t TSourceReader::ReadChunk(std::int64_t offset, TSharedBuffer& chunk, std::size_t n,
                                      std::int64_t runEnd) {
+  if (chunk.use_count() > 1) {
+    std::lock_guard lock(aheadLock_);
+    spareBuffers_.push_back(chunk);
+    chunk = FreeBuffer(chunk->size());
+  }
   if (loss_ != TSourceLoss::None || stopped_ || n == 0) return 0;
+  chunkBufferSize_ = chunk->size();
   readSomething_ = false;
   const std::int64_t length = ReadLengthOf(offset, n);
   const auto wanted = static_cast<std::size_t>(length);
   TRawRead ahead;
   bool read = false;
-  if (TakeReadAhead(offset, n, wanted, buffer, ahead) &&
+  if (TakeReadAhead(offset, n, wanted, chunk, ahead) &&
       !unreadable_.Overlaps(offset, length)) {  // nothing found bad since it was asked for
     // The plain first read was made in the background: its bytes, or its failure, stand
     // for ReadRecovering's own first read.
@@ -322,10 +353,10 @@ std::size_t TSourceReader::ReadChunk(std::int64_t offset, std::uint8_t* buffer, 
       readSomething_ = wanted > 0;
       read = true;
     } else if (!LostAt(offset + static_cast<std::int64_t>(ahead.Got))) {
-      read = ReadLevel(offset, buffer, wanted, 0);
+      read = ReadLevel(offset, chunk->data(), wanted, 0);
     }
   } else {
-    read = ReadRecovering(offset, buffer, static_cast<std::size_t>(length));
+    read = ReadRecovering(offset, chunk->data(), static_cast<std::size_t>(length));
   }
   if (!read) {
     return static_cast<std::size_t>(std::clamp<std::int64_t>(InterruptedAt() - offset, 0,

@@ -81,8 +81,13 @@ class TSourceReader {
   // room for n rounded up to the source's read alignment. Returns the bytes delivered: n,
   // or fewer when the source was lost at that point (Loss() says how) or the reading was
   // stopped there (Stopped()). runEnd is where the scan ends; it places the probes after a
-  // chunk that could not be read at all.
-  std::size_t ReadChunk(std::int64_t offset, std::uint8_t* buffer, std::size_t n,
+  // chunk that could not be read at all. Where the read-ahead holds the chunk, its buffer
+  // is handed over in exchange for buffer's (no copy of the chunk): buffer may then be
+  // another one of the same size, and what it holds past the bytes delivered is undefined.
+  // A buffer that someone else still holds (the fragment writer, until it has compressed
+  // what lies in it) is never written: it is exchanged for a free one first.
+  using TSharedBuffer = std::shared_ptr<TAlignedBuffer>;
+  std::size_t ReadChunk(std::int64_t offset, TSharedBuffer& buffer, std::size_t n,
                         std::int64_t runEnd);
 
   // The 4096 bytes at offset: from the chunk in memory where they lie wholly inside what
@@ -109,6 +114,10 @@ class TSourceReader {
     std::size_t Got = 0;
     TReadFailure Failure = TReadFailure::None;  // why it fell short
   };
+  // The first offset at or after from that may hold data; called with streamLock_ held.
+  // Inside a stretch known to be data the system is not asked again: on a source served
+  // over FUSE or a network each question costs a round trip while the disk waits.
+  std::int64_t AskNextData(std::int64_t from);
   // One plain read; the stream's lock is held for it alone. Safe from either thread.
   TRawRead LockedRead(std::int64_t offset, std::uint8_t* buffer, std::size_t n);
   // One plain read on the scan's thread; LastFailure() then says why it fell short.
@@ -118,10 +127,13 @@ class TSourceReader {
   // never past the source's known end.
   std::int64_t ReadLengthOf(std::int64_t offset, std::size_t n) const;
   // Drops the read-ahead's chunks before offset; when the next one is exactly this chunk,
-  // waits for its read, copies what it delivered (up to length bytes) to buffer and
-  // returns true with the read's outcome.
+  // waits for its read, exchanges its buffer for buffer (copies what it delivered, up to
+  // length bytes, where its buffer is the smaller) and returns true with the read's outcome.
   bool TakeReadAhead(std::int64_t offset, std::size_t n, std::size_t length,
-                     std::uint8_t* buffer, TRawRead& read);
+                     TSharedBuffer& buffer, TRawRead& read);
+  // A spare buffer of at least size bytes that nobody else holds, or a new one; called with
+  // aheadLock_ held.
+  TSharedBuffer FreeBuffer(std::size_t size);
   enum class TAheadPart {
     Copied,      // the bytes came from the read-ahead
     Unreadable,  // the read-ahead failed inside them with a read error
@@ -149,6 +161,11 @@ class TSourceReader {
 
   TStream& source_;
   std::mutex streamLock_;  // the stream's position and last failure belong to one read
+  // [dataFrom_, dataEnd_): data without a hole, as the system said; guarded by streamLock_,
+  // as is holesUnknown_ (the system cannot tell where holes begin: not asked again).
+  std::int64_t dataFrom_ = 0;
+  std::int64_t dataEnd_ = 0;
+  bool holesUnknown_ = false;
   TReadFailure lastFailure_ = TReadFailure::None;  // of the scan thread's last RawRead
   std::int64_t sourceLength_;
   std::int64_t alignment_;
@@ -175,7 +192,7 @@ class TSourceReader {
     std::int64_t NextData = -1;
     bool Done = false;
     TRawRead Read;
-    std::unique_ptr<TAlignedBuffer> Buffer;
+    TSharedBuffer Buffer;
   };
   // Waits until the chunk's read is done; called with aheadLock_ held.
   void WaitFor(std::unique_lock<std::mutex>& lock, const TAhead& ahead);
@@ -185,7 +202,11 @@ class TSourceReader {
   std::mutex aheadLock_;
   std::condition_variable aheadChanged_;
   std::deque<TAhead> ahead_;  // oldest first; guarded by aheadLock_, as are the two below
-  std::vector<std::unique_ptr<TAlignedBuffer>> spareBuffers_;
+  // Buffers given back; one is used again once nobody else holds it.
+  std::vector<TSharedBuffer> spareBuffers_;
+  // The size of the caller's chunk buffer: read-ahead buffers are made as large, so that a
+  // chunk read ahead is handed over by exchanging buffers rather than copied.
+  std::size_t chunkBufferSize_ = 0;
   bool aheadQuit_ = false;
   std::thread aheadThread_;   // started at the first ReadAhead
 };

@@ -89,6 +89,12 @@ class TStream {
   // follows; from itself when the system cannot tell. May move the position.
   virtual std::int64_t NextDataOffset(std::int64_t from) { return from; }
 
+  // The first offset at or after from where a hole begins: from itself inside a hole, the
+  // source's length when data runs to the end. -1 when the system cannot tell. With
+  // NextDataOffset it tells where a stretch of data ends, so that the question need not be
+  // asked again inside it. May move the position.
+  virtual std::int64_t NextHoleOffset(std::int64_t /*from*/) { return -1; }
+
   // Brings what was written to stable storage. Returns false when that fails.
   virtual bool Flush() { return true; }
 

@@ -107,6 +107,13 @@ class TPosixStream : public TStream {
     return from;
   }
 
+  std::int64_t NextHoleOffset(std::int64_t from) override {
+    // ENXIO (from at or past the end) and a device or file system that cannot tell alike:
+    // no answer.
+    const off_t hole = ::lseek(fd_, static_cast<off_t>(from), SEEK_HOLE);
+    return hole >= 0 ? static_cast<std::int64_t>(hole) : -1;
+  }
+
   bool Flush() override {
     if (::fsync(fd_) == 0) return true;
     // A pipe or a character device has nothing to bring to stable storage.
@@ -130,6 +137,7 @@ class TPosixStream : public TStream {
       }
       total += static_cast<std::size_t>(put);
     }
+    StartWritebackEvery(total);
     return total;
   }
 
@@ -142,6 +150,20 @@ class TPosixStream : public TStream {
   }
 
  private:
+  // Bytes written before the disk is asked to start writing them out.
+  static constexpr std::size_t kWritebackStep = 8 * 1024 * 1024;
+
+  // A long output (a fragment file of gigabytes) would otherwise wait in the page cache
+  // until the final sync, which then writes all of it while the processors stand idle:
+  // every kWritebackStep bytes the disk is asked to start on what is written so far,
+  // without waiting for it. Nothing depends on it succeeding.
+  void StartWritebackEvery(std::size_t written) {
+    unstarted_ += written;
+    if (unstarted_ < kWritebackStep) return;
+    unstarted_ = 0;
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+
   // The errors that mean the device itself is gone (a disk pulled out, a network or FUSE
   // file system that went away) rather than one place on it that cannot be read.
   static TReadFailure FailureOf(int error) {
@@ -163,6 +185,7 @@ class TPosixStream : public TStream {
   std::uint64_t id_;
   TReadFailure lastFailure_ = TReadFailure::None;
   std::string lastError_;
+  std::size_t unstarted_ = 0;  // written since the disk was last asked to write out
 };
 
 TPosixFileSystem::TFileIdentity IdentityOf(const struct stat& st) {

@@ -114,6 +114,26 @@ class TWin32Stream : public TStream {
     return std::max<std::int64_t>(from, first.FileOffset.QuadPart);
   }
 
+  std::int64_t NextHoleOffset(std::int64_t from) override {
+    if (isDevice_) return -1;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(handle_, &size) || from >= size.QuadPart) return -1;
+    // The first allocated range at or after from: a hole begins where it ends, or at from
+    // when it begins later. A file that is not sparse is one range, the whole of it.
+    FILE_ALLOCATED_RANGE_BUFFER query;
+    query.FileOffset.QuadPart = from;
+    query.Length.QuadPart = size.QuadPart - from;
+    FILE_ALLOCATED_RANGE_BUFFER first;
+    std::memset(&first, 0, sizeof first);
+    DWORD returned = 0;
+    const BOOL ok = ::DeviceIoControl(handle_, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                                      &first, sizeof first, &returned, nullptr);
+    if (!ok && ::GetLastError() != ERROR_MORE_DATA) return -1;
+    if (returned < sizeof first || first.FileOffset.QuadPart > from) return from;
+    return std::min<std::int64_t>(size.QuadPart,
+                                  first.FileOffset.QuadPart + first.Length.QuadPart);
+  }
+
   bool Flush() override {
     if (::FlushFileBuffers(handle_)) return true;
     // A console or a pipe has no buffers of the file system to flush.

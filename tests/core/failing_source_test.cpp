@@ -65,7 +65,7 @@ std::vector<std::uint8_t> Image() {
 }
 
 TScanResult Scan(const std::vector<std::uint8_t>& data, const TMemoryFile& faults = {},
-                 std::int64_t lengthKnown = 0) {
+                 std::int64_t lengthKnown = 0, int* holeQuestions = nullptr) {
   TMemoryFileSystem fs;
   auto file = fs.Put("/src", data);
   file->BadRanges = faults.BadRanges;
@@ -89,6 +89,7 @@ TScanResult Scan(const std::vector<std::uint8_t>& data, const TMemoryFile& fault
   result.Fragments = InflateStream(fs.Find("/out")->Data, kHeaderSize).Content;
   result.Offsets = host.offsets;
   result.Positions = host.positions;
+  if (holeQuestions != nullptr) *holeQuestions = file->HoleQuestions;
   return result;
 }
 
@@ -273,6 +274,18 @@ TEST(FailingSource, HolesAreSkippedWithTheSameFileAsAFullRead) {
   // The gauge still moves across the hole: fewer stops, the same end.
   EXPECT_LT(skipping.Positions.size(), full.Positions.size());
   EXPECT_EQ(skipping.Loop.EndPosition, full.Loop.EndPosition);
+}
+
+// A source with no holes: asked where its data lies once for the whole of it, however many
+// chunks it has.
+TEST(FailingSource, DataWithoutHolesIsAskedAboutOnce) {
+  const std::vector<std::uint8_t> image = Image();
+  TMemoryFile faults;
+  faults.DataExtents = {{0, static_cast<std::int64_t>(image.size())}};
+  int questions = 0;
+  const TScanResult asked = Scan(image, faults, 0, &questions);
+  EXPECT_TRUE(asked.Fragments == Scan(image).Fragments);
+  EXPECT_EQ(questions, 2);
 }
 
 // A source whose reads take time on a clock of the test's own, and whose reads may each

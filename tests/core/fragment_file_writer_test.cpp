@@ -291,6 +291,65 @@ TEST_F(FragmentFileWriterTest, WorkersWriteOneStreamOfTheSameFragments) {
   }
 }
 
+// Fragments the workers compress where they lie (held, as the scan hands over those inside
+// its chunks) give the same bytes as copies do, in any mix with copied ones and from more
+// places than a block holds; what was held is let go once written.
+TEST_F(FragmentFileWriterTest, HeldFragmentsGiveTheSameBytesAsCopiesAndAreLetGo) {
+  const std::size_t perBlock = TParallelDeflater::kBlockSize / kFragmentSize;
+  const std::size_t count = 7 * perBlock + 9;
+  const auto fragments = MixedFragments(count, 28);
+  // "Chunks" of 16 fragments in memory the writer may hold: a block spans more of them than
+  // it holds, so the last ones of a block are copied.
+  constexpr std::size_t kPerChunk = 16;
+  std::vector<std::shared_ptr<std::vector<std::uint8_t>>> chunks;
+  for (std::size_t i = 0; i < count; i += kPerChunk) {
+    auto chunk = std::make_shared<std::vector<std::uint8_t>>();
+    for (std::size_t k = i; k < std::min(count, i + kPerChunk); ++k) {
+      chunk->insert(chunk->end(), fragments[k].begin(), fragments[k].end());
+    }
+    chunks.push_back(chunk);
+  }
+  // Every page in order, a fifth of them handed over as copies; in every third chunk only
+  // every other page, so that the pieces of a chunk are cut as well as joined.
+  struct TAdded {
+    std::size_t Chunk;
+    std::size_t Page;
+    bool Copy;
+  };
+  std::mt19937 random(3);
+  std::vector<TAdded> order;
+  for (std::size_t c = 0; c < chunks.size(); ++c) {
+    for (std::size_t p = 0; p < chunks[c]->size() / kFragmentSize; ++p) {
+      if (c % 3 == 2 && p % 2 == 1) continue;
+      order.push_back({c, p, random() % 5 == 0});
+    }
+  }
+  for (const unsigned workers : {2u, 3u}) {
+    for (const bool held : {false, true}) {
+      TFragmentFileWriter writer(fs_, workers);
+      writer.Create(held ? "/held.frag" : "/copied.frag");
+      writer.WriteHeader("/images/disk.img", 123456789);
+      for (const TAdded& one : order) {
+        const std::span<const std::uint8_t, kFragmentSize> page(
+            chunks[one.Chunk]->data() + one.Page * kFragmentSize, kFragmentSize);
+        if (held && !one.Copy) {
+          writer.AddFragment(page, chunks[one.Chunk]);
+        } else {
+          TFragment copy;
+          std::copy(page.begin(), page.end(), copy.begin());
+          writer.AddFragment(copy);
+        }
+      }
+      writer.Finish();
+      writer.Close();
+    }
+    EXPECT_EQ(fs_.Find("/held.frag")->Data, fs_.Find("/copied.frag")->Data) << workers;
+    for (const auto& chunk : chunks) EXPECT_EQ(chunk.use_count(), 1);
+    fs_.Remove("/held.frag");
+    fs_.Remove("/copied.frag");
+  }
+}
+
 TEST_F(FragmentFileWriterTest, WorkersWriteWholeBuffersAndBoundWhatIsInFlight) {
   TFragmentFileWriter writer(fs_, 2);
   writer.Create("/out.frag");

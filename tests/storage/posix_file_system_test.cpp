@@ -121,6 +121,34 @@ TEST_F(PosixFileSystemTest, StreamReadsWritesSeeksAndLength) {
   EXPECT_EQ(out->Length(), 3);
 }
 
+// Where a sparse file's data lies and where its holes begin: the scan asks both once per
+// stretch of data. A file system that keeps no holes answers with data throughout.
+TEST_F(PosixFileSystemTest, DataAndHolesOfASparseFile) {
+  const auto path = (dir_ / "sparse.img").string();
+  constexpr std::int64_t kMiB = 1 << 20;
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.seekp(4 * kMiB);
+    out << std::string(4096, 'x');
+    out.seekp(16 * kMiB - 1);
+    out << 'y';
+  }
+  auto stream = files_->Open(path, TOpenMode::ReadShared);
+  const std::int64_t data = stream->NextDataOffset(0);
+  ASSERT_TRUE(data == 0 || (data > 0 && data <= 4 * kMiB)) << data;
+  const std::int64_t hole = stream->NextHoleOffset(data);
+  if (data == 0 && hole == 16 * kMiB) GTEST_SKIP() << "this file system keeps no holes";
+  EXPECT_EQ(stream->NextHoleOffset(0), 0);  // inside the first hole
+  EXPECT_GT(hole, 4 * kMiB + 4095);          // past the data written there
+  EXPECT_LT(hole, 16 * kMiB - 1);
+  EXPECT_EQ(stream->NextHoleOffset(16 * kMiB), -1);  // at the end: no answer
+
+  const auto whole = MakeFile("whole.bin", std::string(10000, 'z'));
+  auto plain = files_->Open(whole, TOpenMode::ReadShared);
+  EXPECT_EQ(plain->NextDataOffset(0), 0);
+  EXPECT_EQ(plain->NextHoleOffset(0), 10000);
+}
+
 TEST_F(PosixFileSystemTest, ADiskDeviceIsNeverTheOutput) {
   // Any block device that opens will do: the refusal comes before anything is written.
   for (const char* node : {"/dev/loop0", "/dev/loop1", "/dev/ram0"}) {

@@ -168,6 +168,14 @@ TEST_F(Win32FileSystemTest, HolesOfASparseFileAreNeverSkippedPastData) {
   // Where the system tells the allocated ranges, the hole is skipped up to its data; where
   // it does not, nothing is.
   EXPECT_TRUE(next == 0 || (next > 0 && next <= at.QuadPart)) << next;
+  // The data found runs to a hole or to the end; inside the first hole, a hole begins at
+  // once; at the end there is no answer.
+  const std::int64_t hole = stream->NextHoleOffset(next);
+  EXPECT_TRUE(hole == -1 || (hole > next && hole <= at.QuadPart + 4)) << hole;
+  if (next > 0) {
+    EXPECT_EQ(stream->NextHoleOffset(0), 0);
+  }
+  EXPECT_EQ(stream->NextHoleOffset(at.QuadPart + 4), -1);
   EXPECT_EQ(stream->ReadAlignment(), 1u);
   EXPECT_TRUE(files_->Open(AnsiOf(dir_ + L"\\flushed.frag"), TOpenMode::CreateExclusive)->Flush());
 }

@@ -60,11 +60,23 @@ class TMemoryStream : public TStream {
   std::size_t ReadAlignment() const override { return file_->Alignment; }
 
   std::int64_t NextDataOffset(std::int64_t from) override {
+    ++file_->HoleQuestions;
     if (file_->DataExtents.empty()) return from;
     for (const TByteRange& extent : file_->DataExtents) {
       if (extent.Offset + extent.Length > from) return std::max(from, extent.Offset);
     }
     return static_cast<std::int64_t>(file_->Data.size());
+  }
+
+  std::int64_t NextHoleOffset(std::int64_t from) override {
+    ++file_->HoleQuestions;
+    if (file_->DataExtents.empty()) return -1;
+    for (const TByteRange& extent : file_->DataExtents) {
+      if (extent.Offset + extent.Length > from) {
+        return extent.Offset > from ? from : extent.Offset + extent.Length;
+      }
+    }
+    return from;
   }
 
   bool Flush() override {

@@ -39,6 +39,7 @@ struct TMemoryFile {
   std::size_t ShrinkTo = 0;
   // A sparse file: where data lies; empty for a file without holes.
   std::vector<TByteRange> DataExtents;
+  int HoleQuestions = 0;  // NextDataOffset and NextHoleOffset calls (the reader asks under its lock)
   std::vector<TByteRange> Reads;  // every read asked for, in order
   int Flushes = 0;
   bool FlushFails = false;
