@@ -29,8 +29,10 @@ constexpr std::int64_t kMaxGapPages = 96;
 // A base from votes alone has its home at its first page within this many pages of it.
 constexpr std::int64_t kMaxVotedHomeGap = 64;
 // Rounds of placing pieces: a piece placed can hold the definition or the usage map by
-// which the next is placed.
-constexpr int kPlacingRounds = 7;
+// which the next is placed, so the rounds go on until one places nothing more. Each round
+// that goes on has placed at least one piece, which no later round moves, so the rounds end
+// by themselves; the cap only bounds the work on a source of very many small pieces.
+constexpr int kMaxPlacingRounds = 64;
 // Page numbers a piece may start at, tried per piece: a usage map lists at most this many
 // places for the piece's first page of its table (bounds the work on a huge table).
 constexpr std::size_t kMaxStartsTried = 1 << 16;
@@ -1157,7 +1159,7 @@ class TPlacer {
   // Two pieces that would take one number in one database are two copies: neither is
   // placed by that round.
   void PlacePieces(TPlacementCounts* counts) {
-    for (int round = 0; round < kPlacingRounds; ++round) {
+    for (int round = 0; round < kMaxPlacingRounds; ++round) {
       // A source whose databases each lie whole in their homes has nothing more to place.
       if (LooseRuns().empty()) break;
       const std::size_t homesExtended = round > 0 ? ExtendHomes() + PlaceLooseBitmaps() : 0;
