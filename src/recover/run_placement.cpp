@@ -752,6 +752,31 @@ class TPlacer {
     return added;
   }
 
+  // Does the piece of store pages `first` to `last` of a run, placed in database `d` with
+  // `first` at number `start`, go on into pages placed in `d` already? It does where the
+  // nearest placed page before or after it in its run (no further than a run's gap) is `d`'s
+  // at the number the piece's own numbering gives it: one stretch of the file with them.
+  bool ContinuesPlaced(std::size_t d, std::size_t first, std::size_t last,
+                       std::uint32_t start) const {
+    const TDatabase& database = databases_[d];
+    const auto [run, from] = runPosition_.at(first);
+    const auto to = runPosition_.at(last).second;
+    const std::vector<std::size_t>& pages = runs_[run];
+    for (std::size_t i = to + 1; i < pages.size() && Distance(last, pages[i]) <= kMaxGapPages;
+         ++i) {
+      if (!placed_.contains(pages[i])) continue;
+      if (PageAt(database, start + Distance(first, pages[i])) == pages[i]) return true;
+      break;
+    }
+    for (std::size_t i = from; i-- > 0 && Distance(pages[i], first) <= kMaxGapPages;) {
+      if (!placed_.contains(pages[i])) continue;
+      const std::uint32_t back = Distance(pages[i], first);
+      if (back <= start && PageAt(database, start - back) == pages[i]) return true;
+      break;
+    }
+    return false;
+  }
+
   // A piece placed in database `d` from store page `index` at `number` on: the rest of its
   // run is tried after it as a home's is (see ExtendHomes).
   void FollowPiece(std::size_t d, std::size_t index, std::uint32_t number) {
@@ -1371,6 +1396,38 @@ class TPlacer {
           }
         }
       }
+    }
+    // Of candidates that would take one number or one page, one that goes on into a piece
+    // of that database placed before it, at its own numbering, is that stretch of the file;
+    // the others give way to it.
+    {
+      std::vector<bool> continues(candidates.size());
+      std::map<std::pair<std::size_t, std::uint32_t>, std::vector<std::size_t>> wanting;
+      std::map<std::size_t, std::vector<std::size_t>> wantingPage;
+      for (std::size_t c = 0; c < candidates.size(); ++c) {
+        const TCandidate& candidate = candidates[c];
+        const std::vector<std::size_t>& run = loose[candidate.Run];
+        continues[c] = ContinuesPlaced(candidate.Database, run[candidate.First],
+                                       run[candidate.Last], candidate.Start);
+        for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
+          wanting[{candidate.Database,
+                   candidate.Start + Distance(run[candidate.First], run[j])}].push_back(c);
+          wantingPage[run[j]].push_back(c);
+        }
+      }
+      std::vector<bool> givesWay(candidates.size());
+      const auto yield = [&](const std::vector<std::size_t>& rivals) {
+        const bool anyContinues = std::any_of(rivals.begin(), rivals.end(),
+                                              [&](std::size_t c) { return continues[c]; });
+        for (const std::size_t c : rivals) givesWay[c] = givesWay[c] || (anyContinues && !continues[c]);
+      };
+      for (const auto& [number, rivals] : wanting) yield(rivals);
+      for (const auto& [page, rivals] : wantingPage) yield(rivals);
+      std::vector<TCandidate> kept;
+      for (std::size_t c = 0; c < candidates.size(); ++c) {
+        if (!givesWay[c]) kept.push_back(candidates[c]);
+      }
+      candidates = std::move(kept);
     }
     // A page that more than one candidate would place, or a number that two would take,
     // stays as it is.
