@@ -351,6 +351,8 @@ class TPlacer {
   void Add(TDatabase& database, std::uint32_t number, std::size_t index) {
     database.Pages.emplace(number, index);
     placed_.insert(index);
+    placedAt_.emplace(
+        index, std::pair{static_cast<std::size_t>(&database - databases_.data()), number});
     Forget(database);
   }
 
@@ -752,6 +754,40 @@ class TPlacer {
     return added;
   }
 
+  // The number at which store page `first` lies in database `d` where the nearest placed
+  // page before or after the stretch `first` to `last` in its run (no further than a run's
+  // gap) is `d`'s, numbered on from it; nothing where neither is, or the two disagree.
+  std::optional<std::uint32_t> StartAlong(std::size_t d, std::size_t first,
+                                          std::size_t last) const {
+    const auto [run, from] = runPosition_.at(first);
+    const auto to = runPosition_.at(last).second;
+    const std::vector<std::size_t>& pages = runs_[run];
+    std::optional<std::uint32_t> start;
+    bool disagree = false;
+    const auto offer = [&](std::int64_t number) {
+      if (number < 0 || number >= kUnnumberedPage) return;
+      disagree |= start.has_value() && *start != static_cast<std::uint32_t>(number);
+      start = static_cast<std::uint32_t>(number);
+    };
+    for (std::size_t i = to + 1; i < pages.size() && Distance(last, pages[i]) <= kMaxGapPages;
+         ++i) {
+      const auto at = placedAt_.find(pages[i]);
+      if (at == placedAt_.end()) continue;
+      if (at->second.first == d)
+        offer(static_cast<std::int64_t>(at->second.second) - Distance(first, pages[i]));
+      break;
+    }
+    for (std::size_t i = from; i-- > 0 && Distance(pages[i], first) <= kMaxGapPages;) {
+      const auto at = placedAt_.find(pages[i]);
+      if (at == placedAt_.end()) continue;
+      if (at->second.first == d)
+        offer(static_cast<std::int64_t>(at->second.second) + Distance(pages[i], first));
+      break;
+    }
+    if (disagree) return std::nullopt;
+    return start;
+  }
+
   // Does the piece of store pages `first` to `last` of a run, placed in database `d` with
   // `first` at number `start`, go on into pages placed in `d` already? It does where the
   // nearest placed page before or after it in its run (no further than a run's gap) is `d`'s
@@ -910,6 +946,18 @@ class TPlacer {
       }
     }
     if (!best || best->Listed <= best->Unlisted) return std::nullopt;
+    // A piece beside a page placed in the database in its run, at the numbers that page's
+    // numbering gives it, is one stretch of the file with it where its own pages bear that
+    // out as well as any other place: a table's pages a few at a time in a piece say little
+    // of where it lies (its map lists many places), the run says which.
+    const auto d = static_cast<std::size_t>(&database - databases_.data());
+    if (const std::optional<std::uint32_t> along =
+            StartAlong(d, run[piece.First], run[piece.Last])) {
+      const std::optional<TBearing> bearing =
+          BearingOf(database, run, piece.First, piece.Last, *along);
+      if (bearing && bearing->Listed > bearing->Unlisted && bearing->Unlisted <= best->Unlisted)
+        return along;
+    }
     // A place where none is stale stands apart from any where one is.
     const std::size_t margin = best->Unlisted == 0 ? 1 : kStaleMargin;
     if (secondUnlisted != SIZE_MAX && secondUnlisted < best->Unlisted + margin)
@@ -1767,6 +1815,8 @@ class TPlacer {
   std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
   std::set<std::size_t> placed_;          // store indices given to a database
+  // Store index → the database and number it was given (pages placed for good only).
+  std::unordered_map<std::size_t, std::pair<std::size_t, std::uint32_t>> placedAt_;
   // Page number → the databases with a definition page at it: only they can say anything
   // of a data page whose owner value is that number.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> holdersOf_;
