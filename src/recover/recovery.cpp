@@ -87,7 +87,10 @@ class TDatabaseRecovery {
     report_.LastPageOffset = database_.LastOffset;
     report_.Pages = static_cast<std::int64_t>(database_.Pages.size());
     if (NumberingHolds(reader_, entries_, database_)) {
-      if (!database_.Certain.empty()) NumberMovedPiecesFromAnchors();
+      if (!database_.Certain.empty()) {
+        report_.PiecesPlaced = true;
+        NumberMovedPiecesFromAnchors();
+      }
       // In order: pages before its page 0 (and pages that anchors took the places of) are
       // none of its own.
       for (const auto& [number, index] : database_.Pages) {
