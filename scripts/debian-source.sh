@@ -1,6 +1,12 @@
 # Sourced by the scripts that compile a Debian library into the Windows programs
 # (fetch-sqlite.sh, fetch-xlsxwriter.sh): one way of fetching a Debian source package.
 #
+# prepare_debian_source WHAT OUT SOURCE_PACKAGE LINUX_PACKAGE FILE...
+#   Ends the calling script (status 0), saying that WHAT is already in OUT, when OUT holds
+#   every FILE (paths inside OUT): a fetch is done once. Otherwise makes a work folder, named
+#   in the variable `work` and removed when the script exits, and fetches SOURCE_PACKAGE
+#   into it with fetch_debian_source.
+#
 # fetch_debian_source SOURCE_PACKAGE LINUX_PACKAGE WORK_DIR
 #   Downloads the source package SOURCE_PACKAGE into WORK_DIR, in the version that the
 #   installed LINUX_PACKAGE (the one the Linux build links) was built from, where the
@@ -33,4 +39,20 @@ fetch_debian_source() {
   version=$(dpkg-query -W -f='${source:Version}' "$linux_package" 2>/dev/null || true)
   (cd "$work" &&
      apt-get "${apt_options[@]}" source --download-only -q "$source_package${version:+=$version}")
+}
+
+prepare_debian_source() {
+  local what=$1 out=$2 source_package=$3 linux_package=$4
+  shift 4
+  local file present=yes
+  for file in "$@"; do
+    [ -f "$out/$file" ] || present=no
+  done
+  if [ "$present" = yes ]; then
+    echo "$what already in $out"
+    exit 0
+  fi
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  fetch_debian_source "$source_package" "$linux_package" "$work"
 }

@@ -11,15 +11,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-third_party/sqlite}
-if [ -f "$out/sqlite3.c" ] && [ -f "$out/sqlite3.h" ]; then
-  echo "SQLite amalgamation already in $out"
-  exit 0
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# The version the Linux build links (libsqlite3-dev), where the source list has it.
 source scripts/debian-source.sh
-fetch_debian_source sqlite3 libsqlite3-dev "$work"
+# The version the Linux build links (libsqlite3-dev), where the source list has it.
+prepare_debian_source "SQLite amalgamation" "$out" sqlite3 libsqlite3-dev sqlite3.c sqlite3.h
 tar -xJf "$work"/sqlite3_*.orig.tar.xz -C "$work"
 mkdir -p "$work/build"
 (cd "$work/build" && ../sqlite3-*/configure --disable-tcl > configure.log &&

@@ -14,14 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-third_party/libxlsxwriter}
-if [ -f "$out/include/xlsxwriter.h" ] && [ -f "$out/src/workbook.c" ]; then
-  echo "libxlsxwriter sources already in $out"
-  exit 0
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 source scripts/debian-source.sh
-fetch_debian_source libxlsxwriter libxlsxwriter-dev "$work"
+prepare_debian_source "libxlsxwriter sources" "$out" libxlsxwriter libxlsxwriter-dev \
+  include/xlsxwriter.h src/workbook.c
 # Unpacked as Debian builds it: the upstream sources with Debian's patches applied.
 # (apt has checked the files against the archive's signed index; gpgv's note that it lacks
 # the uploader's key goes to the log with the rest.)

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/branding.h"
+#include "app/run_lock.h"
 #include "app/source_menu.h"
 #include "app/texts.h"
 #include "app/window_layout.h"
@@ -162,9 +163,31 @@ void TMain::button2Click() {
       lastScan_.End = TScanEnd::Declined;
       return;  // nothing was opened or created, and nothing was scanned
     }
+    // Another run writing the same file would cut this one's to pieces: it is refused
+    // before anything is created. The scan inside a recovery is under the folder's lock.
+    std::unique_ptr<TRunLock> lock;
+    if (lockedOutput_ != plan.Path) {
+      try {
+        lock = LockForRunWherePossible(fileSystem_, ScanLockPathFor(plan.Path), Shown(plan.Path),
+                                       language_);
+      } catch (...) {
+        lastScan_ = TScanReport{};
+        lastScan_.End = TScanEnd::Refused;
+        throw;
+      }
+    }
     RunScan(plan.Path);
   }
   view_.AppendLogLine(Say(texts::kScanClosing));
+}
+
+void TMain::LockOutput(const std::string& outputPath) {
+  if (lockedOutput_ == outputPath) return;
+  outputLock_.reset();
+  lockedOutput_.clear();
+  outputLock_ = LockForRunWherePossible(fileSystem_, ScanLockPathFor(outputPath),
+                                        Shown(outputPath), language_);
+  if (outputLock_) lockedOutput_ = outputPath;
 }
 
 TOutputPlan TMain::PlanOutput() {

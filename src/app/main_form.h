@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -170,6 +171,14 @@ class TMain {
     otherPageObserver_ = std::move(observer);
   }
 
+  // Takes the lock that keeps other runs off outputPath (the system's form, as the output
+  // check gives it) and holds it until this object goes: for a front end that looks at
+  // what an earlier run left beside the output before the scan. Each scan takes the lock
+  // of its output itself for its length, unless it is held here. Throws EQuillonError
+  // naming the output when another run holds it; holds nothing where no lock file can be
+  // made (the scan's own create then fails with its cause).
+  void LockOutput(const std::string& outputPath);
+
   // A path chosen by the user (UTF-8, as dialogs and the command line give it) in the form
   // the system opens; throws with a clear text when the system's code page cannot hold it.
   std::string SystemPath(const std::string& chosenPath) const;
@@ -219,6 +228,8 @@ class TMain {
   bool finishedEarly_ = false;  // FinishFileNow finished (or failed to finish) the file
   std::exception_ptr earlyFinishFailure_;
   bool closeRequested_ = false;  // never cleared: the program ends
+  std::unique_ptr<TRunLock> outputLock_;  // from LockOutput, for lockedOutput_
+  std::string lockedOutput_;
 };
 
 }  // namespace quillon

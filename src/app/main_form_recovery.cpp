@@ -74,6 +74,7 @@ void TMain::RecoverBtnClick() {
   TRecoverFolderRules rules;
   rules.ForceOffered = false;  // the window replaces no earlier recovery
   rules.ShownSource = Shown(SourcePath);
+  rules.Language = language_;
   std::unique_ptr<TStream> heldSource;
   bool readsDevice = SourceKindOf(SourcePath, PathConstants()) != TSourceKind::ImageFile;
   if (!readsDevice) {

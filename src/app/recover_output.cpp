@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/run_lock.h"
 #include "core/errors.h"
 
 namespace quillon {
@@ -48,7 +49,8 @@ std::string ParentOf(const std::string& relative) {
 
 TRecoverFolder::TRecoverFolder(IFileSystem& fileSystem, std::string dir,
                                const TRecoverFolderRules& rules)
-    : fileSystem_(fileSystem), dir_(std::move(dir)), resume_(rules.Resume) {
+    : fileSystem_(fileSystem), dir_(std::move(dir)), resume_(rules.Resume),
+      language_(rules.Language) {
   separator_ = dir_.find('\\') != std::string::npos ? '\\' : '/';
   while (dir_.size() > 1 && (dir_.back() == '/' || dir_.back() == '\\')) dir_.pop_back();
   const std::string named = "The output folder \"" + fileSystem_.ToDisplayText(dir_) + "\"";
@@ -57,6 +59,8 @@ TRecoverFolder::TRecoverFolder(IFileSystem& fileSystem, std::string dir,
   if (facts.Kind != TPathKind::Directory) {
     throw EQuillonError(named + " exists and is not a folder.");
   }
+  // What another run is writing right now is neither checked nor taken over.
+  TakeLock(false);
   ReadManifest(named);
   CheckEntries("", named, rules);
   if (hasManifest_ && !rules.Force) {
@@ -72,6 +76,14 @@ std::string TRecoverFolder::Join(const std::string& folder, const std::string& r
   if (separator_ == '\\') std::replace(path.begin() + static_cast<std::ptrdiff_t>(folder.size()),
                                        path.end(), '/', '\\');
   return path;
+}
+
+void TRecoverFolder::TakeLock(bool required) {
+  if (lock_) return;
+  const std::string path = Join(dir_, kRecoverLockName);
+  const std::string shown = fileSystem_.ToDisplayText(dir_);
+  lock_ = required ? LockForRun(fileSystem_, path, shown, language_)
+                   : LockForRunWherePossible(fileSystem_, path, shown, language_);
 }
 
 void TRecoverFolder::ReadManifest(const std::string& named) {
@@ -160,6 +172,8 @@ void TRecoverFolder::CheckEntries(const std::string& relativeFolder, const std::
                : ""));
     }
     if (relativeFolder.empty() && entry.Name == kRecoverManifestName) continue;
+    // Only a lock file (its holder refused this run already) or one a power cut left.
+    if (relativeFolder.empty() && entry.Name == kRecoverLockName) continue;
     const bool listedFile = !entry.IsLink && entry.Kind == TPathKind::File &&
                             std::find(listed_.begin(), listed_.end(), relative) != listed_.end();
     const bool listedFolder =
@@ -198,6 +212,7 @@ void TRecoverFolder::Open() {
     fileSystem_.CreateFolder(*it);
     created_.push_back(*it);
   }
+  TakeLock(true);
   if (resume_ && fileSystem_.Facts(StagingDir()).Kind == TPathKind::Directory) {
     open_ = true;
     return;
@@ -319,6 +334,7 @@ void TRecoverFolder::Abandon() noexcept {
   try {
     if (open_) RemoveTree(dir_, kRecoverStagingName);
     open_ = false;
+    lock_.reset();  // its file lies in OUTDIR
     // The folders this run made go again, innermost first, where they are still empty.
     while (!created_.empty()) {
       const std::string folder = created_.back();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/language.h"
 #include "core/stream.h"
 
 namespace quillon {
@@ -31,21 +32,25 @@ struct TRecoverFolderRules {
   // Continue an interrupted run: its staging folder is taken over rather than refused, and
   // kept whatever happens until a Commit (it holds what the earlier run read).
   bool Resume = false;
+  TLanguage Language = TLanguage::English;  // of the refusal when another run holds OUTDIR
 };
 
 // OUTDIR from its checks to the new result in place. Construct, Open, write through
 // TRecoverOutputs, then Commit; destroyed without a Commit it takes back what it made.
 class TRecoverFolder {
  public:
-  // Checks dir (the system's form, absolute) and changes nothing. Throws EQuillonError
-  // naming the folder and the cause when a recovery may not be written there.
+  // Checks dir (the system's form, absolute) and changes nothing but taking its lock (see
+  // app/run_lock.h) where it exists, before any check. Throws EQuillonError naming the
+  // folder and the cause when a recovery may not be written there, another run holding it
+  // among them.
   TRecoverFolder(IFileSystem& fileSystem, std::string dir, const TRecoverFolderRules& rules);
   ~TRecoverFolder() { Abandon(); }
   TRecoverFolder(const TRecoverFolder&) = delete;
   TRecoverFolder& operator=(const TRecoverFolder&) = delete;
 
-  // Creates OUTDIR where it is missing, and the staging folder. Throws EQuillonError;
-  // another run writing into the same folder is refused here. A resumed run takes over the
+  // Creates OUTDIR where it is missing, takes its lock where the checks could not, and
+  // creates the staging folder. Throws EQuillonError; another run writing into the same
+  // folder is refused here. A resumed run takes over the
   // staging folder that is there.
   void Open();
   // Removes the earlier recovery's files and moves the new ones into their places, the
@@ -75,6 +80,9 @@ class TRecoverFolder {
                     const TRecoverFolderRules& rules);
   void RemoveTree(const std::string& base, const std::string& relative);
   void RemoveEarlierFiles();
+  // Takes OUTDIR's lock unless held; throws when another run holds it. A lock that cannot be
+  // taken at all (a folder without write access) throws only when required.
+  void TakeLock(bool required);
 
   IFileSystem& fileSystem_;
   std::string dir_;
@@ -87,6 +95,8 @@ class TRecoverFolder {
   bool swapping_ = false;  // the earlier recovery is going: the staging folder stays
   bool keptAside_ = false;
   bool committed_ = false;
+  TLanguage language_;
+  std::unique_ptr<TRunLock> lock_;  // held from the first check to the end of the run
 };
 
 // The file system recover writes through: every file it creates is first listed in the
@@ -133,6 +143,11 @@ class TRecoverOutputs : public IFileSystem {
     inner_.RemoveBelow(Staged(base), relative, folder);
   }
   void MoveNew(const std::string& from, const std::string& to) override;
+  // Granted without a file: the run holds the lock of the whole folder (TRecoverFolder), and
+  // a lock file of its own in the staging folder would be left there by a kill.
+  std::unique_ptr<TRunLock> TryLock(const std::string& /*path*/) override {
+    return std::make_unique<TRunLock>();
+  }
 
   // OUTDIR as the system holds it, without a trailing separator.
   const std::string& Dir() const { return folder_.Dir(); }

@@ -120,6 +120,13 @@ inline constexpr TText kOutputOnSourceDevice{
     "this disk's free space, where the data to be recovered may be. Please save the file on "
     "another disk.\n\nScan anyway?"};
 
+// A scan or a recovery refused because another run, still running, writes the same file
+// or folder: the lock file it holds is named too.
+inline constexpr TText kOutputInUse{
+    "\"{PATH}\" 正被另一个扫描或恢复使用（它持有锁 \"{LOCK}\"）。请等它结束后再试。",
+    "\"{PATH}\" is in use by another scan or recover that is running now (it holds the lock "
+    "\"{LOCK}\"). Wait for it to end, then try again."};
+
 // Every text above, for the check that docs/texts.md lists them all as they are.
 inline constexpr const TText* kAllTexts[] = {
     &kRuleLine, &kScanStarted, &kScanClosing, &kMissingInput, &kDone, &kFragments,
@@ -130,7 +137,7 @@ inline constexpr const TText* kAllTexts[] = {
     &kRecoveryDone, &kRecoveryStopped, &kRecoveryReport, &kRecoveryLostTables,
     &kRecoveryTableNotWritten, &kRecoveryReportNotOpened, &kInstructionLines[0],
     &kInstructionLines[1], &kInstructionLines[2], &kInstructionLines[3], &kInstructionLines[4],
-    &kInstructionLines[5], &kSupportTelephonePrefix, &kOutputOnSourceDevice,
+    &kInstructionLines[5], &kSupportTelephonePrefix, &kOutputOnSourceDevice, &kOutputInUse,
 };
 
 }  // namespace quillon::texts

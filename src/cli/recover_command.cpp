@@ -227,6 +227,7 @@ int RunRecoverCommand(const TRecoverOptions& options) {
   rules.Force = options.Force;
   rules.ShownSource = shown(source);
   rules.Resume = options.Resume;
+  rules.Language = options.Language;
   if (!readsDevice) {
     if (!PathExists(source)) {
       ConsolePrintf(stderr, "Cannot open file \"%s\". It does not exist.\n", shown(source).c_str());

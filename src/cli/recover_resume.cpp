@@ -133,7 +133,7 @@ TPageMapContinuation PrepareRecoverResume(IFileSystem& fileSystem, const TRecove
   const std::optional<TScanState> scanState =
       scanText ? ParseScanState(*scanText, &problem) : std::nullopt;
   if (!scanState) {
-    throw EQuillonError("Cannot resume from the scan state \"" + shown(files.ScanState) +
+    throw EQuillonError("Cannot resume from the reading's state \"" + shown(files.ScanState) +
                         "\": " + problem + ". Start the recover over without --resume (delete "
                         "\"" + shown(staging) + "\" first).");
   }
@@ -198,7 +198,10 @@ TPageMapContinuation PrepareRecoverResume(IFileSystem& fileSystem, const TRecove
 
   // The fragment file's checks (the same source above all) come last of the checks; from
   // there on files are set aside and removed.
-  PrepareResume(fileSystem, keeper, files.Fragments, sourcePath, sourceSize, shownSource);
+  PrepareResume(fileSystem, keeper, files.Fragments, sourcePath, sourceSize, shownSource,
+                {"recover", "reading's state",
+                 "Start the recover over without --resume (delete \"" + shown(staging) +
+                     "\" first)"});
   if (fileSystem.Facts(otherMap).Kind != TPathKind::Missing && !fileSystem.Remove(otherMap)) {
     throw EQuillonError("Cannot remove \"" + shown(otherMap) + "\", left by an earlier attempt "
                         "to resume; move or delete it, then resume again.");

@@ -76,7 +76,12 @@ int RunScanCommand(const TScanOptions& options) {
     // other one; the fragment file's own check runs again when the scan starts.
     TOutputGuard guard(*fileSystem, *devices);
     guard.AddSource(main.SourcePath);
-    output = guard.Check(output, "output file", rule).Path;
+    const TOutputPlan outputPlan = guard.Check(output, "output file", rule);
+    output = outputPlan.Path;
+    // From here to the end another run onto the same file is refused: what an earlier run
+    // left beside it is looked at and changed below, and the scan writes it. Its lock file
+    // is not written onto the device to scan before the scan is allowed there.
+    if (!outputPlan.OnSourceDevice || options.AllowSameDevice) main.LockOutput(output);
     if (!index.empty()) {
       const TOutputPlan plan =
           guard.Check(index, "index file", rule, IsFragmentIndexFile, "fragment index file");

@@ -15,12 +15,14 @@ namespace quillon {
 namespace {
 
 TScanState ReadState(IFileSystem& fileSystem, const std::string& statePath,
-                     const std::string& shownState, const std::string& shownOutput) {
+                     const std::string& shownState, const std::string& shownOutput,
+                     const TResumeWords& words) {
   if (fileSystem.Facts(statePath).Kind == TPathKind::Missing) {
-    throw EQuillonError("Cannot resume: there is no scan state \"" + shownState +
-                        "\". A scan keeps it beside \"" + shownOutput +
-                        "\" while it runs and removes it once the scan is complete; without "
-                        "it the scan can only start over (without --resume).");
+    throw EQuillonError("Cannot resume: there is no " + words.State + " \"" + shownState +
+                        "\". A " + words.Command + " keeps it beside \"" + shownOutput +
+                        "\" while it runs and removes it once the " + words.Command +
+                        " is complete; without it the " + words.Command +
+                        " can only start over (without --resume).");
   }
   const std::unique_ptr<TStream> file = fileSystem.Open(statePath, TOpenMode::ReadShared);
   std::string text;
@@ -34,10 +36,17 @@ TScanState ReadState(IFileSystem& fileSystem, const std::string& statePath,
   std::string problem;
   std::optional<TScanState> state = ParseScanState(text, &problem);
   if (!state) {
-    throw EQuillonError("Cannot resume from the scan state \"" + shownState + "\": " + problem +
-                        ". Start the scan over without --resume (add --force to replace it).");
+    throw EQuillonError("Cannot resume from the " + words.State + " \"" + shownState + "\": " +
+                        problem + ". " + words.StartOver + ".");
   }
   return *state;
+}
+
+// A file where a continued run puts its own that the interrupted run did not write.
+EQuillonError NotTheEarlierFile(const std::string& shownPath, const TResumeWords& words) {
+  return EQuillonError("Cannot resume: \"" + shownPath + "\" exists and is not the interrupted " +
+                       words.Command + "'s file (another " + words.Command +
+                       " may be writing it right now). Move or delete it, then resume again.");
 }
 
 }  // namespace
@@ -89,6 +98,11 @@ bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std:
 
 std::string ScanStatePathFor(const std::string& output) { return output + kScanStateSuffix; }
 
+TResumeWords ScanResumeWords() {
+  return {"scan", "scan state", "Start the scan over without --resume (add --force to replace "
+          "the state)"};
+}
+
 void ClearEarlierState(IFileSystem& fileSystem, const std::string& output, bool force) {
   const std::string statePath = ScanStatePathFor(output);
   if (fileSystem.Facts(statePath).Kind == TPathKind::Missing) return;
@@ -115,16 +129,18 @@ void ClearEarlierState(IFileSystem& fileSystem, const std::string& output, bool 
 
 void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const std::string& output,
                    const std::string& sourcePath, std::int64_t size,
-                   const std::string& shownSource) {
+                   const std::string& shownSource, const TResumeWords& words) {
   const auto shown = [&](const std::string& path) { return fileSystem.ToDisplayText(path); };
   const std::string statePath = ScanStatePathFor(output);
-  const TScanState state = ReadState(fileSystem, statePath, shown(statePath), shown(output));
+  const TScanState state =
+      ReadState(fileSystem, statePath, shown(statePath), shown(output), words);
 
   // The same source, or nothing: its size, then its first and last 64 KiB.
   {
     const std::unique_ptr<TStream> source = fileSystem.Open(sourcePath, TOpenMode::ReadShared);
     const std::string refused = "Refused: \"" + shownSource +
-                                "\" is not the source of the interrupted scan that \"" +
+                                "\" is not the source of the interrupted " + words.Command +
+                                " that \"" +
                                 shown(statePath) + "\" describes (\"" +
                                 shown(state.SourcePath) + "\"): ";
     if (size != state.SourceSize) {
@@ -142,7 +158,7 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
         // its size is all there is to go by, and the user is told so.
         ConsolePrintf(stderr, "Note: the first and last 64 KiB of \"%s\" could not be read "
                       "in both runs, so only its size shows that it is the source of the "
-                      "interrupted scan.\n", shownSource.c_str());
+                      "interrupted %s.\n", shownSource.c_str(), words.Command.c_str());
         break;
     }
   }
@@ -160,9 +176,9 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   if (earlier.empty()) {
     throw EQuillonError("Cannot resume: neither \"" + shown(partial) + "\" nor \"" +
                         shown(output) + "\" holds the " + std::to_string(state.Restart.FileBytes) +
-                        " bytes that the scan state \"" + shown(statePath) +
-                        "\" describes (they were moved, changed or removed). Start the scan "
-                        "over without --resume (add --force to replace the state).");
+                        " bytes that the " + words.State + " \"" + shown(statePath) +
+                        "\" describes (they were moved, changed or removed). " + words.StartOver +
+                        ".");
   }
   // Only continued runs make OUTPUT.partial and OUTPUT.interrupted, and each copies the
   // earlier body with its checksum checked: one that does not hold the restart point while
@@ -170,9 +186,7 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   const auto removeLeftover = [&](const std::string& path) {
     if (path == earlier || fileSystem.Facts(path).Kind == TPathKind::Missing) return;
     if (!AgreesWith(fileSystem, path, earlier, state.Restart.FileBytes)) {
-      throw EQuillonError("Cannot resume: \"" + shown(path) + "\" exists and is not the "
-                          "interrupted scan's file (another scan may be writing it right now). "
-                          "Move or delete it, then resume again.");
+      throw NotTheEarlierFile(shown(path), words);
     }
     if (!fileSystem.Remove(path)) {
       throw EQuillonError("Cannot remove \"" + shown(path) + "\", left by an earlier attempt "
@@ -183,9 +197,7 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   if (earlier != partial && fileSystem.Facts(partial).Kind != TPathKind::Missing &&
       fileSystem.Facts(partial).Length >= state.Restart.FileBytes) {
     // Longer than a copy that stopped short: perhaps a scan that runs right now.
-    throw EQuillonError("Cannot resume: \"" + shown(partial) + "\" exists and is not the "
-                        "interrupted scan's file (another scan may be writing it right now). "
-                        "Move or delete it, then resume again.");
+    throw NotTheEarlierFile(shown(partial), words);
   }
   if (earlier == partial) {
     // The new file is written as OUTPUT.partial: the earlier one steps aside, whole.

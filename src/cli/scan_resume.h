@@ -18,6 +18,15 @@ namespace quillon {
 
 inline constexpr const char* kInterruptedSuffix = ".interrupted";
 
+// The words of a resume's refusals, by the command that resumes: a recover continues its
+// fragment file the way a scan does, and is named so.
+struct TResumeWords {
+  std::string Command;    // "scan" or "recover"
+  std::string State;      // what its state file is called: "scan state", "reading's state"
+  std::string StartOver;  // how to start over instead, one sentence without its full stop
+};
+TResumeWords ScanResumeWords();
+
 std::string ScanStatePathFor(const std::string& output);
 
 // Does the file at `path` begin with `bytes` bytes whose CRC-32 is `crc` (what a restart
@@ -39,12 +48,13 @@ bool AgreesWith(IFileSystem& fileSystem, const std::string& leftover, const std:
 void ClearEarlierState(IFileSystem& fileSystem, const std::string& output, bool force);
 
 // Before a scan with --resume: reads the state, checks that the source at sourcePath (shown
-// as shownSource), which the scan covers to sourceSize, is the one it describes, finds the file that holds the earlier body
-// (setting aside or removing the leftovers of earlier attempts) and gives all that to
-// keeper. Throws EQuillonError with the refusal, naming the file and the cause.
+// as shownSource), which the scan covers to sourceSize, is the one it describes, finds the
+// file that holds the earlier body (setting aside or removing the leftovers of earlier
+// attempts) and gives all that to keeper. Throws EQuillonError with the refusal, naming the
+// file, the cause and, in words, the command that resumes.
 void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const std::string& output,
                    const std::string& sourcePath, std::int64_t sourceSize,
-                   const std::string& shownSource);
+                   const std::string& shownSource, const TResumeWords& words = ScanResumeWords());
 
 // After a run that left a complete file at OUTPUT (completed: the state goes too): the
 // earlier body set aside as OUTPUT.interrupted is in OUTPUT now, and is removed. Returns

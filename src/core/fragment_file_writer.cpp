@@ -114,7 +114,7 @@ void TFragmentFileWriter::CreateContinuing(const std::string& path, TStream& ear
     const std::size_t got = earlier.Read(piece.data(), want);
     if (got != want) {
       refuse("it ends before byte " + std::to_string(point.FileBytes) +
-             ", where the scan state says its restart point is");
+             ", where its state says the restart point is");
     }
     crc = static_cast<std::uint32_t>(crc32(crc, piece.data(), static_cast<uInt>(got)));
     WriteAll(piece.data(), got);
@@ -122,7 +122,7 @@ void TFragmentFileWriter::CreateContinuing(const std::string& path, TStream& ear
   }
   if (crc != point.FileCrc32) {
     refuse("its first " + std::to_string(point.FileBytes) +
-           " bytes are not those the scan state describes (it was changed since)");
+           " bytes are not those its state describes (it was changed since)");
   }
   fragmentCount_ = static_cast<std::uint64_t>(point.Fragments);
   StartCompressor(true, point.BodyAdler32);

@@ -69,6 +69,15 @@ class TLines {
     at_ = end + 1;
     return line.substr(key.size() + 1);
   }
+  // The next line's value as convert reads it (an optional); nothing when the line is not
+  // "key value" or convert refuses the value. The line is passed over either way when its
+  // key is right, so that the lines after it are read in their order.
+  template <typename TConvert>
+  auto Field(std::string_view key, TConvert convert) -> decltype(convert(std::string_view())) {
+    const std::optional<std::string_view> value = Next(key);
+    if (!value) return std::nullopt;
+    return convert(*value);
+  }
   // Whether the next line begins with key and a space.
   bool NextIs(std::string_view key) const {
     const std::string_view rest = text_.substr(std::min(at_, text_.size()));
@@ -149,31 +158,21 @@ std::optional<TScanState> ParseScanState(std::string_view text, std::string* pro
   }
   const std::string cut = "it is cut short or damaged";
   TScanState state;
-  const auto path = lines.Next("source-path");
-  const auto pathBytes = path ? FromHex(*path) : std::nullopt;
-  const auto size = lines.Next("source-size");
-  const auto sizeValue = size ? Number(*size) : std::nullopt;
-  const auto identity = lines.Next("source-identity");
-  const auto identityBytes = identity ? FromHex(*identity) : std::nullopt;
-  if (!pathBytes || !sizeValue || !identityBytes) return Refuse(problem, cut);
-  state.SourcePath = *pathBytes;
-  state.SourceSize = *sizeValue;
-  state.SourceIdentity = *identityBytes;
+  const auto path = lines.Field("source-path", FromHex);
+  const auto size = lines.Field("source-size", Number);
+  const auto identity = lines.Field("source-identity", FromHex);
+  if (!path || !size || !identity) return Refuse(problem, cut);
+  state.SourcePath = *path;
+  state.SourceSize = *size;
+  state.SourceIdentity = *identity;
 
-  const auto reached = lines.Next("reached");
-  const auto reachedValue = reached ? Number(*reached) : std::nullopt;
-  const auto fragments = lines.Next("fragments");
-  const auto fragmentsValue = fragments ? Number(*fragments) : std::nullopt;
-  const auto fileBytes = lines.Next("file-bytes");
-  const auto fileBytesValue = fileBytes ? Number(*fileBytes) : std::nullopt;
-  const auto fileCrc = lines.Next("file-crc32");
-  const auto fileCrcValue = fileCrc ? Number32Hex(*fileCrc) : std::nullopt;
-  const auto adler = lines.Next("body-adler32");
-  const auto adlerValue = adler ? Number32Hex(*adler) : std::nullopt;
-  if (!reachedValue || !fragmentsValue || !fileBytesValue || !fileCrcValue || !adlerValue) {
-    return Refuse(problem, cut);
-  }
-  state.Restart = {*reachedValue, *fragmentsValue, *fileBytesValue, *fileCrcValue, *adlerValue};
+  const auto reached = lines.Field("reached", Number);
+  const auto fragments = lines.Field("fragments", Number);
+  const auto fileBytes = lines.Field("file-bytes", Number);
+  const auto fileCrc = lines.Field("file-crc32", Number32Hex);
+  const auto adler = lines.Field("body-adler32", Number32Hex);
+  if (!reached || !fragments || !fileBytes || !fileCrc || !adler) return Refuse(problem, cut);
+  state.Restart = {*reached, *fragments, *fileBytes, *fileCrc, *adler};
 
   std::int64_t previousEnd = 0;
   while (lines.NextIs("unreadable")) {
@@ -191,8 +190,7 @@ std::optional<TScanState> ParseScanState(std::string_view text, std::string* pro
     state.Unreadable.push_back({*offset, *length});
     previousEnd = *offset + *length;
   }
-  const auto end = lines.Next("end");
-  const auto endValue = end ? Number32Hex(*end) : std::nullopt;
+  const auto endValue = lines.Field("end", Number32Hex);
   if (!endValue) return Refuse(problem, cut);
   if (start + lines.At() != text.size()) return Refuse(problem, "it holds more after its end");
   if (*endValue != Crc32Of(text.substr(0, start + lines.LineStart()))) {

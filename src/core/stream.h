@@ -105,6 +105,13 @@ class TStream {
   }
 };
 
+// An advisory lock on a file, held from its taking until this object is destroyed or the
+// process ends however it ends (a crash or a kill lets go of it with the process).
+class TRunLock {
+ public:
+  virtual ~TRunLock() = default;
+};
+
 // Paths are held as the system's own bytes: on Windows text in the ANSI code page, which the
 // ANSI file calls take and the fragment file's header records; elsewhere UTF-8. Everything a
 // person reads (log lines, messages, error texts, menu captions) is UTF-8, and the front ends
@@ -142,6 +149,16 @@ class IFileSystem {
   // Throws EQuillonError with the create error text when it cannot be made. Does nothing
   // where files need no folders (in memory).
   virtual void CreateFolder(const std::string& /*path*/) {}
+
+  // Takes the lock of the file at path for this process alone, creating the file where it is
+  // missing: nothing when another run (another process, or another lock in this one) holds
+  // it now. The file is removed when the lock is let go; one left by a power cut takes no
+  // lock with it, and the next run takes it over. Throws EQuillonError naming path when it
+  // cannot be created or opened, or holds something else than a lock. Where files are not
+  // shared between processes (in memory, a test's fake), every lock is granted.
+  virtual std::unique_ptr<TRunLock> TryLock(const std::string& /*path*/) {
+    return std::make_unique<TRunLock>();
+  }
 
   // The calls below are what a folder of outputs needs (recover's OUTDIR). A file system
   // that has no folders (a test's fake, the fuzzer's) refuses them all: nothing is ever

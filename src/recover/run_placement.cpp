@@ -49,6 +49,10 @@ constexpr int kMaxSplits = 4;
 constexpr int kGuidesPerTable = 4;
 // Pages of a table judged against a definition found beside them.
 constexpr std::size_t kPagesJudged = 4;
+// Loose data pages of one owner value judged against a definition lying apart: every one,
+// up to this many. Loose pages of one owner value can be two databases' (a table at the
+// same page number in each), and a definition must fit them all to be tied to either.
+constexpr std::size_t kLoosePagesJudged = 64;
 // How many more stale pages every other place for a piece must make than the one chosen,
 // where that one makes some: Access leaves stale pages among a table's own, so the right
 // place need not make none.
@@ -97,7 +101,8 @@ class TPlacer {
       : store_(store),
         entries_(entries),
         judge_(reading.Judge),
-        stopRequested_(reading.StopRequested) {}
+        stopRequested_(reading.StopRequested),
+        homeStarts_(reading.HomeStarts) {}
 
   std::vector<TDatabasePages> Place(const std::vector<std::int64_t>& bases,
                                     TPlacementCounts* counts) {
@@ -600,6 +605,18 @@ class TPlacer {
     std::vector<std::optional<std::pair<std::size_t, std::size_t>>> starts;  // run, position
     for (const TDatabase& database : databases_) {
       std::optional<std::pair<std::size_t, std::size_t>> start;
+      // A base from evidence has its home where that evidence lies: what lies at its page 0
+      // to 5 is another file's.
+      const auto given = homeStarts_.find(database.Base);
+      if (given != homeStarts_.end()) {
+        if (const auto at = byOffset_.find(given->second); at != byOffset_.end()) {
+          start = runPosition_.at(at->second);
+          homeStarts.insert(at->second);
+          voted_.insert(static_cast<std::size_t>(&database - databases_.data()));
+        }
+        starts.push_back(start);
+        continue;
+      }
       for (std::int64_t k = 0; k <= kLastSystemPage && !start; ++k) {
         const auto run = runOf_.find(database.Base + k * kPage);
         if (run == runOf_.end()) continue;
@@ -1574,7 +1591,8 @@ class TPlacer {
   // catalog names (its id, the owner value of its pages) and no other's, at whose number the
   // database has no page yet, takes the one loose definition page (whole alone) whose shape
   // the table's data pages (loose, or already placed in that database) fit exactly, each
-  // one judged (a few at most), where no other loose definition fits them. The piece then
+  // loose one judged (up to kLoosePagesJudged), one row of them at least counting all its columns, where
+  // no other loose definition fits them. The piece then
   // follows from it along its run.
   // Returns the definitions placed.
   std::size_t PlaceLooseDefinitions() {
@@ -1591,7 +1609,7 @@ class TPlacer {
         const auto named = catalogs.find(entry.Owner);
         if (named != catalogs.end() && named->second.size() == 1 &&
             !databases_[named->second.front()].Pages.contains(entry.Owner) &&
-            pagesOf[entry.Owner].size() < kPagesJudged)
+            pagesOf[entry.Owner].size() < kLoosePagesJudged)
           pagesOf[entry.Owner].push_back(index);
       }
       if (entry.Kind == TPageKind::Definition) definitions.push_back(index);
@@ -1632,12 +1650,17 @@ class TPlacer {
         if (!definition || definition->System) continue;
         bool fit = true;
         bool judged = false;
+        bool whole = false;
         for (const std::size_t page : pages) {
-          const std::optional<bool> fits = FitOf(page, index, *definition);
-          if (fits == false) fit = false;
-          judged |= fits.has_value();
+          const TPageJudgement& judgement = JudgementOf(page, index, *definition);
+          if (judgement.Fits == false) fit = false;
+          judged |= judgement.Fits.has_value();
+          whole |= judgement.Fits == true && judgement.Whole;
         }
-        if (!fit || !judged) continue;
+        // Its shape must be seen whole in a row: a row written under an older definition
+        // counts only its first columns, and a few columns fit any definition that begins
+        // with columns of their types.
+        if (!fit || !judged || !whole) continue;
         twice = found.has_value();
         found = index;
         if (twice) break;
@@ -1814,6 +1837,7 @@ class TPlacer {
   std::optional<std::uint32_t> missingBitmap_;
   std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
+  const std::map<std::int64_t, std::int64_t> homeStarts_;  // see TPlacementReading
   std::set<std::size_t> placed_;          // store indices given to a database
   // Store index → the database and number it was given (pages placed for good only).
   std::unordered_map<std::size_t, std::pair<std::size_t, std::uint32_t>> placedAt_;

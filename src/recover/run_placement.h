@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -38,6 +39,9 @@ struct TPageJudgement {
   // variable columns); nothing when the page has no live row to judge by.
   std::optional<bool> Fits;
   std::vector<TLongValueTarget> Targets;  // their long values' pointers, where they fit
+  // Whether one of them counts every column of the definition (is written under it, not
+  // under an older one with fewer columns).
+  bool Whole = false;
 };
 
 // How placement reads what pages say.
@@ -46,6 +50,10 @@ struct TPlacementReading {
   // Asked before each page is read: true when a stop was asked for. Placement then ends
   // at once and places nothing.
   std::function<bool()> StopRequested;
+  // Bases that evidence gave where no header or system definition is left
+  // (base_from_evidence.h), each with the offset of the page its home begins at: that home
+  // is kept only as far as evidence bears it out, as a voted base's is.
+  std::map<std::int64_t, std::int64_t> HomeStarts;
 };
 
 // What placement did, for the report and the tests.

@@ -14,6 +14,7 @@
 #include "storage/full_path.h"
 #include "storage/linux_block_layout.h"
 #include "storage/linux_device_queries.h"
+#include "storage/run_lock.h"
 
 namespace quillon {
 
@@ -404,6 +405,10 @@ void TPosixFileSystem::MoveNew(const std::string& from, const std::string& to) {
                         std::strerror(errno));
   }
   SyncFolderOf(to);
+}
+
+std::unique_ptr<TRunLock> TPosixFileSystem::TryLock(const std::string& path) {
+  return TryPlatformRunLock(path);
 }
 
 std::unique_ptr<IFileSystem> MakePlatformFileSystem() {

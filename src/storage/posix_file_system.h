@@ -36,6 +36,7 @@ class TPosixFileSystem : public IFileSystem {
   void CreateNewFolder(const std::string& path) override;
   void RemoveBelow(const std::string& base, const std::string& relative, bool folder) override;
   void MoveNew(const std::string& from, const std::string& to) override;
+  std::unique_ptr<TRunLock> TryLock(const std::string& path) override;
 
   // What identifies a file across names and links.
   struct TFileIdentity {

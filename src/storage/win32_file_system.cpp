@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
+#include "storage/run_lock.h"
 #include "storage/win32_error_text.h"
 #include "storage/win32_text.h"
 
@@ -328,6 +329,10 @@ class TWin32FileSystem : public IFileSystem {
       throw EQuillonError("Cannot move \"" + ToDisplayText(from) + "\" to \"" +
                           ToDisplayText(to) + "\". " + reason);
     }
+  }
+
+  std::unique_ptr<TRunLock> TryLock(const std::string& path) override {
+    return TryPlatformRunLock(path);
   }
 
   std::string ToDisplayText(const std::string& systemText) override {

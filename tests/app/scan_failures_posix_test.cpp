@@ -7,9 +7,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/error_display.h"
 #include "app/main_form.h"
+#include "app/recover_output.h"
+#include "app/run_lock.h"
 #include "core/errors.h"
+#include "app/texts.h"
 #include "storage/file_system.h"
+#include "storage/run_lock.h"
 #include "support/fake_device_queries.h"
 #include "support/scripted_view.h"
 
@@ -109,6 +114,56 @@ TEST_F(ScanFailuresTest, RealScanFindsEveryPage) {
   EXPECT_EQ(Run((dir_ / "out.frag").string()), "");
   EXPECT_EQ(main_.LastScan().Fragments, 64);
   EXPECT_EQ(view_.Status, "碎片：64");
+}
+
+// Another run holding the output's lock (another process, or the command line's early
+// lock in another window): the scan is refused in the session's language before anything
+// is created, and one that follows the other's end goes ahead.
+TEST_F(ScanFailuresTest, AScanOntoAFileAnotherRunWritesIsRefused) {
+  const auto output = (dir_ / "out.frag").string();
+  const std::unique_ptr<IFileSystem> other = MakePlatformFileSystem();
+  std::unique_ptr<TRunLock> held = other->TryLock(ScanLockPathFor(output));
+  ASSERT_NE(held, nullptr);
+  const std::string refusal = Run(output);
+  EXPECT_EQ(refusal, Fill(texts::kOutputInUse, TLanguage::Chinese,
+                          {{"PATH", output}, {"LOCK", output + ".lock"}}));
+  EXPECT_EQ(ErrorDisplayText(refusal), refusal);  // a Chinese sentence gets no "." after it
+  EXPECT_EQ(main_.LastScan().End, TScanEnd::Refused);
+  EXPECT_FALSE(fs::exists(output + ".partial"));
+  held.reset();
+  EXPECT_EQ(Run(output), "");
+  EXPECT_TRUE(fs::exists(output));
+  EXPECT_FALSE(fs::exists(output + ".lock"));  // the scan's own lock went with it
+
+  // A lock this session took itself (the command line takes it before it looks at what an
+  // earlier run left) is the scan's own, and no refusal.
+  const auto second = (dir_ / "second.frag").string();
+  main_.LockOutput(second);
+  EXPECT_EQ(Run(second), "");
+  EXPECT_EQ(other->TryLock(ScanLockPathFor(second)), nullptr);
+}
+
+TEST_F(ScanFailuresTest, ARecoveryIntoAFolderAnotherRunWritesIsRefused) {
+  const auto out = dir_ / "recovered";
+  fs::create_directories(out);
+  const std::unique_ptr<IFileSystem> other = MakePlatformFileSystem();
+  std::unique_ptr<TRunLock> held = other->TryLock((out / kRecoverLockName).string());
+  ASSERT_NE(held, nullptr);
+  TRecoverFolderRules rules;
+  try {
+    TRecoverFolder folder(*files_, out.string(), rules);
+    ADD_FAILURE() << "not refused";
+  } catch (const EQuillonError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              Fill(texts::kOutputInUse, TLanguage::English,
+                   {{"PATH", out.string()}, {"LOCK", (out / kRecoverLockName).string()}}));
+  }
+  held.reset();
+  // The lock file a killed run left is no earlier recovery's file and no stranger's: the
+  // folder counts as empty, and is taken.
+  std::ofstream(out / kRecoverLockName) << kRunLockText;
+  TRecoverFolder folder(*files_, out.string(), rules);
+  EXPECT_EQ(other->TryLock((out / kRecoverLockName).string()), nullptr);
 }
 
 }  // namespace

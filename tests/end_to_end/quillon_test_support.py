@@ -11,8 +11,11 @@ them, and "TEMP".
 
 import argparse
 import os
+import signal
 import struct
+import subprocess
 import sys
+import time
 import unittest
 import zlib
 
@@ -83,6 +86,67 @@ def read_fragment_file(data):
 def fragment_count(path):
     """The number of fragments of the complete fragment file at path."""
     return len(FragmentFile.read(path).fragments)
+
+
+# What a judge of stop_at_random answers for a run that gives nothing to go on: start it again
+# and stop it at half the moment (it ended first), or at a moment of the same range.
+RETRY_SOONER = "retry sooner"
+RETRY = "retry"
+
+
+def stop_at_random(rng, command, seconds, upper, how, what, judge, scale=1.0):
+    """Runs command and sends it the signal how at a random moment: a share
+    rng.uniform(0.1, upper) of seconds, the measured time of an uninterrupted run of the same
+    work, times scale. A fixed delay would outlast the whole run on a fast machine and come
+    too early to matter on a slow one. judge(returncode, stderr, note, scale) says what came
+    of the run (note: what, the signal, the moment, the exit and stderr, for its assertions):
+    an outcome, which is returned, or RETRY_SOONER or RETRY to start the run again."""
+    while True:
+        delay = seconds * scale * rng.uniform(0.1, upper)
+        run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(delay)
+        run.send_signal(how)
+        _, stderr = run.communicate(timeout=300)
+        note = "%s: %s after %.2f s, exit %d: %s" % (what, how.name, delay, run.returncode,
+                                                     stderr.decode(errors="replace"))
+        outcome = judge(run.returncode, stderr, note, scale)
+        if outcome == RETRY_SOONER:
+            scale /= 2
+        elif outcome != RETRY:
+            return outcome
+
+
+def start_and_hold(command, ready, seconds=120):
+    """Starts command and holds it still (SIGSTOP) as soon as ready() is true: a run in the
+    middle of its work, with its files and locks as they are, for as long as a test needs.
+    Returns the process, or None when it ended before it was ready. The caller kills it."""
+    run = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + seconds
+    while not ready() and run.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.002)
+    run.send_signal(signal.SIGSTOP)
+    if run.poll() is not None or not ready():
+        run.kill()
+        run.wait()
+        return None
+    return run
+
+
+def assert_refused_as_in_use(case, run, shown_output, lock, unchanged):
+    """Checks that a second run onto an output another run holds is refused at once however
+    it is asked for (fresh, resumed, forced; in English and in Chinese): exit 1 and a message
+    that names the output and the lock. run(options) runs it with the options given;
+    unchanged() checks that the holder's files are as they were."""
+    for language, options, words in (("en", [], "is in use by another scan or recover"),
+                                      ("en", ["--resume"], "is in use by another scan or recover"),
+                                      ("en", ["--force"], "is in use by another scan or recover"),
+                                      ("zh", ["--resume"], "正被另一个扫描或恢复使用")):
+        second = run(["--lang", language, *options])
+        note = "%s %s: %s" % (language, options, second.stdout + second.stderr)
+        case.assertEqual(second.returncode, 1, note)
+        case.assertIn('"%s" %s' % (shown_output, words), second.stderr, note)
+        case.assertIn(lock, second.stderr, note)
+        unchanged()
 
 
 # Parts of cases that could not run (a folder of fixtures is absent): the cases pass on what

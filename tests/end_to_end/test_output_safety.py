@@ -108,7 +108,9 @@ class OutputSafety(unittest.TestCase):
         stdout, stderr = first.communicate(timeout=300)
         self.assertEqual(first.returncode, 0, stderr)
         self.assertEqual(second.returncode, 1, second.stdout + second.stderr)
-        self.assertIn("another scan may be writing", second.stderr)
+        # Refused by the lock the first one holds, which it names (in the session's language).
+        self.assertIn('"%s" 正被另一个扫描或恢复使用' % out, second.stderr)
+        self.assertIn(out + ".lock", second.stderr)
         self.assertNotIn("fragments", second.stdout)
         self.assertEqual(fragment_count(out), 256 * 1024 ** 2 // len(self.database) * 235)
         self.assertEqual(run("inspect", out).returncode, 0)

@@ -14,7 +14,6 @@ loop), never as fixed delays. The random moments come from a seed printed with e
 (--seed repeats a run).
 """
 
-import argparse
 import os
 import random
 import shutil
@@ -27,10 +26,13 @@ import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from quillon_test_support import run_tests  # noqa: E402
+from quillon_test_support import (  # noqa: E402
+    RETRY, RETRY_SOONER, assert_refused_as_in_use, parse_arguments, run_tests, start_and_hold,
+    stop_at_random)
 
 ARGS = None
 STAGING = ".quillon-recover.partial"
+LOCK = ".quillon-recover.lock"
 MIB = 1024 ** 2
 
 
@@ -118,43 +120,41 @@ class RecoverResume(unittest.TestCase):
         return subprocess.run([ARGS.cli, "recover", *arguments], capture_output=True, text=True,
                               timeout=300)
 
-    def stop_at_random(self, rng, out, resume, what, how, scale=1.0):
+    def stop_at_random(self, rng, out, resume, what, how):
         """Starts a recover into out and sends how after a random share of the reading.
         Returns "stopped" when an interrupted run is left to resume, "ended" when the run
         ended first with its result in place."""
-        delay = self.seconds * scale * rng.uniform(0.1, 0.4 if resume else 0.8)
         command = [ARGS.cli, "recover", "-q", "--restart-interval", "0.02", self.image, out]
         if resume:
             command.insert(2, "--resume")
-        run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        time.sleep(delay)
-        run.send_signal(how)
-        _, stderr = run.communicate(timeout=300)
-        note = "%s: %s after %.2f s, exit %d: %s" % (what, how.name, delay, run.returncode,
-                                                     stderr.decode(errors="replace"))
-        staging = os.path.join(out, STAGING)
-        if os.path.exists(os.path.join(staging, "fragments.frag.resume")):
-            if run.returncode == 130:
-                self.assertIn(b"--resume continues the reading", stderr, note)
-            else:
-                self.assertEqual(run.returncode, -how, note)
-            return "stopped"
-        if run.returncode == 0 or (run.returncode == 130 and
+
+        def judge(returncode, stderr, note, scale):
+            staging = os.path.join(out, STAGING)
+            if os.path.exists(os.path.join(staging, "fragments.frag.resume")):
+                if returncode == 130:
+                    self.assertIn(b"--resume continues the reading", stderr, note)
+                else:
+                    self.assertEqual(returncode, -how, note)
+                return "stopped"
+            if returncode == 0 or (returncode == 130 and
                                    os.path.exists(os.path.join(out, "quillon-recover.manifest"))):
-            # It ended first, or the stop came during the decoding: a first run is tried
-            # again, stopped sooner; a resume has its result in place.
-            if resume:
-                return "ended" if run.returncode == 0 else "decoding stopped"
+                # It ended first, or the stop came during the decoding: a first run is tried
+                # again, stopped sooner; a resume has its result in place.
+                if resume:
+                    return "ended" if returncode == 0 else "decoding stopped"
+                shutil.rmtree(out, ignore_errors=True)
+                self.assertGreater(scale, 0.05, note)
+                return RETRY_SOONER
+            # Killed before its first restart point: nothing to resume, and its staging folder
+            # (if it got as far as making one: a slow start, under a sanitizer, may not) is
+            # left as a kill leaves it. It is removed and the run started again.
+            self.assertEqual(returncode, -how, note)
+            print("%s: killed before its first restart point" % what, file=sys.stderr)
             shutil.rmtree(out, ignore_errors=True)
-            self.assertGreater(scale, 0.05, note)
-            return self.stop_at_random(rng, out, resume, what, how, scale / 2)
-        # Killed before its first restart point: nothing to resume, and its staging folder
-        # (if it got as far as making one: a slow start, under a sanitizer, may not) is left
-        # as a kill leaves it. It is removed and the run started again.
-        self.assertEqual(run.returncode, -how, note)
-        print("%s: killed before its first restart point" % what, file=sys.stderr)
-        shutil.rmtree(out, ignore_errors=True)
-        return self.stop_at_random(rng, out, resume, what, how, scale)
+            return RETRY
+
+        return stop_at_random(rng, command, self.seconds, 0.4 if resume else 0.8, how, what,
+                              judge)
 
     def assert_result_equals_reference(self, out, note):
         result = result_of(out)
@@ -216,7 +216,9 @@ class RecoverResume(unittest.TestCase):
         for source, cause in ((shorter, "bytes long"), (changed, "first or last 64 KiB differ")):
             result = self.recover("--resume", source, out)
             self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
-            self.assertIn("is not the source of the interrupted scan", result.stderr)
+            # The command that resumes is named, not the scan it resumes with.
+            self.assertIn("is not the source of the interrupted recover", result.stderr)
+            self.assertNotIn("interrupted scan", result.stderr)
             self.assertIn(state, result.stderr)
             self.assertIn(cause, result.stderr)
             self.assert_unchanged(out, files)
@@ -226,6 +228,29 @@ class RecoverResume(unittest.TestCase):
         final = self.recover("-q", "--resume", self.image, out)
         self.assertEqual(final.returncode, 0, final.stderr)
         self.assert_result_equals_reference(out, "after refusals")
+
+    def test_a_second_recover_into_the_same_folder_is_refused_while_the_first_runs(self):
+        out = self.fresh("locked")
+        lock = os.path.join(out, LOCK)
+        first = start_and_hold(
+            [ARGS.cli, "recover", "-q", "--restart-interval", "0.02", self.image, out],
+            lambda: os.path.exists(os.path.join(out, STAGING, "fragments.frag.resume")))
+        if first is None:
+            self.skipTest("the recover ended before its first restart point")
+        try:
+            files = snapshot(out)
+            assert_refused_as_in_use(
+                self, lambda options: self.recover(*options, self.image, out), out, lock,
+                lambda: self.assert_unchanged(out, files))
+        finally:
+            first.kill()
+            first.wait()
+        # A killed run's lock file holds nobody back: the resume takes it over.
+        self.assertTrue(os.path.exists(lock))
+        final = self.recover("-q", "--resume", self.image, out)
+        self.assertEqual(final.returncode, 0, final.stderr)
+        self.assert_result_equals_reference(out, "after a killed run held the lock")
+        self.assertFalse(os.path.exists(lock))
 
     def test_damaged_state_and_foreign_files_are_refused_and_a_fresh_run_too(self):
         out, files = self.interrupted("damaged")
@@ -251,26 +276,27 @@ class RecoverResume(unittest.TestCase):
             f.write(text)
         files[map_state] = text
 
+        def refused_for(name, data, said):
+            """Puts data at name in the staging folder: --resume is refused saying said (the
+            path in it) and changes nothing; the file goes again."""
+            path = os.path.join(staging, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            refused = self.recover("--resume", self.image, out)
+            self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
+            self.assertIn(said % path, refused.stderr)
+            self.assert_unchanged(out, dict(files, **{path: data}))
+            os.remove(path)
+
         # A file the interrupted run did not write, and a page map that is not its copy.
-        foreign = os.path.join(staging, "notes.txt")
-        with open(foreign, "wb") as f:
-            f.write(b"mine\n")
-        files[foreign] = b"mine\n"
-        refused = self.recover("--resume", self.image, out)
-        self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
-        self.assertIn(foreign, refused.stderr)
-        self.assert_unchanged(out, files)
-        os.remove(foreign)
-        del files[foreign]
+        refused_for("notes.txt", b"mine\n", "%s")
+        refused_for("fragments.pagemap.interrupted", b"QPAGEMAP but not this run's" * 10, "%s")
+        # A fragment file where the resume writes its own, which the interrupted run did not
+        # write: refused in recover's words, not in those of the scan it resumes with.
+        refused_for("fragments.frag.partial", b"another run's fragment file\n" * 3,
+                    '"%s" exists and is not the interrupted recover\'s file (another recover '
+                    'may be writing it')
         other_map = os.path.join(staging, "fragments.pagemap.interrupted")
-        with open(other_map, "wb") as f:
-            f.write(b"QPAGEMAP but not this run's" * 10)
-        files[other_map] = snapshot(out)[other_map]
-        refused = self.recover("--resume", self.image, out)
-        self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
-        self.assertIn(other_map, refused.stderr)
-        self.assert_unchanged(out, files)
-        os.remove(other_map)
 
         # A copy of the page map cut short by a resume that was itself cut off is ours.
         with open(os.path.join(staging, "fragments.pagemap"), "rb") as f:
@@ -312,16 +338,11 @@ class RecoverResume(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--rounds", type=int, default=4)
-    parser.add_argument("--image-mib", type=int, default=768)
-    parser.add_argument("--seed", type=int, default=int(time.time()) % 100000)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, argv = parse_arguments(("--rounds", {"type": int, "default": 4}),
+                                 ("--image-mib", {"type": int, "default": 768}),
+                                 ("--seed", {"type": int, "default": int(time.time()) % 100000}))
     print("seed %d, %d rounds" % (ARGS.seed, ARGS.rounds), file=sys.stderr)
-    run_tests([sys.argv[0], *rest])
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -22,12 +22,15 @@ import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from quillon_test_support import read_fragment_file, run_tests  # noqa: E402
+from quillon_test_support import (  # noqa: E402
+    RETRY, RETRY_SOONER, assert_refused_as_in_use, parse_arguments, read_fragment_file,
+    run_tests, start_and_hold, stop_at_random)
 import test_failing_disk  # noqa: E402
 from test_failing_disk import FaultyMount  # noqa: E402
 
 ARGS = None
 STATE = ".resume"
+LOCK = ".lock"
 
 
 def inflated_body(path):
@@ -68,48 +71,47 @@ class Resume(unittest.TestCase):
     def work_path(name):
         path = os.path.join(ARGS.work, name)
         for leftover in (path, path + ".partial", path + ".interrupted", path + STATE,
-                         path + STATE + ".new"):
+                         path + STATE + ".new", path + LOCK):
             if os.path.lexists(leftover):
                 os.remove(leftover)
         return path
 
-    def stop_at_random(self, rng, out, resume, what, how=None, scale=1.0):
+    def stop_at_random(self, rng, out, resume, what, how=None):
         """Starts a scan into out and stops it after a random moment with the signal given or
         a random one. Returns the signal, or None when the scan had ended first."""
         how = how or rng.choice([signal.SIGINT, signal.SIGTERM, signal.SIGKILL])
-        # A resumed run has less left to scan: it is stopped sooner.
-        delay = self.seconds * scale * rng.uniform(0.1, 0.35 if resume else 0.7)
         command = [ARGS.cli, "scan", "-q", "--restart-interval", "0.05", self.image, out]
         if resume:
             command.insert(2, "--resume")
-        scan = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        time.sleep(delay)
-        scan.send_signal(how)
-        stdout, stderr = scan.communicate(timeout=300)
-        note = "%s: %s after %.2f s, exit %d: %s" % (what, how.name, delay, scan.returncode,
-                                                     stderr.decode(errors="replace"))
-        if scan.returncode == 0:
-            if resume or scale < 0.2:
-                return None  # it reached the end before the signal
-            # A first run is what every round needs stopped: tried again, stopped sooner.
-            os.remove(out)
-            return self.stop_at_random(rng, out, resume, what, how, scale / 2)
-        if scan.returncode == -how:
-            # Killed by it: SIGKILL, or a signal that came before the program could take it.
-            if not os.path.exists(out + STATE):
-                # Killed before its first restart point: there is nothing to resume. The scan
-                # is started over, which its unfinished file, left as it is, would refuse.
-                print("%s: killed before its first restart point" % what, file=sys.stderr)
-                os.remove(out + ".partial")
-                return self.stop_at_random(rng, out, resume, what, how, scale)
+
+        def judge(returncode, stderr, note, scale):
+            if returncode == 0:
+                if resume or scale < 0.2:
+                    return None  # it reached the end before the signal
+                # A first run is what every round needs stopped: tried again, stopped sooner.
+                os.remove(out)
+                return RETRY_SOONER
+            if returncode == -how:
+                # Killed by it: SIGKILL, or a signal that came before the program could take it.
+                if not os.path.exists(out + STATE):
+                    # Killed before its first restart point: there is nothing to resume. The
+                    # scan is started over, which its unfinished file, left as it is, would
+                    # refuse.
+                    print("%s: killed before its first restart point" % what, file=sys.stderr)
+                    os.remove(out + ".partial")
+                    return RETRY
+                return how
+            self.assertEqual(returncode, 130, note)
+            self.assertTrue(os.path.exists(out + STATE), note)
+            # A stop finishes the file: it is complete, a prefix of the full scan's fragments.
+            header, body = inflated_body(out)
+            self.assertEqual(header, self.header)
+            self.assertTrue(body == self.body[:len(body)], note)
             return how
-        self.assertEqual(scan.returncode, 130, note)
-        self.assertTrue(os.path.exists(out + STATE), note)
-        # A stop finishes the file: it is complete, a prefix of the full scan's fragments.
-        header, body = inflated_body(out)
-        self.assertEqual(header, self.header)
-        self.assertTrue(body == self.body[:len(body)], note)
-        return how
+
+        # A resumed run has less left to scan: it is stopped sooner.
+        return stop_at_random(rng, command, self.seconds, 0.35 if resume else 0.7, how, what,
+                              judge)
 
     def test_scans_stopped_at_random_resume_to_the_uninterrupted_runs_fragments(self):
         resumed = 0
@@ -144,6 +146,35 @@ class Resume(unittest.TestCase):
                 for leftover in (".partial", ".interrupted", STATE, STATE + ".new"):
                     self.assertFalse(os.path.exists(out + leftover), out + leftover)
         self.assertGreaterEqual(resumed, ARGS.rounds, "too few stops came before the end")
+
+    def test_a_second_scan_onto_the_same_file_is_refused_while_the_first_runs(self):
+        out = self.work_path("locked.frag")
+        first = start_and_hold([ARGS.cli, "scan", "-q", "--restart-interval", "0.05",
+                                self.image, out], lambda: os.path.exists(out + STATE))
+        if first is None:
+            self.skipTest("the scan ended before its first restart point")
+        try:
+            files = {}
+            for path in (out + ".partial", out + STATE):
+                with open(path, "rb") as f:
+                    files[path] = f.read()
+            assert_refused_as_in_use(
+                self, lambda options: subprocess.run(
+                    [ARGS.cli, "scan", *options, self.image, out], capture_output=True,
+                    text=True, timeout=60),
+                out, out + LOCK, lambda: self.assert_unchanged(files))
+        finally:
+            first.kill()  # SIGKILL: it lets go of nothing itself
+            first.wait()
+        # The lock file stays where the kill left it, and holds nobody back.
+        self.assertTrue(os.path.exists(out + LOCK))
+        resumed = subprocess.run([ARGS.cli, "scan", "--resume", self.image, out],
+                                 capture_output=True, text=True, timeout=300)
+        self.assertEqual(resumed.returncode, 0, resumed.stdout + resumed.stderr)
+        self.assertIn("Resuming the scan at byte", resumed.stdout)
+        self.assertTrue(inflated_body(out)[1] == self.body)
+        for leftover in (".partial", ".interrupted", STATE, LOCK):
+            self.assertFalse(os.path.exists(out + leftover), out + leftover)
 
     def test_the_leftovers_of_a_resume_that_was_cut_off_are_handled(self):
         # A scan killed, then a resume killed while it copied the earlier file: the earlier
@@ -300,16 +331,11 @@ class Resume(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--samples", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--faulty-file", default="")
-    parser.add_argument("--rounds", type=int, default=6)
-    parser.add_argument("--seed", type=int, default=int(time.time()) % 100000)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, argv = parse_arguments(("--faulty-file", {"default": ""}),
+                                 ("--rounds", {"type": int, "default": 6}),
+                                 ("--seed", {"type": int, "default": int(time.time()) % 100000}))
     print("seed %d, %d rounds" % (ARGS.seed, ARGS.rounds), file=sys.stderr)
-    run_tests([sys.argv[0], *rest])
+    run_tests(argv)
 
 
 if __name__ == "__main__":

@@ -2,17 +2,21 @@
 // and the stream calls.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "core/errors.h"
 #include "storage/file_system.h"
+#include "storage/run_lock.h"
 
 namespace quillon {
 namespace {
@@ -187,6 +191,66 @@ TEST_F(PosixFileSystemTest, OutputsAreMadeNewAndNothingIsEverReachedThroughALink
   EXPECT_EQ(fs::status(dir_ / "out" / "stage").permissions(), fs::perms::owner_all);
   files_->MoveNew(out + "/stage", out + "/moved");
   EXPECT_TRUE(fs::is_directory(dir_ / "out" / "moved"));
+}
+
+TEST_F(PosixFileSystemTest, ARunLockKeepsOutEveryOtherTakerAndItsFileGoesWithIt) {
+  const auto path = (dir_ / "out.frag.lock").string();
+  {
+    const std::unique_ptr<TRunLock> first = files_->TryLock(path);
+    ASSERT_NE(first, nullptr);
+    // Another lock of this process is refused as another process's would be.
+    EXPECT_EQ(files_->TryLock(path), nullptr);
+    EXPECT_EQ(MakePlatformFileSystem()->TryLock(path), nullptr);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kRunLockText);
+  }
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_NE(files_->TryLock(path), nullptr);
+}
+
+TEST_F(PosixFileSystemTest, AKilledHoldersLockFileStaysAndHoldsNobodyBack) {
+  const auto path = (dir_ / "out.frag.lock").string();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const std::unique_ptr<TRunLock> lock = files_->TryLock(path);
+    const char taken = lock ? 'y' : 'n';
+    if (::write(ready[1], &taken, 1) != 1) ::_exit(2);
+    ::pause();  // until the kill: nothing of this process lets go of the lock itself
+    ::_exit(0);
+  }
+  char taken = 0;
+  ASSERT_EQ(::read(ready[0], &taken, 1), 1);
+  EXPECT_EQ(taken, 'y');
+  EXPECT_EQ(files_->TryLock(path), nullptr);
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_NE(files_->TryLock(path), nullptr);
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(PosixFileSystemTest, ARunLockTakesOverAnEmptyFileButNoOtherFileOrLink) {
+  // A power cut may leave the lock file empty: it is one of ours.
+  const auto empty = MakeFile("empty.lock", "");
+  EXPECT_NE(files_->TryLock(empty), nullptr);
+  EXPECT_FALSE(fs::exists(empty));
+
+  const auto foreign = MakeFile("notes.lock", "the user's own notes\n");
+  const std::string error = ErrorOf([&] { files_->TryLock(foreign); });
+  EXPECT_NE(error.find("Cannot lock \"" + foreign + "\""), std::string::npos) << error;
+  EXPECT_NE(error.find("not a lock file"), std::string::npos) << error;
+  std::ifstream in(foreign, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own notes\n");
+
+  const auto link = (dir_ / "link.lock").string();
+  fs::create_symlink(foreign, link);
+  EXPECT_NE(ErrorOf([&] { files_->TryLock(link); }).find("Cannot lock"), std::string::npos);
+  EXPECT_TRUE(fs::is_symlink(link));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "core/fragment_file_reader.h"
 #include "storage/file_system.h"
 #include "storage/full_path.h"
+#include "storage/run_lock.h"
 #include "storage/system_error_mode.h"
 #include "storage/win32_text.h"
 #include "support/fake_device_queries.h"
@@ -175,6 +176,29 @@ TEST_F(Win32FileSystemTest, HolesOfASparseFileAreNeverSkippedPastData) {
 // Simplified Chinese (936), Western (1252) and UTF-8 (65001, the region option "use Unicode
 // UTF-8 for worldwide language support"), where Windows fails a conversion given the
 // no-best-fit flag or a default-character pointer.
+TEST(Win32RunLock, ASecondTakerIsRefusedUntilTheFirstGoesAndAForeignFileIsLeftAlone) {
+  char temp[MAX_PATH];
+  ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string path = std::string(temp) + "quillon-run-lock-" +
+                           std::to_string(::GetCurrentProcessId()) + ".lock";
+  const std::unique_ptr<IFileSystem> files = MakePlatformFileSystem();
+  {
+    const std::unique_ptr<TRunLock> first = files->TryLock(path);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(files->TryLock(path), nullptr);  // the handle shares nothing
+  }
+  EXPECT_EQ(::GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);  // gone with it
+
+  {
+    std::ofstream(path, std::ios::binary) << "the user's own notes";
+  }
+  EXPECT_THROW(files->TryLock(path), EQuillonError);
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own notes");
+  in.close();
+  ::DeleteFileA(path.c_str());
+}
+
 TEST(Win32CodePages, PathsConvertIntoEachCodePageOrAreRefused) {
   const std::string chinese = "D:\\扫描\\结果.frag";
   const std::string accented = "D:\\données été\\Ærø.mdb";
