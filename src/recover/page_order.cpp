@@ -1,6 +1,8 @@
 #include "recover/page_order.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <vector>
 
 namespace quillon::recover {
 
@@ -79,6 +81,30 @@ std::set<std::uint32_t> NumbersInPlace(const TDatabasePages& grid,
     if (found != grid.Pages.end() && found->second == index) inPlace.insert(number);
   }
   return inPlace;
+}
+
+void NumberLeftByPlace(TDatabasePages& anchored, const TDatabasePages& grid) {
+  std::unordered_map<std::size_t, std::uint32_t> placeOf;  // store index → number by place
+  for (const auto& [number, index] : grid.Pages) placeOf.emplace(index, number);
+  std::vector<std::size_t> left;  // the pages the anchors did not number
+  for (auto page = anchored.Pages.begin(); page != anchored.Pages.end();) {
+    if (page->first < kUnnumberedPage) {
+      ++page;
+      continue;
+    }
+    left.push_back(page->second);
+    page = anchored.Pages.erase(page);
+  }
+  // In store order, so that the unnumbered places are given the same way every time.
+  std::sort(left.begin(), left.end());
+  std::uint32_t unnumbered = kUnnumberedPage;
+  for (const std::size_t index : left) {
+    const auto place = placeOf.find(index);
+    if (place != placeOf.end() && place->second < kUnnumberedPage &&
+        anchored.Pages.emplace(place->second, index).second)
+      continue;
+    anchored.Pages.emplace(unnumbered++, index);
+  }
 }
 
 }  // namespace quillon::recover

@@ -51,4 +51,9 @@ bool PagesLieInOrder(const std::vector<TTableOrderEvidence>& tables, const TOwne
 std::set<std::uint32_t> NumbersInPlace(const TDatabasePages& grid,
                                        const TDatabasePages& numbered);
 
+// For a database judged in order that lies in pieces: `anchored` numbered from anchors, and
+// each page that the anchors left unnumbered given its number in `grid` (by its place) where
+// no page of `anchored` has that number. What neither numbers stays unnumbered.
+void NumberLeftByPlace(TDatabasePages& anchored, const TDatabasePages& grid);
+
 }  // namespace quillon::recover

@@ -87,7 +87,12 @@ class TDatabaseRecovery {
     report_.LastPageOffset = database_.LastOffset;
     report_.Pages = static_cast<std::int64_t>(database_.Pages.size());
     if (NumberingHolds(reader_, entries_, database_)) {
-      // In order: pages before its page 0 are none of its own.
+      if (!database_.Certain.empty()) {
+        report_.PiecesPlaced = true;
+        NumberMovedPiecesFromAnchors();
+      }
+      // In order: pages before its page 0 (and pages that anchors took the places of) are
+      // none of its own.
       for (const auto& [number, index] : database_.Pages) {
         if (number >= kUnnumberedPage) setApart_.push_back(index);
       }
@@ -121,6 +126,20 @@ class TDatabaseRecovery {
                                                renumbering_.ShapeTies, report_.CatalogFound);
     if (otherCopy_) NameFromOtherCopy(plans, *otherCopy_);
     return plans;
+  }
+
+
+  // A database judged in order of which evidence found pieces elsewhere lies in pieces:
+  // the pages that position alone numbered beside its own can be further pieces of it, at
+  // other numbers than their places say (a piece written after a neighbour's, or after a
+  // piece of its own that lies before its page 0). Anchors number them as for a database
+  // out of order; its place numbers only a page that anchors leave unnumbered, where no
+  // anchored page took that number.
+  void NumberMovedPiecesFromAnchors() {
+    const TDatabasePages grid = database_;
+    Renumber(reader_, entries_, database_);  // its ties serve reading out of order only
+    NumberLeftByPlace(database_, grid);
+    database_.Certain = grid.Certain;
   }
 
   bool WriteTables(std::vector<TTablePlan>& plans) {

@@ -84,7 +84,10 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       text += "  its pages do not all lie where their numbers and usage maps say (pieces moved "
               "about?): they were numbered from what is certain, and stale rows cannot be told "
               "apart and stay among the live ones\n";
-    else if (!database.UsageMapsRead && !database.Unplaced)
+    else if (database.PiecesPlaced)
+      text += "  some of its pages lie away from their numbers' places (pieces moved about): "
+              "they were placed at their numbers by what they say\n";
+    if (database.InOrder && !database.UsageMapsRead && !database.Unplaced)
       text += "  some usage maps are lost: stale rows of those tables cannot be told apart\n";
     if (database.PageNumbersDisputed > 0)
       text += "  " + Count(database.PageNumbersDisputed, "page number is", "page numbers are") +
@@ -244,6 +247,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"catalog_found", database.CatalogFound},
          {"usage_maps_read", database.UsageMapsRead},
          {"pages_in_order", database.InOrder},
+         {"pieces_placed", database.PiecesPlaced},
          {"page_numbers_disputed", database.PageNumbersDisputed},
          {"last_update",
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},

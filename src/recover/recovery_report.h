@@ -80,6 +80,9 @@ struct TDatabaseReport {
   bool CatalogFound = false;
   bool UsageMapsRead = false;     // stale pages could be told apart
   bool InOrder = true;            // its pages lay at their numbers' places on the source
+  // In order once the pages found away from their numbers' places (pieces moved about) were
+  // placed at their numbers by what they say.
+  bool PiecesPlaced = false;
   // Page numbers two of its pages claim with rows that disagree (an older copy's among its
   // own): the rows of both are left out.
   std::int64_t PageNumbersDisputed = 0;

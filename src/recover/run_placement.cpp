@@ -29,9 +29,10 @@ constexpr std::int64_t kMaxGapPages = 96;
 // A base from votes alone has its home at its first page within this many pages of it.
 constexpr std::int64_t kMaxVotedHomeGap = 64;
 // Rounds of placing pieces: a piece placed can hold the definition or the usage map by
-// which the next is placed. A bound on the work only (the rounds end once one places
-// nothing): ten files in two to nine pieces each, interleaved on a volume, took eleven.
-constexpr int kPlacingRounds = 16;
+// which the next is placed, so the rounds go on until one places nothing more. Each round
+// that goes on has placed at least one piece, which no later round moves, so the rounds end
+// by themselves; the cap only bounds the work on a source of very many small pieces.
+constexpr int kMaxPlacingRounds = 64;
 // Page numbers a piece may start at, tried per piece: a usage map lists at most this many
 // places for the piece's first page of its table (bounds the work on a huge table).
 constexpr std::size_t kMaxStartsTried = 1 << 16;
@@ -355,6 +356,8 @@ class TPlacer {
   void Add(TDatabase& database, std::uint32_t number, std::size_t index) {
     database.Pages.emplace(number, index);
     placed_.insert(index);
+    placedAt_.emplace(
+        index, std::pair{static_cast<std::size_t>(&database - databases_.data()), number});
     Forget(database);
   }
 
@@ -785,6 +788,65 @@ class TPlacer {
     return added;
   }
 
+  // The number at which store page `first` lies in database `d` where the nearest placed
+  // page before or after the stretch `first` to `last` in its run (no further than a run's
+  // gap) is `d`'s, numbered on from it; nothing where neither is, or the two disagree.
+  std::optional<std::uint32_t> StartAlong(std::size_t d, std::size_t first,
+                                          std::size_t last) const {
+    const auto [run, from] = runPosition_.at(first);
+    const auto to = runPosition_.at(last).second;
+    const std::vector<std::size_t>& pages = runs_[run];
+    std::optional<std::uint32_t> start;
+    bool disagree = false;
+    const auto offer = [&](std::int64_t number) {
+      if (number < 0 || number >= kUnnumberedPage) return;
+      disagree |= start.has_value() && *start != static_cast<std::uint32_t>(number);
+      start = static_cast<std::uint32_t>(number);
+    };
+    for (std::size_t i = to + 1; i < pages.size() && Distance(last, pages[i]) <= kMaxGapPages;
+         ++i) {
+      const auto at = placedAt_.find(pages[i]);
+      if (at == placedAt_.end()) continue;
+      if (at->second.first == d)
+        offer(static_cast<std::int64_t>(at->second.second) - Distance(first, pages[i]));
+      break;
+    }
+    for (std::size_t i = from; i-- > 0 && Distance(pages[i], first) <= kMaxGapPages;) {
+      const auto at = placedAt_.find(pages[i]);
+      if (at == placedAt_.end()) continue;
+      if (at->second.first == d)
+        offer(static_cast<std::int64_t>(at->second.second) + Distance(pages[i], first));
+      break;
+    }
+    if (disagree) return std::nullopt;
+    return start;
+  }
+
+  // Does the piece of store pages `first` to `last` of a run, placed in database `d` with
+  // `first` at number `start`, go on into pages placed in `d` already? It does where the
+  // nearest placed page before or after it in its run (no further than a run's gap) is `d`'s
+  // at the number the piece's own numbering gives it: one stretch of the file with them.
+  bool ContinuesPlaced(std::size_t d, std::size_t first, std::size_t last,
+                       std::uint32_t start) const {
+    const TDatabase& database = databases_[d];
+    const auto [run, from] = runPosition_.at(first);
+    const auto to = runPosition_.at(last).second;
+    const std::vector<std::size_t>& pages = runs_[run];
+    for (std::size_t i = to + 1; i < pages.size() && Distance(last, pages[i]) <= kMaxGapPages;
+         ++i) {
+      if (!placed_.contains(pages[i])) continue;
+      if (PageAt(database, start + Distance(first, pages[i])) == pages[i]) return true;
+      break;
+    }
+    for (std::size_t i = from; i-- > 0 && Distance(pages[i], first) <= kMaxGapPages;) {
+      if (!placed_.contains(pages[i])) continue;
+      const std::uint32_t back = Distance(pages[i], first);
+      if (back <= start && PageAt(database, start - back) == pages[i]) return true;
+      break;
+    }
+    return false;
+  }
+
   // A piece placed in database `d` from store page `index` at `number` on: the rest of its
   // run is tried after it as a home's is (see ExtendHomes).
   void FollowPiece(std::size_t d, std::size_t index, std::uint32_t number) {
@@ -918,6 +980,18 @@ class TPlacer {
       }
     }
     if (!best || best->Listed <= best->Unlisted) return std::nullopt;
+    // A piece beside a page placed in the database in its run, at the numbers that page's
+    // numbering gives it, is one stretch of the file with it where its own pages bear that
+    // out as well as any other place: a table's pages a few at a time in a piece say little
+    // of where it lies (its map lists many places), the run says which.
+    const auto d = static_cast<std::size_t>(&database - databases_.data());
+    if (const std::optional<std::uint32_t> along =
+            StartAlong(d, run[piece.First], run[piece.Last])) {
+      const std::optional<TBearing> bearing =
+          BearingOf(database, run, piece.First, piece.Last, *along);
+      if (bearing && bearing->Listed > bearing->Unlisted && bearing->Unlisted <= best->Unlisted)
+        return along;
+    }
     // A place where none is stale stands apart from any where one is.
     const std::size_t margin = best->Unlisted == 0 ? 1 : kStaleMargin;
     if (secondUnlisted != SIZE_MAX && secondUnlisted < best->Unlisted + margin)
@@ -1199,7 +1273,7 @@ class TPlacer {
   // Two pieces that would take one number in one database are two copies: neither is
   // placed by that round.
   void PlacePieces(TPlacementCounts* counts) {
-    for (int round = 0; round < kPlacingRounds; ++round) {
+    for (int round = 0; round < kMaxPlacingRounds; ++round) {
       // A source whose databases each lie whole in their homes has nothing more to place.
       if (LooseRuns().empty()) break;
       const std::size_t homesExtended = round > 0 ? ExtendHomes() + PlaceLooseBitmaps() : 0;
@@ -1411,6 +1485,38 @@ class TPlacer {
           }
         }
       }
+    }
+    // Of candidates that would take one number or one page, one that goes on into a piece
+    // of that database placed before it, at its own numbering, is that stretch of the file;
+    // the others give way to it.
+    {
+      std::vector<bool> continues(candidates.size());
+      std::map<std::pair<std::size_t, std::uint32_t>, std::vector<std::size_t>> wanting;
+      std::map<std::size_t, std::vector<std::size_t>> wantingPage;
+      for (std::size_t c = 0; c < candidates.size(); ++c) {
+        const TCandidate& candidate = candidates[c];
+        const std::vector<std::size_t>& run = loose[candidate.Run];
+        continues[c] = ContinuesPlaced(candidate.Database, run[candidate.First],
+                                       run[candidate.Last], candidate.Start);
+        for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
+          wanting[{candidate.Database,
+                   candidate.Start + Distance(run[candidate.First], run[j])}].push_back(c);
+          wantingPage[run[j]].push_back(c);
+        }
+      }
+      std::vector<bool> givesWay(candidates.size());
+      const auto yield = [&](const std::vector<std::size_t>& rivals) {
+        const bool anyContinues = std::any_of(rivals.begin(), rivals.end(),
+                                              [&](std::size_t c) { return continues[c]; });
+        for (const std::size_t c : rivals) givesWay[c] = givesWay[c] || (anyContinues && !continues[c]);
+      };
+      for (const auto& [number, rivals] : wanting) yield(rivals);
+      for (const auto& [page, rivals] : wantingPage) yield(rivals);
+      std::vector<TCandidate> kept;
+      for (std::size_t c = 0; c < candidates.size(); ++c) {
+        if (!givesWay[c]) kept.push_back(candidates[c]);
+      }
+      candidates = std::move(kept);
     }
     // A page that more than one candidate would place, or a number that two would take,
     // stays as it is.
@@ -1757,6 +1863,8 @@ class TPlacer {
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
   const std::map<std::int64_t, std::int64_t> homeStarts_;  // see TPlacementReading
   std::set<std::size_t> placed_;          // store indices given to a database
+  // Store index → the database and number it was given (pages placed for good only).
+  std::unordered_map<std::size_t, std::pair<std::size_t, std::uint32_t>> placedAt_;
   // Page number → the databases with a definition page at it: only they can say anything
   // of a data page whose owner value is that number.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> holdersOf_;

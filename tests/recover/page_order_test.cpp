@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unordered_map>
+
 #include "recover/page_order.h"
 
 namespace quillon::recover {
@@ -99,6 +101,33 @@ TEST(PageOrder, OnlyPagesNumberedAsTheyLieAreInPlace) {
   // Pages 2 and 3 were exchanged; page 1's number is not certain.
   numbered.Pages = {{0, 100}, {kUnnumberedPage, 101}, {2, 103}, {3, 102}};
   EXPECT_EQ(NumbersInPlace(grid, numbered), (std::set<std::uint32_t>{0}));
+}
+
+TEST(PageOrder, PagesAnchorsLeaveUnnumberedKeepTheirPlacesWhereNoAnchoredPageTookThem) {
+  // By place: the home 0-2, then a piece of the database's own at places 10-11 (really
+  // pages 5-6), then a neighbour's page at place 12 and one before page 0.
+  TDatabasePages grid;
+  grid.Pages = {{0, 100}, {1, 101}, {2, 102}, {10, 110}, {11, 111}, {12, 112},
+                {kUnnumberedPage + 7, 107}};
+  // The anchors numbered the home and the piece at its own numbers, and a page of the
+  // home (place 2) they left alone is wanted at its place; the piece's places 10-11 are free
+  // now. The neighbour's page and the page before page 0 they did not number.
+  TDatabasePages anchored;
+  anchored.Pages = {{0, 100}, {1, 101}, {5, 110}, {6, 111}, {kUnnumberedPage, 102},
+                    {kUnnumberedPage + 1, 112}, {kUnnumberedPage + 2, 107}};
+  NumberLeftByPlace(anchored, grid);
+  const std::unordered_map<std::uint32_t, std::size_t> expected = {
+      {0, 100}, {1, 101}, {2, 102}, {5, 110}, {6, 111}, {12, 112}, {kUnnumberedPage, 107}};
+  EXPECT_EQ(anchored.Pages, expected);
+
+  // A page whose place an anchored page took keeps no number: the anchor is certain, the
+  // place is not.
+  anchored.Pages = {{0, 100}, {1, 101}, {2, 110}, {kUnnumberedPage, 102}};
+  grid.Pages = {{0, 100}, {1, 101}, {2, 102}, {10, 110}};
+  NumberLeftByPlace(anchored, grid);
+  const std::unordered_map<std::uint32_t, std::size_t> displaced = {
+      {0, 100}, {1, 101}, {2, 110}, {kUnnumberedPage, 102}};
+  EXPECT_EQ(anchored.Pages, displaced);
 }
 
 }  // namespace

@@ -294,6 +294,33 @@ TEST(MovePlacedPages, EvidenceRenumbersAPageInItsOwnDatabaseOnlyWhereThePagesOve
   EXPECT_TRUE(unchecked[0].Certain.empty());
 }
 
+// The judge recovery uses: live rows of exactly the definition's shape, and where their
+// long values point.
+TPlacementReading ExactShapeReading(const IPageStore& store) {
+  TPlacementReading reading;
+  reading.Judge = [&store](std::size_t index, const TTableDefinition& definition) {
+    TPage page{};
+    store.Read(index, page);
+    TPageJudgement judgement;
+    for (const TSlot& slot : SlotsOf(page)) {
+      if (slot.End == 0 || !IsLive(slot)) continue;
+      const auto row = std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
+      if (!HasExactShape(row, definition)) {
+        judgement.Fits = false;
+        judgement.Targets.clear();
+        return judgement;
+      }
+      judgement.Fits = true;
+      ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
+        judgement.Targets.push_back({head.Where.Page, head.Where.Row, head.Length,
+                                     head.Kind == jet::TLongValueKind::Chain});
+      });
+    }
+    return judgement;
+  };
+  return reading;
+}
+
 // The larger sample cut into runs of 1 to 24 pages (its first nine pages one run), the runs in a shuffled order with other
 // bytes between them and half of them off the 4096-byte grid (each run on a grid of its
 // own), as on a whole disk: `truth` gets each kept page's offset → its page number.
@@ -337,30 +364,8 @@ TEST(PlaceRuns, RunsOfOneDatabaseOnGridsOfTheirOwnArePlacedAtTheirOwnNumbersOnly
   const testing::TImagePageStore store(SampleInRuns(truth, headerOffset));
   std::vector<TPageEntry> entries(store.Count());
   for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-  // The judge recovery uses: live rows of exactly the definition's shape, and where their
-  // long values point.
-  TPlacementReading reading;
-  reading.Judge = [&](std::size_t index, const TTableDefinition& definition) {
-    TPage page{};
-    store.Read(index, page);
-    TPageJudgement judgement;
-    for (const TSlot& slot : SlotsOf(page)) {
-      if (slot.End == 0 || !IsLive(slot)) continue;
-      const auto row = std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
-      if (!HasExactShape(row, definition)) {
-        judgement.Fits = false;
-        judgement.Targets.clear();
-        return judgement;
-      }
-      judgement.Fits = true;
-      ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
-        judgement.Targets.push_back({head.Where.Page, head.Where.Row, head.Length,
-                                     head.Kind == jet::TLongValueKind::Chain});
-      });
-    }
-    return judgement;
-  };
-  const std::vector<TDatabasePages> placed = PlaceRuns(store, entries, {headerOffset}, reading);
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {headerOffset}, ExactShapeReading(store));
   ASSERT_EQ(placed.size(), 1u);
   std::set<std::uint32_t> numbers;
   for (const auto& [number, index] : placed[0].Pages) {
@@ -373,9 +378,59 @@ TEST(PlaceRuns, RunsOfOneDatabaseOnGridsOfTheirOwnArePlacedAtTheirOwnNumbersOnly
   // of their own: each placed by what it says.
   for (const std::uint32_t number : {14u, 24u, 28u, 41u, 46u})
     EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
+  // Articles' page 84 lies among LVAL pages in its run, and its map lists it at seven
+  // places: beside its run's pages placed already it goes on at their numbering (without
+  // that, 28 pages fewer were placed here).
+  EXPECT_TRUE(numbers.contains(84u)) << "page 84 not placed";
   // What placing reaches here (not every piece: one of Articles' data pages alone between
   // other bytes says nothing of its number); fewer is a loss to look into.
-  EXPECT_GE(numbers.size(), 60u);
+  EXPECT_GE(numbers.size(), 85u);
+}
+
+TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced) {
+  // The larger sample's pages 0-23 (header, catalog, system tables) as its home; pages 24-56
+  // (Authors' definition and pages, then Articles' definition, map and first page) as one
+  // run on a grid of their own; and a second copy of pages 24-27 (Authors' definition and
+  // first page) alone on a third grid, as a copy or a database of one design leaves.
+  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const auto pages = [&](std::size_t first, std::size_t count) {
+    return std::vector<std::uint8_t>(database.begin() + first * kPageSize,
+                                     database.begin() + (first + count) * kPageSize);
+  };
+  std::vector<std::uint8_t> image = pages(0, 24);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  const std::int64_t stretchAt = static_cast<std::int64_t>(image.size());
+  const std::vector<std::uint8_t> stretch = pages(24, 33);
+  image.insert(image.end(), stretch.begin(), stretch.end());
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  const std::int64_t copyAt = static_cast<std::int64_t>(image.size());
+  const std::vector<std::uint8_t> copy = pages(24, 4);
+  image.insert(image.end(), copy.begin(), copy.end());
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  const auto offsetAt = [&](std::uint32_t number) -> std::int64_t {
+    const auto found = placed[0].Pages.find(number);
+    return found == placed[0].Pages.end() ? -1 : entries[found->second].SourceOffset;
+  };
+  // Articles, alone of its shape, is placed from the stretch; Authors' definition and first
+  // page then from the stretch they go on in, not from the copy.
+  EXPECT_EQ(offsetAt(41), stretchAt + 17 * static_cast<std::int64_t>(kPageSize));
+  EXPECT_EQ(offsetAt(24), stretchAt);
+  EXPECT_EQ(offsetAt(27), stretchAt + 3 * static_cast<std::int64_t>(kPageSize));
+  for (const auto& [number, index] : placed[0].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    EXPECT_FALSE(offset >= copyAt && offset < copyAt + 4 * static_cast<std::int64_t>(kPageSize))
+        << "the copy placed at " << number;
+    if (offset >= stretchAt && offset < copyAt) {
+      EXPECT_EQ(number, 24 + (offset - stretchAt) / static_cast<std::int64_t>(kPageSize));
+    }
+  }
 }
 
 }  // namespace
