@@ -719,4 +719,53 @@ void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& ot
   }
 }
 
+namespace {
+
+// The same columns in the same places: rows of one read alike with the other. (The stored
+// row count and the usage map's place are not asked: they change with the rows.)
+bool SameColumns(const TTableDefinition& a, const TTableDefinition& b) {
+  if (a.System != b.System || a.HighestColumnCount != b.HighestColumnCount ||
+      a.VarColumnCount != b.VarColumnCount || a.FixedLength != b.FixedLength ||
+      a.Columns.size() != b.Columns.size())
+    return false;
+  for (std::size_t i = 0; i < a.Columns.size(); ++i) {
+    const TColumn& x = a.Columns[i];
+    const TColumn& y = b.Columns[i];
+    if (x.Name != y.Name || x.Type != y.Type || x.Number != y.Number || x.VarIndex != y.VarIndex ||
+        x.FixedOffset != y.FixedOffset || x.Size != y.Size || x.Fixed != y.Fixed ||
+        x.Precision != y.Precision || x.Scale != y.Scale)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t DefinitionsFromOtherCopies(std::vector<TTablePlan>& plans,
+                                       const std::vector<const std::vector<TTablePlan>*>& others,
+                                       const TRowsFit& fits) {
+  std::size_t given = 0;
+  for (TTablePlan& plan : plans) {
+    if (plan.Definition || plan.Pages.empty()) continue;
+    const TTableDefinition* found = nullptr;
+    bool agree = true;
+    for (const std::vector<TTablePlan>* other : others) {
+      if (!other) continue;
+      for (const TTablePlan& theirs : *other) {
+        if (theirs.Owner != plan.Owner) continue;
+        // One page number, two names: two tables, not one in two versions.
+        if (theirs.NamedFromCatalog && plan.NamedFromCatalog && theirs.Name != plan.Name)
+          agree = false;
+        if (!theirs.Definition) continue;
+        if (found && !SameColumns(*found, *theirs.Definition)) agree = false;
+        found = &*theirs.Definition;
+      }
+    }
+    if (!found || !agree || !fits(plan, *found)) continue;
+    plan.Definition = *found;
+    ++given;
+  }
+  return given;
+}
+
 }  // namespace quillon::recover

@@ -99,6 +99,8 @@ void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDataba
 
 }  // namespace quillon::recover
 
+#include <functional>
+
 #include "recover/table_plan.h"
 
 namespace quillon::recover {
@@ -108,5 +110,19 @@ namespace quillon::recover {
 // the other copy's catalog named them and their columns are the same, by name and in order:
 // at one page number, with the same columns, they are one table in two versions.
 void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other);
+
+// Whether a table's rows have exactly a definition's shape.
+using TRowsFit = std::function<bool(const TTablePlan& plan, const TTableDefinition& definition)>;
+
+// Gives the tables of a copy that found no definition at their owner's page number (that
+// page lay in a piece of the copy that was not found, or that could not be told from another
+// copy's) the definition the other copies of the database hold at that number: where every
+// other copy whose table there has one holds the same columns, the catalogs that name the
+// table give it one name, and `fits` finds the copy's rows of exactly that shape. A table's
+// definition changes only where its columns do; its rows' shapes say whether they did.
+// Returns how many tables were given one.
+std::size_t DefinitionsFromOtherCopies(std::vector<TTablePlan>& plans,
+                                       const std::vector<const std::vector<TTablePlan>*>& others,
+                                       const TRowsFit& fits);
 
 }  // namespace quillon::recover

@@ -20,6 +20,7 @@
 #include "recover/page_versions.h"
 #include "recover/pages_set_apart.h"
 #include "recover/recovery_report.h"
+#include "recover/row_fit.h"
 #include "recover/table_definition.h"
 #include "recover/table_output.h"
 #include "recover/table_plan.h"
@@ -49,18 +50,41 @@ class TDatabaseRecovery {
         progress_(progress),
         report_(report) {}
 
-  // Reads the database and writes its tables; false when it gave no table, or when a stop
-  // came before its first table was written (Stopped() tells).
-  bool Run() {
-    std::vector<TTablePlan> plans;
+  // Numbers the pages, reads the catalog and plans the tables; false when a stop came first
+  // (Stopped() tells).
+  bool Plan() {
     try {
-      plans = ReadTables();
+      plans_ = ReadTables();
     } catch (const TDecodingStopped&) {
       stopped_ = true;
       return false;
     }
-    if (plans.empty()) return false;
-    return WriteTables(plans);
+    return true;
+  }
+
+  // The tables planned, for the other copies of the database.
+  const std::vector<TTablePlan>& Plans() const { return plans_; }
+
+  // Its tables without a definition take the one the other copies' same tables have, where
+  // they agree and its rows have exactly that shape (see DefinitionsFromOtherCopies).
+  void TakeDefinitionsFrom(const std::vector<const std::vector<TTablePlan>*>& others) {
+    if (stopped_) return;
+    try {
+      DefinitionsFromOtherCopies(plans_, others,
+                                 [&](const TTablePlan& plan, const TTableDefinition& definition) {
+                                   return FitsExactly(reader_, plan, definition);
+                                 });
+    } catch (const TDecodingStopped&) {
+      stopped_ = true;
+    }
+  }
+
+  // Writes the tables planned; false when it gave no table, or when a stop came before its
+  // first table was written (Stopped() tells).
+  bool Write() {
+    if (stopped_ || plans_.empty()) return false;
+    if (otherCopy_) NameFromOtherCopy(plans_, *otherCopy_);
+    return WriteTables(plans_);
   }
 
   bool Stopped() const { return stopped_ || reader_.StopSeen(); }
@@ -122,10 +146,8 @@ class TDatabaseRecovery {
         [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     report_.CatalogFound = !catalog.empty();
     catalogTables_ = CatalogTables(catalog);
-    std::vector<TTablePlan> plans = PlanTables(reader_, entries_, database_, catalog,
-                                               renumbering_.ShapeTies, report_.CatalogFound);
-    if (otherCopy_) NameFromOtherCopy(plans, *otherCopy_);
-    return plans;
+    return PlanTables(reader_, entries_, database_, catalog, renumbering_.ShapeTies,
+                      report_.CatalogFound);
   }
 
 
@@ -214,6 +236,7 @@ class TDatabaseRecovery {
   TPlacement placement_;
   std::vector<std::size_t> setApart_;  // pages found among its own that are none of its own
   const TDatabaseReport* otherCopy_ = nullptr;  // the other copy, written before it
+  std::vector<TTablePlan> plans_;               // the tables to write
   // Out of order: pages of which another version was found (an older copy's), left unread.
   TPageVersions versions_;
   // Out of order: the definitions tied by shape and the tables whose long values are read.
@@ -276,27 +299,54 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     const std::size_t first = report.Databases.size();
     std::vector<std::size_t> written;  // per copy, its report's index; SIZE_MAX when none
     std::size_t older = 0, other = 0;  // copies written as older copies and as other copies
+    // Every copy planned before any is written: a copy whose piece holding a definition was
+    // not found takes the definition the other copies agree on.
+    std::vector<std::unique_ptr<TDatabaseReport>> copyReports;
+    std::vector<std::unique_ptr<TDatabaseRecovery>> recoveries;  // null: no table in it
     for (const TDatabaseCopy& copy : copies.Copies) {
-      written.push_back(SIZE_MAX);
-      TDatabaseReport databaseReport;
-      databaseReport.Number = number + 1;
-      databaseReport.Name = name;
+      auto databaseReport = std::make_unique<TDatabaseReport>();
+      databaseReport->Number = number + 1;
+      databaseReport->Name = name;
       // Copies are numbered among those written: one that gives no table takes no number.
       const bool known = copy.Reason.Evidence != TNewerEvidence::None;
       if (&copy != &copies.Copies.front()) {
-        databaseReport.Name = CopyName(name, known, (known ? older : other) + 1);
-        databaseReport.CopyOf = name;
+        databaseReport->Name = CopyName(name, known, (known ? older : other) + 1);
+        databaseReport->CopyOf = name;
       }
-      TDatabaseRecovery recovery(pages, entries, copy.Pages, fileSystem, options, progress,
-                                 databaseReport);
-      if (&copy != &copies.Copies.front() && written.front() != SIZE_MAX)
-        recovery.NameTablesAfter(report.Databases[written.front()]);
-      if (!recovery.Run()) {
-        if (!recovery.Stopped()) continue;  // no table in it: nothing to give
+      auto recovery = std::make_unique<TDatabaseRecovery>(pages, entries, copy.Pages, fileSystem,
+                                                          options, progress, *databaseReport);
+      if (!recovery->Plan()) {
         report.Stopped = true;
         break;
       }
-      placed += databaseReport.Pages;
+      const bool tables = !recovery->Plans().empty();
+      if (tables && &copy != &copies.Copies.front()) ++(known ? older : other);
+      copyReports.push_back(std::move(databaseReport));
+      recoveries.push_back(tables ? std::move(recovery) : nullptr);
+    }
+    if (report.Stopped) break;
+    if (recoveries.size() > 1) {
+      for (std::size_t k = 0; k < recoveries.size(); ++k) {
+        if (!recoveries[k]) continue;
+        std::vector<const std::vector<TTablePlan>*> others;
+        for (std::size_t j = 0; j < recoveries.size(); ++j) {
+          if (j != k && recoveries[j]) others.push_back(&recoveries[j]->Plans());
+        }
+        recoveries[k]->TakeDefinitionsFrom(others);
+      }
+    }
+    for (std::size_t k = 0; k < recoveries.size(); ++k) {
+      written.push_back(SIZE_MAX);
+      if (!recoveries[k]) continue;  // no table in it: nothing to give
+      TDatabaseRecovery& recovery = *recoveries[k];
+      if (k > 0 && written.front() != SIZE_MAX)
+        recovery.NameTablesAfter(report.Databases[written.front()]);
+      if (!recovery.Write()) {
+        if (!recovery.Stopped()) continue;
+        report.Stopped = true;
+        break;
+      }
+      placed += copyReports[k]->Pages;
       for (const std::size_t index : recovery.PagesUsed()) {
         used[index] = true;
         if (usedBy[index] == SIZE_MAX) usedBy[index] = report.Databases.size();
@@ -304,8 +354,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       setApart.push_back(recovery.PagesSetApart());
       report.Stopped |= recovery.Stopped();
       written.back() = report.Databases.size();
-      report.Databases.push_back(std::move(databaseReport));
-      if (&copy != &copies.Copies.front()) ++(known ? older : other);
+      report.Databases.push_back(std::move(*copyReports[k]));
     }
     if (report.Databases.size() == first) continue;
     number += 1;
