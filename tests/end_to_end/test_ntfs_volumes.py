@@ -64,10 +64,10 @@ AIMS = {("quick", "live"): 0.995, ("deleted", "live"): 0.35, ("older", "live"): 
 # neighbour's pieces behind it was once judged in order and the neighbour's tables lost).
 FLOORS = {("quick", "live"): 0.985, ("deleted", "live"): 0.76, ("older", "live"): 0.999,
           ("older", "older copy"): 0.999,
-          # Each copy apart; the pieces of the live file and of the middle copy placed among
-          # the other copies' are not all told apart yet (their rows are left out).
-          ("copies", "live"): 0.30, ("copies", "older copy"): 0.30,
-          ("copies", "older copy 2"): 0.999}
+          # Each copy apart, whole (a copy whose definition page lay in a piece given to
+          # another copy takes the definition the copies agree on).
+          ("copies", "live"): 0.99, ("copies", "older copy"): 0.99,
+          ("copies", "older copy 2"): 0.99}
 # (image kind, database name, or STRAY for tables outside their own database) whose wrong
 # values are known and tolerated while the engine is mended: printed as "known" instead of
 # failing. Every other wrong value fails.

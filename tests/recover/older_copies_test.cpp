@@ -280,6 +280,68 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   EXPECT_EQ(plans[4].Name, "Kept");
 }
 
+TEST(OlderCopies, ATableWithoutItsDefinitionTakesTheOneTheOtherCopiesAgreeOnWhereItsRowsFit) {
+  const auto definition = [](std::vector<std::string> names, std::uint16_t size = 4) {
+    TTableDefinition parsed;
+    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name), .Size = size});
+    parsed.HighestColumnCount = static_cast<std::uint16_t>(parsed.Columns.size());
+    return parsed;
+  };
+  const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
+                       std::optional<TTableDefinition> parsed) {
+    TTablePlan made;
+    made.Owner = owner;
+    made.Name = std::move(name);
+    made.NamedFromCatalog = fromCatalog;
+    made.Definition = std::move(parsed);
+    made.Pages.emplace_back(70, 0);  // a data page of the table
+    return made;
+  };
+  // Two other copies: both hold the definition of "Sales" (its stored row count differs, as
+  // rows were deleted between them); "Notes" has other columns in each; "Stock" is untyped.
+  TTableDefinition sales = definition({"Id", "Amount"});
+  TTableDefinition salesLater = sales;
+  salesLater.StoredRowCount = 7;
+  const std::vector<TTablePlan> older = {plan(30, "Sales", true, sales),
+                                         plan(40, "Notes", true, definition({"Id"})),
+                                         plan(50, "Stock", true, std::nullopt),
+                                         plan(60, "Items", true, definition({"Id"}))};
+  const std::vector<TTablePlan> oldest = {plan(30, "Sales", true, salesLater),
+                                          plan(40, "Notes", true, definition({"Id"}, 8)),
+                                          plan(60, "Items", true, definition({"Id"}))};
+  std::vector<TTablePlan> live = {plan(30, "Sales", true, std::nullopt),
+                                  plan(40, "Notes", true, std::nullopt),
+                                  plan(50, "Stock", true, std::nullopt),
+                                  plan(60, "Orders", true, std::nullopt),  // another table there
+                                  plan(30, "table-30", false, std::nullopt),
+                                  plan(70, "Later", true, std::nullopt)};
+  live[4].Pages.clear();  // nothing to read: nothing to type
+  std::vector<std::uint32_t> asked;
+  const std::size_t given = DefinitionsFromOtherCopies(
+      live, {&older, nullptr, &oldest}, [&](const TTablePlan& table, const TTableDefinition&) {
+        asked.push_back(table.Owner);
+        return true;
+      });
+  EXPECT_EQ(given, 1u);
+  ASSERT_TRUE(live[0].Definition);
+  EXPECT_EQ(live[0].Definition->Columns.size(), 2u);
+  EXPECT_FALSE(live[1].Definition);  // the copies disagree on its columns
+  EXPECT_FALSE(live[2].Definition);  // no copy knows its columns
+  EXPECT_FALSE(live[3].Definition);  // two names for one page: two tables
+  EXPECT_FALSE(live[4].Definition);
+  EXPECT_FALSE(live[5].Definition);
+  EXPECT_EQ(asked, std::vector<std::uint32_t>{30});
+
+  // Rows that do not have exactly its shape are not read with it.
+  std::vector<TTablePlan> other = {plan(30, "Sales", true, std::nullopt)};
+  EXPECT_EQ(DefinitionsFromOtherCopies(other, {&older},
+                                       [](const TTablePlan&, const TTableDefinition&) {
+                                         return false;
+                                       }),
+            0u);
+  EXPECT_FALSE(other[0].Definition);
+}
+
 TEST(OlderCopies, WhereRowsSayNothingTheCatalogsNewestDateTellsTheNewer) {
   // Both heads survive and no row was deleted between them: the copy found before the live
   // file's base was changed later (its catalog's newest DateUpdate), so it is the newer.
