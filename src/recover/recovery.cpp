@@ -70,10 +70,10 @@ class TDatabaseRecovery {
   void TakeDefinitionsFrom(const std::vector<const std::vector<TTablePlan>*>& others) {
     if (stopped_) return;
     try {
-      DefinitionsFromOtherCopies(plans_, others,
-                                 [&](const TTablePlan& plan, const TTableDefinition& definition) {
-                                   return FitsExactly(reader_, plan, definition);
-                                 });
+      report_.TablesTypedFromOtherCopies = static_cast<std::int64_t>(DefinitionsFromOtherCopies(
+          plans_, others, [&](const TTablePlan& plan, const TTableDefinition& definition) {
+            return FitsExactly(reader_, plan, definition);
+          }));
     } catch (const TDecodingStopped&) {
       stopped_ = true;
     }

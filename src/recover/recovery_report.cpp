@@ -93,6 +93,10 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       text += "  " + Count(database.PageNumbersDisputed, "page number is", "page numbers are") +
               " held by two versions of a page with other rows (an older copy of the database "
               "among its pages?): the rows of both are left out\n";
+    if (database.TablesTypedFromOtherCopies > 0)
+      text += "  " + Count(database.TablesTypedFromOtherCopies, "table", "tables") +
+              " read with the definition the database's other copies agree on (its own "
+              "definition page was not found): its rows all have that definition's shape\n";
     if (database.TablesLeftOut > 0)
       text += "  " + Count(database.TablesLeftOut, "more table", "more tables") +
               " with the fewest pages left out: no more than " +
@@ -249,6 +253,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"pages_in_order", database.InOrder},
          {"pieces_placed", database.PiecesPlaced},
          {"page_numbers_disputed", database.PageNumbersDisputed},
+         {"tables_typed_from_other_copies", database.TablesTypedFromOtherCopies},
          {"last_update",
           database.LastUpdate.empty() ? nlohmann::json() : nlohmann::json(RepairedUtf8(database.LastUpdate))},
          {"copy_of",

@@ -86,6 +86,9 @@ struct TDatabaseReport {
   // Page numbers two of its pages claim with rows that disagree (an older copy's among its
   // own): the rows of both are left out.
   std::int64_t PageNumbersDisputed = 0;
+  // Tables read with the definition the other copies of the database agree on: the page of
+  // its own that held it was not found among its pages.
+  std::int64_t TablesTypedFromOtherCopies = 0;
   std::string LastUpdate;         // the newest DateUpdate of its tables
   // Another database's older copy, written apart from it: that database's name ("" when this
   // is no copy). Named "NAME (older copy)", "NAME (older copy 2)" and so on from newer to

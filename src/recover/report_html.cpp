@@ -340,6 +340,11 @@ class TReportWriter {
               " 个页号各有两个行不同的页版本（数据库的旧副本？）：两者的行均已略去。 page numbers "
               "are held by two versions of a page with other rows (an older copy of the "
               "database?): the rows of both are left out.");
+    if (database.TablesTypedFromOtherCopies > 0)
+      Warning(std::to_string(database.TablesTypedFromOtherCopies) +
+              " 个表以其他副本一致的定义读取（其自身的定义页未找到），其行均符合该定义的形状。 "
+              "tables read with the definition the database's other copies agree on (the page "
+              "of its own that held it was not found), their rows all of its shape.");
     if (database.TablesLeftOut > 0)
       Warning(std::to_string(database.TablesLeftOut) + " 个页数最少的表未写出：每个数据库最多写出 " +
               std::to_string(kMaxTablesWritten) + " 个表。 more tables with the fewest pages "
