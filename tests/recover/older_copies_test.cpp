@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <map>
 
+#include <nlohmann/json.hpp>
+
 #include "recover/older_copies.h"
 #include "recover/pages_set_apart.h"
 #include "recover/recovery_report.h"
@@ -229,6 +231,18 @@ TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
   EXPECT_TRUE(alone.OlderCopies.empty());
   ASSERT_EQ(alone.PagesSetApart.size(), 1u);
   EXPECT_EQ(alone.PagesSetApart[0].Database, "");
+
+  // A table read with the definition the other copies agree on is said and counted.
+  TRecoveryReport report;
+  older.TablesTypedFromOtherCopies = 1;
+  report.Databases = {live, older};
+  const std::string text = RecoveryReportText(report);
+  EXPECT_NE(text.find("database-1 (older copy): pages"), std::string::npos);
+  EXPECT_NE(text.find("1 table read with the definition the database's other copies agree on"),
+            std::string::npos);
+  const nlohmann::json json = RecoveryReportJson(report);
+  EXPECT_EQ(json["databases"][0]["tables_typed_from_other_copies"], 0);
+  EXPECT_EQ(json["databases"][1]["tables_typed_from_other_copies"], 1);
 }
 
 TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereColumnsAgree) {
