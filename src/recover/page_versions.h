@@ -31,7 +31,9 @@ struct TPageVersions {
 // Two versions: the page numbered n from anchors and the page that lies at n by the
 // database's base, where that one was given no number of its own, both data pages of one
 // table, sharing at least one row byte for byte (pages of one table that merely lie where
-// pieces were exchanged share none).
+// pieces were exchanged share none). So too a page left unnumbered and another data page of
+// its table among `numbered` sharing a row byte for byte: the unnumbered one is Repeated
+// where their rows are the same, both Disputed where they differ.
 TPageVersions FindPageVersions(const std::vector<TPageEntry>& entries, const TDatabasePages& grid,
                                const TDatabasePages& numbered, const TRowsOfPage& rowsOf);
 

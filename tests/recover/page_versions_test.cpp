@@ -78,5 +78,27 @@ TEST(PageVersions, PagesWithNumbersOfTheirOwnOrOfOtherTablesAreNoVersions) {
   EXPECT_EQ(versions.NumbersDisputed, 0u);
 }
 
+TEST(PageVersions, AnUnnumberedPageSharingRowsWithAnotherPageOfItsTableIsAnotherVersionOfIt) {
+  TFixture store;
+  // Out of order, nothing numbered two pages of table 40 (one of them an older copy's, in a
+  // piece taken in with the database's own): the same row bytes on both.
+  const std::size_t mine = store.Add(100, {"id1", "id2 now", "id3"});
+  const std::size_t theirs = store.Add(300, {"id1", "id2 then", "id3", "id4"});
+  const std::size_t same = store.Add(301, {"id5", "id6"});
+  const std::size_t sameToo = store.Add(400, {"id6", "id5"});
+  const std::size_t own = store.Add(401, {"id9"});          // shares no row: read
+  const std::size_t otherTable = store.Add(402, {"id1"}, 41);  // another table's row
+  TDatabasePages grid, numbered;
+  numbered.Pages = {{kUnnumberedPage, mine},    {kUnnumberedPage + 1, theirs},
+                    {kUnnumberedPage + 2, same}, {30, sameToo},
+                    {kUnnumberedPage + 3, own},  {kUnnumberedPage + 4, otherTable}};
+  const TPageVersions versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  // Rows that disagree: which version is current is not known, so neither is read.
+  EXPECT_EQ(versions.Disputed, (std::set<std::size_t>{mine, theirs}));
+  // The same rows: read once, from the numbered page.
+  EXPECT_EQ(versions.Repeated, (std::set<std::size_t>{same}));
+  EXPECT_EQ(versions.NumbersDisputed, 1u);
+}
+
 }  // namespace
 }  // namespace quillon::recover
