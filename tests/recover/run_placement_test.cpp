@@ -433,5 +433,50 @@ TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced
   }
 }
 
+TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
+  // The larger sample's pages 0-23 as its home; then, on a grid of their own, pages 24-30
+  // (Authors' definition, map and first pages), 3 pages of other bytes, and pages 31 on
+  // (Authors' other pages, then Articles). Numbered on across the gap, pages 31-35 would
+  // lie at 34-38, which Authors' map lists too; but the gap's numbers 31-33 are pages the
+  // map lists, which the store would have kept: the gap is no part of the file.
+  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const std::size_t count = database.size() / kPageSize;
+  std::vector<std::uint8_t> image(database.begin(), database.begin() + 24 * kPageSize);
+  std::map<std::int64_t, std::uint32_t> truth;
+  for (std::size_t page = 0; page < 24; ++page)
+    truth[static_cast<std::int64_t>(page * kPageSize)] = static_cast<std::uint32_t>(page);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  const auto copy = [&](std::size_t first, std::size_t last) {
+    for (std::size_t page = first; page < last; ++page)
+      truth[static_cast<std::int64_t>(image.size() + (page - first) * kPageSize)] =
+          static_cast<std::uint32_t>(page);
+    image.insert(image.end(), database.begin() + first * kPageSize,
+                 database.begin() + last * kPageSize);
+  };
+  copy(24, 31);
+  image.resize(image.size() + 3 * kPageSize, 0x5A);
+  copy(31, count);
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  std::set<std::uint32_t> numbers;
+  for (const auto& [number, index] : placed[0].Pages) {
+    const auto own = truth.find(entries[index].SourceOffset);
+    ASSERT_NE(own, truth.end()) << "a page that is no page of the sample, at " << number;
+    EXPECT_EQ(number, own->second) << "offset " << own->first;
+    numbers.insert(number);
+  }
+  // Authors' definition and the pages before the gap are placed from the definition; the
+  // rest of the file still finds its places (what placing reaches here).
+  EXPECT_GE(numbers.size(), 230u);
+  for (const std::uint32_t number : {24u, 27u, 30u})
+    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
 }  // namespace
 }  // namespace quillon::recover
