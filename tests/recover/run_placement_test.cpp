@@ -8,6 +8,7 @@
 #include <array>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
@@ -19,6 +20,7 @@
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
+#include "recover/table_plan.h"
 #include "support/memory_file_system.h"
 
 namespace quillon::recover {
@@ -476,6 +478,63 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
   EXPECT_GE(numbers.size(), 230u);
   for (const std::uint32_t number : {24u, 27u, 30u})
     EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
+TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
+  // The smaller sample in order, then pages of its table 24 carrying table id 15 (another
+  // file's table of that id), left unnumbered. Table 15's definition fits its own three
+  // pages, not all of them: it keeps its own, typed, and the others are set apart.
+  std::vector<std::uint8_t> image = ReadSample("sample-jet4-small.mdb");
+  const std::size_t count = image.size() / kPageSize;
+  std::size_t other = 0;  // a data page of table 24
+  for (std::size_t page = 0; page < count && other == 0; ++page) {
+    const std::uint8_t* at = image.data() + page * kPageSize;
+    if (at[0] == 1 && at[4] == 24 && at[5] == 0 && at[6] == 0 && at[7] == 0) other = page;
+  }
+  ASSERT_NE(other, 0u);
+  constexpr std::size_t kForeign = 8;
+  for (std::size_t copy = 0; copy < kForeign; ++copy) {
+    std::vector<std::uint8_t> page(image.begin() + other * kPageSize,
+                                   image.begin() + (other + 1) * kPageSize);
+    page[4] = 15;
+    image.insert(image.end(), page.begin(), page.end());
+  }
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  TDatabasePages database;
+  std::set<std::size_t> foreign;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i] = store.Entry(i);
+    const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
+    if (number < count) {
+      database.Pages.emplace(number, i);
+    } else {
+      database.Pages.emplace(kUnnumberedPage + number, i);
+      foreign.insert(i);
+    }
+  }
+  ASSERT_EQ(foreign.size(), kForeign);
+  TNoProgress progress;
+  const TDatabaseReader reader(store, entries, database, progress);
+
+  std::vector<std::size_t> setApart;
+  const std::vector<TTablePlan> plans = PlanTables(reader, entries, database, {}, {}, false,
+                                                   &setApart);
+  const auto table = std::find_if(plans.begin(), plans.end(),
+                                  [](const TTablePlan& plan) { return plan.Owner == 15; });
+  ASSERT_NE(table, plans.end());
+  EXPECT_TRUE(table->Definition.has_value());
+  EXPECT_EQ(table->Pages.size(), 3u);
+  for (const auto& [number, index] : table->Pages) EXPECT_LT(number, kUnnumberedPage);
+  EXPECT_EQ(std::set<std::size_t>(setApart.begin(), setApart.end()), foreign);
+
+  // Without a place to set them apart, nothing is taken from the table: it stays untyped.
+  const std::vector<TTablePlan> asBefore = PlanTables(reader, entries, database, {}, {}, false);
+  const auto untyped = std::find_if(asBefore.begin(), asBefore.end(),
+                                    [](const TTablePlan& plan) { return plan.Owner == 15; });
+  ASSERT_NE(untyped, asBefore.end());
+  EXPECT_FALSE(untyped->Definition.has_value());
+  EXPECT_EQ(untyped->Pages.size(), 3u + kForeign);
 }
 
 }  // namespace
