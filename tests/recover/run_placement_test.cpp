@@ -9,9 +9,11 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <string>
 
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
+#include "recover/catalog_reading.h"
 #include "recover/database_layout.h"
 #include "recover/definition_numbers.h"
 #include "recover/image_page_store.h"
@@ -535,6 +537,51 @@ TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
   ASSERT_NE(untyped, asBefore.end());
   EXPECT_FALSE(untyped->Definition.has_value());
   EXPECT_EQ(untyped->Pages.size(), 3u + kForeign);
+}
+
+TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
+  // The smaller sample in order, then a copy of its catalog page 14 left unnumbered, in
+  // which "Contacts" reads "Kontacts" (another file's catalog row for the same table id):
+  // the numbered page's name stands. Alone, the unnumbered page still names the table.
+  std::vector<std::uint8_t> image = ReadSample("sample-jet4-small.mdb");
+  const std::size_t count = image.size() / kPageSize;
+  constexpr std::size_t kCatalogPage = 14;
+  std::vector<std::uint8_t> copy(image.begin() + kCatalogPage * kPageSize,
+                                 image.begin() + (kCatalogPage + 1) * kPageSize);
+  const std::u16string wanted = u"Contacts";
+  const std::vector<std::uint8_t> name(reinterpret_cast<const std::uint8_t*>(wanted.data()),
+                                       reinterpret_cast<const std::uint8_t*>(wanted.data()) +
+                                           wanted.size() * 2);
+  const auto at = std::search(copy.begin(), copy.end(), name.begin(), name.end());
+  ASSERT_NE(at, copy.end());
+  *at = 'K';
+  image.insert(image.end(), copy.begin(), copy.end());
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  TDatabasePages database;
+  std::size_t copied = SIZE_MAX;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i] = store.Entry(i);
+    const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
+    database.Pages.emplace(number < count ? number : kUnnumberedPage + number, i);
+    if (number >= count) copied = i;
+  }
+  ASSERT_NE(copied, SIZE_MAX);
+  TNoProgress progress;
+  const auto names = [&](const TDatabasePages& pages) {
+    const TDatabaseReader reader(store, entries, pages, progress);
+    std::set<std::string> found;
+    for (const auto& [page, entry] : ReadCatalog(reader, entries, pages, BuiltInCatalogDefinition()))
+      found.insert(entry.Name);
+    return found;
+  };
+  const std::set<std::string> both = names(database);
+  EXPECT_TRUE(both.contains("Contacts"));
+  EXPECT_FALSE(both.contains("Kontacts"));
+
+  database.Pages.erase(static_cast<std::uint32_t>(kCatalogPage));
+  const std::set<std::string> alone = names(database);
+  EXPECT_TRUE(alone.contains("Kontacts"));
 }
 
 }  // namespace
