@@ -4,6 +4,7 @@
 #include <span>
 
 #include "jet/catalog.h"
+#include "recover/database_layout.h"
 
 namespace quillon::recover {
 
@@ -44,7 +45,13 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
         catalogEntry.DateUpdate = (*values)[updated].Bytes;
       const std::uint32_t tablePage =
           jet::DefinitionPageOfId(static_cast<std::uint32_t>((*values)[id].Integer));
-      if (catalogEntry.Type == jet::kLocalTableType) catalog[tablePage] = std::move(catalogEntry);
+      if (catalogEntry.Type != jet::kLocalTableType) continue;
+      // A page that nothing numbered (kUnnumberedPage on) can be another file's catalog
+      // page: its row names a table only where no numbered page of the catalog does.
+      if (number >= kUnnumberedPage)
+        catalog.emplace(tablePage, std::move(catalogEntry));
+      else
+        catalog[tablePage] = std::move(catalogEntry);
     }
   }
   return catalog;

@@ -167,13 +167,6 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
     const auto [at, inserted] = numbers.emplace(index, number);
     if (!inserted && at->second != number) at->second = UINT32_MAX;  // two numbers: neither
   };
-  // Data pages by owner value: what a piece's numbering must agree with.
-  std::map<std::uint32_t, std::size_t> owners;  // owner value → a data page carrying it
-  for (const auto& [offset, index] : byOffset) {
-    const TPageEntry& entry = entries[index];
-    if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner >= 2)
-      owners.emplace(entry.Owner, index);
-  }
   std::map<std::int64_t, std::uint32_t> anchorAt;  // offset → number
   for (const TPageAnchor& anchor : anchors)
     anchorAt.emplace(entries[anchor.Index].SourceOffset, anchor.Number);
@@ -192,10 +185,16 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
   auto stretchHolds = [&](std::int64_t start, std::uint32_t first, std::uint32_t count) {
     const std::int64_t end = start + static_cast<std::int64_t>(count) * kPage;
     if (!anchorsAgree(start, first, count)) return false;
-    for (auto at = owners.lower_bound(first); at != owners.end() && at->first < first + count;
-         ++at) {
+    // The owner values of the data pages in the stretch itself: pages elsewhere in the
+    // database's grid can be another file's (a table id of theirs lands anywhere in this
+    // one's numbers), and say nothing of how this stretch is numbered.
+    for (auto at = byOffset.lower_bound(start); at != byOffset.end() && at->first < end; ++at) {
+      const TPageEntry& entry = entries[at->second];
+      if (entry.Kind != TPageKind::Data || entry.Owner == jet::kLvalOwner || entry.Owner < 2 ||
+          entry.Owner < first || entry.Owner >= first + count)
+        continue;
       const auto definition =
-          byOffset.find(start + static_cast<std::int64_t>(at->first - first) * kPage);
+          byOffset.find(start + static_cast<std::int64_t>(entry.Owner - first) * kPage);
       if (definition == byOffset.end() || entries[definition->second].Kind != TPageKind::Definition)
         return false;
     }

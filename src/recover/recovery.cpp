@@ -146,8 +146,17 @@ class TDatabaseRecovery {
         [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     report_.CatalogFound = !catalog.empty();
     catalogTables_ = CatalogTables(catalog);
-    return PlanTables(reader_, entries_, database_, catalog, renumbering_.ShapeTies,
-                      report_.CatalogFound);
+    std::vector<std::size_t> notTheirs;  // unnumbered pages no table here fits
+    std::vector<TTablePlan> plans = PlanTables(reader_, entries_, database_, catalog,
+                                               renumbering_.ShapeTies, report_.CatalogFound,
+                                               &notTheirs);
+    if (!notTheirs.empty()) {
+      const std::set<std::size_t> apart(notTheirs.begin(), notTheirs.end());
+      std::erase_if(database_.Pages,
+                    [&](const auto& page) { return apart.contains(page.second); });
+      setApart_.insert(setApart_.end(), notTheirs.begin(), notTheirs.end());
+    }
+    return plans;
   }
 
 

@@ -743,6 +743,18 @@ class TPlacer {
     return !IsTablePage(entry) || entry.Owner != listed->second;
   }
 
+  // Do the numbers between `before` and `after` (a gap in a run, where the store has no
+  // page) hold a page that a usage map of `database` lists? The store keeps every data
+  // page, so the file's own gaps are its index pages: a listed number in a gap says that
+  // what lies there on the source is something else, and the numbering does not go on
+  // across it.
+  bool GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owners,
+                      std::uint32_t before, std::uint32_t after) const {
+    if (after <= before + 1) return false;
+    const auto listed = owners.upper_bound(before);
+    return listed != owners.end() && listed->first < after;
+  }
+
   // Each home taken further along its run where what has been placed since bears it out:
   // the pages after it are tried at their numbers from the base again, now that pieces
   // placed elsewhere may hold their tables' definitions and maps. Returns the pages added.
@@ -771,6 +783,8 @@ class TPlacer {
         // Past the end of the piece (a run can go on over a gap into another piece of the
         // file, numbered by distance alone): a usage map lists this number for another page.
         if (ListedForAnother(listedBefore, index, numberOf(index))) break;
+        if (i > home.First && GapHoldsListed(listedBefore, numberOf(run[i - 1]), numberOf(index)))
+          break;
         const TSays says = home.Piece ? SaysOfPiecePage(database, index, numberOf(index))
                                       : SaysOfHomePage(database, index, numberOf(index));
         if (says == TSays::Against || says == TSays::Unsure) break;
@@ -791,35 +805,67 @@ class TPlacer {
   // The number at which store page `first` lies in database `d` where the nearest placed
   // page before or after the stretch `first` to `last` in its run (no further than a run's
   // gap) is `d`'s, numbered on from it; nothing where neither is, or the two disagree.
-  std::optional<std::uint32_t> StartAlong(std::size_t d, std::size_t first,
-                                          std::size_t last) const {
-    const auto [run, from] = runPosition_.at(first);
-    const auto to = runPosition_.at(last).second;
+  std::optional<std::uint32_t> StartAlong(std::size_t d, std::size_t first, std::size_t last) {
+    // Plain names, not a structured binding: the lambda below uses them.
+    const std::size_t run = runPosition_.at(first).first;
+    const std::size_t from = runPosition_.at(first).second;
+    const std::size_t to = runPosition_.at(last).second;
     const std::vector<std::size_t>& pages = runs_[run];
     std::optional<std::uint32_t> start;
     bool disagree = false;
-    const auto offer = [&](std::int64_t number) {
-      if (number < 0 || number >= kUnnumberedPage) return;
-      disagree |= start.has_value() && *start != static_cast<std::uint32_t>(number);
-      start = static_cast<std::uint32_t>(number);
+    // The placed page at position `at` of the run, numbered `number` in `d`: the piece is
+    // numbered from it unless a gap between them holds a number `d`'s maps list.
+    const auto offer = [&](std::size_t at, std::uint32_t number) {
+      const std::int64_t origin =
+          entries_[pages[at]].SourceOffset - static_cast<std::int64_t>(number) * kPage;
+      const std::int64_t first0 = (entries_[first].SourceOffset - origin) / kPage;
+      if (first0 < 0 || first0 >= kUnnumberedPage) return;
+      if (RunGapsHoldListed(databases_[d], pages, std::min(at, from), std::max(at, to), origin))
+        return;
+      disagree |= start.has_value() && *start != static_cast<std::uint32_t>(first0);
+      start = static_cast<std::uint32_t>(first0);
     };
     for (std::size_t i = to + 1; i < pages.size() && Distance(last, pages[i]) <= kMaxGapPages;
          ++i) {
       const auto at = placedAt_.find(pages[i]);
       if (at == placedAt_.end()) continue;
-      if (at->second.first == d)
-        offer(static_cast<std::int64_t>(at->second.second) - Distance(first, pages[i]));
+      if (at->second.first == d) offer(i, at->second.second);
       break;
     }
     for (std::size_t i = from; i-- > 0 && Distance(pages[i], first) <= kMaxGapPages;) {
       const auto at = placedAt_.find(pages[i]);
       if (at == placedAt_.end()) continue;
-      if (at->second.first == d)
-        offer(static_cast<std::int64_t>(at->second.second) + Distance(pages[i], first));
+      if (at->second.first == d) offer(i, at->second.second);
       break;
     }
     if (disagree) return std::nullopt;
     return start;
+  }
+
+  // Does a gap between two pages of `pages` from position `from` to `to` (numbered from
+  // `origin`) hold a number a usage map of `database` lists? See GapHoldsListed.
+  bool RunGapsHoldListed(TDatabase& database, const std::vector<std::size_t>& pages,
+                         std::size_t from, std::size_t to, std::int64_t origin) {
+    const auto numberOf = [&](std::size_t index) {
+      return static_cast<std::uint32_t>((entries_[index].SourceOffset - origin) / kPage);
+    };
+    const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+    for (std::size_t i = from; i < to; ++i) {
+      if (GapHoldsListed(owners, numberOf(pages[i]), numberOf(pages[i + 1]))) return true;
+    }
+    return false;
+  }
+
+  // Whether the store page right after (`after`) or before store page `index`, with no
+  // page between them on the source, is placed in database `d` at `number`.
+  bool BesidePlacedAt(std::size_t index, bool after, std::size_t d, std::uint32_t number) const {
+    const auto [run, position] = runPosition_.at(index);
+    const std::vector<std::size_t>& pages = runs_[run];
+    if (after ? position + 1 >= pages.size() : position == 0) return false;
+    const std::size_t beside = pages[after ? position + 1 : position - 1];
+    if ((after ? Distance(index, beside) : Distance(beside, index)) != 1) return false;
+    const auto at = placedAt_.find(beside);
+    return at != placedAt_.end() && at->second == std::pair{d, number};
   }
 
   // Does the piece of store pages `first` to `last` of a run, placed in database `d` with
@@ -1459,8 +1505,16 @@ class TPlacer {
             if (!listed) continue;
             const std::vector<std::size_t> near = nearListed(*listed);
             if (near.empty()) continue;
-            const std::size_t first = std::min(p, near.front());
-            const std::size_t last = std::max(p, near.back());
+            std::size_t first = std::min(p, near.front());
+            std::size_t last = std::max(p, near.back());
+            // Not across a gap whose numbers the maps list (see GapHoldsListed).
+            const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(trial);
+            for (std::size_t i = p; i < last; ++i) {
+              if (GapHoldsListed(owners, numberAt(i), numberAt(i + 1))) last = i;
+            }
+            for (std::size_t i = p; i > first; --i) {
+              if (GapHoldsListed(owners, numberAt(i - 1), numberAt(i))) first = i;
+            }
             const std::uint32_t start = numberAt(first);
             bool foreign = false;
             for (const std::uint32_t number : *listed) {
@@ -1773,9 +1827,16 @@ class TPlacer {
               return j <= i ? number->second - Distance(run[j], run[i])
                             : number->second + Distance(run[i], run[j]);
             };
-            // Cut back to the pages pointed to: the rest says nothing of where it lies.
-            while (first < i && !wanted.contains(numberAt(first))) ++first;
-            while (last > i && !wanted.contains(numberAt(last))) --last;
+            // Cut back to the pages pointed to: the rest says nothing of where it lies,
+            // unless the page right beside the stretch is placed in the database at the
+            // number that follows on: the stretch then lies between the database's own
+            // pages, with no page missing, and is that part of the file.
+            if (numberAt(first) == 0 || !BesidePlacedAt(run[first], false, d, numberAt(first) - 1)) {
+              while (first < i && !wanted.contains(numberAt(first))) ++first;
+            }
+            if (!BesidePlacedAt(run[last], true, d, numberAt(last) + 1)) {
+              while (last > i && !wanted.contains(numberAt(last))) --last;
+            }
             const std::uint32_t numberOfFirst = numberAt(first);
             if (Bears(database, run, first, last, numberOfFirst))
               candidates.push_back({d, r, first, last, numberOfFirst});

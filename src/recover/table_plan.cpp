@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "recover/database_layout.h"
 #include "recover/definition_chain.h"
 #include "recover/row_fit.h"
 
@@ -25,7 +26,7 @@ std::vector<TTablePlan> PlanTables(const TDatabaseReader& reader,
                                    const TDatabasePages& database,
                                    const std::map<std::uint32_t, TCatalogEntry>& catalog,
                                    const std::map<std::uint32_t, TTableDefinition>& shapeTies,
-                                   bool catalogFound) {
+                                   bool catalogFound, std::vector<std::size_t>* setApart) {
   std::map<std::uint32_t, TTablePlan> byOwner = PagesByOwner(entries, database);
   // Tables the catalog names with a definition but no data page left: empty tables.
   for (const auto& [page, entry] : catalog) {
@@ -49,7 +50,23 @@ std::vector<TTablePlan> PlanTables(const TDatabaseReader& reader,
       definition = DefinitionAt(reader, entries, database, owner);
     }
     if (definition && definition->System) continue;
-    if (definition && FitsRows(reader, plan, *definition)) plan.Definition = std::move(definition);
+    if (definition && FitsRows(reader, plan, *definition)) {
+      plan.Definition = std::move(definition);
+    } else if (definition && setApart) {
+      // Pages without a number lie in this database by no evidence: where they alone keep
+      // the definition from fitting, they are none of this table's.
+      TTablePlan numbered = plan;
+      std::erase_if(numbered.Pages,
+                    [](const auto& page) { return page.first >= kUnnumberedPage; });
+      if (!numbered.Pages.empty() && numbered.Pages.size() < plan.Pages.size() &&
+          FitsRows(reader, numbered, *definition)) {
+        for (const auto& [number, index] : plan.Pages) {
+          if (number >= kUnnumberedPage) setApart->push_back(index);
+        }
+        plan.Pages = std::move(numbered.Pages);
+        plan.Definition = std::move(definition);
+      }
+    }
     if (!plan.NamedFromCatalog) {
       if (!plan.Definition && catalogFound) continue;  // pages of a dropped table
       plan.Name = "table-" + std::to_string(owner);

@@ -34,11 +34,14 @@ std::map<std::uint32_t, TTablePlan> PagesByOwner(const std::vector<TPageEntry>& 
 // (`shapeTies`, out of order) or the one at its owner's number. Tables the catalog names
 // with a definition but no data page left come as empty tables; system and hidden tables,
 // and the pages of dropped tables (no definition, where a catalog was found), are left out.
+// A table whose definition does not fit its rows, but fits them on its numbered pages alone,
+// keeps those: its unnumbered pages (kUnnumberedPage on, which position and evidence left
+// without a number) are another file's of the same table id, and go to `setApart`.
 std::vector<TTablePlan> PlanTables(const TDatabaseReader& reader,
                                    const std::vector<TPageEntry>& entries,
                                    const TDatabasePages& database,
                                    const std::map<std::uint32_t, TCatalogEntry>& catalog,
                                    const std::map<std::uint32_t, TTableDefinition>& shapeTies,
-                                   bool catalogFound);
+                                   bool catalogFound, std::vector<std::size_t>* setApart = nullptr);
 
 }  // namespace quillon::recover

@@ -62,7 +62,7 @@ AIMS = {("quick", "live"): 0.995, ("deleted", "live"): 0.35, ("older", "live"): 
 # Shares of values back that are held: what recover reached before, so that a change which
 # loses tables on these volumes fails here instead of passing unseen (a database with a
 # neighbour's pieces behind it was once judged in order and the neighbour's tables lost).
-FLOORS = {("quick", "live"): 0.985, ("deleted", "live"): 0.76, ("older", "live"): 0.999,
+FLOORS = {("quick", "live"): 0.998, ("deleted", "live"): 0.76, ("older", "live"): 0.999,
           ("older", "older copy"): 0.999,
           # Each copy apart, whole (a copy whose definition page lay in a piece given to
           # another copy takes the definition the copies agree on).

@@ -697,6 +697,26 @@ TEST(NumberFromAnchors, NumbersAPieceFromOneAnchorUnlessAnythingInItDisagrees) {
   EXPECT_EQ(source.NumberOf(16, pointed), 48u);
 }
 
+TEST(NumberFromAnchors, AnotherFilesPageElsewhereDoesNotRefuseAPiece) {
+  // Pages 16 to 31 (a definition at 25), then a page of another file lying beside the
+  // database, whose table id 29 lands on a data page of the piece. Its owner value says
+  // nothing of this file's numbers: the piece is numbered. The same value on a page of the
+  // piece itself refuses it.
+  TPieces source;
+  for (std::uint32_t n = 16; n < 32; ++n)
+    source.Add(n == 25 ? TPageKind::Definition : TPageKind::Data, n == 27 ? 25 : 0);
+  source.Add(TPageKind::Data, 29);
+  const std::vector<TPageAnchor> anchors = {{4, 20}};
+  const TDatabasePages numbered = NumberFromAnchors(source.Entries, source.Grid, anchors);
+  for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(source.NumberOf(i, numbered), 16 + i) << i;
+  EXPECT_GE(source.NumberOf(16, numbered), kUnnumberedPage);
+
+  source.Entries[3].Owner = 29;
+  const TDatabasePages refused = NumberFromAnchors(source.Entries, source.Grid, anchors);
+  EXPECT_EQ(source.NumberOf(4, refused), 20u);
+  EXPECT_GE(source.NumberOf(3, refused), kUnnumberedPage);
+}
+
 TEST(NumberFromAnchors, AnchorsFarApartDoNotNumberThePiecesBetweenThem) {
   // Pieces of 16 pages shuffled so that the first (a header at page 0) and the fourth
   // (pages 48 to 63, with an anchor at 50) lie at their places from page 0, while the two

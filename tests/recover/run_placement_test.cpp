@@ -8,9 +8,12 @@
 #include <array>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <string>
 
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
+#include "recover/catalog_reading.h"
 #include "recover/database_layout.h"
 #include "recover/definition_numbers.h"
 #include "recover/image_page_store.h"
@@ -19,6 +22,7 @@
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
+#include "recover/table_plan.h"
 #include "support/memory_file_system.h"
 
 namespace quillon::recover {
@@ -431,6 +435,153 @@ TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced
       EXPECT_EQ(number, 24 + (offset - stretchAt) / static_cast<std::int64_t>(kPageSize));
     }
   }
+}
+
+TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
+  // The larger sample's pages 0-23 as its home; then, on a grid of their own, pages 24-30
+  // (Authors' definition, map and first pages), 3 pages of other bytes, and pages 31 on
+  // (Authors' other pages, then Articles). Numbered on across the gap, pages 31-35 would
+  // lie at 34-38, which Authors' map lists too; but the gap's numbers 31-33 are pages the
+  // map lists, which the store would have kept: the gap is no part of the file.
+  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const std::size_t count = database.size() / kPageSize;
+  std::vector<std::uint8_t> image(database.begin(), database.begin() + 24 * kPageSize);
+  std::map<std::int64_t, std::uint32_t> truth;
+  for (std::size_t page = 0; page < 24; ++page)
+    truth[static_cast<std::int64_t>(page * kPageSize)] = static_cast<std::uint32_t>(page);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  const auto copy = [&](std::size_t first, std::size_t last) {
+    for (std::size_t page = first; page < last; ++page)
+      truth[static_cast<std::int64_t>(image.size() + (page - first) * kPageSize)] =
+          static_cast<std::uint32_t>(page);
+    image.insert(image.end(), database.begin() + first * kPageSize,
+                 database.begin() + last * kPageSize);
+  };
+  copy(24, 31);
+  image.resize(image.size() + 3 * kPageSize, 0x5A);
+  copy(31, count);
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  std::set<std::uint32_t> numbers;
+  for (const auto& [number, index] : placed[0].Pages) {
+    const auto own = truth.find(entries[index].SourceOffset);
+    ASSERT_NE(own, truth.end()) << "a page that is no page of the sample, at " << number;
+    EXPECT_EQ(number, own->second) << "offset " << own->first;
+    numbers.insert(number);
+  }
+  // Authors' definition and the pages before the gap are placed from the definition; the
+  // rest of the file still finds its places (what placing reaches here).
+  EXPECT_GE(numbers.size(), 230u);
+  for (const std::uint32_t number : {24u, 27u, 30u})
+    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
+TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
+  // The smaller sample in order, then pages of its table 24 carrying table id 15 (another
+  // file's table of that id), left unnumbered. Table 15's definition fits its own three
+  // pages, not all of them: it keeps its own, typed, and the others are set apart.
+  std::vector<std::uint8_t> image = ReadSample("sample-jet4-small.mdb");
+  const std::size_t count = image.size() / kPageSize;
+  std::size_t other = 0;  // a data page of table 24
+  for (std::size_t page = 0; page < count && other == 0; ++page) {
+    const std::uint8_t* at = image.data() + page * kPageSize;
+    if (at[0] == 1 && at[4] == 24 && at[5] == 0 && at[6] == 0 && at[7] == 0) other = page;
+  }
+  ASSERT_NE(other, 0u);
+  constexpr std::size_t kForeign = 8;
+  for (std::size_t copy = 0; copy < kForeign; ++copy) {
+    std::vector<std::uint8_t> page(image.begin() + other * kPageSize,
+                                   image.begin() + (other + 1) * kPageSize);
+    page[4] = 15;
+    image.insert(image.end(), page.begin(), page.end());
+  }
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  TDatabasePages database;
+  std::set<std::size_t> foreign;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i] = store.Entry(i);
+    const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
+    if (number < count) {
+      database.Pages.emplace(number, i);
+    } else {
+      database.Pages.emplace(kUnnumberedPage + number, i);
+      foreign.insert(i);
+    }
+  }
+  ASSERT_EQ(foreign.size(), kForeign);
+  TNoProgress progress;
+  const TDatabaseReader reader(store, entries, database, progress);
+
+  std::vector<std::size_t> setApart;
+  const std::vector<TTablePlan> plans = PlanTables(reader, entries, database, {}, {}, false,
+                                                   &setApart);
+  const auto table = std::find_if(plans.begin(), plans.end(),
+                                  [](const TTablePlan& plan) { return plan.Owner == 15; });
+  ASSERT_NE(table, plans.end());
+  EXPECT_TRUE(table->Definition.has_value());
+  EXPECT_EQ(table->Pages.size(), 3u);
+  for (const auto& [number, index] : table->Pages) EXPECT_LT(number, kUnnumberedPage);
+  EXPECT_EQ(std::set<std::size_t>(setApart.begin(), setApart.end()), foreign);
+
+  // Without a place to set them apart, nothing is taken from the table: it stays untyped.
+  const std::vector<TTablePlan> asBefore = PlanTables(reader, entries, database, {}, {}, false);
+  const auto untyped = std::find_if(asBefore.begin(), asBefore.end(),
+                                    [](const TTablePlan& plan) { return plan.Owner == 15; });
+  ASSERT_NE(untyped, asBefore.end());
+  EXPECT_FALSE(untyped->Definition.has_value());
+  EXPECT_EQ(untyped->Pages.size(), 3u + kForeign);
+}
+
+TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
+  // The smaller sample in order, then a copy of its catalog page 14 left unnumbered, in
+  // which "Contacts" reads "Kontacts" (another file's catalog row for the same table id):
+  // the numbered page's name stands. Alone, the unnumbered page still names the table.
+  std::vector<std::uint8_t> image = ReadSample("sample-jet4-small.mdb");
+  const std::size_t count = image.size() / kPageSize;
+  constexpr std::size_t kCatalogPage = 14;
+  std::vector<std::uint8_t> copy(image.begin() + kCatalogPage * kPageSize,
+                                 image.begin() + (kCatalogPage + 1) * kPageSize);
+  const std::u16string wanted = u"Contacts";
+  const std::vector<std::uint8_t> name(reinterpret_cast<const std::uint8_t*>(wanted.data()),
+                                       reinterpret_cast<const std::uint8_t*>(wanted.data()) +
+                                           wanted.size() * 2);
+  const auto at = std::search(copy.begin(), copy.end(), name.begin(), name.end());
+  ASSERT_NE(at, copy.end());
+  *at = 'K';
+  image.insert(image.end(), copy.begin(), copy.end());
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  TDatabasePages database;
+  std::size_t copied = SIZE_MAX;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i] = store.Entry(i);
+    const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
+    database.Pages.emplace(number < count ? number : kUnnumberedPage + number, i);
+    if (number >= count) copied = i;
+  }
+  ASSERT_NE(copied, SIZE_MAX);
+  TNoProgress progress;
+  const auto names = [&](const TDatabasePages& pages) {
+    const TDatabaseReader reader(store, entries, pages, progress);
+    std::set<std::string> found;
+    for (const auto& [page, entry] : ReadCatalog(reader, entries, pages, BuiltInCatalogDefinition()))
+      found.insert(entry.Name);
+    return found;
+  };
+  const std::set<std::string> both = names(database);
+  EXPECT_TRUE(both.contains("Contacts"));
+  EXPECT_FALSE(both.contains("Kontacts"));
+
+  database.Pages.erase(static_cast<std::uint32_t>(kCatalogPage));
+  const std::set<std::string> alone = names(database);
+  EXPECT_TRUE(alone.contains("Kontacts"));
 }
 
 }  // namespace
