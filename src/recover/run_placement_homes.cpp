@@ -1,0 +1,341 @@
+// Each database's home, from its page 0 or its system definitions on, and the homes and
+// placed pieces taken further along their runs.
+
+#include "recover/run_placement_internal.h"
+
+namespace quillon::recover::placement {
+
+// What a page of a home says at its number: a table's data page as SaysOf; the header
+// and the system definitions, and the pages the catalog and definitions name, are the
+// database's; an LVAL page is where the long values pointed to there are found in it
+// (every one, at least one of a single row); anything else says nothing.
+TSays TPlacer::SaysOfHomePage(TDatabase& database, std::size_t index, std::uint32_t number) {
+  const TPageEntry& entry = entries_[index];
+  if (entry.Kind == TPageKind::Header) return number == 0 ? TSays::For : TSays::Nothing;
+  if (IsTablePage(entry) && entry.Owner > kLastSystemPage) return SaysOf(database, index, number);
+  if (entry.Kind == TPageKind::Definition && number >= 2 && number <= kLastSystemPage)
+    return TSays::For;
+  if (IsLongValuePage(entry)) {
+    const std::multimap<std::uint32_t, TLongValueTarget>& pointed = PointedOf(database);
+    const auto [from, to] = pointed.equal_range(number);
+    if (from == to) return TSays::Nothing;
+    const std::map<std::uint8_t, std::uint32_t>& rows = LongValueRowsOf(index);
+    bool single = false;
+    for (auto at = from; at != to; ++at) {
+      if (!Holds(rows, at->second)) return TSays::Nothing;
+      single |= !at->second.Chain;
+    }
+    return single ? TSays::For : TSays::Nothing;
+  }
+  return NamedPagesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+}
+
+// Each database's home: the run from its page 0 (or its first system definition left),
+// numbered from its base, as far as its pages bear it out. A run can go on into another
+// file's piece with no gap: the home ends before the first page whose table's definition
+// there it does not fit, and at the last page whose definition there it does fit.
+void TPlacer::PlaceHomes() {
+  std::set<std::size_t> homeStarts;  // store indices where a home begins
+  std::vector<std::optional<std::pair<std::size_t, std::size_t>>> starts;  // run, position
+  for (const TDatabase& database : databases_) {
+    std::optional<std::pair<std::size_t, std::size_t>> start;
+    // A base from evidence has its home where that evidence lies: what lies at its page 0
+    // to 5 is another file's.
+    const auto given = homeStarts_.find(database.Base);
+    if (given != homeStarts_.end()) {
+      if (const auto at = byOffset_.find(given->second); at != byOffset_.end()) {
+        start = runPosition_.at(at->second);
+        homeStarts.insert(at->second);
+        voted_.insert(static_cast<std::size_t>(&database - databases_.data()));
+      }
+      starts.push_back(start);
+      continue;
+    }
+    for (std::int64_t k = 0; k <= kLastSystemPage && !start; ++k) {
+      const auto run = runOf_.find(database.Base + k * kPage);
+      if (run == runOf_.end()) continue;
+      const std::vector<std::size_t>& pages = runs_[run->second];
+      std::size_t at = 0;
+      while (entries_[pages[at]].SourceOffset < database.Base) ++at;
+      start = {run->second, at};
+      homeStarts.insert(pages[at]);
+    }
+    // A base from votes alone (no header or system definition left): its home begins at
+    // its first page on the grid, kept only as far as evidence bears it out.
+    if (!start) {
+      const auto next = sortedOffsets_.lower_bound(database.Base);
+      if (next != sortedOffsets_.end() && (*next - database.Base) % kPage == 0 &&
+          *next - database.Base < kPage * kMaxVotedHomeGap) {
+        const std::size_t run = runOf_.at(*next);
+        const std::vector<std::size_t>& pages = runs_[run];
+        std::size_t at = 0;
+        while (entries_[pages[at]].SourceOffset < *next) ++at;
+        start = {run, at};
+        homeStarts.insert(pages[at]);
+        voted_.insert(static_cast<std::size_t>(&database - databases_.data()));
+      }
+    }
+    starts.push_back(start);
+  }
+  // Every home at its widest first: a page that fits another database's definition as
+  // well as this one's says nothing (see SaysOf).
+  std::vector<std::size_t> ends(databases_.size(), 0);  // one past each home's last page
+  for (std::size_t d = 0; d < databases_.size(); ++d) {
+    if (!starts[d]) continue;
+    TDatabase& database = databases_[d];
+    const std::vector<std::size_t>& run = runs_[starts[d]->first];
+    std::size_t& end = ends[d];
+    end = starts[d]->second + 1;
+    while (end < run.size() && !homeStarts.contains(run[end])) ++end;
+    for (std::size_t i = starts[d]->second; i < end; ++i)
+      database.Pages.emplace(
+          static_cast<std::uint32_t>((entries_[run[i]].SourceOffset - database.Base) / kPage),
+          run[i]);
+  }
+  for (std::size_t d = 0; d < databases_.size(); ++d) {
+    if (!starts[d]) continue;
+    TDatabase& database = databases_[d];
+    const std::vector<std::size_t>& run = runs_[starts[d]->first];
+    std::size_t end = ends[d];
+    auto numberOf = [&](std::size_t index) {
+      return static_cast<std::uint32_t>((entries_[index].SourceOffset - database.Base) / kPage);
+    };
+    // Shrinks until what is numbered bears out its own extent.
+    const bool voted = voted_.contains(d);
+    for (int pass = 0; pass < 4; ++pass) {
+      database.Pages.clear();
+      Forget(database);
+      for (std::size_t i = starts[d]->second; i < end; ++i)
+        database.Pages.emplace(numberOf(run[i]), run[i]);
+      // Its page 0 or first system definition is its own; a voted base's first page is
+      // kept only by evidence, like the rest.
+      std::optional<std::size_t> lastOwn;
+      if (!voted) lastOwn = starts[d]->second;
+      for (std::size_t i = starts[d]->second; i < end; ++i) {
+        const std::size_t index = run[i];
+        const TSays says = SaysOfHomePage(database, index, numberOf(index));
+        if (says == TSays::Against || says == TSays::Unsure) break;
+        if (says == TSays::For) lastOwn = i;
+      }
+      // What lies after the last page that says it is the database's is left out: another
+      // file's piece can follow with no gap, or after a gap no wider than the database's
+      // own gaps (its index pages, which the store does not keep).
+      const std::size_t kept = lastOwn ? *lastOwn + 1 : starts[d]->second;
+      if (kept == end) break;
+      end = kept;
+    }
+    database.Pages.clear();
+    for (std::size_t i = starts[d]->second; i < end; ++i) Add(database, numberOf(run[i]), run[i]);
+    homes_.push_back({d, starts[d]->first, starts[d]->second, ends[d], database.Base});
+  }
+}
+
+// The pages of `d`'s home run that no database took, put into `trial` at their numbers
+// from its base where those are free.
+void TPlacer::AddHomeTails(std::size_t d, TDatabase& trial) const {
+  for (const THome& home : homes_) {
+    if (home.Database != d) continue;
+    const std::vector<std::size_t>& run = runs_[home.Run];
+    for (std::size_t i = home.First; i < home.End; ++i) {
+      if (placed_.contains(run[i])) continue;
+      trial.Pages.emplace(
+          static_cast<std::uint32_t>((entries_[run[i]].SourceOffset - trial.Base) / kPage),
+          run[i]);
+    }
+  }
+}
+
+// What a page after a placed piece says at its number: as a home's page says, but a
+// piece's run goes on into other pieces more often than a home's, so only what names the
+// page in particular counts: a table's data page its map lists, a definition at a table's
+// id in the catalog, the page holding a table's usage map, an LVAL page holding the long
+// values pointed to there.
+TSays TPlacer::SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint32_t number) {
+  const TPageEntry& entry = entries_[index];
+  if (entry.Kind == TPageKind::Header) return TSays::Against;
+  if (IsTablePage(entry) && entry.Owner > kLastSystemPage) return SaysOf(database, index, number);
+  if (IsLongValuePage(entry)) return SaysOfHomePage(database, index, number);
+  if (entry.Kind == TPageKind::Definition)
+    return NamedTablesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+  if (entry.Kind == TPageKind::Data && entry.Owner < 2) {
+    for (const std::uint32_t table : NamedTablesOf(database)) {
+      const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);
+      if (definition && (definition->UsageMapPointer >> 8) == number) return TSays::For;
+    }
+  }
+  return TSays::Nothing;
+}
+
+// Whether a usage map (`owners`, see ListedOwnerOf) lists `number` for a table that page
+// `index` is not a data page of: a map lists its own table's data pages only (no LVAL
+// page, definition or another table's page), so the page cannot lie at that number.
+bool TPlacer::ListedForAnother(const std::map<std::uint32_t, std::uint32_t>& owners,
+                               std::size_t index, std::uint32_t number) const {
+  const auto listed = owners.find(number);
+  if (listed == owners.end()) return false;
+  const TPageEntry& entry = entries_[index];
+  return !IsTablePage(entry) || entry.Owner != listed->second;
+}
+
+// Do the numbers between `before` and `after` (a gap in a run, where the store has no
+// page) hold a page that a usage map of `database` lists? The store keeps every data
+// page, so the file's own gaps are its index pages: a listed number in a gap says that
+// what lies there on the source is something else, and the numbering does not go on
+// across it.
+bool TPlacer::GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owners,
+                             std::uint32_t before, std::uint32_t after) const {
+  if (after <= before + 1) return false;
+  const auto listed = owners.upper_bound(before);
+  return listed != owners.end() && listed->first < after;
+}
+
+// Each home taken further along its run where what has been placed since bears it out:
+// the pages after it are tried at their numbers from the base again, now that pieces
+// placed elsewhere may hold their tables' definitions and maps. Returns the pages added.
+std::size_t TPlacer::ExtendHomes() {
+  std::size_t added = 0;
+  for (const THome& home : homes_) {
+    TDatabase& database = databases_[home.Database];
+    const std::vector<std::size_t>& run = runs_[home.Run];
+    auto numberOf = [&](std::size_t index) {
+      return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
+    };
+    // The maps as the pages placed so far give them: pages put in for the walk could
+    // give a map read through a page at a wrong number.
+    const std::map<std::uint32_t, std::uint32_t> listedBefore = ListedOwnerOf(database);
+    std::vector<std::size_t> tried;  // positions put in for the walk
+    for (std::size_t i = home.First; i < home.End; ++i) {
+      if (placed_.contains(run[i])) continue;
+      if (database.Pages.emplace(numberOf(run[i]), run[i]).second) tried.push_back(i);
+    }
+    if (tried.empty()) continue;
+    Forget(database);
+    std::size_t lastOwn = home.First;
+    for (std::size_t i = home.First; i < home.End; ++i) {
+      const std::size_t index = run[i];
+      if (PageAt(database, numberOf(index)) != index) break;  // another page has its number
+      // Past the end of the piece (a run can go on over a gap into another piece of the
+      // file, numbered by distance alone): a usage map lists this number for another page.
+      if (ListedForAnother(listedBefore, index, numberOf(index))) break;
+      if (i > home.First && GapHoldsListed(listedBefore, numberOf(run[i - 1]), numberOf(index)))
+        break;
+      const TSays says = home.Piece ? SaysOfPiecePage(database, index, numberOf(index))
+                                    : SaysOfHomePage(database, index, numberOf(index));
+      if (says == TSays::Against || says == TSays::Unsure) break;
+      if (says == TSays::For) lastOwn = i;
+    }
+    for (const std::size_t i : tried) {
+      database.Pages.erase(numberOf(run[i]));
+      if (i <= lastOwn) {
+        Add(database, numberOf(run[i]), run[i]);
+        ++added;
+      }
+    }
+    Forget(database);
+  }
+  return added;
+}
+
+// The number at which store page `first` lies in database `d` where the nearest placed
+// page before or after the stretch `first` to `last` in its run (no further than a run's
+// gap) is `d`'s, numbered on from it; nothing where neither is, or the two disagree.
+std::optional<std::uint32_t> TPlacer::StartAlong(std::size_t d, std::size_t first,
+                                                 std::size_t last) {
+  // Plain names, not a structured binding: the lambda below uses them.
+  const std::size_t run = runPosition_.at(first).first;
+  const std::size_t from = runPosition_.at(first).second;
+  const std::size_t to = runPosition_.at(last).second;
+  const std::vector<std::size_t>& pages = runs_[run];
+  std::optional<std::uint32_t> start;
+  bool disagree = false;
+  // The placed page at position `at` of the run, numbered `number` in `d`: the piece is
+  // numbered from it unless a gap between them holds a number `d`'s maps list.
+  const auto offer = [&](std::size_t at, std::uint32_t number) {
+    const std::int64_t origin =
+        entries_[pages[at]].SourceOffset - static_cast<std::int64_t>(number) * kPage;
+    const std::int64_t first0 = (entries_[first].SourceOffset - origin) / kPage;
+    if (first0 < 0 || first0 >= kUnnumberedPage) return;
+    if (RunGapsHoldListed(databases_[d], pages, std::min(at, from), std::max(at, to), origin))
+      return;
+    disagree |= start.has_value() && *start != static_cast<std::uint32_t>(first0);
+    start = static_cast<std::uint32_t>(first0);
+  };
+  for (std::size_t i = to + 1; i < pages.size() && Distance(last, pages[i]) <= kMaxGapPages;
+       ++i) {
+    const auto at = placedAt_.find(pages[i]);
+    if (at == placedAt_.end()) continue;
+    if (at->second.first == d) offer(i, at->second.second);
+    break;
+  }
+  for (std::size_t i = from; i-- > 0 && Distance(pages[i], first) <= kMaxGapPages;) {
+    const auto at = placedAt_.find(pages[i]);
+    if (at == placedAt_.end()) continue;
+    if (at->second.first == d) offer(i, at->second.second);
+    break;
+  }
+  if (disagree) return std::nullopt;
+  return start;
+}
+
+// Does a gap between two pages of `pages` from position `from` to `to` (numbered from
+// `origin`) hold a number a usage map of `database` lists? See GapHoldsListed.
+bool TPlacer::RunGapsHoldListed(TDatabase& database, const std::vector<std::size_t>& pages,
+                                std::size_t from, std::size_t to, std::int64_t origin) {
+  const auto numberOf = [&](std::size_t index) {
+    return static_cast<std::uint32_t>((entries_[index].SourceOffset - origin) / kPage);
+  };
+  const std::map<std::uint32_t, std::uint32_t>& owners = ListedOwnerOf(database);
+  for (std::size_t i = from; i < to; ++i) {
+    if (GapHoldsListed(owners, numberOf(pages[i]), numberOf(pages[i + 1]))) return true;
+  }
+  return false;
+}
+
+// Whether the store page right after (`after`) or before store page `index`, with no
+// page between them on the source, is placed in database `d` at `number`.
+bool TPlacer::BesidePlacedAt(std::size_t index, bool after, std::size_t d,
+                             std::uint32_t number) const {
+  const auto [run, position] = runPosition_.at(index);
+  const std::vector<std::size_t>& pages = runs_[run];
+  if (after ? position + 1 >= pages.size() : position == 0) return false;
+  const std::size_t beside = pages[after ? position + 1 : position - 1];
+  if ((after ? Distance(index, beside) : Distance(beside, index)) != 1) return false;
+  const auto at = placedAt_.find(beside);
+  return at != placedAt_.end() && at->second == std::pair{d, number};
+}
+
+// Does the piece of store pages `first` to `last` of a run, placed in database `d` with
+// `first` at number `start`, go on into pages placed in `d` already? It does where the
+// nearest placed page before or after it in its run (no further than a run's gap) is `d`'s
+// at the number the piece's own numbering gives it: one stretch of the file with them.
+bool TPlacer::ContinuesPlaced(std::size_t d, std::size_t first, std::size_t last,
+                              std::uint32_t start) const {
+  const TDatabase& database = databases_[d];
+  const auto [run, from] = runPosition_.at(first);
+  const auto to = runPosition_.at(last).second;
+  const std::vector<std::size_t>& pages = runs_[run];
+  for (std::size_t i = to + 1; i < pages.size() && Distance(last, pages[i]) <= kMaxGapPages;
+       ++i) {
+    if (!placed_.contains(pages[i])) continue;
+    if (PageAt(database, start + Distance(first, pages[i])) == pages[i]) return true;
+    break;
+  }
+  for (std::size_t i = from; i-- > 0 && Distance(pages[i], first) <= kMaxGapPages;) {
+    if (!placed_.contains(pages[i])) continue;
+    const std::uint32_t back = Distance(pages[i], first);
+    if (back <= start && PageAt(database, start - back) == pages[i]) return true;
+    break;
+  }
+  return false;
+}
+
+// A piece placed in database `d` from store page `index` at `number` on: the rest of its
+// run is tried after it as a home's is (see ExtendHomes).
+void TPlacer::FollowPiece(std::size_t d, std::size_t index, std::uint32_t number) {
+  const auto [run, position] = runPosition_.at(index);
+  homes_.push_back({d, run, position, runs_[run].size(),
+                    entries_[index].SourceOffset - static_cast<std::int64_t>(number) * kPage,
+                    true});
+}
+
+}  // namespace quillon::recover::placement

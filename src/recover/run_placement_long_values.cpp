@@ -1,0 +1,207 @@
+// Pieces placed by long values: their own rows' pointers, and LVAL pages where placed rows
+// point.
+
+#include "recover/run_placement_internal.h"
+
+namespace quillon::recover::placement {
+
+// Whether an LVAL row that only one row in the store matches by row number and length.
+bool TPlacer::UniqueLongValueRow(std::uint8_t row, std::uint32_t length) {
+  if (!longValueRowsCounted_) {
+    longValueRowsCounted_ = true;
+    for (std::size_t index = 0; index < entries_.size(); ++index) {
+      if (!IsLongValuePage(entries_[index])) continue;
+      for (const auto& [r, l] : LongValueRowsOf(index)) ++longValueRowCount_[{r, l}];
+    }
+  }
+  const auto seen = longValueRowCount_.find({row, length});
+  return seen != longValueRowCount_.end() && seen->second == 1;
+}
+
+std::optional<TPlacer::TPlan> TPlacer::PlaceByOwnLongValues(std::size_t r,
+                                                            const std::vector<std::size_t>& run,
+                                                            const TPiece& piece) {
+  TDatabase& database = databases_[piece.Database];
+  struct TPointer {
+    std::size_t From = 0;  // position of the data page
+    TLongValueTarget Target;
+  };
+  std::vector<TPointer> pointers;
+  bool mapped = false;  // a table of the piece has a usage map that can be read
+  for (std::size_t i = piece.First; i <= piece.Last; ++i) {
+    const TPageEntry& entry = entries_[run[i]];
+    if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
+    mapped |= ListedOf(database, entry.Owner).has_value();
+    const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
+    const std::size_t at = PageAt(database, entry.Owner);
+    if (!definition || FitOf(run[i], at, *definition) != true) continue;
+    for (const TLongValueTarget& target : TargetsOf(run[i], at, *definition))
+      pointers.push_back({i, target});
+  }
+  if (pointers.empty()) return std::nullopt;
+  // Positions of the run's LVAL pages near the piece (a file's long values lie near
+  // its rows), by the numbers a place would give them.
+  const std::size_t from = piece.First > kMaxGapPages ? piece.First - kMaxGapPages : 0;
+  const std::size_t to =
+      std::min<std::size_t>(run.size(), piece.Last + static_cast<std::size_t>(kMaxGapPages) + 1);
+  const std::int64_t firstOffset = entries_[run[piece.First]].SourceOffset;
+  std::set<std::int64_t> origins;  // where number 0 would lie on the source
+  std::size_t guides = 0;
+  for (const TPointer& pointer : pointers) {
+    if (pointer.Target.Chain) continue;
+    // The first pointers guide, each to the LVAL pages near its own row's page.
+    if (++guides > kOwnLongValueGuides) break;
+    const std::size_t near = pointer.From > kMaxGapPages ? pointer.From - kMaxGapPages : 0;
+    const std::size_t end =
+        std::min<std::size_t>(to, pointer.From + static_cast<std::size_t>(kMaxGapPages) + 1);
+    for (std::size_t j = near; j < end; ++j) {
+      if (!IsLongValuePage(entries_[run[j]])) continue;
+      if (!Holds(LongValueRowsOf(run[j]), pointer.Target)) continue;
+      origins.insert(entries_[run[j]].SourceOffset -
+                     static_cast<std::int64_t>(pointer.Target.Page) * kPage);
+    }
+    if (origins.size() > kMaxOwnLongValuePlaces) return std::nullopt;
+  }
+  // Each place costs a pass over the piece and the pages around it.
+  if (origins.size() * (to - from) > kMaxPlacingWork) return std::nullopt;
+  std::optional<TPlan> found;
+  for (const std::int64_t origin : origins) {
+    if (origin > firstOffset) continue;
+    std::unordered_map<std::uint32_t, std::size_t> byNumber;  // number → position
+    for (std::size_t j = from; j < to; ++j) {
+      const std::int64_t offset = entries_[run[j]].SourceOffset;
+      if (offset >= origin) byNumber.emplace(static_cast<std::uint32_t>((offset - origin) / kPage), j);
+    }
+    std::size_t first = piece.First, last = piece.Last, matched = 0;
+    bool holds = true;
+    for (const TPointer& pointer : pointers) {
+      const auto page = byNumber.find(pointer.Target.Page);
+      if (page == byNumber.end()) continue;  // lies elsewhere
+      if (!IsLongValuePage(entries_[run[page->second]]) ||
+          !Holds(LongValueRowsOf(run[page->second]), pointer.Target)) {
+        holds = false;
+        break;
+      }
+      ++matched;
+      first = std::min(first, page->second);
+      last = std::max(last, page->second);
+    }
+    if (!holds || matched < kMinOwnLongValues) continue;
+    // The widened piece: its numbers free, none that a map lists for a table of other
+    // pages, and no page in it that says it is not the database's.
+    const auto numberAt = [&](std::size_t j) {
+      return static_cast<std::uint32_t>((entries_[run[j]].SourceOffset - origin) / kPage);
+    };
+    if (!StretchHolds(database, run, first, last, origin)) continue;
+    // A piece whose map can be read (though it lists the piece's pages at too many places
+    // for StartOf to choose one) must be borne out there as a mapped piece is: its data
+    // pages listed, and the long values the database's placed rows point to there found.
+    if (mapped && !Bears(database, run, first, last, numberAt(first))) continue;
+    if (found) return std::nullopt;  // two places hold
+    found = TPlan{r, {piece.Database, first, last}, numberAt(first)};
+  }
+  return found;
+}
+
+// The LVAL rows of a page: row number → length (0 for a row that cannot be read).
+const std::map<std::uint8_t, std::uint32_t>& TPlacer::LongValueRowsOf(std::size_t index) const {
+  const auto [cached, added] = longValueRowsOf_.try_emplace(index);
+  if (!added) return cached->second;
+  std::map<std::uint8_t, std::uint32_t>& rows = cached->second;
+  const TPage page = Read(index);
+  const std::uint16_t count = jet::StatedRowCount(page);
+  if (jet::kRowTableAt + 2u * count > kPageSize) return rows;
+  for (std::uint16_t row = 0; row < count && row < 256; ++row) {
+    const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
+    if (slot.Valid) rows[static_cast<std::uint8_t>(row)] = slot.End - slot.Start;
+  }
+  return rows;
+}
+
+// Pieces of LVAL pages placed by the long values of each database's placed rows: a
+// stretch of LVAL pages of a loose run, from a page holding a row of a length only one
+// LVAL row has (pointed to by a row of the database) as far as the pages go on being LVAL
+// pages, cut back to the last page pointed to, where the database bears it out (see
+// Bears) at one place only, and no other database or place would take any of its pages.
+// Returns how many pieces were placed.
+std::size_t TPlacer::PlaceLongValuePieces() {
+  struct TCandidate {
+    std::size_t Database = 0, Run = 0;
+    std::size_t First = 0, Last = 0;  // positions in the run
+    std::uint32_t Start = 0;          // the number of position First
+  };
+  const std::vector<std::vector<std::size_t>> loose = LooseRuns();
+  std::vector<TCandidate> candidates;
+  for (std::size_t d = 0; d < databases_.size(); ++d) {
+    TDatabase& database = databases_[d];
+    const std::multimap<std::uint32_t, TLongValueTarget>& wanted = WantedOf(database);
+    if (wanted.empty()) continue;
+    std::map<std::pair<std::uint8_t, std::uint32_t>, std::uint32_t> unique;  // → number
+    for (const auto& [number, target] : wanted) {
+      if (!target.Chain && UniqueLongValueRow(target.Row, target.Length))
+        unique.emplace(std::pair{target.Row, target.Length}, number);
+    }
+    if (unique.empty()) continue;
+    for (std::size_t r = 0; r < loose.size(); ++r) {
+      const std::vector<std::size_t>& run = loose[r];
+      for (std::size_t i = 0; i < run.size(); ++i) {
+        if (!IsLongValuePage(entries_[run[i]])) continue;
+        for (const auto& [row, length] : LongValueRowsOf(run[i])) {
+          const auto number = unique.find({row, length});
+          if (number == unique.end()) continue;
+          // The stretch of LVAL pages around page i, numbered from it.
+          std::size_t first = i, last = i;
+          while (first > 0 && IsLongValuePage(entries_[run[first - 1]]) &&
+                 Distance(run[first - 1], run[i]) <= number->second)
+            --first;
+          while (last + 1 < run.size() && IsLongValuePage(entries_[run[last + 1]])) ++last;
+          // Numbered from page i, which holds the row pointed to.
+          const auto numberAt = [&](std::size_t j) {
+            return j <= i ? number->second - Distance(run[j], run[i])
+                          : number->second + Distance(run[i], run[j]);
+          };
+          // Cut back to the pages pointed to: the rest says nothing of where it lies,
+          // unless the page right beside the stretch is placed in the database at the
+          // number that follows on: the stretch then lies between the database's own
+          // pages, with no page missing, and is that part of the file.
+          if (numberAt(first) == 0 || !BesidePlacedAt(run[first], false, d, numberAt(first) - 1)) {
+            while (first < i && !wanted.contains(numberAt(first))) ++first;
+          }
+          if (!BesidePlacedAt(run[last], true, d, numberAt(last) + 1)) {
+            while (last > i && !wanted.contains(numberAt(last))) --last;
+          }
+          const std::uint32_t numberOfFirst = numberAt(first);
+          if (Bears(database, run, first, last, numberOfFirst))
+            candidates.push_back({d, r, first, last, numberOfFirst});
+        }
+      }
+    }
+  }
+  // A page that more than one candidate would place, or one candidate at two places,
+  // stays where it is.
+  std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>> claims;
+  for (const TCandidate& candidate : candidates) {
+    const std::vector<std::size_t>& run = loose[candidate.Run];
+    for (std::size_t j = candidate.First; j <= candidate.Last; ++j)
+      claims[run[j]].insert(
+          {candidate.Database, candidate.Start + Distance(run[candidate.First], run[j])});
+  }
+  std::size_t placedNow = 0;
+  std::set<std::size_t> done;
+  for (const TCandidate& candidate : candidates) {
+    const std::vector<std::size_t>& run = loose[candidate.Run];
+    bool alone = true;
+    for (std::size_t j = candidate.First; j <= candidate.Last && alone; ++j)
+      alone = claims[run[j]].size() == 1 && !done.contains(run[j]);
+    if (!alone) continue;
+    TDatabase& database = databases_[candidate.Database];
+    for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
+      Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
+      done.insert(run[j]);
+    }
+    ++placedNow;
+  }
+  return placedNow;
+}
+
+}  // namespace quillon::recover::placement
