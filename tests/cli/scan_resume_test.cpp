@@ -45,11 +45,14 @@ std::vector<TFragment> SomeFragments() {
 
 // How one run goes: a state at each fragment number in States, a flush that no state names
 // at Flush (as when the run is killed between bringing its file to the disk and writing
-// the state), and cut off before fragment Cut as a kill leaves it; Cut < 0 runs to the end.
+// the state), and cut off before fragment Cut as a kill leaves it; Cut < 0 runs to the end,
+// where Tidy false is a kill between moving the file into place and tidying (for recover, a
+// kill while it decodes).
 struct TRunPlan {
   std::vector<int> States;
   int Flush = -1;
   int Cut = -1;
+  bool Tidy = true;
 };
 
 class ScanResumeWindows : public ::testing::TestWithParam<unsigned> {
@@ -85,7 +88,9 @@ class ScanResumeWindows : public ::testing::TestWithParam<unsigned> {
     keeper.AtChunkBoundary(kDiskSize, none, writer, true);
     writer.Finish();
     writer.Close();
-    ASSERT_TRUE(TidyAfterScan(fs_, kOut, true));
+    if (plan.Tidy) {
+      ASSERT_TRUE(TidyAfterScan(fs_, kOut, true));
+    }
   }
 
   // The finished file holds every fragment in order, with nothing left beside it.
@@ -111,6 +116,16 @@ TEST_P(ScanResumeWindows, AResumeCutOffAfterItsFirstRestartPointIsResumed) {
   Run(true, {.States = {160}, .Cut = 220});
   // The earlier file went once its copy was on the disk.
   EXPECT_EQ(fs_.Find(kOut + kInterruptedSuffix), nullptr);
+  Run(true, {});
+  ExpectCompleteWithoutLeftovers();
+}
+
+// A resume that reached the end and moved its file into place, killed before it tidied: its
+// state names the end, which the file in place holds.
+TEST_P(ScanResumeWindows, AResumeCutOffAfterItsFileWasInPlaceIsResumed) {
+  Run(false, {.States = {40}, .Flush = 90, .Cut = 110});
+  Run(true, {.States = {130, 170}, .Tidy = false});
+  ASSERT_NE(fs_.Find(ScanStatePathFor(kOut)), nullptr);
   Run(true, {});
   ExpectCompleteWithoutLeftovers();
 }
