@@ -57,7 +57,7 @@ class TScanRestartKeeper : public IRestartKeeper {
     std::string Path;
     std::string Shown;
     TScanState State;  // as read back: where this run starts
-    bool SetAside;     // removed once copied
+    bool SetAside = false;  // removed once copied
   };
   std::optional<TEarlier> earlier_;
   bool saved_ = false;                // a state was written by this run
