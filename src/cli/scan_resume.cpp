@@ -183,6 +183,8 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
   // Only continued runs make OUTPUT.partial and OUTPUT.interrupted, and each copies the
   // earlier body with its checksum checked: one that does not hold the restart point while
   // another does is a copy that stopped short, or the earlier file of a copy that did not.
+  // The earlier file goes once its copy is on the disk, before the new file grows past the
+  // point (where the two differ), so the two agree as far as both go.
   const auto removeLeftover = [&](const std::string& path) {
     if (path == earlier || fileSystem.Facts(path).Kind == TPathKind::Missing) return;
     if (!AgreesWith(fileSystem, path, earlier, state.Restart.FileBytes)) {
@@ -200,13 +202,14 @@ void PrepareResume(IFileSystem& fileSystem, TScanRestartKeeper& keeper, const st
     throw NotTheEarlierFile(shown(partial), words);
   }
   if (earlier == partial) {
-    // The new file is written as OUTPUT.partial: the earlier one steps aside, whole.
+    // The new file is written as OUTPUT.partial: the earlier one steps aside, whole, until
+    // its body is copied (see TScanRestartKeeper::StartFile).
     fileSystem.MoveNew(partial, interrupted);
     earlier = interrupted;
   } else {
     removeLeftover(partial);
   }
-  keeper.ContinueFrom(state, earlier, shown(earlier));
+  keeper.ContinueFrom(state, earlier, shown(earlier), earlier == interrupted);
 }
 
 bool TidyAfterScan(IFileSystem& fileSystem, const std::string& output, bool completed) {

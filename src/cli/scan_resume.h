@@ -5,8 +5,10 @@
 //
 // OUTPUT.resume is the state; the earlier body is in OUTPUT.partial (a run that was cut
 // off), OUTPUT.interrupted (that file, set aside by a continued run that was cut off in
-// turn) or OUTPUT (a run that stopped and finished its file). The continued run writes a
-// new OUTPUT.partial and moves it over OUTPUT only when it is complete, as every scan does.
+// turn before its copy of it was on the disk) or OUTPUT (a run that stopped and finished
+// its file). The continued run writes a new OUTPUT.partial, removes OUTPUT.interrupted once
+// the copy is on the disk, and moves the new file over OUTPUT only when it is complete, as
+// every scan does.
 
 #include <cstdint>
 #include <string>

@@ -125,6 +125,12 @@ void TFragmentFileWriter::CreateContinuing(const std::string& path, TStream& ear
     refuse("its first " + std::to_string(point.FileBytes) +
            " bytes are not those its state describes (it was changed since)");
   }
+  // The copy is brought to stable storage before anything follows it, so that the earlier
+  // file may go as soon as this returns: past the point it holds what the earlier run wrote
+  // (bytes cut at other points, or a finished stream), which this file never will.
+  if (!output_.Stream().Flush()) {
+    throw EWriteError(output_.PartialPath(), output_.Stream().LastErrorText());
+  }
   fragmentCount_ = static_cast<std::uint64_t>(point.Fragments);
   StartCompressor(true, point.BodyAdler32);
 }

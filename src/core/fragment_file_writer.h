@@ -41,8 +41,9 @@ class TFragmentFileWriter {
   // Starts the file for path as Create does, as the continuation of an earlier file that was
   // cut at point: its first point.FileBytes bytes (the header and the body up to there) are
   // copied from earlier, and checked against point's CRC-32 while they are. Then fragments
-  // are added as after WriteHeader. Throws when earlier is shorter or differs (shownEarlier
-  // names it), or the copy fails; the new partial file then stays unfinished.
+  // are added as after WriteHeader. The copy is on stable storage when this returns. Throws
+  // when earlier is shorter or differs (shownEarlier names it), or the copy fails; the new
+  // partial file then stays unfinished.
   void CreateContinuing(const std::string& path, TStream& earlier, const TRestartPoint& point,
                         const std::string& shownEarlier);
 

@@ -10,17 +10,32 @@ TScanRestartKeeper::TScanRestartKeeper(IFileSystem& fileSystem, std::string stat
     : fileSystem_(fileSystem), statePath_(std::move(statePath)), interval_(interval) {}
 
 void TScanRestartKeeper::ContinueFrom(TScanState state, std::string earlierPath,
-                                      std::string shownEarlier) {
+                                      std::string shownEarlier, bool setAside) {
   state_ = state;
-  earlier_ = TEarlier{std::move(earlierPath), std::move(shownEarlier), std::move(state)};
+  earlier_ = TEarlier{std::move(earlierPath), std::move(shownEarlier), std::move(state), setAside};
 }
 
 void TScanRestartKeeper::StartFile(TFragmentFileWriter& writer, const std::string& outputPath,
                                    const std::string& sourcePath, TStream& source,
                                    std::int64_t sourceLength, std::int64_t scanSize) {
   if (earlier_) {
-    const std::unique_ptr<TStream> earlier = fileSystem_.Open(earlier_->Path, TOpenMode::ReadShared);
-    writer.CreateContinuing(outputPath, *earlier, earlier_->State.Restart, earlier_->Shown);
+    {
+      const std::unique_ptr<TStream> earlier =
+          fileSystem_.Open(earlier_->Path, TOpenMode::ReadShared);
+      writer.CreateContinuing(outputPath, *earlier, earlier_->State.Restart, earlier_->Shown);
+    }
+    // The copy is on the disk: a file set aside has done its part, and goes before this
+    // run's first restart point. Past the point it holds what the earlier run wrote there
+    // (compressed bytes cut at other places, or a finished stream), so once this file grows
+    // past the point the two would no longer agree, and a later resume could not tell it
+    // from another program's file.
+    if (earlier_->SetAside && fileSystem_.Facts(earlier_->Path).Kind != TPathKind::Missing &&
+        !fileSystem_.Remove(earlier_->Path)) {
+      throw EQuillonError("Cannot remove \"" + fileSystem_.ToDisplayText(earlier_->Path) +
+                          "\", whose body up to the restart point is now in \"" +
+                          fileSystem_.ToDisplayText(writer.PartialPath()) +
+                          "\"; move or delete it, then resume again.");
+    }
     return;
   }
   writer.Create(outputPath);

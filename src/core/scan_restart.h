@@ -20,14 +20,18 @@ class TScanRestartKeeper : public IRestartKeeper {
                      TScanClock::duration interval);
 
   // For a run that continues an interrupted one: its state, read back, and the file that
-  // holds the body up to its restart point (earlierPath, shown as shownEarlier).
-  void ContinueFrom(TScanState state, std::string earlierPath, std::string shownEarlier);
+  // holds the body up to its restart point (earlierPath, shown as shownEarlier). setAside:
+  // that file was set aside for this run (it is not the output itself), and StartFile
+  // removes it once its body is copied.
+  void ContinueFrom(TScanState state, std::string earlierPath, std::string shownEarlier,
+                    bool setAside = false);
   bool Continues() const { return earlier_.has_value(); }
 
   // Creates the fragment file for outputPath in writer: a new file with its header (which
   // holds sourceLength), or the continuation of the earlier one. scanSize is the size the
   // scan covers, which the state records (a raw device may report no length of its own).
-  // Throws what the writer throws.
+  // Throws what the writer throws, and EQuillonError when an earlier file set aside cannot
+  // be removed after the copy.
   void StartFile(TFragmentFileWriter& writer, const std::string& outputPath,
                  const std::string& sourcePath, TStream& source, std::int64_t sourceLength,
                  std::int64_t scanSize);
@@ -53,6 +57,7 @@ class TScanRestartKeeper : public IRestartKeeper {
     std::string Path;
     std::string Shown;
     TScanState State;  // as read back: where this run starts
+    bool SetAside = false;  // removed once copied
   };
   std::optional<TEarlier> earlier_;
   bool saved_ = false;                // a state was written by this run
