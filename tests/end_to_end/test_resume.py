@@ -96,9 +96,11 @@ class Resume(unittest.TestCase):
                 if not os.path.exists(out + STATE):
                     # Killed before its first restart point: there is nothing to resume. The
                     # scan is started over, which its unfinished file, left as it is, would
-                    # refuse.
+                    # refuse (a kill that came before the scan made that file, while it took
+                    # its lock, leaves none).
                     print("%s: killed before its first restart point" % what, file=sys.stderr)
-                    os.remove(out + ".partial")
+                    if os.path.exists(out + ".partial"):
+                        os.remove(out + ".partial")
                     return RETRY
                 return how
             self.assertEqual(returncode, 130, note)
