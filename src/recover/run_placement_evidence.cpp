@@ -175,6 +175,55 @@ bool TPlacer::CatalogFits(TDatabase& database, std::size_t index) {
   return true;
 }
 
+// What catalog page `index` says of lying at `number` in `database`, as a page along a run
+// from pages placed there: a catalog holds rows on several pages, and the ones after its
+// first lie wherever Access found room, often far from the database's home. The page is
+// the database's where its catalog's usage map lists the number, its rows fit the catalog's
+// definition, every table it names has its definition page at that id there or no page yet
+// (its definition can lie in a piece not placed yet), at least one of them a user table's
+// (the system tables' lie at the same pages in every database), and none of them is named
+// by another catalog page of the database (a copy's catalog names the same tables).
+// Where another database's pages say the same (a copy, or one of the same design), it says
+// nothing: a home or piece walks on past it as past any page that names no one.
+TSays TPlacer::SaysOfFurtherCatalogPage(TDatabase& database, std::size_t index,
+                                        std::uint32_t number) {
+  if (!NamesItsTables(database, index, number)) return TSays::Nothing;
+  for (TDatabase& other : databases_) {
+    if (&other != &database && NamesItsTables(other, index, number)) return TSays::Nothing;
+  }
+  return TSays::For;
+}
+
+// See SaysOfFurtherCatalogPage: whether `database` bears out catalog page `index` at `number`.
+bool TPlacer::NamesItsTables(TDatabase& database, std::size_t index, std::uint32_t number) {
+  const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, jet::kCatalogOwner);
+  if (!listed || !listed->contains(number)) return false;
+  const std::optional<TTableDefinition>& definition = DefinitionOf(database, jet::kCatalogOwner);
+  if (!definition ||
+      FitOf(index, PageAt(database, jet::kCatalogOwner), *definition) != true)
+    return false;
+  const std::vector<std::uint32_t> tables = CatalogTablesOf(index);
+  if (tables.empty()) return false;
+  bool defined = false;
+  for (const std::uint32_t table : tables) {
+    const std::size_t there = PageAt(database, table);
+    if (there == SIZE_MAX) continue;
+    if (entries_[there].Kind != TPageKind::Definition) return false;
+    // The system tables' definitions lie at the same pages in every database.
+    defined |= table > kLastSystemPage;
+  }
+  if (!defined) return false;
+  for (const auto& [other, otherIndex] : database.Pages) {
+    const TPageEntry& entry = entries_[otherIndex];
+    if (other == number || entry.Kind != TPageKind::Data || entry.Owner != jet::kCatalogOwner)
+      continue;
+    for (const std::uint32_t table : CatalogTablesOf(otherIndex)) {
+      if (std::find(tables.begin(), tables.end(), table) != tables.end()) return false;
+    }
+  }
+  return true;
+}
+
 // Whether `database` has a page of its catalog's rows already.
 bool TPlacer::HasCatalogPage(const TDatabase& database) const {
   return std::any_of(database.Pages.begin(), database.Pages.end(), [&](const auto& page) {

@@ -27,6 +27,9 @@ TSays TPlacer::SaysOfHomePage(TDatabase& database, std::size_t index, std::uint3
     }
     return single ? TSays::For : TSays::Nothing;
   }
+  if (entry.Kind == TPageKind::Data && entry.Owner == jet::kCatalogOwner &&
+      SaysOfFurtherCatalogPage(database, index, number) == TSays::For)
+    return TSays::For;
   return NamedPagesOf(database).contains(number) ? TSays::For : TSays::Nothing;
 }
 
@@ -157,6 +160,8 @@ TSays TPlacer::SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint
   if (IsLongValuePage(entry)) return SaysOfHomePage(database, index, number);
   if (entry.Kind == TPageKind::Definition)
     return NamedTablesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+  if (entry.Kind == TPageKind::Data && entry.Owner == jet::kCatalogOwner)
+    return SaysOfFurtherCatalogPage(database, index, number);
   if (entry.Kind == TPageKind::Data && entry.Owner < 2) {
     for (const std::uint32_t table : NamedTablesOf(database)) {
       const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);

@@ -175,6 +175,8 @@ class TPlacer {
                std::optional<std::uint32_t> number = std::nullopt);
   bool CatalogFits(TDatabase& database, std::size_t index);
   bool HasCatalogPage(const TDatabase& database) const;
+  TSays SaysOfFurtherCatalogPage(TDatabase& database, std::size_t index, std::uint32_t number);
+  bool NamesItsTables(TDatabase& database, std::size_t index, std::uint32_t number);
   const std::vector<std::uint32_t>& CatalogTablesOf(std::size_t index);
   void Add(TDatabase& database, std::uint32_t number, std::size_t index);
   const std::map<std::uint32_t, std::uint32_t>& ListedOwnerOf(TDatabase& database);
