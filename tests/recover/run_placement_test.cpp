@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "jet/catalog.h"
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
 #include "recover/catalog_reading.h"
@@ -480,6 +481,78 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
   EXPECT_GE(numbers.size(), 230u);
   for (const std::uint32_t number : {24u, 27u, 30u})
     EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
+// The larger sample with its catalog's rows on two pages, as a catalog that has grown
+// keeps them: page 14 with every row but Articles' (definition page 41), and index page 43
+// (which the store does not keep) made a catalog page holding Articles' row alone. Its
+// pages 0-23 lie at the start; pages 24-43 on a grid of their own, after other bytes.
+// `listed`: whether the catalog's usage map (page 6, row 0) lists page 43 as well. The
+// image goes to `image`; where pages 24-43 begin, to `stretchAt`.
+void CatalogOnTwoPages(bool listed, std::vector<std::uint8_t>& image, std::int64_t& stretchAt) {
+  std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const auto page = [&](std::size_t number) {
+    return std::span<std::uint8_t>(database).subspan(number * kPageSize, kPageSize);
+  };
+  std::copy(page(14).begin(), page(14).end(), page(43).begin());
+  const std::uint16_t count = jet::StatedRowCount(page(14));
+  bool found = false;
+  for (std::uint16_t row = 0; row < count; ++row) {
+    const jet::TRowSlot slot = jet::RowSlotAt(page(14), count, row);
+    ASSERT_TRUE(slot.Valid);
+    const std::optional<jet::TCatalogObject> object = jet::ReadCatalogObject(
+        std::span<const std::uint8_t>(page(14)).subspan(slot.Start, slot.End - slot.Start));
+    const bool articles = object && object->Type == jet::kLocalTableType &&
+                          object->DefinitionPage() == 41;
+    found |= articles;
+    // The row stays live on one page only: deleted on the other.
+    const std::size_t at = jet::kRowTableAt + 2u * row + 1;
+    (articles ? page(14) : page(43))[at] |= static_cast<std::uint8_t>(jet::kRowDeleted >> 8);
+  }
+  ASSERT_TRUE(found) << "no catalog row of Articles on page 14";
+  if (listed) {
+    // An inline map: type, first page, then a bit per page from there.
+    const jet::TRowSlot map = jet::RowSlotAt(page(6), jet::StatedRowCount(page(6)), 0);
+    ASSERT_EQ(page(6)[map.Start], 0);
+    page(6)[map.Start + 5 + 43 / 8] |= static_cast<std::uint8_t>(1u << (43 % 8));
+  }
+  image.assign(database.begin(), database.begin() + 24 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  stretchAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), database.begin() + 24 * kPageSize, database.begin() + 44 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize, 0);
+}
+
+TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogsMapListsIt) {
+  for (const bool listed : {true, false}) {
+    SCOPED_TRACE(listed ? "listed" : "not listed");
+    std::int64_t stretchAt = -1;
+    std::vector<std::uint8_t> image;
+    ASSERT_NO_FATAL_FAILURE(CatalogOnTwoPages(listed, image, stretchAt));
+    const testing::TImagePageStore store(image);
+    std::vector<TPageEntry> entries(store.Count());
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+    const std::vector<TDatabasePages> placed =
+        PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+    ASSERT_EQ(placed.size(), 1u);
+    for (const auto& [number, index] : placed[0].Pages) {
+      const std::int64_t offset = entries[index].SourceOffset;
+      if (offset >= stretchAt) {
+        EXPECT_EQ(number, 24 + (offset - stretchAt) / static_cast<std::int64_t>(kPageSize));
+      }
+    }
+    // Authors' pieces are placed by their definition either way. The second catalog page
+    // follows them in the run with nothing that names it between (index pages, Articles'
+    // definition and map, which only that page's row names): placed where the catalog's
+    // map lists it, and Articles' definition with it; else it says nothing.
+    EXPECT_TRUE(placed[0].Pages.contains(27));
+    EXPECT_EQ(placed[0].Pages.contains(43), listed);
+    if (listed && placed[0].Pages.contains(43)) {
+      EXPECT_EQ(entries[placed[0].Pages.at(43)].SourceOffset,
+                stretchAt + 19 * static_cast<std::int64_t>(kPageSize));
+      EXPECT_TRUE(placed[0].Pages.contains(41));
+    }
+  }
 }
 
 TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
