@@ -160,15 +160,30 @@ std::size_t TPlacer::PlaceLongValuePieces() {
             return j <= i ? number->second - Distance(run[j], run[i])
                           : number->second + Distance(run[i], run[j]);
           };
-          // Cut back to the pages pointed to: the rest says nothing of where it lies,
-          // unless the page right beside the stretch is placed in the database at the
-          // number that follows on: the stretch then lies between the database's own
-          // pages, with no page missing, and is that part of the file.
+          // Cut back to the pages that hold what is pointed to at their numbers: the rest
+          // says nothing of where it lies, unless the page right beside the stretch is
+          // placed in the database at the number that follows on: the stretch then lies
+          // between the database's own pages, with no page missing, and is that part of
+          // the file. A page at an end holds every long value pointed to there, one of
+          // them a value of one row (a chain's first part asks only for a row of at
+          // least a pointer's length, which another file's LVAL page next to the stretch
+          // holds as often as not).
+          const auto holdsWanted = [&](std::size_t j) {
+            const auto [from, to] = wanted.equal_range(numberAt(j));
+            if (from == to) return false;
+            const std::map<std::uint8_t, std::uint32_t>& rows = LongValueRowsOf(run[j]);
+            bool single = false;
+            for (auto at = from; at != to; ++at) {
+              if (!Holds(rows, at->second)) return false;
+              single |= !at->second.Chain;
+            }
+            return single;
+          };
           if (numberAt(first) == 0 || !BesidePlacedAt(run[first], false, d, numberAt(first) - 1)) {
-            while (first < i && !wanted.contains(numberAt(first))) ++first;
+            while (first < i && !holdsWanted(first)) ++first;
           }
           if (!BesidePlacedAt(run[last], true, d, numberAt(last) + 1)) {
-            while (last > i && !wanted.contains(numberAt(last))) --last;
+            while (last > i && !holdsWanted(last)) --last;
           }
           const std::uint32_t numberOfFirst = numberAt(first);
           if (Bears(database, run, first, last, numberOfFirst))
