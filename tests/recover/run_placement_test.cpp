@@ -555,6 +555,65 @@ TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogs
   }
 }
 
+TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesPages) {
+  // Two files in pieces, interleaved as on a volume with a history: the larger sample's pages 0-64
+  // and 65-129 apart; the smaller one's 0-47; its 48-70 followed by the larger one's
+  // 130-193; and one run of LVAL pages: the larger one's 194, the smaller one's 72-94,
+  // the larger one's 195 on. The smaller one's page 71 is lost, so its rows point to long
+  // values at 71 that it has no page for, and numbered on backwards from its 72 the other
+  // file's page before it lies at 71: a stretch that ends only at a number pointed to took
+  // that page, which holds none of them, and was refused whole. It ends at pages that hold
+  // what is pointed to at their numbers.
+  const std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = ReadSample("sample-jet4-small.mdb");
+  std::map<std::int64_t, std::pair<int, std::uint32_t>> truth;  // offset → (file, page)
+  std::vector<std::uint8_t> image;
+  const auto put = [&](const std::vector<std::uint8_t>& file, int which, std::size_t first,
+                       std::size_t last) {
+    for (std::size_t page = first; page <= last; ++page)
+      truth[static_cast<std::int64_t>(image.size() + (page - first) * kPageSize)] = {
+          which, static_cast<std::uint32_t>(page)};
+    image.insert(image.end(), file.begin() + first * kPageSize,
+                 file.begin() + (last + 1) * kPageSize);
+  };
+  const auto pad = [&] { image.resize(image.size() + 8 * kPageSize + 512, 0x5A); };
+  put(large, 0, 0, 64);
+  pad();
+  put(large, 0, 65, 129);
+  pad();
+  const std::int64_t smallBase = static_cast<std::int64_t>(image.size());
+  put(small, 1, 0, 47);
+  pad();
+  put(small, 1, 48, 70);
+  put(large, 0, 130, 193);
+  pad();
+  put(large, 0, 194, 194);
+  put(small, 1, 72, small.size() / kPageSize - 1);
+  put(large, 0, 195, large.size() / kPageSize - 1);
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0, smallBase}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 2u);
+  for (const TDatabasePages& database : placed) {
+    const int which = database.Base == 0 ? 0 : 1;
+    for (const auto& [number, index] : database.Pages) {
+      const auto own = truth.find(entries[index].SourceOffset);
+      ASSERT_NE(own, truth.end());
+      EXPECT_EQ(own->second, std::pair(which, number))
+          << "file " << which << " took a page of file " << own->second.first << " (its page "
+          << own->second.second << ") at " << number;
+    }
+  }
+  // The smaller one's LVAL pages are placed by its own rows' pointers, each in its own file.
+  const TDatabasePages& smaller = placed[0].Base == smallBase ? placed[0] : placed[1];
+  for (std::uint32_t number = 72; number < small.size() / kPageSize; ++number)
+    EXPECT_TRUE(smaller.Pages.contains(number)) << "page " << number << " of the smaller not placed";
+}
+
 TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
   // The smaller sample in order, then pages of its table 24 carrying table id 15 (another
   // file's table of that id), left unnumbered. Table 15's definition fits its own three
