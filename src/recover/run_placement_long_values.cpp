@@ -129,6 +129,9 @@ std::size_t TPlacer::PlaceLongValuePieces() {
     std::size_t Database = 0, Run = 0;
     std::size_t First = 0, Last = 0;  // positions in the run
     std::uint32_t Start = 0;          // the number of position First
+    // Where it begins if cut back to pages that hold a value of one row (see below):
+    // position and number, where that differs and is borne out too.
+    std::optional<std::pair<std::size_t, std::uint32_t>> Narrower;
   };
   const std::vector<std::vector<std::size_t>> loose = LooseRuns();
   std::vector<TCandidate> candidates;
@@ -160,14 +163,19 @@ std::size_t TPlacer::PlaceLongValuePieces() {
             return j <= i ? number->second - Distance(run[j], run[i])
                           : number->second + Distance(run[i], run[j]);
           };
-          // Cut back to the pages that hold what is pointed to at their numbers: the rest
-          // says nothing of where it lies, unless the page right beside the stretch is
-          // placed in the database at the number that follows on: the stretch then lies
-          // between the database's own pages, with no page missing, and is that part of
-          // the file. A page at an end holds every long value pointed to there, one of
-          // them a value of one row (a chain's first part asks only for a row of at
-          // least a pointer's length, which another file's LVAL page next to the stretch
-          // holds as often as not).
+          // Cut back to the pages pointed to: the rest says nothing of where it lies,
+          // unless the page right beside the stretch is placed in the database at the
+          // number that follows on: the stretch then lies between the database's own
+          // pages, with no page missing, and is that part of the file.
+          const bool before = numberAt(first) > 0 &&
+                              BesidePlacedAt(run[first], false, d, numberAt(first) - 1);
+          if (!BesidePlacedAt(run[last], true, d, numberAt(last) + 1)) {
+            while (last > i && !wanted.contains(numberAt(last))) --last;
+          }
+          // Cut back further where that is refused or disputed: to the first page that
+          // holds what is pointed to at its number, one value of one row among it (a
+          // chain's first part asks only for a row of at least a pointer's length, which
+          // another file's LVAL page before the stretch holds as often as not).
           const auto holdsWanted = [&](std::size_t j) {
             const auto [from, to] = wanted.equal_range(numberAt(j));
             if (from == to) return false;
@@ -179,36 +187,57 @@ std::size_t TPlacer::PlaceLongValuePieces() {
             }
             return single;
           };
-          if (numberAt(first) == 0 || !BesidePlacedAt(run[first], false, d, numberAt(first) - 1)) {
-            while (first < i && !holdsWanted(first)) ++first;
+          std::size_t wide = first, narrow = first;
+          if (!before) {
+            while (wide < i && !wanted.contains(numberAt(wide))) ++wide;
+            while (narrow < i && !holdsWanted(narrow)) ++narrow;
           }
-          if (!BesidePlacedAt(run[last], true, d, numberAt(last) + 1)) {
-            while (last > i && !holdsWanted(last)) --last;
+          const bool wideBorne = Bears(database, run, wide, last, numberAt(wide));
+          const bool narrowBorne =
+              narrow != wide && Bears(database, run, narrow, last, numberAt(narrow));
+          if (wideBorne) {
+            candidates.push_back({d, r, wide, last, numberAt(wide), std::nullopt});
+            if (narrowBorne) candidates.back().Narrower = std::pair{narrow, numberAt(narrow)};
+          } else if (narrowBorne) {
+            candidates.push_back({d, r, narrow, last, numberAt(narrow), std::nullopt});
           }
-          const std::uint32_t numberOfFirst = numberAt(first);
-          if (Bears(database, run, first, last, numberOfFirst))
-            candidates.push_back({d, r, first, last, numberOfFirst});
         }
       }
     }
   }
   // A page that more than one candidate would place, or one candidate at two places,
-  // stays where it is.
+  // stays where it is; a candidate that could begin further on tries that first.
   std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>> claims;
-  for (const TCandidate& candidate : candidates) {
+  const auto claim = [&] {
+    claims.clear();
+    for (const TCandidate& candidate : candidates) {
+      const std::vector<std::size_t>& run = loose[candidate.Run];
+      for (std::size_t j = candidate.First; j <= candidate.Last; ++j)
+        claims[run[j]].insert(
+            {candidate.Database, candidate.Start + Distance(run[candidate.First], run[j])});
+    }
+  };
+  const auto alone = [&](const TCandidate& candidate, const std::set<std::size_t>& done) {
     const std::vector<std::size_t>& run = loose[candidate.Run];
-    for (std::size_t j = candidate.First; j <= candidate.Last; ++j)
-      claims[run[j]].insert(
-          {candidate.Database, candidate.Start + Distance(run[candidate.First], run[j])});
+    for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
+      if (claims[run[j]].size() != 1 || done.contains(run[j])) return false;
+    }
+    return true;
+  };
+  claim();
+  bool narrowed = false;
+  for (TCandidate& candidate : candidates) {
+    if (!candidate.Narrower || alone(candidate, {})) continue;
+    std::tie(candidate.First, candidate.Start) = *candidate.Narrower;
+    candidate.Narrower.reset();
+    narrowed = true;
   }
+  if (narrowed) claim();
   std::size_t placedNow = 0;
   std::set<std::size_t> done;
   for (const TCandidate& candidate : candidates) {
     const std::vector<std::size_t>& run = loose[candidate.Run];
-    bool alone = true;
-    for (std::size_t j = candidate.First; j <= candidate.Last && alone; ++j)
-      alone = claims[run[j]].size() == 1 && !done.contains(run[j]);
-    if (!alone) continue;
+    if (!alone(candidate, done)) continue;
     TDatabase& database = databases_[candidate.Database];
     for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
       Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
