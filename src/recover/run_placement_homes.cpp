@@ -237,7 +237,51 @@ std::size_t TPlacer::ExtendHomes() {
       }
     }
     Forget(database);
+    if (home.Piece) added += ExtendPieceBack(home);
   }
+  return added;
+}
+
+// A placed piece taken back along its run as ExtendHomes takes it on: the piece was cut
+// where its pages' evidence began, and the pages before it (definitions, maps, a catalog
+// page, which say nothing until the pages that name them are placed) can be the same
+// stretch of the file. Walked back from the piece's first page, they are kept down to the
+// earliest that names itself, stopping at the first that says it is not the database's,
+// lies at a number taken or listed for another page, or lies across a gap the maps list.
+std::size_t TPlacer::ExtendPieceBack(const THome& home) {
+  TDatabase& database = databases_[home.Database];
+  const std::vector<std::size_t>& run = runs_[home.Run];
+  if (home.First == 0) return 0;
+  const auto numberOf = [&](std::size_t index) {
+    return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
+  };
+  const std::map<std::uint32_t, std::uint32_t> listedBefore = ListedOwnerOf(database);
+  std::vector<std::size_t> tried;
+  for (std::size_t i = home.First; i-- > 0;) {
+    if (placed_.contains(run[i]) || entries_[run[i]].SourceOffset < home.Origin) break;
+    if (!database.Pages.emplace(numberOf(run[i]), run[i]).second) break;
+    tried.push_back(i);
+  }
+  if (tried.empty()) return 0;
+  Forget(database);
+  std::optional<std::size_t> firstOwn;
+  for (const std::size_t i : tried) {  // from the piece backwards
+    const std::size_t index = run[i];
+    if (ListedForAnother(listedBefore, index, numberOf(index))) break;
+    if (GapHoldsListed(listedBefore, numberOf(index), numberOf(run[i + 1]))) break;
+    const TSays says = SaysOfPiecePage(database, index, numberOf(index));
+    if (says == TSays::Against || says == TSays::Unsure) break;
+    if (says == TSays::For) firstOwn = i;
+  }
+  std::size_t added = 0;
+  for (const std::size_t i : tried) {
+    database.Pages.erase(numberOf(run[i]));
+    if (firstOwn && i >= *firstOwn) {
+      Add(database, numberOf(run[i]), run[i]);
+      ++added;
+    }
+  }
+  Forget(database);
   return added;
 }
 
