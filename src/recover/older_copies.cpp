@@ -681,17 +681,6 @@ void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDataba
     if (newest->OlderCopies.size() == 1) newest->NewerBecause = why;
     older->NewerBecause = why;
   }
-  // Each copy split off was set apart from the one it was found in.
-  for (std::size_t k = 0; k < copies.Copies.size(); ++k) {
-    const TDatabaseCopy& copy = copies.Copies[k];
-    if (!copy.Split || copy.SplitFrom >= reports.size() || !reports[copy.SplitFrom]) continue;
-    TPagesSetApart apart;
-    apart.Database = reports[k] ? reports[k]->Name : std::string();
-    apart.Pages = static_cast<std::int64_t>(copy.Pages.Pages.size());
-    apart.FirstOffset = copy.Pages.FirstOffset;
-    apart.LastOffset = copy.Pages.LastOffset;
-    reports[copy.SplitFrom]->PagesSetApart.push_back(std::move(apart));
-  }
 }
 
 }  // namespace quillon::recover

@@ -210,27 +210,43 @@ TEST(OlderCopies, PagesWhoseRepeatsDoNotLieAsAPieceOfTheDatabaseAreNoCopy) {
 }
 
 TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
-  const TCopiesOfDatabase copies = TTwoCopies({{"id1", 0}, {"id2", 0}},
-                                              {{"id1", 0}, {"id2", kDeleted}}).Split();
+  TTwoCopies disk({{"id1", 0}, {"id2", 0}}, {{"id1", 0}, {"id2", kDeleted}});
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
   TDatabaseReport live, older;
   live.Name = "database-1";
   older.Name = "database-1 (older copy)";
   AccountForCopies(copies, {&live, &older});
   EXPECT_EQ(live.OlderCopies, std::vector<std::string>{"database-1 (older copy)"});
-  ASSERT_EQ(live.PagesSetApart.size(), 1u);
-  EXPECT_EQ(live.PagesSetApart[0].Database, "database-1 (older copy)");
-  EXPECT_EQ(live.PagesSetApart[0].Pages, 4);
-  EXPECT_EQ(live.PagesSetApart[0].FirstOffset, 10 * kPage);
   EXPECT_FALSE(live.NewerBecause.empty());
   EXPECT_EQ(older.NewerBecause, live.NewerBecause);
-  EXPECT_TRUE(older.PagesSetApart.empty());
+
+  // The copy's pages, set apart from the live one's and written as the copy: said in the
+  // live one's report as the copy's, counted once, in the copy's.
+  std::vector<std::size_t> livePages, copyPages;
+  for (const auto& [number, index] : copies.Copies[0].Pages.Pages) livePages.push_back(index);
+  for (const auto& [number, index] : copies.Copies[1].Pages.Pages) copyPages.push_back(index);
+  std::vector<TDatabaseReport> written = {live, older};
+  const TPageAccount account =
+      AccountForPages(disk.Store.Entries, {livePages, copyPages}, {copyPages, {}}, written);
+  ASSERT_EQ(written[0].PagesSetApart.size(), 1u);
+  EXPECT_EQ(written[0].PagesSetApart[0].Database, "database-1 (older copy)");
+  EXPECT_EQ(written[0].PagesSetApart[0].Pages, 4);
+  EXPECT_EQ(written[0].PagesSetApart[0].FirstOffset, 10 * kPage);
+  EXPECT_TRUE(written[1].PagesSetApart.empty());
+  EXPECT_EQ(written[1].Pages, 4);
+  EXPECT_EQ(account.SetApart, 0);
+  EXPECT_EQ(account.InDatabases + account.Unplaced,
+            static_cast<std::int64_t>(disk.Store.Entries.size()));
 
   // The copy gave no table: its pages were still set apart, as no database's.
   TDatabaseReport alone;
   AccountForCopies(copies, {&alone, nullptr});
   EXPECT_TRUE(alone.OlderCopies.empty());
-  ASSERT_EQ(alone.PagesSetApart.size(), 1u);
-  EXPECT_EQ(alone.PagesSetApart[0].Database, "");
+  std::vector<TDatabaseReport> one = {alone};
+  EXPECT_EQ(AccountForPages(disk.Store.Entries, {livePages}, {copyPages}, one).SetApart, 4);
+  ASSERT_EQ(one[0].PagesSetApart.size(), 1u);
+  EXPECT_EQ(one[0].PagesSetApart[0].Database, "");
 
   // A table read with the definition the other copies agree on is said and counted.
   TRecoveryReport report;
@@ -454,10 +470,19 @@ TEST(OlderCopies, EveryOlderCopyIsSplitOffEndingWhereTheNextBeginsAndTheyAreOrde
   EXPECT_EQ(OlderCopyBecause(first, 0), second.NewerBecause);
   EXPECT_EQ(first.NewerBecause, second.NewerBecause);
   EXPECT_EQ(third.NewerBecause, first.OlderCopiesNewerBecause[1]);
-  ASSERT_EQ(first.PagesSetApart.size(), 2u);
-  EXPECT_EQ(first.PagesSetApart[0].Database, second.Name);
-  EXPECT_EQ(first.PagesSetApart[1].Database, third.Name);
-  EXPECT_TRUE(second.PagesSetApart.empty());
+  // Each copy split off is set apart from the live one's pages, in the order written.
+  std::vector<std::size_t> pagesOf[3];
+  for (std::size_t k = 0; k < 3; ++k) {
+    for (const auto& [number, index] : copies.Copies[k].Pages.Pages) pagesOf[k].push_back(index);
+  }
+  std::vector<std::size_t> split = pagesOf[2];
+  split.insert(split.end(), pagesOf[1].begin(), pagesOf[1].end());
+  std::vector<TDatabaseReport> written = {first, second, third};
+  AccountForPages(disk.Store.Entries, {pagesOf[0], pagesOf[1], pagesOf[2]}, {split, {}, {}}, written);
+  ASSERT_EQ(written[0].PagesSetApart.size(), 2u);
+  EXPECT_EQ(written[0].PagesSetApart[0].Database, second.Name);
+  EXPECT_EQ(written[0].PagesSetApart[1].Database, third.Name);
+  EXPECT_TRUE(written[1].PagesSetApart.empty());
 }
 
 TEST(OlderCopies, ABaseWhoseTiesUseAnotherCopysDefinitionsIsThatCopyAtOtherNumbers) {
@@ -631,31 +656,65 @@ TEST(OlderCopies, DatabasesWithHeadersOfTheirOwnThatRepeatEachOthersRowsAreJoine
   EXPECT_EQ(JoinCopiesOfOneDatabase(store, store.Entries, std::move(groups)).size(), 3u);
 }
 
-TEST(PagesSetApart, EachDatabaseSaysWhereThePagesItSetApartWent) {
-  // Store pages 0 to 3: 0 and 1 went to database-2, 2 to the unplaced pages (no database
-  // took it as its own), 3 nowhere.
-  const std::vector<TPageEntry> entries = {{4 * kPage, TPageKind::Data, 40},
-                                           {9 * kPage, TPageKind::Data, 40},
-                                           {2 * kPage, TPageKind::Data, 41},
-                                           {3 * kPage, TPageKind::Definition, 0}};
+TEST(PagesSetApart, EveryPageIsCountedOnceAndEachDatabaseSaysWhereThePagesItSetApartWent) {
+  // Store pages 0 to 7. database-1 was written from 0 and 1, database-2 from 1 (counted as
+  // database-1's) and 2 to 4. database-1 set apart 3 and 4 (database-2's), 5 (taken by
+  // none) and 6, which database-2 set apart as well after taking it in a copy split off;
+  // 7 is no database's.
+  const std::vector<TPageEntry> entries = {
+      {0, TPageKind::Header, 0},          {1 * kPage, TPageKind::Data, 40},
+      {2 * kPage, TPageKind::Data, 40},   {9 * kPage, TPageKind::Data, 40},
+      {4 * kPage, TPageKind::Data, 40},   {6 * kPage, TPageKind::Data, 41},
+      {5 * kPage, TPageKind::Definition, 0}, {8 * kPage, TPageKind::Data, 42}};
   std::vector<TDatabaseReport> databases(3);
   databases[0].Name = "database-1";
   databases[1].Name = "database-2";
   databases[2].Name = "unplaced";
   databases[2].Unplaced = true;
-  SayWherePagesSetApartWent(entries, {{0, 1, 2, 3}, {}}, {1, 1, 2, SIZE_MAX}, databases);
+  databases[2].Pages = 3;  // the unplaced pages' own count is not the accounting's
+  const TPageAccount account =
+      AccountForPages(entries, {{0, 1}, {1, 2, 3, 4}}, {{3, 4, 5, 6}, {6}}, databases);
+  EXPECT_EQ(account.InDatabases, 5);
+  EXPECT_EQ(account.SetApart, 2);
+  EXPECT_EQ(account.Unplaced, 1);
+  EXPECT_EQ(databases[0].Pages, 2);
+  EXPECT_EQ(databases[1].Pages, 3);
+  EXPECT_EQ(databases[2].Pages, 3);
+
+  // Those another database took first, then those none took.
   ASSERT_EQ(databases[0].PagesSetApart.size(), 2u);
-  const TPagesSetApart& none = databases[0].PagesSetApart[0];
-  EXPECT_EQ(none.Database, "");
-  EXPECT_EQ(none.Pages, 2);
-  EXPECT_EQ(none.FirstOffset, 2 * kPage);
-  EXPECT_EQ(none.LastOffset, 3 * kPage);
-  const TPagesSetApart& second = databases[0].PagesSetApart[1];
+  const TPagesSetApart& second = databases[0].PagesSetApart[0];
   EXPECT_EQ(second.Database, "database-2");
   EXPECT_EQ(second.Pages, 2);
   EXPECT_EQ(second.FirstOffset, 4 * kPage);
   EXPECT_EQ(second.LastOffset, 9 * kPage);
-  EXPECT_TRUE(databases[1].PagesSetApart.empty());
+  const TPagesSetApart& none = databases[0].PagesSetApart[1];
+  EXPECT_EQ(none.Database, "");
+  EXPECT_EQ(none.Pages, 1);
+  EXPECT_EQ(none.FirstOffset, 6 * kPage);
+  // Page 6 is said once, by the last database that set it apart.
+  ASSERT_EQ(databases[1].PagesSetApart.size(), 1u);
+  EXPECT_EQ(databases[1].PagesSetApart[0].Database, "");
+  EXPECT_EQ(databases[1].PagesSetApart[0].Pages, 1);
+  EXPECT_EQ(databases[1].PagesSetApart[0].FirstOffset, 5 * kPage);
+  EXPECT_TRUE(databases[2].PagesSetApart.empty());
+
+  // Said in the summary and the JSON, adding up to the pages read.
+  TRecoveryReport report;
+  report.PagesInStore = 8;
+  report.PagesInDatabases = account.InDatabases;
+  report.PagesSetApart = account.SetApart;
+  report.PagesUnplaced = account.Unplaced;
+  report.Databases = databases;
+  EXPECT_NE(RecoveryReportText(report).find(
+                "8 pages read: 5 in databases, 2 set apart by a database as none of its own, 1 "
+                "tied to no database\n"),
+            std::string::npos);
+  const nlohmann::json json = RecoveryReportJson(report);
+  EXPECT_EQ(json["pages_in_databases"], 5);
+  EXPECT_EQ(json["pages_set_apart"], 2);
+  EXPECT_EQ(json["pages_unplaced"], 1);
+  EXPECT_TRUE(json["databases"][0]["pages_set_apart"][1]["database"].is_null());
 }
 
 }  // namespace
