@@ -211,7 +211,16 @@ class TReportWriter {
     out_ << "<header><h1>恢复报告 <span class=\"en\">Recovery report</span></h1>\n<dl class=\"facts\">";
     Fact("源 Source", HtmlText(options_.Source));
     Fact("输出文件夹 Output folder", HtmlText(options_.OutputDir));
-    Fact("总计 Total", std::to_string(report_.Databases.size()) + " 个数据库 databases, " +
+    // The unplaced pages are no database: said beside the count, as the summary does.
+    std::size_t databases = 0;
+    bool unplaced = false;
+    for (const TDatabaseReport& database : report_.Databases) {
+      databases += database.Unplaced ? 0 : 1;
+      unplaced |= database.Unplaced;
+    }
+    Fact("总计 Total", std::to_string(databases) + " 个数据库 databases" +
+                           (unplaced ? std::string(" 及未归属的页 and the unplaced pages") : "") +
+                           ", " +
                            std::to_string(tables) + " 个表 tables, " + std::to_string(rows) +
                            " 行 rows");
     Fact("另存的行 Rows kept apart", std::to_string(deleted) + " 已删除 deleted, " +

@@ -184,6 +184,7 @@ TEST_F(ReportOfMadeUpRecovery, SaysWhereEveryPageWentAndHowEachDatabaseWasPlaced
   EXPECT_NE(page.find("they are none of its own"), std::string::npos);
   // The unplaced pages' section is called as their files, untyped, and says which of its
   // pages a database set apart.
+  EXPECT_NE(page.find("2 个数据库 databases 及未归属的页 and the unplaced pages, "), std::string::npos);
   EXPECT_NE(page.find("id=\"unplaced\""), std::string::npos);
   EXPECT_EQ(page.find("database-0"), std::string::npos);
   EXPECT_NE(page.find("Untyped: no database header or table definitions"), std::string::npos);
