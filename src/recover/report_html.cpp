@@ -232,7 +232,7 @@ class TReportWriter {
     Fact("页的去向 Where the pages went",
          std::to_string(report_.PagesInDatabases) + " 页属于数据库 in databases, " +
              std::to_string(report_.PagesSetApart) +
-             " 页被数据库分开、不属于任何数据库 set apart by a database as none of its own, " +
+             " 页被数据库分开、无数据库取用 set apart by a database as none of its own, " +
              std::to_string(report_.PagesUnplaced) +
              " 页不属于任何数据库 tied to no database");
     out_ << "</dl>\n";

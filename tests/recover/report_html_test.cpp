@@ -175,7 +175,7 @@ TEST_F(ReportOfMadeUpRecovery, SaysWhereEveryPageWentAndHowEachDatabaseWasPlaced
   report_.Databases.push_back(second);
   report_.Databases.push_back(unplaced);
   const std::string page = Write(5000);
-  EXPECT_NE(page.find("12 页属于数据库 in databases, 3 页被数据库分开、不属于任何数据库 set apart by "
+  EXPECT_NE(page.find("12 页属于数据库 in databases, 3 页被数据库分开、无数据库取用 set apart by "
                       "a database as none of its own, 2 页不属于任何数据库 tied to no database"),
             std::string::npos);
   EXPECT_EQ(Occurrences(page, "placed at their numbers by what they say"), 1);
