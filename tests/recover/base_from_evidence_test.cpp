@@ -5,27 +5,23 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <array>
 
 #include "recover/base_from_evidence.h"
 #include "recover/image_page_store.h"
-#include "recover/recovery.h"
-#include "recover/recovery_report.h"
 #include "recover/run_placement.h"
+#include "recover/sample_sources.h"
 #include "recover/table_definition.h"
-#include "support/memory_file_system.h"
 
 namespace quillon::recover {
 namespace {
 
-constexpr std::size_t kLostHead = 6;  // header, page 1 and the system definitions
+using testing::EntriesOf;
+using testing::ReadSample;
+using testing::RecoverInMemory;
+using testing::TableNamed;
 
-std::vector<std::uint8_t> ReadSample(const char* name) {
-  std::ifstream in(std::string(QUILLON_SAMPLES_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+constexpr std::size_t kLostHead = 6;  // header, page 1 and the system definitions
 
 // `first` whole, then the larger sample with its first kLostHead pages zeroed (deleted, and
 // written over by another file), then the head of a third file (its header and system
@@ -49,11 +45,6 @@ const TDatabaseReport* DatabaseAt(const TRecoveryReport& report, std::int64_t ba
   return nullptr;
 }
 
-class TNoProgress : public IRecoveryProgress {
- public:
-  void Progress(const std::string&, std::int64_t, std::int64_t) override {}
-};
-
 std::vector<TFoundDefinition> DefinitionsOf(const IPageStore& store,
                                             const std::vector<TPageEntry>& entries) {
   std::vector<TFoundDefinition> found;
@@ -69,26 +60,10 @@ std::vector<TFoundDefinition> DefinitionsOf(const IPageStore& store,
   return found;
 }
 
-TRecoveryReport Recover(const testing::TImagePageStore& store) {
-  quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  options.WriteCsv = false;
-  TNoProgress progress;
-  return RecoverDatabases(store, files, options, progress);
-}
-
-const TTableReport* TableNamed(const TDatabaseReport& database, const std::string& name) {
-  const auto at = std::find_if(database.Tables.begin(), database.Tables.end(),
-                               [&](const TTableReport& table) { return table.Name == name; });
-  return at == database.Tables.end() ? nullptr : &*at;
-}
-
 TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows) {
   std::int64_t base = 0;
   const testing::TImagePageStore store(HeadlessAfter("sample-jet4-small.mdb", base));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   const std::vector<TFoundDefinition> definitions = DefinitionsOf(store, entries);
   // Nothing placed yet: the smaller sample's definitions lie at their own numbers too, so
   // its base (0) would be found as well, and the third file's; the larger one's is the one
@@ -109,7 +84,7 @@ TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows
 
   // Recovered: its tables typed and whole, in a database of their own at that base; the
   // smaller sample's tables are its own only.
-  const TRecoveryReport report = Recover(store);
+  const TRecoveryReport report = RecoverInMemory(store);
   const TDatabaseReport* found = DatabaseAt(report, base);
   ASSERT_NE(found, nullptr);
   const TDatabaseReport& headless = *found;
@@ -129,8 +104,7 @@ TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows
 TEST(BaseFromEvidence, AnotherCopyOfAPlacedDatabaseIsNoDatabaseOfItsOwn) {
   std::int64_t base = 0;
   const testing::TImagePageStore store(HeadlessAfter("sample-jet4.mdb", base));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   const std::vector<TFoundDefinition> definitions = DefinitionsOf(store, entries);
   TPlacementReading reading;
   reading.Judge = [](std::size_t, const TTableDefinition&) { return TPageJudgement{}; };
@@ -156,7 +130,7 @@ TEST(BaseFromEvidence, AnotherCopyOfAPlacedDatabaseIsNoDatabaseOfItsOwn) {
 
   // Recovered: the headless copy is kept apart as the older copy, never merged and never a
   // database of its own.
-  const TRecoveryReport report = Recover(store);
+  const TRecoveryReport report = RecoverInMemory(store);
   ASSERT_GE(report.Databases.size(), 2u);
   EXPECT_EQ(report.Databases[1].Name, "database-1 (older copy)");
   ASSERT_NE(DatabaseAt(report, base), nullptr);
@@ -176,14 +150,13 @@ TEST(BaseFromEvidence, ABaseIsKeptOnlyWhereItsOwnCatalogNamesItsTables) {
                 image.begin() + static_cast<std::ptrdiff_t>(at + kPageSize), 0);
   }
   const testing::TImagePageStore store(std::move(image));
-  const TRecoveryReport report = Recover(store);
+  const TRecoveryReport report = RecoverInMemory(store);
   EXPECT_EQ(DatabaseAt(report, base), nullptr);
 }
 
 TEST(BaseFromEvidence, CatalogPagesThatAnotherDatabasesMapListsAreThatDatabases) {
   const testing::TImagePageStore store(ReadSample("sample-jet4.mdb"));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   // The file's own pages at their numbers, its catalog pages apart in another "database".
   TDatabasePages whole, catalog;
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -219,8 +192,7 @@ std::int64_t PlaceMovedDefinition(bool rowsShowItWhole) {
   image.resize(image.size() + 200 * kPageSize, 0);  // far past any run's gap
   image.insert(image.end(), definition.begin(), definition.end());
   const testing::TImagePageStore store(std::move(image));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   TPlacementReading reading;
   // Every page's rows fit every definition; whether one of them shows all its columns is
   // what is asked.

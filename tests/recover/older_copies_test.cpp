@@ -60,6 +60,26 @@ class TMemoryStore : public IPageStore {
   }
 };
 
+// A definition of columns `names`, each `size` bytes long.
+TTableDefinition Definition(const std::vector<std::string>& names, std::uint16_t size = 4) {
+  TTableDefinition parsed;
+  for (const std::string& name : names) parsed.Columns.push_back({.Name = name, .Size = size});
+  parsed.HighestColumnCount = static_cast<std::uint16_t>(parsed.Columns.size());
+  return parsed;
+}
+
+// A table's plan as recovery makes it: its owner value, its name (from the catalog or not)
+// and its definition where one is known.
+TTablePlan Plan(std::uint32_t owner, std::string name, bool fromCatalog,
+                std::optional<TTableDefinition> parsed) {
+  TTablePlan made;
+  made.Owner = owner;
+  made.Name = std::move(name);
+  made.NamedFromCatalog = fromCatalog;
+  made.Definition = std::move(parsed);
+  return made;
+}
+
 // A catalog row (17 columns, its fixed part through Flags, the name among the variable
 // columns) last changed `days` after 1899-12-30, as the catalog's DateUpdate counts.
 std::string CatalogRowUpdated(double days) {
@@ -246,11 +266,6 @@ TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
 }
 
 TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereColumnsAgree) {
-  auto definition = [](std::vector<std::string> names) {
-    TTableDefinition parsed;
-    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name)});
-    return parsed;
-  };
   TDatabaseReport newer;
   newer.Tables.resize(3);
   // Tables as a database's report lists them: the name, where the definition lies, whether
@@ -268,23 +283,14 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   newer.Tables[0] = table("Orders", 30, true, {{"Id", "INTEGER"}, {"Customer", "TEXT"}});
   newer.Tables[1] = table("Notes", 40, true, {{"Id", "INTEGER"}});
   newer.Tables[2] = table("table-50", 50, false, {{"Id", "INTEGER"}});
-  const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
-                       std::optional<TTableDefinition> parsed) {
-    TTablePlan made;
-    made.Owner = owner;
-    made.Name = std::move(name);
-    made.NamedFromCatalog = fromCatalog;
-    made.Definition = std::move(parsed);
-    return made;
-  };
   std::vector<TTablePlan> plans(5);
-  plans[0] = plan(30, "table-30", false, definition({"Id", "Customer"}));  // the same table
+  plans[0] = Plan(30, "table-30", false, Definition({"Id", "Customer"}));  // the same table
   // Other columns: dropped and made anew.
-  plans[1] = plan(40, "table-40", false, definition({"Id", "Text"}));
+  plans[1] = Plan(40, "table-40", false, Definition({"Id", "Text"}));
   // The other copy has no name for it either.
-  plans[2] = plan(50, "table-50", false, definition({"Id"}));
-  plans[3] = plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
-  plans[4] = plan(30, "Kept", true, definition({"Id", "Customer"}));  // its own catalog names it
+  plans[2] = Plan(50, "table-50", false, Definition({"Id"}));
+  plans[3] = Plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
+  plans[4] = Plan(30, "Kept", true, Definition({"Id", "Customer"}));  // its own catalog names it
   NameFromOtherCopy(plans, newer);
   EXPECT_EQ(plans[0].Name, "Orders");
   EXPECT_TRUE(plans[0].NamedFromCatalog);
@@ -295,34 +301,24 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
 }
 
 TEST(OlderCopies, ATableWithoutItsDefinitionTakesTheOneTheOtherCopiesAgreeOnWhereItsRowsFit) {
-  const auto definition = [](std::vector<std::string> names, std::uint16_t size = 4) {
-    TTableDefinition parsed;
-    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name), .Size = size});
-    parsed.HighestColumnCount = static_cast<std::uint16_t>(parsed.Columns.size());
-    return parsed;
-  };
   const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
                        std::optional<TTableDefinition> parsed) {
-    TTablePlan made;
-    made.Owner = owner;
-    made.Name = std::move(name);
-    made.NamedFromCatalog = fromCatalog;
-    made.Definition = std::move(parsed);
+    TTablePlan made = Plan(owner, std::move(name), fromCatalog, std::move(parsed));
     made.Pages.emplace_back(70, 0);  // a data page of the table
     return made;
   };
   // Two other copies: both hold the definition of "Sales" (its stored row count differs, as
   // rows were deleted between them); "Notes" has other columns in each; "Stock" is untyped.
-  TTableDefinition sales = definition({"Id", "Amount"});
+  TTableDefinition sales = Definition({"Id", "Amount"});
   TTableDefinition salesLater = sales;
   salesLater.StoredRowCount = 7;
   const std::vector<TTablePlan> older = {plan(30, "Sales", true, sales),
-                                         plan(40, "Notes", true, definition({"Id"})),
+                                         plan(40, "Notes", true, Definition({"Id"})),
                                          plan(50, "Stock", true, std::nullopt),
-                                         plan(60, "Items", true, definition({"Id"}))};
+                                         plan(60, "Items", true, Definition({"Id"}))};
   const std::vector<TTablePlan> oldest = {plan(30, "Sales", true, salesLater),
-                                          plan(40, "Notes", true, definition({"Id"}, 8)),
-                                          plan(60, "Items", true, definition({"Id"}))};
+                                          plan(40, "Notes", true, Definition({"Id"}, 8)),
+                                          plan(60, "Items", true, Definition({"Id"}))};
   std::vector<TTablePlan> live = {plan(30, "Sales", true, std::nullopt),
                                   plan(40, "Notes", true, std::nullopt),
                                   plan(50, "Stock", true, std::nullopt),

@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
@@ -22,21 +20,17 @@
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
+#include "recover/sample_sources.h"
 #include "recover/table_plan.h"
-#include "support/memory_file_system.h"
 
 namespace quillon::recover {
 namespace {
 
-std::vector<std::uint8_t> ReadSample(const char* name) {
-  std::ifstream in(std::string(QUILLON_SAMPLES_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class TNoProgress : public IRecoveryProgress {
- public:
-  void Progress(const std::string&, std::int64_t, std::int64_t) override {}
-};
+using testing::EntriesOf;
+using testing::ReadSample;
+using testing::RecoverInMemory;
+using testing::TableNamed;
+using testing::TNoProgress;
 
 // The larger sample's pages 0 to 44 (its header, definitions and first tables), the
 // smaller sample whole, then the larger one's pages 45 on: position gives those to the
@@ -57,8 +51,7 @@ std::vector<std::uint8_t> LargeAroundSmall(std::size_t& smallPages, std::size_t&
 TEST(PlaceRuns, EveryPagePlacedIsItsOwnDatabasesAtItsOwnNumber) {
   std::size_t smallPages = 0, largePages = 0;
   const testing::TImagePageStore store(LargeAroundSmall(smallPages, largePages));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   const std::int64_t smallBase = kLargeHead * kPageSize;
   // A judge that tells the samples' tables apart by their rows' column counts only (each
   // table has its own), and reads no long value: whatever it places must be right.
@@ -110,20 +103,14 @@ TEST(PlaceRuns, EveryPagePlacedIsItsOwnDatabasesAtItsOwnNumber) {
 TEST(PlaceRuns, APieceAfterAnotherDatabasesHeaderIsReadAsItsOwnDatabases) {
   std::size_t smallPages = 0, largePages = 0;
   const testing::TImagePageStore store(LargeAroundSmall(smallPages, largePages));
-  quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  options.WriteCsv = false;
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = RecoverInMemory(store);
   ASSERT_GE(report.Databases.size(), 2u);
   // The larger sample's Authors lie after the smaller one's header: read by position they
   // were lost; placed by their definition and usage map, every row comes back.
   const TDatabaseReport& large = report.Databases[0];
   EXPECT_EQ(large.BaseOffset, 0);
-  const auto authors = std::find_if(large.Tables.begin(), large.Tables.end(),
-                                    [](const TTableReport& table) { return table.Name == "Authors"; });
-  ASSERT_NE(authors, large.Tables.end());
+  const TTableReport* authors = TableNamed(large, "Authors");
+  ASSERT_NE(authors, nullptr);
   EXPECT_TRUE(authors->Typed);
   EXPECT_EQ(authors->Rows, 767);
   EXPECT_EQ(authors->ValuesNotFound, 0);
@@ -366,8 +353,7 @@ TEST(PlaceRuns, RunsOfOneDatabaseOnGridsOfTheirOwnArePlacedAtTheirOwnNumbersOnly
   std::map<std::int64_t, std::uint32_t> truth;
   std::int64_t headerOffset = -1;
   const testing::TImagePageStore store(SampleInRuns(truth, headerOffset));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   const std::vector<TDatabasePages> placed =
       PlaceRuns(store, entries, {headerOffset}, ExactShapeReading(store));
   ASSERT_EQ(placed.size(), 1u);
@@ -412,8 +398,7 @@ TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced
   image.insert(image.end(), copy.begin(), copy.end());
   image.resize(image.size() + 8 * kPageSize, 0);
   const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
 
   const std::vector<TDatabasePages> placed =
       PlaceRuns(store, entries, {0}, ExactShapeReading(store));
@@ -462,8 +447,7 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
   copy(31, count);
   image.resize(image.size() + 8 * kPageSize, 0);
   const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = EntriesOf(store);
 
   const std::vector<TDatabasePages> placed =
       PlaceRuns(store, entries, {0}, ExactShapeReading(store));
@@ -502,11 +486,10 @@ TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
     image.insert(image.end(), page.begin(), page.end());
   }
   const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   TDatabasePages database;
   std::set<std::size_t> foreign;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    entries[i] = store.Entry(i);
     const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
     if (number < count) {
       database.Pages.emplace(number, i);
@@ -557,11 +540,10 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   *at = 'K';
   image.insert(image.end(), copy.begin(), copy.end());
   const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
+  const std::vector<TPageEntry> entries = EntriesOf(store);
   TDatabasePages database;
   std::size_t copied = SIZE_MAX;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    entries[i] = store.Entry(i);
     const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
     database.Pages.emplace(number < count ? number : kUnnumberedPage + number, i);
     if (number >= count) copied = i;
