@@ -60,6 +60,26 @@ class TMemoryStore : public IPageStore {
   }
 };
 
+// A definition of columns `names`, each `size` bytes long.
+TTableDefinition Definition(const std::vector<std::string>& names, std::uint16_t size = 4) {
+  TTableDefinition parsed;
+  for (const std::string& name : names) parsed.Columns.push_back({.Name = name, .Size = size});
+  parsed.HighestColumnCount = static_cast<std::uint16_t>(parsed.Columns.size());
+  return parsed;
+}
+
+// A table's plan as recovery makes it: its owner value, its name (from the catalog or not)
+// and its definition where one is known.
+TTablePlan Plan(std::uint32_t owner, std::string name, bool fromCatalog,
+                std::optional<TTableDefinition> parsed) {
+  TTablePlan made;
+  made.Owner = owner;
+  made.Name = std::move(name);
+  made.NamedFromCatalog = fromCatalog;
+  made.Definition = std::move(parsed);
+  return made;
+}
+
 // A catalog row (17 columns, its fixed part through Flags, the name among the variable
 // columns) last changed `days` after 1899-12-30, as the catalog's DateUpdate counts.
 std::string CatalogRowUpdated(double days) {
@@ -107,37 +127,46 @@ TCopyPages AddCopy(TMemoryStore& store, TDatabasePages& pages, std::int64_t base
 // written over: tables at definition pages 10 and 12, their data at pages 20 and 21. As
 // databases are told apart by their headers, the older copy's pages lie before the live
 // base, without numbers.
-struct TTwoCopies {
+// Pages of a database as places: `live` numbered from its base, the others unnumbered.
+struct TDisk {
   TMemoryStore Store;
   TDatabasePages Database;
+  std::uint32_t Unnumbered = kUnnumberedPage;
+
+  explicit TDisk(std::int64_t base) { Database.Base = base * kPage; }
+  std::size_t Apart(std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(place, kind, owner, b);
+    Database.Pages.emplace(Unnumbered++, index);
+    return index;
+  }
+  std::size_t Live(std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(Database.Base / kPage + number, kind, owner, b);
+    Database.Pages.emplace(number, index);
+    return index;
+  }
+  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
+};
+
+struct TTwoCopies : TDisk {
   std::vector<std::size_t> Older;
 
   TTwoCopies(const std::vector<std::pair<std::string, std::uint16_t>>& olderRows,
              const std::vector<std::pair<std::string, std::uint16_t>>& liveRows,
-             bool olderHeader = false) {
-    Database.Base = 100 * kPage;
-    std::uint32_t unnumbered = kUnnumberedPage;
-    auto older = [&](std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-      Older.push_back(Store.Add(place, kind, owner, b));
-      Database.Pages.emplace(unnumbered++, Older.back());
-    };
-    if (olderHeader) older(0, TPageKind::Header);
-    older(10, TPageKind::Definition);
-    older(12, TPageKind::Definition);
-    older(20, TPageKind::Data, 10, DataPage(10, olderRows));
-    older(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
-    auto live = [&](std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-      Database.Pages.emplace(number, Store.Add(100 + number, kind, owner, b));
-    };
-    live(0, TPageKind::Header);
-    live(10, TPageKind::Definition);
-    live(12, TPageKind::Definition);
-    live(20, TPageKind::Data, 10, DataPage(10, liveRows));
-    live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+             bool olderHeader = false)
+      : TDisk(100) {
+    if (olderHeader) Older.push_back(Apart(0, TPageKind::Header));
+    Older.push_back(Apart(10, TPageKind::Definition));
+    Older.push_back(Apart(12, TPageKind::Definition));
+    Older.push_back(Apart(20, TPageKind::Data, 10, DataPage(10, olderRows)));
+    Older.push_back(Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}})));
+    Live(0, TPageKind::Header);
+    Live(10, TPageKind::Definition);
+    Live(12, TPageKind::Definition);
+    Live(20, TPageKind::Data, 10, DataPage(10, liveRows));
+    Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
     Database.FirstOffset = 0;
     Database.LastOffset = 121 * kPage;
   }
-  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
 };
 
 TEST(OlderCopies, ACopyAtItsOwnBaseIsSplitOffAndRowsDeletedSinceTellTheNewer) {
@@ -262,11 +291,6 @@ TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
 }
 
 TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereColumnsAgree) {
-  auto definition = [](std::vector<std::string> names) {
-    TTableDefinition parsed;
-    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name)});
-    return parsed;
-  };
   TDatabaseReport newer;
   newer.Tables.resize(3);
   // Tables as a database's report lists them: the name, where the definition lies, whether
@@ -284,23 +308,14 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   newer.Tables[0] = table("Orders", 30, true, {{"Id", "INTEGER"}, {"Customer", "TEXT"}});
   newer.Tables[1] = table("Notes", 40, true, {{"Id", "INTEGER"}});
   newer.Tables[2] = table("table-50", 50, false, {{"Id", "INTEGER"}});
-  const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
-                       std::optional<TTableDefinition> parsed) {
-    TTablePlan made;
-    made.Owner = owner;
-    made.Name = std::move(name);
-    made.NamedFromCatalog = fromCatalog;
-    made.Definition = std::move(parsed);
-    return made;
-  };
   std::vector<TTablePlan> plans(5);
-  plans[0] = plan(30, "table-30", false, definition({"Id", "Customer"}));  // the same table
+  plans[0] = Plan(30, "table-30", false, Definition({"Id", "Customer"}));  // the same table
   // Other columns: dropped and made anew.
-  plans[1] = plan(40, "table-40", false, definition({"Id", "Text"}));
+  plans[1] = Plan(40, "table-40", false, Definition({"Id", "Text"}));
   // The other copy has no name for it either.
-  plans[2] = plan(50, "table-50", false, definition({"Id"}));
-  plans[3] = plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
-  plans[4] = plan(30, "Kept", true, definition({"Id", "Customer"}));  // its own catalog names it
+  plans[2] = Plan(50, "table-50", false, Definition({"Id"}));
+  plans[3] = Plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
+  plans[4] = Plan(30, "Kept", true, Definition({"Id", "Customer"}));  // its own catalog names it
   NameFromOtherCopy(plans, newer);
   EXPECT_EQ(plans[0].Name, "Orders");
   EXPECT_TRUE(plans[0].NamedFromCatalog);
@@ -311,34 +326,24 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
 }
 
 TEST(OlderCopies, ATableWithoutItsDefinitionTakesTheOneTheOtherCopiesAgreeOnWhereItsRowsFit) {
-  const auto definition = [](std::vector<std::string> names, std::uint16_t size = 4) {
-    TTableDefinition parsed;
-    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name), .Size = size});
-    parsed.HighestColumnCount = static_cast<std::uint16_t>(parsed.Columns.size());
-    return parsed;
-  };
   const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
                        std::optional<TTableDefinition> parsed) {
-    TTablePlan made;
-    made.Owner = owner;
-    made.Name = std::move(name);
-    made.NamedFromCatalog = fromCatalog;
-    made.Definition = std::move(parsed);
+    TTablePlan made = Plan(owner, std::move(name), fromCatalog, std::move(parsed));
     made.Pages.emplace_back(70, 0);  // a data page of the table
     return made;
   };
   // Two other copies: both hold the definition of "Sales" (its stored row count differs, as
   // rows were deleted between them); "Notes" has other columns in each; "Stock" is untyped.
-  TTableDefinition sales = definition({"Id", "Amount"});
+  TTableDefinition sales = Definition({"Id", "Amount"});
   TTableDefinition salesLater = sales;
   salesLater.StoredRowCount = 7;
   const std::vector<TTablePlan> older = {plan(30, "Sales", true, sales),
-                                         plan(40, "Notes", true, definition({"Id"})),
+                                         plan(40, "Notes", true, Definition({"Id"})),
                                          plan(50, "Stock", true, std::nullopt),
-                                         plan(60, "Items", true, definition({"Id"}))};
+                                         plan(60, "Items", true, Definition({"Id"}))};
   const std::vector<TTablePlan> oldest = {plan(30, "Sales", true, salesLater),
-                                          plan(40, "Notes", true, definition({"Id"}, 8)),
-                                          plan(60, "Items", true, definition({"Id"}))};
+                                          plan(40, "Notes", true, Definition({"Id"}, 8)),
+                                          plan(60, "Items", true, Definition({"Id"}))};
   std::vector<TTablePlan> live = {plan(30, "Sales", true, std::nullopt),
                                   plan(40, "Notes", true, std::nullopt),
                                   plan(50, "Stock", true, std::nullopt),
@@ -490,57 +495,28 @@ TEST(OlderCopies, ABaseWhoseTiesUseAnotherCopysDefinitionsIsThatCopyAtOtherNumbe
   // 20 to 23 of tables 10 and 12 land on definitions too (at 12 and 14): two votes, as many
   // as its true base 0 has. The ties from place 2 use definitions the copy at base 0 uses:
   // it is that copy numbered wrongly, and it neither cuts the copy short nor is split off.
-  TMemoryStore store;
-  TDatabasePages database;
-  database.Base = 100 * kPage;
-  std::uint32_t unnumbered = kUnnumberedPage;
-  auto older = [&](std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    database.Pages.emplace(unnumbered++, store.Add(place, kind, owner, b));
-  };
-  older(10, TPageKind::Definition);
-  older(12, TPageKind::Definition);
-  older(14, TPageKind::Definition);
-  older(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
-  older(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  TDisk disk(100);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  disk.Apart(14, TPageKind::Definition);
+  disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
   // Seen from base 2, pages 22 and 23 of table 10 and 12 tie to definitions 12 and 14.
-  older(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
-  older(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
-  auto live = [&](std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    database.Pages.emplace(number, store.Add(100 + number, kind, owner, b));
-  };
-  live(0, TPageKind::Header);
-  live(10, TPageKind::Definition);
-  live(12, TPageKind::Definition);
-  live(14, TPageKind::Definition);
-  live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
-  live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
-  live(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
-  live(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
-  const TCopiesOfDatabase copies = SplitOlderCopy(store, store.Entries, database);
+  disk.Apart(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
+  disk.Apart(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
+  disk.Live(0, TPageKind::Header);
+  disk.Live(10, TPageKind::Definition);
+  disk.Live(12, TPageKind::Definition);
+  disk.Live(14, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
+  disk.Live(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
   ASSERT_EQ(copies.Copies.size(), 2u);
   EXPECT_EQ(copies.Copies[1].Pages.Base, 0);
   EXPECT_EQ(copies.Copies[1].Pages.Pages.size(), 7u);
 }
-
-// Pages of a database as places: `live` numbered from its base, the others unnumbered.
-struct TDisk {
-  TMemoryStore Store;
-  TDatabasePages Database;
-  std::uint32_t Unnumbered = kUnnumberedPage;
-
-  explicit TDisk(std::int64_t base) { Database.Base = base * kPage; }
-  std::size_t Apart(std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    const std::size_t index = Store.Add(place, kind, owner, b);
-    Database.Pages.emplace(Unnumbered++, index);
-    return index;
-  }
-  std::size_t Live(std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    const std::size_t index = Store.Add(Database.Base / kPage + number, kind, owner, b);
-    Database.Pages.emplace(number, index);
-    return index;
-  }
-  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
-};
 
 TEST(OlderCopies, ASecondBaseWhosePagesRepeatNoRowOfTheCopyFoundIsAnotherPieceOfItNotACopy) {
   // The older copy in two pieces: its pages 10 to 21 from place 0, its pages 30 to 41 from
