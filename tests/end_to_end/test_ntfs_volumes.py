@@ -24,6 +24,10 @@ merged, named "NAME (older copy)" and "NAME (older copy 2)" from newer to older 
 live NAME, and the summary, --json and report.html must say each and why the live one is the
 newer: each copy is compared with what it held, and the pairing is one to one.
 
+On every image each page recover read must be counted once: in a database, set apart by a
+database as none of its own, or tied to no database, adding up to the pages read, alike in
+the summary, --json and report.html.
+
 Typed tables that land in another recovered database than their own's are compared too
 (against the same-named table of the original they match best): a value shown is a value
 claimed, wherever it is.
