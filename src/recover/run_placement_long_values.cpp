@@ -125,16 +125,11 @@ const std::map<std::uint8_t, std::uint32_t>& TPlacer::LongValueRowsOf(std::size_
 // Bears) at one place only, and no other database or place would take any of its pages.
 // Returns how many pieces were placed.
 std::size_t TPlacer::PlaceLongValuePieces() {
-  struct TCandidate {
-    std::size_t Database = 0, Run = 0;
-    std::size_t First = 0, Last = 0;  // positions in the run
-    std::uint32_t Start = 0;          // the number of position First
-    // Where it begins if cut back to pages that hold a value of one row (see below):
-    // position and number, where that differs and is borne out too.
-    std::optional<std::pair<std::size_t, std::uint32_t>> Narrower;
-  };
   const std::vector<std::vector<std::size_t>> loose = LooseRuns();
-  std::vector<TCandidate> candidates;
+  std::vector<TPlan> candidates;
+  // Per candidate, where it begins if cut back to pages that hold a value of one row (see
+  // below): position and number, where that differs and is borne out too.
+  std::vector<std::optional<std::pair<std::size_t, std::uint32_t>>> narrower;
   for (std::size_t d = 0; d < databases_.size(); ++d) {
     TDatabase& database = databases_[d];
     const std::multimap<std::uint32_t, TLongValueTarget>& wanted = WantedOf(database);
@@ -196,10 +191,12 @@ std::size_t TPlacer::PlaceLongValuePieces() {
           const bool narrowBorne =
               narrow != wide && Bears(database, run, narrow, last, numberAt(narrow));
           if (wideBorne) {
-            candidates.push_back({d, r, wide, last, numberAt(wide), std::nullopt});
-            if (narrowBorne) candidates.back().Narrower = std::pair{narrow, numberAt(narrow)};
+            candidates.push_back({r, {d, wide, last}, numberAt(wide)});
+            narrower.push_back(narrowBorne ? std::optional{std::pair{narrow, numberAt(narrow)}}
+                                           : std::nullopt);
           } else if (narrowBorne) {
-            candidates.push_back({d, r, narrow, last, numberAt(narrow), std::nullopt});
+            candidates.push_back({r, {d, narrow, last}, numberAt(narrow)});
+            narrower.push_back(std::nullopt);
           }
         }
       }
@@ -207,42 +204,26 @@ std::size_t TPlacer::PlaceLongValuePieces() {
   }
   // A page that more than one candidate would place, or one candidate at two places,
   // stays where it is; a candidate that could begin further on tries that first.
-  std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>> claims;
-  const auto claim = [&] {
-    claims.clear();
-    for (const TCandidate& candidate : candidates) {
-      const std::vector<std::size_t>& run = loose[candidate.Run];
-      for (std::size_t j = candidate.First; j <= candidate.Last; ++j)
-        claims[run[j]].insert(
-            {candidate.Database, candidate.Start + Distance(run[candidate.First], run[j])});
-    }
+  const auto claimAll = [&] {
+    TPageClaims claims;
+    for (const TPlan& candidate : candidates) ClaimPages(candidate, loose[candidate.Run], claims);
+    return claims;
   };
-  const auto alone = [&](const TCandidate& candidate, const std::set<std::size_t>& done) {
-    const std::vector<std::size_t>& run = loose[candidate.Run];
-    for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
-      if (claims[run[j]].size() != 1 || done.contains(run[j])) return false;
-    }
-    return true;
-  };
-  claim();
+  TPageClaims claims = claimAll();
   bool narrowed = false;
-  for (TCandidate& candidate : candidates) {
-    if (!candidate.Narrower || alone(candidate, {})) continue;
-    std::tie(candidate.First, candidate.Start) = *candidate.Narrower;
-    candidate.Narrower.reset();
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    TPlan& candidate = candidates[c];
+    if (!narrower[c] || ClaimedAlone(candidate, loose[candidate.Run], claims, {})) continue;
+    std::tie(candidate.Piece.First, candidate.Start) = *narrower[c];
     narrowed = true;
   }
-  if (narrowed) claim();
+  if (narrowed) claims = claimAll();
   std::size_t placedNow = 0;
   std::set<std::size_t> done;
-  for (const TCandidate& candidate : candidates) {
+  for (const TPlan& candidate : candidates) {
     const std::vector<std::size_t>& run = loose[candidate.Run];
-    if (!alone(candidate, done)) continue;
-    TDatabase& database = databases_[candidate.Database];
-    for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
-      Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
-      done.insert(run[j]);
-    }
+    if (!ClaimedAlone(candidate, run, claims, done)) continue;
+    AddPlan(candidate, run, &done);
     ++placedNow;
   }
   return placedNow;
