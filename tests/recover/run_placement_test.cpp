@@ -479,7 +479,7 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
 // `listed`: whether the catalog's usage map (page 6, row 0) lists page 43 as well. The
 // image goes to `image`; where pages 24-43 begin, to `stretchAt`.
 void CatalogOnTwoPages(bool listed, std::vector<std::uint8_t>& image, std::int64_t& stretchAt) {
-  std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
   const auto page = [&](std::size_t number) {
     return std::span<std::uint8_t>(database).subspan(number * kPageSize, kPageSize);
   };
@@ -553,8 +553,8 @@ TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesP
   // file's page before it lies at 71: a stretch that ends only at a number pointed to took
   // that page, which holds none of them, and was refused whole. It ends at pages that hold
   // what is pointed to at their numbers.
-  const std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
-  const std::vector<std::uint8_t> small = ReadSample("sample-jet4-small.mdb");
+  const std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
   std::map<std::int64_t, std::pair<int, std::uint32_t>> truth;  // offset → (file, page)
   std::vector<std::uint8_t> image;
   const auto put = [&](const std::vector<std::uint8_t>& file, int which, std::size_t first,
@@ -611,7 +611,7 @@ TEST(PlaceRuns, APlacedPieceIsTakenBackAlongItsRunToThePagesThatNameThemselves) 
   // placed, and are the same stretch of the file where they name themselves there: the
   // page of the map that Articles' definition names, the LVAL page holding the long values
   // its rows point to.
-  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
   std::vector<std::uint8_t> image(database.begin(), database.begin() + 42 * kPageSize);
   image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
   const std::int64_t stretchAt = static_cast<std::int64_t>(image.size());
