@@ -200,7 +200,6 @@ bool TPlacer::GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owner
 std::size_t TPlacer::ExtendHomes() {
   std::size_t added = 0;
   for (const THome& home : homes_) {
-    if (home.Piece) added += ExtendPieceBack(home);
     TDatabase& database = databases_[home.Database];
     const std::vector<std::size_t>& run = runs_[home.Run];
     auto numberOf = [&](std::size_t index) {
@@ -239,66 +238,6 @@ std::size_t TPlacer::ExtendHomes() {
     }
     Forget(database);
   }
-  return added;
-}
-
-// A placed piece taken back along its run as ExtendHomes takes it on: the piece was cut
-// where its pages' evidence began, and the pages before it (definitions, maps, a catalog
-// page, which say nothing until the pages that name them are placed) can be the same
-// stretch of the file. Walked back from the piece's first page, they are kept down to the
-// earliest that names itself (an LVAL page never does here), stopping at the first that
-// says it is not the database's, lies at a number taken or listed for another page, or
-// lies across a gap the maps list.
-std::size_t TPlacer::ExtendPieceBack(const THome& home) {
-  TDatabase& database = databases_[home.Database];
-  const std::vector<std::size_t>& run = runs_[home.Run];
-  if (home.First == 0) return 0;
-  const auto numberOf = [&](std::size_t index) {
-    return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
-  };
-  const std::map<std::uint32_t, std::uint32_t> listedBefore = ListedOwnerOf(database);
-  // Positions from the piece backwards: pages placed in the database at the numbers the
-  // walk gives them (placed since by other evidence) are passed, anything else placed ends it.
-  std::vector<std::size_t> walked, tried;
-  for (std::size_t i = home.First; i-- > 0;) {
-    if (entries_[run[i]].SourceOffset < home.Origin) break;
-    if (placed_.contains(run[i])) {
-      const auto at = placedAt_.find(run[i]);
-      if (at == placedAt_.end() || at->second != std::pair{home.Database, numberOf(run[i])})
-        break;
-      walked.push_back(i);
-      continue;
-    }
-    if (!database.Pages.emplace(numberOf(run[i]), run[i]).second) break;
-    walked.push_back(i);
-    tried.push_back(i);
-  }
-  if (tried.empty()) return 0;
-  Forget(database);
-  std::optional<std::size_t> firstOwn;
-  for (const std::size_t i : walked) {
-    const std::size_t index = run[i];
-    if (GapHoldsListed(listedBefore, numberOf(index), numberOf(run[i + 1]))) break;
-    if (placed_.contains(index)) continue;
-    if (ListedForAnother(listedBefore, index, numberOf(index))) break;
-    // An LVAL page names nothing in particular here: rows of one length at one row number
-    // are common to two files of one design, and another file's LVAL page lying just
-    // before the piece would seem to hold what is pointed to at its number. It is kept only
-    // between the piece and a page before it that names itself.
-    if (IsLongValuePage(entries_[index])) continue;
-    const TSays says = SaysOfPiecePage(database, index, numberOf(index));
-    if (says == TSays::Against || says == TSays::Unsure) break;
-    if (says == TSays::For) firstOwn = i;
-  }
-  std::size_t added = 0;
-  for (const std::size_t i : tried) {
-    database.Pages.erase(numberOf(run[i]));
-    if (firstOwn && i >= *firstOwn) {
-      Add(database, numberOf(run[i]), run[i]);
-      ++added;
-    }
-  }
-  Forget(database);
   return added;
 }
 

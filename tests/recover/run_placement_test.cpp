@@ -603,37 +603,6 @@ TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesP
     EXPECT_TRUE(smaller.Pages.contains(number)) << "page " << number << " of the smaller not placed";
 }
 
-TEST(PlaceRuns, APlacedPieceIsTakenBackAlongItsRunToThePagesThatNameThemselves) {
-  // The larger sample's pages 0-41 as its home (Articles' definition 41 last); then, on a
-  // grid of their own, pages 42 on: the page holding Articles' usage map, an index page
-  // (not kept), an LVAL page, then Articles' first data page and the rest. The piece is
-  // cut where its data pages' evidence begins; the pages before it say nothing until it is
-  // placed, and are the same stretch of the file where they name themselves there: the
-  // page of the map that Articles' definition names, the LVAL page holding the long values
-  // its rows point to.
-  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
-  std::vector<std::uint8_t> image(database.begin(), database.begin() + 42 * kPageSize);
-  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
-  const std::int64_t stretchAt = static_cast<std::int64_t>(image.size());
-  image.insert(image.end(), database.begin() + 42 * kPageSize, database.end());
-  image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
-    if (offset >= stretchAt) {
-      EXPECT_EQ(number, 42 + (offset - stretchAt) / static_cast<std::int64_t>(kPageSize));
-    }
-  }
-  for (const std::uint32_t number : {42u, 44u, 45u, 84u})
-    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
-}
-
 TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
   // The smaller sample in order, then pages of its table 24 carrying table id 15 (another
   // file's table of that id), left unnumbered. Table 15's definition fits its own three
