@@ -477,8 +477,8 @@ TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
   // usage maps, lands at the smaller one's number 24, where its catalog names Contacts'
   // definition. A number named for a definition vouches for a definition there, not for
   // another file's data page: the home ends at its own last page.
-  const std::vector<std::uint8_t> small = ReadSample("sample-jet4-small.mdb");
-  const std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
+  const std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
   constexpr std::size_t kHomePages = 19;
   std::vector<std::uint8_t> image(small.begin(), small.begin() + kHomePages * kPageSize);
   image.resize(image.size() + 5 * kPageSize, 0x5A);
