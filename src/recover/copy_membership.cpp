@@ -129,7 +129,8 @@ std::vector<std::size_t> PagesOfUncertainCopy(const std::vector<TPageEntry>& ent
                                    rows);
   const auto olderThanAnother = [&](std::size_t index) { return versions.OlderThanAnother(index); };
   for (const auto& [number, index] : copy.Pages) {
-    if (!IsUserData(entries[index])) continue;
+    // A page without live rows shows nothing as the copy's: its deleted rows are kept apart.
+    if (!IsUserData(entries[index]) || rows.Live(index).empty()) continue;
     if (LiesInPlace(entries, copy, number, index)) {
       if (newest && olderThanAnother(index)) uncertain.push_back(index);
       continue;

@@ -34,7 +34,8 @@ struct TRowsOfCopies {
 // sharing a live row with it byte for byte: a row is written once in a file) holds deleted,
 // and not live, a row that it holds live: it is the older of the two (a deleted row is never
 // made live again).
-// Returns store indices, in no particular order.
+// Pages without live rows are not asked: they show nothing as the copy's. Returns store
+// indices, in no particular order.
 std::vector<std::size_t> PagesOfUncertainCopy(const std::vector<TPageEntry>& entries,
                                               const TDatabasePages& copy,
                                               const std::vector<const TDatabasePages*>& others,

@@ -51,11 +51,12 @@ TEST(CopyMembership, OnlyPagesAtTheirPlacesFromTheCopysBaseAreCertainlyItsOwn) {
   const std::size_t unnumbered = store.Add(302, {"r6"});
   const std::size_t longValues = store.Add(303, {"lv"}, jet::kLvalOwner);
   const std::size_t catalog = store.Add(304, {"c"}, 2);
+  const std::size_t noLiveRow = store.Add(305, {});  // shows nothing as the copy's
   TDatabasePages live, older;
   live.Base = 100 * kPage;
   older.Base = 500 * kPage;
   live.Pages = {{7, live7}, {8, moved8}, {9, moved9}, {kUnnumberedPage, unnumbered},
-                {20, longValues}, {21, catalog}};
+                {20, longValues}, {21, catalog}, {22, noLiveRow}};
   older.Pages = {{7, older7}};
   EXPECT_EQ(Sorted(PagesOfUncertainCopy(store.Entries, live, {&older}, store.RowsOf(), false)),
             (std::vector<std::size_t>{moved8, moved9, unnumbered}));
