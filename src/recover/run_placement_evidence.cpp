@@ -369,9 +369,11 @@ const std::set<std::uint32_t>& TPlacer::NamedPagesOf(TDatabase& database) {
     if (table > kLastSystemPage) database.Tables.insert(table);
   }
   for (std::uint32_t number = 2; number <= kLastSystemPage; ++number) tables.push_back(number);
+  database.DefinitionNumbers.clear();
   for (const std::uint32_t table : tables) {
     std::uint32_t at = table;
     for (std::size_t i = 0; i < kMaxDefinitionPages && at != 0 && named.insert(at).second; ++i) {
+      database.DefinitionNumbers.insert(at);
       const std::size_t index = PageAt(database, at);
       if (index == SIZE_MAX || entries_[index].Kind != TPageKind::Definition) break;
       at = jet::NextDefinitionPage(Read(index));

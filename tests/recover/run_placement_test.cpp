@@ -8,6 +8,7 @@
 #include <array>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 
@@ -582,6 +583,92 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   database.Pages.erase(static_cast<std::uint32_t>(kCatalogPage));
   const std::set<std::string> alone = names(database);
   EXPECT_TRUE(alone.contains("Kontacts"));
+}
+
+}  // namespace
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+namespace {
+
+// Offsets of the larger sample's pages laid out on an image, with what each page's number is.
+struct TLaidOut {
+  std::vector<std::uint8_t> Image;
+  std::map<std::int64_t, std::uint32_t> Truth;  // offset → page number
+  std::map<std::int64_t, std::uint32_t> Copy;   // offset → page number, of the copy's pages
+
+  // Pages `first` to `last` (exclusive) of `database` at the end of the image.
+  void Add(const std::vector<std::uint8_t>& database, std::size_t first, std::size_t last,
+           bool copy = false) {
+    for (std::size_t page = first; page < last; ++page)
+      (copy ? Copy : Truth)[static_cast<std::int64_t>(Image.size() + (page - first) * kPageSize)] =
+          static_cast<std::uint32_t>(page);
+    Image.insert(Image.end(), database.begin() + static_cast<std::ptrdiff_t>(first * kPageSize),
+                 database.begin() + static_cast<std::ptrdiff_t>(last * kPageSize));
+  }
+  // Bytes of no page: another file's, or a step to another 512-byte grid.
+  void Other(std::size_t bytes) { Image.resize(Image.size() + bytes, 0x5A); }
+};
+
+TEST(PlaceRuns, AHomeEndsAtAGapWhoseNumbersItsMapsList) {
+  // The larger sample's pages 0-30 (header, catalog, Authors' definition, map and first
+  // pages), 3 pages of another file, then pages 31 on, all on one grid: one run. Numbered
+  // on from the base across the gap, pages 31-35 would lie at 34-38, where Authors' map
+  // lists pages too; but the gap's numbers 31-33 are pages the map lists, which the store
+  // would hold: the home ends before the gap.
+  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  TLaidOut source;
+  source.Add(database, 0, 31);
+  source.Other(3 * kPageSize);
+  source.Add(database, 31, database.size() / kPageSize);
+  source.Other(8 * kPageSize);
+  const testing::TImagePageStore store(source.Image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages) {
+    const auto own = source.Truth.find(entries[index].SourceOffset);
+    ASSERT_NE(own, source.Truth.end());
+    EXPECT_EQ(number, own->second) << "offset " << own->first;
+  }
+  EXPECT_TRUE(placed[0].Pages.contains(30));
+}
+
+TEST(PlaceRuns, AnOlderCopysRunIsNeverPlacedInTheDatabase) {
+  // The larger sample's pages 0-219 as its home (Articles' pages 45 to 216 among them); an
+  // older copy of its pages 27-45 on a grid of its own (its head written over), byte for
+  // byte the same; then, on a third grid, the database's own pages 220 on (Articles' page
+  // 253 among them). The copy's Articles page 45 fits one free number that Articles' map
+  // lists, 253, where the database's own page lies too: two pieces for one number. But the
+  // copy's pages 27-38 repeat the rows of the home's pages at their numbers: the run is
+  // another copy, none of its pages is placed in the database, and the database's own
+  // piece has no rival.
+  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  TLaidOut source;
+  source.Add(database, 0, 220);
+  source.Other(8 * kPageSize + 512);
+  source.Add(database, 27, 46, true);
+  source.Other(8 * kPageSize + 512);
+  source.Add(database, 220, database.size() / kPageSize);
+  source.Other(8 * kPageSize);
+  const testing::TImagePageStore store(source.Image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    EXPECT_FALSE(source.Copy.contains(offset)) << "the copy's page placed at " << number;
+    const auto own = source.Truth.find(offset);
+    ASSERT_NE(own, source.Truth.end());
+    EXPECT_EQ(number, own->second) << "offset " << own->first;
+  }
+  EXPECT_TRUE(placed[0].Pages.contains(253));
 }
 
 }  // namespace
