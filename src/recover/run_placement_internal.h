@@ -66,9 +66,10 @@ constexpr std::size_t kLoosePagesJudged = 64;
 // Data pages of a loose run that must repeat rows of a database's placed pages, at one
 // origin, for the run to be another copy of that database (see CopyOriginOf).
 constexpr std::size_t kMinCopyRepeats = 2;
-// A database's placed pages read per round to look for copies of it, at most: the rows of
-// the tables that loose runs hold.
-constexpr std::size_t kMaxCopyPagesRead = 1 << 16;
+// Placed pages read per round to look for copies, at most (64 MiB of rows held): the rows
+// of the tables that loose runs hold. Past it, no copy is looked for that round, and the
+// pieces are planned as before (bounds the work on a huge source in many pieces).
+constexpr std::size_t kMaxCopyPagesRead = 1 << 14;
 // How many more stale pages every other place for a piece must make than the one chosen,
 // where that one makes some: Access leaves stale pages among a table's own, so the right
 // place need not make none.
