@@ -35,7 +35,8 @@ class TPageRenumbering {
   // Numbers the pages again from what is certain: header and system definitions, each
   // definition that exactly one table's rows fit by shape (and that fits no other table),
   // and the LVAL pages that single-row long values point to where only one LVAL row on
-  // the source has the value's length.
+  // the source has the value's length, two such rows at least putting their piece at one
+  // place.
   void Run() {
     std::vector<TPageAnchor> anchors;
     std::vector<std::size_t> definitionPages;
@@ -336,12 +337,12 @@ class TPageRenumbering {
 
   // Where the long-value pointers of a table's rows say their rows are (into `targets`) and,
   // given `anchors`, anchors from them: the LVAL page of a single-row value where only one
-  // LVAL row on the source has the value's row number and length.
+  // LVAL row on the source has the value's row number and length (see SecondLongValueMatch).
   std::size_t LongValueAnchors(
       const TTablePlan& plan, const TTableDefinition& definition,
       const std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>>& longValueRows,
       std::set<std::size_t>& anchored, std::vector<TPageAnchor>* anchors,
-      std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) const {
+      std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) {
     std::size_t added = 0;
     for (const auto& [number, index] : plan.Pages) {
       const TPage page = *reader_.PageByIndex(index);
@@ -364,19 +365,50 @@ class TPageRenumbering {
           if (found == longValueRows.end() || found->second.size() != 1 ||
               !inDatabase_.contains(found->second[0]))
             return;
-          if (anchored.insert(found->second[0]).second) {
-            anchors->push_back({found->second[0], head.Where.Page});
-            ++added;
-          }
+          added += SecondLongValueMatch(found->second[0], head, anchored, *anchors);
         });
       }
     }
     return added;
   }
 
+  // One long value's row of a unique row number and length is one coincidence away from
+  // another database's row, or another page of this one, where its own page was lost: it
+  // anchors its page only once a second such row (another row, on that page or on another
+  // lying at the same distance from its number) puts its piece at the same place. Returns
+  // how many anchors that added.
+  std::size_t SecondLongValueMatch(std::size_t index, const jet::TLongValueHead& head,
+                                   std::set<std::size_t>& anchored,
+                                   std::vector<TPageAnchor>& anchors) {
+    const std::int64_t shift = entries_[index].SourceOffset -
+                               static_cast<std::int64_t>(head.Where.Page) *
+                                   static_cast<std::int64_t>(kPageSize);
+    TLongValueMatches& matches = longValueMatches_[shift];
+    if (!matches.Rows.insert({index, head.Where.Row}).second) return 0;
+    matches.Pages.emplace(index, head.Where.Page);
+    if (matches.Rows.size() < kLongValueMatchesToAnchor) return 0;
+    std::size_t added = 0;
+    for (const auto& [page, number] : matches.Pages) {
+      if (anchored.insert(page).second) {
+        anchors.push_back({page, number});
+        ++added;
+      }
+    }
+    return added;
+  }
+
+  // The long values of unique row number and length found at one place of their piece
+  // (the offset its page 0 would have): the LVAL rows met, and their pages' numbers.
+  struct TLongValueMatches {
+    std::set<std::pair<std::size_t, std::uint8_t>> Rows;  // (store index, row)
+    std::map<std::size_t, std::uint32_t> Pages;            // store index → number
+  };
+  static constexpr std::size_t kLongValueMatchesToAnchor = 2;
+
   const TDatabaseReader& reader_;
   const std::vector<TPageEntry>& entries_;
   TDatabasePages& database_;  // the reader's: renumbered in place
+  std::map<std::int64_t, TLongValueMatches> longValueMatches_;  // by place (see above)
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // The tables whose long-value pointers the numbering agrees with.
   std::set<std::uint32_t> longValuesChecked_;

@@ -327,6 +327,7 @@ std::optional<TPlacer::TBearing> TPlacer::BearingOf(TDatabase& database,
     auto rows = rowsOf.find(page->second);
     if (rows == rowsOf.end()) rows = rowsOf.emplace(page->second, LongValueRowsOf(page->second)).first;
     if (!Holds(rows->second, target->second)) return std::nullopt;
+    ++bearing.LongValues;
     positive = true;
   }
   if (!positive) return std::nullopt;

@@ -164,15 +164,24 @@ std::size_t TPlacer::PlaceLongValuePieces() {
           // unless the page right beside the stretch is placed in the database at the
           // number that follows on: the stretch then lies between the database's own
           // pages, with no page missing, and is that part of the file.
-          if (numberAt(first) == 0 || !BesidePlacedAt(run[first], false, d, numberAt(first) - 1)) {
+          const bool afterPlaced =
+              numberAt(first) != 0 && BesidePlacedAt(run[first], false, d, numberAt(first) - 1);
+          const bool beforePlaced = BesidePlacedAt(run[last], true, d, numberAt(last) + 1);
+          if (!afterPlaced) {
             while (first < i && !wanted.contains(numberAt(first))) ++first;
           }
-          if (!BesidePlacedAt(run[last], true, d, numberAt(last) + 1)) {
+          if (!beforePlaced) {
             while (last > i && !wanted.contains(numberAt(last))) --last;
           }
           const std::uint32_t numberOfFirst = numberAt(first);
-          if (Bears(database, run, first, last, numberOfFirst))
-            candidates.push_back({d, r, first, last, numberOfFirst});
+          const std::optional<TBearing> bearing =
+              BearingOf(database, run, first, last, numberOfFirst);
+          if (!bearing || bearing->Unlisted != 0) continue;
+          // One row of the pointed length alone can be another file's, or another page of
+          // this one, standing in for a page of it that was lost: a second long value found
+          // at that place, or the database's own page right beside, is wanted too.
+          if (bearing->LongValues < kMinOwnLongValues && !afterPlaced && !beforePlaced) continue;
+          candidates.push_back({d, r, first, last, numberOfFirst});
         }
       }
     }
