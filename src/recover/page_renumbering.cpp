@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -173,7 +174,9 @@ class TPageRenumbering {
       // Only from the second round on are the numbers certain ones (the first numbering
       // comes from anchors; before it, pages carry their places on the grid).
       const std::size_t tied = round > 0 ? TieSameShapesByMaps(sameShapes, anchors) : 0;
-      if (round > 0 && read == 0 && tied == 0) break;
+      const std::size_t held =
+          AnchorPagesHoldingTwo(targets, lengthsOf, round > 0, anchored, anchors);
+      if (round > 0 && read == 0 && tied == 0 && held == 0) break;
       database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
     }
     longValuesChecked_ = std::move(pointersRead);
@@ -355,6 +358,7 @@ class TPageRenumbering {
             std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
         ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
           const bool chain = head.Kind == jet::TLongValueKind::Chain;
+          if (chain) chainLengths_.emplace(std::pair{head.Where.Page, head.Where.Row}, head.Length);
           // A chain's first part is at least its pointer; a single row, the whole value.
           targets.emplace(head.Where.Page,
                           std::pair<std::uint8_t, std::size_t>{
@@ -375,7 +379,8 @@ class TPageRenumbering {
   // One long value's row of a unique row number and length is one coincidence away from
   // another database's row, or another page of this one, where its own page was lost: it
   // anchors its page only once a second such row (another row, on that page or on another
-  // lying at the same distance from its number) puts its piece at the same place. Returns
+  // lying at the same distance from its number) puts its piece at the same place, or a
+  // second long value is found in it or beside it there (see AnchorPagesHoldingTwo). Returns
   // how many anchors that added.
   std::size_t SecondLongValueMatch(std::size_t index, const jet::TLongValueHead& head,
                                    std::set<std::size_t>& anchored,
@@ -397,6 +402,118 @@ class TPageRenumbering {
     return added;
   }
 
+  // The pages that one long value of a unique row number and length names (see
+  // SecondLongValueMatch) whose place the pages beside it bear out: from the page on, page
+  // by page at the same distance from their numbers while each holds every long value
+  // pointed to its number (a piece of the file goes on there), two single-row values at
+  // least are found, each in a row of its exact length. Returns how many anchors that added.
+  std::size_t AnchorPagesHoldingTwo(
+      const std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets,
+      const std::map<std::size_t, std::map<std::uint8_t, std::size_t>>& lengthsOf,
+      bool mapsCertain, std::set<std::size_t>& anchored, std::vector<TPageAnchor>& anchors) {
+    if (longValueMatches_.empty()) return 0;
+    // Owner value → the pages its table's usage map lists, read at the numbers certain so
+    // far (nothing: no definition or map there to read).
+    std::map<std::uint32_t, std::optional<std::set<std::uint32_t>>> listedOf;
+    const auto listed = [&](std::uint32_t owner) -> const std::optional<std::set<std::uint32_t>>& {
+      const auto [known, added] = listedOf.try_emplace(owner);
+      if (!added) return known->second;
+      const std::optional<TTableDefinition> definition =
+          DefinitionAt(reader_, entries_, database_, owner);
+      if (definition && !definition->System)
+        known->second = UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
+      return known->second;
+    };
+    std::unordered_map<std::int64_t, std::size_t> byOffset;  // this database's pages
+    for (const std::size_t index : inDatabase_) byOffset.emplace(entries_[index].SourceOffset, index);
+    // The single-row values found at `number` in page `index`; nothing when the page lacks
+    // one of the values pointed there.
+    std::int64_t shift = 0;  // of the place being looked at
+    const auto foundAt = [&](std::size_t index, std::uint32_t number) -> std::optional<std::size_t> {
+      // A table's data page at a number its table's map lists bears the place out; at one
+      // the map does not list, the piece has ended (or the page is a stale one).
+      const TPageEntry& entry = entries_[index];
+      if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner) {
+        if (!mapsCertain || entry.Owner <= kLastSystemDefinition) return 0;
+        const std::optional<std::set<std::uint32_t>>& pages = listed(entry.Owner);
+        if (!pages) return 0;
+        if (!pages->contains(number)) return std::nullopt;
+        return 1;
+      }
+      const auto rows = lengthsOf.find(index);
+      std::size_t exact = 0;
+      for (auto [at, end] = targets.equal_range(number); at != end; ++at) {
+        if (rows == lengthsOf.end()) return std::nullopt;
+        const auto row = rows->second.find(at->second.first);
+        const bool chain = at->second.second == kChainPart;
+        if (row == rows->second.end() ||
+            (chain ? row->second < 4 : row->second != at->second.second))
+          return std::nullopt;
+        if (!chain) ++exact;
+        else if (ChainAddsUp(byOffset, shift, number, at->second.first)) ++exact;
+      }
+      return exact;
+    };
+    constexpr std::int64_t kPage = static_cast<std::int64_t>(kPageSize);
+    std::size_t added = 0;
+    for (const auto& [placeShift, matches] : longValueMatches_) {
+      shift = placeShift;
+      for (const auto& [index, number] : matches.Pages) {
+        if (anchored.contains(index)) continue;
+        const std::optional<std::size_t> own = foundAt(index, number);
+        if (!own) continue;
+        std::size_t found = *own;
+        for (const int step : {-1, 1}) {
+          for (std::int64_t k = 1; k <= kPagesWalked && found < kLongValueMatchesToAnchor; ++k) {
+            const std::int64_t at = static_cast<std::int64_t>(number) + step * k;
+            if (at < 0) break;
+            const auto page = byOffset.find(shift + at * kPage);
+            if (page == byOffset.end()) break;
+            const std::optional<std::size_t> there =
+                foundAt(page->second, static_cast<std::uint32_t>(at));
+            if (!there) break;
+            found += *there;
+          }
+        }
+        if (found < kLongValueMatchesToAnchor) continue;
+        anchored.insert(index);
+        anchors.push_back({index, number});
+        ++added;
+      }
+    }
+    return added;
+  }
+
+  // Whether the chain of LVAL rows whose first part is row `row` of number `number`, read
+  // from the pages at `shift` from their numbers, holds what its head says: parts that end
+  // and add up to the value's length exactly (a chain that leaves the place, or loops, does
+  // not).
+  bool ChainAddsUp(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                   std::int64_t shift, std::uint32_t number, std::uint8_t row) const {
+    const auto stated = chainLengths_.find({number, row});
+    if (stated == chainLengths_.end()) return false;
+    std::uint64_t length = 0;
+    jet::TRowPointer at{number, row};
+    for (std::size_t part = 0; part < kMaxChainParts; ++part) {
+      const auto page = byOffset.find(shift + static_cast<std::int64_t>(at.Page) *
+                                                  static_cast<std::int64_t>(kPageSize));
+      if (page == byOffset.end()) return false;
+      const TPageEntry& entry = entries_[page->second];
+      if (entry.Kind != TPageKind::Data || entry.Owner != jet::kLvalOwner) return false;
+      const TPage& bytes = *reader_.PageByIndex(page->second);
+      const std::vector<TSlot> slots = SlotsOf(bytes);
+      if (at.Row >= slots.size() || slots[at.Row].End < slots[at.Row].Start + 4u) return false;
+      const auto part_bytes = std::span<const std::uint8_t>(bytes).subspan(
+          slots[at.Row].Start, slots[at.Row].End - slots[at.Row].Start);
+      length += part_bytes.size() - 4;
+      const std::optional<jet::TRowPointer> next = jet::RowPointerAt(part_bytes, 0);
+      if (!next) return false;
+      if (next->Page == 0 && next->Row == 0) return length == stated->second;
+      at = *next;
+    }
+    return false;
+  }
+
   // The long values of unique row number and length found at one place of their piece
   // (the offset its page 0 would have): the LVAL rows met, and their pages' numbers.
   struct TLongValueMatches {
@@ -404,11 +521,21 @@ class TPageRenumbering {
     std::map<std::size_t, std::uint32_t> Pages;            // store index → number
   };
   static constexpr std::size_t kLongValueMatchesToAnchor = 2;
+  // Pages beside a long value's page looked at on each side (see AnchorPagesHoldingTwo).
+  static constexpr std::int64_t kPagesWalked = 16;
+  // The system tables' definitions lie at pages 2 to 5: their data pages are not judged by
+  // their maps here (few pages, listed anywhere).
+  static constexpr std::uint32_t kLastSystemDefinition = 5;
+  // Parts of a chain followed at most (a value of 1 GiB has about 260,000; a chain that
+  // leaves the pages beside its first part says nothing of them anyway).
+  static constexpr std::size_t kMaxChainParts = 64;
 
   const TDatabaseReader& reader_;
   const std::vector<TPageEntry>& entries_;
   TDatabasePages& database_;  // the reader's: renumbered in place
   std::map<std::int64_t, TLongValueMatches> longValueMatches_;  // by place (see above)
+  // (number, row) → the stated length of the chain whose first part a live row points to.
+  std::map<std::pair<std::uint32_t, std::uint8_t>, std::uint32_t> chainLengths_;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // The tables whose long-value pointers the numbering agrees with.
   std::set<std::uint32_t> longValuesChecked_;

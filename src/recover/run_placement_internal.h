@@ -121,7 +121,7 @@ class TPlacer {
   struct TBearing {
     std::size_t Listed = 0;    // data pages at numbers their tables' maps list
     std::size_t Unlisted = 0;  // data pages at numbers their maps do not list (stale ones)
-    std::size_t LongValues = 0;  // long values pointed to there found in rows of their length
+    std::size_t LongValues = 0;  // single-row long values pointed to there found, exactly
   };
   // A piece of a loose run that the data pages in it say is `database`'s: from its first
   // page that says so to its last, no page in it saying so of another database only, nor
