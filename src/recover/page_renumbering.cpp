@@ -441,7 +441,7 @@ class TPageRenumbering {
         return 1;
       }
       const auto rows = lengthsOf.find(index);
-      std::size_t exact = 0;
+      std::size_t exact = PartPointsInPlace(byOffset, shift, index, number) ? 1 : 0;
       for (auto [at, end] = targets.equal_range(number); at != end; ++at) {
         if (rows == lengthsOf.end()) return std::nullopt;
         const auto row = rows->second.find(at->second.first);
@@ -462,7 +462,11 @@ class TPageRenumbering {
         if (anchored.contains(index)) continue;
         const std::optional<std::size_t> own = foundAt(index, number);
         if (!own) continue;
-        std::size_t found = *own;
+        // A page that holds nothing but what the database's rows point to there is borne
+        // out by itself: a page of another file, standing in for a lost one, holds rows of
+        // its own besides the one of the pointed length.
+        std::size_t found = HoldsOnlyPointed(targets, index, number) ? kLongValueMatchesToAnchor
+                                                                     : *own;
         for (const int step : {-1, 1}) {
           for (std::int64_t k = 1; k <= kPagesWalked && found < kLongValueMatchesToAnchor; ++k) {
             const std::int64_t at = static_cast<std::int64_t>(number) + step * k;
@@ -484,15 +488,68 @@ class TPageRenumbering {
     return added;
   }
 
+  // Whether every live row of LVAL page `index` is one that a long value pointed to
+  // `number` names.
+  bool HoldsOnlyPointed(
+      const std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets,
+      std::size_t index, std::uint32_t number) const {
+    std::set<std::uint8_t> pointed;
+    for (auto [at, end] = targets.equal_range(number); at != end; ++at)
+      pointed.insert(at->second.first);
+    const std::vector<TSlot> slots = SlotsOf(*reader_.PageByIndex(index));
+    bool any = false;
+    for (std::size_t row = 0; row < slots.size(); ++row) {
+      if (slots[row].End == 0 || !IsLive(slots[row])) continue;
+      if (row > 255 || !pointed.contains(static_cast<std::uint8_t>(row))) return false;
+      any = true;
+    }
+    return any;
+  }
+
+  // Whether a part of a chain on LVAL page `index`, at `number`, points to its next part on
+  // a page beside it that, at `shift` from its number, holds that row: the page numbers the
+  // file itself wrote in its chains agree with the place (a page of another file, or of
+  // another place, names its own numbers).
+  bool PartPointsInPlace(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                         std::int64_t shift, std::size_t index, std::uint32_t number) const {
+    const TPageEntry& entry = entries_[index];
+    if (entry.Kind != TPageKind::Data || entry.Owner != jet::kLvalOwner) return false;
+    std::vector<jet::TRowPointer> nexts;
+    {
+      const TPage& bytes = *reader_.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(bytes)) {
+        if (slot.End < slot.Start + 4u || !IsLive(slot)) continue;
+        const auto next = jet::RowPointerAt(
+            std::span<const std::uint8_t>(bytes).subspan(slot.Start, slot.End - slot.Start), 0);
+        if (next && next->Page != number && next->Page + kPagesWalked >= number &&
+            next->Page <= number + kPagesWalked)
+          nexts.push_back(*next);
+      }
+    }
+    for (const jet::TRowPointer& next : nexts) {
+      const auto page = byOffset.find(shift + static_cast<std::int64_t>(next.Page) *
+                                                  static_cast<std::int64_t>(kPageSize));
+      if (page == byOffset.end()) continue;
+      const TPageEntry& there = entries_[page->second];
+      if (there.Kind != TPageKind::Data || there.Owner != jet::kLvalOwner) continue;
+      const std::vector<TSlot> slots = SlotsOf(*reader_.PageByIndex(page->second));
+      if (next.Row < slots.size() && slots[next.Row].End >= slots[next.Row].Start + 4u)
+        return true;
+    }
+    return false;
+  }
+
   // Whether the chain of LVAL rows whose first part is row `row` of number `number`, read
   // from the pages at `shift` from their numbers, holds what its head says: parts that end
-  // and add up to the value's length exactly (a chain that leaves the place, or loops, does
-  // not).
+  // and add up to the value's length exactly, on other pages than the first's too (a chain
+  // that leaves the place, or loops, does not; one on its first page alone says nothing of
+  // the place).
   bool ChainAddsUp(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
                    std::int64_t shift, std::uint32_t number, std::uint8_t row) const {
     const auto stated = chainLengths_.find({number, row});
     if (stated == chainLengths_.end()) return false;
     std::uint64_t length = 0;
+    bool left = false;  // a part lies on another page: only then does the place count
     jet::TRowPointer at{number, row};
     for (std::size_t part = 0; part < kMaxChainParts; ++part) {
       const auto page = byOffset.find(shift + static_cast<std::int64_t>(at.Page) *
@@ -508,7 +565,8 @@ class TPageRenumbering {
       length += part_bytes.size() - 4;
       const std::optional<jet::TRowPointer> next = jet::RowPointerAt(part_bytes, 0);
       if (!next) return false;
-      if (next->Page == 0 && next->Row == 0) return length == stated->second;
+      if (next->Page == 0 && next->Row == 0) return left && length == stated->second;
+      left |= next->Page != number;
       at = *next;
     }
     return false;

@@ -230,6 +230,9 @@ class TPlacer {
                                             const TPiece& piece);
   const std::map<std::uint8_t, std::uint32_t>& LongValueRowsOf(std::size_t index) const;
   std::size_t PlaceLongValuePieces();
+  bool HoldsOnlyWanted(const std::multimap<std::uint32_t, TLongValueTarget>& wanted,
+                       const std::vector<std::size_t>& run, std::size_t first, std::size_t last,
+                       std::uint32_t start) const;
 
   const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;

@@ -118,6 +118,29 @@ const std::map<std::uint8_t, std::uint32_t>& TPlacer::LongValueRowsOf(std::size_
   return rows;
 }
 
+// Whether every live row of the pages from `first` to `last` of `run`, numbered from
+// `start` on, is one that a long value the database wants at that number names (a page of
+// another file standing in for a lost one holds rows of its own besides).
+bool TPlacer::HoldsOnlyWanted(const std::multimap<std::uint32_t, TLongValueTarget>& wanted,
+                              const std::vector<std::size_t>& run, std::size_t first,
+                              std::size_t last, std::uint32_t start) const {
+  for (std::size_t j = first; j <= last; ++j) {
+    const std::uint32_t number = start + Distance(run[first], run[j]);
+    std::set<std::uint8_t> rows;
+    for (auto [at, end] = wanted.equal_range(number); at != end; ++at) rows.insert(at->second.Row);
+    const TPage page = Read(run[j]);
+    const std::vector<TSlot> slots = SlotsOf(page);
+    bool any = false;
+    for (std::size_t row = 0; row < slots.size(); ++row) {
+      if (slots[row].End == 0 || !IsLive(slots[row])) continue;
+      if (row > 255 || !rows.contains(static_cast<std::uint8_t>(row))) return false;
+      any = true;
+    }
+    if (!any) return false;
+  }
+  return true;
+}
+
 // Pieces of LVAL pages placed by the long values of each database's placed rows: a
 // stretch of LVAL pages of a loose run, from a page holding a row of a length only one
 // LVAL row has (pointed to by a row of the database) as far as the pages go on being LVAL
@@ -179,8 +202,11 @@ std::size_t TPlacer::PlaceLongValuePieces() {
           if (!bearing || bearing->Unlisted != 0) continue;
           // One row of the pointed length alone can be another file's, or another page of
           // this one, standing in for a page of it that was lost: a second long value found
-          // at that place, or the database's own page right beside, is wanted too.
-          if (bearing->LongValues < kMinOwnLongValues && !afterPlaced && !beforePlaced) continue;
+          // at that place, the database's own page right beside, or pages holding nothing
+          // but what the database points to there, is wanted too.
+          if (bearing->LongValues < kMinOwnLongValues && !afterPlaced && !beforePlaced &&
+              !HoldsOnlyWanted(wanted, run, first, last, numberOfFirst))
+            continue;
           candidates.push_back({d, r, first, last, numberOfFirst});
         }
       }

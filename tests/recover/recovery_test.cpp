@@ -472,10 +472,11 @@ TEST(RecoverDatabases, TakesNoLongValuePageAtAPlaceItWasMovedTo) {
 
 TEST(RecoverDatabases, ALostLongValuePageIsNotStoodInForByOneRowOfItsLength) {
   // The small sample's 64 KiB pieces out of order (piece 4 ahead of page 0), its LVAL page
-  // 68 lost, and after the file one LVAL page of one row of the row number and length
-  // (row 0, 718 bytes) that a memo's pointer asks of page 68, which no other row on the
-  // source has. That row alone is no evidence of the page's number: the memo is left out,
-  // never given the stand-in's text; the other moved pages are still numbered by theirs.
+  // 68 lost, and after the file an LVAL page of another file with a row of the row number
+  // and length (row 0, 718 bytes) that a memo's pointer asks of page 68, which no other row
+  // on the source has, and a row of its own. That row alone is no evidence of the page's
+  // number: the memo is left out, never given the stand-in's text; the other moved pages
+  // are still numbered by theirs.
   const std::vector<std::uint8_t> db = ReadSample("sample-jet4-small.mdb");
   constexpr std::size_t kPiece = 65536;
   constexpr std::size_t kLost = 68;
@@ -490,7 +491,7 @@ TEST(RecoverDatabases, ALostLongValuePageIsNotStoodInForByOneRowOfItsLength) {
   std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(kPageSize + (kLost - 64) * kPageSize),
               kPageSize, 0x00);
   image.resize(image.size() + kPageSize, 0x5A);
-  const std::vector<std::uint8_t> standIn = testing::OneRowLongValuePage(718);
+  const std::vector<std::uint8_t> standIn = testing::StandInLongValuePage(718);
   image.insert(image.end(), standIn.begin(), standIn.end());
   image.resize(image.size() + kPageSize, 0x00);
 

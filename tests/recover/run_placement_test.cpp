@@ -394,9 +394,9 @@ TEST(PlaceRuns, RunsOfOneDatabaseOnGridsOfTheirOwnArePlacedAtTheirOwnNumbersOnly
 
 TEST(PlaceRuns, ALoneLongValuePageOfOneRowOfAWantedLengthIsNotPlacedByIt) {
   // The small sample whole with its LVAL page 68 lost (row 0 of 718 bytes, which one memo
-  // points to and which no other LVAL row has), and far after it a page of one LVAL row
-  // of that row number and length, of other text: one row's length alone does not place a
-  // page at the lost one's number (another file's row can have it).
+  // points to and which no other LVAL row has), and far after it another file's LVAL page
+  // with a row of that row number and length, of other text, and a row of its own: one
+  // row's length alone does not place a page at the lost one's number.
   std::vector<std::uint8_t> image = ReadSample("sample-jet4-small.mdb");
   constexpr std::size_t kLost = 68;
   ASSERT_EQ(kPageSize - (image[kLost * kPageSize + 14] | (image[kLost * kPageSize + 15] << 8)),
@@ -404,7 +404,7 @@ TEST(PlaceRuns, ALoneLongValuePageOfOneRowOfAWantedLengthIsNotPlacedByIt) {
   std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(kLost * kPageSize), kPageSize, 0x00);
   image.resize(image.size() + 200 * kPageSize, 0x5A);
   const std::int64_t standInAt = static_cast<std::int64_t>(image.size());
-  const std::vector<std::uint8_t> standIn = testing::OneRowLongValuePage(718);
+  const std::vector<std::uint8_t> standIn = testing::StandInLongValuePage(718);
   image.insert(image.end(), standIn.begin(), standIn.end());
   image.resize(image.size() + 8 * kPageSize, 0x00);
   const testing::TImagePageStore store(image);
