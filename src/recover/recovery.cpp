@@ -285,10 +285,9 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   }
   const std::vector<TDatabasePages> databases = PlaceDatabasePages(
       pages, entries, definitions, [&progress] { return progress.StopRequested(); });
-  std::int64_t placed = 0;
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
-  std::vector<std::size_t> usedBy(entries.size(), SIZE_MAX);  // the first report written from it
-  std::vector<std::vector<std::size_t>> setApart;            // per report, the pages it set apart
+  // Per report written: the pages it was written from, and those it set apart.
+  std::vector<std::vector<std::size_t>> usedPages, setApart;
   // Older copies among a database's pages, and databases that are copies of one another,
   // are written as databases of their own, after the newest.
   progress.Progress("telling copies apart", 0, static_cast<std::int64_t>(databases.size()));
@@ -355,15 +354,21 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
         report.Stopped = true;
         break;
       }
-      placed += copyReports[k]->Pages;
-      for (const std::size_t index : recovery.PagesUsed()) {
-        used[index] = true;
-        if (usedBy[index] == SIZE_MAX) usedBy[index] = report.Databases.size();
-      }
+      usedPages.push_back(recovery.PagesUsed());
+      for (const std::size_t index : usedPages.back()) used[index] = true;
       setApart.push_back(recovery.PagesSetApart());
       report.Stopped |= recovery.Stopped();
       written.back() = report.Databases.size();
       report.Databases.push_back(std::move(*copyReports[k]));
+    }
+    // A copy split off from another was set apart from that one's pages, whether or not it
+    // gave a table of its own.
+    for (std::size_t k = 0; k < written.size(); ++k) {
+      const TDatabaseCopy& copy = copies.Copies[k];
+      if (!copy.Split || copy.SplitFrom >= written.size() || written[copy.SplitFrom] == SIZE_MAX)
+        continue;
+      std::vector<std::size_t>& apart = setApart[written[copy.SplitFrom]];
+      for (const auto& [pageNumber, index] : copy.Pages.Pages) apart.push_back(index);
     }
     if (report.Databases.size() == first) continue;
     number += 1;
@@ -374,7 +379,6 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       AccountForCopies(copies, reports);
     }
   }
-  report.PagesUnplaced = report.PagesInStore - placed;
   // The data pages no database was written from still come out, untyped.
   if (!report.Stopped && !progress.StopRequested()) {
     std::vector<std::size_t> unplaced;
@@ -390,7 +394,24 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   } else {
     report.Stopped = true;
   }
-  SayWherePagesSetApartWent(entries, setApart, usedBy, report.Databases);
+  const TPageAccount account = AccountForPages(entries, usedPages, setApart, report.Databases);
+  report.PagesInDatabases = account.InDatabases;
+  report.PagesSetApart = account.SetApart;
+  report.PagesUnplaced = account.Unplaced;
+  // The unplaced pages' tables read the data pages set apart by no database's own too: said
+  // there, counted above as set apart.
+  if (!report.Databases.empty() && report.Databases.back().Unplaced) {
+    std::vector<bool> apart(entries.size(), false);
+    for (const std::vector<std::size_t>& indices : setApart) {
+      for (const std::size_t index : indices) apart[index] = true;
+    }
+    TDatabaseReport& unplacedReport = report.Databases.back();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].Kind == TPageKind::Data && entries[i].Owner != jet::kLvalOwner &&
+          !used[i] && apart[i])
+        ++unplacedReport.PagesSetApartRead;
+    }
+  }
   return report;
 }
 

@@ -24,6 +24,10 @@ merged, named "NAME (older copy)" and "NAME (older copy 2)" from newer to older 
 live NAME, and the summary, --json and report.html must say each and why the live one is the
 newer: each copy is compared with what it held, and the pairing is one to one.
 
+On every image each page recover read must be counted once: in a database, set apart by a
+database as none of its own, or tied to no database, adding up to the pages read, alike in
+the summary, --json and report.html.
+
 Typed tables that land in another recovered database than their own's are compared too
 (against the same-named table of the original they match best): a value shown is a value
 claimed, wherever it is.
@@ -136,6 +140,7 @@ def measure_image(cli, description, expected_of, outdir):
         if r["wrong"] and not known:
             failures.append(f"{kind} {db['name']}: {r['wrong']} wrong values: "
                             f"{r['problems'][:5]}")
+    failures += pages_not_accounted(cli, kind, run.stdout, outdir)
     if kind in ("older", "copies"):
         failures += copies_not_said(cli, description, paired, run.stdout, outdir)
     stray = stray_tables(description, expected_of, found, paired)
@@ -201,6 +206,54 @@ def copies_not_said(cli, description, paired, summary, outdir):
         failures.append(f"{kind}: --json does not say that {olders} are the older copies of "
                         f"{live}, newest first, and why: {newer.get('older_copies')}, "
                         f"{because}, {newer.get('pages_set_apart')}")
+    return failures
+
+
+def pages_not_accounted(cli, kind, summary, outdir):
+    """Failures where the pages read are not each counted in exactly one place: in a
+    database, set apart by a database as none of its own, or tied to no database, in the
+    summary, --json (decoding the fragment file recover kept) and report.html alike; or
+    where a database says its pages went to a database that was not written."""
+    jsonout = outdir + "-accounting"
+    shutil.rmtree(jsonout, ignore_errors=True)
+    run = subprocess.run([cli, "recover", "--json", os.path.join(outdir, "fragments.frag"),
+                          jsonout], capture_output=True, text=True)
+    shutil.rmtree(jsonout, ignore_errors=True)
+    try:
+        recovery = json.loads(run.stdout)["recovery"]
+    except (ValueError, KeyError) as error:
+        return [f"{kind}: recover --json of the fragment file gave no summary ({error})"]
+    databases = [db for db in recovery["databases"] if not db["unplaced"]]
+    names = {db["name"] for db in databases}
+    in_databases = sum(db["pages"] for db in databases)
+    set_apart = sum(p["pages"] for db in databases for p in db["pages_set_apart"]
+                    if p["database"] is None)
+    failures = []
+    counts = (recovery["pages_in_databases"], recovery["pages_set_apart"],
+              recovery["pages_unplaced"])
+    if (sum(counts) != recovery["pages"] or in_databases != counts[0]
+            or set_apart != counts[1]):
+        failures.append(f"{kind}: the pages are not each accounted for once: {recovery['pages']} "
+                        f"read, {counts} in databases, set apart, unplaced; the databases "
+                        f"hold {in_databases} and set apart {set_apart}")
+    for db in databases:
+        for pages in db["pages_set_apart"]:
+            if pages["database"] is not None and pages["database"] not in names:
+                failures.append(f"{kind}: {db['name']} says pages went to "
+                                f"{pages['database']}, which was not written")
+    line = (f"{recovery['pages']} pages read: {counts[0]} in databases, {counts[1]} set apart "
+            f"by a database as none of its own, {counts[2]} tied to no database")
+    with open(os.path.join(outdir, "report.html"), encoding="utf-8") as f:
+        html = f.read()
+    if line not in summary:
+        failures.append(f"{kind}: the summary does not say \"{line}\"")
+    if (f"{counts[0]} 页属于数据库 in databases, {counts[1]} 页被数据库分开" not in html
+            or html.count("found among its own set apart") !=
+            sum(len(db["pages_set_apart"]) for db in databases)
+            or any(db["pieces_placed"] for db in databases) !=
+            ("placed at their numbers by what they say" in html)):
+        failures.append(f"{kind}: report.html does not account for the pages as the summary "
+                        f"does")
     return failures
 
 
