@@ -9,6 +9,7 @@
 #include "jet/catalog.h"
 #include "recover/catalog_accounting.h"
 #include "recover/catalog_reading.h"
+#include "recover/copy_membership.h"
 #include "recover/database_layout.h"
 #include "recover/database_reader.h"
 #include "recover/definition_chain.h"
@@ -60,6 +61,14 @@ class TDatabaseRecovery {
       return false;
     }
     return true;
+  }
+
+  // The database was found in several copies: `others` are the other copies' pages, each
+  // numbered from its own base; `newest`: this copy is the newest of them. Asked before
+  // Plan().
+  void SetOtherCopies(std::vector<const TDatabasePages*> others, bool newest) {
+    others_ = std::move(others);
+    newest_ = newest;
   }
 
   // The tables planned, for the other copies of the database.
@@ -132,6 +141,19 @@ class TDatabaseRecovery {
         return LiveRowsOf(*reader_.PageByIndex(index));
       });
       report_.PageNumbersDisputed = static_cast<std::int64_t>(versions_.NumbersDisputed);
+    }
+    // Among copies of one database, a page whose copy is not certain would give another
+    // copy's rows (rows deleted since shown as live, or rows twice): it is set apart, and
+    // read untyped with the pages no database took.
+    if (!others_.empty()) {
+      const std::vector<std::size_t> uncertain = PagesOfUncertainCopy(
+          entries_, database_, others_,
+          {[&](std::size_t index) { return LiveRowsOf(*reader_.PageByIndex(index)); },
+           [&](std::size_t index) { return DeletedRowsOf(*reader_.PageByIndex(index)); }},
+          newest_);
+      const std::set<std::size_t> apart(uncertain.begin(), uncertain.end());
+      std::erase_if(database_.Pages, [&](const auto& page) { return apart.contains(page.second); });
+      setApart_.insert(setApart_.end(), uncertain.begin(), uncertain.end());
     }
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
@@ -244,6 +266,8 @@ class TDatabaseRecovery {
   TDatabaseReader reader_;
   TPlacement placement_;
   std::vector<std::size_t> setApart_;  // pages found among its own that are none of its own
+  std::vector<const TDatabasePages*> others_;  // the database's other copies, if any
+  bool newest_ = false;                        // the newest of its copies
   const TDatabaseReport* otherCopy_ = nullptr;  // the other copy, written before it
   std::vector<TTablePlan> plans_;               // the tables to write
   // Out of order: pages of which another version was found (an older copy's), left unread.
@@ -323,6 +347,16 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       }
       auto recovery = std::make_unique<TDatabaseRecovery>(pages, entries, copy.Pages, fileSystem,
                                                           options, progress, *databaseReport);
+      // The first copy is the newest where it was found newer than another (a copy that
+      // nothing tells from the rest does not stand in its way).
+      std::vector<const TDatabasePages*> others;
+      bool newerThanOne = false;
+      for (const TDatabaseCopy& sibling : copies.Copies) {
+        if (&sibling == &copy) continue;
+        others.push_back(&sibling.Pages);
+        newerThanOne = newerThanOne || sibling.Reason.Evidence != TNewerEvidence::None;
+      }
+      recovery->SetOtherCopies(std::move(others), &copy == &copies.Copies.front() && newerThanOne);
       if (!recovery->Plan()) {
         report.Stopped = true;
         break;

@@ -209,6 +209,7 @@ class TPlacer {
 
   // run_placement_homes.cpp
   TSays SaysOfHomePage(TDatabase& database, std::size_t index, std::uint32_t number);
+  bool HoldsUsageMapAt(TDatabase& database, std::size_t index, std::uint32_t number);
   void PlaceHomes();
   void AddHomeTails(std::size_t d, TDatabase& trial) const;
   TSays SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint32_t number);

@@ -499,6 +499,35 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
     EXPECT_TRUE(source.Placed[0].Pages.contains(number)) << "page " << number << " not placed";
 }
 
+TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
+  // The smaller sample's pages 0-18 (header, catalog, system tables), 5 pages of other
+  // bytes, then the larger sample's pages from 25 on: its page 25, a data page holding
+  // usage maps, lands at the smaller one's number 24, where its catalog names Contacts'
+  // definition. A number named for a definition vouches for a definition there, not for
+  // another file's data page: the home ends at its own last page.
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
+  const std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
+  constexpr std::size_t kHomePages = 19;
+  std::vector<std::uint8_t> image(small.begin(), small.begin() + kHomePages * kPageSize);
+  image.resize(image.size() + 5 * kPageSize, 0x5A);
+  image.insert(image.end(), large.begin() + 25 * kPageSize, large.end());
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    EXPECT_LT(offset, static_cast<std::int64_t>(kHomePages * kPageSize))
+        << "a page of the larger sample placed at " << number;
+    EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
+  }
+  EXPECT_TRUE(placed[0].Pages.contains(18u));
+}
+
 TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
   // The smaller sample in order, then pages of its table 24 carrying table id 15 (another
   // file's table of that id), left unnumbered. Table 15's definition fits its own three
