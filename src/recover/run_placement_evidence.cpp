@@ -317,6 +317,9 @@ std::optional<TPlacer::TBearing> TPlacer::BearingOf(TDatabase& database,
     auto rows = rowsOf.find(page->second);
     if (rows == rowsOf.end()) rows = rowsOf.emplace(page->second, LongValueRowsOf(page->second)).first;
     if (!Holds(rows->second, target->second)) return std::nullopt;
+    // A chain's first part is told by its row alone (any length of 4 bytes or more): only
+    // a single-row value, whose row has its exact length, counts as found.
+    if (!target->second.Chain) ++bearing.LongValues;
     positive = true;
   }
   if (!positive) return std::nullopt;

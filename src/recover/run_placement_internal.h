@@ -131,6 +131,7 @@ class TPlacer {
   struct TBearing {
     std::size_t Listed = 0;    // data pages at numbers their tables' maps list
     std::size_t Unlisted = 0;  // data pages at numbers their maps do not list (stale ones)
+    std::size_t LongValues = 0;  // single-row long values pointed to there found, exactly
   };
   // A piece of a loose run that the data pages in it say is `database`'s: from its first
   // page that says so to its last, no page in it saying so of another database only, nor
@@ -261,6 +262,9 @@ class TPlacer {
                                             const TPiece& piece);
   const std::map<std::uint8_t, std::uint32_t>& LongValueRowsOf(std::size_t index) const;
   std::size_t PlaceLongValuePieces();
+  bool HoldsOnlyWanted(const std::multimap<std::uint32_t, TLongValueTarget>& wanted,
+                       const std::vector<std::size_t>& run, std::size_t first, std::size_t last,
+                       std::uint32_t start) const;
 
   const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;

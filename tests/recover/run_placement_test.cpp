@@ -12,6 +12,7 @@
 
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
+#include "recover/built_pages.h"
 #include "recover/catalog_reading.h"
 #include "recover/database_layout.h"
 #include "recover/definition_numbers.h"
@@ -392,6 +393,33 @@ TEST(PlaceRuns, RunsOfOneDatabaseOnGridsOfTheirOwnArePlacedAtTheirOwnNumbersOnly
   // What placing reaches here (not every piece: one of Articles' data pages alone between
   // other bytes says nothing of its number); fewer is a loss to look into.
   EXPECT_GE(numbers.size(), 85u);
+}
+
+TEST(PlaceRuns, ALoneLongValuePageOfOneRowOfAWantedLengthIsNotPlacedByIt) {
+  // The small sample whole with its LVAL page 68 lost (row 0 of 718 bytes, which one memo
+  // points to and which no other LVAL row has), and far after it another file's LVAL page
+  // with a row of that row number and length, of other text, and a row of its own: one
+  // row's length alone does not place a page at the lost one's number.
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kLost = 68;
+  ASSERT_EQ(kPageSize - (image[kLost * kPageSize + 14] | (image[kLost * kPageSize + 15] << 8)),
+            718u);
+  std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(kLost * kPageSize), kPageSize, 0x00);
+  image.resize(image.size() + 200 * kPageSize, 0x5A);
+  const std::int64_t standInAt = static_cast<std::int64_t>(image.size());
+  const std::vector<std::uint8_t> standIn = testing::StandInLongValuePage(718);
+  image.insert(image.end(), standIn.begin(), standIn.end());
+  image.resize(image.size() + 8 * kPageSize, 0x00);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages)
+    EXPECT_NE(entries[index].SourceOffset, standInAt) << "the stand-in placed at " << number;
+  EXPECT_TRUE(placed[0].Pages.contains(67u));
 }
 
 TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced) {
