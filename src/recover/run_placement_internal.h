@@ -213,6 +213,13 @@ class TPlacer {
   void FollowPiece(std::size_t d, std::size_t index, std::uint32_t number);
 
   // run_placement_definitions.cpp
+  // A piece that would be placed in Database with its store page Index at Number.
+  struct TOriginClaim {
+    std::size_t Database = 0;
+    std::size_t Index = 0;
+    std::uint32_t Number = 0;
+  };
+  std::vector<bool> ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims) const;
   std::size_t PlaceDefinitionPieces();
   std::size_t PlaceLooseDefinitions();
 
