@@ -4,56 +4,29 @@
 
 namespace quillon::recover::placement {
 
-// A run of the source numbered from one origin (where a page 0 would lie) is one file's:
-// each cluster holds one file's page, so two files cannot both lie at their own numbers
-// from one origin along one run. Pieces of one run that their definitions would give to
-// different databases from one origin are pieces of one file, then, and at most one of
-// those databases is right (a table of one design sits at the same page number in many
-// files, its definition, map and rows all in the piece; a catalog that lost the table's row
-// does not name it). The database that the run's pages at that origin were placed in
-// before is the one; failing that, the one to which more of the pieces go; failing both,
-// none. True for each claim that gives way.
+// Claims of pieces to their databases that give way because another database has the
+// better claim to the stretch of their run at their origin (see PiecesGivingWay): pages of
+// that stretch placed before count, in whatever database they went to.
 std::vector<bool> TPlacer::ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims) const {
-  using TKey = std::pair<std::size_t, std::int64_t>;  // run, origin
-  const auto keyOf = [&](const TOriginClaim& claim) {
-    return TKey{runPosition_.at(claim.Index).first,
-                entries_[claim.Index].SourceOffset - static_cast<std::int64_t>(claim.Number) * kPage};
-  };
-  std::map<TKey, std::map<std::size_t, std::size_t>> piecesOf;  // → database → pieces
-  for (const TOriginClaim& claim : claims) ++piecesOf[keyOf(claim)][claim.Database];
-  std::map<TKey, std::set<std::size_t>> placedBefore;
-  for (const auto& [key, databases] : piecesOf) {
-    if (databases.size() < 2) continue;
-    for (const std::size_t index : runs_[key.first]) {
+  std::vector<TPieceClaim> pieces;
+  std::map<TRunOrigin, std::set<std::size_t>> placedBefore;
+  for (const TOriginClaim& claim : claims) {
+    const TRunOrigin origin{runPosition_.at(claim.Index).first,
+                            entries_[claim.Index].SourceOffset -
+                                static_cast<std::int64_t>(claim.Number) * kPage};
+    pieces.push_back({claim.Database, origin});
+    placedBefore.emplace(origin, std::set<std::size_t>{});
+  }
+  for (auto& [origin, databases] : placedBefore) {
+    for (const std::size_t index : runs_[origin.first]) {
       const auto at = placedAt_.find(index);
       if (at != placedAt_.end() &&
           entries_[index].SourceOffset - static_cast<std::int64_t>(at->second.second) * kPage ==
-              key.second)
-        placedBefore[key].insert(at->second.first);
+              origin.second)
+        databases.insert(at->second.first);
     }
   }
-  std::vector<bool> givesWay(claims.size(), false);
-  for (std::size_t c = 0; c < claims.size(); ++c) {
-    const TKey key = keyOf(claims[c]);
-    const std::map<std::size_t, std::size_t>& databases = piecesOf.at(key);
-    if (databases.size() < 2) continue;
-    const auto before = placedBefore.find(key);
-    if (before != placedBefore.end()) {
-      givesWay[c] = before->second.size() != 1 || !before->second.contains(claims[c].Database);
-      continue;
-    }
-    std::size_t most = 0, with = 0;
-    for (const auto& [database, pieces] : databases) {
-      if (pieces > most) {
-        most = pieces;
-        with = 1;
-      } else if (pieces == most) {
-        ++with;
-      }
-    }
-    givesWay[c] = with != 1 || databases.at(claims[c].Database) != most;
-  }
-  return givesWay;
+  return PiecesGivingWay(pieces, placedBefore);
 }
 
 // Pieces that carry their own table's definition: a definition page of a loose run whose

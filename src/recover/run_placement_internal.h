@@ -21,6 +21,7 @@
 #include "jet/table_definition.h"
 #include "jet/usage_map.h"
 #include "recover/page_slots.h"
+#include "recover/run_origins.h"
 
 namespace quillon::recover::placement {
 
