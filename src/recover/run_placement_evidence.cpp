@@ -139,8 +139,8 @@ TSays TPlacer::SaysOf(TDatabase& database, std::size_t index,
   // The system tables have one shape in every database: their rows say nothing of whose
   // they are. The catalog's pages alone are placed by its usage map (which every
   // database keeps at page 1, beside its header), in a database that has no catalog page
-  // yet (one whose home ends before its catalog), where the tables they name do not
-  // contradict the database's own pages.
+  // yet (one whose home ends before its catalog) or holds the definition of a table the
+  // page names, where the tables they name do not contradict the database's own pages.
   if (entry.Owner <= kLastSystemPage &&
       (entry.Owner != jet::kCatalogOwner || !CatalogFits(database, index)))
     return TSays::Nothing;
@@ -163,16 +163,23 @@ TSays TPlacer::SaysOf(TDatabase& database, std::size_t index,
 // Whether catalog page `index` can be `database`'s: its usage map for the catalog can be
 // read, and every table the page names has a definition page at its id there, or no page
 // at all yet (a catalog of another database names tables where this one keeps other
-// pages).
+// pages); where the database has a catalog page already, at least one of them has its
+// definition there (a catalog's later page lies in a later piece, with the tables it
+// names).
 bool TPlacer::CatalogFits(TDatabase& database, std::size_t index) {
-  if (HasCatalogPage(database) || !ListedOf(database, jet::kCatalogOwner)) return false;
+  if (!ListedOf(database, jet::kCatalogOwner)) return false;
   const std::vector<std::uint32_t>& tables = CatalogTablesOf(index);
   if (tables.empty()) return false;
+  bool defined = false;  // a table it names has its definition there
   for (const std::uint32_t table : tables) {
     const std::size_t there = PageAt(database, table);
     if (there != SIZE_MAX && entries_[there].Kind != TPageKind::Definition) return false;
+    defined |= there != SIZE_MAX;
   }
-  return true;
+  // A database with a catalog page already takes a further one only where the page names
+  // a table whose definition it holds: the catalog's rows fit every database's catalog,
+  // and a page naming only tables it has no page of yet could be any database's.
+  return !HasCatalogPage(database) || defined;
 }
 
 // Whether `database` has a page of its catalog's rows already.
