@@ -125,10 +125,8 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
       if (now != where.end() && now->second.first == home->second &&
           now->second.second < kUnnumberedPage &&
           (now->second.second == number || !overrules ||
-           !overrules(database, index, now->second.second, number))) {
-        if (now->second.second == number) database.Placed.insert(index);
+           !overrules(database, index, now->second.second, number)))
         continue;
-      }
       if (now != where.end()) databases[now->second.first].Pages.erase(now->second.second);
       if (now != where.end() && now->second.first == home->second)
         database.Overruled.insert(number);
@@ -142,7 +140,6 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
       }
       database.Pages.emplace(number, index);
       database.Certain.insert(number);
-      database.Placed.insert(index);
       where[index] = {home->second, number};
       const std::int64_t offset = entries[index].SourceOffset;
       if (database.FirstOffset < 0 || offset < database.FirstOffset) database.FirstOffset = offset;

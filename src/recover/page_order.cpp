@@ -107,27 +107,4 @@ void NumberLeftByPlace(TDatabasePages& anchored, const TDatabasePages& grid) {
   }
 }
 
-void KeepPlacedNumbers(TDatabasePages& anchored, const TDatabasePages& grid) {
-  std::unordered_map<std::size_t, std::uint32_t> numberOf;  // store index → anchored number
-  std::uint32_t unnumbered = kUnnumberedPage;               // past every unnumbered place
-  for (const auto& [number, index] : anchored.Pages) {
-    numberOf.emplace(index, number);
-    if (number >= unnumbered) unnumbered = number + 1;
-  }
-  for (const auto& [number, index] : grid.Pages) {
-    if (number >= kUnnumberedPage || !grid.Placed.contains(index)) continue;
-    const auto now = numberOf.find(index);
-    if (now != numberOf.end() && now->second == number) continue;
-    if (now != numberOf.end()) anchored.Pages.erase(now->second);
-    if (const auto taken = anchored.Pages.find(number); taken != anchored.Pages.end()) {
-      const std::size_t displaced = taken->second;
-      anchored.Pages.erase(taken);
-      anchored.Pages.emplace(unnumbered, displaced);
-      numberOf[displaced] = unnumbered++;
-    }
-    anchored.Pages.emplace(number, index);
-    numberOf[index] = number;
-  }
-}
-
 }  // namespace quillon::recover

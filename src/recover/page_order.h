@@ -56,13 +56,4 @@ std::set<std::uint32_t> NumbersInPlace(const TDatabasePages& grid,
 // no page of `anchored` has that number. What neither numbers stays unnumbered.
 void NumberLeftByPlace(TDatabasePages& anchored, const TDatabasePages& grid);
 
-// For a database judged in order that lies in pieces: the pages that evidence placed at
-// their numbers in `grid` (TDatabasePages::Placed) keep those numbers in `anchored`. An
-// anchor can name another page than its own: a long-value pointer whose LVAL page is lost
-// finds the one row of its row number and length left on the source, which can be a
-// page of the database's own at another number. A page that held such a number in
-// `anchored` is left unnumbered (NumberLeftByPlace then numbers it by its place, where
-// that is free).
-void KeepPlacedNumbers(TDatabasePages& anchored, const TDatabasePages& grid);
-
 }  // namespace quillon::recover

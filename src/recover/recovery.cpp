@@ -169,7 +169,6 @@ class TDatabaseRecovery {
   void NumberMovedPiecesFromAnchors() {
     const TDatabasePages grid = database_;
     Renumber(reader_, entries_, database_);  // its ties serve reading out of order only
-    KeepPlacedNumbers(database_, grid);
     NumberLeftByPlace(database_, grid);
     database_.Certain = grid.Certain;
   }

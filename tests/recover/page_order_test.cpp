@@ -130,35 +130,5 @@ TEST(PageOrder, PagesAnchorsLeaveUnnumberedKeepTheirPlacesWhereNoAnchoredPageToo
   EXPECT_EQ(anchored.Pages, displaced);
 }
 
-TEST(KeepPlacedNumbers, APagePlacedAtItsNumberKeepsItWhateverAnAnchorSays) {
-  // Page 90 of a database lies in its home, placed there by evidence. A row's long value
-  // points to page 139, which is lost; page 90 holds the one row of that row number and
-  // length left on the source, so an anchor numbered it 139 and the row showed page 90's
-  // memo as its own. Placed, it stays at 90; what the anchors gave number 90 (another page
-  // of the home's place, 120) is left for its place to number.
-  TDatabasePages grid;
-  grid.Pages = {{0, 100}, {89, 189}, {90, 190}, {91, 120}};
-  grid.Placed = {100, 189, 190};
-  TDatabasePages anchored;
-  anchored.Pages = {{0, 100}, {89, 189}, {139, 190}, {90, 120}};
-  KeepPlacedNumbers(anchored, grid);
-  const std::unordered_map<std::uint32_t, std::size_t> kept = {
-      {0, 100}, {89, 189}, {90, 190}, {kUnnumberedPage, 120}};
-  EXPECT_EQ(anchored.Pages, kept);
-  NumberLeftByPlace(anchored, grid);
-  const std::unordered_map<std::uint32_t, std::size_t> placed = {
-      {0, 100}, {89, 189}, {90, 190}, {91, 120}};
-  EXPECT_EQ(anchored.Pages, placed);
-
-  // A page that evidence did not place (position alone gave it its number) is numbered by
-  // the anchors, as before.
-  grid.Placed = {100, 189};
-  anchored.Pages = {{0, 100}, {89, 189}, {139, 190}};
-  KeepPlacedNumbers(anchored, grid);
-  const std::unordered_map<std::uint32_t, std::size_t> anchoredOnly = {
-      {0, 100}, {89, 189}, {139, 190}};
-  EXPECT_EQ(anchored.Pages, anchoredOnly);
-}
-
 }  // namespace
 }  // namespace quillon::recover
