@@ -120,10 +120,8 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
     for (const auto& [number, index] : evidence.Pages) {
       const auto now = where.find(index);
       // Given to this database already: its reading numbers it as before, unless the pages
-      // overrule position's number (see TOverruleCheck). A page that position put before
-      // the database's page 0 has no number of position's to keep: evidence's is the one.
+      // overrule position's number (see TOverruleCheck).
       if (now != where.end() && now->second.first == home->second &&
-          now->second.second < kUnnumberedPage &&
           (now->second.second == number || !overrules ||
            !overrules(database, index, now->second.second, number)))
         continue;

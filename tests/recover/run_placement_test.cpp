@@ -177,36 +177,6 @@ TEST(MovePlacedPages, EvidenceOverridesPositionAndWhatItDisplacesKeepsNoNumber) 
   EXPECT_TRUE(displacedKept);
 }
 
-TEST(MovePlacedPages, APageBeforeItsDatabasesPageZeroTakesEvidencesNumber) {
-  // Pages at 0 to 3 lie before the only base (at 10 pages): position gives them to it at
-  // no number. Evidence places them there at 50 to 53, and no check of position's number
-  // (which is none) may keep them unnumbered: unnumbered they were set apart as another
-  // file's, and a piece of the database's own was read out of order with the wrong ones.
-  std::vector<TPageEntry> entries;
-  for (const std::int64_t page : {0, 1, 2, 3, 10, 11})
-    entries.push_back({page * static_cast<std::int64_t>(kPageSize), TPageKind::Data, 24});
-  const std::int64_t base = 10 * static_cast<std::int64_t>(kPageSize);
-  std::vector<TDatabasePages> databases = TellDatabasesApart(entries, {base});
-  ASSERT_EQ(databases.size(), 1u);
-  std::size_t unnumbered = 0;
-  for (const auto& [number, index] : databases[0].Pages) unnumbered += number >= kUnnumberedPage;
-  ASSERT_EQ(unnumbered, 4u);
-  TDatabasePages evidence;
-  evidence.Base = base;
-  evidence.Pages = {{50, 0}, {51, 1}, {52, 2}, {53, 3}};
-  MovePlacedPages(databases, {evidence}, entries,
-                  [](const TDatabasePages&, std::size_t, std::uint32_t, std::uint32_t) {
-                    return false;  // position's number stands wherever it has one
-                  });
-  for (std::uint32_t number = 50; number <= 53; ++number) {
-    ASSERT_TRUE(databases[0].Pages.contains(number)) << number;
-    EXPECT_EQ(databases[0].Pages.at(number), number - 50u);
-    EXPECT_TRUE(databases[0].Certain.contains(number));
-  }
-  EXPECT_EQ(databases[0].Pages.size(), 6u);  // nothing left unnumbered, nothing lost
-  EXPECT_EQ(databases[0].Pages.at(0), 4u);
-}
-
 // A database as position numbered it: pages at numbers 0 to 9 and a later piece of the
 // file at 40 to 43 whose definition is really page 20 (its table's data page, owner 20,
 // lies beside it), with `extra` (number, entry) pages added.
