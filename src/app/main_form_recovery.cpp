@@ -152,7 +152,10 @@ void TMain::RunRecovery(TRecoverFolder& folder) {
   outputs.Commit();
 
   lastRecovery_.Stopped = lastRecovery_.Stopped || report.Stopped;
-  lastRecovery_.Databases = static_cast<int>(report.Databases.size());
+  // The unplaced pages' tables are counted as tables, but they are no database.
+  lastRecovery_.Databases = static_cast<int>(
+      std::count_if(report.Databases.begin(), report.Databases.end(),
+                    [](const recover::TDatabaseReport& database) { return !database.Unplaced; }));
   // Tables the catalog lists but no page of which was found are named, not counted.
   std::string lost;
   for (const recover::TDatabaseReport& database : report.Databases) {

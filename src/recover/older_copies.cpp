@@ -475,6 +475,14 @@ bool AreCopies(const IPageStore& store, const std::vector<TPageEntry>& entries,
   return repeated >= 2 && repeated * 2 >= comparable;
 }
 
+// The database as the one copy there is of it: no older copy was found.
+TCopiesOfDatabase Alone(const TDatabasePages& database) {
+  TCopiesOfDatabase alone;
+  alone.Copies.push_back(
+      {.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
+  return alone;
+}
+
 }  // namespace
 
 TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPageEntry>& entries,
@@ -513,12 +521,7 @@ TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPag
       found.push_back(std::move(*candidate));
     }
   }
-  if (found.empty()) {
-    TCopiesOfDatabase alone;
-    alone.Copies.push_back(
-        {.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
-    return alone;
-  }
+  if (found.empty()) return Alone(database);
   // A copy's pages end where the next copy's base lies: copies deleted one after another
   // can lie side by side. Each copy holds other versions of the database's own pages: one
   // whose pages repeat rows only of the other copies' (such as the database itself seen from
@@ -550,12 +553,7 @@ TCopiesOfDatabase SplitOlderCopy(const IPageStore& store, const std::vector<TPag
     if (!none) break;
     found.erase(found.begin() + static_cast<std::ptrdiff_t>(*none));
   }
-  if (found.empty()) {
-    TCopiesOfDatabase alone;
-    alone.Copies.push_back(
-        {.Pages = database, .Newer = true, .Split = false, .SplitFrom = 0, .Reason = {}});
-    return alone;
-  }
+  if (found.empty()) return Alone(database);
   std::vector<TDatabaseCopy> copies;
   copies.push_back(
       {.Pages = std::move(own), .Newer = false, .Split = false, .SplitFrom = 0, .Reason = {}});
@@ -680,17 +678,6 @@ void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDataba
     newest->OlderCopiesNewerBecause.push_back(why);
     if (newest->OlderCopies.size() == 1) newest->NewerBecause = why;
     older->NewerBecause = why;
-  }
-  // Each copy split off was set apart from the one it was found in.
-  for (std::size_t k = 0; k < copies.Copies.size(); ++k) {
-    const TDatabaseCopy& copy = copies.Copies[k];
-    if (!copy.Split || copy.SplitFrom >= reports.size() || !reports[copy.SplitFrom]) continue;
-    TPagesSetApart apart;
-    apart.Database = reports[k] ? reports[k]->Name : std::string();
-    apart.Pages = static_cast<std::int64_t>(copy.Pages.Pages.size());
-    apart.FirstOffset = copy.Pages.FirstOffset;
-    apart.LastOffset = copy.Pages.LastOffset;
-    reports[copy.SplitFrom]->PagesSetApart.push_back(std::move(apart));
   }
 }
 

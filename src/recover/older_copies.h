@@ -93,8 +93,9 @@ namespace quillon::recover {
 struct TDatabaseReport;
 
 // Says in the reports of the copies (one per copy, in their order; null where a copy gave no
-// table and was not written) which older copies were found, why the newest is the newer of
-// each, and which pages were set apart from the database each copy was split off from.
+// table and was not written) which older copies were found and why the newest is the newer
+// of each. The pages of a copy split off are counted as set apart from the copy it was split
+// from with every other page set apart (AccountForPages, pages_set_apart.h).
 void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDatabaseReport*>& reports);
 
 }  // namespace quillon::recover

@@ -24,4 +24,13 @@ std::vector<std::string> LiveRowsOf(std::span<const std::uint8_t, kPageSize> pag
   return rows;
 }
 
+std::vector<std::string> DeletedRowsOf(std::span<const std::uint8_t, kPageSize> page) {
+  std::vector<std::string> rows;
+  for (const TSlot& slot : SlotsOf(page)) {
+    if (slot.End == 0 || slot.Flags != kSlotDeleted) continue;
+    rows.emplace_back(page.begin() + slot.Start, page.begin() + slot.End);
+  }
+  return rows;
+}
+
 }  // namespace quillon::recover

@@ -32,4 +32,7 @@ bool IsLive(const TSlot& slot);
 // The live rows of a data page, byte for byte.
 std::vector<std::string> LiveRowsOf(std::span<const std::uint8_t, kPageSize> page);
 
+// The rows of a data page flagged deleted, byte for byte.
+std::vector<std::string> DeletedRowsOf(std::span<const std::uint8_t, kPageSize> page);
+
 }  // namespace quillon::recover

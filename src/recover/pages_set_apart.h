@@ -1,7 +1,8 @@
 #pragma once
-// Pages found among a database's own that are not its own: another database's, or an older
-// copy's. The placement that sets them apart says so here, and the report shows it per
-// database.
+// Where every page of the store went: to the database written from it, set apart by a
+// database as none of its own, or tied to no database. Each page is counted in exactly one
+// of the three, so that the report accounts for every page read; and each database says
+// which pages found among its own it set apart, and whose they are.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,16 +22,30 @@ struct TPagesSetApart {
   std::int64_t LastOffset = -1;
 };
 
+// The store's pages, each counted once.
+struct TPageAccount {
+  std::int64_t InDatabases = 0;  // pages a database was written from
+  std::int64_t SetApart = 0;     // set apart by a database as none of its own, taken by none
+  std::int64_t Unplaced = 0;     // tied to no database written
+};
+
 struct TDatabaseReport;
 
-// Where the pages each database set apart went: `setApart[d]` are the store indices database
-// report d set apart, `usedBy` gives per store index the report that was written from it
-// (SIZE_MAX: none). Adds to each report one TPagesSetApart per database they went to, and
-// one with an empty name for those no database took (its data pages come out untyped with
-// the unplaced pages).
-void SayWherePagesSetApartWent(const std::vector<TPageEntry>& entries,
-                               const std::vector<std::vector<std::size_t>>& setApart,
-                               const std::vector<std::size_t>& usedBy,
-                               std::vector<TDatabaseReport>& databases);
+// Accounts for every page of the store (entries). `used[d]` and `setApart[d]` are the store
+// indices that database report d was written from and that it set apart (pages found among
+// its own that are none of its own, an older copy split off from it among them); both are as
+// long as the database reports written, which come first in `databases`.
+//  - A page used by several reports is the first one's: its Pages count it.
+//  - A page set apart and used by another report is described, in the report that set it
+//    apart, as that database's; one that no report used is described as none of its own and
+//    counted as set apart. A page several reports set apart is described by the last of
+//    them (the copy that set it apart from what it took from the database it was split from).
+//  - Any other page is tied to no database.
+// Sets each report's Pages and adds its TPagesSetApart, one per database the pages went to
+// (in report order), then the one with an empty name.
+TPageAccount AccountForPages(const std::vector<TPageEntry>& entries,
+                             const std::vector<std::vector<std::size_t>>& used,
+                             const std::vector<std::vector<std::size_t>>& setApart,
+                             std::vector<TDatabaseReport>& databases);
 
 }  // namespace quillon::recover

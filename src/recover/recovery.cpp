@@ -9,6 +9,7 @@
 #include "jet/catalog.h"
 #include "recover/catalog_accounting.h"
 #include "recover/catalog_reading.h"
+#include "recover/copy_membership.h"
 #include "recover/database_layout.h"
 #include "recover/database_reader.h"
 #include "recover/definition_chain.h"
@@ -60,6 +61,14 @@ class TDatabaseRecovery {
       return false;
     }
     return true;
+  }
+
+  // The database was found in several copies: `others` are the other copies' pages, each
+  // numbered from its own base; `newest`: this copy is the newest of them. Asked before
+  // Plan().
+  void SetOtherCopies(std::vector<const TDatabasePages*> others, bool newest) {
+    others_ = std::move(others);
+    newest_ = newest;
   }
 
   // The tables planned, for the other copies of the database.
@@ -132,6 +141,19 @@ class TDatabaseRecovery {
         return LiveRowsOf(*reader_.PageByIndex(index));
       });
       report_.PageNumbersDisputed = static_cast<std::int64_t>(versions_.NumbersDisputed);
+    }
+    // Among copies of one database, a page whose copy is not certain would give another
+    // copy's rows (rows deleted since shown as live, or rows twice): it is set apart, and
+    // read untyped with the pages no database took.
+    if (!others_.empty()) {
+      const std::vector<std::size_t> uncertain = PagesOfUncertainCopy(
+          entries_, database_, others_,
+          {[&](std::size_t index) { return LiveRowsOf(*reader_.PageByIndex(index)); },
+           [&](std::size_t index) { return DeletedRowsOf(*reader_.PageByIndex(index)); }},
+          newest_);
+      const std::set<std::size_t> apart(uncertain.begin(), uncertain.end());
+      std::erase_if(database_.Pages, [&](const auto& page) { return apart.contains(page.second); });
+      setApart_.insert(setApart_.end(), uncertain.begin(), uncertain.end());
     }
     progress_.Progress("reading the catalog of " + report_.Name, 0, 1);
     std::optional<TTableDefinition> catalogDefinition =
@@ -244,6 +266,8 @@ class TDatabaseRecovery {
   TDatabaseReader reader_;
   TPlacement placement_;
   std::vector<std::size_t> setApart_;  // pages found among its own that are none of its own
+  std::vector<const TDatabasePages*> others_;  // the database's other copies, if any
+  bool newest_ = false;                        // the newest of its copies
   const TDatabaseReport* otherCopy_ = nullptr;  // the other copy, written before it
   std::vector<TTablePlan> plans_;               // the tables to write
   // Out of order: pages of which another version was found (an older copy's), left unread.
@@ -285,10 +309,9 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   }
   const std::vector<TDatabasePages> databases = PlaceDatabasePages(
       pages, entries, definitions, [&progress] { return progress.StopRequested(); });
-  std::int64_t placed = 0;
   std::vector<bool> used(entries.size(), false);  // pages a database was written from
-  std::vector<std::size_t> usedBy(entries.size(), SIZE_MAX);  // the first report written from it
-  std::vector<std::vector<std::size_t>> setApart;            // per report, the pages it set apart
+  // Per report written: the pages it was written from, and those it set apart.
+  std::vector<std::vector<std::size_t>> usedPages, setApart;
   // Older copies among a database's pages, and databases that are copies of one another,
   // are written as databases of their own, after the newest.
   progress.Progress("telling copies apart", 0, static_cast<std::int64_t>(databases.size()));
@@ -324,6 +347,16 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       }
       auto recovery = std::make_unique<TDatabaseRecovery>(pages, entries, copy.Pages, fileSystem,
                                                           options, progress, *databaseReport);
+      // The first copy is the newest where it was found newer than another (a copy that
+      // nothing tells from the rest does not stand in its way).
+      std::vector<const TDatabasePages*> others;
+      bool newerThanOne = false;
+      for (const TDatabaseCopy& sibling : copies.Copies) {
+        if (&sibling == &copy) continue;
+        others.push_back(&sibling.Pages);
+        newerThanOne = newerThanOne || sibling.Reason.Evidence != TNewerEvidence::None;
+      }
+      recovery->SetOtherCopies(std::move(others), &copy == &copies.Copies.front() && newerThanOne);
       if (!recovery->Plan()) {
         report.Stopped = true;
         break;
@@ -355,15 +388,21 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
         report.Stopped = true;
         break;
       }
-      placed += copyReports[k]->Pages;
-      for (const std::size_t index : recovery.PagesUsed()) {
-        used[index] = true;
-        if (usedBy[index] == SIZE_MAX) usedBy[index] = report.Databases.size();
-      }
+      usedPages.push_back(recovery.PagesUsed());
+      for (const std::size_t index : usedPages.back()) used[index] = true;
       setApart.push_back(recovery.PagesSetApart());
       report.Stopped |= recovery.Stopped();
       written.back() = report.Databases.size();
       report.Databases.push_back(std::move(*copyReports[k]));
+    }
+    // A copy split off from another was set apart from that one's pages, whether or not it
+    // gave a table of its own.
+    for (std::size_t k = 0; k < written.size(); ++k) {
+      const TDatabaseCopy& copy = copies.Copies[k];
+      if (!copy.Split || copy.SplitFrom >= written.size() || written[copy.SplitFrom] == SIZE_MAX)
+        continue;
+      std::vector<std::size_t>& apart = setApart[written[copy.SplitFrom]];
+      for (const auto& [pageNumber, index] : copy.Pages.Pages) apart.push_back(index);
     }
     if (report.Databases.size() == first) continue;
     number += 1;
@@ -374,7 +413,6 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       AccountForCopies(copies, reports);
     }
   }
-  report.PagesUnplaced = report.PagesInStore - placed;
   // The data pages no database was written from still come out, untyped.
   if (!report.Stopped && !progress.StopRequested()) {
     std::vector<std::size_t> unplaced;
@@ -390,7 +428,24 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
   } else {
     report.Stopped = true;
   }
-  SayWherePagesSetApartWent(entries, setApart, usedBy, report.Databases);
+  const TPageAccount account = AccountForPages(entries, usedPages, setApart, report.Databases);
+  report.PagesInDatabases = account.InDatabases;
+  report.PagesSetApart = account.SetApart;
+  report.PagesUnplaced = account.Unplaced;
+  // The unplaced pages' tables read the data pages set apart by no database's own too: said
+  // there, counted above as set apart.
+  if (!report.Databases.empty() && report.Databases.back().Unplaced) {
+    std::vector<bool> apart(entries.size(), false);
+    for (const std::vector<std::size_t>& indices : setApart) {
+      for (const std::size_t index : indices) apart[index] = true;
+    }
+    TDatabaseReport& unplacedReport = report.Databases.back();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].Kind == TPageKind::Data && entries[i].Owner != jet::kLvalOwner &&
+          !used[i] && apart[i])
+        ++unplacedReport.PagesSetApartRead;
+    }
+  }
   return report;
 }
 

@@ -50,6 +50,9 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
       text += database.Name + ": " + Count(database.Pages, "data page", "data pages") +
               " from offset " + OffsetText(database.FirstPageOffset) + " to " +
               OffsetText(database.LastPageOffset) + " that no database could be placed for\n";
+      if (database.PagesSetApartRead > 0)
+        text += "  " + Count(database.PagesSetApartRead, "of them was", "of them were") +
+                " set apart by a database as none of its own (see that database)\n";
       text += "  untyped: no database header or table definitions could be placed for these "
               "pages; their rows are given as quillon-cli rows gives them (row, state, fixed, "
               "var1 ... varN, notes), and stale rows cannot be told apart\n";
@@ -177,6 +180,11 @@ std::string RecoveryReportText(const TRecoveryReport& report) {
     text += "Not complete: " + Count(lost, "table", "tables") +
             " the catalog lists lost, " + Count(partial, "table", "tables") +
             " partly recovered\n";
+  text += Count(report.PagesInStore, "page", "pages") + " read: " +
+          std::to_string(report.PagesInDatabases) + " in databases, " +
+          std::to_string(report.PagesSetApart) +
+          " set apart by a database as none of its own, " +
+          std::to_string(report.PagesUnplaced) + " tied to no database\n";
   if (report.PagesUnplaced > 0)
     text += std::to_string(report.PagesUnplaced) + " of " + std::to_string(report.PagesInStore) +
             " pages belong to no database found" +
@@ -248,6 +256,7 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"first_page_offset", database.FirstPageOffset},
          {"last_page_offset", database.LastPageOffset},
          {"pages", database.Pages},
+         {"pages_set_apart_read", database.PagesSetApartRead},
          {"catalog_found", database.CatalogFound},
          {"usage_maps_read", database.UsageMapsRead},
          {"pages_in_order", database.InOrder},
@@ -272,6 +281,8 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"tables", tables}});
   }
   return {{"pages", report.PagesInStore},
+          {"pages_in_databases", report.PagesInDatabases},
+          {"pages_set_apart", report.PagesSetApart},
           {"pages_unplaced", report.PagesUnplaced},
           {"offsets_known", report.OffsetsKnown},
           {"stopped", report.Stopped},

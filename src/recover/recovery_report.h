@@ -76,7 +76,10 @@ struct TDatabaseReport {
   std::int64_t BaseOffset = -1;   // where its page 0 lies (or would lie) on the source
   std::int64_t FirstPageOffset = -1;
   std::int64_t LastPageOffset = -1;
-  std::int64_t Pages = 0;         // pages of the store placed in it
+  // Pages of the store it was written from (for the unplaced pages: the data pages read).
+  std::int64_t Pages = 0;
+  // The unplaced pages only: of Pages, those a database set apart as none of its own.
+  std::int64_t PagesSetApartRead = 0;
   bool CatalogFound = false;
   bool UsageMapsRead = false;     // stale pages could be told apart
   bool InOrder = true;            // its pages lay at their numbers' places on the source
@@ -121,7 +124,10 @@ inline const std::string& OlderCopyBecause(const TDatabaseReport& database, std:
 
 struct TRecoveryReport {
   std::int64_t PagesInStore = 0;
-  std::int64_t PagesUnplaced = 0;   // pages tied to no database
+  // Every page of the store is counted in exactly one of these three.
+  std::int64_t PagesInDatabases = 0;  // pages a database was written from
+  std::int64_t PagesSetApart = 0;     // set apart by a database as none of its own, taken by none
+  std::int64_t PagesUnplaced = 0;     // pages tied to no database
   bool OffsetsKnown = false;
   bool Stopped = false;             // stopped on request: what was decoded so far is written
   std::vector<TDatabaseReport> Databases;

@@ -211,7 +211,16 @@ class TReportWriter {
     out_ << "<header><h1>恢复报告 <span class=\"en\">Recovery report</span></h1>\n<dl class=\"facts\">";
     Fact("源 Source", HtmlText(options_.Source));
     Fact("输出文件夹 Output folder", HtmlText(options_.OutputDir));
-    Fact("总计 Total", std::to_string(report_.Databases.size()) + " 个数据库 databases, " +
+    // The unplaced pages are no database: said beside the count, as the summary does.
+    std::size_t databases = 0;
+    bool unplaced = false;
+    for (const TDatabaseReport& database : report_.Databases) {
+      databases += database.Unplaced ? 0 : 1;
+      unplaced |= database.Unplaced;
+    }
+    Fact("总计 Total", std::to_string(databases) + " 个数据库 databases" +
+                           (unplaced ? std::string(" 及未归属的页 and the unplaced pages") : "") +
+                           ", " +
                            std::to_string(tables) + " 个表 tables, " + std::to_string(rows) +
                            " 行 rows");
     Fact("另存的行 Rows kept apart", std::to_string(deleted) + " 已删除 deleted, " +
@@ -220,6 +229,12 @@ class TReportWriter {
     Fact("页 Pages", "读取 " + std::to_string(report_.PagesInStore) + " 页 pages read, 其中 " +
                          std::to_string(report_.PagesUnplaced) +
                          " 页不属于任何数据库 tied to no database");
+    Fact("页的去向 Where the pages went",
+         std::to_string(report_.PagesInDatabases) + " 页属于数据库 in databases, " +
+             std::to_string(report_.PagesSetApart) +
+             " 页被数据库分开、无数据库取用 set apart by a database as none of its own, " +
+             std::to_string(report_.PagesUnplaced) +
+             " 页不属于任何数据库 tied to no database");
     out_ << "</dl>\n";
     if (report_.Stopped)
       Warning("恢复已停止：只写入了停止前解码的内容。 Recovery was stopped: only what was decoded "
@@ -266,7 +281,8 @@ class TReportWriter {
   void Database(const TDatabaseReport& database) {
     // An older copy shares its database's number: its name tells the two apart, and its
     // section's id is that name with what an id cannot hold made '-'.
-    const std::string name = database.CopyOf.empty()
+    // The unplaced pages are no numbered database: their section is called as their files.
+    const std::string name = database.CopyOf.empty() && !database.Unplaced
                                  ? "database-" + std::to_string(database.Number)
                                  : database.Name;
     std::string id;
@@ -330,6 +346,26 @@ class TReportWriter {
               (apart.Database.empty() ? std::string("they are none of its own.")
                                       : "they are " + HtmlText(apart.Database) + "'s."));
     }
+    if (database.Unplaced)
+      Warning("无定义：未能为这些页确定任何数据库头或表定义；其行按 quillon-cli rows 的方式给出，过期的行"
+              "无法区分。 Untyped: no database header or table definitions could be placed for "
+              "these pages; their rows are given as quillon-cli rows gives them, and stale rows "
+              "cannot be told apart.");
+    if (database.Unplaced && database.PagesSetApartRead > 0)
+      Warning("其中 " + std::to_string(database.PagesSetApartRead) +
+              " 页被某个数据库分开，不属于它（见该数据库）。 " +
+              std::to_string(database.PagesSetApartRead) +
+              (database.PagesSetApartRead == 1 ? " of them was" : " of them were") +
+              " set apart by a database as none of its own (see that database).");
+    if (!database.InOrder)
+      Warning("其页并非都位于页号和使用映射所指之处（片段被移动？）：它们按确定的证据编号，过期的行"
+              "无法区分，留在有效行中。 Its pages do not all lie where their numbers and usage "
+              "maps say (pieces moved about?): they were numbered from what is certain, and "
+              "stale rows cannot be told apart and stay among the live ones.");
+    else if (database.PiecesPlaced)
+      Warning("其部分页不在其页号所指之处（片段被移动）：它们按自身内容放到了各自的页号。 Some of "
+              "its pages lie away from their numbers' places (pieces moved about): they were "
+              "placed at their numbers by what they say.");
     if (!database.CatalogFound)
       Warning("未找到目录：表以其页命名。 No catalog found: tables are named by their pages.");
     if (!database.UsageMapsRead)

@@ -85,24 +85,19 @@ void TPlacer::PlacePieces(TPlacementCounts* counts) {
     for (std::size_t r = 0; r < loose.size(); ++r) {
       for (const TPiece& piece : PiecesOf(loose[r])) PlanPiece(r, loose[r], piece, 0, plans);
     }
-    const auto numberOf = [&](const TPlan& plan, std::size_t i) {
-      return plan.Start + Distance(loose[plan.Run][plan.Piece.First], loose[plan.Run][i]);
-    };
     // Numbers claimed by more than one plan.
     std::map<std::pair<std::size_t, std::uint32_t>, int> claims;
     for (const TPlan& plan : plans) {
       for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
-        ++claims[{plan.Piece.Database, numberOf(plan, i)}];
+        ++claims[{plan.Piece.Database, NumberOf(plan, loose[plan.Run], i)}];
     }
     std::size_t placedNow = 0;
     for (const TPlan& plan : plans) {
       bool alone = true;
       for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last && alone; ++i)
-        alone = claims[{plan.Piece.Database, numberOf(plan, i)}] == 1;
+        alone = claims[{plan.Piece.Database, NumberOf(plan, loose[plan.Run], i)}] == 1;
       if (!alone) continue;
-      TDatabase& database = databases_[plan.Piece.Database];
-      for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
-        Add(database, numberOf(plan, i), loose[plan.Run][i]);
+      AddPlan(plan, loose[plan.Run]);
       FollowPiece(plan.Piece.Database, loose[plan.Run][plan.Piece.First], plan.Start);
       ++placedNow;
     }
@@ -116,6 +111,42 @@ void TPlacer::PlacePieces(TPlacementCounts* counts) {
   if (counts) {
     for (const std::vector<std::size_t>& run : LooseRuns())
       counts->PiecesLeftApart += PiecesOf(run).size();
+  }
+}
+
+// The number that position i of `run` (the plan's run) takes when the plan is placed.
+std::uint32_t TPlacer::NumberOf(const TPlan& plan, const std::vector<std::size_t>& run,
+                                std::size_t i) const {
+  return plan.Start + Distance(run[plan.Piece.First], run[i]);
+}
+
+// Claims every page of the plan in `run` (the plan's run) for its database at its number.
+void TPlacer::ClaimPages(const TPlan& plan, const std::vector<std::size_t>& run,
+                         TPageClaims& claims) const {
+  for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
+    claims[run[i]].insert({plan.Piece.Database, NumberOf(plan, run, i)});
+}
+
+// Whether every page of the plan in `run` (the plan's run) is claimed for one number of one
+// database only, and is not given yet (not in `done`).
+bool TPlacer::ClaimedAlone(const TPlan& plan, const std::vector<std::size_t>& run,
+                           const TPageClaims& claims, const std::set<std::size_t>& done) const {
+  for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i) {
+    const auto claim = claims.find(run[i]);
+    if (claim == claims.end() || claim->second.size() != 1 || done.contains(run[i]))
+      return false;
+  }
+  return true;
+}
+
+// Gives every page of the plan in `run` (the plan's run) to its database at its number,
+// and notes each in `done` where it is given.
+void TPlacer::AddPlan(const TPlan& plan, const std::vector<std::size_t>& run,
+                      std::set<std::size_t>* done) {
+  TDatabase& database = databases_[plan.Piece.Database];
+  for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i) {
+    Add(database, NumberOf(plan, run, i), run[i]);
+    if (done) done->insert(run[i]);
   }
 }
 

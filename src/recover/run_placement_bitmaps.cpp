@@ -80,12 +80,9 @@ std::size_t TPlacer::PlaceBitmapPieces() {
   }
   std::map<std::pair<std::size_t, std::uint32_t>, int> claims;
   std::map<std::size_t, int> pagesClaimed;
-  const auto numberOf = [&](const TPlan& plan, std::size_t i) {
-    return plan.Start + Distance(loose[plan.Run][plan.Piece.First], loose[plan.Run][i]);
-  };
   for (const TPlan& plan : plans) {
     for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i) {
-      ++claims[{plan.Piece.Database, numberOf(plan, i)}];
+      ++claims[{plan.Piece.Database, NumberOf(plan, loose[plan.Run], i)}];
       ++pagesClaimed[loose[plan.Run][i]];
     }
   }
@@ -93,12 +90,10 @@ std::size_t TPlacer::PlaceBitmapPieces() {
   for (const TPlan& plan : plans) {
     bool alone = true;
     for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last && alone; ++i)
-      alone = claims[{plan.Piece.Database, numberOf(plan, i)}] == 1 &&
+      alone = claims[{plan.Piece.Database, NumberOf(plan, loose[plan.Run], i)}] == 1 &&
               pagesClaimed[loose[plan.Run][i]] == 1;
     if (!alone) continue;
-    TDatabase& database = databases_[plan.Piece.Database];
-    for (std::size_t i = plan.Piece.First; i <= plan.Piece.Last; ++i)
-      Add(database, numberOf(plan, i), loose[plan.Run][i]);
+    AddPlan(plan, loose[plan.Run]);
     FollowPiece(plan.Piece.Database, loose[plan.Run][plan.Piece.First], plan.Start);
     ++placedNow;
   }

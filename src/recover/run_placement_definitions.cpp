@@ -37,10 +37,7 @@ std::vector<bool> TPlacer::ClaimsOfAnotherFile(const std::vector<TOriginClaim>& 
 // there (its map lists more of the pages than not, nothing contradicts), and nothing else
 // would take any of its pages. Returns how many pieces were placed.
 std::size_t TPlacer::PlaceDefinitionPieces() {
-  struct TCandidate {
-    std::size_t Database = 0, Run = 0;
-    std::size_t First = 0, Last = 0;
-    std::uint32_t Start = 0;  // the number of position First
+  struct TCandidate : TPlan {
     // The bitmap page of the table's map found in another loose piece: number, page.
     std::optional<std::pair<std::uint32_t, std::size_t>> Bitmap;
   };
@@ -201,7 +198,7 @@ std::size_t TPlacer::PlaceDefinitionPieces() {
           if (unnamed) continue;
           const std::optional<TBearing> bearing = BearingOf(trial, run, first, last, start);
           if (bearing && bearing->Listed > bearing->Unlisted)
-            candidates.push_back({d, r, first, last, start, bitmap});
+            candidates.push_back({{r, {d, first, last}, start}, bitmap});
         }
       }
     }
@@ -227,11 +224,10 @@ std::size_t TPlacer::PlaceDefinitionPieces() {
     for (std::size_t c = 0; c < candidates.size(); ++c) {
       const TCandidate& candidate = candidates[c];
       const std::vector<std::size_t>& run = loose[candidate.Run];
-      continues[c] = ContinuesPlaced(candidate.Database, run[candidate.First],
-                                     run[candidate.Last], candidate.Start);
-      for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
-        wanting[{candidate.Database,
-                 candidate.Start + Distance(run[candidate.First], run[j])}].push_back(c);
+      continues[c] = ContinuesPlaced(candidate.Piece.Database, run[candidate.Piece.First],
+                                     run[candidate.Piece.Last], candidate.Start);
+      for (std::size_t j = candidate.Piece.First; j <= candidate.Piece.Last; ++j) {
+        wanting[{candidate.Piece.Database, NumberOf(candidate, run, j)}].push_back(c);
         wantingPage[run[j]].push_back(c);
       }
     }
@@ -251,45 +247,38 @@ std::size_t TPlacer::PlaceDefinitionPieces() {
   }
   // A page that more than one candidate would place, or a number that two would take,
   // stays as it is.
-  std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>> claims;
-  std::map<std::pair<std::size_t, std::uint32_t>, std::set<std::size_t>> taken;
+  TPageClaims claims;
   for (const TCandidate& candidate : candidates) {
-    const std::vector<std::size_t>& run = loose[candidate.Run];
-    for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
-      const std::uint32_t number = candidate.Start + Distance(run[candidate.First], run[j]);
-      claims[run[j]].insert({candidate.Database, number});
-      taken[{candidate.Database, number}].insert(run[j]);
-    }
+    ClaimPages(candidate, loose[candidate.Run], claims);
     if (candidate.Bitmap) {
-      claims[candidate.Bitmap->second].insert({candidate.Database, candidate.Bitmap->first});
-      taken[{candidate.Database, candidate.Bitmap->first}].insert(candidate.Bitmap->second);
+      claims[candidate.Bitmap->second].insert(
+          {candidate.Piece.Database, candidate.Bitmap->first});
     }
+  }
+  std::map<std::pair<std::size_t, std::uint32_t>, std::set<std::size_t>> taken;
+  for (const auto& [page, numbers] : claims) {
+    for (const std::pair<std::size_t, std::uint32_t>& number : numbers) taken[number].insert(page);
   }
   std::size_t placedNow = 0;
   std::set<std::size_t> done;
   for (const TCandidate& candidate : candidates) {
     const std::vector<std::size_t>& run = loose[candidate.Run];
-    bool alone = true;
-    for (std::size_t j = candidate.First; j <= candidate.Last && alone; ++j)
-      alone = claims[run[j]].size() == 1 && !done.contains(run[j]) &&
-              taken[{candidate.Database,
-                     candidate.Start + Distance(run[candidate.First], run[j])}].size() == 1;
+    bool alone = ClaimedAlone(candidate, run, claims, done);
+    for (std::size_t j = candidate.Piece.First; j <= candidate.Piece.Last && alone; ++j)
+      alone = taken[{candidate.Piece.Database, NumberOf(candidate, run, j)}].size() == 1;
     if (candidate.Bitmap)
       alone = alone && claims[candidate.Bitmap->second].size() == 1 &&
               !done.contains(candidate.Bitmap->second) &&
-              taken[{candidate.Database, candidate.Bitmap->first}].size() == 1 &&
-              !databases_[candidate.Database].Pages.contains(candidate.Bitmap->first);
+              taken[{candidate.Piece.Database, candidate.Bitmap->first}].size() == 1 &&
+              !databases_[candidate.Piece.Database].Pages.contains(candidate.Bitmap->first);
     if (!alone) continue;
-    TDatabase& database = databases_[candidate.Database];
-    for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
-      Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
-      done.insert(run[j]);
-    }
+    AddPlan(candidate, run, &done);
     if (candidate.Bitmap) {
-      Add(database, candidate.Bitmap->first, candidate.Bitmap->second);
+      Add(databases_[candidate.Piece.Database], candidate.Bitmap->first,
+          candidate.Bitmap->second);
       done.insert(candidate.Bitmap->second);
     }
-    FollowPiece(candidate.Database, run[candidate.First], candidate.Start);
+    FollowPiece(candidate.Piece.Database, run[candidate.Piece.First], candidate.Start);
     ++placedNow;
   }
   return placedNow;

@@ -247,19 +247,9 @@ const std::map<std::uint32_t, std::uint32_t>& TPlacer::ListedOwnerOf(TDatabase& 
 // it has no page at yet.
 const std::multimap<std::uint32_t, TLongValueTarget>& TPlacer::WantedOf(TDatabase& database) {
   if (database.Wanted) return *database.Wanted;
-  std::multimap<std::uint32_t, TLongValueTarget> wanted;
-  {
-    for (const auto& [number, index] : database.Pages) {
-      const TPageEntry& entry = entries_[index];
-      if (!IsTablePage(entry)) continue;
-      const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
-      const std::size_t at = PageAt(database, entry.Owner);
-      if (!definition || definition->System || FitOf(index, at, *definition) != true) continue;
-      for (const TLongValueTarget& target : TargetsOf(index, at, *definition)) {
-        if (!database.Pages.contains(target.Page)) wanted.emplace(target.Page, target);
-      }
-    }
-  }
+  std::multimap<std::uint32_t, TLongValueTarget> wanted = PointersOf(database, 2);
+  std::erase_if(wanted,
+                [&](const auto& pointer) { return database.Pages.contains(pointer.first); });
   return *(database.Wanted = std::move(wanted));
 }
 
@@ -359,17 +349,8 @@ const std::set<std::uint32_t>& TPlacer::NamedPagesOf(TDatabase& database) {
   for (const auto& [number, index] : database.Pages) {
     const TPageEntry& entry = entries_[index];
     if (entry.Kind != TPageKind::Data || entry.Owner != jet::kCatalogOwner) continue;
-    const TPage page = Read(index);
-    const std::uint16_t count = jet::StatedRowCount(page);
-    if (jet::kRowTableAt + 2u * count > kPageSize) continue;
-    for (std::uint16_t row = 0; row < count; ++row) {
-      const jet::TRowSlot slot = jet::RowSlotAt(page, count, row);
-      if (!slot.Valid || (slot.Flags & jet::kRowFlagsMask) != 0) continue;
-      const std::optional<jet::TCatalogObject> object =
-          jet::ReadCatalogObject(std::span(page).subspan(slot.Start, slot.End - slot.Start));
-      if (object && object->Type == jet::kLocalTableType)
-        tables.push_back(object->DefinitionPage());
-    }
+    const std::vector<std::uint32_t>& listed = CatalogTablesOf(index);
+    tables.insert(tables.end(), listed.begin(), listed.end());
   }
   database.Tables.clear();
   for (const std::uint32_t table : tables) {
@@ -395,19 +376,25 @@ const std::set<std::uint32_t>& TPlacer::NamedPagesOf(TDatabase& database) {
 // Every long value the live rows of `database`'s pages point to, by page number.
 const std::multimap<std::uint32_t, TLongValueTarget>& TPlacer::PointedOf(TDatabase& database) {
   if (database.Pointed) return *database.Pointed;
-  std::multimap<std::uint32_t, TLongValueTarget> pointed;
-  {
-    for (const auto& [number, index] : database.Pages) {
-      const TPageEntry& entry = entries_[index];
-      if (!IsTablePage(entry) || entry.Owner <= kLastSystemPage) continue;
-      const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
-      const std::size_t at = PageAt(database, entry.Owner);
-      if (!definition || definition->System || FitOf(index, at, *definition) != true) continue;
-      for (const TLongValueTarget& target : TargetsOf(index, at, *definition))
-        pointed.emplace(target.Page, target);
-    }
+  return *(database.Pointed = PointersOf(database, kLastSystemPage + 1));
+}
+
+// The long values that the live rows of `database`'s table pages of owner values from
+// `firstOwner` point to, by page number: only rows of pages that fit a definition of a
+// user table exactly are read, so a pointer is never taken from bytes it only resembles.
+std::multimap<std::uint32_t, TLongValueTarget> TPlacer::PointersOf(TDatabase& database,
+                                                                   std::int64_t firstOwner) {
+  std::multimap<std::uint32_t, TLongValueTarget> pointers;
+  for (const auto& [number, index] : database.Pages) {
+    const TPageEntry& entry = entries_[index];
+    if (!IsTablePage(entry) || entry.Owner < firstOwner) continue;
+    const std::optional<TTableDefinition>& definition = DefinitionOf(database, entry.Owner);
+    const std::size_t at = PageAt(database, entry.Owner);
+    if (!definition || definition->System || FitOf(index, at, *definition) != true) continue;
+    for (const TLongValueTarget& target : TargetsOf(index, at, *definition))
+      pointers.emplace(target.Page, target);
   }
-  return *(database.Pointed = std::move(pointed));
+  return pointers;
 }
 
 // The one page number at which the piece's first page lies in `database` (see Bears).

@@ -27,7 +27,28 @@ TSays TPlacer::SaysOfHomePage(TDatabase& database, std::size_t index, std::uint3
     }
     return single ? TSays::For : TSays::Nothing;
   }
-  return NamedPagesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+  if (!NamedPagesOf(database).contains(number)) return TSays::Nothing;
+  // A named number vouches only for a page of the kind named there: a definition at a
+  // table's id or in its chain, a data page holding a usage map, a usage-map page. Another
+  // file's page lying at that number by distance is no evidence (a home run that goes on
+  // over a gap into another database's piece met a data page at a table's id).
+  if (entry.Kind == TPageKind::Definition || entry.Kind == TPageKind::UsageMap) return TSays::For;
+  return HoldsUsageMapAt(database, index, number) ? TSays::For : TSays::Nothing;
+}
+
+// Whether page `index`, lying at `number`, is where a usage map of one of `database`'s
+// tables (system tables included) is kept: a data page of no table (owner 0 or 1) at the
+// number a definition's usage-map pointer names.
+bool TPlacer::HoldsUsageMapAt(TDatabase& database, std::size_t index, std::uint32_t number) {
+  const TPageEntry& entry = entries_[index];
+  if (entry.Kind != TPageKind::Data || entry.Owner >= 2) return false;
+  std::set<std::uint32_t> tables = NamedTablesOf(database);
+  for (std::uint32_t system = 2; system <= kLastSystemPage; ++system) tables.insert(system);
+  for (const std::uint32_t table : tables) {
+    const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);
+    if (definition && (definition->UsageMapPointer >> 8) == number) return true;
+  }
+  return false;
 }
 
 // Each database's home: the run from its page 0 (or its first system definition left),

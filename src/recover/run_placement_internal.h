@@ -152,6 +152,16 @@ class TPlacer {
   void PlanPiece(std::size_t r, const std::vector<std::size_t>& run, const TPiece& piece,
                  int depth, std::vector<TPlan>& plans);
   void PlacePieces(TPlacementCounts* counts);
+  // Store index → each (database, number) that some plan would give it.
+  using TPageClaims = std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>>;
+  std::uint32_t NumberOf(const TPlan& plan, const std::vector<std::size_t>& run,
+                         std::size_t i) const;
+  void ClaimPages(const TPlan& plan, const std::vector<std::size_t>& run,
+                  TPageClaims& claims) const;
+  bool ClaimedAlone(const TPlan& plan, const std::vector<std::size_t>& run,
+                    const TPageClaims& claims, const std::set<std::size_t>& done) const;
+  void AddPlan(const TPlan& plan, const std::vector<std::size_t>& run,
+               std::set<std::size_t>* done = nullptr);
   std::vector<TDatabasePages> Result() const;
 
   // run_placement_runs.cpp
@@ -189,6 +199,8 @@ class TPlacer {
   void Forget(TDatabase& database);
   const std::set<std::uint32_t>& NamedPagesOf(TDatabase& database);
   const std::multimap<std::uint32_t, TLongValueTarget>& PointedOf(TDatabase& database);
+  std::multimap<std::uint32_t, TLongValueTarget> PointersOf(TDatabase& database,
+                                                            std::int64_t firstOwner);
   std::optional<std::uint32_t> StartOf(TDatabase& database, const std::vector<std::size_t>& run,
                                        const TPiece& piece);
   bool StretchHolds(TDatabase& database, const std::vector<std::size_t>& run, std::size_t first,
@@ -197,6 +209,7 @@ class TPlacer {
 
   // run_placement_homes.cpp
   TSays SaysOfHomePage(TDatabase& database, std::size_t index, std::uint32_t number);
+  bool HoldsUsageMapAt(TDatabase& database, std::size_t index, std::uint32_t number);
   void PlaceHomes();
   void AddHomeTails(std::size_t d, TDatabase& trial) const;
   TSays SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint32_t number);

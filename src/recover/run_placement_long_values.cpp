@@ -125,13 +125,8 @@ const std::map<std::uint8_t, std::uint32_t>& TPlacer::LongValueRowsOf(std::size_
 // Bears) at one place only, and no other database or place would take any of its pages.
 // Returns how many pieces were placed.
 std::size_t TPlacer::PlaceLongValuePieces() {
-  struct TCandidate {
-    std::size_t Database = 0, Run = 0;
-    std::size_t First = 0, Last = 0;  // positions in the run
-    std::uint32_t Start = 0;          // the number of position First
-  };
   const std::vector<std::vector<std::size_t>> loose = LooseRuns();
-  std::vector<TCandidate> candidates;
+  std::vector<TPlan> candidates;
   for (std::size_t d = 0; d < databases_.size(); ++d) {
     TDatabase& database = databases_[d];
     const std::multimap<std::uint32_t, TLongValueTarget>& wanted = WantedOf(database);
@@ -172,33 +167,21 @@ std::size_t TPlacer::PlaceLongValuePieces() {
           }
           const std::uint32_t numberOfFirst = numberAt(first);
           if (Bears(database, run, first, last, numberOfFirst))
-            candidates.push_back({d, r, first, last, numberOfFirst});
+            candidates.push_back({r, {d, first, last}, numberOfFirst});
         }
       }
     }
   }
   // A page that more than one candidate would place, or one candidate at two places,
   // stays where it is.
-  std::map<std::size_t, std::set<std::pair<std::size_t, std::uint32_t>>> claims;
-  for (const TCandidate& candidate : candidates) {
-    const std::vector<std::size_t>& run = loose[candidate.Run];
-    for (std::size_t j = candidate.First; j <= candidate.Last; ++j)
-      claims[run[j]].insert(
-          {candidate.Database, candidate.Start + Distance(run[candidate.First], run[j])});
-  }
+  TPageClaims claims;
+  for (const TPlan& candidate : candidates) ClaimPages(candidate, loose[candidate.Run], claims);
   std::size_t placedNow = 0;
   std::set<std::size_t> done;
-  for (const TCandidate& candidate : candidates) {
+  for (const TPlan& candidate : candidates) {
     const std::vector<std::size_t>& run = loose[candidate.Run];
-    bool alone = true;
-    for (std::size_t j = candidate.First; j <= candidate.Last && alone; ++j)
-      alone = claims[run[j]].size() == 1 && !done.contains(run[j]);
-    if (!alone) continue;
-    TDatabase& database = databases_[candidate.Database];
-    for (std::size_t j = candidate.First; j <= candidate.Last; ++j) {
-      Add(database, candidate.Start + Distance(run[candidate.First], run[j]), run[j]);
-      done.insert(run[j]);
-    }
+    if (!ClaimedAlone(candidate, run, claims, done)) continue;
+    AddPlan(candidate, run, &done);
     ++placedNow;
   }
   return placedNow;

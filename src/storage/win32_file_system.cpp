@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "core/errors.h"
 #include "storage/file_system.h"
@@ -34,6 +35,28 @@ TReadFailure FailureOf(DWORD error) {
     default:
       return TReadFailure::Unreadable;
   }
+}
+
+// The first allocated range of the file at or after from, where from < size: a file that
+// is not sparse is one range, the whole of it. When nothing is allocated after from, an
+// empty range at size; nullopt when the system refuses the query.
+std::optional<FILE_ALLOCATED_RANGE_BUFFER> FirstAllocatedRange(HANDLE handle, std::int64_t from,
+                                                               std::int64_t size) {
+  FILE_ALLOCATED_RANGE_BUFFER query;
+  query.FileOffset.QuadPart = from;
+  query.Length.QuadPart = size - from;
+  FILE_ALLOCATED_RANGE_BUFFER first;
+  std::memset(&first, 0, sizeof first);
+  DWORD returned = 0;
+  const BOOL ok = ::DeviceIoControl(handle, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                                    &first, sizeof first, &returned, nullptr);
+  // ERROR_MORE_DATA only says that more ranges follow the first.
+  if (!ok && ::GetLastError() != ERROR_MORE_DATA) return std::nullopt;
+  if (returned < sizeof first) {
+    first.FileOffset.QuadPart = size;
+    first.Length.QuadPart = 0;
+  }
+  return first;
 }
 
 class TWin32Stream : public TStream {
@@ -100,38 +123,21 @@ class TWin32Stream : public TStream {
     if (isDevice_) return from;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(handle_, &size) || from >= size.QuadPart) return from;
-    // The allocated ranges of a sparse file; for any other file, all of it.
-    FILE_ALLOCATED_RANGE_BUFFER query;
-    query.FileOffset.QuadPart = from;
-    query.Length.QuadPart = size.QuadPart - from;
-    FILE_ALLOCATED_RANGE_BUFFER first;
-    std::memset(&first, 0, sizeof first);
-    DWORD returned = 0;
-    const BOOL ok = ::DeviceIoControl(handle_, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
-                                      &first, sizeof first, &returned, nullptr);
-    if (!ok && ::GetLastError() != ERROR_MORE_DATA) return from;
-    if (returned < sizeof first) return size.QuadPart;  // nothing allocated after from
-    return std::max<std::int64_t>(from, first.FileOffset.QuadPart);
+    const auto first = FirstAllocatedRange(handle_, from, size.QuadPart);
+    if (!first) return from;
+    return std::max<std::int64_t>(from, first->FileOffset.QuadPart);
   }
 
   std::int64_t NextHoleOffset(std::int64_t from) override {
     if (isDevice_) return -1;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(handle_, &size) || from >= size.QuadPart) return -1;
-    // The first allocated range at or after from: a hole begins where it ends, or at from
-    // when it begins later. A file that is not sparse is one range, the whole of it.
-    FILE_ALLOCATED_RANGE_BUFFER query;
-    query.FileOffset.QuadPart = from;
-    query.Length.QuadPart = size.QuadPart - from;
-    FILE_ALLOCATED_RANGE_BUFFER first;
-    std::memset(&first, 0, sizeof first);
-    DWORD returned = 0;
-    const BOOL ok = ::DeviceIoControl(handle_, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
-                                      &first, sizeof first, &returned, nullptr);
-    if (!ok && ::GetLastError() != ERROR_MORE_DATA) return -1;
-    if (returned < sizeof first || first.FileOffset.QuadPart > from) return from;
+    // A hole begins where the first allocated range ends, or at from when it begins later.
+    const auto first = FirstAllocatedRange(handle_, from, size.QuadPart);
+    if (!first) return -1;
+    if (first->FileOffset.QuadPart > from) return from;
     return std::min<std::int64_t>(size.QuadPart,
-                                  first.FileOffset.QuadPart + first.Length.QuadPart);
+                                  first->FileOffset.QuadPart + first->Length.QuadPart);
   }
 
   bool Flush() override {

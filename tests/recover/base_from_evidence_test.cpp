@@ -5,39 +5,30 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <array>
 
 #include "recover/base_from_evidence.h"
 #include "recover/image_page_store.h"
-#include "recover/recovery.h"
-#include "recover/recovery_report.h"
 #include "recover/run_placement.h"
+#include "recover/sample_sources.h"
 #include "recover/table_definition.h"
-#include "support/memory_file_system.h"
 
 namespace quillon::recover {
 namespace {
 
 constexpr std::size_t kLostHead = 6;  // header, page 1 and the system definitions
 
-std::vector<std::uint8_t> ReadSample(const char* name) {
-  std::ifstream in(std::string(QUILLON_SAMPLES_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // `first` whole, then the larger sample with its first kLostHead pages zeroed (deleted, and
 // written over by another file), then the head of a third file (its header and system
 // definitions: a database whose other pages were written over), as on a disk with a
 // history: `base` gets where the larger sample's page 0 lay.
 std::vector<std::uint8_t> HeadlessAfter(const char* first, std::int64_t& base) {
-  std::vector<std::uint8_t> image = ReadSample(first);
+  std::vector<std::uint8_t> image = testing::ReadSample(first);
   base = static_cast<std::int64_t>(image.size());
-  std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
+  std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
   std::fill(large.begin(), large.begin() + kLostHead * kPageSize, 0);
   image.insert(image.end(), large.begin(), large.end());
-  const std::vector<std::uint8_t> third = ReadSample("sample-jet4-small.mdb");
+  const std::vector<std::uint8_t> third = testing::ReadSample("sample-jet4-small.mdb");
   image.insert(image.end(), third.begin(), third.begin() + kLostHead * kPageSize);
   return image;
 }
@@ -48,11 +39,6 @@ const TDatabaseReport* DatabaseAt(const TRecoveryReport& report, std::int64_t ba
   }
   return nullptr;
 }
-
-class TNoProgress : public IRecoveryProgress {
- public:
-  void Progress(const std::string&, std::int64_t, std::int64_t) override {}
-};
 
 std::vector<TFoundDefinition> DefinitionsOf(const IPageStore& store,
                                             const std::vector<TPageEntry>& entries) {
@@ -69,31 +55,16 @@ std::vector<TFoundDefinition> DefinitionsOf(const IPageStore& store,
   return found;
 }
 
-TRecoveryReport Recover(const testing::TImagePageStore& store) {
-  quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  options.WriteCsv = false;
-  TNoProgress progress;
-  return RecoverDatabases(store, files, options, progress);
-}
-
-const TTableReport* TableNamed(const TDatabaseReport& database, const std::string& name) {
-  const auto at = std::find_if(database.Tables.begin(), database.Tables.end(),
-                               [&](const TTableReport& table) { return table.Name == name; });
-  return at == database.Tables.end() ? nullptr : &*at;
-}
-
 TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows) {
   std::int64_t base = 0;
   const testing::TImagePageStore store(HeadlessAfter("sample-jet4-small.mdb", base));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
   const std::vector<TFoundDefinition> definitions = DefinitionsOf(store, entries);
   // Nothing placed yet: the smaller sample's definitions lie at their own numbers too, so
   // its base (0) would be found as well, and the third file's; the larger one's is the one
   // asked for here.
-  const std::int64_t third = base + static_cast<std::int64_t>(ReadSample("sample-jet4.mdb").size());
+  const std::int64_t third =
+      base + static_cast<std::int64_t>(testing::ReadSample("sample-jet4.mdb").size());
   const std::optional<TEvidenceBase> first =
       BaseFromEvidence(store, entries, definitions, {}, {0, third});
   ASSERT_TRUE(first.has_value());
@@ -109,11 +80,11 @@ TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows
 
   // Recovered: its tables typed and whole, in a database of their own at that base; the
   // smaller sample's tables are its own only.
-  const TRecoveryReport report = Recover(store);
+  const TRecoveryReport report = testing::RecoverInMemory(store);
   const TDatabaseReport* found = DatabaseAt(report, base);
   ASSERT_NE(found, nullptr);
   const TDatabaseReport& headless = *found;
-  const TTableReport* authors = TableNamed(headless, "Authors");
+  const TTableReport* authors = testing::TableNamed(headless, "Authors");
   ASSERT_NE(authors, nullptr);
   EXPECT_TRUE(authors->Typed);
   EXPECT_EQ(authors->Rows, 767);
@@ -121,7 +92,7 @@ TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows
   ASSERT_NE(DatabaseAt(report, 0), nullptr);
   for (const TTableReport& table : DatabaseAt(report, 0)->Tables)
     EXPECT_TRUE(table.Name == "Contacts" || table.Name == "Memos") << table.Name;
-  const TTableReport* contacts = TableNamed(*DatabaseAt(report, 0), "Contacts");
+  const TTableReport* contacts = testing::TableNamed(*DatabaseAt(report, 0), "Contacts");
   ASSERT_NE(contacts, nullptr);
   EXPECT_EQ(contacts->Rows, 1464);
 }
@@ -129,8 +100,7 @@ TEST(BaseFromEvidence, AHeadlessDatabaseGetsItsPageZeroFromItsDefinitionsAndRows
 TEST(BaseFromEvidence, AnotherCopyOfAPlacedDatabaseIsNoDatabaseOfItsOwn) {
   std::int64_t base = 0;
   const testing::TImagePageStore store(HeadlessAfter("sample-jet4.mdb", base));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
   const std::vector<TFoundDefinition> definitions = DefinitionsOf(store, entries);
   TPlacementReading reading;
   reading.Judge = [](std::size_t, const TTableDefinition&) { return TPageJudgement{}; };
@@ -156,7 +126,7 @@ TEST(BaseFromEvidence, AnotherCopyOfAPlacedDatabaseIsNoDatabaseOfItsOwn) {
 
   // Recovered: the headless copy is kept apart as the older copy, never merged and never a
   // database of its own.
-  const TRecoveryReport report = Recover(store);
+  const TRecoveryReport report = testing::RecoverInMemory(store);
   ASSERT_GE(report.Databases.size(), 2u);
   EXPECT_EQ(report.Databases[1].Name, "database-1 (older copy)");
   ASSERT_NE(DatabaseAt(report, base), nullptr);
@@ -176,14 +146,13 @@ TEST(BaseFromEvidence, ABaseIsKeptOnlyWhereItsOwnCatalogNamesItsTables) {
                 image.begin() + static_cast<std::ptrdiff_t>(at + kPageSize), 0);
   }
   const testing::TImagePageStore store(std::move(image));
-  const TRecoveryReport report = Recover(store);
+  const TRecoveryReport report = testing::RecoverInMemory(store);
   EXPECT_EQ(DatabaseAt(report, base), nullptr);
 }
 
 TEST(BaseFromEvidence, CatalogPagesThatAnotherDatabasesMapListsAreThatDatabases) {
-  const testing::TImagePageStore store(ReadSample("sample-jet4.mdb"));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const testing::TImagePageStore store(testing::ReadSample("sample-jet4.mdb"));
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
   // The file's own pages at their numbers, its catalog pages apart in another "database".
   TDatabasePages whole, catalog;
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -212,15 +181,14 @@ TEST(BaseFromEvidence, CatalogPagesThatAnotherDatabasesMapListsAreThatDatabases)
 constexpr std::uint32_t kMovedDefinition = 41;
 
 std::int64_t PlaceMovedDefinition(bool rowsShowItWhole) {
-  std::vector<std::uint8_t> image = ReadSample("sample-jet4.mdb");
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4.mdb");
   const auto at = static_cast<std::ptrdiff_t>(kMovedDefinition * kPageSize);
   std::vector<std::uint8_t> definition(image.begin() + at, image.begin() + at + kPageSize);
   std::fill(image.begin() + at, image.begin() + at + kPageSize, 0);
   image.resize(image.size() + 200 * kPageSize, 0);  // far past any run's gap
   image.insert(image.end(), definition.begin(), definition.end());
   const testing::TImagePageStore store(std::move(image));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
   TPlacementReading reading;
   // Every page's rows fit every definition; whether one of them shows all its columns is
   // what is asked.
@@ -240,7 +208,7 @@ std::int64_t PlaceMovedDefinition(bool rowsShowItWhole) {
 
 TEST(PlaceRuns, ADefinitionLyingApartIsTiedOnlyByRowsThatShowItWhole) {
   const std::int64_t whole = PlaceMovedDefinition(true);
-  EXPECT_GT(whole, static_cast<std::int64_t>(ReadSample("sample-jet4.mdb").size()));
+  EXPECT_GT(whole, static_cast<std::int64_t>(testing::ReadSample("sample-jet4.mdb").size()));
   // Rows that count only its first columns fit any definition that begins with columns of
   // their types: they tie nothing.
   EXPECT_EQ(PlaceMovedDefinition(false), -1);

@@ -60,6 +60,26 @@ class TMemoryStore : public IPageStore {
   }
 };
 
+// A definition of columns `names`, each `size` bytes long.
+TTableDefinition Definition(const std::vector<std::string>& names, std::uint16_t size = 4) {
+  TTableDefinition parsed;
+  for (const std::string& name : names) parsed.Columns.push_back({.Name = name, .Size = size});
+  parsed.HighestColumnCount = static_cast<std::uint16_t>(parsed.Columns.size());
+  return parsed;
+}
+
+// A table's plan as recovery makes it: its owner value, its name (from the catalog or not)
+// and its definition where one is known.
+TTablePlan Plan(std::uint32_t owner, std::string name, bool fromCatalog,
+                std::optional<TTableDefinition> parsed) {
+  TTablePlan made;
+  made.Owner = owner;
+  made.Name = std::move(name);
+  made.NamedFromCatalog = fromCatalog;
+  made.Definition = std::move(parsed);
+  return made;
+}
+
 // A catalog row (17 columns, its fixed part through Flags, the name among the variable
 // columns) last changed `days` after 1899-12-30, as the catalog's DateUpdate counts.
 std::string CatalogRowUpdated(double days) {
@@ -107,37 +127,46 @@ TCopyPages AddCopy(TMemoryStore& store, TDatabasePages& pages, std::int64_t base
 // written over: tables at definition pages 10 and 12, their data at pages 20 and 21. As
 // databases are told apart by their headers, the older copy's pages lie before the live
 // base, without numbers.
-struct TTwoCopies {
+// Pages of a database as places: `live` numbered from its base, the others unnumbered.
+struct TDisk {
   TMemoryStore Store;
   TDatabasePages Database;
+  std::uint32_t Unnumbered = kUnnumberedPage;
+
+  explicit TDisk(std::int64_t base) { Database.Base = base * kPage; }
+  std::size_t Apart(std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(place, kind, owner, b);
+    Database.Pages.emplace(Unnumbered++, index);
+    return index;
+  }
+  std::size_t Live(std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
+    const std::size_t index = Store.Add(Database.Base / kPage + number, kind, owner, b);
+    Database.Pages.emplace(number, index);
+    return index;
+  }
+  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
+};
+
+struct TTwoCopies : TDisk {
   std::vector<std::size_t> Older;
 
   TTwoCopies(const std::vector<std::pair<std::string, std::uint16_t>>& olderRows,
              const std::vector<std::pair<std::string, std::uint16_t>>& liveRows,
-             bool olderHeader = false) {
-    Database.Base = 100 * kPage;
-    std::uint32_t unnumbered = kUnnumberedPage;
-    auto older = [&](std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-      Older.push_back(Store.Add(place, kind, owner, b));
-      Database.Pages.emplace(unnumbered++, Older.back());
-    };
-    if (olderHeader) older(0, TPageKind::Header);
-    older(10, TPageKind::Definition);
-    older(12, TPageKind::Definition);
-    older(20, TPageKind::Data, 10, DataPage(10, olderRows));
-    older(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
-    auto live = [&](std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-      Database.Pages.emplace(number, Store.Add(100 + number, kind, owner, b));
-    };
-    live(0, TPageKind::Header);
-    live(10, TPageKind::Definition);
-    live(12, TPageKind::Definition);
-    live(20, TPageKind::Data, 10, DataPage(10, liveRows));
-    live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+             bool olderHeader = false)
+      : TDisk(100) {
+    if (olderHeader) Older.push_back(Apart(0, TPageKind::Header));
+    Older.push_back(Apart(10, TPageKind::Definition));
+    Older.push_back(Apart(12, TPageKind::Definition));
+    Older.push_back(Apart(20, TPageKind::Data, 10, DataPage(10, olderRows)));
+    Older.push_back(Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}})));
+    Live(0, TPageKind::Header);
+    Live(10, TPageKind::Definition);
+    Live(12, TPageKind::Definition);
+    Live(20, TPageKind::Data, 10, DataPage(10, liveRows));
+    Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
     Database.FirstOffset = 0;
     Database.LastOffset = 121 * kPage;
   }
-  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
 };
 
 TEST(OlderCopies, ACopyAtItsOwnBaseIsSplitOffAndRowsDeletedSinceTellTheNewer) {
@@ -210,27 +239,43 @@ TEST(OlderCopies, PagesWhoseRepeatsDoNotLieAsAPieceOfTheDatabaseAreNoCopy) {
 }
 
 TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
-  const TCopiesOfDatabase copies = TTwoCopies({{"id1", 0}, {"id2", 0}},
-                                              {{"id1", 0}, {"id2", kDeleted}}).Split();
+  TTwoCopies disk({{"id1", 0}, {"id2", 0}}, {{"id1", 0}, {"id2", kDeleted}});
+  const TCopiesOfDatabase copies = disk.Split();
+  ASSERT_EQ(copies.Copies.size(), 2u);
   TDatabaseReport live, older;
   live.Name = "database-1";
   older.Name = "database-1 (older copy)";
   AccountForCopies(copies, {&live, &older});
   EXPECT_EQ(live.OlderCopies, std::vector<std::string>{"database-1 (older copy)"});
-  ASSERT_EQ(live.PagesSetApart.size(), 1u);
-  EXPECT_EQ(live.PagesSetApart[0].Database, "database-1 (older copy)");
-  EXPECT_EQ(live.PagesSetApart[0].Pages, 4);
-  EXPECT_EQ(live.PagesSetApart[0].FirstOffset, 10 * kPage);
   EXPECT_FALSE(live.NewerBecause.empty());
   EXPECT_EQ(older.NewerBecause, live.NewerBecause);
-  EXPECT_TRUE(older.PagesSetApart.empty());
+
+  // The copy's pages, set apart from the live one's and written as the copy: said in the
+  // live one's report as the copy's, counted once, in the copy's.
+  std::vector<std::size_t> livePages, copyPages;
+  for (const auto& [number, index] : copies.Copies[0].Pages.Pages) livePages.push_back(index);
+  for (const auto& [number, index] : copies.Copies[1].Pages.Pages) copyPages.push_back(index);
+  std::vector<TDatabaseReport> written = {live, older};
+  const TPageAccount account =
+      AccountForPages(disk.Store.Entries, {livePages, copyPages}, {copyPages, {}}, written);
+  ASSERT_EQ(written[0].PagesSetApart.size(), 1u);
+  EXPECT_EQ(written[0].PagesSetApart[0].Database, "database-1 (older copy)");
+  EXPECT_EQ(written[0].PagesSetApart[0].Pages, 4);
+  EXPECT_EQ(written[0].PagesSetApart[0].FirstOffset, 10 * kPage);
+  EXPECT_TRUE(written[1].PagesSetApart.empty());
+  EXPECT_EQ(written[1].Pages, 4);
+  EXPECT_EQ(account.SetApart, 0);
+  EXPECT_EQ(account.InDatabases + account.Unplaced,
+            static_cast<std::int64_t>(disk.Store.Entries.size()));
 
   // The copy gave no table: its pages were still set apart, as no database's.
   TDatabaseReport alone;
   AccountForCopies(copies, {&alone, nullptr});
   EXPECT_TRUE(alone.OlderCopies.empty());
-  ASSERT_EQ(alone.PagesSetApart.size(), 1u);
-  EXPECT_EQ(alone.PagesSetApart[0].Database, "");
+  std::vector<TDatabaseReport> one = {alone};
+  EXPECT_EQ(AccountForPages(disk.Store.Entries, {livePages}, {copyPages}, one).SetApart, 4);
+  ASSERT_EQ(one[0].PagesSetApart.size(), 1u);
+  EXPECT_EQ(one[0].PagesSetApart[0].Database, "");
 
   // A table read with the definition the other copies agree on is said and counted.
   TRecoveryReport report;
@@ -246,11 +291,6 @@ TEST(OlderCopies, TheReportsSayWhichCopyWasFoundAndWhosePagesWereSetApart) {
 }
 
 TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereColumnsAgree) {
-  auto definition = [](std::vector<std::string> names) {
-    TTableDefinition parsed;
-    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name)});
-    return parsed;
-  };
   TDatabaseReport newer;
   newer.Tables.resize(3);
   // Tables as a database's report lists them: the name, where the definition lies, whether
@@ -268,23 +308,14 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   newer.Tables[0] = table("Orders", 30, true, {{"Id", "INTEGER"}, {"Customer", "TEXT"}});
   newer.Tables[1] = table("Notes", 40, true, {{"Id", "INTEGER"}});
   newer.Tables[2] = table("table-50", 50, false, {{"Id", "INTEGER"}});
-  const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
-                       std::optional<TTableDefinition> parsed) {
-    TTablePlan made;
-    made.Owner = owner;
-    made.Name = std::move(name);
-    made.NamedFromCatalog = fromCatalog;
-    made.Definition = std::move(parsed);
-    return made;
-  };
   std::vector<TTablePlan> plans(5);
-  plans[0] = plan(30, "table-30", false, definition({"Id", "Customer"}));  // the same table
+  plans[0] = Plan(30, "table-30", false, Definition({"Id", "Customer"}));  // the same table
   // Other columns: dropped and made anew.
-  plans[1] = plan(40, "table-40", false, definition({"Id", "Text"}));
+  plans[1] = Plan(40, "table-40", false, Definition({"Id", "Text"}));
   // The other copy has no name for it either.
-  plans[2] = plan(50, "table-50", false, definition({"Id"}));
-  plans[3] = plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
-  plans[4] = plan(30, "Kept", true, definition({"Id", "Customer"}));  // its own catalog names it
+  plans[2] = Plan(50, "table-50", false, Definition({"Id"}));
+  plans[3] = Plan(30, "table-30", false, std::nullopt);  // untyped: its columns are not known
+  plans[4] = Plan(30, "Kept", true, Definition({"Id", "Customer"}));  // its own catalog names it
   NameFromOtherCopy(plans, newer);
   EXPECT_EQ(plans[0].Name, "Orders");
   EXPECT_TRUE(plans[0].NamedFromCatalog);
@@ -295,34 +326,24 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
 }
 
 TEST(OlderCopies, ATableWithoutItsDefinitionTakesTheOneTheOtherCopiesAgreeOnWhereItsRowsFit) {
-  const auto definition = [](std::vector<std::string> names, std::uint16_t size = 4) {
-    TTableDefinition parsed;
-    for (std::string& name : names) parsed.Columns.push_back({.Name = std::move(name), .Size = size});
-    parsed.HighestColumnCount = static_cast<std::uint16_t>(parsed.Columns.size());
-    return parsed;
-  };
   const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
                        std::optional<TTableDefinition> parsed) {
-    TTablePlan made;
-    made.Owner = owner;
-    made.Name = std::move(name);
-    made.NamedFromCatalog = fromCatalog;
-    made.Definition = std::move(parsed);
+    TTablePlan made = Plan(owner, std::move(name), fromCatalog, std::move(parsed));
     made.Pages.emplace_back(70, 0);  // a data page of the table
     return made;
   };
   // Two other copies: both hold the definition of "Sales" (its stored row count differs, as
   // rows were deleted between them); "Notes" has other columns in each; "Stock" is untyped.
-  TTableDefinition sales = definition({"Id", "Amount"});
+  TTableDefinition sales = Definition({"Id", "Amount"});
   TTableDefinition salesLater = sales;
   salesLater.StoredRowCount = 7;
   const std::vector<TTablePlan> older = {plan(30, "Sales", true, sales),
-                                         plan(40, "Notes", true, definition({"Id"})),
+                                         plan(40, "Notes", true, Definition({"Id"})),
                                          plan(50, "Stock", true, std::nullopt),
-                                         plan(60, "Items", true, definition({"Id"}))};
+                                         plan(60, "Items", true, Definition({"Id"}))};
   const std::vector<TTablePlan> oldest = {plan(30, "Sales", true, salesLater),
-                                          plan(40, "Notes", true, definition({"Id"}, 8)),
-                                          plan(60, "Items", true, definition({"Id"}))};
+                                          plan(40, "Notes", true, Definition({"Id"}, 8)),
+                                          plan(60, "Items", true, Definition({"Id"}))};
   std::vector<TTablePlan> live = {plan(30, "Sales", true, std::nullopt),
                                   plan(40, "Notes", true, std::nullopt),
                                   plan(50, "Stock", true, std::nullopt),
@@ -454,10 +475,19 @@ TEST(OlderCopies, EveryOlderCopyIsSplitOffEndingWhereTheNextBeginsAndTheyAreOrde
   EXPECT_EQ(OlderCopyBecause(first, 0), second.NewerBecause);
   EXPECT_EQ(first.NewerBecause, second.NewerBecause);
   EXPECT_EQ(third.NewerBecause, first.OlderCopiesNewerBecause[1]);
-  ASSERT_EQ(first.PagesSetApart.size(), 2u);
-  EXPECT_EQ(first.PagesSetApart[0].Database, second.Name);
-  EXPECT_EQ(first.PagesSetApart[1].Database, third.Name);
-  EXPECT_TRUE(second.PagesSetApart.empty());
+  // Each copy split off is set apart from the live one's pages, in the order written.
+  std::vector<std::size_t> pagesOf[3];
+  for (std::size_t k = 0; k < 3; ++k) {
+    for (const auto& [number, index] : copies.Copies[k].Pages.Pages) pagesOf[k].push_back(index);
+  }
+  std::vector<std::size_t> split = pagesOf[2];
+  split.insert(split.end(), pagesOf[1].begin(), pagesOf[1].end());
+  std::vector<TDatabaseReport> written = {first, second, third};
+  AccountForPages(disk.Store.Entries, {pagesOf[0], pagesOf[1], pagesOf[2]}, {split, {}, {}}, written);
+  ASSERT_EQ(written[0].PagesSetApart.size(), 2u);
+  EXPECT_EQ(written[0].PagesSetApart[0].Database, second.Name);
+  EXPECT_EQ(written[0].PagesSetApart[1].Database, third.Name);
+  EXPECT_TRUE(written[1].PagesSetApart.empty());
 }
 
 TEST(OlderCopies, ABaseWhoseTiesUseAnotherCopysDefinitionsIsThatCopyAtOtherNumbers) {
@@ -465,57 +495,28 @@ TEST(OlderCopies, ABaseWhoseTiesUseAnotherCopysDefinitionsIsThatCopyAtOtherNumbe
   // 20 to 23 of tables 10 and 12 land on definitions too (at 12 and 14): two votes, as many
   // as its true base 0 has. The ties from place 2 use definitions the copy at base 0 uses:
   // it is that copy numbered wrongly, and it neither cuts the copy short nor is split off.
-  TMemoryStore store;
-  TDatabasePages database;
-  database.Base = 100 * kPage;
-  std::uint32_t unnumbered = kUnnumberedPage;
-  auto older = [&](std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    database.Pages.emplace(unnumbered++, store.Add(place, kind, owner, b));
-  };
-  older(10, TPageKind::Definition);
-  older(12, TPageKind::Definition);
-  older(14, TPageKind::Definition);
-  older(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
-  older(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  TDisk disk(100);
+  disk.Apart(10, TPageKind::Definition);
+  disk.Apart(12, TPageKind::Definition);
+  disk.Apart(14, TPageKind::Definition);
+  disk.Apart(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", 0}}));
+  disk.Apart(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
   // Seen from base 2, pages 22 and 23 of table 10 and 12 tie to definitions 12 and 14.
-  older(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
-  older(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
-  auto live = [&](std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    database.Pages.emplace(number, store.Add(100 + number, kind, owner, b));
-  };
-  live(0, TPageKind::Header);
-  live(10, TPageKind::Definition);
-  live(12, TPageKind::Definition);
-  live(14, TPageKind::Definition);
-  live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
-  live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
-  live(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
-  live(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
-  const TCopiesOfDatabase copies = SplitOlderCopy(store, store.Entries, database);
+  disk.Apart(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
+  disk.Apart(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
+  disk.Live(0, TPageKind::Header);
+  disk.Live(10, TPageKind::Definition);
+  disk.Live(12, TPageKind::Definition);
+  disk.Live(14, TPageKind::Definition);
+  disk.Live(20, TPageKind::Data, 10, DataPage(10, {{"id1", 0}, {"id2", kDeleted}}));
+  disk.Live(21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  disk.Live(22, TPageKind::Data, 10, DataPage(10, {{"id3", 0}, {"id4", 0}}));
+  disk.Live(23, TPageKind::Data, 12, DataPage(12, {{"x3", 0}, {"x4", 0}}));
+  const TCopiesOfDatabase copies = disk.Split();
   ASSERT_EQ(copies.Copies.size(), 2u);
   EXPECT_EQ(copies.Copies[1].Pages.Base, 0);
   EXPECT_EQ(copies.Copies[1].Pages.Pages.size(), 7u);
 }
-
-// Pages of a database as places: `live` numbered from its base, the others unnumbered.
-struct TDisk {
-  TMemoryStore Store;
-  TDatabasePages Database;
-  std::uint32_t Unnumbered = kUnnumberedPage;
-
-  explicit TDisk(std::int64_t base) { Database.Base = base * kPage; }
-  std::size_t Apart(std::int64_t place, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    const std::size_t index = Store.Add(place, kind, owner, b);
-    Database.Pages.emplace(Unnumbered++, index);
-    return index;
-  }
-  std::size_t Live(std::uint32_t number, TPageKind kind, std::uint32_t owner = 0, TBytes b = {}) {
-    const std::size_t index = Store.Add(Database.Base / kPage + number, kind, owner, b);
-    Database.Pages.emplace(number, index);
-    return index;
-  }
-  TCopiesOfDatabase Split() const { return SplitOlderCopy(Store, Store.Entries, Database); }
-};
 
 TEST(OlderCopies, ASecondBaseWhosePagesRepeatNoRowOfTheCopyFoundIsAnotherPieceOfItNotACopy) {
   // The older copy in two pieces: its pages 10 to 21 from place 0, its pages 30 to 41 from
@@ -631,31 +632,65 @@ TEST(OlderCopies, DatabasesWithHeadersOfTheirOwnThatRepeatEachOthersRowsAreJoine
   EXPECT_EQ(JoinCopiesOfOneDatabase(store, store.Entries, std::move(groups)).size(), 3u);
 }
 
-TEST(PagesSetApart, EachDatabaseSaysWhereThePagesItSetApartWent) {
-  // Store pages 0 to 3: 0 and 1 went to database-2, 2 to the unplaced pages (no database
-  // took it as its own), 3 nowhere.
-  const std::vector<TPageEntry> entries = {{4 * kPage, TPageKind::Data, 40},
-                                           {9 * kPage, TPageKind::Data, 40},
-                                           {2 * kPage, TPageKind::Data, 41},
-                                           {3 * kPage, TPageKind::Definition, 0}};
+TEST(PagesSetApart, EveryPageIsCountedOnceAndEachDatabaseSaysWhereThePagesItSetApartWent) {
+  // Store pages 0 to 7. database-1 was written from 0 and 1, database-2 from 1 (counted as
+  // database-1's) and 2 to 4. database-1 set apart 3 and 4 (database-2's), 5 (taken by
+  // none) and 6, which database-2 set apart as well after taking it in a copy split off;
+  // 7 is no database's.
+  const std::vector<TPageEntry> entries = {
+      {0, TPageKind::Header, 0},          {1 * kPage, TPageKind::Data, 40},
+      {2 * kPage, TPageKind::Data, 40},   {9 * kPage, TPageKind::Data, 40},
+      {4 * kPage, TPageKind::Data, 40},   {6 * kPage, TPageKind::Data, 41},
+      {5 * kPage, TPageKind::Definition, 0}, {8 * kPage, TPageKind::Data, 42}};
   std::vector<TDatabaseReport> databases(3);
   databases[0].Name = "database-1";
   databases[1].Name = "database-2";
   databases[2].Name = "unplaced";
   databases[2].Unplaced = true;
-  SayWherePagesSetApartWent(entries, {{0, 1, 2, 3}, {}}, {1, 1, 2, SIZE_MAX}, databases);
+  databases[2].Pages = 3;  // the unplaced pages' own count is not the accounting's
+  const TPageAccount account =
+      AccountForPages(entries, {{0, 1}, {1, 2, 3, 4}}, {{3, 4, 5, 6}, {6}}, databases);
+  EXPECT_EQ(account.InDatabases, 5);
+  EXPECT_EQ(account.SetApart, 2);
+  EXPECT_EQ(account.Unplaced, 1);
+  EXPECT_EQ(databases[0].Pages, 2);
+  EXPECT_EQ(databases[1].Pages, 3);
+  EXPECT_EQ(databases[2].Pages, 3);
+
+  // Those another database took first, then those none took.
   ASSERT_EQ(databases[0].PagesSetApart.size(), 2u);
-  const TPagesSetApart& none = databases[0].PagesSetApart[0];
-  EXPECT_EQ(none.Database, "");
-  EXPECT_EQ(none.Pages, 2);
-  EXPECT_EQ(none.FirstOffset, 2 * kPage);
-  EXPECT_EQ(none.LastOffset, 3 * kPage);
-  const TPagesSetApart& second = databases[0].PagesSetApart[1];
+  const TPagesSetApart& second = databases[0].PagesSetApart[0];
   EXPECT_EQ(second.Database, "database-2");
   EXPECT_EQ(second.Pages, 2);
   EXPECT_EQ(second.FirstOffset, 4 * kPage);
   EXPECT_EQ(second.LastOffset, 9 * kPage);
-  EXPECT_TRUE(databases[1].PagesSetApart.empty());
+  const TPagesSetApart& none = databases[0].PagesSetApart[1];
+  EXPECT_EQ(none.Database, "");
+  EXPECT_EQ(none.Pages, 1);
+  EXPECT_EQ(none.FirstOffset, 6 * kPage);
+  // Page 6 is said once, by the last database that set it apart.
+  ASSERT_EQ(databases[1].PagesSetApart.size(), 1u);
+  EXPECT_EQ(databases[1].PagesSetApart[0].Database, "");
+  EXPECT_EQ(databases[1].PagesSetApart[0].Pages, 1);
+  EXPECT_EQ(databases[1].PagesSetApart[0].FirstOffset, 5 * kPage);
+  EXPECT_TRUE(databases[2].PagesSetApart.empty());
+
+  // Said in the summary and the JSON, adding up to the pages read.
+  TRecoveryReport report;
+  report.PagesInStore = 8;
+  report.PagesInDatabases = account.InDatabases;
+  report.PagesSetApart = account.SetApart;
+  report.PagesUnplaced = account.Unplaced;
+  report.Databases = databases;
+  EXPECT_NE(RecoveryReportText(report).find(
+                "8 pages read: 5 in databases, 2 set apart by a database as none of its own, 1 "
+                "tied to no database\n"),
+            std::string::npos);
+  const nlohmann::json json = RecoveryReportJson(report);
+  EXPECT_EQ(json["pages_in_databases"], 5);
+  EXPECT_EQ(json["pages_set_apart"], 2);
+  EXPECT_EQ(json["pages_unplaced"], 1);
+  EXPECT_TRUE(json["databases"][0]["pages_set_apart"][1]["database"].is_null());
 }
 
 }  // namespace

@@ -315,6 +315,57 @@ TEST(RecoverDatabases, PagesThatOnlyLookLikeATablesAreCountedNotWrittenAsOne) {
   EXPECT_EQ(RecoveryReportJson(report)["databases"][0]["tables_without_rows_left_out"], 1);
 }
 
+TEST(RecoverDatabases, EveryPageReadIsCountedOnceInADatabaseSetApartOrTiedToNone) {
+  // Three pages with a data page's head (owner 25599, rows no table has) before the sample's
+  // page 0, where no database's numbers reach: the database sets them apart as none of its
+  // own, and they come out with the unplaced pages, counted once.
+  std::vector<std::uint8_t> db = ReadSample("sample-jet4.mdb");
+  std::vector<std::uint8_t> image(3 * kPageSize, 0x00);
+  for (std::size_t page = 0; page < 3; ++page) {
+    std::uint8_t* head = image.data() + page * kPageSize;
+    const std::uint8_t bytes[] = {0x01, 0x01, 0x00, 0x01, 0xFF, 0x63, 0x00, 0x00,
+                                  0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0xF0, 0x0F};
+    std::copy(std::begin(bytes), std::end(bytes), head);
+    std::fill(head + 0xFF0, head + kPageSize, 'x');  // one row of 16 bytes
+  }
+  image.insert(image.end(), db.begin(), db.end());
+  const testing::TImagePageStore store(std::move(image));
+  quillon::testing::TMemoryFileSystem files;
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  TNoProgress progress;
+  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  ASSERT_FALSE(report.Databases.empty());
+  EXPECT_EQ(report.PagesInDatabases + report.PagesSetApart + report.PagesUnplaced,
+            report.PagesInStore);
+  const TDatabaseReport& database = report.Databases[0];
+  EXPECT_EQ(database.Tables.size(), 2u);
+  std::int64_t inDatabases = 0, setApart = 0;
+  for (const TDatabaseReport& each : report.Databases) {
+    if (each.Unplaced) continue;
+    inDatabases += each.Pages;
+    for (const TPagesSetApart& pages : each.PagesSetApart)
+      setApart += pages.Database.empty() ? pages.Pages : 0;
+  }
+  EXPECT_EQ(inDatabases, report.PagesInDatabases);
+  EXPECT_EQ(setApart, report.PagesSetApart);
+  ASSERT_EQ(database.PagesSetApart.size(), 1u);
+  EXPECT_EQ(database.PagesSetApart[0].Database, "");
+  EXPECT_EQ(database.PagesSetApart[0].Pages, 3);
+  EXPECT_EQ(database.PagesSetApart[0].FirstOffset, 0);
+  EXPECT_EQ(database.PagesSetApart[0].LastOffset, 2 * static_cast<std::int64_t>(kPageSize));
+  ASSERT_TRUE(report.Databases.back().Unplaced);
+  EXPECT_EQ(report.Databases.back().PagesSetApartRead, 3);
+  const std::string summary = RecoveryReportText(report);
+  EXPECT_NE(summary.find(" pages read: " + std::to_string(report.PagesInDatabases) +
+                         " in databases, 3 set apart by a database as none of its own, "),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("3 of them were set apart by a database as none of its own"),
+            std::string::npos)
+      << summary;
+}
+
 TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
   // Authors named in letters a single-byte code page cannot hold: its CSV file cannot be
   // named on such a system.

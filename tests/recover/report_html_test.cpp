@@ -156,6 +156,42 @@ TEST_F(ReportOfMadeUpRecovery, EmbedsTheFirstRowsAndPointsToTheFilesForTheRest) 
   EXPECT_NE(page.find("<a href=\"database-1.sqlite\">"), std::string::npos);
 }
 
+TEST_F(ReportOfMadeUpRecovery, SaysWhereEveryPageWentAndHowEachDatabaseWasPlaced) {
+  report_.PagesInDatabases = 12;
+  report_.PagesSetApart = 3;
+  report_.PagesUnplaced = 2;
+  TDatabaseReport& first = report_.Databases[0];
+  first.PiecesPlaced = true;
+  first.PagesSetApart = {{"database-2", 4, 8192, 20480}, {"", 3, 4096, 12288}};
+  TDatabaseReport second;
+  second.Number = 2;
+  second.Name = "database-2";
+  second.InOrder = false;
+  TDatabaseReport unplaced;
+  unplaced.Name = "unplaced";
+  unplaced.Unplaced = true;
+  unplaced.Pages = 5;
+  unplaced.PagesSetApartRead = 3;
+  report_.Databases.push_back(second);
+  report_.Databases.push_back(unplaced);
+  const std::string page = Write(5000);
+  EXPECT_NE(page.find("12 页属于数据库 in databases, 3 页被数据库分开、无数据库取用 set apart by "
+                      "a database as none of its own, 2 页不属于任何数据库 tied to no database"),
+            std::string::npos);
+  EXPECT_EQ(Occurrences(page, "placed at their numbers by what they say"), 1);
+  EXPECT_EQ(Occurrences(page, "Its pages do not all lie where their numbers"), 1);
+  EXPECT_NE(page.find("they are database-2's"), std::string::npos);
+  EXPECT_NE(page.find("they are none of its own"), std::string::npos);
+  // The unplaced pages' section is called as their files, untyped, and says which of its
+  // pages a database set apart.
+  EXPECT_NE(page.find("2 个数据库 databases 及未归属的页 and the unplaced pages, "), std::string::npos);
+  EXPECT_NE(page.find("id=\"unplaced\""), std::string::npos);
+  EXPECT_EQ(page.find("database-0"), std::string::npos);
+  EXPECT_NE(page.find("Untyped: no database header or table definitions"), std::string::npos);
+  EXPECT_NE(page.find("3 of them were set apart by a database as none of its own"),
+            std::string::npos);
+}
+
 TEST_F(ReportOfMadeUpRecovery, AReportThatCannotBeWrittenWholeIsReportedAndLeftNowhere) {
   fileSystem_.NewFileFaults["out/report.html.partial"].WriteLimit = 1000;
   TNoProgress progress;

@@ -6,8 +6,7 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <set>
 #include <string>
 
@@ -22,21 +21,11 @@
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
+#include "recover/sample_sources.h"
 #include "recover/table_plan.h"
-#include "support/memory_file_system.h"
 
 namespace quillon::recover {
 namespace {
-
-std::vector<std::uint8_t> ReadSample(const char* name) {
-  std::ifstream in(std::string(QUILLON_SAMPLES_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class TNoProgress : public IRecoveryProgress {
- public:
-  void Progress(const std::string&, std::int64_t, std::int64_t) override {}
-};
 
 // The larger sample's pages 0 to 44 (its header, definitions and first tables), the
 // smaller sample whole, then the larger one's pages 45 on: position gives those to the
@@ -44,8 +33,8 @@ class TNoProgress : public IRecoveryProgress {
 constexpr std::size_t kLargeHead = 45;
 
 std::vector<std::uint8_t> LargeAroundSmall(std::size_t& smallPages, std::size_t& largePages) {
-  const std::vector<std::uint8_t> large = ReadSample("sample-jet4.mdb");
-  const std::vector<std::uint8_t> small = ReadSample("sample-jet4-small.mdb");
+  const std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
   smallPages = small.size() / kPageSize;
   largePages = large.size() / kPageSize;
   std::vector<std::uint8_t> image(large.begin(), large.begin() + kLargeHead * kPageSize);
@@ -57,8 +46,7 @@ std::vector<std::uint8_t> LargeAroundSmall(std::size_t& smallPages, std::size_t&
 TEST(PlaceRuns, EveryPagePlacedIsItsOwnDatabasesAtItsOwnNumber) {
   std::size_t smallPages = 0, largePages = 0;
   const testing::TImagePageStore store(LargeAroundSmall(smallPages, largePages));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
   const std::int64_t smallBase = kLargeHead * kPageSize;
   // A judge that tells the samples' tables apart by their rows' column counts only (each
   // table has its own), and reads no long value: whatever it places must be right.
@@ -110,20 +98,14 @@ TEST(PlaceRuns, EveryPagePlacedIsItsOwnDatabasesAtItsOwnNumber) {
 TEST(PlaceRuns, APieceAfterAnotherDatabasesHeaderIsReadAsItsOwnDatabases) {
   std::size_t smallPages = 0, largePages = 0;
   const testing::TImagePageStore store(LargeAroundSmall(smallPages, largePages));
-  quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  options.WriteCsv = false;
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInMemory(store);
   ASSERT_GE(report.Databases.size(), 2u);
   // The larger sample's Authors lie after the smaller one's header: read by position they
   // were lost; placed by their definition and usage map, every row comes back.
   const TDatabaseReport& large = report.Databases[0];
   EXPECT_EQ(large.BaseOffset, 0);
-  const auto authors = std::find_if(large.Tables.begin(), large.Tables.end(),
-                                    [](const TTableReport& table) { return table.Name == "Authors"; });
-  ASSERT_NE(authors, large.Tables.end());
+  const TTableReport* authors = testing::TableNamed(large, "Authors");
+  ASSERT_NE(authors, nullptr);
   EXPECT_TRUE(authors->Typed);
   EXPECT_EQ(authors->Rows, 767);
   EXPECT_EQ(authors->ValuesNotFound, 0);
@@ -325,12 +307,42 @@ TPlacementReading ExactShapeReading(const IPageStore& store) {
   return reading;
 }
 
+// A source image, its store and the pages placed on it from `base` by rows of exactly
+// their definitions' shape.
+struct TPlacedImage {
+  TPlacedImage(std::vector<std::uint8_t> image, std::int64_t base)
+      : Store(std::move(image)),
+        Entries(testing::EntriesOf(Store)),
+        Placed(PlaceRuns(Store, Entries, {base}, ExactShapeReading(Store))) {}
+  testing::TImagePageStore Store;
+  std::vector<TPageEntry> Entries;
+  std::vector<TDatabasePages> Placed;
+};
+
+// The numbers of `database`'s pages, each of which must be the number `truth` (offset →
+// page number) gives its page.
+std::set<std::uint32_t> NumbersOwnByTruth(const TPlacedImage& source,
+                                          const TDatabasePages& database,
+                                          const std::map<std::int64_t, std::uint32_t>& truth) {
+  std::set<std::uint32_t> numbers;
+  for (const auto& [number, index] : database.Pages) {
+    const auto own = truth.find(source.Entries[index].SourceOffset);
+    if (own == truth.end()) {
+      ADD_FAILURE() << "a page that is no page of the sample, at " << number;
+      continue;
+    }
+    EXPECT_EQ(number, own->second) << "offset " << own->first;
+    numbers.insert(number);
+  }
+  return numbers;
+}
+
 // The larger sample cut into runs of 1 to 24 pages (its first nine pages one run), the runs in a shuffled order with other
 // bytes between them and half of them off the 4096-byte grid (each run on a grid of its
 // own), as on a whole disk: `truth` gets each kept page's offset → its page number.
 std::vector<std::uint8_t> SampleInRuns(std::map<std::int64_t, std::uint32_t>& truth,
                                        std::int64_t& headerOffset) {
-  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
   const std::size_t pages = database.size() / kPageSize;
   std::uint64_t state = 20261210;
   const auto below = [&](std::uint64_t n) {  // splitmix64
@@ -365,19 +377,10 @@ std::vector<std::uint8_t> SampleInRuns(std::map<std::int64_t, std::uint32_t>& tr
 TEST(PlaceRuns, RunsOfOneDatabaseOnGridsOfTheirOwnArePlacedAtTheirOwnNumbersOnly) {
   std::map<std::int64_t, std::uint32_t> truth;
   std::int64_t headerOffset = -1;
-  const testing::TImagePageStore store(SampleInRuns(truth, headerOffset));
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {headerOffset}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  std::set<std::uint32_t> numbers;
-  for (const auto& [number, index] : placed[0].Pages) {
-    const auto own = truth.find(entries[index].SourceOffset);
-    ASSERT_NE(own, truth.end()) << "a page that is no page of the sample, at " << number;
-    EXPECT_EQ(number, own->second) << "offset " << own->first;
-    numbers.insert(number);
-  }
+  std::vector<std::uint8_t> image = SampleInRuns(truth, headerOffset);
+  const TPlacedImage source(std::move(image), headerOffset);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  const std::set<std::uint32_t> numbers = NumbersOwnByTruth(source, source.Placed[0], truth);
   // Its catalog, its tables' definitions and their usage maps' bitmap pages lie in runs
   // of their own: each placed by what it says.
   for (const std::uint32_t number : {14u, 24u, 28u, 41u, 46u})
@@ -396,7 +399,7 @@ TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced
   // (Authors' definition and pages, then Articles' definition, map and first page) as one
   // run on a grid of their own; and a second copy of pages 24-27 (Authors' definition and
   // first page) alone on a third grid, as a copy or a database of one design leaves.
-  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
   const auto pages = [&](std::size_t first, std::size_t count) {
     return std::vector<std::uint8_t>(database.begin() + first * kPageSize,
                                      database.begin() + (first + count) * kPageSize);
@@ -411,13 +414,10 @@ TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced
   const std::vector<std::uint8_t> copy = pages(24, 4);
   image.insert(image.end(), copy.begin(), copy.end());
   image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
+  const TPlacedImage source(std::move(image), 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  const std::vector<TPageEntry>& entries = source.Entries;
+  const std::vector<TDatabasePages>& placed = source.Placed;
   const auto offsetAt = [&](std::uint32_t number) -> std::int64_t {
     const auto found = placed[0].Pages.find(number);
     return found == placed[0].Pages.end() ? -1 : entries[found->second].SourceOffset;
@@ -443,7 +443,7 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
   // (Authors' other pages, then Articles). Numbered on across the gap, pages 31-35 would
   // lie at 34-38, which Authors' map lists too; but the gap's numbers 31-33 are pages the
   // map lists, which the store would have kept: the gap is no part of the file.
-  const std::vector<std::uint8_t> database = ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
   const std::size_t count = database.size() / kPageSize;
   std::vector<std::uint8_t> image(database.begin(), database.begin() + 24 * kPageSize);
   std::map<std::int64_t, std::uint32_t> truth;
@@ -461,6 +461,29 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
   image.resize(image.size() + 3 * kPageSize, 0x5A);
   copy(31, count);
   image.resize(image.size() + 8 * kPageSize, 0);
+  const TPlacedImage source(std::move(image), 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  const std::set<std::uint32_t> numbers = NumbersOwnByTruth(source, source.Placed[0], truth);
+  // Authors' definition and the pages before the gap are placed from the definition; the
+  // rest of the file still finds its places (what placing reaches here).
+  EXPECT_GE(numbers.size(), 230u);
+  for (const std::uint32_t number : {24u, 27u, 30u})
+    EXPECT_TRUE(source.Placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
+TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
+  // The smaller sample's pages 0-18 (header, catalog, system tables), 5 pages of other
+  // bytes, then the larger sample's pages from 25 on: its page 25, a data page holding
+  // usage maps, lands at the smaller one's number 24, where its catalog names Contacts'
+  // definition. A number named for a definition vouches for a definition there, not for
+  // another file's data page: the home ends at its own last page.
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
+  const std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
+  constexpr std::size_t kHomePages = 19;
+  std::vector<std::uint8_t> image(small.begin(), small.begin() + kHomePages * kPageSize);
+  image.resize(image.size() + 5 * kPageSize, 0x5A);
+  image.insert(image.end(), large.begin() + 25 * kPageSize, large.end());
+  image.resize(image.size() + 8 * kPageSize, 0);
   const testing::TImagePageStore store(image);
   std::vector<TPageEntry> entries(store.Count());
   for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
@@ -468,18 +491,13 @@ TEST(PlaceRuns, ARunDoesNotNumberOnAcrossAGapWhereTheMapsListAPage) {
   const std::vector<TDatabasePages> placed =
       PlaceRuns(store, entries, {0}, ExactShapeReading(store));
   ASSERT_EQ(placed.size(), 1u);
-  std::set<std::uint32_t> numbers;
   for (const auto& [number, index] : placed[0].Pages) {
-    const auto own = truth.find(entries[index].SourceOffset);
-    ASSERT_NE(own, truth.end()) << "a page that is no page of the sample, at " << number;
-    EXPECT_EQ(number, own->second) << "offset " << own->first;
-    numbers.insert(number);
+    const std::int64_t offset = entries[index].SourceOffset;
+    EXPECT_LT(offset, static_cast<std::int64_t>(kHomePages * kPageSize))
+        << "a page of the larger sample placed at " << number;
+    EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
   }
-  // Authors' definition and the pages before the gap are placed from the definition; the
-  // rest of the file still finds its places (what placing reaches here).
-  EXPECT_GE(numbers.size(), 230u);
-  for (const std::uint32_t number : {24u, 27u, 30u})
-    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+  EXPECT_TRUE(placed[0].Pages.contains(18u));
 }
 
 TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
@@ -521,7 +539,7 @@ TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
   // The smaller sample in order, then pages of its table 24 carrying table id 15 (another
   // file's table of that id), left unnumbered. Table 15's definition fits its own three
   // pages, not all of them: it keeps its own, typed, and the others are set apart.
-  std::vector<std::uint8_t> image = ReadSample("sample-jet4-small.mdb");
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
   const std::size_t count = image.size() / kPageSize;
   std::size_t other = 0;  // a data page of table 24
   for (std::size_t page = 0; page < count && other == 0; ++page) {
@@ -537,11 +555,10 @@ TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
     image.insert(image.end(), page.begin(), page.end());
   }
   const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
   TDatabasePages database;
   std::set<std::size_t> foreign;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    entries[i] = store.Entry(i);
     const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
     if (number < count) {
       database.Pages.emplace(number, i);
@@ -551,7 +568,7 @@ TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
     }
   }
   ASSERT_EQ(foreign.size(), kForeign);
-  TNoProgress progress;
+  testing::TNoProgress progress;
   const TDatabaseReader reader(store, entries, database, progress);
 
   std::vector<std::size_t> setApart;
@@ -578,7 +595,7 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   // The smaller sample in order, then a copy of its catalog page 14 left unnumbered, in
   // which "Contacts" reads "Kontacts" (another file's catalog row for the same table id):
   // the numbered page's name stands. Alone, the unnumbered page still names the table.
-  std::vector<std::uint8_t> image = ReadSample("sample-jet4-small.mdb");
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
   const std::size_t count = image.size() / kPageSize;
   constexpr std::size_t kCatalogPage = 14;
   std::vector<std::uint8_t> copy(image.begin() + kCatalogPage * kPageSize,
@@ -592,17 +609,16 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   *at = 'K';
   image.insert(image.end(), copy.begin(), copy.end());
   const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
   TDatabasePages database;
   std::size_t copied = SIZE_MAX;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    entries[i] = store.Entry(i);
     const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
     database.Pages.emplace(number < count ? number : kUnnumberedPage + number, i);
     if (number >= count) copied = i;
   }
   ASSERT_NE(copied, SIZE_MAX);
-  TNoProgress progress;
+  testing::TNoProgress progress;
   const auto names = [&](const TDatabasePages& pages) {
     const TDatabaseReader reader(store, entries, pages, progress);
     std::set<std::string> found;
