@@ -206,7 +206,8 @@ std::size_t TPlacer::PlaceDefinitionPieces() {
   {
     std::vector<TOriginClaim> claims;
     for (const TCandidate& candidate : candidates)
-      claims.push_back({candidate.Database, loose[candidate.Run][candidate.First], candidate.Start});
+      claims.push_back({candidate.Piece.Database, loose[candidate.Run][candidate.Piece.First],
+                        candidate.Start});
     const std::vector<bool> foreign = ClaimsOfAnotherFile(claims);
     std::vector<TCandidate> kept;
     for (std::size_t c = 0; c < candidates.size(); ++c) {
