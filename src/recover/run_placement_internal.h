@@ -184,7 +184,8 @@ class TPlacer {
   const std::optional<std::set<std::uint32_t>>& ListedOf(TDatabase& database, std::uint32_t owner);
   TSays SaysOf(TDatabase& database, std::size_t index,
                std::optional<std::uint32_t> number = std::nullopt);
-  bool CatalogFits(TDatabase& database, std::size_t index);
+  bool CatalogFits(TDatabase& database, std::size_t index,
+                   std::optional<std::uint32_t> number);
   bool HasCatalogPage(const TDatabase& database) const;
   const std::vector<std::uint32_t>& CatalogTablesOf(std::size_t index);
   void Add(TDatabase& database, std::uint32_t number, std::size_t index);
