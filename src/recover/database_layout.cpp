@@ -118,6 +118,7 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
     if (home == byBase.end()) continue;
     TDatabasePages& database = databases[home->second];
     for (const auto& [number, index] : evidence.Pages) {
+      database.Evidenced.insert(index);
       const auto now = where.find(index);
       // Given to this database already: its reading numbers it as before, unless the pages
       // overrule position's number (see TOverruleCheck).

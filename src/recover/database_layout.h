@@ -25,6 +25,9 @@ struct TDatabasePages {
   // Of those, the numbers of pages that position had given this database at another number
   // (see MovePlacedPages): they say nothing of whether its other pages lie in order.
   std::set<std::uint32_t> Overruled;
+  // Store indices of the pages that evidence placed in this database, at whatever number
+  // they are numbered here: none of them is an older copy's (see SplitOlderCopy).
+  std::set<std::size_t> Evidenced;
 };
 
 // A definition page found in the store, parsed alone (a definition longer than one page is

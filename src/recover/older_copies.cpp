@@ -210,6 +210,8 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
   for (const auto& [number, index] : database.Pages) {
     const std::int64_t offset = entries[index].SourceOffset;
     if (offset < base || offset >= limit || (offset - base) % kPage != 0) continue;
+    // A page that evidence placed in the database is its own, wherever it lies.
+    if (database.Evidenced.contains(index)) continue;
     onGrid.emplace(offset, index);
     if (entries[index].Kind == TPageKind::Definition) definitionAt.emplace(offset, index);
   }

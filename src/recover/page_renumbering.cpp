@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -35,7 +36,8 @@ class TPageRenumbering {
   // Numbers the pages again from what is certain: header and system definitions, each
   // definition that exactly one table's rows fit by shape (and that fits no other table),
   // and the LVAL pages that single-row long values point to where only one LVAL row on
-  // the source has the value's length.
+  // the source has the value's length, two such rows at least putting their piece at one
+  // place.
   void Run() {
     std::vector<TPageAnchor> anchors;
     std::vector<std::size_t> definitionPages;
@@ -172,7 +174,9 @@ class TPageRenumbering {
       // Only from the second round on are the numbers certain ones (the first numbering
       // comes from anchors; before it, pages carry their places on the grid).
       const std::size_t tied = round > 0 ? TieSameShapesByMaps(sameShapes, anchors) : 0;
-      if (round > 0 && read == 0 && tied == 0) break;
+      const std::size_t held =
+          AnchorPagesHoldingTwo(targets, lengthsOf, round > 0, anchored, anchors);
+      if (round > 0 && read == 0 && tied == 0 && held == 0) break;
       database_ = NumberFromAnchors(entries_, grid, anchors, agrees);
     }
     longValuesChecked_ = std::move(pointersRead);
@@ -336,12 +340,12 @@ class TPageRenumbering {
 
   // Where the long-value pointers of a table's rows say their rows are (into `targets`) and,
   // given `anchors`, anchors from them: the LVAL page of a single-row value where only one
-  // LVAL row on the source has the value's row number and length.
+  // LVAL row on the source has the value's row number and length (see SecondLongValueMatch).
   std::size_t LongValueAnchors(
       const TTablePlan& plan, const TTableDefinition& definition,
       const std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>>& longValueRows,
       std::set<std::size_t>& anchored, std::vector<TPageAnchor>* anchors,
-      std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) const {
+      std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets) {
     std::size_t added = 0;
     for (const auto& [number, index] : plan.Pages) {
       const TPage page = *reader_.PageByIndex(index);
@@ -354,6 +358,7 @@ class TPageRenumbering {
             std::span<const std::uint8_t>(page).subspan(slot.Start, slot.End - slot.Start);
         ForEachLongValuePointer(row, definition, [&](const jet::TLongValueHead& head) {
           const bool chain = head.Kind == jet::TLongValueKind::Chain;
+          if (chain) chainLengths_.emplace(std::pair{head.Where.Page, head.Where.Row}, head.Length);
           // A chain's first part is at least its pointer; a single row, the whole value.
           targets.emplace(head.Where.Page,
                           std::pair<std::uint8_t, std::size_t>{
@@ -364,19 +369,231 @@ class TPageRenumbering {
           if (found == longValueRows.end() || found->second.size() != 1 ||
               !inDatabase_.contains(found->second[0]))
             return;
-          if (anchored.insert(found->second[0]).second) {
-            anchors->push_back({found->second[0], head.Where.Page});
-            ++added;
-          }
+          added += SecondLongValueMatch(found->second[0], head, anchored, *anchors);
         });
       }
     }
     return added;
   }
 
+  // One long value's row of a unique row number and length is one coincidence away from
+  // another database's row, or another page of this one, where its own page was lost: it
+  // anchors its page only once a second such row (another row, on that page or on another
+  // lying at the same distance from its number) puts its piece at the same place, or a
+  // second long value is found in it or beside it there (see AnchorPagesHoldingTwo). Returns
+  // how many anchors that added.
+  std::size_t SecondLongValueMatch(std::size_t index, const jet::TLongValueHead& head,
+                                   std::set<std::size_t>& anchored,
+                                   std::vector<TPageAnchor>& anchors) {
+    const std::int64_t shift = entries_[index].SourceOffset -
+                               static_cast<std::int64_t>(head.Where.Page) *
+                                   static_cast<std::int64_t>(kPageSize);
+    TLongValueMatches& matches = longValueMatches_[shift];
+    if (!matches.Rows.insert({index, head.Where.Row}).second) return 0;
+    matches.Pages.emplace(index, head.Where.Page);
+    if (matches.Rows.size() < kLongValueMatchesToAnchor) return 0;
+    std::size_t added = 0;
+    for (const auto& [page, number] : matches.Pages) {
+      if (anchored.insert(page).second) {
+        anchors.push_back({page, number});
+        ++added;
+      }
+    }
+    return added;
+  }
+
+  // The pages that one long value of a unique row number and length names (see
+  // SecondLongValueMatch) whose place the pages beside it bear out: from the page on, page
+  // by page at the same distance from their numbers while each holds every long value
+  // pointed to its number (a piece of the file goes on there), two single-row values at
+  // least are found, each in a row of its exact length. Returns how many anchors that added.
+  std::size_t AnchorPagesHoldingTwo(
+      const std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets,
+      const std::map<std::size_t, std::map<std::uint8_t, std::size_t>>& lengthsOf,
+      bool mapsCertain, std::set<std::size_t>& anchored, std::vector<TPageAnchor>& anchors) {
+    if (longValueMatches_.empty()) return 0;
+    // Owner value → the pages its table's usage map lists, read at the numbers certain so
+    // far (nothing: no definition or map there to read).
+    std::map<std::uint32_t, std::optional<std::set<std::uint32_t>>> listedOf;
+    const auto listed = [&](std::uint32_t owner) -> const std::optional<std::set<std::uint32_t>>& {
+      const auto [known, added] = listedOf.try_emplace(owner);
+      if (!added) return known->second;
+      const std::optional<TTableDefinition> definition =
+          DefinitionAt(reader_, entries_, database_, owner);
+      if (definition && !definition->System)
+        known->second = UsageMapOf(reader_, entries_, database_, definition->UsageMapPointer);
+      return known->second;
+    };
+    std::unordered_map<std::int64_t, std::size_t> byOffset;  // this database's pages
+    for (const std::size_t index : inDatabase_) byOffset.emplace(entries_[index].SourceOffset, index);
+    // The single-row values found at `number` in page `index`; nothing when the page lacks
+    // one of the values pointed there.
+    std::int64_t shift = 0;  // of the place being looked at
+    const auto foundAt = [&](std::size_t index, std::uint32_t number) -> std::optional<std::size_t> {
+      // A table's data page at a number its table's map lists bears the place out; at one
+      // the map does not list, the piece has ended (or the page is a stale one).
+      const TPageEntry& entry = entries_[index];
+      if (entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner) {
+        if (!mapsCertain || entry.Owner <= kLastSystemDefinition) return 0;
+        const std::optional<std::set<std::uint32_t>>& pages = listed(entry.Owner);
+        if (!pages) return 0;
+        if (!pages->contains(number)) return std::nullopt;
+        return 1;
+      }
+      const auto rows = lengthsOf.find(index);
+      std::size_t exact = PartPointsInPlace(byOffset, shift, index, number) ? 1 : 0;
+      for (auto [at, end] = targets.equal_range(number); at != end; ++at) {
+        if (rows == lengthsOf.end()) return std::nullopt;
+        const auto row = rows->second.find(at->second.first);
+        const bool chain = at->second.second == kChainPart;
+        if (row == rows->second.end() ||
+            (chain ? row->second < 4 : row->second != at->second.second))
+          return std::nullopt;
+        if (!chain) ++exact;
+        else if (ChainAddsUp(byOffset, shift, number, at->second.first)) ++exact;
+      }
+      return exact;
+    };
+    constexpr std::int64_t kPage = static_cast<std::int64_t>(kPageSize);
+    std::size_t added = 0;
+    for (const auto& [placeShift, matches] : longValueMatches_) {
+      shift = placeShift;
+      for (const auto& [index, number] : matches.Pages) {
+        if (anchored.contains(index)) continue;
+        const std::optional<std::size_t> own = foundAt(index, number);
+        if (!own) continue;
+        // A page that holds nothing but what the database's rows point to there is borne
+        // out by itself: a page of another file, standing in for a lost one, holds rows of
+        // its own besides the one of the pointed length.
+        std::size_t found = HoldsOnlyPointed(targets, index, number) ? kLongValueMatchesToAnchor
+                                                                     : *own;
+        for (const int step : {-1, 1}) {
+          for (std::int64_t k = 1; k <= kPagesWalked && found < kLongValueMatchesToAnchor; ++k) {
+            const std::int64_t at = static_cast<std::int64_t>(number) + step * k;
+            if (at < 0) break;
+            const auto page = byOffset.find(shift + at * kPage);
+            if (page == byOffset.end()) break;
+            const std::optional<std::size_t> there =
+                foundAt(page->second, static_cast<std::uint32_t>(at));
+            if (!there) break;
+            found += *there;
+          }
+        }
+        if (found < kLongValueMatchesToAnchor) continue;
+        anchored.insert(index);
+        anchors.push_back({index, number});
+        ++added;
+      }
+    }
+    return added;
+  }
+
+  // Whether every live row of LVAL page `index` is one that a long value pointed to
+  // `number` names.
+  bool HoldsOnlyPointed(
+      const std::multimap<std::uint32_t, std::pair<std::uint8_t, std::size_t>>& targets,
+      std::size_t index, std::uint32_t number) const {
+    std::set<std::uint8_t> pointed;
+    for (auto [at, end] = targets.equal_range(number); at != end; ++at)
+      pointed.insert(at->second.first);
+    const std::vector<TSlot> slots = SlotsOf(*reader_.PageByIndex(index));
+    bool any = false;
+    for (std::size_t row = 0; row < slots.size(); ++row) {
+      if (slots[row].End == 0 || !IsLive(slots[row])) continue;
+      if (row > 255 || !pointed.contains(static_cast<std::uint8_t>(row))) return false;
+      any = true;
+    }
+    return any;
+  }
+
+  // Whether a part of a chain on LVAL page `index`, at `number`, points to its next part on
+  // a page beside it that, at `shift` from its number, holds that row: the page numbers the
+  // file itself wrote in its chains agree with the place (a page of another file, or of
+  // another place, names its own numbers).
+  bool PartPointsInPlace(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                         std::int64_t shift, std::size_t index, std::uint32_t number) const {
+    const TPageEntry& entry = entries_[index];
+    if (entry.Kind != TPageKind::Data || entry.Owner != jet::kLvalOwner) return false;
+    std::vector<jet::TRowPointer> nexts;
+    {
+      const TPage& bytes = *reader_.PageByIndex(index);
+      for (const TSlot& slot : SlotsOf(bytes)) {
+        if (slot.End < slot.Start + 4u || !IsLive(slot)) continue;
+        const auto next = jet::RowPointerAt(
+            std::span<const std::uint8_t>(bytes).subspan(slot.Start, slot.End - slot.Start), 0);
+        if (next && next->Page != number && next->Page + kPagesWalked >= number &&
+            next->Page <= number + kPagesWalked)
+          nexts.push_back(*next);
+      }
+    }
+    for (const jet::TRowPointer& next : nexts) {
+      const auto page = byOffset.find(shift + static_cast<std::int64_t>(next.Page) *
+                                                  static_cast<std::int64_t>(kPageSize));
+      if (page == byOffset.end()) continue;
+      const TPageEntry& there = entries_[page->second];
+      if (there.Kind != TPageKind::Data || there.Owner != jet::kLvalOwner) continue;
+      const std::vector<TSlot> slots = SlotsOf(*reader_.PageByIndex(page->second));
+      if (next.Row < slots.size() && slots[next.Row].End >= slots[next.Row].Start + 4u)
+        return true;
+    }
+    return false;
+  }
+
+  // Whether the chain of LVAL rows whose first part is row `row` of number `number`, read
+  // from the pages at `shift` from their numbers, holds what its head says: parts that end
+  // and add up to the value's length exactly, on other pages than the first's too (a chain
+  // that leaves the place, or loops, does not; one on its first page alone says nothing of
+  // the place).
+  bool ChainAddsUp(const std::unordered_map<std::int64_t, std::size_t>& byOffset,
+                   std::int64_t shift, std::uint32_t number, std::uint8_t row) const {
+    const auto stated = chainLengths_.find({number, row});
+    if (stated == chainLengths_.end()) return false;
+    std::uint64_t length = 0;
+    bool left = false;  // a part lies on another page: only then does the place count
+    jet::TRowPointer at{number, row};
+    for (std::size_t part = 0; part < kMaxChainParts; ++part) {
+      const auto page = byOffset.find(shift + static_cast<std::int64_t>(at.Page) *
+                                                  static_cast<std::int64_t>(kPageSize));
+      if (page == byOffset.end()) return false;
+      const TPageEntry& entry = entries_[page->second];
+      if (entry.Kind != TPageKind::Data || entry.Owner != jet::kLvalOwner) return false;
+      const TPage& bytes = *reader_.PageByIndex(page->second);
+      const std::vector<TSlot> slots = SlotsOf(bytes);
+      if (at.Row >= slots.size() || slots[at.Row].End < slots[at.Row].Start + 4u) return false;
+      const auto part_bytes = std::span<const std::uint8_t>(bytes).subspan(
+          slots[at.Row].Start, slots[at.Row].End - slots[at.Row].Start);
+      length += part_bytes.size() - 4;
+      const std::optional<jet::TRowPointer> next = jet::RowPointerAt(part_bytes, 0);
+      if (!next) return false;
+      if (next->Page == 0 && next->Row == 0) return left && length == stated->second;
+      left |= next->Page != number;
+      at = *next;
+    }
+    return false;
+  }
+
+  // The long values of unique row number and length found at one place of their piece
+  // (the offset its page 0 would have): the LVAL rows met, and their pages' numbers.
+  struct TLongValueMatches {
+    std::set<std::pair<std::size_t, std::uint8_t>> Rows;  // (store index, row)
+    std::map<std::size_t, std::uint32_t> Pages;            // store index → number
+  };
+  static constexpr std::size_t kLongValueMatchesToAnchor = 2;
+  // Pages beside a long value's page looked at on each side (see AnchorPagesHoldingTwo).
+  static constexpr std::int64_t kPagesWalked = 16;
+  // The system tables' definitions lie at pages 2 to 5: their data pages are not judged by
+  // their maps here (few pages, listed anywhere).
+  static constexpr std::uint32_t kLastSystemDefinition = 5;
+  // Parts of a chain followed at most (a value of 1 GiB has about 260,000; a chain that
+  // leaves the pages beside its first part says nothing of them anyway).
+  static constexpr std::size_t kMaxChainParts = 64;
+
   const TDatabaseReader& reader_;
   const std::vector<TPageEntry>& entries_;
   TDatabasePages& database_;  // the reader's: renumbered in place
+  std::map<std::int64_t, TLongValueMatches> longValueMatches_;  // by place (see above)
+  // (number, row) → the stated length of the chain whose first part a live row points to.
+  std::map<std::pair<std::uint32_t, std::uint8_t>, std::uint32_t> chainLengths_;
   std::map<std::uint32_t, TTableDefinition> shapeTies_;  // owner → definition tied by shape
   // The tables whose long-value pointers the numbering agrees with.
   std::set<std::uint32_t> longValuesChecked_;

@@ -23,7 +23,8 @@ struct TRenumbering {
 // Numbers the pages of `database` again from what is certain: header and system
 // definitions, each definition that exactly one table's rows fit by shape (and that fits no
 // other table), and the LVAL pages that single-row long values point to where only one LVAL
-// row on the source has the value's length. `database` is the one `reader` reads, renumbered
+// row on the source has the value's length (two such rows at least putting their piece at
+// one place: one alone can be a lost page's stand-in of the same length). `database` is the one `reader` reads, renumbered
 // in place round by round.
 TRenumbering Renumber(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
                       TDatabasePages& database);

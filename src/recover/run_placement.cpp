@@ -80,10 +80,15 @@ void TPlacer::PlacePieces(TPlacementCounts* counts) {
     if (LooseRuns().empty()) break;
     const std::size_t homesExtended = round > 0 ? ExtendHomes() + PlaceLooseBitmaps() : 0;
     IndexHolders();
+    ForgetCopies();
     const std::vector<std::vector<std::size_t>> loose = LooseRuns();
     std::vector<TPlan> plans;
     for (std::size_t r = 0; r < loose.size(); ++r) {
-      for (const TPiece& piece : PiecesOf(loose[r])) PlanPiece(r, loose[r], piece, 0, plans);
+      for (const TPiece& piece : PiecesOf(loose[r])) {
+        // Another copy's pieces fit the database as well as its own: never placed in it.
+        if (InCopyOf(piece.Database, loose[r], piece.First, piece.Last)) continue;
+        PlanPiece(r, loose[r], piece, 0, plans);
+      }
     }
     // Numbers claimed by more than one plan.
     std::map<std::pair<std::size_t, std::uint32_t>, int> claims;

@@ -333,6 +333,9 @@ std::optional<TPlacer::TBearing> TPlacer::BearingOf(TDatabase& database,
     auto rows = rowsOf.find(page->second);
     if (rows == rowsOf.end()) rows = rowsOf.emplace(page->second, LongValueRowsOf(page->second)).first;
     if (!Holds(rows->second, target->second)) return std::nullopt;
+    // A chain's first part is told by its row alone (any length of 4 bytes or more): only
+    // a single-row value, whose row has its exact length, counts as found.
+    if (!target->second.Chain) ++bearing.LongValues;
     positive = true;
   }
   if (!positive) return std::nullopt;
@@ -366,9 +369,11 @@ const std::set<std::uint32_t>& TPlacer::NamedPagesOf(TDatabase& database) {
     if (table > kLastSystemPage) database.Tables.insert(table);
   }
   for (std::uint32_t number = 2; number <= kLastSystemPage; ++number) tables.push_back(number);
+  database.DefinitionNumbers.clear();
   for (const std::uint32_t table : tables) {
     std::uint32_t at = table;
     for (std::size_t i = 0; i < kMaxDefinitionPages && at != 0 && named.insert(at).second; ++i) {
+      database.DefinitionNumbers.insert(at);
       const std::size_t index = PageAt(database, at);
       if (index == SIZE_MAX || entries_[index].Kind != TPageKind::Definition) break;
       at = jet::NextDefinitionPage(Read(index));

@@ -12,6 +12,7 @@ namespace quillon::recover::placement {
 TSays TPlacer::SaysOfHomePage(TDatabase& database, std::size_t index, std::uint32_t number) {
   const TPageEntry& entry = entries_[index];
   if (entry.Kind == TPageKind::Header) return number == 0 ? TSays::For : TSays::Nothing;
+  if (NamedForDefinition(database, index, number)) return TSays::Against;
   if (IsTablePage(entry) && entry.Owner > kLastSystemPage) return SaysOf(database, index, number);
   if (entry.Kind == TPageKind::Definition && number >= 2 && number <= kLastSystemPage)
     return TSays::For;
@@ -49,6 +50,15 @@ bool TPlacer::HoldsUsageMapAt(TDatabase& database, std::size_t index, std::uint3
     if (definition && (definition->UsageMapPointer >> 8) == number) return true;
   }
   return false;
+}
+
+// Whether `number` of `database` is a table's definition page by its catalog (see
+// NamedPagesOf) while page `index` is no definition: a run goes on over a gap into another
+// piece of the file, numbered by distance alone, and lands its pages anywhere.
+bool TPlacer::NamedForDefinition(TDatabase& database, std::size_t index, std::uint32_t number) {
+  if (entries_[index].Kind == TPageKind::Definition) return false;
+  NamedPagesOf(database);
+  return database.DefinitionNumbers.contains(number);
 }
 
 // Each database's home: the run from its page 0 (or its first system definition left),
@@ -134,6 +144,12 @@ void TPlacer::PlaceHomes() {
       if (!voted) lastOwn = starts[d]->second;
       for (std::size_t i = starts[d]->second; i < end; ++i) {
         const std::size_t index = run[i];
+        // A run goes on over a gap into another piece of the file, numbered by distance
+        // alone: a gap that holds a number a usage map lists ends the home (see
+        // GapHoldsListed).
+        if (i > starts[d]->second &&
+            GapHoldsListed(ListedOwnerOf(database), numberOf(run[i - 1]), numberOf(index)))
+          break;
         const TSays says = SaysOfHomePage(database, index, numberOf(index));
         if (says == TSays::Against || says == TSays::Unsure) break;
         if (says == TSays::For) lastOwn = i;
@@ -173,7 +189,8 @@ void TPlacer::AddHomeTails(std::size_t d, TDatabase& trial) const {
 // values pointed to there.
 TSays TPlacer::SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint32_t number) {
   const TPageEntry& entry = entries_[index];
-  if (entry.Kind == TPageKind::Header) return TSays::Against;
+  if (entry.Kind == TPageKind::Header || NamedForDefinition(database, index, number))
+    return TSays::Against;
   if (IsTablePage(entry) && entry.Owner > kLastSystemPage) return SaysOf(database, index, number);
   if (IsLongValuePage(entry)) return SaysOfHomePage(database, index, number);
   if (entry.Kind == TPageKind::Definition)

@@ -12,6 +12,7 @@
 #include <array>
 #include <map>
 #include <set>
+#include <string>
 #include <unordered_map>
 #include <utility>
 
@@ -63,6 +64,13 @@ constexpr std::size_t kPagesJudged = 4;
 // up to this many. Loose pages of one owner value can be two databases' (a table at the
 // same page number in each), and a definition must fit them all to be tied to either.
 constexpr std::size_t kLoosePagesJudged = 64;
+// Data pages of a loose run that must repeat rows of a database's placed pages, at one
+// origin, for the run to be another copy of that database (see CopyOriginOf).
+constexpr std::size_t kMinCopyRepeats = 2;
+// Placed pages read per round to look for copies, at most (64 MiB of rows held): the rows
+// of the tables that loose runs hold. Past it, no copy is looked for that round, and the
+// pieces are planned as before (bounds the work on a huge source in many pieces).
+constexpr std::size_t kMaxCopyPagesRead = 1 << 14;
 // How many more stale pages every other place for a piece must make than the one chosen,
 // where that one makes some: Access leaves stale pages among a table's own, so the right
 // place need not make none.
@@ -100,6 +108,8 @@ struct TDatabase {
   std::optional<std::multimap<std::uint32_t, TLongValueTarget>> Wanted;
   std::optional<std::set<std::uint32_t>> Catalog;  // see NamedPagesOf
   std::optional<std::multimap<std::uint32_t, TLongValueTarget>> Pointed;  // see PointedOf
+  // Of those, the numbers of its tables' definition pages (first and continuation).
+  std::set<std::uint32_t> DefinitionNumbers;
   std::set<std::uint32_t> BitmapPages;  // the bitmap pages its usage maps were read from
   std::set<std::uint32_t> Tables;       // its user tables' definition pages, by its catalog
 };
@@ -122,6 +132,7 @@ class TPlacer {
   struct TBearing {
     std::size_t Listed = 0;    // data pages at numbers their tables' maps list
     std::size_t Unlisted = 0;  // data pages at numbers their maps do not list (stale ones)
+    std::size_t LongValues = 0;  // single-row long values pointed to there found, exactly
   };
   // A piece of a loose run that the data pages in it say is `database`'s: from its first
   // page that says so to its last, no page in it saying so of another database only, nor
@@ -214,6 +225,7 @@ class TPlacer {
   void PlaceHomes();
   void AddHomeTails(std::size_t d, TDatabase& trial) const;
   TSays SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint32_t number);
+  bool NamedForDefinition(TDatabase& database, std::size_t index, std::uint32_t number);
   bool ListedForAnother(const std::map<std::uint32_t, std::uint32_t>& owners, std::size_t index,
                         std::uint32_t number) const;
   bool GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owners,
@@ -238,6 +250,14 @@ class TPlacer {
   std::size_t PlaceDefinitionPieces();
   std::size_t PlaceLooseDefinitions();
 
+  // run_placement_copies.cpp
+  const std::unordered_map<std::string, std::vector<std::uint32_t>>* PlacedRowsOf(
+      std::size_t d, std::uint32_t owner);
+  std::optional<std::int64_t> CopyOriginOf(std::size_t d, const std::vector<std::size_t>& run);
+  bool InCopyOf(std::size_t d, const std::vector<std::size_t>& run, std::size_t first,
+                std::size_t last);
+  void ForgetCopies();
+
   // run_placement_bitmaps.cpp
   std::optional<TPlan> PlaceByBitmapInRun(std::size_t r, const std::vector<std::size_t>& run,
                                           const TPiece& piece);
@@ -251,6 +271,9 @@ class TPlacer {
                                             const TPiece& piece);
   const std::map<std::uint8_t, std::uint32_t>& LongValueRowsOf(std::size_t index) const;
   std::size_t PlaceLongValuePieces();
+  bool HoldsOnlyWanted(const std::multimap<std::uint32_t, TLongValueTarget>& wanted,
+                       const std::vector<std::size_t>& run, std::size_t first, std::size_t last,
+                       std::uint32_t start) const;
 
   const IPageStore& store_;
   const std::vector<TPageEntry>& entries_;
@@ -282,6 +305,14 @@ class TPlacer {
   // Page number → the databases with a definition page at it: only they can say anything
   // of a data page whose owner value is that number.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> holdersOf_;
+  // Per database and table, which numbers hold each row of its placed pages; and per
+  // database and loose run (by its first page), the origin of the copy lying there. Both
+  // found again each round (see ForgetCopies).
+  std::map<std::size_t, std::map<std::uint32_t,
+                                 std::unordered_map<std::string, std::vector<std::uint32_t>>>>
+      placedRows_;
+  std::map<std::pair<std::size_t, std::size_t>, std::optional<std::int64_t>> copyOrigins_;
+  std::size_t copyPagesRead_ = 0;
 };
 
 }  // namespace quillon::recover::placement

@@ -118,12 +118,36 @@ const std::map<std::uint8_t, std::uint32_t>& TPlacer::LongValueRowsOf(std::size_
   return rows;
 }
 
+// Whether every live row of the pages from `first` to `last` of `run`, numbered from
+// `start` on, is one that a long value the database wants at that number names (a page of
+// another file standing in for a lost one holds rows of its own besides).
+bool TPlacer::HoldsOnlyWanted(const std::multimap<std::uint32_t, TLongValueTarget>& wanted,
+                              const std::vector<std::size_t>& run, std::size_t first,
+                              std::size_t last, std::uint32_t start) const {
+  for (std::size_t j = first; j <= last; ++j) {
+    const std::uint32_t number = start + Distance(run[first], run[j]);
+    std::set<std::uint8_t> rows;
+    for (auto [at, end] = wanted.equal_range(number); at != end; ++at) rows.insert(at->second.Row);
+    const TPage page = Read(run[j]);
+    const std::vector<TSlot> slots = SlotsOf(page);
+    bool any = false;
+    for (std::size_t row = 0; row < slots.size(); ++row) {
+      if (slots[row].End == 0 || !IsLive(slots[row])) continue;
+      if (row > 255 || !rows.contains(static_cast<std::uint8_t>(row))) return false;
+      any = true;
+    }
+    if (!any) return false;
+  }
+  return true;
+}
+
 // Pieces of LVAL pages placed by the long values of each database's placed rows: a
 // stretch of LVAL pages of a loose run, from a page holding a row of a length only one
 // LVAL row has (pointed to by a row of the database) as far as the pages go on being LVAL
 // pages, cut back to the last page pointed to, where the database bears it out (see
-// Bears) at one place only, and no other database or place would take any of its pages.
-// Returns how many pieces were placed.
+// Bears) at one place only, with two single-row long values found there at least, its own
+// placed page right beside, or nothing on its pages but rows pointed to there, and no other
+// database or place would take any of its pages. Returns how many pieces were placed.
 std::size_t TPlacer::PlaceLongValuePieces() {
   const std::vector<std::vector<std::size_t>> loose = LooseRuns();
   std::vector<TPlan> candidates;
@@ -159,15 +183,27 @@ std::size_t TPlacer::PlaceLongValuePieces() {
           // unless the page right beside the stretch is placed in the database at the
           // number that follows on: the stretch then lies between the database's own
           // pages, with no page missing, and is that part of the file.
-          if (numberAt(first) == 0 || !BesidePlacedAt(run[first], false, d, numberAt(first) - 1)) {
+          const bool afterPlaced =
+              numberAt(first) != 0 && BesidePlacedAt(run[first], false, d, numberAt(first) - 1);
+          const bool beforePlaced = BesidePlacedAt(run[last], true, d, numberAt(last) + 1);
+          if (!afterPlaced) {
             while (first < i && !wanted.contains(numberAt(first))) ++first;
           }
-          if (!BesidePlacedAt(run[last], true, d, numberAt(last) + 1)) {
+          if (!beforePlaced) {
             while (last > i && !wanted.contains(numberAt(last))) --last;
           }
           const std::uint32_t numberOfFirst = numberAt(first);
-          if (Bears(database, run, first, last, numberOfFirst))
-            candidates.push_back({r, {d, first, last}, numberOfFirst});
+          const std::optional<TBearing> bearing =
+              BearingOf(database, run, first, last, numberOfFirst);
+          if (!bearing || bearing->Unlisted != 0) continue;
+          // One row of the pointed length alone can be another file's, or another page of
+          // this one, standing in for a page of it that was lost: a second long value found
+          // at that place, the database's own page right beside, or pages holding nothing
+          // but what the database points to there, is wanted too.
+          if (bearing->LongValues < kMinOwnLongValues && !afterPlaced && !beforePlaced &&
+              !HoldsOnlyWanted(wanted, run, first, last, numberOfFirst))
+            continue;
+          candidates.push_back({r, {d, first, last}, numberOfFirst});
         }
       }
     }

@@ -194,6 +194,43 @@ TEST(OlderCopies, ACopyAtItsOwnBaseIsSplitOffAndRowsDeletedSinceTellTheNewer) {
             "1 row live in the older copy is deleted in the newer one, byte for byte the same");
 }
 
+TEST(OlderCopies, APageThatEvidencePlacedInTheDatabaseIsNeverTakenIntoACopy) {
+  // The live file from place 100 (definitions 10 and 12, their data at 20 and 21); its
+  // older copy from place 200, head written over; and the live file's page 22 (table 12)
+  // at place 330, after the copy, where a file system put a later piece of it. Evidence
+  // placed that page in the database (position numbered it 230); the copy's ties reach
+  // it (its owner value lands on the copy's definition 12), but it stays the database's.
+  TMemoryStore store;
+  TDatabasePages database;
+  database.Base = 100 * kPage;
+  const auto add = [&](std::int64_t place, TPageKind kind, std::uint32_t owner = 0,
+                       TBytes bytes = {}) {
+    const std::size_t index = store.Add(place, kind, owner, bytes);
+    database.Pages.emplace(static_cast<std::uint32_t>(place - 100), index);
+    return index;
+  };
+  add(100, TPageKind::Header);
+  for (const std::int64_t base : {100, 200}) {
+    add(base + 10, TPageKind::Definition);
+    add(base + 12, TPageKind::Definition);
+    add(base + 20, TPageKind::Data, 10,
+        DataPage(10, {{"id1", 0}, {"id2", base == 100 ? kDeleted : std::uint16_t{0}}}));
+    add(base + 21, TPageKind::Data, 12, DataPage(12, {{"x1", 0}, {"x2", 0}}));
+  }
+  const std::size_t later = add(330, TPageKind::Data, 12, DataPage(12, {{"y1", 0}, {"y2", 0}}));
+  database.Evidenced.insert(later);
+  database.FirstOffset = 100 * kPage;
+  database.LastOffset = 330 * kPage;
+
+  const TCopiesOfDatabase copies = SplitOlderCopy(store, store.Entries, database);
+  ASSERT_EQ(copies.Copies.size(), 2u);
+  EXPECT_EQ(copies.Copies[1].Pages.Base, 200 * kPage);
+  for (const auto& [number, index] : copies.Copies[1].Pages.Pages)
+    EXPECT_NE(index, later) << "the live file's page taken into the copy at " << number;
+  EXPECT_TRUE(std::ranges::any_of(copies.Copies[0].Pages.Pages,
+                                  [&](const auto& page) { return page.second == later; }));
+}
+
 TEST(OlderCopies, TheCopySplitOffCanBeTheNewerAndTheHeaderDecidesWhereRowsSayNothing) {
   // Rows the live file holds live that the copy deleted: the copy found apart is the newer.
   TCopiesOfDatabase copies = TTwoCopies({{"id1", kDeleted}, {"id2", 0}},

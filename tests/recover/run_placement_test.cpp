@@ -12,6 +12,7 @@
 
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
+#include "recover/built_pages.h"
 #include "recover/catalog_reading.h"
 #include "recover/database_layout.h"
 #include "recover/definition_numbers.h"
@@ -394,6 +395,33 @@ TEST(PlaceRuns, RunsOfOneDatabaseOnGridsOfTheirOwnArePlacedAtTheirOwnNumbersOnly
   EXPECT_GE(numbers.size(), 85u);
 }
 
+TEST(PlaceRuns, ALoneLongValuePageOfOneRowOfAWantedLengthIsNotPlacedByIt) {
+  // The small sample whole with its LVAL page 68 lost (row 0 of 718 bytes, which one memo
+  // points to and which no other LVAL row has), and far after it another file's LVAL page
+  // with a row of that row number and length, of other text, and a row of its own: one
+  // row's length alone does not place a page at the lost one's number.
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kLost = 68;
+  ASSERT_EQ(kPageSize - (image[kLost * kPageSize + 14] | (image[kLost * kPageSize + 15] << 8)),
+            718u);
+  std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(kLost * kPageSize), kPageSize, 0x00);
+  image.resize(image.size() + 200 * kPageSize, 0x5A);
+  const std::int64_t standInAt = static_cast<std::int64_t>(image.size());
+  const std::vector<std::uint8_t> standIn = testing::StandInLongValuePage(718);
+  image.insert(image.end(), standIn.begin(), standIn.end());
+  image.resize(image.size() + 8 * kPageSize, 0x00);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages)
+    EXPECT_NE(entries[index].SourceOffset, standInAt) << "the stand-in placed at " << number;
+  EXPECT_TRUE(placed[0].Pages.contains(67u));
+}
+
 TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced) {
   // The larger sample's pages 0-23 (header, catalog, system tables) as its home; pages 24-56
   // (Authors' definition and pages, then Articles' definition, map and first page) as one
@@ -633,6 +661,74 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   database.Pages.erase(static_cast<std::uint32_t>(kCatalogPage));
   const std::set<std::string> alone = names(database);
   EXPECT_TRUE(alone.contains("Kontacts"));
+}
+
+}  // namespace
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+namespace {
+
+// Pages of the larger sample laid out on an image, with each one's page number.
+struct TLaidOut {
+  std::vector<std::uint8_t> Image;
+  std::map<std::int64_t, std::uint32_t> Truth;  // offset → page number
+  std::map<std::int64_t, std::uint32_t> Copy;   // offset → page number, of the copy's pages
+
+  // Pages `first` to `last` (exclusive) of `database` at the end of the image.
+  void Add(const std::vector<std::uint8_t>& database, std::size_t first, std::size_t last,
+           bool copy = false) {
+    for (std::size_t page = first; page < last; ++page)
+      (copy ? Copy : Truth)[static_cast<std::int64_t>(Image.size() + (page - first) * kPageSize)] =
+          static_cast<std::uint32_t>(page);
+    Image.insert(Image.end(), database.begin() + static_cast<std::ptrdiff_t>(first * kPageSize),
+                 database.begin() + static_cast<std::ptrdiff_t>(last * kPageSize));
+  }
+  // Bytes of no page: another file's, or a step to another 512-byte grid.
+  void Other(std::size_t bytes) { Image.resize(Image.size() + bytes, 0x5A); }
+};
+
+TEST(PlaceRuns, AHomeEndsAtAGapWhoseNumbersItsMapsList) {
+  // The larger sample's pages 0-30 (header, catalog, Authors' definition, map and first
+  // pages), 3 pages of another file, then pages 31 on, all on one grid: one run. Numbered
+  // on from the base across the gap, pages 31-35 would lie at 34-38, where Authors' map
+  // lists pages too; but the gap's numbers 31-33 are pages the map lists, which the store
+  // would hold: the home ends before the gap.
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
+  TLaidOut layout;
+  layout.Add(database, 0, 31);
+  layout.Other(3 * kPageSize);
+  layout.Add(database, 31, database.size() / kPageSize);
+  layout.Other(8 * kPageSize);
+  const TPlacedImage source(layout.Image, 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  EXPECT_TRUE(NumbersOwnByTruth(source, source.Placed[0], layout.Truth).contains(30));
+}
+
+TEST(PlaceRuns, AnOlderCopysRunIsNeverPlacedInTheDatabase) {
+  // The larger sample's pages 0-219 as its home (Articles' pages 45 to 216 among them); an
+  // older copy of its pages 27-45 on a grid of its own (its head written over), byte for
+  // byte the same; then, on a third grid, the database's own pages 220 on (Articles' page
+  // 253 among them). The copy's Articles page 45 fits one free number that Articles' map
+  // lists, 253, where the database's own page lies too: two pieces for one number. But the
+  // copy's pages 27-38 repeat the rows of the home's pages at their numbers: the run is
+  // another copy, none of its pages is placed in the database, and the database's own
+  // piece has no rival.
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
+  TLaidOut layout;
+  layout.Add(database, 0, 220);
+  layout.Other(8 * kPageSize + 512);
+  layout.Add(database, 27, 46, true);
+  layout.Other(8 * kPageSize + 512);
+  layout.Add(database, 220, database.size() / kPageSize);
+  layout.Other(8 * kPageSize);
+  const TPlacedImage source(layout.Image, 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages) {
+    EXPECT_FALSE(layout.Copy.contains(source.Entries[index].SourceOffset))
+        << "the copy's page placed at " << number;
+  }
+  EXPECT_TRUE(NumbersOwnByTruth(source, source.Placed[0], layout.Truth).contains(253));
 }
 
 }  // namespace
