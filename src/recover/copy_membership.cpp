@@ -77,29 +77,23 @@ class TVersionsOfCopies {
         TRows& held = rows_[index];
         for (std::string& row : rows.Live(index)) held.Live.insert(std::move(row));
         for (std::string& row : rows.Deleted(index)) held.Deleted.insert(std::move(row));
-        for (const std::string& row : held.Live) pagesOf_[entries[index].Owner][row].insert(index);
+        for (const std::string& row : held.Deleted) {
+          if (!held.Live.contains(row)) deletedIn_[entries[index].Owner][row].insert(index);
+        }
       }
     }
   }
 
-  // Whether page `index` is an older version than another page of the copies: one that
-  // shares a live row with it byte for byte (another version of the same page: a row is
-  // written once in a file) and holds deleted, and not live, a row it holds live.
+  // Whether page `index` is an older version than another page of the copies: one of the
+  // same table that holds deleted, and not live, a row it holds live byte for byte (a row is
+  // written once in a file, and a deleted row is never made live again). The other version
+  // need share no live row with it: a page whose every row the newer copy deleted has none.
   bool OlderThanAnother(std::size_t index) const {
     const auto own = rows_.find(index);
-    const auto table = pagesOf_.find(entries_[index].Owner);
-    if (own == rows_.end() || table == pagesOf_.end()) return false;
-    std::set<std::size_t> versions;
+    const auto table = deletedIn_.find(entries_[index].Owner);
+    if (own == rows_.end() || table == deletedIn_.end()) return false;
     for (const std::string& row : own->second.Live) {
-      if (const auto found = table->second.find(row); found != table->second.end())
-        versions.insert(found->second.begin(), found->second.end());
-    }
-    versions.erase(index);
-    for (const std::size_t version : versions) {
-      const TRows& other = rows_.at(version);
-      for (const std::string& row : own->second.Live) {
-        if (other.Deleted.contains(row) && !other.Live.contains(row)) return true;
-      }
+      if (table->second.contains(row)) return true;  // never this page: it holds the row live
     }
     return false;
   }
@@ -110,7 +104,8 @@ class TVersionsOfCopies {
   };
   const std::vector<TPageEntry>& entries_;
   std::map<std::size_t, TRows> rows_;
-  std::map<std::uint32_t, std::map<std::string, std::set<std::size_t>>> pagesOf_;
+  // By table, the pages that hold each row deleted and not live.
+  std::map<std::uint32_t, std::map<std::string, std::set<std::size_t>>> deletedIn_;
 };
 
 }  // namespace

@@ -155,7 +155,9 @@ def measure_image(cli, description, expected_of, outdir):
             scores[(db["name"], name)] = compare(expected_of(db["file"]), path)
     # An image of one database's versions pairs them by assignment; the other images hold
     # databases different enough for the greedy pairing (and too many to try every way).
-    paired = (pair_copies(scores) if kind in ("older", "copies") and len(found) <= 6
+    # (By the kind the image was made as: a "copies NAME" label holds versions too.)
+    made_as = description.get("made_as", kind)
+    paired = (pair_copies(scores) if made_as in ("older", "copies") and len(found) <= 6
               else pair_databases(scores))
     figures, failures = [], []
     for db in description["databases"]:
@@ -448,7 +450,7 @@ def main():
             description = json.load(f)
         failures += premise_broken(description)
         # Measured under its label: the naming of the copies is checked on OLDER_FROM's.
-        description["kind"] = label
+        description["kind"], description["made_as"] = label, kind
         got, failed, seconds = measure_image(
             args.cli, description, expected_of,
             os.path.join(args.work, f"{label.replace(' ', '-')}-out"))
