@@ -139,10 +139,10 @@ TSays TPlacer::SaysOf(TDatabase& database, std::size_t index,
   // The system tables have one shape in every database: their rows say nothing of whose
   // they are. The catalog's pages alone are placed by its usage map (which every
   // database keeps at page 1, beside its header), in a database that has no catalog page
-  // yet (one whose home ends before its catalog), where the tables they name do not
-  // contradict the database's own pages.
+  // yet (one whose home ends before its catalog) or holds the definition of a table the
+  // page names, where the tables they name do not contradict the database's own pages.
   if (entry.Owner <= kLastSystemPage &&
-      (entry.Owner != jet::kCatalogOwner || !CatalogFits(database, index)))
+      (entry.Owner != jet::kCatalogOwner || !CatalogFits(database, index, number)))
     return TSays::Nothing;
   if (number) {
     const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
@@ -163,16 +163,32 @@ TSays TPlacer::SaysOf(TDatabase& database, std::size_t index,
 // Whether catalog page `index` can be `database`'s: its usage map for the catalog can be
 // read, and every table the page names has a definition page at its id there, or no page
 // at all yet (a catalog of another database names tables where this one keeps other
-// pages).
-bool TPlacer::CatalogFits(TDatabase& database, std::size_t index) {
-  if (HasCatalogPage(database) || !ListedOf(database, jet::kCatalogOwner)) return false;
+// pages). Where the database has a catalog page already, the page goes at `number` only
+// where a table it names has its definition there in the page's own run, at that run's
+// numbering: a catalog's later page lies in a later piece of the file, beside the tables
+// it names, while an older copy's catalog page names the same tables at the same ids and
+// lies beside its own copy's definitions, not the database's.
+bool TPlacer::CatalogFits(TDatabase& database, std::size_t index,
+                          std::optional<std::uint32_t> number) {
+  if (!ListedOf(database, jet::kCatalogOwner)) return false;
   const std::vector<std::uint32_t>& tables = CatalogTablesOf(index);
   if (tables.empty()) return false;
+  const bool further = HasCatalogPage(database);
+  bool defined = false;  // a table it names has its definition there
+  bool beside = false;   // ... in the page's run, in step with `number`
   for (const std::uint32_t table : tables) {
     const std::size_t there = PageAt(database, table);
     if (there != SIZE_MAX && entries_[there].Kind != TPageKind::Definition) return false;
+    defined |= there != SIZE_MAX;
+    if (number && there != SIZE_MAX &&
+        runPosition_.at(there).first == runPosition_.at(index).first &&
+        entries_[there].SourceOffset - entries_[index].SourceOffset ==
+            (static_cast<std::int64_t>(table) - static_cast<std::int64_t>(*number)) * kPage)
+      beside = true;
   }
-  return true;
+  // Asked without a number (which database a piece's pages speak for), a definition of a
+  // table it names is enough; the number it is placed at must then bear it out.
+  return !further || (number ? beside : defined);
 }
 
 // Whether `database` has a page of its catalog's rows already.

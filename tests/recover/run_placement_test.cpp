@@ -528,6 +528,41 @@ TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
   EXPECT_TRUE(placed[0].Pages.contains(18u));
 }
 
+TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
+  // An Access-written database whose catalog has a second page (170) far from its first
+  // (14), beside the definitions of the tables it names (168, and 178 in the pages after
+  // it): its pages 0-107 as its home, then pages 162-215 as a run on a grid of their own.
+  // A database with a catalog page took no other, so the catalog page stayed loose and
+  // its tables unnamed.
+  std::ifstream in(std::string(QUILLON_REAL_DATABASES_DIR) + "/news-art-cn.mdb", std::ios::binary);
+  const std::vector<std::uint8_t> database{std::istreambuf_iterator<char>(in),
+                                           std::istreambuf_iterator<char>()};
+  if (database.size() < 216 * kPageSize) GTEST_SKIP() << "news-art-cn.mdb not found";
+  std::vector<std::uint8_t> image(database.begin(), database.begin() + 108 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  const std::int64_t pieceAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), database.begin() + 162 * kPageSize,
+               database.begin() + 216 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    if (offset >= pieceAt)
+      EXPECT_EQ(number, 162 + (offset - pieceAt) / static_cast<std::int64_t>(kPageSize));
+    else
+      EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
+  }
+  // The catalog page, and the pages beside it that name or are named: a data page of
+  // table 168 (whose definition the catalog page names) and art_auction's definition.
+  for (const std::uint32_t number : {170u, 171u, 178u})
+    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
 TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
   // The smaller sample in order, then pages of its table 24 carrying table id 15 (another
   // file's table of that id), left unnumbered. Table 15's definition fits its own three
