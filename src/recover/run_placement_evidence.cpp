@@ -356,6 +356,14 @@ std::optional<TPlacer::TBearing> TPlacer::BearingOf(TDatabase& database,
     // catalog's pages are placed by its map (see SaysOf).
     if (!listed || (entry.Owner <= kLastSystemPage && entry.Owner != jet::kCatalogOwner))
       continue;
+    // The catalog's rows fit every database's catalog, and its map lists a free number in
+    // every database whose catalog has grown: a further catalog page bears out a number
+    // only where CatalogFits says so at that number (beside a table it names, in its own
+    // run). Else it says nothing there: another file's catalog page alone took the number
+    // of the database's own.
+    if (entry.Owner == jet::kCatalogOwner && listed->contains(number) &&
+        !CatalogFits(database, run[i], number))
+      continue;
     if (listed->contains(number)) {
       ++bearing.Listed;
       positive = true;

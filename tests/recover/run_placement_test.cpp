@@ -564,6 +564,51 @@ TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
     EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
 }
 
+TEST(PlaceRuns, AnotherFilesCatalogPageTakesNoNumberByTheCatalogsMapAlone) {
+  // The same database's home (pages 0-109, its catalog at 14, its map listing 170 too),
+  // then a catalog page of another Access-written file (its page 400) alone between other
+  // bytes, then the database's pages 162-215. The other file's page names tables 109 and
+  // 439; this one holds a definition at 109, and its map lists 170 free: by the map alone
+  // the other file's page took 170, and the database's own catalog page there, with the
+  // tables it names, was lost. A further catalog page goes only beside a table it names in
+  // its own run.
+  const auto read = [](const char* name) {
+    std::ifstream in(std::string(QUILLON_REAL_DATABASES_DIR) + "/" + name, std::ios::binary);
+    return std::vector<std::uint8_t>{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
+  };
+  const std::vector<std::uint8_t> database = read("news-art-cn.mdb");
+  const std::vector<std::uint8_t> other = read("northwind-jet4.mdb");
+  if (database.size() < 216 * kPageSize || other.size() < 401 * kPageSize)
+    GTEST_SKIP() << "news-art-cn.mdb or northwind-jet4.mdb not found";
+  std::vector<std::uint8_t> image(database.begin(), database.begin() + 110 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  const std::int64_t foreignAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), other.begin() + 400 * kPageSize, other.begin() + 401 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize + 1024, 0x5A);
+  const std::int64_t pieceAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), database.begin() + 162 * kPageSize,
+               database.begin() + 216 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    EXPECT_NE(offset, foreignAt) << "the other file's catalog page placed at " << number;
+    if (offset >= pieceAt) {
+      EXPECT_EQ(number, 162 + (offset - pieceAt) / static_cast<std::int64_t>(kPageSize));
+    } else if (offset < foreignAt) {
+      EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
+    }
+  }
+  for (const std::uint32_t number : {170u, 171u, 178u})
+    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
 // The larger sample with its catalog's rows on two pages, as a catalog that has grown
 // keeps them: page 14 with every row but Articles' (definition page 41), and index page 43
 // (which the store does not keep) made a catalog page holding Articles' row alone. Its
