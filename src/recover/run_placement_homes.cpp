@@ -233,6 +233,7 @@ bool TPlacer::GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owner
 std::size_t TPlacer::ExtendHomes() {
   std::size_t added = 0;
   for (const THome& home : homes_) {
+    if (home.Piece) added += ExtendPieceBack(home);
     TDatabase& database = databases_[home.Database];
     const std::vector<std::size_t>& run = runs_[home.Run];
     auto numberOf = [&](std::size_t index) {
@@ -270,7 +271,6 @@ std::size_t TPlacer::ExtendHomes() {
       }
     }
     Forget(database);
-    if (home.Piece) added += ExtendPieceBack(home);
   }
   return added;
 }
