@@ -233,7 +233,7 @@ bool TPlacer::GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owner
 std::size_t TPlacer::ExtendHomes() {
   std::size_t added = 0;
   for (const THome& home : homes_) {
-    if (home.Piece) added += ExtendPieceBack(home);
+    if (home.Piece && takeBack_) added += ExtendPieceBack(home);
     TDatabase& database = databases_[home.Database];
     const std::vector<std::size_t>& run = runs_[home.Run];
     auto numberOf = [&](std::size_t index) {
@@ -303,14 +303,22 @@ std::size_t TPlacer::ExtendPieceBack(const THome& home) {
     --from;
   }
   if (tried.empty()) return 0;
+  std::set<std::uint32_t> triedNumbers;
+  for (const std::size_t i : tried) triedNumbers.insert(numberOf(run[i]));
   Forget(database);
   std::size_t firstOwn = home.First;
   for (std::size_t i = home.First; i-- > from;) {
     const std::size_t index = run[i];
     if (ListedForAnother(listedBefore, index, numberOf(index))) break;
     if (GapHoldsListed(listedBefore, numberOf(index), numberOf(run[i + 1]))) break;
-    const TSays says = SaysOfPiecePage(database, index, numberOf(index));
+    TSays says = SaysOfPiecePage(database, index, numberOf(index));
     if (says == TSays::Against || says == TSays::Unsure) break;
+    // Rows that fit a definition the walk put in say nothing: another file's pages
+    // lying before the piece would vouch for each other, a table's rows fitting their
+    // own definition beside them.
+    if (says == TSays::For && IsTablePage(entries_[index]) &&
+        triedNumbers.contains(entries_[index].Owner))
+      says = TSays::Nothing;
     if (says == TSays::For) firstOwn = i;
   }
   std::size_t added = 0;

@@ -121,7 +121,8 @@ class TPlacer {
         entries_(entries),
         judge_(reading.Judge),
         stopRequested_(reading.StopRequested),
-        homeStarts_(reading.HomeStarts) {}
+        homeStarts_(reading.HomeStarts),
+        takeBack_(reading.TakeBack) {}
 
   std::vector<TDatabasePages> Place(const std::vector<std::int64_t>& bases,
                                     TPlacementCounts* counts);
@@ -291,6 +292,7 @@ class TPlacer {
   std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
   const std::map<std::int64_t, std::int64_t> homeStarts_;  // see TPlacementReading
+  const bool takeBack_;                                     // see TPlacementReading
   std::set<std::size_t> placed_;          // store indices given to a database
   // Store index → the database and number it was given (pages placed for good only).
   std::unordered_map<std::size_t, std::pair<std::size_t, std::uint32_t>> placedAt_;
