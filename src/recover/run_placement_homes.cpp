@@ -319,6 +319,11 @@ std::size_t TPlacer::ExtendPieceBack(const THome& home) {
     if (says == TSays::For && IsTablePage(entries_[index]) &&
         triedNumbers.contains(entries_[index].Owner))
       says = TSays::Nothing;
+    // An LVAL page at a number the database's rows point to that does not hold every
+    // long value pointed to there is not its page at that number.
+    if (says != TSays::For && IsLongValuePage(entries_[index]) &&
+        PointedOf(database).contains(numberOf(index)))
+      break;
     if (says == TSays::For) firstOwn = i;
   }
   std::size_t added = 0;
