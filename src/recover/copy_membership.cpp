@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "core/page_head.h"
 
@@ -79,20 +80,30 @@ class TVersionsOfCopies {
         for (std::string& row : rows.Deleted(index)) held.Deleted.insert(std::move(row));
         for (const std::string& row : held.Live) pagesOf_[entries[index].Owner][row].insert(index);
       }
+      for (const auto& [number, index] : copy->Pages) {
+        if (number < kUnnumberedPage && rows_.contains(index))
+          atNumber_[{entries[index].Owner, number}].insert(index);
+      }
     }
   }
 
-  // Whether page `index` is an older version than another page of the copies: one that
-  // shares a live row with it byte for byte (another version of the same page: a row is
-  // written once in a file) and holds deleted, and not live, a row it holds live.
-  bool OlderThanAnother(std::size_t index) const {
+  // Whether page `index`, numbered `number`, is an older version than another page of the
+  // copies: one that shares a live row with it byte for byte (another version of the same
+  // page: a row is written once in a file), or a page of the same table at the same number
+  // in a copy (a version whose every row a newer copy deleted shares no live row), and holds
+  // deleted, and not live, a row it holds live.
+  bool OlderThanAnother(std::size_t index, std::uint32_t number) const {
     const auto own = rows_.find(index);
     const auto table = pagesOf_.find(entries_[index].Owner);
-    if (own == rows_.end() || table == pagesOf_.end()) return false;
+    if (own == rows_.end()) return false;
     std::set<std::size_t> versions;
-    for (const std::string& row : own->second.Live) {
-      if (const auto found = table->second.find(row); found != table->second.end())
-        versions.insert(found->second.begin(), found->second.end());
+    if (const auto same = atNumber_.find({entries_[index].Owner, number}); same != atNumber_.end())
+      versions = same->second;
+    if (table != pagesOf_.end()) {
+      for (const std::string& row : own->second.Live) {
+        if (const auto found = table->second.find(row); found != table->second.end())
+          versions.insert(found->second.begin(), found->second.end());
+      }
     }
     versions.erase(index);
     for (const std::size_t version : versions) {
@@ -111,6 +122,8 @@ class TVersionsOfCopies {
   const std::vector<TPageEntry>& entries_;
   std::map<std::size_t, TRows> rows_;
   std::map<std::uint32_t, std::map<std::string, std::set<std::size_t>>> pagesOf_;
+  // By (table, page number), the pages the copies hold at that number.
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::set<std::size_t>> atNumber_;
 };
 
 }  // namespace
@@ -127,19 +140,21 @@ std::vector<std::size_t> PagesOfUncertainCopy(const std::vector<TPageEntry>& ent
   every.push_back(&copy);
   const TVersionsOfCopies versions(entries, newest ? every : std::vector<const TDatabasePages*>{},
                                    rows);
-  const auto olderThanAnother = [&](std::size_t index) { return versions.OlderThanAnother(index); };
+  const auto olderThanAnother = [&](std::size_t index, std::uint32_t number) {
+    return versions.OlderThanAnother(index, number);
+  };
   for (const auto& [number, index] : copy.Pages) {
     // A page without live rows shows nothing as the copy's: its deleted rows are kept apart.
     if (!IsUserData(entries[index]) || rows.Live(index).empty()) continue;
     if (LiesInPlace(entries, copy, number, index)) {
-      if (newest && olderThanAnother(index)) uncertain.push_back(index);
+      if (newest && olderThanAnother(index, number)) uncertain.push_back(index);
       continue;
     }
     bool noneOfTheirs = true;
     for (const TInPlace& other : held) {
       noneOfTheirs = noneOfTheirs && HasOwnVersion(entries, other, number, index, rows.Live);
     }
-    if (!noneOfTheirs || (newest && olderThanAnother(index))) uncertain.push_back(index);
+    if (!noneOfTheirs || (newest && olderThanAnother(index, number))) uncertain.push_back(index);
   }
   return uncertain;
 }

@@ -31,7 +31,8 @@ struct TRowsOfCopies {
 // row with it byte for byte (a page without one). Where `copy` is the newest (`newest`:
 // found newer than one copy at least and older than none), a page is none of its own,
 // wherever it lies, where another version of it among the copies (a page of the same table
-// sharing a live row with it byte for byte: a row is written once in a file) holds deleted,
+// sharing a live row with it byte for byte: a row is written once in a file; or one at the
+// same number in a copy: a version whose every row was deleted shares none) holds deleted,
 // and not live, a row that it holds live: it is the older of the two (a deleted row is never
 // made live again).
 // Pages without live rows are not asked: they show nothing as the copy's. Returns store

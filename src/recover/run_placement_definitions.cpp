@@ -4,6 +4,31 @@
 
 namespace quillon::recover::placement {
 
+// Claims of pieces to their databases that give way because another database has the
+// better claim to the stretch of their run at their origin (see PiecesGivingWay): pages of
+// that stretch placed before count, in whatever database they went to.
+std::vector<bool> TPlacer::ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims) const {
+  std::vector<TPieceClaim> pieces;
+  std::map<TRunOrigin, std::set<std::size_t>> placedBefore;
+  for (const TOriginClaim& claim : claims) {
+    const TRunOrigin origin{runPosition_.at(claim.Index).first,
+                            entries_[claim.Index].SourceOffset -
+                                static_cast<std::int64_t>(claim.Number) * kPage};
+    pieces.push_back({claim.Database, origin});
+    placedBefore.emplace(origin, std::set<std::size_t>{});
+  }
+  for (auto& [origin, databases] : placedBefore) {
+    for (const std::size_t index : runs_[origin.first]) {
+      const auto at = placedAt_.find(index);
+      if (at != placedAt_.end() &&
+          entries_[index].SourceOffset - static_cast<std::int64_t>(at->second.second) * kPage ==
+              origin.second)
+        databases.insert(at->second.first);
+    }
+  }
+  return PiecesGivingWay(pieces, placedBefore);
+}
+
 // Pieces that carry their own table's definition: a definition page of a loose run whose
 // table's data pages lie in the same run, rows fitting it exactly, where one database's
 // catalog names that table (its id is the definition's page number, the pages' owner
@@ -177,6 +202,18 @@ std::size_t TPlacer::PlaceDefinitionPieces() {
         }
       }
     }
+  }
+  {
+    std::vector<TOriginClaim> claims;
+    for (const TCandidate& candidate : candidates)
+      claims.push_back({candidate.Piece.Database, loose[candidate.Run][candidate.Piece.First],
+                        candidate.Start});
+    const std::vector<bool> foreign = ClaimsOfAnotherFile(claims);
+    std::vector<TCandidate> kept;
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+      if (!foreign[c]) kept.push_back(candidates[c]);
+    }
+    candidates = std::move(kept);
   }
   // Of candidates that would take one number or one page, one that goes on into a piece
   // of that database placed before it, at its own numbering, is that stretch of the file;

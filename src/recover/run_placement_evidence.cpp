@@ -139,10 +139,10 @@ TSays TPlacer::SaysOf(TDatabase& database, std::size_t index,
   // The system tables have one shape in every database: their rows say nothing of whose
   // they are. The catalog's pages alone are placed by its usage map (which every
   // database keeps at page 1, beside its header), in a database that has no catalog page
-  // yet (one whose home ends before its catalog), where the tables they name do not
-  // contradict the database's own pages.
+  // yet (one whose home ends before its catalog) or holds the definition of a table the
+  // page names, where the tables they name do not contradict the database's own pages.
   if (entry.Owner <= kLastSystemPage &&
-      (entry.Owner != jet::kCatalogOwner || !CatalogFits(database, index)))
+      (entry.Owner != jet::kCatalogOwner || !CatalogFits(database, index, number)))
     return TSays::Nothing;
   if (number) {
     const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, entry.Owner);
@@ -163,14 +163,79 @@ TSays TPlacer::SaysOf(TDatabase& database, std::size_t index,
 // Whether catalog page `index` can be `database`'s: its usage map for the catalog can be
 // read, and every table the page names has a definition page at its id there, or no page
 // at all yet (a catalog of another database names tables where this one keeps other
-// pages).
-bool TPlacer::CatalogFits(TDatabase& database, std::size_t index) {
-  if (HasCatalogPage(database) || !ListedOf(database, jet::kCatalogOwner)) return false;
+// pages). Where the database has a catalog page already, the page goes at `number` only
+// where a table it names has its definition there in the page's own run, at that run's
+// numbering: a catalog's later page lies in a later piece of the file, beside the tables
+// it names, while an older copy's catalog page names the same tables at the same ids and
+// lies beside its own copy's definitions, not the database's.
+bool TPlacer::CatalogFits(TDatabase& database, std::size_t index,
+                          std::optional<std::uint32_t> number) {
+  if (!ListedOf(database, jet::kCatalogOwner)) return false;
   const std::vector<std::uint32_t>& tables = CatalogTablesOf(index);
   if (tables.empty()) return false;
+  const bool further = HasCatalogPage(database);
+  bool defined = false;  // a table it names has its definition there
+  bool beside = false;   // ... in the page's run, in step with `number`
   for (const std::uint32_t table : tables) {
     const std::size_t there = PageAt(database, table);
     if (there != SIZE_MAX && entries_[there].Kind != TPageKind::Definition) return false;
+    defined |= there != SIZE_MAX;
+    if (number && there != SIZE_MAX &&
+        runPosition_.at(there).first == runPosition_.at(index).first &&
+        entries_[there].SourceOffset - entries_[index].SourceOffset ==
+            (static_cast<std::int64_t>(table) - static_cast<std::int64_t>(*number)) * kPage)
+      beside = true;
+  }
+  // Asked without a number (which database a piece's pages speak for), a definition of a
+  // table it names is enough; the number it is placed at must then bear it out.
+  return !further || (number ? beside : defined);
+}
+
+// What catalog page `index` says of lying at `number` in `database`, as a page along a run
+// from pages placed there: a catalog holds rows on several pages, and the ones after its
+// first lie wherever Access found room, often far from the database's home. The page is
+// the database's where its catalog's usage map lists the number, its rows fit the catalog's
+// definition, every table it names has its definition page at that id there or no page yet
+// (its definition can lie in a piece not placed yet), at least one of them a user table's
+// (the system tables' lie at the same pages in every database), and none of them is named
+// by another catalog page of the database (a copy's catalog names the same tables).
+// Where another database's pages say the same (a copy, or one of the same design), it says
+// nothing: a home or piece walks on past it as past any page that names no one.
+TSays TPlacer::SaysOfFurtherCatalogPage(TDatabase& database, std::size_t index,
+                                        std::uint32_t number) {
+  if (!NamesItsTables(database, index, number)) return TSays::Nothing;
+  for (TDatabase& other : databases_) {
+    if (&other != &database && NamesItsTables(other, index, number)) return TSays::Nothing;
+  }
+  return TSays::For;
+}
+
+// See SaysOfFurtherCatalogPage: whether `database` bears out catalog page `index` at `number`.
+bool TPlacer::NamesItsTables(TDatabase& database, std::size_t index, std::uint32_t number) {
+  const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, jet::kCatalogOwner);
+  if (!listed || !listed->contains(number)) return false;
+  const std::optional<TTableDefinition>& definition = DefinitionOf(database, jet::kCatalogOwner);
+  if (!definition ||
+      FitOf(index, PageAt(database, jet::kCatalogOwner), *definition) != true)
+    return false;
+  const std::vector<std::uint32_t> tables = CatalogTablesOf(index);
+  if (tables.empty()) return false;
+  bool defined = false;
+  for (const std::uint32_t table : tables) {
+    const std::size_t there = PageAt(database, table);
+    if (there == SIZE_MAX) continue;
+    if (entries_[there].Kind != TPageKind::Definition) return false;
+    // The system tables' definitions lie at the same pages in every database.
+    defined |= table > kLastSystemPage;
+  }
+  if (!defined) return false;
+  for (const auto& [other, otherIndex] : database.Pages) {
+    const TPageEntry& entry = entries_[otherIndex];
+    if (other == number || entry.Kind != TPageKind::Data || entry.Owner != jet::kCatalogOwner)
+      continue;
+    for (const std::uint32_t table : CatalogTablesOf(otherIndex)) {
+      if (std::find(tables.begin(), tables.end(), table) != tables.end()) return false;
+    }
   }
   return true;
 }

@@ -28,6 +28,9 @@ TSays TPlacer::SaysOfHomePage(TDatabase& database, std::size_t index, std::uint3
     }
     return single ? TSays::For : TSays::Nothing;
   }
+  if (entry.Kind == TPageKind::Data && entry.Owner == jet::kCatalogOwner &&
+      SaysOfFurtherCatalogPage(database, index, number) == TSays::For)
+    return TSays::For;
   if (!NamedPagesOf(database).contains(number)) return TSays::Nothing;
   // A named number vouches only for a page of the kind named there: a definition at a
   // table's id or in its chain, a data page holding a usage map, a usage-map page. Another
@@ -195,6 +198,8 @@ TSays TPlacer::SaysOfPiecePage(TDatabase& database, std::size_t index, std::uint
   if (IsLongValuePage(entry)) return SaysOfHomePage(database, index, number);
   if (entry.Kind == TPageKind::Definition)
     return NamedTablesOf(database).contains(number) ? TSays::For : TSays::Nothing;
+  if (entry.Kind == TPageKind::Data && entry.Owner == jet::kCatalogOwner)
+    return SaysOfFurtherCatalogPage(database, index, number);
   if (entry.Kind == TPageKind::Data && entry.Owner < 2) {
     for (const std::uint32_t table : NamedTablesOf(database)) {
       const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);

@@ -22,6 +22,7 @@
 #include "jet/table_definition.h"
 #include "jet/usage_map.h"
 #include "recover/page_slots.h"
+#include "recover/run_origins.h"
 
 namespace quillon::recover::placement {
 
@@ -195,8 +196,11 @@ class TPlacer {
   const std::optional<std::set<std::uint32_t>>& ListedOf(TDatabase& database, std::uint32_t owner);
   TSays SaysOf(TDatabase& database, std::size_t index,
                std::optional<std::uint32_t> number = std::nullopt);
-  bool CatalogFits(TDatabase& database, std::size_t index);
+  bool CatalogFits(TDatabase& database, std::size_t index,
+                   std::optional<std::uint32_t> number);
   bool HasCatalogPage(const TDatabase& database) const;
+  TSays SaysOfFurtherCatalogPage(TDatabase& database, std::size_t index, std::uint32_t number);
+  bool NamesItsTables(TDatabase& database, std::size_t index, std::uint32_t number);
   const std::vector<std::uint32_t>& CatalogTablesOf(std::size_t index);
   void Add(TDatabase& database, std::uint32_t number, std::size_t index);
   const std::map<std::uint32_t, std::uint32_t>& ListedOwnerOf(TDatabase& database);
@@ -240,6 +244,13 @@ class TPlacer {
   void FollowPiece(std::size_t d, std::size_t index, std::uint32_t number);
 
   // run_placement_definitions.cpp
+  // A piece that would be placed in Database with its store page Index at Number.
+  struct TOriginClaim {
+    std::size_t Database = 0;
+    std::size_t Index = 0;
+    std::uint32_t Number = 0;
+  };
+  std::vector<bool> ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims) const;
   std::size_t PlaceDefinitionPieces();
   std::size_t PlaceLooseDefinitions();
 

@@ -151,6 +151,9 @@ bool TPlacer::HoldsOnlyWanted(const std::multimap<std::uint32_t, TLongValueTarge
 std::size_t TPlacer::PlaceLongValuePieces() {
   const std::vector<std::vector<std::size_t>> loose = LooseRuns();
   std::vector<TPlan> candidates;
+  // Per candidate, where it begins if cut back to pages that hold a value of one row (see
+  // below): position and number, where that differs and is borne out too.
+  std::vector<std::optional<std::pair<std::size_t, std::uint32_t>>> narrower;
   for (std::size_t d = 0; d < databases_.size(); ++d) {
     TDatabase& database = databases_[d];
     const std::multimap<std::uint32_t, TLongValueTarget>& wanted = WantedOf(database);
@@ -186,32 +189,72 @@ std::size_t TPlacer::PlaceLongValuePieces() {
           const bool afterPlaced =
               numberAt(first) != 0 && BesidePlacedAt(run[first], false, d, numberAt(first) - 1);
           const bool beforePlaced = BesidePlacedAt(run[last], true, d, numberAt(last) + 1);
-          if (!afterPlaced) {
-            while (first < i && !wanted.contains(numberAt(first))) ++first;
-          }
           if (!beforePlaced) {
             while (last > i && !wanted.contains(numberAt(last))) --last;
           }
-          const std::uint32_t numberOfFirst = numberAt(first);
-          const std::optional<TBearing> bearing =
-              BearingOf(database, run, first, last, numberOfFirst);
-          if (!bearing || bearing->Unlisted != 0) continue;
-          // One row of the pointed length alone can be another file's, or another page of
-          // this one, standing in for a page of it that was lost: a second long value found
-          // at that place, the database's own page right beside, or pages holding nothing
-          // but what the database points to there, is wanted too.
-          if (bearing->LongValues < kMinOwnLongValues && !afterPlaced && !beforePlaced &&
-              !HoldsOnlyWanted(wanted, run, first, last, numberOfFirst))
-            continue;
-          candidates.push_back({r, {d, first, last}, numberOfFirst});
+          // Whether the stretch from position `from` to `last` holds at the numbers it gives.
+          const auto borne = [&](std::size_t from) {
+            const std::uint32_t numberOfFirst = numberAt(from);
+            const std::optional<TBearing> bearing =
+                BearingOf(database, run, from, last, numberOfFirst);
+            if (!bearing || bearing->Unlisted != 0) return false;
+            // One row of the pointed length alone can be another file's, or another page of
+            // this one, standing in for a page of it that was lost: a second long value
+            // found at that place, the database's own page right beside, or pages holding
+            // nothing but what the database points to there, is wanted too.
+            return bearing->LongValues >= kMinOwnLongValues || afterPlaced || beforePlaced ||
+                   HoldsOnlyWanted(wanted, run, from, last, numberOfFirst);
+          };
+          // Cut back further where that is refused or disputed: to the first page that
+          // holds what is pointed to at its number, one value of one row among it (a
+          // chain's first part asks only for a row of at least a pointer's length, which
+          // another file's LVAL page before the stretch holds as often as not).
+          const auto holdsWanted = [&](std::size_t j) {
+            const auto [from, to] = wanted.equal_range(numberAt(j));
+            if (from == to) return false;
+            const std::map<std::uint8_t, std::uint32_t>& rows = LongValueRowsOf(run[j]);
+            bool single = false;
+            for (auto at = from; at != to; ++at) {
+              if (!Holds(rows, at->second)) return false;
+              single |= !at->second.Chain;
+            }
+            return single;
+          };
+          std::size_t wide = first, narrow = first;
+          if (!afterPlaced) {
+            while (wide < i && !wanted.contains(numberAt(wide))) ++wide;
+            while (narrow < i && !holdsWanted(narrow)) ++narrow;
+          }
+          const bool wideBorne = borne(wide);
+          const bool narrowBorne = narrow != wide && borne(narrow);
+          if (wideBorne) {
+            candidates.push_back({r, {d, wide, last}, numberAt(wide)});
+            narrower.push_back(narrowBorne ? std::optional{std::pair{narrow, numberAt(narrow)}}
+                                           : std::nullopt);
+          } else if (narrowBorne) {
+            candidates.push_back({r, {d, narrow, last}, numberAt(narrow)});
+            narrower.push_back(std::nullopt);
+          }
         }
       }
     }
   }
   // A page that more than one candidate would place, or one candidate at two places,
-  // stays where it is.
-  TPageClaims claims;
-  for (const TPlan& candidate : candidates) ClaimPages(candidate, loose[candidate.Run], claims);
+  // stays where it is; a candidate that could begin further on tries that first.
+  const auto claimAll = [&] {
+    TPageClaims claims;
+    for (const TPlan& candidate : candidates) ClaimPages(candidate, loose[candidate.Run], claims);
+    return claims;
+  };
+  TPageClaims claims = claimAll();
+  bool narrowed = false;
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    TPlan& candidate = candidates[c];
+    if (!narrower[c] || ClaimedAlone(candidate, loose[candidate.Run], claims, {})) continue;
+    std::tie(candidate.Piece.First, candidate.Start) = *narrower[c];
+    narrowed = true;
+  }
+  if (narrowed) claims = claimAll();
   std::size_t placedNow = 0;
   std::set<std::size_t> done;
   for (const TPlan& candidate : candidates) {

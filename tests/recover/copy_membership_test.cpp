@@ -131,5 +131,24 @@ TEST(CopyMembership, TheNewestCopyKeepsNoPageOlderThanAnotherVersionOfIt) {
   EXPECT_TRUE(PagesOfUncertainCopy(store.Entries, newest, {&older}, store.RowsOf(), true).empty());
 }
 
+TEST(CopyMembership, AVersionAtTheSameNumberNeedShareNoLiveRow) {
+  TFixture store;
+  // A table of one row: the newest copy deleted it, so its own page 1 holds no live row, and
+  // the older copy's page 1, lying in the newest copy's place, holds it live.
+  const std::size_t olderPage1 = store.Add(101, {"r1"});
+  const std::size_t ownPage1 = store.Add(300, {});
+  store.Deleted[ownPage1] = {"r1"};
+  TDatabasePages newest, older;
+  newest.Base = 100 * kPage;
+  newest.Pages = {{1, olderPage1}};
+  older.Base = 299 * kPage;
+  older.Pages = {{1, ownPage1}};
+  EXPECT_EQ(PagesOfUncertainCopy(store.Entries, newest, {&older}, store.RowsOf(), true),
+            (std::vector<std::size_t>{olderPage1}));
+  // At another number, a page that holds the row deleted is no version of it.
+  older.Pages = {{2, ownPage1}};
+  EXPECT_TRUE(PagesOfUncertainCopy(store.Entries, newest, {&older}, store.RowsOf(), true).empty());
+}
+
 }  // namespace
 }  // namespace quillon::recover

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "jet/catalog.h"
 #include "jet/row_layout.h"
 #include "jet/row_slots.h"
 #include "recover/built_pages.h"
@@ -526,6 +527,172 @@ TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
     EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
   }
   EXPECT_TRUE(placed[0].Pages.contains(18u));
+}
+
+TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
+  // An Access-written database whose catalog has a second page (170) far from its first
+  // (14), beside the definitions of the tables it names (168, and 178 in the pages after
+  // it): its pages 0-107 as its home, then pages 162-215 as a run on a grid of their own.
+  // A database with a catalog page took no other, so the catalog page stayed loose and
+  // its tables unnamed.
+  std::ifstream in(std::string(QUILLON_REAL_DATABASES_DIR) + "/news-art-cn.mdb", std::ios::binary);
+  const std::vector<std::uint8_t> database{std::istreambuf_iterator<char>(in),
+                                           std::istreambuf_iterator<char>()};
+  if (database.size() < 216 * kPageSize) GTEST_SKIP() << "news-art-cn.mdb not found";
+  std::vector<std::uint8_t> image(database.begin(), database.begin() + 108 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  const std::int64_t pieceAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), database.begin() + 162 * kPageSize,
+               database.begin() + 216 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 1u);
+  for (const auto& [number, index] : placed[0].Pages) {
+    const std::int64_t offset = entries[index].SourceOffset;
+    if (offset >= pieceAt)
+      EXPECT_EQ(number, 162 + (offset - pieceAt) / static_cast<std::int64_t>(kPageSize));
+    else
+      EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
+  }
+  // The catalog page, and the pages beside it that name or are named: a data page of
+  // table 168 (whose definition the catalog page names) and art_auction's definition.
+  for (const std::uint32_t number : {170u, 171u, 178u})
+    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+}
+
+// The larger sample with its catalog's rows on two pages, as a catalog that has grown
+// keeps them: page 14 with every row but Articles' (definition page 41), and index page 43
+// (which the store does not keep) made a catalog page holding Articles' row alone. Its
+// pages 0-23 lie at the start; pages 24-43 on a grid of their own, after other bytes.
+// `listed`: whether the catalog's usage map (page 6, row 0) lists page 43 as well. The
+// image goes to `image`; where pages 24-43 begin, to `stretchAt`.
+void CatalogOnTwoPages(bool listed, std::vector<std::uint8_t>& image, std::int64_t& stretchAt) {
+  std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
+  const auto page = [&](std::size_t number) {
+    return std::span<std::uint8_t>(database).subspan(number * kPageSize, kPageSize);
+  };
+  std::copy(page(14).begin(), page(14).end(), page(43).begin());
+  const std::uint16_t count = jet::StatedRowCount(page(14));
+  bool found = false;
+  for (std::uint16_t row = 0; row < count; ++row) {
+    const jet::TRowSlot slot = jet::RowSlotAt(page(14), count, row);
+    ASSERT_TRUE(slot.Valid);
+    const std::optional<jet::TCatalogObject> object = jet::ReadCatalogObject(
+        std::span<const std::uint8_t>(page(14)).subspan(slot.Start, slot.End - slot.Start));
+    const bool articles = object && object->Type == jet::kLocalTableType &&
+                          object->DefinitionPage() == 41;
+    found |= articles;
+    // The row stays live on one page only: deleted on the other.
+    const std::size_t at = jet::kRowTableAt + 2u * row + 1;
+    (articles ? page(14) : page(43))[at] |= static_cast<std::uint8_t>(jet::kRowDeleted >> 8);
+  }
+  ASSERT_TRUE(found) << "no catalog row of Articles on page 14";
+  if (listed) {
+    // An inline map: type, first page, then a bit per page from there.
+    const jet::TRowSlot map = jet::RowSlotAt(page(6), jet::StatedRowCount(page(6)), 0);
+    ASSERT_EQ(page(6)[map.Start], 0);
+    page(6)[map.Start + 5 + 43 / 8] |= static_cast<std::uint8_t>(1u << (43 % 8));
+  }
+  image.assign(database.begin(), database.begin() + 24 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
+  stretchAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), database.begin() + 24 * kPageSize, database.begin() + 44 * kPageSize);
+  image.resize(image.size() + 8 * kPageSize, 0);
+}
+
+TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogsMapListsIt) {
+  for (const bool listed : {true, false}) {
+    SCOPED_TRACE(listed ? "listed" : "not listed");
+    std::int64_t stretchAt = -1;
+    std::vector<std::uint8_t> image;
+    ASSERT_NO_FATAL_FAILURE(CatalogOnTwoPages(listed, image, stretchAt));
+    const testing::TImagePageStore store(image);
+    std::vector<TPageEntry> entries(store.Count());
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+    const std::vector<TDatabasePages> placed =
+        PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+    ASSERT_EQ(placed.size(), 1u);
+    for (const auto& [number, index] : placed[0].Pages) {
+      const std::int64_t offset = entries[index].SourceOffset;
+      if (offset >= stretchAt) {
+        EXPECT_EQ(number, 24 + (offset - stretchAt) / static_cast<std::int64_t>(kPageSize));
+      }
+    }
+    // Authors' pieces are placed by their definition either way. The second catalog page
+    // follows them in the run with nothing that names it between (index pages, Articles'
+    // definition and map, which only that page's row names): placed where the catalog's
+    // map lists it, and Articles' definition with it; else it says nothing.
+    EXPECT_TRUE(placed[0].Pages.contains(27));
+    EXPECT_EQ(placed[0].Pages.contains(43), listed);
+    if (listed && placed[0].Pages.contains(43)) {
+      EXPECT_EQ(entries[placed[0].Pages.at(43)].SourceOffset,
+                stretchAt + 19 * static_cast<std::int64_t>(kPageSize));
+      EXPECT_TRUE(placed[0].Pages.contains(41));
+    }
+  }
+}
+
+TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesPages) {
+  // Two files in pieces, interleaved as on a volume with a history: the larger sample's pages 0-64
+  // and 65-129 apart; the smaller one's 0-47; its 48-70 followed by the larger one's
+  // 130-193; and one run of LVAL pages: the larger one's 194, the smaller one's 72-94,
+  // the larger one's 195 on. The smaller one's page 71 is lost, so its rows point to long
+  // values at 71 that it has no page for, and numbered on backwards from its 72 the other
+  // file's page before it lies at 71: a stretch that ends only at a number pointed to took
+  // that page, which holds none of them, and was refused whole. It ends at pages that hold
+  // what is pointed to at their numbers.
+  const std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
+  std::map<std::int64_t, std::pair<int, std::uint32_t>> truth;  // offset → (file, page)
+  std::vector<std::uint8_t> image;
+  const auto put = [&](const std::vector<std::uint8_t>& file, int which, std::size_t first,
+                       std::size_t last) {
+    for (std::size_t page = first; page <= last; ++page)
+      truth[static_cast<std::int64_t>(image.size() + (page - first) * kPageSize)] = {
+          which, static_cast<std::uint32_t>(page)};
+    image.insert(image.end(), file.begin() + first * kPageSize,
+                 file.begin() + (last + 1) * kPageSize);
+  };
+  const auto pad = [&] { image.resize(image.size() + 8 * kPageSize + 512, 0x5A); };
+  put(large, 0, 0, 64);
+  pad();
+  put(large, 0, 65, 129);
+  pad();
+  const std::int64_t smallBase = static_cast<std::int64_t>(image.size());
+  put(small, 1, 0, 47);
+  pad();
+  put(small, 1, 48, 70);
+  put(large, 0, 130, 193);
+  pad();
+  put(large, 0, 194, 194);
+  put(small, 1, 72, small.size() / kPageSize - 1);
+  put(large, 0, 195, large.size() / kPageSize - 1);
+  image.resize(image.size() + 8 * kPageSize, 0);
+  const testing::TImagePageStore store(image);
+  std::vector<TPageEntry> entries(store.Count());
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
+
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0, smallBase}, ExactShapeReading(store));
+  ASSERT_EQ(placed.size(), 2u);
+  for (const TDatabasePages& database : placed) {
+    const int which = database.Base == 0 ? 0 : 1;
+    for (const auto& [number, index] : database.Pages) {
+      const auto own = truth.find(entries[index].SourceOffset);
+      ASSERT_NE(own, truth.end());
+      EXPECT_EQ(own->second, std::pair(which, number))
+          << "file " << which << " took a page of file " << own->second.first << " (its page "
+          << own->second.second << ") at " << number;
+    }
+  }
+  // The smaller one's LVAL pages are placed by its own rows' pointers, each in its own file.
+  const TDatabasePages& smaller = placed[0].Base == smallBase ? placed[0] : placed[1];
+  for (std::uint32_t number = 72; number < small.size() / kPageSize; ++number)
+    EXPECT_TRUE(smaller.Pages.contains(number)) << "page " << number << " of the smaller not placed";
 }
 
 TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
