@@ -286,7 +286,8 @@ std::size_t TPlacer::ExtendHomes() {
 // rows that name them) can say nothing until they are placed. They are the database's
 // where, numbered on backwards from the piece, a page among them says so; the walk stops
 // at a number taken by another page, before page 0, and where a page says it is not the
-// database's. Returns the pages added.
+// database's (an LVAL page without the long values its rows point to at that number
+// among them). Returns the pages added.
 std::size_t TPlacer::ExtendPieceBack(const THome& home) {
   TDatabase& database = databases_[home.Database];
   const std::vector<std::size_t>& run = runs_[home.Run];
