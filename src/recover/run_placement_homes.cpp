@@ -325,12 +325,6 @@ std::size_t TPlacer::ExtendPieceBack(const THome& home) {
     if (says == TSays::For && IsTablePage(entries_[index]) &&
         triedNumbers.contains(entries_[index].Owner))
       says = TSays::Nothing;
-    // A page of usage maps at the number a definition names for its table's map says so
-    // only where the map read through it lists that table's pages placed already: any
-    // file's page of maps lies at such a number as well.
-    if (says == TSays::For && entries_[index].Kind == TPageKind::Data &&
-        entries_[index].Owner < 2 && !MapListsPlacedPages(database, numberOf(index), triedNumbers))
-      says = TSays::Nothing;
     // An LVAL page at a number the database's rows point to that does not hold every
     // long value pointed to there is not its page at that number.
     if (says != TSays::For && IsLongValuePage(entries_[index]) &&
@@ -348,32 +342,6 @@ std::size_t TPlacer::ExtendPieceBack(const THome& home) {
   }
   Forget(database);
   return added;
-}
-
-// Whether a table of `database` keeps its usage map on the page at `number`, and the map
-// read there lists every data page of that table the database holds at a number not in
-// `tried`, one at least.
-bool TPlacer::MapListsPlacedPages(TDatabase& database, std::uint32_t number,
-                                  const std::set<std::uint32_t>& tried) {
-  for (const std::uint32_t table : NamedTablesOf(database)) {
-    const std::optional<TTableDefinition>& definition = DefinitionOf(database, table);
-    if (!definition || (definition->UsageMapPointer >> 8) != number) continue;
-    const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, table);
-    if (!listed) continue;
-    std::size_t found = 0;
-    bool unlisted = false;
-    for (const auto& [at, index] : database.Pages) {
-      if (tried.contains(at) || !IsTablePage(entries_[index]) || entries_[index].Owner != table)
-        continue;
-      if (listed->contains(at)) {
-        ++found;
-      } else {
-        unlisted = true;
-      }
-    }
-    if (found > 0 && !unlisted) return true;
-  }
-  return false;
 }
 
 // The number at which store page `first` lies in database `d` where the nearest placed

@@ -235,8 +235,6 @@ class TPlacer {
                       std::uint32_t before, std::uint32_t after) const;
   std::size_t ExtendHomes();
   std::size_t ExtendPieceBack(const THome& home);
-  bool MapListsPlacedPages(TDatabase& database, std::uint32_t number,
-                           const std::set<std::uint32_t>& tried);
   std::optional<std::uint32_t> StartAlong(std::size_t d, std::size_t first, std::size_t last);
   bool RunGapsHoldListed(TDatabase& database, const std::vector<std::size_t>& pages,
                          std::size_t from, std::size_t to, std::int64_t origin);
