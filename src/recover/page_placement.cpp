@@ -152,12 +152,16 @@ std::vector<TDatabasePages> PlaceDatabasePages(const IPageStore& store,
     return JudgePage(store, index, definition);
   };
   reading.StopRequested = stopRequested;
+  reading.TakeBack = false;
   std::vector<TDatabasePages> placed = PlaceRuns(store, entries, bases, reading);
   // Position offers pages only to the bases that a header or system definition gave: a
   // base from evidence has no page 0 to say where its file begins, so it takes only what
   // evidence places in it.
   std::vector<TDatabasePages> databases = TellDatabasesApart(entries, bases);
   AddBasesFromEvidence(store, entries, definitions, bases, reading, placed);
+  // Every base known, each home is placed before any piece is taken back along its run.
+  reading.TakeBack = true;
+  placed = PlaceRuns(store, entries, bases, reading);
   for (const auto& [base, start] : reading.HomeStarts) {
     TDatabasePages database;
     database.Base = base;

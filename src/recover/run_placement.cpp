@@ -35,8 +35,8 @@ void TPlacer::IndexHolders() {
 
 // Plans for `piece`: one where a single place holds for it; else, where it spans a gap in
 // the store (two pieces of the file that happen to lie near each other), the plans for
-// its two parts either side of its widest gap, each from its first page that says it is
-// the database's to its last.
+// its two parts either side of its widest gap (with no gap, either side of its last change
+// of table), each from its first page that says it is the database's to its last.
 void TPlacer::PlanPiece(std::size_t r, const std::vector<std::size_t>& run, const TPiece& piece,
                         int depth, std::vector<TPlan>& plans) {
   TDatabase& database = databases_[piece.Database];
@@ -58,7 +58,24 @@ void TPlacer::PlanPiece(std::size_t r, const std::vector<std::size_t>& run, cons
       cut = i;
     }
   }
-  if (widest <= 1) return;
+  // Pages side by side with no gap: where the piece holds pages of more than one table,
+  // it is cut before the last table's pages. A stale page of another table at its edge
+  // (Access leaves them among a table's own) can keep every place from holding the whole,
+  // while the pages of one table hold at one place alone.
+  if (widest <= 1) {
+    std::optional<std::uint32_t> owner;  // of the last table page seen, from the end
+    bool found = false;
+    for (std::size_t i = piece.Last + 1; i-- > piece.First && !found;) {
+      const TPageEntry& entry = entries_[run[i]];
+      if (!IsTablePage(entry)) continue;
+      if (owner && *owner != entry.Owner) {
+        cut = i;
+        found = true;
+      }
+      owner = entry.Owner;
+    }
+    if (!found) return;
+  }
   const auto says = [&](std::size_t i) {
     return SaysOf(database, run[i]) == TSays::For;
   };

@@ -54,6 +54,11 @@ struct TPlacementReading {
   // (base_from_evidence.h), each with the offset of the page its home begins at: that home
   // is kept only as far as evidence bears it out, as a voted base's is.
   std::map<std::int64_t, std::int64_t> HomeStarts;
+  // Whether placed pieces are taken back along their runs (see ExtendPieceBack). Bases
+  // from evidence are sought without it: a piece of one database placed in another by
+  // pages of one design (two files of one Access version share their system tables'
+  // shapes) would take the pages before it, and with them the evidence of the other.
+  bool TakeBack = true;
 };
 
 // What placement did, for the report and the tests.

@@ -238,6 +238,7 @@ bool TPlacer::GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owner
 std::size_t TPlacer::ExtendHomes() {
   std::size_t added = 0;
   for (const THome& home : homes_) {
+    if (home.Piece && takeBack_) added += ExtendPieceBack(home);
     TDatabase& database = databases_[home.Database];
     const std::vector<std::size_t>& run = runs_[home.Run];
     auto numberOf = [&](std::size_t index) {
@@ -276,6 +277,70 @@ std::size_t TPlacer::ExtendHomes() {
     }
     Forget(database);
   }
+  return added;
+}
+
+// A placed piece taken back along its run as ExtendHomes takes it forward: a piece is
+// placed from its first page whose table's map or long values say where it lies, and
+// the pages of the file just before it (its definitions, their usage maps, the catalog
+// rows that name them) can say nothing until they are placed. They are the database's
+// where, numbered on backwards from the piece, a page among them says so; the walk stops
+// at a number taken by another page, before page 0, and where a page says it is not the
+// database's (an LVAL page without the long values its rows point to at that number
+// among them). Returns the pages added.
+std::size_t TPlacer::ExtendPieceBack(const THome& home) {
+  TDatabase& database = databases_[home.Database];
+  const std::vector<std::size_t>& run = runs_[home.Run];
+  auto numberOf = [&](std::size_t index) {
+    return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
+  };
+  const std::map<std::uint32_t, std::uint32_t> listedBefore = ListedOwnerOf(database);
+  std::vector<std::size_t> tried;  // positions put in for the walk
+  std::size_t from = home.First;   // the first position the walk may reach
+  while (from > 0 && entries_[run[from - 1]].SourceOffset >= home.Origin) {
+    const std::size_t index = run[from - 1];
+    const std::size_t there = PageAt(database, numberOf(index));
+    if (there != SIZE_MAX && there != index) break;
+    if (there == SIZE_MAX) {
+      if (placed_.contains(index)) break;  // another database's
+      database.Pages.emplace(numberOf(index), index);
+      tried.push_back(from - 1);
+    }
+    --from;
+  }
+  if (tried.empty()) return 0;
+  std::set<std::uint32_t> triedNumbers;
+  for (const std::size_t i : tried) triedNumbers.insert(numberOf(run[i]));
+  Forget(database);
+  std::size_t firstOwn = home.First;
+  for (std::size_t i = home.First; i-- > from;) {
+    const std::size_t index = run[i];
+    if (ListedForAnother(listedBefore, index, numberOf(index))) break;
+    if (GapHoldsListed(listedBefore, numberOf(index), numberOf(run[i + 1]))) break;
+    TSays says = SaysOfPiecePage(database, index, numberOf(index));
+    if (says == TSays::Against || says == TSays::Unsure) break;
+    // Rows that fit a definition the walk put in say nothing: another file's pages
+    // lying before the piece would vouch for each other, a table's rows fitting their
+    // own definition beside them.
+    if (says == TSays::For && IsTablePage(entries_[index]) &&
+        triedNumbers.contains(entries_[index].Owner))
+      says = TSays::Nothing;
+    // An LVAL page at a number the database's rows point to that does not hold every
+    // long value pointed to there is not its page at that number.
+    if (says != TSays::For && IsLongValuePage(entries_[index]) &&
+        PointedOf(database).contains(numberOf(index)))
+      break;
+    if (says == TSays::For) firstOwn = i;
+  }
+  std::size_t added = 0;
+  for (const std::size_t i : tried) {
+    database.Pages.erase(numberOf(run[i]));
+    if (i >= firstOwn) {
+      Add(database, numberOf(run[i]), run[i]);
+      ++added;
+    }
+  }
+  Forget(database);
   return added;
 }
 

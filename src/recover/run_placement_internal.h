@@ -122,7 +122,8 @@ class TPlacer {
         entries_(entries),
         judge_(reading.Judge),
         stopRequested_(reading.StopRequested),
-        homeStarts_(reading.HomeStarts) {}
+        homeStarts_(reading.HomeStarts),
+        takeBack_(reading.TakeBack) {}
 
   std::vector<TDatabasePages> Place(const std::vector<std::int64_t>& bases,
                                     TPlacementCounts* counts);
@@ -233,6 +234,7 @@ class TPlacer {
   bool GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owners,
                       std::uint32_t before, std::uint32_t after) const;
   std::size_t ExtendHomes();
+  std::size_t ExtendPieceBack(const THome& home);
   std::optional<std::uint32_t> StartAlong(std::size_t d, std::size_t first, std::size_t last);
   bool RunGapsHoldListed(TDatabase& database, const std::vector<std::size_t>& pages,
                          std::size_t from, std::size_t to, std::int64_t origin);
@@ -301,6 +303,7 @@ class TPlacer {
   std::set<std::int64_t> sortedOffsets_;  // offsets of the pages in runs
   std::set<std::size_t> voted_;           // databases whose base came from votes alone
   const std::map<std::int64_t, std::int64_t> homeStarts_;  // see TPlacementReading
+  const bool takeBack_;                                     // see TPlacementReading
   std::set<std::size_t> placed_;          // store indices given to a database
   // Store index → the database and number it was given (pages placed for good only).
   std::unordered_map<std::size_t, std::pair<std::size_t, std::uint32_t>> placedAt_;

@@ -908,5 +908,36 @@ TEST(PlaceRuns, AnOlderCopysRunIsNeverPlacedInTheDatabase) {
   EXPECT_TRUE(NumbersOwnByTruth(source, source.Placed[0], layout.Truth).contains(253));
 }
 
+TEST(PlaceRuns, APlacedPieceTakesThePagesBeforeItThatSayTheyAreTheDatabases) {
+  // The larger sample's pages 0-41 (Articles' definition last) as its home; then, on a
+  // grid of their own, pages of the smaller sample and with no gap after them the larger
+  // one's pages 42 on: Articles' map, an LVAL page, then Articles' first data page at 45.
+  // The piece is placed from that data page, by its map; the page before it that holds
+  // the map says it is the database's only at the number that numbering gives it, and the
+  // smaller sample's pages before it are no part of the database.
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
+  TLaidOut layout;
+  layout.Add(database, 0, 42);
+  layout.Other(8 * kPageSize + 512);
+  const std::int64_t foreignAt = static_cast<std::int64_t>(layout.Image.size());
+  layout.Image.insert(layout.Image.end(), small.begin() + 60 * kPageSize,
+                      small.begin() + 70 * kPageSize);
+  const std::int64_t foreignEnd = static_cast<std::int64_t>(layout.Image.size());
+  layout.Add(database, 42, database.size() / kPageSize);
+  layout.Other(8 * kPageSize);
+  const TPlacedImage source(layout.Image, 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages) {
+    const std::int64_t offset = source.Entries[index].SourceOffset;
+    EXPECT_FALSE(offset >= foreignAt && offset < foreignEnd)
+        << "a page of the smaller sample placed at " << number;
+  }
+  const std::set<std::uint32_t> numbers =
+      NumbersOwnByTruth(source, source.Placed[0], layout.Truth);
+  for (const std::uint32_t number : {42u, 45u, 253u})
+    EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
+}
+
 }  // namespace
 }  // namespace quillon::recover
