@@ -116,6 +116,17 @@ def stop_at_random(rng, command, seconds, upper, how, what, judge, scale=1.0):
             return outcome
 
 
+def wait_until_started(run, path, seconds=120):
+    """Waits until the run has made path (a file it makes only once its signal handlers are
+    in place) or has ended. A signal sent before then kills the program outright: under
+    sanitizers and a loaded machine its start alone can outlast a delay that was a share of
+    a whole run. True when path is there and the run goes on."""
+    deadline = time.monotonic() + seconds
+    while not os.path.exists(path) and run.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.002)
+    return run.poll() is None and os.path.exists(path)
+
+
 def start_and_hold(command, ready, seconds=120):
     """Starts command and holds it still (SIGSTOP) as soon as ready() is true: a run in the
     middle of its work, with its files and locks as they are, for as long as a test needs.

@@ -24,7 +24,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from quillon_test_support import (  # noqa: E402
     RETRY, RETRY_SOONER, assert_refused_as_in_use, parse_arguments, read_fragment_file,
-    run_tests, start_and_hold, stop_at_random)
+    run_tests, start_and_hold, stop_at_random, wait_until_started)
 import test_failing_disk  # noqa: E402
 from test_failing_disk import FaultyMount  # noqa: E402
 
@@ -221,13 +221,24 @@ class Resume(unittest.TestCase):
 
     def stopped_scan(self, name):
         """A scan into name stopped with SIGINT partway, and the bytes of its files."""
-        out = self.work_path(name)
-        scan = subprocess.Popen([ARGS.cli, "scan", "-q", self.image, out],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(self.seconds * 0.2)
-        scan.send_signal(signal.SIGINT)
-        scan.wait(timeout=300)
-        self.assertEqual(scan.returncode, 130)
+        share = 0.2
+        while True:
+            out = self.work_path(name)
+            scan = subprocess.Popen([ARGS.cli, "scan", "-q", self.image, out],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            # The stop must find the scan under way: its unfinished file is made after its
+            # handlers are in place.
+            started = wait_until_started(scan, out + ".partial")
+            if started:
+                time.sleep(self.seconds * share)
+                scan.send_signal(signal.SIGINT)
+            stderr = scan.communicate(timeout=300)[1].decode(errors="replace")
+            if scan.returncode == 0 and share > 0.01:
+                share /= 2  # it reached the end first: stopped sooner
+                continue
+            self.assertTrue(started, stderr)
+            self.assertEqual(scan.returncode, 130, stderr)
+            break
         files = {}
         for path in (out, out + STATE):
             with open(path, "rb") as f:
@@ -315,7 +326,9 @@ class Resume(unittest.TestCase):
             scan = subprocess.Popen([ARGS.cli, "scan", "-q", "--restart-interval", "0.1",
                                      disk.path, out],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-            # Past the first bad sector, before the last: at 40 MB/s, about 30 MiB in.
+            # Past the first bad sector, before the last: at 40 MB/s, about 30 MiB in, counted
+            # from the moment the scan is under way.
+            self.assertTrue(wait_until_started(scan, out + ".partial"))
             time.sleep(0.8)
             scan.send_signal(signal.SIGTERM)
             stderr = scan.communicate(timeout=300)[1].decode(errors="replace")
