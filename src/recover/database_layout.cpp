@@ -123,8 +123,12 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
       // Given to this database already: its reading numbers it as before, unless the pages
       // overrule position's number (see TOverruleCheck).
       if (now != where.end() && now->second.first == home->second &&
-          (now->second.second == number || !overrules ||
-           !overrules(database, index, now->second.second, number)))
+          now->second.second == number) {
+        database.Confirmed.insert(index);
+        continue;
+      }
+      if (now != where.end() && now->second.first == home->second &&
+          (!overrules || !overrules(database, index, now->second.second, number)))
         continue;
       if (now != where.end()) databases[now->second.first].Pages.erase(now->second.second);
       if (now != where.end() && now->second.first == home->second)
@@ -274,6 +278,9 @@ TDatabasePages NumberFromAnchors(const std::vector<TPageEntry>& entries, const T
   numbered.Base = grid.Base;
   numbered.FirstOffset = grid.FirstOffset;
   numbered.LastOffset = grid.LastOffset;
+  // What evidence said of the pages holds whatever numbers they take here.
+  numbered.Evidenced = grid.Evidenced;
+  numbered.Confirmed = grid.Confirmed;
   std::uint32_t unnumbered = kUnnumberedPage;
   for (const auto& [offset, index] : byOffset) {
     const auto found = numbers.find(index);

@@ -28,6 +28,9 @@ struct TDatabasePages {
   // Store indices of the pages that evidence placed in this database, at whatever number
   // they are numbered here: none of them is an older copy's (see SplitOlderCopy).
   std::set<std::size_t> Evidenced;
+  // Of those, the pages that evidence placed at the very number position gave them: their
+  // numbers are borne out twice, and no tie by the shape of rows moves them.
+  std::set<std::size_t> Confirmed;
 };
 
 // A definition page found in the store, parsed alone (a definition longer than one page is

@@ -49,6 +49,7 @@ class TPageRenumbering {
       else if (entry.Kind == TPageKind::Header) anchors.push_back({index, 0});
       if (entry.Kind != TPageKind::Definition) continue;
       definitionPages.push_back(index);
+      if (database_.Confirmed.contains(index)) confirmedAt_.emplace(index, number);
       definitionByOffset_.emplace(entry.SourceOffset, index);
       const TPage page = *reader_.PageByIndex(index);
       const TDefinitionResult alone = ParseTableDefinition(page);
@@ -79,6 +80,12 @@ class TPageRenumbering {
       const auto tryFrom = [&](auto from, auto to) {
         for (auto candidate = from; candidate != to; ++candidate) {
           const std::size_t index = candidate->second;
+          // A definition that evidence placed at the number it holds is its own table's
+          // there: rows that fit its shape under another owner value are another table's
+          // (another file's pages given by position, a table of the same design).
+          if (const auto confirmed = confirmedAt_.find(index);
+              confirmed != confirmedAt_.end() && confirmed->second != owner)
+            continue;
           std::optional<TTableDefinition> definition =
               DefinitionFromPage(reader_, entries_, definitionByOffset_, index, owner);
           if (!definition || definition->System || !FitsExactly(reader_, plan, *definition))
@@ -599,6 +606,8 @@ class TPageRenumbering {
   std::set<std::uint32_t> longValuesChecked_;
   std::unordered_map<std::int64_t, std::size_t> definitionByOffset_;
   std::unordered_set<std::size_t> inDatabase_;  // store indices of this database's pages
+  // Definition pages that evidence placed at the number position gave them: that number.
+  std::unordered_map<std::size_t, std::uint32_t> confirmedAt_;
 };
 
 }  // namespace

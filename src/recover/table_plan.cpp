@@ -7,6 +7,39 @@
 #include "recover/row_fit.h"
 
 namespace quillon::recover {
+namespace {
+
+// The pages of `plan` that lie in the database by position alone (evidence placed them
+// nowhere) and whose rows do not fit `definition`, where without them the table's rows fit
+// it and at least one page that evidence placed is left: those pages are another file's
+// that lay after a piece of this one, at numbers its own pages would have. Nothing when
+// the table's rows do not fit without them, or no page evidence placed vouches for it.
+std::vector<std::size_t> PositionalMisfits(const TDatabaseReader& reader,
+                                           const TDatabasePages& database,
+                                           const TTablePlan& plan,
+                                           const TTableDefinition& definition) {
+  std::vector<std::size_t> misfits;
+  TTablePlan kept = plan;
+  kept.Pages.clear();
+  bool vouched = false;
+  for (const auto& page : plan.Pages) {
+    const bool evidenced = database.Evidenced.contains(page.second);
+    if (!evidenced) {
+      TTablePlan alone = plan;
+      alone.Pages = {page};
+      if (!FitsRows(reader, alone, definition)) {
+        misfits.push_back(page.second);
+        continue;
+      }
+    }
+    vouched |= evidenced;
+    kept.Pages.push_back(page);
+  }
+  if (misfits.empty() || !vouched || !FitsRows(reader, kept, definition)) return {};
+  return misfits;
+}
+
+}  // namespace
 
 std::map<std::uint32_t, TTablePlan> PagesByOwner(const std::vector<TPageEntry>& entries,
                                                  const TDatabasePages& database) {
@@ -64,6 +97,14 @@ std::vector<TTablePlan> PlanTables(const TDatabaseReader& reader,
           if (number >= kUnnumberedPage) setApart->push_back(index);
         }
         plan.Pages = std::move(numbered.Pages);
+        plan.Definition = std::move(definition);
+      } else if (std::vector<std::size_t> misfits = PositionalMisfits(reader, database, plan,
+                                                                      *definition);
+                 !misfits.empty()) {
+        setApart->insert(setApart->end(), misfits.begin(), misfits.end());
+        std::erase_if(plan.Pages, [&](const auto& page) {
+          return std::find(misfits.begin(), misfits.end(), page.second) != misfits.end();
+        });
         plan.Definition = std::move(definition);
       }
     }

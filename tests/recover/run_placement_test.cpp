@@ -20,6 +20,8 @@
 #include "recover/image_page_store.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
+#include "recover/page_order.h"
+#include "recover/page_renumbering.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
@@ -137,6 +139,7 @@ TEST(MovePlacedPages, EvidenceOverridesPositionAndWhatItDisplacesKeepsNoNumber) 
   EXPECT_EQ(databases[0].Pages.at(20), 14u);
   EXPECT_EQ(databases[0].Pages.at(21), 15u);
   EXPECT_EQ(databases[0].Certain, (std::set<std::uint32_t>{20, 21}));
+  EXPECT_EQ(databases[0].Confirmed, (std::set<std::size_t>{0}));  // placed where it lay
   EXPECT_FALSE(databases[0].Pages.contains(3));  // moved to B
   EXPECT_EQ(databases[1].Pages.at(5), 3u);
   EXPECT_EQ(databases[1].Certain, (std::set<std::uint32_t>{5}));
@@ -794,6 +797,130 @@ TEST(PlanTables, UnnumberedPagesThatKeepADefinitionFromFittingAreSetApart) {
   ASSERT_NE(untyped, asBefore.end());
   EXPECT_FALSE(untyped->Definition.has_value());
   EXPECT_EQ(untyped->Pages.size(), 3u + kForeign);
+}
+
+// The smaller sample in order, then `copies` copies of a data page of its table `from`
+// carrying the owner value `owner` instead: another file's pages that lay just after a
+// piece of this one, numbered on by position. The database holds every page at its place's
+// number but the data pages of table `left` (lost); Foreign: the copies' store indices.
+struct TAfterAPiece {
+  testing::TImagePageStore Store;
+  std::vector<TPageEntry> Entries;
+  TDatabasePages Database;
+  std::set<std::size_t> Foreign;
+};
+
+std::vector<std::uint8_t> SmallThenForeignImage(std::uint8_t from, std::uint8_t owner,
+                                                std::size_t copies) {
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
+  const std::size_t count = image.size() / kPageSize;
+  std::size_t other = 0;  // a data page of table `from`
+  for (std::size_t page = 0; page < count && other == 0; ++page) {
+    const std::uint8_t* at = image.data() + page * kPageSize;
+    if (at[0] == 1 && at[4] == from && at[5] == 0 && at[6] == 0 && at[7] == 0) other = page;
+  }
+  EXPECT_NE(other, 0u);
+  for (std::size_t copy = 0; copy < copies; ++copy) {
+    std::vector<std::uint8_t> page(image.begin() + other * kPageSize,
+                                   image.begin() + (other + 1) * kPageSize);
+    page[4] = owner;
+    image.insert(image.end(), page.begin(), page.end());
+  }
+  return image;
+}
+
+TAfterAPiece SmallThenForeignPages(std::uint8_t from, std::uint8_t owner, std::size_t copies,
+                                   std::uint32_t left = 0) {
+  const std::size_t count =
+      testing::ReadSample("sample-jet4-small.mdb").size() / kPageSize;
+  TAfterAPiece source{testing::TImagePageStore(SmallThenForeignImage(from, owner, copies)), {},
+                      {}, {}};
+  source.Entries = testing::EntriesOf(source.Store);
+  for (std::size_t i = 0; i < source.Entries.size(); ++i) {
+    const TPageEntry& entry = source.Entries[i];
+    const auto number = static_cast<std::uint32_t>(entry.SourceOffset / kPageSize);
+    if (entry.SourceOffset % kPageSize != 0) continue;
+    if (number < count && entry.Kind == TPageKind::Data && entry.Owner == left && left != 0)
+      continue;
+    source.Database.Pages.emplace(number, i);
+    if (number >= count) source.Foreign.insert(i);
+  }
+  return source;
+}
+
+TEST(PlanTables, PagesOfATableThatPositionAloneNumberedAndThatDoNotFitAreSetApart) {
+  // Table 15's three pages were placed by evidence; eight pages of another file's table of
+  // that id lie after them, numbered by position alone. Its definition fits its own pages:
+  // they stay, typed, and the others are set apart.
+  const TAfterAPiece source = SmallThenForeignPages(24, 15, 8);
+  const testing::TImagePageStore& store = source.Store;
+  const std::vector<TPageEntry>& entries = source.Entries;
+  ASSERT_EQ(source.Foreign.size(), 8u);
+  TDatabasePages database = source.Database;
+  for (const auto& [number, index] : database.Pages) {
+    if (!source.Foreign.contains(index)) database.Evidenced.insert(index);
+  }
+  testing::TNoProgress progress;
+  const auto planOf15 = [&](const TDatabasePages& pages, std::vector<std::size_t>* apart) {
+    const TDatabaseReader reader(store, entries, pages, progress);
+    const std::vector<TTablePlan> plans = PlanTables(reader, entries, pages, {}, {}, false, apart);
+    const auto table = std::find_if(plans.begin(), plans.end(),
+                                    [](const TTablePlan& plan) { return plan.Owner == 15; });
+    EXPECT_NE(table, plans.end());
+    return table == plans.end() ? TTablePlan{} : *table;
+  };
+  std::vector<std::size_t> setApart;
+  const TTablePlan typed = planOf15(database, &setApart);
+  EXPECT_TRUE(typed.Definition.has_value());
+  EXPECT_EQ(typed.Pages.size(), 3u);
+  EXPECT_EQ(std::set<std::size_t>(setApart.begin(), setApart.end()), source.Foreign);
+
+  // Where no page of the table was placed by evidence, nothing vouches for the definition:
+  // the table stays whole and untyped.
+  TDatabasePages unvouched = source.Database;
+  for (const auto& [number, index] : unvouched.Pages) {
+    if (entries[index].Owner != 15) unvouched.Evidenced.insert(index);
+  }
+  setApart.clear();
+  const TTablePlan untyped = planOf15(unvouched, &setApart);
+  EXPECT_FALSE(untyped.Definition.has_value());
+  EXPECT_EQ(untyped.Pages.size(), 3u + 8u);
+  EXPECT_TRUE(setApart.empty());
+
+  // A page that evidence placed is the table's whatever it fits: nothing is set apart.
+  TDatabasePages placedAll = database;
+  placedAll.Evidenced.insert(*source.Foreign.begin());
+  setApart.clear();
+  EXPECT_FALSE(planOf15(placedAll, &setApart).Definition.has_value());
+  EXPECT_TRUE(setApart.empty());
+}
+
+TEST(Renumber, ADefinitionThatEvidencePlacedAtItsNumberIsNotTiedToAnotherOwnerValue) {
+  // Table 55's own page is lost; another file's pages of that shape, carrying owner value
+  // 40 (a data page here, no definition), lie after the database, numbered by position.
+  // Their rows fit definition 55 alone, so a tie by shape would move it to number 40; where
+  // evidence placed it at 55, its place numbers it there.
+  const TAfterAPiece source = SmallThenForeignPages(55, 40, 2, 55);
+  const testing::TImagePageStore& store = source.Store;
+  const std::vector<TPageEntry>& entries = source.Entries;
+  testing::TNoProgress progress;
+  const std::size_t definition = source.Database.Pages.at(55);
+  ASSERT_EQ(entries[definition].Kind, TPageKind::Definition);
+  const auto numberOf55 = [&](bool confirmed) {
+    TDatabasePages database = source.Database;
+    if (confirmed) database.Confirmed.insert(definition);
+    const TDatabasePages grid = database;
+    const TDatabaseReader reader(store, entries, database, progress);
+    const TRenumbering renumbering = Renumber(reader, entries, database);
+    EXPECT_EQ(renumbering.ShapeTies.contains(40), !confirmed);
+    NumberLeftByPlace(database, grid);  // as for a database judged in order
+    for (const auto& [number, index] : database.Pages) {
+      if (index == definition) return number;
+    }
+    return UINT32_MAX;
+  };
+  EXPECT_NE(numberOf55(false), 55u);  // what the tie did
+  EXPECT_EQ(numberOf55(true), 55u);
 }
 
 TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
