@@ -3,15 +3,22 @@
 namespace quillon::recover {
 
 std::vector<bool> PiecesGivingWay(const std::vector<TPieceClaim>& claims,
-                                  const std::map<TRunOrigin, std::set<std::size_t>>& placedBefore) {
+                                  const std::map<TRunOrigin, std::set<std::size_t>>& placedBefore,
+                                  const std::vector<std::set<std::size_t>>& beside) {
   std::map<TRunOrigin, std::map<std::size_t, std::size_t>> piecesOf;  // → database → pieces
   for (const TPieceClaim& claim : claims) ++piecesOf[claim.Origin][claim.Database];
   std::vector<bool> givesWay(claims.size(), false);
   for (std::size_t c = 0; c < claims.size(); ++c) {
     const TPieceClaim& claim = claims[c];
     const auto before = placedBefore.find(claim.Origin);
-    if (before != placedBefore.end() && !before->second.empty()) {
-      givesWay[c] = before->second.size() != 1 || !before->second.contains(claim.Database);
+    std::set<std::size_t> placed;  // the databases placed before whose stretch it can be
+    if (before != placedBefore.end()) {
+      for (const std::size_t database : before->second) {
+        if (c >= beside.size() || !beside[c].contains(database)) placed.insert(database);
+      }
+    }
+    if (!placed.empty()) {
+      givesWay[c] = placed.size() != 1 || !placed.contains(claim.Database);
       continue;
     }
     const std::map<std::size_t, std::size_t>& databases = piecesOf.at(claim.Origin);

@@ -27,10 +27,17 @@ struct TPieceClaim {
 // table of one design sits at the same page number in many files, its definition, map and
 // rows all in the piece, and a catalog that lost the table's row does not name it). The
 // database that the run's pages at that origin were placed in before (`placedBefore`) is
-// the one, alone or against rivals; failing that, the one to which more of the pieces go;
-// failing both, none.
+// the one, alone or against rivals, but for the databases `beside` lists for the claim;
+// failing that, the one to which more of the pieces go; failing both, none.
+// `beside` (per claim, or empty): databases placed before at its origin whose pages there
+// lie all before its piece or all after it along the run, and that its stretch is not: they
+// hold pages of their own, elsewhere, at numbers the piece would take; or a page between
+// theirs and the piece says it is not theirs; or the piece holds a definition at a number
+// that their whole catalog names no table at. Another file's piece can begin right where
+// one file's piece ends, at the next number: only interleaved are two files impossible.
 // True for each claim that gives way.
 std::vector<bool> PiecesGivingWay(const std::vector<TPieceClaim>& claims,
-                                  const std::map<TRunOrigin, std::set<std::size_t>>& placedBefore);
+                                  const std::map<TRunOrigin, std::set<std::size_t>>& placedBefore,
+                                  const std::vector<std::set<std::size_t>>& beside = {});
 
 }  // namespace quillon::recover

@@ -7,7 +7,7 @@ namespace quillon::recover::placement {
 // Claims of pieces to their databases that give way because another database has the
 // better claim to the stretch of their run at their origin (see PiecesGivingWay): pages of
 // that stretch placed before count, in whatever database they went to.
-std::vector<bool> TPlacer::ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims) const {
+std::vector<bool> TPlacer::ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims) {
   std::vector<TPieceClaim> pieces;
   std::map<TRunOrigin, std::set<std::size_t>> placedBefore;
   for (const TOriginClaim& claim : claims) {
@@ -26,7 +26,73 @@ std::vector<bool> TPlacer::ClaimsOfAnotherFile(const std::vector<TOriginClaim>& 
         databases.insert(at->second.first);
     }
   }
-  return PiecesGivingWay(pieces, placedBefore);
+  std::vector<std::set<std::size_t>> beside;
+  for (std::size_t c = 0; c < claims.size(); ++c)
+    beside.push_back(DatabasesBeside(claims[c], placedBefore.at(pieces[c].Origin)));
+  return PiecesGivingWay(pieces, placedBefore, beside);
+}
+
+// Of `databases`, placed before along the claim's run from its origin, those that lie beside
+// its piece (see PiecesGivingWay): their pages from that origin all before the piece or
+// all after it, and either pages of their own placed at numbers the piece would take, or a
+// table page between their pages and the piece's last (or first) saying it is not theirs.
+std::set<std::size_t> TPlacer::DatabasesBeside(const TOriginClaim& claim,
+                                               const std::set<std::size_t>& databases) {
+  const auto [run, first] = runPosition_.at(claim.Index);
+  const std::size_t last = runPosition_.at(claim.Last).second;
+  const std::vector<std::size_t>& pages = runs_[run];
+  const std::int64_t origin =
+      entries_[claim.Index].SourceOffset - static_cast<std::int64_t>(claim.Number) * kPage;
+  const std::uint32_t end = claim.Number + Distance(claim.Index, claim.Last);
+  std::set<std::size_t> beside;
+  for (const std::size_t d : databases) {
+    if (d == claim.Database) continue;
+    // The positions of its pages from the origin nearest the piece on either side.
+    std::optional<std::size_t> before, after;
+    bool inside = false;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const auto at = placedAt_.find(pages[i]);
+      if (at == placedAt_.end() || at->second.first != d ||
+          entries_[pages[i]].SourceOffset -
+                  static_cast<std::int64_t>(at->second.second) * kPage != origin)
+        continue;
+      if (i < first) before = i;
+      if (i > last && !after) after = i;
+      inside |= i >= first && i <= last;
+    }
+    if (inside || before.has_value() == after.has_value()) continue;
+    const std::map<std::uint32_t, std::size_t>& own = databases_[d].Pages;
+    const auto there = own.lower_bound(claim.Number);
+    bool notItsStretch = there != own.end() && there->first <= end;
+    const std::size_t from = before ? *before + 1 : first;
+    const std::size_t to = before ? last : *after - 1;
+    for (std::size_t i = from; i <= to && !notItsStretch; ++i)
+      notItsStretch = SaysOf(databases_[d], pages[i]) == TSays::Against;
+    // A definition of the piece at a number that the database's catalog, whole (every page
+    // its map lists placed), names no table at: the table is none of its own.
+    if (!notItsStretch && CatalogWhole(databases_[d])) {
+      const std::set<std::uint32_t>& named = NamedPagesOf(databases_[d]);
+      for (std::size_t i = first; i <= last && !notItsStretch; ++i) {
+        notItsStretch = entries_[pages[i]].Kind == TPageKind::Definition &&
+                        !named.contains(claim.Number + Distance(claim.Index, pages[i]));
+      }
+    }
+    if (notItsStretch) beside.insert(d);
+  }
+  return beside;
+}
+
+// Whether every catalog page that the database's catalog map lists is placed in it.
+bool TPlacer::CatalogWhole(TDatabase& database) {
+  const std::optional<std::set<std::uint32_t>>& listed = ListedOf(database, jet::kCatalogOwner);
+  if (!listed || listed->empty()) return false;
+  for (const std::uint32_t number : *listed) {
+    const std::size_t index = PageAt(database, number);
+    if (index == SIZE_MAX || !IsTablePage(entries_[index]) ||
+        entries_[index].Owner != jet::kCatalogOwner)
+      return false;
+  }
+  return true;
 }
 
 // Pieces that carry their own table's definition: a definition page of a loose run whose
@@ -207,7 +273,7 @@ std::size_t TPlacer::PlaceDefinitionPieces() {
     std::vector<TOriginClaim> claims;
     for (const TCandidate& candidate : candidates)
       claims.push_back({candidate.Piece.Database, loose[candidate.Run][candidate.Piece.First],
-                        candidate.Start});
+                        candidate.Start, loose[candidate.Run][candidate.Piece.Last]});
     const std::vector<bool> foreign = ClaimsOfAnotherFile(claims);
     std::vector<TCandidate> kept;
     for (std::size_t c = 0; c < candidates.size(); ++c) {

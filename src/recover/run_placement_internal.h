@@ -249,8 +249,12 @@ class TPlacer {
     std::size_t Database = 0;
     std::size_t Index = 0;
     std::uint32_t Number = 0;
+    std::size_t Last = 0;  // the store index of the piece's last page
   };
-  std::vector<bool> ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims) const;
+  std::vector<bool> ClaimsOfAnotherFile(const std::vector<TOriginClaim>& claims);
+  std::set<std::size_t> DatabasesBeside(const TOriginClaim& claim,
+                                        const std::set<std::size_t>& databases);
+  bool CatalogWhole(TDatabase& database);
   std::size_t PlaceDefinitionPieces();
   std::size_t PlaceLooseDefinitions();
 

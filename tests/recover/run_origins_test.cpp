@@ -22,6 +22,22 @@ TEST(PiecesGivingWay, AStretchOfOneOriginGoesToTheDatabaseItsPagesWentToBefore) 
   EXPECT_EQ(PiecesGivingWay({{kB, kRun3}}, {{kRun3, {kA}}}), (std::vector<bool>{true}));
 }
 
+TEST(PiecesGivingWay, ADatabaseLyingBesideThePieceDoesNotTakeItsStretch) {
+  // A's pages were placed before at the origin, but lie beside B's piece (another file's
+  // piece can begin where one file's piece ends) and its stretch is not A's: B keeps it.
+  const std::vector<TPieceClaim> claims = {{kB, kRun3}};
+  EXPECT_EQ(PiecesGivingWay(claims, {{kRun3, {kA}}}, {{kA}}), (std::vector<bool>{false}));
+  // Beside for one claim only: another claim of the same origin still gives way.
+  EXPECT_EQ(PiecesGivingWay({{kB, kRun3}, {kB, kRun3}}, {{kRun3, {kA}}}, {{kA}, {}}),
+            (std::vector<bool>{false, true}));
+  // With B's pages there too, B's claim is the one the stretch went to before.
+  EXPECT_EQ(PiecesGivingWay(claims, {{kRun3, {kA, kB}}}, {{kA}}), (std::vector<bool>{false}));
+  // Rivals of the same origin are still weighed: A's own claim there stands, B's ties
+  // with it and gives way.
+  EXPECT_EQ(PiecesGivingWay({{kB, kRun3}, {kA, kRun3}}, {{kRun3, {kA}}}, {{kA}, {}}),
+            (std::vector<bool>{true, false}));
+}
+
 TEST(PiecesGivingWay, WithoutPagesPlacedBeforeTheDatabaseOfMostPiecesKeepsThemAndATieKeepsNone) {
   const std::vector<TPieceClaim> most = {{kA, kRun3}, {kB, kRun3}, {kA, kRun3}, {kA, kRun3}};
   EXPECT_EQ(PiecesGivingWay(most, {}), (std::vector<bool>{false, true, false, false}));

@@ -848,6 +848,56 @@ TAfterAPiece SmallThenForeignPages(std::uint8_t from, std::uint8_t owner, std::s
   return source;
 }
 
+TEST(PlaceRuns, APieceBeginningWhereAnotherFilesPieceEndsAtTheNextNumberIsPlaced) {
+  // The larger sample's pages 0 to 31, the smaller's 0 to 31, the larger's 32 to 47, then
+  // the smaller's 48 on, from one origin with the larger's piece before it (its numbers go
+  // on where those end), the larger's 48 on, and last the smaller's 32 to 47. The smaller's
+  // table 24 pages at 48 to 50 fit its map as well at other numbers; its definition 55, with
+  // its table's page and map beside it, places the piece, though the larger's pages went to
+  // that origin before: they lie all before it, and the pages between say they are not the
+  // larger's.
+  const std::vector<std::uint8_t> large = testing::ReadSample("sample-jet4.mdb");
+  const std::vector<std::uint8_t> small = testing::ReadSample("sample-jet4-small.mdb");
+  const auto pages = [](const std::vector<std::uint8_t>& file, std::size_t from,
+                        std::size_t to) {
+    return std::vector<std::uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(from * kPageSize),
+                                     file.begin() + static_cast<std::ptrdiff_t>(to * kPageSize));
+  };
+  const std::size_t largeCount = large.size() / kPageSize, smallCount = small.size() / kPageSize;
+  std::vector<std::uint8_t> image;
+  std::map<std::int64_t, std::pair<bool, std::uint32_t>> truth;  // offset → (small?, number)
+  const auto add = [&](bool isSmall, std::size_t from, std::size_t to) {
+    for (std::size_t page = from; page < to; ++page)
+      truth[static_cast<std::int64_t>(image.size() + (page - from) * kPageSize)] = {
+          isSmall, static_cast<std::uint32_t>(page)};
+    const std::vector<std::uint8_t> part = pages(isSmall ? small : large, from, to);
+    image.insert(image.end(), part.begin(), part.end());
+  };
+  add(false, 0, 32);
+  const auto smallBase = static_cast<std::int64_t>(image.size());
+  add(true, 0, 32);
+  add(false, 32, 48);
+  add(true, 48, smallCount);
+  add(false, 48, largeCount);
+  add(true, 32, 48);
+  const testing::TImagePageStore store(image);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  const std::vector<TDatabasePages> placed =
+      PlaceRuns(store, entries, {0, smallBase}, ExactShapeReading(store));
+  const auto smaller = std::find_if(placed.begin(), placed.end(), [&](const TDatabasePages& d) {
+    return d.Base == smallBase;
+  });
+  ASSERT_NE(smaller, placed.end());
+  ASSERT_TRUE(smaller->Pages.contains(55));
+  for (const TDatabasePages& database : placed) {
+    for (const auto& [number, index] : database.Pages) {
+      const auto [isSmall, own] = truth.at(entries[index].SourceOffset);
+      EXPECT_EQ(isSmall, database.Base == smallBase) << "offset " << entries[index].SourceOffset;
+      EXPECT_EQ(number, own) << "offset " << entries[index].SourceOffset;
+    }
+  }
+}
+
 TEST(PlanTables, PagesOfATableThatPositionAloneNumberedAndThatDoNotFitAreSetApart) {
   // Table 15's three pages were placed by evidence; eight pages of another file's table of
   // that id lie after them, numbered by position alone. Its definition fits its own pages:
