@@ -28,8 +28,9 @@ struct TDatabasePages {
   // Store indices of the pages that evidence placed in this database, at whatever number
   // they are numbered here: none of them is an older copy's (see SplitOlderCopy).
   std::set<std::size_t> Evidenced;
-  // Of those, the pages that evidence placed at the very number position gave them: their
-  // numbers are borne out twice, and no tie by the shape of rows moves them.
+  // Of those, the pages that evidence placed at the very number position gave them (a
+  // definition among them whose table's evidenced pages fit it is tied by shape to no other
+  // table: see Renumber).
   std::set<std::size_t> Confirmed;
 };
 

@@ -80,12 +80,6 @@ class TPageRenumbering {
       const auto tryFrom = [&](auto from, auto to) {
         for (auto candidate = from; candidate != to; ++candidate) {
           const std::size_t index = candidate->second;
-          // A definition that evidence placed at the number it holds is its own table's
-          // there: rows that fit its shape under another owner value are another table's
-          // (another file's pages given by position, a table of the same design).
-          if (const auto confirmed = confirmedAt_.find(index);
-              confirmed != confirmedAt_.end() && confirmed->second != owner)
-            continue;
           std::optional<TTableDefinition> definition =
               DefinitionFromPage(reader_, entries_, definitionByOffset_, index, owner);
           if (!definition || definition->System || !FitsExactly(reader_, plan, *definition))
@@ -98,6 +92,7 @@ class TPageRenumbering {
       tryFrom(from, to);
       if (!fits.contains(owner)) tryFrom(to, byColumnCount.end());
     }
+    KeepConfirmedDefinitions(byOwner, fits, fitsOf);
     TieSameShapesByTheirPieces(fits, fitsOf);
     // Definitions still of one shape with others: each (definition, owner) it may be, told
     // apart later by their usage maps once pieces around them are numbered.
@@ -594,6 +589,36 @@ class TPageRenumbering {
   // Parts of a chain followed at most (a value of 1 GiB has about 260,000; a chain that
   // leaves the pages beside its first part says nothing of them anyway).
   static constexpr std::size_t kMaxChainParts = 64;
+
+  // A definition that evidence placed at the number position gave it, where its table's
+  // pages that evidence placed fit it exactly, is that table's there: rows of its shape
+  // under another owner value are another table's (another file's pages given by position,
+  // a table of the same design), and tie it nowhere else. Evidence alone is no proof (a
+  // home followed along its run numbers by position too); its own table's rows are.
+  void KeepConfirmedDefinitions(
+      const std::map<std::uint32_t, TTablePlan>& byOwner,
+      std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>>& fits,
+      std::map<std::size_t, std::vector<std::uint32_t>>& fitsOf) const {
+    for (const auto& [index, number] : confirmedAt_) {
+      const auto own = byOwner.find(number);
+      if (own == byOwner.end()) continue;
+      TTablePlan evidenced = own->second;
+      std::erase_if(evidenced.Pages,
+                    [&](const auto& page) { return !database_.Evidenced.contains(page.second); });
+      if (evidenced.Pages.empty()) continue;
+      const std::optional<TTableDefinition> definition =
+          DefinitionFromPage(reader_, entries_, definitionByOffset_, index, number);
+      if (!definition || definition->System || !FitsExactly(reader_, evidenced, *definition))
+        continue;
+      for (auto at = fits.begin(); at != fits.end();) {
+        if (at->first != number)
+          std::erase_if(at->second, [&](const auto& fit) { return fit.first == index; });
+        at = at->second.empty() ? fits.erase(at) : std::next(at);
+      }
+      if (const auto of = fitsOf.find(index); of != fitsOf.end())
+        std::erase_if(of->second, [&](std::uint32_t owner) { return owner != number; });
+    }
+  }
 
   const TDatabaseReader& reader_;
   const std::vector<TPageEntry>& entries_;

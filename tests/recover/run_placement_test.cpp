@@ -945,32 +945,54 @@ TEST(PlanTables, PagesOfATableThatPositionAloneNumberedAndThatDoNotFitAreSetApar
   EXPECT_TRUE(setApart.empty());
 }
 
-TEST(Renumber, ADefinitionThatEvidencePlacedAtItsNumberIsNotTiedToAnotherOwnerValue) {
-  // Table 55's own page is lost; another file's pages of that shape, carrying owner value
-  // 40 (a data page here, no definition), lie after the database, numbered by position.
-  // Their rows fit definition 55 alone, so a tie by shape would move it to number 40; where
-  // evidence placed it at 55, its place numbers it there.
-  const TAfterAPiece source = SmallThenForeignPages(55, 40, 2, 55);
-  const testing::TImagePageStore& store = source.Store;
-  const std::vector<TPageEntry>& entries = source.Entries;
-  testing::TNoProgress progress;
-  const std::size_t definition = source.Database.Pages.at(55);
+TEST(Renumber, ADefinitionThatEvidencePlacedAtItsNumberAndItsTablesPlacedPagesFitIsTiedNowhereElse) {
+  // After the database, numbered by position: two pages of another file in table 55's shape
+  // carrying owner value 40 (a data page here, no definition), and a page of another file's
+  // table 55 in table 24's shape. Table 55's pages together fit its definition no more;
+  // the others fit it alone, so a tie by shape would move it to number 40. Where evidence
+  // placed it at 55 and its own page there (evidence placed that too) fits it, it stays.
+  std::vector<std::uint8_t> image = SmallThenForeignImage(55, 40, 2);
+  const std::vector<std::uint8_t> contact =
+      SmallThenForeignImage(24, 55, 1);  // the smaller sample, then one such page
+  image.insert(image.end(), contact.end() - static_cast<std::ptrdiff_t>(kPageSize), contact.end());
+  const testing::TImagePageStore store(image);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  TDatabasePages all;
+  std::size_t definition = SIZE_MAX;
+  const std::size_t count = testing::ReadSample("sample-jet4-small.mdb").size() / kPageSize;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].SourceOffset % kPageSize != 0) continue;
+    const auto number = static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize);
+    all.Pages.emplace(number, i);
+    if (number < count) all.Evidenced.insert(i);
+    if (number == 55) definition = i;
+  }
+  ASSERT_NE(definition, SIZE_MAX);
   ASSERT_EQ(entries[definition].Kind, TPageKind::Definition);
-  const auto numberOf55 = [&](bool confirmed) {
-    TDatabasePages database = source.Database;
+  testing::TNoProgress progress;
+  const auto numberOf55 = [&](bool confirmed, bool ownEvidenced) {
+    TDatabasePages database = all;
     if (confirmed) database.Confirmed.insert(definition);
+    if (!ownEvidenced) {
+      for (const auto& [number, index] : all.Pages) {
+        if (entries[index].Kind == TPageKind::Data && entries[index].Owner == 55)
+          database.Evidenced.erase(index);
+      }
+    }
     const TDatabasePages grid = database;
     const TDatabaseReader reader(store, entries, database, progress);
     const TRenumbering renumbering = Renumber(reader, entries, database);
-    EXPECT_EQ(renumbering.ShapeTies.contains(40), !confirmed);
+    EXPECT_EQ(renumbering.ShapeTies.contains(40), !(confirmed && ownEvidenced));
     NumberLeftByPlace(database, grid);  // as for a database judged in order
     for (const auto& [number, index] : database.Pages) {
       if (index == definition) return number;
     }
     return UINT32_MAX;
   };
-  EXPECT_NE(numberOf55(false), 55u);  // what the tie did
-  EXPECT_EQ(numberOf55(true), 55u);
+  EXPECT_NE(numberOf55(false, true), 55u);  // what the tie did
+  EXPECT_EQ(numberOf55(true, true), 55u);
+  // Evidence alone, its table's pages placed by nothing: the tie stands.
+  EXPECT_NE(numberOf55(true, false), 55u);
 }
 
 TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
