@@ -24,8 +24,10 @@ struct TRenumbering {
 // definitions, each definition that exactly one table's rows fit by shape (and that fits no
 // other table), and the LVAL pages that single-row long values point to where only one LVAL
 // row on the source has the value's length (two such rows at least putting their piece at
-// one place: one alone can be a lost page's stand-in of the same length). `database` is the one `reader` reads, renumbered
-// in place round by round.
+// one place: one alone can be a lost page's stand-in of the same length). A definition that
+// evidence placed at position's number, whose table's pages that evidence placed fit it, is
+// tied to no other table. `database` is the one `reader` reads, renumbered in place round
+// by round.
 TRenumbering Renumber(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
                       TDatabasePages& database);
 
