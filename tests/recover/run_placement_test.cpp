@@ -309,13 +309,15 @@ TPlacementReading ExactShapeReading(const IPageStore& store) {
   return reading;
 }
 
-// A source image, its store and the pages placed on it from `base` by rows of exactly
-// their definitions' shape.
+// A source image, its store and the pages placed on it from `base` (or `bases`) by rows
+// of exactly their definitions' shape.
 struct TPlacedImage {
   TPlacedImage(std::vector<std::uint8_t> image, std::int64_t base)
+      : TPlacedImage(std::move(image), std::vector<std::int64_t>{base}) {}
+  TPlacedImage(std::vector<std::uint8_t> image, const std::vector<std::int64_t>& bases)
       : Store(std::move(image)),
         Entries(testing::EntriesOf(Store)),
-        Placed(PlaceRuns(Store, Entries, {base}, ExactShapeReading(Store))) {}
+        Placed(PlaceRuns(Store, Entries, bases, ExactShapeReading(Store))) {}
   testing::TImagePageStore Store;
   std::vector<TPageEntry> Entries;
   std::vector<TDatabasePages> Placed;
@@ -411,12 +413,9 @@ TEST(PlaceRuns, ALoneLongValuePageOfOneRowOfAWantedLengthIsNotPlacedByIt) {
   const std::vector<std::uint8_t> standIn = testing::StandInLongValuePage(718);
   image.insert(image.end(), standIn.begin(), standIn.end());
   image.resize(image.size() + 8 * kPageSize, 0x00);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  const TPlacedImage source(std::move(image), 0);
+  const std::vector<TPageEntry>& entries = source.Entries;
+  const std::vector<TDatabasePages>& placed = source.Placed;
   ASSERT_EQ(placed.size(), 1u);
   for (const auto& [number, index] : placed[0].Pages)
     EXPECT_NE(entries[index].SourceOffset, standInAt) << "the stand-in placed at " << number;
@@ -513,12 +512,9 @@ TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
   image.resize(image.size() + 5 * kPageSize, 0x5A);
   image.insert(image.end(), large.begin() + 25 * kPageSize, large.end());
   image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+  const TPlacedImage source(std::move(image), 0);
+  const std::vector<TPageEntry>& entries = source.Entries;
+  const std::vector<TDatabasePages>& placed = source.Placed;
   ASSERT_EQ(placed.size(), 1u);
   for (const auto& [number, index] : placed[0].Pages) {
     const std::int64_t offset = entries[index].SourceOffset;
@@ -529,39 +525,55 @@ TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
   EXPECT_TRUE(placed[0].Pages.contains(18u));
 }
 
-TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
-  // An Access-written database whose catalog has a second page (170) far from its first
-  // (14), beside the definitions of the tables it names (168, and 178 in the pages after
-  // it): its pages 0-107 as its home, then pages 162-215 as a run on a grid of their own.
-  // A database with a catalog page took no other, so the catalog page stayed loose and
-  // its tables unnamed.
-  std::ifstream in(std::string(QUILLON_REAL_DATABASES_DIR) + "/news-art-cn.mdb", std::ios::binary);
-  const std::vector<std::uint8_t> database{std::istreambuf_iterator<char>(in),
-                                           std::istreambuf_iterator<char>()};
-  if (database.size() < 216 * kPageSize) GTEST_SKIP() << "news-art-cn.mdb not found";
-  std::vector<std::uint8_t> image(database.begin(), database.begin() + 108 * kPageSize);
+// news-art-cn.mdb, an Access-written database whose catalog has a second page (170) far
+// from its first (14), beside the definitions of the tables it names (168, and 178 in the
+// pages after it): its pages 0 to `homePages` - 1 as its home, then other bytes,
+// `between`, and its pages 162-215 as a run on a grid of their own. Empty where the
+// fixture is missing; where the pages 162-215 begin goes to `pieceAt`.
+std::vector<std::uint8_t> NewsArtInTwoPieces(std::size_t homePages,
+                                             const std::vector<std::uint8_t>& between,
+                                             std::int64_t& pieceAt) {
+  const std::vector<std::uint8_t> database =
+      testing::ReadWhole(QUILLON_REAL_DATABASES_DIR, "news-art-cn.mdb");
+  if (database.size() < 216 * kPageSize) return {};
+  std::vector<std::uint8_t> image(database.begin(), database.begin() + homePages * kPageSize);
   image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
-  const std::int64_t pieceAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), between.begin(), between.end());
+  pieceAt = static_cast<std::int64_t>(image.size());
   image.insert(image.end(), database.begin() + 162 * kPageSize,
                database.begin() + 216 * kPageSize);
   image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
+  return image;
+}
+
+// On an image of NewsArtInTwoPieces: every page placed lies in the home or the piece, at
+// its own number, and the catalog's second page is placed with the pages beside it that
+// name or are named (a data page of table 168, whose definition it names, and
+// art_auction's definition).
+void ExpectNewsArtPlaced(const TPlacedImage& source, std::size_t homePages,
+                         std::int64_t pieceAt) {
+  ASSERT_EQ(source.Placed.size(), 1u);
+  const TDatabasePages& placed = source.Placed[0];
+  for (const auto& [number, index] : placed.Pages) {
+    const std::int64_t offset = source.Entries[index].SourceOffset;
     if (offset >= pieceAt)
       EXPECT_EQ(number, 162 + (offset - pieceAt) / static_cast<std::int64_t>(kPageSize));
-    else
+    else if (offset < static_cast<std::int64_t>(homePages * kPageSize))
       EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
+    else
+      ADD_FAILURE() << "a page from between the pieces placed at " << number;
   }
-  // The catalog page, and the pages beside it that name or are named: a data page of
-  // table 168 (whose definition the catalog page names) and art_auction's definition.
   for (const std::uint32_t number : {170u, 171u, 178u})
-    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+    EXPECT_TRUE(placed.Pages.contains(number)) << "page " << number << " not placed";
+}
+
+TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
+  // The database's pages 0-107 as its home, then its pages 162-215. A database with a
+  // catalog page took no other, so the catalog page stayed loose and its tables unnamed.
+  std::int64_t pieceAt = 0;
+  std::vector<std::uint8_t> image = NewsArtInTwoPieces(108, {}, pieceAt);
+  if (image.empty()) GTEST_SKIP() << "news-art-cn.mdb not found";
+  ExpectNewsArtPlaced(TPlacedImage(std::move(image), 0), 108, pieceAt);
 }
 
 TEST(PlaceRuns, AnotherFilesCatalogPageTakesNoNumberByTheCatalogsMapAlone) {
@@ -572,41 +584,16 @@ TEST(PlaceRuns, AnotherFilesCatalogPageTakesNoNumberByTheCatalogsMapAlone) {
   // the other file's page took 170, and the database's own catalog page there, with the
   // tables it names, was lost. A further catalog page goes only beside a table it names in
   // its own run.
-  const auto read = [](const char* name) {
-    std::ifstream in(std::string(QUILLON_REAL_DATABASES_DIR) + "/" + name, std::ios::binary);
-    return std::vector<std::uint8_t>{std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>()};
-  };
-  const std::vector<std::uint8_t> database = read("news-art-cn.mdb");
-  const std::vector<std::uint8_t> other = read("northwind-jet4.mdb");
-  if (database.size() < 216 * kPageSize || other.size() < 401 * kPageSize)
-    GTEST_SKIP() << "news-art-cn.mdb or northwind-jet4.mdb not found";
-  std::vector<std::uint8_t> image(database.begin(), database.begin() + 110 * kPageSize);
-  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
-  const std::int64_t foreignAt = static_cast<std::int64_t>(image.size());
-  image.insert(image.end(), other.begin() + 400 * kPageSize, other.begin() + 401 * kPageSize);
-  image.resize(image.size() + 8 * kPageSize + 1024, 0x5A);
-  const std::int64_t pieceAt = static_cast<std::int64_t>(image.size());
-  image.insert(image.end(), database.begin() + 162 * kPageSize,
-               database.begin() + 216 * kPageSize);
-  image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
-    EXPECT_NE(offset, foreignAt) << "the other file's catalog page placed at " << number;
-    if (offset >= pieceAt) {
-      EXPECT_EQ(number, 162 + (offset - pieceAt) / static_cast<std::int64_t>(kPageSize));
-    } else if (offset < foreignAt) {
-      EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
-    }
-  }
-  for (const std::uint32_t number : {170u, 171u, 178u})
-    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+  const std::vector<std::uint8_t> other =
+      testing::ReadWhole(QUILLON_REAL_DATABASES_DIR, "northwind-jet4.mdb");
+  if (other.size() < 401 * kPageSize) GTEST_SKIP() << "northwind-jet4.mdb not found";
+  std::vector<std::uint8_t> between(other.begin() + 400 * kPageSize,
+                                    other.begin() + 401 * kPageSize);
+  between.resize(between.size() + 8 * kPageSize + 1024, 0x5A);
+  std::int64_t pieceAt = 0;
+  std::vector<std::uint8_t> image = NewsArtInTwoPieces(110, between, pieceAt);
+  if (image.empty()) GTEST_SKIP() << "news-art-cn.mdb not found";
+  ExpectNewsArtPlaced(TPlacedImage(std::move(image), 0), 110, pieceAt);
 }
 
 // The larger sample with its catalog's rows on two pages, as a catalog that has grown
@@ -655,11 +642,9 @@ TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogs
     std::int64_t stretchAt = -1;
     std::vector<std::uint8_t> image;
     ASSERT_NO_FATAL_FAILURE(CatalogOnTwoPages(listed, image, stretchAt));
-    const testing::TImagePageStore store(image);
-    std::vector<TPageEntry> entries(store.Count());
-    for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-    const std::vector<TDatabasePages> placed =
-        PlaceRuns(store, entries, {0}, ExactShapeReading(store));
+    const TPlacedImage source(std::move(image), 0);
+    const std::vector<TPageEntry>& entries = source.Entries;
+    const std::vector<TDatabasePages>& placed = source.Placed;
     ASSERT_EQ(placed.size(), 1u);
     for (const auto& [number, index] : placed[0].Pages) {
       const std::int64_t offset = entries[index].SourceOffset;
@@ -717,12 +702,9 @@ TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesP
   put(small, 1, 72, small.size() / kPageSize - 1);
   put(large, 0, 195, large.size() / kPageSize - 1);
   image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0, smallBase}, ExactShapeReading(store));
+  const TPlacedImage source(std::move(image), {0, smallBase});
+  const std::vector<TPageEntry>& entries = source.Entries;
+  const std::vector<TDatabasePages>& placed = source.Placed;
   ASSERT_EQ(placed.size(), 2u);
   for (const TDatabasePages& database : placed) {
     const int which = database.Base == 0 ? 0 : 1;
