@@ -921,5 +921,41 @@ TEST(PlaceRuns, APlacedPieceTakesThePagesBeforeItThatSayTheyAreTheDatabases) {
     EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
 }
 
+TEST(PlaceRuns, APieceOfPagesSideBySideThatNoPlaceHoldsIsCutBeforeItsLastTablesPages) {
+  // The larger sample's pages 0-83 as its home; then, on a grid of their own and side by
+  // side with no gap, a stale page of Authors (its page 38 with other values in its rows,
+  // as Access leaves a page it no longer lists) and Articles' pages 84-116 (a data page,
+  // the LVAL pages its rows point to, and another data page). No single place holds the
+  // whole: at Articles' numbers the stale page lies at 83, the home's, and at Authors'
+  // numbers Articles' pages lie where their map lists none. Cut before Articles' pages,
+  // they hold at their own numbers.
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
+  std::vector<std::uint8_t> stale(database.begin() + 38 * kPageSize,
+                                  database.begin() + 39 * kPageSize);
+  const std::uint16_t count = jet::StatedRowCount(stale);
+  for (std::uint16_t row = 0; row < count; ++row) {
+    const jet::TRowSlot slot = jet::RowSlotAt(stale, count, row);
+    ASSERT_TRUE(slot.Valid);
+    stale[slot.Start + 2] ^= 0x40;  // the first fixed column: AuthorID
+  }
+  TLaidOut layout;
+  layout.Add(database, 0, 84);
+  layout.Other(8 * kPageSize + 512);
+  const std::int64_t staleAt = static_cast<std::int64_t>(layout.Image.size());
+  layout.Image.insert(layout.Image.end(), stale.begin(), stale.end());
+  layout.Add(database, 84, 117);
+  layout.Other(8 * kPageSize);
+  const TPlacedImage source(layout.Image, 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages) {
+    if (source.Entries[index].SourceOffset == staleAt)
+      ADD_FAILURE() << "the stale page placed at " << number;
+  }
+  const std::set<std::uint32_t> numbers =
+      NumbersOwnByTruth(source, source.Placed[0], layout.Truth);
+  for (const std::uint32_t number : {84u, 100u, 116u})
+    EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
+}
+
 }  // namespace
 }  // namespace quillon::recover
