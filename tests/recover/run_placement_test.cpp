@@ -414,12 +414,10 @@ TEST(PlaceRuns, ALoneLongValuePageOfOneRowOfAWantedLengthIsNotPlacedByIt) {
   image.insert(image.end(), standIn.begin(), standIn.end());
   image.resize(image.size() + 8 * kPageSize, 0x00);
   const TPlacedImage source(std::move(image), 0);
-  const std::vector<TPageEntry>& entries = source.Entries;
-  const std::vector<TDatabasePages>& placed = source.Placed;
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages)
-    EXPECT_NE(entries[index].SourceOffset, standInAt) << "the stand-in placed at " << number;
-  EXPECT_TRUE(placed[0].Pages.contains(67u));
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages)
+    EXPECT_NE(source.Entries[index].SourceOffset, standInAt) << "the stand-in placed at " << number;
+  EXPECT_TRUE(source.Placed[0].Pages.contains(67u));
 }
 
 TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced) {
@@ -513,16 +511,14 @@ TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
   image.insert(image.end(), large.begin() + 25 * kPageSize, large.end());
   image.resize(image.size() + 8 * kPageSize, 0);
   const TPlacedImage source(std::move(image), 0);
-  const std::vector<TPageEntry>& entries = source.Entries;
-  const std::vector<TDatabasePages>& placed = source.Placed;
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages) {
+    const std::int64_t offset = source.Entries[index].SourceOffset;
     EXPECT_LT(offset, static_cast<std::int64_t>(kHomePages * kPageSize))
         << "a page of the larger sample placed at " << number;
     EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
   }
-  EXPECT_TRUE(placed[0].Pages.contains(18u));
+  EXPECT_TRUE(source.Placed[0].Pages.contains(18u));
 }
 
 // news-art-cn.mdb, an Access-written database whose catalog has a second page (170) far
@@ -643,11 +639,9 @@ TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogs
     std::vector<std::uint8_t> image;
     ASSERT_NO_FATAL_FAILURE(CatalogOnTwoPages(listed, image, stretchAt));
     const TPlacedImage source(std::move(image), 0);
-    const std::vector<TPageEntry>& entries = source.Entries;
-    const std::vector<TDatabasePages>& placed = source.Placed;
-    ASSERT_EQ(placed.size(), 1u);
-    for (const auto& [number, index] : placed[0].Pages) {
-      const std::int64_t offset = entries[index].SourceOffset;
+    ASSERT_EQ(source.Placed.size(), 1u);
+    for (const auto& [number, index] : source.Placed[0].Pages) {
+      const std::int64_t offset = source.Entries[index].SourceOffset;
       if (offset >= stretchAt) {
         EXPECT_EQ(number, 24 + (offset - stretchAt) / static_cast<std::int64_t>(kPageSize));
       }
@@ -656,12 +650,12 @@ TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogs
     // follows them in the run with nothing that names it between (index pages, Articles'
     // definition and map, which only that page's row names): placed where the catalog's
     // map lists it, and Articles' definition with it; else it says nothing.
-    EXPECT_TRUE(placed[0].Pages.contains(27));
-    EXPECT_EQ(placed[0].Pages.contains(43), listed);
-    if (listed && placed[0].Pages.contains(43)) {
-      EXPECT_EQ(entries[placed[0].Pages.at(43)].SourceOffset,
+    EXPECT_TRUE(source.Placed[0].Pages.contains(27));
+    EXPECT_EQ(source.Placed[0].Pages.contains(43), listed);
+    if (listed && source.Placed[0].Pages.contains(43)) {
+      EXPECT_EQ(source.Entries[source.Placed[0].Pages.at(43)].SourceOffset,
                 stretchAt + 19 * static_cast<std::int64_t>(kPageSize));
-      EXPECT_TRUE(placed[0].Pages.contains(41));
+      EXPECT_TRUE(source.Placed[0].Pages.contains(41));
     }
   }
 }
@@ -703,13 +697,11 @@ TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesP
   put(large, 0, 195, large.size() / kPageSize - 1);
   image.resize(image.size() + 8 * kPageSize, 0);
   const TPlacedImage source(std::move(image), {0, smallBase});
-  const std::vector<TPageEntry>& entries = source.Entries;
-  const std::vector<TDatabasePages>& placed = source.Placed;
-  ASSERT_EQ(placed.size(), 2u);
-  for (const TDatabasePages& database : placed) {
+  ASSERT_EQ(source.Placed.size(), 2u);
+  for (const TDatabasePages& database : source.Placed) {
     const int which = database.Base == 0 ? 0 : 1;
     for (const auto& [number, index] : database.Pages) {
-      const auto own = truth.find(entries[index].SourceOffset);
+      const auto own = truth.find(source.Entries[index].SourceOffset);
       ASSERT_NE(own, truth.end());
       EXPECT_EQ(own->second, std::pair(which, number))
           << "file " << which << " took a page of file " << own->second.first << " (its page "
@@ -717,7 +709,8 @@ TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesP
     }
   }
   // The smaller one's LVAL pages are placed by its own rows' pointers, each in its own file.
-  const TDatabasePages& smaller = placed[0].Base == smallBase ? placed[0] : placed[1];
+  const TDatabasePages& smaller =
+      source.Placed[0].Base == smallBase ? source.Placed[0] : source.Placed[1];
   for (std::uint32_t number = 72; number < small.size() / kPageSize; ++number)
     EXPECT_TRUE(smaller.Pages.contains(number)) << "page " << number << " of the smaller not placed";
 }
