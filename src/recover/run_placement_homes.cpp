@@ -238,6 +238,7 @@ std::uint32_t TPlacer::NumberFrom(const THome& home, std::size_t index) const {
   return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
 }
 
+// A walk of `home` along its run, with nothing put in yet.
 TPlacer::TWalk TPlacer::StartWalk(const THome& home) {
   TDatabase& database = databases_[home.Database];
   return TWalk{home, database, runs_[home.Run], ListedOwnerOf(database), {}};
