@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "jet/catalog.h"
@@ -135,7 +136,7 @@ class TDatabaseRecovery {
       placement_.OutOfOrder = true;
       report_.InOrder = false;
       const TDatabasePages grid = database_;
-      renumbering_ = Renumber(reader_, entries_, database_);
+      renumbering_ = Renumber(reader_, entries_, database_, OtherCopiesPages());
       placement_.InPlace = NumbersInPlace(grid, database_);
       versions_ = FindPageVersions(entries_, grid, database_, [&](std::size_t index) {
         return LiveRowsOf(*reader_.PageByIndex(index));
@@ -190,9 +191,19 @@ class TDatabaseRecovery {
   // anchored page took that number.
   void NumberMovedPiecesFromAnchors() {
     const TDatabasePages grid = database_;
-    Renumber(reader_, entries_, database_);  // its ties serve reading out of order only
+    // Its ties serve reading out of order only.
+    Renumber(reader_, entries_, database_, OtherCopiesPages());
     NumberLeftByPlace(database_, grid);
     database_.Certain = grid.Certain;
+  }
+
+  // The store indices of the pages of the database's other copies.
+  std::unordered_set<std::size_t> OtherCopiesPages() const {
+    std::unordered_set<std::size_t> pages;
+    for (const TDatabasePages* other : others_) {
+      for (const auto& [number, index] : other->Pages) pages.insert(index);
+    }
+    return pages;
   }
 
   bool WriteTables(std::vector<TTablePlan>& plans) {
