@@ -687,7 +687,8 @@ void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDataba
 
 namespace quillon::recover {
 
-void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other) {
+void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other,
+                       const std::map<std::uint32_t, std::string>& dropped) {
   std::map<std::uint32_t, const TTableReport*> byPage;
   for (const TTableReport& table : other.Tables) {
     if (table.Typed && table.NamedFromCatalog && table.Failure.empty())
@@ -705,6 +706,18 @@ void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& ot
     if (!same) continue;
     plan.Name = table.Name;
     plan.NamedFromCatalog = true;  // from the other copy's catalog
+  }
+  // Dropped since: named where the name is the copy's only.
+  std::set<std::string> taken;
+  for (const TTablePlan& plan : plans) {
+    if (plan.NamedFromCatalog) taken.insert(plan.Name);
+  }
+  for (TTablePlan& plan : plans) {
+    if (plan.NamedFromCatalog || !plan.Definition || byPage.contains(plan.Owner)) continue;
+    const auto name = dropped.find(plan.Owner);
+    if (name == dropped.end() || !taken.insert(name->second).second) continue;
+    plan.Name = name->second;
+    plan.NamedFromCatalog = true;  // from the other copy's catalog, a row deleted since
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -109,8 +110,12 @@ namespace quillon::recover {
 // Names the tables of a copy that its own catalog does not name (the catalog's pages lay in
 // its head, written over) after the other copy's tables at the same definition pages, where
 // the other copy's catalog named them and their columns are the same, by name and in order:
-// at one page number, with the same columns, they are one table in two versions.
-void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other);
+// at one page number, with the same columns, they are one table in two versions. A table
+// the other copy's catalog names no more (dropped since: `dropped`, DroppedTableNames of
+// catalog_reading.h) takes the name the catalog's deleted row gives its definition page,
+// where no other table of the copy has that name.
+void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other,
+                       const std::map<std::uint32_t, std::string>& dropped = {});
 
 // Whether a table's rows have exactly a definition's shape.
 using TRowsFit = std::function<bool(const TTablePlan& plan, const TTableDefinition& definition)>;

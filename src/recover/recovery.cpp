@@ -93,7 +93,7 @@ class TDatabaseRecovery {
   // first table was written (Stopped() tells).
   bool Write() {
     if (stopped_ || plans_.empty()) return false;
-    if (otherCopy_) NameFromOtherCopy(plans_, *otherCopy_);
+    if (otherCopy_) NameFromOtherCopy(plans_, *otherCopy_, droppedInOther_);
     return WriteTables(plans_);
   }
 
@@ -108,7 +108,15 @@ class TDatabaseRecovery {
 
   // A copy of the database whose report is `other` (written before it): its tables that its
   // own catalog does not name take the names of the other copy's same tables.
-  void NameTablesAfter(const TDatabaseReport& other) { otherCopy_ = &other; }
+  // `dropped`: the tables the other copy's catalog names no more (see DroppedTables).
+  void NameTablesAfter(const TDatabaseReport& other,
+                       const std::map<std::uint32_t, std::string>& dropped) {
+    otherCopy_ = &other;
+    droppedInOther_ = dropped;
+  }
+
+  // The tables its catalog names no more, by their definition pages (DroppedTableNames).
+  const std::map<std::uint32_t, std::string>& DroppedTables() const { return dropped_; }
 
   // The store indices of the pages found among its own that it set apart as none of its own.
   const std::vector<std::size_t>& PagesSetApart() const { return setApart_; }
@@ -168,6 +176,11 @@ class TDatabaseRecovery {
         catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
         [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     report_.CatalogFound = !catalog.empty();
+    // Among copies, the newest one's deleted catalog rows can name an older copy's tables.
+    if (!others_.empty() && newest_ && catalogDefinition)
+      dropped_ = DroppedTableNames(
+          reader_, entries_, database_, *catalogDefinition, catalog,
+          [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     catalogTables_ = CatalogTables(catalog);
     std::vector<std::size_t> notTheirs;  // unnumbered pages no table here fits
     std::vector<TTablePlan> plans = PlanTables(reader_, entries_, database_, catalog,
@@ -280,6 +293,8 @@ class TDatabaseRecovery {
   std::vector<const TDatabasePages*> others_;  // the database's other copies, if any
   bool newest_ = false;                        // the newest of its copies
   const TDatabaseReport* otherCopy_ = nullptr;  // the other copy, written before it
+  std::map<std::uint32_t, std::string> dropped_;  // see DroppedTables
+  std::map<std::uint32_t, std::string> droppedInOther_;  // the other copy's
   std::vector<TTablePlan> plans_;               // the tables to write
   // Out of order: pages of which another version was found (an older copy's), left unread.
   TPageVersions versions_;
@@ -393,7 +408,8 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
       if (!recoveries[k]) continue;  // no table in it: nothing to give
       TDatabaseRecovery& recovery = *recoveries[k];
       if (k > 0 && written.front() != SIZE_MAX)
-        recovery.NameTablesAfter(report.Databases[written.front()]);
+        recovery.NameTablesAfter(report.Databases[written.front()],
+                                 recoveries.front()->DroppedTables());
       if (!recovery.Write()) {
         if (!recovery.Stopped()) continue;
         report.Stopped = true;
