@@ -840,6 +840,48 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   EXPECT_TRUE(alone.contains("Kontacts"));
 }
 
+TEST(ReadCatalog, ADeletedCatalogRowNamesADroppedTableWhereNoLiveRowNamesItsPage) {
+  // The smaller sample with the catalog row of "Contacts" flagged deleted (the table
+  // dropped): the catalog lists it no more, its deleted row names its definition page.
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kCatalogPage = 14;
+  const std::span<std::uint8_t, kPageSize> page(image.data() + kCatalogPage * kPageSize,
+                                                kPageSize);
+  const std::u16string wanted = u"Contacts";
+  const auto* nameBytes = reinterpret_cast<const std::uint8_t*>(wanted.data());
+  const auto at = std::search(page.begin(), page.end(), nameBytes, nameBytes + wanted.size() * 2);
+  ASSERT_NE(at, page.end());
+  const auto offset = static_cast<std::size_t>(at - page.begin());
+  bool flagged = false;
+  const std::vector<TSlot> slots = SlotsOf(page);
+  for (std::size_t i = 0; i < slots.size() && !flagged; ++i) {
+    if (slots[i].End == 0 || offset < slots[i].Start || offset >= slots[i].End) continue;
+    page[kRowTableAt + 2 * i + 1] |= 0xC0;
+    flagged = true;
+  }
+  ASSERT_TRUE(flagged);
+  const testing::TImagePageStore store(image);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  TDatabasePages database;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    database.Pages.emplace(static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize), i);
+  testing::TNoProgress progress;
+  const TDatabaseReader reader(store, entries, database, progress);
+  const std::map<std::uint32_t, TCatalogEntry> catalog =
+      ReadCatalog(reader, entries, database, BuiltInCatalogDefinition());
+  for (const auto& [number, entry] : catalog) EXPECT_NE(entry.Name, "Contacts");
+  const std::map<std::uint32_t, std::string> dropped =
+      DroppedTableNames(reader, entries, database, BuiltInCatalogDefinition(), catalog);
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped.begin()->second, "Contacts");
+  EXPECT_FALSE(catalog.contains(dropped.begin()->first));
+  // A live row naming that page (the id taken again): the deleted row names nothing.
+  std::map<std::uint32_t, TCatalogEntry> takenAgain = catalog;
+  takenAgain[dropped.begin()->first].Name = "Customers";
+  EXPECT_TRUE(DroppedTableNames(reader, entries, database, BuiltInCatalogDefinition(), takenAgain)
+                  .empty());
+}
+
 }  // namespace
 }  // namespace quillon::recover
 
