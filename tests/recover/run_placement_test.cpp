@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 #include "jet/catalog.h"
 #include "jet/row_layout.h"
@@ -20,6 +21,7 @@
 #include "recover/image_page_store.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
+#include "recover/page_renumbering.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
@@ -979,6 +981,68 @@ TEST(PlaceRuns, APlacedPieceTakesThePagesBeforeItThatSayTheyAreTheDatabases) {
       NumbersOwnByTruth(source, source.Placed[0], layout.Truth);
   for (const std::uint32_t number : {42u, 45u, 253u})
     EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
+}
+
+}  // namespace
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+namespace {
+
+TEST(Renumber, AnotherCopysLongValueRowsDoNotMakeTheDatabasesOwnAmbiguous) {
+  // The small sample in 64 KiB pieces, its piece 4 (LVAL pages 64 to 79) moved ahead of
+  // page 0; after the file, another copy's version of that piece, byte for byte the same.
+  // Only the memos' pointers number the moved piece, by rows no other LVAL row on the
+  // source has: the copy's rows count against that unless they are known as the copy's.
+  const std::vector<std::uint8_t> db = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kPiece = 65536;
+  std::vector<std::uint8_t> image(kPageSize, 0x00);
+  for (const std::size_t piece : {4, 0, 1, 2, 3, 5}) {
+    const auto from = db.begin() + static_cast<std::ptrdiff_t>(piece * kPiece);
+    image.insert(image.end(), from, std::min(from + kPiece, db.end()));
+  }
+  const std::size_t fileEnd = image.size();
+  image.resize(image.size() + 8 * kPageSize, 0x5A);
+  const std::size_t copyAt = image.size();
+  image.insert(image.end(), db.begin() + 4 * kPiece, db.begin() + 5 * kPiece);
+  const testing::TImagePageStore store(std::move(image));
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  // The file's pages by their places from its page 0 (at the piece after the moved one);
+  // the copy's pages are the copy's.
+  TDatabasePages grid;
+  grid.Base = static_cast<std::int64_t>(kPageSize + kPiece);
+  std::unordered_set<std::size_t> copy;
+  std::uint32_t before = kUnnumberedPage;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::int64_t offset = entries[i].SourceOffset;
+    if (offset >= static_cast<std::int64_t>(copyAt)) {
+      copy.insert(i);
+    } else if (offset < static_cast<std::int64_t>(fileEnd)) {
+      grid.Pages.emplace(offset < grid.Base ? before++
+                                            : static_cast<std::uint32_t>((offset - grid.Base) /
+                                                                         kPageSize),
+                         i);
+    }
+  }
+  ASSERT_FALSE(copy.empty());
+  testing::TNoProgress progress;
+  // How many of the moved piece's pages are numbered as they were written (64 on).
+  const auto movedNumbered = [&](const std::unordered_set<std::size_t>& otherCopies) {
+    TDatabasePages database = grid;
+    const TDatabaseReader reader(store, entries, database, progress);
+    Renumber(reader, entries, database, otherCopies);
+    std::size_t right = 0;
+    for (const auto& [number, index] : database.Pages) {
+      const std::int64_t offset = entries[index].SourceOffset;
+      if (offset < grid.Base &&
+          number == 64 + static_cast<std::uint32_t>((offset - static_cast<std::int64_t>(kPageSize)) /
+                                                    kPageSize))
+        ++right;
+    }
+    return right;
+  };
+  EXPECT_EQ(movedNumbered({}), 0u);
+  EXPECT_GE(movedNumbered(copy), 8u);
 }
 
 }  // namespace
