@@ -28,6 +28,10 @@ struct TDatabasePages {
   // Store indices of the pages that evidence placed in this database, at whatever number
   // they are numbered here: none of them is an older copy's (see SplitOlderCopy).
   std::set<std::size_t> Evidenced;
+  // Store indices of pages given to this copy, the newest of a database's copies, as the
+  // newest of their page's versions among the copies (see GiveNewestVersions): its own
+  // wherever they lie.
+  std::set<std::size_t> GivenAsNewest;
 };
 
 // A definition page found in the store, parsed alone (a definition longer than one page is

@@ -14,6 +14,7 @@
 #include "recover/database_reader.h"
 #include "recover/definition_chain.h"
 #include "recover/numbering_check.h"
+#include "recover/newest_versions.h"
 #include "recover/older_copies.h"
 #include "recover/page_order.h"
 #include "recover/page_placement.h"
@@ -283,6 +284,32 @@ class TDatabaseRecovery {
   std::vector<TCatalogTable> catalogTables_;
 };
 
+// Where the first of a database's copies is known newer than every other, it takes its
+// versions of pages lying among the other copies' pieces (see GiveNewestVersions).
+void GiveNewestVersionsToNewestCopies(const IPageStore& pages,
+                                      const std::vector<TPageEntry>& entries,
+                                      std::vector<TCopiesOfDatabase>& groups) {
+  TPage page{};
+  const auto rowsOf = [&](std::size_t index, bool live) {
+    pages.Read(index, page);
+    return live ? LiveRowsOf(page) : DeletedRowsOf(page);
+  };
+  for (TCopiesOfDatabase& group : groups) {
+    if (group.Copies.size() < 2) continue;
+    std::vector<TDatabasePages*> copies;
+    bool known = true;
+    for (TDatabaseCopy& copy : group.Copies) {
+      copies.push_back(&copy.Pages);
+      known = known &&
+              (&copy == &group.Copies.front() || copy.Reason.Evidence != TNewerEvidence::None);
+    }
+    if (!known) continue;
+    GiveNewestVersions(entries, copies,
+                       {[&](std::size_t index) { return rowsOf(index, true); },
+                        [&](std::size_t index) { return rowsOf(index, false); }});
+  }
+}
+
 }  // namespace
 
 TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSystem,
@@ -321,6 +348,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     groups.push_back(SplitOlderCopy(pages, entries, database));
   }
   groups = JoinCopiesOfOneDatabase(pages, entries, std::move(groups));
+  GiveNewestVersionsToNewestCopies(pages, entries, groups);
   int number = 0;
   for (const TCopiesOfDatabase& copies : groups) {
     if (report.Stopped || progress.StopRequested()) {
