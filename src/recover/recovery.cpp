@@ -89,6 +89,12 @@ class TDatabaseRecovery {
     }
   }
 
+  // Its tables its own catalog does not name take the names other copies' catalogs give them
+  // (see NameFromOtherCopies).
+  void TakeNamesFrom(const std::vector<std::vector<TNamedTable>>& others) {
+    NameFromOtherCopies(plans_, others);
+  }
+
   // Writes the tables planned; false when it gave no table, or when a stop came before its
   // first table was written (Stopped() tells).
   bool Write() {
@@ -403,6 +409,19 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
           if (j != k && recoveries[j]) others.push_back(&recoveries[j]->Plans());
         }
         recoveries[k]->TakeDefinitionsFrom(others);
+      }
+      // Named after the others' own catalogs, read before any copy takes names from another.
+      std::vector<std::vector<TNamedTable>> named;
+      for (const auto& recovery : recoveries)
+        named.push_back(recovery ? TablesNamedByCatalog(recovery->Plans())
+                                 : std::vector<TNamedTable>{});
+      for (std::size_t k = 0; k < recoveries.size(); ++k) {
+        if (!recoveries[k]) continue;
+        std::vector<std::vector<TNamedTable>> others;
+        for (std::size_t j = 0; j < recoveries.size(); ++j) {
+          if (j != k && !named[j].empty()) others.push_back(named[j]);
+        }
+        recoveries[k]->TakeNamesFrom(others);
       }
     }
     for (std::size_t k = 0; k < recoveries.size(); ++k) {
