@@ -45,7 +45,7 @@ std::size_t Root(std::map<std::size_t, std::size_t>& parent, std::size_t page) {
 
 std::size_t GiveNewestVersions(const std::vector<TPageEntry>& entries,
                                const std::vector<TDatabasePages*>& copies,
-                               const TRowsOfCopies& rows) {
+                               const TRowsOfCopies& rows, const TOnlyListed& onlyListed) {
   if (copies.size() < 2) return 0;
   // Every user data page the copies hold, its rows, and where one lies in place, whose.
   std::map<std::size_t, TRows> rowsOf;
@@ -91,9 +91,15 @@ std::size_t GiveNewestVersions(const std::vector<TPageEntry>& entries,
     }
     std::size_t placed = 0;
     for (const std::size_t version : versions) placed += inPlace.contains(version) ? 1 : 0;
-    // One number, said by a page in place; none of them the newest copy's, and no copy's twice.
-    if (numbers.size() != 1 || copiesInPlace.contains(0) || copiesInPlace.size() != placed)
+    // One number, said by the pages in place, none of them the newest copy's and no copy's
+    // twice; where none lies in place, by the newest copy's map of the table's one page.
+    if (numbers.size() > 1 || copiesInPlace.contains(0) || copiesInPlace.size() != placed)
       continue;
+    if (numbers.empty()) {
+      const std::optional<std::uint32_t> listed = onlyListed(entries[root].Owner);
+      if (!listed) continue;
+      numbers.insert(*listed);
+    }
     const std::uint32_t number = *numbers.begin();
     // A chain: every two versions ordered, one way only; its newest newer than every other.
     bool chain = true;

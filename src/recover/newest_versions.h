@@ -6,6 +6,9 @@
 // the two is newer (a deleted row is never made live again).
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "recover/copy_membership.h"
@@ -18,12 +21,16 @@ namespace quillon::recover {
 // pages of one table linked by rows byte for byte the same (live or deleted), at least one
 // of them lying at its number's place from its own copy's page 0 and every such one at the
 // same number n, none of them the newest copy's in place; all of them ordered one against
-// another by rows deleted in one and live in the other, never both ways. The newest of the
-// chain is the newest copy's page n: it is taken from wherever position or evidence put it
-// and numbered n there, and recorded in GivenAsNewest. Where the newest copy holds another
-// page at n, or anything above does not hold, nothing moves. Returns how many pages moved.
+// another by rows deleted in one and live in the other, never both ways. Where no version
+// lies in place, n is the one page the newest copy's usage map of the table lists
+// (`onlyListed`: that number where the map is read and lists exactly one page): each copy's
+// version is then its table's one page. The newest of the chain is the newest copy's page
+// n: it is taken from wherever position or evidence put it and numbered n there, and
+// recorded in GivenAsNewest. Where the newest copy holds another page at n, or anything
+// above does not hold, nothing moves. Returns how many pages moved.
+using TOnlyListed = std::function<std::optional<std::uint32_t>(std::uint32_t owner)>;
 std::size_t GiveNewestVersions(const std::vector<TPageEntry>& entries,
                                const std::vector<TDatabasePages*>& copies,
-                               const TRowsOfCopies& rows);
+                               const TRowsOfCopies& rows, const TOnlyListed& onlyListed);
 
 }  // namespace quillon::recover

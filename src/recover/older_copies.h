@@ -122,7 +122,7 @@ struct TNamedTable {
 // The typed tables of `plans` that their own copy's catalog named.
 std::vector<TNamedTable> TablesNamedByCatalog(const std::vector<TTablePlan>& plans);
 
-// Names the tables of a copy that its own catalog does not name (its catalog's pages lay in a
+// Names the tables of a copy whose own catalog was not found (its catalog's pages lay in a
 // piece of the copy not found) as NameFromOtherCopy does, after the tables other copies'
 // catalogs named: each list in `others` in turn, newest first, the first that names a table
 // at the same definition page with the same columns naming it. Returns how many were named.

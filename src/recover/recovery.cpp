@@ -89,10 +89,11 @@ class TDatabaseRecovery {
     }
   }
 
-  // Its tables its own catalog does not name take the names other copies' catalogs give them
-  // (see NameFromOtherCopies).
+  // Where its own catalog was not found, its tables take the names other copies' catalogs give
+  // them (see NameFromOtherCopies). A table that a catalog found does not list was dropped
+  // from it: another copy's name for it would show it as one of this copy's tables.
   void TakeNamesFrom(const std::vector<std::vector<TNamedTable>>& others) {
-    NameFromOtherCopies(plans_, others);
+    if (!report_.CatalogFound) NameFromOtherCopies(plans_, others);
   }
 
   // Writes the tables planned; false when it gave no table, or when a stop came before its
@@ -294,7 +295,8 @@ class TDatabaseRecovery {
 // versions of pages lying among the other copies' pieces (see GiveNewestVersions).
 void GiveNewestVersionsToNewestCopies(const IPageStore& pages,
                                       const std::vector<TPageEntry>& entries,
-                                      std::vector<TCopiesOfDatabase>& groups) {
+                                      std::vector<TCopiesOfDatabase>& groups,
+                                      IRecoveryProgress& progress) {
   TPage page{};
   const auto rowsOf = [&](std::size_t index, bool live) {
     pages.Read(index, page);
@@ -310,9 +312,23 @@ void GiveNewestVersionsToNewestCopies(const IPageStore& pages,
               (&copy == &group.Copies.front() || copy.Reason.Evidence != TNewerEvidence::None);
     }
     if (!known) continue;
+    // The newest copy's usage map of a table, where it lists one page only.
+    // Read quietly: a stop asked for meanwhile is seen by the copies' own reading after this.
+    TDatabaseReader reader(pages, entries, *copies.front(), progress);
+    reader.QuietStops();
+    const auto onlyListed = [&](std::uint32_t owner) -> std::optional<std::uint32_t> {
+      const std::optional<TTableDefinition> definition =
+          DefinitionAt(reader, entries, *copies.front(), owner);
+      if (!definition) return std::nullopt;
+      const std::optional<std::set<std::uint32_t>> listed =
+          UsageMapOf(reader, entries, *copies.front(), definition->UsageMapPointer);
+      if (!listed || listed->size() != 1) return std::nullopt;
+      return *listed->begin();
+    };
     GiveNewestVersions(entries, copies,
                        {[&](std::size_t index) { return rowsOf(index, true); },
-                        [&](std::size_t index) { return rowsOf(index, false); }});
+                        [&](std::size_t index) { return rowsOf(index, false); }},
+                       onlyListed);
   }
 }
 
@@ -354,7 +370,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     groups.push_back(SplitOlderCopy(pages, entries, database));
   }
   groups = JoinCopiesOfOneDatabase(pages, entries, std::move(groups));
-  GiveNewestVersionsToNewestCopies(pages, entries, groups);
+  GiveNewestVersionsToNewestCopies(pages, entries, groups, progress);
   int number = 0;
   for (const TCopiesOfDatabase& copies : groups) {
     if (report.Stopped || progress.StopRequested()) {

@@ -39,6 +39,7 @@ struct TThreeCopies {
   TFixture Store;
   TDatabasePages Live, Older, Oldest;
   std::size_t Older7 = 0, Oldest7 = 0, Stray = 0;
+  std::optional<std::uint32_t> OnlyListed;  // what the live copy's map lists, where one page
 
   TThreeCopies(std::vector<std::string> strayLive, std::vector<std::string> strayDeleted) {
     Oldest7 = Store.Add(907, {"r1", "r2", "r3"});
@@ -51,7 +52,8 @@ struct TThreeCopies {
     Oldest.Pages = {{7, Oldest7}, {kUnnumberedPage, Stray}};
   }
   std::size_t Give() {
-    return GiveNewestVersions(Store.Entries, {&Live, &Older, &Oldest}, Store.RowsOf());
+    return GiveNewestVersions(Store.Entries, {&Live, &Older, &Oldest}, Store.RowsOf(),
+                              [this](std::uint32_t) { return OnlyListed; });
   }
 };
 
@@ -108,6 +110,17 @@ TEST(NewestVersions, AVersionInPlaceForTheNewestCopyOrAtTwoNumbersMovesNothing) 
   twoNumbers.Store.Entries[twoNumbers.Older7].SourceOffset = 508 * kPage;
   twoNumbers.Older.Pages = {{8, twoNumbers.Older7}};
   EXPECT_EQ(twoNumbers.Give(), 0u);
+}
+
+TEST(NewestVersions, WhereNoVersionLiesInPlaceTheNewestCopysMapOfTheTablesOnePageNumbersIt) {
+  // Every copy's version of the table's one page lies away from its page 0.
+  TThreeCopies copies({"r3"}, {"r1", "r2"});
+  copies.Store.Entries[copies.Older7].SourceOffset = 700 * kPage;
+  copies.Store.Entries[copies.Oldest7].SourceOffset = 800 * kPage;
+  EXPECT_EQ(copies.Give(), 0u);  // the map lists several pages, or was not read
+  copies.OnlyListed = 9;
+  EXPECT_EQ(copies.Give(), 1u);
+  EXPECT_EQ(copies.Live.Pages.at(9), copies.Stray);
 }
 
 TEST(NewestVersions, APageGivenAsNewestStaysTheNewestCopysWhereOnlyOneOtherHoldsItInPlace) {
