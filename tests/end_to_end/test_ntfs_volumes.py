@@ -268,7 +268,7 @@ def pages_not_accounted(cli, kind, summary, outdir):
     set_apart = sum(p["pages"] for db in databases for p in db["pages_set_apart"]
                     if p["database"] is None)
     failures = []
-    counts = (recovery["pages_in_databases"], recovery["pages_set_apart"],
+    counts = (recovery["pages_in_databases"], recovery["pages_set_apart_by_databases"],
               recovery["pages_unplaced"])
     if (sum(counts) != recovery["pages"] or in_databases != counts[0]
             or set_apart != counts[1]):

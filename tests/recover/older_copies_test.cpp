@@ -751,7 +751,7 @@ TEST(PagesSetApart, EveryPageIsCountedOnceAndEachDatabaseSaysWhereThePagesItSetA
             std::string::npos);
   const nlohmann::json json = RecoveryReportJson(report);
   EXPECT_EQ(json["pages_in_databases"], 5);
-  EXPECT_EQ(json["pages_set_apart"], 2);
+  EXPECT_EQ(json["pages_set_apart_by_databases"], 2);
   EXPECT_EQ(json["pages_unplaced"], 1);
   EXPECT_TRUE(json["databases"][0]["pages_set_apart"][1]["database"].is_null());
 }
