@@ -721,6 +721,41 @@ void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& ot
   }
 }
 
+std::vector<TNamedTable> TablesNamedByCatalog(const std::vector<TTablePlan>& plans) {
+  std::vector<TNamedTable> named;
+  for (const TTablePlan& plan : plans) {
+    if (!plan.NamedFromCatalog || !plan.Definition) continue;
+    TNamedTable& table = named.emplace_back();
+    table.DefinitionPage = plan.Owner;
+    table.Name = plan.Name;
+    for (const TColumn& column : plan.Definition->Columns) table.Columns.push_back(column.Name);
+  }
+  return named;
+}
+
+std::size_t NameFromOtherCopies(std::vector<TTablePlan>& plans,
+                                const std::vector<std::vector<TNamedTable>>& others) {
+  std::size_t named = 0;
+  for (const std::vector<TNamedTable>& other : others) {
+    for (TTablePlan& plan : plans) {
+      if (plan.NamedFromCatalog || !plan.Definition) continue;
+      const auto found = std::find_if(other.begin(), other.end(), [&](const TNamedTable& table) {
+        return table.DefinitionPage == plan.Owner;
+      });
+      if (found == other.end()) continue;
+      const std::vector<TColumn>& columns = plan.Definition->Columns;
+      bool same = columns.size() == found->Columns.size();
+      for (std::size_t i = 0; same && i < columns.size(); ++i)
+        same = columns[i].Name == found->Columns[i];
+      if (!same) continue;
+      plan.Name = found->Name;
+      plan.NamedFromCatalog = true;  // from the other copy's catalog
+      ++named;
+    }
+  }
+  return named;
+}
+
 namespace {
 
 // The same columns in the same places: rows of one read alike with the other. (The stored

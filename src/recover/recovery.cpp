@@ -15,6 +15,7 @@
 #include "recover/database_reader.h"
 #include "recover/definition_chain.h"
 #include "recover/numbering_check.h"
+#include "recover/newest_versions.h"
 #include "recover/older_copies.h"
 #include "recover/page_order.h"
 #include "recover/page_placement.h"
@@ -87,6 +88,13 @@ class TDatabaseRecovery {
     } catch (const TDecodingStopped&) {
       stopped_ = true;
     }
+  }
+
+  // Where its own catalog was not found, its tables take the names other copies' catalogs give
+  // them (see NameFromOtherCopies). A table that a catalog found does not list was dropped
+  // from it: another copy's name for it would show it as one of this copy's tables.
+  void TakeNamesFrom(const std::vector<std::vector<TNamedTable>>& others) {
+    if (!report_.CatalogFound) NameFromOtherCopies(plans_, others);
   }
 
   // Writes the tables planned; false when it gave no table, or when a stop came before its
@@ -309,6 +317,47 @@ class TDatabaseRecovery {
   std::vector<TCatalogTable> catalogTables_;
 };
 
+// Where the first of a database's copies is known newer than every other, it takes its
+// versions of pages lying among the other copies' pieces (see GiveNewestVersions).
+void GiveNewestVersionsToNewestCopies(const IPageStore& pages,
+                                      const std::vector<TPageEntry>& entries,
+                                      std::vector<TCopiesOfDatabase>& groups,
+                                      IRecoveryProgress& progress) {
+  TPage page{};
+  const auto rowsOf = [&](std::size_t index, bool live) {
+    pages.Read(index, page);
+    return live ? LiveRowsOf(page) : DeletedRowsOf(page);
+  };
+  for (TCopiesOfDatabase& group : groups) {
+    if (group.Copies.size() < 2) continue;
+    std::vector<TDatabasePages*> copies;
+    bool known = true;
+    for (TDatabaseCopy& copy : group.Copies) {
+      copies.push_back(&copy.Pages);
+      known = known &&
+              (&copy == &group.Copies.front() || copy.Reason.Evidence != TNewerEvidence::None);
+    }
+    if (!known) continue;
+    // The newest copy's usage map of a table, where it lists one page only.
+    // Read quietly: a stop asked for meanwhile is seen by the copies' own reading after this.
+    TDatabaseReader reader(pages, entries, *copies.front(), progress);
+    reader.QuietStops();
+    const auto onlyListed = [&](std::uint32_t owner) -> std::optional<std::uint32_t> {
+      const std::optional<TTableDefinition> definition =
+          DefinitionAt(reader, entries, *copies.front(), owner);
+      if (!definition) return std::nullopt;
+      const std::optional<std::set<std::uint32_t>> listed =
+          UsageMapOf(reader, entries, *copies.front(), definition->UsageMapPointer);
+      if (!listed || listed->size() != 1) return std::nullopt;
+      return *listed->begin();
+    };
+    GiveNewestVersions(entries, copies,
+                       {[&](std::size_t index) { return rowsOf(index, true); },
+                        [&](std::size_t index) { return rowsOf(index, false); }},
+                       onlyListed);
+  }
+}
+
 }  // namespace
 
 TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSystem,
@@ -347,6 +396,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     groups.push_back(SplitOlderCopy(pages, entries, database));
   }
   groups = JoinCopiesOfOneDatabase(pages, entries, std::move(groups));
+  GiveNewestVersionsToNewestCopies(pages, entries, groups, progress);
   int number = 0;
   for (const TCopiesOfDatabase& copies : groups) {
     if (report.Stopped || progress.StopRequested()) {
@@ -401,6 +451,19 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
           if (j != k && recoveries[j]) others.push_back(&recoveries[j]->Plans());
         }
         recoveries[k]->TakeDefinitionsFrom(others);
+      }
+      // Named after the others' own catalogs, read before any copy takes names from another.
+      std::vector<std::vector<TNamedTable>> named;
+      for (const auto& recovery : recoveries)
+        named.push_back(recovery ? TablesNamedByCatalog(recovery->Plans())
+                                 : std::vector<TNamedTable>{});
+      for (std::size_t k = 0; k < recoveries.size(); ++k) {
+        if (!recoveries[k]) continue;
+        std::vector<std::vector<TNamedTable>> others;
+        for (std::size_t j = 0; j < recoveries.size(); ++j) {
+          if (j != k && !named[j].empty()) others.push_back(named[j]);
+        }
+        recoveries[k]->TakeNamesFrom(others);
       }
     }
     for (std::size_t k = 0; k < recoveries.size(); ++k) {

@@ -379,6 +379,32 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   EXPECT_EQ(older[3].Name, "Orders");  // the live catalog's name comes first
 }
 
+TEST(OlderCopies, ACopyWithoutItsCatalogTakesNamesFromAnyOtherCopysOwnCatalogTheFirstThatNamesIt) {
+  // The newest copy's head, holding its catalog, was not found; the older copies' catalogs
+  // survive. Names read from a copy's own catalog only: one it took from another is not
+  // passed on.
+  const std::vector<TTablePlan> older = {Plan(30, "Orders", true, Definition({"Id", "Customer"})),
+                                         Plan(40, "table-40", false, Definition({"Id"})),
+                                         Plan(50, "Stock", true, std::nullopt)};
+  const std::vector<TTablePlan> oldest = {Plan(30, "Orders (old)", true,
+                                               Definition({"Id", "Customer"})),
+                                          Plan(40, "Notes", true, Definition({"Id"})),
+                                          Plan(60, "Items", true, Definition({"Id", "Price"}))};
+  const std::vector<TNamedTable> namedByOlder = TablesNamedByCatalog(older);
+  ASSERT_EQ(namedByOlder.size(), 1u);  // untyped and unnamed tables name nothing
+  EXPECT_EQ(namedByOlder[0].Columns, (std::vector<std::string>{"Id", "Customer"}));
+  std::vector<TTablePlan> live = {Plan(30, "table-30", false, Definition({"Id", "Customer"})),
+                                  Plan(40, "table-40", false, Definition({"Id"})),
+                                  Plan(60, "table-60", false, Definition({"Id", "Name"})),
+                                  Plan(70, "table-70", false, Definition({"Id"}))};
+  EXPECT_EQ(NameFromOtherCopies(live, {namedByOlder, TablesNamedByCatalog(oldest)}), 2u);
+  EXPECT_EQ(live[0].Name, "Orders");  // the first list that names it, newest first
+  EXPECT_EQ(live[1].Name, "Notes");
+  EXPECT_TRUE(live[1].NamedFromCatalog);
+  EXPECT_EQ(live[2].Name, "table-60");  // other columns: another table
+  EXPECT_EQ(live[3].Name, "table-70");  // no copy's catalog names it
+}
+
 TEST(OlderCopies, ATableWithoutItsDefinitionTakesTheOneTheOtherCopiesAgreeOnWhereItsRowsFit) {
   const auto plan = [](std::uint32_t owner, std::string name, bool fromCatalog,
                        std::optional<TTableDefinition> parsed) {
