@@ -123,13 +123,12 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
       // Given to this database already: its reading numbers it as before, unless the pages
       // overrule position's number (see TOverruleCheck).
       if (now != where.end() && now->second.first == home->second &&
-          now->second.second == number) {
-        database.Confirmed.insert(index);
+          (now->second.second == number || !overrules ||
+           !overrules(database, index, now->second.second, number))) {
+        if (now->second.second != number) database.EvidenceNumbers.emplace(index, number);
+        else database.Confirmed.insert(index);
         continue;
       }
-      if (now != where.end() && now->second.first == home->second &&
-          (!overrules || !overrules(database, index, now->second.second, number)))
-        continue;
       if (now != where.end()) databases[now->second.first].Pages.erase(now->second.second);
       if (now != where.end() && now->second.first == home->second)
         database.Overruled.insert(number);

@@ -32,6 +32,14 @@ struct TDatabasePages {
   // definition among them whose table's evidenced pages fit it is tied by shape to no other
   // table: see Renumber).
   std::set<std::size_t> Confirmed;
+  // Of those, the pages that position had numbered otherwise in this database and kept at
+  // position's number (see MovePlacedPages): store index → the number evidence gave.
+  // Whether position's number holds is for the reading of the database to judge.
+  std::unordered_map<std::size_t, std::uint32_t> EvidenceNumbers;
+  // Store indices of pages given to this copy, the newest of a database's copies, as the
+  // newest of their page's versions among the copies (see GiveNewestVersions): its own
+  // wherever they lie.
+  std::set<std::size_t> GivenAsNewest;
 };
 
 // A definition page found in the store, parsed alone (a definition longer than one page is

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "recover/database_reader.h"
@@ -27,8 +28,12 @@ struct TRenumbering {
 // one place: one alone can be a lost page's stand-in of the same length). A definition that
 // evidence placed at position's number, whose table's pages that evidence placed fit it, is
 // tied to no other table. `database` is the one `reader` reads, renumbered in place round
-// by round.
+// by round. `otherCopies`: the store indices of the pages of the database's
+// other copies, each given to its own copy and numbered from that copy's base; their LVAL
+// rows are not counted against uniqueness (a copy holds the same long values at the same
+// rows, byte for byte, and would otherwise leave none of them unique).
 TRenumbering Renumber(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
-                      TDatabasePages& database);
+                      TDatabasePages& database,
+                      const std::unordered_set<std::size_t>& otherCopies = {});
 
 }  // namespace quillon::recover

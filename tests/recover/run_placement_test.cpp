@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 #include "jet/catalog.h"
 #include "jet/row_layout.h"
@@ -1014,6 +1015,48 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   EXPECT_TRUE(alone.contains("Kontacts"));
 }
 
+TEST(ReadCatalog, ADeletedCatalogRowNamesADroppedTableWhereNoLiveRowNamesItsPage) {
+  // The smaller sample with the catalog row of "Contacts" flagged deleted (the table
+  // dropped): the catalog lists it no more, its deleted row names its definition page.
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kCatalogPage = 14;
+  const std::span<std::uint8_t, kPageSize> page(image.data() + kCatalogPage * kPageSize,
+                                                kPageSize);
+  const std::u16string wanted = u"Contacts";
+  const auto* nameBytes = reinterpret_cast<const std::uint8_t*>(wanted.data());
+  const auto at = std::search(page.begin(), page.end(), nameBytes, nameBytes + wanted.size() * 2);
+  ASSERT_NE(at, page.end());
+  const auto offset = static_cast<std::size_t>(at - page.begin());
+  bool flagged = false;
+  const std::vector<TSlot> slots = SlotsOf(page);
+  for (std::size_t i = 0; i < slots.size() && !flagged; ++i) {
+    if (slots[i].End == 0 || offset < slots[i].Start || offset >= slots[i].End) continue;
+    page[kRowTableAt + 2 * i + 1] |= 0xC0;
+    flagged = true;
+  }
+  ASSERT_TRUE(flagged);
+  const testing::TImagePageStore store(image);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  TDatabasePages database;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    database.Pages.emplace(static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize), i);
+  testing::TNoProgress progress;
+  const TDatabaseReader reader(store, entries, database, progress);
+  const std::map<std::uint32_t, TCatalogEntry> catalog =
+      ReadCatalog(reader, entries, database, BuiltInCatalogDefinition());
+  for (const auto& [number, entry] : catalog) EXPECT_NE(entry.Name, "Contacts");
+  const std::map<std::uint32_t, std::string> dropped =
+      DroppedTableNames(reader, entries, database, BuiltInCatalogDefinition(), catalog);
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped.begin()->second, "Contacts");
+  EXPECT_FALSE(catalog.contains(dropped.begin()->first));
+  // A live row naming that page (the id taken again): the deleted row names nothing.
+  std::map<std::uint32_t, TCatalogEntry> takenAgain = catalog;
+  takenAgain[dropped.begin()->first].Name = "Customers";
+  EXPECT_TRUE(DroppedTableNames(reader, entries, database, BuiltInCatalogDefinition(), takenAgain)
+                  .empty());
+}
+
 }  // namespace
 }  // namespace quillon::recover
 
@@ -1147,6 +1190,68 @@ TEST(PlaceRuns, APieceOfPagesSideBySideThatNoPlaceHoldsIsCutBeforeItsLastTablesP
       NumbersOwnByTruth(source, source.Placed[0], layout.Truth);
   for (const std::uint32_t number : {84u, 100u, 116u})
     EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
+}
+
+}  // namespace
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+namespace {
+
+TEST(Renumber, AnotherCopysLongValueRowsDoNotMakeTheDatabasesOwnAmbiguous) {
+  // The small sample in 64 KiB pieces, its piece 4 (LVAL pages 64 to 79) moved ahead of
+  // page 0; after the file, another copy's version of that piece, byte for byte the same.
+  // Only the memos' pointers number the moved piece, by rows no other LVAL row on the
+  // source has: the copy's rows count against that unless they are known as the copy's.
+  const std::vector<std::uint8_t> db = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kPiece = 65536;
+  std::vector<std::uint8_t> image(kPageSize, 0x00);
+  for (const std::size_t piece : {4, 0, 1, 2, 3, 5}) {
+    const auto from = db.begin() + static_cast<std::ptrdiff_t>(piece * kPiece);
+    image.insert(image.end(), from, std::min(from + kPiece, db.end()));
+  }
+  const std::size_t fileEnd = image.size();
+  image.resize(image.size() + 8 * kPageSize, 0x5A);
+  const std::size_t copyAt = image.size();
+  image.insert(image.end(), db.begin() + 4 * kPiece, db.begin() + 5 * kPiece);
+  const testing::TImagePageStore store(std::move(image));
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  // The file's pages by their places from its page 0 (at the piece after the moved one);
+  // the copy's pages are the copy's.
+  TDatabasePages grid;
+  grid.Base = static_cast<std::int64_t>(kPageSize + kPiece);
+  std::unordered_set<std::size_t> copy;
+  std::uint32_t before = kUnnumberedPage;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::int64_t offset = entries[i].SourceOffset;
+    if (offset >= static_cast<std::int64_t>(copyAt)) {
+      copy.insert(i);
+    } else if (offset < static_cast<std::int64_t>(fileEnd)) {
+      grid.Pages.emplace(offset < grid.Base ? before++
+                                            : static_cast<std::uint32_t>((offset - grid.Base) /
+                                                                         kPageSize),
+                         i);
+    }
+  }
+  ASSERT_FALSE(copy.empty());
+  testing::TNoProgress progress;
+  // How many of the moved piece's pages are numbered as they were written (64 on).
+  const auto movedNumbered = [&](const std::unordered_set<std::size_t>& otherCopies) {
+    TDatabasePages database = grid;
+    const TDatabaseReader reader(store, entries, database, progress);
+    Renumber(reader, entries, database, otherCopies);
+    std::size_t right = 0;
+    for (const auto& [number, index] : database.Pages) {
+      const std::int64_t offset = entries[index].SourceOffset;
+      if (offset < grid.Base &&
+          number == 64 + static_cast<std::uint32_t>((offset - static_cast<std::int64_t>(kPageSize)) /
+                                                    kPageSize))
+        ++right;
+    }
+    return right;
+  };
+  EXPECT_EQ(movedNumbered({}), 0u);
+  EXPECT_GE(movedNumbered(copy), 8u);
 }
 
 }  // namespace
