@@ -147,14 +147,18 @@ class RecoverResume(unittest.TestCase):
                 return RETRY_SOONER
             # Killed before its first restart point: nothing to resume, and its staging folder
             # (if it got as far as making one: a slow start, under a sanitizer, may not) is
-            # left as a kill leaves it. It is removed and the run started again.
+            # left as a kill leaves it. It is removed and the run started again. A resume
+            # never gets here: the interrupted run's state stays until its result is whole.
+            self.assertFalse(resume, "%s: neither a result nor a state to resume" % note)
             self.assertEqual(returncode, -how, note)
             print("%s: killed before its first restart point" % what, file=sys.stderr)
             shutil.rmtree(out, ignore_errors=True)
             return RETRY
 
+        # A first run is under way once it has made its staging folder, which it does after
+        # its handlers are in place; a resume takes over the one that is there.
         return stop_at_random(rng, command, self.seconds, 0.4 if resume else 0.8, how, what,
-                              judge)
+                              judge, started=None if resume else os.path.join(out, STAGING))
 
     def assert_result_equals_reference(self, out, note):
         result = result_of(out)
