@@ -297,6 +297,10 @@ void TRecoverFolder::Commit() {
     }
     for (const TFolderEntry& entry : *entries) {
       if (entry.Name == kRecoverManifestName || entry.Name == kNextManifestName) continue;
+      if (entry.Kind == TPathKind::Directory && !entry.IsLink &&
+          RemoveIfEmpty(staging, entry.Name)) {
+        continue;
+      }
       fileSystem_.MoveNew(Join(staging, entry.Name), Join(dir_, entry.Name));
     }
     if (hasManifest_) {
@@ -312,6 +316,24 @@ void TRecoverFolder::Commit() {
   }
   committed_ = true;
   fileSystem_.RemoveBelow(dir_, kRecoverStagingName, true);
+}
+
+bool TRecoverFolder::RemoveIfEmpty(const std::string& base, const std::string& relative) {
+  // The manifest lists files only: a folder is known by the files listed in it. One that
+  // holds none (made for a database's tables when the decoding was stopped before the
+  // first) would be listed nowhere, and in OUTDIR it would keep every later run out, --force
+  // too. Only what is this run's is looked at: the staging folder's own entries.
+  const auto entries = fileSystem_.ListFolder(Join(base, relative));
+  if (!entries) return false;
+  bool empty = true;
+  for (const TFolderEntry& entry : *entries) {
+    const std::string inner = relative + "/" + entry.Name;
+    if (entry.Kind != TPathKind::Directory || entry.IsLink || !RemoveIfEmpty(base, inner)) {
+      empty = false;
+    }
+  }
+  if (empty) fileSystem_.RemoveBelow(base, relative, true);
+  return empty;
 }
 
 void TRecoverFolder::RemoveTree(const std::string& base, const std::string& relative) {

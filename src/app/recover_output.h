@@ -79,6 +79,9 @@ class TRecoverFolder {
   void CheckEntries(const std::string& relativeFolder, const std::string& named,
                     const TRecoverFolderRules& rules);
   void RemoveTree(const std::string& base, const std::string& relative);
+  // Removes the folder relative below base when it holds no file, its empty folders
+  // removed first; whether it did.
+  bool RemoveIfEmpty(const std::string& base, const std::string& relative);
   void RemoveEarlierFiles();
   // Takes OUTDIR's lock unless held; throws when another run holds it. A lock that cannot be
   // taken at all (a folder without write access) throws only when required.

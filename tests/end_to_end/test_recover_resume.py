@@ -67,6 +67,20 @@ def result_of(folder):
     return result
 
 
+def described(folder):
+    """Every file below folder with its size, and the manifests' lines: what a failure names,
+    so that a run with a random seed can be understood from its output alone."""
+    lines = []
+    for root, _, names in sorted(os.walk(folder)):
+        for name in sorted(names):
+            path = os.path.join(root, name)
+            lines.append("%s (%d bytes)" % (os.path.relpath(path, folder), os.path.getsize(path)))
+            if name == "quillon-recover.manifest":
+                with open(path, "rb") as f:
+                    lines.append("  " + repr(f.read(2000)))
+    return "\n".join(lines)
+
+
 def snapshot(folder):
     """Every file below folder with its bytes."""
     files = {}
@@ -188,8 +202,10 @@ class RecoverResume(unittest.TestCase):
                 if stops[-1] == "decoding stopped":
                     continue  # a stop asked for while decoding: what was decoded is in place
                 if stops[-1] == "stopped":
+                    left = described(out)  # as the stops left it, for a failure's message
                     final = self.recover("--resume", self.image, out)
-                    self.assertEqual(final.returncode, 0, final.stdout + final.stderr)
+                    self.assertEqual(final.returncode, 0, "seed %d, %s: %s%s\nbefore it: %s" % (
+                        seed, stops, final.stdout, final.stderr, left))
                     self.assertIn("Resuming the reading at byte", final.stdout)
                 self.assert_result_equals_reference(out, "seed %d" % seed)
         self.assertGreaterEqual(resumed, ARGS.rounds, "too few stops came before the end")
