@@ -144,6 +144,7 @@ class RecoverResume(unittest.TestCase):
 
         def judge(returncode, stderr, note, scale):
             staging = os.path.join(out, STAGING)
+            note += "\nleft: " + described(out)
             if os.path.exists(os.path.join(staging, "fragments.frag.resume")):
                 if returncode == 130:
                     self.assertIn(b"--resume continues the reading", stderr, note)
