@@ -375,12 +375,32 @@ TRecoverOutputs::TRecoverOutputs(TRecoverFolder& folder)
     : folder_(folder), inner_(folder.FileSystem()) {}
 
 void TRecoverOutputs::Begin() {
-  manifest_ = inner_.Open(folder_.Join(folder_.StagingDir(), kRecoverManifestName),
-                          folder_.Resumes() ? TOpenMode::CreateExclusive : TOpenMode::CreateNew);
+  const std::string manifest = folder_.Join(folder_.StagingDir(), kRecoverManifestName);
   const std::string first = std::string(kRecoverManifestFirstLine) + "\n";
-  if (manifest_->Write(first.data(), first.size()) != first.size() || !manifest_->Flush()) {
-    throw EQuillonError("Cannot write the manifest \"" +
-                        inner_.ToDisplayText(PathOf(kRecoverManifestName)) + "\".");
+  const auto failed = [&] {
+    return EQuillonError("Cannot write the manifest \"" +
+                         inner_.ToDisplayText(PathOf(kRecoverManifestName)) + "\".");
+  };
+  if (!folder_.Resumes()) {
+    manifest_ = inner_.Open(manifest, TOpenMode::CreateNew);
+    if (manifest_->Write(first.data(), first.size()) != first.size() || !manifest_->Flush()) {
+      throw failed();
+    }
+    return;
+  }
+  // The interrupted run's manifest is what lets a later --resume take the staging folder
+  // over: it is never emptied in place, where a run killed right then (a loaded disk can
+  // hold a truncation for a while) would leave a folder that no resume accepts. The new
+  // one is written whole beside it and moved over it; the run goes on writing there.
+  const std::string fresh = folder_.Join(folder_.StagingDir(), kRecoverManifestFresh);
+  {
+    const std::unique_ptr<TStream> out = inner_.Open(fresh, TOpenMode::CreateExclusive);
+    if (out->Write(first.data(), first.size()) != first.size() || !out->Flush()) throw failed();
+  }
+  inner_.Replace(fresh, manifest);
+  manifest_ = inner_.Open(manifest, TOpenMode::ReadWriteShared);
+  if (manifest_->Seek(0, TSeekOrigin::End) != static_cast<std::int64_t>(first.size())) {
+    throw failed();
   }
 }
 

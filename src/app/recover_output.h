@@ -18,6 +18,8 @@ namespace quillon {
 
 inline constexpr const char* kRecoverManifestName = "quillon-recover.manifest";
 inline constexpr const char* kRecoverManifestFirstLine = "quillon-cli recover, version 1";
+// A resumed run's new manifest while it is written, before it takes the old one's place.
+inline constexpr const char* kRecoverManifestFresh = "quillon-recover.manifest.new";
 // The folder inside OUTDIR a run writes into until its result is complete.
 inline constexpr const char* kRecoverStagingName = ".quillon-recover.partial";
 // The reading's scan state in the staging folder: while it is there, the run can be resumed.
