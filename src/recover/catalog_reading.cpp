@@ -1,6 +1,7 @@
 #include "recover/catalog_reading.h"
 
 #include <algorithm>
+#include <set>
 #include <span>
 
 #include "jet/catalog.h"
@@ -8,11 +9,23 @@
 
 namespace quillon::recover {
 
-std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
+namespace {
+
+// A row of the catalog: the number of the page it lies on, the definition page of the
+// object it names, and what it says.
+struct TCatalogRow {
+  std::uint32_t Number = 0;
+  std::uint32_t TablePage = 0;
+  TCatalogEntry Entry;
+};
+
+// The catalog's rows of one kind (live, or flagged deleted), in the order of their pages'
+// numbers (the rows of any type; `stale` pages left out).
+std::vector<TCatalogRow> CatalogRows(
     const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
     const TDatabasePages& database, const TTableDefinition& definition,
-    const std::function<bool(std::uint32_t)>& stale) {
-  std::map<std::uint32_t, TCatalogEntry> catalog;
+    const std::function<bool(std::uint32_t)>& stale, bool deleted) {
+  std::vector<TCatalogRow> rows;
   auto columnOf = [&](const char* name) {
     for (std::size_t i = 0; i < definition.Columns.size(); ++i) {
       if (definition.Columns[i].Name == name) return i;
@@ -21,7 +34,7 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
   };
   const std::size_t id = columnOf("Id"), name = columnOf("Name"), type = columnOf("Type"),
                     flags = columnOf("Flags"), updated = columnOf("DateUpdate");
-  if (id == SIZE_MAX || name == SIZE_MAX || type == SIZE_MAX) return catalog;
+  if (id == SIZE_MAX || name == SIZE_MAX || type == SIZE_MAX) return rows;
   std::vector<std::pair<std::uint32_t, std::size_t>> pages(database.Pages.begin(),
                                                            database.Pages.end());
   std::sort(pages.begin(), pages.end());
@@ -31,7 +44,7 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
     if (stale && stale(number)) continue;
     const TPage page = *reader.PageByIndex(index);
     for (const TSlot& slot : SlotsOf(page)) {
-      if (slot.End == 0 || !IsLive(slot)) continue;
+      if (slot.End == 0 || (deleted ? slot.Flags != kSlotDeleted : !IsLive(slot))) continue;
       const std::optional<std::vector<TValue>> values =
           DecodeRow(std::span(page).subspan(slot.Start, slot.End - slot.Start), definition, reader);
       if (!values || (*values)[id].Kind != TValue::TKind::Integer ||
@@ -43,18 +56,54 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
       if (flags != SIZE_MAX) catalogEntry.Flags = (*values)[flags].Integer;
       if (updated != SIZE_MAX && (*values)[updated].Kind == TValue::TKind::Text)
         catalogEntry.DateUpdate = (*values)[updated].Bytes;
-      const std::uint32_t tablePage =
-          jet::DefinitionPageOfId(static_cast<std::uint32_t>((*values)[id].Integer));
-      if (catalogEntry.Type != jet::kLocalTableType) continue;
-      // A page that nothing numbered (kUnnumberedPage on) can be another file's catalog
-      // page: its row names a table only where no numbered page of the catalog does.
-      if (number >= kUnnumberedPage)
-        catalog.emplace(tablePage, std::move(catalogEntry));
-      else
-        catalog[tablePage] = std::move(catalogEntry);
+      rows.push_back(
+          {number, jet::DefinitionPageOfId(static_cast<std::uint32_t>((*values)[id].Integer)),
+           std::move(catalogEntry)});
     }
   }
+  return rows;
+}
+
+}  // namespace
+
+std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
+    const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+    const TDatabasePages& database, const TTableDefinition& definition,
+    const std::function<bool(std::uint32_t)>& stale) {
+  std::map<std::uint32_t, TCatalogEntry> catalog;
+  for (TCatalogRow& row : CatalogRows(reader, entries, database, definition, stale, false)) {
+    if (row.Entry.Type != jet::kLocalTableType) continue;
+    // A page that nothing numbered (kUnnumberedPage on) can be another file's catalog
+    // page: its row names a table only where no numbered page of the catalog does.
+    if (row.Number >= kUnnumberedPage)
+      catalog.emplace(row.TablePage, std::move(row.Entry));
+    else
+      catalog[row.TablePage] = std::move(row.Entry);
+  }
   return catalog;
+}
+
+std::map<std::uint32_t, std::string> DroppedTableNames(
+    const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+    const TDatabasePages& database, const TTableDefinition& definition,
+    const std::map<std::uint32_t, TCatalogEntry>& catalog,
+    const std::function<bool(std::uint32_t)>& stale) {
+  std::map<std::uint32_t, std::string> names;
+  std::set<std::uint32_t> disputed;  // pages that deleted rows give two names
+  for (const TCatalogRow& row : CatalogRows(reader, entries, database, definition, stale, true)) {
+    // Only the database's own numbered catalog pages: another file's catalog page lying
+    // among them names its own tables.
+    if (row.Number >= kUnnumberedPage || catalog.contains(row.TablePage)) continue;
+    if (row.Entry.Type != jet::kLocalTableType) continue;
+    if (IsSystemOrHidden(row.Entry) || row.Entry.Name.empty()) {
+      disputed.insert(row.TablePage);
+      continue;
+    }
+    const auto [at, added] = names.emplace(row.TablePage, row.Entry.Name);
+    if (!added && at->second != row.Entry.Name) disputed.insert(row.TablePage);
+  }
+  for (const std::uint32_t page : disputed) names.erase(page);
+  return names;
 }
 
 bool IsSystemName(const std::string& name) { return name.rfind("MSys", 0) == 0; }

@@ -29,6 +29,17 @@ std::map<std::uint32_t, TCatalogEntry> ReadCatalog(
     const TDatabasePages& database, const TTableDefinition& definition,
     const std::function<bool(std::uint32_t)>& stale = {});
 
+// The names of tables dropped since, by their definition pages: the catalog's rows flagged
+// deleted that read whole with its definition and name a user table at a definition page
+// that no live row (`catalog`, from ReadCatalog) names, where every such row at that page
+// gives one name (a page whose id was taken again and dropped again names nothing). Only an
+// older copy of the database, which still holds those tables, is named by them.
+std::map<std::uint32_t, std::string> DroppedTableNames(
+    const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
+    const TDatabasePages& database, const TTableDefinition& definition,
+    const std::map<std::uint32_t, TCatalogEntry>& catalog,
+    const std::function<bool(std::uint32_t)>& stale = {});
+
 // A system table's name ("MSys..."): such tables are not the user's.
 bool IsSystemName(const std::string& name);
 

@@ -150,6 +150,11 @@ std::vector<std::size_t> PagesOfUncertainCopy(const std::vector<TPageEntry>& ent
       if (newest && olderThanAnother(index, number)) uncertain.push_back(index);
       continue;
     }
+    // The newest of its page's versions among the copies: the newest copy's, wherever it lies.
+    if (copy.GivenAsNewest.contains(index)) {
+      if (olderThanAnother(index, number)) uncertain.push_back(index);
+      continue;
+    }
     bool noneOfTheirs = true;
     for (const TInPlace& other : held) {
       noneOfTheirs = noneOfTheirs && HasOwnVersion(entries, other, number, index, rows.Live);

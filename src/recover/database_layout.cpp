@@ -124,8 +124,10 @@ void MovePlacedPages(std::vector<TDatabasePages>& databases,
       // overrule position's number (see TOverruleCheck).
       if (now != where.end() && now->second.first == home->second &&
           (now->second.second == number || !overrules ||
-           !overrules(database, index, now->second.second, number)))
+           !overrules(database, index, now->second.second, number))) {
+        if (now->second.second != number) database.EvidenceNumbers.emplace(index, number);
         continue;
+      }
       if (now != where.end()) databases[now->second.first].Pages.erase(now->second.second);
       if (now != where.end() && now->second.first == home->second)
         database.Overruled.insert(number);

@@ -28,6 +28,14 @@ struct TDatabasePages {
   // Store indices of the pages that evidence placed in this database, at whatever number
   // they are numbered here: none of them is an older copy's (see SplitOlderCopy).
   std::set<std::size_t> Evidenced;
+  // Of those, the pages that position had numbered otherwise in this database and kept at
+  // position's number (see MovePlacedPages): store index → the number evidence gave.
+  // Whether position's number holds is for the reading of the database to judge.
+  std::unordered_map<std::size_t, std::uint32_t> EvidenceNumbers;
+  // Store indices of pages given to this copy, the newest of a database's copies, as the
+  // newest of their page's versions among the copies (see GiveNewestVersions): its own
+  // wherever they lie.
+  std::set<std::size_t> GivenAsNewest;
 };
 
 // A definition page found in the store, parsed alone (a definition longer than one page is

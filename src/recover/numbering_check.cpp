@@ -86,6 +86,11 @@ bool NumberingHolds(const TDatabaseReader& reader, const std::vector<TPageEntry>
     for (const auto& [number, index] : numbered.Pages) {
       if (!table.Listed || table.Listed->contains(number))
         table.LongValuesMisplaced += LongValuesMisplaced(reader, database, index, *definition);
+      const auto placed = database.EvidenceNumbers.find(index);
+      if (table.Listed && placed != database.EvidenceNumbers.end() &&
+          !table.Listed->contains(number) && table.Listed->contains(placed->second) &&
+          !database.Pages.contains(placed->second))
+        ++table.PlacedWhereListed;
     }
   }
   return PagesLieInOrder(tables, ownerAt);

@@ -687,7 +687,8 @@ void AccountForCopies(const TCopiesOfDatabase& copies, const std::vector<TDataba
 
 namespace quillon::recover {
 
-void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other) {
+void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other,
+                       const std::map<std::uint32_t, std::string>& dropped) {
   std::map<std::uint32_t, const TTableReport*> byPage;
   for (const TTableReport& table : other.Tables) {
     if (table.Typed && table.NamedFromCatalog && table.Failure.empty())
@@ -706,6 +707,53 @@ void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& ot
     plan.Name = table.Name;
     plan.NamedFromCatalog = true;  // from the other copy's catalog
   }
+  // Dropped since: named where the name is the copy's only.
+  std::set<std::string> taken;
+  for (const TTablePlan& plan : plans) {
+    if (plan.NamedFromCatalog) taken.insert(plan.Name);
+  }
+  for (TTablePlan& plan : plans) {
+    if (plan.NamedFromCatalog || !plan.Definition || byPage.contains(plan.Owner)) continue;
+    const auto name = dropped.find(plan.Owner);
+    if (name == dropped.end() || !taken.insert(name->second).second) continue;
+    plan.Name = name->second;
+    plan.NamedFromCatalog = true;  // from the other copy's catalog, a row deleted since
+  }
+}
+
+std::vector<TNamedTable> TablesNamedByCatalog(const std::vector<TTablePlan>& plans) {
+  std::vector<TNamedTable> named;
+  for (const TTablePlan& plan : plans) {
+    if (!plan.NamedFromCatalog || !plan.Definition) continue;
+    TNamedTable& table = named.emplace_back();
+    table.DefinitionPage = plan.Owner;
+    table.Name = plan.Name;
+    for (const TColumn& column : plan.Definition->Columns) table.Columns.push_back(column.Name);
+  }
+  return named;
+}
+
+std::size_t NameFromOtherCopies(std::vector<TTablePlan>& plans,
+                                const std::vector<std::vector<TNamedTable>>& others) {
+  std::size_t named = 0;
+  for (const std::vector<TNamedTable>& other : others) {
+    for (TTablePlan& plan : plans) {
+      if (plan.NamedFromCatalog || !plan.Definition) continue;
+      const auto found = std::find_if(other.begin(), other.end(), [&](const TNamedTable& table) {
+        return table.DefinitionPage == plan.Owner;
+      });
+      if (found == other.end()) continue;
+      const std::vector<TColumn>& columns = plan.Definition->Columns;
+      bool same = columns.size() == found->Columns.size();
+      for (std::size_t i = 0; same && i < columns.size(); ++i)
+        same = columns[i].Name == found->Columns[i];
+      if (!same) continue;
+      plan.Name = found->Name;
+      plan.NamedFromCatalog = true;  // from the other copy's catalog
+      ++named;
+    }
+  }
+  return named;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -109,8 +110,29 @@ namespace quillon::recover {
 // Names the tables of a copy that its own catalog does not name (the catalog's pages lay in
 // its head, written over) after the other copy's tables at the same definition pages, where
 // the other copy's catalog named them and their columns are the same, by name and in order:
-// at one page number, with the same columns, they are one table in two versions.
-void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other);
+// at one page number, with the same columns, they are one table in two versions. A table
+// the other copy's catalog names no more (dropped since: `dropped`, DroppedTableNames of
+// catalog_reading.h) takes the name the catalog's deleted row gives its definition page,
+// where no other table of the copy has that name.
+void NameFromOtherCopy(std::vector<TTablePlan>& plans, const TDatabaseReport& other,
+                       const std::map<std::uint32_t, std::string>& dropped = {});
+
+// A table its copy's own catalog named: its definition page, name and columns by name.
+struct TNamedTable {
+  std::uint32_t DefinitionPage = 0;
+  std::string Name;
+  std::vector<std::string> Columns;
+};
+
+// The typed tables of `plans` that their own copy's catalog named.
+std::vector<TNamedTable> TablesNamedByCatalog(const std::vector<TTablePlan>& plans);
+
+// Names the tables of a copy whose own catalog was not found (its catalog's pages lay in a
+// piece of the copy not found) as NameFromOtherCopy does, after the tables other copies'
+// catalogs named: each list in `others` in turn, newest first, the first that names a table
+// at the same definition page with the same columns naming it. Returns how many were named.
+std::size_t NameFromOtherCopies(std::vector<TTablePlan>& plans,
+                                const std::vector<std::vector<TNamedTable>>& others);
 
 // Whether a table's rows have exactly a definition's shape.
 using TRowsFit = std::function<bool(const TTablePlan& plan, const TTableDefinition& definition)>;

@@ -41,6 +41,9 @@ bool PagesLieInOrder(const std::vector<TTableOrderEvidence>& tables, const TOwne
     }
     if (!table.DefinitionFits && !placesHold) continue;
     if (table.LongValuesMisplaced > 0) return false;
+    // The map names the place evidence found for the page, and nothing lies there: the
+    // page is at that place's number, and position's numbering does not hold.
+    if (table.PlacedWhereListed > 0) return false;
     const bool unlisted =
         table.Listed && std::any_of(numbered.begin(), numbered.end(), [&](std::uint32_t number) {
           return !table.Listed->contains(number);

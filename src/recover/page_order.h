@@ -27,6 +27,10 @@ struct TTableOrderEvidence {
   // Evidence moved pages of its database in from elsewhere on the source (run_placement.h):
   // the file lies in pieces there, so position's numbers are no more than a guess.
   bool PiecesMovedIn = false;
+  // Of its pages that position numbered where its map lists nothing, those that evidence
+  // placed at a number its map lists where the database has no page (see
+  // TDatabasePages::EvidenceNumbers).
+  std::size_t PlacedWhereListed = 0;
 };
 
 // What lies at a page number: the owner value of a data page, kNotDataPage for any other
@@ -42,7 +46,9 @@ using TOwnerAt = std::unordered_map<std::uint32_t, std::uint32_t>;
 // nothing either way. Out of order: a long value not at its number, a page the map lists
 // while another page lies at its place or the table has pages before page 0 (or, where
 // pieces were moved in, past the last page any map lists), fewer than
-// 80% of the judged pages vouched for, or no page vouched for at all.
+// 80% of the judged pages vouched for, no page vouched for at all, or a page that position
+// numbered where its table's map lists nothing while evidence placed it at a listed number
+// that holds no page (a piece of the file after a gap, numbered by distance alone).
 bool PagesLieInOrder(const std::vector<TTableOrderEvidence>& tables, const TOwnerAt& ownerAt);
 
 // The page numbers whose page lies at its place on the source: numbered so in `numbered`

@@ -27,8 +27,8 @@ constexpr std::size_t kChainPart = SIZE_MAX;  // a pointer to a chain's first pa
 class TPageRenumbering {
  public:
   TPageRenumbering(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
-                   TDatabasePages& database)
-      : reader_(reader), entries_(entries), database_(database) {}
+                   TDatabasePages& database, const std::unordered_set<std::size_t>& otherCopies)
+      : reader_(reader), entries_(entries), database_(database), otherCopies_(otherCopies) {}
 
   // What Run found; the renumbering is spent.
   TRenumbering Result() { return {std::move(shapeTies_), std::move(longValuesChecked_)}; }
@@ -110,7 +110,8 @@ class TPageRenumbering {
     // own), and the row a pointer means may lie among the other one's pages.
     std::vector<std::size_t> longValuePages;
     for (std::size_t index = 0; index < entries_.size(); ++index) {
-      if (entries_[index].Kind == TPageKind::Data && entries_[index].Owner == jet::kLvalOwner)
+      if (entries_[index].Kind == TPageKind::Data && entries_[index].Owner == jet::kLvalOwner &&
+          !otherCopies_.contains(index))
         longValuePages.push_back(index);
     }
     std::map<std::pair<std::uint8_t, std::size_t>, std::vector<std::size_t>> longValueRows;
@@ -591,6 +592,7 @@ class TPageRenumbering {
   const TDatabaseReader& reader_;
   const std::vector<TPageEntry>& entries_;
   TDatabasePages& database_;  // the reader's: renumbered in place
+  const std::unordered_set<std::size_t>& otherCopies_;  // see Renumber
   std::map<std::int64_t, TLongValueMatches> longValueMatches_;  // by place (see above)
   // (number, row) → the stated length of the chain whose first part a live row points to.
   std::map<std::pair<std::uint32_t, std::uint8_t>, std::uint32_t> chainLengths_;
@@ -604,8 +606,9 @@ class TPageRenumbering {
 }  // namespace
 
 TRenumbering Renumber(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
-                      TDatabasePages& database) {
-  TPageRenumbering renumbering(reader, entries, database);
+                      TDatabasePages& database,
+                      const std::unordered_set<std::size_t>& otherCopies) {
+  TPageRenumbering renumbering(reader, entries, database, otherCopies);
   renumbering.Run();
   return renumbering.Result();
 }

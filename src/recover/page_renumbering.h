@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "recover/database_reader.h"
@@ -25,8 +26,12 @@ struct TRenumbering {
 // other table), and the LVAL pages that single-row long values point to where only one LVAL
 // row on the source has the value's length (two such rows at least putting their piece at
 // one place: one alone can be a lost page's stand-in of the same length). `database` is the one `reader` reads, renumbered
-// in place round by round.
+// in place round by round. `otherCopies`: the store indices of the pages of the database's
+// other copies, each given to its own copy and numbered from that copy's base; their LVAL
+// rows are not counted against uniqueness (a copy holds the same long values at the same
+// rows, byte for byte, and would otherwise leave none of them unique).
 TRenumbering Renumber(const TDatabaseReader& reader, const std::vector<TPageEntry>& entries,
-                      TDatabasePages& database);
+                      TDatabasePages& database,
+                      const std::unordered_set<std::size_t>& otherCopies = {});
 
 }  // namespace quillon::recover

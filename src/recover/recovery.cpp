@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 #include "core/errors.h"
 #include "jet/catalog.h"
@@ -14,6 +15,7 @@
 #include "recover/database_reader.h"
 #include "recover/definition_chain.h"
 #include "recover/numbering_check.h"
+#include "recover/newest_versions.h"
 #include "recover/older_copies.h"
 #include "recover/page_order.h"
 #include "recover/page_placement.h"
@@ -88,11 +90,18 @@ class TDatabaseRecovery {
     }
   }
 
+  // Where its own catalog was not found, its tables take the names other copies' catalogs give
+  // them (see NameFromOtherCopies). A table that a catalog found does not list was dropped
+  // from it: another copy's name for it would show it as one of this copy's tables.
+  void TakeNamesFrom(const std::vector<std::vector<TNamedTable>>& others) {
+    if (!report_.CatalogFound) NameFromOtherCopies(plans_, others);
+  }
+
   // Writes the tables planned; false when it gave no table, or when a stop came before its
   // first table was written (Stopped() tells).
   bool Write() {
     if (stopped_ || plans_.empty()) return false;
-    if (otherCopy_) NameFromOtherCopy(plans_, *otherCopy_);
+    if (otherCopy_) NameFromOtherCopy(plans_, *otherCopy_, droppedInOther_);
     return WriteTables(plans_);
   }
 
@@ -107,7 +116,15 @@ class TDatabaseRecovery {
 
   // A copy of the database whose report is `other` (written before it): its tables that its
   // own catalog does not name take the names of the other copy's same tables.
-  void NameTablesAfter(const TDatabaseReport& other) { otherCopy_ = &other; }
+  // `dropped`: the tables the other copy's catalog names no more (see DroppedTables).
+  void NameTablesAfter(const TDatabaseReport& other,
+                       const std::map<std::uint32_t, std::string>& dropped) {
+    otherCopy_ = &other;
+    droppedInOther_ = dropped;
+  }
+
+  // The tables its catalog names no more, by their definition pages (DroppedTableNames).
+  const std::map<std::uint32_t, std::string>& DroppedTables() const { return dropped_; }
 
   // The store indices of the pages found among its own that it set apart as none of its own.
   const std::vector<std::size_t>& PagesSetApart() const { return setApart_; }
@@ -135,7 +152,7 @@ class TDatabaseRecovery {
       placement_.OutOfOrder = true;
       report_.InOrder = false;
       const TDatabasePages grid = database_;
-      renumbering_ = Renumber(reader_, entries_, database_);
+      renumbering_ = Renumber(reader_, entries_, database_, OtherCopiesPages());
       placement_.InPlace = NumbersInPlace(grid, database_);
       versions_ = FindPageVersions(entries_, grid, database_, [&](std::size_t index) {
         return LiveRowsOf(*reader_.PageByIndex(index));
@@ -167,6 +184,11 @@ class TDatabaseRecovery {
         catalogDefinition ? *catalogDefinition : BuiltInCatalogDefinition(),
         [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     report_.CatalogFound = !catalog.empty();
+    // Among copies, the newest one's deleted catalog rows can name an older copy's tables.
+    if (!others_.empty() && newest_ && catalogDefinition)
+      dropped_ = DroppedTableNames(
+          reader_, entries_, database_, *catalogDefinition, catalog,
+          [&](std::uint32_t number) { return IsStale(catalogPages, number, placement_); });
     catalogTables_ = CatalogTables(catalog);
     std::vector<std::size_t> notTheirs;  // unnumbered pages no table here fits
     std::vector<TTablePlan> plans = PlanTables(reader_, entries_, database_, catalog,
@@ -190,9 +212,19 @@ class TDatabaseRecovery {
   // anchored page took that number.
   void NumberMovedPiecesFromAnchors() {
     const TDatabasePages grid = database_;
-    Renumber(reader_, entries_, database_);  // its ties serve reading out of order only
+    // Its ties serve reading out of order only.
+    Renumber(reader_, entries_, database_, OtherCopiesPages());
     NumberLeftByPlace(database_, grid);
     database_.Certain = grid.Certain;
+  }
+
+  // The store indices of the pages of the database's other copies.
+  std::unordered_set<std::size_t> OtherCopiesPages() const {
+    std::unordered_set<std::size_t> pages;
+    for (const TDatabasePages* other : others_) {
+      for (const auto& [number, index] : other->Pages) pages.insert(index);
+    }
+    return pages;
   }
 
   bool WriteTables(std::vector<TTablePlan>& plans) {
@@ -269,6 +301,8 @@ class TDatabaseRecovery {
   std::vector<const TDatabasePages*> others_;  // the database's other copies, if any
   bool newest_ = false;                        // the newest of its copies
   const TDatabaseReport* otherCopy_ = nullptr;  // the other copy, written before it
+  std::map<std::uint32_t, std::string> dropped_;  // see DroppedTables
+  std::map<std::uint32_t, std::string> droppedInOther_;  // the other copy's
   std::vector<TTablePlan> plans_;               // the tables to write
   // Out of order: pages of which another version was found (an older copy's), left unread.
   TPageVersions versions_;
@@ -282,6 +316,47 @@ class TDatabaseRecovery {
   // The user tables the catalog lists, read with the tables' plans, accounted for at the end.
   std::vector<TCatalogTable> catalogTables_;
 };
+
+// Where the first of a database's copies is known newer than every other, it takes its
+// versions of pages lying among the other copies' pieces (see GiveNewestVersions).
+void GiveNewestVersionsToNewestCopies(const IPageStore& pages,
+                                      const std::vector<TPageEntry>& entries,
+                                      std::vector<TCopiesOfDatabase>& groups,
+                                      IRecoveryProgress& progress) {
+  TPage page{};
+  const auto rowsOf = [&](std::size_t index, bool live) {
+    pages.Read(index, page);
+    return live ? LiveRowsOf(page) : DeletedRowsOf(page);
+  };
+  for (TCopiesOfDatabase& group : groups) {
+    if (group.Copies.size() < 2) continue;
+    std::vector<TDatabasePages*> copies;
+    bool known = true;
+    for (TDatabaseCopy& copy : group.Copies) {
+      copies.push_back(&copy.Pages);
+      known = known &&
+              (&copy == &group.Copies.front() || copy.Reason.Evidence != TNewerEvidence::None);
+    }
+    if (!known) continue;
+    // The newest copy's usage map of a table, where it lists one page only.
+    // Read quietly: a stop asked for meanwhile is seen by the copies' own reading after this.
+    TDatabaseReader reader(pages, entries, *copies.front(), progress);
+    reader.QuietStops();
+    const auto onlyListed = [&](std::uint32_t owner) -> std::optional<std::uint32_t> {
+      const std::optional<TTableDefinition> definition =
+          DefinitionAt(reader, entries, *copies.front(), owner);
+      if (!definition) return std::nullopt;
+      const std::optional<std::set<std::uint32_t>> listed =
+          UsageMapOf(reader, entries, *copies.front(), definition->UsageMapPointer);
+      if (!listed || listed->size() != 1) return std::nullopt;
+      return *listed->begin();
+    };
+    GiveNewestVersions(entries, copies,
+                       {[&](std::size_t index) { return rowsOf(index, true); },
+                        [&](std::size_t index) { return rowsOf(index, false); }},
+                       onlyListed);
+  }
+}
 
 }  // namespace
 
@@ -321,6 +396,7 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
     groups.push_back(SplitOlderCopy(pages, entries, database));
   }
   groups = JoinCopiesOfOneDatabase(pages, entries, std::move(groups));
+  GiveNewestVersionsToNewestCopies(pages, entries, groups, progress);
   int number = 0;
   for (const TCopiesOfDatabase& copies : groups) {
     if (report.Stopped || progress.StopRequested()) {
@@ -376,13 +452,27 @@ TRecoveryReport RecoverDatabases(const IPageStore& pages, IFileSystem& fileSyste
         }
         recoveries[k]->TakeDefinitionsFrom(others);
       }
+      // Named after the others' own catalogs, read before any copy takes names from another.
+      std::vector<std::vector<TNamedTable>> named;
+      for (const auto& recovery : recoveries)
+        named.push_back(recovery ? TablesNamedByCatalog(recovery->Plans())
+                                 : std::vector<TNamedTable>{});
+      for (std::size_t k = 0; k < recoveries.size(); ++k) {
+        if (!recoveries[k]) continue;
+        std::vector<std::vector<TNamedTable>> others;
+        for (std::size_t j = 0; j < recoveries.size(); ++j) {
+          if (j != k && !named[j].empty()) others.push_back(named[j]);
+        }
+        recoveries[k]->TakeNamesFrom(others);
+      }
     }
     for (std::size_t k = 0; k < recoveries.size(); ++k) {
       written.push_back(SIZE_MAX);
       if (!recoveries[k]) continue;  // no table in it: nothing to give
       TDatabaseRecovery& recovery = *recoveries[k];
       if (k > 0 && written.front() != SIZE_MAX)
-        recovery.NameTablesAfter(report.Databases[written.front()]);
+        recovery.NameTablesAfter(report.Databases[written.front()],
+                                 recoveries.front()->DroppedTables());
       if (!recovery.Write()) {
         if (!recovery.Stopped()) continue;
         report.Stopped = true;

@@ -280,9 +280,11 @@ nlohmann::json RecoveryReportJson(const TRecoveryReport& report) {
          {"tables_without_rows_left_out", database.TablesWithoutRows},
          {"tables", tables}});
   }
+  // Where the pages read went, each counted once: the count of pages set apart is named
+  // apart from each database's list of them (`pages_set_apart`).
   return {{"pages", report.PagesInStore},
           {"pages_in_databases", report.PagesInDatabases},
-          {"pages_set_apart", report.PagesSetApart},
+          {"pages_set_apart_by_databases", report.PagesSetApart},
           {"pages_unplaced", report.PagesUnplaced},
           {"offsets_known", report.OffsetsKnown},
           {"stopped", report.Stopped},

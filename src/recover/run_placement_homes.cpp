@@ -232,6 +232,55 @@ bool TPlacer::GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owner
   return listed != owners.end() && listed->first < after;
 }
 
+// The number page `index` takes where the database of `home` has its page 0 at the
+// home's origin.
+std::uint32_t TPlacer::NumberFrom(const THome& home, std::size_t index) const {
+  return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
+}
+
+// A walk of `home` along its run, with nothing put in yet.
+TPlacer::TWalk TPlacer::StartWalk(const THome& home) {
+  TDatabase& database = databases_[home.Database];
+  return TWalk{home, database, runs_[home.Run], ListedOwnerOf(database), {}};
+}
+
+// Puts the page at position i of the walk's run in at its number, where no page lies.
+void TPlacer::PutInForWalk(TWalk& walk, std::size_t i) {
+  const std::size_t index = walk.Run[i];
+  if (walk.Database.Pages.emplace(NumberFrom(walk.Home, index), index).second)
+    walk.Tried.push_back(i);
+}
+
+// Whether the walk stops at position i of its run, coming from position `from` beside it
+// (none at the page it sets out from). Past the end of the piece a run can go on over a
+// gap into another piece of the file, numbered by distance alone: the walk stops where a
+// usage map lists i's number for another page, or where the numbers between the two (a
+// gap in the run) hold a page that a map lists.
+bool TPlacer::WalkStopsAt(const TWalk& walk, std::size_t i,
+                          std::optional<std::size_t> from) const {
+  const std::uint32_t number = NumberFrom(walk.Home, walk.Run[i]);
+  if (ListedForAnother(walk.ListedBefore, walk.Run[i], number)) return true;
+  if (!from) return false;
+  const std::uint32_t beside = NumberFrom(walk.Home, walk.Run[*from]);
+  return GapHoldsListed(walk.ListedBefore, std::min(number, beside), std::max(number, beside));
+}
+
+// Ends a walk: the pages put in for it at positions `first` to `last` of its run are the
+// database's for good, the others are taken out again. Returns the pages added.
+std::size_t TPlacer::EndWalk(TWalk& walk, std::size_t first, std::size_t last) {
+  std::size_t added = 0;
+  for (const std::size_t i : walk.Tried) {
+    const std::size_t index = walk.Run[i];
+    walk.Database.Pages.erase(NumberFrom(walk.Home, index));
+    if (i >= first && i <= last) {
+      Add(walk.Database, NumberFrom(walk.Home, index), index);
+      ++added;
+    }
+  }
+  Forget(walk.Database);
+  return added;
+}
+
 // Each home taken further along its run where what has been placed since bears it out:
 // the pages after it are tried at their numbers from the base again, now that pieces
 // placed elsewhere may hold their tables' definitions and maps. Returns the pages added.
@@ -239,43 +288,24 @@ std::size_t TPlacer::ExtendHomes() {
   std::size_t added = 0;
   for (const THome& home : homes_) {
     if (home.Piece && takeBack_) added += ExtendPieceBack(home);
-    TDatabase& database = databases_[home.Database];
-    const std::vector<std::size_t>& run = runs_[home.Run];
-    auto numberOf = [&](std::size_t index) {
-      return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
-    };
-    // The maps as the pages placed so far give them: pages put in for the walk could
-    // give a map read through a page at a wrong number.
-    const std::map<std::uint32_t, std::uint32_t> listedBefore = ListedOwnerOf(database);
-    std::vector<std::size_t> tried;  // positions put in for the walk
+    TWalk walk = StartWalk(home);
     for (std::size_t i = home.First; i < home.End; ++i) {
-      if (placed_.contains(run[i])) continue;
-      if (database.Pages.emplace(numberOf(run[i]), run[i]).second) tried.push_back(i);
+      if (!placed_.contains(walk.Run[i])) PutInForWalk(walk, i);
     }
-    if (tried.empty()) continue;
-    Forget(database);
+    if (walk.Tried.empty()) continue;
+    Forget(walk.Database);
     std::size_t lastOwn = home.First;
     for (std::size_t i = home.First; i < home.End; ++i) {
-      const std::size_t index = run[i];
-      if (PageAt(database, numberOf(index)) != index) break;  // another page has its number
-      // Past the end of the piece (a run can go on over a gap into another piece of the
-      // file, numbered by distance alone): a usage map lists this number for another page.
-      if (ListedForAnother(listedBefore, index, numberOf(index))) break;
-      if (i > home.First && GapHoldsListed(listedBefore, numberOf(run[i - 1]), numberOf(index)))
-        break;
-      const TSays says = home.Piece ? SaysOfPiecePage(database, index, numberOf(index))
-                                    : SaysOfHomePage(database, index, numberOf(index));
+      const std::size_t index = walk.Run[i];
+      const std::uint32_t number = NumberFrom(home, index);
+      if (PageAt(walk.Database, number) != index) break;  // another page has its number
+      if (WalkStopsAt(walk, i, i > home.First ? std::optional(i - 1) : std::nullopt)) break;
+      const TSays says = home.Piece ? SaysOfPiecePage(walk.Database, index, number)
+                                    : SaysOfHomePage(walk.Database, index, number);
       if (says == TSays::Against || says == TSays::Unsure) break;
       if (says == TSays::For) lastOwn = i;
     }
-    for (const std::size_t i : tried) {
-      database.Pages.erase(numberOf(run[i]));
-      if (i <= lastOwn) {
-        Add(database, numberOf(run[i]), run[i]);
-        ++added;
-      }
-    }
-    Forget(database);
+    added += EndWalk(walk, home.First, lastOwn);
   }
   return added;
 }
@@ -289,35 +319,28 @@ std::size_t TPlacer::ExtendHomes() {
 // database's (an LVAL page without the long values its rows point to at that number
 // among them). Returns the pages added.
 std::size_t TPlacer::ExtendPieceBack(const THome& home) {
-  TDatabase& database = databases_[home.Database];
-  const std::vector<std::size_t>& run = runs_[home.Run];
-  auto numberOf = [&](std::size_t index) {
-    return static_cast<std::uint32_t>((entries_[index].SourceOffset - home.Origin) / kPage);
-  };
-  const std::map<std::uint32_t, std::uint32_t> listedBefore = ListedOwnerOf(database);
-  std::vector<std::size_t> tried;  // positions put in for the walk
-  std::size_t from = home.First;   // the first position the walk may reach
-  while (from > 0 && entries_[run[from - 1]].SourceOffset >= home.Origin) {
-    const std::size_t index = run[from - 1];
-    const std::size_t there = PageAt(database, numberOf(index));
+  TWalk walk = StartWalk(home);
+  std::size_t from = home.First;  // the first position the walk may reach
+  while (from > 0 && entries_[walk.Run[from - 1]].SourceOffset >= home.Origin) {
+    const std::size_t index = walk.Run[from - 1];
+    const std::size_t there = PageAt(walk.Database, NumberFrom(home, index));
     if (there != SIZE_MAX && there != index) break;
     if (there == SIZE_MAX) {
       if (placed_.contains(index)) break;  // another database's
-      database.Pages.emplace(numberOf(index), index);
-      tried.push_back(from - 1);
+      PutInForWalk(walk, from - 1);
     }
     --from;
   }
-  if (tried.empty()) return 0;
+  if (walk.Tried.empty()) return 0;
   std::set<std::uint32_t> triedNumbers;
-  for (const std::size_t i : tried) triedNumbers.insert(numberOf(run[i]));
-  Forget(database);
+  for (const std::size_t i : walk.Tried) triedNumbers.insert(NumberFrom(home, walk.Run[i]));
+  Forget(walk.Database);
   std::size_t firstOwn = home.First;
   for (std::size_t i = home.First; i-- > from;) {
-    const std::size_t index = run[i];
-    if (ListedForAnother(listedBefore, index, numberOf(index))) break;
-    if (GapHoldsListed(listedBefore, numberOf(index), numberOf(run[i + 1]))) break;
-    TSays says = SaysOfPiecePage(database, index, numberOf(index));
+    const std::size_t index = walk.Run[i];
+    const std::uint32_t number = NumberFrom(home, index);
+    if (WalkStopsAt(walk, i, i + 1)) break;
+    TSays says = SaysOfPiecePage(walk.Database, index, number);
     if (says == TSays::Against || says == TSays::Unsure) break;
     // Rows that fit a definition the walk put in say nothing: another file's pages
     // lying before the piece would vouch for each other, a table's rows fitting their
@@ -328,20 +351,11 @@ std::size_t TPlacer::ExtendPieceBack(const THome& home) {
     // An LVAL page at a number the database's rows point to that does not hold every
     // long value pointed to there is not its page at that number.
     if (says != TSays::For && IsLongValuePage(entries_[index]) &&
-        PointedOf(database).contains(numberOf(index)))
+        PointedOf(walk.Database).contains(number))
       break;
     if (says == TSays::For) firstOwn = i;
   }
-  std::size_t added = 0;
-  for (const std::size_t i : tried) {
-    database.Pages.erase(numberOf(run[i]));
-    if (i >= firstOwn) {
-      Add(database, numberOf(run[i]), run[i]);
-      ++added;
-    }
-  }
-  Forget(database);
-  return added;
+  return EndWalk(walk, firstOwn, home.First);
 }
 
 // The number at which store page `first` lies in database `d` where the nearest placed

@@ -158,6 +158,17 @@ class TPlacer {
     std::int64_t Origin = 0;
     bool Piece = false;
   };
+  // A home's walk along its run (see ExtendHomes, ExtendPieceBack): the positions whose
+  // pages were put in at the numbers the home's origin gives them, to be tried there, and
+  // the maps as the pages placed before the walk give them (pages put in for the walk
+  // could give a map read through a page at a wrong number).
+  struct TWalk {
+    const THome& Home;
+    TDatabase& Database;
+    const std::vector<std::size_t>& Run;
+    const std::map<std::uint32_t, std::uint32_t> ListedBefore;
+    std::vector<std::size_t> Tried;
+  };
 
   // run_placement.cpp: the rounds of placing and the claims of their plans
   void IndexHolders();
@@ -233,6 +244,11 @@ class TPlacer {
                         std::uint32_t number) const;
   bool GapHoldsListed(const std::map<std::uint32_t, std::uint32_t>& owners,
                       std::uint32_t before, std::uint32_t after) const;
+  std::uint32_t NumberFrom(const THome& home, std::size_t index) const;
+  TWalk StartWalk(const THome& home);
+  void PutInForWalk(TWalk& walk, std::size_t i);
+  bool WalkStopsAt(const TWalk& walk, std::size_t i, std::optional<std::size_t> from) const;
+  std::size_t EndWalk(TWalk& walk, std::size_t first, std::size_t last);
   std::size_t ExtendHomes();
   std::size_t ExtendPieceBack(const THome& home);
   std::optional<std::uint32_t> StartAlong(std::size_t d, std::size_t first, std::size_t last);

@@ -79,7 +79,7 @@ FLOORS = {("quick", "live"): 0.998, ("deleted", "live"): 0.76, ("older", "live")
           # away from its page 0: those are set apart, as nothing tells which copy they are.
           # (Each version paired with its own copy: the live one keeps little in place.)
           ("copies news-art-cn.mdb", "live"): 0.02,
-          ("copies news-art-cn.mdb", "older copy"): 0.28,
+          ("copies news-art-cn.mdb", "older copy"): 0.30,
           ("copies news-art-cn.mdb", "older copy 2"): 0.28}
 # (image kind, database name, or STRAY for tables outside their own database) whose wrong
 # values are known and tolerated while the engine is mended: printed as "known" instead of
@@ -95,21 +95,34 @@ OLDER_FROM = "sales-cn.accdb"
 MORE_COPIES_FROM = ("news-art-cn.mdb",)
 
 
-def pair_copies(scores):
+def pair_copies(scores, role_of=None):
     """One-to-one pairs of (original, recovered) for the versions of one database: of every
     assignment, the one with the fewest wrong values, then the most values back. Greedy pairing
     goes wrong here: the oldest version holds every row the newer ones hold (rows are deleted
     between versions, never changed), so it pairs best with whichever copy came back fullest
-    and leaves that copy's own version to be compared with the oldest's database."""
+    and leaves that copy's own version to be compared with the oldest's database. Where two
+    versions hold the same user rows (they differ in system tables only), values cannot tell
+    them apart: the assignment whose names agree with the versions' roles ({original: "live",
+    "older copy", ...}) is taken, so that the check of the names judges recover's naming and
+    not a coin toss of the pairing."""
     originals = sorted({original for original, _ in scores})
     recovered = sorted({name for _, name in scores})
+    role_of = role_of or {}
+
+    def fits_role(original, name):
+        role = role_of.get(original)
+        if role is None:
+            return True
+        return name.endswith(f" ({role})") if role != "live" else not name.endswith(")")
+
     best, best_key = {}, None
     for chosen in itertools.permutations(recovered + [None] * len(originals), len(originals)):
         pairs = {o: r for o, r in zip(originals, chosen)
                  if r is not None and scores[(o, r)]["named"] > 0}
         wrong = sum(scores[(o, r)]["wrong"] for o, r in pairs.items())
         back = sum(scores[(o, r)]["recovered"] for o, r in pairs.items())
-        key = (wrong, -back, sorted(pairs.items()))
+        against_roles = sum(not fits_role(o, r) for o, r in pairs.items())
+        key = (wrong, -back, against_roles, sorted(pairs.items()))
         if best_key is None or key < best_key:
             best, best_key = pairs, key
     return best
@@ -158,7 +171,8 @@ def measure_image(cli, description, expected_of, outdir):
     # databases different enough for the greedy pairing (and too many to try every way).
     # (By the kind the image was made as: a "copies NAME" label holds versions too.)
     made_as = description.get("made_as", kind)
-    paired = (pair_copies(scores) if made_as in ("older", "copies") and len(found) <= 6
+    roles = {db["name"]: db["role"] for db in description["databases"]}
+    paired = (pair_copies(scores, roles) if made_as in ("older", "copies") and len(found) <= 6
               else pair_databases(scores))
     figures, failures = [], []
     for db in description["databases"]:
@@ -268,7 +282,7 @@ def pages_not_accounted(cli, kind, summary, outdir):
     set_apart = sum(p["pages"] for db in databases for p in db["pages_set_apart"]
                     if p["database"] is None)
     failures = []
-    counts = (recovery["pages_in_databases"], recovery["pages_set_apart"],
+    counts = (recovery["pages_in_databases"], recovery["pages_set_apart_by_databases"],
               recovery["pages_unplaced"])
     if (sum(counts) != recovery["pages"] or in_databases != counts[0]
             or set_apart != counts[1]):

@@ -7,31 +7,14 @@
 
 #include "jet/row_slots.h"
 #include "recover/copy_membership.h"
+#include "recover/pages_of_rows.h"
 
 namespace quillon::recover {
 namespace {
 
-constexpr std::int64_t kPage = 4096;
+constexpr std::int64_t kPage = testing::kPlaceBytes;
 
-// Store pages: data pages of owner 40 unless said otherwise, at the given 4 KiB places.
-struct TFixture {
-  std::vector<TPageEntry> Entries;
-  std::map<std::size_t, std::vector<std::string>> Rows;
-  std::map<std::size_t, std::vector<std::string>> Deleted;
-
-  std::size_t Add(std::int64_t place, std::vector<std::string> rows, std::uint32_t owner = 40) {
-    Entries.push_back({place * kPage, TPageKind::Data, owner});
-    Rows[Entries.size() - 1] = std::move(rows);
-    return Entries.size() - 1;
-  }
-  TRowsOfCopies RowsOf() const {
-    return {[this](std::size_t index) { return Rows.at(index); },
-            [this](std::size_t index) {
-              const auto found = Deleted.find(index);
-              return found == Deleted.end() ? std::vector<std::string>{} : found->second;
-            }};
-  }
-};
+using TFixture = testing::TPagesOfRows;
 
 std::vector<std::size_t> Sorted(std::vector<std::size_t> indices) {
   std::sort(indices.begin(), indices.end());

@@ -360,6 +360,49 @@ TEST(OlderCopies, TablesTheCopysCatalogDoesNotNameTakeTheOtherCopysNamesWhereCol
   EXPECT_EQ(plans[2].Name, "table-50");
   EXPECT_EQ(plans[3].Name, "table-30");
   EXPECT_EQ(plans[4].Name, "Kept");
+
+  // Tables the newer copy's catalog names no more: dropped since, named by the deleted row
+  // at their definition page, where the name is no other table's of the copy and the newer
+  // copy's catalog does not name the page live.
+  std::vector<TTablePlan> older(4);
+  older[0] = Plan(60, "table-60", false, Definition({"Id", "Price"}));
+  older[1] = Plan(70, "table-70", false, Definition({"Id"}));  // its name is taken
+  older[2] = Plan(80, "table-80", false, std::nullopt);        // untyped
+  older[3] = Plan(30, "table-30", false, Definition({"Id", "Customer"}));
+  const std::map<std::uint32_t, std::string> dropped = {
+      {60, "Prices"}, {70, "Orders"}, {80, "Stock"}, {30, "OldOrders"}};
+  NameFromOtherCopy(older, newer, dropped);
+  EXPECT_EQ(older[0].Name, "Prices");
+  EXPECT_TRUE(older[0].NamedFromCatalog);
+  EXPECT_EQ(older[1].Name, "table-70");
+  EXPECT_EQ(older[2].Name, "table-80");
+  EXPECT_EQ(older[3].Name, "Orders");  // the live catalog's name comes first
+}
+
+TEST(OlderCopies, ACopyWithoutItsCatalogTakesNamesFromAnyOtherCopysOwnCatalogTheFirstThatNamesIt) {
+  // The newest copy's head, holding its catalog, was not found; the older copies' catalogs
+  // survive. Names read from a copy's own catalog only: one it took from another is not
+  // passed on.
+  const std::vector<TTablePlan> older = {Plan(30, "Orders", true, Definition({"Id", "Customer"})),
+                                         Plan(40, "table-40", false, Definition({"Id"})),
+                                         Plan(50, "Stock", true, std::nullopt)};
+  const std::vector<TTablePlan> oldest = {Plan(30, "Orders (old)", true,
+                                               Definition({"Id", "Customer"})),
+                                          Plan(40, "Notes", true, Definition({"Id"})),
+                                          Plan(60, "Items", true, Definition({"Id", "Price"}))};
+  const std::vector<TNamedTable> namedByOlder = TablesNamedByCatalog(older);
+  ASSERT_EQ(namedByOlder.size(), 1u);  // untyped and unnamed tables name nothing
+  EXPECT_EQ(namedByOlder[0].Columns, (std::vector<std::string>{"Id", "Customer"}));
+  std::vector<TTablePlan> live = {Plan(30, "table-30", false, Definition({"Id", "Customer"})),
+                                  Plan(40, "table-40", false, Definition({"Id"})),
+                                  Plan(60, "table-60", false, Definition({"Id", "Name"})),
+                                  Plan(70, "table-70", false, Definition({"Id"}))};
+  EXPECT_EQ(NameFromOtherCopies(live, {namedByOlder, TablesNamedByCatalog(oldest)}), 2u);
+  EXPECT_EQ(live[0].Name, "Orders");  // the first list that names it, newest first
+  EXPECT_EQ(live[1].Name, "Notes");
+  EXPECT_TRUE(live[1].NamedFromCatalog);
+  EXPECT_EQ(live[2].Name, "table-60");  // other columns: another table
+  EXPECT_EQ(live[3].Name, "table-70");  // no copy's catalog names it
 }
 
 TEST(OlderCopies, ATableWithoutItsDefinitionTakesTheOneTheOtherCopiesAgreeOnWhereItsRowsFit) {
@@ -725,7 +768,7 @@ TEST(PagesSetApart, EveryPageIsCountedOnceAndEachDatabaseSaysWhereThePagesItSetA
             std::string::npos);
   const nlohmann::json json = RecoveryReportJson(report);
   EXPECT_EQ(json["pages_in_databases"], 5);
-  EXPECT_EQ(json["pages_set_apart"], 2);
+  EXPECT_EQ(json["pages_set_apart_by_databases"], 2);
   EXPECT_EQ(json["pages_unplaced"], 1);
   EXPECT_TRUE(json["databases"][0]["pages_set_apart"][1]["database"].is_null());
 }

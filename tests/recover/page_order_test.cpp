@@ -95,6 +95,19 @@ TEST(PageOrder, WithPiecesMovedInPagesPastTheLastListedOneWhileAListedOneIsMissi
   EXPECT_TRUE(PagesLieInOrder(tables, OwnersOf(tables)));
 }
 
+TEST(PageOrder, APagePositionNumberedUnlistedThatEvidencePlacedAtAnEmptyListedNumberIsOutOfOrder) {
+  // Table 20's map lists 40 and 63; position put its second page at 79 (a piece after a
+  // gap, numbered by distance), where the map lists nothing, and 63 holds no page.
+  std::vector<TTableOrderEvidence> tables = {
+      Table(20, {40, 79}, std::set<std::uint32_t>{40, 63}),
+      Table(30, {50, 51}, std::set<std::uint32_t>{50, 51})};
+  // Alone, a stale page beside a listed page lost: in order.
+  EXPECT_TRUE(PagesLieInOrder(tables, OwnersOf(tables)));
+  // Evidence placed that page at 63: the numbering by position does not hold.
+  tables[0].PlacedWhereListed = 1;
+  EXPECT_FALSE(PagesLieInOrder(tables, OwnersOf(tables)));
+}
+
 TEST(PageOrder, OnlyPagesNumberedAsTheyLieAreInPlace) {
   TDatabasePages grid, numbered;
   grid.Pages = {{0, 100}, {1, 101}, {2, 102}, {3, 103}};

@@ -7,27 +7,14 @@
 
 #include "jet/row_slots.h"
 #include "recover/page_versions.h"
+#include "recover/pages_of_rows.h"
 
 namespace quillon::recover {
 namespace {
 
-constexpr std::int64_t kPage = 4096;
+constexpr std::int64_t kPage = testing::kPlaceBytes;
 
-// Store pages: data pages of owner 40 unless said otherwise, at the given 4 KiB places.
-struct TFixture {
-  std::vector<TPageEntry> Entries;
-  std::map<std::size_t, std::vector<std::string>> Rows;
-
-  std::size_t Add(std::int64_t place, std::vector<std::string> rows, std::uint32_t owner = 40,
-                  TPageKind kind = TPageKind::Data) {
-    Entries.push_back({place * kPage, kind, owner});
-    Rows[Entries.size() - 1] = std::move(rows);
-    return Entries.size() - 1;
-  }
-  TRowsOfPage RowsOf() const {
-    return [this](std::size_t index) { return Rows.at(index); };
-  }
-};
+using TFixture = testing::TPagesOfRows;
 
 TEST(PageVersions, CopiesOfOnePageNumberAreToldApartFromExchangedPieces) {
   TFixture store;
@@ -38,21 +25,21 @@ TEST(PageVersions, CopiesOfOnePageNumberAreToldApartFromExchangedPieces) {
   TDatabasePages grid, numbered;
   grid.Pages = {{70, live}, {kUnnumberedPage, older}};
   numbered.Pages = {{70, older}, {kUnnumberedPage, live}};
-  TPageVersions versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  TPageVersions versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf().Live);
   EXPECT_EQ(versions.Disputed, (std::set<std::size_t>{older, live}));
   EXPECT_TRUE(versions.Repeated.empty());
   EXPECT_EQ(versions.NumbersDisputed, 1u);
 
   // The same rows in both: the page is read once, at its number.
   store.Rows[live] = store.Rows[older];
-  versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf().Live);
   EXPECT_TRUE(versions.Disputed.empty());
   EXPECT_EQ(versions.Repeated, (std::set<std::size_t>{live}));
 
   // A page of the same table that lies there because pieces were exchanged shares no row:
   // both are read.
   store.Rows[live] = {"id7", "id8"};
-  versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf().Live);
   EXPECT_TRUE(versions.Disputed.empty());
   EXPECT_TRUE(versions.Repeated.empty());
 }
@@ -72,7 +59,7 @@ TEST(PageVersions, PagesWithNumbersOfTheirOwnOrOfOtherTablesAreNoVersions) {
                     {kUnnumberedPage, otherTable}, {72, longValuesToo},
                     {kUnnumberedPage + 1, longValues}};
   const TPageVersions versions =
-      FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+      FindPageVersions(store.Entries, grid, numbered, store.RowsOf().Live);
   EXPECT_TRUE(versions.Disputed.empty());
   EXPECT_TRUE(versions.Repeated.empty());
   EXPECT_EQ(versions.NumbersDisputed, 0u);
@@ -92,7 +79,8 @@ TEST(PageVersions, AnUnnumberedPageSharingRowsWithAnotherPageOfItsTableIsAnother
   numbered.Pages = {{kUnnumberedPage, mine},    {kUnnumberedPage + 1, theirs},
                     {kUnnumberedPage + 2, same}, {30, sameToo},
                     {kUnnumberedPage + 3, own},  {kUnnumberedPage + 4, otherTable}};
-  const TPageVersions versions = FindPageVersions(store.Entries, grid, numbered, store.RowsOf());
+  const TPageVersions versions =
+      FindPageVersions(store.Entries, grid, numbered, store.RowsOf().Live);
   // Rows that disagree: which version is current is not known, so neither is read.
   EXPECT_EQ(versions.Disputed, (std::set<std::size_t>{mine, theirs}));
   // The same rows: read once, from the numbered page.

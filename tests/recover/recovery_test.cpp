@@ -22,21 +22,15 @@
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
 #include "recover/report_html.h"
+#include "recover/sample_sources.h"
 #include "recover/table_definition.h"
 #include "support/memory_file_system.h"
 
 namespace quillon::recover {
 namespace {
 
-std::vector<std::uint8_t> ReadSample(const char* name) {
-  std::ifstream in(std::string(QUILLON_SAMPLES_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class TNoProgress : public IRecoveryProgress {
- public:
-  void Progress(const std::string&, std::int64_t, std::int64_t) override {}
-};
+using testing::ReadSample;
+using testing::TNoProgress;
 
 TEST(JetValues, DatesCurrencyDecimalsGuidsAndTextAreExact) {
   EXPECT_EQ(DateTimeText(0.0), "1899-12-30 00:00:00");
@@ -142,12 +136,7 @@ class RecoveredSample : public ::testing::Test {
     store_ = std::make_unique<testing::TImagePageStore>(std::move(image));
   }
 
-  TRecoveryReport Recover() {
-    TRecoveryOptions options;
-    options.OutputDir = "out";
-    TNoProgress progress;
-    return RecoverDatabases(*store_, fileSystem_, options, progress);
-  }
+  TRecoveryReport Recover() { return testing::RecoverInto(*store_, fileSystem_); }
 
   std::unique_ptr<testing::TImagePageStore> store_;
   quillon::testing::TMemoryFileSystem fileSystem_;
@@ -246,10 +235,7 @@ TEST(RecoverDatabases, NamesTheOutputCannotTakeAreChangedAndTold) {
   db.insert(db.begin(), kPageSize, 0x00);
   const testing::TImagePageStore store(std::move(db));
   quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInto(store, files);
   ASSERT_EQ(report.Databases.size(), 1u);
   const std::vector<TTableReport>& tables = report.Databases[0].Tables;
   ASSERT_EQ(tables.size(), 2u);
@@ -299,10 +285,7 @@ TEST(RecoverDatabases, PagesThatOnlyLookLikeATablesAreCountedNotWrittenAsOne) {
   }
   const testing::TImagePageStore store(std::move(image));
   quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInto(store, files);
   std::int64_t left = 0;
   for (const TDatabaseReport& database : report.Databases) {
     EXPECT_TRUE(database.Tables.empty()) << database.Tables[0].Name;
@@ -333,10 +316,7 @@ TEST(RecoverDatabases, EveryPageReadIsCountedOnceInADatabaseSetApartOrTiedToNone
   image.insert(image.end(), db.begin(), db.end());
   const testing::TImagePageStore store(std::move(image));
   quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInto(store, files);
   ASSERT_FALSE(report.Databases.empty());
   EXPECT_EQ(report.PagesInDatabases + report.PagesSetApart + report.PagesUnplaced,
             report.PagesInStore);
@@ -377,10 +357,7 @@ TEST(RecoverDatabases, ATableThatCannotBeWrittenCostsOnlyItself) {
   const testing::TImagePageStore store(std::move(db));
   quillon::testing::TMemoryFileSystem files;
   files.SingleByteCodePage = true;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInto(store, files);
   ASSERT_EQ(report.Databases.size(), 1u);
   const std::vector<TTableReport>& tables = report.Databases[0].Tables;
   ASSERT_EQ(tables.size(), 2u);
@@ -439,11 +416,7 @@ TEST(RecoverDatabases, TellsTwoDatabasesOnOneSourceApartInTheirOrder) {
   image.insert(image.end(), large.begin(), large.end());
   const testing::TImagePageStore store(std::move(image));
   quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  options.WriteCsv = false;
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInto(store, files, false);
   ASSERT_EQ(report.Databases.size(), 2u);
   EXPECT_EQ(report.Databases[0].BaseOffset, 512);
   EXPECT_EQ(report.Databases[0].Tables.at(0).Name, "Contacts");
@@ -485,10 +458,7 @@ TEST(RecoverDatabases, TakesNoLongValuePageAtAPlaceItWasMovedTo) {
   auto recoverMemos = [](std::vector<std::uint8_t> image,
                          quillon::testing::TMemoryFileSystem& files, std::string& summary) {
     const testing::TImagePageStore store(std::move(image));
-    TRecoveryOptions options;
-    options.OutputDir = "out";
-    TNoProgress progress;
-    summary = RecoveryReportText(RecoverDatabases(store, files, options, progress));
+    summary = RecoveryReportText(testing::RecoverInto(store, files));
     return CsvLinesByKey(files, "out/database-1/Memos.csv");
   };
   quillon::testing::TMemoryFileSystem wholeFiles, movedFiles;
@@ -548,10 +518,7 @@ TEST(RecoverDatabases, ALostLongValuePageIsNotStoodInForByOneRowOfItsLength) {
 
   const testing::TImagePageStore store(std::move(image));
   quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInto(store, files);
   const std::map<std::string, std::string> memos = CsvLinesByKey(files, "out/database-1/Memos.csv");
   ASSERT_EQ(memos.size(), 59u);
   std::size_t notFound = 0;
@@ -580,11 +547,7 @@ TEST(RecoverDatabases, KeepsTheLiveRowsOfMovedPiecesLiveAndTyped) {
     }
     const testing::TImagePageStore store(std::move(image));
     quillon::testing::TMemoryFileSystem files;
-    TRecoveryOptions options;
-    options.OutputDir = "out";
-    options.WriteCsv = false;
-    TNoProgress progress;
-    const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+    const TRecoveryReport report = testing::RecoverInto(store, files, false);
     ASSERT_EQ(report.Databases.size(), 1u) << order.size();
     const std::vector<TTableReport>& tables = report.Databases[0].Tables;
     ASSERT_EQ(tables.size(), 2u) << order.size();
@@ -679,10 +642,7 @@ TEST(RecoverDatabases, ALoopOfLongValueRowsIsABrokenChainFollowedOnce) {
   const TCountingStore store(SampleWithLongValueLoop(heads));
   ASSERT_GE(heads, 20u);
   quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  TNoProgress progress;
-  const TRecoveryReport report = RecoverDatabases(store, files, options, progress);
+  const TRecoveryReport report = testing::RecoverInto(store, files);
   ASSERT_FALSE(report.Databases.empty());
   const std::vector<TTableReport>& tables = report.Databases[0].Tables;
   ASSERT_EQ(tables.size(), 2u);

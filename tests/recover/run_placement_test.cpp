@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 #include "jet/catalog.h"
 #include "jet/row_layout.h"
@@ -20,6 +21,7 @@
 #include "recover/image_page_store.h"
 #include "recover/recovery.h"
 #include "recover/recovery_report.h"
+#include "recover/page_renumbering.h"
 #include "recover/page_slots.h"
 #include "recover/row_fit.h"
 #include "recover/run_placement.h"
@@ -309,13 +311,15 @@ TPlacementReading ExactShapeReading(const IPageStore& store) {
   return reading;
 }
 
-// A source image, its store and the pages placed on it from `base` by rows of exactly
-// their definitions' shape.
+// A source image, its store and the pages placed on it from `base` (or `bases`) by rows
+// of exactly their definitions' shape.
 struct TPlacedImage {
   TPlacedImage(std::vector<std::uint8_t> image, std::int64_t base)
+      : TPlacedImage(std::move(image), std::vector<std::int64_t>{base}) {}
+  TPlacedImage(std::vector<std::uint8_t> image, const std::vector<std::int64_t>& bases)
       : Store(std::move(image)),
         Entries(testing::EntriesOf(Store)),
-        Placed(PlaceRuns(Store, Entries, {base}, ExactShapeReading(Store))) {}
+        Placed(PlaceRuns(Store, Entries, bases, ExactShapeReading(Store))) {}
   testing::TImagePageStore Store;
   std::vector<TPageEntry> Entries;
   std::vector<TDatabasePages> Placed;
@@ -411,16 +415,11 @@ TEST(PlaceRuns, ALoneLongValuePageOfOneRowOfAWantedLengthIsNotPlacedByIt) {
   const std::vector<std::uint8_t> standIn = testing::StandInLongValuePage(718);
   image.insert(image.end(), standIn.begin(), standIn.end());
   image.resize(image.size() + 8 * kPageSize, 0x00);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages)
-    EXPECT_NE(entries[index].SourceOffset, standInAt) << "the stand-in placed at " << number;
-  EXPECT_TRUE(placed[0].Pages.contains(67u));
+  const TPlacedImage source(std::move(image), 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages)
+    EXPECT_NE(source.Entries[index].SourceOffset, standInAt) << "the stand-in placed at " << number;
+  EXPECT_TRUE(source.Placed[0].Pages.contains(67u));
 }
 
 TEST(PlaceRuns, OfTwoPiecesForOneNumberTheOneGoingOnIntoThePlacedStretchIsPlaced) {
@@ -513,55 +512,66 @@ TEST(PlaceRuns, AHomeGoesOnOverAGapOnlyToPagesOfTheKindItsNamedNumbersHold) {
   image.resize(image.size() + 5 * kPageSize, 0x5A);
   image.insert(image.end(), large.begin() + 25 * kPageSize, large.end());
   image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
+  const TPlacedImage source(std::move(image), 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages) {
+    const std::int64_t offset = source.Entries[index].SourceOffset;
     EXPECT_LT(offset, static_cast<std::int64_t>(kHomePages * kPageSize))
         << "a page of the larger sample placed at " << number;
     EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
   }
-  EXPECT_TRUE(placed[0].Pages.contains(18u));
+  EXPECT_TRUE(source.Placed[0].Pages.contains(18u));
 }
 
-TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
-  // An Access-written database whose catalog has a second page (170) far from its first
-  // (14), beside the definitions of the tables it names (168, and 178 in the pages after
-  // it): its pages 0-107 as its home, then pages 162-215 as a run on a grid of their own.
-  // A database with a catalog page took no other, so the catalog page stayed loose and
-  // its tables unnamed.
-  std::ifstream in(std::string(QUILLON_REAL_DATABASES_DIR) + "/news-art-cn.mdb", std::ios::binary);
-  const std::vector<std::uint8_t> database{std::istreambuf_iterator<char>(in),
-                                           std::istreambuf_iterator<char>()};
-  if (database.size() < 216 * kPageSize) GTEST_SKIP() << "news-art-cn.mdb not found";
-  std::vector<std::uint8_t> image(database.begin(), database.begin() + 108 * kPageSize);
+// news-art-cn.mdb, an Access-written database whose catalog has a second page (170) far
+// from its first (14), beside the definitions of the tables it names (168, and 178 in the
+// pages after it): its pages 0 to `homePages` - 1 as its home, then other bytes,
+// `between`, and its pages 162-215 as a run on a grid of their own. Empty where the
+// fixture is missing; where the pages 162-215 begin goes to `pieceAt`.
+std::vector<std::uint8_t> NewsArtInTwoPieces(std::size_t homePages,
+                                             const std::vector<std::uint8_t>& between,
+                                             std::int64_t& pieceAt) {
+  const std::vector<std::uint8_t> database =
+      testing::ReadWhole(QUILLON_REAL_DATABASES_DIR, "news-art-cn.mdb");
+  if (database.size() < 216 * kPageSize) return {};
+  std::vector<std::uint8_t> image(database.begin(), database.begin() + homePages * kPageSize);
   image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
-  const std::int64_t pieceAt = static_cast<std::int64_t>(image.size());
+  image.insert(image.end(), between.begin(), between.end());
+  pieceAt = static_cast<std::int64_t>(image.size());
   image.insert(image.end(), database.begin() + 162 * kPageSize,
                database.begin() + 216 * kPageSize);
   image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
+  return image;
+}
+
+// On an image of NewsArtInTwoPieces: every page placed lies in the home or the piece, at
+// its own number, and the catalog's second page is placed with the pages beside it that
+// name or are named (a data page of table 168, whose definition it names, and
+// art_auction's definition).
+void ExpectNewsArtPlaced(const TPlacedImage& source, std::size_t homePages,
+                         std::int64_t pieceAt) {
+  ASSERT_EQ(source.Placed.size(), 1u);
+  const TDatabasePages& placed = source.Placed[0];
+  for (const auto& [number, index] : placed.Pages) {
+    const std::int64_t offset = source.Entries[index].SourceOffset;
     if (offset >= pieceAt)
       EXPECT_EQ(number, 162 + (offset - pieceAt) / static_cast<std::int64_t>(kPageSize));
-    else
+    else if (offset < static_cast<std::int64_t>(homePages * kPageSize))
       EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
+    else
+      ADD_FAILURE() << "a page from between the pieces placed at " << number;
   }
-  // The catalog page, and the pages beside it that name or are named: a data page of
-  // table 168 (whose definition the catalog page names) and art_auction's definition.
   for (const std::uint32_t number : {170u, 171u, 178u})
-    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+    EXPECT_TRUE(placed.Pages.contains(number)) << "page " << number << " not placed";
+}
+
+TEST(PlaceRuns, APieceHoldingACatalogsLaterPageIsPlacedWithTheTablesItNames) {
+  // The database's pages 0-107 as its home, then its pages 162-215. A database with a
+  // catalog page took no other, so the catalog page stayed loose and its tables unnamed.
+  std::int64_t pieceAt = 0;
+  std::vector<std::uint8_t> image = NewsArtInTwoPieces(108, {}, pieceAt);
+  if (image.empty()) GTEST_SKIP() << "news-art-cn.mdb not found";
+  ExpectNewsArtPlaced(TPlacedImage(std::move(image), 0), 108, pieceAt);
 }
 
 TEST(PlaceRuns, AnotherFilesCatalogPageTakesNoNumberByTheCatalogsMapAlone) {
@@ -572,41 +582,16 @@ TEST(PlaceRuns, AnotherFilesCatalogPageTakesNoNumberByTheCatalogsMapAlone) {
   // the other file's page took 170, and the database's own catalog page there, with the
   // tables it names, was lost. A further catalog page goes only beside a table it names in
   // its own run.
-  const auto read = [](const char* name) {
-    std::ifstream in(std::string(QUILLON_REAL_DATABASES_DIR) + "/" + name, std::ios::binary);
-    return std::vector<std::uint8_t>{std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>()};
-  };
-  const std::vector<std::uint8_t> database = read("news-art-cn.mdb");
-  const std::vector<std::uint8_t> other = read("northwind-jet4.mdb");
-  if (database.size() < 216 * kPageSize || other.size() < 401 * kPageSize)
-    GTEST_SKIP() << "news-art-cn.mdb or northwind-jet4.mdb not found";
-  std::vector<std::uint8_t> image(database.begin(), database.begin() + 110 * kPageSize);
-  image.resize(image.size() + 8 * kPageSize + 512, 0x5A);
-  const std::int64_t foreignAt = static_cast<std::int64_t>(image.size());
-  image.insert(image.end(), other.begin() + 400 * kPageSize, other.begin() + 401 * kPageSize);
-  image.resize(image.size() + 8 * kPageSize + 1024, 0x5A);
-  const std::int64_t pieceAt = static_cast<std::int64_t>(image.size());
-  image.insert(image.end(), database.begin() + 162 * kPageSize,
-               database.begin() + 216 * kPageSize);
-  image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 1u);
-  for (const auto& [number, index] : placed[0].Pages) {
-    const std::int64_t offset = entries[index].SourceOffset;
-    EXPECT_NE(offset, foreignAt) << "the other file's catalog page placed at " << number;
-    if (offset >= pieceAt) {
-      EXPECT_EQ(number, 162 + (offset - pieceAt) / static_cast<std::int64_t>(kPageSize));
-    } else if (offset < foreignAt) {
-      EXPECT_EQ(number, offset / static_cast<std::int64_t>(kPageSize));
-    }
-  }
-  for (const std::uint32_t number : {170u, 171u, 178u})
-    EXPECT_TRUE(placed[0].Pages.contains(number)) << "page " << number << " not placed";
+  const std::vector<std::uint8_t> other =
+      testing::ReadWhole(QUILLON_REAL_DATABASES_DIR, "northwind-jet4.mdb");
+  if (other.size() < 401 * kPageSize) GTEST_SKIP() << "northwind-jet4.mdb not found";
+  std::vector<std::uint8_t> between(other.begin() + 400 * kPageSize,
+                                    other.begin() + 401 * kPageSize);
+  between.resize(between.size() + 8 * kPageSize + 1024, 0x5A);
+  std::int64_t pieceAt = 0;
+  std::vector<std::uint8_t> image = NewsArtInTwoPieces(110, between, pieceAt);
+  if (image.empty()) GTEST_SKIP() << "news-art-cn.mdb not found";
+  ExpectNewsArtPlaced(TPlacedImage(std::move(image), 0), 110, pieceAt);
 }
 
 // The larger sample with its catalog's rows on two pages, as a catalog that has grown
@@ -655,14 +640,10 @@ TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogs
     std::int64_t stretchAt = -1;
     std::vector<std::uint8_t> image;
     ASSERT_NO_FATAL_FAILURE(CatalogOnTwoPages(listed, image, stretchAt));
-    const testing::TImagePageStore store(image);
-    std::vector<TPageEntry> entries(store.Count());
-    for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-    const std::vector<TDatabasePages> placed =
-        PlaceRuns(store, entries, {0}, ExactShapeReading(store));
-    ASSERT_EQ(placed.size(), 1u);
-    for (const auto& [number, index] : placed[0].Pages) {
-      const std::int64_t offset = entries[index].SourceOffset;
+    const TPlacedImage source(std::move(image), 0);
+    ASSERT_EQ(source.Placed.size(), 1u);
+    for (const auto& [number, index] : source.Placed[0].Pages) {
+      const std::int64_t offset = source.Entries[index].SourceOffset;
       if (offset >= stretchAt) {
         EXPECT_EQ(number, 24 + (offset - stretchAt) / static_cast<std::int64_t>(kPageSize));
       }
@@ -671,12 +652,12 @@ TEST(PlaceRuns, AFurtherCatalogPageAlongAPlacedPieceIsPlacedOnlyWhereTheCatalogs
     // follows them in the run with nothing that names it between (index pages, Articles'
     // definition and map, which only that page's row names): placed where the catalog's
     // map lists it, and Articles' definition with it; else it says nothing.
-    EXPECT_TRUE(placed[0].Pages.contains(27));
-    EXPECT_EQ(placed[0].Pages.contains(43), listed);
-    if (listed && placed[0].Pages.contains(43)) {
-      EXPECT_EQ(entries[placed[0].Pages.at(43)].SourceOffset,
+    EXPECT_TRUE(source.Placed[0].Pages.contains(27));
+    EXPECT_EQ(source.Placed[0].Pages.contains(43), listed);
+    if (listed && source.Placed[0].Pages.contains(43)) {
+      EXPECT_EQ(source.Entries[source.Placed[0].Pages.at(43)].SourceOffset,
                 stretchAt + 19 * static_cast<std::int64_t>(kPageSize));
-      EXPECT_TRUE(placed[0].Pages.contains(41));
+      EXPECT_TRUE(source.Placed[0].Pages.contains(41));
     }
   }
 }
@@ -717,17 +698,12 @@ TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesP
   put(small, 1, 72, small.size() / kPageSize - 1);
   put(large, 0, 195, large.size() / kPageSize - 1);
   image.resize(image.size() + 8 * kPageSize, 0);
-  const testing::TImagePageStore store(image);
-  std::vector<TPageEntry> entries(store.Count());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = store.Entry(i);
-
-  const std::vector<TDatabasePages> placed =
-      PlaceRuns(store, entries, {0, smallBase}, ExactShapeReading(store));
-  ASSERT_EQ(placed.size(), 2u);
-  for (const TDatabasePages& database : placed) {
+  const TPlacedImage source(std::move(image), {0, smallBase});
+  ASSERT_EQ(source.Placed.size(), 2u);
+  for (const TDatabasePages& database : source.Placed) {
     const int which = database.Base == 0 ? 0 : 1;
     for (const auto& [number, index] : database.Pages) {
-      const auto own = truth.find(entries[index].SourceOffset);
+      const auto own = truth.find(source.Entries[index].SourceOffset);
       ASSERT_NE(own, truth.end());
       EXPECT_EQ(own->second, std::pair(which, number))
           << "file " << which << " took a page of file " << own->second.first << " (its page "
@@ -735,7 +711,8 @@ TEST(PlaceRuns, AnLvalStretchEndsAtPagesHoldingWhatIsPointedToNotAtAnotherFilesP
     }
   }
   // The smaller one's LVAL pages are placed by its own rows' pointers, each in its own file.
-  const TDatabasePages& smaller = placed[0].Base == smallBase ? placed[0] : placed[1];
+  const TDatabasePages& smaller =
+      source.Placed[0].Base == smallBase ? source.Placed[0] : source.Placed[1];
   for (std::uint32_t number = 72; number < small.size() / kPageSize; ++number)
     EXPECT_TRUE(smaller.Pages.contains(number)) << "page " << number << " of the smaller not placed";
 }
@@ -840,6 +817,48 @@ TEST(ReadCatalog, AnUnnumberedCatalogPageNamesOnlyWhatNoNumberedOneDoes) {
   EXPECT_TRUE(alone.contains("Kontacts"));
 }
 
+TEST(ReadCatalog, ADeletedCatalogRowNamesADroppedTableWhereNoLiveRowNamesItsPage) {
+  // The smaller sample with the catalog row of "Contacts" flagged deleted (the table
+  // dropped): the catalog lists it no more, its deleted row names its definition page.
+  std::vector<std::uint8_t> image = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kCatalogPage = 14;
+  const std::span<std::uint8_t, kPageSize> page(image.data() + kCatalogPage * kPageSize,
+                                                kPageSize);
+  const std::u16string wanted = u"Contacts";
+  const auto* nameBytes = reinterpret_cast<const std::uint8_t*>(wanted.data());
+  const auto at = std::search(page.begin(), page.end(), nameBytes, nameBytes + wanted.size() * 2);
+  ASSERT_NE(at, page.end());
+  const auto offset = static_cast<std::size_t>(at - page.begin());
+  bool flagged = false;
+  const std::vector<TSlot> slots = SlotsOf(page);
+  for (std::size_t i = 0; i < slots.size() && !flagged; ++i) {
+    if (slots[i].End == 0 || offset < slots[i].Start || offset >= slots[i].End) continue;
+    page[kRowTableAt + 2 * i + 1] |= 0xC0;
+    flagged = true;
+  }
+  ASSERT_TRUE(flagged);
+  const testing::TImagePageStore store(image);
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  TDatabasePages database;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    database.Pages.emplace(static_cast<std::uint32_t>(entries[i].SourceOffset / kPageSize), i);
+  testing::TNoProgress progress;
+  const TDatabaseReader reader(store, entries, database, progress);
+  const std::map<std::uint32_t, TCatalogEntry> catalog =
+      ReadCatalog(reader, entries, database, BuiltInCatalogDefinition());
+  for (const auto& [number, entry] : catalog) EXPECT_NE(entry.Name, "Contacts");
+  const std::map<std::uint32_t, std::string> dropped =
+      DroppedTableNames(reader, entries, database, BuiltInCatalogDefinition(), catalog);
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped.begin()->second, "Contacts");
+  EXPECT_FALSE(catalog.contains(dropped.begin()->first));
+  // A live row naming that page (the id taken again): the deleted row names nothing.
+  std::map<std::uint32_t, TCatalogEntry> takenAgain = catalog;
+  takenAgain[dropped.begin()->first].Name = "Customers";
+  EXPECT_TRUE(DroppedTableNames(reader, entries, database, BuiltInCatalogDefinition(), takenAgain)
+                  .empty());
+}
+
 }  // namespace
 }  // namespace quillon::recover
 
@@ -937,6 +956,104 @@ TEST(PlaceRuns, APlacedPieceTakesThePagesBeforeItThatSayTheyAreTheDatabases) {
       NumbersOwnByTruth(source, source.Placed[0], layout.Truth);
   for (const std::uint32_t number : {42u, 45u, 253u})
     EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
+}
+
+TEST(PlaceRuns, APieceOfPagesSideBySideThatNoPlaceHoldsIsCutBeforeItsLastTablesPages) {
+  // The larger sample's pages 0-83 as its home; then, on a grid of their own and side by
+  // side with no gap, a stale page of Authors (its page 38 with other values in its rows,
+  // as Access leaves a page it no longer lists) and Articles' pages 84-116 (a data page,
+  // the LVAL pages its rows point to, and another data page). No single place holds the
+  // whole: at Articles' numbers the stale page lies at 83, the home's, and at Authors'
+  // numbers Articles' pages lie where their map lists none. Cut before Articles' pages,
+  // they hold at their own numbers.
+  const std::vector<std::uint8_t> database = testing::ReadSample("sample-jet4.mdb");
+  std::vector<std::uint8_t> stale(database.begin() + 38 * kPageSize,
+                                  database.begin() + 39 * kPageSize);
+  const std::uint16_t count = jet::StatedRowCount(stale);
+  for (std::uint16_t row = 0; row < count; ++row) {
+    const jet::TRowSlot slot = jet::RowSlotAt(stale, count, row);
+    ASSERT_TRUE(slot.Valid);
+    stale[slot.Start + 2] ^= 0x40;  // the first fixed column: AuthorID
+  }
+  TLaidOut layout;
+  layout.Add(database, 0, 84);
+  layout.Other(8 * kPageSize + 512);
+  const std::int64_t staleAt = static_cast<std::int64_t>(layout.Image.size());
+  layout.Image.insert(layout.Image.end(), stale.begin(), stale.end());
+  layout.Add(database, 84, 117);
+  layout.Other(8 * kPageSize);
+  const TPlacedImage source(layout.Image, 0);
+  ASSERT_EQ(source.Placed.size(), 1u);
+  for (const auto& [number, index] : source.Placed[0].Pages) {
+    if (source.Entries[index].SourceOffset == staleAt)
+      ADD_FAILURE() << "the stale page placed at " << number;
+  }
+  const std::set<std::uint32_t> numbers =
+      NumbersOwnByTruth(source, source.Placed[0], layout.Truth);
+  for (const std::uint32_t number : {84u, 100u, 116u})
+    EXPECT_TRUE(numbers.contains(number)) << "page " << number << " not placed";
+}
+
+}  // namespace
+}  // namespace quillon::recover
+
+namespace quillon::recover {
+namespace {
+
+TEST(Renumber, AnotherCopysLongValueRowsDoNotMakeTheDatabasesOwnAmbiguous) {
+  // The small sample in 64 KiB pieces, its piece 4 (LVAL pages 64 to 79) moved ahead of
+  // page 0; after the file, another copy's version of that piece, byte for byte the same.
+  // Only the memos' pointers number the moved piece, by rows no other LVAL row on the
+  // source has: the copy's rows count against that unless they are known as the copy's.
+  const std::vector<std::uint8_t> db = testing::ReadSample("sample-jet4-small.mdb");
+  constexpr std::size_t kPiece = 65536;
+  std::vector<std::uint8_t> image(kPageSize, 0x00);
+  for (const std::size_t piece : {4, 0, 1, 2, 3, 5}) {
+    const auto from = db.begin() + static_cast<std::ptrdiff_t>(piece * kPiece);
+    image.insert(image.end(), from, std::min(from + kPiece, db.end()));
+  }
+  const std::size_t fileEnd = image.size();
+  image.resize(image.size() + 8 * kPageSize, 0x5A);
+  const std::size_t copyAt = image.size();
+  image.insert(image.end(), db.begin() + 4 * kPiece, db.begin() + 5 * kPiece);
+  const testing::TImagePageStore store(std::move(image));
+  const std::vector<TPageEntry> entries = testing::EntriesOf(store);
+  // The file's pages by their places from its page 0 (at the piece after the moved one);
+  // the copy's pages are the copy's.
+  TDatabasePages grid;
+  grid.Base = static_cast<std::int64_t>(kPageSize + kPiece);
+  std::unordered_set<std::size_t> copy;
+  std::uint32_t before = kUnnumberedPage;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::int64_t offset = entries[i].SourceOffset;
+    if (offset >= static_cast<std::int64_t>(copyAt)) {
+      copy.insert(i);
+    } else if (offset < static_cast<std::int64_t>(fileEnd)) {
+      grid.Pages.emplace(offset < grid.Base ? before++
+                                            : static_cast<std::uint32_t>((offset - grid.Base) /
+                                                                         kPageSize),
+                         i);
+    }
+  }
+  ASSERT_FALSE(copy.empty());
+  testing::TNoProgress progress;
+  // How many of the moved piece's pages are numbered as they were written (64 on).
+  const auto movedNumbered = [&](const std::unordered_set<std::size_t>& otherCopies) {
+    TDatabasePages database = grid;
+    const TDatabaseReader reader(store, entries, database, progress);
+    Renumber(reader, entries, database, otherCopies);
+    std::size_t right = 0;
+    for (const auto& [number, index] : database.Pages) {
+      const std::int64_t offset = entries[index].SourceOffset;
+      if (offset < grid.Base &&
+          number == 64 + static_cast<std::uint32_t>((offset - static_cast<std::int64_t>(kPageSize)) /
+                                                    kPageSize))
+        ++right;
+    }
+    return right;
+  };
+  EXPECT_EQ(movedNumbered({}), 0u);
+  EXPECT_GE(movedNumbered(copy), 8u);
 }
 
 }  // namespace

@@ -16,10 +16,15 @@
 
 namespace quillon::recover::testing {
 
+// The file `name` in the folder `folder`, whole (empty where it cannot be read).
+inline std::vector<std::uint8_t> ReadWhole(const std::string& folder, const char* name) {
+  std::ifstream in(folder + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // The bundled sample database `name`, whole (empty where it cannot be read).
 inline std::vector<std::uint8_t> ReadSample(const char* name) {
-  std::ifstream in(std::string(QUILLON_SAMPLES_DIR) + "/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return ReadWhole(QUILLON_SAMPLES_DIR, name);
 }
 
 // Every entry of `store`, by its index there.
@@ -34,14 +39,21 @@ class TNoProgress : public IRecoveryProgress {
   void Progress(const std::string&, std::int64_t, std::int64_t) override {}
 };
 
+// Recovers `store` into the folder "out" of `files`, with CSV files where `writeCsv`.
+inline TRecoveryReport RecoverInto(const IPageStore& store,
+                                   quillon::testing::TMemoryFileSystem& files,
+                                   bool writeCsv = true) {
+  TRecoveryOptions options;
+  options.OutputDir = "out";
+  options.WriteCsv = writeCsv;
+  TNoProgress progress;
+  return RecoverDatabases(store, files, options, progress);
+}
+
 // Recovers `store` into a folder in memory, without CSV files.
 inline TRecoveryReport RecoverInMemory(const IPageStore& store) {
   quillon::testing::TMemoryFileSystem files;
-  TRecoveryOptions options;
-  options.OutputDir = "out";
-  options.WriteCsv = false;
-  TNoProgress progress;
-  return RecoverDatabases(store, files, options, progress);
+  return RecoverInto(store, files, false);
 }
 
 // The table of `database`'s report named `name`, or nullptr.
