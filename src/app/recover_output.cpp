@@ -297,6 +297,10 @@ void TRecoverFolder::Commit() {
     }
     for (const TFolderEntry& entry : *entries) {
       if (entry.Name == kRecoverManifestName || entry.Name == kNextManifestName) continue;
+      if (entry.Kind == TPathKind::Directory && !entry.IsLink &&
+          RemoveIfEmpty(staging, entry.Name)) {
+        continue;
+      }
       fileSystem_.MoveNew(Join(staging, entry.Name), Join(dir_, entry.Name));
     }
     if (hasManifest_) {
@@ -312,6 +316,24 @@ void TRecoverFolder::Commit() {
   }
   committed_ = true;
   fileSystem_.RemoveBelow(dir_, kRecoverStagingName, true);
+}
+
+bool TRecoverFolder::RemoveIfEmpty(const std::string& base, const std::string& relative) {
+  // The manifest lists files only: a folder is known by the files listed in it. One that
+  // holds none (made for a database's tables when the decoding was stopped before the
+  // first) would be listed nowhere, and in OUTDIR it would keep every later run out, --force
+  // too. Only what is this run's is looked at: the staging folder's own entries.
+  const auto entries = fileSystem_.ListFolder(Join(base, relative));
+  if (!entries) return false;
+  bool empty = true;
+  for (const TFolderEntry& entry : *entries) {
+    const std::string inner = relative + "/" + entry.Name;
+    if (entry.Kind != TPathKind::Directory || entry.IsLink || !RemoveIfEmpty(base, inner)) {
+      empty = false;
+    }
+  }
+  if (empty) fileSystem_.RemoveBelow(base, relative, true);
+  return empty;
 }
 
 void TRecoverFolder::RemoveTree(const std::string& base, const std::string& relative) {
@@ -353,12 +375,32 @@ TRecoverOutputs::TRecoverOutputs(TRecoverFolder& folder)
     : folder_(folder), inner_(folder.FileSystem()) {}
 
 void TRecoverOutputs::Begin() {
-  manifest_ = inner_.Open(folder_.Join(folder_.StagingDir(), kRecoverManifestName),
-                          folder_.Resumes() ? TOpenMode::CreateExclusive : TOpenMode::CreateNew);
+  const std::string manifest = folder_.Join(folder_.StagingDir(), kRecoverManifestName);
   const std::string first = std::string(kRecoverManifestFirstLine) + "\n";
-  if (manifest_->Write(first.data(), first.size()) != first.size() || !manifest_->Flush()) {
-    throw EQuillonError("Cannot write the manifest \"" +
-                        inner_.ToDisplayText(PathOf(kRecoverManifestName)) + "\".");
+  const auto failed = [&] {
+    return EQuillonError("Cannot write the manifest \"" +
+                         inner_.ToDisplayText(PathOf(kRecoverManifestName)) + "\".");
+  };
+  if (!folder_.Resumes()) {
+    manifest_ = inner_.Open(manifest, TOpenMode::CreateNew);
+    if (manifest_->Write(first.data(), first.size()) != first.size() || !manifest_->Flush()) {
+      throw failed();
+    }
+    return;
+  }
+  // The interrupted run's manifest is what lets a later --resume take the staging folder
+  // over: it is never emptied in place, where a run killed right then (a loaded disk can
+  // hold a truncation for a while) would leave a folder that no resume accepts. The new
+  // one is written whole beside it and moved over it; the run goes on writing there.
+  const std::string fresh = folder_.Join(folder_.StagingDir(), kRecoverManifestFresh);
+  {
+    const std::unique_ptr<TStream> out = inner_.Open(fresh, TOpenMode::CreateExclusive);
+    if (out->Write(first.data(), first.size()) != first.size() || !out->Flush()) throw failed();
+  }
+  inner_.Replace(fresh, manifest);
+  manifest_ = inner_.Open(manifest, TOpenMode::ReadWriteShared);
+  if (manifest_->Seek(0, TSeekOrigin::End) != static_cast<std::int64_t>(first.size())) {
+    throw failed();
   }
 }
 

@@ -18,6 +18,8 @@ namespace quillon {
 
 inline constexpr const char* kRecoverManifestName = "quillon-recover.manifest";
 inline constexpr const char* kRecoverManifestFirstLine = "quillon-cli recover, version 1";
+// A resumed run's new manifest while it is written, before it takes the old one's place.
+inline constexpr const char* kRecoverManifestFresh = "quillon-recover.manifest.new";
 // The folder inside OUTDIR a run writes into until its result is complete.
 inline constexpr const char* kRecoverStagingName = ".quillon-recover.partial";
 // The reading's scan state in the staging folder: while it is there, the run can be resumed.
@@ -79,6 +81,9 @@ class TRecoverFolder {
   void CheckEntries(const std::string& relativeFolder, const std::string& named,
                     const TRecoverFolderRules& rules);
   void RemoveTree(const std::string& base, const std::string& relative);
+  // Removes the folder relative below base when it holds no file, its empty folders
+  // removed first; whether it did.
+  bool RemoveIfEmpty(const std::string& base, const std::string& relative);
   void RemoveEarlierFiles();
   // Takes OUTDIR's lock unless held; throws when another run holds it. A lock that cannot be
   // taken at all (a folder without write access) throws only when required.

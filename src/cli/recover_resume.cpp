@@ -181,7 +181,7 @@ TPageMapContinuation PrepareRecoverResume(IFileSystem& fileSystem, const TRecove
   // Whatever else is in the staging folder: the reading's own files by their names, and
   // what the decoding wrote (listed in the manifest), which goes.
   const std::vector<std::string> reading = {
-      kRecoverManifestName, kRecoverFragmentFileName,
+      kRecoverManifestName, kRecoverManifestFresh, kRecoverFragmentFileName,
       std::string(kRecoverFragmentFileName) + kPartialSuffix,
       std::string(kRecoverFragmentFileName) + kInterruptedSuffix,
       std::string(kRecoverResumableMark), std::string(kRecoverResumableMark) + ".new",

@@ -71,6 +71,30 @@ TEST_F(RecoverFolderTest, ListsWhatItMakesInsideAWindowsFolderAndRefusesTheRest)
   EXPECT_EQ(files_.ListFolder("C:\\cases\\out")->size(), 3u) << "no staging folder is left";
 }
 
+TEST_F(RecoverFolderTest, FoldersLeftEmptyByAStoppedDecodingAreNotPutInPlace) {
+  // Stopped while it decoded: the folders of the next databases were made, none of their
+  // tables written. Listed nowhere, in OUTDIR they would keep even --force out for good.
+  {
+    TRecoverFolder folder(files_, "/out", {});
+    folder.Open();
+    TRecoverOutputs outputs(folder);
+    outputs.Begin();
+    outputs.CreateFolder("/out/database-1");
+    Write(*outputs.Open("/out/database-1/T.csv", TOpenMode::CreateNew), "table");
+    outputs.CreateFolder("/out/database-2");
+    outputs.CreateFolder("/out/database-3");
+    outputs.CreateFolder("/out/database-3/inner");
+    outputs.Commit();
+  }
+  EXPECT_NE(files_.Find("/out/database-1/T.csv"), nullptr);
+  EXPECT_EQ(files_.Facts("/out/database-2").Kind, TPathKind::Missing);
+  EXPECT_EQ(files_.Facts("/out/database-3").Kind, TPathKind::Missing);
+  EXPECT_EQ(files_.Facts("/out/.quillon-recover.partial").Kind, TPathKind::Missing);
+  TRecoverFolderRules force;
+  force.Force = true;
+  EXPECT_EQ(Refusal(files_, "/out", force), "");
+}
+
 TEST_F(RecoverFolderTest, TheEarlierRecoveryStaysUntilTheNewOneIsCompleteThenGoesWhole) {
   PutEarlierRecovery();
   TRecoverFolderRules force;

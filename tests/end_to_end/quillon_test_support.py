@@ -21,6 +21,22 @@ import zlib
 
 FRAGMENT = 4096
 
+
+def _take_signals_as_a_terminal_would():
+    """A shell starts a job in the background (&, nohup) with SIGINT, and under nohup SIGHUP,
+    ignored, and the programs the tests start inherit that. A stop the tests send would then
+    be lost whenever it came before the program put its own handler in place, and the run
+    would go on to its end. Every test sends these signals as a terminal does, to a program
+    that takes them the ordinary way."""
+    if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+    for number in (signal.SIGHUP, signal.SIGTERM):
+        if signal.getsignal(number) == signal.SIG_IGN:
+            signal.signal(number, signal.SIG_DFL)
+
+
+_take_signals_as_a_terminal_would()
+
 # How a text value from a disk stands in a CSV file we write: one that a spreadsheet would
 # take for a formula begins with an apostrophe.
 FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
@@ -94,21 +110,26 @@ RETRY_SOONER = "retry sooner"
 RETRY = "retry"
 
 
-def stop_at_random(rng, command, seconds, upper, how, what, judge, scale=1.0):
+def stop_at_random(rng, command, seconds, upper, how, what, judge, scale=1.0, started=None):
     """Runs command and sends it the signal how at a random moment: a share
     rng.uniform(0.1, upper) of seconds, the measured time of an uninterrupted run of the same
     work, times scale. A fixed delay would outlast the whole run on a fast machine and come
-    too early to matter on a slow one. judge(returncode, stderr, note, scale) says what came
-    of the run (note: what, the signal, the moment, the exit and stderr, for its assertions):
-    an outcome, which is returned, or RETRY_SOONER or RETRY to start the run again."""
+    too early to matter on a slow one. started: a path the run makes once it is under way
+    (its handlers in place), from whose making the moment is counted; a start slowed by
+    sanitizers or load then eats no share of the work. judge(returncode, stderr, note, scale)
+    says what came of the run (note: what, the signal, the moment, the exit and stderr, for
+    its assertions): an outcome, which is returned, or RETRY_SOONER or RETRY to start the run
+    again."""
     while True:
         delay = seconds * scale * rng.uniform(0.1, upper)
         run = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        time.sleep(delay)
-        run.send_signal(how)
+        if started is None or wait_until_started(run, started):
+            time.sleep(delay)
+            run.send_signal(how)
         _, stderr = run.communicate(timeout=300)
-        note = "%s: %s after %.2f s, exit %d: %s" % (what, how.name, delay, run.returncode,
-                                                     stderr.decode(errors="replace"))
+        note = "%s: %s after %.2f s%s, exit %d: %s" % (
+            what, how.name, delay, "" if started is None else " under way", run.returncode,
+            stderr.decode(errors="replace"))
         outcome = judge(run.returncode, stderr, note, scale)
         if outcome == RETRY_SOONER:
             scale /= 2
@@ -127,11 +148,15 @@ def wait_until_started(run, path, seconds=120):
     return run.poll() is None and os.path.exists(path)
 
 
-def start_and_hold(command, ready, seconds=120):
+def start_and_hold(command, ready, seconds=120, **popen):
     """Starts command and holds it still (SIGSTOP) as soon as ready() is true: a run in the
     middle of its work, with its files and locks as they are, for as long as a test needs.
-    Returns the process, or None when it ended before it was ready. The caller kills it."""
-    run = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    Returns the process, or None when it ended before it was ready. The caller kills it, or
+    lets it go on (SIGCONT) to see how it ends; popen: Popen's options for its output (by
+    default none is kept)."""
+    popen.setdefault("stdout", subprocess.DEVNULL)
+    popen.setdefault("stderr", subprocess.DEVNULL)
+    run = subprocess.Popen(command, **popen)
     deadline = time.monotonic() + seconds
     while not ready() and run.poll() is None and time.monotonic() < deadline:
         time.sleep(0.002)

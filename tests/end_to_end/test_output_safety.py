@@ -12,14 +12,15 @@ with Python's zlib, independently of the program's own reader.
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import zlib
 
-from quillon_test_support import fragment_count, run_tests, use_chinese_texts
+from quillon_test_support import (
+    fragment_count, run_tests, start_and_hold, use_chinese_texts)
 
 use_chinese_texts()
 
@@ -98,13 +99,17 @@ class OutputSafety(unittest.TestCase):
             for _ in range(256 * 1024 ** 2 // len(self.database)):
                 f.write(self.database)
         out = self.path("shared.frag")
-        first = subprocess.Popen([ARGS.cli, "scan", "--force", image, out],
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        for line in first.stdout:
-            if line.strip() == str(os.path.getsize(image)):
-                break  # the chunk loop starts now: the partial file exists
-        time.sleep(0.3)
-        second = run("scan", "--force", image, out)
+        # The first is held still in the middle of its work (its partial file made, its lock
+        # taken) while the second tries: on a slow or loaded machine a fixed wait could see
+        # the first end before the second began, or the second start before the first did.
+        first = start_and_hold([ARGS.cli, "scan", "--force", image, out],
+                               lambda: os.path.exists(out + ".partial"),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertIsNotNone(first, "the first scan ended before it made its partial file")
+        try:
+            second = run("scan", "--force", image, out)
+        finally:
+            first.send_signal(signal.SIGCONT)
         stdout, stderr = first.communicate(timeout=300)
         self.assertEqual(first.returncode, 0, stderr)
         self.assertEqual(second.returncode, 1, second.stdout + second.stderr)
@@ -254,15 +259,19 @@ class RecoverSafety(unittest.TestCase):
             for _ in range(24):
                 f.write(read(self.sample))
         out = self.path("planted")
-        run_ = subprocess.Popen([ARGS.cli, "recover", "-q", image, out],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        deadline = time.time() + 60
-        while not os.path.isdir(out):
-            self.assertLess(time.time(), deadline, "the run never began")
-            self.assertIsNone(run_.poll(), "the run ended before anything could be planted")
-            time.sleep(0.001)
-        os.symlink(os.path.join(self.user, "thesis.docx"), os.path.join(out, "database-1.sqlite"))
-        os.symlink(self.user, os.path.join(out, "database-1"))
+        # Planted once the run has checked the folder and begun to write (its staging folder
+        # is there), while it is held still: on a loaded machine a run left going could be
+        # further on than the planting, or not yet at its checks.
+        run_ = start_and_hold([ARGS.cli, "recover", "-q", image, out],
+                              lambda: os.path.isdir(os.path.join(out, ".quillon-recover.partial")),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertIsNotNone(run_, "the run ended before anything could be planted")
+        try:
+            os.symlink(os.path.join(self.user, "thesis.docx"),
+                       os.path.join(out, "database-1.sqlite"))
+            os.symlink(self.user, os.path.join(out, "database-1"))
+        finally:
+            run_.send_signal(signal.SIGCONT)
         _, stderr = run_.communicate(timeout=300)
         self.assertUserFileIntact()
         self.assertEqual(run_.returncode, 1, stderr)

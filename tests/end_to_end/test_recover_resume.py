@@ -67,6 +67,20 @@ def result_of(folder):
     return result
 
 
+def described(folder):
+    """Every file below folder with its size, and the manifests' lines: what a failure names,
+    so that a run with a random seed can be understood from its output alone."""
+    lines = []
+    for root, _, names in sorted(os.walk(folder)):
+        for name in sorted(names):
+            path = os.path.join(root, name)
+            lines.append("%s (%d bytes)" % (os.path.relpath(path, folder), os.path.getsize(path)))
+            if name == "quillon-recover.manifest":
+                with open(path, "rb") as f:
+                    lines.append("  " + repr(f.read(2000)))
+    return "\n".join(lines)
+
+
 def snapshot(folder):
     """Every file below folder with its bytes."""
     files = {}
@@ -130,6 +144,7 @@ class RecoverResume(unittest.TestCase):
 
         def judge(returncode, stderr, note, scale):
             staging = os.path.join(out, STAGING)
+            note += "\nleft: " + described(out)
             if os.path.exists(os.path.join(staging, "fragments.frag.resume")):
                 if returncode == 130:
                     self.assertIn(b"--resume continues the reading", stderr, note)
@@ -147,14 +162,18 @@ class RecoverResume(unittest.TestCase):
                 return RETRY_SOONER
             # Killed before its first restart point: nothing to resume, and its staging folder
             # (if it got as far as making one: a slow start, under a sanitizer, may not) is
-            # left as a kill leaves it. It is removed and the run started again.
+            # left as a kill leaves it. It is removed and the run started again. A resume
+            # never gets here: the interrupted run's state stays until its result is whole.
+            self.assertFalse(resume, "%s: neither a result nor a state to resume" % note)
             self.assertEqual(returncode, -how, note)
             print("%s: killed before its first restart point" % what, file=sys.stderr)
             shutil.rmtree(out, ignore_errors=True)
             return RETRY
 
+        # A first run is under way once it has made its staging folder, which it does after
+        # its handlers are in place; a resume takes over the one that is there.
         return stop_at_random(rng, command, self.seconds, 0.4 if resume else 0.8, how, what,
-                              judge)
+                              judge, started=None if resume else os.path.join(out, STAGING))
 
     def assert_result_equals_reference(self, out, note):
         result = result_of(out)
@@ -184,8 +203,10 @@ class RecoverResume(unittest.TestCase):
                 if stops[-1] == "decoding stopped":
                     continue  # a stop asked for while decoding: what was decoded is in place
                 if stops[-1] == "stopped":
+                    left = described(out)  # as the stops left it, for a failure's message
                     final = self.recover("--resume", self.image, out)
-                    self.assertEqual(final.returncode, 0, final.stdout + final.stderr)
+                    self.assertEqual(final.returncode, 0, "seed %d, %s: %s%s\nbefore it: %s" % (
+                        seed, stops, final.stdout, final.stderr, left))
                     self.assertIn("Resuming the reading at byte", final.stdout)
                 self.assert_result_equals_reference(out, "seed %d" % seed)
         self.assertGreaterEqual(resumed, ARGS.rounds, "too few stops came before the end")

@@ -111,9 +111,11 @@ class Resume(unittest.TestCase):
             self.assertTrue(body == self.body[:len(body)], note)
             return how
 
-        # A resumed run has less left to scan: it is stopped sooner.
+        # A resumed run has less left to scan: it is stopped sooner. A first run is under way
+        # once its unfinished file is there (made after its handlers are in place); a
+        # resume's may be the killed run's.
         return stop_at_random(rng, command, self.seconds, 0.35 if resume else 0.7, how, what,
-                              judge)
+                              judge, started=None if resume else out + ".partial")
 
     def test_scans_stopped_at_random_resume_to_the_uninterrupted_runs_fragments(self):
         resumed = 0
@@ -185,11 +187,15 @@ class Resume(unittest.TestCase):
         scan = subprocess.Popen([ARGS.cli, "scan", "-q", "--restart-interval", "0.05",
                                  self.image, out], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-        time.sleep(self.seconds * 0.4)
+        # Killed past its first restart point, which a slow start could outlast: with no state
+        # written there would be nothing to resume.
+        if wait_until_started(scan, out + STATE):
+            time.sleep(self.seconds * 0.2)
         scan.kill()
         scan.wait(timeout=300)
         if scan.returncode == 0:
-            self.skipTest("the scan ended within %.2f s: nothing was cut off" % (self.seconds * 0.4))
+            self.skipTest("the scan ended before it was killed: nothing was cut off")
+        self.assertTrue(os.path.exists(out + STATE), "killed before its first restart point")
         os.rename(out + ".partial", out + ".interrupted")
         with open(out + ".interrupted", "rb") as f:
             head = f.read(1000)
@@ -326,16 +332,26 @@ class Resume(unittest.TestCase):
             scan = subprocess.Popen([ARGS.cli, "scan", "-q", "--restart-interval", "0.1",
                                      disk.path, out],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-            # Past the first bad sector, before the last: at 40 MB/s, about 30 MiB in, counted
-            # from the moment the scan is under way.
-            self.assertTrue(wait_until_started(scan, out + ".partial"))
-            time.sleep(0.8)
+            # Past the first bad sector, before the last: stopped as soon as a restart point
+            # lists the first (at 40 MB/s the last lies more than a second further on). A
+            # fixed wait could come before the first on a loaded machine.
+            first = "unreadable %d 512\n" % (3 * mib + 1024)
+            self.assertTrue(wait_until_started(scan, out + STATE))
+            deadline = time.monotonic() + 120
+            while scan.poll() is None and time.monotonic() < deadline:
+                try:
+                    with open(out + STATE) as f:  # replaced whole, never written in place
+                        if first in f.read():
+                            break
+                except FileNotFoundError:
+                    break  # the scan ended and took its state with it: judged below
+                time.sleep(0.005)
             scan.send_signal(signal.SIGTERM)
             stderr = scan.communicate(timeout=300)[1].decode(errors="replace")
             self.assertEqual(scan.returncode, 130, stderr)
             with open(out + STATE) as f:
                 state = f.read()
-            self.assertIn("unreadable %d 512\n" % (3 * mib + 1024), state)
+            self.assertIn(first, state)
             resumed = subprocess.run([ARGS.cli, "scan", "-v", "--resume", disk.path, out],
                                      capture_output=True, text=True, timeout=300)
         self.assertEqual(resumed.returncode, 3, resumed.stdout + resumed.stderr)
