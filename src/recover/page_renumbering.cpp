@@ -600,7 +600,11 @@ class TPageRenumbering {
       const std::map<std::uint32_t, TTablePlan>& byOwner,
       std::map<std::uint32_t, std::vector<std::pair<std::size_t, TTableDefinition>>>& fits,
       std::map<std::size_t, std::vector<std::uint32_t>>& fitsOf) const {
-    for (const auto& [index, number] : confirmedAt_) {
+    for (const auto& confirmed : confirmedAt_) {
+      // Named apart from the pair: the lambdas below capture them, which a structured binding
+      // allows only from C++20 compilers onward that not every toolchain here is.
+      const std::size_t index = confirmed.first;
+      const std::uint32_t number = confirmed.second;
       const auto own = byOwner.find(number);
       if (own == byOwner.end()) continue;
       TTablePlan evidenced = own->second;
