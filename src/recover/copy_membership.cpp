@@ -8,15 +8,11 @@
 #include "core/page_head.h"
 
 namespace quillon::recover {
-namespace {
 
-// A table's data page: LVAL pages hold values whose bytes every copy shares, and the system
-// tables' pages (owners 2 to 5) say how the copy is laid out, not what it holds.
 bool IsUserData(const TPageEntry& entry) {
   return entry.Kind == TPageKind::Data && entry.Owner != kLvalOwner && entry.Owner > 5;
 }
 
-// Whether store page `index` lies at page `number`'s place from `database`'s page 0.
 bool LiesInPlace(const std::vector<TPageEntry>& entries, const TDatabasePages& database,
                  std::uint32_t number, std::size_t index) {
   const std::int64_t offset = entries[index].SourceOffset;
@@ -24,6 +20,8 @@ bool LiesInPlace(const std::vector<TPageEntry>& entries, const TDatabasePages& d
          offset - database.Base ==
              static_cast<std::int64_t>(number) * static_cast<std::int64_t>(kPageSize);
 }
+
+namespace {
 
 // What one other copy holds in place: its user data pages at their places from its base,
 // by number, and the live rows of each table's such pages (row bytes → store pages).

@@ -8,6 +8,7 @@
 // deleted as live, or rows twice.
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "recover/database_layout.h"
@@ -21,6 +22,14 @@ struct TRowsOfCopies {
   TRowsOfPage Live;
   TRowsOfPage Deleted;
 };
+
+// A table's data page: LVAL pages hold values whose bytes every copy shares, and the system
+// tables' pages (owners 2 to 5) say how a copy is laid out, not what it holds.
+bool IsUserData(const TPageEntry& entry);
+
+// Whether store page `index` lies at page `number`'s place from `database`'s page 0.
+bool LiesInPlace(const std::vector<TPageEntry>& entries, const TDatabasePages& database,
+                 std::uint32_t number, std::size_t index);
 
 // The user data pages of `copy` (numbered as it will be read) that are not certainly its
 // own, for a database found in several copies (`others`: the other copies, each numbered

@@ -7,23 +7,10 @@
 #include <utility>
 
 #include "core/page_head.h"
+#include "recover/copy_membership.h"
 
 namespace quillon::recover {
 namespace {
-
-// A table's data page: LVAL pages hold values whose bytes every copy shares, and the system
-// tables' pages say how a copy is laid out, not what it holds.
-bool IsUserData(const TPageEntry& entry) {
-  return entry.Kind == TPageKind::Data && entry.Owner != kLvalOwner && entry.Owner > 5;
-}
-
-bool LiesInPlace(const std::vector<TPageEntry>& entries, const TDatabasePages& copy,
-                 std::uint32_t number, std::size_t index) {
-  const std::int64_t offset = entries[index].SourceOffset;
-  return offset >= 0 && number < kUnnumberedPage &&
-         offset - copy.Base ==
-             static_cast<std::int64_t>(number) * static_cast<std::int64_t>(kPageSize);
-}
 
 struct TRows {
   std::set<std::string> Live, Deleted;

@@ -12,6 +12,7 @@
 
 #include "jet/catalog.h"
 #include "jet/row_slots.h"
+#include "recover/copy_membership.h"
 #include "recover/recovery_report.h"
 #include "recover/row_values.h"
 
@@ -279,10 +280,6 @@ std::optional<TCandidate> CopyAt(const std::vector<TPageEntry>& entries,
     if (piece != pieceBases.end() && piece->second >= 2) candidate.Pairs.emplace_back(index, *own);
   }
   return candidate;
-}
-
-bool IsUserData(const TPageEntry& entry) {
-  return entry.Kind == TPageKind::Data && entry.Owner != jet::kLvalOwner && entry.Owner > 5;
 }
 
 // Data pages of `a` (at its page numbers) paired with the page of `b` of the same table that
